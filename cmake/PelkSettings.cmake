@@ -1,0 +1,35 @@
+# Settings shared by every target of the project.
+add_library(pelk_settings INTERFACE)
+target_compile_features(pelk_settings INTERFACE cxx_std_17)
+target_compile_definitions(pelk_settings INTERFACE QT_STRICT_ITERATORS QT_NO_FOREACH)
+target_include_directories(pelk_settings INTERFACE ${PROJECT_SOURCE_DIR}/src)
+if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+  target_compile_options(pelk_settings INTERFACE -Wall -Wextra)
+  if(PELK_WERROR)
+    target_compile_options(pelk_settings INTERFACE -Werror)
+  endif()
+  if(PELK_SANITIZE)
+    target_compile_options(pelk_settings INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer
+                                                   -fno-sanitize-recover=undefined)
+    target_link_options(pelk_settings INTERFACE -fsanitize=address,undefined)
+  endif()
+  if(PELK_TSAN)
+    target_compile_options(pelk_settings INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+    target_link_options(pelk_settings INTERFACE -fsanitize=thread)
+  endif()
+endif()
+
+# Adds one static library made of every source in the calling folder.
+function(pelk_add_library name)
+  cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c
+       ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  if(sources)
+    add_library(${name} STATIC ${sources})
+    target_link_libraries(${name} PUBLIC pelk_settings ${ARG_DEPENDS})
+  else()
+    # A folder whose classes are still to come links as an empty interface.
+    add_library(${name} INTERFACE)
+    target_link_libraries(${name} INTERFACE pelk_settings ${ARG_DEPENDS})
+  endif()
+endfunction()

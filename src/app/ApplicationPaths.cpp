@@ -1,0 +1,93 @@
+#include "app/ApplicationPaths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#if defined(Q_OS_UNIX)
+#include <cerrno>
+
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace PelkPlus {
+
+namespace {
+const char lockFileName[] = "quellor_pelk_updater_single_instance_lock";
+const char downloadSubdirectory[] = "Quellor/PelkUpdater";
+
+#if defined(Q_OS_UNIX)
+// A directory we may trust: a real directory (not a link), ours, and closed to everybody else.
+bool isPrivateDirectory(const QString& path, QString* error)
+{
+    struct stat status {};
+    if (::lstat(QFile::encodeName(path).constData(), &status) != 0) {
+        if (error)
+            *error = QStringLiteral("%1 cannot be examined.").arg(path);
+        return false;
+    }
+    if (!S_ISDIR(status.st_mode) || status.st_uid != ::getuid()) {
+        if (error)
+            *error = QStringLiteral("%1 is not a directory of this user.").arg(path);
+        return false;
+    }
+    if ((status.st_mode & 0077) != 0 && ::chmod(QFile::encodeName(path).constData(), 0700) != 0) {
+        if (error)
+            *error = QStringLiteral("%1 is open to other users.").arg(path);
+        return false;
+    }
+    return true;
+}
+#endif
+} // namespace
+
+QString ApplicationPaths::privateTempPath()
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (!runtime.isEmpty())
+        return runtime;
+#endif
+    return QDir::tempPath();
+}
+
+QString ApplicationPaths::singleInstanceLockPath()
+{
+    return privateTempPath() + QLatin1Char('/') + QLatin1String(lockFileName);
+}
+
+QString ApplicationPaths::downloadDirectory()
+{
+    return privateTempPath() + QLatin1Char('/') + QLatin1String(downloadSubdirectory);
+}
+
+bool ApplicationPaths::ensureDownloadDirectory(QString* error)
+{
+    const QString path = downloadDirectory();
+#if defined(Q_OS_UNIX)
+    // Each level is created closed to others and checked, so a link planted at any level is refused.
+    QString level = privateTempPath();
+    for (const QString& part : QString::fromLatin1(downloadSubdirectory).split(QLatin1Char('/'))) {
+        level += QLatin1Char('/') + part;
+        if (::mkdir(QFile::encodeName(level).constData(), 0700) != 0 && errno != EEXIST) {
+            if (error)
+                *error = QStringLiteral("%1 cannot be created.").arg(level);
+            return false;
+        }
+        if (!isPrivateDirectory(level, error))
+            return false;
+    }
+    return true;
+#else
+    if (!QDir().mkpath(path)) {
+        if (error)
+            *error = QStringLiteral("%1 cannot be created.").arg(path);
+        return false;
+    }
+    return true;
+#endif
+}
+
+} // namespace PelkPlus

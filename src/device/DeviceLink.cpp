@@ -1,0 +1,127 @@
+#include "device/DeviceLink.h"
+
+#include "device/HidBackend.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace PelkPlus {
+
+namespace {
+constexpr int maxSequence = 65535;
+constexpr unsigned payloadCapacity = 56;
+} // namespace
+
+DeviceLink* openLink(const char* path, int model, int timeoutMs, int* error)
+{
+    HidDevice* handle = hidBackend()->openPath(path);
+    if (!handle) {
+        if (error)
+            *error = LinkOpenFailed;
+        return nullptr;
+    }
+    auto* link = new DeviceLink;
+    link->handle = handle;
+    link->model = model;
+    const LinkResult result = requestHeader(link, timeoutMs);
+    if (result != LinkOk) {
+        hidBackend()->close(handle);
+        delete link;
+        if (error)
+            *error = result;
+        return nullptr;
+    }
+    return link;
+}
+
+void closeLink(DeviceLink* link)
+{
+    if (!link)
+        return;
+    hidBackend()->close(link->handle);
+    delete link;
+}
+
+HeaderRecord linkHeader(const DeviceLink* link)
+{
+    return link->header;
+}
+
+LinkResult writePacket(DeviceLink* link, unsigned command, unsigned length, bool counted, int sequence,
+                       const unsigned char* payload, unsigned payloadLength)
+{
+    unsigned char* out = link->outReport;
+    std::memset(out, 0, sizeof(link->outReport));
+    const int carried = counted ? link->nextSequence : sequence;
+    out[1] = 0xDB;
+    out[2] = 0x03;
+    out[3] = static_cast<unsigned char>(command & 0xFF);
+    out[4] = static_cast<unsigned char>((command >> 8) & 0xFF);
+    out[5] = static_cast<unsigned char>(length & 0xFF);
+    out[6] = static_cast<unsigned char>((length >> 8) & 0xFF);
+    out[7] = static_cast<unsigned char>(carried & 0xFF);
+    out[8] = static_cast<unsigned char>((carried >> 8) & 0xFF);
+    if (payload && payloadLength)
+        std::memcpy(out + 9, payload, payloadLength < payloadCapacity ? payloadLength : payloadCapacity);
+    if (hidBackend()->write(link->handle, out, sizeof(link->outReport)) == -1)
+        return LinkWriteFailed;
+    if (counted) {
+        link->lastSequence = carried;
+        link->nextSequence = carried + 1 > maxSequence ? 0 : carried + 1;
+    }
+    return LinkOk;
+}
+
+LinkResult requestHeader(DeviceLink* link, int timeoutMs)
+{
+    LinkResult result = writePacket(link, HeaderRequestCommand, 0, true, 0, nullptr, 0);
+    if (result != LinkOk)
+        return result;
+    const int got = hidBackend()->readTimeout(link->handle, link->inReport, sizeof(link->inReport), timeoutMs);
+    if (got == -1)
+        return LinkReadFailed;
+    if (got == 0)
+        return LinkTimeout;
+    result = checkReply(link, HeaderReplyCommand, 0);
+    if (result != LinkOk)
+        return result;
+    link->header = decodeHeader(link->inReport, link->model);
+    return LinkOk;
+}
+
+LinkResult checkReply(DeviceLink* link, unsigned command, unsigned count)
+{
+    const unsigned char* in = link->inReport;
+    if (in[0] != 0xDB || in[1] != 0x03)
+        return LinkBadSignature;
+    if ((unsigned(in[3]) << 8 | in[2]) != command)
+        return LinkBadCommand;
+    const unsigned found = unsigned(in[6]) * 256 + in[5];
+    if (found != count) {
+        std::printf("bytes: %d\n", int(found));
+        std::fflush(stdout);
+        return LinkBadCount;
+    }
+    return LinkOk;
+}
+
+LinkResult queryReadyForUpdate(DeviceLink* link, int timeoutMs, int* ready)
+{
+    static const unsigned char payload[3] = { 0x0B, 0x00, 0x00 };
+    const LinkResult result = writePacket(link, ReadyQueryCommand, 3, false, 0, payload, sizeof(payload));
+    if (result != LinkOk)
+        return result;
+    const int got = hidBackend()->readTimeout(link->handle, link->inReport, sizeof(link->inReport), timeoutMs);
+    if (got == -1)
+        return LinkReadFailed;
+    if (got == 0)
+        return LinkTimeout;
+    // Only the command's low byte and the echoed query byte are compared.
+    if (link->inReport[2] != 0x13 || link->inReport[8] != 0x0B)
+        return LinkReadyReplyUnknown;
+    if (ready)
+        *ready = link->inReport[10];
+    return LinkOk;
+}
+
+} // namespace PelkPlus

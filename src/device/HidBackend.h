@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstddef>
+
+namespace PelkPlus {
+
+struct HidDevice; // opaque handle of one open HID interface, owned by the backend that opened it
+
+// One HID interface found by an enumeration; a singly linked list freed by freeEnumeration.
+struct HidDeviceEntry {
+    char* path;
+    unsigned short vendorId;
+    unsigned short productId;
+    wchar_t* serialNumber;
+    HidDeviceEntry* next;
+};
+
+// The six HID calls the program makes, with hidapi's contracts: write returns -1 on failure,
+// readTimeout -1 on failure, 0 when nothing arrived in time, else the byte count.
+struct HidBackend {
+    const char* name;
+    HidDeviceEntry* (*enumerate)(unsigned short vendorId, unsigned short productId);
+    void (*freeEnumeration)(HidDeviceEntry* entries);
+    HidDevice* (*openPath)(const char* path);
+    int (*write)(HidDevice* device, const unsigned char* data, size_t length);
+    int (*readTimeout)(HidDevice* device, unsigned char* data, size_t length, int milliseconds);
+    void (*close)(HidDevice* device);
+};
+
+// The backend in use: the virtual bus when PELK_HIDSIM_SOCKET names a socket, hidapi otherwise.
+// Chosen on first use.
+const HidBackend* hidBackend();
+
+// Chooses the backend before first use (start-up and tests); null returns to the environment's choice.
+void setHidBackend(const HidBackend* backend);
+
+} // namespace PelkPlus

@@ -1,0 +1,241 @@
+#include "device/VirtualBusBackend.h"
+
+#include "device/HidBackend.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <mutex>
+#include <string>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace PelkPlus {
+
+struct HidDevice {
+    int fd = -1;
+    unsigned char pending[64] = {};
+    size_t pendingLength = 0;
+};
+
+namespace {
+
+constexpr size_t inputReportSize = 64;
+constexpr size_t outputReportSize = 65;
+// A small send buffer keeps the host's writes close to what the device has actually taken,
+// as with a real interrupt endpoint.
+constexpr int clientSendBuffer = 2048;
+
+std::mutex pathLock;
+std::string busPath;
+
+std::string currentPath()
+{
+    std::lock_guard<std::mutex> guard(pathLock);
+    return busPath;
+}
+
+int connectToBus()
+{
+    const std::string path = currentPath();
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    if (path.empty() || path.size() >= sizeof(address.sun_path))
+        return -1;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool sendAll(int fd, const void* data, size_t length)
+{
+    const char* bytes = static_cast<const char*>(data);
+    while (length > 0) {
+        const ssize_t sent = ::send(fd, bytes, length, MSG_NOSIGNAL);
+        if (sent < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        bytes += sent;
+        length -= size_t(sent);
+    }
+    return true;
+}
+
+// Reads one line byte by byte, so that nothing after it is taken from the socket.
+bool readLine(int fd, std::string& line)
+{
+    line.clear();
+    char c = 0;
+    for (;;) {
+        const ssize_t got = ::recv(fd, &c, 1, 0);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        if (c == '\n')
+            return true;
+        line.push_back(c);
+    }
+}
+
+char* copyString(const std::string& text)
+{
+    char* copy = static_cast<char*>(std::malloc(text.size() + 1));
+    std::memcpy(copy, text.c_str(), text.size() + 1);
+    return copy;
+}
+
+wchar_t* wideFromUtf8(const std::string& text)
+{
+    // Serial numbers are UTF-8 on the bus; decode them by hand so the result does not depend on
+    // the process locale.
+    wchar_t* out = static_cast<wchar_t*>(std::malloc((text.size() + 1) * sizeof(wchar_t)));
+    size_t n = 0;
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        unsigned code = c;
+        size_t extra = 0;
+        if (c >= 0xF0) {
+            code = c & 0x07;
+            extra = 3;
+        } else if (c >= 0xE0) {
+            code = c & 0x0F;
+            extra = 2;
+        } else if (c >= 0xC0) {
+            code = c & 0x1F;
+            extra = 1;
+        }
+        ++i;
+        for (size_t k = 0; k < extra && i < text.size(); ++k, ++i)
+            code = (code << 6) | (static_cast<unsigned char>(text[i]) & 0x3F);
+        out[n++] = static_cast<wchar_t>(code);
+    }
+    out[n] = L'\0';
+    return out;
+}
+
+void freeEnumeration(HidDeviceEntry* entries)
+{
+    while (entries) {
+        HidDeviceEntry* next = entries->next;
+        std::free(entries->path);
+        std::free(entries->serialNumber);
+        delete entries;
+        entries = next;
+    }
+}
+
+HidDeviceEntry* enumerate(unsigned short vendorId, unsigned short productId)
+{
+    const int fd = connectToBus();
+    if (fd < 0)
+        return nullptr; // no bus is an empty bus
+    HidDeviceEntry* first = nullptr;
+    HidDeviceEntry** tail = &first;
+    std::string line;
+    if (sendAll(fd, "ENUM\n", 5)) {
+        while (readLine(fd, line) && !line.empty()) {
+            const size_t t1 = line.find('\t');
+            const size_t t2 = t1 == std::string::npos ? t1 : line.find('\t', t1 + 1);
+            const size_t t3 = t2 == std::string::npos ? t2 : line.find('\t', t2 + 1);
+            if (t3 == std::string::npos)
+                continue;
+            const auto vendor = static_cast<unsigned short>(std::strtoul(line.substr(t1 + 1, t2 - t1 - 1).c_str(), nullptr, 16));
+            const auto product = static_cast<unsigned short>(std::strtoul(line.substr(t2 + 1, t3 - t2 - 1).c_str(), nullptr, 16));
+            if ((vendorId && vendor != vendorId) || (productId && product != productId))
+                continue;
+            *tail = new HidDeviceEntry { copyString(line.substr(0, t1)), vendor, product,
+                                         wideFromUtf8(line.substr(t3 + 1)), nullptr };
+            tail = &(*tail)->next;
+        }
+    }
+    ::close(fd);
+    return first;
+}
+
+HidDevice* openPath(const char* path)
+{
+    const int fd = connectToBus();
+    if (fd < 0)
+        return nullptr;
+    const int sendBuffer = clientSendBuffer;
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof(sendBuffer));
+    const std::string request = std::string("OPEN ") + path + "\n";
+    std::string reply;
+    if (!sendAll(fd, request.data(), request.size()) || !readLine(fd, reply) || reply != "OK") {
+        ::close(fd);
+        return nullptr;
+    }
+    auto* device = new HidDevice;
+    device->fd = fd;
+    return device;
+}
+
+int writeReport(HidDevice* device, const unsigned char* data, size_t length)
+{
+    if (!device || device->fd < 0 || length != outputReportSize)
+        return -1;
+    return sendAll(device->fd, data, length) ? int(length) : -1;
+}
+
+int readReport(HidDevice* device, unsigned char* data, size_t length, int milliseconds)
+{
+    if (!device || device->fd < 0)
+        return -1;
+    while (device->pendingLength < inputReportSize) {
+        pollfd waitFor { device->fd, POLLIN, 0 };
+        const int ready = ::poll(&waitFor, 1, milliseconds < 0 ? -1 : milliseconds);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready < 0)
+            return -1;
+        if (ready == 0)
+            return 0; // a partial report stays pending for the next read
+        const ssize_t got = ::recv(device->fd, device->pending + device->pendingLength,
+                                   inputReportSize - device->pendingLength, 0);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return -1;
+        device->pendingLength += size_t(got);
+    }
+    const size_t copied = length < inputReportSize ? length : inputReportSize;
+    std::memcpy(data, device->pending, copied);
+    device->pendingLength = 0;
+    return int(copied);
+}
+
+void closeDevice(HidDevice* device)
+{
+    if (!device)
+        return;
+    if (device->fd >= 0)
+        ::close(device->fd);
+    delete device;
+}
+
+const HidBackend backend { "virtual bus", enumerate, freeEnumeration, openPath, writeReport, readReport,
+                           closeDevice };
+
+} // namespace
+
+const HidBackend* virtualBusBackend(const char* socketPath)
+{
+    std::lock_guard<std::mutex> guard(pathLock);
+    busPath = socketPath ? socketPath : "";
+    return &backend;
+}
+
+} // namespace PelkPlus

@@ -1,0 +1,37 @@
+#include "app/ApplicationPaths.h"
+#include "app/ApplicationSetup.h"
+#include "app/MessageHandler.h"
+#include "device/DeviceInfo.h"
+#include "ui/MainWindow.h"
+
+#include <QApplication>
+#include <QLockFile>
+
+#include <memory>
+
+int main(int argc, char* argv[])
+{
+    PelkPlus::registerDeviceMetaTypes();
+    qInstallMessageHandler(PelkPlus::messageHandler);
+
+    auto application = std::make_unique<QApplication>(argc, argv);
+    PelkPlus::ApplicationSetup::setIdentity(*application);
+
+    auto lock = std::make_unique<QLockFile>(PelkPlus::ApplicationPaths::singleInstanceLockPath());
+    if (!lock->tryLock(0)) {
+        PelkPlus::ApplicationSetup::reportAnotherInstance();
+        lock.reset();
+        application.reset();
+        return 0;
+    }
+    lock->setStaleLockTime(0);
+
+    auto* window = new PelkPlus::MainWindow;
+    window->show();
+    const int result = application->exec();
+
+    delete window;
+    lock.reset();
+    application.reset();
+    return result;
+}

@@ -1,0 +1,24 @@
+#include "support/TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+
+namespace PelkPlus {
+
+TestEnvironment::TestEnvironment()
+    : m_root(QDir::tempPath() + QStringLiteral("/pelk-test-XXXXXX"))
+{
+    const QString root = m_root.path();
+    for (const char* sub : { "config", "runtime", "tmp", "data", "cache" }) {
+        QDir(root).mkpath(QString::fromLatin1(sub));
+        QFile::setPermissions(root + QLatin1Char('/') + QLatin1String(sub),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(root + QStringLiteral("/config")));
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(root + QStringLiteral("/runtime")));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(root + QStringLiteral("/data")));
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(root + QStringLiteral("/cache")));
+    qputenv("TMPDIR", QFile::encodeName(root + QStringLiteral("/tmp")));
+}
+
+} // namespace PelkPlus
