@@ -1,0 +1,201 @@
+// Styles and Ensemble Audio go into the device's flash in 64 KiB sectors: 1171 packets each,
+// then a pause while the device writes the sector. The device acknowledges nothing.
+#include "device/DeviceLink.h"
+
+#include "device/DeviceModel.h"
+#include "device/HidBackend.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+namespace PelkPlus {
+
+namespace {
+
+constexpr int sectorSize = 65536;
+constexpr int chunkSize = 56;
+constexpr int sectorPauseMs = 2100;
+constexpr long stylesSectorLimit = 32;
+constexpr long ensembleSectorLimitPlus = 208;
+constexpr long ensembleSectorLimitBase = 80;
+
+bool dspIsBetaOrLater(const DeviceLink* link)
+{
+    return (link->header.dspWord >> 8) >= 1;
+}
+
+// Everything the two data components share; they differ in command, limit, checksum width and
+// when the terminating packet is due.
+struct SectorComponent {
+    unsigned command;
+    long sectorLimit;
+    const char* tooBigTrace;
+    int checksumBytes;
+    bool terminate;
+    const char* checksumTrace;
+};
+
+LinkResult sendSectors(DeviceLink* link, const char* path, const ProgressHandler* progress,
+                       const SectorComponent& component)
+{
+    std::FILE* file = std::fopen(path, "rb");
+    if (!file) {
+        std::printf("Failed to open file.\n");
+        std::fflush(stdout);
+        return LinkFileOpenFailed;
+    }
+    std::fseek(file, 0, SEEK_END);
+    const long size = std::ftell(file);
+    std::rewind(file);
+    const long sectors = (size + sectorSize - 1) / sectorSize;
+    if (sectors > component.sectorLimit) {
+        std::printf("%s", component.tooBigTrace);
+        std::fclose(file);
+        return LinkFileTooBig;
+    }
+
+    auto* buffer = static_cast<unsigned char*>(std::malloc(sectorSize));
+    unsigned long checksum = 0;
+    long sent = 0;
+    int sectorNumber = 0;
+    for (;;) {
+        const int count = int(std::fread(buffer, 1, sectorSize, file));
+        std::printf("Read sector: %d bytes\n", count);
+        std::fflush(stdout);
+        const bool lastRead = count < sectorSize;
+        if (lastRead) {
+            std::printf("EOF\n");
+            std::fflush(stdout);
+        }
+        if (count == 0)
+            break;
+        ++sectorNumber;
+        std::printf("Sending sector %d/%d...\n", sectorNumber, int(sectors));
+        std::fflush(stdout);
+        // XOR of little-endian words; a final partial word takes zeros for its missing high bytes.
+        for (int i = 0; i < count; i += component.checksumBytes) {
+            unsigned long word = 0;
+            for (int b = 0; b < component.checksumBytes && i + b < count; ++b)
+                word |= static_cast<unsigned long>(buffer[i + b]) << (8 * b);
+            checksum ^= word;
+        }
+        const LinkResult result = writeSector(link, component.command, buffer, count, sent, size, progress);
+        if (result != LinkOk) {
+            std::free(buffer);
+            std::fclose(file);
+            return result;
+        }
+        std::printf("Sector %d/%d written.\n", sectorNumber, int(sectors));
+        std::fflush(stdout);
+        sent += count;
+        if (lastRead)
+            break;
+    }
+    if (component.terminate) {
+        std::printf("Sending terminating packet...\n");
+        std::fflush(stdout);
+        if (writePacket(link, TerminateCommand, 0, false, 0, nullptr, 0) != LinkOk) {
+            std::free(buffer);
+            std::fclose(file);
+            return LinkWriteFailed;
+        }
+    }
+    std::printf("Total Kb written: %d\n", int(sent / 1024));
+    std::printf(component.checksumTrace, static_cast<unsigned>(checksum));
+    std::fflush(stdout);
+    std::free(buffer);
+    std::fclose(file);
+    return LinkOk;
+}
+
+} // namespace
+
+LinkResult writeSector(DeviceLink* link, unsigned command, const unsigned char* data, int length, long sentBefore,
+                       long fileSize, const ProgressHandler* progress)
+{
+    std::printf("Progress: ");
+    std::fflush(stdout);
+    int remaining = sectorSize;
+    int index = 0;
+    int lastTenth = 10;
+    LinkResult result = LinkOk;
+    for (;;) {
+        const int chunk = remaining < chunkSize ? remaining : chunkSize;
+        unsigned char* out = link->outReport;
+        std::memset(out, 0, sizeof(link->outReport));
+        out[1] = 0xDB;
+        out[2] = 0x03;
+        out[3] = static_cast<unsigned char>(command & 0xFF);
+        out[4] = static_cast<unsigned char>((command >> 8) & 0xFF);
+        out[5] = static_cast<unsigned char>(chunk);
+        for (int i = 0; i < chunk && index < length; ++i)
+            out[9 + i] = data[index++];
+        const int sequence = link->nextSequence;
+        out[7] = static_cast<unsigned char>(sequence & 0xFF);
+        out[8] = static_cast<unsigned char>((sequence >> 8) & 0xFF);
+        remaining -= chunk;
+        if (hidBackend()->write(link->handle, out, sizeof(link->outReport)) == -1) {
+            result = LinkWriteFailed;
+            std::printf("Error writing packet.\n");
+            std::fflush(stdout);
+            break;
+        }
+        link->lastSequence = sequence;
+        link->nextSequence = sequence + 1 > 65535 ? 0 : sequence + 1;
+        if (progress && progress->function) {
+            const float fraction = fileSize > 0 ? float(sentBefore + index) / float(fileSize) : 1.0f;
+            if (progress->function(fraction, fileSize, progress->context) != 0) {
+                result = LinkStopped;
+                std::printf("Interrupted!\n");
+                std::fflush(stdout);
+                break;
+            }
+        }
+        const int tenth = int(long(remaining) * 10 / sectorSize);
+        if (tenth < lastTenth) {
+            std::printf(".");
+            std::fflush(stdout);
+            lastTenth = tenth;
+        }
+        if (remaining == 0)
+            break;
+    }
+    std::printf("\n");
+    std::fflush(stdout);
+    if (result != LinkOk)
+        return result;
+    std::printf("Sector sent. Waiting to be written...\n");
+    std::fflush(stdout);
+    std::this_thread::sleep_for(std::chrono::milliseconds(sectorPauseMs));
+    return LinkOk;
+}
+
+LinkResult sendStyles(DeviceLink* link, const char* path, const ProgressHandler* progress)
+{
+    std::printf("Sending styles: %s\n", path);
+    std::fflush(stdout);
+    if (link->model != Plus) {
+        std::printf("Not supported.\n");
+        std::fflush(stdout);
+        return LinkNotSupported;
+    }
+    const SectorComponent styles { StylesSectorDataCommand, stylesSectorLimit, "Style data too big for flash.\n", 2,
+                                   dspIsBetaOrLater(link), "Checksum = %4.4X\n" };
+    return sendSectors(link, path, progress, styles);
+}
+
+LinkResult sendEnsembleAudio(DeviceLink* link, const char* path, const ProgressHandler* progress)
+{
+    std::printf("Sending ensemble audio: %s\n", path);
+    std::fflush(stdout);
+    const SectorComponent ensemble { EnsembleSectorDataCommand,
+                                     link->model == Plus ? ensembleSectorLimitPlus : ensembleSectorLimitBase,
+                                     "Ensemble audio data too big for this device.\n", 4,
+                                     link->model == Plus && dspIsBetaOrLater(link), "Checksum = %8.8X\n" };
+    return sendSectors(link, path, progress, ensemble);
+}
+
+} // namespace PelkPlus
