@@ -1,0 +1,237 @@
+#include "device/DeviceAgentWorker.h"
+
+#include "device/DeviceLink.h"
+#include "device/ProgressHandler.h"
+#include "device/SendFileEvent.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QElapsedTimer>
+#include <QThread>
+
+namespace PelkPlus {
+
+namespace {
+
+// Waits are cut into slices this long so that the agent's destructor, which requests interruption
+// and then joins the thread, never holds the window for a whole wait.
+constexpr int interruptionSliceMs = 50;
+
+bool interruptionRequested()
+{
+    return QThread::currentThread()->isInterruptionRequested();
+}
+
+// Sleeps for milliseconds; returns false as soon as the thread is asked to stop.
+bool sleepUnlessInterrupted(int milliseconds)
+{
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        if (interruptionRequested())
+            return false;
+        const qint64 left = milliseconds - clock.elapsed();
+        if (left <= 0)
+            return true;
+        QThread::msleep(static_cast<unsigned long>(qMin<qint64>(left, interruptionSliceMs)));
+    }
+}
+
+} // namespace
+
+DeviceAgentWorker::DeviceAgentWorker(const Connection& connection, QObject* parent)
+    : QObject(parent)
+    , connection(connection)
+{ }
+
+DeviceAgentWorker::~DeviceAgentWorker()
+{
+    closeLink(link);
+    link = nullptr;
+}
+
+void DeviceAgentWorker::customEvent(QEvent* event)
+{
+    switch (static_cast<int>(event->type())) {
+    case StartEvent:
+        handleStart();
+        break;
+    case StopEvent:
+        handleStop();
+        break;
+    case ConnectEvent:
+        handleConnect();
+        break;
+    case CheckReadyEvent:
+        handleCheckReady();
+        break;
+    case SendFileEvent::Type:
+        handleSendFile(*static_cast<SendFileEvent*>(event));
+        break;
+    default:
+        QObject::customEvent(event);
+        break;
+    }
+}
+
+void DeviceAgentWorker::handleStart()
+{
+    qDebug() << "DeviceAgent: starting...";
+    if (running) {
+        qCritical() << "DeviceAgent: already running!";
+        return;
+    }
+    running = true;
+    QCoreApplication::postEvent(this, new QEvent(ConnectEvent));
+}
+
+void DeviceAgentWorker::handleStop()
+{
+    if (!running) {
+        qCritical() << "DeviceAgent: Trying to stop, but not running.";
+        return;
+    }
+    closeLink(link);
+    link = nullptr;
+    running = false;
+    emit stopped();
+}
+
+void DeviceAgentWorker::handleConnect()
+{
+    qDebug() << "DeviceAgent: connecting...";
+    if (!running) {
+        // A retry still queued when stop arrived ends here.
+        qDebug() << "DeviceAgent: aborting connection: stopped.";
+        return;
+    }
+    if (link) {
+        qCritical() << "DeviceAgent: trying to connect, but already connected.";
+        return;
+    }
+
+    qDebug() << "DeviceAgent: opening device...";
+    int error = 0;
+    link = openLink(connection.path.toLocal8Bit().constData(), connection.model, openTimeoutMs, &error);
+    if (link) {
+        qDebug() << "DeviceAgent: getting header...";
+        const HeaderRecord header = linkHeader(link);
+        qDebug() << "DeviceAgent: getting info from header...";
+        const DeviceInfo info = DeviceInfo::fromHeader(connection.model, header);
+        qDebug() << "DeviceAgent: ready.";
+        emit ready(info);
+        return;
+    }
+
+    if (error == LinkTimeout) {
+        // A device that has just been plugged in or rebooted may not answer yet. Each attempt is
+        // its own event so that a stop request gets its turn between attempts.
+        qCritical() << "DeviceAgent: Timeout. Retrying...";
+        QCoreApplication::postEvent(this, new QEvent(ConnectEvent));
+        return;
+    }
+
+    qCritical() << "DeviceAgent: Failed to connect. Error:" << error;
+    emit failure();
+    closeLink(link);
+    link = nullptr;
+    running = false;
+}
+
+void DeviceAgentWorker::handleCheckReady()
+{
+    if (!link) {
+        qCritical() << "DeviceAgent: trying to check whether ready for update, but not connected.";
+        return;
+    }
+
+    // On interruption the check ends without an answer: the agent is going away.
+    if (connection.model == Base) {
+        // The original model cannot be asked; it is given time to settle instead.
+        if (!sleepUnlessInterrupted(baseReadyDelayMs))
+            return;
+        qDebug() << "DeviceAgent: Original Pelk:"
+                 << "Assumed ready after 3 sec.";
+        emit readyForUpdate();
+        return;
+    }
+
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < readyDeadlineMs) {
+        if (interruptionRequested())
+            return;
+        // A failed or timed-out query counts as not ready.
+        int ready = 0;
+        queryReadyForUpdate(link, readyQueryTimeoutMs, &ready);
+        qDebug() << "DeviceAgent: device ready for update = " << ready;
+        if (ready) {
+            emit readyForUpdate();
+            return;
+        }
+        if (!sleepUnlessInterrupted(readyPollIntervalMs))
+            return;
+    }
+    qDebug() << "DeviceAgent: timed out checking whether device ready for update."
+             << "Assuming ready.";
+    emit readyForUpdate();
+}
+
+void DeviceAgentWorker::handleSendFile(const SendFileEvent& event)
+{
+    if (!link) {
+        qCritical() << "DeviceAgent: trying to send file but not connected.";
+        return;
+    }
+
+    using Transfer = LinkResult (*)(DeviceLink*, const char*, const ProgressHandler*);
+    Transfer transfer = nullptr;
+    switch (event.fileType) {
+    case 0:
+        transfer = &sendMcuFirmware;
+        break;
+    case 1:
+        transfer = &sendDspFirmware;
+        break;
+    case 2:
+        transfer = &sendStyles;
+        break;
+    case 3:
+        transfer = &sendEnsembleAudio;
+        break;
+    default:
+        emit failure();
+        return;
+    }
+
+    ProgressHandler handler;
+    handler.function = &DeviceAgentWorker::reportProgress;
+    handler.context = this;
+    const LinkResult result = transfer(link, event.path.toLocal8Bit().constData(), &handler);
+    if (result != LinkOk)
+        emit failure();
+    else
+        emit done();
+}
+
+void DeviceAgentWorker::onPathRemoved(const QString& path)
+{
+    // While the worker still retries its connection there is no link to close; the next attempt
+    // fails to open the vanished path and reports that.
+    if (!link || path != connection.path)
+        return;
+    closeLink(link);
+    link = nullptr;
+    running = false;
+    qDebug() << "Device Agent: disconnected.";
+    emit disconnected();
+}
+
+int DeviceAgentWorker::reportProgress(float fraction, long total, void* context)
+{
+    auto* worker = static_cast<DeviceAgentWorker*>(context);
+    emit worker->progress(fraction, total);
+    return interruptionRequested() ? 1 : 0;
+}
+
+} // namespace PelkPlus

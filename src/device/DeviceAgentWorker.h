@@ -1,0 +1,71 @@
+#pragma once
+
+#include "device/Connection.h"
+#include "device/DeviceInfo.h"
+
+#include <QEvent>
+#include <QObject>
+
+namespace PelkPlus {
+
+struct DeviceLink;
+class SendFileEvent;
+
+// Does all USB traffic with one device on the agent's thread: opening it, the header exchange, the
+// ready-for-update polling and whole file transfers. Requests arrive as posted events and are handled
+// one after the other; answers leave as signals.
+class DeviceAgentWorker : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(DeviceAgentWorker)
+
+public:
+    static constexpr QEvent::Type StartEvent = static_cast<QEvent::Type>(QEvent::User);
+    static constexpr QEvent::Type StopEvent = static_cast<QEvent::Type>(QEvent::User + 1);
+    static constexpr QEvent::Type ConnectEvent = static_cast<QEvent::Type>(QEvent::User + 2);
+    static constexpr QEvent::Type CheckReadyEvent = static_cast<QEvent::Type>(QEvent::User + 3);
+    // QEvent::User + 4 is SendFileEvent::Type.
+
+    static constexpr int openTimeoutMs = 2000;
+    static constexpr int baseReadyDelayMs = 3000;
+    static constexpr int readyQueryTimeoutMs = 200;
+    static constexpr int readyPollIntervalMs = 500;
+    static constexpr int readyDeadlineMs = 20000;
+
+    explicit DeviceAgentWorker(const Connection& connection, QObject* parent = nullptr);
+    // Closes the link when one is open.
+    ~DeviceAgentWorker() override;
+
+    // Closes the link when the monitor reports this worker's own path gone.
+    void onPathRemoved(const QString& path);
+
+    // The transfers' progress callback; context is the worker. Returns 1 when the thread has been
+    // asked to stop, which ends the transfer after the packet just written.
+    static int reportProgress(float fraction, long total, void* context);
+
+signals:
+    void ready(const PelkPlus::DeviceInfo& info);
+    void readyForUpdate();
+    void notReadyForUpdate();
+    void disconnected();
+    void stopped();
+    void failure();
+    void progress(float fraction, long total);
+    void done();
+
+protected:
+    void customEvent(QEvent* event) override;
+
+private:
+    void handleStart();
+    void handleStop();
+    void handleConnect();
+    void handleCheckReady();
+    void handleSendFile(const SendFileEvent& event);
+
+    Connection connection;
+    bool running = false;
+    DeviceLink* link = nullptr;
+};
+
+} // namespace PelkPlus

@@ -1,0 +1,64 @@
+#include "device/DeviceMonitorWorker.h"
+
+#include "device/HidBackend.h"
+
+#include <QTimerEvent>
+
+namespace PelkPlus {
+
+DeviceMonitorWorker::DeviceMonitorWorker(QObject* parent)
+    : QObject(parent)
+{ }
+
+DeviceMonitorWorker::~DeviceMonitorWorker() = default;
+
+QList<Connection> DeviceMonitorWorker::connections() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return list;
+}
+
+void DeviceMonitorWorker::customEvent(QEvent* event)
+{
+    if (event->type() != StartEvent) {
+        QObject::customEvent(event);
+        return;
+    }
+    // A second start request must not add a second timer.
+    if (timerId == -1)
+        timerId = startTimer(pollIntervalMs, Qt::CoarseTimer);
+}
+
+void DeviceMonitorWorker::timerEvent(QTimerEvent* event)
+{
+    if (event->timerId() == timerId)
+        poll();
+    else
+        QObject::timerEvent(event);
+}
+
+void DeviceMonitorWorker::poll()
+{
+    QList<Connection> found;
+    const HidBackend* backend = hidBackend();
+    // Any product of the vendor: the family is picked out by product ID below. A device with several
+    // HID interfaces yields one connection per interface.
+    HidDeviceEntry* entries = backend->enumerate(pelkVendorId, 0);
+    for (const HidDeviceEntry* entry = entries; entry; entry = entry->next) {
+        const int model = modelForProductId(entry->productId);
+        if (model < 0)
+            continue;
+        const QString serialNumber
+            = entry->serialNumber ? QString::fromWCharArray(entry->serialNumber) : QString();
+        found.append(Connection(QString::fromLatin1(entry->path), model, serialNumber));
+    }
+    backend->freeEnumeration(entries);
+
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        list.swap(found);
+    }
+    emit newConnections();
+}
+
+} // namespace PelkPlus

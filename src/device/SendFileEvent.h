@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QEvent>
+#include <QString>
+
+namespace PelkPlus {
+
+// A request to send one local file to the device, posted to the agent's worker.
+class SendFileEvent : public QEvent
+{
+public:
+    static constexpr QEvent::Type Type = static_cast<QEvent::Type>(QEvent::User + 4);
+
+    // fileType: 0 MCU firmware, 1 DSP firmware, 2 Styles, 3 Ensemble Audio.
+    SendFileEvent(int fileType, const QString& path);
+    ~SendFileEvent() override;
+
+    const int fileType;
+    const QString path;
+};
+
+} // namespace PelkPlus
