@@ -1,5 +1,6 @@
 #include "app/ApplicationPaths.h"
 #include "app/ApplicationSetup.h"
+#include "app/ConfigurationManager.h"
 #include "app/MessageHandler.h"
 #include "device/DeviceInfo.h"
 #include "ui/MainWindow.h"
@@ -26,11 +27,14 @@ int main(int argc, char* argv[])
     }
     lock->setStaleLockTime(0);
 
+    auto* configuration = new PelkPlus::ConfigurationManager;
+
     auto* window = new PelkPlus::MainWindow;
     window->show();
     const int result = application->exec();
 
     delete window;
+    delete configuration;
     lock.reset();
     application.reset();
     return result;

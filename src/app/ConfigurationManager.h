@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QObject>
+#include <QUrl>
+
+class QSettings;
+
+namespace PelkPlus {
+
+// The single owner of the persistent settings: the layout version, checked and rewritten at every
+// start, and the URL the update manifest is fetched from. One lives per process; it is reached
+// through instance().
+class ConfigurationManager : public QObject
+{
+public:
+    // Thrown when a second manager is constructed while one is alive.
+    struct Error
+    {
+    };
+
+    static constexpr int CurrentSchemaVersion = 1;
+
+    // Throws ConfigurationManager::Error when a manager already exists.
+    explicit ConfigurationManager(QObject* parent = nullptr);
+    ~ConfigurationManager() override;
+
+    // The live manager, or null before the first and after the last one.
+    static ConfigurationManager* instance();
+
+    static QUrl defaultManifestUrl();
+
+    QUrl manifestUrl() const;
+    void setManifestUrl(const QUrl& url);
+    // Forgets a stored URL, so that manifestUrl() gives the default again.
+    void resetManifestUrl();
+
+private:
+    Q_DISABLE_COPY(ConfigurationManager)
+
+    QSettings* m_settings = nullptr;
+    static ConfigurationManager* s_instance;
+};
+
+} // namespace PelkPlus

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "update/ComponentType.h"
+
+#include <QMetaType>
+#include <QString>
+#include <QUrl>
+
+namespace PelkPlus {
+
+// One downloadable component as the manifest lists it.
+struct Component
+{
+    ComponentType type = ComponentType::McuFirmware;
+    QUrl url;
+    // Where the file was downloaded to; empty until it is.
+    QString localPath;
+    // As written in the manifest; its format depends on type.
+    QString version;
+    QString releaseDate;
+    // Content-Length of the server's answer to a HEAD request; 0 until known.
+    qint64 size = 0;
+};
+
+} // namespace PelkPlus
+
+Q_DECLARE_METATYPE(PelkPlus::Component)
