@@ -8,6 +8,7 @@
 #if defined(Q_OS_UNIX)
 #include <cerrno>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -20,25 +21,32 @@ const char downloadSubdirectory[] = "Quellor/PelkUpdater";
 
 #if defined(Q_OS_UNIX)
 // A directory we may trust: a real directory (not a link), ours, and closed to everybody else.
+// Examined and tightened through one descriptor opened without following links, so the directory
+// cannot be swapped for a link between the check and the change of its mode.
 bool isPrivateDirectory(const QString& path, QString* error)
 {
-    struct stat status {};
-    if (::lstat(QFile::encodeName(path).constData(), &status) != 0) {
-        if (error)
-            *error = QStringLiteral("%1 cannot be examined.").arg(path);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        if (error) {
+            *error = errno == ELOOP || errno == ENOTDIR
+                ? QStringLiteral("%1 is not a directory of this user.").arg(path)
+                : QStringLiteral("%1 cannot be examined.").arg(path);
+        }
         return false;
     }
-    if (!S_ISDIR(status.st_mode) || status.st_uid != ::getuid()) {
+    struct stat status {};
+    bool trusted = ::fstat(fd, &status) == 0;
+    if (!trusted || !S_ISDIR(status.st_mode) || status.st_uid != ::geteuid()) {
         if (error)
             *error = QStringLiteral("%1 is not a directory of this user.").arg(path);
-        return false;
-    }
-    if ((status.st_mode & 0077) != 0 && ::chmod(QFile::encodeName(path).constData(), 0700) != 0) {
+        trusted = false;
+    } else if ((status.st_mode & 0077) != 0 && ::fchmod(fd, 0700) != 0) {
         if (error)
             *error = QStringLiteral("%1 is open to other users.").arg(path);
-        return false;
+        trusted = false;
     }
-    return true;
+    ::close(fd);
+    return trusted;
 }
 #endif
 } // namespace

@@ -1,0 +1,197 @@
+#include "support/HttpTestServer.h"
+
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace PelkPlus {
+
+namespace {
+
+QByteArray standardReason(int status)
+{
+    switch (status) {
+    case 200:
+        return "OK";
+    case 204:
+        return "No Content";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 303:
+        return "See Other";
+    case 307:
+        return "Temporary Redirect";
+    case 308:
+        return "Permanent Redirect";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 500:
+        return "Internal Server Error";
+    case 503:
+        return "Service Unavailable";
+    default:
+        return "Status";
+    }
+}
+
+QString replyKey(const QString& path, const QByteArray& method)
+{
+    return QString::fromLatin1(method) + QLatin1Char(' ') + path;
+}
+
+} // namespace
+
+HttpTestServer::HttpTestServer(QObject* parent)
+    : QObject(parent)
+    , m_server(new QTcpServer(this))
+{
+    connect(m_server, &QTcpServer::newConnection, this, &HttpTestServer::onNewConnection);
+}
+
+HttpTestServer::~HttpTestServer() = default;
+
+bool HttpTestServer::listen()
+{
+    return m_server->listen(QHostAddress::LocalHost, 0);
+}
+
+quint16 HttpTestServer::port() const
+{
+    return m_server->serverPort();
+}
+
+QUrl HttpTestServer::url(const QString& path) const
+{
+    return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(path));
+}
+
+void HttpTestServer::setReply(const QString& path, const Reply& reply, const QByteArray& method)
+{
+    m_replies.insert(replyKey(path, method), reply);
+}
+
+void HttpTestServer::setFile(const QString& path, const QByteArray& body)
+{
+    Reply reply;
+    reply.body = body;
+    setReply(path, reply);
+}
+
+void HttpTestServer::setRedirect(const QString& path, const QString& location, int status)
+{
+    Reply reply;
+    reply.status = status;
+    reply.headers.append({ "Location", location.toUtf8() });
+    reply.body = "moved";
+    setReply(path, reply);
+}
+
+int HttpTestServer::requestCount(const QString& path, const QByteArray& method) const
+{
+    int count = 0;
+    for (const Request& request : m_requests) {
+        if (request.path == path && (method.isEmpty() || request.method == method))
+            ++count;
+    }
+    return count;
+}
+
+void HttpTestServer::onNewConnection()
+{
+    while (QTcpSocket* socket = m_server->nextPendingConnection()) {
+        socket->setParent(this);
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    }
+}
+
+void HttpTestServer::onReadyRead(QTcpSocket* socket)
+{
+    // Requests without a body: everything up to the blank line, and one request per connection.
+    QByteArray buffer = socket->property("buffer").toByteArray() + socket->readAll();
+    socket->setProperty("buffer", buffer);
+    const int end = buffer.indexOf("\r\n\r\n");
+    if (end < 0 || socket->property("answered").toBool())
+        return;
+    socket->setProperty("answered", true);
+
+    const QList<QByteArray> lines = buffer.left(end).split('\n');
+    const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
+    Request request;
+    request.method = requestLine.value(0);
+    request.path = QString::fromUtf8(requestLine.value(1));
+    for (int i = 1; i < lines.size(); ++i) {
+        const int colon = lines.at(i).indexOf(':');
+        if (colon > 0)
+            request.headers.insert(lines.at(i).left(colon).trimmed().toLower(), lines.at(i).mid(colon + 1).trimmed());
+    }
+    m_requests.append(request);
+    emit requestReceived(request.method, request.path);
+    respond(socket, request);
+}
+
+void HttpTestServer::respond(QTcpSocket* socket, const Request& request)
+{
+    Reply reply;
+    if (m_replies.contains(replyKey(request.path, request.method))) {
+        reply = m_replies.value(replyKey(request.path, request.method));
+    } else if (m_replies.contains(replyKey(request.path, QByteArray()))) {
+        reply = m_replies.value(replyKey(request.path, QByteArray()));
+    } else {
+        reply.status = 404;
+        reply.body = "not here";
+    }
+    if (reply.silent)
+        return;
+
+    const bool head = request.method == "HEAD";
+    auto answer = [this, socket, reply, head] {
+        QByteArray text = "HTTP/1.1 " + QByteArray::number(reply.status) + ' '
+            + (reply.reason.isEmpty() ? standardReason(reply.status) : reply.reason) + "\r\n";
+        for (const auto& header : reply.headers)
+            text += header.first + ": " + header.second + "\r\n";
+        if (reply.sendContentLength) {
+            const qint64 length = reply.contentLength >= 0 ? reply.contentLength : reply.body.size();
+            text += "Content-Length: " + QByteArray::number(length) + "\r\n";
+        }
+        text += "Connection: close\r\n\r\n";
+        socket->write(text);
+        if (head) {
+            socket->disconnectFromHost();
+            return;
+        }
+        sendBody(socket, reply, 0);
+    };
+    if (reply.delay > 0)
+        QTimer::singleShot(reply.delay, socket, answer);
+    else
+        answer();
+}
+
+void HttpTestServer::sendBody(QTcpSocket* socket, const Reply& reply, qint64 offset)
+{
+    qint64 limit = reply.body.size();
+    if (reply.stallAfter >= 0)
+        limit = qMin(limit, reply.stallAfter);
+    const qint64 chunk = reply.chunkSize > 0 ? reply.chunkSize : limit;
+    const qint64 count = qMin(chunk, limit - offset);
+    if (count > 0)
+        socket->write(reply.body.constData() + offset, count);
+    offset += qMax<qint64>(count, 0);
+
+    if (offset < limit) {
+        QTimer::singleShot(reply.chunkDelay, socket, [this, socket, reply, offset] { sendBody(socket, reply, offset); });
+        return;
+    }
+    // A stalled reply keeps its connection open and silent until the client gives up.
+    if (reply.stallAfter >= 0 && reply.stallAfter < reply.body.size())
+        return;
+    socket->disconnectFromHost();
+}
+
+} // namespace PelkPlus

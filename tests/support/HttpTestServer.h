@@ -1,0 +1,85 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QUrl>
+
+class QTcpServer;
+class QTcpSocket;
+
+namespace PelkPlus {
+
+// A small HTTP/1.1 server on 127.0.0.1 for the network tests. Every path gets a scripted reply:
+// status, headers, body in chunks with pauses, a stall, a body shorter than announced, a redirect.
+// Each connection serves one request and is then closed. It counts the requests it has seen.
+class HttpTestServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Reply
+    {
+        int status = 200;
+        // Empty for the usual phrase of the status.
+        QByteArray reason;
+        QList<QPair<QByteArray, QByteArray>> headers;
+        QByteArray body;
+        bool sendContentLength = true;
+        // The length announced; -1 for the body's. A larger value makes the connection close early.
+        qint64 contentLength = -1;
+        // Body bytes per write, 0 for all at once, and the pause between writes.
+        int chunkSize = 0;
+        int chunkDelay = 0;
+        // Milliseconds before anything is answered.
+        int delay = 0;
+        // Body bytes sent before the server goes silent with the connection kept open; -1 never.
+        qint64 stallAfter = -1;
+        // Never answer at all (the connection stays open).
+        bool silent = false;
+    };
+
+    struct Request
+    {
+        QByteArray method;
+        QString path;
+        QHash<QByteArray, QByteArray> headers; // names in lower case
+    };
+
+    explicit HttpTestServer(QObject* parent = nullptr);
+    ~HttpTestServer() override;
+
+    // Listens on 127.0.0.1 on a free port.
+    bool listen();
+    quint16 port() const;
+    QUrl url(const QString& path) const;
+
+    // The reply for a path; a reply set for one method ("GET", "HEAD") wins over one for any method.
+    // Unknown paths get 404. HEAD gets the headers the GET would get and no body.
+    void setReply(const QString& path, const Reply& reply, const QByteArray& method = QByteArray());
+    void setFile(const QString& path, const QByteArray& body);
+    void setRedirect(const QString& path, const QString& location, int status = 302);
+
+    int requestCount(const QString& path, const QByteArray& method = QByteArray()) const;
+    int totalRequests() const { return m_requests.size(); }
+    QList<Request> requests() const { return m_requests; }
+
+signals:
+    void requestReceived(const QByteArray& method, const QString& path);
+
+private:
+    Q_DISABLE_COPY(HttpTestServer)
+
+    void onNewConnection();
+    void onReadyRead(QTcpSocket* socket);
+    void respond(QTcpSocket* socket, const Request& request);
+    void sendBody(QTcpSocket* socket, const Reply& reply, qint64 offset);
+
+    QTcpServer* m_server = nullptr;
+    QHash<QString, Reply> m_replies;
+    QList<Request> m_requests;
+};
+
+} // namespace PelkPlus
