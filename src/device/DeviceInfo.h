@@ -9,7 +9,8 @@ namespace PelkPlus {
 struct HeaderRecord;
 
 // The connected device's model and the versions of its four components.
-struct DeviceInfo {
+struct DeviceInfo
+{
     int model = 0;
     int tag = 0;
     FirmwareVersion mcuVersion;

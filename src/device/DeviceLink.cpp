@@ -48,7 +48,7 @@ HeaderRecord linkHeader(const DeviceLink* link)
 }
 
 LinkResult writePacket(DeviceLink* link, unsigned command, unsigned length, bool counted, int sequence,
-                       const unsigned char* payload, unsigned payloadLength)
+    const unsigned char* payload, unsigned payloadLength)
 {
     unsigned char* out = link->outReport;
     std::memset(out, 0, sizeof(link->outReport));
@@ -77,7 +77,8 @@ LinkResult requestHeader(DeviceLink* link, int timeoutMs)
     LinkResult result = writePacket(link, HeaderRequestCommand, 0, true, 0, nullptr, 0);
     if (result != LinkOk)
         return result;
-    const int got = hidBackend()->readTimeout(link->handle, link->inReport, sizeof(link->inReport), timeoutMs);
+    const int got
+        = hidBackend()->readTimeout(link->handle, link->inReport, sizeof(link->inReport), timeoutMs);
     if (got == -1)
         return LinkReadFailed;
     if (got == 0)
@@ -111,7 +112,8 @@ LinkResult queryReadyForUpdate(DeviceLink* link, int timeoutMs, int* ready)
     const LinkResult result = writePacket(link, ReadyQueryCommand, 3, false, 0, payload, sizeof(payload));
     if (result != LinkOk)
         return result;
-    const int got = hidBackend()->readTimeout(link->handle, link->inReport, sizeof(link->inReport), timeoutMs);
+    const int got
+        = hidBackend()->readTimeout(link->handle, link->inReport, sizeof(link->inReport), timeoutMs);
     if (got == -1)
         return LinkReadFailed;
     if (got == 0)

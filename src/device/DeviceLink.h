@@ -10,7 +10,8 @@ struct HidDevice;
 
 // One open device: the HID handle, the packet sequence counter, the two report buffers and the
 // header read at open time. Used by one thread at a time.
-struct DeviceLink {
+struct DeviceLink
+{
     HidDevice* handle = nullptr;
     int model = 0;
     int nextSequence = 0;
@@ -47,15 +48,15 @@ LinkResult queryReadyForUpdate(DeviceLink* link, int timeoutMs, int* ready);
 // Builds a packet in the link's write buffer (cleared first) and writes it. A counted packet takes
 // nextSequence and advances the counter once written; an uncounted one carries the given sequence.
 LinkResult writePacket(DeviceLink* link, unsigned command, unsigned length, bool counted, int sequence,
-                       const unsigned char* payload, unsigned payloadLength);
+    const unsigned char* payload, unsigned payloadLength);
 
 // Firmware streams.
 LinkResult sendMcuFirmware(DeviceLink* link, const char* path, const ProgressHandler* progress);
 LinkResult sendDspFirmware(DeviceLink* link, const char* path, const ProgressHandler* progress);
 
 // Flash sectors.
-LinkResult writeSector(DeviceLink* link, unsigned command, const unsigned char* data, int length, long sentBefore,
-                       long fileSize, const ProgressHandler* progress);
+LinkResult writeSector(DeviceLink* link, unsigned command, const unsigned char* data, int length,
+    long sentBefore, long fileSize, const ProgressHandler* progress);
 LinkResult sendStyles(DeviceLink* link, const char* path, const ProgressHandler* progress);
 LinkResult sendEnsembleAudio(DeviceLink* link, const char* path, const ProgressHandler* progress);
 

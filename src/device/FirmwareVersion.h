@@ -12,7 +12,8 @@ enum ReleaseType : int {
 };
 
 // Version of the MCU or DSP firmware: release type, major, minor.
-struct FirmwareVersion {
+struct FirmwareVersion
+{
     int releaseType = 0;
     int major = 0;
     int minor = 0;

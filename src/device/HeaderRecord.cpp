@@ -7,8 +7,8 @@ namespace PelkPlus {
 HeaderRecord decodeHeader(const unsigned char* r, int model)
 {
     HeaderRecord header;
-    header.ensembleVersion = std::uint32_t(r[14]) << 24 | std::uint32_t(r[12]) << 16 | std::uint32_t(r[11]) << 8
-        | std::uint32_t(r[10]);
+    header.ensembleVersion = std::uint32_t(r[14]) << 24 | std::uint32_t(r[12]) << 16
+        | std::uint32_t(r[11]) << 8 | std::uint32_t(r[10]);
     header.stylesVersion = std::uint16_t(r[16] << 8 | r[15]);
     header.tag = std::uint16_t(r[23] << 8 | r[22]);
     if (model == Base) {

@@ -5,7 +5,8 @@
 namespace PelkPlus {
 
 // The device header as decoded once when a link is opened.
-struct HeaderRecord {
+struct HeaderRecord
+{
     std::uint16_t tag = 0;
     std::uint16_t mcuWord = 0;
     std::uint16_t dspWord = 0;

@@ -7,7 +7,8 @@ namespace PelkPlus {
 struct HidDevice; // opaque handle of one open HID interface, owned by the backend that opened it
 
 // One HID interface found by an enumeration; a singly linked list freed by freeEnumeration.
-struct HidDeviceEntry {
+struct HidDeviceEntry
+{
     char* path;
     unsigned short vendorId;
     unsigned short productId;
@@ -17,7 +18,8 @@ struct HidDeviceEntry {
 
 // The six HID calls the program makes, with hidapi's contracts: write returns -1 on failure,
 // readTimeout -1 on failure, 0 when nothing arrived in time, else the byte count.
-struct HidBackend {
+struct HidBackend
+{
     const char* name;
     HidDeviceEntry* (*enumerate)(unsigned short vendorId, unsigned short productId);
     void (*freeEnumeration)(HidDeviceEntry* entries);

@@ -67,7 +67,7 @@ HidDeviceEntry* enumerateDevices(unsigned short vendorId, unsigned short product
     HidDeviceEntry** tail = &first;
     for (hid_device_info* info = found; info; info = info->next) {
         *tail = new HidDeviceEntry { copyString(info->path), info->vendor_id, info->product_id,
-                                     copyWideString(info->serial_number), nullptr };
+            copyWideString(info->serial_number), nullptr };
         tail = &(*tail)->next;
     }
     hid_free_enumeration(found);
@@ -103,7 +103,7 @@ void closeDevice(HidDevice* device)
 }
 
 const HidBackend backend { "hidapi", enumerateDevices, freeEnumeration, openPath, writeReport, readReport,
-                           closeDevice };
+    closeDevice };
 
 } // namespace
 

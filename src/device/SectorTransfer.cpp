@@ -29,7 +29,8 @@ bool dspIsBetaOrLater(const DeviceLink* link)
 
 // Everything the two data components share; they differ in command, limit, checksum width and
 // when the terminating packet is due.
-struct SectorComponent {
+struct SectorComponent
+{
     unsigned command;
     long sectorLimit;
     const char* tooBigTrace;
@@ -38,8 +39,8 @@ struct SectorComponent {
     const char* checksumTrace;
 };
 
-LinkResult sendSectors(DeviceLink* link, const char* path, const ProgressHandler* progress,
-                       const SectorComponent& component)
+LinkResult sendSectors(
+    DeviceLink* link, const char* path, const ProgressHandler* progress, const SectorComponent& component)
 {
     std::FILE* file = std::fopen(path, "rb");
     if (!file) {
@@ -113,8 +114,8 @@ LinkResult sendSectors(DeviceLink* link, const char* path, const ProgressHandler
 
 } // namespace
 
-LinkResult writeSector(DeviceLink* link, unsigned command, const unsigned char* data, int length, long sentBefore,
-                       long fileSize, const ProgressHandler* progress)
+LinkResult writeSector(DeviceLink* link, unsigned command, const unsigned char* data, int length,
+    long sentBefore, long fileSize, const ProgressHandler* progress)
 {
     std::printf("Progress: ");
     std::fflush(stdout);
@@ -182,8 +183,8 @@ LinkResult sendStyles(DeviceLink* link, const char* path, const ProgressHandler*
         std::fflush(stdout);
         return LinkNotSupported;
     }
-    const SectorComponent styles { StylesSectorDataCommand, stylesSectorLimit, "Style data too big for flash.\n", 2,
-                                   dspIsBetaOrLater(link), "Checksum = %4.4X\n" };
+    const SectorComponent styles { StylesSectorDataCommand, stylesSectorLimit,
+        "Style data too big for flash.\n", 2, dspIsBetaOrLater(link), "Checksum = %4.4X\n" };
     return sendSectors(link, path, progress, styles);
 }
 
@@ -192,9 +193,9 @@ LinkResult sendEnsembleAudio(DeviceLink* link, const char* path, const ProgressH
     std::printf("Sending ensemble audio: %s\n", path);
     std::fflush(stdout);
     const SectorComponent ensemble { EnsembleSectorDataCommand,
-                                     link->model == Plus ? ensembleSectorLimitPlus : ensembleSectorLimitBase,
-                                     "Ensemble audio data too big for this device.\n", 4,
-                                     link->model == Plus && dspIsBetaOrLater(link), "Checksum = %8.8X\n" };
+        link->model == Plus ? ensembleSectorLimitPlus : ensembleSectorLimitBase,
+        "Ensemble audio data too big for this device.\n", 4, link->model == Plus && dspIsBetaOrLater(link),
+        "Checksum = %8.8X\n" };
     return sendSectors(link, path, progress, ensemble);
 }
 

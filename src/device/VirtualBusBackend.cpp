@@ -16,7 +16,8 @@
 
 namespace PelkPlus {
 
-struct HidDevice {
+struct HidDevice
+{
     int fd = -1;
     unsigned char pending[64] = {};
     size_t pendingLength = 0;
@@ -152,12 +153,14 @@ HidDeviceEntry* enumerate(unsigned short vendorId, unsigned short productId)
             const size_t t3 = t2 == std::string::npos ? t2 : line.find('\t', t2 + 1);
             if (t3 == std::string::npos)
                 continue;
-            const auto vendor = static_cast<unsigned short>(std::strtoul(line.substr(t1 + 1, t2 - t1 - 1).c_str(), nullptr, 16));
-            const auto product = static_cast<unsigned short>(std::strtoul(line.substr(t2 + 1, t3 - t2 - 1).c_str(), nullptr, 16));
+            const auto vendor = static_cast<unsigned short>(
+                std::strtoul(line.substr(t1 + 1, t2 - t1 - 1).c_str(), nullptr, 16));
+            const auto product = static_cast<unsigned short>(
+                std::strtoul(line.substr(t2 + 1, t3 - t2 - 1).c_str(), nullptr, 16));
             if ((vendorId && vendor != vendorId) || (productId && product != productId))
                 continue;
             *tail = new HidDeviceEntry { copyString(line.substr(0, t1)), vendor, product,
-                                         wideFromUtf8(line.substr(t3 + 1)), nullptr };
+                wideFromUtf8(line.substr(t3 + 1)), nullptr };
             tail = &(*tail)->next;
         }
     }
@@ -203,8 +206,8 @@ int readReport(HidDevice* device, unsigned char* data, size_t length, int millis
             return -1;
         if (ready == 0)
             return 0; // a partial report stays pending for the next read
-        const ssize_t got = ::recv(device->fd, device->pending + device->pendingLength,
-                                   inputReportSize - device->pendingLength, 0);
+        const ssize_t got = ::recv(
+            device->fd, device->pending + device->pendingLength, inputReportSize - device->pendingLength, 0);
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)
@@ -227,7 +230,7 @@ void closeDevice(HidDevice* device)
 }
 
 const HidBackend backend { "virtual bus", enumerate, freeEnumeration, openPath, writeReport, readReport,
-                           closeDevice };
+    closeDevice };
 
 } // namespace
 

@@ -1,0 +1,319 @@
+#include "DeviceBus.h"
+
+#include "device/FirmwareVersion.h"
+
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QTimer>
+
+namespace PelkPlus {
+
+namespace {
+constexpr int reportSize = 65;
+// Enough to hold a few reports; a device that reads slowly then makes the host's writes block.
+constexpr qint64 pacedReadBuffer = 4 * reportSize;
+} // namespace
+
+struct DeviceBus::Entry
+{
+    SimulatedDevice device;
+    bool plugged = true;
+    QTimer* returnTimer = nullptr;
+};
+
+struct DeviceBus::Client
+{
+    QLocalSocket* socket = nullptr;
+    int device = -1; // index once opened
+    int interfaceIndex = 0;
+    QTimer* paceTimer = nullptr;
+};
+
+DeviceBus::DeviceBus(QObject* parent)
+    : QObject(parent)
+    , m_server(new QLocalServer(this))
+    , m_idleTimer(new QTimer(this))
+{
+    m_clock.start();
+    connect(m_server, &QLocalServer::newConnection, this, &DeviceBus::onNewConnection);
+    m_idleTimer->setInterval(100);
+    connect(m_idleTimer, &QTimer::timeout, this, &DeviceBus::tickIdle);
+    m_idleTimer->start();
+}
+
+DeviceBus::~DeviceBus()
+{
+    for (auto& client : m_clients)
+        client->socket->disconnect(this);
+}
+
+bool DeviceBus::listen(const QString& socketPath)
+{
+    QLocalServer::removeServer(socketPath);
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    if (!m_server->listen(socketPath)) {
+        say(QStringLiteral("cannot listen on %1: %2").arg(socketPath, m_server->errorString()));
+        return false;
+    }
+    say(QStringLiteral("listening on %1").arg(m_server->fullServerName()));
+    return true;
+}
+
+QString DeviceBus::socketPath() const
+{
+    return m_server->fullServerName();
+}
+
+int DeviceBus::addDevice(const SimulatedDevice::Settings& settings)
+{
+    auto entry = std::make_unique<Entry>();
+    entry->device = SimulatedDevice(settings);
+    entry->device.setLog([this](const QString& line) { say(line); });
+    entry->returnTimer = new QTimer(this);
+    entry->returnTimer->setSingleShot(true);
+    const int index = int(m_devices.size());
+    connect(entry->returnTimer, &QTimer::timeout, this, [this, index] {
+        Entry& e = *m_devices[size_t(index)];
+        e.device.restarted();
+        plug(index);
+    });
+    m_devices.push_back(std::move(entry));
+    say(QStringLiteral("device %1 added: %2 at %3, serial %4")
+            .arg(index)
+            .arg(QLatin1String(modelName(settings.model)), settings.path, settings.serialNumber));
+    return index;
+}
+
+SimulatedDevice& DeviceBus::device(int index)
+{
+    return m_devices.at(size_t(index))->device;
+}
+
+bool DeviceBus::isPlugged(int index) const
+{
+    return m_devices.at(size_t(index))->plugged;
+}
+
+void DeviceBus::plug(int index)
+{
+    Entry& entry = *m_devices.at(size_t(index));
+    entry.returnTimer->stop();
+    if (entry.plugged)
+        return;
+    entry.plugged = true;
+    const SimulatedDevice::Settings& s = entry.device.settings();
+    say(QStringLiteral("%1: plugged in (MCU %2, DSP %3, Styles 0x%4, Ensemble Audio 0x%5)")
+            .arg(s.path)
+            .arg(FirmwareVersion::fromWord(s.mcuWord).toString(),
+                FirmwareVersion::fromWord(s.dspWord).toString())
+            .arg(s.stylesVersion, 0, 16)
+            .arg(s.ensembleVersion, 0, 16));
+}
+
+void DeviceBus::unplug(int index)
+{
+    Entry& entry = *m_devices.at(size_t(index));
+    entry.returnTimer->stop();
+    if (!entry.plugged)
+        return;
+    entry.plugged = false;
+    dropConnections(index);
+    say(QStringLiteral("%1: unplugged").arg(entry.device.settings().path));
+}
+
+void DeviceBus::powerCycle(int index)
+{
+    Entry& entry = *m_devices.at(size_t(index));
+    say(QStringLiteral("%1: power cycle").arg(entry.device.settings().path));
+    unplug(index);
+    entry.returnTimer->start(entry.device.settings().rebootMs);
+}
+
+void DeviceBus::dropConnections(int index)
+{
+    for (size_t i = 0; i < m_clients.size();) {
+        Client& client = *m_clients[i];
+        if (client.device == index) {
+            QLocalSocket* socket = client.socket;
+            socket->disconnect(this);
+            socket->abort();
+            socket->deleteLater();
+            m_clients.erase(m_clients.begin() + long(i));
+        } else {
+            ++i;
+        }
+    }
+}
+
+void DeviceBus::say(const QString& line)
+{
+    emit event(line);
+}
+
+DeviceBus::Client* DeviceBus::clientFor(QLocalSocket* socket)
+{
+    for (auto& client : m_clients) {
+        if (client->socket == socket)
+            return client.get();
+    }
+    return nullptr;
+}
+
+void DeviceBus::removeClient(QLocalSocket* socket)
+{
+    for (size_t i = 0; i < m_clients.size(); ++i) {
+        if (m_clients[i]->socket == socket) {
+            m_clients.erase(m_clients.begin() + long(i));
+            break;
+        }
+    }
+    socket->deleteLater();
+}
+
+void DeviceBus::onNewConnection()
+{
+    while (QLocalSocket* socket = m_server->nextPendingConnection()) {
+        auto client = std::make_unique<Client>();
+        client->socket = socket;
+        m_clients.push_back(std::move(client));
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
+        connect(socket, &QLocalSocket::disconnected, this, [this, socket] { removeClient(socket); });
+        if (socket->bytesAvailable() > 0)
+            onReadyRead(socket);
+    }
+}
+
+void DeviceBus::onReadyRead(QLocalSocket* socket)
+{
+    Client* client = clientFor(socket);
+    if (!client)
+        return;
+    if (client->device < 0) {
+        if (!socket->canReadLine())
+            return;
+        const QByteArray line = socket->readLine().trimmed();
+        handleRequestLine(*client, line);
+        return;
+    }
+    pump(*client);
+}
+
+void DeviceBus::handleRequestLine(Client& client, const QByteArray& line)
+{
+    QLocalSocket* socket = client.socket;
+    if (line == "ENUM") {
+        QByteArray answer;
+        for (const auto& entry : m_devices) {
+            if (!entry->plugged)
+                continue;
+            const SimulatedDevice::Settings& s = entry->device.settings();
+            for (int i = 0; i < s.interfaces; ++i) {
+                const QString path = i == 0 ? s.path : QStringLiteral("%1:%2").arg(s.path).arg(i);
+                answer += path.toUtf8() + '\t' + QByteArray::number(pelkVendorId, 16).rightJustified(4, '0')
+                    + '\t' + QByteArray::number(productIdForModel(s.model), 16).rightJustified(4, '0') + '\t'
+                    + s.serialNumber.toUtf8() + '\n';
+            }
+        }
+        answer += '\n';
+        socket->write(answer);
+        socket->disconnectFromServer();
+        return;
+    }
+    if (line.startsWith("OPEN ")) {
+        const QString path = QString::fromUtf8(line.mid(5));
+        for (size_t index = 0; index < m_devices.size(); ++index) {
+            Entry& entry = *m_devices[index];
+            const SimulatedDevice::Settings& s = entry.device.settings();
+            for (int i = 0; i < s.interfaces && entry.plugged; ++i) {
+                const QString candidate = i == 0 ? s.path : QStringLiteral("%1:%2").arg(s.path).arg(i);
+                if (candidate != path)
+                    continue;
+                client.device = int(index);
+                client.interfaceIndex = i;
+                if (i == 0)
+                    entry.device.connectionOpened();
+                socket->write("OK\n");
+                say(QStringLiteral("%1: opened").arg(path));
+                if (s.paced) {
+                    // A full-speed interrupt endpoint takes one report per millisecond.
+                    socket->setReadBufferSize(pacedReadBuffer);
+                    client.paceTimer = new QTimer(socket);
+                    client.paceTimer->setTimerType(Qt::PreciseTimer);
+                    client.paceTimer->setInterval(1);
+                    connect(client.paceTimer, &QTimer::timeout, this, [this, socket] {
+                        if (Client* c = clientFor(socket))
+                            pump(*c);
+                    });
+                    client.paceTimer->start();
+                }
+                pump(client);
+                return;
+            }
+        }
+        socket->write("ERR no such device\n");
+        socket->disconnectFromServer();
+        say(QStringLiteral("open of %1 refused: no such device").arg(path));
+        return;
+    }
+    socket->write("ERR unknown request\n");
+    socket->disconnectFromServer();
+}
+
+void DeviceBus::pump(Client& client)
+{
+    QLocalSocket* socket = client.socket;
+    const bool paced = client.paceTimer != nullptr;
+    // Paced connections take one report per timer tick; others everything that has arrived.
+    int budget = paced ? 1 : 1 << 30;
+    while (budget-- > 0 && socket->bytesAvailable() >= reportSize) {
+        const QByteArray report = socket->read(reportSize);
+        processReport(client, report);
+        if (!clientFor(socket))
+            return; // the report made the device leave the bus
+    }
+}
+
+void DeviceBus::processReport(Client& client, const QByteArray& report)
+{
+    if (client.interfaceIndex != 0)
+        return; // only the first interface speaks the update protocol
+    const int index = client.device;
+    Entry& entry = *m_devices[size_t(index)];
+    QVector<QByteArray> replies;
+    const SimulatedDevice::Request request = entry.device.receive(report, m_clock.elapsed(), replies);
+    for (const QByteArray& reply : replies)
+        client.socket->write(reply);
+    handleRequest(index, request);
+}
+
+void DeviceBus::handleRequest(int index, SimulatedDevice::Request request)
+{
+    Entry& entry = *m_devices[size_t(index)];
+    const SimulatedDevice::Settings& s = entry.device.settings();
+    if (request == SimulatedDevice::Request::Unplug) {
+        unplug(index);
+    } else if (request == SimulatedDevice::Request::Reboot) {
+        say(QStringLiteral("%1: rebooting").arg(s.path));
+        // Let the host's last writes land before the device drops off.
+        QTimer::singleShot(50, this, [this, index] {
+            Entry& e = *m_devices[size_t(index)];
+            unplug(index);
+            if (e.device.settings().comeBackAfterReboot)
+                e.returnTimer->start(e.device.settings().rebootMs);
+            else
+                say(QStringLiteral("%1: does not come back").arg(e.device.settings().path));
+        });
+    }
+}
+
+void DeviceBus::tickIdle()
+{
+    const qint64 now = m_clock.elapsed();
+    for (size_t index = 0; index < m_devices.size(); ++index) {
+        if (!m_devices[index]->plugged)
+            continue;
+        handleRequest(int(index), m_devices[index]->device.idle(now));
+    }
+}
+
+} // namespace PelkPlus

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "SimulatedDevice.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+
+#include <memory>
+#include <vector>
+
+class QLocalServer;
+class QLocalSocket;
+class QTimer;
+
+namespace PelkPlus {
+
+// Serves simulated devices on a Unix socket in the virtual bus protocol: "ENUM\n" lists the
+// interfaces present, "OPEN <path>\n" opens one, after which the connection carries raw reports
+// (65 bytes from the host, 64 to it). Plugging, unplugging and reboots take devices off the bus and
+// close their connections, as pulling the cable would.
+class DeviceBus : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(DeviceBus)
+
+public:
+    explicit DeviceBus(QObject* parent = nullptr);
+    ~DeviceBus() override;
+
+    bool listen(const QString& socketPath);
+    QString socketPath() const;
+
+    // Adds a device, plugged in; returns its index.
+    int addDevice(const SimulatedDevice::Settings& settings);
+    int deviceCount() const { return int(m_devices.size()); }
+    SimulatedDevice& device(int index);
+    bool isPlugged(int index) const;
+
+    void plug(int index);
+    void unplug(int index);
+    // Unplugs at once and plugs again after the device's reboot time, whether or not it wanted to.
+    void powerCycle(int index);
+
+signals:
+    // One line for every event and every protocol violation.
+    void event(const QString& line);
+
+private:
+    struct Entry;
+    struct Client;
+
+    void onNewConnection();
+    void onReadyRead(QLocalSocket* socket);
+    void handleRequestLine(Client& client, const QByteArray& line);
+    void pump(Client& client);
+    void processReport(Client& client, const QByteArray& report);
+    void handleRequest(int index, SimulatedDevice::Request request);
+    void dropConnections(int index);
+    void tickIdle();
+    void say(const QString& line);
+    Client* clientFor(QLocalSocket* socket);
+    void removeClient(QLocalSocket* socket);
+
+    QLocalServer* m_server = nullptr;
+    QTimer* m_idleTimer = nullptr;
+    QElapsedTimer m_clock;
+    std::vector<std::unique_ptr<Entry>> m_devices;
+    std::vector<std::unique_ptr<Client>> m_clients;
+};
+
+} // namespace PelkPlus

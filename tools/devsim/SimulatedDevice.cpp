@@ -1,0 +1,431 @@
+#include "SimulatedDevice.h"
+
+#include "device/FirmwareVersion.h"
+
+#include <QRegularExpression>
+
+namespace PelkPlus {
+
+namespace {
+
+constexpr int reportSize = 65;
+constexpr int inputSize = 64;
+constexpr int sectorSize = 65536;
+constexpr int packetsPerSector = 1171;
+constexpr int lastChunkSize = 16;
+
+const char* componentName(int component)
+{
+    static const char* const names[] = { "MCU firmware", "DSP firmware", "Styles", "Ensemble Audio" };
+    return names[component];
+}
+
+QString hex4(unsigned value)
+{
+    return QStringLiteral("0x%1").arg(value, 4, 16, QLatin1Char('0'));
+}
+
+} // namespace
+
+SimulatedDevice::SimulatedDevice(const Settings& settings)
+    : m_settings(settings)
+{ }
+
+QByteArray SimulatedDevice::versionMarker(const QString& version)
+{
+    return QByteArrayLiteral("PELKVER=") + version.toLatin1() + ';';
+}
+
+void SimulatedDevice::log(const QString& line) const
+{
+    if (m_log)
+        m_log(QStringLiteral("%1: %2").arg(m_settings.path, line));
+}
+
+void SimulatedDevice::violation(const QString& what)
+{
+    m_violations.append(what);
+    log(QStringLiteral("violation: ") + what);
+    if (m_receiving != Receiving::Nothing)
+        m_receiving = Receiving::Rejected;
+}
+
+void SimulatedDevice::connectionOpened()
+{
+    if (m_receiving != Receiving::Nothing && m_receiving != Receiving::Rejected)
+        log(QStringLiteral("transfer abandoned: a new connection was opened"));
+    m_receiving = Receiving::Nothing;
+    m_expectedSequence = -1;
+}
+
+void SimulatedDevice::restarted()
+{
+    m_rebootPending = false;
+    m_rebooted = true;
+    m_receiving = Receiving::Nothing;
+    m_expectedSequence = -1;
+    m_readyQueries = 0;
+}
+
+QByteArray SimulatedDevice::headerReply() const
+{
+    QByteArray reply(inputSize, '\0');
+    auto* r = reinterpret_cast<unsigned char*>(reply.data());
+    const Settings& s = m_settings;
+    r[0] = 0xDB;
+    r[1] = 0x03;
+    r[2] = 0x09;
+    r[10] = s.ensembleVersion & 0xFF;
+    r[11] = (s.ensembleVersion >> 8) & 0xFF;
+    r[12] = (s.ensembleVersion >> 16) & 0xFF;
+    r[13] = 0xA5; // not part of any version
+    r[14] = (s.ensembleVersion >> 24) & 0xFF;
+    r[15] = s.stylesVersion & 0xFF;
+    r[16] = (s.stylesVersion >> 8) & 0xFF;
+    unsigned mcuHigh = (s.mcuWord >> 8) & 0xFF;
+    unsigned dspHigh = (s.dspWord >> 8) & 0xFF;
+    if (s.model == Base && s.clearBaseReleaseBits) {
+        mcuHigh &= ~0x03u;
+        dspHigh &= ~0x03u;
+    }
+    r[20] = s.mcuWord & 0xFF;
+    r[21] = static_cast<unsigned char>(mcuHigh);
+    if (s.model == Plus && s.mcuWord <= 0x0064) {
+        // Old MCU firmware packs the DSP version into one byte: release type bits at 7 and 3,
+        // major in bits 6-4, minor in bits 2-0. The byte after it means nothing then.
+        r[18]
+            = static_cast<unsigned char>(((dspHigh >> 1) & 1) << 7 | (dspHigh & 1) << 3 | (s.dspWord & 0x77));
+        r[19] = 0xEE;
+    } else {
+        r[18] = s.dspWord & 0xFF;
+        r[19] = static_cast<unsigned char>(dspHigh);
+    }
+    r[22] = s.tag & 0xFF;
+    r[23] = (s.tag >> 8) & 0xFF;
+    switch (s.header) {
+    case HeaderBehaviour::BadSignature:
+        r[0] = 0xDC;
+        break;
+    case HeaderBehaviour::BadCommand:
+        r[2] = 0x0A;
+        break;
+    case HeaderBehaviour::BadCount:
+        r[5] = 0x02;
+        break;
+    default:
+        break;
+    }
+    return reply;
+}
+
+bool SimulatedDevice::checkSequence(unsigned sequence)
+{
+    if (m_expectedSequence >= 0 && int(sequence) != m_expectedSequence) {
+        violation(QStringLiteral("packet %1 carries sequence %2, expected %3")
+                      .arg(m_packets)
+                      .arg(sequence)
+                      .arg(m_expectedSequence));
+        m_expectedSequence = sequence >= 65535 ? 0 : int(sequence) + 1;
+        return false;
+    }
+    m_expectedSequence = sequence >= 65535 ? 0 : int(sequence) + 1;
+    return true;
+}
+
+bool SimulatedDevice::terminationDue(Receiving what) const
+{
+    const bool dspBetaOrLater = ((m_settings.dspWord >> 8) & 0xFF) >= 1;
+    if (what == Receiving::StylesSectors)
+        return dspBetaOrLater;
+    return m_settings.model == Plus && dspBetaOrLater;
+}
+
+void SimulatedDevice::beginReceiving(Receiving what)
+{
+    if (m_receiving != Receiving::Nothing && m_receiving != Receiving::Rejected)
+        log(QStringLiteral("transfer abandoned: another began"));
+    m_receiving = what;
+    m_buffer.clear();
+    m_checksum = 0;
+    m_sectorPackets = 0;
+    m_sectors = 0;
+    m_sectorEndedAt = -1;
+    m_lastDataSequence = -1;
+}
+
+SimulatedDevice::Request SimulatedDevice::install(int component, const QByteArray& image)
+{
+    m_images[size_t(component)] = image;
+    m_checksums[size_t(component)] = m_checksum;
+    ++m_installs;
+    m_receiving = Receiving::Nothing;
+    QString versionText;
+    static const QRegularExpression marker(QStringLiteral("PELKVER=([0-9A-Za-z.]{1,16});"));
+    const QRegularExpressionMatch match = marker.match(QString::fromLatin1(image));
+    if (match.hasMatch()) {
+        versionText = match.captured(1);
+        bool ok = false;
+        switch (component) {
+        case Mcu:
+            m_settings.mcuWord = parseFirmwareVersion(versionText).toWord();
+            break;
+        case Dsp:
+            m_settings.dspWord = parseFirmwareVersion(versionText).toWord();
+            break;
+        case Styles:
+            m_settings.stylesVersion = quint16(versionText.toUInt(&ok, 0));
+            break;
+        default:
+            m_settings.ensembleVersion = versionText.toUInt(&ok, 0);
+            break;
+        }
+    }
+    log(QStringLiteral("installed %1: %2 bytes, checksum %3, version %4")
+            .arg(QLatin1String(componentName(component)))
+            .arg(image.size())
+            .arg(m_checksum, 2, 16, QLatin1Char('0'))
+            .arg(versionText.isEmpty() ? QStringLiteral("unchanged") : versionText));
+    if (!m_settings.dropOffAfterInstall) {
+        log(QStringLiteral("staying on the bus until power-cycled"));
+        return Request::None;
+    }
+    m_rebootPending = true;
+    return Request::Reboot;
+}
+
+SimulatedDevice::Request SimulatedDevice::finishSectors()
+{
+    const int component = m_receiving == Receiving::StylesSectors ? Styles : Ensemble;
+    return install(component, m_buffer);
+}
+
+SimulatedDevice::Request SimulatedDevice::idle(qint64 nowMs)
+{
+    if (m_receiving == Receiving::Nothing || nowMs - m_lastPacketAt < m_settings.quietCompleteMs)
+        return Request::None;
+    const Receiving was = m_receiving;
+    if (was == Receiving::StylesSectors || was == Receiving::EnsembleSectors) {
+        if (m_sectorPackets != 0 && m_sectorPackets != packetsPerSector) {
+            violation(QStringLiteral("sector %1 ended after %2 of %3 packets")
+                          .arg(m_sectors)
+                          .arg(m_sectorPackets)
+                          .arg(packetsPerSector));
+        } else if (terminationDue(was)) {
+            violation(QStringLiteral("no terminating packet after the last sector"));
+        } else {
+            return finishSectors();
+        }
+    } else if (was != Receiving::Rejected) {
+        log(QStringLiteral("transfer abandoned: no end packet"));
+    }
+    m_receiving = Receiving::Nothing;
+    return Request::None;
+}
+
+SimulatedDevice::Request SimulatedDevice::receive(
+    const QByteArray& report, qint64 nowMs, QVector<QByteArray>& replies)
+{
+    if (report.size() != reportSize) {
+        violation(QStringLiteral("report of %1 bytes").arg(report.size()));
+        return Request::None;
+    }
+    const auto* p = reinterpret_cast<const unsigned char*>(report.constData()) + 1;
+    const unsigned command = unsigned(p[3]) << 8 | p[2];
+    const unsigned length = unsigned(p[5]) << 8 | p[4];
+    const unsigned sequence = unsigned(p[7]) << 8 | p[6];
+    const unsigned char* payload = p + 8;
+    m_lastPacketAt = nowMs;
+    if (p[0] != 0xDB || p[1] != 0x03) {
+        violation(QStringLiteral("packet with signature %1 %2").arg(p[0], 2, 16).arg(p[1], 2, 16));
+        return Request::None;
+    }
+    const QString packetName = QStringLiteral("command %1, sequence %2").arg(hex4(command)).arg(sequence);
+
+    switch (command) {
+    case 0x000A: { // header request
+        checkSequence(sequence);
+        if (length != 0)
+            violation(QStringLiteral("header request with length %1").arg(length));
+        if (m_settings.header == HeaderBehaviour::NoAnswer || (m_rebooted && !m_settings.headerAfterReboot)) {
+            log(QStringLiteral("header request left unanswered"));
+            return Request::None;
+        }
+        replies.append(headerReply());
+        log(QStringLiteral("header sent"));
+        return Request::None;
+    }
+    case 0x0012: { // ready query
+        if (sequence != 0 || length != 3 || payload[0] != 0x0B)
+            violation(QStringLiteral("malformed ready query (%1, length %2)").arg(packetName).arg(length));
+        ++m_readyQueries;
+        int flag = 1;
+        switch (m_settings.ready) {
+        case ReadyBehaviour::NoAnswer:
+            return Request::None;
+        case ReadyBehaviour::Never:
+            flag = 0;
+            break;
+        case ReadyBehaviour::AfterQueries:
+            flag = m_readyQueries > m_settings.readyAfterQueries ? 1 : 0;
+            break;
+        default:
+            break;
+        }
+        QByteArray reply(inputSize, '\0');
+        reply[0] = char(0xDB);
+        reply[1] = 0x03;
+        reply[2] = 0x13;
+        reply[8] = 0x0B;
+        reply[10] = char(flag);
+        replies.append(reply);
+        log(QStringLiteral("ready query answered %1").arg(flag));
+        return Request::None;
+    }
+    case 0x0004:
+    case 0x0002: { // firmware data
+        const bool mcu = command == 0x0004;
+        const unsigned expectedLength = mcu ? 56 : 54;
+        const Receiving stream = mcu ? Receiving::McuStream : Receiving::DspStream;
+        if (m_receiving != stream && m_receiving != Receiving::Rejected)
+            beginReceiving(stream);
+        ++m_packets;
+        const bool inOrder = checkSequence(sequence);
+        m_lastDataSequence = int(sequence);
+        if (m_receiving == Receiving::Rejected)
+            break;
+        if (!inOrder)
+            break;
+        if (length != expectedLength) {
+            violation(QStringLiteral("%1 has length %2, expected %3")
+                          .arg(packetName)
+                          .arg(length)
+                          .arg(expectedLength));
+            break;
+        }
+        if (!mcu && (payload[54] != 0 || payload[55] != 0)) {
+            violation(QStringLiteral("%1 carries bytes beyond its 54").arg(packetName));
+            break;
+        }
+        for (unsigned i = 0; i < expectedLength; ++i)
+            m_checksum ^= payload[i];
+        m_buffer.append(reinterpret_cast<const char*>(payload), int(expectedLength));
+        break;
+    }
+    case 0x0005:
+    case 0x0003: { // firmware end
+        const bool mcu = command == 0x0005;
+        const Receiving stream = mcu ? Receiving::McuStream : Receiving::DspStream;
+        if (m_receiving == Receiving::Rejected) {
+            log(QStringLiteral("end packet of a rejected stream ignored; nothing installed"));
+            m_receiving = Receiving::Nothing;
+            return Request::None;
+        }
+        if (m_receiving != stream) {
+            violation(QStringLiteral("%1: end packet without a stream").arg(packetName));
+            return Request::None;
+        }
+        if (int(sequence) != m_lastDataSequence) {
+            violation(QStringLiteral("%1: end packet must repeat the last data sequence %2")
+                          .arg(packetName)
+                          .arg(m_lastDataSequence));
+        } else if (length != 0) {
+            violation(QStringLiteral("%1: end packet with length %2").arg(packetName).arg(length));
+        } else if (payload[0] != m_checksum) {
+            violation(QStringLiteral("%1: checksum %2, the data gives %3")
+                          .arg(packetName)
+                          .arg(payload[0], 2, 16, QLatin1Char('0'))
+                          .arg(m_checksum, 2, 16, QLatin1Char('0')));
+        } else {
+            return install(mcu ? Mcu : Dsp, m_buffer);
+        }
+        m_receiving = Receiving::Nothing;
+        return Request::None;
+    }
+    case 0x0014:
+    case 0x0007: { // flash sector data
+        const bool styles = command == 0x0014;
+        const Receiving sectors = styles ? Receiving::StylesSectors : Receiving::EnsembleSectors;
+        if (m_receiving != sectors && m_receiving != Receiving::Rejected) {
+            beginReceiving(sectors);
+            if (styles && m_settings.model != Plus)
+                violation(QStringLiteral("%1: a Pelk has no Styles memory").arg(packetName));
+        }
+        ++m_packets;
+        const bool inOrder = checkSequence(sequence);
+        if (m_receiving == Receiving::Rejected || !inOrder)
+            break;
+        if (m_sectorPackets == packetsPerSector) {
+            if (nowMs - m_sectorEndedAt < m_settings.sectorWriteMs) {
+                violation(
+                    QStringLiteral("%1: sector %2 began %3 ms after the previous one, before it was written")
+                        .arg(packetName)
+                        .arg(m_sectors + 1)
+                        .arg(nowMs - m_sectorEndedAt));
+                break;
+            }
+            m_sectorPackets = 0;
+        }
+        if (m_sectorPackets == 0) {
+            ++m_sectors;
+            const int limit = styles ? 32 : (m_settings.model == Plus ? 208 : 80);
+            if (m_sectors > limit) {
+                violation(QStringLiteral("%1: sector %2 is beyond the memory of %3 sectors")
+                              .arg(packetName)
+                              .arg(m_sectors)
+                              .arg(limit));
+                break;
+            }
+        }
+        const unsigned expectedLength = m_sectorPackets == packetsPerSector - 1 ? lastChunkSize : 56;
+        if (length != expectedLength) {
+            violation(QStringLiteral("%1: packet %2 of sector %3 has length %4, expected %5")
+                          .arg(packetName)
+                          .arg(m_sectorPackets + 1)
+                          .arg(m_sectors)
+                          .arg(length)
+                          .arg(expectedLength));
+            break;
+        }
+        m_buffer.append(reinterpret_cast<const char*>(payload), int(expectedLength));
+        if (++m_sectorPackets == packetsPerSector)
+            m_sectorEndedAt = nowMs;
+        break;
+    }
+    case 0x0015: { // terminate
+        if (sequence != 0 || length != 0)
+            violation(
+                QStringLiteral("%1: terminating packet must carry sequence 0 and length 0").arg(packetName));
+        if (m_receiving == Receiving::Rejected) {
+            m_receiving = Receiving::Nothing;
+            return Request::None;
+        }
+        if (m_receiving != Receiving::StylesSectors && m_receiving != Receiving::EnsembleSectors) {
+            violation(QStringLiteral("%1: terminating packet without sectors").arg(packetName));
+            return Request::None;
+        }
+        if (!terminationDue(m_receiving)) {
+            violation(QStringLiteral("%1: terminating packet where none is due").arg(packetName));
+            m_receiving = Receiving::Nothing;
+            return Request::None;
+        }
+        if (m_sectorPackets != packetsPerSector) {
+            violation(
+                QStringLiteral("%1: terminating packet inside sector %2").arg(packetName).arg(m_sectors));
+            m_receiving = Receiving::Nothing;
+            return Request::None;
+        }
+        return finishSectors();
+    }
+    default:
+        violation(QStringLiteral("unknown %1").arg(packetName));
+        return Request::None;
+    }
+    if (m_settings.unplugAfterPacket >= 0 && m_packets >= m_settings.unplugAfterPacket) {
+        m_settings.unplugAfterPacket = -1;
+        log(QStringLiteral("unplugging after packet %1").arg(m_packets));
+        return Request::Unplug;
+    }
+    return Request::None;
+}
+
+} // namespace PelkPlus

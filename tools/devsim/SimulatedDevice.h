@@ -1,0 +1,126 @@
+#pragma once
+
+#include "device/DeviceModel.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include <array>
+#include <functional>
+
+namespace PelkPlus {
+
+enum class SimulatedReadyBehaviour { Immediately, AfterQueries, Never, NoAnswer };
+enum class SimulatedHeaderBehaviour { Normal, NoAnswer, BadSignature, BadCommand, BadCount };
+
+// What a simulated device is and how it behaves.
+struct SimulatedDeviceSettings
+{
+    int model = Plus;
+    QString serialNumber = QStringLiteral("PK000001");
+    QString path = QStringLiteral("sim/pelk-1");
+    int interfaces = 1;
+    unsigned mcuWord = 0x0312;
+    unsigned dspWord = 0x0310;
+    quint16 stylesVersion = 0x0100;
+    quint32 ensembleVersion = 0x00010000;
+    quint16 tag = 0x5A5A;
+    // A Base may report its release types with both low bits cleared; the host reads them set.
+    bool clearBaseReleaseBits = false;
+    SimulatedReadyBehaviour ready = SimulatedReadyBehaviour::Immediately;
+    int readyAfterQueries = 0;
+    SimulatedHeaderBehaviour header = SimulatedHeaderBehaviour::Normal;
+    bool headerAfterReboot = true;
+    bool dropOffAfterInstall = true;
+    bool comeBackAfterReboot = true;
+    int rebootMs = 3000;
+    int unplugAfterPacket = -1;
+    bool paced = false;
+    // How long the device needs to write one flash sector before the next may begin.
+    int sectorWriteMs = 2000;
+    // Quiet time after which sectors with no terminating packet due count as complete.
+    int quietCompleteMs = 2600;
+};
+
+// A device of the family as its USB side behaves: it answers the header request and the ready
+// query, receives the four kinds of component, checks every packet as strictly as the device
+// would, installs what arrived whole and then asks to be rebooted. It knows no transport: whoever
+// serves it hands it each output report and carries its replies and requests back.
+class SimulatedDevice
+{
+public:
+    using ReadyBehaviour = SimulatedReadyBehaviour;
+    using HeaderBehaviour = SimulatedHeaderBehaviour;
+    using Settings = SimulatedDeviceSettings;
+    enum Component { Mcu = 0, Dsp = 1, Styles = 2, Ensemble = 3 };
+
+    // What the device asks of whoever serves it after a report.
+    enum class Request { None, Reboot, Unplug };
+
+    explicit SimulatedDevice(const Settings& settings = Settings());
+
+    const Settings& settings() const { return m_settings; }
+    Settings& settings() { return m_settings; }
+
+    // Handles one output report (65 bytes, report ID first) at the given time and appends the
+    // device's input reports (64 bytes each) to replies.
+    Request receive(const QByteArray& report, qint64 nowMs, QVector<QByteArray>& replies);
+
+    // Called when the device has been quiet for a while; completes a sector transfer that expects
+    // no terminating packet.
+    Request idle(qint64 nowMs);
+
+    // A new connection was opened on the device: the sequence check starts afresh.
+    void connectionOpened();
+    // The device is back on the bus after a reboot or power cycle.
+    void restarted();
+
+    QByteArray headerReply() const;
+
+    QByteArray installedImage(int component) const { return m_images.at(size_t(component)); }
+    quint8 receivedChecksum(int component) const { return m_checksums.at(size_t(component)); }
+    int installCount() const { return m_installs; }
+    const QStringList& violations() const { return m_violations; }
+    int packetsReceived() const { return m_packets; }
+    bool rebootPending() const { return m_rebootPending; }
+
+    void setLog(std::function<void(const QString&)> log) { m_log = std::move(log); }
+
+    // "PELKVER=<version>;" anywhere in an image names the version that the image installs.
+    static QByteArray versionMarker(const QString& version);
+
+private:
+    enum class Receiving { Nothing, McuStream, DspStream, StylesSectors, EnsembleSectors, Rejected };
+
+    void log(const QString& line) const;
+    void violation(const QString& what);
+    bool checkSequence(unsigned sequence);
+    Request install(int component, const QByteArray& image);
+    Request finishSectors();
+    void beginReceiving(Receiving what);
+    bool terminationDue(Receiving what) const;
+
+    Settings m_settings;
+    std::function<void(const QString&)> m_log;
+    Receiving m_receiving = Receiving::Nothing;
+    QByteArray m_buffer;
+    quint8 m_checksum = 0;
+    int m_expectedSequence = -1;
+    int m_lastDataSequence = -1;
+    int m_sectorPackets = 0;
+    int m_sectors = 0;
+    qint64 m_lastPacketAt = 0;
+    qint64 m_sectorEndedAt = -1;
+    int m_readyQueries = 0;
+    int m_packets = 0;
+    int m_installs = 0;
+    bool m_rebootPending = false;
+    bool m_rebooted = false;
+    std::array<QByteArray, 4> m_images;
+    std::array<quint8, 4> m_checksums {};
+    QStringList m_violations;
+};
+
+} // namespace PelkPlus
