@@ -1,0 +1,54 @@
+#include "ui/DeviceStatusView.h"
+
+#include "device/DeviceInfo.h"
+#include "device/DeviceModel.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+
+namespace PelkPlus {
+
+DeviceStatusView::DeviceStatusView(QWidget* parent)
+    : QWidget(parent)
+    , label(new QLabel(this))
+{
+    auto* layout = new QHBoxLayout(this);
+    layout->addWidget(label, 0, Qt::AlignHCenter);
+}
+
+DeviceStatusView::~DeviceStatusView() = default;
+
+QString DeviceStatusView::text() const
+{
+    return label->text();
+}
+
+void DeviceStatusView::setText(const QString& text)
+{
+    label->setText(text);
+}
+
+void DeviceStatusView::setDeviceInfo(const DeviceInfo& info)
+{
+    label->setText(describe(info));
+}
+
+QString DeviceStatusView::describe(const DeviceInfo& info)
+{
+    QString modelText;
+    if (info.model == Base)
+        modelText = QStringLiteral("Pelk");
+    else if (info.model == Plus)
+        modelText = QStringLiteral("Pelk+");
+
+    QString text = QStringLiteral("%1 Connected\n\n").arg(modelText);
+    text += QStringLiteral("MCU:   %1\n").arg(info.mcuVersion.displayText());
+    text += QStringLiteral("DSP:   %1\n").arg(info.dspVersion.displayText());
+    // The base model has no Styles memory.
+    if (info.model == Plus)
+        text += QStringLiteral("Styles:   %1\n").arg(hexVersionText(info.stylesVersion));
+    text += QStringLiteral("Ensemble:   %1\n").arg(hexVersionText(info.ensembleVersion));
+    return text;
+}
+
+} // namespace PelkPlus
