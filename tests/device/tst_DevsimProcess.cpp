@@ -1,0 +1,211 @@
+#include "device/DeviceInfo.h"
+#include "device/DeviceLink.h"
+#include "device/DeviceModel.h"
+#include "device/HidBackend.h"
+#include "device/VirtualBusBackend.h"
+#include "support/TestEnvironment.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace PelkPlus;
+
+// pelk-devsim as another process on a real socket, reached through the same backend switch that
+// the updater uses.
+class tst_DevsimProcess : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+    void environmentChoosesBackend();
+    void serveAndOpen_data();
+    void serveAndOpen();
+    void twoDevicesAndCommands();
+    void badArguments();
+
+private:
+    bool start(const QStringList& arguments);
+    bool waitForLine(const QString& text, int timeout = 5000);
+
+    QTemporaryDir m_dir;
+    QString m_socket;
+    QProcess m_devsim;
+    QByteArray m_output;
+};
+
+void tst_DevsimProcess::initTestCase()
+{
+    QVERIFY2(QFile::exists(qEnvironmentVariable("PELK_DEVSIM")), "PELK_DEVSIM names the simulator");
+    m_socket = m_dir.filePath(QStringLiteral("bus"));
+}
+
+void tst_DevsimProcess::cleanup()
+{
+    if (m_devsim.state() != QProcess::NotRunning) {
+        m_devsim.write("quit\n");
+        if (!m_devsim.waitForFinished(3000))
+            m_devsim.kill();
+        m_devsim.waitForFinished();
+    }
+    m_output.clear();
+    setHidBackend(nullptr);
+    qunsetenv("PELK_HIDSIM_SOCKET");
+}
+
+bool tst_DevsimProcess::start(const QStringList& arguments)
+{
+    m_devsim.setProcessChannelMode(QProcess::SeparateChannels);
+    m_devsim.start(qEnvironmentVariable("PELK_DEVSIM"), arguments);
+    return m_devsim.waitForStarted() && waitForLine(QStringLiteral("listening on"));
+}
+
+bool tst_DevsimProcess::waitForLine(const QString& text, int timeout)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < timeout) {
+        m_output += m_devsim.readAllStandardOutput();
+        if (QString::fromLocal8Bit(m_output).contains(text))
+            return true;
+        m_devsim.waitForReadyRead(100);
+    }
+    qWarning("simulator said:\n%s\n%s", m_output.constData(), m_devsim.readAllStandardError().constData());
+    return false;
+}
+
+void tst_DevsimProcess::environmentChoosesBackend()
+{
+    setHidBackend(nullptr);
+    qputenv("PELK_HIDSIM_SOCKET", m_socket.toLocal8Bit());
+    QCOMPARE(QString::fromLatin1(hidBackend()->name), QStringLiteral("virtual bus"));
+    // Nobody serves the socket yet: an empty bus, and nothing opens.
+    QVERIFY(!hidBackend()->enumerate(0, 0));
+    QVERIFY(!hidBackend()->openPath("sim/pelk-1"));
+}
+
+void tst_DevsimProcess::serveAndOpen_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("model");
+    QTest::addColumn<QString>("mcu");
+    QTest::addColumn<QString>("dsp");
+    QTest::newRow("pelk+") << QStringList { "--model", "plus", "--mcu", "3.1.2", "--dsp", "1.4.2" }
+                           << int(Plus) << "Production 1.2"
+                           << "Beta 4.2";
+    QTest::newRow("pelk") << QStringList { "--model", "base", "--mcu", "3.0.5", "--dsp", "3.2.1" }
+                          << int(Base) << "Production 0.5"
+                          << "Production 2.1";
+    QTest::newRow("pelk+ with old mcu")
+        << QStringList { "--model", "plus", "--mcu", "0.6.3", "--dsp", "2.5.6" } << int(Plus) << "Alpha 6.3"
+        << "Pre-production 5.6";
+}
+
+void tst_DevsimProcess::serveAndOpen()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, model);
+    QFETCH(QString, mcu);
+    QFETCH(QString, dsp);
+    qputenv("PELK_HIDSIM_SOCKET", m_socket.toLocal8Bit());
+    QVERIFY(start(arguments
+        + QStringList {
+            "--styles", "0x1A2B", "--ensemble", "0x10203", "--serial", "SN-ü1", "--path", "sim/dev-a" }));
+    setHidBackend(nullptr); // back to the environment's choice, as in the updater
+
+    HidDeviceEntry* entries = hidBackend()->enumerate(0x1210, 0);
+    QVERIFY(entries);
+    QCOMPARE(QString::fromLatin1(entries->path), QStringLiteral("sim/dev-a"));
+    QCOMPARE(entries->vendorId, quint16(0x1210));
+    QCOMPARE(entries->productId, model == Plus ? quint16(0x0043) : quint16(0x0042));
+    QCOMPARE(QString::fromWCharArray(entries->serialNumber), QStringLiteral("SN-ü1"));
+    QVERIFY(!entries->next);
+    hidBackend()->freeEnumeration(entries);
+    QVERIFY(!hidBackend()->enumerate(0x1234, 0));
+
+    int error = 0;
+    DeviceLink* link = openLink("sim/dev-a", model, 2000, &error);
+    QVERIFY2(link, qPrintable(QString::number(error)));
+    const DeviceInfo info = DeviceInfo::fromHeader(model, linkHeader(link));
+    QCOMPARE(info.mcuVersion.displayText(), mcu);
+    QCOMPARE(info.dspVersion.displayText(), dsp);
+    QCOMPARE(hexVersionText(info.stylesVersion), QStringLiteral("0x1A2B"));
+    QCOMPARE(hexVersionText(info.ensembleVersion), QStringLiteral("0x10203"));
+    int ready = 0;
+    QCOMPARE(queryReadyForUpdate(link, 1000, &ready), int(LinkOk));
+    QCOMPARE(ready, 1);
+
+    // Unplugging closes the connection: reads and writes fail from then on.
+    m_devsim.write("unplug\n");
+    QVERIFY(waitForLine(QStringLiteral("unplugged")));
+    unsigned char buffer[64];
+    QTRY_COMPARE(hidBackend()->readTimeout(link->handle, buffer, 64, 100), -1);
+    QCOMPARE(hidBackend()->write(link->handle, link->outReport, 65), -1);
+    QCOMPARE(queryReadyForUpdate(link, 100, &ready), int(LinkWriteFailed));
+    closeLink(link);
+    QVERIFY(!hidBackend()->enumerate(0x1210, 0));
+    QVERIFY(!openLink("sim/dev-a", model, 2000, &error));
+    QCOMPARE(error, int(LinkOpenFailed));
+
+    m_devsim.write("plug\n");
+    QVERIFY(waitForLine(QStringLiteral("plugged in")));
+    link = openLink("sim/dev-a", model, 2000, &error);
+    QVERIFY(link);
+    closeLink(link);
+}
+
+void tst_DevsimProcess::twoDevicesAndCommands()
+{
+    QVERIFY(start({ "--socket", m_socket, "--interfaces", "2", "--add-device", "--model", "base", "--header",
+        "no-answer" }));
+    setHidBackend(virtualBusBackend(m_socket.toLocal8Bit().constData()));
+    QStringList paths;
+    HidDeviceEntry* entries = hidBackend()->enumerate(0x1210, 0);
+    for (HidDeviceEntry* e = entries; e; e = e->next)
+        paths.append(QString::fromLatin1(e->path));
+    hidBackend()->freeEnumeration(entries);
+    QCOMPARE(paths, QStringList({ "sim/pelk-1", "sim/pelk-1:1", "sim/pelk-2" }));
+
+    int error = 0;
+    QVERIFY(!openLink("sim/pelk-2", Base, 300, &error));
+    QCOMPARE(error, int(LinkTimeout));
+
+    m_devsim.write("set 1 header bad-count\n");
+    QVERIFY(waitForLine(QStringLiteral("1 Pelk sim/pelk-2")));
+    QVERIFY(!openLink("sim/pelk-2", Base, 300, &error));
+    QCOMPARE(error, int(LinkBadCount));
+
+    m_devsim.write("set 0 mcu 3.9.9\n");
+    QVERIFY(waitForLine(QStringLiteral("MCU 3.9.9")));
+    DeviceLink* link = openLink("sim/pelk-1", Plus, 2000, &error);
+    QVERIFY(link);
+    QCOMPARE(DeviceInfo::fromHeader(Plus, linkHeader(link)).mcuVersion.toString(), QStringLiteral("3.9.9"));
+    closeLink(link);
+
+    m_devsim.write("power-cycle 0\n");
+    QVERIFY(waitForLine(QStringLiteral("power cycle")));
+    QVERIFY(waitForLine(QStringLiteral("sim/pelk-1: plugged in"), 6000));
+    m_devsim.write("bogus\n");
+    QVERIFY(waitForLine(QStringLiteral("unknown command: bogus")));
+}
+
+void tst_DevsimProcess::badArguments()
+{
+    QProcess devsim;
+    devsim.start(qEnvironmentVariable("PELK_DEVSIM"), { "--socket", m_socket, "--model", "tuba" });
+    QVERIFY(devsim.waitForFinished(5000));
+    QCOMPARE(devsim.exitCode(), 2);
+    QVERIFY(devsim.readAllStandardError().contains("model is plus or base"));
+}
+
+int main(int argc, char** argv)
+{
+    TestEnvironment environment;
+    QCoreApplication application(argc, argv);
+    tst_DevsimProcess test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_DevsimProcess.moc"
