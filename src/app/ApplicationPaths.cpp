@@ -25,7 +25,8 @@ const char downloadSubdirectory[] = "Quellor/PelkUpdater";
 // cannot be swapped for a link between the check and the change of its mode.
 bool isPrivateDirectory(const QString& path, QString* error)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd
+        = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
         if (error) {
             *error = errno == ELOOP || errno == ENOTDIR
@@ -34,7 +35,9 @@ bool isPrivateDirectory(const QString& path, QString* error)
         }
         return false;
     }
-    struct stat status {};
+    struct stat status
+    {
+    };
     bool trusted = ::fstat(fd, &status) == 0;
     if (!trusted || !S_ISDIR(status.st_mode) || status.st_uid != ::geteuid()) {
         if (error)

@@ -73,8 +73,8 @@ void DownloadAgent::startNext()
 
     const DownloadRequest& request = m_requests.at(m_currentIndex);
     qDebug("DownloadAgent: Downloading:");
-    qDebug() << "  from" << request.url;
-    qDebug() << "  to" << request.destination;
+    qDebug().noquote() << "  from" << request.url.toString();
+    qDebug().noquote() << "  to" << request.destination;
 
     m_written = 0;
     m_file = new QFile(request.destination);
@@ -145,7 +145,6 @@ void DownloadAgent::onReplyError(QNetworkReply::NetworkError code)
     } else {
         reason = m_reply->errorString();
     }
-    qCritical() << "DownloadAgent: Download failed:" << reason;
     fail(reason);
 }
 
@@ -157,7 +156,6 @@ void DownloadAgent::onReplyComplete()
     const int status = httpStatus(m_reply);
     if (isHttp(m_reply->url()) && (status < 200 || status > 299)) {
         const QString reason = httpStatusText(m_reply);
-        qCritical() << "DownloadAgent: Download failed:" << reason;
         fail(reason);
         return;
     }
@@ -173,14 +171,12 @@ void DownloadAgent::onReplyComplete()
     if (announced.isValid() && announced.toLongLong() != m_written) {
         const QString reason
             = QStringLiteral("Received %1 of %2 bytes.").arg(m_written).arg(announced.toLongLong());
-        qCritical() << "DownloadAgent: Download failed:" << reason;
         fail(reason);
         return;
     }
     if (request.expectedSize >= 0 && request.expectedSize != m_written) {
         const QString reason
             = QStringLiteral("Received %1 bytes, expected %2.").arg(m_written).arg(request.expectedSize);
-        qCritical() << "DownloadAgent: Download failed:" << reason;
         fail(reason);
         return;
     }
@@ -197,6 +193,7 @@ void DownloadAgent::onReplyComplete()
 
 void DownloadAgent::fail(const QString& reason)
 {
+    qCritical().noquote() << "DownloadAgent: Download failed:" << reason;
     releaseReply();
     releaseFile();
     m_requests.clear();
@@ -213,7 +210,7 @@ void DownloadAgent::releaseReply()
     QNetworkReply* reply = m_reply;
     m_reply = nullptr;
     disconnect(reply, nullptr, this, nullptr);
-    if (reply->isRunning())
+    if (reply->isRunning() && reply->error() == QNetworkReply::NoError)
         reply->abort();
     reply->deleteLater();
 }

@@ -85,8 +85,8 @@ void UpdateManager::checkForUpdates()
 
     QString error;
     if (!ApplicationPaths::ensureDownloadDirectory(&error)) {
-        qCritical() << "UpdateManager: Failed to create path:" << downloadDirectory();
-        qCritical() << "UpdateManager:" << error;
+        qCritical().noquote() << "UpdateManager: Failed to create path:" << downloadDirectory();
+        qCritical().noquote() << "UpdateManager:" << error;
         fail();
         return;
     }
@@ -96,7 +96,7 @@ void UpdateManager::checkForUpdates()
     request.destination = m_manifestPath;
     // Stops a server that streams without end before it fills the disk.
     request.maximumSize = maximumManifestSize;
-    qDebug() << "UpdateManager: Starting download to:" << m_manifestPath;
+    qDebug().noquote() << "UpdateManager: Starting download to:" << m_manifestPath;
     m_manifestAgent->download(request);
 }
 
@@ -150,7 +150,7 @@ void UpdateManager::requestSizes()
         const ManifestProduct product = it.key();
         for (int index = 0; index < it.value().size(); ++index) {
             const QUrl url = it.value().at(index).url;
-            qDebug() << "Requesting component size for url:" << url;
+            qDebug().noquote() << "Requesting component size for url:" << url.toString();
             QNetworkRequest request(url);
             request.setAttribute(
                 QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
@@ -176,7 +176,7 @@ void UpdateManager::onSizeReply(QNetworkReply* reply, ManifestProduct product, i
     // Replies aborted here have been taken off the pending list first; a reply that the transfer
     // time-out aborted is still on it and is a failure like any other.
     if (!m_pendingSizeReplies.contains(reply)) {
-        qDebug() << "Component size reply aborted:" << reply->url();
+        qDebug().noquote() << "Component size reply aborted:" << reply->url().toString();
         reply->deleteLater();
         return;
     }
@@ -184,13 +184,13 @@ void UpdateManager::onSizeReply(QNetworkReply* reply, ManifestProduct product, i
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const bool http = reply->url().scheme().startsWith(QLatin1String("http"));
     if (reply->error() != QNetworkReply::NoError || (http && (status < 200 || status > 299))) {
-        qDebug() << "Component size reply ERROR:" << reply->url();
+        qDebug().noquote() << "Component size reply ERROR:" << reply->url().toString();
         if (reply->error() == QNetworkReply::OperationCanceledError)
             qCritical() << "UpdateManager: No answer for" << m_transferTimeout / 1000.0 << "s.";
         else if (status >= 300)
             qCritical() << "UpdateManager: Size request answered HTTP" << status;
         else
-            qCritical() << "UpdateManager:" << reply->errorString();
+            qCritical().noquote() << "UpdateManager:" << reply->errorString();
         m_pendingSizeReplies.removeOne(reply);
         reply->deleteLater();
         fail();

@@ -40,7 +40,9 @@ namespace {
 #if defined(Q_OS_UNIX)
 unsigned modeOf(const QString& path)
 {
-    struct stat status {};
+    struct stat status
+    {
+    };
     if (::lstat(QFile::encodeName(path).constData(), &status) != 0)
         return 0xffff;
     return status.st_mode & 07777;
@@ -95,8 +97,8 @@ void tst_ApplicationPaths::refusesPlantedLink()
     QFETCH(bool, atLeaf);
     QTemporaryDir elsewhere;
     QVERIFY(elsewhere.isValid());
-    QVERIFY(QFile::setPermissions(elsewhere.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                      | QFileDevice::ExeOwner));
+    QVERIFY(QFile::setPermissions(
+        elsewhere.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
     if (atLeaf) {
         QVERIFY(QDir().mkpath(quellor()));
         QVERIFY(QFile::link(elsewhere.path(), quellor() + QStringLiteral("/PelkUpdater")));
@@ -108,7 +110,8 @@ void tst_ApplicationPaths::refusesPlantedLink()
     QVERIFY(!ApplicationPaths::ensureDownloadDirectory(&error));
     QVERIFY2(error.contains(QStringLiteral("not a directory of this user")), qPrintable(error));
     // Nothing was created through the link.
-    QVERIFY(QDir(elsewhere.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
+    QVERIFY(
+        QDir(elsewhere.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
 #endif
 }
 

@@ -54,7 +54,8 @@ void tst_ConfigurationManager::firstStart()
     QTest::ignoreMessage(QtDebugMsg, "Configuration manager: current version: 1");
     QTest::ignoreMessage(QtDebugMsg, "Configuration manager: existing version: 0");
     ConfigurationManager manager;
-    QCOMPARE(manager.manifestUrl(), QUrl(QStringLiteral("http://updates.quellor.com/pelk/update-manifest.xml")));
+    QCOMPARE(
+        manager.manifestUrl(), QUrl(QStringLiteral("http://updates.quellor.com/pelk/update-manifest.xml")));
     QCOMPARE(manager.manifestUrl(), ConfigurationManager::defaultManifestUrl());
     QCOMPARE(QSettings().value(QStringLiteral("version")).toInt(), 1);
 }
@@ -83,7 +84,8 @@ void tst_ConfigurationManager::oldSchemaIsErased()
         QSettings settings;
         if (storedVersion.isValid())
             settings.setValue(QStringLiteral("version"), storedVersion);
-        settings.setValue(QStringLiteral("update/manifest-url"), QUrl(QStringLiteral("http://old.example/m.xml")));
+        settings.setValue(
+            QStringLiteral("update/manifest-url"), QUrl(QStringLiteral("http://old.example/m.xml")));
         settings.setValue(QStringLiteral("legacy/key"), 7);
     }
     ConfigurationManager manager;
@@ -112,7 +114,7 @@ void tst_ConfigurationManager::currentOrNewerSchemaIsKept()
     }
     QTest::ignoreMessage(QtDebugMsg, "Configuration manager: current version: 1");
     QTest::ignoreMessage(QtDebugMsg,
-                         qPrintable(QStringLiteral("Configuration manager: existing version: %1").arg(storedVersion)));
+        qPrintable(QStringLiteral("Configuration manager: existing version: %1").arg(storedVersion)));
     ConfigurationManager manager;
     QCOMPARE(manager.manifestUrl(), url);
     QSettings settings;

@@ -113,8 +113,8 @@ void tst_SemanticVersion::preReleaseIdentifiers()
 
 void tst_SemanticVersion::precedenceChain()
 {
-    const QStringList chain { "1.0.0-alpha",  "1.0.0-alpha.1",  "1.0.0-alpha.beta", "1.0.0-beta",
-                              "1.0.0-beta.2", "1.0.0-beta.11", "1.0.0-rc.1",       "1.0.0" };
+    const QStringList chain { "1.0.0-alpha", "1.0.0-alpha.1", "1.0.0-alpha.beta", "1.0.0-beta",
+        "1.0.0-beta.2", "1.0.0-beta.11", "1.0.0-rc.1", "1.0.0" };
     for (int i = 0; i < chain.size(); ++i) {
         for (int j = 0; j < chain.size(); ++j) {
             const SemanticVersion a(chain.at(i));
@@ -129,16 +129,25 @@ void tst_SemanticVersion::ordering_data()
     QTest::addColumn<QString>("lower");
     QTest::addColumn<QString>("higher");
 
-    QTest::newRow("patch") << "2.0.2" << "2.0.3";
-    QTest::newRow("pre-release first") << "2.0.3-beta" << "2.0.3";
-    QTest::newRow("numeric, not textual") << "2.0.9" << "2.0.10";
-    QTest::newRow("major beats minor") << "1.9.9" << "2.0.0";
-    QTest::newRow("minor beats patch") << "1.1.9" << "1.2.0";
-    QTest::newRow("number before text") << "1.0.0-9" << "1.0.0-a";
-    QTest::newRow("negative identifier") << "1.0.0-a.-1" << "1.0.0-a.0";
+    QTest::newRow("patch") << "2.0.2"
+                           << "2.0.3";
+    QTest::newRow("pre-release first") << "2.0.3-beta"
+                                       << "2.0.3";
+    QTest::newRow("numeric, not textual") << "2.0.9"
+                                          << "2.0.10";
+    QTest::newRow("major beats minor") << "1.9.9"
+                                       << "2.0.0";
+    QTest::newRow("minor beats patch") << "1.1.9"
+                                       << "1.2.0";
+    QTest::newRow("number before text") << "1.0.0-9"
+                                        << "1.0.0-a";
+    QTest::newRow("negative identifier") << "1.0.0-a.-1"
+                                         << "1.0.0-a.0";
     QTest::newRow("bytes unsigned") << "1.0.0-z" << QString::fromUtf8("1.0.0-\xc3\xa9");
-    QTest::newRow("upper before lower") << "1.0.0-Beta" << "1.0.0-alpha";
-    QTest::newRow("prefix lower") << "1.0.0-rc" << "1.0.0-rcx";
+    QTest::newRow("upper before lower") << "1.0.0-Beta"
+                                        << "1.0.0-alpha";
+    QTest::newRow("prefix lower") << "1.0.0-rc"
+                                  << "1.0.0-rcx";
 }
 
 void tst_SemanticVersion::ordering()

@@ -128,7 +128,8 @@ void HttpTestServer::onReadyRead(QTcpSocket* socket)
     for (int i = 1; i < lines.size(); ++i) {
         const int colon = lines.at(i).indexOf(':');
         if (colon > 0)
-            request.headers.insert(lines.at(i).left(colon).trimmed().toLower(), lines.at(i).mid(colon + 1).trimmed());
+            request.headers.insert(
+                lines.at(i).left(colon).trimmed().toLower(), lines.at(i).mid(colon + 1).trimmed());
     }
     m_requests.append(request);
     emit requestReceived(request.method, request.path);
@@ -185,7 +186,8 @@ void HttpTestServer::sendBody(QTcpSocket* socket, const Reply& reply, qint64 off
     offset += qMax<qint64>(count, 0);
 
     if (offset < limit) {
-        QTimer::singleShot(reply.chunkDelay, socket, [this, socket, reply, offset] { sendBody(socket, reply, offset); });
+        QTimer::singleShot(
+            reply.chunkDelay, socket, [this, socket, reply, offset] { sendBody(socket, reply, offset); });
         return;
     }
     // A stalled reply keeps its connection open and silent until the client gives up.

@@ -1,0 +1,548 @@
+#include "update/DownloadAgent.h"
+
+#include "support/HttpTestServer.h"
+#include "support/TestEnvironment.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+using namespace PelkPlus;
+
+namespace {
+
+QByteArray pattern(int size, int seed = 0)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        data[i] = char((i * 31 + seed * 7 + (i >> 8)) & 0xff);
+    return data;
+}
+
+QByteArray fileContents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+} // namespace
+
+class tst_DownloadAgent : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void emptyBatch();
+    void singleFile();
+    void batchProgressOrder();
+    void progressFractions_data();
+    void progressFractions();
+    void httpStatusFails_data();
+    void httpStatusFails();
+    void redirectsFollowed_data();
+    void redirectsFollowed();
+    void redirectLoopFails();
+    void bodyShorterThanAnnounced();
+    void stalledBodyTimesOut_data();
+    void stalledBodyTimesOut();
+    void slowChunksAreNotAStall();
+    void busyAgentRefusesSecondBatch();
+    void failureStopsBatchAndKeepsEarlierFiles();
+    void destinationCannotBeOpened();
+    void failedWriteFailsBatch();
+    void expectedSizeChecked_data();
+    void expectedSizeChecked();
+    void maximumSizeStopsDownload();
+    void newBatchFromFailedHandler();
+    void asksForIdentityEncoding();
+    void destructionWhileRunning();
+
+private:
+    QString path(const QString& name) const { return m_dir->filePath(name); }
+    DownloadRequest request(const QString& urlPath, const QString& name, qint64 expectedSize = -1) const;
+
+    std::unique_ptr<HttpTestServer> m_server;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<DownloadAgent> m_agent;
+};
+
+DownloadRequest tst_DownloadAgent::request(
+    const QString& urlPath, const QString& name, qint64 expectedSize) const
+{
+    DownloadRequest r;
+    r.url = m_server->url(urlPath);
+    r.destination = path(name);
+    r.expectedSize = expectedSize;
+    return r;
+}
+
+void tst_DownloadAgent::init()
+{
+    m_server = std::make_unique<HttpTestServer>();
+    QVERIFY(m_server->listen());
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_agent = std::make_unique<DownloadAgent>();
+}
+
+void tst_DownloadAgent::cleanup()
+{
+    m_agent.reset();
+    m_server.reset();
+    m_dir.reset();
+}
+
+void tst_DownloadAgent::emptyBatch()
+{
+    QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
+    QSignalSpy failed(m_agent.get(), &DownloadAgent::failed);
+    m_agent->download(QList<DownloadRequest>());
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(failed.count(), 0);
+    QVERIFY(!m_agent->isBusy());
+}
+
+void tst_DownloadAgent::singleFile()
+{
+    const QByteArray body = pattern(300000);
+    m_server->setFile(QStringLiteral("/mcu.bin"), body);
+    QFile old(path(QStringLiteral("mcu.bin")));
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write(QByteArray(500000, 'o'));
+    old.close();
+
+    QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
+    QSignalSpy failed(m_agent.get(), &DownloadAgent::failed);
+    m_agent->download(request(QStringLiteral("/mcu.bin"), QStringLiteral("mcu.bin")));
+    QVERIFY(m_agent->isBusy());
+    QVERIFY(finished.wait());
+    QCOMPARE(failed.count(), 0);
+    QVERIFY(!m_agent->isBusy());
+    // The old, longer file is overwritten, not patched.
+    QCOMPARE(fileContents(path(QStringLiteral("mcu.bin"))), body);
+}
+
+void tst_DownloadAgent::batchProgressOrder()
+{
+    QList<DownloadRequest> batch;
+    QList<QByteArray> bodies;
+    for (int i = 0; i < 3; ++i) {
+        HttpTestServer::Reply reply;
+        reply.body = pattern(40000 + i * 1000, i);
+        reply.chunkSize = 8000;
+        reply.chunkDelay = 10;
+        bodies.append(reply.body);
+        m_server->setReply(QStringLiteral("/f%1").arg(i), reply);
+        batch.append(request(QStringLiteral("/f%1").arg(i), QStringLiteral("f%1").arg(i)));
+    }
+
+    QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
+    QSignalSpy progress(m_agent.get(), &DownloadAgent::progress);
+    int finishedWhileProgress = 0;
+    connect(
+        m_agent.get(), &DownloadAgent::progress, this, [&] { finishedWhileProgress += finished.count(); });
+    m_agent->download(batch);
+    QVERIFY(finished.wait());
+    QTRY_COMPARE(m_server->totalRequests(), 3);
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(finishedWhileProgress, 0);
+
+    int lastIndex = 0;
+    QList<float> lastFraction { -1, -1, -1 };
+    for (const QList<QVariant>& args : progress) {
+        const int index = args.at(0).toInt();
+        const float fraction = args.at(1).toFloat();
+        QVERIFY2(index >= lastIndex, "progress went back to an earlier request");
+        QVERIFY(index >= 0 && index < 3);
+        if (index == lastIndex)
+            QVERIFY(fraction >= lastFraction[index]);
+        lastIndex = index;
+        lastFraction[index] = fraction;
+    }
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(lastFraction[i], 1.0f);
+        QCOMPARE(fileContents(path(QStringLiteral("f%1").arg(i))), bodies.at(i));
+    }
+}
+
+void tst_DownloadAgent::progressFractions_data()
+{
+    QTest::addColumn<bool>("sendLength");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<QList<float>>("allowed");
+
+    QTest::newRow("known size") << true << 4000 << QList<float> { 0.25f, 0.5f, 0.75f, 1.0f };
+    QTest::newRow("no size") << false << 4000 << QList<float> { 0.0f };
+    QTest::newRow("zero size") << true << 0 << QList<float> { 1.0f };
+}
+
+void tst_DownloadAgent::progressFractions()
+{
+    QFETCH(bool, sendLength);
+    QFETCH(int, size);
+    QFETCH(QList<float>, allowed);
+
+    // The framework reports progress at most every 100 ms, so the chunks come further apart.
+    HttpTestServer::Reply reply;
+    reply.body = pattern(size);
+    reply.sendContentLength = sendLength;
+    reply.chunkSize = 1000;
+    reply.chunkDelay = 150;
+    m_server->setReply(QStringLiteral("/p"), reply);
+
+    QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
+    QSignalSpy progress(m_agent.get(), &DownloadAgent::progress);
+    m_agent->download(request(QStringLiteral("/p"), QStringLiteral("p")));
+    QVERIFY(finished.wait());
+    QCOMPARE(fileContents(path(QStringLiteral("p"))), reply.body);
+
+    QList<float> fractions;
+    for (const QList<QVariant>& args : progress) {
+        QCOMPARE(args.at(0).toInt(), 0);
+        const float fraction = args.at(1).toFloat();
+        if (fractions.isEmpty() || fractions.last() != fraction)
+            fractions.append(fraction);
+    }
+    QVERIFY(!fractions.isEmpty());
+    if (!sendLength) {
+        // Without a size every report in flight says 0; only the framework's final report, which
+        // knows the total by then, may say more.
+        fractions.removeLast();
+        QVERIFY(!fractions.isEmpty());
+    } else {
+        QCOMPARE(fractions.last(), 1.0f);
+        if (size > 0)
+            QVERIFY2(fractions.size() >= 2, "the chunks should have been reported one by one");
+    }
+    for (int i = 0; i < fractions.size(); ++i) {
+        QVERIFY2(allowed.contains(fractions.at(i)) || fractions.at(i) == 0.0f,
+            qPrintable(QString::number(fractions.at(i))));
+        if (i > 0)
+            QVERIFY(fractions.at(i) > fractions.at(i - 1));
+    }
+    if (!sendLength)
+        QCOMPARE(fractions, QList<float> { 0.0f });
+}
+
+void tst_DownloadAgent::httpStatusFails_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("reason");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("404") << 404 << QByteArray() << "HTTP 404 Not Found";
+    QTest::newRow("403") << 403 << QByteArray() << "HTTP 403 Forbidden";
+    QTest::newRow("500") << 500 << QByteArray() << "HTTP 500 Internal Server Error";
+    QTest::newRow("503 with own phrase")
+        << 503 << QByteArray("Down For Maintenance") << "HTTP 503 Down For Maintenance";
+    QTest::newRow("300 not followed") << 300 << QByteArray("Multiple Choices") << "HTTP 300 Multiple Choices";
+    QTest::newRow("304 without location") << 304 << QByteArray("Not Modified") << "HTTP 304 Not Modified";
+}
+
+void tst_DownloadAgent::httpStatusFails()
+{
+    QFETCH(int, status);
+    QFETCH(QByteArray, reason);
+    QFETCH(QString, expected);
+
+    HttpTestServer::Reply reply;
+    reply.status = status;
+    reply.reason = reason;
+    reply.body = status == 304 ? QByteArray() : QByteArray("<html>error page</html>");
+    m_server->setReply(QStringLiteral("/file"), reply);
+
+    QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
+    QSignalSpy failed(m_agent.get(), &DownloadAgent::failed);
+    m_agent->download(request(QStringLiteral("/file"), QStringLiteral("file")));
+    QVERIFY(failed.wait());
+    QCOMPARE(failed.count(), 1);
+    QCOMPARE(failed.first().first().toString(), expected);
+    QVERIFY(!finished.wait(100));
+    QVERIFY(!m_agent->isBusy());
+    // The error page never becomes the file.
+    QCOMPARE(fileContents(path(QStringLiteral("file"))), QByteArray());
+}
+
+void tst_DownloadAgent::redirectsFollowed_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<int>("hops");
+    QTest::newRow("302") << 302 << 1;
+    QTest::newRow("301") << 301 << 1;
+    QTest::newRow("307") << 307 << 1;
+    QTest::newRow("308") << 308 << 1;
+    QTest::newRow("five hops") << 302 << 5;
+}
+
+void tst_DownloadAgent::redirectsFollowed()
+{
+    QFETCH(int, status);
+    QFETCH(int, hops);
+
+    const QByteArray body = pattern(70000);
+    m_server->setFile(QStringLiteral("/final.bin"), body);
+    for (int i = 0; i < hops; ++i) {
+        const QString next
+            = i + 1 < hops ? QStringLiteral("/hop%1").arg(i + 1) : QStringLiteral("/final.bin");
+        // Relative and absolute locations alike.
+        m_server->setRedirect(
+            QStringLiteral("/hop%1").arg(i), i % 2 ? m_server->url(next).toString() : next, status);
+    }
+
+    QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
+    QSignalSpy failed(m_agent.get(), &DownloadAgent::failed);
+    m_agent->download(request(QStringLiteral("/hop0"), QStringLiteral("final.bin")));
+    QVERIFY(finished.wait());
+    QCOMPARE(failed.count(), 0);
+    QCOMPARE(fileContents(path(QStringLiteral("final.bin"))), body);
+    QCOMPARE(m_server->requestCount(QStringLiteral("/final.bin")), 1);
+}
+
+void tst_DownloadAgent::redirectLoopFails()
+{
+    m_server->setRedirect(QStringLiteral("/a"), QStringLiteral("/b"));
+    m_server->setRedirect(QStringLiteral("/b"), QStringLiteral("/a"));
+
+    QSignalSpy failed(m_agent.get(), &DownloadAgent::failed);
+    m_agent->download(request(QStringLiteral("/a"), QStringLiteral("loop")));
+    QVERIFY(failed.wait());
+    QVERIFY(!failed.first().first().toString().isEmpty());
+    // Bounded: the first request, the allowed hops and the framework's one look beyond them.
+    QVERIFY(m_server->totalRequests() <= DownloadAgent::maximumRedirects + 2);
+    QVERIFY(!m_agent->isBusy());
+}
+
+void tst_DownloadAgent::bodyShorterThanAnnounced()
+{
+    HttpTestServer::Reply reply;
+    reply.body = pattern(5000);
+    reply.contentLength = 9000;
+    m_server->setReply(QStringLiteral("/short"), reply);
+
+    QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
+    QSignalSpy failed(m_agent.get(), &DownloadAgent::failed);
+    m_agent->download(request(QStringLiteral("/short"), QStringLiteral("short")));
+    QVERIFY(failed.wait());
+    QCOMPARE(finished.count(), 0);
+    // What did arrive stays on disk, and is no more than was sent.
+    QVERIFY(fileContents(path(QStringLiteral("short"))).size() <= 5000);
+}
+
+void tst_DownloadAgent::stalledBodyTimesOut_data()
+{
+    QTest::addColumn<bool>("silent");
+    QTest::newRow("stall inside the body") << false;
+    QTest::newRow("no answer at all") << true;
+}
+
+void tst_DownloadAgent::stalledBodyTimesOut()
+{
+    QFETCH(bool, silent);
+    HttpTestServer::Reply reply;
+    reply.body = pattern(10000);
+    reply.stallAfter = 3000;
+    reply.silent = silent;
+    m_server->setReply(QStringLiteral("/stall"), reply);
+
+    m_agent->setTransferTimeout(300);
+    QSignalSpy failed(m_agent.get(), &DownloadAgent::failed);
+    m_agent->download(request(QStringLiteral("/stall"), QStringLiteral("stall")));
+    QVERIFY(failed.wait(5000));
+    QCOMPARE(failed.first().first().toString(), QStringLiteral("No data received for 0.3 s."));
+    QVERIFY(!m_agent->isBusy());
+}
+
+void tst_DownloadAgent::slowChunksAreNotAStall()
+{
+    HttpTestServer::Reply reply;
+    reply.body = pattern(10000);
+    reply.chunkSize = 1000;
+    reply.chunkDelay = 60;
+    m_server->setReply(QStringLiteral("/slow"), reply);
+
+    // The whole transfer takes twice the time-out; only a pause as long as it counts.
+    m_agent->setTransferTimeout(300);
+    QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
+    QSignalSpy failed(m_agent.get(), &DownloadAgent::failed);
+    m_agent->download(request(QStringLiteral("/slow"), QStringLiteral("slow")));
+    QVERIFY(finished.wait(5000));
+    QCOMPARE(failed.count(), 0);
+    QCOMPARE(fileContents(path(QStringLiteral("slow"))), reply.body);
+}
+
+void tst_DownloadAgent::busyAgentRefusesSecondBatch()
+{
+    HttpTestServer::Reply reply;
+    reply.body = pattern(5000);
+    reply.delay = 100;
+    m_server->setReply(QStringLiteral("/first"), reply);
+    m_server->setFile(QStringLiteral("/second"), "second");
+
+    QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
+    QSignalSpy failed(m_agent.get(), &DownloadAgent::failed);
+    m_agent->download(request(QStringLiteral("/first"), QStringLiteral("first")));
+    QTest::ignoreMessage(QtCriticalMsg, "Already active.");
+    m_agent->download(request(QStringLiteral("/second"), QStringLiteral("second")));
+    QVERIFY(finished.wait());
+    QVERIFY(!finished.wait(100));
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(failed.count(), 0);
+    QCOMPARE(fileContents(path(QStringLiteral("first"))), reply.body);
+    QVERIFY(!QFileInfo::exists(path(QStringLiteral("second"))));
+    QCOMPARE(m_server->requestCount(QStringLiteral("/second")), 0);
+}
+
+void tst_DownloadAgent::failureStopsBatchAndKeepsEarlierFiles()
+{
+    m_server->setFile(QStringLiteral("/one"), pattern(2000, 1));
+    m_server->setFile(QStringLiteral("/three"), pattern(2000, 3));
+    QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
+    QSignalSpy failed(m_agent.get(), &DownloadAgent::failed);
+    QSignalSpy progress(m_agent.get(), &DownloadAgent::progress);
+    m_agent->download({ request(QStringLiteral("/one"), QStringLiteral("one")),
+        request(QStringLiteral("/two"), QStringLiteral("two")),
+        request(QStringLiteral("/three"), QStringLiteral("three")) });
+    QVERIFY(failed.wait());
+    QCOMPARE(failed.first().first().toString(), QStringLiteral("HTTP 404 Not Found"));
+    QVERIFY(!failed.wait(100));
+    QCOMPARE(failed.count(), 1);
+    QCOMPARE(finished.count(), 0);
+    QCOMPARE(fileContents(path(QStringLiteral("one"))), pattern(2000, 1));
+    QVERIFY(!QFileInfo::exists(path(QStringLiteral("three"))));
+    QCOMPARE(m_server->requestCount(QStringLiteral("/three")), 0);
+    for (const QList<QVariant>& args : progress)
+        QVERIFY(args.at(0).toInt() <= 1);
+}
+
+void tst_DownloadAgent::destinationCannotBeOpened()
+{
+    m_server->setFile(QStringLiteral("/one"), "one");
+    QSignalSpy failed(m_agent.get(), &DownloadAgent::failed);
+    m_agent->download(request(QStringLiteral("/one"), QStringLiteral("missing-dir/one")));
+    QCOMPARE(failed.count(), 1);
+    QCOMPARE(failed.first().first().toString(), QStringLiteral("Failed to open destination file."));
+    QCOMPARE(m_server->totalRequests(), 0);
+    QVERIFY(!m_agent->isBusy());
+}
+
+void tst_DownloadAgent::failedWriteFailsBatch()
+{
+    if (!QFileInfo::exists(QStringLiteral("/dev/full")))
+        QSKIP("Needs /dev/full to stand for a full disk");
+    m_server->setFile(QStringLiteral("/image"), pattern(100000));
+    m_server->setFile(QStringLiteral("/next"), "next");
+    QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
+    QSignalSpy failed(m_agent.get(), &DownloadAgent::failed);
+    DownloadRequest full = request(QStringLiteral("/image"), QString());
+    full.destination = QStringLiteral("/dev/full");
+    m_agent->download({ full, request(QStringLiteral("/next"), QStringLiteral("next")) });
+    QVERIFY(failed.wait());
+    QVERIFY2(failed.first().first().toString().startsWith(QStringLiteral("Failed to write destination file")),
+        qPrintable(failed.first().first().toString()));
+    QCOMPARE(finished.count(), 0);
+    QCOMPARE(m_server->requestCount(QStringLiteral("/next")), 0);
+}
+
+void tst_DownloadAgent::expectedSizeChecked_data()
+{
+    QTest::addColumn<qint64>("expected");
+    QTest::addColumn<bool>("ok");
+    QTest::newRow("unknown") << qint64(-1) << true;
+    QTest::newRow("equal") << qint64(6000) << true;
+    QTest::newRow("announced larger") << qint64(6001) << false;
+    QTest::newRow("announced smaller") << qint64(5999) << false;
+    QTest::newRow("announced empty") << qint64(0) << false;
+}
+
+void tst_DownloadAgent::expectedSizeChecked()
+{
+    QFETCH(qint64, expected);
+    QFETCH(bool, ok);
+    m_server->setFile(QStringLiteral("/dsp.hex"), pattern(6000));
+    QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
+    QSignalSpy failed(m_agent.get(), &DownloadAgent::failed);
+    m_agent->download(request(QStringLiteral("/dsp.hex"), QStringLiteral("dsp.hex"), expected));
+    QTRY_COMPARE(finished.count() + failed.count(), 1);
+    QCOMPARE(finished.count(), ok ? 1 : 0);
+    if (!ok) {
+        QCOMPARE(failed.first().first().toString(),
+            QStringLiteral("Received 6000 bytes, expected %1.").arg(expected));
+    }
+}
+
+void tst_DownloadAgent::maximumSizeStopsDownload()
+{
+    HttpTestServer::Reply reply;
+    reply.body = pattern(200000);
+    reply.sendContentLength = false;
+    reply.chunkSize = 10000;
+    m_server->setReply(QStringLiteral("/endless"), reply);
+    DownloadRequest r = request(QStringLiteral("/endless"), QStringLiteral("endless"));
+    r.maximumSize = 50000;
+    QSignalSpy failed(m_agent.get(), &DownloadAgent::failed);
+    m_agent->download(r);
+    QVERIFY(failed.wait());
+    QCOMPARE(failed.first().first().toString(), QStringLiteral("Download exceeds 50000 bytes."));
+    QVERIFY(QFileInfo(path(QStringLiteral("endless"))).size() <= 50000);
+}
+
+void tst_DownloadAgent::newBatchFromFailedHandler()
+{
+    m_server->setFile(QStringLiteral("/good"), "good");
+    QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
+    bool retried = false;
+    connect(m_agent.get(), &DownloadAgent::failed, this, [&] {
+        QVERIFY(!m_agent->isBusy());
+        if (!retried) {
+            retried = true;
+            m_agent->download(request(QStringLiteral("/good"), QStringLiteral("good")));
+        }
+    });
+    m_agent->download(request(QStringLiteral("/bad"), QStringLiteral("bad")));
+    QVERIFY(finished.wait());
+    QVERIFY(retried);
+    QCOMPARE(fileContents(path(QStringLiteral("good"))), QByteArray("good"));
+}
+
+void tst_DownloadAgent::asksForIdentityEncoding()
+{
+    m_server->setFile(QStringLiteral("/x"), "x");
+    QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
+    m_agent->download(request(QStringLiteral("/x"), QStringLiteral("x")));
+    QVERIFY(finished.wait());
+    QCOMPARE(m_server->requests().first().headers.value("accept-encoding"), QByteArray("identity"));
+}
+
+void tst_DownloadAgent::destructionWhileRunning()
+{
+    HttpTestServer::Reply reply;
+    reply.body = pattern(10000);
+    reply.stallAfter = 100;
+    m_server->setReply(QStringLiteral("/stall"), reply);
+    QSignalSpy requestSeen(m_server.get(), &HttpTestServer::requestReceived);
+    QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
+    QSignalSpy failed(m_agent.get(), &DownloadAgent::failed);
+    m_agent->download(request(QStringLiteral("/stall"), QStringLiteral("stall")));
+    QVERIFY(requestSeen.wait());
+    m_agent.reset();
+    QTest::qWait(50);
+    QCOMPARE(finished.count(), 0);
+    QCOMPARE(failed.count(), 0);
+}
+
+int main(int argc, char** argv)
+{
+    PelkPlus::TestEnvironment env;
+    QCoreApplication app(argc, argv);
+    tst_DownloadAgent test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_DownloadAgent.moc"
