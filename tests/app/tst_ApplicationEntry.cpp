@@ -1,0 +1,168 @@
+#include "app/ApplicationPaths.h"
+#include "app/ApplicationSetup.h"
+#include "app/MessageHandler.h"
+#include "support/TestEnvironment.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cstdio>
+#include <unistd.h>
+
+using namespace PelkPlus;
+
+// The start-up of the updater: its message handler, its identity and its single-instance lock,
+// the last with real processes.
+class tst_ApplicationEntry : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void messageHandlerWritesLines();
+    void identity();
+    void anotherInstanceBox();
+    void lockIsPrivate();
+    void secondInstance();
+    void staleLockIsTakenOver();
+
+private:
+    QProcess* startUpdater(const QString& runtime, const QString& config);
+};
+
+void tst_ApplicationEntry::messageHandlerWritesLines()
+{
+    QTemporaryDir dir;
+    const QString capture = dir.filePath(QStringLiteral("stdout"));
+    std::fflush(stdout);
+    const int saved = ::dup(STDOUT_FILENO);
+    QVERIFY(std::freopen(QFile::encodeName(capture).constData(), "w", stdout));
+    const QtMessageHandler previous = qInstallMessageHandler(messageHandler);
+    qDebug() << "MainWindow: Failed to create download directory.";
+    qDebug("DeviceAgent: connecting...");
+    qWarning("two\nlines");
+    qCritical() << "DeviceAgent: Failed to connect. Error:" << 12;
+    qInstallMessageHandler(previous);
+    std::fflush(stdout);
+    ::dup2(saved, STDOUT_FILENO);
+    ::close(saved);
+    QFile file(capture);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(),
+        QByteArray("MainWindow: Failed to create download directory.\n"
+                   "DeviceAgent: connecting...\n"
+                   "two\nlines\n"
+                   "DeviceAgent: Failed to connect. Error: 12\n"));
+}
+
+void tst_ApplicationEntry::identity()
+{
+    ApplicationSetup::setIdentity(*qApp);
+    QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("Pelk Updater"));
+    QCOMPARE(QCoreApplication::organizationName(), QStringLiteral("Quellor"));
+    QCOMPARE(QCoreApplication::organizationDomain(), QStringLiteral("quellor.com"));
+    QVERIFY(!QApplication::windowIcon().isNull());
+    QCOMPARE(QApplication::windowIcon().availableSizes(), QList<QSize>({ QSize(256, 256) }));
+}
+
+void tst_ApplicationEntry::anotherInstanceBox()
+{
+    QScopedPointer<QMessageBox> box(ApplicationSetup::createAnotherInstanceBox());
+    QVERIFY(!box->parent());
+    QCOMPARE(box->windowTitle(), QString());
+    QCOMPARE(box->text(), QStringLiteral("Another instance of the application is already running."));
+    QCOMPARE(box->icon(), QMessageBox::Critical);
+    QCOMPARE(box->buttons().size(), 1);
+    QCOMPARE(box->standardButton(box->buttons().first()), QMessageBox::Ok);
+    QVERIFY(!box->defaultButton());
+}
+
+void tst_ApplicationEntry::lockIsPrivate()
+{
+    // The lock lives in the user's own runtime directory, never in the shared /tmp.
+    const QString lock = ApplicationPaths::singleInstanceLockPath();
+    QVERIFY(lock.endsWith(QStringLiteral("/quellor_pelk_updater_single_instance_lock")));
+    QCOMPARE(QFileInfo(lock).absolutePath(),
+        QFileInfo(qEnvironmentVariable("XDG_RUNTIME_DIR")).absoluteFilePath());
+}
+
+QProcess* tst_ApplicationEntry::startUpdater(const QString& runtime, const QString& config)
+{
+    auto* process = new QProcess(this);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("PELK_TEST_DISMISS_DIALOG_MS"), QStringLiteral("300"));
+    // No device and no bus: the window just waits.
+    environment.insert(QStringLiteral("PELK_HIDSIM_SOCKET"), runtime + QStringLiteral("/no-bus"));
+    process->setProcessEnvironment(environment);
+    process->start(qEnvironmentVariable("PELK_UPDATER"), QStringList());
+    return process;
+}
+
+void tst_ApplicationEntry::secondInstance()
+{
+    QTemporaryDir root;
+    const QString runtime = root.filePath(QStringLiteral("runtime"));
+    QVERIFY(QDir().mkpath(runtime));
+    QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const QString firstConfig = root.filePath(QStringLiteral("config-1"));
+    const QString secondConfig = root.filePath(QStringLiteral("config-2"));
+
+    QProcess* first = startUpdater(runtime, firstConfig);
+    QVERIFY(first->waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(
+        QFile::exists(runtime + QStringLiteral("/quellor_pelk_updater_single_instance_lock")), 10000);
+
+    QProcess* second = startUpdater(runtime, secondConfig);
+    QVERIFY(second->waitForFinished(20000));
+    QCOMPARE(second->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second->exitCode(), 0);
+    // The offscreen platform may add warnings of its own after the line.
+    const QByteArray output = second->readAllStandardOutput();
+    QVERIFY2(
+        output.startsWith("Another instance of the application is already running.\n"), output.constData());
+    // The second instance never reached the settings.
+    QVERIFY(!QFileInfo::exists(secondConfig));
+
+    QCOMPARE(first->state(), QProcess::Running);
+    first->kill();
+    first->waitForFinished();
+}
+
+void tst_ApplicationEntry::staleLockIsTakenOver()
+{
+    QTemporaryDir root;
+    const QString runtime = root.filePath(QStringLiteral("runtime"));
+    QVERIFY(QDir().mkpath(runtime));
+    QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const QString lock = runtime + QStringLiteral("/quellor_pelk_updater_single_instance_lock");
+
+    QProcess* crashed = startUpdater(runtime, root.filePath(QStringLiteral("config")));
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(lock), 10000);
+    crashed->kill();
+    crashed->waitForFinished();
+    QVERIFY(QFile::exists(lock));
+
+    QProcess* next = startUpdater(runtime, root.filePath(QStringLiteral("config")));
+    QVERIFY(next->waitForStarted());
+    // Still running after a while: it took the lock over rather than reporting another instance.
+    QVERIFY(!next->waitForFinished(1500));
+    QVERIFY(!next->readAllStandardOutput().contains("Another instance"));
+    next->kill();
+    next->waitForFinished();
+}
+
+int main(int argc, char** argv)
+{
+    TestEnvironment environment;
+    QApplication application(argc, argv);
+    tst_ApplicationEntry test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_ApplicationEntry.moc"
