@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the build dependencies, builds everything and runs every test.
+#   scripts/test.sh               plain build in build/
+#   scripts/test.sh --sanitize    AddressSanitizer and UndefinedBehaviorSanitizer build in build-asan/
+#   scripts/test.sh --tsan        ThreadSanitizer build of the device tests in build-tsan/
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+
+build=build
+options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+label=()
+case "${1:-}" in
+  --sanitize) build=build-asan; options=(-DCMAKE_BUILD_TYPE=Debug -DPELK_SANITIZE=ON) ;;
+  --tsan) build=build-tsan; options=(-DCMAKE_BUILD_TYPE=Debug -DPELK_TSAN=ON); label=(-R 'tst_Device(Agent|Monitor)') ;;
+  "") ;;
+  *) echo "usage: $0 [--sanitize|--tsan]" >&2; exit 2 ;;
+esac
+
+cmake -S . -B "$build" -G Ninja -DPELK_BUILD_TESTS=ON "${options[@]}" >/dev/null
+cmake --build "$build" -j "$(nproc)"
+
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:${ASAN_OPTIONS:-}"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:${UBSAN_OPTIONS:-}"
+export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:${LSAN_OPTIONS:-}"
+export TSAN_OPTIONS="second_deadlock_stack=1:${TSAN_OPTIONS:-}"
+ctest --test-dir "$build" --output-on-failure -j 2 "${label[@]}"
