@@ -1,0 +1,590 @@
+#include "update/UpdateManager.h"
+
+#include "app/ApplicationPaths.h"
+#include "app/ConfigurationManager.h"
+#include "update/DownloadAgent.h"
+#include "support/HttpTestServer.h"
+#include "support/TestEnvironment.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <memory>
+
+using namespace PelkPlus;
+
+namespace {
+
+QByteArray pattern(int size, int seed)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        data[i] = char((i * 13 + seed * 101 + (i >> 9)) & 0xff);
+    return data;
+}
+
+QByteArray component(const char* name, const QString& url, const char* version = "1.0.0")
+{
+    return QByteArray("<Component Name=\"") + name + "\" Version=\"" + version
+        + "\" ReleaseDate=\"2024-01-01\" URL=\"" + url.toUtf8() + "\"/>";
+}
+
+QByteArray product(const char* name, const QByteArray& components)
+{
+    return QByteArray("<Product Name=\"") + name + "\"><Components>" + components + "</Components></Product>";
+}
+
+QByteArray family(const QByteArray& content)
+{
+    return "<?xml version=\"1.0\"?>\n<Family Name=\"PELK\">" + content + "</Family>\n";
+}
+
+QByteArray fileContents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+} // namespace
+
+class tst_UpdateManager : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+    void manifestPathInDownloadDirectory();
+    void unrecognisedFamilyGivesNoComponents();
+    void sizesOfEveryComponent();
+    void failedSizeRequestAbortsTheOthers();
+    void headWithoutContentLength();
+    void headRedirectFollowed();
+    void busyWhileDiscovering();
+    void invalidComponentFailsDiscovery();
+    void manifestDownloadFailure_data();
+    void manifestDownloadFailure();
+    void newCheckRightAfterFailure();
+    void newCheckFromDoneHandler();
+    void manifestTimeSurvivesFailure();
+    void entityExpansionManifestRefused();
+    void oversizedManifestRefused();
+    void stalledSizeRequestTimesOut();
+    void stalledManifestTimesOut();
+    void untrustedDownloadDirectory();
+    void resetDuringSizeRequests();
+    void sizeChangedBetweenHeadAndDownload();
+    void discoverAndDownloadEveryComponent();
+
+private:
+    void serveManifest(const QByteArray& xml);
+    QString base() const { return m_server->url(QString()).toString(); }
+
+    std::unique_ptr<ConfigurationManager> m_configuration;
+    std::unique_ptr<HttpTestServer> m_server;
+    std::unique_ptr<UpdateManager> m_manager;
+};
+
+void tst_UpdateManager::initTestCase()
+{
+    m_configuration = std::make_unique<ConfigurationManager>();
+}
+
+void tst_UpdateManager::cleanupTestCase()
+{
+    m_configuration.reset();
+}
+
+void tst_UpdateManager::init()
+{
+    m_server = std::make_unique<HttpTestServer>();
+    QVERIFY(m_server->listen());
+    m_manager = std::make_unique<UpdateManager>();
+}
+
+void tst_UpdateManager::cleanup()
+{
+    m_manager.reset();
+    m_server.reset();
+}
+
+void tst_UpdateManager::serveManifest(const QByteArray& xml)
+{
+    m_server->setFile(QStringLiteral("/update-manifest.xml"), xml);
+    ConfigurationManager::instance()->setManifestUrl(m_server->url(QStringLiteral("/update-manifest.xml")));
+}
+
+void tst_UpdateManager::manifestPathInDownloadDirectory()
+{
+    QCOMPARE(m_manager->manifestPath(),
+        ApplicationPaths::downloadDirectory() + QStringLiteral("/update-manifest.xml"));
+    QCOMPARE(UpdateManager::downloadDirectory(), ApplicationPaths::downloadDirectory());
+    QVERIFY(m_manager->manifestPath().startsWith(qEnvironmentVariable("XDG_RUNTIME_DIR")));
+    QCOMPARE(m_manager->state(), UpdateManager::Idle);
+    QVERIFY(!m_manager->manifestTime().isValid());
+}
+
+void tst_UpdateManager::unrecognisedFamilyGivesNoComponents()
+{
+    serveManifest("<?xml version=\"1.0\"?><Family Name=\"OTHER\">"
+        + product("PELK", component("MP", base() + QStringLiteral("/mp.bin"))) + "</Family>");
+    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
+    QSignalSpy failure(m_manager.get(), &UpdateManager::failure);
+    m_manager->checkForUpdates();
+    QCOMPARE(m_manager->state(), UpdateManager::Discovering);
+    QVERIFY(done.wait());
+    QCOMPARE(failure.count(), 0);
+    QCOMPARE(m_manager->state(), UpdateManager::Idle);
+    QVERIFY(m_manager->componentsFor(ManifestProduct::Base).isEmpty());
+    QCOMPARE(m_server->requestCount(QStringLiteral("/mp.bin")), 0);
+    QVERIFY(m_manager->manifestTime().isValid());
+    QCOMPARE(m_manager->manifestTime(), QFileInfo(m_manager->manifestPath()).lastModified());
+}
+
+void tst_UpdateManager::sizesOfEveryComponent()
+{
+    // Five components across two products, answered out of order.
+    const int sizes[] = { 1000, 2001, 3002, 4003, 5004 };
+    const int delays[] = { 200, 0, 120, 60, 30 };
+    for (int i = 0; i < 5; ++i) {
+        HttpTestServer::Reply reply;
+        reply.body = pattern(sizes[i], i);
+        reply.delay = delays[i];
+        m_server->setReply(QStringLiteral("/c%1").arg(i), reply);
+    }
+    const QByteArray device = component("MP", base() + "/c0") + component("DSP", base() + "/c1")
+        + component("Styles", base() + "/c2");
+    const QByteArray updater = component("Win", base() + "/c3") + component("Mac", base() + "/c4");
+    serveManifest(family(product("PELK", device) + product("Pelk Updater", updater)));
+
+    QList<qint64> sizesAtDone;
+    int headsAtDone = -1;
+    connect(m_manager.get(), &UpdateManager::updateDiscoveryDone, this, [&] {
+        headsAtDone = m_server->totalRequests() - 1;
+        const QList<Component> list = m_manager->componentsFor(ManifestProduct::Base)
+            + m_manager->componentsFor(ManifestProduct::Updater);
+        for (const Component& c : list)
+            sizesAtDone.append(c.size);
+    });
+    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
+    QSignalSpy failure(m_manager.get(), &UpdateManager::failure);
+    m_manager->checkForUpdates();
+    QVERIFY(done.wait());
+    QVERIFY(!done.wait(300));
+    QCOMPARE(done.count(), 1);
+    QCOMPARE(failure.count(), 0);
+    QCOMPARE(headsAtDone, 5);
+    QCOMPARE(sizesAtDone, QList<qint64>({ 1000, 2001, 3002, 4003, 5004 }));
+    for (int i = 0; i < 5; ++i) {
+        QCOMPARE(m_server->requestCount(QStringLiteral("/c%1").arg(i), "HEAD"), 1);
+        QCOMPARE(m_server->requestCount(QStringLiteral("/c%1").arg(i), "GET"), 0);
+    }
+    const QList<Component> updaterComponents = m_manager->componentsFor(ManifestProduct::Updater);
+    QCOMPARE(updaterComponents.size(), 2);
+    QCOMPARE(updaterComponents.at(1).type, ComponentType::MacApplication);
+    QCOMPARE(updaterComponents.at(1).size, qint64(5004));
+    QVERIFY(m_manager->componentsFor(ManifestProduct::Plus).isEmpty());
+}
+
+void tst_UpdateManager::failedSizeRequestAbortsTheOthers()
+{
+    HttpTestServer::Reply slow;
+    slow.body = "slow";
+    slow.delay = 2000;
+    m_server->setReply(QStringLiteral("/slow1"), slow);
+    m_server->setReply(QStringLiteral("/slow2"), slow);
+    serveManifest(family(product("PELK+",
+        component("MP", base() + "/slow1") + component("DSP", base() + "/missing")
+            + component("Styles", base() + "/slow2"))));
+
+    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
+    QSignalSpy failure(m_manager.get(), &UpdateManager::failure);
+    QTest::ignoreMessage(QtDebugMsg, qPrintable("Component size reply ERROR: " + base() + "/missing"));
+    QTest::ignoreMessage(QtDebugMsg, qPrintable("Component size reply aborted: " + base() + "/slow1"));
+    QTest::ignoreMessage(QtDebugMsg, qPrintable("Component size reply aborted: " + base() + "/slow2"));
+    m_manager->checkForUpdates();
+    QVERIFY(failure.wait());
+    QVERIFY(!failure.wait(100));
+    QCOMPARE(failure.count(), 1);
+    QCOMPARE(done.count(), 0);
+    QCOMPARE(m_manager->state(), UpdateManager::Idle);
+    QVERIFY(m_manager->componentsFor(ManifestProduct::Plus).isEmpty());
+    // The manifest stays where it was downloaded.
+    QVERIFY(QFileInfo::exists(m_manager->manifestPath()));
+}
+
+void tst_UpdateManager::headWithoutContentLength()
+{
+    HttpTestServer::Reply reply;
+    reply.body = pattern(777, 1);
+    reply.sendContentLength = false;
+    m_server->setReply(QStringLiteral("/styles"), reply);
+    m_server->setFile(QStringLiteral("/mp"), pattern(12, 2));
+    serveManifest(
+        family(product("PELK+", component("Styles", base() + "/styles") + component("MP", base() + "/mp"))));
+
+    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
+    QTest::ignoreMessage(QtDebugMsg, "Size for component: Styles = 0");
+    QTest::ignoreMessage(QtDebugMsg, "Size for component: MCU Firmware = 12");
+    m_manager->checkForUpdates();
+    QVERIFY(done.wait());
+    const QList<Component> list = m_manager->componentsFor(ManifestProduct::Plus);
+    QCOMPARE(list.size(), 2);
+    QCOMPARE(list.at(0).size, qint64(0));
+    QCOMPARE(list.at(1).size, qint64(12));
+}
+
+void tst_UpdateManager::headRedirectFollowed()
+{
+    m_server->setRedirect(QStringLiteral("/latest/dsp.hex"), QStringLiteral("/v3/dsp.hex"));
+    m_server->setFile(QStringLiteral("/v3/dsp.hex"), pattern(4321, 3));
+    serveManifest(family(product("PELK", component("DSP", base() + "/latest/dsp.hex"))));
+
+    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
+    m_manager->checkForUpdates();
+    QVERIFY(done.wait());
+    QCOMPARE(m_manager->componentsFor(ManifestProduct::Base).value(0).size, qint64(4321));
+    QCOMPARE(m_server->requestCount(QStringLiteral("/v3/dsp.hex"), "HEAD"), 1);
+}
+
+void tst_UpdateManager::busyWhileDiscovering()
+{
+    m_server->setFile(QStringLiteral("/mp"), pattern(10, 1));
+    HttpTestServer::Reply manifest;
+    manifest.body = family(product("PELK", component("MP", base() + "/mp")));
+    manifest.delay = 150;
+    m_server->setReply(QStringLiteral("/update-manifest.xml"), manifest);
+    ConfigurationManager::instance()->setManifestUrl(m_server->url(QStringLiteral("/update-manifest.xml")));
+
+    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
+    QSignalSpy failure(m_manager.get(), &UpdateManager::failure);
+    m_manager->checkForUpdates();
+    QTest::ignoreMessage(QtCriticalMsg, "UpdateManager: Busy.");
+    m_manager->checkForUpdates();
+    QVERIFY(done.wait());
+    QVERIFY(!done.wait(200));
+    QCOMPARE(done.count(), 1);
+    QCOMPARE(failure.count(), 0);
+    QCOMPARE(m_server->requestCount(QStringLiteral("/update-manifest.xml")), 1);
+    QCOMPARE(m_manager->componentsFor(ManifestProduct::Base).size(), 1);
+}
+
+void tst_UpdateManager::invalidComponentFailsDiscovery()
+{
+    serveManifest(
+        family(product("PELK", component("MP", base() + "/mp") + component("DSP", base() + "/dsp", ""))));
+    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
+    QSignalSpy failure(m_manager.get(), &UpdateManager::failure);
+    QTest::ignoreMessage(QtCriticalMsg, "Invalid component version");
+    QTest::ignoreMessage(QtCriticalMsg, "Failed to parse manifest.");
+    m_manager->checkForUpdates();
+    QVERIFY(failure.wait());
+    QCOMPARE(done.count(), 0);
+    QVERIFY(m_manager->componentsFor(ManifestProduct::Base).isEmpty());
+    QCOMPARE(m_server->requestCount(QStringLiteral("/mp")), 0);
+    QCOMPARE(m_manager->state(), UpdateManager::Idle);
+}
+
+void tst_UpdateManager::manifestDownloadFailure_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::newRow("not found") << 404;
+    QTest::newRow("server error") << 500;
+    QTest::newRow("connection refused") << 0;
+}
+
+void tst_UpdateManager::manifestDownloadFailure()
+{
+    QFETCH(int, status);
+    if (status == 0) {
+        // A port nobody listens on: the server's own, once it is gone.
+        const QUrl url = m_server->url(QStringLiteral("/update-manifest.xml"));
+        m_server.reset();
+        ConfigurationManager::instance()->setManifestUrl(url);
+    } else {
+        HttpTestServer::Reply reply;
+        reply.status = status;
+        m_server->setReply(QStringLiteral("/update-manifest.xml"), reply);
+        ConfigurationManager::instance()->setManifestUrl(
+            m_server->url(QStringLiteral("/update-manifest.xml")));
+    }
+    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
+    QSignalSpy failure(m_manager.get(), &UpdateManager::failure);
+    m_manager->checkForUpdates();
+    QVERIFY(failure.wait());
+    QCOMPARE(done.count(), 0);
+    QCOMPARE(m_manager->state(), UpdateManager::Idle);
+}
+
+void tst_UpdateManager::newCheckRightAfterFailure()
+{
+    m_server->setFile(QStringLiteral("/mp"), pattern(64, 1));
+    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
+    QSignalSpy failure(m_manager.get(), &UpdateManager::failure);
+    // The first attempt finds no manifest; the retry, started from the failure itself, finds one.
+    connect(m_manager.get(), &UpdateManager::failure, this, [this] {
+        serveManifest(family(product("PELK", component("MP", base() + "/mp"))));
+        m_manager->checkForUpdates();
+    });
+    ConfigurationManager::instance()->setManifestUrl(m_server->url(QStringLiteral("/update-manifest.xml")));
+    m_manager->checkForUpdates();
+    QVERIFY(done.wait());
+    QCOMPARE(failure.count(), 1);
+    QCOMPARE(m_manager->componentsFor(ManifestProduct::Base).value(0).size, qint64(64));
+}
+
+void tst_UpdateManager::newCheckFromDoneHandler()
+{
+    serveManifest(family(QByteArray()));
+    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
+    int started = 0;
+    connect(m_manager.get(), &UpdateManager::updateDiscoveryDone, this, [&] {
+        if (++started == 1)
+            m_manager->checkForUpdates();
+    });
+    m_manager->checkForUpdates();
+    QTRY_COMPARE(done.count(), 2);
+    QCOMPARE(m_server->requestCount(QStringLiteral("/update-manifest.xml")), 2);
+}
+
+void tst_UpdateManager::manifestTimeSurvivesFailure()
+{
+    serveManifest(family(QByteArray()));
+    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
+    QSignalSpy failure(m_manager.get(), &UpdateManager::failure);
+    m_manager->checkForUpdates();
+    QVERIFY(done.wait());
+    const QDateTime time = m_manager->manifestTime();
+    QVERIFY(time.isValid());
+
+    HttpTestServer::Reply gone;
+    gone.status = 404;
+    m_server->setReply(QStringLiteral("/update-manifest.xml"), gone);
+    m_manager->checkForUpdates();
+    QVERIFY(failure.wait());
+    QCOMPARE(m_manager->manifestTime(), time);
+}
+
+void tst_UpdateManager::entityExpansionManifestRefused()
+{
+    QByteArray xml = "<?xml version=\"1.0\"?>\n<!DOCTYPE Family [\n<!ENTITY big \"" + QByteArray(10240, 'x')
+        + "\">\n]>\n<Family Name=\"PELK\"><Product Name=\"PELK\"><Components><Component Name=\"MP\" "
+          "Version=\"";
+    xml.reserve(xml.size() + 60000 * 5 + 200);
+    for (int i = 0; i < 60000; ++i)
+        xml += "&big;";
+    xml += "\" ReleaseDate=\"d\" URL=\"" + base().toUtf8() + "/mp\"/></Components></Product></Family>";
+    serveManifest(xml);
+
+    QSignalSpy failure(m_manager.get(), &UpdateManager::failure);
+    QTest::ignoreMessage(QtCriticalMsg, "UpdateManifestParser: Manifest declares entities; refused.");
+    QTest::ignoreMessage(QtCriticalMsg, "Failed to parse manifest.");
+    m_manager->checkForUpdates();
+    QVERIFY(failure.wait());
+    QCOMPARE(m_server->requestCount(QStringLiteral("/mp")), 0);
+}
+
+void tst_UpdateManager::oversizedManifestRefused()
+{
+    // Well-formed and valid, only far too large to be a manifest.
+    const QByteArray padding = "<!--" + QByteArray(int(UpdateManager::maximumManifestSize), ' ') + "-->";
+    serveManifest(family(product("PELK", component("MP", base() + "/mp")) + padding));
+    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
+    QSignalSpy failure(m_manager.get(), &UpdateManager::failure);
+    m_manager->checkForUpdates();
+    QVERIFY(failure.wait());
+    QCOMPARE(done.count(), 0);
+    QVERIFY(QFileInfo(m_manager->manifestPath()).size() <= UpdateManager::maximumManifestSize);
+    QCOMPARE(m_server->requestCount(QStringLiteral("/mp")), 0);
+}
+
+void tst_UpdateManager::stalledSizeRequestTimesOut()
+{
+    HttpTestServer::Reply silent;
+    silent.silent = true;
+    m_server->setReply(QStringLiteral("/mp"), silent, "HEAD");
+    m_server->setFile(QStringLiteral("/dsp"), pattern(5, 5));
+    serveManifest(
+        family(product("PELK", component("MP", base() + "/mp") + component("DSP", base() + "/dsp"))));
+
+    m_manager->setTransferTimeout(300);
+    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
+    QSignalSpy failure(m_manager.get(), &UpdateManager::failure);
+    m_manager->checkForUpdates();
+    QVERIFY(failure.wait(5000));
+    QCOMPARE(done.count(), 0);
+    QCOMPARE(m_manager->state(), UpdateManager::Idle);
+
+    // The server answers again: the next check goes through.
+    HttpTestServer::Reply answering;
+    answering.body = pattern(9, 9);
+    m_server->setReply(QStringLiteral("/mp"), answering, "HEAD");
+    m_manager->checkForUpdates();
+    QVERIFY(done.wait(5000));
+    QCOMPARE(m_manager->componentsFor(ManifestProduct::Base).value(0).size, qint64(9));
+}
+
+void tst_UpdateManager::stalledManifestTimesOut()
+{
+    HttpTestServer::Reply stall;
+    stall.body = family(QByteArray());
+    stall.stallAfter = 10;
+    m_server->setReply(QStringLiteral("/update-manifest.xml"), stall);
+    ConfigurationManager::instance()->setManifestUrl(m_server->url(QStringLiteral("/update-manifest.xml")));
+
+    m_manager->setTransferTimeout(300);
+    QSignalSpy failure(m_manager.get(), &UpdateManager::failure);
+    m_manager->checkForUpdates();
+    QVERIFY(failure.wait(5000));
+    QCOMPARE(m_manager->state(), UpdateManager::Idle);
+}
+
+void tst_UpdateManager::untrustedDownloadDirectory()
+{
+#if !defined(Q_OS_UNIX)
+    QSKIP("Links are checked on Unix only");
+#else
+    const QString quellor = ApplicationPaths::privateTempPath() + QStringLiteral("/Quellor");
+    QDir(quellor).removeRecursively();
+    QTemporaryDir elsewhere;
+    QVERIFY(QFile::link(elsewhere.path(), quellor));
+    serveManifest(family(QByteArray()));
+
+    QSignalSpy failure(m_manager.get(), &UpdateManager::failure);
+    QTest::ignoreMessage(QtCriticalMsg,
+        qPrintable(
+            QStringLiteral("UpdateManager: Failed to create path: ") + UpdateManager::downloadDirectory()));
+    m_manager->checkForUpdates();
+    QCOMPARE(failure.count(), 1);
+    QCOMPARE(m_manager->state(), UpdateManager::Idle);
+    QCOMPARE(m_server->totalRequests(), 0);
+    QVERIFY(QFile::remove(quellor));
+#endif
+}
+
+void tst_UpdateManager::resetDuringSizeRequests()
+{
+    HttpTestServer::Reply slow;
+    slow.body = "x";
+    slow.delay = 300;
+    m_server->setReply(QStringLiteral("/mp"), slow);
+    serveManifest(family(product("PELK", component("MP", base() + "/mp"))));
+    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
+    QSignalSpy failure(m_manager.get(), &UpdateManager::failure);
+    QSignalSpy seen(m_server.get(), &HttpTestServer::requestReceived);
+    m_manager->checkForUpdates();
+    QTRY_COMPARE(m_server->requestCount(QStringLiteral("/mp"), "HEAD"), 1);
+    m_manager->resetDiscovery();
+    QCOMPARE(m_manager->state(), UpdateManager::Idle);
+    QVERIFY(!done.wait(500));
+    QCOMPARE(failure.count(), 0);
+}
+
+void tst_UpdateManager::sizeChangedBetweenHeadAndDownload()
+{
+    HttpTestServer::Reply head;
+    head.body = pattern(1000, 1);
+    m_server->setReply(QStringLiteral("/mp"), head, "HEAD");
+    m_server->setFile(QStringLiteral("/mp"), pattern(900, 1));
+    serveManifest(family(product("PELK", component("MP", base() + "/mp"))));
+    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
+    m_manager->checkForUpdates();
+    QVERIFY(done.wait());
+
+    Component mp = m_manager->componentsFor(ManifestProduct::Base).value(0);
+    QCOMPARE(mp.size, qint64(1000));
+    mp.localPath = UpdateManager::downloadDirectory() + QStringLiteral("/0");
+    DownloadAgent agent;
+    QSignalSpy finished(&agent, &DownloadAgent::finished);
+    QSignalSpy failed(&agent, &DownloadAgent::failed);
+    agent.download(DownloadRequest::forComponent(mp));
+    QVERIFY(failed.wait());
+    QCOMPARE(failed.first().first().toString(), QStringLiteral("Received 900 bytes, expected 1000."));
+    QCOMPARE(finished.count(), 0);
+}
+
+void tst_UpdateManager::discoverAndDownloadEveryComponent()
+{
+    QFile manifestFile(QStringLiteral(PELK_UPDATE_TEST_DATA "/update-manifest.xml"));
+    QVERIFY(manifestFile.open(QIODevice::ReadOnly));
+    QByteArray manifest = manifestFile.readAll();
+    manifest.replace("@BASE@", base().toUtf8());
+    serveManifest(manifest);
+
+    // Every file the manifest names, of sizes like the real ones, some sent in slow chunks.
+    QHash<QString, QByteArray> served;
+    const QRegularExpression urls(QStringLiteral("URL=\"([^\"]+)\""));
+    auto match = urls.globalMatch(QString::fromUtf8(manifest));
+    int seed = 0;
+    while (match.hasNext()) {
+        const QString path = QUrl(match.next().captured(1)).path();
+        HttpTestServer::Reply reply;
+        reply.body = pattern(150000 + seed * 37017, seed);
+        if (seed % 2) {
+            reply.chunkSize = 32768;
+            reply.chunkDelay = 5;
+        }
+        served.insert(path, reply.body);
+        m_server->setReply(path, reply);
+        ++seed;
+    }
+    QCOMPARE(served.size(), 11);
+
+    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
+    QSignalSpy failure(m_manager.get(), &UpdateManager::failure);
+    m_manager->checkForUpdates();
+    QVERIFY(done.wait(10000));
+    QCOMPARE(failure.count(), 0);
+    QCOMPARE(done.count(), 1);
+    QCOMPARE(fileContents(m_manager->manifestPath()), manifest);
+
+    const ManifestProduct products[] = { ManifestProduct::Base, ManifestProduct::Plus,
+        ManifestProduct::Updater, ManifestProduct::Manager };
+    for (ManifestProduct product : products) {
+        for (const Component& c : m_manager->componentsFor(product))
+            QCOMPARE(c.size, qint64(served.value(c.url.path()).size()));
+    }
+
+    QList<Component> plus = m_manager->componentsFor(ManifestProduct::Plus);
+    QCOMPARE(plus.size(), 4);
+    QList<DownloadRequest> batch;
+    for (Component& c : plus) {
+        c.localPath = UpdateManager::downloadDirectory() + QLatin1Char('/') + QString::number(uint(c.type));
+        batch.append(DownloadRequest::forComponent(c));
+    }
+    DownloadAgent agent;
+    QSignalSpy finished(&agent, &DownloadAgent::finished);
+    QSignalSpy failed(&agent, &DownloadAgent::failed);
+    agent.download(batch);
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(failed.count(), 0);
+
+    for (const Component& c : qAsConst(plus)) {
+        const QByteArray onDisk = fileContents(c.localPath);
+        QCOMPARE(onDisk.size(), int(c.size));
+        QVERIFY2(onDisk == served.value(c.url.path()), qPrintable(c.localPath));
+        QCOMPARE(m_server->requestCount(c.url.path(), "GET"), 1);
+    }
+    const QStringList files = QDir(UpdateManager::downloadDirectory()).entryList(QDir::Files, QDir::Name);
+    QCOMPARE(files, QStringList({ "0", "1", "2", "3", "update-manifest.xml" }));
+}
+
+int main(int argc, char** argv)
+{
+    PelkPlus::TestEnvironment env;
+    QCoreApplication app(argc, argv);
+    app.setApplicationName(QStringLiteral("Pelk Updater"));
+    app.setOrganizationDomain(QStringLiteral("quellor.com"));
+    app.setOrganizationName(QStringLiteral("Quellor"));
+    tst_UpdateManager test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_UpdateManager.moc"
