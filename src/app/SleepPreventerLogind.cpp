@@ -24,7 +24,8 @@ constexpr int callTimeout = 5000;
 } // namespace
 
 SleepPreventerLogind::SleepPreventerLogind()
-    : SleepPreventerLogind(QDBusConnection::systemBus())
+    : bus(QString())
+    , useSystemBus(true)
 { }
 
 SleepPreventerLogind::SleepPreventerLogind(const QDBusConnection& bus)
@@ -53,6 +54,9 @@ void SleepPreventerLogind::acquire()
 {
     if (inhibitorFd >= 0)
         return;
+    // Most runs never update anything; they need no connection to the system bus.
+    if (useSystemBus && !bus.isConnected())
+        bus = QDBusConnection::systemBus();
     if (!bus.isConnected()) {
         qDebug() << "SleepPreventerLogind: No system bus.";
         return;

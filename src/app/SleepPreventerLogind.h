@@ -14,6 +14,7 @@ namespace PelkPlus {
 class SleepPreventerLogind : public SleepPreventer
 {
 public:
+    // Uses the system bus, connecting on the first request only.
     SleepPreventerLogind();
     explicit SleepPreventerLogind(const QDBusConnection& bus);
     ~SleepPreventerLogind() override;
@@ -26,6 +27,7 @@ private:
     void release();
 
     QDBusConnection bus;
+    bool useSystemBus = false;
     // Our only copy of the inhibitor's descriptor, -1 while sleep is not prevented.
     int inhibitorFd = -1;
 };

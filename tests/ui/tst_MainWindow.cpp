@@ -1,0 +1,483 @@
+#include "ui/MainWindow.h"
+
+#include "app/ApplicationSetup.h"
+#include "app/ConfigurationManager.h"
+#include "support/FakeHidBackend.h"
+#include "support/TestEnvironment.h"
+#include "ui/DeviceStatusView.h"
+#include "ui/MessageBox.h"
+#include "update/DownloadAgent.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QtTest>
+
+#include <memory>
+
+namespace PelkPlus {
+
+namespace {
+
+const QStringList signalNames = {
+    "deviceConnected",
+    "deviceReady",
+    "deviceNotReadyForUpdate",
+    "deviceReadyForUpdate",
+    "deviceDisconnected",
+    "deviceReadyToReboot",
+    "deviceDone",
+    "checkUpdatesRequest",
+    "updatesAvailable",
+    "noUpdatesAvailable",
+    "startUpdateRequest",
+    "forceInstallComponentRequest",
+    "forceInstallAllComponentsRequest",
+    "componentSelected",
+    "componentDownloadSkipped",
+    "updateFinished",
+    "checkAppUpdatesRequest",
+    "appUpdatesConfirmed",
+    "appUpdatesRejected",
+    "deviceFailure",
+    "downloadFailure",
+    "installFailure",
+};
+
+QStringList visibleEntries(const QMenu* menu)
+{
+    QStringList entries;
+    const auto actions = menu->actions();
+    for (const QAction* action : actions) {
+        if (action->isVisible() && !action->isSeparator())
+            entries << action->text();
+    }
+    return entries;
+}
+
+QWidget* layoutWidget(QWidget* parent, int index)
+{
+    QLayoutItem* item = parent->layout()->itemAt(index);
+    return item ? item->widget() : nullptr;
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void metaObject();
+    void firstSize();
+    void startScreen();
+    void panelLayout();
+    void pagesLayout();
+    void modelLogos();
+    void makerLogoIsDarkened();
+    void fileMenuFollowsControlKey();
+    void advancedMenuEntries();
+    void helpMenu();
+    void signalsOfButtonsAndActions_data();
+    void signalsOfButtonsAndActions();
+    void showMessageReturnsAtOnce();
+    void exitClosesWindow();
+
+private:
+    QMenu* menu(const QString& title) const;
+    QAction* action(const QString& text) const;
+    QWidget* statusWidget() const { return window->findChild<QWidget*>(QStringLiteral("statusWidget")); }
+
+    std::unique_ptr<FakeHidBackend> bus;
+    std::unique_ptr<MainWindow> window;
+};
+
+QMenu* TestMainWindow::menu(const QString& title) const
+{
+    const auto actions = window->menuBar()->actions();
+    for (QAction* action : actions) {
+        if (action->text() == title)
+            return action->menu();
+    }
+    return nullptr;
+}
+
+QAction* TestMainWindow::action(const QString& text) const
+{
+    const auto actions = window->findChildren<QAction*>();
+    for (QAction* action : actions) {
+        if (action->text() == text)
+            return action;
+    }
+    return nullptr;
+}
+
+void TestMainWindow::initTestCase()
+{
+    // An empty USB bus, so that the window's device monitor finds nothing on the machine's own.
+    bus = std::make_unique<FakeHidBackend>();
+}
+
+void TestMainWindow::init()
+{
+    window = std::make_unique<MainWindow>();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+}
+
+void TestMainWindow::cleanup()
+{
+    window.reset();
+}
+
+void TestMainWindow::metaObject()
+{
+    const QMetaObject* meta = window->metaObject();
+    QCOMPARE(meta->className(), "PelkPlus::MainWindow");
+
+    // The workflow's signals, argument-less and in their fixed order.
+    QStringList signalsFound;
+    for (int i = meta->methodOffset(); i < meta->methodCount(); ++i) {
+        const QMetaMethod method = meta->method(i);
+        if (method.methodType() == QMetaMethod::Signal) {
+            QCOMPARE(method.parameterCount(), 0);
+            QCOMPARE(method.access(), QMetaMethod::Public);
+            signalsFound << QString::fromLatin1(method.name());
+        }
+    }
+    QCOMPARE(signalsFound, signalNames);
+}
+
+void TestMainWindow::firstSize()
+{
+    QCOMPARE(window->sizeHint(), QSize(750, 500));
+    QCOMPARE(window->size(), QSize(750, 500));
+}
+
+void TestMainWindow::startScreen()
+{
+    auto* baseLogo = window->findChild<QLabel*>(QStringLiteral("baseLogo"));
+    auto* plusLogo = window->findChild<QLabel*>(QStringLiteral("plusLogo"));
+    QVERIFY(baseLogo && plusLogo);
+    QTRY_VERIFY(baseLogo->isVisible());
+    QVERIFY(plusLogo->isVisible());
+
+    auto* status = window->findChild<DeviceStatusView*>(QStringLiteral("deviceInfo"));
+    QVERIFY(status);
+    QTRY_COMPARE(status->property("text").toString(), QStringLiteral("No device connected"));
+
+    auto* pages = window->findChild<QStackedWidget*>();
+    QVERIFY(pages);
+    QTRY_COMPARE(pages->currentIndex(), 0);
+    auto* prompt = qobject_cast<QLabel*>(pages->currentWidget());
+    QVERIFY(prompt);
+    QCOMPARE(prompt->text(), QStringLiteral("Please connect a PELK device."));
+    QCOMPARE(prompt->alignment(), Qt::AlignCenter);
+
+    auto* startUpdate = window->findChild<QPushButton*>(QStringLiteral("startUpdateButton"));
+    QVERIFY(startUpdate);
+    QCOMPARE(startUpdate->text(), QStringLiteral("Start Update"));
+    QVERIFY(!startUpdate->isEnabled());
+
+    for (const char* text : { "Install MCU Firmware...", "Install DSP Firmware...", "Install Styles...",
+             "Install Ensemble Audio...", "List All Components" }) {
+        QAction* install = action(QString::fromLatin1(text));
+        QVERIFY2(install, text);
+        QVERIFY2(!install->isEnabled(), text);
+    }
+    QAction* manifestUrl = action(QStringLiteral("Set Manifest URL..."));
+    QVERIFY(manifestUrl);
+    QVERIFY(manifestUrl->isEnabled());
+
+    // The panel is black and the device text white.
+    QVERIFY(statusWidget()->styleSheet().contains(QStringLiteral("background-color: rgb(0,0,0)")));
+    const QImage panel = statusWidget()->grab().toImage();
+    QCOMPARE(QColor(panel.pixel(panel.width() / 2, panel.height() - 60)), QColor(Qt::black));
+    QCOMPARE(status->findChild<QLabel*>()->palette().color(QPalette::WindowText), QColor(Qt::white));
+}
+
+void TestMainWindow::panelLayout()
+{
+    QWidget* panel = statusWidget();
+    QVERIFY(panel);
+    auto* layout = qobject_cast<QVBoxLayout*>(panel->layout());
+    QVERIFY(layout);
+    QCOMPARE(layout->contentsMargins(), QMargins());
+    QCOMPARE(layout->spacing(), 0);
+    QCOMPARE(layout->count(), 5);
+    QCOMPARE(layoutWidget(panel, 0)->objectName(), QStringLiteral("baseLogo"));
+    QCOMPARE(layoutWidget(panel, 1)->objectName(), QStringLiteral("plusLogo"));
+    QCOMPARE(layoutWidget(panel, 2)->objectName(), QStringLiteral("deviceInfo"));
+    QVERIFY(layout->itemAt(3)->spacerItem());
+    QCOMPARE(layout->stretch(3), 1);
+    QCOMPARE(layoutWidget(panel, 4)->objectName(), QStringLiteral("makerLogo"));
+
+    // The panel on the left, the pages on the right.
+    QWidget* central = window->centralWidget();
+    QCOMPARE(central->layout()->contentsMargins(), QMargins());
+    QCOMPARE(layoutWidget(central, 0), panel);
+    QCOMPARE(layoutWidget(central, 1), window->findChild<QStackedWidget*>());
+    QVERIFY(panel->geometry().right() < window->findChild<QStackedWidget*>()->geometry().left());
+}
+
+void TestMainWindow::pagesLayout()
+{
+    auto* pages = window->findChild<QStackedWidget*>();
+    QCOMPARE(pages->count(), 3);
+    QCOMPARE(pages->contentsMargins(), QMargins());
+
+    QWidget* selection = pages->widget(1);
+    QStringList selectionOrder;
+    for (int i = 0; i < selection->layout()->count(); ++i)
+        selectionOrder << layoutWidget(selection, i)->objectName();
+    QCOMPARE(selectionOrder,
+        QStringList(
+            { "checkUpdatesButton", "warningsBox", "updatesHeading", "componentList", "startUpdateButton" }));
+    QCOMPARE(window->findChild<QPushButton*>(QStringLiteral("checkUpdatesButton"))->text(),
+        QStringLiteral("Check for Latest Updates"));
+    QVERIFY(qobject_cast<MessageBox*>(layoutWidget(selection, 1)));
+    QVERIFY(qobject_cast<MessageBox*>(layoutWidget(selection, 2)));
+    QVERIFY(qobject_cast<QListWidget*>(layoutWidget(selection, 3)));
+
+    QWidget* progress = pages->widget(2);
+    auto* progressLayout = qobject_cast<QVBoxLayout*>(progress->layout());
+    QCOMPARE(progressLayout->spacing(), 15);
+    QStringList progressOrder;
+    for (int i = 0; i < progressLayout->count() - 1; ++i)
+        progressOrder << layoutWidget(progress, i)->objectName();
+    QCOMPARE(progressOrder,
+        QStringList({ "componentLabel", "downloadLabel", "downloadProgress", "installLabel",
+            "installProgress", "statusMessage" }));
+    QVERIFY(progressLayout->itemAt(progressLayout->count() - 1)->spacerItem());
+
+    for (const char* name : { "downloadProgress", "installProgress" }) {
+        auto* bar = window->findChild<QProgressBar*>(QString::fromLatin1(name));
+        QCOMPARE(bar->minimum(), 0);
+        QCOMPARE(bar->maximum(), 100);
+    }
+
+    auto* componentLabel = window->findChild<QLabel*>(QStringLiteral("componentLabel"));
+    QLabel plain;
+    QCOMPARE(componentLabel->font().pointSize(), plain.font().pointSize() + 4);
+    QCOMPARE(componentLabel->font().weight(), 75);
+}
+
+void TestMainWindow::modelLogos()
+{
+    auto* baseLogo = window->findChild<QLabel*>(QStringLiteral("baseLogo"));
+    auto* plusLogo = window->findChild<QLabel*>(QStringLiteral("plusLogo"));
+    // 800 by 310 pixels cut from each logo, scaled to a width of 200.
+    QCOMPARE(baseLogo->pixmap(Qt::ReturnByValue).size(), QSize(200, 78));
+    QCOMPARE(plusLogo->pixmap(Qt::ReturnByValue).size(), QSize(200, 78));
+    QVERIFY(baseLogo->pixmap(Qt::ReturnByValue).toImage() != plusLogo->pixmap(Qt::ReturnByValue).toImage());
+
+    // The part of the artwork with the model's name, pixels 100 to 899 across and 290 to 599 down.
+    const QImage source(QStringLiteral(":/images/pelk_logo_plus.png"));
+    QCOMPARE(source.size(), QSize(987, 948));
+    const QImage expected = source.copy(QRect(QPoint(100, 290), QPoint(899, 599)))
+                                .scaledToWidth(200, Qt::SmoothTransformation)
+                                .convertToFormat(QImage::Format_ARGB32);
+    QCOMPARE(plusLogo->pixmap(Qt::ReturnByValue).toImage().convertToFormat(QImage::Format_ARGB32), expected);
+}
+
+void TestMainWindow::makerLogoIsDarkened()
+{
+    auto* makerLogo = window->findChild<QLabel*>(QStringLiteral("makerLogo"));
+    QVERIFY(makerLogo->alignment() & Qt::AlignHCenter);
+    const QImage shown
+        = makerLogo->pixmap(Qt::ReturnByValue).toImage().convertToFormat(QImage::Format_ARGB32);
+    QCOMPARE(shown.size(), QSize(100, 32));
+
+    const QImage original = QImage(QStringLiteral(":/images/quellor_logo.png"))
+                                .scaledToWidth(100, Qt::SmoothTransformation)
+                                .convertToFormat(QImage::Format_ARGB32);
+    QCOMPARE(original.size(), shown.size());
+
+    // A translucent dark red (15, 0, 0, 150) laid over the logo: opaque pixels keep 105/255 of
+    // their colour, transparent ones become that red.
+    int opaqueChecked = 0;
+    int clearChecked = 0;
+    for (int y = 0; y < original.height(); ++y) {
+        for (int x = 0; x < original.width(); ++x) {
+            const QRgb before = original.pixel(x, y);
+            const QRgb after = shown.pixel(x, y);
+            if (qAlpha(before) == 255) {
+                QVERIFY(qAbs(qGreen(after) - qGreen(before) * 105 / 255) <= 2);
+                QVERIFY(qAbs(qBlue(after) - qBlue(before) * 105 / 255) <= 2);
+                QVERIFY(qAbs(qRed(after) - (15 * 150 + qRed(before) * 105) / 255) <= 2);
+                QCOMPARE(qAlpha(after), 255);
+                ++opaqueChecked;
+            } else if (qAlpha(before) == 0) {
+                QVERIFY(qAbs(qAlpha(after) - 150) <= 1);
+                QVERIFY(qAbs(qRed(after) - 15) <= 2);
+                QCOMPARE(qGreen(after), 0);
+                ++clearChecked;
+            }
+        }
+    }
+    QVERIFY(opaqueChecked > 0);
+    QVERIFY(clearChecked > 0);
+}
+
+void TestMainWindow::fileMenuFollowsControlKey()
+{
+    QMenu* fileMenu = menu(QStringLiteral("&File"));
+    QVERIFY(fileMenu);
+
+    auto open = [&](bool control) {
+        if (control)
+            QTest::keyPress(window.get(), Qt::Key_Control, Qt::ControlModifier);
+        else
+            QTest::keyRelease(window.get(), Qt::Key_Control, Qt::NoModifier);
+        fileMenu->popup(window->mapToGlobal(QPoint(0, 0)));
+        const QStringList entries = visibleEntries(fileMenu);
+        fileMenu->hide();
+        return entries;
+    };
+
+    const QStringList plain = { "Check for New Version of Pelk Updater", "E&xit" };
+    QCOMPARE(open(false), plain);
+    QCOMPARE(open(true), QStringList({ "Advanced", "Check for New Version of Pelk Updater", "E&xit" }));
+    QCOMPARE(open(false), plain);
+
+    // The entry is the Advanced submenu itself.
+    QCOMPARE(fileMenu->actions().first()->menu()->title(), QStringLiteral("Advanced"));
+    QCOMPARE(action(QStringLiteral("E&xit"))->menuRole(), QAction::QuitRole);
+}
+
+void TestMainWindow::advancedMenuEntries()
+{
+    QMenu* advanced = menu(QStringLiteral("&File"))->actions().first()->menu();
+    QVERIFY(advanced);
+    QStringList entries;
+    const auto actions = advanced->actions();
+    for (const QAction* entry : actions)
+        entries << (entry->isSeparator() ? QStringLiteral("-") : entry->text());
+    QCOMPARE(entries,
+        QStringList({ "Install MCU Firmware...", "Install DSP Firmware...", "Install Styles...",
+            "Install Ensemble Audio...", "-", "List All Components", "-", "Set Manifest URL..." }));
+
+    // The install actions share one group, which the workflow switches on and off as a whole.
+    auto* group = window->findChild<QActionGroup*>();
+    QVERIFY(group);
+    QCOMPARE(group->actions().size(), 5);
+    QVERIFY(!group->actions().contains(action(QStringLiteral("Set Manifest URL..."))));
+}
+
+void TestMainWindow::helpMenu()
+{
+    QMenu* help = menu(QStringLiteral("&Help"));
+    QVERIFY(help);
+    QCOMPARE(help->actions().size(), 1);
+    QCOMPARE(help->actions().first()->text(), QStringLiteral("About Pelk Updater..."));
+    QCOMPARE(help->actions().first()->menuRole(), QAction::AboutRole);
+    QCOMPARE(window->menuBar()->actions().size(), 2);
+}
+
+void TestMainWindow::signalsOfButtonsAndActions_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("check for latest updates") << "checkUpdatesButton"
+                                              << "checkUpdatesRequest";
+    QTest::newRow("list all components") << "List All Components"
+                                         << "forceInstallAllComponentsRequest";
+    QTest::newRow("check for new version") << "Check for New Version of Pelk Updater"
+                                           << "checkAppUpdatesRequest";
+    QTest::newRow("component download failed") << "downloadAgent"
+                                               << "downloadFailure";
+    QTest::newRow("install action") << "Install Styles..."
+                                    << "";
+    QTest::newRow("start update") << "startUpdateButton"
+                                  << "";
+}
+
+void TestMainWindow::signalsOfButtonsAndActions()
+{
+    QFETCH(QString, source);
+    QFETCH(QString, expected);
+
+    std::vector<std::unique_ptr<QSignalSpy>> spies;
+    for (const QString& name : signalNames) {
+        const QByteArray signature = QByteArray::number(QSIGNAL_CODE) + name.toLatin1() + "()";
+        spies.push_back(std::make_unique<QSignalSpy>(window.get(), signature.constData()));
+    }
+
+    window->findChild<QActionGroup*>()->setEnabled(true);
+    if (source == QStringLiteral("downloadAgent")) {
+        const auto agents = window->findChildren<DownloadAgent*>(QString(), Qt::FindDirectChildrenOnly);
+        QCOMPARE(agents.size(), 1);
+        emit agents.first()->failed(QStringLiteral("Connection refused"));
+    } else if (auto* button = window->findChild<QPushButton*>(source)) {
+        button->setEnabled(true);
+        QTest::mouseClick(button, Qt::LeftButton);
+    } else {
+        QAction* trigger = action(source);
+        QVERIFY(trigger);
+        trigger->trigger();
+    }
+    QCoreApplication::processEvents();
+
+    for (int i = 0; i < signalNames.size(); ++i) {
+        const int expectedCount = signalNames.at(i) == expected ? 1 : 0;
+        QVERIFY2(spies.at(size_t(i))->count() == expectedCount, qPrintable(signalNames.at(i)));
+    }
+}
+
+void TestMainWindow::showMessageReturnsAtOnce()
+{
+    window->showMessage(QMessageBox::Critical, QStringLiteral("Connection Failure"),
+        QStringLiteral("Failed to connect to device."));
+
+    const auto boxes = window->findChildren<QMessageBox*>();
+    QCOMPARE(boxes.size(), 1);
+    QPointer<QMessageBox> box = boxes.first();
+    QVERIFY(box->isVisible());
+    QVERIFY(box->isModal());
+    QCOMPARE(box->parentWidget(), window.get());
+    QCOMPARE(box->text(), QStringLiteral("Failed to connect to device."));
+    QCOMPARE(box->windowTitle(), QStringLiteral("Connection Failure"));
+    QCOMPARE(box->icon(), QMessageBox::Critical);
+    QVERIFY(box->testAttribute(Qt::WA_DeleteOnClose));
+
+    box->close();
+    QTRY_VERIFY(box.isNull());
+}
+
+void TestMainWindow::exitClosesWindow()
+{
+    QVERIFY(window->isVisible());
+    action(QStringLiteral("E&xit"))->trigger();
+    QVERIFY(!window->isVisible());
+}
+
+} // namespace PelkPlus
+
+int main(int argc, char** argv)
+{
+    PelkPlus::TestEnvironment env;
+    QApplication app(argc, argv);
+    PelkPlus::ApplicationSetup::setIdentity(app);
+    // Whatever the workflow fetches stays on this machine: nothing listens at this address.
+    PelkPlus::ConfigurationManager configuration;
+    configuration.setManifestUrl(QUrl(QStringLiteral("http://127.0.0.1:9/update-manifest.xml")));
+    PelkPlus::TestMainWindow test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_MainWindow.moc"
