@@ -13,7 +13,6 @@ DeviceAgent::DeviceAgent(const Connection& connection, DeviceMonitor* monitor, Q
     , deviceConnection(connection)
 {
     registerConnectionMetaTypes();
-    registerDeviceMetaTypes();
 
     worker = new DeviceAgentWorker(connection);
     worker->moveToThread(&thread);
