@@ -7,7 +7,8 @@ namespace PelkPlus {
 // Where the updater keeps its per-user run-time files. On systems whose temporary directory is
 // shared by every account (Linux /tmp) they live in the user's private runtime directory instead,
 // so that no other account can hold the lock or plant files among the downloads.
-class ApplicationPaths {
+class ApplicationPaths
+{
 public:
     // The directory that takes the place of the system temporary directory.
     static QString privateTempPath();
