@@ -24,8 +24,8 @@ void ApplicationSetup::setIdentity(QApplication& application)
 
 QMessageBox* ApplicationSetup::createAnotherInstanceBox()
 {
-    auto* box = new QMessageBox(QMessageBox::Critical, QString(), QString::fromLatin1(anotherInstanceText),
-                                QMessageBox::Ok, nullptr);
+    auto* box = new QMessageBox(
+        QMessageBox::Critical, QString(), QString::fromLatin1(anotherInstanceText), QMessageBox::Ok, nullptr);
     box->setDefaultButton(static_cast<QPushButton*>(nullptr));
     return box;
 }

@@ -7,7 +7,8 @@ class QString;
 namespace PelkPlus {
 
 // The steps of start-up that are the same for every run of the updater.
-class ApplicationSetup {
+class ApplicationSetup
+{
 public:
     static const char* organizationDomain() { return "quellor.com"; }
 
