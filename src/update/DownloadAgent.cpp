@@ -93,6 +93,9 @@ void DownloadAgent::startNext()
     networkRequest.setRawHeader("Accept-Encoding", "identity");
 
     m_reply = m_network->get(networkRequest);
+    // Without a bound the network thread buffers as fast as the server sends, however far the
+    // writes to disk lag behind: a fast server would pull a whole image into memory.
+    m_reply->setReadBufferSize(readBufferSize);
     connect(m_reply, &QIODevice::readyRead, this, &DownloadAgent::onReplyAvailable);
     connect(m_reply, &QNetworkReply::downloadProgress, this, &DownloadAgent::onReplyProgress);
     connect(m_reply, &QNetworkReply::errorOccurred, this, &DownloadAgent::onReplyError);

@@ -23,6 +23,8 @@ public:
     static constexpr int defaultTransferTimeout = 60000;
     // Redirects followed per request, never from https to http.
     static constexpr int maximumRedirects = 5;
+    // Bytes of a reply held in memory at most before they are written out.
+    static constexpr qint64 readBufferSize = 256 * 1024;
 
     explicit DownloadAgent(QObject* parent = nullptr);
     ~DownloadAgent() override;
