@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/SemanticVersion.h"
+#include "device/DeviceInfo.h"
 #include "update/Component.h"
 
 #include <QDateTime>
@@ -12,6 +13,8 @@
 #include <QStringList>
 #include <QTimer>
 #include <QUrl>
+
+#include <optional>
 
 class QAction;
 class QActionGroup;
@@ -27,6 +30,7 @@ namespace PelkPlus {
 class DeviceAgent;
 class DeviceMonitor;
 class DeviceStatusView;
+class DialogProvider;
 class DownloadAgent;
 class MessageBox;
 class SleepPreventer;
@@ -50,6 +54,16 @@ public:
     // Shows a modal message box and returns at once, without waiting for it to be closed; the box
     // deletes itself when it is.
     void showMessage(QMessageBox::Icon icon, const QString& title, const QString& text);
+
+    // Replaces the blocking dialogs and the desktop services; the window takes ownership. Tests
+    // answer the dialogs through it, so that nothing waits for a user.
+    void setDialogProvider(DialogProvider* provider);
+    // Replaces the platform's sleep preventer; the window takes ownership.
+    void setSleepPreventer(SleepPreventer* preventer);
+    // The manifest's component type of the updater for this platform; none where the manifest
+    // has no package for it, and then no newer updater is ever offered.
+    void setAppPackageType(std::optional<ComponentType> type);
+    static std::optional<ComponentType> platformApplicationType();
 
 signals:
     void deviceConnected();
@@ -82,6 +96,9 @@ private slots:
     // Device selection and update planning.
     void selectDevice();
     void forgetDevice();
+    void onDeviceReady(const DeviceInfo& info);
+    void onDeviceDisconnected();
+    void onDeviceFailure();
     void showDevice();
     void resetUpdatePlan();
     void startUpdateCheck();
@@ -97,6 +114,10 @@ private slots:
     void onDownloadFinished();
     void startRebootTimer();
     void requestPowerCycle();
+    void onInstallProgress(float fraction, long total);
+    // The computer is kept awake exactly while updatingState is active, however it is left.
+    void enableSleepPrevention();
+    void disableSleepPrevention();
 
     // Advanced actions and the updater's own version.
     void installComponentFromFile(ComponentType type);
@@ -109,6 +130,8 @@ private:
     void createWidgets();
     void createMenus();
     void createStateMachine();
+    DialogProvider* dialogs();
+    Component* currentPlanEntry();
 
     SemanticVersion appVersion;
     QStateMachine stateMachine;
@@ -146,6 +169,8 @@ private:
     QPixmap baseLogoPixmap;
     QPixmap plusLogoPixmap;
     SleepPreventer* sleepPreventer = nullptr;
+    DialogProvider* dialogProvider = nullptr;
+    std::optional<ComponentType> appPackageType = platformApplicationType();
 };
 
 } // namespace PelkPlus
