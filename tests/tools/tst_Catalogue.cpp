@@ -1,0 +1,385 @@
+#include "CatalogueWriter.h"
+
+#include "support/TestEnvironment.h"
+#include "update/UpdateManifestParser.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+QT_WARNING_PUSH
+QT_WARNING_DISABLE_DEPRECATED
+#include <QXmlInputSource>
+#include <QXmlSimpleReader>
+QT_WARNING_POP
+
+using namespace PelkPlus;
+
+namespace {
+
+const char catalogueUrl[] = "http://127.0.0.1:8080/catalogue";
+const char releaseDate[] = "2024-05-02";
+
+// "<product>/<type>/<version>/<release date>/<url>" for every component, products in key order.
+QStringList summary(const ManifestData& data)
+{
+    QStringList lines;
+    for (auto it = data.cbegin(); it != data.cend(); ++it) {
+        for (const Component& c : it.value()) {
+            lines.append(QStringLiteral("%1/%2/%3/%4/%5")
+                             .arg(int(it.key()))
+                             .arg(uint(c.type))
+                             .arg(c.version, c.releaseDate, c.url.toString(QUrl::FullyEncoded)));
+        }
+    }
+    return lines;
+}
+
+} // namespace
+
+class tst_Catalogue : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void roundTrip_data();
+    void roundTrip();
+    void refusedEntry_data();
+    void refusedEntry();
+    void parserComplaint_data();
+    void parserComplaint();
+    void baseUrl_data();
+    void baseUrl();
+    void commandLine();
+
+private:
+    // Creates a non-empty file below the catalogue root for every "<...>:<...>:<...>:<file>" spec.
+    void createFiles(const QStringList& specs);
+    // Adds every spec; false with the first error.
+    bool addAll(CatalogueWriter& writer, const QStringList& specs, QString* error);
+    ManifestData parseWithUpdater(const QString& path, bool* ok);
+
+    QScopedPointer<QTemporaryDir> m_dir;
+    QString m_root;
+};
+
+void tst_Catalogue::init()
+{
+    m_dir.reset(new QTemporaryDir);
+    QVERIFY(m_dir->isValid());
+    m_root = m_dir->filePath(QStringLiteral("site"));
+    QVERIFY(QDir().mkpath(m_root));
+}
+
+void tst_Catalogue::createFiles(const QStringList& specs)
+{
+    for (const QString& spec : specs) {
+        const QString relative = spec.section(QLatin1Char(':'), 3);
+        if (relative.isEmpty() || relative.startsWith(QLatin1Char('!')))
+            continue;
+        const QString path = QDir(m_root).filePath(relative);
+        QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("image PELKVER=1.0.0;");
+    }
+}
+
+bool tst_Catalogue::addAll(CatalogueWriter& writer, const QStringList& specs, QString* error)
+{
+    for (const QString& spec : specs) {
+        // Files are named relative to the root in the tables; the tool takes them as given.
+        QString text = spec;
+        const QString file = spec.section(QLatin1Char(':'), 3);
+        if (!file.isEmpty() && !file.startsWith(QLatin1Char('/')))
+            text = spec.section(QLatin1Char(':'), 0, 2) + QLatin1Char(':') + QDir(m_root).filePath(file);
+        CatalogueEntry entry;
+        if (!CatalogueWriter::parseEntry(text, &entry, error) || !writer.addEntry(entry, error))
+            return false;
+    }
+    return true;
+}
+
+ManifestData tst_Catalogue::parseWithUpdater(const QString& path, bool* ok)
+{
+    // The way the update manager reads a downloaded manifest: a fresh reader over the file.
+    QFile file(path);
+    *ok = file.open(QIODevice::ReadOnly);
+    if (!*ok)
+        return ManifestData();
+    UpdateManifestParser parser;
+    QT_WARNING_PUSH
+    QT_WARNING_DISABLE_DEPRECATED
+    QXmlInputSource source(&file);
+    QXmlSimpleReader reader;
+    reader.setContentHandler(&parser);
+    *ok = reader.parse(&source, false);
+    QT_WARNING_POP
+    return parser.manifestData();
+}
+
+void tst_Catalogue::roundTrip_data()
+{
+    QTest::addColumn<QStringList>("specs");
+    QTest::addColumn<QStringList>("expected");
+
+    const QString u = QLatin1String(catalogueUrl);
+    const QString d = QLatin1String(releaseDate);
+    auto row = [&](int product, int type, const char* version, const char* path) {
+        return QStringLiteral("%1/%2/%3/%4/%5/%6")
+            .arg(product)
+            .arg(type)
+            .arg(QLatin1String(version), d, u, QLatin1String(path));
+    };
+
+    QTest::newRow("every product and type")
+        << QStringList { QStringLiteral("PELK:MP:3.2.7:base/mcu-Update.bin"),
+               QStringLiteral("PELK:DSP:3.1.2:base/dsp.ldr"),
+               QStringLiteral("PELK:Ensemble:0x00020014:base/ens.flac"),
+               QStringLiteral("PELK+:MP:3.2.7:plus/mcu-Update.bin"),
+               QStringLiteral("PELK+:DSP:3.1.2:plus/dsp.ldr"),
+               QStringLiteral("PELK+:Styles:0x1A2B:plus/StyleData.bin"),
+               QStringLiteral("PELK+:Ensemble:131092:plus/ens.flac"),
+               QStringLiteral("Pelk Updater:Win:2.0.2:app/PelkUpdater.exe"),
+               QStringLiteral("Pelk Updater:Mac:2.1.0-beta.2:app/PelkUpdater.dmg"),
+               QStringLiteral("Pelk Manager:Win:1.4.0:app/PelkManager.exe"),
+               QStringLiteral("Pelk Manager:Mac:1.4.0:app/PelkManager.dmg") }
+        << QStringList { row(0, 0, "3.2.7", "base/mcu-Update.bin"), row(0, 1, "3.1.2", "base/dsp.ldr"),
+               row(0, 3, "0x00020014", "base/ens.flac"), row(1, 0, "3.2.7", "plus/mcu-Update.bin"),
+               row(1, 1, "3.1.2", "plus/dsp.ldr"), row(1, 2, "0x1A2B", "plus/StyleData.bin"),
+               row(1, 3, "131092", "plus/ens.flac"), row(2, 4, "2.0.2", "app/PelkUpdater.exe"),
+               row(2, 5, "2.1.0-beta.2", "app/PelkUpdater.dmg"), row(3, 4, "1.4.0", "app/PelkManager.exe"),
+               row(3, 5, "1.4.0", "app/PelkManager.dmg") };
+
+    QTest::newRow("aliases in any case")
+        << QStringList { QStringLiteral("plus:mcu:3.0.2:a.bin"), QStringLiteral("BASE:Dsp:3.0.1:b.ldr"),
+               QStringLiteral("Updater:WIN:2.0.3:c.exe"), QStringLiteral("manager:mac:1.0.0:d.dmg") }
+        << QStringList { row(0, 1, "3.0.1", "b.ldr"), row(1, 0, "3.0.2", "a.bin"),
+               row(2, 4, "2.0.3", "c.exe"), row(3, 5, "1.0.0", "d.dmg") };
+
+    // Within a product the publisher's order is the order the updater installs in.
+    QTest::newRow("order within a product kept")
+        << QStringList { QStringLiteral("plus:ensemble:0x1:e.flac"), QStringLiteral("plus:styles:0x2:s.bin"),
+               QStringLiteral("plus:dsp:3.0.3:d.ldr"), QStringLiteral("plus:mcu:3.0.4:m.bin") }
+        << QStringList { row(1, 3, "0x1", "e.flac"), row(1, 2, "0x2", "s.bin"), row(1, 1, "3.0.3", "d.ldr"),
+               row(1, 0, "3.0.4", "m.bin") };
+
+    QTest::newRow("names that need encoding")
+        << QStringList { QStringLiteral("plus:mcu:3.0.2:new files/a&b #1 Update.bin") }
+        << QStringList { row(1, 0, "3.0.2", "new%20files/a&b%20%231%20Update.bin") };
+
+    QTest::newRow("data version limits")
+        << QStringList { QStringLiteral("plus:styles:0xFFFF:s.bin"),
+               QStringLiteral("plus:ensemble:4294967295:e.flac"), QStringLiteral("base:ensemble:0:f.flac") }
+        << QStringList { row(0, 3, "0", "f.flac"), row(1, 2, "0xFFFF", "s.bin"),
+               row(1, 3, "4294967295", "e.flac") };
+}
+
+void tst_Catalogue::roundTrip()
+{
+    QFETCH(QStringList, specs);
+    QFETCH(QStringList, expected);
+
+    createFiles(specs);
+    CatalogueWriter writer(QUrl(QLatin1String(catalogueUrl)), m_root, QLatin1String(releaseDate));
+    QString error;
+    QVERIFY2(addAll(writer, specs, &error), qPrintable(error));
+    const QString path = QDir(m_root).filePath(QStringLiteral("update-manifest.xml"));
+    QVERIFY2(writer.write(path, &error), qPrintable(error));
+
+    bool ok = false;
+    const ManifestData data = parseWithUpdater(path, &ok);
+    QVERIFY(ok);
+    QCOMPARE(summary(data), expected);
+}
+
+void tst_Catalogue::refusedEntry_data()
+{
+    QTest::addColumn<QStringList>("specs");
+    QTest::addColumn<QString>("complaint");
+
+    auto one = [](const char* spec) { return QStringList { QLatin1String(spec) }; };
+    QTest::newRow("three fields") << one("plus:mcu:3.0.2") << "is not <product>:<type>:<version>:<file>";
+    QTest::newRow("no file") << one("plus:mcu:3.0.2:") << "names no file";
+    QTest::newRow("unknown product") << one("pelk2:mcu:3.0.2:a.bin") << "unknown product \"pelk2\"";
+    QTest::newRow("product with blank inside") << one("PELK +:mcu:3.0.2:a.bin") << "unknown product";
+    QTest::newRow("unknown type") << one("plus:firmware:3.0.2:a.bin") << "unknown type \"firmware\"";
+    QTest::newRow("firmware of two numbers") << one("plus:mcu:3.2:a.bin") << "is not R.M.m";
+    QTest::newRow("firmware minor above 15") << one("plus:dsp:3.2.16:a.bin") << "is not R.M.m";
+    QTest::newRow("firmware release type 4") << one("plus:mcu:4.0.0:a.bin") << "is not R.M.m";
+    QTest::newRow("firmware with letters") << one("base:mcu:3.x.1:a.bin") << "is not R.M.m";
+    QTest::newRow("styles beyond 16 bits") << one("plus:styles:0x10000:a.bin") << "16-bit";
+    QTest::newRow("styles read as octal") << one("plus:styles:0100:a.bin") << "16-bit";
+    QTest::newRow("ensemble beyond 32 bits") << one("plus:ensemble:0x100000000:a.bin") << "32-bit";
+    QTest::newRow("ensemble negative") << one("plus:ensemble:-1:a.bin") << "32-bit";
+    QTest::newRow("application of two numbers") << one("updater:win:2.1:a.bin") << "semantic version";
+    QTest::newRow("missing file") << one("plus:mcu:3.0.2:!missing.bin") << "no such file";
+    QTest::newRow("file outside the root")
+        << one("plus:mcu:3.0.2:/etc/hostname") << "not below the catalogue root";
+    QTest::newRow("listed twice") << QStringList { QStringLiteral("plus:mcu:3.0.2:a.bin"),
+        QStringLiteral("PELK+:MP:3.0.3:b.bin") }
+                                  << "already listed (3.0.2)";
+}
+
+void tst_Catalogue::refusedEntry()
+{
+    QFETCH(QStringList, specs);
+    QFETCH(QString, complaint);
+
+    createFiles(specs);
+    CatalogueWriter writer(QUrl(QLatin1String(catalogueUrl)), m_root, QLatin1String(releaseDate));
+    QString error;
+    QVERIFY(!addAll(writer, specs, &error));
+    QVERIFY2(error.contains(complaint), qPrintable(error));
+    QCOMPARE(writer.entries().size(), specs.size() - 1);
+}
+
+void tst_Catalogue::parserComplaint_data()
+{
+    QTest::addColumn<QStringList>("specs");
+    QTest::addColumn<QString>("date");
+    QTest::addColumn<QString>("complaint");
+    QTest::addColumn<QString>("refused");
+
+    QTest::newRow("device component for the updater")
+        << QStringList { QStringLiteral("plus:mcu:3.0.2:a.bin"), QStringLiteral("updater:mcu:2.0.3:b.bin") }
+        << QString::fromLatin1(releaseDate) << "Invalid component name"
+        << "Pelk Updater:MP:2.0.3";
+    QTest::newRow("application component for a device")
+        << QStringList { QStringLiteral("base:win:2.0.3:b.exe") } << QString::fromLatin1(releaseDate)
+        << "Invalid component name"
+        << "PELK:Win:2.0.3";
+    QTest::newRow("empty version") << QStringList { QStringLiteral("plus:dsp::a.ldr") }
+                                   << QString::fromLatin1(releaseDate) << "Invalid component version"
+                                   << "PELK+:DSP::";
+    QTest::newRow("empty release date") << QStringList { QStringLiteral("plus:dsp:3.0.1:a.ldr") } << QString()
+                                        << "Invalid component release date"
+                                        << "PELK+:DSP:3.0.1";
+}
+
+void tst_Catalogue::parserComplaint()
+{
+    QFETCH(QStringList, specs);
+    QFETCH(QString, date);
+    QFETCH(QString, complaint);
+    QFETCH(QString, refused);
+
+    createFiles(specs);
+    const QString path = QDir(m_root).filePath(QStringLiteral("update-manifest.xml"));
+    const QByteArray previous = "<Family Name=\"PELK\"/>\n";
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(previous);
+    }
+
+    CatalogueWriter writer(QUrl(QLatin1String(catalogueUrl)), m_root, date);
+    QString error;
+    QVERIFY2(addAll(writer, specs, &error), qPrintable(error));
+    // The parser's own complaint, logged as the updater would log it.
+    QTest::ignoreMessage(QtCriticalMsg, qPrintable(complaint));
+    QVERIFY(!writer.write(path, &error));
+    QVERIFY2(error.contains(complaint), qPrintable(error));
+    QVERIFY2(error.contains(refused), qPrintable(error));
+
+    // A refused manifest never replaces the published one.
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), previous);
+}
+
+void tst_Catalogue::baseUrl_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<bool>("valid");
+
+    QTest::newRow("http") << "http://127.0.0.1:8080/catalogue" << true;
+    QTest::newRow("https with trailing slash") << "https://updates.example/pelk/" << true;
+    QTest::newRow("ftp") << "ftp://updates.example/pelk" << false;
+    QTest::newRow("no scheme") << "updates.example/pelk" << false;
+    QTest::newRow("no host") << "http:///pelk" << false;
+    QTest::newRow("query") << "http://updates.example/pelk?x=1" << false;
+    QTest::newRow("fragment") << "http://updates.example/pelk#x" << false;
+}
+
+void tst_Catalogue::baseUrl()
+{
+    QFETCH(QString, url);
+    QFETCH(bool, valid);
+
+    CatalogueWriter writer(QUrl(url, QUrl::StrictMode), m_root, QLatin1String(releaseDate));
+    QString error;
+    QCOMPARE(writer.isBaseUrlValid(&error), valid);
+    QCOMPARE(error.isEmpty(), valid);
+    if (!valid)
+        return;
+
+    // A trailing slash in the base does not double the separator.
+    createFiles({ QStringLiteral("plus:mcu:3.0.2:m.bin") });
+    QVERIFY2(addAll(writer, { QStringLiteral("plus:mcu:3.0.2:m.bin") }, &error), qPrintable(error));
+    QString expected = url;
+    if (!expected.endsWith(QLatin1Char('/')))
+        expected += QLatin1Char('/');
+    QCOMPARE(writer.entries().first().url.toString(), expected + QStringLiteral("m.bin"));
+}
+
+void tst_Catalogue::commandLine()
+{
+    const QString tool = QStringLiteral(PELK_CATALOGUE);
+    createFiles(
+        { QStringLiteral("plus:mcu:3.0.2:plus/m.bin"), QStringLiteral("updater:win:2.0.2:app/u.exe") });
+    const QString out = QDir(m_root).filePath(QStringLiteral("update-manifest.xml"));
+
+    QProcess process;
+    process.setWorkingDirectory(m_root);
+    auto run = [&](const QStringList& arguments) {
+        process.start(tool, arguments);
+        return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit;
+    };
+
+    QVERIFY(run({ QStringLiteral("--base-url"), QLatin1String(catalogueUrl), QStringLiteral("--out"), out,
+        QStringLiteral("--release-date"), QLatin1String(releaseDate), QStringLiteral("--component"),
+        QStringLiteral("plus:mcu:3.0.2:plus/m.bin"), QStringLiteral("--component"),
+        QStringLiteral("Pelk Updater:Win:2.0.2:app/u.exe") }));
+    QCOMPARE(process.exitCode(), 0);
+    bool ok = false;
+    QCOMPARE(summary(parseWithUpdater(out, &ok)),
+        QStringList({ QStringLiteral("1/0/3.0.2/2024-05-02/http://127.0.0.1:8080/catalogue/plus/m.bin"),
+            QStringLiteral("2/4/2.0.2/2024-05-02/http://127.0.0.1:8080/catalogue/app/u.exe") }));
+    QVERIFY(ok);
+
+    QVERIFY(run({ QStringLiteral("--check"), out }));
+    QCOMPARE(process.exitCode(), 0);
+    const QByteArray listing = process.readAllStandardOutput();
+    QVERIFY2(listing.contains("PELK+\tMP\t3.0.2\t2024-05-02\thttp://127.0.0.1:8080/catalogue/plus/m.bin\n"),
+        listing.constData());
+
+    // The parser's complaint reaches the publisher and the exit code says it failed.
+    QVERIFY(run({ QStringLiteral("--base-url"), QLatin1String(catalogueUrl), QStringLiteral("--out"), out,
+        QStringLiteral("--component"), QStringLiteral("updater:mcu:2.0.3:plus/m.bin") }));
+    QCOMPARE(process.exitCode(), 1);
+    QVERIFY2(process.readAllStandardError().contains("Invalid component name"), "no complaint on stderr");
+
+    QVERIFY(run({ QStringLiteral("--out"), out, QStringLiteral("--component"),
+        QStringLiteral("plus:mcu:3.0.2:plus/m.bin") }));
+    QCOMPARE(process.exitCode(), 2);
+    QVERIFY(run({ QStringLiteral("--base-url"), QLatin1String(catalogueUrl), QStringLiteral("--out"), out }));
+    QCOMPARE(process.exitCode(), 2);
+
+    // The refused runs left the good manifest in place.
+    QCOMPARE(parseWithUpdater(out, &ok).value(ManifestProduct::Plus).size(), 1);
+}
+
+int main(int argc, char** argv)
+{
+    TestEnvironment environment;
+    QCoreApplication application(argc, argv);
+    tst_Catalogue test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_Catalogue.moc"

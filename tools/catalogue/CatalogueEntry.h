@@ -1,0 +1,23 @@
+#pragma once
+
+#include "update/ComponentType.h"
+#include "update/ManifestProduct.h"
+
+#include <QString>
+#include <QUrl>
+
+namespace PelkPlus {
+
+// One component as the publisher names it on the command line, "<product>:<type>:<version>:<file>",
+// and the download URL the catalogue gives it.
+struct CatalogueEntry
+{
+    ManifestProduct product = ManifestProduct::Base;
+    ComponentType type = ComponentType::McuFirmware;
+    QString version;
+    QString filePath;
+    // Set when the entry is added to a catalogue: the base URL and the file's path below the root.
+    QUrl url;
+};
+
+} // namespace PelkPlus
