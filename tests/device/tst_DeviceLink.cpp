@@ -5,7 +5,11 @@
 #include "support/TestEnvironment.h"
 #include "support/VirtualBus.h"
 
+#include <QTemporaryDir>
 #include <QtTest>
+
+#include <cstdio>
+#include <unistd.h>
 
 #include <deque>
 #include <vector>
@@ -113,6 +117,7 @@ private slots:
     void openFailures_data();
     void openFailures();
     void openWithoutErrorPointer();
+    void badCountIsTraced();
     void sequenceCounter();
     void readyQuery_data();
     void readyQuery();
@@ -296,6 +301,26 @@ void tst_DeviceLink::openWithoutErrorPointer()
     m_hid.failWrites = true;
     QVERIFY(!openLink("any", Base, 2000, &error));
     QCOMPARE(error, int(LinkWriteFailed));
+}
+
+void tst_DeviceLink::badCountIsTraced()
+{
+    QTemporaryDir dir;
+    const QString capture = dir.filePath(QStringLiteral("stdout"));
+    std::fflush(stdout);
+    const int saved = ::dup(STDOUT_FILENO);
+    QVERIFY(std::freopen(QFile::encodeName(capture).constData(), "w", stdout));
+    m_hid.replies.push_back(headerReply({ { 5, 0x02 } }));
+    int error = 0;
+    DeviceLink* link = openLink("any", Plus, 50, &error);
+    std::fflush(stdout);
+    ::dup2(saved, STDOUT_FILENO);
+    ::close(saved);
+    QVERIFY(!link);
+    QCOMPARE(error, int(LinkBadCount));
+    QFile file(capture);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("bytes: 2\n"));
 }
 
 void tst_DeviceLink::sequenceCounter()
