@@ -1,0 +1,105 @@
+#include "support/UpdateCatalogue.h"
+
+#include "SimulatedDevice.h"
+#include "support/HttpTestServer.h"
+
+namespace PelkPlus {
+
+UpdateCatalogue::UpdateCatalogue(HttpTestServer* server)
+    : m_server(server)
+{ }
+
+QByteArray UpdateCatalogue::image(int size, const QString& version, quint32 seed)
+{
+    QByteArray bytes(size, '\0');
+    quint32 state = seed;
+    for (int i = 0; i < size; ++i) {
+        state = state * 1664525u + 1013904223u;
+        bytes[i] = char(state >> 24);
+    }
+    const QByteArray marker = SimulatedDevice::versionMarker(version);
+    return bytes.replace(0, marker.size(), marker);
+}
+
+QByteArray UpdateCatalogue::dspText(const QByteArray& image)
+{
+    QByteArray text;
+    text.reserve(image.size() * 5);
+    for (char c : image)
+        text += "0x" + QByteArray::number(quint8(c), 16).rightJustified(2, '0') + '\n';
+    return text;
+}
+
+void UpdateCatalogue::addComponent(
+    const QString& product, const QString& name, const QString& version, int size)
+{
+    Entry entry;
+    entry.product = product;
+    entry.name = name;
+    entry.version = version;
+    entry.path = QStringLiteral("/%1/%2-%3.bin")
+                     .arg(product == QLatin1String("PELK") ? QStringLiteral("base") : QStringLiteral("plus"),
+                         name.toLower(), version);
+    entry.image = image(size, version, quint32(m_entries.size() * 7919 + size));
+    entry.served = name == QLatin1String("DSP") ? dspText(entry.image) : entry.image;
+    m_entries.append(entry);
+}
+
+void UpdateCatalogue::addApplication(const QString& name, const QString& version)
+{
+    Entry entry;
+    entry.product = QStringLiteral("Pelk Updater");
+    entry.name = name;
+    entry.version = version;
+    entry.path
+        = QStringLiteral("/updater/PelkUpdater-%1.%2")
+              .arg(version, name == QLatin1String("Win") ? QStringLiteral("exe") : QStringLiteral("dmg"));
+    entry.served = "installer " + version.toLatin1();
+    m_entries.append(entry);
+}
+
+QByteArray UpdateCatalogue::manifest() const
+{
+    QByteArray xml
+        = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Family Name=\"PELK\" Updated=\"2024-05-02\">\n";
+    QStringList products;
+    for (const Entry& entry : m_entries) {
+        if (!products.contains(entry.product))
+            products.append(entry.product);
+    }
+    for (const QString& product : products) {
+        xml += "  <Product Name=\"" + product.toUtf8() + "\">\n    <Components>\n";
+        for (const Entry& entry : m_entries) {
+            if (entry.product != product)
+                continue;
+            xml += "      <Component Name=\"" + entry.name.toUtf8() + "\" Version=\"" + entry.version.toUtf8()
+                + "\" ReleaseDate=\"2024-04-18\" URL=\"" + m_server->url(entry.path).toEncoded() + "\"/>\n";
+        }
+        xml += "    </Components>\n  </Product>\n";
+    }
+    xml += "</Family>\n";
+    return xml;
+}
+
+void UpdateCatalogue::publish()
+{
+    m_server->setFile(manifestPath(), manifest());
+    for (const Entry& entry : m_entries)
+        m_server->setFile(entry.path, entry.served);
+}
+
+QUrl UpdateCatalogue::manifestUrl() const
+{
+    return m_server->url(manifestPath());
+}
+
+const UpdateCatalogue::Entry* UpdateCatalogue::find(const QString& product, const QString& name) const
+{
+    for (const Entry& entry : m_entries) {
+        if (entry.product == product && entry.name == name)
+            return &entry;
+    }
+    return nullptr;
+}
+
+} // namespace PelkPlus

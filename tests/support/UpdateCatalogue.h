@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QUrl>
+
+namespace PelkPlus {
+
+class HttpTestServer;
+
+// The Pelk family's update catalogue as a test serves it: a manifest and one file per component
+// on the loopback HTTP server. Every device image carries the version marker that the simulated
+// device reads, so a device that installed it reports the version the manifest promised.
+class UpdateCatalogue
+{
+public:
+    // Manifest names of the products and components ("PELK", "PELK+", "Pelk Updater"; "MP", "DSP",
+    // "Styles", "Ensemble", "Win", "Mac").
+    struct Entry
+    {
+        QString product;
+        QString name;
+        QString version;
+        QString path;
+        // What the device holds after installing it (DSP firmware: the decoded bytes).
+        QByteArray image;
+        // What the server sends (DSP firmware: text lines of hexadecimal bytes).
+        QByteArray served;
+    };
+
+    explicit UpdateCatalogue(HttpTestServer* server);
+
+    // A device component with an image of the given size; the version marker is placed in it.
+    void addComponent(const QString& product, const QString& name, const QString& version, int size);
+    // A package of the updater itself.
+    void addApplication(const QString& name, const QString& version);
+
+    // Serves the manifest and every file; call again after adding entries.
+    void publish();
+
+    QUrl manifestUrl() const;
+    static QString manifestPath() { return QStringLiteral("/update-manifest.xml"); }
+    QByteArray manifest() const;
+
+    const QList<Entry>& entries() const { return m_entries; }
+    const Entry* find(const QString& product, const QString& name) const;
+
+    // Pseudo-random bytes beginning with the version marker, the same for the same arguments.
+    static QByteArray image(int size, const QString& version, quint32 seed);
+    // DSP firmware as its files hold it: one "0x.." line per byte.
+    static QByteArray dspText(const QByteArray& image);
+
+private:
+    HttpTestServer* m_server;
+    QList<Entry> m_entries;
+};
+
+} // namespace PelkPlus

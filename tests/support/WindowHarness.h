@@ -1,0 +1,384 @@
+#pragma once
+
+// Drives the real main window against the in-process virtual bus and the loopback HTTP server.
+// Header-only: it needs the user interface library, which only the window's tests link.
+
+#include "app/ConfigurationManager.h"
+#include "app/SleepPreventer.h"
+#include "support/HttpTestServer.h"
+#include "support/UpdateCatalogue.h"
+#include "support/VirtualBus.h"
+#include "ui/DialogProvider.h"
+#include "ui/MainWindow.h"
+#include "ui/MessageBox.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QMutex>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QQueue>
+#include <QStackedWidget>
+#include <QTimer>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+namespace PelkPlus {
+
+// Answers the window's blocking dialogs from a script and records every question asked.
+class ScriptedDialogs : public DialogProvider
+{
+public:
+    struct Call
+    {
+        QString kind;
+        QString title;
+        QString text;
+        // The pre-filled text, the file filter or the directory, by kind.
+        QString extra;
+    };
+
+    QList<Call> calls;
+    QQueue<QString> files;
+    // Texts of the input dialog; a null text stands for Cancel.
+    QQueue<QString> inputs;
+    QQueue<QMessageBox::StandardButton> warningAnswers;
+    bool openUrlSucceeds = true;
+    QList<QUrl> openedUrls;
+    int quitRequests = 0;
+
+    QString openFileName(
+        QWidget*, const QString& caption, const QString& directory, const QString& filter) override
+    {
+        calls.append({ QStringLiteral("file"), caption, filter, directory });
+        return files.isEmpty() ? QString() : files.dequeue();
+    }
+
+    QString textInput(
+        QWidget*, const QString& title, const QString& label, const QString& text, bool* ok) override
+    {
+        calls.append({ QStringLiteral("input"), title, label, text });
+        const QString answer = inputs.isEmpty() ? QString() : inputs.dequeue();
+        *ok = !answer.isNull();
+        return answer.isNull() ? QString() : answer;
+    }
+
+    void critical(QWidget*, const QString& title, const QString& text) override
+    {
+        calls.append({ QStringLiteral("critical"), title, text, QString() });
+    }
+
+    QMessageBox::StandardButton warning(QWidget*, const QString& title, const QString& text,
+        QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton) override
+    {
+        calls.append({ QStringLiteral("warning"), title, text,
+            QStringLiteral("%1/%2").arg(int(buttons)).arg(int(defaultButton)) });
+        return warningAnswers.isEmpty() ? QMessageBox::No : warningAnswers.dequeue();
+    }
+
+    void about(QWidget*, const QString& title, const QString& text) override
+    {
+        calls.append({ QStringLiteral("about"), title, text, QString() });
+    }
+
+    bool openUrl(const QUrl& url) override
+    {
+        openedUrls.append(url);
+        return openUrlSucceeds;
+    }
+
+    void quitApplication() override { ++quitRequests; }
+
+    int count(const QString& kind) const
+    {
+        int n = 0;
+        for (const Call& call : calls)
+            n += call.kind == kind ? 1 : 0;
+        return n;
+    }
+};
+
+// Remembers what the window asked of it; agrees unless told to refuse.
+class RecordingSleepPreventer : public SleepPreventer
+{
+public:
+    void setPreventSleep(bool on) override
+    {
+        (on ? switchedOn : switchedOff) += 1;
+        preventing = on && !refuse;
+    }
+    bool isPreventingSleep() const override { return preventing; }
+
+    bool preventing = false;
+    bool refuse = false;
+    int switchedOn = 0;
+    int switchedOff = 0;
+};
+
+// Samples a few texts of the window every few milliseconds and keeps each change with its time, so
+// that a test can read the order and the spacing of what the user saw.
+class Timeline
+{
+public:
+    struct Change
+    {
+        qint64 at;
+        QString source;
+        QString text;
+    };
+
+    void watch(const QString& source, std::function<QString()> read)
+    {
+        m_sources.append({ source, std::move(read), QString() });
+    }
+
+    void start()
+    {
+        m_clock.start();
+        QObject::connect(&m_timer, &QTimer::timeout, &m_context, [this] { sample(); });
+        m_timer.start(5);
+        sample();
+    }
+    void stop() { m_timer.stop(); }
+
+    // When text first appeared on source after the given time; -1 if it did not.
+    qint64 firstAt(const QString& source, const QString& text, qint64 after = -1) const
+    {
+        for (const Change& change : m_changes) {
+            if (change.source == source && change.text == text && change.at > after)
+                return change.at;
+        }
+        return -1;
+    }
+
+    QStringList texts(const QString& source) const
+    {
+        QStringList result;
+        for (const Change& change : m_changes) {
+            if (change.source == source)
+                result.append(change.text);
+        }
+        return result;
+    }
+
+    void sample()
+    {
+        for (Source& source : m_sources) {
+            const QString now = source.read();
+            if (now != source.last) {
+                source.last = now;
+                m_changes.append({ m_clock.elapsed(), source.name, now });
+            }
+        }
+    }
+
+private:
+    struct Source
+    {
+        QString name;
+        std::function<QString()> read;
+        QString last;
+    };
+
+    QObject m_context;
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    QList<Source> m_sources;
+    QList<Change> m_changes;
+};
+
+// Every line the program logs, from any thread, passed on to the test's own output too.
+class LogCapture
+{
+public:
+    LogCapture()
+    {
+        s_current = this;
+        m_previous = qInstallMessageHandler(&LogCapture::handle);
+    }
+    ~LogCapture()
+    {
+        qInstallMessageHandler(m_previous);
+        s_current = nullptr;
+    }
+
+    QStringList lines() const
+    {
+        QMutexLocker locker(&m_lock);
+        return m_lines;
+    }
+    bool contains(const QString& line) const { return lines().contains(line); }
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& message)
+    {
+        if (LogCapture* capture = s_current) {
+            QMutexLocker locker(&capture->m_lock);
+            capture->m_lines.append(message);
+        }
+        if (s_current && s_current->m_previous)
+            s_current->m_previous(type, context, message);
+    }
+
+    static inline LogCapture* s_current = nullptr;
+    QtMessageHandler m_previous = nullptr;
+    mutable QMutex m_lock;
+    QStringList m_lines;
+};
+
+// One window, one virtual bus and one catalogue server, made in that order and taken down in the
+// reverse order.
+class WorkflowSession
+{
+public:
+    struct Shown
+    {
+        QString title;
+        QString text;
+        QMessageBox::Icon icon;
+    };
+
+    WorkflowSession()
+        : catalogue(&server)
+    {
+        if (!server.listen())
+            qFatal("The test server cannot listen on 127.0.0.1.");
+    }
+
+    ~WorkflowSession()
+    {
+        timeline.stop();
+        window.reset();
+        bus.reset();
+    }
+
+    // The bus comes first, so that the window's monitor finds its devices.
+    int addDevice(const SimulatedDeviceSettings& settings)
+    {
+        if (!bus)
+            bus = std::make_unique<VirtualBus>();
+        return bus->addDevice(settings);
+    }
+
+    void openWindow(std::optional<ComponentType> appPackage = std::nullopt)
+    {
+        if (!bus)
+            bus = std::make_unique<VirtualBus>();
+        ConfigurationManager::instance()->setManifestUrl(catalogue.manifestUrl());
+        window = std::make_unique<MainWindow>();
+        dialogs = new ScriptedDialogs;
+        window->setDialogProvider(dialogs);
+        sleep = new RecordingSleepPreventer;
+        window->setSleepPreventer(sleep);
+        window->setAppPackageType(appPackage);
+        window->show();
+        timeline.watch(QStringLiteral("status"), [this] { return statusText(); });
+        timeline.watch(QStringLiteral("component"), [this] { return label("componentLabel")->text(); });
+        timeline.watch(QStringLiteral("page"), [this] { return QString::number(pages()->currentIndex()); });
+        timeline.watch(QStringLiteral("heading"), [this] { return box("updatesHeading")->text(); });
+        timeline.start();
+    }
+
+    template <typename T> T* child(const char* name) const
+    {
+        T* found = window->findChild<T*>(QString::fromLatin1(name));
+        if (!found)
+            qFatal("The window has no %s.", name);
+        return found;
+    }
+    QLabel* label(const char* name) const { return child<QLabel>(name); }
+    MessageBox* box(const char* name) const { return child<MessageBox>(name); }
+    QPushButton* button(const char* name) const { return child<QPushButton>(name); }
+    QProgressBar* bar(const char* name) const { return child<QProgressBar>(name); }
+    QStackedWidget* pages() const { return child<QStackedWidget>("pages"); }
+    QString statusText() const
+    {
+        const MessageBox* status = box("statusMessage");
+        return status->currentMode() == int(MessageMode::Hidden) ? QString() : status->text();
+    }
+    QString promptText() const { return label("promptLabel")->text(); }
+    QString deviceText() const
+    {
+        return window->findChild<QWidget*>(QStringLiteral("deviceInfo"))->property("text").toString();
+    }
+
+    QAction* action(const QString& text) const
+    {
+        const auto actions = window->findChildren<QAction*>();
+        for (QAction* candidate : actions) {
+            if (candidate->text() == text)
+                return candidate;
+        }
+        qFatal("The window has no action %s.", qPrintable(text));
+        return nullptr;
+    }
+
+    QStringList planItems() const
+    {
+        QStringList items;
+        const QListWidget* list = child<QListWidget>("componentList");
+        for (int i = 0; i < list->count(); ++i)
+            items.append(list->item(i)->text());
+        return items;
+    }
+
+    // The window's message boxes that are open now.
+    QList<Shown> messages() const
+    {
+        QList<Shown> shown;
+        const auto boxes = window->findChildren<QMessageBox*>();
+        for (const QMessageBox* open : boxes) {
+            if (open->isVisible())
+                shown.append({ open->windowTitle(), open->text(), open->icon() });
+        }
+        return shown;
+    }
+    QStringList messageTitles() const
+    {
+        QStringList titles;
+        for (const Shown& shown : messages())
+            titles.append(shown.title);
+        return titles;
+    }
+    void closeMessages()
+    {
+        const auto boxes = window->findChildren<QMessageBox*>();
+        for (QMessageBox* open : boxes)
+            open->close();
+    }
+
+    bool selectionPageShown() const { return pages()->currentIndex() == 1; }
+
+    // Clicks the button once it is enabled, as a user waiting for it would.
+    bool click(const char* name, int timeout = 15000)
+    {
+        QPushButton* target = button(name);
+        QElapsedTimer waited;
+        waited.start();
+        while (!(target->isEnabled() && target->isVisible())) {
+            if (waited.elapsed() > timeout)
+                return false;
+            QTest::qWait(10);
+        }
+        QTest::mouseClick(target, Qt::LeftButton);
+        return true;
+    }
+
+    SimulatedDevice device(int index = 0) const { return bus->device(index); }
+
+    HttpTestServer server;
+    UpdateCatalogue catalogue;
+    std::unique_ptr<VirtualBus> bus;
+    std::unique_ptr<MainWindow> window;
+    ScriptedDialogs* dialogs = nullptr;
+    RecordingSleepPreventer* sleep = nullptr;
+    Timeline timeline;
+};
+
+} // namespace PelkPlus

@@ -1,0 +1,461 @@
+// The whole update workflow end to end: the real window, simulated devices on the in-process
+// virtual bus and the update catalogue on a loopback HTTP server, driven through the window's own
+// buttons.
+#include "app/ApplicationPaths.h"
+#include "app/ApplicationSetup.h"
+#include "app/ConfigurationManager.h"
+#include "device/DeviceInfo.h"
+#include "support/TestEnvironment.h"
+#include "support/WindowHarness.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QtTest>
+
+namespace PelkPlus {
+
+namespace {
+
+const QString updateModeText = QStringLiteral(
+    "Waiting for the device to enter update mode...\n\nPlease DO NOT disconnect or power down the device!");
+const QString inProgressText
+    = QStringLiteral("Update in progress...\n\nPlease DO NOT disconnect or power down the device!");
+const QString confirmationText
+    = QStringLiteral("Waiting for confirmation that the update is finished...\n\nPlease DO NOT disconnect or "
+                     "power down the device!");
+const QString rebootText = QStringLiteral("Waiting for the device to reboot...");
+const QString powerCycleText = QStringLiteral("Please power-cycle the device now.");
+const QString mcuWarning
+    = QStringLiteral("An MCU update is available but your current MCU firmware cannot be "
+                     "updated by USB. It must be programmed directly into the MCU.");
+
+// The catalogue of the family: newer versions of everything than the devices below carry. The
+// data images fit one flash sector each, since every sector costs the device a real pause.
+void publishFamily(UpdateCatalogue& catalogue)
+{
+    catalogue.addComponent(QStringLiteral("PELK"), QStringLiteral("MP"), QStringLiteral("3.2.7"), 6000);
+    catalogue.addComponent(QStringLiteral("PELK"), QStringLiteral("DSP"), QStringLiteral("3.1.2"), 1500);
+    catalogue.addComponent(
+        QStringLiteral("PELK"), QStringLiteral("Ensemble"), QStringLiteral("0x00020014"), 30000);
+    catalogue.addComponent(QStringLiteral("PELK+"), QStringLiteral("MP"), QStringLiteral("3.2.7"), 6000);
+    catalogue.addComponent(QStringLiteral("PELK+"), QStringLiteral("DSP"), QStringLiteral("3.1.2"), 1500);
+    catalogue.addComponent(
+        QStringLiteral("PELK+"), QStringLiteral("Styles"), QStringLiteral("0x1A2B"), 20000);
+    catalogue.addComponent(
+        QStringLiteral("PELK+"), QStringLiteral("Ensemble"), QStringLiteral("0x00020014"), 30000);
+    catalogue.addApplication(QStringLiteral("Win"), QStringLiteral("2.0.2"));
+    catalogue.publish();
+}
+
+// A device whose versions are all older than the catalogue's; rebootMs is longer than one poll of
+// the monitor, so that the drop is seen.
+SimulatedDeviceSettings oldDevice(int model)
+{
+    SimulatedDeviceSettings settings;
+    settings.model = model;
+    settings.path = model == Base ? QStringLiteral("sim/pelk-base") : QStringLiteral("sim/pelk-plus");
+    settings.mcuWord = 0x0312;
+    settings.dspWord = 0x0310;
+    settings.stylesVersion = 0x0100;
+    settings.ensembleVersion = 0x00010000;
+    settings.rebootMs = 1800;
+    return settings;
+}
+
+// The same device with everything but the given components up to date.
+SimulatedDeviceSettings deviceNeeding(int model, const QStringList& old)
+{
+    SimulatedDeviceSettings settings = oldDevice(model);
+    if (!old.contains(QLatin1String("MP")))
+        settings.mcuWord = 0x0327;
+    if (!old.contains(QLatin1String("DSP")))
+        settings.dspWord = 0x0312;
+    if (!old.contains(QLatin1String("Styles")))
+        settings.stylesVersion = 0x1A2B;
+    if (!old.contains(QLatin1String("Ensemble")))
+        settings.ensembleVersion = 0x00020014;
+    return settings;
+}
+
+// The device holds the image exactly, followed by nothing but the zero fill of its last packet or
+// sector.
+bool holdsImage(const SimulatedDevice& device, int component, const QByteArray& image)
+{
+    const QByteArray installed = device.installedImage(component);
+    return installed.size() >= image.size() && installed.left(image.size()) == image
+        && installed.mid(image.size()) == QByteArray(installed.size() - image.size(), '\0');
+}
+
+QString downloadedFile(const QString& name)
+{
+    QFile file(ApplicationPaths::downloadDirectory() + QLatin1Char('/') + name);
+    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll().toHex()) : QString();
+}
+
+} // namespace
+
+class tst_UpdateWorkflow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { registerDeviceMetaTypes(); }
+
+    void fullUpdateOfPelkPlus();
+    void pelkBaseHasNoStyles();
+    void oldMcuCannotBeUpdated();
+    void downloadFailureReplans();
+    void unplugDuringTransfer();
+    void powerCycleRequest_data();
+    void powerCycleRequest();
+    void rebootFailure();
+    void manifestFetchFailure();
+
+private:
+    static bool waitForSelection(WorkflowSession& session)
+    {
+        QElapsedTimer waited;
+        waited.start();
+        while (!session.selectionPageShown() && waited.elapsed() < 15000)
+            QTest::qWait(20);
+        return session.selectionPageShown();
+    }
+};
+
+void tst_UpdateWorkflow::fullUpdateOfPelkPlus()
+{
+    WorkflowSession session;
+    publishFamily(session.catalogue);
+    session.addDevice(oldDevice(Plus));
+    session.openWindow();
+    QVERIFY(waitForSelection(session));
+    QVERIFY(session.deviceText().startsWith(QStringLiteral("Pelk+ Connected")));
+    // A device that becomes ready is not checked by itself.
+    QVERIFY(session.planItems().isEmpty());
+
+    QVERIFY(session.click("checkUpdatesButton"));
+    const QStringList plan = { "MCU Firmware: Version Production 2.7, Size 6 KB",
+        "DSP Firmware: Version Production 1.2, Size 8 KB", "Styles: Version 0x1A2B, Size 20 KB",
+        "Ensemble Audio: Version 0x20014, Size 30 KB" };
+    QTRY_COMPARE_WITH_TIMEOUT(session.planItems(), plan, 10000);
+    QVERIFY(session.box("updatesHeading")
+                ->text()
+                .startsWith(QStringLiteral("The following components can be updated (last checked on ")));
+
+    QVERIFY(session.click("startUpdateButton"));
+    QTRY_COMPARE(session.pages()->currentIndex(), 2);
+    QTRY_VERIFY(session.sleep->preventing);
+
+    // Every component in turn, each followed by its own reboot, without anyone touching anything.
+    QTRY_VERIFY_WITH_TIMEOUT(session.box("updatesHeading")
+                                 ->text()
+                                 .startsWith(QStringLiteral("No updates available (last checked on ")),
+        90000);
+    QCOMPARE(session.pages()->currentIndex(), 1);
+    QVERIFY(session.planItems().isEmpty());
+    QVERIFY(!session.button("startUpdateButton")->isEnabled());
+    QVERIFY2(session.messages().isEmpty(), qPrintable(session.messageTitles().join(QLatin1Char(','))));
+
+    QCOMPARE(session.timeline.texts(QStringLiteral("component")),
+        QStringList({ "", "Updating MCU Firmware (Component 1/4)", "Updating DSP Firmware (Component 2/4)",
+            "Updating Styles (Component 3/4)", "Updating Ensemble Audio (Component 4/4)" }));
+    const QStringList statuses = session.timeline.texts(QStringLiteral("status"));
+    QCOMPARE(statuses.count(updateModeText), 4);
+    QCOMPARE(statuses.count(inProgressText), 4);
+    QCOMPARE(statuses.count(rebootText), 4);
+    QVERIFY(!statuses.contains(powerCycleText));
+    // The last component's bars and labels stay as they ended.
+    QCOMPARE(session.label("downloadLabel")->text(), QStringLiteral("Downloading (30 KB)"));
+    QCOMPARE(session.label("installLabel")->text(), QStringLiteral("Installing (30 KB)"));
+    QCOMPARE(session.bar("downloadProgress")->value(), 100);
+    QCOMPARE(session.bar("installProgress")->value(), 100);
+
+    QCOMPARE(session.sleep->switchedOn, 1);
+    QCOMPARE(session.sleep->switchedOff, 1);
+    QVERIFY(!session.sleep->preventing);
+
+    const SimulatedDevice device = session.device();
+    QVERIFY2(device.violations().isEmpty(), qPrintable(device.violations().join(QLatin1Char('\n'))));
+    QCOMPARE(device.installCount(), 4);
+    const char* names[] = { "MP", "DSP", "Styles", "Ensemble" };
+    const char* files[] = { "MCU Firmware", "DSP Firmware", "Styles", "Ensemble Audio" };
+    for (int component = 0; component < 4; ++component) {
+        const UpdateCatalogue::Entry* entry
+            = session.catalogue.find(QStringLiteral("PELK+"), QString::fromLatin1(names[component]));
+        QVERIFY2(holdsImage(device, component, entry->image), names[component]);
+        QCOMPARE(session.server.requestCount(entry->path, "GET"), 1);
+        QCOMPARE(downloadedFile(QString::fromLatin1(files[component])),
+            QString::fromLatin1(entry->served.toHex()));
+    }
+    QVERIFY(session.deviceText().contains(QStringLiteral("MCU:   Production 2.7")));
+    QVERIFY(session.deviceText().contains(QStringLiteral("Styles:   0x1A2B")));
+}
+
+void tst_UpdateWorkflow::pelkBaseHasNoStyles()
+{
+    WorkflowSession session;
+    publishFamily(session.catalogue);
+    // Up to date by the Base product, but with Styles older than the Plus product's.
+    SimulatedDeviceSettings settings = deviceNeeding(Base, {});
+    settings.stylesVersion = 0x0100;
+    session.addDevice(settings);
+    session.openWindow();
+    QVERIFY(waitForSelection(session));
+
+    const QString description = session.deviceText();
+    QVERIFY2(description.startsWith(QStringLiteral("Pelk Connected")), qPrintable(description));
+    QVERIFY2(!description.contains(QStringLiteral("Styles")), qPrintable(description));
+    QVERIFY(description.contains(QStringLiteral("Ensemble:   0x20014")));
+    QVERIFY(session.label("baseLogo")->isVisible());
+    QVERIFY(!session.label("plusLogo")->isVisible());
+
+    QVERIFY(session.click("checkUpdatesButton"));
+    QTRY_VERIFY_WITH_TIMEOUT(session.box("updatesHeading")
+                                 ->text()
+                                 .startsWith(QStringLiteral("No updates available (last checked on ")),
+        10000);
+    QVERIFY(session.planItems().isEmpty());
+    QVERIFY(!session.button("startUpdateButton")->isEnabled());
+    QVERIFY(session.messages().isEmpty());
+}
+
+void tst_UpdateWorkflow::oldMcuCannotBeUpdated()
+{
+    WorkflowSession session;
+    publishFamily(session.catalogue);
+    SimulatedDeviceSettings settings = deviceNeeding(Plus, { "DSP" });
+    settings.mcuWord = 0x0063; // Alpha 6.3, older than the first firmware with USB updates
+    session.addDevice(settings);
+    session.openWindow();
+    QVERIFY(waitForSelection(session));
+
+    QVERIFY(session.click("checkUpdatesButton"));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        session.planItems(), QStringList({ "DSP Firmware: Version Production 1.2, Size 8 KB" }), 10000);
+    MessageBox* warnings = session.box("warningsBox");
+    QCOMPARE(warnings->currentMode(), int(MessageMode::Warning));
+    QCOMPARE(warnings->text(), QStringLiteral("WARNING:\n") + mcuWarning);
+    QVERIFY(session.button("startUpdateButton")->isEnabled());
+}
+
+void tst_UpdateWorkflow::downloadFailureReplans()
+{
+    WorkflowSession session;
+    publishFamily(session.catalogue);
+    // The size is announced, the file itself is gone.
+    const UpdateCatalogue::Entry* mcu = session.catalogue.find(QStringLiteral("PELK+"), QStringLiteral("MP"));
+    HttpTestServer::Reply gone;
+    gone.status = 404;
+    gone.body = "not here";
+    session.server.setReply(mcu->path, gone, "GET");
+    session.addDevice(deviceNeeding(Plus, { "MP", "DSP" }));
+    session.openWindow();
+    QVERIFY(waitForSelection(session));
+
+    QVERIFY(session.click("checkUpdatesButton"));
+    const QStringList plan = { "MCU Firmware: Version Production 2.7, Size 6 KB",
+        "DSP Firmware: Version Production 1.2, Size 8 KB" };
+    QTRY_COMPARE_WITH_TIMEOUT(session.planItems(), plan, 10000);
+    QVERIFY(session.click("startUpdateButton"));
+
+    QTRY_VERIFY_WITH_TIMEOUT(!session.messages().isEmpty(), 10000);
+    QCOMPARE(session.messages().size(), 1);
+    const WorkflowSession::Shown shown = session.messages().first();
+    QCOMPARE(shown.title, QStringLiteral("Download Failure"));
+    QCOMPARE(shown.text, QStringLiteral("Failed to download updates."));
+    QCOMPARE(shown.icon, QMessageBox::Critical);
+
+    // Planned again from the manifest already held, behind the message.
+    QTRY_COMPARE(session.pages()->currentIndex(), 1);
+    QTRY_COMPARE(session.planItems(), plan);
+    QVERIFY(session.button("startUpdateButton")->isEnabled());
+    QCOMPARE(session.server.requestCount(UpdateCatalogue::manifestPath(), "GET"), 2); // start-up and check
+    QVERIFY(!session.sleep->preventing);
+    QCOMPARE(session.sleep->switchedOff, 1);
+
+    // The device never heard of it: not even asked whether it is ready.
+    const SimulatedDevice device = session.device();
+    QCOMPARE(device.installCount(), 0);
+    QCOMPARE(device.packetsReceived(), 1); // the header request of the connection
+    QVERIFY(!session.timeline.texts(QStringLiteral("status")).contains(updateModeText));
+}
+
+void tst_UpdateWorkflow::unplugDuringTransfer()
+{
+    WorkflowSession session;
+    publishFamily(session.catalogue);
+    SimulatedDeviceSettings settings = deviceNeeding(Plus, { "MP" });
+    settings.unplugAfterPacket = 60; // well inside the firmware stream
+    session.addDevice(settings);
+    session.openWindow();
+    QVERIFY(waitForSelection(session));
+    QVERIFY(session.click("checkUpdatesButton"));
+    QTRY_COMPARE_WITH_TIMEOUT(session.planItems().size(), 1, 10000);
+    QVERIFY(session.click("startUpdateButton"));
+
+    QTRY_COMPARE_WITH_TIMEOUT(session.pages()->currentIndex(), 0, 15000);
+    QCOMPARE(session.promptText(), QStringLiteral("Please connect a PELK device."));
+    QVERIFY(session.timeline.texts(QStringLiteral("status")).contains(inProgressText));
+    QVERIFY(session.messages().isEmpty());
+    QCOMPARE(session.sleep->switchedOn, 1);
+    QCOMPARE(session.sleep->switchedOff, 1);
+    QVERIFY(!session.sleep->preventing);
+    QCOMPARE(session.device().installCount(), 0);
+
+    // Plugged in again, it is served like any new device, and the update can be done.
+    session.bus->run([](DeviceBus& bus) { bus.plug(0); });
+    QVERIFY(waitForSelection(session));
+    QVERIFY(session.deviceText().contains(QStringLiteral("MCU:   Production 1.2")));
+    QVERIFY(session.planItems().isEmpty());
+    QVERIFY(session.click("checkUpdatesButton"));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        session.planItems(), QStringList({ "MCU Firmware: Version Production 2.7, Size 6 KB" }), 10000);
+    QVERIFY(session.click("startUpdateButton"));
+    QTRY_VERIFY_WITH_TIMEOUT(session.box("updatesHeading")
+                                 ->text()
+                                 .startsWith(QStringLiteral("No updates available (last checked on ")),
+        30000);
+    QVERIFY(session.messages().isEmpty());
+    const SimulatedDevice device = session.device();
+    QCOMPARE(device.installCount(), 1);
+    QVERIFY(
+        holdsImage(device, 0, session.catalogue.find(QStringLiteral("PELK+"), QStringLiteral("MP"))->image));
+    QVERIFY(!session.sleep->preventing);
+}
+
+void tst_UpdateWorkflow::powerCycleRequest_data()
+{
+    QTest::addColumn<int>("model");
+    QTest::addColumn<int>("rebootTimeout");
+    QTest::addColumn<int>("readyWait");
+    // The Base has no ready flag: it is assumed ready after 3 s.
+    QTest::newRow("pelk") << int(Base) << 15000 << 3000;
+    QTest::newRow("pelk+") << int(Plus) << 20000 << 0;
+}
+
+void tst_UpdateWorkflow::powerCycleRequest()
+{
+    QFETCH(int, model);
+    QFETCH(int, rebootTimeout);
+    QFETCH(int, readyWait);
+
+    WorkflowSession session;
+    publishFamily(session.catalogue);
+    SimulatedDeviceSettings settings = deviceNeeding(model, { "DSP" });
+    settings.dropOffAfterInstall = false;
+    session.addDevice(settings);
+    session.openWindow();
+    QVERIFY(waitForSelection(session));
+    QVERIFY(session.click("checkUpdatesButton"));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        session.planItems(), QStringList({ "DSP Firmware: Version Production 1.2, Size 8 KB" }), 10000);
+    QVERIFY(session.click("startUpdateButton"));
+
+    QTRY_COMPARE_WITH_TIMEOUT(session.statusText(), powerCycleText, rebootTimeout + 15000);
+    const Timeline& timeline = session.timeline;
+    const qint64 waiting = timeline.firstAt(QStringLiteral("status"), updateModeText);
+    const qint64 installing = timeline.firstAt(QStringLiteral("status"), inProgressText);
+    const qint64 confirming = timeline.firstAt(QStringLiteral("status"), confirmationText);
+    const qint64 asked = timeline.firstAt(QStringLiteral("status"), powerCycleText);
+    QVERIFY(waiting >= 0 && installing > waiting && confirming > installing && asked > confirming);
+    const QString spacing = QStringLiteral("ready after %1 ms, power cycle asked %2 ms after the install")
+                                .arg(installing - waiting)
+                                .arg(asked - confirming);
+    QVERIFY2(installing - waiting >= readyWait - 100, qPrintable(spacing));
+    QVERIFY2(installing - waiting < readyWait + 2000, qPrintable(spacing));
+    QVERIFY2(asked - confirming >= rebootTimeout - 100, qPrintable(spacing));
+    QVERIFY2(asked - confirming < rebootTimeout + 2000, qPrintable(spacing));
+    QCOMPARE(session.pages()->currentIndex(), 2);
+    QVERIFY(session.messages().isEmpty());
+    QVERIFY(session.sleep->preventing);
+
+    // The user power-cycles the device; the update goes on as after any reboot.
+    session.bus->run([](DeviceBus& bus) { bus.powerCycle(0); });
+    QTRY_COMPARE_WITH_TIMEOUT(session.statusText(), rebootText, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(session.box("updatesHeading")
+                                 ->text()
+                                 .startsWith(QStringLiteral("No updates available (last checked on ")),
+        20000);
+    QVERIFY(session.messages().isEmpty());
+    QVERIFY(!session.sleep->preventing);
+    const SimulatedDevice device = session.device();
+    QCOMPARE(device.installCount(), 1);
+    QVERIFY(holdsImage(device, 1,
+        session.catalogue
+            .find(model == Base ? QStringLiteral("PELK") : QStringLiteral("PELK+"), QStringLiteral("DSP"))
+            ->image));
+    QVERIFY(session.deviceText().contains(QStringLiteral("DSP:   Production 1.2")));
+}
+
+void tst_UpdateWorkflow::rebootFailure()
+{
+    WorkflowSession session;
+    publishFamily(session.catalogue);
+    session.addDevice(deviceNeeding(Plus, { "DSP" }));
+    session.openWindow();
+    QVERIFY(waitForSelection(session));
+    // After its reboot the device answers with a header that no Pelk sends.
+    session.bus->run(
+        [](DeviceBus& bus) { bus.device(0).settings().header = SimulatedHeaderBehaviour::BadSignature; });
+
+    QVERIFY(session.click("checkUpdatesButton"));
+    QTRY_COMPARE_WITH_TIMEOUT(session.planItems().size(), 1, 10000);
+    QVERIFY(session.click("startUpdateButton"));
+
+    QTRY_VERIFY_WITH_TIMEOUT(session.messageTitles().contains(QStringLiteral("Reboot Failure")), 20000);
+    QVERIFY(session.timeline.texts(QStringLiteral("status")).contains(rebootText));
+    for (const WorkflowSession::Shown& shown : session.messages()) {
+        QCOMPARE(shown.icon, QMessageBox::Critical);
+        if (shown.title == QLatin1String("Reboot Failure"))
+            QCOMPARE(shown.text, QStringLiteral("The device failed to reboot after update."));
+    }
+    QTRY_COMPARE(session.pages()->currentIndex(), 0);
+    QCOMPARE(session.promptText(), QStringLiteral("Please connect a PELK device."));
+    QVERIFY(!session.sleep->preventing);
+    QCOMPARE(session.device().installCount(), 1);
+}
+
+void tst_UpdateWorkflow::manifestFetchFailure()
+{
+    WorkflowSession session;
+    session.addDevice(oldDevice(Plus));
+    session.openWindow(ComponentType::WindowsApplication);
+    QVERIFY(waitForSelection(session));
+    // The updater's own check failed at start-up too, without a word.
+    QTRY_VERIFY(session.server.requestCount(UpdateCatalogue::manifestPath()) >= 1);
+    QVERIFY(session.messages().isEmpty());
+
+    QVERIFY(session.click("checkUpdatesButton"));
+    QTRY_VERIFY_WITH_TIMEOUT(!session.messages().isEmpty(), 10000);
+    QCOMPARE(session.messages().size(), 1);
+    QCOMPARE(session.messages().first().title, QStringLiteral("Update Check Failure"));
+    QCOMPARE(session.messages().first().text, QStringLiteral("Failed to check for updates!"));
+    QCOMPARE(session.messages().first().icon, QMessageBox::Critical);
+    QCOMPARE(session.pages()->currentIndex(), 1);
+    QVERIFY(session.planItems().isEmpty());
+    QCOMPARE(session.box("updatesHeading")->currentMode(), int(MessageMode::Hidden));
+    QVERIFY(!session.button("startUpdateButton")->isEnabled());
+    session.closeMessages();
+
+    // Once the catalogue is back, the next check succeeds.
+    publishFamily(session.catalogue);
+    QVERIFY(session.click("checkUpdatesButton"));
+    QTRY_COMPARE_WITH_TIMEOUT(session.planItems().size(), 4, 10000);
+    QVERIFY(session.messages().isEmpty());
+}
+
+} // namespace PelkPlus
+
+int main(int argc, char** argv)
+{
+    PelkPlus::TestEnvironment env;
+    QApplication app(argc, argv);
+    PelkPlus::ApplicationSetup::setIdentity(app);
+    // Closing a window must not end the test's event loops.
+    app.setQuitOnLastWindowClosed(false);
+    PelkPlus::ConfigurationManager configuration;
+    PelkPlus::tst_UpdateWorkflow test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_UpdateWorkflow.moc"
