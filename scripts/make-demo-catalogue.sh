@@ -44,7 +44,8 @@ image() {
   python3 - "$@" <<'PYTHON'
 import sys
 path, kind, version, size = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
-data = bytearray(b"QUELLOR PELK %s IMAGE\x00PELKVER=%s;\x00" % (kind.upper().encode(), version.encode()))
+# The marker comes first: the simulated device looks for it only up to the first zero byte.
+data = bytearray(b"PELKVER=%s; QUELLOR PELK %s IMAGE\x00" % (version.encode(), kind.upper().encode()))
 state = sum(data) or 1
 while len(data) < size:
     # A small linear congruential filler: the same bytes every time, no marker by accident (the
@@ -80,13 +81,14 @@ image "$dir/local/NewUpdate.bin" mcu "$local_mcu" 32768
 image "$dir/local/dsp-$local_dsp.ldr" dsp "$local_dsp" 8192
 image "$dir/local/PlusStyleData.bin" styles "$local_styles" 100000
 image "$dir/local/ensemble-${local_ensemble#0x}.flac" ensemble "$local_ensemble" 60000
-cat >"$dir/local/README.txt" <<EOF
-Sample files for the Advanced menu (open the File menu with Control held):
-  Install MCU Firmware...    NewUpdate.bin                      MCU $local_mcu
-  Install DSP Firmware...    dsp-$local_dsp.ldr                     DSP $local_dsp
-  Install Styles...          PlusStyleData.bin                  Styles $local_styles (Pelk+ only)
-  Install Ensemble Audio...  ensemble-${local_ensemble#0x}.flac                Ensemble $local_ensemble
-EOF
+{
+  echo "Sample files for the Advanced menu (open the File menu with Control held):"
+  printf '  %-27s %-22s %s\n' \
+    "Install MCU Firmware..." NewUpdate.bin "MCU $local_mcu" \
+    "Install DSP Firmware..." "dsp-$local_dsp.ldr" "DSP $local_dsp" \
+    "Install Styles..." PlusStyleData.bin "Styles $local_styles (Pelk+ only)" \
+    "Install Ensemble Audio..." "ensemble-${local_ensemble#0x}.flac" "Ensemble Audio $local_ensemble"
+} >"$dir/local/README.txt"
 
 "$tool" --base-url "$base_url" --out "$dir/update-manifest.xml" --root "$dir" \
   --component "PELK:MP:$mcu:$dir/base/mcu-$mcu-Update.bin" \

@@ -1,0 +1,190 @@
+#!/usr/bin/env bash
+# Walks through the demo as a user would, on a virtual screen: waits for the window to show the
+# connected Pelk+, clicks "Check for Latest Updates", waits for the four components, clicks
+# "Start Update", waits until the device is up to date, and takes a screenshot of each step.
+#   scripts/demo-walkthrough.sh [FOLDER]     (default docs/walkthrough/)
+# Needs a build (build/, or PELK_BUILD_DIR): the demo runs with --no-build --fast. The progress is
+# read from the updater's log lines; the window is clicked with xdotool at places taken from its
+# layout (menu bar, then the page to the right of the 200 pixel device panel).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+out=${1:-docs/walkthrough}
+build_dir=${PELK_BUILD_DIR:-build}
+case "$build_dir" in /*) ;; *) build_dir=$root/$build_dir ;; esac
+for program in "$build_dir/pelk-updater" "$build_dir/tools/pelk-devsim" "$build_dir/tools/pelk-catalogue"; do
+  [ -x "$program" ] || { echo "$program is missing: build first (cmake --build ${build_dir#$root/})" >&2; exit 1; }
+done
+for tool in Xvfb xdotool import; do
+  command -v "$tool" >/dev/null || { echo "$tool is missing: bash scripts/install-deps.sh" >&2; exit 1; }
+done
+mkdir -p "$out"
+
+work=$(mktemp -d /tmp/pelk-walkthrough-XXXXXX)
+log=$work/demo.log
+demo=""; xvfb=""
+cleanup() {
+  trap - EXIT INT TERM HUP
+  if [ -n "$demo" ] && kill -0 "$demo" 2>/dev/null; then
+    kill "$demo" 2>/dev/null || true   # its own clean-up stops the updater, server and simulator
+    for _ in $(seq 50); do kill -0 "$demo" 2>/dev/null || break; sleep 0.1; done
+  fi
+  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 129' HUP
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+failed() {
+  echo "Walkthrough failed: $*" >&2
+  shot failure || true
+  echo "--- last lines of the demo's output ---" >&2
+  tail -n 40 "$log" >&2 || true
+  cp "$log" "$out/failure-log.txt" 2>/dev/null || true
+  exit 1
+}
+
+# A display of our own, whatever the caller has.
+display=""
+for number in $(seq 90 120); do
+  if [ ! -e "/tmp/.X11-unix/X$number" ] && [ ! -e "/tmp/.X$number-lock" ]; then display=:$number; break; fi
+done
+[ -n "$display" ] || { echo "No free X display number found" >&2; exit 1; }
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+export DISPLAY=$display
+unset WAYLAND_DISPLAY
+for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+xdotool getdisplaygeometry >/dev/null 2>&1 || { echo "Xvfb did not start on $display" >&2; exit 1; }
+
+PELK_BUILD_DIR=$build_dir bash scripts/run-demo.sh --no-build --fast >"$log" 2>&1 &
+demo=$!
+
+# wait_for TEXTS SECONDS [FROM_LINE]: waits until a line after FROM_LINE of the log holds one of
+# TEXTS, alternatives separated by "|".
+wait_for() {
+  local texts=$1 seconds=$2 from=${3:-0}
+  local deadline=$((SECONDS + seconds))
+  while [ $SECONDS -lt $deadline ]; do
+    # awk reads the whole file: grep -q behind a pipe would end the pipe early, and pipefail would
+    # count that as no match.
+    awk -v from="$from" -v texts="$texts" '
+      BEGIN { n = split(texts, wanted, "|") }
+      NR > from { for (i = 1; i <= n; i++) if (index($0, wanted[i])) found = 1 }
+      END { exit !found }' "$log" && return 0
+    kill -0 "$demo" 2>/dev/null || return 1
+    sleep 0.2
+  done
+  return 1
+}
+lines() { wc -l <"$log"; }
+
+window=""
+geometry() {
+  eval "$(xdotool getwindowgeometry --shell "$window")"
+  win_x=$X; win_y=$Y; win_w=$WIDTH; win_h=$HEIGHT
+}
+shot() {
+  local name=$1
+  [ -n "$window" ] || { import -window root "$out/$name.png"; return; }
+  geometry
+  # The main window with whatever is open over it (menus and message boxes are windows of their own).
+  import -window root -crop "${win_w}x${win_h}+${win_x}+${win_y}" +repage "$out/$name.png"
+  echo "  screenshot $out/$name.png"
+}
+# click X Y: a left click at a point of the main window.
+click() {
+  xdotool mousemove --window "$window" "$1" "$2" click 1
+}
+
+# Layout of the window (750 by 500 at first): a menu bar, the black device panel 200 pixels wide on
+# the left, the pages on the right. On the selection page "Check for Latest Updates" is the first
+# widget at the top and "Start Update" the last at the bottom; both span the page's width.
+panel_width=200
+menu_height=22
+page_x() { echo $((panel_width + (win_w - panel_width) / 2)); }
+check_button_y() { echo $((menu_height + 22)); }
+start_button_y() { echo $((win_h - 22)); }
+
+echo "Step 1: the window shows the connected Pelk+"
+# The window named "Pelk Updater": Qt gives the main window that name in _NET_WM_NAME and its class
+# in WM_CLASS, and names a hidden 1x1 helper window the same, so the largest visible match is taken.
+find_window() {
+  local candidate best="" best_area=0
+  for candidate in $( (xdotool search --onlyvisible --name '^Pelk Updater$'; xdotool search --onlyvisible --class '^Pelk Updater$') 2>/dev/null | sort -u); do
+    [ "$(xdotool getwindowname "$candidate" 2>/dev/null)" = "Pelk Updater" ] || continue
+    eval "$(xdotool getwindowgeometry --shell "$candidate")"
+    if [ $((WIDTH * HEIGHT)) -gt "$best_area" ]; then best=$candidate; best_area=$((WIDTH * HEIGHT)); fi
+  done
+  echo "$best"
+}
+for _ in $(seq 100); do
+  window=$(find_window)
+  [ -n "$window" ] && break
+  kill -0 "$demo" 2>/dev/null || failed "the demo ended before its window appeared"
+  sleep 0.2
+done
+[ -n "$window" ] || failed "no window named \"Pelk Updater\""
+wait_for "Device ready." 30 || failed "the device was not reported ready"
+sleep 1   # the panel and the page follow the ready report
+shot 01-device-connected
+
+echo "Step 2: Check for Latest Updates"
+geometry
+mark=$(lines)
+click "$(page_x)" "$(check_button_y)"
+wait_for "UpdateManager: Starting download to:" 10 "$mark" || failed "clicking \"Check for Latest Updates\" started no check"
+for text in "New MCU" "New DSP." "New Styles." "New Ensemble."; do
+  wait_for "$text" 30 "$mark" || failed "the plan lacks \"$text\""
+done
+sleep 1
+shot 02-updates-listed
+
+echo "Step 3: Start Update"
+geometry
+mark=$(lines)
+click "$(page_x)" "$(start_button_y)"
+wait_for "System sleep disabled.|Could not disable system sleep." 10 "$mark" \
+  || failed "clicking \"Start Update\" started no update"
+number=3
+for type in 0 1 2 3; do
+  name=$(echo "mcu-firmware dsp-firmware styles ensemble-audio" | cut -d' ' -f$((type + 1)))
+  wait_for "Sending file type $type at" 90 "$mark" || failed "component type $type was never sent"
+  shot "$(printf '%02d' "$number")-installing-$name"
+  number=$((number + 1))
+  if [ "$type" = 0 ]; then
+    wait_for "Forgetting device..." 30 "$mark" || true
+    shot "$(printf '%02d' "$number")-waiting-for-reboot"
+    number=$((number + 1))
+  fi
+done
+
+echo "Step 4: the update ends and nothing is left to update"
+wait_for "System sleep re-enabled.|Could not re-enable system sleep." 90 "$mark" \
+  || failed "the update did not end"
+end=$(grep -nE "System sleep re-enabled\.|Could not re-enable system sleep\." "$log" | tail -n 1 | cut -d: -f1)
+wait_for "Found Ensemble Audio:" 30 "$end" || failed "no planning after the update"
+sleep 1
+shot "$(printf '%02d' "$number")-no-updates-available"
+if awk -v from="$end" 'NR > from && /^New (MCU|DSP\.|Styles\.|Ensemble\.)/ { found = 1 } END { exit !found }' "$log"; then
+  failed "components are still offered after the update"
+fi
+for component in "MCU firmware" "DSP firmware" "Styles" "Ensemble Audio"; do
+  grep -q "installed $component: .* version " "$log" || failed "the device did not install its $component"
+done
+
+echo "Step 5: File, Exit"
+mark=$(lines)
+click 20 $((menu_height / 2))
+sleep 0.5
+xdotool key x
+for _ in $(seq 50); do kill -0 "$demo" 2>/dev/null || break; sleep 0.2; done
+if kill -0 "$demo" 2>/dev/null; then
+  failed "the window did not close through File, Exit"
+fi
+wait "$demo" || true
+demo=""
+echo "Walkthrough done: screenshots in $out"
