@@ -97,12 +97,19 @@ void tst_SimulatedDevice::headerAndReady()
 void tst_SimulatedDevice::acceptsWholeStream()
 {
     Feeder feeder { SimulatedDeviceSettings() };
-    feeder.send(packet(0x0004, 56, 1, QByteArray(56, '\x01')));
+    // The version marker may stand behind zero bytes, as in any binary image.
+    const QByteArray first = QByteArray(10, '\0') + SimulatedDevice::versionMarker(QStringLiteral("3.3.3"))
+        + QByteArray(32, '\x01');
+    quint8 checksum = 0;
+    for (char c : first + QByteArray(3, '\x02'))
+        checksum ^= quint8(c);
+    feeder.send(packet(0x0004, 56, 1, first));
     feeder.send(packet(0x0004, 56, 2, QByteArray(3, '\x02')));
     QCOMPARE(feeder.device.installCount(), 0);
-    feeder.send(packet(0x0005, 0, 2, QByteArray(1, '\x02')));
+    feeder.send(packet(0x0005, 0, 2, QByteArray(1, char(checksum))));
     QVERIFY(feeder.device.violations().isEmpty());
     QCOMPARE(feeder.device.installCount(), 1);
+    QCOMPARE(FirmwareVersion::fromWord(feeder.device.settings().mcuWord).toString(), QStringLiteral("3.3.3"));
     QVERIFY(feeder.last == SimulatedDevice::Request::Reboot);
 }
 

@@ -2,8 +2,6 @@
 
 #include "device/FirmwareVersion.h"
 
-#include <QRegularExpression>
-
 namespace PelkPlus {
 
 namespace {
@@ -159,11 +157,13 @@ SimulatedDevice::Request SimulatedDevice::install(int component, const QByteArra
     m_checksums[size_t(component)] = m_checksum;
     ++m_installs;
     m_receiving = Receiving::Nothing;
+    // The marker is searched in the raw bytes: an image is binary and may hold zero bytes anywhere.
     QString versionText;
-    static const QRegularExpression marker(QStringLiteral("PELKVER=([0-9A-Za-z.]{1,16});"));
-    const QRegularExpressionMatch match = marker.match(QString::fromLatin1(image));
-    if (match.hasMatch()) {
-        versionText = match.captured(1);
+    const QByteArray prefix = QByteArrayLiteral("PELKVER=");
+    const int at = image.indexOf(prefix);
+    const int end = at >= 0 ? image.indexOf(';', at + prefix.size()) : -1;
+    if (end > at && end - at - prefix.size() <= 16) {
+        versionText = QString::fromLatin1(image.mid(at + prefix.size(), end - at - prefix.size()));
         bool ok = false;
         switch (component) {
         case Mcu:
