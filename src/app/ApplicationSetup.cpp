@@ -20,6 +20,8 @@ void ApplicationSetup::setIdentity(QApplication& application)
     QIcon icon;
     icon.addFile(QStringLiteral(":/images/updater_icon_256.png"), QSize(), QIcon::Normal, QIcon::Off);
     application.setWindowIcon(icon);
+    // Lets the desktop match the window to the installed entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("pelk-updater"));
 }
 
 QMessageBox* ApplicationSetup::createAnotherInstanceBox()
