@@ -21,7 +21,9 @@
 #include <QMutex>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QPair>
 #include <QQueue>
+#include <QRegularExpression>
 #include <QStackedWidget>
 #include <QTimer>
 #include <QtTest>
@@ -193,12 +195,14 @@ private:
     QList<Change> m_changes;
 };
 
-// Every line the program logs, from any thread, passed on to the test's own output too.
+// Every line the program logs, from any thread, with the time it was logged; each is passed on to
+// the test's own output too.
 class LogCapture
 {
 public:
     LogCapture()
     {
+        m_clock.start();
         s_current = this;
         m_previous = qInstallMessageHandler(&LogCapture::handle);
     }
@@ -211,25 +215,46 @@ public:
     QStringList lines() const
     {
         QMutexLocker locker(&m_lock);
-        return m_lines;
+        QStringList texts;
+        for (const auto& line : m_lines)
+            texts.append(line.second);
+        return texts;
     }
-    bool contains(const QString& line) const { return lines().contains(line); }
+    // Lines beginning with the prefix, in the order they were logged.
+    QStringList linesStartingWith(const QString& prefix) const
+    {
+        return lines().filter(QRegularExpression(QLatin1Char('^') + QRegularExpression::escape(prefix)));
+    }
+    // When a line beginning with the prefix was first logged after the given time; -1 if none was.
+    qint64 firstAt(const QString& prefix, qint64 after = -1) const
+    {
+        QMutexLocker locker(&m_lock);
+        for (const auto& line : m_lines) {
+            if (line.first > after && line.second.startsWith(prefix))
+                return line.first;
+        }
+        return -1;
+    }
 
 private:
     static void handle(QtMsgType type, const QMessageLogContext& context, const QString& message)
     {
-        if (LogCapture* capture = s_current) {
+        LogCapture* capture = s_current;
+        if (!capture)
+            return;
+        {
             QMutexLocker locker(&capture->m_lock);
-            capture->m_lines.append(message);
+            capture->m_lines.append({ capture->m_clock.elapsed(), message });
         }
-        if (s_current && s_current->m_previous)
-            s_current->m_previous(type, context, message);
+        if (capture->m_previous)
+            capture->m_previous(type, context, message);
     }
 
     static inline LogCapture* s_current = nullptr;
     QtMessageHandler m_previous = nullptr;
+    QElapsedTimer m_clock;
     mutable QMutex m_lock;
-    QStringList m_lines;
+    QList<QPair<qint64, QString>> m_lines;
 };
 
 // One window, one virtual bus and one catalogue server, made in that order and taken down in the
@@ -372,6 +397,8 @@ public:
 
     SimulatedDevice device(int index = 0) const { return bus->device(index); }
 
+    // First made and last gone, so that it hears every thread of the session.
+    LogCapture log;
     HttpTestServer server;
     UpdateCatalogue catalogue;
     std::unique_ptr<VirtualBus> bus;

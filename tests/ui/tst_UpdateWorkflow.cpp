@@ -16,10 +16,6 @@ namespace PelkPlus {
 
 namespace {
 
-const QString updateModeText = QStringLiteral(
-    "Waiting for the device to enter update mode...\n\nPlease DO NOT disconnect or power down the device!");
-const QString inProgressText
-    = QStringLiteral("Update in progress...\n\nPlease DO NOT disconnect or power down the device!");
 const QString confirmationText
     = QStringLiteral("Waiting for confirmation that the update is finished...\n\nPlease DO NOT disconnect or "
                      "power down the device!");
@@ -157,11 +153,18 @@ void tst_UpdateWorkflow::fullUpdateOfPelkPlus()
     QVERIFY2(session.messages().isEmpty(), qPrintable(session.messageTitles().join(QLatin1Char(','))));
 
     QCOMPARE(session.timeline.texts(QStringLiteral("component")),
-        QStringList({ "", "Updating MCU Firmware (Component 1/4)", "Updating DSP Firmware (Component 2/4)",
+        QStringList({ "Updating MCU Firmware (Component 1/4)", "Updating DSP Firmware (Component 2/4)",
             "Updating Styles (Component 3/4)", "Updating Ensemble Audio (Component 4/4)" }));
+    // The device is asked whether it is ready before each file; each file goes as its own type.
+    QCOMPARE(
+        session.log.linesStartingWith(QStringLiteral("Checking whether device ready for update...")).size(),
+        4);
+    const QStringList sent = session.log.linesStartingWith(QStringLiteral("Sending file type"));
+    QCOMPARE(sent.size(), 4);
+    for (int type = 0; type < 4; ++type)
+        QVERIFY2(sent.at(type).startsWith(QStringLiteral("Sending file type %1 at").arg(type)),
+            qPrintable(sent.at(type)));
     const QStringList statuses = session.timeline.texts(QStringLiteral("status"));
-    QCOMPARE(statuses.count(updateModeText), 4);
-    QCOMPARE(statuses.count(inProgressText), 4);
     QCOMPARE(statuses.count(rebootText), 4);
     QVERIFY(!statuses.contains(powerCycleText));
     // The last component's bars and labels stay as they ended.
@@ -276,8 +279,9 @@ void tst_UpdateWorkflow::downloadFailureReplans()
     // The device never heard of it: not even asked whether it is ready.
     const SimulatedDevice device = session.device();
     QCOMPARE(device.installCount(), 0);
-    QCOMPARE(device.packetsReceived(), 1); // the header request of the connection
-    QVERIFY(!session.timeline.texts(QStringLiteral("status")).contains(updateModeText));
+    QCOMPARE(device.packetsReceived(), 0);
+    QVERIFY(session.log.linesStartingWith(QStringLiteral("Checking whether device ready for update..."))
+                .isEmpty());
 }
 
 void tst_UpdateWorkflow::unplugDuringTransfer()
@@ -295,8 +299,12 @@ void tst_UpdateWorkflow::unplugDuringTransfer()
 
     QTRY_COMPARE_WITH_TIMEOUT(session.pages()->currentIndex(), 0, 15000);
     QCOMPARE(session.promptText(), QStringLiteral("Please connect a PELK device."));
-    QVERIFY(session.timeline.texts(QStringLiteral("status")).contains(inProgressText));
-    QVERIFY(session.messages().isEmpty());
+    QVERIFY(!session.log.linesStartingWith(QStringLiteral("Sending file type 0")).isEmpty());
+    // The write to the vanished device fails at once, well before the monitor's next look at the
+    // bus: the failed transfer is reported as such, and the loss of the device then only brings
+    // back the prompt, with no message of its own (no reboot or connection failure).
+    QCOMPARE(session.messageTitles(), QStringList({ "Update Failure" }));
+    session.closeMessages();
     QCOMPARE(session.sleep->switchedOn, 1);
     QCOMPARE(session.sleep->switchedOff, 1);
     QVERIFY(!session.sleep->preventing);
@@ -352,18 +360,18 @@ void tst_UpdateWorkflow::powerCycleRequest()
     QVERIFY(session.click("startUpdateButton"));
 
     QTRY_COMPARE_WITH_TIMEOUT(session.statusText(), powerCycleText, rebootTimeout + 15000);
-    const Timeline& timeline = session.timeline;
-    const qint64 waiting = timeline.firstAt(QStringLiteral("status"), updateModeText);
-    const qint64 installing = timeline.firstAt(QStringLiteral("status"), inProgressText);
-    const qint64 confirming = timeline.firstAt(QStringLiteral("status"), confirmationText);
-    const qint64 asked = timeline.firstAt(QStringLiteral("status"), powerCycleText);
-    QVERIFY(waiting >= 0 && installing > waiting && confirming > installing && asked > confirming);
+    const qint64 waiting = session.log.firstAt(QStringLiteral("Checking whether device ready for update..."));
+    const qint64 installing = session.log.firstAt(QStringLiteral("Sending file type 1 at"));
+    const qint64 confirming = session.timeline.firstAt(QStringLiteral("status"), confirmationText);
+    const qint64 asked = session.timeline.firstAt(QStringLiteral("status"), powerCycleText);
+    QVERIFY(waiting >= 0 && installing > waiting && confirming >= 0 && asked > confirming);
     const QString spacing = QStringLiteral("ready after %1 ms, power cycle asked %2 ms after the install")
                                 .arg(installing - waiting)
                                 .arg(asked - confirming);
     QVERIFY2(installing - waiting >= readyWait - 100, qPrintable(spacing));
     QVERIFY2(installing - waiting < readyWait + 2000, qPrintable(spacing));
-    QVERIFY2(asked - confirming >= rebootTimeout - 100, qPrintable(spacing));
+    // The timer may fire up to 5 % early, as coarse timers do.
+    QVERIFY2(asked - confirming >= rebootTimeout * 94 / 100, qPrintable(spacing));
     QVERIFY2(asked - confirming < rebootTimeout + 2000, qPrintable(spacing));
     QCOMPARE(session.pages()->currentIndex(), 2);
     QVERIFY(session.messages().isEmpty());
