@@ -35,6 +35,8 @@ void MainWindow::createStateMachine()
     // The regions follow the device, the panel, the workflow and the updater check side by side.
     // Qt refuses a machine that is itself parallel, so one parallel state holds the four regions.
     // Assignments stay after their state is left, until another state assigns the property again.
+    // Parented to the window, like its widgets, so that it can be found among its children by name.
+    stateMachine.setParent(this);
     stateMachine.setObjectName(QStringLiteral("stateMachine"));
     auto* regions = newState("regions", &stateMachine);
     regions->setChildMode(QState::ParallelStates);

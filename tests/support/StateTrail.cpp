@@ -1,0 +1,65 @@
+#include "support/StateTrail.h"
+
+#include <QAbstractState>
+#include <QStateMachine>
+
+namespace PelkPlus {
+
+StateTrail::StateTrail(QStateMachine* machine, QObject* parent)
+    : QObject(parent)
+    , m_machine(machine)
+{
+    const auto states = machine->findChildren<QAbstractState*>();
+    for (QAbstractState* state : states) {
+        connect(state, &QAbstractState::entered, this,
+            [this, state] { m_events.append(QLatin1Char('+') + state->objectName()); });
+        connect(state, &QAbstractState::exited, this,
+            [this, state] { m_events.append(QLatin1Char('-') + state->objectName()); });
+    }
+}
+
+StateTrail::~StateTrail() = default;
+
+QAbstractState* StateTrail::state(const QString& name) const
+{
+    return m_machine->findChild<QAbstractState*>(name);
+}
+
+QSet<QString> StateTrail::active() const
+{
+    QSet<QString> names;
+    const auto configuration = m_machine->configuration();
+    for (const QAbstractState* state : configuration)
+        names.insert(state->objectName());
+    return names;
+}
+
+bool StateTrail::isActive(const QString& name) const
+{
+    return active().contains(name);
+}
+
+QStringList StateTrail::entered() const
+{
+    QStringList names;
+    for (const QString& event : m_events) {
+        if (event.startsWith(QLatin1Char('+')))
+            names.append(event.mid(1));
+    }
+    return names;
+}
+
+bool StateTrail::enteredInOrder(const QStringList& names, int from) const
+{
+    const QStringList all = entered();
+    int next = from;
+    for (const QString& name : names) {
+        next = all.indexOf(name, next);
+        if (next < 0)
+            return false;
+        ++next;
+    }
+    return true;
+}
+
+} // namespace PelkPlus

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QObject>
+#include <QSet>
+#include <QStringList>
+
+class QAbstractState;
+class QStateMachine;
+
+namespace PelkPlus {
+
+// Watches a state machine: every state entered and exited, in order, by object name, and the
+// names of the states active now.
+class StateTrail : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(StateTrail)
+
+public:
+    explicit StateTrail(QStateMachine* machine, QObject* parent = nullptr);
+    ~StateTrail() override;
+
+    QStateMachine* machine() const { return m_machine; }
+    QAbstractState* state(const QString& name) const;
+
+    // Names of the active states, regions and the machine's own top state included.
+    QSet<QString> active() const;
+    bool isActive(const QString& name) const;
+
+    // "+name" for an entry, "-name" for an exit, in the order the machine made them.
+    QStringList events() const { return m_events; }
+    // The names of the states entered, in order.
+    QStringList entered() const;
+    void clear() { m_events.clear(); }
+
+    // Whether the states were entered in this order (others may come between them), looking at
+    // the entries from the given one on.
+    bool enteredInOrder(const QStringList& names, int from = 0) const;
+
+private:
+    QStateMachine* m_machine;
+    QStringList m_events;
+};
+
+} // namespace PelkPlus

@@ -1,0 +1,782 @@
+// The workflow state machine of the real window, driven by simulated devices on the in-process
+// virtual bus, the update catalogue on a loopback server and the window's own signals.
+#include "app/ApplicationSetup.h"
+#include "app/ConfigurationManager.h"
+#include "device/DeviceInfo.h"
+#include "device/DeviceMonitor.h"
+#include "support/StateTrail.h"
+#include "support/TestEnvironment.h"
+#include "support/WindowHarness.h"
+
+#include <QActionGroup>
+#include <QApplication>
+#include <QSignalTransition>
+#include <QStateMachine>
+#include <QtTest>
+
+namespace PelkPlus {
+
+namespace {
+
+const QString rebootText = QStringLiteral("Waiting for the device to reboot...");
+
+// One newer MCU image for a device that carries Production 1.2 and is otherwise up to date.
+void publishMcuUpdate(UpdateCatalogue& catalogue)
+{
+    catalogue.addComponent(QStringLiteral("PELK+"), QStringLiteral("MP"), QStringLiteral("3.2.7"), 6000);
+    catalogue.addComponent(QStringLiteral("PELK"), QStringLiteral("MP"), QStringLiteral("3.2.7"), 6000);
+    catalogue.publish();
+}
+
+SimulatedDeviceSettings deviceSettings(int model = Plus)
+{
+    SimulatedDeviceSettings settings;
+    settings.model = model;
+    settings.path = model == Base ? QStringLiteral("sim/pelk-base") : QStringLiteral("sim/pelk-plus");
+    settings.mcuWord = 0x0312;
+    // Longer than one poll of the monitor, so that the drop is seen.
+    settings.rebootMs = 1800;
+    return settings;
+}
+
+QStateMachine* machineOf(const WorkflowSession& session)
+{
+    return session.window->findChild<QStateMachine*>(QStringLiteral("stateMachine"));
+}
+
+QActionGroup* installActionsOf(const WorkflowSession& session)
+{
+    return session.window->findChild<QActionGroup*>();
+}
+
+QAction* appCheckActionOf(const WorkflowSession& session)
+{
+    return session.action(QStringLiteral("Check for New Version of Pelk Updater"));
+}
+
+QWidget* logo(const WorkflowSession& session, const char* name)
+{
+    return session.window->findChild<QWidget*>(QString::fromLatin1(name));
+}
+
+} // namespace
+
+class tst_StateMachine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { registerDeviceMetaTypes(); }
+    void cleanup() { trail.reset(); }
+
+    void stateTree_data();
+    void stateTree();
+    void startUpConfiguration();
+    void updaterCheckSilentOnlyAtStartUp();
+    void connectingAndReady_data();
+    void connectingAndReady();
+    void unplugOnSelectionPage();
+    void connectionFailureAndRetry();
+    void firstOfTwoDevicesSelected();
+    void deviceFailureOutsideConnectingAndInstalling();
+    void checkForUpdates_data();
+    void checkForUpdates();
+    void checkWhileUpdaterCheckRuns();
+    void listAllComponents();
+    void updateCycleWithReboot();
+    void rebootTimeoutThenPowerCycle();
+    void rebootFailure();
+    void leavingUpdatingSwitchesSleepOff_data();
+    void leavingUpdatingSwitchesSleepOff();
+
+private:
+    // Opens the window and starts watching its machine before its first step.
+    void open(WorkflowSession& session)
+    {
+        session.openWindow();
+        trail = std::make_unique<StateTrail>(machineOf(session));
+    }
+    // The selection page of a ready device with the start-up updater check behind it.
+    bool waitForIdle(const WorkflowSession& session, int timeout = 15000)
+    {
+        QElapsedTimer waited;
+        waited.start();
+        while (!(trail->isActive(QStringLiteral("idleState"))
+            && trail->isActive(QStringLiteral("appCheckIdleState")) && session.selectionPageShown())) {
+            if (waited.elapsed() > timeout)
+                return false;
+            QTest::qWait(10);
+        }
+        return true;
+    }
+    bool waitForState(const QString& name, int timeout = 15000)
+    {
+        QElapsedTimer waited;
+        waited.start();
+        while (!trail->isActive(name)) {
+            if (waited.elapsed() > timeout)
+                return false;
+            QTest::qWait(10);
+        }
+        return true;
+    }
+    // Runs an update of the one planned MCU component up to the wait for the device to finish.
+    bool startMcuUpdate(WorkflowSession& session)
+    {
+        if (!waitForIdle(session) || !session.click("checkUpdatesButton"))
+            return false;
+        if (!waitForState(QStringLiteral("readyToInstallState")) || !session.click("startUpdateButton"))
+            return false;
+        return true;
+    }
+
+    std::unique_ptr<StateTrail> trail;
+};
+
+void tst_StateMachine::stateTree_data()
+{
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<QString>("parent");
+    QTest::addColumn<bool>("initial");
+
+    const QList<std::tuple<const char*, const char*, bool>> tree = {
+        { "deviceRegion", "regions", false },
+        { "noDeviceState", "deviceRegion", true },
+        { "connectingState", "deviceRegion", false },
+        { "deviceReadyState", "deviceRegion", false },
+        { "deviceInfoRegion", "regions", false },
+        { "infoNoDeviceState", "deviceInfoRegion", true },
+        { "infoWaitingState", "deviceInfoRegion", false },
+        { "infoShownState", "deviceInfoRegion", false },
+        { "workflowRegion", "regions", false },
+        { "promptConnectState", "workflowRegion", true },
+        { "promptWaitState", "workflowRegion", false },
+        { "activeDeviceState", "workflowRegion", false },
+        { "selectionState", "activeDeviceState", true },
+        { "idleState", "selectionState", true },
+        { "nothingToInstallState", "idleState", true },
+        { "readyToInstallState", "idleState", false },
+        { "checkingState", "selectionState", false },
+        { "fetchManifestState", "checkingState", false },
+        { "planUpdateState", "checkingState", true },
+        { "fetchManifestForceState", "checkingState", false },
+        { "planForceInstallState", "checkingState", false },
+        { "updatingState", "activeDeviceState", false },
+        { "nextComponentState", "updatingState", true },
+        { "downloadingState", "updatingState", false },
+        { "awaitUpdateModeState", "updatingState", false },
+        { "installingState", "updatingState", false },
+        { "installFailedState", "updatingState", false },
+        { "awaitFinishState", "updatingState", false },
+        { "rebootTimeoutState", "updatingState", false },
+        { "awaitRebootState", "updatingState", false },
+        { "appUpdateRegion", "regions", false },
+        { "appCheckIdleState", "appUpdateRegion", false },
+        { "appCheckRunningState", "appUpdateRegion", true },
+        { "appCheckDoneState", "appUpdateRegion", false },
+        { "appUpdateAcceptedState", "appUpdateRegion", false },
+        { "appCheckFailedState", "appUpdateRegion", false },
+    };
+    for (const auto& [state, parent, initial] : tree)
+        QTest::newRow(state) << QString::fromLatin1(state) << QString::fromLatin1(parent) << initial;
+}
+
+void tst_StateMachine::stateTree()
+{
+    QFETCH(QString, state);
+    QFETCH(QString, parent);
+    QFETCH(bool, initial);
+
+    WorkflowSession session;
+    session.catalogue.publish();
+    open(session);
+    auto* found = qobject_cast<QState*>(trail->state(state));
+    QVERIFY(found);
+    QCOMPARE(found->parentState()->objectName(), parent);
+    QCOMPARE(found->parentState()->initialState() == found, initial);
+    // Only the holder of the four regions runs its children side by side.
+    QCOMPARE(found->childMode(), QState::ExclusiveStates);
+    QCOMPARE(found->parentState()->childMode(),
+        parent == QLatin1String("regions") ? QState::ParallelStates : QState::ExclusiveStates);
+    QCOMPARE(trail->machine()->findChildren<QState*>(state).size(), 1);
+}
+
+void tst_StateMachine::startUpConfiguration()
+{
+    WorkflowSession session;
+    HttpTestServer::Reply slow;
+    slow.body = session.catalogue.manifest();
+    slow.delay = 400;
+    session.server.setReply(UpdateCatalogue::manifestPath(), slow);
+    open(session);
+
+    // The start is queued: nothing is entered before the event loop runs.
+    QVERIFY(trail->active().isEmpty());
+    QVERIFY(trail->events().isEmpty());
+
+    QTRY_VERIFY(trail->machine()->isRunning());
+    const QSet<QString> initial
+        = { "regions", "deviceRegion", "noDeviceState", "deviceInfoRegion", "infoNoDeviceState",
+              "workflowRegion", "promptConnectState", "appUpdateRegion", "appCheckRunningState" };
+    QCOMPARE(trail->active(), initial);
+    QCOMPARE(session.pages()->currentIndex(), 0);
+    QCOMPARE(session.promptText(), QStringLiteral("Please connect a PELK device."));
+    QCOMPARE(session.deviceText(), QStringLiteral("No device connected"));
+    QVERIFY(logo(session, "baseLogo")->isVisible());
+    QVERIFY(logo(session, "plusLogo")->isVisible());
+    // The updater check runs behind the prompt and keeps the check button off meanwhile.
+    QVERIFY(!session.button("checkUpdatesButton")->isEnabled());
+    QVERIFY(!installActionsOf(session)->isEnabled());
+    QVERIFY(!session.button("startUpdateButton")->isEnabled());
+    QCOMPARE(session.server.requestCount(UpdateCatalogue::manifestPath(), "GET"), 0);
+
+    QTRY_VERIFY(trail->isActive(QStringLiteral("appCheckIdleState")));
+    QVERIFY(trail->enteredInOrder({ "appCheckRunningState", "appCheckDoneState", "appCheckIdleState" }));
+    QCOMPARE(session.server.requestCount(UpdateCatalogue::manifestPath(), "GET"), 1);
+    QVERIFY(session.button("checkUpdatesButton")->isEnabled());
+    QVERIFY(trail->isActive(QStringLiteral("promptConnectState")));
+    QVERIFY(session.messages().isEmpty());
+}
+
+void tst_StateMachine::updaterCheckSilentOnlyAtStartUp()
+{
+    WorkflowSession session;
+    HttpTestServer::Reply missing;
+    missing.status = 404;
+    session.server.setReply(UpdateCatalogue::manifestPath(), missing);
+    open(session);
+
+    QTRY_VERIFY(trail->isActive(QStringLiteral("appCheckIdleState")));
+    QVERIFY(trail->enteredInOrder({ "appCheckRunningState", "appCheckFailedState", "appCheckIdleState" }));
+    QTest::qWait(50);
+    QVERIFY(session.messages().isEmpty());
+
+    // The same failure asked for from the menu is reported.
+    trail->clear();
+    appCheckActionOf(session)->trigger();
+    QTRY_COMPARE(session.messages().size(), 1);
+    const WorkflowSession::Shown shown = session.messages().first();
+    QCOMPARE(shown.title, QString());
+    QCOMPARE(shown.text, QStringLiteral("Failed to check for new version of Pelk Updater."));
+    QCOMPARE(shown.icon, QMessageBox::Critical);
+    QTRY_VERIFY(trail->isActive(QStringLiteral("appCheckIdleState")));
+    QCOMPARE(trail->entered(),
+        QStringList({ "appCheckRunningState", "appCheckFailedState", "appCheckIdleState" }));
+}
+
+void tst_StateMachine::connectingAndReady_data()
+{
+    QTest::addColumn<int>("model");
+    QTest::addColumn<QString>("description");
+    QTest::addColumn<QString>("shownLogo");
+    QTest::addColumn<QString>("hiddenLogo");
+    QTest::newRow("pelk") << int(Base) << "Pelk Connected"
+                          << "baseLogo"
+                          << "plusLogo";
+    QTest::newRow("pelk+") << int(Plus) << "Pelk+ Connected"
+                           << "plusLogo"
+                           << "baseLogo";
+}
+
+void tst_StateMachine::connectingAndReady()
+{
+    QFETCH(int, model);
+    QFETCH(QString, description);
+    QFETCH(QString, shownLogo);
+    QFETCH(QString, hiddenLogo);
+
+    WorkflowSession session;
+    publishMcuUpdate(session.catalogue);
+    session.addDevice(deviceSettings(model));
+    open(session);
+    QSignalSpy connected(session.window.get(), &MainWindow::deviceConnected);
+
+    // What the user sees while the device is being opened.
+    QString waitingPanel;
+    QString waitingPrompt;
+    connect(trail->state(QStringLiteral("promptWaitState")), &QState::entered, trail.get(), [&] {
+        waitingPanel = session.deviceText();
+        waitingPrompt = session.promptText();
+    });
+
+    QVERIFY(waitForIdle(session));
+    QCOMPARE(connected.count(), 1);
+    QVERIFY(
+        trail->enteredInOrder({ "connectingState", "infoWaitingState", "promptWaitState", "deviceReadyState",
+            "infoShownState", "activeDeviceState", "selectionState", "idleState", "nothingToInstallState" }));
+    QCOMPARE(waitingPanel, QStringLiteral("Waiting..."));
+    QCOMPARE(waitingPrompt, QStringLiteral("Waiting for the PELK device to get ready..."));
+
+    const QSet<QString> ready = { "regions", "deviceRegion", "deviceReadyState", "deviceInfoRegion",
+        "infoShownState", "workflowRegion", "activeDeviceState", "selectionState", "idleState",
+        "nothingToInstallState", "appUpdateRegion", "appCheckIdleState" };
+    QCOMPARE(trail->active(), ready);
+    QVERIFY(session.deviceText().startsWith(description + QLatin1Char('\n')));
+    QVERIFY(logo(session, shownLogo.toLatin1().constData())->isVisible());
+    QVERIFY(!logo(session, hiddenLogo.toLatin1().constData())->isVisible());
+    // Nothing is checked by itself: an empty list and nothing to start.
+    QVERIFY(session.planItems().isEmpty());
+    QVERIFY(!session.button("startUpdateButton")->isEnabled());
+    QVERIFY(session.button("checkUpdatesButton")->isEnabled());
+    QVERIFY(installActionsOf(session)->isEnabled());
+    QVERIFY(appCheckActionOf(session)->isEnabled());
+    QCOMPARE(session.server.requestCount(UpdateCatalogue::manifestPath(), "GET"), 1);
+    QVERIFY(session.messages().isEmpty());
+}
+
+void tst_StateMachine::unplugOnSelectionPage()
+{
+    WorkflowSession session;
+    publishMcuUpdate(session.catalogue);
+    session.addDevice(deviceSettings());
+    open(session);
+    QVERIFY(waitForIdle(session));
+    QVERIFY(session.click("checkUpdatesButton"));
+    QVERIFY(waitForState(QStringLiteral("readyToInstallState")));
+    QCOMPARE(session.planItems().size(), 1);
+
+    trail->clear();
+    session.bus->run([](DeviceBus& bus) { bus.unplug(0); });
+    QVERIFY(waitForState(QStringLiteral("promptConnectState")));
+    QVERIFY(trail->enteredInOrder({ "noDeviceState", "infoNoDeviceState" }));
+    QVERIFY(trail->events().contains(QStringLiteral("-activeDeviceState")));
+    QCOMPARE(session.pages()->currentIndex(), 0);
+    QCOMPARE(session.promptText(), QStringLiteral("Please connect a PELK device."));
+    QCOMPARE(session.deviceText(), QStringLiteral("No device connected"));
+    QVERIFY(logo(session, "baseLogo")->isVisible());
+    QVERIFY(logo(session, "plusLogo")->isVisible());
+    QVERIFY(!installActionsOf(session)->isEnabled());
+    QVERIFY(session.messages().isEmpty());
+
+    // Back again: a new agent, and the plan of the old one is gone.
+    session.bus->run([](DeviceBus& bus) { bus.plug(0); });
+    QVERIFY(waitForIdle(session));
+    QVERIFY(trail->isActive(QStringLiteral("nothingToInstallState")));
+    QVERIFY(session.planItems().isEmpty());
+    QVERIFY(!session.button("startUpdateButton")->isEnabled());
+}
+
+void tst_StateMachine::connectionFailureAndRetry()
+{
+    WorkflowSession session;
+    publishMcuUpdate(session.catalogue);
+    SimulatedDeviceSettings settings = deviceSettings();
+    settings.header = SimulatedHeaderBehaviour::BadSignature;
+    session.addDevice(settings);
+    open(session);
+    auto* monitor = session.window->findChild<DeviceMonitor*>();
+    QVERIFY(monitor);
+
+    QTRY_VERIFY_WITH_TIMEOUT(!session.messages().isEmpty(), 10000);
+    QCOMPARE(session.messages().size(), 1);
+    const WorkflowSession::Shown shown = session.messages().first();
+    QCOMPARE(shown.title, QStringLiteral("Connection Failure"));
+    QCOMPARE(shown.text, QStringLiteral("Failed to connect to device."));
+    QCOMPARE(shown.icon, QMessageBox::Critical);
+    QTRY_VERIFY(trail->isActive(QStringLiteral("noDeviceState")));
+    QVERIFY(trail->enteredInOrder(
+        { "connectingState", "noDeviceState" }, trail->entered().indexOf("connectingState")));
+    QVERIFY(trail->isActive(QStringLiteral("promptConnectState")));
+    QVERIFY(trail->isActive(QStringLiteral("infoNoDeviceState")));
+    QCOMPARE(session.deviceText(), QStringLiteral("No device connected"));
+    QVERIFY(!trail->entered().contains(QStringLiteral("deviceReadyState")));
+
+    // Nothing more happens until the monitor reports a connection again.
+    const int attempts = trail->entered().count(QStringLiteral("connectingState"));
+    QTest::qWait(1200);
+    QCOMPARE(trail->entered().count(QStringLiteral("connectingState")), attempts);
+
+    session.closeMessages();
+    QSignalSpy gone(monitor, &DeviceMonitor::disconnected);
+    session.bus->run([](DeviceBus& bus) {
+        bus.device(0).settings().header = SimulatedHeaderBehaviour::Normal;
+        bus.unplug(0);
+    });
+    QVERIFY(gone.wait(5000));
+    session.bus->run([](DeviceBus& bus) { bus.plug(0); });
+    QVERIFY(waitForIdle(session));
+    QCOMPARE(trail->entered().count(QStringLiteral("connectingState")), attempts + 1);
+    QVERIFY(session.messages().isEmpty());
+}
+
+void tst_StateMachine::firstOfTwoDevicesSelected()
+{
+    WorkflowSession session;
+    publishMcuUpdate(session.catalogue);
+    session.addDevice(deviceSettings(Base));
+    SimulatedDeviceSettings second = deviceSettings(Plus);
+    second.serialNumber = QStringLiteral("PK000002");
+    session.addDevice(second);
+    open(session);
+
+    QVERIFY(waitForIdle(session));
+    QVERIFY(session.deviceText().startsWith(QStringLiteral("Pelk Connected")));
+    QCOMPARE(trail->entered().count(QStringLiteral("connectingState")), 1);
+    // The other device is never opened.
+    const QStringList events = session.bus->events();
+    QVERIFY(events.contains(QStringLiteral("sim/pelk-base: opened")));
+    QVERIFY(!events.contains(QStringLiteral("sim/pelk-plus: opened")));
+}
+
+void tst_StateMachine::deviceFailureOutsideConnectingAndInstalling()
+{
+    WorkflowSession session;
+    publishMcuUpdate(session.catalogue);
+    session.addDevice(deviceSettings());
+    open(session);
+    QVERIFY(waitForIdle(session));
+
+    const QSet<QString> before = trail->active();
+    trail->clear();
+    emit session.window->deviceFailure();
+    QTest::qWait(50);
+    QCOMPARE(trail->active(), before);
+    QVERIFY(trail->events().isEmpty());
+    QVERIFY(session.messages().isEmpty());
+
+    // The signals of the update's steps move nothing outside the update.
+    QVERIFY(session.click("checkUpdatesButton"));
+    QVERIFY(waitForState(QStringLiteral("readyToInstallState")));
+    trail->clear();
+    emit session.window->deviceReadyForUpdate();
+    emit session.window->deviceDone();
+    emit session.window->updateFinished();
+    QTest::qWait(50);
+    QVERIFY(trail->events().isEmpty());
+}
+
+void tst_StateMachine::checkForUpdates_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<unsigned>("mcuWord");
+    QTest::addColumn<QString>("finalState");
+    QTest::addColumn<int>("items");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("newer component") << 200 << 0x0312u << "readyToInstallState" << 1 << "";
+    QTest::newRow("up to date") << 200 << 0x0327u << "nothingToInstallState" << 0 << "";
+    QTest::newRow("manifest missing")
+        << 404 << 0x0312u << "nothingToInstallState" << 0 << "Update Check Failure";
+}
+
+void tst_StateMachine::checkForUpdates()
+{
+    QFETCH(int, status);
+    QFETCH(unsigned, mcuWord);
+    QFETCH(QString, finalState);
+    QFETCH(int, items);
+    QFETCH(QString, message);
+
+    WorkflowSession session;
+    publishMcuUpdate(session.catalogue);
+    SimulatedDeviceSettings settings = deviceSettings();
+    settings.mcuWord = mcuWord;
+    session.addDevice(settings);
+    open(session);
+    QVERIFY(waitForIdle(session));
+
+    HttpTestServer::Reply reply;
+    reply.status = status;
+    reply.body = session.catalogue.manifest();
+    session.server.setReply(UpdateCatalogue::manifestPath(), reply);
+
+    // What the machine shows while the check runs.
+    struct Snapshot
+    {
+        QString heading;
+        int headingMode = -1;
+        int warningsMode = -1;
+        bool checkButton = true;
+        bool appCheck = true;
+        bool installActions = true;
+    } checking;
+    connect(trail->state(QStringLiteral("checkingState")), &QState::entered, trail.get(), [&] {
+        checking.heading = session.box("updatesHeading")->text();
+        checking.headingMode = session.box("updatesHeading")->currentMode();
+        checking.warningsMode = session.box("warningsBox")->currentMode();
+        checking.checkButton = session.button("checkUpdatesButton")->isEnabled();
+        checking.appCheck = appCheckActionOf(session)->isEnabled();
+        checking.installActions = installActionsOf(session)->isEnabled();
+    });
+
+    trail->clear();
+    QVERIFY(session.click("checkUpdatesButton"));
+    QVERIFY(waitForState(finalState));
+    QVERIFY(trail->enteredInOrder({ "checkingState", "fetchManifestState" }));
+    QCOMPARE(trail->entered().first(), QStringLiteral("checkingState"));
+    QCOMPARE(checking.heading, QStringLiteral("Checking for latest updates..."));
+    QCOMPARE(checking.headingMode, int(MessageMode::Information));
+    QCOMPARE(checking.warningsMode, int(MessageMode::Hidden));
+    QVERIFY(!checking.checkButton);
+    QVERIFY(!checking.appCheck);
+    QVERIFY(!checking.installActions);
+
+    // A failed check does not plan.
+    QCOMPARE(trail->entered().contains(QStringLiteral("planUpdateState")), status == 200);
+    QCOMPARE(session.planItems().size(), items);
+    QCOMPARE(session.button("startUpdateButton")->isEnabled(), items > 0);
+    QVERIFY(session.button("checkUpdatesButton")->isEnabled());
+    QVERIFY(appCheckActionOf(session)->isEnabled());
+    QVERIFY(installActionsOf(session)->isEnabled());
+    if (message.isEmpty()) {
+        QVERIFY(session.messages().isEmpty());
+    } else {
+        QTRY_COMPARE(session.messages().size(), 1);
+        QCOMPARE(session.messages().first().title, message);
+        QCOMPARE(session.messages().first().text, QStringLiteral("Failed to check for updates!"));
+        QCOMPARE(session.messages().first().icon, QMessageBox::Critical);
+    }
+    // The updater check is not run again by a device check.
+    QVERIFY(!trail->entered().contains(QStringLiteral("appCheckRunningState")));
+}
+
+void tst_StateMachine::checkWhileUpdaterCheckRuns()
+{
+    WorkflowSession session;
+    publishMcuUpdate(session.catalogue);
+    HttpTestServer::Reply slow;
+    slow.body = session.catalogue.manifest();
+    slow.delay = 2500;
+    session.server.setReply(UpdateCatalogue::manifestPath(), slow);
+    session.addDevice(deviceSettings());
+    open(session);
+
+    // The ready device switches the check button on although the updater check still runs.
+    QVERIFY(waitForState(QStringLiteral("nothingToInstallState")));
+    QVERIFY(trail->isActive(QStringLiteral("appCheckRunningState")));
+    QVERIFY(session.click("checkUpdatesButton", 0));
+    QVERIFY(waitForState(QStringLiteral("fetchManifestState")));
+    QVERIFY(session.log.lines().contains(QStringLiteral("UpdateManager: Busy.")));
+
+    // The running check answers both.
+    QVERIFY(waitForState(QStringLiteral("readyToInstallState")));
+    QVERIFY(trail->enteredInOrder({ "fetchManifestState", "planUpdateState", "readyToInstallState" }));
+    QTRY_VERIFY(trail->isActive(QStringLiteral("appCheckIdleState")));
+    QVERIFY(trail->entered().contains(QStringLiteral("appCheckDoneState")));
+    QCOMPARE(session.server.requestCount(UpdateCatalogue::manifestPath(), "GET"), 1);
+    QCOMPARE(session.planItems().size(), 1);
+}
+
+void tst_StateMachine::listAllComponents()
+{
+    WorkflowSession session;
+    publishMcuUpdate(session.catalogue);
+    SimulatedDeviceSettings settings = deviceSettings();
+    settings.mcuWord = 0x0327;
+    session.addDevice(settings);
+    open(session);
+    QVERIFY(waitForIdle(session));
+
+    trail->clear();
+    session.action(QStringLiteral("List All Components"))->trigger();
+    QVERIFY(waitForState(QStringLiteral("readyToInstallState")));
+    QCOMPARE(trail->entered(),
+        QStringList({ "checkingState", "fetchManifestForceState", "planForceInstallState", "idleState",
+            "readyToInstallState" }));
+    QCOMPARE(session.planItems().size(), 1);
+    QCOMPARE(session.server.requestCount(UpdateCatalogue::manifestPath(), "GET"), 2);
+    QVERIFY(session.button("startUpdateButton")->isEnabled());
+}
+
+void tst_StateMachine::updateCycleWithReboot()
+{
+    WorkflowSession session;
+    publishMcuUpdate(session.catalogue);
+    session.addDevice(deviceSettings());
+    open(session);
+
+    QString rebootStatus;
+    int rebootMode = -1;
+    connect(trail->state(QStringLiteral("awaitRebootState")), &QState::entered, trail.get(), [&] {
+        rebootStatus = session.box("statusMessage")->text();
+        rebootMode = session.box("statusMessage")->currentMode();
+    });
+    bool sleepOffDuringUpdate = false;
+    connect(trail->state(QStringLiteral("downloadingState")), &QState::entered, trail.get(),
+        [&] { sleepOffDuringUpdate = !session.sleep->preventing; });
+
+    QVERIFY(startMcuUpdate(session));
+    const int start = trail->entered().lastIndexOf(QStringLiteral("updatingState"));
+    QVERIFY(start >= 0);
+    QVERIFY(waitForState(QStringLiteral("awaitFinishState"), 20000));
+    QVERIFY(session.sleep->preventing);
+    QVERIFY(!sleepOffDuringUpdate);
+    QVERIFY(!installActionsOf(session)->isEnabled());
+    QCOMPARE(session.pages()->currentIndex(), 2);
+
+    // The device drops off by itself and comes back: the reboot wait catches both.
+    QVERIFY(waitForState(QStringLiteral("nothingToInstallState"), 20000));
+    QVERIFY(trail->enteredInOrder(
+        { "updatingState", "nextComponentState", "downloadingState", "awaitUpdateModeState",
+            "installingState", "awaitFinishState", "noDeviceState", "awaitRebootState", "connectingState",
+            "deviceReadyState", "nextComponentState", "checkingState", "planUpdateState", "idleState",
+            "nothingToInstallState" },
+        start));
+    QVERIFY(!trail->entered().mid(start).contains(QStringLiteral("promptConnectState")));
+    QVERIFY(!trail->entered().mid(start).contains(QStringLiteral("activeDeviceState")));
+    QCOMPARE(rebootStatus, rebootText);
+    QCOMPARE(rebootMode, int(MessageMode::Information));
+    QVERIFY(session.messages().isEmpty());
+
+    // Planned again from the manifest already held, against the device's new version.
+    QCOMPARE(session.server.requestCount(UpdateCatalogue::manifestPath(), "GET"), 2);
+    QCOMPARE(session.pages()->currentIndex(), 1);
+    QVERIFY(session.box("updatesHeading")->text().startsWith(QStringLiteral("No updates available")));
+    QCOMPARE(session.sleep->switchedOn, 1);
+    QCOMPARE(session.sleep->switchedOff, 1);
+    QVERIFY(!session.sleep->preventing);
+    QVERIFY(installActionsOf(session)->isEnabled());
+}
+
+void tst_StateMachine::rebootTimeoutThenPowerCycle()
+{
+    WorkflowSession session;
+    publishMcuUpdate(session.catalogue);
+    SimulatedDeviceSettings settings = deviceSettings();
+    settings.dropOffAfterInstall = false;
+    session.addDevice(settings);
+    open(session);
+
+    QVERIFY(startMcuUpdate(session));
+    QVERIFY(waitForState(QStringLiteral("awaitFinishState"), 20000));
+
+    // The wait for the device to drop off is bounded by the reboot timer; it is made to run out
+    // now rather than after its many seconds.
+    QTimer* rebootTimer = nullptr;
+    const auto transitions
+        = qobject_cast<QState*>(trail->state(QStringLiteral("awaitFinishState")))->transitions();
+    for (QAbstractTransition* transition : transitions) {
+        auto* signalTransition = qobject_cast<QSignalTransition*>(transition);
+        if (signalTransition
+            && signalTransition->targetState() == trail->state(QStringLiteral("rebootTimeoutState")))
+            rebootTimer = qobject_cast<QTimer*>(signalTransition->senderObject());
+    }
+    QVERIFY(rebootTimer);
+    QVERIFY(rebootTimer->isActive());
+    rebootTimer->start(0);
+    QVERIFY(waitForState(QStringLiteral("rebootTimeoutState")));
+    QVERIFY(trail->isActive(QStringLiteral("deviceReadyState")));
+
+    // The wait goes on until the device goes away, then for it to come back.
+    session.bus->run([](DeviceBus& bus) { bus.powerCycle(0); });
+    QVERIFY(waitForState(QStringLiteral("awaitRebootState"), 10000));
+    QVERIFY(trail->enteredInOrder({ "rebootTimeoutState", "noDeviceState", "awaitRebootState" }));
+    QVERIFY(waitForState(QStringLiteral("idleState"), 20000));
+    QVERIFY(trail->enteredInOrder(
+        { "awaitRebootState", "deviceReadyState", "nextComponentState", "checkingState" }));
+    QVERIFY(!trail->entered()
+                 .mid(trail->entered().indexOf(QStringLiteral("updatingState")))
+                 .contains(QStringLiteral("promptConnectState")));
+    QVERIFY(session.messages().isEmpty());
+    QVERIFY(!session.sleep->preventing);
+}
+
+void tst_StateMachine::rebootFailure()
+{
+    WorkflowSession session;
+    publishMcuUpdate(session.catalogue);
+    session.addDevice(deviceSettings());
+    open(session);
+
+    QVERIFY(startMcuUpdate(session));
+    QVERIFY(waitForState(QStringLiteral("awaitRebootState"), 20000));
+    // The device comes back but cannot be opened.
+    session.bus->run(
+        [](DeviceBus& bus) { bus.device(0).settings().header = SimulatedHeaderBehaviour::BadSignature; });
+
+    QVERIFY(waitForState(QStringLiteral("promptConnectState"), 15000));
+    QVERIFY(trail->enteredInOrder(
+        { "awaitRebootState", "connectingState", "noDeviceState", "promptConnectState" }));
+    QTRY_VERIFY(session.messageTitles().contains(QStringLiteral("Reboot Failure")));
+    for (const WorkflowSession::Shown& shown : session.messages()) {
+        if (shown.title == QLatin1String("Reboot Failure")) {
+            QCOMPARE(shown.text, QStringLiteral("The device failed to reboot after update."));
+            QCOMPARE(shown.icon, QMessageBox::Critical);
+        }
+    }
+    QCOMPARE(session.pages()->currentIndex(), 0);
+    QCOMPARE(session.sleep->switchedOff, 1);
+    QVERIFY(!session.sleep->preventing);
+}
+
+void tst_StateMachine::leavingUpdatingSwitchesSleepOff_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<QString>("passes");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("finalState");
+
+    QTest::newRow("device unplugged while downloading") << "unplug"
+                                                        << "downloadingState"
+                                                        << ""
+                                                        << "promptConnectState";
+    QTest::newRow("download fails") << "download"
+                                    << "downloadingState"
+                                    << "Download Failure"
+                                    << "readyToInstallState";
+    // The device drops off the bus in the middle of the transfer: the transfer fails first, then the
+    // monitor sees the device gone.
+    QTest::newRow("transfer fails") << "transfer"
+                                    << "installFailedState"
+                                    << "Update Failure"
+                                    << "promptConnectState";
+}
+
+void tst_StateMachine::leavingUpdatingSwitchesSleepOff()
+{
+    QFETCH(QString, how);
+    QFETCH(QString, passes);
+    QFETCH(QString, message);
+    QFETCH(QString, finalState);
+
+    WorkflowSession session;
+    publishMcuUpdate(session.catalogue);
+    const QString imagePath = session.catalogue.find(QStringLiteral("PELK+"), QStringLiteral("MP"))->path;
+    HttpTestServer::Reply reply;
+    if (how == QLatin1String("unplug")) {
+        reply.body = session.catalogue.find(QStringLiteral("PELK+"), QStringLiteral("MP"))->served;
+        reply.stallAfter = 100;
+        session.server.setReply(imagePath, reply, "GET");
+    } else if (how == QLatin1String("download")) {
+        reply.status = 404;
+        session.server.setReply(imagePath, reply, "GET");
+    }
+    SimulatedDeviceSettings settings = deviceSettings();
+    if (how == QLatin1String("transfer"))
+        settings.unplugAfterPacket = 60;
+    session.addDevice(settings);
+    open(session);
+
+    QVERIFY(startMcuUpdate(session));
+    QTRY_VERIFY_WITH_TIMEOUT(trail->entered().contains(passes), 10000);
+    if (how == QLatin1String("unplug"))
+        session.bus->run([](DeviceBus& bus) { bus.unplug(0); });
+    QTRY_VERIFY_WITH_TIMEOUT(trail->events().contains(QStringLiteral("-updatingState")), 10000);
+    QVERIFY(waitForState(finalState, 10000));
+
+    QCOMPARE(session.sleep->switchedOn, 1);
+    QCOMPARE(session.sleep->switchedOff, 1);
+    QVERIFY(!session.sleep->preventing);
+    if (message.isEmpty()) {
+        QVERIFY(session.messages().isEmpty());
+    } else {
+        QTRY_VERIFY(session.messageTitles().contains(message));
+        QVERIFY(trail->enteredInOrder({ passes, "checkingState", "planUpdateState" }));
+    }
+}
+
+} // namespace PelkPlus
+
+int main(int argc, char** argv)
+{
+    PelkPlus::TestEnvironment env;
+    QApplication app(argc, argv);
+    PelkPlus::ApplicationSetup::setIdentity(app);
+    // Closing a window must not end the test's event loops.
+    app.setQuitOnLastWindowClosed(false);
+    PelkPlus::ConfigurationManager configuration;
+    PelkPlus::tst_StateMachine test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_StateMachine.moc"
