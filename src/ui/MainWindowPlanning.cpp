@@ -161,7 +161,7 @@ void MainWindow::planUpdate(bool forceAll)
                     "An MCU update is available but your current MCU firmware cannot be updated by USB. "
                     "It must be programmed directly into the MCU.");
                 warnings.append(warning);
-                qCritical() << warning;
+                qCritical().noquote() << warning;
                 break;
             }
             updatePlan.append(component);
