@@ -8,8 +8,10 @@
 #include "support/TestEnvironment.h"
 #include "support/WindowHarness.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace PelkPlus {
@@ -106,6 +108,8 @@ private slots:
     void powerCycleRequest();
     void rebootFailure();
     void manifestFetchFailure();
+    void progressTexts_data();
+    void progressTexts();
 
 private:
     static bool waitForSelection(WorkflowSession& session)
@@ -176,6 +180,8 @@ void tst_UpdateWorkflow::fullUpdateOfPelkPlus()
     QCOMPARE(session.sleep->switchedOn, 1);
     QCOMPARE(session.sleep->switchedOff, 1);
     QVERIFY(!session.sleep->preventing);
+    QCOMPARE(session.log.linesStartingWith(QStringLiteral("System sleep disabled.")).size(), 1);
+    QCOMPARE(session.log.linesStartingWith(QStringLiteral("System sleep re-enabled.")).size(), 1);
 
     const SimulatedDevice device = session.device();
     QVERIFY2(device.violations().isEmpty(), qPrintable(device.violations().join(QLatin1Char('\n'))));
@@ -259,9 +265,13 @@ void tst_UpdateWorkflow::downloadFailureReplans()
     const QStringList plan = { "MCU Firmware: Version Production 2.7, Size 6 KB",
         "DSP Firmware: Version Production 1.2, Size 8 KB" };
     QTRY_COMPARE_WITH_TIMEOUT(session.planItems(), plan, 10000);
+    // A system that will not stay awake is only logged; the update is tried all the same.
+    session.sleep->refuse = true;
     QVERIFY(session.click("startUpdateButton"));
 
     QTRY_VERIFY_WITH_TIMEOUT(!session.messages().isEmpty(), 10000);
+    QVERIFY(session.log.lines().contains(QStringLiteral("Could not disable system sleep.")));
+    QVERIFY(session.server.requestCount(mcu->path, "GET") >= 1);
     QCOMPARE(session.messages().size(), 1);
     const WorkflowSession::Shown shown = session.messages().first();
     QCOMPARE(shown.title, QStringLiteral("Download Failure"));
@@ -454,6 +464,72 @@ void tst_UpdateWorkflow::manifestFetchFailure()
     QVERIFY(session.click("checkUpdatesButton"));
     QTRY_COMPARE_WITH_TIMEOUT(session.planItems().size(), 4, 10000);
     QVERIFY(session.messages().isEmpty());
+}
+
+void tst_UpdateWorkflow::progressTexts_data()
+{
+    QTest::addColumn<int>("fileSize");
+    QTest::addColumn<QString>("downloadText");
+    QTest::addColumn<float>("fraction");
+    QTest::addColumn<int>("total");
+    QTest::addColumn<int>("installValue");
+    QTest::addColumn<QString>("installText");
+    QTest::newRow("empty file, nothing sent yet") << 0 << "Downloading" << 0.0f << 0 << 0 << "Installing";
+    QTest::newRow("one byte") << 1 << "Downloading (1 KB)" << 0.5f << -1 << 50 << "Installing";
+    QTest::newRow("two kilobytes") << 2048 << "Downloading (2 KB)" << 0.999f << 2048 << 99
+                                   << "Installing (2 KB)";
+    QTest::newRow("one byte more") << 2049 << "Downloading (3 KB)" << 1.0f << 100000 << 100
+                                   << "Installing (98 KB)";
+}
+
+// What the progress page says of a component, from the plan that a chosen file makes.
+void tst_UpdateWorkflow::progressTexts()
+{
+    QFETCH(int, fileSize);
+    QFETCH(QString, downloadText);
+    QFETCH(float, fraction);
+    QFETCH(int, total);
+    QFETCH(int, installValue);
+    QFETCH(QString, installText);
+
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("NewUpdate.bin")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(QByteArray(fileSize, 'x')), qint64(fileSize));
+    file.close();
+
+    WorkflowSession session;
+    session.openWindow();
+    session.dialogs->files.enqueue(file.fileName());
+    MainWindow* window = session.window.get();
+    // The install actions wait for a device; with none, the choice only makes the plan.
+    window->findChild<QActionGroup*>()->setEnabled(true);
+    session.action(QStringLiteral("Install MCU Firmware..."))->trigger();
+    QSignalSpy selected(window, &MainWindow::componentSelected);
+    QVERIFY(QMetaObject::invokeMethod(window, "beginUpdate"));
+    QVERIFY(QMetaObject::invokeMethod(window, "selectNextComponent"));
+    QCOMPARE(selected.size(), 1);
+    QCOMPARE(
+        session.label("componentLabel")->text(), QStringLiteral("Updating MCU Firmware (Component 1/1)"));
+    QCOMPARE(session.label("downloadLabel")->text(), downloadText);
+    QCOMPARE(session.label("installLabel")->text(), QStringLiteral("Installing"));
+
+    // A chosen file is not downloaded.
+    QSignalSpy skipped(window, &MainWindow::componentDownloadSkipped);
+    QVERIFY(QMetaObject::invokeMethod(window, "downloadComponent"));
+    QCOMPARE(skipped.size(), 1);
+    QCOMPARE(session.bar("downloadProgress")->value(), 100);
+
+    QVERIFY(
+        QMetaObject::invokeMethod(window, "onInstallProgress", Q_ARG(float, fraction), Q_ARG(long, total)));
+    QCOMPARE(session.bar("installProgress")->value(), installValue);
+    QCOMPARE(session.label("installLabel")->text(), installText);
+
+    // After the only component the update is over and the plan is gone.
+    QSignalSpy finished(window, &MainWindow::updateFinished);
+    QVERIFY(QMetaObject::invokeMethod(window, "selectNextComponent"));
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(selected.size(), 1);
 }
 
 } // namespace PelkPlus
