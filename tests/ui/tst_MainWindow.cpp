@@ -2,6 +2,7 @@
 
 #include "app/ApplicationSetup.h"
 #include "app/ConfigurationManager.h"
+#include "support/WindowHarness.h"
 #include "support/FakeHidBackend.h"
 #include "support/TestEnvironment.h"
 #include "ui/DeviceStatusView.h"
@@ -135,6 +136,8 @@ void TestMainWindow::initTestCase()
 void TestMainWindow::init()
 {
     window = std::make_unique<MainWindow>();
+    // Dialogs answer "cancelled" at once, so actions that open one never block the test.
+    window->setDialogProvider(new ScriptedDialogs);
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
 }
