@@ -60,6 +60,13 @@ unset WAYLAND_DISPLAY
 for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
 xdotool getdisplaygeometry >/dev/null 2>&1 || { echo "Xvfb did not start on $display" >&2; exit 1; }
 
+# The start screen first: the updater alone, on an empty bus, in settings of its own.
+mkdir -p "$work/alone/config" "$work/alone/runtime" "$work/alone/tmp"
+chmod 700 "$work/alone/runtime"
+XDG_CONFIG_HOME=$work/alone/config XDG_RUNTIME_DIR=$work/alone/runtime TMPDIR=$work/alone/tmp \
+  PELK_HIDSIM_SOCKET=$work/alone/no-bus "$build_dir/pelk-updater" >"$work/alone.log" 2>&1 &
+alone=$!
+
 PELK_BUILD_DIR=$build_dir bash scripts/run-demo.sh --no-build --fast >"$log" 2>&1 &
 demo=$!
 
@@ -109,7 +116,6 @@ page_x() { echo $((panel_width + (win_w - panel_width) / 2)); }
 check_button_y() { echo $((menu_height + 22)); }
 start_button_y() { echo $((win_h - 22)); }
 
-echo "Step 1: the window shows the connected Pelk+"
 # The window named "Pelk Updater": Qt gives the main window that name in _NET_WM_NAME and its class
 # in WM_CLASS, and names a hidden 1x1 helper window the same, so the largest visible match is taken.
 find_window() {
@@ -121,6 +127,25 @@ find_window() {
   done
   echo "$best"
 }
+echo "Step 0: the start screen, before any device is connected"
+# The lone updater starts first; its window is told apart from the demo's by its process.
+for _ in $(seq 100); do
+  window=$(xdotool search --onlyvisible --pid "$alone" 2>/dev/null | while read -r w; do
+    eval "$(xdotool getwindowgeometry --shell "$w")"; [ "$WIDTH" -gt 100 ] && echo "$w"; done | head -n 1) || true
+  [ -n "$window" ] && break
+  sleep 0.2
+done
+if [ -n "$window" ]; then
+  sleep 1
+  shot 00-no-device
+else
+  echo "  (the start screen did not appear; going on)"
+fi
+kill "$alone" 2>/dev/null || true
+wait "$alone" 2>/dev/null || true
+window=""
+
+echo "Step 1: the window shows the connected Pelk+"
 for _ in $(seq 100); do
   window=$(find_window)
   [ -n "$window" ] && break
