@@ -47,28 +47,63 @@ HeaderRecord linkHeader(const DeviceLink* link)
     return link->header;
 }
 
-LinkResult writePacket(DeviceLink* link, unsigned command, unsigned length, bool counted, int sequence,
-    const unsigned char* payload, unsigned payloadLength)
+void prepareCommand(DeviceLink* link, unsigned command, unsigned length)
 {
     unsigned char* out = link->outReport;
     std::memset(out, 0, sizeof(link->outReport));
-    const int carried = counted ? link->nextSequence : sequence;
     out[1] = 0xDB;
     out[2] = 0x03;
     out[3] = static_cast<unsigned char>(command & 0xFF);
     out[4] = static_cast<unsigned char>((command >> 8) & 0xFF);
     out[5] = static_cast<unsigned char>(length & 0xFF);
     out[6] = static_cast<unsigned char>((length >> 8) & 0xFF);
-    out[7] = static_cast<unsigned char>(carried & 0xFF);
-    out[8] = static_cast<unsigned char>((carried >> 8) & 0xFF);
-    if (payload && payloadLength)
-        std::memcpy(out + 9, payload, payloadLength < payloadCapacity ? payloadLength : payloadCapacity);
-    if (hidBackend()->write(link->handle, out, sizeof(link->outReport)) == -1)
+}
+
+namespace {
+
+void setSequence(DeviceLink* link, int sequence)
+{
+    link->outReport[7] = static_cast<unsigned char>(sequence & 0xFF);
+    link->outReport[8] = static_cast<unsigned char>((sequence >> 8) & 0xFF);
+}
+
+// Reads one reply into inReport: -1 from the device is a read failure, 0 a time-out.
+LinkResult readReply(DeviceLink* link, int timeoutMs)
+{
+    const int got
+        = hidBackend()->readTimeout(link->handle, link->inReport, sizeof(link->inReport), timeoutMs);
+    if (got == -1)
+        return LinkReadFailed;
+    if (got == 0)
+        return LinkTimeout;
+    return LinkOk;
+}
+
+} // namespace
+
+LinkResult writeCountedPacket(DeviceLink* link)
+{
+    const int sequence = link->nextSequence;
+    setSequence(link, sequence);
+    if (hidBackend()->write(link->handle, link->outReport, sizeof(link->outReport)) == -1)
         return LinkWriteFailed;
-    if (counted) {
-        link->lastSequence = carried;
-        link->nextSequence = carried + 1 > maxSequence ? 0 : carried + 1;
-    }
+    link->lastSequence = sequence;
+    link->nextSequence = sequence + 1 > maxSequence ? 0 : sequence + 1;
+    return LinkOk;
+}
+
+LinkResult writePacket(DeviceLink* link, unsigned command, unsigned length, bool counted, int sequence,
+    const unsigned char* payload, unsigned payloadLength)
+{
+    prepareCommand(link, command, length);
+    if (payload && payloadLength)
+        std::memcpy(
+            link->outReport + 9, payload, payloadLength < payloadCapacity ? payloadLength : payloadCapacity);
+    if (counted)
+        return writeCountedPacket(link);
+    setSequence(link, sequence);
+    if (hidBackend()->write(link->handle, link->outReport, sizeof(link->outReport)) == -1)
+        return LinkWriteFailed;
     return LinkOk;
 }
 
@@ -77,12 +112,9 @@ LinkResult requestHeader(DeviceLink* link, int timeoutMs)
     LinkResult result = writePacket(link, HeaderRequestCommand, 0, true, 0, nullptr, 0);
     if (result != LinkOk)
         return result;
-    const int got
-        = hidBackend()->readTimeout(link->handle, link->inReport, sizeof(link->inReport), timeoutMs);
-    if (got == -1)
-        return LinkReadFailed;
-    if (got == 0)
-        return LinkTimeout;
+    result = readReply(link, timeoutMs);
+    if (result != LinkOk)
+        return result;
     result = checkReply(link, HeaderReplyCommand, 0);
     if (result != LinkOk)
         return result;
@@ -112,12 +144,9 @@ LinkResult queryReadyForUpdate(DeviceLink* link, int timeoutMs, int* ready)
     const LinkResult result = writePacket(link, ReadyQueryCommand, 3, false, 0, payload, sizeof(payload));
     if (result != LinkOk)
         return result;
-    const int got
-        = hidBackend()->readTimeout(link->handle, link->inReport, sizeof(link->inReport), timeoutMs);
-    if (got == -1)
-        return LinkReadFailed;
-    if (got == 0)
-        return LinkTimeout;
+    const LinkResult read = readReply(link, timeoutMs);
+    if (read != LinkOk)
+        return read;
     // Only the command's low byte and the echoed query byte are compared.
     if (link->inReport[2] != 0x13 || link->inReport[8] != 0x0B)
         return LinkReadyReplyUnknown;

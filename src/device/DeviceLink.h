@@ -50,6 +50,12 @@ LinkResult queryReadyForUpdate(DeviceLink* link, int timeoutMs, int* ready);
 LinkResult writePacket(DeviceLink* link, unsigned command, unsigned length, bool counted, int sequence,
     const unsigned char* payload, unsigned payloadLength);
 
+// Clears the write buffer and sets signature, command and length field.
+void prepareCommand(DeviceLink* link, unsigned command, unsigned length);
+// Writes the packet prepared in outReport with the next counted sequence number and advances the
+// counter once written.
+LinkResult writeCountedPacket(DeviceLink* link);
+
 // Firmware streams.
 LinkResult sendMcuFirmware(DeviceLink* link, const char* path, const ProgressHandler* progress);
 LinkResult sendDspFirmware(DeviceLink* link, const char* path, const ProgressHandler* progress);

@@ -2,8 +2,6 @@
 // 8-bit XOR checksum of the data. Nothing is acknowledged by the device.
 #include "device/DeviceLink.h"
 
-#include "device/HidBackend.h"
-
 #include <cstdio>
 #include <cstring>
 
@@ -15,29 +13,23 @@ constexpr int mcuPayloadSize = 56;
 constexpr int dspPayloadSize = 54;
 constexpr long traceStep = 1024;
 
-// Writes the packet prepared in outReport with the next counted sequence number.
-LinkResult writeCounted(DeviceLink* link)
+// What tells the two streams apart besides how their payload is read.
+struct StreamKind
 {
-    const int sequence = link->nextSequence;
-    link->outReport[7] = static_cast<unsigned char>(sequence & 0xFF);
-    link->outReport[8] = static_cast<unsigned char>((sequence >> 8) & 0xFF);
-    if (hidBackend()->write(link->handle, link->outReport, sizeof(link->outReport)) == -1)
-        return LinkWriteFailed;
-    link->lastSequence = sequence;
-    link->nextSequence = sequence + 1 > 65535 ? 0 : sequence + 1;
-    return LinkOk;
-}
+    unsigned dataCommand;
+    unsigned endCommand;
+    int payloadSize;
+    const char* sentTrace; // "kb" for the MCU, "Kb" for the DSP, as the device tools print them
+    const char* totalTrace;
+    const char* doneTrace;
+};
 
-void prepareHeader(DeviceLink* link, unsigned command, unsigned length)
+struct StreamState
 {
-    std::memset(link->outReport, 0, sizeof(link->outReport));
-    link->outReport[1] = 0xDB;
-    link->outReport[2] = 0x03;
-    link->outReport[3] = static_cast<unsigned char>(command & 0xFF);
-    link->outReport[4] = static_cast<unsigned char>((command >> 8) & 0xFF);
-    link->outReport[5] = static_cast<unsigned char>(length & 0xFF);
-    link->outReport[6] = static_cast<unsigned char>((length >> 8) & 0xFF);
-}
+    long sent = 0;
+    unsigned char checksum = 0;
+    bool end = false;
+};
 
 LinkResult sendEndPacket(DeviceLink* link, unsigned command, unsigned char checksum)
 {
@@ -45,9 +37,79 @@ LinkResult sendEndPacket(DeviceLink* link, unsigned command, unsigned char check
     return writePacket(link, command, 0, false, link->lastSequence, payload, 1);
 }
 
-bool askToStop(const ProgressHandler* progress, float fraction, long total)
+// Sends packets until fill meets the end of the file (or refuses a line), asking the handler after
+// each packet whether to stop; then the totals and, on success, the end packet. fill(payload,
+// state) fills one payload and returns LinkOk or the reason to give up before the packet is sent;
+// fraction(state, total) gives the progress and what is passed as its total.
+template <typename Fill, typename Fraction>
+LinkResult streamFile(DeviceLink* link, std::FILE* file, const StreamKind& kind,
+    const ProgressHandler* progress, Fill fill, Fraction fraction)
 {
-    return progress && progress->function && progress->function(fraction, total, progress->context) != 0;
+    prepareCommand(link, kind.dataCommand, unsigned(kind.payloadSize));
+    unsigned char* payload = link->outReport + 9;
+    StreamState state;
+    long lastReported = 0;
+    LinkResult result = LinkOk;
+    for (;;) {
+        result = fill(payload, state);
+        if (result != LinkOk)
+            break;
+        if (writeCountedPacket(link) != LinkOk) {
+            result = LinkWriteFailed;
+            std::printf("Failed to send packet.\n");
+            std::fflush(stdout);
+            break;
+        }
+        long total = 0;
+        const float done = fraction(state, total);
+        const bool stop
+            = progress && progress->function && progress->function(done, total, progress->context) != 0;
+        if (state.sent - lastReported >= traceStep) {
+            std::printf(kind.sentTrace, state.sent / 1024);
+            lastReported = state.sent;
+            std::fflush(stdout);
+        }
+        if (stop) {
+            result = LinkStopped;
+            std::printf("Interrupted!\n");
+            std::fflush(stdout);
+            break;
+        }
+        if (state.end)
+            break;
+    }
+    std::printf(kind.totalTrace, state.sent / 1024);
+    std::printf("Checksum: %X\n", unsigned(state.checksum));
+    std::fflush(stdout);
+    if (result == LinkOk) {
+        if (sendEndPacket(link, kind.endCommand, state.checksum) != LinkOk)
+            result = LinkWriteFailed;
+        std::printf("Sent end packet.\n");
+        std::fflush(stdout);
+    }
+    std::fclose(file);
+    std::printf("%s", kind.doneTrace);
+    std::fflush(stdout);
+    return result;
+}
+
+// Zero-fills the rest of a payload once the file has ended; "EOF." is traced once.
+void endOfFile(unsigned char* payload, int from, int size, StreamState& state)
+{
+    if (!state.end)
+        std::printf("EOF.\n");
+    state.end = true;
+    std::memset(payload + from, 0, size_t(size - from));
+}
+
+std::FILE* openTraced(const char* path, const char* mode)
+{
+    std::FILE* file = std::fopen(path, mode);
+    if (!file) {
+        std::printf("Failed to open file.\n");
+        std::fflush(stdout);
+    }
+    return file;
 }
 
 } // namespace
@@ -56,87 +118,45 @@ LinkResult sendMcuFirmware(DeviceLink* link, const char* path, const ProgressHan
 {
     std::printf("Sending Micro FW: %s\n", path);
     std::fflush(stdout);
-    std::FILE* file = std::fopen(path, "rb");
-    if (!file) {
-        std::printf("Failed to open file.\n");
-        std::fflush(stdout);
+    std::FILE* file = openTraced(path, "rb");
+    if (!file)
         return LinkFileOpenFailed;
-    }
     std::fseek(file, 0, SEEK_END);
     const long size = std::ftell(file);
     std::rewind(file);
 
-    prepareHeader(link, McuDataCommand, mcuPayloadSize);
-    unsigned char* payload = link->outReport + 9;
-    long sent = 0;
-    long lastReported = 0;
-    unsigned char checksum = 0;
-    bool end = false;
-    LinkResult result = LinkOk;
-    for (;;) {
+    static const StreamKind mcu { McuDataCommand, McuEndCommand, mcuPayloadSize, "Sent: %ld kb\n",
+        "Total sent: %ld kb\n", "Done sending micro firmware.\n" };
+    auto fill = [file](unsigned char* payload, StreamState& state) {
         for (int i = 0; i < mcuPayloadSize; ++i) {
-            const int c = end ? EOF : std::fgetc(file);
+            const int c = std::fgetc(file);
             if (c == EOF) {
-                if (!end)
-                    std::printf("EOF.\n");
-                end = true;
-                std::memset(payload + i, 0, size_t(mcuPayloadSize - i));
+                endOfFile(payload, i, mcuPayloadSize, state);
                 break;
             }
             payload[i] = static_cast<unsigned char>(c);
-            checksum ^= static_cast<unsigned char>(c);
-            ++sent;
+            state.checksum ^= static_cast<unsigned char>(c);
+            ++state.sent;
         }
-        if (writeCounted(link) != LinkOk) {
-            result = LinkWriteFailed;
-            std::printf("Failed to send packet.\n");
-            std::fflush(stdout);
-            break;
-        }
+        return LinkResult(LinkOk);
+    };
+    auto fraction = [size](const StreamState& state, long& total) {
+        total = size;
         // An empty file makes the fraction 0/0; report it as complete instead.
-        const float fraction = size > 0 ? float(sent) / float(size) : 1.0f;
-        const bool stop = askToStop(progress, fraction, size);
-        if (sent - lastReported >= traceStep) {
-            std::printf("Sent: %ld kb\n", sent / 1024);
-            lastReported = sent;
-            std::fflush(stdout);
-        }
-        if (stop) {
-            result = LinkStopped;
-            std::printf("Interrupted!\n");
-            std::fflush(stdout);
-            break;
-        }
-        if (end)
-            break;
-    }
-    std::printf("Total sent: %ld kb\n", sent / 1024);
-    std::printf("Checksum: %X\n", unsigned(checksum));
-    std::fflush(stdout);
-    if (result == LinkOk) {
-        if (sendEndPacket(link, McuEndCommand, checksum) != LinkOk)
-            result = LinkWriteFailed;
-        std::printf("Sent end packet.\n");
-        std::fflush(stdout);
-    }
-    std::fclose(file);
-    std::printf("Done sending micro firmware.\n");
-    std::fflush(stdout);
-    return result;
+        return size > 0 ? float(state.sent) / float(size) : 1.0f;
+    };
+    return streamFile(link, file, mcu, progress, fill, fraction);
 }
 
 LinkResult sendDspFirmware(DeviceLink* link, const char* path, const ProgressHandler* progress)
 {
     std::printf("Sending DSP FW: %s\n", path);
     std::fflush(stdout);
-    std::FILE* file = std::fopen(path, "r");
-    if (!file) {
-        std::printf("Failed to open file.\n");
-        std::fflush(stdout);
+    std::FILE* file = openTraced(path, "r");
+    if (!file)
         return LinkFileOpenFailed;
-    }
-    // Each well-formed line ("0x" and up to two digits and its line end) is one piece of at most
-    // nine characters, so the pieces count the values.
+    // Each well-formed line ("0x", up to two digits and its line end) is one piece of at most nine
+    // characters, so the pieces count the values.
     char piece[16];
     long lines = 0;
     while (std::fgets(piece, 10, file))
@@ -144,75 +164,35 @@ LinkResult sendDspFirmware(DeviceLink* link, const char* path, const ProgressHan
     const long length = std::ftell(file);
     std::rewind(file);
 
-    prepareHeader(link, DspDataCommand, dspPayloadSize);
-    unsigned char* payload = link->outReport + 9;
-    long sent = 0;
-    long lastReported = 0;
-    unsigned char checksum = 0;
-    bool end = false;
-    LinkResult result = LinkOk;
-    for (;;) {
+    static const StreamKind dsp { DspDataCommand, DspEndCommand, dspPayloadSize, "Sent: %ld Kb\n",
+        "Total sent: %ld Kb\n", "Done sending DSP firmware.\n" };
+    auto fill = [file](unsigned char* payload, StreamState& state) {
+        char line[16];
         for (int i = 0; i < dspPayloadSize; ++i) {
-            if (end || !std::fgets(piece, 9, file)) {
-                if (!end)
-                    std::printf("EOF.\n");
-                end = true;
-                std::memset(payload + i, 0, size_t(dspPayloadSize - i));
+            if (!std::fgets(line, 9, file)) {
+                endOfFile(payload, i, dspPayloadSize, state);
                 break;
             }
-            if (piece[0] != '0' || piece[1] != 'x') {
-                result = LinkDspFileMalformed;
-                break;
-            }
+            // A malformed line ends the transfer before the packet being filled is written.
+            if (line[0] != '0' || line[1] != 'x')
+                return LinkResult(LinkDspFileMalformed);
             unsigned value = 0;
-            if (std::sscanf(piece + 2, "%x", &value) != 1)
+            if (std::sscanf(line + 2, "%x", &value) != 1)
                 value = 0;
-            if (value > 0xFF) {
-                result = LinkDspFileMalformed;
-                break;
-            }
+            if (value > 0xFF)
+                return LinkResult(LinkDspFileMalformed);
             payload[i] = static_cast<unsigned char>(value);
-            checksum ^= static_cast<unsigned char>(value);
-            ++sent;
+            state.checksum ^= static_cast<unsigned char>(value);
+            ++state.sent;
         }
-        if (result != LinkOk)
-            break;
-        if (writeCounted(link) != LinkOk) {
-            result = LinkWriteFailed;
-            std::printf("Failed to send packet.\n");
-            std::fflush(stdout);
-            break;
-        }
+        return LinkResult(LinkOk);
+    };
+    auto fraction = [file, length, lines](const StreamState&, long& total) {
+        total = lines;
         const long position = std::ftell(file);
-        const float fraction = length > 0 ? float(position) / float(length) : 1.0f;
-        const bool stop = askToStop(progress, fraction, lines);
-        if (sent - lastReported >= traceStep) {
-            std::printf("Sent: %ld Kb\n", sent / 1024);
-            lastReported = sent;
-            std::fflush(stdout);
-        }
-        if (stop) {
-            result = LinkStopped;
-            std::printf("Interrupted!\n");
-            std::fflush(stdout);
-            break;
-        }
-        if (end)
-            break;
-    }
-    std::printf("Total sent: %ld Kb\n", sent / 1024);
-    std::printf("Checksum: %X\n", unsigned(checksum));
-    std::fflush(stdout);
-    if (result == LinkOk) {
-        if (sendEndPacket(link, DspEndCommand, checksum) != LinkOk)
-            result = LinkWriteFailed;
-        std::printf("Sent end packet.\n");
-        std::fflush(stdout);
-    }
-    std::fclose(file);
-    std::printf("Done sending DSP firmware.\n");
-    std::fflush(stdout);
-    return result;
+        return length > 0 ? float(position) / float(length) : 1.0f;
+    };
+    return streamFile(link, file, dsp, progress, fill, fraction);
 }
 
 } // namespace PelkPlus

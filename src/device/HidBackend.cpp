@@ -31,6 +31,17 @@ const HidBackend* hidBackend()
     return backend;
 }
 
+void freeHidDeviceEntries(HidDeviceEntry* entries)
+{
+    while (entries) {
+        HidDeviceEntry* next = entries->next;
+        std::free(entries->path);
+        std::free(entries->serialNumber);
+        delete entries;
+        entries = next;
+    }
+}
+
 void setHidBackend(const HidBackend* backend)
 {
     chosenBackend.store(backend);

@@ -29,6 +29,9 @@ struct HidBackend
     void (*close)(HidDevice* device);
 };
 
+// Frees an enumeration built by either backend: entries allocated with new, strings with malloc.
+void freeHidDeviceEntries(HidDeviceEntry* entries);
+
 // The backend in use: the virtual bus when PELK_HIDSIM_SOCKET names a socket, hidapi otherwise.
 // Chosen on first use.
 const HidBackend* hidBackend();

@@ -47,17 +47,6 @@ wchar_t* copyWideString(const wchar_t* text)
     return copy;
 }
 
-void freeEntries(HidDeviceEntry* entries)
-{
-    while (entries) {
-        HidDeviceEntry* next = entries->next;
-        std::free(entries->path);
-        std::free(entries->serialNumber);
-        delete entries;
-        entries = next;
-    }
-}
-
 HidDeviceEntry* enumerateDevices(unsigned short vendorId, unsigned short productId)
 {
     initialiseOnce();
@@ -77,7 +66,7 @@ HidDeviceEntry* enumerateDevices(unsigned short vendorId, unsigned short product
 void freeEnumeration(HidDeviceEntry* entries)
 {
     std::lock_guard<std::mutex> guard(hidapiLock());
-    freeEntries(entries);
+    freeHidDeviceEntries(entries);
 }
 
 HidDevice* openPath(const char* path)

@@ -3,7 +3,6 @@
 #include "device/DeviceLink.h"
 
 #include "device/DeviceModel.h"
-#include "device/HidBackend.h"
 
 #include <chrono>
 #include <cstdio>
@@ -125,27 +124,16 @@ LinkResult writeSector(DeviceLink* link, unsigned command, const unsigned char* 
     LinkResult result = LinkOk;
     for (;;) {
         const int chunk = remaining < chunkSize ? remaining : chunkSize;
-        unsigned char* out = link->outReport;
-        std::memset(out, 0, sizeof(link->outReport));
-        out[1] = 0xDB;
-        out[2] = 0x03;
-        out[3] = static_cast<unsigned char>(command & 0xFF);
-        out[4] = static_cast<unsigned char>((command >> 8) & 0xFF);
-        out[5] = static_cast<unsigned char>(chunk);
+        prepareCommand(link, command, unsigned(chunk));
         for (int i = 0; i < chunk && index < length; ++i)
-            out[9 + i] = data[index++];
-        const int sequence = link->nextSequence;
-        out[7] = static_cast<unsigned char>(sequence & 0xFF);
-        out[8] = static_cast<unsigned char>((sequence >> 8) & 0xFF);
+            link->outReport[9 + i] = data[index++];
         remaining -= chunk;
-        if (hidBackend()->write(link->handle, out, sizeof(link->outReport)) == -1) {
+        if (writeCountedPacket(link) != LinkOk) {
             result = LinkWriteFailed;
             std::printf("Error writing packet.\n");
             std::fflush(stdout);
             break;
         }
-        link->lastSequence = sequence;
-        link->nextSequence = sequence + 1 > 65535 ? 0 : sequence + 1;
         if (progress && progress->function) {
             const float fraction = fileSize > 0 ? float(sentBefore + index) / float(fileSize) : 1.0f;
             if (progress->function(fraction, fileSize, progress->context) != 0) {

@@ -127,17 +127,6 @@ wchar_t* wideFromUtf8(const std::string& text)
     return out;
 }
 
-void freeEnumeration(HidDeviceEntry* entries)
-{
-    while (entries) {
-        HidDeviceEntry* next = entries->next;
-        std::free(entries->path);
-        std::free(entries->serialNumber);
-        delete entries;
-        entries = next;
-    }
-}
-
 HidDeviceEntry* enumerate(unsigned short vendorId, unsigned short productId)
 {
     const int fd = connectToBus();
@@ -229,7 +218,7 @@ void closeDevice(HidDevice* device)
     delete device;
 }
 
-const HidBackend backend { "virtual bus", enumerate, freeEnumeration, openPath, writeReport, readReport,
+const HidBackend backend { "virtual bus", enumerate, freeHidDeviceEntries, openPath, writeReport, readReport,
     closeDevice };
 
 } // namespace
