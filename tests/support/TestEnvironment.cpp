@@ -12,7 +12,7 @@ TestEnvironment::TestEnvironment()
     for (const char* sub : { "config", "runtime", "tmp", "data", "cache" }) {
         QDir(root).mkpath(QString::fromLatin1(sub));
         QFile::setPermissions(root + QLatin1Char('/') + QLatin1String(sub),
-                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+            QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(root + QStringLiteral("/config")));
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(root + QStringLiteral("/runtime")));

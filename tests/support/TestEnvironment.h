@@ -7,7 +7,8 @@ namespace PelkPlus {
 // Points every per-user location of the process (settings, runtime and temporary directories)
 // into one fresh temporary directory, so that no test reads or writes the user's real files.
 // Create it first thing in main(), before the application object.
-class TestEnvironment {
+class TestEnvironment
+{
 public:
     TestEnvironment();
     QString path() const { return m_root.path(); }

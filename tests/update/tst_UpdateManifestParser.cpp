@@ -99,8 +99,8 @@ void tst_UpdateManifestParser::grammar_data()
     const QString date = QStringLiteral("Invalid component release date");
     const QString url = QStringLiteral("Invalid component url");
 
-    QTest::newRow("plus with one dsp") << family(product("PELK+", component("DSP", "3.1.2"))) << true << QString()
-                                  << QStringList { "1/1/3.1.2" };
+    QTest::newRow("plus with one dsp") << family(product("PELK+", component("DSP", "3.1.2"))) << true
+                                       << QString() << QStringList { "1/1/3.1.2" };
     QTest::newRow("other family") << QByteArray(header) + "<Family Name=\"OTHER\">"
             + product("PELK", component("MP")) + "</Family>"
                                   << true << QString() << QStringList();
