@@ -2,6 +2,7 @@
 // offers, and the heading, warnings and list that show the plan.
 #include "app/ApplicationSetup.h"
 #include "app/ConfigurationManager.h"
+#include "device/DeviceAgent.h"
 #include "device/DeviceInfo.h"
 #include "support/StateTrail.h"
 #include "support/TestEnvironment.h"
@@ -54,6 +55,7 @@ private slots:
     void plan_data();
     void plan();
     void logLines();
+    void selectionAndForgetting();
 
 private:
     // One window per device, kept for the rows that use the same one.
@@ -295,6 +297,67 @@ void tst_UpdatePlanning::logLines()
     QCOMPARE(later.mid(mcu, 4),
         QStringList({ "Found MCU: \"3.2.0\" \"3.2.0\"", "New MCU", "Found Ensemble Audio: \"0x10\" \"0x10\"",
             "New Ensemble." }));
+}
+
+// The device chosen, refused and forgotten, as the log tells it.
+void tst_UpdatePlanning::selectionAndForgetting()
+{
+    trail.reset();
+    session.reset();
+    sessionDevice.clear();
+
+    WorkflowSession s;
+    SimulatedDeviceSettings settings = deviceNamed(QStringLiteral("pelk+"));
+    settings.serialNumber = QStringLiteral("PK000123");
+    settings.path = QStringLiteral("sim/chosen");
+    s.addDevice(settings);
+    s.openWindow();
+    QTRY_VERIFY_WITH_TIMEOUT(s.selectionPageShown(), 15000);
+
+    const QString selected = QStringLiteral("Selected device: \"PK000123\" \"sim/chosen\"");
+    QStringList lines = s.log.lines();
+    const int selecting = lines.indexOf(QStringLiteral("Selecting device..."));
+    QVERIFY(selecting >= 0);
+    QVERIFY2(lines.indexOf(selected) > selecting, qPrintable(lines.join(QLatin1Char('\n'))));
+    QVERIFY(lines.indexOf(QStringLiteral("Device ready.")) > lines.indexOf(selected));
+
+    // A second selection while the agent lives is refused and leaves that agent alone.
+    auto* agent = s.window->findChild<DeviceAgent*>();
+    QVERIFY(agent);
+    const QString description = s.deviceText();
+    QSignalSpy failed(s.window.get(), &MainWindow::deviceFailure);
+    QSignalSpy connected(s.window.get(), &MainWindow::deviceConnected);
+    const int before = s.log.lines().size();
+    QVERIFY(QMetaObject::invokeMethod(s.window.get(), "selectDevice"));
+    QCOMPARE(failed.size(), 1);
+    QCOMPARE(connected.size(), 0);
+    QCOMPARE(s.log.lines().mid(before),
+        QStringList({ "Selecting device...", "Trying to select device, but device already selected." }));
+    QCOMPARE(s.window->findChildren<DeviceAgent*>(), QList<DeviceAgent*>({ agent }));
+    QCOMPARE(agent->connection().path, QStringLiteral("sim/chosen"));
+    QTest::qWait(50);
+    QVERIFY(s.selectionPageShown());
+    QCOMPARE(s.deviceText(), description);
+
+    // Unplugged: the agent goes, and the log names the connection it served.
+    s.bus->run([](DeviceBus& bus) { bus.unplug(0); });
+    QTRY_COMPARE_WITH_TIMEOUT(s.pages()->currentIndex(), 0, 5000);
+    QTRY_VERIFY(!s.window->findChild<DeviceAgent*>());
+    lines = s.log.lines();
+    const int forgetting = lines.lastIndexOf(QStringLiteral("Forgetting device..."));
+    QVERIFY(forgetting > selecting);
+    QVERIFY(lines.indexOf(QStringLiteral("Forgotten device: \"PK000123\" \"sim/chosen\""), forgetting)
+        > forgetting);
+
+    // With no device at all there is nothing to select.
+    failed.clear();
+    const int unplugged = s.log.lines().size();
+    QVERIFY(QMetaObject::invokeMethod(s.window.get(), "selectDevice"));
+    QCOMPARE(failed.size(), 1);
+    QCOMPARE(connected.size(), 0);
+    QCOMPARE(s.log.lines().mid(unplugged),
+        QStringList({ "Selecting device...", "Trying to select device, but none available." }));
+    QVERIFY(!s.window->findChild<DeviceAgent*>());
 }
 
 } // namespace PelkPlus

@@ -110,6 +110,7 @@ private slots:
     void manifestFetchFailure();
     void progressTexts_data();
     void progressTexts();
+    void unsendableTypeFailsTheInstall();
 
 private:
     static bool waitForSelection(WorkflowSession& session)
@@ -370,6 +371,8 @@ void tst_UpdateWorkflow::powerCycleRequest()
     QVERIFY(session.click("startUpdateButton"));
 
     QTRY_COMPARE_WITH_TIMEOUT(session.statusText(), powerCycleText, rebootTimeout + 15000);
+    // The wait above may see the text before the timeline's next sample does.
+    session.timeline.sample();
     const qint64 waiting = session.log.firstAt(QStringLiteral("Checking whether device ready for update..."));
     const qint64 installing = session.log.firstAt(QStringLiteral("Sending file type 1 at"));
     const qint64 confirming = session.timeline.firstAt(QStringLiteral("status"), confirmationText);
@@ -530,6 +533,54 @@ void tst_UpdateWorkflow::progressTexts()
     QVERIFY(QMetaObject::invokeMethod(window, "selectNextComponent"));
     QCOMPARE(finished.size(), 1);
     QCOMPARE(selected.size(), 1);
+}
+
+// A plan entry of a type the device cannot take: the device is asked whether it is ready, as for any
+// file, and the install then fails without a byte sent.
+void tst_UpdateWorkflow::unsendableTypeFailsTheInstall()
+{
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("PelkUpdater.exe")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(QByteArray(100, 'x')), qint64(100));
+    file.close();
+
+    WorkflowSession session;
+    publishFamily(session.catalogue);
+    session.addDevice(deviceNeeding(Plus, { "DSP" }));
+    session.openWindow();
+    QVERIFY(waitForSelection(session));
+    QTRY_VERIFY(session.action(QStringLiteral("Install MCU Firmware..."))->isEnabled());
+
+    // No menu offers this type; the slot takes any, and no ending is asked of it.
+    session.dialogs->files.enqueue(file.fileName());
+    QVERIFY(QMetaObject::invokeMethod(session.window.get(), "installComponentFromFile",
+        Q_ARG(ComponentType, ComponentType::WindowsApplication)));
+    QVERIFY(session.log.lines().contains(
+        QStringLiteral("About to upload \"Windows Application\" from: \"%1\"").arg(file.fileName())));
+
+    QTRY_VERIFY_WITH_TIMEOUT(!session.messages().isEmpty(), 10000);
+    QCOMPARE(session.messages().size(), 1);
+    const WorkflowSession::Shown shown = session.messages().first();
+    QCOMPARE(shown.title, QStringLiteral("Update Failure"));
+    QCOMPARE(shown.text, QStringLiteral("The update could not be completed."));
+    QCOMPARE(shown.icon, QMessageBox::Critical);
+    QCOMPARE(session.timeline.texts(QStringLiteral("component")),
+        QStringList({ "Updating Windows Application (Component 1/1)" }));
+
+    const qint64 asked = session.log.firstAt(QStringLiteral("Checking whether device ready for update..."));
+    const qint64 refused
+        = session.log.firstAt(QStringLiteral("MainWindow::onDownloadFinished: Unexpected component type."));
+    QVERIFY(asked >= 0);
+    QVERIFY(refused >= asked);
+    QVERIFY(session.log.linesStartingWith(QStringLiteral("Sending file type")).isEmpty());
+
+    // Planned again from the manifest held since the start-up check, behind the message.
+    QTRY_COMPARE(session.pages()->currentIndex(), 1);
+    QTRY_COMPARE(session.planItems(), QStringList({ "DSP Firmware: Version Production 1.2, Size 8 KB" }));
+    QVERIFY(!session.sleep->preventing);
+    QCOMPARE(session.sleep->switchedOff, 1);
+    QCOMPARE(session.device().installCount(), 0);
 }
 
 } // namespace PelkPlus
