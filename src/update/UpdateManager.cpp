@@ -39,7 +39,11 @@ UpdateManager::UpdateManager(QObject* parent)
 
 UpdateManager::~UpdateManager()
 {
-    abortPendingReplies();
+    // Pending replies go with the network access manager; cut off first so that none of them is
+    // reported as aborted, nor reaches the parser deleted here.
+    for (QNetworkReply* reply : qAsConst(m_pendingSizeReplies))
+        disconnect(reply, nullptr, this, nullptr);
+    m_pendingSizeReplies.clear();
     delete m_parser;
 }
 
@@ -201,8 +205,8 @@ void UpdateManager::onSizeReply(QNetworkReply* reply, ManifestProduct product, i
     bool ok = false;
     const qint64 size = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&ok);
     component.size = ok ? size : 0;
-    qDebug().nospace() << "Size for component: " << qPrintable(componentTypeName(component.type)) << " = "
-                       << component.size;
+    qDebug() << "Size for component: " << qPrintable(componentTypeName(component.type)) << "="
+             << component.size;
     m_pendingSizeReplies.removeOne(reply);
     reply->deleteLater();
     if (m_pendingSizeReplies.isEmpty()) {

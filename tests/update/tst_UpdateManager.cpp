@@ -80,6 +80,7 @@ private slots:
     void stalledManifestTimesOut();
     void untrustedDownloadDirectory();
     void resetDuringSizeRequests();
+    void destructionDuringSizeRequestsReportsNothing();
     void sizeChangedBetweenHeadAndDownload();
     void discoverAndDownloadEveryComponent();
 
@@ -231,8 +232,8 @@ void tst_UpdateManager::headWithoutContentLength()
         family(product("PELK+", component("Styles", base() + "/styles") + component("MP", base() + "/mp"))));
 
     QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
-    QTest::ignoreMessage(QtDebugMsg, "Size for component: Styles = 0");
-    QTest::ignoreMessage(QtDebugMsg, "Size for component: MCU Firmware = 12");
+    QTest::ignoreMessage(QtDebugMsg, "Size for component:  Styles = 0");
+    QTest::ignoreMessage(QtDebugMsg, "Size for component:  MCU Firmware = 12");
     m_manager->checkForUpdates();
     QVERIFY(done.wait());
     const QList<Component> list = m_manager->componentsFor(ManifestProduct::Plus);
@@ -485,6 +486,28 @@ void tst_UpdateManager::resetDuringSizeRequests()
     QCOMPARE(m_manager->state(), UpdateManager::Idle);
     QVERIFY(!done.wait(500));
     QCOMPARE(failure.count(), 0);
+}
+
+void tst_UpdateManager::destructionDuringSizeRequestsReportsNothing()
+{
+    HttpTestServer::Reply slow;
+    slow.body = "x";
+    slow.delay = 2000;
+    m_server->setReply(QStringLiteral("/mp"), slow);
+    m_server->setReply(QStringLiteral("/dsp"), slow);
+    serveManifest(
+        family(product("PELK", component("MP", base() + "/mp") + component("DSP", base() + "/dsp"))));
+    m_manager->checkForUpdates();
+    QTRY_COMPARE(m_server->requestCount(QStringLiteral("/dsp"), "HEAD"), 1);
+
+    static QStringList logged;
+    logged.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString& message) { logged.append(message); });
+    m_manager.reset();
+    qInstallMessageHandler(previous);
+    // Released with the manager: neither aborted nor failed in the log.
+    QCOMPARE(logged, QStringList());
 }
 
 void tst_UpdateManager::sizeChangedBetweenHeadAndDownload()
