@@ -7,6 +7,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cstdio>
+#include <unistd.h>
+
 using namespace PelkPlus;
 
 namespace {
@@ -53,6 +56,39 @@ QByteArray dspText(const QByteArray& bytes)
     return text;
 }
 
+// Sends standard output to a file while it lives, for reading the transfers' trace afterwards.
+class StdoutCapture
+{
+public:
+    explicit StdoutCapture(const QString& path)
+        : m_path(path)
+    {
+        std::fflush(stdout);
+        m_saved = ::dup(STDOUT_FILENO);
+        m_open = std::freopen(QFile::encodeName(path).constData(), "w", stdout) != nullptr;
+    }
+    ~StdoutCapture() { finish(); }
+
+    bool isOpen() const { return m_open; }
+
+    QByteArray finish()
+    {
+        if (m_saved >= 0) {
+            std::fflush(stdout);
+            ::dup2(m_saved, STDOUT_FILENO);
+            ::close(m_saved);
+            m_saved = -1;
+        }
+        QFile file(m_path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+private:
+    QString m_path;
+    int m_saved = -1;
+    bool m_open = false;
+};
+
 } // namespace
 
 class tst_Transfers : public QObject
@@ -72,6 +108,8 @@ private slots:
     void sectorLimits_data();
     void sectorLimits();
     void sectorStop();
+    void traces_data();
+    void traces();
 
 private:
     QString writeFile(const QString& name, const QByteArray& contents)
@@ -364,6 +402,80 @@ void tst_Transfers::sectorStop()
     QTRY_COMPARE(bus.device(0).packetsReceived(), 1);
     QTest::qWait(100);
     QCOMPARE(bus.device(0).installCount(), 0);
+}
+
+void tst_Transfers::traces_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QByteArray>("contents");
+    QTest::addColumn<int>("stopAtCall");
+    QTest::addColumn<int>("expected");
+    QTest::addColumn<QByteArray>("trace");
+
+    // 2000 bytes: the 19th packet takes the count past 1024; the 36th meets the end of the file.
+    const QByteArray mcu = patternBytes(2000);
+    QTest::newRow("mcu stream") << 0 << mcu << -1 << int(LinkOk)
+                                << QByteArray("Sending Micro FW: %1\nSent: 1 kb\nEOF.\nTotal sent: 1 kb\n")
+            + "Checksum: " + QByteArray::number(xorOf(mcu), 16).toUpper()
+            + "\nSent end packet.\nDone sending micro firmware.\n";
+    QTest::newRow("mcu stopped") << 0 << mcu << 1 << int(LinkStopped)
+                                 << QByteArray(
+                                        "Sending Micro FW: %1\nInterrupted!\nTotal sent: 0 kb\nChecksum: ")
+            + QByteArray::number(xorOf(mcu.left(56)), 16).toUpper() + "\nDone sending micro firmware.\n";
+    const QByteArray dsp = patternBytes(1100, 3);
+    QTest::newRow("dsp stream") << 1 << dspText(dsp) << -1 << int(LinkOk)
+                                << QByteArray("Sending DSP FW: %1\nSent: 1 Kb\nEOF.\nTotal sent: 1 Kb\n")
+            + "Checksum: " + QByteArray::number(xorOf(dsp), 16).toUpper()
+            + "\nSent end packet.\nDone sending DSP firmware.\n";
+    // The values read before the bad line count in the totals, though their packet is never sent.
+    const QByteArray values = patternBytes(60, 5);
+    QTest::newRow("dsp malformed") << 1 << dspText(values) + "zz\n"
+                                   << -1 << int(LinkDspFileMalformed)
+                                   << QByteArray("Sending DSP FW: %1\nTotal sent: 0 Kb\nChecksum: ")
+            + QByteArray::number(xorOf(values), 16).toUpper() + "\nDone sending DSP firmware.\n";
+    QTest::newRow("styles, one byte")
+        << 2 << QByteArray("\x01", 1) << -1 << int(LinkOk)
+        << QByteArray("Sending styles: %1\nRead sector: 1 bytes\nEOF\n"
+                      "Sending sector 1/1...\nProgress: ..........\n"
+                      "Sector sent. Waiting to be written...\nSector 1/1 written.\n"
+                      "Sending terminating packet...\nTotal Kb written: 0\n"
+                      "Checksum = 0001\n");
+    QTest::newRow("ensemble stopped") << 3 << QByteArray("\x01\x02\x03\x04\x05", 5) << 3 << int(LinkStopped)
+                                      << QByteArray("Sending ensemble audio: %1\nRead sector: 5 bytes\nEOF\n"
+                                                    "Sending sector 1/1...\nProgress: .Interrupted!\n\n");
+    QTest::newRow("styles too big") << 2 << QByteArray(32 * 65536 + 1, '\0') << -1 << int(LinkFileTooBig)
+                                    << QByteArray("Sending styles: %1\nStyle data too big for flash.\n");
+}
+
+void tst_Transfers::traces()
+{
+    QFETCH(int, kind);
+    QFETCH(QByteArray, contents);
+    QFETCH(int, stopAtCall);
+    QFETCH(int, expected);
+    QFETCH(QByteArray, trace);
+    const QString path = writeFile(QStringLiteral("traced.bin"), contents);
+    QVERIFY(!path.isEmpty());
+    VirtualBus bus;
+    SimulatedDeviceSettings settings;
+    settings.model = Plus;
+    settings.dspWord = 0x0100;
+    DeviceLink* link = open(bus, settings);
+    QVERIFY(link);
+    ProgressLog progress;
+    progress.stopAtCall = stopAtCall;
+    ProgressHandler handler { recordProgress, &progress };
+    const QByteArray local = path.toLocal8Bit();
+    LinkResult (*const transfers[])(DeviceLink*, const char*, const ProgressHandler*)
+        = { sendMcuFirmware, sendDspFirmware, sendStyles, sendEnsembleAudio };
+
+    StdoutCapture capture(m_dir.filePath(QStringLiteral("stdout")));
+    QVERIFY(capture.isOpen());
+    const LinkResult result = transfers[kind](link, local.constData(), &handler);
+    const QByteArray printed = capture.finish();
+    closeLink(link);
+    QCOMPARE(result, expected);
+    QCOMPARE(printed, QByteArray(trace).replace("%1", local));
 }
 
 int main(int argc, char** argv)
