@@ -71,6 +71,8 @@ private slots:
 
     void stateTree_data();
     void stateTree();
+    void transitions_data();
+    void transitions();
     void startUpConfiguration();
     void updaterCheckSilentOnlyAtStartUp();
     void connectingAndReady_data();
@@ -199,6 +201,113 @@ void tst_StateMachine::stateTree()
     QCOMPARE(found->parentState()->childMode(),
         parent == QLatin1String("regions") ? QState::ParallelStates : QState::ExclusiveStates);
     QCOMPARE(trail->machine()->findChildren<QState*>(state).size(), 1);
+}
+
+void tst_StateMachine::transitions_data()
+{
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<QStringList>("expected");
+
+    // Each state's transitions in the order they are added: sender.signal>target, the sender named
+    // by its object name or, where it has none, by its class.
+    const QList<std::pair<const char*, QStringList>> table = {
+        { "regions", {} },
+        { "deviceRegion", {} },
+        { "noDeviceState", { "DeviceMonitor.connected>connectingState" } },
+        { "connectingState",
+            { "MainWindow.deviceReady>deviceReadyState", "MainWindow.deviceFailure>noDeviceState",
+                "MainWindow.deviceDisconnected>noDeviceState" } },
+        { "deviceReadyState", { "MainWindow.deviceDisconnected>noDeviceState" } },
+        { "deviceInfoRegion", {} },
+        { "infoNoDeviceState", { "connectingState.entered>infoWaitingState" } },
+        { "infoWaitingState",
+            { "noDeviceState.entered>infoNoDeviceState", "deviceReadyState.entered>infoShownState" } },
+        { "infoShownState", { "noDeviceState.entered>infoNoDeviceState" } },
+        { "workflowRegion", {} },
+        { "promptConnectState", { "connectingState.entered>promptWaitState" } },
+        { "promptWaitState",
+            { "deviceReadyState.entered>activeDeviceState", "noDeviceState.entered>promptConnectState" } },
+        { "activeDeviceState", { "noDeviceState.entered>promptConnectState" } },
+        { "selectionState", {} },
+        { "idleState",
+            { "MainWindow.forceInstallComponentRequest>updatingState",
+                "MainWindow.forceInstallAllComponentsRequest>fetchManifestForceState" } },
+        { "nothingToInstallState", { "MainWindow.checkUpdatesRequest>fetchManifestState" } },
+        { "readyToInstallState",
+            { "MainWindow.checkUpdatesRequest>fetchManifestState",
+                "startUpdateButton.clicked>updatingState" } },
+        { "checkingState",
+            { "UpdateManager.failure>nothingToInstallState",
+                "MainWindow.updatesAvailable>readyToInstallState",
+                "MainWindow.noUpdatesAvailable>nothingToInstallState" } },
+        { "fetchManifestState", { "UpdateManager.updateDiscoveryDone>planUpdateState" } },
+        { "planUpdateState", {} },
+        { "fetchManifestForceState", { "UpdateManager.updateDiscoveryDone>planForceInstallState" } },
+        { "planForceInstallState", {} },
+        { "updatingState", {} },
+        { "nextComponentState",
+            { "MainWindow.componentSelected>downloadingState", "MainWindow.updateFinished>checkingState" } },
+        { "downloadingState",
+            { "MainWindow.downloadFailure>checkingState", "DownloadAgent.finished>awaitUpdateModeState",
+                "MainWindow.componentDownloadSkipped>awaitUpdateModeState" } },
+        { "awaitUpdateModeState", { "MainWindow.deviceReadyForUpdate>installingState" } },
+        { "installingState",
+            { "MainWindow.deviceFailure>installFailedState", "MainWindow.installFailure>installFailedState",
+                "MainWindow.deviceDone>awaitFinishState" } },
+        { "installFailedState", { ">checkingState" } },
+        { "awaitFinishState",
+            { "noDeviceState.entered>awaitRebootState", "QTimer.timeout>rebootTimeoutState" } },
+        { "rebootTimeoutState", { "noDeviceState.entered>awaitRebootState" } },
+        { "awaitRebootState",
+            { "deviceReadyState.entered>nextComponentState", "noDeviceState.entered>promptConnectState" } },
+        { "appUpdateRegion", {} },
+        { "appCheckIdleState", { "MainWindow.checkAppUpdatesRequest>appCheckRunningState" } },
+        { "appCheckRunningState",
+            { "UpdateManager.updateDiscoveryDone>appCheckDoneState",
+                "UpdateManager.failure>appCheckFailedState" } },
+        { "appCheckDoneState",
+            { "MainWindow.appUpdatesConfirmed>appUpdateAcceptedState",
+                "MainWindow.appUpdatesRejected>appCheckIdleState" } },
+        { "appUpdateAcceptedState", { ">appCheckIdleState" } },
+        { "appCheckFailedState", { ">appCheckIdleState" } },
+    };
+    for (const auto& [state, expected] : table)
+        QTest::newRow(state) << QString::fromLatin1(state) << expected;
+}
+
+void tst_StateMachine::transitions()
+{
+    QFETCH(QString, state);
+    QFETCH(QStringList, expected);
+
+    WorkflowSession session;
+    session.catalogue.publish();
+    open(session);
+    auto* source = qobject_cast<QState*>(trail->state(state));
+    QVERIFY(source);
+
+    QStringList found;
+    const auto transitions = source->transitions();
+    for (const QAbstractTransition* transition : transitions) {
+        QString trigger;
+        if (const auto* signalTransition = qobject_cast<const QSignalTransition*>(transition)) {
+            const QObject* sender = signalTransition->senderObject();
+            QString senderName = sender->objectName();
+            if (senderName.isEmpty())
+                senderName = QString::fromLatin1(sender->metaObject()->className())
+                                 .remove(QStringLiteral("PelkPlus::"));
+            QByteArray signal = signalTransition->signal();
+            if (signal.startsWith('0' + QSIGNAL_CODE))
+                signal.remove(0, 1);
+            trigger = senderName + QLatin1Char('.') + QString::fromLatin1(signal.left(signal.indexOf('(')));
+        } else {
+            // A plain transition with no trigger of its own: taken as soon as the source is entered.
+            QVERIFY(transition->metaObject() == &QAbstractTransition::staticMetaObject);
+        }
+        QCOMPARE(transition->targetStates().size(), 1);
+        found << trigger + QLatin1Char('>') + transition->targetState()->objectName();
+    }
+    QCOMPARE(found, expected);
 }
 
 void tst_StateMachine::startUpConfiguration()
@@ -585,11 +694,23 @@ void tst_StateMachine::updateCycleWithReboot()
     session.addDevice(deviceSettings());
     open(session);
 
-    QString rebootStatus;
-    int rebootMode = -1;
-    connect(trail->state(QStringLiteral("awaitRebootState")), &QState::entered, trail.get(), [&] {
-        rebootStatus = session.box("statusMessage")->text();
-        rebootMode = session.box("statusMessage")->currentMode();
+    // The status strip as each step of the update is first entered: what the step assigns, as
+    // none of their own actions writes to the strip.
+    QMap<QString, std::pair<QString, int>> status;
+    for (const char* name : { "updatingState", "nextComponentState", "installingState", "awaitFinishState",
+             "awaitRebootState" }) {
+        const QString state = QString::fromLatin1(name);
+        connect(trail->state(state), &QState::entered, trail.get(), [&, state] {
+            if (!status.contains(state)) {
+                const MessageBox* box = session.box("statusMessage");
+                status.insert(state, { box->text(), box->currentMode() });
+            }
+        });
+    }
+    bool progressShown = false;
+    connect(trail->state(QStringLiteral("updatingState")), &QState::entered, trail.get(), [&] {
+        progressShown = session.pages()->currentIndex() == 2 && !session.label("downloadLabel")->isHidden()
+            && !session.bar("downloadProgress")->isHidden();
     });
     bool sleepOffDuringUpdate = false;
     connect(trail->state(QStringLiteral("downloadingState")), &QState::entered, trail.get(),
@@ -614,8 +735,21 @@ void tst_StateMachine::updateCycleWithReboot()
         start));
     QVERIFY(!trail->entered().mid(start).contains(QStringLiteral("promptConnectState")));
     QVERIFY(!trail->entered().mid(start).contains(QStringLiteral("activeDeviceState")));
-    QCOMPARE(rebootStatus, rebootText);
-    QCOMPARE(rebootMode, int(MessageMode::Information));
+    const QString keepConnected = QStringLiteral("Please DO NOT disconnect or power down the device!");
+    QVERIFY(progressShown);
+    QCOMPARE(status.value(QStringLiteral("updatingState")),
+        std::make_pair(
+            QStringLiteral("Please do NOT disconnect or power down the device!"), int(MessageMode::Warning)));
+    QCOMPARE(status.value(QStringLiteral("nextComponentState")).second, int(MessageMode::Hidden));
+    QCOMPARE(status.value(QStringLiteral("installingState")),
+        std::make_pair(
+            QStringLiteral("Update in progress...\n\n") + keepConnected, int(MessageMode::Warning)));
+    QCOMPARE(status.value(QStringLiteral("awaitFinishState")),
+        std::make_pair(
+            QStringLiteral("Waiting for confirmation that the update is finished...\n\n") + keepConnected,
+            int(MessageMode::Warning)));
+    QCOMPARE(status.value(QStringLiteral("awaitRebootState")),
+        std::make_pair(rebootText, int(MessageMode::Information)));
     QVERIFY(session.messages().isEmpty());
 
     // Planned again from the manifest already held, against the device's new version.
