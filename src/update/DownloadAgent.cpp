@@ -73,8 +73,8 @@ void DownloadAgent::startNext()
 
     const DownloadRequest& request = m_requests.at(m_currentIndex);
     qDebug("DownloadAgent: Downloading:");
-    qDebug().noquote() << "  from " << request.url.toString();
-    qDebug().noquote() << "  to " << request.destination;
+    qDebug() << "  from " << request.url;
+    qDebug() << "  to " << request.destination;
 
     m_written = 0;
     m_file = new QFile(request.destination);

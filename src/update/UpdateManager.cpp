@@ -100,7 +100,7 @@ void UpdateManager::checkForUpdates()
     request.destination = m_manifestPath;
     // Stops a server that streams without end before it fills the disk.
     request.maximumSize = maximumManifestSize;
-    qDebug().noquote() << "UpdateManager: Starting download to:" << m_manifestPath;
+    qDebug() << "UpdateManager: Starting download to:" << m_manifestPath;
     m_manifestAgent->download(request);
 }
 
@@ -154,7 +154,7 @@ void UpdateManager::requestSizes()
         const ManifestProduct product = it.key();
         for (int index = 0; index < it.value().size(); ++index) {
             const QUrl url = it.value().at(index).url;
-            qDebug().noquote() << "Requesting component size for url:" << url.toString();
+            qDebug() << "Requesting component size for url:" << url;
             QNetworkRequest request(url);
             request.setAttribute(
                 QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
@@ -180,7 +180,7 @@ void UpdateManager::onSizeReply(QNetworkReply* reply, ManifestProduct product, i
     // Replies aborted here have been taken off the pending list first; a reply that the transfer
     // time-out aborted is still on it and is a failure like any other.
     if (!m_pendingSizeReplies.contains(reply)) {
-        qDebug().noquote() << "Component size reply aborted:" << reply->url().toString();
+        qDebug() << "Component size reply aborted:" << reply->url();
         reply->deleteLater();
         return;
     }
@@ -188,7 +188,7 @@ void UpdateManager::onSizeReply(QNetworkReply* reply, ManifestProduct product, i
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const bool http = reply->url().scheme().startsWith(QLatin1String("http"));
     if (reply->error() != QNetworkReply::NoError || (http && (status < 200 || status > 299))) {
-        qDebug().noquote() << "Component size reply ERROR:" << reply->url().toString();
+        qDebug() << "Component size reply ERROR:" << reply->url();
         if (reply->error() == QNetworkReply::OperationCanceledError)
             qCritical() << "UpdateManager: No answer for" << m_transferTimeout / 1000.0 << "s.";
         else if (status >= 300)
@@ -205,8 +205,7 @@ void UpdateManager::onSizeReply(QNetworkReply* reply, ManifestProduct product, i
     bool ok = false;
     const qint64 size = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&ok);
     component.size = ok ? size : 0;
-    qDebug() << "Size for component: " << qPrintable(componentTypeName(component.type)) << "="
-             << component.size;
+    qDebug() << "Size for component: " << componentTypeName(component.type) << "=" << component.size;
     m_pendingSizeReplies.removeOne(reply);
     reply->deleteLater();
     if (m_pendingSizeReplies.isEmpty()) {

@@ -137,8 +137,9 @@ void tst_DownloadAgent::logsEachRequest()
 
     // The stream separates the indented words from their values by a blank of its own.
     QTest::ignoreMessage(QtDebugMsg, "DownloadAgent: Downloading:");
-    QTest::ignoreMessage(QtDebugMsg, qPrintable(QStringLiteral("  from  ") + dsp.url.toString()));
-    QTest::ignoreMessage(QtDebugMsg, qPrintable(QStringLiteral("  to  ") + dsp.destination));
+    QTest::ignoreMessage(
+        QtDebugMsg, qPrintable(QStringLiteral("  from  QUrl(\"%1\")").arg(dsp.url.toString())));
+    QTest::ignoreMessage(QtDebugMsg, qPrintable(QStringLiteral("  to  \"%1\"").arg(dsp.destination)));
     QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
     m_agent->download(dsp);
     QVERIFY(finished.wait());

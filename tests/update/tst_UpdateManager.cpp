@@ -207,9 +207,12 @@ void tst_UpdateManager::failedSizeRequestAbortsTheOthers()
 
     QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
     QSignalSpy failure(m_manager.get(), &UpdateManager::failure);
-    QTest::ignoreMessage(QtDebugMsg, qPrintable("Component size reply ERROR: " + base() + "/missing"));
-    QTest::ignoreMessage(QtDebugMsg, qPrintable("Component size reply aborted: " + base() + "/slow1"));
-    QTest::ignoreMessage(QtDebugMsg, qPrintable("Component size reply aborted: " + base() + "/slow2"));
+    QTest::ignoreMessage(
+        QtDebugMsg, qPrintable("Component size reply ERROR: QUrl(\"" + base() + "/missing\")"));
+    QTest::ignoreMessage(
+        QtDebugMsg, qPrintable("Component size reply aborted: QUrl(\"" + base() + "/slow1\")"));
+    QTest::ignoreMessage(
+        QtDebugMsg, qPrintable("Component size reply aborted: QUrl(\"" + base() + "/slow2\")"));
     m_manager->checkForUpdates();
     QVERIFY(failure.wait());
     QVERIFY(!failure.wait(100));
@@ -232,8 +235,8 @@ void tst_UpdateManager::headWithoutContentLength()
         family(product("PELK+", component("Styles", base() + "/styles") + component("MP", base() + "/mp"))));
 
     QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
-    QTest::ignoreMessage(QtDebugMsg, "Size for component:  Styles = 0");
-    QTest::ignoreMessage(QtDebugMsg, "Size for component:  MCU Firmware = 12");
+    QTest::ignoreMessage(QtDebugMsg, "Size for component:  \"Styles\" = 0");
+    QTest::ignoreMessage(QtDebugMsg, "Size for component:  \"MCU Firmware\" = 12");
     m_manager->checkForUpdates();
     QVERIFY(done.wait());
     const QList<Component> list = m_manager->componentsFor(ManifestProduct::Plus);
