@@ -134,7 +134,7 @@ SemanticVersion applicationVersion()
     } catch (const SemanticVersion::error&) {
         qCritical().nospace() << "Failed to parse app version: \"" << applicationVersionText << '"';
     }
-    qDebug() << "App version = " << qPrintable(version.toString());
+    qDebug() << "App version = " << version.toString();
     return version;
 }
 
