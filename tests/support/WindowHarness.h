@@ -3,10 +3,12 @@
 // Drives the real main window against the in-process virtual bus and the loopback HTTP server.
 // Header-only: it needs the user interface library, which only the window's tests link.
 
+#include "app/ApplicationSetup.h"
 #include "app/ConfigurationManager.h"
 #include "app/SleepPreventer.h"
 #include "support/HttpTestServer.h"
 #include "support/UpdateCatalogue.h"
+#include "support/TestEnvironment.h"
 #include "support/VirtualBus.h"
 #include "ui/DialogProvider.h"
 #include "ui/MainWindow.h"
@@ -14,6 +16,7 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QListWidget>
@@ -409,3 +412,17 @@ public:
 };
 
 } // namespace PelkPlus
+
+// The main() of a window test: private settings and temporary files, the application's identity, a
+// configuration manager, and windows that may close without ending the test's event loops.
+#define PELK_WINDOW_TEST_MAIN(TestClass)                                                                     \
+    int main(int argc, char** argv)                                                                          \
+    {                                                                                                        \
+        PelkPlus::TestEnvironment environment;                                                               \
+        QApplication application(argc, argv);                                                                \
+        PelkPlus::ApplicationSetup::setIdentity(application);                                                \
+        application.setQuitOnLastWindowClosed(false);                                                        \
+        PelkPlus::ConfigurationManager configuration;                                                        \
+        TestClass test;                                                                                      \
+        return QTest::qExec(&test, argc, argv);                                                              \
+    }

@@ -362,15 +362,6 @@ void tst_UpdatePlanning::selectionAndForgetting()
 
 } // namespace PelkPlus
 
-int main(int argc, char** argv)
-{
-    PelkPlus::TestEnvironment env;
-    QApplication app(argc, argv);
-    PelkPlus::ApplicationSetup::setIdentity(app);
-    app.setQuitOnLastWindowClosed(false);
-    PelkPlus::ConfigurationManager configuration;
-    PelkPlus::tst_UpdatePlanning test;
-    return QTest::qExec(&test, argc, argv);
-}
+PELK_WINDOW_TEST_MAIN(PelkPlus::tst_UpdatePlanning)
 
 #include "tst_UpdatePlanning.moc"

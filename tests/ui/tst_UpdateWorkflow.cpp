@@ -585,16 +585,6 @@ void tst_UpdateWorkflow::unsendableTypeFailsTheInstall()
 
 } // namespace PelkPlus
 
-int main(int argc, char** argv)
-{
-    PelkPlus::TestEnvironment env;
-    QApplication app(argc, argv);
-    PelkPlus::ApplicationSetup::setIdentity(app);
-    // Closing a window must not end the test's event loops.
-    app.setQuitOnLastWindowClosed(false);
-    PelkPlus::ConfigurationManager configuration;
-    PelkPlus::tst_UpdateWorkflow test;
-    return QTest::qExec(&test, argc, argv);
-}
+PELK_WINDOW_TEST_MAIN(PelkPlus::tst_UpdateWorkflow)
 
 #include "tst_UpdateWorkflow.moc"
