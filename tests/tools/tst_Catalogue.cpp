@@ -57,10 +57,10 @@ private slots:
     void commandLine();
 
 private:
-    // Creates a non-empty file below the catalogue root for every "<...>:<...>:<...>:<file>" spec.
-    void createFiles(const QStringList& specs);
-    // Adds every spec; false with the first error.
-    bool addAll(CatalogueWriter& writer, const QStringList& specs, QString* error);
+    // Creates a non-empty file below the catalogue root for every "<...>:<...>:<...>:<file>" entry.
+    void createFiles(const QStringList& entries);
+    // Adds every entry; false with the first error.
+    bool addAll(CatalogueWriter& writer, const QStringList& entries, QString* error);
     ManifestData parseWithUpdater(const QString& path, bool* ok);
 
     QScopedPointer<QTemporaryDir> m_dir;
@@ -75,10 +75,10 @@ void tst_Catalogue::init()
     QVERIFY(QDir().mkpath(m_root));
 }
 
-void tst_Catalogue::createFiles(const QStringList& specs)
+void tst_Catalogue::createFiles(const QStringList& entries)
 {
-    for (const QString& spec : specs) {
-        const QString relative = spec.section(QLatin1Char(':'), 3);
+    for (const QString& entry : entries) {
+        const QString relative = entry.section(QLatin1Char(':'), 3);
         if (relative.isEmpty() || relative.startsWith(QLatin1Char('!')))
             continue;
         const QString path = QDir(m_root).filePath(relative);
@@ -89,14 +89,14 @@ void tst_Catalogue::createFiles(const QStringList& specs)
     }
 }
 
-bool tst_Catalogue::addAll(CatalogueWriter& writer, const QStringList& specs, QString* error)
+bool tst_Catalogue::addAll(CatalogueWriter& writer, const QStringList& entries, QString* error)
 {
-    for (const QString& spec : specs) {
+    for (const QString& argument : entries) {
         // Files are named relative to the root in the tables; the tool takes them as given.
-        QString text = spec;
-        const QString file = spec.section(QLatin1Char(':'), 3);
+        QString text = argument;
+        const QString file = argument.section(QLatin1Char(':'), 3);
         if (!file.isEmpty() && !file.startsWith(QLatin1Char('/')))
-            text = spec.section(QLatin1Char(':'), 0, 2) + QLatin1Char(':') + QDir(m_root).filePath(file);
+            text = argument.section(QLatin1Char(':'), 0, 2) + QLatin1Char(':') + QDir(m_root).filePath(file);
         CatalogueEntry entry;
         if (!CatalogueWriter::parseEntry(text, &entry, error) || !writer.addEntry(entry, error))
             return false;
@@ -124,7 +124,7 @@ ManifestData tst_Catalogue::parseWithUpdater(const QString& path, bool* ok)
 
 void tst_Catalogue::roundTrip_data()
 {
-    QTest::addColumn<QStringList>("specs");
+    QTest::addColumn<QStringList>("entries");
     QTest::addColumn<QStringList>("expected");
 
     const QString u = QLatin1String(catalogueUrl);
@@ -181,13 +181,13 @@ void tst_Catalogue::roundTrip_data()
 
 void tst_Catalogue::roundTrip()
 {
-    QFETCH(QStringList, specs);
+    QFETCH(QStringList, entries);
     QFETCH(QStringList, expected);
 
-    createFiles(specs);
+    createFiles(entries);
     CatalogueWriter writer(QUrl(QLatin1String(catalogueUrl)), m_root, QLatin1String(releaseDate));
     QString error;
-    QVERIFY2(addAll(writer, specs, &error), qPrintable(error));
+    QVERIFY2(addAll(writer, entries, &error), qPrintable(error));
     const QString path = QDir(m_root).filePath(QStringLiteral("update-manifest.xml"));
     QVERIFY2(writer.write(path, &error), qPrintable(error));
 
@@ -199,10 +199,10 @@ void tst_Catalogue::roundTrip()
 
 void tst_Catalogue::refusedEntry_data()
 {
-    QTest::addColumn<QStringList>("specs");
+    QTest::addColumn<QStringList>("entries");
     QTest::addColumn<QString>("complaint");
 
-    auto one = [](const char* spec) { return QStringList { QLatin1String(spec) }; };
+    auto one = [](const char* entry) { return QStringList { QLatin1String(entry) }; };
     QTest::newRow("three fields") << one("plus:mcu:3.0.2") << "is not <product>:<type>:<version>:<file>";
     QTest::newRow("no file") << one("plus:mcu:3.0.2:") << "names no file";
     QTest::newRow("unknown product") << one("pelk2:mcu:3.0.2:a.bin") << "unknown product \"pelk2\"";
@@ -227,20 +227,20 @@ void tst_Catalogue::refusedEntry_data()
 
 void tst_Catalogue::refusedEntry()
 {
-    QFETCH(QStringList, specs);
+    QFETCH(QStringList, entries);
     QFETCH(QString, complaint);
 
-    createFiles(specs);
+    createFiles(entries);
     CatalogueWriter writer(QUrl(QLatin1String(catalogueUrl)), m_root, QLatin1String(releaseDate));
     QString error;
-    QVERIFY(!addAll(writer, specs, &error));
+    QVERIFY(!addAll(writer, entries, &error));
     QVERIFY2(error.contains(complaint), qPrintable(error));
-    QCOMPARE(writer.entries().size(), specs.size() - 1);
+    QCOMPARE(writer.entries().size(), entries.size() - 1);
 }
 
 void tst_Catalogue::parserComplaint_data()
 {
-    QTest::addColumn<QStringList>("specs");
+    QTest::addColumn<QStringList>("entries");
     QTest::addColumn<QString>("date");
     QTest::addColumn<QString>("complaint");
     QTest::addColumn<QString>("refused");
@@ -263,12 +263,12 @@ void tst_Catalogue::parserComplaint_data()
 
 void tst_Catalogue::parserComplaint()
 {
-    QFETCH(QStringList, specs);
+    QFETCH(QStringList, entries);
     QFETCH(QString, date);
     QFETCH(QString, complaint);
     QFETCH(QString, refused);
 
-    createFiles(specs);
+    createFiles(entries);
     const QString path = QDir(m_root).filePath(QStringLiteral("update-manifest.xml"));
     const QByteArray previous = "<Family Name=\"PELK\"/>\n";
     {
@@ -279,7 +279,7 @@ void tst_Catalogue::parserComplaint()
 
     CatalogueWriter writer(QUrl(QLatin1String(catalogueUrl)), m_root, date);
     QString error;
-    QVERIFY2(addAll(writer, specs, &error), qPrintable(error));
+    QVERIFY2(addAll(writer, entries, &error), qPrintable(error));
     // The parser's own complaint, logged as the updater would log it.
     QTest::ignoreMessage(QtCriticalMsg, qPrintable(complaint));
     QVERIFY(!writer.write(path, &error));

@@ -88,7 +88,7 @@ int main(int argc, char** argv)
         QStringLiteral("text"));
     const QCommandLineOption componentOption(QStringLiteral("component"),
         QStringLiteral("A component, <product>:<type>:<version>:<file>; repeat for each."),
-        QStringLiteral("spec"));
+        QStringLiteral("entry"));
     const QCommandLineOption checkOption(QStringLiteral("check"),
         QStringLiteral("Only read an existing manifest with the updater's parser and list its components."),
         QStringLiteral("file"));
