@@ -13,15 +13,20 @@ const char anotherInstanceText[] = "Another instance of the application is alrea
 
 void ApplicationSetup::setIdentity(QApplication& application)
 {
-    application.setApplicationName(QStringLiteral("Pelk Updater"));
-    application.setOrganizationDomain(QString::fromLatin1(organizationDomain()));
-    application.setOrganizationName(QStringLiteral("Quellor"));
+    setNames(application);
 
     QIcon icon;
     icon.addFile(QStringLiteral(":/images/updater_icon_256.png"), QSize(), QIcon::Normal, QIcon::Off);
     application.setWindowIcon(icon);
     // Lets the desktop match the window to the installed entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("pelk-updater"));
+}
+
+void ApplicationSetup::setNames(QCoreApplication& application)
+{
+    application.setApplicationName(QStringLiteral("Pelk Updater"));
+    application.setOrganizationDomain(QString::fromLatin1(organizationDomain()));
+    application.setOrganizationName(QStringLiteral("Quellor"));
 }
 
 QMessageBox* ApplicationSetup::createAnotherInstanceBox()

@@ -1,6 +1,7 @@
 #pragma once
 
 class QApplication;
+class QCoreApplication;
 class QMessageBox;
 class QString;
 
@@ -15,6 +16,8 @@ public:
     // Application name, organization domain and organization name, in that order, then the
     // window icon shared by every window.
     static void setIdentity(QApplication& application);
+    // The names alone, in the same order: what locates the settings.
+    static void setNames(QCoreApplication& application);
 
     // The box a second instance shows: no parent, empty title, the text, one OK button.
     static QMessageBox* createAnotherInstanceBox();

@@ -1,5 +1,6 @@
 #include "app/ConfigurationManager.h"
 
+#include "app/ApplicationSetup.h"
 #include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
@@ -175,9 +176,7 @@ int main(int argc, char** argv)
 {
     PelkPlus::TestEnvironment env;
     QCoreApplication app(argc, argv);
-    app.setApplicationName(QStringLiteral("Pelk Updater"));
-    app.setOrganizationDomain(QStringLiteral("quellor.com"));
-    app.setOrganizationName(QStringLiteral("Quellor"));
+    PelkPlus::ApplicationSetup::setNames(app);
     tst_ConfigurationManager test;
     return QTest::qExec(&test, argc, argv);
 }

@@ -96,6 +96,8 @@ private:
     // Plugs a device with the script, creates the agent and waits for ready.
     void connectAgent(int model, const FakeHidBackend::DeviceScript& script = FakeHidBackend::DeviceScript());
     QString writeFile(const QString& name, const QByteArray& content);
+    // A Pelk+ that never answers the header request, and an agent started on it: it keeps retrying.
+    void startAgentOnSilentDevice();
 
     std::unique_ptr<FakeHidBackend> bus;
     std::unique_ptr<QTemporaryDir> files;
@@ -147,6 +149,17 @@ void TestDeviceAgent::createAgent(int model)
         signalsSeen << "progress";
         progressSeen << qMakePair(fraction, total);
     });
+}
+
+void TestDeviceAgent::startAgentOnSilentDevice()
+{
+    bus->plug(devicePath, 0x0043);
+    FakeHidBackend::DeviceScript script;
+    script.headerAnswer = FakeHidBackend::Answer::Timeout;
+    script.timeoutDelayMs = 20;
+    bus->setScript(devicePath, script);
+    createAgent(Plus);
+    agent->start();
 }
 
 void TestDeviceAgent::connectAgent(int model, const FakeHidBackend::DeviceScript& script)
@@ -229,13 +242,7 @@ void TestDeviceAgent::connectReportsDeviceInfo()
 
 void TestDeviceAgent::retriesOnTimeoutUntilStopped()
 {
-    bus->plug(devicePath, 0x0043);
-    FakeHidBackend::DeviceScript script;
-    script.headerAnswer = FakeHidBackend::Answer::Timeout;
-    script.timeoutDelayMs = 20;
-    bus->setScript(devicePath, script);
-    createAgent(Plus);
-    agent->start();
+    startAgentOnSilentDevice();
 
     QTRY_VERIFY_WITH_TIMEOUT(bus->openCount(devicePath) >= 3, 5000);
     QVERIFY(logCount("DeviceAgent: Timeout. Retrying...") >= 2);
@@ -557,13 +564,7 @@ void TestDeviceAgent::ownPathsDisconnectionClosesLink()
 
 void TestDeviceAgent::disconnectionWhileRetryingEndsInFailure()
 {
-    bus->plug(devicePath, 0x0043);
-    FakeHidBackend::DeviceScript script;
-    script.headerAnswer = FakeHidBackend::Answer::Timeout;
-    script.timeoutDelayMs = 20;
-    bus->setScript(devicePath, script);
-    createAgent(Plus);
-    agent->start();
+    startAgentOnSilentDevice();
     QTRY_VERIFY_WITH_TIMEOUT(bus->openCount(devicePath) >= 2, 5000);
 
     // Without a link the disconnection is not noticed; the next attempt cannot open the path.

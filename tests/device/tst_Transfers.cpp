@@ -98,7 +98,8 @@ class tst_Transfers : public QObject
 private slots:
     void mcuStream_data();
     void mcuStream();
-    void mcuStopAfterFirstPacket();
+    void stopAfterFirstPacket_data();
+    void stopAfterFirstPacket();
     void dspStream();
     void dspMalformed_data();
     void dspMalformed();
@@ -107,7 +108,6 @@ private slots:
     void sectors();
     void sectorLimits_data();
     void sectorLimits();
-    void sectorStop();
     void traces_data();
     void traces();
 
@@ -183,17 +183,36 @@ void tst_Transfers::mcuStream()
     QTRY_VERIFY(bus.events().join(QLatin1Char('\n')).contains(QLatin1String("rebooting")));
 }
 
-void tst_Transfers::mcuStopAfterFirstPacket()
+void tst_Transfers::stopAfterFirstPacket_data()
 {
-    const QString path = writeFile(QStringLiteral("stop.bin"), patternBytes(500));
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("size");
+    QTest::newRow("mcu stream") << 0 << 500;
+    QTest::newRow("sector") << 3 << 70000;
+}
+
+// A stop asked for at the first progress call: exactly one packet, no end packet and no pause, and
+// the device installs nothing.
+void tst_Transfers::stopAfterFirstPacket()
+{
+    QFETCH(int, kind);
+    QFETCH(int, size);
+    const QString path = writeFile(QStringLiteral("stop.bin"), patternBytes(size));
     VirtualBus bus;
     DeviceLink* link = open(bus, SimulatedDeviceSettings());
     QVERIFY(link);
     ProgressLog progress;
     progress.stopAtCall = 1;
     ProgressHandler handler { recordProgress, &progress };
-    QCOMPARE(sendMcuFirmware(link, path.toLocal8Bit().constData(), &handler), int(LinkStopped));
+    const QByteArray local = path.toLocal8Bit();
+    QElapsedTimer clock;
+    clock.start();
+    const LinkResult result = kind == 0 ? sendMcuFirmware(link, local.constData(), &handler)
+                                        : sendEnsembleAudio(link, local.constData(), &handler);
+    QCOMPARE(result, int(LinkStopped));
+    QVERIFY2(clock.elapsed() < 2000, "a stopped sector is not followed by its write pause");
     QCOMPARE(progress.fractions.size(), 1);
+    QCOMPARE(link->lastSequence, 1);
     QCOMPARE(link->nextSequence, 2);
     closeLink(link);
     QTRY_COMPARE(bus.device(0).packetsReceived(), 1);
@@ -382,26 +401,6 @@ void tst_Transfers::sectorLimits()
     // Refusals come before any packet.
     QCOMPARE(link->nextSequence, 1);
     closeLink(link);
-}
-
-void tst_Transfers::sectorStop()
-{
-    const QString path = writeFile(QStringLiteral("stop.bin"), patternBytes(70000));
-    VirtualBus bus;
-    DeviceLink* link = open(bus, SimulatedDeviceSettings());
-    QVERIFY(link);
-    ProgressLog progress;
-    progress.stopAtCall = 1;
-    ProgressHandler handler { recordProgress, &progress };
-    QElapsedTimer clock;
-    clock.start();
-    QCOMPARE(sendEnsembleAudio(link, path.toLocal8Bit().constData(), &handler), int(LinkStopped));
-    QCOMPARE(progress.fractions.size(), 1);
-    QCOMPARE(link->lastSequence, 1);
-    closeLink(link);
-    QTRY_COMPARE(bus.device(0).packetsReceived(), 1);
-    QTest::qWait(100);
-    QCOMPARE(bus.device(0).installCount(), 0);
 }
 
 void tst_Transfers::traces_data()

@@ -41,13 +41,6 @@ SimulatedDeviceSettings currentPlus()
     return settings;
 }
 
-bool holdsImage(const SimulatedDevice& device, int component, const QByteArray& image)
-{
-    const QByteArray installed = device.installedImage(component);
-    return installed.size() >= image.size() && installed.left(image.size()) == image
-        && installed.mid(image.size()) == QByteArray(installed.size() - image.size(), '\0');
-}
-
 bool waitForSelection(WorkflowSession& session)
 {
     QElapsedTimer waited;
@@ -55,6 +48,15 @@ bool waitForSelection(WorkflowSession& session)
     while (!session.selectionPageShown() && waited.elapsed() < 15000)
         QTest::qWait(20);
     return session.selectionPageShown();
+}
+
+// The Pelk+ catalogue published, an up-to-date Pelk+ plugged in, the window open on its selection page.
+bool openOnCurrentPlus(WorkflowSession& session)
+{
+    publishPlus(session.catalogue);
+    session.addDevice(currentPlus());
+    session.openWindow();
+    return waitForSelection(session);
 }
 
 QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& contents)
@@ -127,10 +129,7 @@ void tst_AdvancedActions::refusedFileEndings()
     QFETCH(QString, filter);
 
     WorkflowSession session;
-    publishPlus(session.catalogue);
-    session.addDevice(currentPlus());
-    session.openWindow();
-    QVERIFY(waitForSelection(session));
+    QVERIFY(openOnCurrentPlus(session));
     QTRY_VERIFY(session.action(action)->isEnabled());
 
     session.dialogs->files.enqueue(writeFile(m_files, fileName, "data"));
@@ -183,10 +182,7 @@ void tst_AdvancedActions::installFromLocalFile()
     QFETCH(QString, versionLine);
 
     WorkflowSession session;
-    publishPlus(session.catalogue);
-    session.addDevice(currentPlus());
-    session.openWindow();
-    QVERIFY(waitForSelection(session));
+    QVERIFY(openOnCurrentPlus(session));
     QTRY_VERIFY(session.action(action)->isEnabled());
     const int requestsBefore = session.server.totalRequests();
 
@@ -210,7 +206,7 @@ void tst_AdvancedActions::installFromLocalFile()
     QCOMPARE(session.server.totalRequests(), requestsBefore);
     const SimulatedDevice device = session.device();
     QCOMPARE(device.installCount(), 1);
-    QVERIFY(holdsImage(device, component, image));
+    QVERIFY(device.holdsImage(component, image));
     QVERIFY2(session.deviceText().contains(versionLine), qPrintable(session.deviceText()));
     QCOMPARE(session.sleep->switchedOff, 1);
     QVERIFY(!session.sleep->preventing);
@@ -219,10 +215,7 @@ void tst_AdvancedActions::installFromLocalFile()
 void tst_AdvancedActions::listAllComponentsReinstalls()
 {
     WorkflowSession session;
-    publishPlus(session.catalogue);
-    session.addDevice(currentPlus());
-    session.openWindow();
-    QVERIFY(waitForSelection(session));
+    QVERIFY(openOnCurrentPlus(session));
 
     // Nothing is newer...
     QVERIFY(session.click("checkUpdatesButton"));
@@ -245,9 +238,9 @@ void tst_AdvancedActions::listAllComponentsReinstalls()
     const SimulatedDevice device = session.device();
     QCOMPARE(device.installCount(), 2);
     QVERIFY(
-        holdsImage(device, 0, session.catalogue.find(QStringLiteral("PELK+"), QStringLiteral("MP"))->image));
+        device.holdsImage(0, session.catalogue.find(QStringLiteral("PELK+"), QStringLiteral("MP"))->image));
     QVERIFY(
-        holdsImage(device, 1, session.catalogue.find(QStringLiteral("PELK+"), QStringLiteral("DSP"))->image));
+        device.holdsImage(1, session.catalogue.find(QStringLiteral("PELK+"), QStringLiteral("DSP"))->image));
 }
 
 void tst_AdvancedActions::manifestUrlDialog_data()

@@ -75,15 +75,6 @@ SimulatedDeviceSettings deviceNeeding(int model, const QStringList& old)
     return settings;
 }
 
-// The device holds the image exactly, followed by nothing but the zero fill of its last packet or
-// sector.
-bool holdsImage(const SimulatedDevice& device, int component, const QByteArray& image)
-{
-    const QByteArray installed = device.installedImage(component);
-    return installed.size() >= image.size() && installed.left(image.size()) == image
-        && installed.mid(image.size()) == QByteArray(installed.size() - image.size(), '\0');
-}
-
 QString downloadedFile(const QString& name)
 {
     QFile file(ApplicationPaths::downloadDirectory() + QLatin1Char('/') + name);
@@ -192,7 +183,7 @@ void tst_UpdateWorkflow::fullUpdateOfPelkPlus()
     for (int component = 0; component < 4; ++component) {
         const UpdateCatalogue::Entry* entry
             = session.catalogue.find(QStringLiteral("PELK+"), QString::fromLatin1(names[component]));
-        QVERIFY2(holdsImage(device, component, entry->image), names[component]);
+        QVERIFY2(device.holdsImage(component, entry->image), names[component]);
         QCOMPARE(session.server.requestCount(entry->path, "GET"), 1);
         QCOMPARE(downloadedFile(QString::fromLatin1(files[component])),
             QString::fromLatin1(entry->served.toHex()));
@@ -338,7 +329,7 @@ void tst_UpdateWorkflow::unplugDuringTransfer()
     const SimulatedDevice device = session.device();
     QCOMPARE(device.installCount(), 1);
     QVERIFY(
-        holdsImage(device, 0, session.catalogue.find(QStringLiteral("PELK+"), QStringLiteral("MP"))->image));
+        device.holdsImage(0, session.catalogue.find(QStringLiteral("PELK+"), QStringLiteral("MP"))->image));
     QVERIFY(!session.sleep->preventing);
 }
 
@@ -405,7 +396,7 @@ void tst_UpdateWorkflow::powerCycleRequest()
     QVERIFY(!session.sleep->preventing);
     const SimulatedDevice device = session.device();
     QCOMPARE(device.installCount(), 1);
-    QVERIFY(holdsImage(device, 1,
+    QVERIFY(device.holdsImage(1,
         session.catalogue
             .find(model == Base ? QStringLiteral("PELK") : QStringLiteral("PELK+"), QStringLiteral("DSP"))
             ->image));

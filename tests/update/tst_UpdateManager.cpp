@@ -1,6 +1,7 @@
 #include "update/UpdateManager.h"
 
 #include "app/ApplicationPaths.h"
+#include "app/ApplicationSetup.h"
 #include "app/ConfigurationManager.h"
 #include "update/DownloadAgent.h"
 #include "support/HttpTestServer.h"
@@ -606,9 +607,7 @@ int main(int argc, char** argv)
 {
     PelkPlus::TestEnvironment env;
     QCoreApplication app(argc, argv);
-    app.setApplicationName(QStringLiteral("Pelk Updater"));
-    app.setOrganizationDomain(QStringLiteral("quellor.com"));
-    app.setOrganizationName(QStringLiteral("Quellor"));
+    PelkPlus::ApplicationSetup::setNames(app);
     tst_UpdateManager test;
     return QTest::qExec(&test, argc, argv);
 }

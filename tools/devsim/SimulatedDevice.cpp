@@ -29,6 +29,13 @@ SimulatedDevice::SimulatedDevice(const Settings& settings)
     : m_settings(settings)
 { }
 
+bool SimulatedDevice::holdsImage(int component, const QByteArray& image) const
+{
+    const QByteArray& installed = m_images.at(size_t(component));
+    return installed.size() >= image.size() && installed.startsWith(image)
+        && installed.mid(image.size()) == QByteArray(installed.size() - image.size(), '\0');
+}
+
 QByteArray SimulatedDevice::versionMarker(const QString& version)
 {
     return QByteArrayLiteral("PELKVER=") + version.toLatin1() + ';';

@@ -80,6 +80,9 @@ public:
     QByteArray headerReply() const;
 
     QByteArray installedImage(int component) const { return m_images.at(size_t(component)); }
+    // True when the installed image is exactly image followed by nothing but the zero fill of its
+    // last packet or sector.
+    bool holdsImage(int component, const QByteArray& image) const;
     quint8 receivedChecksum(int component) const { return m_checksums.at(size_t(component)); }
     int installCount() const { return m_installs; }
     const QStringList& violations() const { return m_violations; }
