@@ -42,22 +42,36 @@ DownloadAgent::~DownloadAgent()
     releaseFile();
 }
 
-void DownloadAgent::download(const QList<DownloadRequest>& requests)
+bool DownloadAgent::download(const QList<DownloadRequest>& requests)
 {
     if (isBusy()) {
         qCritical("Already active.");
-        return;
+        return false;
     }
     releaseReply();
     releaseFile();
     m_requests = requests;
     m_currentIndex = -1;
     startNext();
+    return true;
 }
 
-void DownloadAgent::download(const DownloadRequest& request)
+bool DownloadAgent::download(const DownloadRequest& request)
 {
-    download(QList<DownloadRequest> { request });
+    return download(QList<DownloadRequest> { request });
+}
+
+void DownloadAgent::abort()
+{
+    if (!isBusy())
+        return;
+    qDebug("DownloadAgent: Download aborted.");
+    releaseReply();
+    if (m_file) {
+        m_file->remove();
+        releaseFile();
+    }
+    m_requests.clear();
 }
 
 void DownloadAgent::startNext()

@@ -29,8 +29,11 @@ public:
     explicit DownloadAgent(QObject* parent = nullptr);
     ~DownloadAgent() override;
 
-    void download(const QList<DownloadRequest>& requests);
-    void download(const DownloadRequest& request);
+    // Starts a batch and returns true, or returns false (and reports nothing) while one is running.
+    bool download(const QList<DownloadRequest>& requests);
+    bool download(const DownloadRequest& request);
+    // Ends the running batch without a signal; the partly written file is removed.
+    void abort();
 
     bool isBusy() const { return !m_requests.isEmpty(); }
 
