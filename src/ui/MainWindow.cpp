@@ -1,12 +1,8 @@
 #include "ui/MainWindow.h"
 
-#include "app/SleepPreventer.h"
-#include "device/DeviceAgent.h"
-#include "device/DeviceMonitor.h"
 #include "ui/DeviceStatusView.h"
 #include "ui/MessageBox.h"
-#include "update/DownloadAgent.h"
-#include "update/UpdateManager.h"
+#include "workflow/UpdateWorkflow.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -48,17 +44,9 @@ QPixmap modelLogo(const QString& path)
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent)
 {
-    appVersion = applicationVersion();
-
-    deviceMonitor = new DeviceMonitor(this);
-    updateManager = new UpdateManager(this);
-    downloadAgent = new DownloadAgent(this);
-
-    connect(downloadAgent, &DownloadAgent::progress, this, &MainWindow::onDownloadProgress);
-    connect(downloadAgent, &DownloadAgent::failed, this, &MainWindow::downloadFailure);
-
-    rebootTimer.setSingleShot(true);
-    connect(&rebootTimer, &QTimer::timeout, this, &MainWindow::deviceReadyToReboot);
+    // A child of the window, so that its state machine and agents are found among the window's.
+    workflow = new UpdateWorkflow(this);
+    workflow->setQuestions(this);
 
     createWidgets();
     createMenus();
@@ -67,20 +55,14 @@ MainWindow::MainWindow(QWidget* parent)
     // drawn for this size, and it fits any screen the updater is used on.
     resize(sizeHint());
 
-    sleepPreventer = SleepPreventer::createForPlatform();
-
     // The machine's first step runs once the event loop does, after the window is shown.
-    stateMachine.start();
-    deviceMonitor->start();
-
-    // The check for a newer updater that runs at start-up reports nothing unless it finds one.
-    silentAppUpdateCheck = true;
+    workflow->start();
 }
 
 MainWindow::~MainWindow()
 {
-    // Withdraws a request to stay awake that an update left behind.
-    delete sleepPreventer;
+    // The workflow goes first: nothing it reports may reach widgets that are gone.
+    delete workflow;
 }
 
 QSize MainWindow::sizeHint() const
@@ -115,7 +97,7 @@ void MainWindow::createWidgets()
 
     checkUpdatesButton = new QPushButton(QStringLiteral("Check for Latest Updates"));
     checkUpdatesButton->setObjectName(QStringLiteral("checkUpdatesButton"));
-    connect(checkUpdatesButton, &QPushButton::clicked, this, &MainWindow::checkUpdatesRequest);
+    connect(checkUpdatesButton, &QPushButton::clicked, workflow, &UpdateWorkflow::checkForUpdates);
     warningsBox = new MessageBox;
     warningsBox->setObjectName(QStringLiteral("warningsBox"));
     updatesHeading = new MessageBox;
@@ -125,6 +107,7 @@ void MainWindow::createWidgets()
     startUpdateButton = new QPushButton(QStringLiteral("Start Update"));
     startUpdateButton->setObjectName(QStringLiteral("startUpdateButton"));
     startUpdateButton->setEnabled(false);
+    connect(startUpdateButton, &QPushButton::clicked, workflow, &UpdateWorkflow::startUpdate);
 
     auto* selectionPage = new QWidget;
     selectionPage->setObjectName(QStringLiteral("selectionPage"));
@@ -226,25 +209,25 @@ void MainWindow::createMenus()
             = installActions->addAction(QStringLiteral("Install %1...").arg(componentTypeName(type)));
         advancedMenu->addAction(action);
         connect(
-            action, &QAction::triggered, this, [this, type] { installComponentFromFile(type); },
+            action, &QAction::triggered, this, [this, type] { workflow->installComponentFromFile(type); },
             Qt::DirectConnection);
     }
 
     advancedMenu->addSeparator();
     QAction* listAllAction = installActions->addAction(QStringLiteral("List All Components"));
     advancedMenu->addAction(listAllAction);
-    connect(listAllAction, &QAction::triggered, this, &MainWindow::forceInstallAllComponentsRequest);
+    connect(listAllAction, &QAction::triggered, workflow, &UpdateWorkflow::listAllComponents);
 
     advancedMenu->addSeparator();
     QAction* manifestUrlAction = advancedMenu->addAction(QStringLiteral("Set Manifest URL..."));
-    connect(manifestUrlAction, &QAction::triggered, this, &MainWindow::editManifestUrl);
+    connect(manifestUrlAction, &QAction::triggered, workflow, &UpdateWorkflow::editManifestUrl);
 
     auto* menuBar = new QMenuBar;
     QMenu* fileMenu = menuBar->addMenu(tr("&File"));
     QAction* advancedEntry = fileMenu->addMenu(advancedMenu);
     fileMenu->addSeparator();
     checkAppUpdateAction = fileMenu->addAction(tr("Check for New Version of Pelk Updater"));
-    connect(checkAppUpdateAction, &QAction::triggered, this, &MainWindow::checkAppUpdatesRequest);
+    connect(checkAppUpdateAction, &QAction::triggered, workflow, &UpdateWorkflow::checkAppUpdates);
     fileMenu->addSeparator();
     QAction* exitAction = fileMenu->addAction(tr("E&xit"));
     exitAction->setMenuRole(QAction::QuitRole);

@@ -1,18 +1,12 @@
 #pragma once
 
-#include "app/SemanticVersion.h"
-#include "device/DeviceInfo.h"
 #include "update/Component.h"
+#include "workflow/MessageKind.h"
+#include "workflow/WorkflowQuestions.h"
 
-#include <QDateTime>
-#include <QList>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPixmap>
-#include <QStateMachine>
-#include <QStringList>
-#include <QTimer>
-#include <QUrl>
 
 #include <optional>
 
@@ -27,20 +21,17 @@ class QStackedWidget;
 
 namespace PelkPlus {
 
-class DeviceAgent;
-class DeviceMonitor;
 class DeviceStatusView;
 class DialogProvider;
-class DownloadAgent;
 class MessageBox;
 class SleepPreventer;
-class UpdateManager;
+class UpdateWorkflow;
 
-// The updater's one window and the owner of the whole workflow: the device monitor, the update
-// manager, the component downloads and the sleep preventer. Buttons and menu actions only emit the
-// window's argument-less signals; the state machine turns those, and the agents' reports, into the
-// steps of the workflow.
-class MainWindow : public QMainWindow
+// The updater's one window: the view of the update workflow. It shows the workflow's states,
+// texts and progress, answers its questions with dialogs, and follows the device in its panel,
+// a region of its own in the workflow's state machine. Buttons and menu actions are the workflow's
+// commands.
+class MainWindow : public QMainWindow, private WorkflowQuestions
 {
     Q_OBJECT
     Q_DISABLE_COPY(MainWindow)
@@ -58,72 +49,22 @@ public:
     // Replaces the blocking dialogs and the desktop services; the window takes ownership. Tests
     // answer the dialogs through it, so that nothing waits for a user.
     void setDialogProvider(DialogProvider* provider);
-    // Replaces the platform's sleep preventer; the window takes ownership.
+    // Replaces the platform's sleep preventer; the workflow takes ownership.
     void setSleepPreventer(SleepPreventer* preventer);
     // The manifest's component type of the updater for this platform; none where the manifest
     // has no package for it, and then no newer updater is ever offered.
     void setAppPackageType(std::optional<ComponentType> type);
     static std::optional<ComponentType> platformApplicationType();
 
-signals:
-    void deviceConnected();
-    void deviceReady();
-    void deviceNotReadyForUpdate();
-    void deviceReadyForUpdate();
-    void deviceDisconnected();
-    void deviceReadyToReboot();
-    void deviceDone();
-    void checkUpdatesRequest();
-    void updatesAvailable();
-    void noUpdatesAvailable();
-    void startUpdateRequest();
-    void forceInstallComponentRequest();
-    void forceInstallAllComponentsRequest();
-    void componentSelected();
-    void componentDownloadSkipped();
-    void updateFinished();
-    void checkAppUpdatesRequest();
-    void appUpdatesConfirmed();
-    void appUpdatesRejected();
-    void deviceFailure();
-    void downloadFailure();
-    void installFailure();
-
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private slots:
-    // Device selection and update planning.
-    void selectDevice();
-    void forgetDevice();
-    void onDeviceReady(const DeviceInfo& info);
-    void onDeviceDisconnected();
-    void onDeviceFailure();
     void showDevice();
-    void resetUpdatePlan();
-    void startUpdateCheck();
-    void planUpdate(bool forceAll);
     void refreshUpdateList();
-
-    // Carrying out an update.
-    void beginUpdate();
-    void selectNextComponent();
-    void downloadComponent();
-    void awaitUpdateMode();
-    void onDownloadProgress(int request, float fraction);
-    void onDownloadFinished();
-    void startRebootTimer();
-    void requestPowerCycle();
-    void onInstallProgress(float fraction, long total);
-    // The computer is kept awake exactly while updatingState is active, however it is left.
-    void enableSleepPrevention();
-    void disableSleepPrevention();
-
-    // Advanced actions and the updater's own version.
-    void installComponentFromFile(ComponentType type);
-    void editManifestUrl();
-    void evaluateAppUpdate();
-    void openAppUpdateUrl();
+    void showWorkflowMessage(PelkPlus::MessageKind kind, const QString& title, const QString& text);
+    void showStatus(const QString& text, PelkPlus::MessageKind kind);
+    void offerAppUpdate(const QString& version);
     void about();
 
 private:
@@ -131,10 +72,15 @@ private:
     void createMenus();
     void createStateMachine();
     DialogProvider* dialogs();
-    Component* currentPlanEntry();
 
-    SemanticVersion appVersion;
-    QStateMachine stateMachine;
+    // The workflow's questions, answered with the dialog provider's dialogs.
+    QString openFileName(const QString& caption, const QString& directory, const QString& filter) override;
+    QString textInput(const QString& title, const QString& label, const QString& text, bool* ok) override;
+    void critical(const QString& title, const QString& text) override;
+    bool openUrl(const QUrl& url) override;
+    void quitApplication() override;
+
+    UpdateWorkflow* workflow = nullptr;
     QLabel* baseLogo = nullptr;
     QLabel* plusLogo = nullptr;
     QLabel* makerLogo = nullptr;
@@ -152,25 +98,12 @@ private:
     QProgressBar* downloadProgress = nullptr;
     QProgressBar* installProgress = nullptr;
     QStackedWidget* pages = nullptr;
-    DeviceMonitor* deviceMonitor = nullptr;
-    DeviceAgent* deviceAgent = nullptr;
-    UpdateManager* updateManager = nullptr;
-    DownloadAgent* downloadAgent = nullptr;
-    QStringList warnings;
-    QDateTime lastChecked;
-    QList<Component> updatePlan;
-    int currentComponent = -1;
-    QTimer rebootTimer;
-    QUrl appUpdateUrl;
-    bool silentAppUpdateCheck = false;
     QMenu* advancedMenu = nullptr;
     QActionGroup* installActions = nullptr;
     QAction* checkAppUpdateAction = nullptr;
     QPixmap baseLogoPixmap;
     QPixmap plusLogoPixmap;
-    SleepPreventer* sleepPreventer = nullptr;
     DialogProvider* dialogProvider = nullptr;
-    std::optional<ComponentType> appPackageType = platformApplicationType();
 };
 
 } // namespace PelkPlus

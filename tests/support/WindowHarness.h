@@ -13,6 +13,7 @@
 #include "ui/DialogProvider.h"
 #include "ui/MainWindow.h"
 #include "ui/MessageBox.h"
+#include "workflow/UpdateWorkflow.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -320,6 +321,8 @@ public:
             qFatal("The window has no %s.", name);
         return found;
     }
+    // The window's workflow, whose steps tests watch and drive.
+    UpdateWorkflow* workflow() const { return window->findChild<UpdateWorkflow*>(); }
     QLabel* label(const char* name) const { return child<QLabel>(name); }
     MessageBox* box(const char* name) const { return child<MessageBox>(name); }
     QPushButton* button(const char* name) const { return child<QPushButton>(name); }

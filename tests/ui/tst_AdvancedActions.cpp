@@ -133,7 +133,7 @@ void tst_AdvancedActions::refusedFileEndings()
     QTRY_VERIFY(session.action(action)->isEnabled());
 
     session.dialogs->files.enqueue(writeFile(m_files, fileName, "data"));
-    QSignalSpy forced(session.window.get(), &MainWindow::forceInstallComponentRequest);
+    QSignalSpy forced(session.workflow(), &UpdateWorkflow::forceInstallComponentRequest);
     session.action(action)->trigger();
 
     QCOMPARE(session.dialogs->calls.size(), 2);
@@ -410,8 +410,8 @@ void tst_AdvancedActions::updaterOfferAnswered()
     session.catalogue.publish();
     session.openWindow(ComponentType::WindowsApplication);
     session.dialogs->openUrlSucceeds = openSucceeds;
-    QSignalSpy confirmed(session.window.get(), &MainWindow::appUpdatesConfirmed);
-    QSignalSpy rejected(session.window.get(), &MainWindow::appUpdatesRejected);
+    QSignalSpy confirmed(session.workflow(), &UpdateWorkflow::appUpdatesConfirmed);
+    QSignalSpy rejected(session.workflow(), &UpdateWorkflow::appUpdatesRejected);
 
     QTRY_VERIFY_WITH_TIMEOUT(!session.messages().isEmpty(), 10000);
     auto* box = session.window->findChild<QMessageBox*>();

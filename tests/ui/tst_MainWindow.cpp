@@ -8,6 +8,7 @@
 #include "ui/DeviceStatusView.h"
 #include "ui/MessageBox.h"
 #include "update/DownloadAgent.h"
+#include "workflow/UpdateWorkflow.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -101,6 +102,7 @@ private slots:
 private:
     QMenu* menu(const QString& title) const;
     QAction* action(const QString& text) const;
+    UpdateWorkflow* workflow() const { return window->findChild<UpdateWorkflow*>(); }
     QWidget* statusWidget() const { return window->findChild<QWidget*>(QStringLiteral("statusWidget")); }
 
     std::unique_ptr<FakeHidBackend> bus;
@@ -149,8 +151,8 @@ void TestMainWindow::cleanup()
 
 void TestMainWindow::metaObject()
 {
-    const QMetaObject* meta = window->metaObject();
-    QCOMPARE(meta->className(), "PelkPlus::MainWindow");
+    QCOMPARE(window->metaObject()->className(), "PelkPlus::MainWindow");
+    const QMetaObject* meta = workflow()->metaObject();
 
     // The workflow's signals, argument-less and in their fixed order.
     QStringList signalsFound;
@@ -418,12 +420,12 @@ void TestMainWindow::signalsOfButtonsAndActions()
     std::vector<std::unique_ptr<QSignalSpy>> spies;
     for (const QString& name : signalNames) {
         const QByteArray signature = QByteArray::number(QSIGNAL_CODE) + name.toLatin1() + "()";
-        spies.push_back(std::make_unique<QSignalSpy>(window.get(), signature.constData()));
+        spies.push_back(std::make_unique<QSignalSpy>(workflow(), signature.constData()));
     }
 
     window->findChild<QActionGroup*>()->setEnabled(true);
     if (source == QStringLiteral("downloadAgent")) {
-        const auto agents = window->findChildren<DownloadAgent*>(QString(), Qt::FindDirectChildrenOnly);
+        const auto agents = workflow()->findChildren<DownloadAgent*>(QString(), Qt::FindDirectChildrenOnly);
         QCOMPARE(agents.size(), 1);
         emit agents.first()->failed(QStringLiteral("Connection refused"));
     } else if (auto* button = window->findChild<QPushButton*>(source)) {

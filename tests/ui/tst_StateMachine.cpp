@@ -215,9 +215,9 @@ void tst_StateMachine::transitions_data()
         { "deviceRegion", {} },
         { "noDeviceState", { "DeviceMonitor.connected>connectingState" } },
         { "connectingState",
-            { "MainWindow.deviceReady>deviceReadyState", "MainWindow.deviceFailure>noDeviceState",
-                "MainWindow.deviceDisconnected>noDeviceState" } },
-        { "deviceReadyState", { "MainWindow.deviceDisconnected>noDeviceState" } },
+            { "UpdateWorkflow.deviceReady>deviceReadyState", "UpdateWorkflow.deviceFailure>noDeviceState",
+                "UpdateWorkflow.deviceDisconnected>noDeviceState" } },
+        { "deviceReadyState", { "UpdateWorkflow.deviceDisconnected>noDeviceState" } },
         { "deviceInfoRegion", {} },
         { "infoNoDeviceState", { "connectingState.entered>infoWaitingState" } },
         { "infoWaitingState",
@@ -230,30 +230,32 @@ void tst_StateMachine::transitions_data()
         { "activeDeviceState", { "noDeviceState.entered>promptConnectState" } },
         { "selectionState", {} },
         { "idleState",
-            { "MainWindow.forceInstallComponentRequest>updatingState",
-                "MainWindow.forceInstallAllComponentsRequest>fetchManifestForceState" } },
-        { "nothingToInstallState", { "MainWindow.checkUpdatesRequest>fetchManifestState" } },
+            { "UpdateWorkflow.forceInstallComponentRequest>updatingState",
+                "UpdateWorkflow.forceInstallAllComponentsRequest>fetchManifestForceState" } },
+        { "nothingToInstallState", { "UpdateWorkflow.checkUpdatesRequest>fetchManifestState" } },
         { "readyToInstallState",
-            { "MainWindow.checkUpdatesRequest>fetchManifestState",
-                "startUpdateButton.clicked>updatingState" } },
+            { "UpdateWorkflow.checkUpdatesRequest>fetchManifestState",
+                "UpdateWorkflow.updateStartRequested>updatingState" } },
         { "checkingState",
             { "UpdateManager.failure>nothingToInstallState",
-                "MainWindow.updatesAvailable>readyToInstallState",
-                "MainWindow.noUpdatesAvailable>nothingToInstallState" } },
+                "UpdateWorkflow.updatesAvailable>readyToInstallState",
+                "UpdateWorkflow.noUpdatesAvailable>nothingToInstallState" } },
         { "fetchManifestState", { "UpdateManager.updateDiscoveryDone>planUpdateState" } },
         { "planUpdateState", {} },
         { "fetchManifestForceState", { "UpdateManager.updateDiscoveryDone>planForceInstallState" } },
         { "planForceInstallState", {} },
         { "updatingState", {} },
         { "nextComponentState",
-            { "MainWindow.componentSelected>downloadingState", "MainWindow.updateFinished>checkingState" } },
+            { "UpdateWorkflow.componentSelected>downloadingState",
+                "UpdateWorkflow.updateFinished>checkingState" } },
         { "downloadingState",
-            { "MainWindow.downloadFailure>checkingState", "DownloadAgent.finished>awaitUpdateModeState",
-                "MainWindow.componentDownloadSkipped>awaitUpdateModeState" } },
-        { "awaitUpdateModeState", { "MainWindow.deviceReadyForUpdate>installingState" } },
+            { "UpdateWorkflow.downloadFailure>checkingState", "DownloadAgent.finished>awaitUpdateModeState",
+                "UpdateWorkflow.componentDownloadSkipped>awaitUpdateModeState" } },
+        { "awaitUpdateModeState", { "UpdateWorkflow.deviceReadyForUpdate>installingState" } },
         { "installingState",
-            { "MainWindow.deviceFailure>installFailedState", "MainWindow.installFailure>installFailedState",
-                "MainWindow.deviceDone>awaitFinishState" } },
+            { "UpdateWorkflow.deviceFailure>installFailedState",
+                "UpdateWorkflow.installFailure>installFailedState",
+                "UpdateWorkflow.deviceDone>awaitFinishState" } },
         { "installFailedState", { ">checkingState" } },
         { "awaitFinishState",
             { "noDeviceState.entered>awaitRebootState", "QTimer.timeout>rebootTimeoutState" } },
@@ -261,13 +263,13 @@ void tst_StateMachine::transitions_data()
         { "awaitRebootState",
             { "deviceReadyState.entered>nextComponentState", "noDeviceState.entered>promptConnectState" } },
         { "appUpdateRegion", {} },
-        { "appCheckIdleState", { "MainWindow.checkAppUpdatesRequest>appCheckRunningState" } },
+        { "appCheckIdleState", { "UpdateWorkflow.checkAppUpdatesRequest>appCheckRunningState" } },
         { "appCheckRunningState",
             { "UpdateManager.updateDiscoveryDone>appCheckDoneState",
                 "UpdateManager.failure>appCheckFailedState" } },
         { "appCheckDoneState",
-            { "MainWindow.appUpdatesConfirmed>appUpdateAcceptedState",
-                "MainWindow.appUpdatesRejected>appCheckIdleState" } },
+            { "UpdateWorkflow.appUpdatesConfirmed>appUpdateAcceptedState",
+                "UpdateWorkflow.appUpdatesRejected>appCheckIdleState" } },
         { "appUpdateAcceptedState", { ">appCheckIdleState" } },
         { "appCheckFailedState", { ">appCheckIdleState" } },
     };
@@ -398,7 +400,7 @@ void tst_StateMachine::connectingAndReady()
     publishMcuUpdate(session.catalogue);
     session.addDevice(deviceSettings(model));
     open(session);
-    QSignalSpy connected(session.window.get(), &MainWindow::deviceConnected);
+    QSignalSpy connected(session.workflow(), &UpdateWorkflow::deviceConnected);
 
     // What the user sees while the device is being opened.
     QString waitingPanel;
@@ -537,7 +539,7 @@ void tst_StateMachine::deviceFailureOutsideConnectingAndInstalling()
 
     const QSet<QString> before = trail->active();
     trail->clear();
-    emit session.window->deviceFailure();
+    emit session.workflow()->deviceFailure();
     QTest::qWait(50);
     QCOMPARE(trail->active(), before);
     QVERIFY(trail->events().isEmpty());
@@ -547,9 +549,9 @@ void tst_StateMachine::deviceFailureOutsideConnectingAndInstalling()
     QVERIFY(session.click("checkUpdatesButton"));
     QVERIFY(waitForState(QStringLiteral("readyToInstallState")));
     trail->clear();
-    emit session.window->deviceReadyForUpdate();
-    emit session.window->deviceDone();
-    emit session.window->updateFinished();
+    emit session.workflow()->deviceReadyForUpdate();
+    emit session.workflow()->deviceDone();
+    emit session.workflow()->updateFinished();
     QTest::qWait(50);
     QVERIFY(trail->events().isEmpty());
 }

@@ -233,8 +233,8 @@ void tst_UpdatePlanning::plan()
 
     WorkflowSession& s = sessionFor(device);
     publish(components);
-    QSignalSpy available(s.window.get(), &MainWindow::updatesAvailable);
-    QSignalSpy none(s.window.get(), &MainWindow::noUpdatesAvailable);
+    QSignalSpy available(s.workflow(), &UpdateWorkflow::updatesAvailable);
+    QSignalSpy none(s.workflow(), &UpdateWorkflow::noUpdatesAvailable);
     QVERIFY(runPlanning(forceAll));
 
     QCOMPARE(s.planItems(), items);
@@ -325,10 +325,10 @@ void tst_UpdatePlanning::selectionAndForgetting()
     auto* agent = s.window->findChild<DeviceAgent*>();
     QVERIFY(agent);
     const QString description = s.deviceText();
-    QSignalSpy failed(s.window.get(), &MainWindow::deviceFailure);
-    QSignalSpy connected(s.window.get(), &MainWindow::deviceConnected);
+    QSignalSpy failed(s.workflow(), &UpdateWorkflow::deviceFailure);
+    QSignalSpy connected(s.workflow(), &UpdateWorkflow::deviceConnected);
     const int before = s.log.lines().size();
-    QVERIFY(QMetaObject::invokeMethod(s.window.get(), "selectDevice"));
+    QVERIFY(QMetaObject::invokeMethod(s.workflow(), "selectDevice"));
     QCOMPARE(failed.size(), 1);
     QCOMPARE(connected.size(), 0);
     QCOMPARE(s.log.lines().mid(before),
@@ -352,7 +352,7 @@ void tst_UpdatePlanning::selectionAndForgetting()
     // With no device at all there is nothing to select.
     failed.clear();
     const int unplugged = s.log.lines().size();
-    QVERIFY(QMetaObject::invokeMethod(s.window.get(), "selectDevice"));
+    QVERIFY(QMetaObject::invokeMethod(s.workflow(), "selectDevice"));
     QCOMPARE(failed.size(), 1);
     QCOMPARE(connected.size(), 0);
     QCOMPARE(s.log.lines().mid(unplugged),

@@ -495,11 +495,11 @@ void tst_UpdateWorkflow::progressTexts()
     WorkflowSession session;
     session.openWindow();
     session.dialogs->files.enqueue(file.fileName());
-    MainWindow* window = session.window.get();
+    UpdateWorkflow* window = session.workflow();
     // The install actions wait for a device; with none, the choice only makes the plan.
-    window->findChild<QActionGroup*>()->setEnabled(true);
+    session.window->findChild<QActionGroup*>()->setEnabled(true);
     session.action(QStringLiteral("Install MCU Firmware..."))->trigger();
-    QSignalSpy selected(window, &MainWindow::componentSelected);
+    QSignalSpy selected(window, &UpdateWorkflow::componentSelected);
     QVERIFY(QMetaObject::invokeMethod(window, "beginUpdate"));
     QVERIFY(QMetaObject::invokeMethod(window, "selectNextComponent"));
     QCOMPARE(selected.size(), 1);
@@ -509,7 +509,7 @@ void tst_UpdateWorkflow::progressTexts()
     QCOMPARE(session.label("installLabel")->text(), QStringLiteral("Installing"));
 
     // A chosen file is not downloaded.
-    QSignalSpy skipped(window, &MainWindow::componentDownloadSkipped);
+    QSignalSpy skipped(window, &UpdateWorkflow::componentDownloadSkipped);
     QVERIFY(QMetaObject::invokeMethod(window, "downloadComponent"));
     QCOMPARE(skipped.size(), 1);
     QCOMPARE(session.bar("downloadProgress")->value(), 100);
@@ -520,7 +520,7 @@ void tst_UpdateWorkflow::progressTexts()
     QCOMPARE(session.label("installLabel")->text(), installText);
 
     // After the only component the update is over and the plan is gone.
-    QSignalSpy finished(window, &MainWindow::updateFinished);
+    QSignalSpy finished(window, &UpdateWorkflow::updateFinished);
     QVERIFY(QMetaObject::invokeMethod(window, "selectNextComponent"));
     QCOMPARE(finished.size(), 1);
     QCOMPARE(selected.size(), 1);
@@ -545,7 +545,7 @@ void tst_UpdateWorkflow::unsendableTypeFailsTheInstall()
 
     // No menu offers this type; the slot takes any, and no ending is asked of it.
     session.dialogs->files.enqueue(file.fileName());
-    QVERIFY(QMetaObject::invokeMethod(session.window.get(), "installComponentFromFile",
+    QVERIFY(QMetaObject::invokeMethod(session.workflow(), "installComponentFromFile",
         Q_ARG(ComponentType, ComponentType::WindowsApplication)));
     QVERIFY(session.log.lines().contains(
         QStringLiteral("About to upload \"Windows Application\" from: \"%1\"").arg(file.fileName())));

@@ -1,17 +1,14 @@
 // Carrying out an update, one component after the other.
-#include "ui/MainWindow.h"
+#include "workflow/UpdateWorkflow.h"
 
 #include "app/ApplicationPaths.h"
 #include "app/SleepPreventer.h"
 #include "device/DeviceAgent.h"
 #include "device/DeviceModel.h"
-#include "ui/MessageBox.h"
 #include "update/DownloadAgent.h"
 #include "update/DownloadRequest.h"
 
 #include <QDebug>
-#include <QLabel>
-#include <QProgressBar>
 
 namespace PelkPlus {
 
@@ -35,15 +32,7 @@ int percentOf(float fraction)
 
 } // namespace
 
-void MainWindow::setSleepPreventer(SleepPreventer* preventer)
-{
-    if (preventer == sleepPreventer)
-        return;
-    delete sleepPreventer;
-    sleepPreventer = preventer;
-}
-
-void MainWindow::enableSleepPrevention()
+void UpdateWorkflow::enableSleepPrevention()
 {
     sleepPreventer->setPreventSleep(true);
     if (sleepPreventer->isPreventingSleep())
@@ -52,7 +41,7 @@ void MainWindow::enableSleepPrevention()
         qCritical() << "Could not disable system sleep.";
 }
 
-void MainWindow::disableSleepPrevention()
+void UpdateWorkflow::disableSleepPrevention()
 {
     sleepPreventer->setPreventSleep(false);
     if (sleepPreventer->isPreventingSleep())
@@ -61,19 +50,19 @@ void MainWindow::disableSleepPrevention()
         qDebug() << "System sleep re-enabled.";
 }
 
-Component* MainWindow::currentPlanEntry()
+Component* UpdateWorkflow::currentPlanEntry()
 {
     if (currentComponent < 0 || currentComponent >= updatePlan.size())
         return nullptr;
     return &updatePlan[currentComponent];
 }
 
-void MainWindow::beginUpdate()
+void UpdateWorkflow::beginUpdate()
 {
     currentComponent = -1;
 }
 
-void MainWindow::selectNextComponent()
+void UpdateWorkflow::selectNextComponent()
 {
     ++currentComponent;
     if (unsigned(currentComponent) >= unsigned(updatePlan.size())) {
@@ -85,21 +74,21 @@ void MainWindow::selectNextComponent()
     }
 
     const Component& component = updatePlan.at(currentComponent);
-    componentLabel->setText(QStringLiteral("Updating %1 (Component %2/%3)")
-                                .arg(componentTypeName(component.type))
-                                .arg(currentComponent + 1)
-                                .arg(updatePlan.size()));
-    downloadProgress->setValue(0);
-    installProgress->setValue(0);
+    emit componentTextChanged(QStringLiteral("Updating %1 (Component %2/%3)")
+                                  .arg(componentTypeName(component.type))
+                                  .arg(currentComponent + 1)
+                                  .arg(updatePlan.size()));
+    emit downloadProgressChanged(0);
+    emit installProgressChanged(0);
     QString downloadText = QStringLiteral("Downloading");
     if (component.size > 0)
         downloadText += QStringLiteral(" (%1 KB)").arg(kilobytesRoundedUp(component.size));
-    downloadLabel->setText(downloadText);
-    installLabel->setText(QStringLiteral("Installing"));
+    emit downloadTextChanged(downloadText);
+    emit installTextChanged(QStringLiteral("Installing"));
     emit componentSelected();
 }
 
-void MainWindow::downloadComponent()
+void UpdateWorkflow::downloadComponent()
 {
     Component* component = currentPlanEntry();
     if (!component)
@@ -107,7 +96,7 @@ void MainWindow::downloadComponent()
 
     // A file chosen on this computer is sent as it is.
     if (!component->localPath.isEmpty()) {
-        downloadProgress->setValue(100);
+        emit downloadProgressChanged(100);
         emit componentDownloadSkipped();
         return;
     }
@@ -123,22 +112,23 @@ void MainWindow::downloadComponent()
     downloadAgent->download(DownloadRequest::forComponent(*component));
 }
 
-void MainWindow::onDownloadProgress(int request, float fraction)
+void UpdateWorkflow::onDownloadProgress(int request, float fraction)
 {
     Q_UNUSED(request)
-    downloadProgress->setValue(percentOf(fraction));
+    emit downloadProgressChanged(percentOf(fraction));
 }
 
-void MainWindow::awaitUpdateMode()
+void UpdateWorkflow::awaitUpdateMode()
 {
     qDebug() << "Checking whether device ready for update...";
-    statusMessage->showWarning(QStringLiteral("Waiting for the device to enter update mode...\n\nPlease DO "
-                                              "NOT disconnect or power down the device!"));
+    emit statusChanged(QStringLiteral("Waiting for the device to enter update mode...\n\nPlease DO "
+                                      "NOT disconnect or power down the device!"),
+        MessageKind::Warning);
     if (deviceAgent)
         deviceAgent->checkReadyForUpdate();
 }
 
-void MainWindow::onDownloadFinished()
+void UpdateWorkflow::onDownloadFinished()
 {
     const Component* component = currentPlanEntry();
     if (!component)
@@ -164,22 +154,22 @@ void MainWindow::onDownloadFinished()
         deviceAgent->sendFile(fileType, component->localPath);
 }
 
-void MainWindow::onInstallProgress(float fraction, long total)
+void UpdateWorkflow::onInstallProgress(float fraction, long total)
 {
-    installProgress->setValue(percentOf(fraction));
+    emit installProgressChanged(percentOf(fraction));
     if (total > 0)
-        installLabel->setText(QStringLiteral("Installing (%1 KB)").arg(kilobytesRoundedUp(total)));
+        emit installTextChanged(QStringLiteral("Installing (%1 KB)").arg(kilobytesRoundedUp(total)));
 }
 
-void MainWindow::startRebootTimer()
+void UpdateWorkflow::startRebootTimer()
 {
     const bool base = deviceAgent && deviceAgent->connection().model == Base;
     rebootTimer.start(base ? baseRebootTimeout : plusRebootTimeout);
 }
 
-void MainWindow::requestPowerCycle()
+void UpdateWorkflow::requestPowerCycle()
 {
-    statusMessage->showWarning(QStringLiteral("Please power-cycle the device now."));
+    emit statusChanged(QStringLiteral("Please power-cycle the device now."), MessageKind::Warning);
 }
 
 } // namespace PelkPlus

@@ -1,0 +1,165 @@
+#pragma once
+
+#include "app/SemanticVersion.h"
+#include "device/DeviceInfo.h"
+#include "update/Component.h"
+#include "workflow/UpdatePlanner.h"
+#include "workflow/WorkflowNotifier.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QStateMachine>
+#include <QStringList>
+#include <QTimer>
+#include <QUrl>
+
+#include <optional>
+
+class QState;
+
+namespace PelkPlus {
+
+class DeviceAgent;
+class DeviceMonitor;
+class DownloadAgent;
+class SleepPreventer;
+class UpdateManager;
+class WorkflowQuestions;
+
+// The update workflow without a face: it owns the device monitor and agent, the update manager, the
+// component downloads and the sleep preventer, plans an update from the manifest and carries it
+// out. Its state machine has the device, workflow and updater-check regions; a face may add regions
+// of its own to regions() before start(), and drives the workflow through the commands below.
+//
+// The argument-less signals are the workflow's steps, the events its state machine moves on; what
+// a face shows comes through the signals of WorkflowNotifier.
+class UpdateWorkflow : public WorkflowNotifier
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(UpdateWorkflow)
+
+public:
+    explicit UpdateWorkflow(QObject* parent = nullptr);
+    ~UpdateWorkflow() override;
+
+    // Starts the state machine (its first step runs once the event loop does) and the device
+    // monitor.
+    void start();
+
+    // Answers the workflow's questions; not owned, and must outlive the workflow's use of it.
+    void setQuestions(WorkflowQuestions* questions);
+    // Replaces the platform's sleep preventer; the workflow takes ownership.
+    void setSleepPreventer(SleepPreventer* preventer);
+    // The manifest's component type of the updater for this platform; none where the manifest
+    // has no package for it, and then no newer updater is ever offered.
+    void setAppPackageType(std::optional<ComponentType> type);
+    static std::optional<ComponentType> platformApplicationType();
+
+    // The machine's parallel state holding the regions, and any of its states by object name.
+    QState* regions() const { return m_regions; }
+    QState* state(const char* name) const;
+
+    // The connected device's record; an empty one while no device is ready.
+    DeviceInfo deviceInfo() const;
+    bool hasDevice() const { return deviceAgent != nullptr; }
+    // The plan of the last check, its warnings and the manifest's time; invalid before a check.
+    QList<Component> plan() const { return updatePlan; }
+    QStringList planWarnings() const { return warnings; }
+    QDateTime lastChecked() const { return lastCheckTime; }
+    // Whether a component of the update is being worked on.
+    bool isUpdating() const { return currentComponent >= 0; }
+
+public slots:
+    // Commands of a face.
+    void checkForUpdates();
+    void startUpdate();
+    void listAllComponents();
+    void checkAppUpdates();
+    void answerAppUpdate(bool accepted);
+    // Asks for a file of the type and installs it after a check of its name.
+    void installComponentFromFile(ComponentType type);
+    // Installs the file as a component of the type; false, after telling why, when its name does
+    // not fit the type.
+    bool installFile(ComponentType type, const QString& path);
+    // Asks for the manifest's URL until a valid one or none is given, and keeps it.
+    void editManifestUrl();
+    void forgetDevice();
+
+signals:
+    void deviceConnected();
+    void deviceReady();
+    void deviceNotReadyForUpdate();
+    void deviceReadyForUpdate();
+    void deviceDisconnected();
+    void deviceReadyToReboot();
+    void deviceDone();
+    void checkUpdatesRequest();
+    void updatesAvailable();
+    void noUpdatesAvailable();
+    void startUpdateRequest();
+    void forceInstallComponentRequest();
+    void forceInstallAllComponentsRequest();
+    void componentSelected();
+    void componentDownloadSkipped();
+    void updateFinished();
+    void checkAppUpdatesRequest();
+    void appUpdatesConfirmed();
+    void appUpdatesRejected();
+    void deviceFailure();
+    void downloadFailure();
+    void installFailure();
+
+private slots:
+    // Device selection and update planning.
+    void selectDevice();
+    void onDeviceReady(const DeviceInfo& info);
+    void onDeviceDisconnected();
+    void onDeviceFailure();
+    void resetUpdatePlan();
+    void startUpdateCheck();
+    void planUpdate(bool forceAll);
+
+    // Carrying out an update.
+    void beginUpdate();
+    void selectNextComponent();
+    void downloadComponent();
+    void awaitUpdateMode();
+    void onDownloadProgress(int request, float fraction);
+    void onDownloadFinished();
+    void startRebootTimer();
+    void requestPowerCycle();
+    void onInstallProgress(float fraction, long total);
+    // The computer is kept awake exactly while updatingState is active, however it is left.
+    void enableSleepPrevention();
+    void disableSleepPrevention();
+
+    // The updater's own version.
+    void evaluateAppUpdate();
+    void openAppUpdateUrl();
+
+private:
+    void createStateMachine();
+    void showMessage(MessageKind kind, const QString& title, const QString& text);
+    Component* currentPlanEntry();
+
+    SemanticVersion appVersion;
+    QStateMachine stateMachine;
+    QState* m_regions = nullptr;
+    QList<QState*> m_ownRegions;
+    DeviceMonitor* deviceMonitor = nullptr;
+    DeviceAgent* deviceAgent = nullptr;
+    UpdateManager* updateManager = nullptr;
+    DownloadAgent* downloadAgent = nullptr;
+    QStringList warnings;
+    QDateTime lastCheckTime;
+    QList<Component> updatePlan;
+    int currentComponent = -1;
+    QTimer rebootTimer;
+    QUrl appUpdateUrl;
+    bool silentAppUpdateCheck = false;
+    SleepPreventer* sleepPreventer = nullptr;
+    WorkflowQuestions* questions = nullptr;
+    std::optional<ComponentType> appPackageType = platformApplicationType();
+};
+
+} // namespace PelkPlus

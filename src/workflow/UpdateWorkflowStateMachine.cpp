@@ -1,0 +1,228 @@
+// The workflow's state machine: the device, workflow and updater-check regions, driven by the
+// workflow's and the agents' signals.
+#include "workflow/UpdateWorkflow.h"
+
+#include "device/DeviceMonitor.h"
+#include "update/DownloadAgent.h"
+#include "update/UpdateManager.h"
+
+#include <QSignalTransition>
+#include <QState>
+
+namespace PelkPlus {
+
+namespace {
+
+QState* newState(const char* name, QState* parent)
+{
+    auto* state = new QState(parent);
+    state->setObjectName(QLatin1String(name));
+    return state;
+}
+
+} // namespace
+
+void UpdateWorkflow::createStateMachine()
+{
+    // The regions follow the device, the workflow and the updater check side by side, with any
+    // region a face adds. Qt refuses a machine that is itself parallel, so one parallel state holds
+    // the regions. Parented to the workflow, so that it can be found among its face's children.
+    stateMachine.setParent(this);
+    stateMachine.setObjectName(QStringLiteral("stateMachine"));
+    m_regions = newState("regions", &stateMachine);
+    m_regions->setChildMode(QState::ParallelStates);
+    stateMachine.setInitialState(m_regions);
+
+    // Device region: alone follows the device's connection; the other regions follow it through
+    // its states being entered.
+    auto* deviceRegion = newState("deviceRegion", m_regions);
+    auto* noDeviceState = newState("noDeviceState", deviceRegion);
+    auto* connectingState = newState("connectingState", deviceRegion);
+    auto* deviceReadyState = newState("deviceReadyState", deviceRegion);
+    deviceRegion->setInitialState(noDeviceState);
+
+    connect(noDeviceState, &QState::entered, this, &UpdateWorkflow::forgetDevice, Qt::DirectConnection);
+    connect(connectingState, &QState::entered, this, &UpdateWorkflow::selectDevice, Qt::DirectConnection);
+
+    noDeviceState->addTransition(deviceMonitor, &DeviceMonitor::connected, connectingState);
+    connectingState->addTransition(this, &UpdateWorkflow::deviceReady, deviceReadyState);
+    QSignalTransition* connectFailed
+        = connectingState->addTransition(this, &UpdateWorkflow::deviceFailure, noDeviceState);
+    connect(connectFailed, &QAbstractTransition::triggered, this, [this] {
+        showMessage(MessageKind::Critical, QStringLiteral("Connection Failure"),
+            QStringLiteral("Failed to connect to device."));
+    });
+    connectingState->addTransition(this, &UpdateWorkflow::deviceDisconnected, noDeviceState);
+    deviceReadyState->addTransition(this, &UpdateWorkflow::deviceDisconnected, noDeviceState);
+
+    // Workflow: the check for updates and the update itself.
+    auto* workflowRegion = newState("workflowRegion", m_regions);
+    auto* promptConnectState = newState("promptConnectState", workflowRegion);
+    auto* promptWaitState = newState("promptWaitState", workflowRegion);
+    auto* activeDeviceState = newState("activeDeviceState", workflowRegion);
+    auto* selectionState = newState("selectionState", activeDeviceState);
+    auto* idleState = newState("idleState", selectionState);
+    auto* nothingToInstallState = newState("nothingToInstallState", idleState);
+    auto* readyToInstallState = newState("readyToInstallState", idleState);
+    auto* checkingState = newState("checkingState", selectionState);
+    auto* fetchManifestState = newState("fetchManifestState", checkingState);
+    auto* planUpdateState = newState("planUpdateState", checkingState);
+    auto* fetchManifestForceState = newState("fetchManifestForceState", checkingState);
+    auto* planForceInstallState = newState("planForceInstallState", checkingState);
+    auto* updatingState = newState("updatingState", activeDeviceState);
+    auto* nextComponentState = newState("nextComponentState", updatingState);
+    auto* downloadingState = newState("downloadingState", updatingState);
+    auto* awaitUpdateModeState = newState("awaitUpdateModeState", updatingState);
+    auto* installingState = newState("installingState", updatingState);
+    auto* installFailedState = newState("installFailedState", updatingState);
+    auto* awaitFinishState = newState("awaitFinishState", updatingState);
+    auto* rebootTimeoutState = newState("rebootTimeoutState", updatingState);
+    auto* awaitRebootState = newState("awaitRebootState", updatingState);
+    workflowRegion->setInitialState(promptConnectState);
+    activeDeviceState->setInitialState(selectionState);
+    selectionState->setInitialState(idleState);
+    idleState->setInitialState(nothingToInstallState);
+    // Entering checkingState directly re-plans from the manifest already held; only the two
+    // explicit transitions into the fetch states download it again.
+    checkingState->setInitialState(planUpdateState);
+    updatingState->setInitialState(nextComponentState);
+
+    connect(
+        activeDeviceState, &QState::entered, this, &UpdateWorkflow::resetUpdatePlan, Qt::DirectConnection);
+    connect(activeDeviceState, &QState::exited, this, &UpdateWorkflow::resetUpdatePlan, Qt::DirectConnection);
+    connect(
+        nothingToInstallState, &QState::entered, this, &UpdateWorkflow::planChanged, Qt::DirectConnection);
+    connect(readyToInstallState, &QState::entered, this, &UpdateWorkflow::planChanged, Qt::DirectConnection);
+    connect(
+        fetchManifestState, &QState::entered, this, &UpdateWorkflow::startUpdateCheck, Qt::DirectConnection);
+    connect(
+        planUpdateState, &QState::entered, this, [this] { planUpdate(false); }, Qt::DirectConnection);
+    connect(fetchManifestForceState, &QState::entered, this, &UpdateWorkflow::startUpdateCheck,
+        Qt::DirectConnection);
+    connect(
+        planForceInstallState, &QState::entered, this, [this] { planUpdate(true); }, Qt::DirectConnection);
+    // Sleep is kept off before the first step of the update and allowed again however it ends.
+    connect(
+        updatingState, &QState::entered, this, &UpdateWorkflow::enableSleepPrevention, Qt::DirectConnection);
+    connect(updatingState, &QState::entered, this, &UpdateWorkflow::beginUpdate, Qt::DirectConnection);
+    connect(
+        updatingState, &QState::exited, this, &UpdateWorkflow::disableSleepPrevention, Qt::DirectConnection);
+    connect(nextComponentState, &QState::entered, this, &UpdateWorkflow::selectNextComponent,
+        Qt::DirectConnection);
+    connect(
+        downloadingState, &QState::entered, this, &UpdateWorkflow::downloadComponent, Qt::DirectConnection);
+    connect(
+        awaitUpdateModeState, &QState::entered, this, &UpdateWorkflow::awaitUpdateMode, Qt::DirectConnection);
+    connect(
+        installingState, &QState::entered, this, &UpdateWorkflow::onDownloadFinished, Qt::DirectConnection);
+    connect(
+        installFailedState, &QState::entered, this,
+        [this] {
+            showMessage(MessageKind::Critical, QStringLiteral("Update Failure"),
+                QStringLiteral("The update could not be completed."));
+        },
+        Qt::DirectConnection);
+    connect(
+        awaitFinishState, &QState::entered, this, &UpdateWorkflow::startRebootTimer, Qt::DirectConnection);
+    connect(
+        rebootTimeoutState, &QState::entered, this, &UpdateWorkflow::requestPowerCycle, Qt::DirectConnection);
+
+    promptConnectState->addTransition(connectingState, &QState::entered, promptWaitState);
+    promptWaitState->addTransition(deviceReadyState, &QState::entered, activeDeviceState);
+    promptWaitState->addTransition(noDeviceState, &QState::entered, promptConnectState);
+    // Losing the device ends whatever runs, except during the reboot wait, whose own transitions
+    // on the same event are innermost and win.
+    activeDeviceState->addTransition(noDeviceState, &QState::entered, promptConnectState);
+    idleState->addTransition(this, &UpdateWorkflow::forceInstallComponentRequest, updatingState);
+    idleState->addTransition(
+        this, &UpdateWorkflow::forceInstallAllComponentsRequest, fetchManifestForceState);
+    nothingToInstallState->addTransition(this, &UpdateWorkflow::checkUpdatesRequest, fetchManifestState);
+    readyToInstallState->addTransition(this, &UpdateWorkflow::checkUpdatesRequest, fetchManifestState);
+    readyToInstallState->addTransition(this, &UpdateWorkflow::updateStartRequested, updatingState);
+    QSignalTransition* checkFailed
+        = checkingState->addTransition(updateManager, &UpdateManager::failure, nothingToInstallState);
+    connect(checkFailed, &QAbstractTransition::triggered, this, [this] {
+        showMessage(MessageKind::Critical, QStringLiteral("Update Check Failure"),
+            QStringLiteral("Failed to check for updates!"));
+    });
+    checkingState->addTransition(this, &UpdateWorkflow::updatesAvailable, readyToInstallState);
+    checkingState->addTransition(this, &UpdateWorkflow::noUpdatesAvailable, nothingToInstallState);
+    fetchManifestState->addTransition(updateManager, &UpdateManager::updateDiscoveryDone, planUpdateState);
+    fetchManifestForceState->addTransition(
+        updateManager, &UpdateManager::updateDiscoveryDone, planForceInstallState);
+    nextComponentState->addTransition(this, &UpdateWorkflow::componentSelected, downloadingState);
+    nextComponentState->addTransition(this, &UpdateWorkflow::updateFinished, checkingState);
+    QSignalTransition* downloadFailed
+        = downloadingState->addTransition(this, &UpdateWorkflow::downloadFailure, checkingState);
+    connect(downloadFailed, &QAbstractTransition::triggered, this, [this] {
+        showMessage(MessageKind::Critical, QStringLiteral("Download Failure"),
+            QStringLiteral("Failed to download updates."));
+    });
+    downloadingState->addTransition(downloadAgent, &DownloadAgent::finished, awaitUpdateModeState);
+    downloadingState->addTransition(this, &UpdateWorkflow::componentDownloadSkipped, awaitUpdateModeState);
+    awaitUpdateModeState->addTransition(this, &UpdateWorkflow::deviceReadyForUpdate, installingState);
+    installingState->addTransition(this, &UpdateWorkflow::deviceFailure, installFailedState);
+    installingState->addTransition(this, &UpdateWorkflow::installFailure, installFailedState);
+    installingState->addTransition(this, &UpdateWorkflow::deviceDone, awaitFinishState);
+    installFailedState->addTransition(checkingState);
+    awaitFinishState->addTransition(noDeviceState, &QState::entered, awaitRebootState);
+    awaitFinishState->addTransition(&rebootTimer, &QTimer::timeout, rebootTimeoutState);
+    rebootTimeoutState->addTransition(noDeviceState, &QState::entered, awaitRebootState);
+    awaitRebootState->addTransition(deviceReadyState, &QState::entered, nextComponentState);
+    QSignalTransition* rebootFailed
+        = awaitRebootState->addTransition(noDeviceState, &QState::entered, promptConnectState);
+    connect(rebootFailed, &QAbstractTransition::triggered, this, [this] {
+        showMessage(MessageKind::Critical, QStringLiteral("Reboot Failure"),
+            QStringLiteral("The device failed to reboot after update."));
+    });
+
+    // The updater's own version check: its initial state makes it run once at every start-up,
+    // silently (start() sets silentAppUpdateCheck before the first step).
+    auto* appUpdateRegion = newState("appUpdateRegion", m_regions);
+    auto* appCheckIdleState = newState("appCheckIdleState", appUpdateRegion);
+    auto* appCheckRunningState = newState("appCheckRunningState", appUpdateRegion);
+    auto* appCheckDoneState = newState("appCheckDoneState", appUpdateRegion);
+    auto* appUpdateAcceptedState = newState("appUpdateAcceptedState", appUpdateRegion);
+    auto* appCheckFailedState = newState("appCheckFailedState", appUpdateRegion);
+    appUpdateRegion->setInitialState(appCheckRunningState);
+
+    connect(
+        appCheckIdleState, &QState::entered, this, [this] { silentAppUpdateCheck = false; },
+        Qt::DirectConnection);
+    connect(appCheckRunningState, &QState::entered, updateManager, &UpdateManager::checkForUpdates,
+        Qt::DirectConnection);
+    connect(
+        appCheckDoneState, &QState::entered, this, &UpdateWorkflow::evaluateAppUpdate, Qt::DirectConnection);
+    connect(appUpdateAcceptedState, &QState::entered, this, &UpdateWorkflow::openAppUpdateUrl,
+        Qt::DirectConnection);
+    connect(
+        appCheckFailedState, &QState::entered, this,
+        [this] {
+            if (!silentAppUpdateCheck) {
+                showMessage(MessageKind::Critical, QString(),
+                    QStringLiteral("Failed to check for new version of Pelk Updater."));
+            }
+        },
+        Qt::DirectConnection);
+
+    appCheckIdleState->addTransition(this, &UpdateWorkflow::checkAppUpdatesRequest, appCheckRunningState);
+    appCheckRunningState->addTransition(
+        updateManager, &UpdateManager::updateDiscoveryDone, appCheckDoneState);
+    appCheckRunningState->addTransition(updateManager, &UpdateManager::failure, appCheckFailedState);
+    appCheckDoneState->addTransition(this, &UpdateWorkflow::appUpdatesConfirmed, appUpdateAcceptedState);
+    appCheckDoneState->addTransition(this, &UpdateWorkflow::appUpdatesRejected, appCheckIdleState);
+    appUpdateAcceptedState->addTransition(appCheckIdleState);
+    appCheckFailedState->addTransition(appCheckIdleState);
+
+    m_ownRegions = { workflowRegion, appUpdateRegion };
+
+    // Tells the face of every state entered; connected last, after the workflow's own steps.
+    const auto states = stateMachine.findChildren<QState*>();
+    for (QState* state : states) {
+        connect(
+            state, &QState::entered, this, [this, state] { emit stateEntered(state->objectName()); },
+            Qt::DirectConnection);
+    }
+}
+
+} // namespace PelkPlus

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "workflow/MessageKind.h"
+
+#include <QObject>
+#include <QString>
+
+namespace PelkPlus {
+
+// What the update workflow tells its face: the states it enters, the texts and progress of the
+// component being installed, messages to show and the newer updater it found. A face connects to
+// these; the workflow's own argument-less step signals are those of UpdateWorkflow.
+class WorkflowNotifier : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(WorkflowNotifier)
+
+public:
+    explicit WorkflowNotifier(QObject* parent = nullptr);
+    ~WorkflowNotifier() override;
+
+signals:
+    // Every state of the machine as it is entered, by object name ("downloadingState", ...).
+    void stateEntered(const QString& name);
+    // The plan, its warnings or the time of the check changed; read them from the workflow.
+    void planChanged();
+    // The component being installed: "Updating MCU Firmware (Component 1/2)".
+    void componentTextChanged(const QString& text);
+    void downloadTextChanged(const QString& text);
+    void installTextChanged(const QString& text);
+    // Percentages, 0 to 100.
+    void downloadProgressChanged(int percent);
+    void installProgressChanged(int percent);
+    // What the user must know or do now while the update runs.
+    void statusChanged(const QString& text, PelkPlus::MessageKind kind);
+    // A message to show without waiting for it to be read; title may be empty.
+    void messageRequested(PelkPlus::MessageKind kind, const QString& title, const QString& text);
+    // A newer updater is available; answer with UpdateWorkflow::answerAppUpdate().
+    void appUpdateOffered(const QString& version);
+    // The face asked for the planned update to start (see UpdateWorkflow::startUpdate()).
+    void updateStartRequested();
+};
+
+} // namespace PelkPlus
