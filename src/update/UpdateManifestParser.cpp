@@ -1,6 +1,7 @@
 #include "update/UpdateManifestParser.h"
 
 #include <QDebug>
+#include <QIODevice>
 
 QT_WARNING_PUSH
 QT_WARNING_DISABLE_DEPRECATED
@@ -66,6 +67,7 @@ bool UpdateManifestParser::startDocument()
 {
     m_states.clear();
     m_error.clear();
+    m_componentCount = 0;
     return true;
 }
 
@@ -77,6 +79,11 @@ bool UpdateManifestParser::endDocument()
 bool UpdateManifestParser::startElement(const QString& /*namespaceURI*/, const QString& /*localName*/,
     const QString& qName, const QXmlAttributes& attributes)
 {
+    if (m_states.size() >= maximumDepth) {
+        qCritical("UpdateManifestParser: Elements nested deeper than %d; refused.", maximumDepth);
+        m_error = QStringLiteral("Elements nested deeper than %1").arg(maximumDepth);
+        return false;
+    }
     const ParseState top = m_states.isEmpty() ? Document : m_states.top();
     const QString nameAttribute = attributes.value(QStringLiteral("Name"));
 
@@ -129,6 +136,11 @@ bool UpdateManifestParser::startElement(const QString& /*namespaceURI*/, const Q
         return false;
     }
 
+    if (++m_componentCount > maximumComponents) {
+        qCritical("UpdateManifestParser: More than %d components; refused.", maximumComponents);
+        m_error = QStringLiteral("More than %1 components").arg(maximumComponents);
+        return false;
+    }
     m_data[m_currentProduct].append(component);
     // Whatever a component element holds is of no interest.
     m_states.push(Skip);
@@ -183,6 +195,18 @@ bool UpdateManifestParser::parse(QXmlInputSource* source)
     reader.setDeclHandler(this);
     reader.setDTDHandler(this);
     return reader.parse(source, false);
+}
+
+bool UpdateManifestParser::parseManifest(QIODevice* device)
+{
+    if (device->size() > maximumManifestSize) {
+        qCritical("UpdateManifestParser: Manifest larger than %lld bytes; refused.",
+            static_cast<long long>(maximumManifestSize));
+        m_error = QStringLiteral("Manifest larger than %1 bytes").arg(maximumManifestSize);
+        return false;
+    }
+    QXmlInputSource source(device);
+    return parse(&source);
 }
 
 } // namespace PelkPlus

@@ -39,6 +39,10 @@ public:
         qint64 stallAfter = -1;
         // Never answer at all (the connection stays open).
         bool silent = false;
+        // The body in chunked transfer coding (no Content-Length); each write is one chunk.
+        bool chunked = false;
+        // Answer a request with a Range header from the byte asked for, with 206.
+        bool ranges = false;
     };
 
     struct Request
@@ -75,6 +79,8 @@ private:
     void onNewConnection();
     void onReadyRead(QTcpSocket* socket);
     void respond(QTcpSocket* socket, const Request& request);
+    // The reply as served to this request: a range of the body when one is asked for and allowed.
+    static Reply forRange(Reply reply, const Request& request);
     void sendBody(QTcpSocket* socket, const Reply& reply, qint64 offset);
 
     QTcpServer* m_server = nullptr;

@@ -4,11 +4,13 @@
 #include "app/ApplicationSetup.h"
 #include "app/ConfigurationManager.h"
 #include "update/DownloadAgent.h"
+#include "update/UpdateManifestParser.h"
 #include "support/HttpTestServer.h"
 #include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -18,6 +20,8 @@
 #include <memory>
 
 using namespace PelkPlus;
+
+Q_DECLARE_METATYPE(PelkPlus::HttpTestServer::Reply)
 
 namespace {
 
@@ -84,6 +88,8 @@ private slots:
     void destructionDuringSizeRequestsReportsNothing();
     void sizeChangedBetweenHeadAndDownload();
     void discoverAndDownloadEveryComponent();
+    void hostileReplies_data();
+    void hostileReplies();
 
 private:
     void serveManifest(const QByteArray& xml);
@@ -463,9 +469,11 @@ void tst_UpdateManager::untrustedDownloadDirectory()
     serveManifest(family(QByteArray()));
 
     QSignalSpy failure(m_manager.get(), &UpdateManager::failure);
+    // One line, the path quoted as the stream quotes every text, then the reason.
     QTest::ignoreMessage(QtCriticalMsg,
-        qPrintable(
-            QStringLiteral("UpdateManager: Failed to create path: ") + UpdateManager::downloadDirectory()));
+        qPrintable(QStringLiteral(
+            "UpdateManager: Failed to create path: \"%1\" \"%2 is not a directory of this user.\"")
+                       .arg(UpdateManager::downloadDirectory(), quellor)));
     m_manager->checkForUpdates();
     QCOMPARE(failure.count(), 1);
     QCOMPARE(m_manager->state(), UpdateManager::Idle);
@@ -601,6 +609,104 @@ void tst_UpdateManager::discoverAndDownloadEveryComponent()
     }
     const QStringList files = QDir(UpdateManager::downloadDirectory()).entryList(QDir::Files, QDir::Name);
     QCOMPARE(files, QStringList({ "0", "1", "2", "3", "update-manifest.xml" }));
+}
+
+void tst_UpdateManager::hostileReplies_data()
+{
+    QTest::addColumn<QByteArray>("manifest"); // "@C@" stands for the component's URL
+    QTest::addColumn<HttpTestServer::Reply>("head");
+    QTest::addColumn<HttpTestServer::Reply>("get");
+    QTest::addColumn<QString>("refusal"); // logged when discovery refuses the manifest
+    QTest::addColumn<QString>("failure"); // the download's failure; empty when it succeeds
+
+    const QByteArray one = family(product("PELK+", component("MP", QStringLiteral("@C@"))));
+    HttpTestServer::Reply sized;
+    sized.body = pattern(100000, 1);
+    HttpTestServer::Reply unsized = sized;
+    unsized.sendContentLength = false;
+    HttpTestServer::Reply endless = unsized;
+    endless.body = pattern(3000000, 2);
+    endless.chunkSize = 65536;
+    HttpTestServer::Reply chunked = sized;
+    chunked.chunked = true;
+    chunked.chunkSize = 30000;
+    HttpTestServer::Reply errorWithoutEnd = sized;
+    errorWithoutEnd.status = 404;
+    errorWithoutEnd.stallAfter = 100;
+
+    QByteArray deep = "<?xml version=\"1.0\"?>";
+    for (int i = 0; i < 100000; ++i)
+        deep += "<a>";
+    for (int i = 0; i < 100000; ++i)
+        deep += "</a>";
+    QByteArray many;
+    for (int i = 0; i <= UpdateManifestParser::maximumComponents; ++i)
+        many += component("MP", QStringLiteral("@C@"));
+
+    QTest::newRow("100 000 nested elements")
+        << deep << sized << sized << "UpdateManifestParser: Elements nested deeper than 16; refused."
+        << QString();
+    QTest::newRow("too many components")
+        << family(product("PELK", many)) << sized << sized
+        << "UpdateManifestParser: More than 256 components; refused." << QString();
+    for (const char* url : { "file:///etc/passwd", "data:,x", "qrc:/images/x.png" }) {
+        QTest::newRow(url)
+            << family(product("PELK", component("MP", QLatin1String(url)))) << sized << sized
+            << QStringLiteral("UpdateManager: Component URL not allowed: QUrl(\"%1\")").arg(url) << QString();
+    }
+    QTest::newRow("endless body past the HEAD size")
+        << one << sized << endless << QString() << "Download exceeds the announced 100000 bytes.";
+    QTest::newRow("no length anywhere")
+        << one << unsized << unsized << QString() << "The server announced no length for the file";
+    QTest::newRow("chunked body of unknown size") << one << unsized << chunked << QString() << QString();
+    QTest::newRow("error status whose body never ends")
+        << one << sized << errorWithoutEnd << QString() << "HTTP 404 Not Found";
+}
+
+void tst_UpdateManager::hostileReplies()
+{
+    QFETCH(QByteArray, manifest);
+    QFETCH(HttpTestServer::Reply, head);
+    QFETCH(HttpTestServer::Reply, get);
+    QFETCH(QString, refusal);
+    QFETCH(QString, failure);
+
+    m_server->setReply(QStringLiteral("/c"), head, "HEAD");
+    m_server->setReply(QStringLiteral("/c"), get, "GET");
+    serveManifest(manifest.replace("@C@", base().toUtf8() + "/c"));
+    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
+    QSignalSpy refused(m_manager.get(), &UpdateManager::failure);
+    if (!refusal.isEmpty())
+        QTest::ignoreMessage(QtCriticalMsg, qPrintable(refusal));
+    m_manager->checkForUpdates();
+    QTRY_COMPARE(done.count() + refused.count(), 1);
+    if (!refusal.isEmpty()) {
+        QCOMPARE(refused.count(), 1);
+        QCOMPARE(m_manager->failureReason(), UpdateManager::InvalidManifest);
+        QCOMPARE(m_server->requestCount(QStringLiteral("/c")), 0);
+        return;
+    }
+    QCOMPARE(done.count(), 1);
+
+    Component mp = m_manager->componentsFor(ManifestProduct::Plus).value(0);
+    mp.localPath = UpdateManager::downloadDirectory() + QStringLiteral("/0");
+    DownloadAgent agent;
+    agent.setTransferTimeout(30000);
+    QSignalSpy finished(&agent, &DownloadAgent::finished);
+    QSignalSpy failed(&agent, &DownloadAgent::failed);
+    QElapsedTimer clock;
+    clock.start();
+    agent.download(DownloadRequest::forComponent(mp));
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count() + failed.count(), 1, 10000);
+    if (failure.isEmpty()) {
+        QCOMPARE(fileContents(mp.localPath), get.body);
+        return;
+    }
+    QVERIFY2(failed.value(0).value(0).toString().startsWith(failure),
+        qPrintable(failed.value(0).value(0).toString()));
+    // Failed on what arrived, well before the time-out; nothing of it is left to be sent.
+    QVERIFY(clock.elapsed() < 5000);
+    QVERIFY(fileContents(mp.localPath).isEmpty() || fileContents(mp.localPath) == "<missing>");
 }
 
 int main(int argc, char** argv)
