@@ -14,6 +14,22 @@ const char componentNameError[] = "Invalid component name";
 const char componentVersionError[] = "Invalid component version";
 const char componentReleaseDateError[] = "Invalid component release date";
 const char componentUrlError[] = "Invalid component url";
+const char componentDigestError[] = "Invalid component SHA256";
+
+// A SHA256 attribute, when present, is exactly 64 lower-case hexadecimal digits, as the catalogue
+// tool writes it; anything else is a mistake worth refusing rather than a digest never matched.
+bool digestFromText(const QString& text, QByteArray* digest)
+{
+    if (text.size() != 64)
+        return false;
+    for (const QChar c : text) {
+        if (!((c >= QLatin1Char('0') && c <= QLatin1Char('9'))
+                || (c >= QLatin1Char('a') && c <= QLatin1Char('f'))))
+            return false;
+    }
+    *digest = QByteArray::fromHex(text.toLatin1());
+    return true;
+}
 
 bool productFromName(const QString& name, ManifestProduct* product)
 {
@@ -129,6 +145,9 @@ bool UpdateManifestParser::startElement(const QString& /*namespaceURI*/, const Q
         component.url = QUrl(attributes.value(QStringLiteral("URL")), QUrl::TolerantMode);
         if (component.url.isEmpty())
             failure = componentUrlError;
+        else if (attributes.index(QStringLiteral("SHA256")) >= 0
+            && !digestFromText(attributes.value(QStringLiteral("SHA256")), &component.sha256))
+            failure = componentDigestError;
     }
     if (failure) {
         qCritical(failure);

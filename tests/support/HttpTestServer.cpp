@@ -152,6 +152,10 @@ void HttpTestServer::respond(QTcpSocket* socket, const Request& request)
     if (reply.silent)
         return;
     reply = forRange(reply, request);
+    if (reply.closeAfter >= 0 && requestCount(request.path, request.method) <= reply.closeTimes) {
+        reply.contentLength = reply.body.size();
+        reply.body.truncate(int(reply.closeAfter));
+    }
 
     const bool head = request.method == "HEAD";
     auto answer = [this, socket, reply, head] {

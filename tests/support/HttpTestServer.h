@@ -43,6 +43,10 @@ public:
         bool chunked = false;
         // Answer a request with a Range header from the byte asked for, with 206.
         bool ranges = false;
+        // Body bytes sent before the connection is closed, the full length announced, on the first
+        // closeTimes requests for the path; -1 never.
+        qint64 closeAfter = -1;
+        int closeTimes = 1;
     };
 
     struct Request

@@ -4,6 +4,7 @@
 #include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QSignalSpy>
@@ -13,6 +14,8 @@
 #include <memory>
 
 using namespace PelkPlus;
+
+Q_DECLARE_METATYPE(PelkPlus::HttpTestServer::Reply)
 
 namespace {
 
@@ -64,6 +67,8 @@ private slots:
     void newBatchFromFailedHandler();
     void asksForIdentityEncoding();
     void destructionWhileRunning();
+    void retriesResumesAndDigests_data();
+    void retriesResumesAndDigests();
 
 private:
     QString path(const QString& name) const { return m_dir->filePath(name); }
@@ -564,6 +569,76 @@ void tst_DownloadAgent::destructionWhileRunning()
     QTest::qWait(50);
     QCOMPARE(finished.count(), 0);
     QCOMPARE(failed.count(), 0);
+}
+
+void tst_DownloadAgent::retriesResumesAndDigests_data()
+{
+    QTest::addColumn<HttpTestServer::Reply>("reply");
+    QTest::addColumn<QByteArray>("file"); // what the publisher listed; its digest is expected
+    QTest::addColumn<int>("requests");
+    QTest::addColumn<QByteArray>("lastRange"); // the Range header of the last request
+    QTest::addColumn<QString>("failure");      // empty when the file must arrive byte for byte
+
+    const QByteArray file = pattern(300000, 4);
+    HttpTestServer::Reply whole;
+    whole.body = file;
+    HttpTestServer::Reply tampered = whole;
+    tampered.body[150000] = char(tampered.body.at(150000) ^ 1);
+    HttpTestServer::Reply cut = whole;
+    cut.closeAfter = 120000;
+    cut.ranges = true;
+    HttpTestServer::Reply cutTwiceNoRanges = cut;
+    cutTwiceNoRanges.ranges = false;
+    cutTwiceNoRanges.closeTimes = 2;
+    HttpTestServer::Reply alwaysCut = cut;
+    alwaysCut.closeTimes = 100;
+    alwaysCut.closeAfter = 50000;
+    HttpTestServer::Reply unavailable;
+    unavailable.status = 503;
+    HttpTestServer::Reply missing;
+    missing.status = 404;
+
+    QTest::newRow("digest matches") << whole << file << 1 << QByteArray() << QString();
+    QTest::newRow("one byte changed")
+        << tampered << file << 1 << QByteArray() << "The file's SHA-256 digest does not match the catalogue.";
+    QTest::newRow("cut in the middle, resumed by range")
+        << cut << file << 2 << QByteArray("bytes=120000-") << QString();
+    // The server ignores the range: the file starts over, and must still come out whole.
+    QTest::newRow("resume answered with the whole file")
+        << cutTwiceNoRanges << file << 3 << QByteArray("bytes=120000-") << QString();
+    QTest::newRow("cut every time") << alwaysCut << file << 1 + DownloadAgent::maximumRetries
+                                    << QByteArray("bytes=150000-") << "Connection closed";
+    QTest::newRow("server error retried") << unavailable << file << 1 + DownloadAgent::maximumRetries
+                                          << QByteArray() << "HTTP 503 Service Unavailable";
+    QTest::newRow("client error not retried") << missing << file << 1 << QByteArray() << "HTTP 404 Not Found";
+}
+
+void tst_DownloadAgent::retriesResumesAndDigests()
+{
+    QFETCH(HttpTestServer::Reply, reply);
+    QFETCH(QByteArray, file);
+    QFETCH(int, requests);
+    QFETCH(QByteArray, lastRange);
+    QFETCH(QString, failure);
+
+    m_server->setReply(QStringLiteral("/image"), reply);
+    DownloadRequest r = request(QStringLiteral("/image"), QStringLiteral("image"), file.size());
+    r.sha256 = QCryptographicHash::hash(file, QCryptographicHash::Sha256);
+    QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
+    QSignalSpy failed(m_agent.get(), &DownloadAgent::failed);
+    m_agent->download(r);
+    QTRY_COMPARE(finished.count() + failed.count(), 1);
+    QCOMPARE(m_server->requestCount(QStringLiteral("/image")), requests);
+    QCOMPARE(m_server->requests().last().headers.value("range"), lastRange);
+    if (failure.isEmpty()) {
+        QCOMPARE(finished.count(), 1);
+        QVERIFY(fileContents(r.destination) == file);
+        return;
+    }
+    QVERIFY2(
+        failed.first().first().toString().startsWith(failure), qPrintable(failed.first().first().toString()));
+    if (reply.status == 200 && reply.closeAfter < 0)
+        QVERIFY(!QFileInfo::exists(r.destination));
 }
 
 int main(int argc, char** argv)

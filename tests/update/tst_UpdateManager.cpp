@@ -3,6 +3,7 @@
 #include "app/ApplicationPaths.h"
 #include "app/ApplicationSetup.h"
 #include "app/ConfigurationManager.h"
+#include "update/CatalogueSignature.h"
 #include "update/DownloadAgent.h"
 #include "update/UpdateManifestParser.h"
 #include "support/HttpTestServer.h"
@@ -14,6 +15,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -90,6 +92,8 @@ private slots:
     void discoverAndDownloadEveryComponent();
     void hostileReplies_data();
     void hostileReplies();
+    void signedCatalogue_data();
+    void signedCatalogue();
 
 private:
     void serveManifest(const QByteArray& xml);
@@ -112,6 +116,7 @@ void tst_UpdateManager::cleanupTestCase()
 
 void tst_UpdateManager::init()
 {
+    QSettings().remove(QStringLiteral("update/trusted-keys"));
     m_server = std::make_unique<HttpTestServer>();
     QVERIFY(m_server->listen());
     m_manager = std::make_unique<UpdateManager>();
@@ -707,6 +712,83 @@ void tst_UpdateManager::hostileReplies()
     // Failed on what arrived, well before the time-out; nothing of it is left to be sent.
     QVERIFY(clock.elapsed() < 5000);
     QVERIFY(fileContents(mp.localPath).isEmpty() || fileContents(mp.localPath) == "<missing>");
+}
+
+void tst_UpdateManager::signedCatalogue_data()
+{
+    QTest::addColumn<bool>("trusted"); // the signer's key is trusted
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("complaint"); // why the catalogue is refused; empty when accepted
+
+    QTest::newRow("good signature") << true << QString() << QString();
+    QTest::newRow("unsigned, no key trusted") << false << "no signature" << QString();
+    QTest::newRow("no signature") << true << "no signature"
+                                  << "no signature: HTTP 404 Not Found";
+    QTest::newRow("manifest changed by one byte")
+        << true << "manifest changed"
+        << QStringLiteral("the signature by key %1 does not match the catalogue");
+    QTest::newRow("signature of another manifest")
+        << true << "other manifest" << QStringLiteral("the signature by key %1 does not match the catalogue");
+    QTest::newRow("untrusted key") << true << "untrusted key"
+                                   << "which is not trusted";
+    QTest::newRow("truncated signature") << true << "truncated"
+                                         << "the signature file is not a catalogue signature";
+    QTest::newRow("signature redirected to a web page") << true << "html"
+                                                        << "the signature file is not a catalogue signature";
+}
+
+void tst_UpdateManager::signedCatalogue()
+{
+    QFETCH(bool, trusted);
+    QFETCH(QString, fault);
+    QFETCH(QString, complaint);
+
+    const CatalogueSignature::KeyPair signer = CatalogueSignature::generateKeyPair();
+    const CatalogueSignature::KeyPair stranger = CatalogueSignature::generateKeyPair();
+    if (trusted) {
+        QSettings().setValue(QStringLiteral("update/trusted-keys"),
+            QString::fromLatin1(CatalogueSignature::encodeKey(stranger.publicKey) + ", "
+                + CatalogueSignature::encodeKey(signer.publicKey)));
+    }
+    m_server->setFile(QStringLiteral("/mp"), pattern(10, 1));
+    const QByteArray manifest = family(product("PELK", component("MP", base() + "/mp")));
+    QByteArray signature = CatalogueSignature::sign(manifest, signer.secretKey);
+    QByteArray served = manifest;
+    if (fault == QLatin1String("manifest changed"))
+        served.replace("1.0.0", "1.0.1");
+    else if (fault == QLatin1String("other manifest"))
+        signature = CatalogueSignature::sign(family(QByteArray()), signer.secretKey);
+    else if (fault == QLatin1String("untrusted key"))
+        signature = CatalogueSignature::sign(manifest, CatalogueSignature::generateKeyPair().secretKey);
+    else if (fault == QLatin1String("truncated"))
+        signature.chop(20);
+    serveManifest(served);
+    if (fault == QLatin1String("html")) {
+        m_server->setRedirect(QStringLiteral("/update-manifest.xml.sig"), QStringLiteral("/portal"));
+        m_server->setFile(QStringLiteral("/portal"), "<html><body>Please log in</body></html>");
+    } else if (fault != QLatin1String("no signature")) {
+        m_server->setFile(QStringLiteral("/update-manifest.xml.sig"), signature);
+    }
+
+    const QString keyId = QString::fromLatin1(CatalogueSignature::keyId(signer.publicKey));
+    if (!complaint.isEmpty()) {
+        QTest::ignoreMessage(QtCriticalMsg,
+            QRegularExpression(QStringLiteral("^UpdateManager: The catalogue could not be verified: .*")
+                + QRegularExpression::escape(complaint.arg(keyId))));
+    } else if (!trusted) {
+        QTest::ignoreMessage(QtDebugMsg,
+            "UpdateManager: No catalogue signing key is trusted; the catalogue was not verified.");
+    }
+    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
+    QSignalSpy failure(m_manager.get(), &UpdateManager::failure);
+    m_manager->checkForUpdates();
+    QTRY_COMPARE(done.count() + failure.count(), 1);
+    QCOMPARE(done.count(), complaint.isEmpty() ? 1 : 0);
+    QCOMPARE(m_manager->failureReason(),
+        complaint.isEmpty() ? UpdateManager::NoFailure : UpdateManager::UnverifiedCatalogue);
+    // Nothing of a refused catalogue is used, not even to ask a size.
+    QCOMPARE(m_server->requestCount(QStringLiteral("/mp")), complaint.isEmpty() ? 1 : 0);
+    QCOMPARE(m_manager->componentsFor(ManifestProduct::Base).size(), complaint.isEmpty() ? 1 : 0);
 }
 
 int main(int argc, char** argv)
