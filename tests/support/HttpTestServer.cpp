@@ -152,9 +152,13 @@ void HttpTestServer::respond(QTcpSocket* socket, const Request& request)
     if (reply.silent)
         return;
     reply = forRange(reply, request);
-    if (reply.closeAfter >= 0 && requestCount(request.path, request.method) <= reply.closeTimes) {
-        reply.contentLength = reply.body.size();
-        reply.body.truncate(int(reply.closeAfter));
+    if (requestCount(request.path, request.method) <= reply.faultyAnswers) {
+        if (reply.faultStatus != 0)
+            reply.status = reply.faultStatus;
+        if (reply.closeAfter >= 0) {
+            reply.contentLength = reply.body.size();
+            reply.body.truncate(int(reply.closeAfter));
+        }
     }
 
     const bool head = request.method == "HEAD";

@@ -43,10 +43,12 @@ public:
         bool chunked = false;
         // Answer a request with a Range header from the byte asked for, with 206.
         bool ranges = false;
-        // Body bytes sent before the connection is closed, the full length announced, on the first
-        // closeTimes requests for the path; -1 never.
+        // The first faultyAnswers requests for the path (and method) are answered with faultStatus
+        // when it is set, and with a body cut after closeAfter bytes (the full length announced)
+        // when that is 0 or more.
+        int faultyAnswers = 1;
+        int faultStatus = 0;
         qint64 closeAfter = -1;
-        int closeTimes = 1;
     };
 
     struct Request

@@ -589,9 +589,9 @@ void tst_DownloadAgent::retriesResumesAndDigests_data()
     cut.ranges = true;
     HttpTestServer::Reply cutTwiceNoRanges = cut;
     cutTwiceNoRanges.ranges = false;
-    cutTwiceNoRanges.closeTimes = 2;
+    cutTwiceNoRanges.faultyAnswers = 2;
     HttpTestServer::Reply alwaysCut = cut;
-    alwaysCut.closeTimes = 100;
+    alwaysCut.faultyAnswers = 100;
     alwaysCut.closeAfter = 50000;
     HttpTestServer::Reply unavailable;
     unavailable.status = 503;

@@ -94,6 +94,8 @@ private slots:
     void hostileReplies();
     void signedCatalogue_data();
     void signedCatalogue();
+    void retriedRequests_data();
+    void retriedRequests();
 
 private:
     void serveManifest(const QByteArray& xml);
@@ -789,6 +791,65 @@ void tst_UpdateManager::signedCatalogue()
     // Nothing of a refused catalogue is used, not even to ask a size.
     QCOMPARE(m_server->requestCount(QStringLiteral("/mp")), complaint.isEmpty() ? 1 : 0);
     QCOMPARE(m_manager->componentsFor(ManifestProduct::Base).size(), complaint.isEmpty() ? 1 : 0);
+}
+
+void tst_UpdateManager::retriedRequests_data()
+{
+    QTest::addColumn<QString>("path"); // the request that meets the faults
+    QTest::addColumn<QByteArray>("method");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<int>("faults");
+    QTest::addColumn<int>("requests");
+    QTest::addColumn<bool>("ok");
+
+    const int tries = 1 + DownloadAgent::maximumRetries;
+    QTest::newRow("manifest unavailable twice")
+        << "/update-manifest.xml" << QByteArray("GET") << 503 << 2 << 3 << true;
+    QTest::newRow("manifest unavailable")
+        << "/update-manifest.xml" << QByteArray("GET") << 503 << 99 << tries << false;
+    QTest::newRow("size unavailable twice") << "/mp" << QByteArray("HEAD") << 503 << 2 << 3 << true;
+    QTest::newRow("size unavailable") << "/mp" << QByteArray("HEAD") << 500 << 99 << tries << false;
+    QTest::newRow("size not found") << "/mp" << QByteArray("HEAD") << 404 << 99 << 1 << false;
+}
+
+void tst_UpdateManager::retriedRequests()
+{
+    QFETCH(QString, path);
+    QFETCH(QByteArray, method);
+    QFETCH(int, status);
+    QFETCH(int, faults);
+    QFETCH(int, requests);
+    QFETCH(bool, ok);
+
+    HttpTestServer::Reply manifest;
+    manifest.body = family(product("PELK", component("MP", base() + "/mp")));
+    HttpTestServer::Reply mp;
+    mp.body = pattern(77, 7);
+    HttpTestServer::Reply& faulty = path == QLatin1String("/mp") ? mp : manifest;
+    faulty.faultStatus = status;
+    faulty.faultyAnswers = faults;
+    m_server->setReply(QStringLiteral("/update-manifest.xml"), manifest);
+    m_server->setReply(QStringLiteral("/mp"), mp);
+    ConfigurationManager::instance()->setManifestUrl(m_server->url(QStringLiteral("/update-manifest.xml")));
+
+    // Each retry is logged, with its number and pause.
+    for (int retry = 1; retry < requests; ++retry) {
+        QTest::ignoreMessage(QtDebugMsg,
+            QRegularExpression(QStringLiteral("^(DownloadAgent|UpdateManager): Retry %1 of 3 in %2 s")
+                                   .arg(retry)
+                                   .arg(TestEnvironment::retryPause * (1 << (retry - 1)) / 1000.0)));
+    }
+    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
+    QSignalSpy failure(m_manager.get(), &UpdateManager::failure);
+    m_manager->checkForUpdates();
+    QTRY_COMPARE(done.count() + failure.count(), 1);
+    QVERIFY(!done.wait(100));
+    QCOMPARE(done.count(), ok ? 1 : 0);
+    QCOMPARE(m_server->requestCount(path, method), requests);
+    if (ok)
+        QCOMPARE(m_manager->componentsFor(ManifestProduct::Base).value(0).size, qint64(77));
+    else
+        QCOMPARE(m_manager->failureReason(), UpdateManager::DownloadFailed);
 }
 
 int main(int argc, char** argv)
