@@ -272,7 +272,8 @@ void DownloadAgent::onReplyAvailable()
         fail(QStringLiteral("Failed to write destination file: %1").arg(m_file->errorString()));
         return;
     }
-    m_hash.addData(data);
+    if (!request.sha256.isEmpty())
+        m_hash.addData(data);
     m_written += written;
 }
 

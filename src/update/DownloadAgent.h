@@ -1,8 +1,8 @@
 #pragma once
 
 #include "update/DownloadRequest.h"
+#include "update/Sha256.h"
 
-#include <QCryptographicHash>
 #include <QList>
 #include <QNetworkReply>
 #include <QObject>
@@ -91,7 +91,7 @@ private:
     QNetworkReply* m_reply = nullptr;
     QFile* m_file = nullptr;
     QTimer* m_retryTimer = nullptr;
-    QCryptographicHash m_hash { QCryptographicHash::Sha256 };
+    Sha256 m_hash;
     qint64 m_written = 0;
     // Bytes of the file written before the current reply began: where it resumes.
     qint64 m_replyOffset = 0;
