@@ -209,16 +209,19 @@ bool UpdateManager::verifySignature(const QByteArray& manifest)
     return false;
 }
 
+bool UpdateManager::isAllowedComponentUrl(const QUrl& component, const QUrl& manifest)
+{
+    const QString scheme = component.scheme();
+    return scheme == QLatin1String("https")
+        || (scheme == QLatin1String("http") && manifest.scheme() != QLatin1String("https"));
+}
+
 bool UpdateManager::checkComponentUrls()
 {
-    // Components come over the web only, and over https alone once the manifest did: a manifest
-    // must not name a local file, nor undo the protection it came with.
-    const bool secure = m_manifestUrl.scheme() == QLatin1String("https");
     const ManifestData& data = m_parser->manifestData();
     for (const QList<Component>& components : data) {
         for (const Component& component : components) {
-            const QString scheme = component.url.scheme();
-            if (scheme == QLatin1String("https") || (!secure && scheme == QLatin1String("http")))
+            if (isAllowedComponentUrl(component.url, m_manifestUrl))
                 continue;
             qCritical() << "UpdateManager: Component URL not allowed:" << component.url;
             qCritical("Failed to parse manifest.");

@@ -59,6 +59,10 @@ public:
 
     State state() const { return m_state; }
     QString manifestPath() const { return m_manifestPath; }
+    // Components come over the web only, and over https alone once the manifest did: a manifest
+    // must not name a local file, nor undo the protection it came with.
+    static bool isAllowedComponentUrl(const QUrl& component, const QUrl& manifest);
+
     // Where the manifest and the component files are downloaded to.
     static QString downloadDirectory();
 

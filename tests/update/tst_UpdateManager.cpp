@@ -96,6 +96,8 @@ private slots:
     void signedCatalogue();
     void retriedRequests_data();
     void retriedRequests();
+    void componentSchemes_data();
+    void componentSchemes();
 
 private:
     void serveManifest(const QByteArray& xml);
@@ -850,6 +852,33 @@ void tst_UpdateManager::retriedRequests()
         QCOMPARE(m_manager->componentsFor(ManifestProduct::Base).value(0).size, qint64(77));
     else
         QCOMPARE(m_manager->failureReason(), UpdateManager::DownloadFailed);
+}
+
+void tst_UpdateManager::componentSchemes_data()
+{
+    QTest::addColumn<QString>("component");
+    QTest::addColumn<QString>("manifest");
+    QTest::addColumn<bool>("allowed");
+    QTest::newRow("http under http") << "http://h/a.bin"
+                                     << "http://h/m.xml" << true;
+    QTest::newRow("https under http") << "https://h/a.bin"
+                                      << "http://h/m.xml" << true;
+    QTest::newRow("https under https") << "https://h/a.bin"
+                                       << "https://h/m.xml" << true;
+    QTest::newRow("http under https") << "http://h/a.bin"
+                                      << "https://h/m.xml" << false;
+    QTest::newRow("ftp") << "ftp://h/a.bin"
+                         << "http://h/m.xml" << false;
+    QTest::newRow("relative") << "a.bin"
+                              << "http://h/m.xml" << false;
+}
+
+void tst_UpdateManager::componentSchemes()
+{
+    QFETCH(QString, component);
+    QFETCH(QString, manifest);
+    QFETCH(bool, allowed);
+    QCOMPARE(UpdateManager::isAllowedComponentUrl(QUrl(component), QUrl(manifest)), allowed);
 }
 
 int main(int argc, char** argv)
