@@ -9,6 +9,7 @@ packages=(
   xvfb xauth xdotool x11-apps imagemagick
   dbus python3-dbusmock
   desktop-file-utils udev clang-format
+  libsodium-dev
 )
 
 missing=()

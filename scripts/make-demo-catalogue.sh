@@ -6,6 +6,9 @@
 #   scripts/make-demo-catalogue.sh DIR [BASE_URL]
 # BASE_URL is where DIR will be served (default http://127.0.0.1:8000); the manifest is then at
 # BASE_URL/update-manifest.xml. The tool is taken from $PELK_CATALOGUE, else build/tools/.
+# The manifest is signed (update-manifest.xml.sig) with the demo key $PELK_DEMO_KEY, by default
+# demo-signing-key beside DIR (never inside it, where it would be served); the key is made when
+# missing, and its public half, DEMO_KEY.pub, is what the demo's settings trust.
 set -euo pipefail
 
 if [ $# -lt 1 ] || [ $# -gt 2 ]; then
@@ -14,6 +17,7 @@ if [ $# -lt 1 ] || [ $# -gt 2 ]; then
 fi
 dir=$1
 base_url=${2:-http://127.0.0.1:8000}
+key=${PELK_DEMO_KEY:-$(dirname "$dir")/demo-signing-key}
 root=$(cd "$(dirname "$0")/.." && pwd)
 tool=${PELK_CATALOGUE:-$root/build/tools/pelk-catalogue}
 if [ ! -x "$tool" ]; then
@@ -90,7 +94,9 @@ image "$dir/local/ensemble-${local_ensemble#0x}.flac" ensemble "$local_ensemble"
     "Install Ensemble Audio..." "ensemble-${local_ensemble#0x}.flac" "Ensemble Audio $local_ensemble"
 } >"$dir/local/README.txt"
 
-"$tool" --base-url "$base_url" --out "$dir/update-manifest.xml" --root "$dir" \
+[ -f "$key" ] || "$tool" keygen "$key" >/dev/null
+
+"$tool" --base-url "$base_url" --out "$dir/update-manifest.xml" --root "$dir" --sign-key "$key" \
   --component "PELK:MP:$mcu:$dir/base/mcu-$mcu-Update.bin" \
   --component "PELK:DSP:$dsp:$dir/base/dsp-$dsp.ldr" \
   --component "PELK:Ensemble:$ensemble:$dir/base/ensemble-${ensemble#0x}.flac" \

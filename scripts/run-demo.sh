@@ -82,7 +82,8 @@ manifest_url="http://127.0.0.1:$port/update-manifest.xml"
 echo "Demo catalogue: $manifest_url (sample files for the Advanced menu: $scratch/catalogue/local)"
 
 # The updater's settings, as its configuration manager keeps them: the layout version, so that the
-# store is not cleared at start, and the manifest URL.
+# store is not cleared at start, and the manifest URL; and the demo catalogue's signing key, so that
+# the demo's catalogue is verified.
 mkdir -p "$XDG_CONFIG_HOME/Quellor"
 cat >"$XDG_CONFIG_HOME/Quellor/Pelk Updater.conf" <<EOF
 [General]
@@ -90,6 +91,7 @@ version=1
 
 [update]
 manifest-url=$manifest_url
+trusted-keys=$(cat "$scratch/demo-signing-key.pub")
 EOF
 
 # An outdated device: every component older than the demo catalogue's.

@@ -2,6 +2,7 @@
 
 #include "update/ComponentType.h"
 
+#include <QByteArray>
 #include <QMetaType>
 #include <QString>
 #include <QUrl>
@@ -20,6 +21,8 @@ struct Component
     QString releaseDate;
     // Content-Length of the server's answer to a HEAD request; 0 until known.
     qint64 size = 0;
+    // SHA-256 of the file as the publisher listed it, 32 bytes; empty when the manifest gives none.
+    QByteArray sha256;
 };
 
 } // namespace PelkPlus

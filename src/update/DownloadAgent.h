@@ -1,6 +1,7 @@
 #pragma once
 
 #include "update/DownloadRequest.h"
+#include "update/Sha256.h"
 
 #include <QList>
 #include <QNetworkReply>
@@ -8,12 +9,14 @@
 
 class QFile;
 class QNetworkAccessManager;
+class QTimer;
 
 namespace PelkPlus {
 
 // Downloads a batch of files over HTTP(S), one after the other, each straight into its local file,
 // and reports per-file progress, completion of the whole batch or the first failure. Runs one batch
-// at a time.
+// at a time. A request cut off by the network or answered with a server error is tried again, after
+// a growing pause, resuming from the bytes already written where the server allows it.
 class DownloadAgent : public QObject
 {
     Q_OBJECT
@@ -25,6 +28,10 @@ public:
     static constexpr int maximumRedirects = 5;
     // Bytes of a reply held in memory at most before they are written out.
     static constexpr qint64 readBufferSize = 256 * 1024;
+    // Further attempts after a connection error, a time-out or a server error (5xx).
+    static constexpr int maximumRetries = 3;
+    // Pause before the first retry; it doubles before each further one.
+    static constexpr int defaultRetryPause = 1000;
 
     explicit DownloadAgent(QObject* parent = nullptr);
     ~DownloadAgent() override;
@@ -41,12 +48,25 @@ public:
     void setTransferTimeout(int msecs) { m_transferTimeout = msecs; }
     int transferTimeout() const { return m_transferTimeout; }
 
+    // The first retry pause of this agent, and of every agent created later.
+    void setRetryPause(int msecs) { m_retryPause = msecs; }
+    int retryPause() const { return m_retryPause; }
+    static void setDefaultRetryPause(int msecs);
+    static int defaultRetryPauseNow();
+
+    // Whether a failed reply is worth another attempt: the connection failed or timed out, or the
+    // server answered with an error of its own (5xx). Shared with the size requests.
+    static bool isTransient(QNetworkReply::NetworkError code, int httpStatus);
+    // The framework's text for a failed reply, followed by the detail the agent knows.
+    static QString failureText(const QNetworkReply* reply, int transferTimeout);
+
 signals:
     void finished();
     void failed(const QString& reason);
     void progress(int request, float fraction);
 
 private slots:
+    void onReplyHeaders();
     void onReplyAvailable();
     void onReplyProgress(qint64 received, qint64 total);
     void onReplyError(QNetworkReply::NetworkError code);
@@ -56,7 +76,12 @@ private:
     Q_DISABLE_COPY(DownloadAgent)
 
     void startNext();
-    void fail(const QString& reason);
+    void sendRequest();
+    void startOver();
+    // Tries the request again when the failure is transient and attempts remain; fails otherwise.
+    void retryOrFail(const QString& reason, bool transient);
+    // Removing the file is for failures that show the bytes written are not the file.
+    void fail(const QString& reason, bool removeFile = false);
     void releaseReply();
     void releaseFile();
 
@@ -65,8 +90,14 @@ private:
     QNetworkAccessManager* m_network = nullptr;
     QNetworkReply* m_reply = nullptr;
     QFile* m_file = nullptr;
+    QTimer* m_retryTimer = nullptr;
+    Sha256 m_hash;
     qint64 m_written = 0;
+    // Bytes of the file written before the current reply began: where it resumes.
+    qint64 m_replyOffset = 0;
+    int m_attempt = 0;
     int m_transferTimeout = defaultTransferTimeout;
+    int m_retryPause;
 };
 
 } // namespace PelkPlus

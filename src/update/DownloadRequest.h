@@ -2,6 +2,7 @@
 
 #include "update/Component.h"
 
+#include <QByteArray>
 #include <QMetaType>
 #include <QString>
 #include <QUrl>
@@ -11,22 +12,37 @@ namespace PelkPlus {
 // One file for the download agent to fetch.
 struct DownloadRequest
 {
+    // A component whose size nobody announced may still not exceed this: far above the largest
+    // image a model holds (13 MiB of Ensemble Audio on the Pelk+), far below a full disk.
+    static constexpr qint64 maximumComponentSize = 256 * 1024 * 1024;
+
     QUrl url;
     // Local file to write; an existing file is overwritten.
     QString destination;
-    // The byte count the file must have when complete, -1 when unknown. A different count fails
-    // the batch, so a truncated image never reaches the device.
+    // The byte count the file must have when complete, -1 when unknown. More bytes stop the
+    // download at once; a different count at the end fails it, so a truncated image never reaches
+    // the device.
     qint64 expectedSize = -1;
     // Bytes the file may not exceed, -1 for no bound; the download is stopped once it would.
     qint64 maximumSize = -1;
+    // The file must be known to be complete: a size announced before (expectedSize), a
+    // Content-Length or a chunked body. A body that merely ends when the connection closes may
+    // have been cut short.
+    bool requireLength = false;
+    // SHA-256 the file must have, 32 bytes; empty for none. Computed as the bytes are written.
+    QByteArray sha256;
 
-    // A component's URL and local path, expecting the size its HEAD request announced.
+    // A component's URL and local path, bounded and checked by what the manifest and its HEAD
+    // request said of it.
     static DownloadRequest forComponent(const Component& component)
     {
         DownloadRequest request;
         request.url = component.url;
         request.destination = component.localPath;
         request.expectedSize = component.size > 0 ? component.size : -1;
+        request.maximumSize = maximumComponentSize;
+        request.requireLength = static_cast<unsigned int>(component.type) <= 3;
+        request.sha256 = component.sha256;
         return request;
     }
 };

@@ -2,28 +2,36 @@
 
 #include "app/ApplicationPaths.h"
 #include "app/ConfigurationManager.h"
+#include "update/CatalogueSignature.h"
 #include "update/DownloadAgent.h"
 #include "update/UpdateManifestParser.h"
 
+#include <QBuffer>
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QTimer>
 
 #include <utility>
-
-QT_WARNING_PUSH
-QT_WARNING_DISABLE_DEPRECATED
-#include <QXmlInputSource>
-QT_WARNING_POP
 
 namespace PelkPlus {
 
 namespace {
+
 const char manifestFileName[] = "update-manifest.xml";
+const char signatureSuffix[] = ".sig";
+
+QByteArray readAll(const QString& path, qint64 maximum, bool* ok)
+{
+    QFile file(path);
+    *ok = file.open(QIODevice::ReadOnly) && file.size() <= maximum;
+    return *ok ? file.readAll() : QByteArray();
 }
+
+} // namespace
 
 UpdateManager::UpdateManager(QObject* parent)
     : QObject(parent)
@@ -32,6 +40,7 @@ UpdateManager::UpdateManager(QObject* parent)
     , m_parser(new UpdateManifestParser)
     , m_manifestPath(downloadDirectory() + QLatin1Char('/') + QLatin1String(manifestFileName))
     , m_transferTimeout(DownloadAgent::defaultTransferTimeout)
+    , m_retryPause(DownloadAgent::defaultRetryPauseNow())
 {
     connect(m_manifestAgent, &DownloadAgent::finished, this, &UpdateManager::downloadFinished);
     connect(m_manifestAgent, &DownloadAgent::failed, this, &UpdateManager::onManifestFailed);
@@ -58,6 +67,12 @@ void UpdateManager::setTransferTimeout(int msecs)
     m_manifestAgent->setTransferTimeout(msecs);
 }
 
+void UpdateManager::setRetryPause(int msecs)
+{
+    m_retryPause = msecs;
+    m_manifestAgent->setRetryPause(msecs);
+}
+
 QList<Component> UpdateManager::componentsFor(ManifestProduct product) const
 {
     return m_parser->manifestData().value(product);
@@ -66,14 +81,20 @@ QList<Component> UpdateManager::componentsFor(ManifestProduct product) const
 void UpdateManager::resetDiscovery()
 {
     abortPendingReplies();
+    ++m_generation;
+    m_pendingRetries = 0;
+    m_sizeAttempts.clear();
+    m_fetchingSignature = false;
     m_state = Idle;
     m_parser->clearManifestData();
     m_parser->clearStateStack();
 }
 
-void UpdateManager::fail()
+void UpdateManager::fail(FailureReason reason, const QString& text)
 {
     resetDiscovery();
+    m_failureReason = reason;
+    m_failureText = text;
     emit failure();
 }
 
@@ -86,17 +107,22 @@ void UpdateManager::checkForUpdates()
     m_parser->clearManifestData();
     m_parser->clearStateStack();
     m_state = Discovering;
+    ++m_generation;
+    m_failureReason = NoFailure;
+    m_failureText.clear();
 
     QString error;
     if (!ApplicationPaths::ensureDownloadDirectory(&error)) {
-        qCritical().noquote() << "UpdateManager: Failed to create path:" << downloadDirectory();
-        qCritical().noquote() << "UpdateManager:" << error;
-        fail();
+        qCritical() << "UpdateManager: Failed to create path:" << downloadDirectory() << error;
+        fail(DownloadFailed, error);
         return;
     }
 
+    m_manifestUrl = ConfigurationManager::instance()->manifestUrl();
+    m_trustedKeys = CatalogueSignature::trustedKeys();
+    m_fetchingSignature = false;
     DownloadRequest request;
-    request.url = ConfigurationManager::instance()->manifestUrl();
+    request.url = m_manifestUrl;
     request.destination = m_manifestPath;
     // Stops a server that streams without end before it fills the disk.
     request.maximumSize = maximumManifestSize;
@@ -104,9 +130,16 @@ void UpdateManager::checkForUpdates()
     m_manifestAgent->download(request);
 }
 
-void UpdateManager::onManifestFailed()
+void UpdateManager::onManifestFailed(const QString& reason)
 {
-    fail();
+    if (m_fetchingSignature) {
+        qCritical().noquote() << "UpdateManager: The catalogue could not be verified: no signature:"
+                              << reason;
+        fail(UnverifiedCatalogue,
+            QStringLiteral("The catalogue's signature could not be fetched: %1").arg(reason));
+        return;
+    }
+    fail(DownloadFailed, reason);
 }
 
 void UpdateManager::downloadFinished()
@@ -116,63 +149,118 @@ void UpdateManager::downloadFinished()
         return;
     }
 
-    QFile file(m_manifestPath);
-    if (!file.open(QIODevice::ReadOnly)) {
-        qCritical("UpdateManager: failed to open manifest file.");
-        fail();
-        return;
-    }
-    qDebug("UpdateManager: Manifest file opened.");
-    if (file.size() > maximumManifestSize) {
-        qCritical() << "UpdateManager: Manifest larger than" << maximumManifestSize << "bytes.";
-        qCritical("Failed to parse manifest.");
-        fail();
+    // The signature is fetched once the manifest is in, and checked against the very bytes parsed.
+    if (!m_trustedKeys.isEmpty() && !m_fetchingSignature) {
+        m_fetchingSignature = true;
+        DownloadRequest request;
+        request.url = m_manifestUrl;
+        request.url.setPath(m_manifestUrl.path() + QLatin1String(signatureSuffix));
+        request.destination = m_manifestPath + QLatin1String(signatureSuffix);
+        request.maximumSize = CatalogueSignature::maximumFileSize;
+        m_manifestAgent->download(request);
         return;
     }
 
-    QT_WARNING_PUSH
-    QT_WARNING_DISABLE_DEPRECATED
-    QXmlInputSource source(&file);
-    const bool parsed = m_parser->parse(&source);
-    QT_WARNING_POP
-    file.close();
-    if (!parsed) {
-        qCritical("Failed to parse manifest.");
-        fail();
+    bool opened = false;
+    const QByteArray manifest = readAll(m_manifestPath, maximumManifestSize, &opened);
+    if (!opened) {
+        qCritical("UpdateManager: failed to open manifest file.");
+        fail(DownloadFailed, QStringLiteral("The manifest file cannot be read."));
         return;
     }
+    qDebug("UpdateManager: Manifest file opened.");
+    if (!verifySignature(manifest))
+        return;
+
+    QBuffer buffer;
+    buffer.setData(manifest);
+    buffer.open(QIODevice::ReadOnly);
+    if (!m_parser->parseManifest(&buffer)) {
+        qCritical("Failed to parse manifest.");
+        fail(InvalidManifest, m_parser->errorString());
+        return;
+    }
+    if (!checkComponentUrls())
+        return;
 
     m_manifestTime = QFileInfo(m_manifestPath).lastModified();
     qDebug("UpdateManager: Manifest parsed.");
     requestSizes();
 }
 
+bool UpdateManager::verifySignature(const QByteArray& manifest)
+{
+    if (m_trustedKeys.isEmpty()) {
+        qDebug("UpdateManager: No catalogue signing key is trusted; the catalogue was not verified.");
+        return true;
+    }
+    bool read = false;
+    const QByteArray signature = readAll(
+        m_manifestPath + QLatin1String(signatureSuffix), CatalogueSignature::maximumFileSize, &read);
+    QString error;
+    if (!read) {
+        error = QStringLiteral("the signature file cannot be read");
+    } else if (CatalogueSignature::verify(manifest, signature, m_trustedKeys, &error)) {
+        qDebug("UpdateManager: Catalogue signature verified.");
+        return true;
+    }
+    qCritical().noquote() << "UpdateManager: The catalogue could not be verified:" << error;
+    fail(UnverifiedCatalogue, error);
+    return false;
+}
+
+bool UpdateManager::isAllowedComponentUrl(const QUrl& component, const QUrl& manifest)
+{
+    const QString scheme = component.scheme();
+    return scheme == QLatin1String("https")
+        || (scheme == QLatin1String("http") && manifest.scheme() != QLatin1String("https"));
+}
+
+bool UpdateManager::checkComponentUrls()
+{
+    const ManifestData& data = m_parser->manifestData();
+    for (const QList<Component>& components : data) {
+        for (const Component& component : components) {
+            if (isAllowedComponentUrl(component.url, m_manifestUrl))
+                continue;
+            qCritical() << "UpdateManager: Component URL not allowed:" << component.url;
+            qCritical("Failed to parse manifest.");
+            fail(InvalidManifest,
+                QStringLiteral("Component URL not allowed: %1").arg(component.url.toString()));
+            return false;
+        }
+    }
+    return true;
+}
+
 void UpdateManager::requestSizes()
 {
-    ManifestData& data = m_parser->manifestData();
-    for (auto it = data.begin(); it != data.end(); ++it) {
-        const ManifestProduct product = it.key();
-        for (int index = 0; index < it.value().size(); ++index) {
-            const QUrl url = it.value().at(index).url;
-            qDebug() << "Requesting component size for url:" << url;
-            QNetworkRequest request(url);
-            request.setAttribute(
-                QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-            request.setMaximumRedirectsAllowed(DownloadAgent::maximumRedirects);
-            request.setTransferTimeout(m_transferTimeout);
-            // The size must be that of the bytes the download will write.
-            request.setRawHeader("Accept-Encoding", "identity");
-            QNetworkReply* reply = m_network->head(request);
-            connect(reply, &QNetworkReply::finished, this,
-                [this, reply, product, index] { onSizeReply(reply, product, index); });
-            m_pendingSizeReplies.append(reply);
-        }
+    const ManifestData& data = m_parser->manifestData();
+    for (auto it = data.cbegin(); it != data.cend(); ++it) {
+        for (int index = 0; index < it.value().size(); ++index)
+            requestSize(it.key(), index);
     }
 
     if (m_pendingSizeReplies.isEmpty()) {
         m_state = Idle;
         emit updateDiscoveryDone();
     }
+}
+
+void UpdateManager::requestSize(ManifestProduct product, int index)
+{
+    const QUrl url = m_parser->manifestData().value(product).value(index).url;
+    qDebug() << "Requesting component size for url:" << url;
+    QNetworkRequest request(url);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setMaximumRedirectsAllowed(DownloadAgent::maximumRedirects);
+    request.setTransferTimeout(m_transferTimeout);
+    // The size must be that of the bytes the download will write.
+    request.setRawHeader("Accept-Encoding", "identity");
+    QNetworkReply* reply = m_network->head(request);
+    connect(reply, &QNetworkReply::finished, this,
+        [this, reply, product, index] { onSizeReply(reply, product, index); });
+    m_pendingSizeReplies.append(reply);
 }
 
 void UpdateManager::onSizeReply(QNetworkReply* reply, ManifestProduct product, int index)
@@ -188,16 +276,31 @@ void UpdateManager::onSizeReply(QNetworkReply* reply, ManifestProduct product, i
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const bool http = reply->url().scheme().startsWith(QLatin1String("http"));
     if (reply->error() != QNetworkReply::NoError || (http && (status < 200 || status > 299))) {
-        qDebug() << "Component size reply ERROR:" << reply->url();
-        if (reply->error() == QNetworkReply::OperationCanceledError)
-            qCritical() << "UpdateManager: No answer for" << m_transferTimeout / 1000.0 << "s.";
-        else if (status >= 300)
-            qCritical() << "UpdateManager: Size request answered HTTP" << status;
-        else
-            qCritical().noquote() << "UpdateManager:" << reply->errorString();
         m_pendingSizeReplies.removeOne(reply);
         reply->deleteLater();
-        fail();
+        const QString reason = reply->error() != QNetworkReply::NoError
+            ? DownloadAgent::failureText(reply, m_transferTimeout)
+            : QStringLiteral("HTTP %1").arg(status);
+        int& attempts = m_sizeAttempts[qMakePair(int(product), index)];
+        if (DownloadAgent::isTransient(reply->error(), status) && attempts < DownloadAgent::maximumRetries) {
+            ++attempts;
+            const int pause = m_retryPause << (attempts - 1);
+            qDebug().noquote() << "UpdateManager: Retry" << attempts << "of" << DownloadAgent::maximumRetries
+                               << "in" << pause / 1000.0 << "s of the size request for"
+                               << reply->url().toString() << "after:" << reason;
+            ++m_pendingRetries;
+            const int generation = m_generation;
+            QTimer::singleShot(pause, this, [this, generation, product, index] {
+                if (generation != m_generation)
+                    return;
+                --m_pendingRetries;
+                requestSize(product, index);
+            });
+            return;
+        }
+        qDebug() << "Component size reply ERROR:" << reply->url();
+        qCritical().noquote() << "UpdateManager:" << reason;
+        fail(DownloadFailed, reason);
         return;
     }
 
@@ -208,7 +311,7 @@ void UpdateManager::onSizeReply(QNetworkReply* reply, ManifestProduct product, i
     qDebug() << "Size for component: " << componentTypeName(component.type) << "=" << component.size;
     m_pendingSizeReplies.removeOne(reply);
     reply->deleteLater();
-    if (m_pendingSizeReplies.isEmpty()) {
+    if (m_pendingSizeReplies.isEmpty() && m_pendingRetries == 0) {
         // Idle before the signal, so that a receiver may start the next check at once.
         m_state = Idle;
         emit updateDiscoveryDone();

@@ -1,9 +1,13 @@
 #pragma once
 
 #include "update/ManifestData.h"
+#include "update/UpdateManifestParser.h"
 
 #include <QDateTime>
 #include <QList>
+#include <QMap>
+#include <QPair>
+#include <QUrl>
 #include <QObject>
 #include <QString>
 
@@ -13,7 +17,6 @@ class QNetworkReply;
 namespace PelkPlus {
 
 class DownloadAgent;
-class UpdateManifestParser;
 
 // Update discovery: downloads the manifest from the configured URL, parses it, asks the size of
 // every listed component with a HEAD request and reports updateDiscoveryDone, or failure.
@@ -27,8 +30,19 @@ public:
         Discovering = 1,
     };
 
+    // Why the last discovery failed, for the window to say so in words.
+    enum FailureReason {
+        NoFailure = 0,
+        // The manifest or a size request could not be fetched, or a file not be written.
+        DownloadFailed = 1,
+        // The manifest is not one the updater accepts.
+        InvalidManifest = 2,
+        // Trusted keys are set and the manifest's signature is missing, malformed or wrong.
+        UnverifiedCatalogue = 3,
+    };
+
     // A manifest is a few kilobytes; anything near this is not one.
-    static constexpr qint64 maximumManifestSize = 4 * 1024 * 1024;
+    static constexpr qint64 maximumManifestSize = UpdateManifestParser::maximumManifestSize;
 
     explicit UpdateManager(QObject* parent = nullptr);
     ~UpdateManager() override;
@@ -45,12 +59,23 @@ public:
 
     State state() const { return m_state; }
     QString manifestPath() const { return m_manifestPath; }
+    // Components come over the web only, and over https alone once the manifest did: a manifest
+    // must not name a local file, nor undo the protection it came with.
+    static bool isAllowedComponentUrl(const QUrl& component, const QUrl& manifest);
+
     // Where the manifest and the component files are downloaded to.
     static QString downloadDirectory();
 
     // Milliseconds without progress after which the manifest download or a size request fails.
     void setTransferTimeout(int msecs);
     int transferTimeout() const { return m_transferTimeout; }
+    // The first pause before a failed request is tried again (DownloadAgent::setRetryPause).
+    void setRetryPause(int msecs);
+
+    // Set with failure; NoFailure from the next checkForUpdates on.
+    FailureReason failureReason() const { return m_failureReason; }
+    // The cause of the last failure as logged, for details.
+    QString failureText() const { return m_failureText; }
 
 signals:
     void updateDiscoveryDone();
@@ -60,11 +85,14 @@ private:
     Q_DISABLE_COPY(UpdateManager)
 
     void downloadFinished();
-    void onManifestFailed();
+    void onManifestFailed(const QString& reason);
+    bool verifySignature(const QByteArray& manifest);
+    bool checkComponentUrls();
     void requestSizes();
+    void requestSize(ManifestProduct product, int index);
     void onSizeReply(QNetworkReply* reply, ManifestProduct product, int index);
     void abortPendingReplies();
-    void fail();
+    void fail(FailureReason reason, const QString& text);
 
     QNetworkAccessManager* m_network = nullptr;
     DownloadAgent* m_manifestAgent = nullptr;
@@ -74,6 +102,18 @@ private:
     QList<QNetworkReply*> m_pendingSizeReplies;
     QDateTime m_manifestTime;
     int m_transferTimeout;
+    int m_retryPause;
+    QUrl m_manifestUrl;
+    QList<QByteArray> m_trustedKeys;
+    // Set while the signature is being fetched, after the manifest.
+    bool m_fetchingSignature = false;
+    // Size requests waiting for their next attempt, and the attempts made per component.
+    int m_pendingRetries = 0;
+    QMap<QPair<int, int>, int> m_sizeAttempts;
+    // Counts discoveries, so that a retry planned for an earlier one is dropped.
+    int m_generation = 0;
+    FailureReason m_failureReason = NoFailure;
+    QString m_failureText;
 };
 
 } // namespace PelkPlus

@@ -1,6 +1,7 @@
 #include "update/UpdateManifestParser.h"
 
 #include <QDebug>
+#include <QIODevice>
 
 QT_WARNING_PUSH
 QT_WARNING_DISABLE_DEPRECATED
@@ -13,6 +14,22 @@ const char componentNameError[] = "Invalid component name";
 const char componentVersionError[] = "Invalid component version";
 const char componentReleaseDateError[] = "Invalid component release date";
 const char componentUrlError[] = "Invalid component url";
+const char componentDigestError[] = "Invalid component SHA256";
+
+// A SHA256 attribute, when present, is exactly 64 lower-case hexadecimal digits, as the catalogue
+// tool writes it; anything else is a mistake worth refusing rather than a digest never matched.
+bool digestFromText(const QString& text, QByteArray* digest)
+{
+    if (text.size() != 64)
+        return false;
+    for (const QChar c : text) {
+        if (!((c >= QLatin1Char('0') && c <= QLatin1Char('9'))
+                || (c >= QLatin1Char('a') && c <= QLatin1Char('f'))))
+            return false;
+    }
+    *digest = QByteArray::fromHex(text.toLatin1());
+    return true;
+}
 
 bool productFromName(const QString& name, ManifestProduct* product)
 {
@@ -66,6 +83,7 @@ bool UpdateManifestParser::startDocument()
 {
     m_states.clear();
     m_error.clear();
+    m_componentCount = 0;
     return true;
 }
 
@@ -77,6 +95,11 @@ bool UpdateManifestParser::endDocument()
 bool UpdateManifestParser::startElement(const QString& /*namespaceURI*/, const QString& /*localName*/,
     const QString& qName, const QXmlAttributes& attributes)
 {
+    if (m_states.size() >= maximumDepth) {
+        qCritical("UpdateManifestParser: Elements nested deeper than %d; refused.", maximumDepth);
+        m_error = QStringLiteral("Elements nested deeper than %1").arg(maximumDepth);
+        return false;
+    }
     const ParseState top = m_states.isEmpty() ? Document : m_states.top();
     const QString nameAttribute = attributes.value(QStringLiteral("Name"));
 
@@ -122,6 +145,9 @@ bool UpdateManifestParser::startElement(const QString& /*namespaceURI*/, const Q
         component.url = QUrl(attributes.value(QStringLiteral("URL")), QUrl::TolerantMode);
         if (component.url.isEmpty())
             failure = componentUrlError;
+        else if (attributes.index(QStringLiteral("SHA256")) >= 0
+            && !digestFromText(attributes.value(QStringLiteral("SHA256")), &component.sha256))
+            failure = componentDigestError;
     }
     if (failure) {
         qCritical(failure);
@@ -129,6 +155,11 @@ bool UpdateManifestParser::startElement(const QString& /*namespaceURI*/, const Q
         return false;
     }
 
+    if (++m_componentCount > maximumComponents) {
+        qCritical("UpdateManifestParser: More than %d components; refused.", maximumComponents);
+        m_error = QStringLiteral("More than %1 components").arg(maximumComponents);
+        return false;
+    }
     m_data[m_currentProduct].append(component);
     // Whatever a component element holds is of no interest.
     m_states.push(Skip);
@@ -183,6 +214,18 @@ bool UpdateManifestParser::parse(QXmlInputSource* source)
     reader.setDeclHandler(this);
     reader.setDTDHandler(this);
     return reader.parse(source, false);
+}
+
+bool UpdateManifestParser::parseManifest(QIODevice* device)
+{
+    if (device->size() > maximumManifestSize) {
+        qCritical("UpdateManifestParser: Manifest larger than %lld bytes; refused.",
+            static_cast<long long>(maximumManifestSize));
+        m_error = QStringLiteral("Manifest larger than %1 bytes").arg(maximumManifestSize);
+        return false;
+    }
+    QXmlInputSource source(device);
+    return parse(&source);
 }
 
 } // namespace PelkPlus

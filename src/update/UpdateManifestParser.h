@@ -3,9 +3,12 @@
 #include "update/ManifestData.h"
 
 #include <QStack>
+#include <QString>
 #include <QtGlobal>
 
 // The SAX classes are deprecated in Qt 5.15 but are what reads the manifest.
+class QIODevice;
+
 QT_WARNING_PUSH
 QT_WARNING_DISABLE_DEPRECATED
 #include <QXmlDefaultHandler>
@@ -26,6 +29,15 @@ public:
         Skip = 4,
     };
 
+    // The bounds every reader of a manifest applies, the updater and the publisher's tool alike.
+    // A manifest is a few kilobytes.
+    static constexpr qint64 maximumManifestSize = 4 * 1024 * 1024;
+    // The grammar uses four levels (Family, Product, Components, Component); a little room is left
+    // for what a component may hold. Deeper documents would only exhaust the reader's stack.
+    static constexpr int maximumDepth = 16;
+    // Far more than a family of devices will ever list; each component costs a size request.
+    static constexpr int maximumComponents = 256;
+
     UpdateManifestParser() = default;
     ~UpdateManifestParser() override = default;
 
@@ -45,6 +57,8 @@ public:
 
     // Parses a whole document from text with a fresh reader; true when it is valid.
     bool parse(QXmlInputSource* source);
+    // Reads a whole manifest, refusing one larger than maximumManifestSize before parsing it.
+    bool parseManifest(QIODevice* device);
 
     const ManifestData& manifestData() const { return m_data; }
     ManifestData& manifestData() { return m_data; }
@@ -62,6 +76,7 @@ private:
     ManifestData m_data;
     ManifestProduct m_currentProduct = ManifestProduct::Base;
     QString m_error;
+    int m_componentCount = 0;
 };
 
 } // namespace PelkPlus

@@ -16,6 +16,8 @@ QByteArray standardReason(int status)
         return "OK";
     case 204:
         return "No Content";
+    case 206:
+        return "Partial Content";
     case 301:
         return "Moved Permanently";
     case 302:
@@ -149,6 +151,15 @@ void HttpTestServer::respond(QTcpSocket* socket, const Request& request)
     }
     if (reply.silent)
         return;
+    reply = forRange(reply, request);
+    if (requestCount(request.path, request.method) <= reply.faultyAnswers) {
+        if (reply.faultStatus != 0)
+            reply.status = reply.faultStatus;
+        if (reply.closeAfter >= 0) {
+            reply.contentLength = reply.body.size();
+            reply.body.truncate(int(reply.closeAfter));
+        }
+    }
 
     const bool head = request.method == "HEAD";
     auto answer = [this, socket, reply, head] {
@@ -156,7 +167,9 @@ void HttpTestServer::respond(QTcpSocket* socket, const Request& request)
             + (reply.reason.isEmpty() ? standardReason(reply.status) : reply.reason) + "\r\n";
         for (const auto& header : reply.headers)
             text += header.first + ": " + header.second + "\r\n";
-        if (reply.sendContentLength) {
+        if (reply.chunked)
+            text += "Transfer-Encoding: chunked\r\n";
+        else if (reply.sendContentLength) {
             const qint64 length = reply.contentLength >= 0 ? reply.contentLength : reply.body.size();
             text += "Content-Length: " + QByteArray::number(length) + "\r\n";
         }
@@ -181,7 +194,9 @@ void HttpTestServer::sendBody(QTcpSocket* socket, const Reply& reply, qint64 off
         limit = qMin(limit, reply.stallAfter);
     const qint64 chunk = reply.chunkSize > 0 ? reply.chunkSize : limit;
     const qint64 count = qMin(chunk, limit - offset);
-    if (count > 0)
+    if (count > 0 && reply.chunked)
+        socket->write(QByteArray::number(count, 16) + "\r\n" + reply.body.mid(offset, count) + "\r\n");
+    else if (count > 0)
         socket->write(reply.body.constData() + offset, count);
     offset += qMax<qint64>(count, 0);
 
@@ -193,7 +208,27 @@ void HttpTestServer::sendBody(QTcpSocket* socket, const Reply& reply, qint64 off
     // A stalled reply keeps its connection open and silent until the client gives up.
     if (reply.stallAfter >= 0 && reply.stallAfter < reply.body.size())
         return;
+    if (reply.chunked)
+        socket->write("0\r\n\r\n");
     socket->disconnectFromHost();
+}
+
+HttpTestServer::Reply HttpTestServer::forRange(Reply reply, const Request& request)
+{
+    const QByteArray range = request.headers.value("range");
+    if (!reply.ranges || reply.status != 200 || !range.startsWith("bytes=") || !range.endsWith('-'))
+        return reply;
+    const qint64 first = range.mid(6, range.size() - 7).toLongLong();
+    const qint64 total = reply.body.size();
+    reply.status = 206;
+    reply.headers.append({ "Content-Range",
+        "bytes " + QByteArray::number(first) + '-' + QByteArray::number(total - 1) + '/'
+            + QByteArray::number(total) });
+    reply.body = reply.body.mid(int(first));
+    // A stall or a length given for the whole body belonged to the first answer.
+    reply.stallAfter = -1;
+    reply.contentLength = -1;
+    return reply;
 }
 
 } // namespace PelkPlus

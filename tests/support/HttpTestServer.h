@@ -39,6 +39,16 @@ public:
         qint64 stallAfter = -1;
         // Never answer at all (the connection stays open).
         bool silent = false;
+        // The body in chunked transfer coding (no Content-Length); each write is one chunk.
+        bool chunked = false;
+        // Answer a request with a Range header from the byte asked for, with 206.
+        bool ranges = false;
+        // The first faultyAnswers requests for the path (and method) are answered with faultStatus
+        // when it is set, and with a body cut after closeAfter bytes (the full length announced)
+        // when that is 0 or more.
+        int faultyAnswers = 1;
+        int faultStatus = 0;
+        qint64 closeAfter = -1;
     };
 
     struct Request
@@ -75,6 +85,8 @@ private:
     void onNewConnection();
     void onReadyRead(QTcpSocket* socket);
     void respond(QTcpSocket* socket, const Request& request);
+    // The reply as served to this request: a range of the body when one is asked for and allowed.
+    static Reply forRange(Reply reply, const Request& request);
     void sendBody(QTcpSocket* socket, const Reply& reply, qint64 offset);
 
     QTcpServer* m_server = nullptr;

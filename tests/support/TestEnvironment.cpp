@@ -1,5 +1,7 @@
 #include "support/TestEnvironment.h"
 
+#include "update/DownloadAgent.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -19,6 +21,8 @@ TestEnvironment::TestEnvironment()
     qputenv("XDG_DATA_HOME", QFile::encodeName(root + QStringLiteral("/data")));
     qputenv("XDG_CACHE_HOME", QFile::encodeName(root + QStringLiteral("/cache")));
     qputenv("TMPDIR", QFile::encodeName(root + QStringLiteral("/tmp")));
+    // Failed requests are still tried again, only without the pauses a user's network deserves.
+    DownloadAgent::setDefaultRetryPause(retryPause);
 }
 
 } // namespace PelkPlus

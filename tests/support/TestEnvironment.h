@@ -10,6 +10,9 @@ namespace PelkPlus {
 class TestEnvironment
 {
 public:
+    // The first pause before a download is tried again, in every test.
+    static constexpr int retryPause = 10;
+
     TestEnvironment();
     QString path() const { return m_root.path(); }
 

@@ -7,13 +7,17 @@
 set -euo pipefail
 source_dir=$1
 tool=$2
-dir=$(mktemp -d "${TMPDIR:-/tmp}/pelk-demo-catalogue-XXXXXX")
-trap 'rm -rf "$dir"' EXIT
+work=$(mktemp -d "${TMPDIR:-/tmp}/pelk-demo-catalogue-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+# The demo key is made beside the catalogue, never inside it.
+dir=$work/catalogue
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 PELK_CATALOGUE=$tool bash "$source_dir/scripts/make-demo-catalogue.sh" "$dir" http://127.0.0.1:8123 >/dev/null
-listing=$("$tool" --check "$dir/update-manifest.xml")
+listing=$("$tool" --check "$dir/update-manifest.xml" --public-key "$work/demo-signing-key.pub")
+[ -f "$dir/update-manifest.xml.sig" ] || fail "the demo catalogue is not signed"
+[ "$(stat -c %a "$work/demo-signing-key")" = 600 ] || fail "the demo's secret key is not mode 600"
 [ "$(wc -l <<<"$listing")" = 11 ] || fail "the manifest lists $(wc -l <<<"$listing") components, not 11"
 
 # The first PELKVER marker of a file, read as the device reads the bytes it receives.

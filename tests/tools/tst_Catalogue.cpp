@@ -55,6 +55,10 @@ private slots:
     void baseUrl_data();
     void baseUrl();
     void commandLine();
+    void checkAppliesTheUpdatersBounds_data();
+    void checkAppliesTheUpdatersBounds();
+    void signedRoundTrip_data();
+    void signedRoundTrip();
 
 private:
     // Creates a non-empty file below the catalogue root for every "<...>:<...>:<...>:<file>" entry.
@@ -217,6 +221,12 @@ void tst_Catalogue::refusedEntry_data()
     QTest::newRow("ensemble beyond 32 bits") << one("plus:ensemble:0x100000000:a.bin") << "32-bit";
     QTest::newRow("ensemble negative") << one("plus:ensemble:-1:a.bin") << "32-bit";
     QTest::newRow("application of two numbers") << one("updater:win:2.1:a.bin") << "semantic version";
+    // Read back by the updater as another text than the one published.
+    QTest::newRow("application with a leading zero") << one("updater:win:01.2.3:a.bin") << "read as 1.2.3";
+    QTest::newRow("application with an empty suffix")
+        << one("updater:mac:1.2.3-:a.bin") << "application version \"1.2.3-\"";
+    QTest::newRow("application with a letter")
+        << one("manager:win:1a.2.3:a.bin") << "application version \"1a.2.3\"";
     QTest::newRow("missing file") << one("plus:mcu:3.0.2:!missing.bin") << "no such file";
     QTest::newRow("file outside the root")
         << one("plus:mcu:3.0.2:/etc/hostname") << "not below the catalogue root";
@@ -372,6 +382,124 @@ void tst_Catalogue::commandLine()
 
     // The refused runs left the good manifest in place.
     QCOMPARE(parseWithUpdater(out, &ok).value(ManifestProduct::Plus).size(), 1);
+}
+
+void tst_Catalogue::checkAppliesTheUpdatersBounds_data()
+{
+    QTest::addColumn<QByteArray>("manifest");
+    QTest::addColumn<QString>("complaint");
+
+    QByteArray deep;
+    for (int i = 0; i < 100000; ++i)
+        deep += "<a>";
+    for (int i = 0; i < 100000; ++i)
+        deep += "</a>";
+    QByteArray many = "<Family Name=\"PELK\"><Product Name=\"PELK\"><Components>";
+    for (int i = 0; i <= UpdateManifestParser::maximumComponents; ++i)
+        many += "<Component Name=\"MP\" Version=\"1.0.0\" ReleaseDate=\"d\" URL=\"http://h/a\"/>";
+    many += "</Components></Product></Family>";
+    const QByteArray large = "<Family Name=\"PELK\"><!--"
+        + QByteArray(int(UpdateManifestParser::maximumManifestSize), ' ') + "--></Family>";
+    QTest::newRow("100 000 nested elements") << deep << "Elements nested deeper than 16";
+    QTest::newRow("too many components") << many << "More than 256 components";
+    QTest::newRow("larger than 4 MiB") << large << "Manifest larger than 4194304 bytes";
+}
+
+void tst_Catalogue::checkAppliesTheUpdatersBounds()
+{
+    QFETCH(QByteArray, manifest);
+    QFETCH(QString, complaint);
+
+    const QString path = QDir(m_root).filePath(QStringLiteral("update-manifest.xml"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(manifest);
+    file.close();
+    QProcess process;
+    process.start(QStringLiteral(PELK_CATALOGUE), { QStringLiteral("--check"), path });
+    QVERIFY(process.waitForFinished(30000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 1);
+    const QByteArray errors = process.readAllStandardError();
+    QVERIFY2(errors.contains(complaint.toUtf8()), errors.constData());
+}
+
+void tst_Catalogue::signedRoundTrip_data()
+{
+    QTest::addColumn<QString>("spoil");
+    QTest::addColumn<int>("signExit");
+    QTest::addColumn<QString>("complaint"); // from --check; empty when it passes
+
+    QTest::newRow("signed and checked") << QString() << 0 << QString();
+    QTest::newRow("file changed by one byte") << "file" << 0 << "has SHA-256";
+    QTest::newRow("manifest changed by one byte") << "manifest" << 0 << "does not match the catalogue";
+    QTest::newRow("checked with another key") << "other key" << 0 << "which is not trusted";
+    QTest::newRow("truncated signature") << "signature" << 0 << "not a catalogue signature";
+    QTest::newRow("secret key readable by others") << "mode" << 1 << "may be read by others";
+    QTest::newRow("secret key of the wrong size") << "size" << 1 << "holds no secret key";
+}
+
+void tst_Catalogue::signedRoundTrip()
+{
+    QFETCH(QString, spoil);
+    QFETCH(int, signExit);
+    QFETCH(QString, complaint);
+
+    QProcess process;
+    process.setWorkingDirectory(m_root);
+    auto run = [&](const QStringList& arguments) {
+        process.start(QStringLiteral(PELK_CATALOGUE), arguments);
+        return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit;
+    };
+    const QString key = m_dir->filePath(QStringLiteral("key"));
+    QVERIFY(run({ QStringLiteral("keygen"), key }));
+    QCOMPARE(process.exitCode(), 0);
+    QCOMPARE(QFile::permissions(key) & 0x0fff, QFileDevice::ReadUser | QFileDevice::WriteUser); // mode 0600
+    QVERIFY(run({ QStringLiteral("keygen"), key }));
+    QCOMPARE(process.exitCode(), 1); // never replaced
+    const QString other = m_dir->filePath(QStringLiteral("other"));
+    QVERIFY(run({ QStringLiteral("keygen"), other }));
+
+    if (spoil == QLatin1String("mode"))
+        QFile::setPermissions(key, QFile::permissions(key) | QFileDevice::ReadGroup);
+    if (spoil == QLatin1String("size")) {
+        QFile file(key);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(32, 'k').toBase64());
+    }
+    createFiles({ QStringLiteral("plus:mcu:3.0.2:plus/m.bin") });
+    const QString out = QDir(m_root).filePath(QStringLiteral("update-manifest.xml"));
+    QVERIFY(run({ QStringLiteral("--base-url"), QLatin1String(catalogueUrl), QStringLiteral("--out"), out,
+        QStringLiteral("--sign-key"), key, QStringLiteral("--component"),
+        QStringLiteral("plus:mcu:3.0.2:plus/m.bin") }));
+    QCOMPARE(process.exitCode(), signExit);
+    if (signExit != 0) {
+        QVERIFY(process.readAllStandardError().contains(complaint.toUtf8()));
+        QVERIFY(!QFile::exists(out));
+        return;
+    }
+
+    auto flipLastByte = [](const QString& path) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QByteArray bytes = file.readAll();
+        bytes[bytes.size() - 2] = char(bytes.at(bytes.size() - 2) ^ 1);
+        file.seek(0);
+        file.write(bytes);
+    };
+    if (spoil == QLatin1String("file"))
+        flipLastByte(QDir(m_root).filePath(QStringLiteral("plus/m.bin")));
+    if (spoil == QLatin1String("manifest"))
+        flipLastByte(out);
+    if (spoil == QLatin1String("signature"))
+        QVERIFY(QFile::resize(out + QStringLiteral(".sig"), 60));
+    const QString publicKey = (spoil == QLatin1String("other key") ? other : key) + QStringLiteral(".pub");
+    QVERIFY(run({ QStringLiteral("--check"), out, QStringLiteral("--public-key"), publicKey }));
+    const QByteArray errors = process.readAllStandardError();
+    QCOMPARE(process.exitCode(), complaint.isEmpty() ? 0 : 1);
+    QVERIFY2(
+        complaint.isEmpty() ? errors.contains("Signature verified") : errors.contains(complaint.toUtf8()),
+        errors.constData());
 }
 
 int main(int argc, char** argv)

@@ -4,6 +4,7 @@
 #include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QSignalSpy>
@@ -13,6 +14,8 @@
 #include <memory>
 
 using namespace PelkPlus;
+
+Q_DECLARE_METATYPE(PelkPlus::HttpTestServer::Reply)
 
 namespace {
 
@@ -64,6 +67,8 @@ private slots:
     void newBatchFromFailedHandler();
     void asksForIdentityEncoding();
     void destructionWhileRunning();
+    void retriesResumesAndDigests_data();
+    void retriesResumesAndDigests();
 
 private:
     QString path(const QString& name) const { return m_dir->filePath(name); }
@@ -380,7 +385,9 @@ void tst_DownloadAgent::stalledBodyTimesOut()
     QSignalSpy failed(m_agent.get(), &DownloadAgent::failed);
     m_agent->download(request(QStringLiteral("/stall"), QStringLiteral("stall")));
     QVERIFY(failed.wait(5000));
-    QCOMPARE(failed.first().first().toString(), QStringLiteral("No data received for 0.3 s."));
+    // The framework's text, then what it means here.
+    QCOMPARE(failed.first().first().toString(),
+        QStringLiteral("Operation canceled (No data received for 0.3 s.)"));
     QVERIFY(!m_agent->isBusy());
 }
 
@@ -479,27 +486,29 @@ void tst_DownloadAgent::expectedSizeChecked_data()
 {
     QTest::addColumn<qint64>("expected");
     QTest::addColumn<bool>("ok");
-    QTest::newRow("unknown") << qint64(-1) << true;
-    QTest::newRow("equal") << qint64(6000) << true;
-    QTest::newRow("announced larger") << qint64(6001) << false;
-    QTest::newRow("announced smaller") << qint64(5999) << false;
-    QTest::newRow("announced empty") << qint64(0) << false;
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("unknown") << qint64(-1) << true << QString();
+    QTest::newRow("equal") << qint64(6000) << true << QString();
+    QTest::newRow("announced larger") << qint64(6001) << false << "Received 6000 bytes, expected 6001.";
+    // Stopped the moment the file would pass the announced size.
+    QTest::newRow("announced smaller")
+        << qint64(5999) << false << "Download exceeds the announced 5999 bytes.";
+    QTest::newRow("announced empty") << qint64(0) << false << "Download exceeds the announced 0 bytes.";
 }
 
 void tst_DownloadAgent::expectedSizeChecked()
 {
     QFETCH(qint64, expected);
     QFETCH(bool, ok);
+    QFETCH(QString, reason);
     m_server->setFile(QStringLiteral("/dsp.hex"), pattern(6000));
     QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
     QSignalSpy failed(m_agent.get(), &DownloadAgent::failed);
     m_agent->download(request(QStringLiteral("/dsp.hex"), QStringLiteral("dsp.hex"), expected));
     QTRY_COMPARE(finished.count() + failed.count(), 1);
     QCOMPARE(finished.count(), ok ? 1 : 0);
-    if (!ok) {
-        QCOMPARE(failed.first().first().toString(),
-            QStringLiteral("Received 6000 bytes, expected %1.").arg(expected));
-    }
+    if (!ok)
+        QCOMPARE(failed.first().first().toString(), reason);
 }
 
 void tst_DownloadAgent::maximumSizeStopsDownload()
@@ -560,6 +569,76 @@ void tst_DownloadAgent::destructionWhileRunning()
     QTest::qWait(50);
     QCOMPARE(finished.count(), 0);
     QCOMPARE(failed.count(), 0);
+}
+
+void tst_DownloadAgent::retriesResumesAndDigests_data()
+{
+    QTest::addColumn<HttpTestServer::Reply>("reply");
+    QTest::addColumn<QByteArray>("file"); // what the publisher listed; its digest is expected
+    QTest::addColumn<int>("requests");
+    QTest::addColumn<QByteArray>("lastRange"); // the Range header of the last request
+    QTest::addColumn<QString>("failure");      // empty when the file must arrive byte for byte
+
+    const QByteArray file = pattern(300000, 4);
+    HttpTestServer::Reply whole;
+    whole.body = file;
+    HttpTestServer::Reply tampered = whole;
+    tampered.body[150000] = char(tampered.body.at(150000) ^ 1);
+    HttpTestServer::Reply cut = whole;
+    cut.closeAfter = 120000;
+    cut.ranges = true;
+    HttpTestServer::Reply cutTwiceNoRanges = cut;
+    cutTwiceNoRanges.ranges = false;
+    cutTwiceNoRanges.faultyAnswers = 2;
+    HttpTestServer::Reply alwaysCut = cut;
+    alwaysCut.faultyAnswers = 100;
+    alwaysCut.closeAfter = 50000;
+    HttpTestServer::Reply unavailable;
+    unavailable.status = 503;
+    HttpTestServer::Reply missing;
+    missing.status = 404;
+
+    QTest::newRow("digest matches") << whole << file << 1 << QByteArray() << QString();
+    QTest::newRow("one byte changed")
+        << tampered << file << 1 << QByteArray() << "The file's SHA-256 digest does not match the catalogue.";
+    QTest::newRow("cut in the middle, resumed by range")
+        << cut << file << 2 << QByteArray("bytes=120000-") << QString();
+    // The server ignores the range: the file starts over, and must still come out whole.
+    QTest::newRow("resume answered with the whole file")
+        << cutTwiceNoRanges << file << 3 << QByteArray("bytes=120000-") << QString();
+    QTest::newRow("cut every time") << alwaysCut << file << 1 + DownloadAgent::maximumRetries
+                                    << QByteArray("bytes=150000-") << "Connection closed";
+    QTest::newRow("server error retried") << unavailable << file << 1 + DownloadAgent::maximumRetries
+                                          << QByteArray() << "HTTP 503 Service Unavailable";
+    QTest::newRow("client error not retried") << missing << file << 1 << QByteArray() << "HTTP 404 Not Found";
+}
+
+void tst_DownloadAgent::retriesResumesAndDigests()
+{
+    QFETCH(HttpTestServer::Reply, reply);
+    QFETCH(QByteArray, file);
+    QFETCH(int, requests);
+    QFETCH(QByteArray, lastRange);
+    QFETCH(QString, failure);
+
+    m_server->setReply(QStringLiteral("/image"), reply);
+    DownloadRequest r = request(QStringLiteral("/image"), QStringLiteral("image"), file.size());
+    r.sha256 = QCryptographicHash::hash(file, QCryptographicHash::Sha256);
+    QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
+    QSignalSpy failed(m_agent.get(), &DownloadAgent::failed);
+    m_agent->download(r);
+    QTRY_COMPARE(finished.count() + failed.count(), 1);
+    QCOMPARE(m_server->requestCount(QStringLiteral("/image")), requests);
+    QCOMPARE(m_server->requests().last().headers.value("range"), lastRange);
+    if (failure.isEmpty()) {
+        QCOMPARE(finished.count(), 1);
+        QVERIFY(fileContents(r.destination) == file);
+        return;
+    }
+    QVERIFY2(
+        failed.first().first().toString().startsWith(failure), qPrintable(failed.first().first().toString()));
+    if (reply.status == 200 && reply.closeAfter < 0)
+        QVERIFY(!QFileInfo::exists(r.destination));
 }
 
 int main(int argc, char** argv)

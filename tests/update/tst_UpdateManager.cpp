@@ -3,21 +3,27 @@
 #include "app/ApplicationPaths.h"
 #include "app/ApplicationSetup.h"
 #include "app/ConfigurationManager.h"
+#include "update/CatalogueSignature.h"
 #include "update/DownloadAgent.h"
+#include "update/UpdateManifestParser.h"
 #include "support/HttpTestServer.h"
 #include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QtTest>
 
 #include <memory>
 
 using namespace PelkPlus;
+
+Q_DECLARE_METATYPE(PelkPlus::HttpTestServer::Reply)
 
 namespace {
 
@@ -84,6 +90,14 @@ private slots:
     void destructionDuringSizeRequestsReportsNothing();
     void sizeChangedBetweenHeadAndDownload();
     void discoverAndDownloadEveryComponent();
+    void hostileReplies_data();
+    void hostileReplies();
+    void signedCatalogue_data();
+    void signedCatalogue();
+    void retriedRequests_data();
+    void retriedRequests();
+    void componentSchemes_data();
+    void componentSchemes();
 
 private:
     void serveManifest(const QByteArray& xml);
@@ -106,6 +120,7 @@ void tst_UpdateManager::cleanupTestCase()
 
 void tst_UpdateManager::init()
 {
+    QSettings().remove(QStringLiteral("update/trusted-keys"));
     m_server = std::make_unique<HttpTestServer>();
     QVERIFY(m_server->listen());
     m_manager = std::make_unique<UpdateManager>();
@@ -463,9 +478,11 @@ void tst_UpdateManager::untrustedDownloadDirectory()
     serveManifest(family(QByteArray()));
 
     QSignalSpy failure(m_manager.get(), &UpdateManager::failure);
+    // One line, the path quoted as the stream quotes every text, then the reason.
     QTest::ignoreMessage(QtCriticalMsg,
-        qPrintable(
-            QStringLiteral("UpdateManager: Failed to create path: ") + UpdateManager::downloadDirectory()));
+        qPrintable(QStringLiteral(
+            "UpdateManager: Failed to create path: \"%1\" \"%2 is not a directory of this user.\"")
+                       .arg(UpdateManager::downloadDirectory(), quellor)));
     m_manager->checkForUpdates();
     QCOMPARE(failure.count(), 1);
     QCOMPARE(m_manager->state(), UpdateManager::Idle);
@@ -601,6 +618,267 @@ void tst_UpdateManager::discoverAndDownloadEveryComponent()
     }
     const QStringList files = QDir(UpdateManager::downloadDirectory()).entryList(QDir::Files, QDir::Name);
     QCOMPARE(files, QStringList({ "0", "1", "2", "3", "update-manifest.xml" }));
+}
+
+void tst_UpdateManager::hostileReplies_data()
+{
+    QTest::addColumn<QByteArray>("manifest"); // "@C@" stands for the component's URL
+    QTest::addColumn<HttpTestServer::Reply>("head");
+    QTest::addColumn<HttpTestServer::Reply>("get");
+    QTest::addColumn<QString>("refusal"); // logged when discovery refuses the manifest
+    QTest::addColumn<QString>("failure"); // the download's failure; empty when it succeeds
+
+    const QByteArray one = family(product("PELK+", component("MP", QStringLiteral("@C@"))));
+    HttpTestServer::Reply sized;
+    sized.body = pattern(100000, 1);
+    HttpTestServer::Reply unsized = sized;
+    unsized.sendContentLength = false;
+    HttpTestServer::Reply endless = unsized;
+    endless.body = pattern(3000000, 2);
+    endless.chunkSize = 65536;
+    HttpTestServer::Reply chunked = sized;
+    chunked.chunked = true;
+    chunked.chunkSize = 30000;
+    HttpTestServer::Reply errorWithoutEnd = sized;
+    errorWithoutEnd.status = 404;
+    errorWithoutEnd.stallAfter = 100;
+
+    QByteArray deep = "<?xml version=\"1.0\"?>";
+    for (int i = 0; i < 100000; ++i)
+        deep += "<a>";
+    for (int i = 0; i < 100000; ++i)
+        deep += "</a>";
+    QByteArray many;
+    for (int i = 0; i <= UpdateManifestParser::maximumComponents; ++i)
+        many += component("MP", QStringLiteral("@C@"));
+
+    QTest::newRow("100 000 nested elements")
+        << deep << sized << sized << "UpdateManifestParser: Elements nested deeper than 16; refused."
+        << QString();
+    QTest::newRow("too many components")
+        << family(product("PELK", many)) << sized << sized
+        << "UpdateManifestParser: More than 256 components; refused." << QString();
+    for (const char* url : { "file:///etc/passwd", "data:,x", "qrc:/images/x.png" }) {
+        QTest::newRow(url)
+            << family(product("PELK", component("MP", QLatin1String(url)))) << sized << sized
+            << QStringLiteral("UpdateManager: Component URL not allowed: QUrl(\"%1\")").arg(url) << QString();
+    }
+    QTest::newRow("endless body past the HEAD size")
+        << one << sized << endless << QString() << "Download exceeds the announced 100000 bytes.";
+    QTest::newRow("no length anywhere")
+        << one << unsized << unsized << QString() << "The server announced no length for the file";
+    QTest::newRow("chunked body of unknown size") << one << unsized << chunked << QString() << QString();
+    QTest::newRow("error status whose body never ends")
+        << one << sized << errorWithoutEnd << QString() << "HTTP 404 Not Found";
+}
+
+void tst_UpdateManager::hostileReplies()
+{
+    QFETCH(QByteArray, manifest);
+    QFETCH(HttpTestServer::Reply, head);
+    QFETCH(HttpTestServer::Reply, get);
+    QFETCH(QString, refusal);
+    QFETCH(QString, failure);
+
+    m_server->setReply(QStringLiteral("/c"), head, "HEAD");
+    m_server->setReply(QStringLiteral("/c"), get, "GET");
+    serveManifest(manifest.replace("@C@", base().toUtf8() + "/c"));
+    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
+    QSignalSpy refused(m_manager.get(), &UpdateManager::failure);
+    if (!refusal.isEmpty())
+        QTest::ignoreMessage(QtCriticalMsg, qPrintable(refusal));
+    m_manager->checkForUpdates();
+    QTRY_COMPARE(done.count() + refused.count(), 1);
+    if (!refusal.isEmpty()) {
+        QCOMPARE(refused.count(), 1);
+        QCOMPARE(m_manager->failureReason(), UpdateManager::InvalidManifest);
+        QCOMPARE(m_server->requestCount(QStringLiteral("/c")), 0);
+        return;
+    }
+    QCOMPARE(done.count(), 1);
+
+    Component mp = m_manager->componentsFor(ManifestProduct::Plus).value(0);
+    mp.localPath = UpdateManager::downloadDirectory() + QStringLiteral("/0");
+    DownloadAgent agent;
+    agent.setTransferTimeout(30000);
+    QSignalSpy finished(&agent, &DownloadAgent::finished);
+    QSignalSpy failed(&agent, &DownloadAgent::failed);
+    QElapsedTimer clock;
+    clock.start();
+    agent.download(DownloadRequest::forComponent(mp));
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count() + failed.count(), 1, 10000);
+    if (failure.isEmpty()) {
+        QCOMPARE(fileContents(mp.localPath), get.body);
+        return;
+    }
+    QVERIFY2(failed.value(0).value(0).toString().startsWith(failure),
+        qPrintable(failed.value(0).value(0).toString()));
+    // Failed on what arrived, well before the time-out; nothing of it is left to be sent.
+    QVERIFY(clock.elapsed() < 5000);
+    QVERIFY(fileContents(mp.localPath).isEmpty() || fileContents(mp.localPath) == "<missing>");
+}
+
+void tst_UpdateManager::signedCatalogue_data()
+{
+    QTest::addColumn<bool>("trusted"); // the signer's key is trusted
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("complaint"); // why the catalogue is refused; empty when accepted
+
+    QTest::newRow("good signature") << true << QString() << QString();
+    QTest::newRow("unsigned, no key trusted") << false << "no signature" << QString();
+    QTest::newRow("no signature") << true << "no signature"
+                                  << "no signature: HTTP 404 Not Found";
+    QTest::newRow("manifest changed by one byte")
+        << true << "manifest changed"
+        << QStringLiteral("the signature by key %1 does not match the catalogue");
+    QTest::newRow("signature of another manifest")
+        << true << "other manifest" << QStringLiteral("the signature by key %1 does not match the catalogue");
+    QTest::newRow("untrusted key") << true << "untrusted key"
+                                   << "which is not trusted";
+    QTest::newRow("truncated signature") << true << "truncated"
+                                         << "the signature file is not a catalogue signature";
+    QTest::newRow("signature redirected to a web page") << true << "html"
+                                                        << "the signature file is not a catalogue signature";
+}
+
+void tst_UpdateManager::signedCatalogue()
+{
+    QFETCH(bool, trusted);
+    QFETCH(QString, fault);
+    QFETCH(QString, complaint);
+
+    const CatalogueSignature::KeyPair signer = CatalogueSignature::generateKeyPair();
+    const CatalogueSignature::KeyPair stranger = CatalogueSignature::generateKeyPair();
+    if (trusted) {
+        QSettings().setValue(QStringLiteral("update/trusted-keys"),
+            QString::fromLatin1(CatalogueSignature::encodeKey(stranger.publicKey) + ", "
+                + CatalogueSignature::encodeKey(signer.publicKey)));
+    }
+    m_server->setFile(QStringLiteral("/mp"), pattern(10, 1));
+    const QByteArray manifest = family(product("PELK", component("MP", base() + "/mp")));
+    QByteArray signature = CatalogueSignature::sign(manifest, signer.secretKey);
+    QByteArray served = manifest;
+    if (fault == QLatin1String("manifest changed"))
+        served.replace("1.0.0", "1.0.1");
+    else if (fault == QLatin1String("other manifest"))
+        signature = CatalogueSignature::sign(family(QByteArray()), signer.secretKey);
+    else if (fault == QLatin1String("untrusted key"))
+        signature = CatalogueSignature::sign(manifest, CatalogueSignature::generateKeyPair().secretKey);
+    else if (fault == QLatin1String("truncated"))
+        signature.chop(20);
+    serveManifest(served);
+    if (fault == QLatin1String("html")) {
+        m_server->setRedirect(QStringLiteral("/update-manifest.xml.sig"), QStringLiteral("/portal"));
+        m_server->setFile(QStringLiteral("/portal"), "<html><body>Please log in</body></html>");
+    } else if (fault != QLatin1String("no signature")) {
+        m_server->setFile(QStringLiteral("/update-manifest.xml.sig"), signature);
+    }
+
+    const QString keyId = QString::fromLatin1(CatalogueSignature::keyId(signer.publicKey));
+    if (!complaint.isEmpty()) {
+        QTest::ignoreMessage(QtCriticalMsg,
+            QRegularExpression(QStringLiteral("^UpdateManager: The catalogue could not be verified: .*")
+                + QRegularExpression::escape(complaint.arg(keyId))));
+    } else if (!trusted) {
+        QTest::ignoreMessage(QtDebugMsg,
+            "UpdateManager: No catalogue signing key is trusted; the catalogue was not verified.");
+    }
+    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
+    QSignalSpy failure(m_manager.get(), &UpdateManager::failure);
+    m_manager->checkForUpdates();
+    QTRY_COMPARE(done.count() + failure.count(), 1);
+    QCOMPARE(done.count(), complaint.isEmpty() ? 1 : 0);
+    QCOMPARE(m_manager->failureReason(),
+        complaint.isEmpty() ? UpdateManager::NoFailure : UpdateManager::UnverifiedCatalogue);
+    // Nothing of a refused catalogue is used, not even to ask a size.
+    QCOMPARE(m_server->requestCount(QStringLiteral("/mp")), complaint.isEmpty() ? 1 : 0);
+    QCOMPARE(m_manager->componentsFor(ManifestProduct::Base).size(), complaint.isEmpty() ? 1 : 0);
+}
+
+void tst_UpdateManager::retriedRequests_data()
+{
+    QTest::addColumn<QString>("path"); // the request that meets the faults
+    QTest::addColumn<QByteArray>("method");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<int>("faults");
+    QTest::addColumn<int>("requests");
+    QTest::addColumn<bool>("ok");
+
+    const int tries = 1 + DownloadAgent::maximumRetries;
+    QTest::newRow("manifest unavailable twice")
+        << "/update-manifest.xml" << QByteArray("GET") << 503 << 2 << 3 << true;
+    QTest::newRow("manifest unavailable")
+        << "/update-manifest.xml" << QByteArray("GET") << 503 << 99 << tries << false;
+    QTest::newRow("size unavailable twice") << "/mp" << QByteArray("HEAD") << 503 << 2 << 3 << true;
+    QTest::newRow("size unavailable") << "/mp" << QByteArray("HEAD") << 500 << 99 << tries << false;
+    QTest::newRow("size not found") << "/mp" << QByteArray("HEAD") << 404 << 99 << 1 << false;
+}
+
+void tst_UpdateManager::retriedRequests()
+{
+    QFETCH(QString, path);
+    QFETCH(QByteArray, method);
+    QFETCH(int, status);
+    QFETCH(int, faults);
+    QFETCH(int, requests);
+    QFETCH(bool, ok);
+
+    HttpTestServer::Reply manifest;
+    manifest.body = family(product("PELK", component("MP", base() + "/mp")));
+    HttpTestServer::Reply mp;
+    mp.body = pattern(77, 7);
+    HttpTestServer::Reply& faulty = path == QLatin1String("/mp") ? mp : manifest;
+    faulty.faultStatus = status;
+    faulty.faultyAnswers = faults;
+    m_server->setReply(QStringLiteral("/update-manifest.xml"), manifest);
+    m_server->setReply(QStringLiteral("/mp"), mp);
+    ConfigurationManager::instance()->setManifestUrl(m_server->url(QStringLiteral("/update-manifest.xml")));
+
+    // Each retry is logged, with its number and pause.
+    for (int retry = 1; retry < requests; ++retry) {
+        QTest::ignoreMessage(QtDebugMsg,
+            QRegularExpression(QStringLiteral("^(DownloadAgent|UpdateManager): Retry %1 of 3 in %2 s")
+                                   .arg(retry)
+                                   .arg(TestEnvironment::retryPause * (1 << (retry - 1)) / 1000.0)));
+    }
+    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
+    QSignalSpy failure(m_manager.get(), &UpdateManager::failure);
+    m_manager->checkForUpdates();
+    QTRY_COMPARE(done.count() + failure.count(), 1);
+    QVERIFY(!done.wait(100));
+    QCOMPARE(done.count(), ok ? 1 : 0);
+    QCOMPARE(m_server->requestCount(path, method), requests);
+    if (ok)
+        QCOMPARE(m_manager->componentsFor(ManifestProduct::Base).value(0).size, qint64(77));
+    else
+        QCOMPARE(m_manager->failureReason(), UpdateManager::DownloadFailed);
+}
+
+void tst_UpdateManager::componentSchemes_data()
+{
+    QTest::addColumn<QString>("component");
+    QTest::addColumn<QString>("manifest");
+    QTest::addColumn<bool>("allowed");
+    QTest::newRow("http under http") << "http://h/a.bin"
+                                     << "http://h/m.xml" << true;
+    QTest::newRow("https under http") << "https://h/a.bin"
+                                      << "http://h/m.xml" << true;
+    QTest::newRow("https under https") << "https://h/a.bin"
+                                       << "https://h/m.xml" << true;
+    QTest::newRow("http under https") << "http://h/a.bin"
+                                      << "https://h/m.xml" << false;
+    QTest::newRow("ftp") << "ftp://h/a.bin"
+                         << "http://h/m.xml" << false;
+    QTest::newRow("relative") << "a.bin"
+                              << "http://h/m.xml" << false;
+}
+
+void tst_UpdateManager::componentSchemes()
+{
+    QFETCH(QString, component);
+    QFETCH(QString, manifest);
+    QFETCH(bool, allowed);
+    QCOMPARE(UpdateManager::isAllowedComponentUrl(QUrl(component), QUrl(manifest)), allowed);
 }
 
 int main(int argc, char** argv)

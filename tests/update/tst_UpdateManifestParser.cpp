@@ -149,6 +149,21 @@ void tst_UpdateManifestParser::grammar_data()
     QTest::newRow("extra attribute accepted") << family(product(
         "PELK", "<Component Name=\"MP\" Version=\"2.0.1\" ReleaseDate=\"d\" URL=\"http://h/x\" Sha=\"ab\"/>"))
                                               << true << QString() << QStringList { "0/0/2.0.1" };
+    const QByteArray digest = QByteArray(63, 'a') + 'f';
+    const QString digestError = QStringLiteral("Invalid component SHA256");
+    auto withDigest = [](const QByteArray& value) {
+        return family(product("PELK",
+            "<Component Name=\"MP\" Version=\"1\" ReleaseDate=\"d\" "
+            "URL=\"http://h/x\" SHA256=\""
+                + value + "\"/>"));
+    };
+    QTest::newRow("digest") << withDigest(digest) << true << QString() << QStringList { "0/0/1" };
+    QTest::newRow("digest in upper case")
+        << withDigest(digest.toUpper()) << false << digestError << QStringList();
+    QTest::newRow("digest too short") << withDigest(digest.left(63)) << false << digestError << QStringList();
+    QTest::newRow("digest not hexadecimal")
+        << withDigest(digest.left(63) + 'g') << false << digestError << QStringList();
+    QTest::newRow("empty digest") << withDigest(QByteArray()) << false << digestError << QStringList();
     QTest::newRow("children of a component ignored") << family(product("PELK",
         "<Component Name=\"DSP\" Version=\"2\" ReleaseDate=\"d\" URL=\"http://h/x\">"
         "<Component Name=\"Bogus\"/><Notes>text</Notes></Component>"))
@@ -223,7 +238,8 @@ void tst_UpdateManifestParser::componentFields()
     QVERIFY(parseText(parser,
         family(product("PELK+",
             "<Component Name=\"Styles\" Version=\" 0x1A2B \" ReleaseDate=\"Feb 2024\" "
-            "URL=\"http://host.example/a b/styles.bin\"/>"))));
+            "URL=\"http://host.example/a b/styles.bin\" SHA256=\""
+                + QByteArray(64, '0') + "\"/>"))));
     const QList<Component> list = parser.manifestData().value(ManifestProduct::Plus);
     QCOMPARE(list.size(), 1);
     const Component& c = list.first();
@@ -234,6 +250,7 @@ void tst_UpdateManifestParser::componentFields()
     QCOMPARE(c.url, QUrl(QStringLiteral("http://host.example/a%20b/styles.bin")));
     QVERIFY(c.localPath.isEmpty());
     QCOMPARE(c.size, qint64(0));
+    QCOMPARE(c.sha256, QByteArray(32, '\0'));
 }
 
 void tst_UpdateManifestParser::acceptedComponentsStayAfterFailure()

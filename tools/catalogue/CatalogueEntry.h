@@ -3,6 +3,7 @@
 #include "update/ComponentType.h"
 #include "update/ManifestProduct.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QUrl>
 
@@ -16,8 +17,10 @@ struct CatalogueEntry
     ComponentType type = ComponentType::McuFirmware;
     QString version;
     QString filePath;
-    // Set when the entry is added to a catalogue: the base URL and the file's path below the root.
+    // Set when the entry is added to a catalogue: the base URL and the file's path below the root,
+    // and the file's SHA-256 (32 bytes).
     QUrl url;
+    QByteArray sha256;
 };
 
 } // namespace PelkPlus

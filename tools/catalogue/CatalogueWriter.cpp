@@ -1,18 +1,16 @@
 #include "CatalogueWriter.h"
 
 #include "app/SemanticVersion.h"
+#include "update/DownloadRequest.h"
 #include "update/UpdateManifestParser.h"
 
 #include <QBuffer>
+#include <QCryptographicHash>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QXmlStreamWriter>
-
-QT_WARNING_PUSH
-QT_WARNING_DISABLE_DEPRECATED
-#include <QXmlInputSource>
-QT_WARNING_POP
 
 namespace PelkPlus {
 
@@ -75,6 +73,16 @@ bool parseDataVersion(const QString& text, quint64 maximum, quint64* value)
 }
 
 } // namespace
+
+bool CatalogueWriter::fileDigest(const QString& path, QByteArray* digest)
+{
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
+        return false;
+    *digest = hash.result();
+    return true;
+}
 
 CatalogueWriter::CatalogueWriter(const QUrl& baseUrl, const QString& root, const QString& releaseDate)
     : m_baseUrl(baseUrl)
@@ -189,8 +197,14 @@ bool CatalogueWriter::checkVersion(const CatalogueEntry& entry, QString* error)
     case ComponentType::WindowsApplication:
     case ComponentType::MacApplication:
         try {
-            SemanticVersion parsed(version);
-            Q_UNUSED(parsed);
+            // The updater reads the text leniently ("01.2.3" as 1.2.3): only a text that reads
+            // back as itself means to every reader what the publisher typed.
+            const QString readBack = SemanticVersion(version).toString();
+            if (readBack != version) {
+                *error = QStringLiteral("%1: application version \"%2\" would be read as %3; write %3")
+                             .arg(describe(entry), version, readBack);
+                return false;
+            }
         } catch (const SemanticVersion::error&) {
             *error = QStringLiteral("%1: application version \"%2\" is not a semantic version such as 2.1.0")
                          .arg(describe(entry), version);
@@ -235,6 +249,16 @@ bool CatalogueWriter::addEntry(CatalogueEntry entry, QString* error)
     }
     if (file.size() == 0) {
         *error = QStringLiteral("%1: the file is empty").arg(describe(entry));
+        return false;
+    }
+    if (file.size() > DownloadRequest::maximumComponentSize) {
+        *error = QStringLiteral("%1: the file is larger than the updater downloads (%2 bytes)")
+                     .arg(describe(entry))
+                     .arg(DownloadRequest::maximumComponentSize);
+        return false;
+    }
+    if (!fileDigest(entry.filePath, &entry.sha256)) {
+        *error = QStringLiteral("%1: the file cannot be read").arg(describe(entry));
         return false;
     }
     // Compared through canonical paths so that symbolic links and "a/../b" do not move a file out
@@ -297,6 +321,7 @@ QByteArray CatalogueWriter::manifest() const
             xml.writeAttribute(QStringLiteral("Version"), entry.version);
             xml.writeAttribute(QStringLiteral("ReleaseDate"), m_releaseDate);
             xml.writeAttribute(QStringLiteral("URL"), QString::fromLatin1(entry.url.toEncoded()));
+            xml.writeAttribute(QStringLiteral("SHA256"), QString::fromLatin1(entry.sha256.toHex()));
         }
         if (opened) {
             xml.writeEndElement(); // Components
@@ -314,11 +339,8 @@ bool CatalogueWriter::readBack(const QByteArray& manifest, ManifestData* data, Q
     QBuffer buffer;
     buffer.setData(manifest);
     buffer.open(QIODevice::ReadOnly);
-    QT_WARNING_PUSH
-    QT_WARNING_DISABLE_DEPRECATED
-    QXmlInputSource source(&buffer);
-    QT_WARNING_POP
-    const bool ok = parser.parse(&source);
+    // The same bounds as the updater's, so that what passes here is read there.
+    const bool ok = parser.parseManifest(&buffer);
     *data = parser.manifestData();
     if (!ok)
         *error = parser.errorString();
@@ -360,7 +382,7 @@ bool CatalogueWriter::write(const QString& path, QString* error) const
         const Component& read = components.at(i);
         const CatalogueEntry& entry = ordered.at(i);
         if (read.type != entry.type || read.version != entry.version || read.url != entry.url
-            || read.releaseDate != m_releaseDate) {
+            || read.releaseDate != m_releaseDate || read.sha256 != entry.sha256) {
             *error
                 = QStringLiteral("%1 reads back as %2 %3 %4")
                       .arg(describe(entry), componentTypeName(read.type), read.version, read.url.toString());

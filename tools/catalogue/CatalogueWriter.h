@@ -41,7 +41,11 @@ public:
     // they were added.
     QByteArray manifest() const;
 
-    // Parses a manifest with the updater's parser; on failure error holds the parser's complaint.
+    // The SHA-256 of a file; false when it cannot be read.
+    static bool fileDigest(const QString& path, QByteArray* digest);
+
+    // Parses a manifest with the updater's parser and its bounds; on failure error holds the parser's
+    // complaint.
     static bool readBack(const QByteArray& manifest, ManifestData* data, QString* error);
 
     // Writes the manifest to path after reading it back and comparing it with the entries. An

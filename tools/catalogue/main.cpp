@@ -1,7 +1,11 @@
 // pelk-catalogue: writes the update manifest that Pelk Updater reads, from the component files a
 // publisher names, and checks it with the updater's own parser before it replaces the old one.
 
+#include "CatalogueChecker.h"
+#include "CatalogueKeys.h"
 #include "CatalogueWriter.h"
+
+#include "update/CatalogueSignature.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -40,16 +44,50 @@ void printComponents(const ManifestData& data)
     }
 }
 
-int check(const QString& path)
+// Reads the manifest as the updater would, then checks every file it lists below root and, given
+// a public key file, its signature.
+int check(const QString& path, const QString& root, const QString& publicKeyPath)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return fail(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
-    ManifestData data;
+    QTextStream err(stderr);
     QString error;
+    // First, as the updater does: nothing of a manifest that fails its signature is read.
+    if (!publicKeyPath.isEmpty()) {
+        QByteArray key;
+        if (!CatalogueKeys::readPublicKey(publicKeyPath, &key, &error)
+            || !CatalogueKeys::verifyManifest(path, key, &error))
+            return fail(error);
+        err << "Signature verified (key " << CatalogueSignature::keyId(key) << ").\n";
+        err.flush();
+    }
+    ManifestData data;
     if (!CatalogueWriter::readBack(file.readAll(), &data, &error))
         return fail(QStringLiteral("%1: the updater would refuse this manifest: %2").arg(path, error));
     printComponents(data);
+
+    QStringList problems;
+    if (!CatalogueChecker::checkFiles(data, root, &problems)) {
+        for (const QString& problem : qAsConst(problems))
+            err << "pelk-catalogue: " << problem << '\n';
+        err.flush();
+        return fail(QStringLiteral("%1: %2 listed file(s) do not match").arg(path).arg(problems.size()));
+    }
+    return Success;
+}
+
+int keygen(const QStringList& arguments)
+{
+    if (arguments.size() != 2)
+        return fail(QStringLiteral("usage: pelk-catalogue keygen SECRET_KEY_FILE"), Usage);
+    QByteArray publicKey;
+    QString error;
+    if (!CatalogueKeys::generate(arguments.at(1), &publicKey, &error))
+        return fail(error);
+    QTextStream(stdout) << "Wrote " << arguments.at(1) << " (secret, mode 0600) and " << arguments.at(1)
+                        << ".pub.\nPublic key (key " << CatalogueSignature::keyId(publicKey)
+                        << "): " << CatalogueSignature::encodeKey(publicKey) << '\n';
     return Success;
 }
 
@@ -72,6 +110,9 @@ int main(int argc, char** argv)
         "           a semantic version for the applications (2.1.0)\n"
         "  file     a file below the catalogue root; its URL is the base URL followed by its path\n"
         "           below the root.\n\n"
+        "Signing: `pelk-catalogue keygen KEY` writes KEY (secret, mode 0600) and KEY.pub; --sign-key KEY\n"
+        "writes the manifest's signature to <manifest>.sig; updaters that trust KEY.pub refuse a\n"
+        "manifest without a good signature.\n\n"
         "Example:\n"
         "  pelk-catalogue --base-url http://updates.example/pelk --out site/update-manifest.xml \\\n"
         "      --component PELK+:MP:3.2.7:site/plus/mcu-3.2.7-Update.bin"));
@@ -90,20 +131,34 @@ int main(int argc, char** argv)
         QStringLiteral("A component, <product>:<type>:<version>:<file>; repeat for each."),
         QStringLiteral("entry"));
     const QCommandLineOption checkOption(QStringLiteral("check"),
-        QStringLiteral("Only read an existing manifest with the updater's parser and list its components."),
+        QStringLiteral("Only read an existing manifest with the updater's parser, list its components and "
+                       "check each listed file below the root (size and SHA-256)."),
         QStringLiteral("file"));
-    parser.addOptions({ baseUrlOption, outOption, rootOption, dateOption, componentOption, checkOption });
+    const QCommandLineOption signKeyOption(QStringLiteral("sign-key"),
+        QStringLiteral("Secret key file to sign the manifest with; the signature goes to <out>.sig."),
+        QStringLiteral("file"));
+    const QCommandLineOption publicKeyOption(QStringLiteral("public-key"),
+        QStringLiteral("With --check: public key file the signature <file>.sig must verify with."),
+        QStringLiteral("file"));
+    parser.addOptions({ baseUrlOption, outOption, rootOption, dateOption, componentOption, checkOption,
+        signKeyOption, publicKeyOption });
 
     if (!parser.parse(QCoreApplication::arguments()))
         return fail(parser.errorText(), Usage);
     if (parser.isSet(QStringLiteral("help")))
         parser.showHelp(Success);
-    if (!parser.positionalArguments().isEmpty())
-        return fail(
-            QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()), Usage);
+    const QStringList positional = parser.positionalArguments();
+    if (positional.value(0) == QLatin1String("keygen"))
+        return keygen(positional);
+    if (!positional.isEmpty())
+        return fail(QStringLiteral("unexpected argument %1").arg(positional.first()), Usage);
 
-    if (parser.isSet(checkOption))
-        return check(parser.value(checkOption));
+    if (parser.isSet(checkOption)) {
+        const QString manifest = parser.value(checkOption);
+        return check(manifest,
+            parser.isSet(rootOption) ? parser.value(rootOption) : QFileInfo(manifest).absolutePath(),
+            parser.value(publicKeyOption));
+    }
 
     if (!parser.isSet(baseUrlOption) || !parser.isSet(outOption))
         return fail(QStringLiteral("--base-url and --out are needed (see --help)"), Usage);
@@ -117,6 +172,11 @@ int main(int argc, char** argv)
     CatalogueWriter writer(QUrl(parser.value(baseUrlOption), QUrl::StrictMode), root, releaseDate);
 
     QString error;
+    // The key is read first, so that a bad key file refuses the run before anything is written.
+    QByteArray secretKey;
+    if (parser.isSet(signKeyOption)
+        && !CatalogueKeys::readSecretKey(parser.value(signKeyOption), &secretKey, &error))
+        return fail(error);
     if (!writer.isBaseUrlValid(&error))
         return fail(error);
     for (const QString& text : parser.values(componentOption)) {
@@ -126,7 +186,10 @@ int main(int argc, char** argv)
     }
     if (!writer.write(out, &error))
         return fail(error);
+    if (!secretKey.isEmpty() && !CatalogueKeys::signManifest(out, secretKey, &error))
+        return fail(error);
 
-    QTextStream(stdout) << "Wrote " << out << " with " << writer.entries().size() << " components.\n";
+    QTextStream(stdout) << "Wrote " << out << " with " << writer.entries().size() << " components"
+                        << (secretKey.isEmpty() ? "" : ", signed") << ".\n";
     return Success;
 }

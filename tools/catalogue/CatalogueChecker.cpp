@@ -1,0 +1,58 @@
+#include "CatalogueChecker.h"
+
+#include "CatalogueWriter.h"
+
+#include "update/DownloadRequest.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace PelkPlus {
+
+QString CatalogueChecker::localFile(const QUrl& url, const QString& root)
+{
+    const QStringList segments = url.path().split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    const QString canonicalRoot = QFileInfo(root).canonicalFilePath();
+    for (int first = 0; first < segments.size(); ++first) {
+        if (segments.mid(first).contains(QStringLiteral("..")))
+            break;
+        const QFileInfo candidate(QDir(root).filePath(segments.mid(first).join(QLatin1Char('/'))));
+        // Never a file that a link leads out of the root.
+        if (candidate.isFile() && candidate.canonicalFilePath().startsWith(canonicalRoot + QLatin1Char('/')))
+            return candidate.filePath();
+    }
+    return QString();
+}
+
+bool CatalogueChecker::checkFiles(const ManifestData& data, const QString& root, QStringList* problems)
+{
+    for (auto it = data.cbegin(); it != data.cend(); ++it) {
+        for (const Component& component : it.value()) {
+            const QString name = QStringLiteral("%1 %2 %3")
+                                     .arg(CatalogueWriter::productName(it.key()),
+                                         CatalogueWriter::componentName(component.type), component.version);
+            const QString path = localFile(component.url, root);
+            if (path.isEmpty()) {
+                problems->append(
+                    QStringLiteral("%1: %2 is not below %3").arg(name, component.url.toString(), root));
+                continue;
+            }
+            const qint64 size = QFileInfo(path).size();
+            QByteArray digest;
+            if (size == 0 || size > DownloadRequest::maximumComponentSize) {
+                problems->append(QStringLiteral("%1: %2 has %3 bytes").arg(name, path).arg(size));
+            } else if (component.sha256.isEmpty()) {
+                problems->append(QStringLiteral("%1: the manifest gives no SHA256").arg(name));
+            } else if (!CatalogueWriter::fileDigest(path, &digest)) {
+                problems->append(QStringLiteral("%1: %2 cannot be read").arg(name, path));
+            } else if (digest != component.sha256) {
+                problems->append(QStringLiteral("%1: %2 has SHA-256 %3, the manifest says %4")
+                                     .arg(name, path, QString::fromLatin1(digest.toHex()),
+                                         QString::fromLatin1(component.sha256.toHex())));
+            }
+        }
+    }
+    return problems->isEmpty();
+}
+
+} // namespace PelkPlus

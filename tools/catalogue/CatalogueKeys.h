@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace PelkPlus {
+
+// The publisher's signing keys as files, and the signature written beside a manifest. A secret key
+// file holds the base64 text of the 64-byte Ed25519 secret key and may be read by its owner alone;
+// the public key file beside it (".pub") holds the base64 text of the 32-byte public key, the text
+// the updater's settings list under "update/trusted-keys".
+class CatalogueKeys
+{
+public:
+    // Writes a new key pair: the secret key to secretPath (created with mode 0600; an existing
+    // file is never replaced) and the public key to secretPath + ".pub".
+    static bool generate(const QString& secretPath, QByteArray* publicKey, QString* error);
+
+    // Refuses a secret key file that others may read, or that holds no secret key.
+    static bool readSecretKey(const QString& path, QByteArray* key, QString* error);
+    static bool readPublicKey(const QString& path, QByteArray* key, QString* error);
+
+    // Writes manifestPath + ".sig": the signature of the manifest's bytes as they are on disk.
+    static bool signManifest(const QString& manifestPath, const QByteArray& secretKey, QString* error);
+    // Checks manifestPath + ".sig" against the manifest and one public key.
+    static bool verifyManifest(const QString& manifestPath, const QByteArray& publicKey, QString* error);
+};
+
+} // namespace PelkPlus
