@@ -201,6 +201,9 @@ void tst_CliProcess::commands()
     const Run run = finish(startCli(arguments));
     QVERIFY2(
         run.exitCode == exitCode, qPrintable(QStringLiteral("exit %1: %2").arg(run.exitCode).arg(run.err)));
+    // The manifest URL of the command line was for that run only.
+    const QSettings settings(QStringLiteral("Quellor"), QStringLiteral("Pelk Updater"));
+    QVERIFY(!settings.contains(QStringLiteral("update/manifest-url")));
     if (!expected.startsWith(QLatin1Char('{'))) {
         QVERIFY2(run.err.contains(expected), qPrintable(run.err));
         QVERIFY(run.out.isEmpty());
