@@ -76,6 +76,11 @@ void CliOutput::progress(const QString& label, int percent)
         return;
     percent = qBound(0, percent, 100);
     if (m_terminal) {
+        // A transfer reports every packet; the bar is drawn again only when it changes.
+        if (m_barDrawn && label == m_label && percent == m_lastPercent)
+            return;
+        m_label = label;
+        m_lastPercent = percent;
         const QByteArray line = QStringLiteral("\r  %1 %2 %3%")
                                     .arg(label.leftJustified(28), bar(percent, barWidth))
                                     .arg(percent, 3)

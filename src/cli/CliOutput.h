@@ -50,6 +50,7 @@ private:
     bool m_barDrawn = false;
     QString m_label;
     int m_lastTenth = -1;
+    int m_lastPercent = -1;
 };
 
 } // namespace PelkPlus

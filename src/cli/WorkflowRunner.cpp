@@ -52,7 +52,7 @@ WorkflowRunner::WorkflowRunner(const CliOptions& options, CliOutput* output, QOb
     m_workflow->setAppPackageType(std::nullopt);
     m_workflow->setPreferredSerial(options.serial);
 
-    connect(m_workflow, &UpdateWorkflow::devicesScanned, this, &WorkflowRunner::onScanned);
+    connect(m_workflow, &WorkflowNotifier::devicesScanned, this, &WorkflowRunner::onScanned);
     connect(m_workflow, &WorkflowNotifier::stateEntered, this, &WorkflowRunner::onStateEntered);
     connect(m_workflow, &WorkflowNotifier::messageRequested, this, &WorkflowRunner::onMessage);
     connect(m_workflow, &WorkflowNotifier::componentTextChanged, this,

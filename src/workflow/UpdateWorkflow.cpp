@@ -25,7 +25,7 @@ UpdateWorkflow::UpdateWorkflow(QObject* parent)
 
     connect(downloadAgent, &DownloadAgent::progress, this, &UpdateWorkflow::onDownloadProgress);
     connect(downloadAgent, &DownloadAgent::failed, this, &UpdateWorkflow::downloadFailure);
-    connect(deviceMonitor, &DeviceMonitor::scanned, this, &UpdateWorkflow::devicesScanned);
+    connect(deviceMonitor, &DeviceMonitor::scanned, this, &WorkflowNotifier::devicesScanned);
 
     rebootTimer.setSingleShot(true);
     connect(&rebootTimer, &QTimer::timeout, this, &UpdateWorkflow::deviceReadyToReboot);

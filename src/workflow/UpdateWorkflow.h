@@ -73,7 +73,7 @@ public:
     // updated again.
     bool isTransferring() const;
 
-    // The devices of the family on USB at the monitor's last poll; devicesScanned tells of each poll.
+    // The devices of the family on USB at the monitor's last poll; devicesScanned() tells of each poll.
     QList<Connection> connections() const;
     // Only the device with this serial number is selected; empty for the first one found.
     void setPreferredSerial(const QString& serialNumber);
@@ -118,7 +118,6 @@ signals:
     void deviceFailure();
     void downloadFailure();
     void installFailure();
-    void devicesScanned();
 
 private slots:
     // Device selection and update planning.
