@@ -44,6 +44,7 @@ private slots:
     void commands();
     void updateInstallsEveryImage();
     void interruptDuringTransfer();
+    void interruptWhileAsking();
 
 private:
     void startDevices(const QStringList& arguments);
@@ -313,6 +314,26 @@ void tst_CliProcess::interruptDuringTransfer()
     QVERIFY2(run.err.contains(QStringLiteral("Stopping after the current packet.")), qPrintable(run.err));
     QTest::qWait(500);
     QVERIFY2(!devsimLog().contains(QStringLiteral("installed MCU")), qPrintable(devsimLog()));
+}
+
+void tst_CliProcess::interruptWhileAsking()
+{
+    publish();
+    startDevices(oldPlus);
+    QProcess* cli = startCli({ "update" });
+    QByteArray out;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            out += cli->readAllStandardOutput();
+            return out.endsWith("Install 4 component(s) now? [y/N] ");
+        },
+        20000));
+    // Nothing is being sent: one interruption is enough.
+    ::kill(pid_t(cli->processId()), SIGINT);
+    const Run run = finish(cli, 3000);
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains(QStringLiteral("Stopped.")), qPrintable(run.err));
+    QVERIFY(!devsimLog().contains(QStringLiteral("installed")));
 }
 
 int main(int argc, char** argv)
