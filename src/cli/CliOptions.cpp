@@ -74,7 +74,7 @@ CliOptions::Outcome CliOptions::parse(const QStringList& arguments, CliOptions* 
 
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
-    if (parser.isSet(helpOption)) {
+    if (parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all"))) {
         *text = parser.helpText();
         return ShowHelp;
     }
