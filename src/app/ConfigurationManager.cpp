@@ -49,6 +49,8 @@ QUrl ConfigurationManager::defaultManifestUrl()
 
 QUrl ConfigurationManager::manifestUrl() const
 {
+    if (m_runManifestUrl.isValid())
+        return m_runManifestUrl;
     const QVariant value = m_settings->value(QLatin1String(manifestUrlKey));
     if (!value.isValid())
         return defaultManifestUrl();
@@ -63,6 +65,11 @@ void ConfigurationManager::setManifestUrl(const QUrl& url)
 void ConfigurationManager::resetManifestUrl()
 {
     m_settings->remove(QLatin1String(manifestUrlKey));
+}
+
+void ConfigurationManager::setRunManifestUrl(const QUrl& url)
+{
+    m_runManifestUrl = url;
 }
 
 } // namespace PelkPlus

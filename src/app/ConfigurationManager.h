@@ -33,11 +33,15 @@ public:
     void setManifestUrl(const QUrl& url);
     // Forgets a stored URL, so that manifestUrl() gives the default again.
     void resetManifestUrl();
+    // A URL that manifestUrl() gives for the life of this manager instead of the stored one, without
+    // writing it; an invalid URL withdraws it.
+    void setRunManifestUrl(const QUrl& url);
 
 private:
     Q_DISABLE_COPY(ConfigurationManager)
 
     QSettings* m_settings = nullptr;
+    QUrl m_runManifestUrl;
     static ConfigurationManager* s_instance;
 };
 

@@ -61,6 +61,7 @@ void DeviceMonitor::compareConnections()
         qDebug() << "Connected:" << added.serialNumber << added.path;
         emit connected(added);
     }
+    emit scanned();
 }
 
 } // namespace PelkPlus

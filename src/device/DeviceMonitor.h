@@ -33,6 +33,8 @@ public:
 signals:
     void connected(const Connection& connection);
     void disconnected(const QString& path);
+    // A poll has been compared, whether or not anything changed; connections() is current.
+    void scanned();
 
 private:
     void compareConnections();

@@ -25,6 +25,7 @@ UpdateWorkflow::UpdateWorkflow(QObject* parent)
 
     connect(downloadAgent, &DownloadAgent::progress, this, &UpdateWorkflow::onDownloadProgress);
     connect(downloadAgent, &DownloadAgent::failed, this, &UpdateWorkflow::downloadFailure);
+    connect(deviceMonitor, &DeviceMonitor::scanned, this, &WorkflowNotifier::devicesScanned);
 
     rebootTimer.setSingleShot(true);
     connect(&rebootTimer, &QTimer::timeout, this, &UpdateWorkflow::deviceReadyToReboot);
@@ -138,7 +139,7 @@ void UpdateWorkflow::selectDevice()
         return;
     }
 
-    const QList<Connection> connections = deviceMonitor->connections();
+    const QList<Connection> connections = selectableConnections();
     if (connections.isEmpty()) {
         qCritical() << "Trying to select device, but none available.";
         emit deviceFailure();

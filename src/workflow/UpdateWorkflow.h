@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/SemanticVersion.h"
+#include "device/Connection.h"
 #include "device/DeviceInfo.h"
 #include "update/Component.h"
 #include "workflow/UpdatePlanner.h"
@@ -68,6 +69,15 @@ public:
     QDateTime lastChecked() const { return lastCheckTime; }
     // Whether a component of the update is being worked on.
     bool isUpdating() const { return currentComponent >= 0; }
+    // Whether a file is being sent to the device: stopping now may leave it unusable until it is
+    // updated again.
+    bool isTransferring() const;
+
+    // The devices of the family on USB at the monitor's last poll; devicesScanned() tells of each poll.
+    QList<Connection> connections() const;
+    // Only the device with this serial number is selected; empty for the first one found.
+    void setPreferredSerial(const QString& serialNumber);
+    QString preferredSerial() const { return m_preferredSerial; }
 
 public slots:
     // Commands of a face.
@@ -141,6 +151,8 @@ private:
     void createStateMachine();
     void showMessage(MessageKind kind, const QString& title, const QString& text);
     Component* currentPlanEntry();
+    // The monitor's connections that selection may take: all of them, or the preferred one.
+    QList<Connection> selectableConnections() const;
 
     SemanticVersion appVersion;
     QStateMachine stateMachine;
@@ -159,6 +171,7 @@ private:
     bool silentAppUpdateCheck = false;
     SleepPreventer* sleepPreventer = nullptr;
     WorkflowQuestions* questions = nullptr;
+    QString m_preferredSerial;
     std::optional<ComponentType> appPackageType = platformApplicationType();
 };
 

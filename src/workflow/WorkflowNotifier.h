@@ -37,6 +37,8 @@ signals:
     void messageRequested(PelkPlus::MessageKind kind, const QString& title, const QString& text);
     // A newer updater is available; answer with UpdateWorkflow::answerAppUpdate().
     void appUpdateOffered(const QString& version);
+    // The bus has been polled; UpdateWorkflow::connections() lists what is on it.
+    void devicesScanned();
     // The face asked for the planned update to start (see UpdateWorkflow::startUpdate()).
     void updateStartRequested();
 };

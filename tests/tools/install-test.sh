@@ -17,6 +17,7 @@ rm -f "$destdir.log"
 usr=$destdir/usr
 
 [ -x "$usr/bin/pelk-updater" ] || fail "no executable $usr/bin/pelk-updater"
+[ -x "$usr/bin/pelk-cli" ] || fail "no executable $usr/bin/pelk-cli"
 
 desktop=$usr/share/applications/pelk-updater.desktop
 if [ -f "$desktop" ]; then

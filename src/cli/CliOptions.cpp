@@ -1,0 +1,130 @@
+#include "cli/CliOptions.h"
+
+#include "app/SemanticVersion.h"
+
+#include <QCommandLineParser>
+
+namespace PelkPlus {
+
+namespace {
+
+const char description[] = "Updates the firmware and data of a Pelk or Pelk+ connected by USB.\n\n"
+                           "Commands:\n"
+                           "  devices                 the connected devices and their versions\n"
+                           "  check                   what an update would install\n"
+                           "  update                  installs every newer component\n"
+                           "  install FILE --type T   installs one component from a file\n\n"
+                           "Exit codes: 0 done or up to date, 1 failure, 2 usage error or no device,\n"
+                           "3 another updater is running.";
+
+bool typeFromName(const QString& name, ComponentType* type)
+{
+    static const struct
+    {
+        const char* name;
+        ComponentType type;
+    } types[] = {
+        { "mcu", ComponentType::McuFirmware },
+        { "dsp", ComponentType::DspFirmware },
+        { "styles", ComponentType::Styles },
+        { "ensemble", ComponentType::EnsembleAudio },
+    };
+    for (const auto& known : types) {
+        if (name == QLatin1String(known.name)) {
+            *type = known.type;
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+CliOptions::Outcome CliOptions::parse(const QStringList& arguments, CliOptions* options, QString* text)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromLatin1(description));
+    parser.addPositionalArgument(QStringLiteral("command"),
+        QStringLiteral("devices, check, update or install"), QStringLiteral("COMMAND"));
+    const QCommandLineOption yesOption(
+        { QStringLiteral("y"), QStringLiteral("yes") }, QStringLiteral("Updates without asking first."));
+    const QCommandLineOption typeOption(QStringLiteral("type"),
+        QStringLiteral("What the file of install holds: mcu, dsp, styles or ensemble."),
+        QStringLiteral("TYPE"));
+    const QCommandLineOption deviceOption(QStringLiteral("device"),
+        QStringLiteral("The serial number of the device to use when several are connected."),
+        QStringLiteral("SERIAL"));
+    const QCommandLineOption urlOption(QStringLiteral("manifest-url"),
+        QStringLiteral("Fetches the update manifest from URL for this run only."), QStringLiteral("URL"));
+    const QCommandLineOption jsonOption(
+        QStringLiteral("json"), QStringLiteral("Writes the result as one JSON object on standard output."));
+    const QCommandLineOption quietOption({ QStringLiteral("q"), QStringLiteral("quiet") },
+        QStringLiteral("Prints nothing but errors and the result."));
+    const QCommandLineOption verboseOption(
+        QStringLiteral("verbose"), QStringLiteral("Writes the diagnostic log to standard error."));
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
+    parser.addOptions(
+        { yesOption, typeOption, deviceOption, urlOption, jsonOption, quietOption, verboseOption });
+
+    auto usageError = [text](const QString& message) {
+        *text = message + QStringLiteral("\nTry 'pelk-cli --help' for more information.");
+        return UsageError;
+    };
+
+    if (!parser.parse(arguments))
+        return usageError(parser.errorText());
+    if (parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all"))) {
+        *text = parser.helpText();
+        return ShowHelp;
+    }
+    if (parser.isSet(versionOption)) {
+        *text = QStringLiteral("pelk-cli %1").arg(QLatin1String(applicationVersionText));
+        return ShowVersion;
+    }
+
+    QStringList positional = parser.positionalArguments();
+    if (positional.isEmpty())
+        return usageError(QStringLiteral("No command given."));
+    const QString command = positional.takeFirst();
+    if (command == QLatin1String("devices"))
+        options->command = Devices;
+    else if (command == QLatin1String("check"))
+        options->command = Check;
+    else if (command == QLatin1String("update"))
+        options->command = Update;
+    else if (command == QLatin1String("install"))
+        options->command = Install;
+    else
+        return usageError(QStringLiteral("Unknown command: %1").arg(command));
+
+    if (options->command == Install) {
+        if (positional.size() != 1)
+            return usageError(QStringLiteral("install takes one FILE."));
+        options->file = positional.takeFirst();
+        if (!parser.isSet(typeOption))
+            return usageError(QStringLiteral("install needs --type mcu|dsp|styles|ensemble."));
+        if (!typeFromName(parser.value(typeOption), &options->type))
+            return usageError(QStringLiteral("Unknown type: %1 (mcu, dsp, styles or ensemble)")
+                                  .arg(parser.value(typeOption)));
+    } else if (parser.isSet(typeOption)) {
+        return usageError(QStringLiteral("--type belongs to install."));
+    }
+    if (!positional.isEmpty())
+        return usageError(QStringLiteral("Unexpected argument: %1").arg(positional.first()));
+
+    if (parser.isSet(urlOption)) {
+        const QUrl url = QUrl::fromUserInput(parser.value(urlOption));
+        if (!url.isValid() || url.scheme().isEmpty())
+            return usageError(QStringLiteral("Not a valid URL: %1").arg(parser.value(urlOption)));
+        options->manifestUrl = url;
+    }
+    options->serial = parser.value(deviceOption);
+    options->json = parser.isSet(jsonOption);
+    options->quiet = parser.isSet(quietOption);
+    options->yes = parser.isSet(yesOption);
+    options->verbose = parser.isSet(verboseOption);
+    return Run;
+}
+
+} // namespace PelkPlus

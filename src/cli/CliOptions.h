@@ -1,0 +1,44 @@
+#pragma once
+
+#include "update/ComponentType.h"
+
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+namespace PelkPlus {
+
+// What the command line asks for: one command and the options common to all of them.
+struct CliOptions
+{
+    enum Command {
+        Devices,
+        Check,
+        Update,
+        Install,
+    };
+
+    // What parse() found: a command to run, a text to print, or a usage error.
+    enum Outcome {
+        Run,
+        ShowHelp,
+        ShowVersion,
+        UsageError,
+    };
+
+    Command command = Devices;
+    QString file;
+    ComponentType type = ComponentType::McuFirmware;
+    QString serial;
+    // Used for this run only; the stored URL is left as it is.
+    QUrl manifestUrl;
+    bool json = false;
+    bool quiet = false;
+    bool yes = false;
+    bool verbose = false;
+
+    // arguments include the program name. text is the help, the version line or the error.
+    static Outcome parse(const QStringList& arguments, CliOptions* options, QString* text);
+};
+
+} // namespace PelkPlus

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdio>
+
+class QJsonObject;
+
+namespace PelkPlus {
+
+// Where the command line writes. Its own standard output is kept apart from the process's (which
+// carries the device layer's trace), so that a result or a JSON object is all that reaches it.
+// With --json, what a person reads goes to standard error; with --quiet only errors remain.
+class CliOutput
+{
+public:
+    // out: the stream results go to. terminal: whether the person's stream is a terminal, which
+    // gets a redrawn bar instead of progress lines.
+    CliOutput(std::FILE* out, bool json, bool quiet, bool terminal);
+
+    bool json() const { return m_json; }
+
+    // The answer of a command, for a person; nothing with --json.
+    void result(const QString& text);
+    // The answer of a command as one JSON object; only with --json.
+    void object(const QJsonObject& object);
+    // What happens meanwhile; nothing with --quiet.
+    void info(const QString& text);
+    // A question on the person's stream, without a line end; even with --quiet.
+    void prompt(const QString& text);
+    // Always, on standard error.
+    void error(const QString& text);
+
+    // A bar for the step that label names, at percent (0 to 100). Off a terminal, a line whenever
+    // the step changes or another tenth is done.
+    void progress(const QString& label, int percent);
+    // Ends a bar that is drawn, so the next text starts on a line of its own.
+    void endProgress();
+
+    static QString bar(int percent, int width);
+
+private:
+    std::FILE* human() const;
+    void write(std::FILE* stream, const QString& text);
+
+    std::FILE* m_out;
+    bool m_json;
+    bool m_quiet;
+    bool m_terminal;
+    bool m_barDrawn = false;
+    QString m_label;
+    int m_lastTenth = -1;
+    int m_lastPercent = -1;
+};
+
+} // namespace PelkPlus

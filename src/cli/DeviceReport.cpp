@@ -1,0 +1,83 @@
+#include "cli/DeviceReport.h"
+
+#include "device/DeviceModel.h"
+#include "device/FirmwareVersion.h"
+
+namespace PelkPlus {
+
+namespace {
+
+QString modelKey(int model)
+{
+    return model == Base ? QStringLiteral("base") : QStringLiteral("plus");
+}
+
+} // namespace
+
+QJsonObject DeviceReport::deviceObject(const Connection& connection, const DeviceInfo* info)
+{
+    QJsonObject device {
+        { QStringLiteral("model"), modelKey(connection.model) },
+        { QStringLiteral("serial"), connection.serialNumber },
+        { QStringLiteral("path"), connection.path },
+    };
+    if (info) {
+        device.insert(QStringLiteral("mcu"), info->mcuVersion.toString());
+        device.insert(QStringLiteral("dsp"), info->dspVersion.toString());
+        device.insert(QStringLiteral("styles"), hexVersionText(info->stylesVersion));
+        device.insert(QStringLiteral("ensemble"), hexVersionText(info->ensembleVersion));
+    } else {
+        device.insert(QStringLiteral("error"), QStringLiteral("The device's versions could not be read."));
+    }
+    return device;
+}
+
+QString DeviceReport::componentVersion(const Component& component)
+{
+    switch (component.type) {
+    case ComponentType::McuFirmware:
+    case ComponentType::DspFirmware:
+        return parseFirmwareVersion(component.version).toString();
+    default: {
+        bool ok = false;
+        const quint32 value = component.version.trimmed().toUInt(&ok, 0);
+        return ok ? hexVersionText(value) : component.version;
+    }
+    }
+}
+
+QJsonObject DeviceReport::componentObject(const Component& component)
+{
+    return QJsonObject {
+        { QStringLiteral("component"), componentTypeName(component.type) },
+        { QStringLiteral("version"), componentVersion(component) },
+        { QStringLiteral("size"), double(component.size) },
+    };
+}
+
+QString DeviceReport::connectionText(const Connection& connection)
+{
+    return QStringLiteral("%1 %2 (%3)")
+        .arg(QLatin1String(modelName(connection.model)), connection.serialNumber, connection.path);
+}
+
+QString DeviceReport::deviceLine(const Connection& connection, const DeviceInfo* info)
+{
+    const QString line = connectionText(connection);
+    if (!info)
+        return line + QStringLiteral(": versions could not be read");
+    return line
+        + QStringLiteral(": MCU %1, DSP %2, Styles %3, Ensemble Audio %4")
+              .arg(info->mcuVersion.toString(), info->dspVersion.toString(),
+                  hexVersionText(info->stylesVersion), hexVersionText(info->ensembleVersion));
+}
+
+QString DeviceReport::versionLines(const DeviceInfo& info)
+{
+    return QStringLiteral("  MCU Firmware:    %1\n  DSP Firmware:    %2\n  Styles:          %3\n"
+                          "  Ensemble Audio:  %4")
+        .arg(info.mcuVersion.displayText(), info.dspVersion.displayText(), hexVersionText(info.stylesVersion),
+            hexVersionText(info.ensembleVersion));
+}
+
+} // namespace PelkPlus

@@ -1,0 +1,346 @@
+#include "cli/WorkflowRunner.h"
+
+#include "cli/CliOutput.h"
+#include "cli/DeviceReport.h"
+#include "workflow/UpdatePlanner.h"
+#include "workflow/UpdateWorkflow.h"
+
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QSocketNotifier>
+
+#include <unistd.h>
+
+namespace PelkPlus {
+
+namespace {
+
+// What the window shows on entering these states, in the words it uses.
+QString statusOnEntry(const QString& state)
+{
+    if (state == QLatin1String("updatingState"))
+        return QStringLiteral("Please do NOT disconnect or power down the device!");
+    if (state == QLatin1String("installingState"))
+        return QStringLiteral("Update in progress...");
+    if (state == QLatin1String("awaitFinishState"))
+        return QStringLiteral("Waiting for confirmation that the update is finished...");
+    if (state == QLatin1String("awaitRebootState"))
+        return QStringLiteral("Waiting for the device to reboot...");
+    return QString();
+}
+
+QJsonArray componentArray(const QList<Component>& components)
+{
+    QJsonArray array;
+    for (const Component& component : components)
+        array.append(DeviceReport::componentObject(component));
+    return array;
+}
+
+} // namespace
+
+WorkflowRunner::WorkflowRunner(const CliOptions& options, CliOutput* output, QObject* parent)
+    : QObject(parent)
+    , m_options(options)
+    , m_output(output)
+    , m_questions(output)
+{
+    m_workflow = new UpdateWorkflow(this);
+    m_workflow->setQuestions(&m_questions);
+    // The command line installs device components only; it never offers a newer updater.
+    m_workflow->setAppPackageType(std::nullopt);
+    m_workflow->setPreferredSerial(options.serial);
+
+    connect(m_workflow, &WorkflowNotifier::devicesScanned, this, &WorkflowRunner::onScanned);
+    connect(m_workflow, &WorkflowNotifier::stateEntered, this, &WorkflowRunner::onStateEntered);
+    connect(m_workflow, &WorkflowNotifier::messageRequested, this, &WorkflowRunner::onMessage);
+    connect(m_workflow, &WorkflowNotifier::componentTextChanged, this,
+        [this](const QString& text) { m_output->info(text); });
+    connect(m_workflow, &WorkflowNotifier::downloadTextChanged, this,
+        [this](const QString& text) { m_downloadText = text; });
+    connect(m_workflow, &WorkflowNotifier::installTextChanged, this,
+        [this](const QString& text) { m_installText = text; });
+    connect(
+        m_workflow, &WorkflowNotifier::downloadProgressChanged, this, &WorkflowRunner::onDownloadProgress);
+    connect(m_workflow, &WorkflowNotifier::installProgressChanged, this, &WorkflowRunner::onInstallProgress);
+    connect(m_workflow, &WorkflowNotifier::statusChanged, this, [this](const QString& text, MessageKind) {
+        m_output->info(text.split(QLatin1Char('\n'), Qt::SkipEmptyParts).join(QLatin1Char('\n')));
+    });
+    connect(m_workflow, &UpdateWorkflow::updateFinished, this, [this] {
+        if (m_phase == Updating)
+            m_phase = Verifying;
+    });
+
+    m_connectTimeout.setSingleShot(true);
+    connect(&m_connectTimeout, &QTimer::timeout, this, [this] {
+        m_output->error(QStringLiteral("The device did not answer."));
+        finish(1);
+    });
+}
+
+WorkflowRunner::~WorkflowRunner()
+{
+    // Goes first, while the questions it may still ask are alive.
+    delete m_workflow;
+}
+
+void WorkflowRunner::start()
+{
+    if (m_options.command == CliOptions::Install && !QFileInfo(m_options.file).isFile()) {
+        m_output->error(QStringLiteral("No such file: %1").arg(m_options.file));
+        finish(2);
+        return;
+    }
+    m_workflow->start();
+}
+
+void WorkflowRunner::onScanned()
+{
+    if (m_phase != Scanning)
+        return;
+
+    const QList<Connection> all = m_workflow->connections();
+    QList<Connection> matching;
+    for (const Connection& connection : all) {
+        if (m_options.serial.isEmpty() || connection.serialNumber == m_options.serial)
+            matching.append(connection);
+    }
+
+    if (all.isEmpty()) {
+        m_output->error(QStringLiteral("No device connected."));
+        finish(2);
+        return;
+    }
+    if (matching.size() != 1) {
+        QString text = matching.isEmpty()
+            ? QStringLiteral("No device with serial number %1 is connected. Connected:").arg(m_options.serial)
+            : QStringLiteral("%1 devices are connected; choose one with --device SERIAL:")
+                  .arg(matching.size());
+        for (const Connection& connection : all)
+            text += QStringLiteral("\n  ") + DeviceReport::connectionText(connection);
+        m_output->error(text);
+        finish(2);
+        return;
+    }
+
+    m_connection = matching.first();
+    m_phase = Connecting;
+    m_connectTimeout.start(connectTimeoutMs);
+}
+
+void WorkflowRunner::onStateEntered(const QString& name)
+{
+    if (m_phase == Done)
+        return;
+
+    if (name == QLatin1String("activeDeviceState")) {
+        m_deviceActive = true;
+        m_connectTimeout.stop();
+    } else if (name == QLatin1String("promptConnectState") && m_deviceActive) {
+        m_output->error(QStringLiteral("The device was disconnected."));
+        finish(1);
+        return;
+    } else if (name == QLatin1String("nothingToInstallState")
+        || name == QLatin1String("readyToInstallState")) {
+        onIdle();
+        return;
+    } else if (name == QLatin1String("downloadingState") || name == QLatin1String("installingState")
+        || name == QLatin1String("nextComponentState")) {
+        m_step = name;
+    }
+
+    if (m_phase == Updating) {
+        const QString status = statusOnEntry(name);
+        if (!status.isEmpty())
+            m_output->info(status);
+    }
+}
+
+void WorkflowRunner::onIdle()
+{
+    switch (m_phase) {
+    case Connecting:
+        m_output->info(DeviceReport::connectionText(m_connection) + QStringLiteral(" is ready."));
+        // The command runs once the machine has settled in its idle state.
+        QMetaObject::invokeMethod(this, &WorkflowRunner::runCommand, Qt::QueuedConnection);
+        break;
+    case Checking:
+        reportPlan();
+        break;
+    case Verifying:
+        reportResult();
+        break;
+    default:
+        break;
+    }
+}
+
+void WorkflowRunner::runCommand()
+{
+    if (m_phase != Connecting)
+        return;
+    if (m_options.command == CliOptions::Install) {
+        m_phase = Updating;
+        m_output->info(
+            QStringLiteral("Installing %1 from %2").arg(componentTypeName(m_options.type), m_options.file));
+        if (!m_workflow->installFile(m_options.type, m_options.file))
+            finish(2);
+        return;
+    }
+    m_phase = Checking;
+    m_output->info(QStringLiteral("Checking for latest updates..."));
+    m_workflow->checkForUpdates();
+}
+
+void WorkflowRunner::reportPlan()
+{
+    const QList<Component> plan = m_workflow->plan();
+    const QStringList warnings = m_workflow->planWarnings();
+    const QString checked = m_workflow->lastChecked().toString();
+
+    if (plan.isEmpty()) {
+        m_output->result(QStringLiteral("No updates available (last checked on %1).").arg(checked));
+    } else {
+        QString text
+            = QStringLiteral("The following components can be updated (last checked on %1):").arg(checked);
+        for (const Component& component : plan)
+            text += QStringLiteral("\n  ") + UpdatePlanner::describe(component);
+        m_output->result(text);
+    }
+    if (!warnings.isEmpty())
+        m_output->result(QStringLiteral("WARNING:\n") + warnings.join(QLatin1Char('\n')));
+
+    if (m_options.command == CliOptions::Check || plan.isEmpty()) {
+        const DeviceInfo info = m_workflow->deviceInfo();
+        QJsonObject object { { QStringLiteral("device"), DeviceReport::deviceObject(m_connection, &info) },
+            { QStringLiteral("updates"), componentArray(plan) } };
+        if (!warnings.isEmpty())
+            object.insert(QStringLiteral("warnings"), QJsonArray::fromStringList(warnings));
+        m_output->object(object);
+        finish(0);
+        return;
+    }
+    m_phase = Confirming;
+    if (m_options.yes)
+        beginUpdate();
+    else
+        askToConfirm();
+}
+
+void WorkflowRunner::askToConfirm()
+{
+    m_output->prompt(QStringLiteral("Install %1 component(s) now? [y/N] ").arg(m_workflow->plan().size()));
+    m_input = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
+    connect(m_input, &QSocketNotifier::activated, this, &WorkflowRunner::onAnswer);
+}
+
+void WorkflowRunner::onAnswer()
+{
+    char buffer[256];
+    const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof(buffer));
+    if (got > 0) {
+        m_answer.append(buffer, int(got));
+        if (!m_answer.contains('\n'))
+            return;
+    }
+    m_input->setEnabled(false);
+    const QByteArray answer = m_answer.left(m_answer.indexOf('\n')).trimmed().toLower();
+    if (m_phase != Confirming)
+        return;
+    if (answer == "y" || answer == "yes") {
+        beginUpdate();
+        return;
+    }
+    m_output->error(QStringLiteral("Update cancelled."));
+    finish(1);
+}
+
+void WorkflowRunner::beginUpdate()
+{
+    m_phase = Updating;
+    m_workflow->startUpdate();
+}
+
+// A bar at 0 is only the reset before a step; the first bar is drawn once the step has begun.
+void WorkflowRunner::onDownloadProgress(int percent)
+{
+    if (percent > 0 && m_phase == Updating && m_step == QLatin1String("downloadingState")
+        && !m_downloadText.isEmpty())
+        m_output->progress(m_downloadText, percent);
+}
+
+void WorkflowRunner::onInstallProgress(int percent)
+{
+    if (percent > 0 && m_phase == Updating && m_step == QLatin1String("installingState")
+        && !m_installText.isEmpty())
+        m_output->progress(m_installText, percent);
+}
+
+void WorkflowRunner::reportResult()
+{
+    const DeviceInfo info = m_workflow->deviceInfo();
+    // After an update the plan is made again against the rebooted device: anything still listed
+    // did not take.
+    const QList<Component> left
+        = m_options.command == CliOptions::Update ? m_workflow->plan() : QList<Component>();
+    m_output->result(QStringLiteral("Device versions:\n") + DeviceReport::versionLines(info));
+    m_output->object(
+        QJsonObject { { QStringLiteral("device"), DeviceReport::deviceObject(m_connection, &info) },
+            { QStringLiteral("updates"), componentArray(left) } });
+    if (!left.isEmpty()) {
+        QStringList names;
+        for (const Component& component : left)
+            names.append(componentTypeName(component.type));
+        m_output->error(QStringLiteral("The device does not report the new version of: %1")
+                            .arg(names.join(QStringLiteral(", "))));
+        finish(1);
+        return;
+    }
+    m_output->info(QStringLiteral("Update complete."));
+    finish(0);
+}
+
+void WorkflowRunner::onMessage(MessageKind kind, const QString& title, const QString& text)
+{
+    if (kind != MessageKind::Critical) {
+        m_output->info(text);
+        return;
+    }
+    m_output->error(title.isEmpty() ? text : title + QStringLiteral(": ") + text);
+    finish(1);
+}
+
+void WorkflowRunner::interrupt()
+{
+    if (m_phase == Done)
+        return;
+    if (m_workflow->isTransferring()) {
+        if (!m_sinceWarning.isValid() || m_sinceWarning.elapsed() > confirmInterruptMs) {
+            m_sinceWarning.start();
+            m_output->error(
+                QStringLiteral("A component is being sent to the device. Stopping now may leave "
+                               "the device unusable until it is updated again. Press Ctrl-C again "
+                               "within 5 seconds to stop anyway."));
+            return;
+        }
+        m_output->error(QStringLiteral("Stopping after the current packet."));
+    } else {
+        m_output->error(QStringLiteral("Stopped."));
+    }
+    finish(1);
+}
+
+void WorkflowRunner::finish(int exitCode)
+{
+    if (m_phase == Done)
+        return;
+    m_phase = Done;
+    m_connectTimeout.stop();
+    if (m_input)
+        m_input->setEnabled(false);
+    m_output->endProgress();
+    emit finished(exitCode);
+}
+
+} // namespace PelkPlus

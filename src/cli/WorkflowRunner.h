@@ -1,0 +1,85 @@
+#pragma once
+
+#include "cli/CliOptions.h"
+#include "cli/CliQuestions.h"
+#include "device/Connection.h"
+#include "workflow/MessageKind.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+
+class QSocketNotifier;
+
+namespace PelkPlus {
+
+class CliOutput;
+class UpdateWorkflow;
+
+// The check, update and install commands on the update workflow: picks the device, waits until
+// it is ready, and then drives the workflow as the window's buttons would, writing what the
+// window would show. Ends with finished() and the exit code.
+class WorkflowRunner : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(WorkflowRunner)
+
+public:
+    // How long a connected device may take to answer with its header.
+    static constexpr int connectTimeoutMs = 30000;
+    // A second interruption within this time stops a transfer.
+    static constexpr int confirmInterruptMs = 5000;
+
+    WorkflowRunner(const CliOptions& options, CliOutput* output, QObject* parent = nullptr);
+    ~WorkflowRunner() override;
+
+    void start();
+    // Ctrl-C: during a transfer the first one warns and a second one soon after stops; at any
+    // other time it stops at once.
+    void interrupt();
+
+signals:
+    void finished(int exitCode);
+
+private:
+    enum Phase {
+        Scanning,
+        Connecting,
+        Checking,
+        Confirming,
+        Updating,
+        Verifying,
+        Done,
+    };
+
+    void onScanned();
+    void onStateEntered(const QString& name);
+    void onIdle();
+    void onMessage(MessageKind kind, const QString& title, const QString& text);
+    void onDownloadProgress(int percent);
+    void onInstallProgress(int percent);
+    void runCommand();
+    void reportPlan();
+    void askToConfirm();
+    void onAnswer();
+    void beginUpdate();
+    void reportResult();
+    void finish(int exitCode);
+
+    CliOptions m_options;
+    CliOutput* m_output;
+    CliQuestions m_questions;
+    UpdateWorkflow* m_workflow = nullptr;
+    Phase m_phase = Scanning;
+    Connection m_connection;
+    bool m_deviceActive = false;
+    QString m_step;
+    QString m_downloadText;
+    QString m_installText;
+    QSocketNotifier* m_input = nullptr;
+    QByteArray m_answer;
+    QTimer m_connectTimeout;
+    QElapsedTimer m_sinceWarning;
+};
+
+} // namespace PelkPlus

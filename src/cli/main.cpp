@@ -1,0 +1,108 @@
+// pelk-cli: the updater without a window, for scripts, repair benches and machines without a
+// display. It shares the window's workflow, settings and single-instance lock.
+#include "app/ApplicationIdentity.h"
+#include "app/ApplicationPaths.h"
+#include "app/ConfigurationManager.h"
+#include "app/MessageHandler.h"
+#include "cli/CliOptions.h"
+#include "cli/CliOutput.h"
+#include "cli/DeviceLister.h"
+#include "cli/InterruptWatcher.h"
+#include "cli/WorkflowRunner.h"
+#include "device/DeviceInfo.h"
+
+#include <QCoreApplication>
+#include <QLockFile>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
+
+using namespace PelkPlus;
+
+namespace {
+
+// The process's standard output carries the diagnostic log and the device layer's trace; the
+// command's own output goes to a copy of it taken first, and the log is silenced or sent to
+// standard error.
+std::FILE* takeStandardOutput()
+{
+    const int results = ::dup(STDOUT_FILENO);
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (results < 0 || null < 0)
+        return stdout;
+    ::dup2(null, STDOUT_FILENO);
+    ::close(null);
+    ::fcntl(results, F_SETFD, FD_CLOEXEC);
+    return ::fdopen(results, "w");
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    std::FILE* results = takeStandardOutput();
+    registerDeviceMetaTypes();
+    qInstallMessageHandler(messageHandler);
+
+    QCoreApplication application(argc, argv);
+    ApplicationIdentity::setNames(application);
+
+    CliOptions options;
+    QString text;
+    switch (CliOptions::parse(application.arguments(), &options, &text)) {
+    case CliOptions::ShowHelp:
+    case CliOptions::ShowVersion:
+        std::fprintf(results, "%s\n", qPrintable(text));
+        return 0;
+    case CliOptions::UsageError:
+        std::fprintf(stderr, "pelk-cli: %s\n", qPrintable(text));
+        return 2;
+    case CliOptions::Run:
+        break;
+    }
+    if (options.verbose)
+        ::dup2(STDERR_FILENO, STDOUT_FILENO);
+
+    CliOutput output(
+        results, options.json, options.quiet, ::isatty(options.json ? STDERR_FILENO : ::fileno(results)));
+
+    // The window and the command line never drive a device at once.
+    QLockFile lock(ApplicationPaths::singleInstanceLockPath());
+    if (!lock.tryLock(0)) {
+        output.error(QStringLiteral("Another instance of the updater is already running."));
+        return 3;
+    }
+    lock.setStaleLockTime(0);
+
+    ConfigurationManager configuration;
+    if (options.manifestUrl.isValid())
+        configuration.setRunManifestUrl(options.manifestUrl);
+
+    int result = 0;
+    {
+        InterruptWatcher interrupts;
+        std::unique_ptr<QObject> command;
+        if (options.command == CliOptions::Devices) {
+            auto* lister = new DeviceLister(options.serial, &output);
+            command.reset(lister);
+            QObject::connect(
+                lister, &DeviceLister::finished, &application, &QCoreApplication::exit, Qt::QueuedConnection);
+            QObject::connect(
+                &interrupts, &InterruptWatcher::interrupted, &application, [] { QCoreApplication::exit(1); });
+            lister->start();
+        } else {
+            auto* runner = new WorkflowRunner(options, &output);
+            command.reset(runner);
+            QObject::connect(runner, &WorkflowRunner::finished, &application, &QCoreApplication::exit,
+                Qt::QueuedConnection);
+            QObject::connect(&interrupts, &InterruptWatcher::interrupted, runner, &WorkflowRunner::interrupt);
+            runner->start();
+        }
+        result = application.exec();
+        // Deleting the workflow ends a transfer after its current packet and lets the computer sleep.
+    }
+    std::fflush(results);
+    return result;
+}

@@ -1,0 +1,40 @@
+// Which devices the workflow sees and may select, and whether one is being written to.
+#include "workflow/UpdateWorkflow.h"
+
+#include "device/DeviceMonitor.h"
+
+#include <QState>
+
+#include <algorithm>
+
+namespace PelkPlus {
+
+QList<Connection> UpdateWorkflow::connections() const
+{
+    return deviceMonitor->connections();
+}
+
+void UpdateWorkflow::setPreferredSerial(const QString& serialNumber)
+{
+    m_preferredSerial = serialNumber;
+}
+
+QList<Connection> UpdateWorkflow::selectableConnections() const
+{
+    QList<Connection> selectable = deviceMonitor->connections();
+    if (m_preferredSerial.isEmpty())
+        return selectable;
+    // Another device of the family that appears meanwhile is never taken in its place.
+    selectable.erase(std::remove_if(selectable.begin(), selectable.end(),
+                         [this](const Connection& c) { return c.serialNumber != m_preferredSerial; }),
+        selectable.end());
+    return selectable;
+}
+
+bool UpdateWorkflow::isTransferring() const
+{
+    const QState* installing = state("installingState");
+    return installing && installing->active();
+}
+
+} // namespace PelkPlus

@@ -1,0 +1,347 @@
+// pelk-cli as a user runs it: its own process against pelk-devsim on a socket and the update
+// catalogue on the loopback server, told apart by exit code, standard output and standard error.
+#include "app/ApplicationPaths.h"
+#include "support/HttpTestServer.h"
+#include "support/TestEnvironment.h"
+#include "support/UpdateCatalogue.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLockFile>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+using namespace PelkPlus;
+
+namespace {
+
+// A Pelk+ older than the catalogue in every component.
+const QStringList oldPlus = { "--model", "plus", "--mcu", "3.1.2", "--dsp", "3.1.0", "--styles", "0x12",
+    "--ensemble", "0x10203", "--reboot-ms", "1800" };
+
+struct Run
+{
+    int exitCode = -1;
+    QByteArray out;
+    QString err;
+};
+
+} // namespace
+
+class tst_CliProcess : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+    void commands_data();
+    void commands();
+    void updateInstallsEveryImage();
+    void interruptDuringTransfer();
+    void interruptWhileAsking();
+
+private:
+    void startDevices(const QStringList& arguments);
+    QProcess* startCli(const QStringList& arguments);
+    Run finish(QProcess* cli, int timeout = 60000);
+    QString devsimLog();
+    void publish(int mcuSize = 6000);
+    QJsonObject expectedUpdate(const QString& name) const;
+
+    QTemporaryDir m_dir;
+    HttpTestServer m_server;
+    UpdateCatalogue* m_catalogue = nullptr;
+    QProcess m_devsim;
+    QByteArray m_devsimOutput;
+};
+
+void tst_CliProcess::initTestCase()
+{
+    QVERIFY2(QFile::exists(qEnvironmentVariable("PELK_CLI")), "PELK_CLI names the command-line updater");
+    QVERIFY(m_server.listen());
+    qputenv("PELK_HIDSIM_SOCKET", QFile::encodeName(m_dir.filePath(QStringLiteral("bus"))));
+}
+
+void tst_CliProcess::cleanup()
+{
+    if (m_devsim.state() != QProcess::NotRunning) {
+        m_devsim.write("quit\n");
+        if (!m_devsim.waitForFinished(3000))
+            m_devsim.kill();
+        m_devsim.waitForFinished();
+    }
+    m_devsimOutput.clear();
+    delete m_catalogue;
+    m_catalogue = nullptr;
+}
+
+void tst_CliProcess::publish(int mcuSize)
+{
+    delete m_catalogue;
+    m_catalogue = new UpdateCatalogue(&m_server);
+    m_catalogue->addComponent(
+        QStringLiteral("PELK+"), QStringLiteral("MP"), QStringLiteral("3.2.7"), mcuSize);
+    m_catalogue->addComponent(QStringLiteral("PELK+"), QStringLiteral("DSP"), QStringLiteral("3.1.2"), 1500);
+    m_catalogue->addComponent(
+        QStringLiteral("PELK+"), QStringLiteral("Styles"), QStringLiteral("0x1A2B"), 20000);
+    m_catalogue->addComponent(
+        QStringLiteral("PELK+"), QStringLiteral("Ensemble"), QStringLiteral("0x00020014"), 30000);
+    m_catalogue->publish();
+}
+
+QJsonObject tst_CliProcess::expectedUpdate(const QString& name) const
+{
+    static const QHash<QString, QPair<QString, QString>> shown = {
+        { "MP", { "MCU Firmware", "3.2.7" } },
+        { "DSP", { "DSP Firmware", "3.1.2" } },
+        { "Styles", { "Styles", "0x1A2B" } },
+        { "Ensemble", { "Ensemble Audio", "0x20014" } },
+    };
+    const UpdateCatalogue::Entry* entry = m_catalogue->find(QStringLiteral("PELK+"), name);
+    return QJsonObject { { "component", shown.value(name).first }, { "version", shown.value(name).second },
+        { "size", double(entry->served.size()) } };
+}
+
+void tst_CliProcess::startDevices(const QStringList& arguments)
+{
+    m_devsim.setProcessChannelMode(QProcess::SeparateChannels);
+    m_devsim.start(qEnvironmentVariable("PELK_DEVSIM"), arguments);
+    QVERIFY(m_devsim.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(devsimLog().contains(QStringLiteral("listening on")), 5000);
+}
+
+QString tst_CliProcess::devsimLog()
+{
+    m_devsimOutput += m_devsim.readAllStandardOutput();
+    return QString::fromLocal8Bit(m_devsimOutput);
+}
+
+QProcess* tst_CliProcess::startCli(const QStringList& arguments)
+{
+    auto* cli = new QProcess(this);
+    cli->setProcessChannelMode(QProcess::SeparateChannels);
+    cli->start(qEnvironmentVariable("PELK_CLI"),
+        arguments
+            + QStringList { "--manifest-url", m_server.url(UpdateCatalogue::manifestPath()).toString() });
+    return cli;
+}
+
+Run tst_CliProcess::finish(QProcess* cli, int timeout)
+{
+    // The loopback server answers from this event loop, so the wait must keep it running.
+    if (!QTest::qWaitFor([cli] { return cli->state() == QProcess::NotRunning; }, timeout))
+        cli->kill();
+    cli->waitForFinished();
+    Run run { cli->exitStatus() == QProcess::NormalExit ? cli->exitCode() : -1, cli->readAllStandardOutput(),
+        QString::fromLocal8Bit(cli->readAllStandardError()) };
+    cli->deleteLater();
+    return run;
+}
+
+void tst_CliProcess::commands_data()
+{
+    QTest::addColumn<QStringList>("devices");
+    QTest::addColumn<bool>("lockHeld");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    // The whole JSON object expected on standard output, or a text standard error must contain.
+    QTest::addColumn<QString>("expected");
+
+    const QString device
+        = QStringLiteral(R"("model":"plus","serial":"PK000001","path":"sim/pelk-1",)"
+                         R"("mcu":"3.1.2","dsp":"3.1.0","styles":"0x12","ensemble":"0x10203")");
+    QTest::newRow("devices") << oldPlus << false << QStringList { "devices", "--json" } << 0
+                             << QStringLiteral(R"({"devices":[{%1}]})").arg(device);
+    QTest::newRow("check")
+        << oldPlus << false << QStringList { "check", "--json" } << 0
+        << QStringLiteral(R"({"device":{%1},"updates":"MP DSP Styles Ensemble"})").arg(device);
+    QTest::newRow("check the chosen of two")
+        << oldPlus
+            + QStringList { "--add-device", "--serial", "PK000002", "--mcu", "3.2.7", "--dsp", "3.1.2",
+                  "--styles", "0x1A2B", "--ensemble", "0x20014" }
+        << false << QStringList { "check", "--json", "--device", "PK000002" } << 0
+        << QStringLiteral(
+               R"({"device":{"model":"plus","serial":"PK000002","path":"sim/pelk-2","mcu":"3.2.7",)"
+               R"("dsp":"3.1.2","styles":"0x1A2B","ensemble":"0x20014"},"updates":""})");
+    QTest::newRow("no device") << QStringList() << false << QStringList { "check" } << 2
+                               << QStringLiteral("No device connected.");
+    QTest::newRow("two devices") << oldPlus + QStringList { "--add-device" } << false
+                                 << QStringList { "update", "--yes" } << 2
+                                 << QStringLiteral(
+                                        "2 devices are connected; choose one with --device SERIAL:\n"
+                                        "  Pelk+ PK000001 (sim/pelk-1)\n  Pelk+ PK000002 (sim/pelk-2)");
+    QTest::newRow("unknown serial") << oldPlus << false << QStringList { "devices", "--device", "PK9" } << 2
+                                    << QStringLiteral("No device with serial number PK9 is connected.");
+    QTest::newRow("another updater") << oldPlus << true << QStringList { "update", "--yes" } << 3
+                                     << QStringLiteral("Another instance of the updater is already running.");
+    QTest::newRow("install without type") << oldPlus << false << QStringList { "install", "a.bin" } << 2
+                                          << QStringLiteral("install needs --type mcu|dsp|styles|ensemble.");
+
+    // A file of the kind the Advanced menu installs: the device reports the version it carries.
+    const QString firmware = m_dir.filePath(QStringLiteral("pelk-Update.bin"));
+    QFile file(firmware);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(UpdateCatalogue::image(6000, QStringLiteral("3.3.1"), 7));
+    file.close();
+    QTest::newRow("install")
+        << oldPlus << false << QStringList { "install", firmware, "--type", "mcu", "--json", "--quiet" } << 0
+        << QString(R"({"device":{%1},"updates":""})").arg(QString(device).replace("3.1.2", "3.3.1"));
+    QTest::newRow("install a file of another kind")
+        << oldPlus << false << QStringList { "install", firmware, "--type", "dsp" } << 2
+        << QStringLiteral("Invalid File: This file does not seem to be a valid DSP Firmware");
+    QTest::newRow("device lost while sending")
+        << oldPlus + QStringList { "--unplug-after", "20" } << false << QStringList { "update", "--yes" } << 1
+        << QStringLiteral("Update Failure: The update could not be completed.");
+}
+
+void tst_CliProcess::commands()
+{
+    QFETCH(QStringList, devices);
+    QFETCH(bool, lockHeld);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, expected);
+
+    publish();
+    if (!devices.isEmpty())
+        startDevices(devices);
+    QLockFile lock(ApplicationPaths::singleInstanceLockPath());
+    if (lockHeld)
+        QVERIFY(lock.tryLock(0));
+
+    const Run run = finish(startCli(arguments));
+    QVERIFY2(
+        run.exitCode == exitCode, qPrintable(QStringLiteral("exit %1: %2").arg(run.exitCode).arg(run.err)));
+    // The manifest URL of the command line was for that run only.
+    const QSettings settings(QStringLiteral("Quellor"), QStringLiteral("Pelk Updater"));
+    QVERIFY(!settings.contains(QStringLiteral("update/manifest-url")));
+    if (!expected.startsWith(QLatin1Char('{'))) {
+        QVERIFY2(run.err.contains(expected), qPrintable(run.err));
+        return;
+    }
+
+    QJsonObject wanted = QJsonDocument::fromJson(expected.toUtf8()).object();
+    // The plan's rows come from the catalogue: their sizes are what the server announces.
+    if (wanted.contains(QStringLiteral("updates"))) {
+        QJsonArray updates;
+        const QStringList names
+            = wanted.value(QStringLiteral("updates")).toString().split(' ', Qt::SkipEmptyParts);
+        for (const QString& name : names)
+            updates.append(expectedUpdate(name));
+        wanted.insert(QStringLiteral("updates"), updates);
+    }
+    QVERIFY2(run.out.endsWith('\n') && run.out.count('\n') == 1, run.out.constData());
+    QCOMPARE(QJsonDocument::fromJson(run.out).object(), wanted);
+}
+
+void tst_CliProcess::updateInstallsEveryImage()
+{
+    publish();
+    startDevices(oldPlus);
+    const Run run = finish(startCli({ "update", "--yes" }), 120000);
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+
+    // The window's instructions, each component in turn, then the rebooted device's versions.
+    const QString out = QString::fromLocal8Bit(run.out);
+    QCOMPARE(out.count(QStringLiteral("Waiting for the device to enter update mode...\n"
+                                      "Please DO NOT disconnect or power down the device!")),
+        4);
+    QVERIFY(out.contains(QStringLiteral("Updating Ensemble Audio (Component 4/4)")));
+    QVERIFY2(out.endsWith(QStringLiteral("Device versions:\n  MCU Firmware:    Production 2.7\n"
+                                         "  DSP Firmware:    Production 1.2\n  Styles:          0x1A2B\n"
+                                         "  Ensemble Audio:  0x20014\nUpdate complete.\n")),
+        qPrintable(out));
+
+    // The device took each image whole: its version marker and, for the firmware streams, the
+    // checksum of every byte.
+    const QString log = devsimLog();
+    QVERIFY2(!log.contains(QStringLiteral("violation")), qPrintable(log));
+    const char* names[] = { "MP", "DSP", "Styles", "Ensemble" };
+    const char* installed[] = { "MCU firmware", "DSP firmware", "Styles", "Ensemble Audio" };
+    for (int i = 0; i < 4; ++i) {
+        const UpdateCatalogue::Entry* entry
+            = m_catalogue->find(QStringLiteral("PELK+"), QLatin1String(names[i]));
+        quint8 checksum = 0;
+        for (char byte : entry->image)
+            checksum ^= quint8(byte);
+        const QRegularExpression line(
+            QStringLiteral("installed %1: (\\d+) bytes, checksum (\\w\\w), version %2\n")
+                .arg(QLatin1String(installed[i]), entry->version));
+        const QRegularExpressionMatch match = line.match(log);
+        QVERIFY2(match.hasMatch(), names[i]);
+        QVERIFY(match.captured(1).toInt() >= entry->image.size());
+        if (i < 2)
+            QCOMPARE(match.captured(2).toUInt(nullptr, 16), uint(checksum));
+    }
+}
+
+void tst_CliProcess::interruptDuringTransfer()
+{
+    // A firmware image of about three seconds on a paced bus.
+    publish(200000);
+    startDevices(oldPlus + QStringList { "--paced" });
+    QProcess* cli = startCli({ "update", "--yes" });
+    QByteArray out;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            out += cli->readAllStandardOutput();
+            return out.contains("Update in progress...");
+        },
+        20000));
+
+    // The first one only warns: the transfer goes on.
+    ::kill(pid_t(cli->processId()), SIGINT);
+    QByteArray err;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            err += cli->readAllStandardError();
+            return err.contains("unusable until it is updated again");
+        },
+        5000));
+    QTest::qWait(300);
+    QCOMPARE(cli->state(), QProcess::Running);
+
+    // The second one within five seconds stops it after the current packet.
+    ::kill(pid_t(cli->processId()), SIGTERM);
+    const Run run = finish(cli, 10000);
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains(QStringLiteral("Stopping after the current packet.")), qPrintable(run.err));
+    QTest::qWait(500);
+    QVERIFY2(!devsimLog().contains(QStringLiteral("installed MCU")), qPrintable(devsimLog()));
+}
+
+void tst_CliProcess::interruptWhileAsking()
+{
+    publish();
+    startDevices(oldPlus);
+    QProcess* cli = startCli({ "update" });
+    QByteArray out;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            out += cli->readAllStandardOutput();
+            return out.endsWith("Install 4 component(s) now? [y/N] ");
+        },
+        20000));
+    // Nothing is being sent: one interruption is enough.
+    ::kill(pid_t(cli->processId()), SIGINT);
+    const Run run = finish(cli, 3000);
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains(QStringLiteral("Stopped.")), qPrintable(run.err));
+    QVERIFY(!devsimLog().contains(QStringLiteral("installed")));
+}
+
+int main(int argc, char** argv)
+{
+    TestEnvironment environment;
+    QCoreApplication application(argc, argv);
+    tst_CliProcess test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_CliProcess.moc"
