@@ -10,7 +10,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <cstdio>
+#include <thread>
+#include <vector>
+
 #include <unistd.h>
 
 using namespace PelkPlus;
@@ -23,6 +27,7 @@ class tst_ApplicationEntry : public QObject
 
 private slots:
     void messageHandlerWritesLines();
+    void messagesFromThreadsStayWhole();
     void identity();
     void anotherInstanceBox();
     void lockIsPrivate();
@@ -56,6 +61,47 @@ void tst_ApplicationEntry::messageHandlerWritesLines()
                    "DeviceAgent: connecting...\n"
                    "two\nlines\n"
                    "DeviceAgent: Failed to connect. Error: 12\n"));
+}
+
+void tst_ApplicationEntry::messagesFromThreadsStayWhole()
+{
+    QTemporaryDir dir;
+    const QString capture = dir.filePath(QStringLiteral("stdout"));
+    std::fflush(stdout);
+    const int saved = ::dup(STDOUT_FILENO);
+    QVERIFY(std::freopen(QFile::encodeName(capture).constData(), "w", stdout));
+    const QtMessageHandler previous = qInstallMessageHandler(messageHandler);
+    // Lines run together only when a thread is preempted inside a message: many short rounds of
+    // threads that start together make that all but certain where it can happen.
+    constexpr int rounds = 40;
+    constexpr int threads = 4;
+    constexpr int messages = 500;
+    for (int round = 0; round < rounds; ++round) {
+        std::atomic<int> waiting { threads };
+        std::vector<std::thread> loggers;
+        for (int t = 0; t < threads; ++t) {
+            loggers.emplace_back([t, &waiting] {
+                --waiting;
+                while (waiting > 0)
+                    std::this_thread::yield();
+                for (int m = 0; m < messages; ++m)
+                    qDebug("thread %d message %d", t, m);
+            });
+        }
+        for (std::thread& logger : loggers)
+            logger.join();
+    }
+    qInstallMessageHandler(previous);
+    std::fflush(stdout);
+    ::dup2(saved, STDOUT_FILENO);
+    ::close(saved);
+    QFile file(capture);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    QCOMPARE(lines.size(), rounds * threads * messages + 1);
+    const QRegularExpression whole(QStringLiteral("^thread \\d message \\d+$"));
+    for (const QByteArray& line : lines.mid(0, rounds * threads * messages))
+        QVERIFY2(whole.match(QString::fromLatin1(line)).hasMatch(), line.constData());
 }
 
 void tst_ApplicationEntry::identity()
