@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QIcon>
 #include <QMessageBox>
-#include <QTimer>
 
 namespace PelkPlus {
 
@@ -41,11 +40,6 @@ void ApplicationSetup::reportAnotherInstance()
 {
     qDebug(anotherInstanceText);
     QMessageBox* box = createAnotherInstanceBox();
-    // Lets the process tests close the modal box, which nothing outside the process can reach on
-    // the offscreen platform.
-    const int dismissAfter = qEnvironmentVariableIntValue("PELK_TEST_DISMISS_DIALOG_MS");
-    if (dismissAfter > 0)
-        QTimer::singleShot(dismissAfter, box, [box] { box->done(QMessageBox::Ok); });
     box->exec();
     delete box;
 }

@@ -31,11 +31,12 @@ private slots:
     void identity();
     void anotherInstanceBox();
     void lockIsPrivate();
+    void secondInstance_data();
     void secondInstance();
     void staleLockIsTakenOver();
 
 private:
-    QProcess* startUpdater(const QString& runtime, const QString& config);
+    QProcess* startUpdater(const QString& runtime, const QString& config, const QString& program = QString());
 };
 
 void tst_ApplicationEntry::messageHandlerWritesLines()
@@ -135,23 +136,39 @@ void tst_ApplicationEntry::lockIsPrivate()
         QFileInfo(qEnvironmentVariable("XDG_RUNTIME_DIR")).absoluteFilePath());
 }
 
-QProcess* tst_ApplicationEntry::startUpdater(const QString& runtime, const QString& config)
+QProcess* tst_ApplicationEntry::startUpdater(
+    const QString& runtime, const QString& config, const QString& program)
 {
     auto* process = new QProcess(this);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // A variable the updater once read to close its own box: the product must not heed it.
     environment.insert(QStringLiteral("PELK_TEST_DISMISS_DIALOG_MS"), QStringLiteral("300"));
     // No device and no bus: the window just waits.
     environment.insert(QStringLiteral("PELK_HIDSIM_SOCKET"), runtime + QStringLiteral("/no-bus"));
     process->setProcessEnvironment(environment);
-    process->start(qEnvironmentVariable("PELK_UPDATER"), QStringList());
+    process->start(program.isEmpty() ? qEnvironmentVariable("PELK_UPDATER") : program, QStringList());
     return process;
+}
+
+void tst_ApplicationEntry::secondInstance_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<bool>("boxClosed");
+    // The test copy shares the product's start-up and has its box closed for it; the product keeps
+    // its box until the user closes it.
+    QTest::newRow("test copy") << QCoreApplication::applicationDirPath()
+            + QStringLiteral("/pelk-updater-dismissing")
+                               << true;
+    QTest::newRow("product") << qEnvironmentVariable("PELK_UPDATER") << false;
 }
 
 void tst_ApplicationEntry::secondInstance()
 {
+    QFETCH(QString, program);
+    QFETCH(bool, boxClosed);
     QTemporaryDir root;
     const QString runtime = root.filePath(QStringLiteral("runtime"));
     QVERIFY(QDir().mkpath(runtime));
@@ -164,7 +181,17 @@ void tst_ApplicationEntry::secondInstance()
     QTRY_VERIFY_WITH_TIMEOUT(
         QFile::exists(runtime + QStringLiteral("/quellor_pelk_updater_single_instance_lock")), 10000);
 
-    QProcess* second = startUpdater(runtime, secondConfig);
+    QProcess* second = startUpdater(runtime, secondConfig, program);
+    if (!boxClosed) {
+        QVERIFY(!second->waitForFinished(1500));
+        const QByteArray output = second->readAllStandardOutput();
+        QVERIFY2(output.startsWith("Another instance"), output.constData());
+        second->kill();
+        second->waitForFinished();
+        first->kill();
+        first->waitForFinished();
+        return;
+    }
     QVERIFY(second->waitForFinished(20000));
     QCOMPARE(second->exitStatus(), QProcess::NormalExit);
     QCOMPARE(second->exitCode(), 0);
