@@ -1,5 +1,7 @@
 #include "app/ApplicationSetup.h"
 
+#include "app/LogFile.h"
+
 #include <QApplication>
 #include <QIcon>
 #include <QMessageBox>
@@ -19,6 +21,8 @@ void ApplicationSetup::setIdentity(QApplication& application)
     application.setWindowIcon(icon);
     // Lets the desktop match the window to the installed entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("pelk-updater"));
+    // The names now say where the application's data lives.
+    LogFile::start();
 }
 
 void ApplicationSetup::setNames(QCoreApplication& application)
