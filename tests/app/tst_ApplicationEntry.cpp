@@ -1,6 +1,7 @@
 #include "app/ApplicationPaths.h"
 #include "app/ApplicationSetup.h"
 #include "app/MessageHandler.h"
+#include "support/StdoutCapture.h"
 #include "support/TestEnvironment.h"
 
 #include <QApplication>
@@ -42,22 +43,15 @@ private:
 void tst_ApplicationEntry::messageHandlerWritesLines()
 {
     QTemporaryDir dir;
-    const QString capture = dir.filePath(QStringLiteral("stdout"));
-    std::fflush(stdout);
-    const int saved = ::dup(STDOUT_FILENO);
-    QVERIFY(std::freopen(QFile::encodeName(capture).constData(), "w", stdout));
+    StdoutCapture capture(dir.filePath(QStringLiteral("stdout")));
+    QVERIFY(capture.isOpen());
     const QtMessageHandler previous = qInstallMessageHandler(messageHandler);
     qDebug() << "MainWindow: Failed to create download directory.";
     qDebug("DeviceAgent: connecting...");
     qWarning("two\nlines");
     qCritical() << "DeviceAgent: Failed to connect. Error:" << 12;
     qInstallMessageHandler(previous);
-    std::fflush(stdout);
-    ::dup2(saved, STDOUT_FILENO);
-    ::close(saved);
-    QFile file(capture);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(),
+    QCOMPARE(capture.finish(),
         QByteArray("MainWindow: Failed to create download directory.\n"
                    "DeviceAgent: connecting...\n"
                    "two\nlines\n"
@@ -67,10 +61,8 @@ void tst_ApplicationEntry::messageHandlerWritesLines()
 void tst_ApplicationEntry::messagesFromThreadsStayWhole()
 {
     QTemporaryDir dir;
-    const QString capture = dir.filePath(QStringLiteral("stdout"));
-    std::fflush(stdout);
-    const int saved = ::dup(STDOUT_FILENO);
-    QVERIFY(std::freopen(QFile::encodeName(capture).constData(), "w", stdout));
+    StdoutCapture capture(dir.filePath(QStringLiteral("stdout")));
+    QVERIFY(capture.isOpen());
     const QtMessageHandler previous = qInstallMessageHandler(messageHandler);
     // Lines run together only when a thread is preempted inside a message: many short rounds of
     // threads that start together make that all but certain where it can happen.
@@ -93,12 +85,7 @@ void tst_ApplicationEntry::messagesFromThreadsStayWhole()
             logger.join();
     }
     qInstallMessageHandler(previous);
-    std::fflush(stdout);
-    ::dup2(saved, STDOUT_FILENO);
-    ::close(saved);
-    QFile file(capture);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QList<QByteArray> lines = file.readAll().split('\n');
+    const QList<QByteArray> lines = capture.finish().split('\n');
     QCOMPARE(lines.size(), rounds * threads * messages + 1);
     const QRegularExpression whole(QStringLiteral("^thread \\d message \\d+$"));
     for (const QByteArray& line : lines.mid(0, rounds * threads * messages))

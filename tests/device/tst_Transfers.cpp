@@ -4,6 +4,7 @@
 #include "device/DeviceModel.h"
 #include "device/DeviceMonitor.h"
 #include "device/FirmwareVersion.h"
+#include "support/StdoutCapture.h"
 #include "support/TestEnvironment.h"
 #include "support/VirtualBus.h"
 
@@ -110,39 +111,6 @@ int faultAtFirstPacket(float, long, void* context)
     }
     return 0;
 }
-
-// Sends standard output to a file while it lives, for reading the transfers' trace afterwards.
-class StdoutCapture
-{
-public:
-    explicit StdoutCapture(const QString& path)
-        : m_path(path)
-    {
-        std::fflush(stdout);
-        m_saved = ::dup(STDOUT_FILENO);
-        m_open = std::freopen(QFile::encodeName(path).constData(), "w", stdout) != nullptr;
-    }
-    ~StdoutCapture() { finish(); }
-
-    bool isOpen() const { return m_open; }
-
-    QByteArray finish()
-    {
-        if (m_saved >= 0) {
-            std::fflush(stdout);
-            ::dup2(m_saved, STDOUT_FILENO);
-            ::close(m_saved);
-            m_saved = -1;
-        }
-        QFile file(m_path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-
-private:
-    QString m_path;
-    int m_saved = -1;
-    bool m_open = false;
-};
 
 } // namespace
 
@@ -595,10 +563,8 @@ void tst_Transfers::unsoundSources()
         if (fault == FromPipe) {
             writer = std::thread([local, contents] {
                 const int fd = ::open(local.constData(), O_WRONLY);
-                if (fd >= 0 && ::write(fd, contents.constData(), size_t(contents.size())) >= 0)
-                    ::close(fd);
-                else if (fd >= 0)
-                    ::close(fd);
+                ::write(fd, contents.constData(), size_t(contents.size()));
+                ::close(fd);
             });
         }
         FaultAtFirstPacket action { fault, path };

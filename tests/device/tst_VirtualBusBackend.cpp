@@ -124,23 +124,15 @@ void tst_VirtualBusBackend::hostileBus()
 
 void tst_VirtualBusBackend::choiceIsLogged()
 {
-    const QList<QByteArray> socketPaths { "/run/user/0/pelk-bus", QByteArray() };
-    for (const QByteArray& socketPath : socketPaths) {
-        qputenv("PELK_HIDSIM_SOCKET", socketPath);
-        setHidBackend(nullptr);
-        messages.clear();
-        const QtMessageHandler previous = qInstallMessageHandler(keepMessage);
-        const QString name = QString::fromLatin1(hidBackend()->name);
-        hidBackend();
-        qInstallMessageHandler(previous);
-        const QStringList expected = socketPath.isEmpty()
-            ? QStringList()
-            : QStringList { QStringLiteral("HidBackend: Using the virtual bus instead of USB: \"%1\"")
-                                .arg(QString::fromLatin1(socketPath)) };
-        QCOMPARE(messages, expected);
-        QCOMPARE(name, socketPath.isEmpty() ? QStringLiteral("hidapi") : QStringLiteral("virtual bus"));
-    }
+    qputenv("PELK_HIDSIM_SOCKET", "/run/user/0/pelk-bus");
     setHidBackend(nullptr);
+    const QtMessageHandler previous = qInstallMessageHandler(keepMessage);
+    hidBackend();
+    hidBackend();
+    qInstallMessageHandler(previous);
+    setHidBackend(nullptr);
+    QCOMPARE(messages,
+        QStringList { "HidBackend: Using the virtual bus instead of USB: \"/run/user/0/pelk-bus\"" });
 }
 
 int main(int argc, char** argv)
