@@ -119,6 +119,8 @@ bool readLine(int fd, std::string& line)
 char* copyString(const std::string& text)
 {
     char* copy = static_cast<char*>(std::malloc(text.size() + 1));
+    if (!copy)
+        return nullptr;
     std::memcpy(copy, text.c_str(), text.size() + 1);
     return copy;
 }
@@ -128,6 +130,8 @@ wchar_t* wideFromUtf8(const std::string& text)
     // Serial numbers are UTF-8 on the bus; decode them by hand so the result does not depend on
     // the process locale.
     wchar_t* out = static_cast<wchar_t*>(std::malloc((text.size() + 1) * sizeof(wchar_t)));
+    if (!out)
+        return nullptr;
     size_t n = 0;
     for (size_t i = 0; i < text.size();) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
