@@ -510,8 +510,8 @@ void tst_Transfers::unsoundSources_data()
     QTest::addColumn<int>("expected");
     // The device ends up with the file as it was measured, byte for byte, or with nothing at all.
     QTest::addColumn<bool>("installs");
-    QTest::newRow("mcu, read error") << 0 << int(ReadErrorAfterFirstPacket) << 20000 << 15 << false;
-    QTest::newRow("dsp, read error") << 1 << int(ReadErrorAfterFirstPacket) << 2000 << 15 << false;
+    QTest::newRow("mcu, read error") << 0 << int(ReadErrorAfterFirstPacket) << 200000 << 15 << false;
+    QTest::newRow("dsp, read error") << 1 << int(ReadErrorAfterFirstPacket) << 40000 << 15 << false;
     QTest::newRow("styles, read error")
         << 2 << int(ReadErrorAfterFirstPacket) << 3 * 65536 - 100 << 15 << false;
     QTest::newRow("mcu, pipe") << 0 << int(FromPipe) << 5000 << 15 << false;
