@@ -1,9 +1,12 @@
 #include "app/ApplicationPaths.h"
 
+#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+
+#include <mutex>
 
 #if defined(Q_OS_UNIX)
 #include <cerrno>
@@ -18,6 +21,7 @@ namespace PelkPlus {
 namespace {
 const char lockFileName[] = "quellor_pelk_updater_single_instance_lock";
 const char downloadSubdirectory[] = "Quellor/PelkUpdater";
+const char cacheRuntimeName[] = "quellor-pelk-updater";
 
 #if defined(Q_OS_UNIX)
 // A directory we may trust: a real directory (not a link), ours, and closed to everybody else.
@@ -57,12 +61,52 @@ bool isPrivateDirectory(const QString& path, QString* error)
 QString ApplicationPaths::privateTempPath()
 {
 #if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
-    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (!runtime.isEmpty())
-        return runtime;
-#endif
+    // Worked out once for each value of XDG_RUNTIME_DIR, so that a missing or foreign runtime
+    // directory is reported once rather than at every use.
+    static std::mutex lock;
+    static bool resolved = false;
+    static QByteArray resolvedFor;
+    static QString path;
+    std::lock_guard<std::mutex> guard(lock);
+    const QByteArray variable = qgetenv("XDG_RUNTIME_DIR");
+    if (!resolved || variable != resolvedFor) {
+        path = resolvePrivateTempPath(variable);
+        resolvedFor = variable;
+        resolved = true;
+    }
+    return path;
+#else
+    // The temporary directory is the user's own on these systems.
     return QDir::tempPath();
+#endif
 }
+
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+QString ApplicationPaths::resolvePrivateTempPath(const QByteArray& runtimeVariable)
+{
+    // The framework's own answer would fall back to a directory in the shared /tmp, which another
+    // account may have made first; the directory is checked here instead, as the downloads are.
+    QString why = QStringLiteral("XDG_RUNTIME_DIR is not set");
+    if (!runtimeVariable.isEmpty()) {
+        const QString runtime = QFile::decodeName(runtimeVariable);
+        QString error;
+        if ((::mkdir(runtimeVariable.constData(), 0700) == 0 || errno == EEXIST)
+            && isPrivateDirectory(runtime, &error))
+            return runtime;
+        why = error.isEmpty() ? QStringLiteral("%1 cannot be created").arg(runtime) : error;
+    }
+    const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    const QString fallback = cache + QLatin1Char('/') + QLatin1String(cacheRuntimeName);
+    qWarning().noquote() << "ApplicationPaths: No private runtime directory (" + why + "); using" << fallback;
+    QDir().mkpath(cache);
+    QString error;
+    if ((::mkdir(QFile::encodeName(fallback).constData(), 0700) != 0 && errno != EEXIST)
+        || !isPrivateDirectory(fallback, &error))
+        qCritical().noquote() << "ApplicationPaths:"
+                              << (error.isEmpty() ? fallback + QStringLiteral(" cannot be created.") : error);
+    return fallback;
+}
+#endif
 
 QString ApplicationPaths::singleInstanceLockPath()
 {

@@ -1,9 +1,10 @@
 #include "app/ApplicationSetup.h"
 
+#include "app/LogFile.h"
+
 #include <QApplication>
 #include <QIcon>
 #include <QMessageBox>
-#include <QTimer>
 
 namespace PelkPlus {
 
@@ -20,6 +21,8 @@ void ApplicationSetup::setIdentity(QApplication& application)
     application.setWindowIcon(icon);
     // Lets the desktop match the window to the installed entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("pelk-updater"));
+    // The names now say where the application's data lives.
+    LogFile::start();
 }
 
 void ApplicationSetup::setNames(QCoreApplication& application)
@@ -41,11 +44,6 @@ void ApplicationSetup::reportAnotherInstance()
 {
     qDebug(anotherInstanceText);
     QMessageBox* box = createAnotherInstanceBox();
-    // Lets the process tests close the modal box, which nothing outside the process can reach on
-    // the offscreen platform.
-    const int dismissAfter = qEnvironmentVariableIntValue("PELK_TEST_DISMISS_DIALOG_MS");
-    if (dismissAfter > 0)
-        QTimer::singleShot(dismissAfter, box, [box] { box->done(QMessageBox::Ok); });
     box->exec();
     delete box;
 }

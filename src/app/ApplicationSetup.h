@@ -14,7 +14,7 @@ public:
     static const char* organizationDomain() { return "quellor.com"; }
 
     // Application name, organization domain and organization name, in that order, then the
-    // window icon shared by every window.
+    // window icon shared by every window; then the log file is started in the data location.
     static void setIdentity(QApplication& application);
     // The names alone, in the same order: what locates the settings.
     static void setNames(QCoreApplication& application);

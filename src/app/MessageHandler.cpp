@@ -1,17 +1,21 @@
 #include "app/MessageHandler.h"
 
+#include "app/LogFile.h"
+
 #include <QString>
 
 #include <cstdio>
 
 namespace PelkPlus {
 
-void messageHandler(QtMsgType, const QMessageLogContext&, const QString& message)
+void messageHandler(QtMsgType type, const QMessageLogContext&, const QString& message)
 {
-    const QByteArray text = message.toLocal8Bit();
-    std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
-    std::fputc('\n', stdout);
+    // The line end goes out in the same write as the text, so that lines logged from different
+    // threads at once never run together.
+    const QByteArray line = message.toLocal8Bit() + '\n';
+    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
     std::fflush(stdout);
+    LogFile::write(type, message);
 }
 
 } // namespace PelkPlus

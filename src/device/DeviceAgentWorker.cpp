@@ -207,6 +207,7 @@ void DeviceAgentWorker::handleSendFile(const SendFileEvent& event)
     ProgressHandler handler;
     handler.function = &DeviceAgentWorker::reportProgress;
     handler.context = this;
+    handler.pause = &DeviceAgentWorker::pauseTransfer;
     const LinkResult result = transfer(link, event.path.toLocal8Bit().constData(), &handler);
     if (result != LinkOk)
         emit failure();
@@ -225,6 +226,11 @@ void DeviceAgentWorker::onPathRemoved(const QString& path)
     running = false;
     qDebug() << "Device Agent: disconnected.";
     emit disconnected();
+}
+
+int DeviceAgentWorker::pauseTransfer(int milliseconds, void*)
+{
+    return sleepUnlessInterrupted(milliseconds) ? 0 : 1;
 }
 
 int DeviceAgentWorker::reportProgress(float fraction, long total, void* context)

@@ -42,6 +42,9 @@ public:
     // The transfers' progress callback; context is the worker. Returns 1 when the thread has been
     // asked to stop, which ends the transfer after the packet just written.
     static int reportProgress(float fraction, long total, void* context);
+    // The transfers' wait while the device writes a sector: the same wait as the ready check's,
+    // cut short (returning 1) when the thread is asked to stop.
+    static int pauseTransfer(int milliseconds, void* context);
 
 signals:
     void ready(const PelkPlus::DeviceInfo& info);

@@ -46,7 +46,8 @@ void DeviceMonitorWorker::poll()
     HidDeviceEntry* entries = backend->enumerate(pelkVendorId, 0);
     for (const HidDeviceEntry* entry = entries; entry; entry = entry->next) {
         const int model = modelForProductId(entry->productId);
-        if (model < 0)
+        // An entry whose path could not be copied (out of memory) cannot be opened.
+        if (model < 0 || !entry->path)
             continue;
         const QString serialNumber
             = entry->serialNumber ? QString::fromWCharArray(entry->serialNumber) : QString();

@@ -2,6 +2,8 @@
 // 8-bit XOR checksum of the data. Nothing is acknowledged by the device.
 #include "device/DeviceLink.h"
 
+#include "device/TransferFile.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -37,10 +39,10 @@ LinkResult sendEndPacket(DeviceLink* link, unsigned command, unsigned char check
     return writePacket(link, command, 0, false, link->lastSequence, payload, 1);
 }
 
-// Sends packets until fill meets the end of the file (or refuses a line), asking the handler after
-// each packet whether to stop; then the totals and, on success, the end packet. fill(payload,
-// state) fills one payload and returns LinkOk or the reason to give up before the packet is sent;
-// fraction(state, total) gives the progress and what is passed as its total.
+// Sends packets until fill meets the end of the file (or refuses a line, or cannot read), asking the handler
+// after each packet whether to stop; then the totals and, on success, the end packet. fill(payload, state)
+// fills one payload and returns LinkOk or the reason to give up before the packet is sent; fraction(state,
+// total) gives the progress and what is passed as its total.
 template <typename Fill, typename Fraction>
 LinkResult streamFile(DeviceLink* link, std::FILE* file, const StreamKind& kind,
     const ProgressHandler* progress, Fill fill, Fraction fraction)
@@ -102,34 +104,30 @@ void endOfFile(unsigned char* payload, int from, int size, StreamState& state)
     std::memset(payload + from, 0, size_t(size - from));
 }
 
-std::FILE* openTraced(const char* path, const char* mode)
-{
-    std::FILE* file = std::fopen(path, mode);
-    if (!file) {
-        std::printf("Failed to open file.\n");
-        std::fflush(stdout);
-    }
-    return file;
-}
-
 } // namespace
 
 LinkResult sendMcuFirmware(DeviceLink* link, const char* path, const ProgressHandler* progress)
 {
     std::printf("Sending Micro FW: %s\n", path);
     std::fflush(stdout);
-    std::FILE* file = openTraced(path, "rb");
+    std::FILE* file = openTransferFile(path, "rb");
     if (!file)
         return LinkFileOpenFailed;
-    std::fseek(file, 0, SEEK_END);
-    const long size = std::ftell(file);
-    std::rewind(file);
+    const long size = transferFileLength(file);
+    if (size < 0) {
+        std::fclose(file);
+        return LinkFileOpenFailed;
+    }
 
     static const StreamKind mcu { McuDataCommand, McuEndCommand, mcuPayloadSize, "Sent: %ld kb\n",
         "Total sent: %ld kb\n", "Done sending micro firmware.\n" };
     auto fill = [file](unsigned char* payload, StreamState& state) {
         for (int i = 0; i < mcuPayloadSize; ++i) {
             const int c = std::fgetc(file);
+            if (c == EOF && std::ferror(file)) {
+                traceReadError();
+                return LinkResult(LinkFileOpenFailed);
+            }
             if (c == EOF) {
                 endOfFile(payload, i, mcuPayloadSize, state);
                 break;
@@ -152,7 +150,7 @@ LinkResult sendDspFirmware(DeviceLink* link, const char* path, const ProgressHan
 {
     std::printf("Sending DSP FW: %s\n", path);
     std::fflush(stdout);
-    std::FILE* file = openTraced(path, "r");
+    std::FILE* file = openTransferFile(path, "r");
     if (!file)
         return LinkFileOpenFailed;
     // Each well-formed line ("0x", up to two digits and its line end) is one piece of at most nine
@@ -161,8 +159,14 @@ LinkResult sendDspFirmware(DeviceLink* link, const char* path, const ProgressHan
     long lines = 0;
     while (std::fgets(piece, 10, file))
         ++lines;
-    const long length = std::ftell(file);
-    std::rewind(file);
+    const bool readFailed = std::ferror(file) != 0;
+    if (readFailed)
+        traceReadError();
+    const long length = readFailed ? -1 : transferFileLength(file);
+    if (length < 0) {
+        std::fclose(file);
+        return LinkFileOpenFailed;
+    }
 
     static const StreamKind dsp { DspDataCommand, DspEndCommand, dspPayloadSize, "Sent: %ld Kb\n",
         "Total sent: %ld Kb\n", "Done sending DSP firmware.\n" };
@@ -170,6 +174,10 @@ LinkResult sendDspFirmware(DeviceLink* link, const char* path, const ProgressHan
         char line[16];
         for (int i = 0; i < dspPayloadSize; ++i) {
             if (!std::fgets(line, 9, file)) {
+                if (std::ferror(file)) {
+                    traceReadError();
+                    return LinkResult(LinkFileOpenFailed);
+                }
                 endOfFile(payload, i, dspPayloadSize, state);
                 break;
             }

@@ -3,6 +3,9 @@
 #include "device/HidapiBackend.h"
 #include "device/VirtualBusBackend.h"
 
+#include <QDebug>
+#include <QString>
+
 #include <atomic>
 #include <cstdlib>
 
@@ -10,22 +13,20 @@ namespace PelkPlus {
 
 namespace {
 std::atomic<const HidBackend*> chosenBackend { nullptr };
-
-const HidBackend* backendFromEnvironment()
-{
-    const char* socketPath = std::getenv("PELK_HIDSIM_SOCKET");
-    if (socketPath && *socketPath)
-        return virtualBusBackend(socketPath);
-    return hidapiBackend();
-}
 } // namespace
 
 const HidBackend* hidBackend()
 {
     const HidBackend* backend = chosenBackend.load();
     if (!backend) {
-        const HidBackend* fresh = backendFromEnvironment();
-        chosenBackend.compare_exchange_strong(backend, fresh);
+        const char* socketPath = std::getenv("PELK_HIDSIM_SOCKET");
+        const bool virtualBus = socketPath && *socketPath;
+        const HidBackend* fresh = virtualBus ? virtualBusBackend(socketPath) : hidapiBackend();
+        // Said once, by whichever thread made the choice: with the virtual bus no real device is
+        // ever seen, which would otherwise look like a fault of the USB side.
+        if (chosenBackend.compare_exchange_strong(backend, fresh) && virtualBus)
+            qDebug() << "HidBackend: Using the virtual bus instead of USB:"
+                     << QString::fromLocal8Bit(socketPath);
         backend = chosenBackend.load();
     }
     return backend;

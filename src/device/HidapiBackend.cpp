@@ -31,6 +31,8 @@ char* copyString(const char* text)
 {
     const size_t length = text ? std::strlen(text) : 0;
     char* copy = static_cast<char*>(std::malloc(length + 1));
+    if (!copy)
+        return nullptr;
     if (length)
         std::memcpy(copy, text, length);
     copy[length] = '\0';
@@ -41,6 +43,8 @@ wchar_t* copyWideString(const wchar_t* text)
 {
     const size_t length = text ? std::wcslen(text) : 0;
     wchar_t* copy = static_cast<wchar_t*>(std::malloc((length + 1) * sizeof(wchar_t)));
+    if (!copy)
+        return nullptr;
     if (length)
         std::wmemcpy(copy, text, length);
     copy[length] = L'\0';

@@ -3,6 +3,7 @@
 #include "device/DeviceLink.h"
 
 #include "device/DeviceModel.h"
+#include "device/TransferFile.h"
 
 #include <chrono>
 #include <cstdio>
@@ -41,15 +42,14 @@ struct SectorComponent
 LinkResult sendSectors(
     DeviceLink* link, const char* path, const ProgressHandler* progress, const SectorComponent& component)
 {
-    std::FILE* file = std::fopen(path, "rb");
-    if (!file) {
-        std::printf("Failed to open file.\n");
-        std::fflush(stdout);
+    std::FILE* file = openTransferFile(path, "rb");
+    if (!file)
+        return LinkFileOpenFailed;
+    const long size = transferFileLength(file);
+    if (size < 0) {
+        std::fclose(file);
         return LinkFileOpenFailed;
     }
-    std::fseek(file, 0, SEEK_END);
-    const long size = std::ftell(file);
-    std::rewind(file);
     const long sectors = (size + sectorSize - 1) / sectorSize;
     if (sectors > component.sectorLimit) {
         std::printf("%s", component.tooBigTrace);
@@ -58,11 +58,26 @@ LinkResult sendSectors(
     }
 
     auto* buffer = static_cast<unsigned char*>(std::malloc(sectorSize));
+    if (!buffer) {
+        std::printf("Out of memory.\n");
+        std::fflush(stdout);
+        std::fclose(file);
+        return LinkFileOpenFailed;
+    }
     unsigned long checksum = 0;
     long sent = 0;
     int sectorNumber = 0;
     for (;;) {
-        const int count = int(std::fread(buffer, 1, sectorSize, file));
+        // Never more than the length counted above: a file that grows meanwhile cannot push the
+        // transfer past the sectors that were checked against the device's memory.
+        const long left = size - sent;
+        const int count = int(std::fread(buffer, 1, size_t(left < sectorSize ? left : sectorSize), file));
+        if (std::ferror(file)) {
+            traceReadError();
+            std::free(buffer);
+            std::fclose(file);
+            return LinkFileOpenFailed;
+        }
         std::printf("Read sector: %d bytes\n", count);
         std::fflush(stdout);
         const bool lastRead = count < sectorSize;
@@ -158,7 +173,15 @@ LinkResult writeSector(DeviceLink* link, unsigned command, const unsigned char* 
         return result;
     std::printf("Sector sent. Waiting to be written...\n");
     std::fflush(stdout);
-    std::this_thread::sleep_for(std::chrono::milliseconds(sectorPauseMs));
+    if (progress && progress->pause) {
+        if (progress->pause(sectorPauseMs, progress->context) != 0) {
+            std::printf("Interrupted!\n");
+            std::fflush(stdout);
+            return LinkStopped;
+        }
+    } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(sectorPauseMs));
+    }
     return LinkOk;
 }
 

@@ -3,6 +3,7 @@
 #include "device/HidBackend.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -30,6 +31,20 @@ constexpr size_t outputReportSize = 65;
 // A small send buffer keeps the host's writes close to what the device has actually taken,
 // as with a real interrupt endpoint.
 constexpr int clientSendBuffer = 2048;
+// The bus speaks short lines (a device's path, its IDs and serial number); anything longer is not
+// the bus, and nothing it sends may make the updater hold on to it.
+constexpr size_t maxLineLength = 4096;
+constexpr int lineTimeoutMs = 2000;
+constexpr int maxEnumeratedInterfaces = 256;
+
+using Clock = std::chrono::steady_clock;
+
+// Milliseconds left until deadline, never negative.
+int millisecondsLeft(Clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? int(left) : 0;
+}
 
 std::mutex pathLock;
 std::string busPath;
@@ -74,12 +89,20 @@ bool sendAll(int fd, const void* data, size_t length)
     return true;
 }
 
-// Reads one line byte by byte, so that nothing after it is taken from the socket.
+// Reads one line byte by byte, so that nothing after it is taken from the socket. Fails on a line
+// longer than the bus ever sends, and when the whole line has not come within its time.
 bool readLine(int fd, std::string& line)
 {
     line.clear();
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(lineTimeoutMs);
     char c = 0;
     for (;;) {
+        pollfd waitFor { fd, POLLIN, 0 };
+        const int ready = ::poll(&waitFor, 1, millisecondsLeft(deadline));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            return false;
         const ssize_t got = ::recv(fd, &c, 1, 0);
         if (got < 0 && errno == EINTR)
             continue;
@@ -87,6 +110,8 @@ bool readLine(int fd, std::string& line)
             return false;
         if (c == '\n')
             return true;
+        if (line.size() >= maxLineLength)
+            return false;
         line.push_back(c);
     }
 }
@@ -94,6 +119,8 @@ bool readLine(int fd, std::string& line)
 char* copyString(const std::string& text)
 {
     char* copy = static_cast<char*>(std::malloc(text.size() + 1));
+    if (!copy)
+        return nullptr;
     std::memcpy(copy, text.c_str(), text.size() + 1);
     return copy;
 }
@@ -103,6 +130,8 @@ wchar_t* wideFromUtf8(const std::string& text)
     // Serial numbers are UTF-8 on the bus; decode them by hand so the result does not depend on
     // the process locale.
     wchar_t* out = static_cast<wchar_t*>(std::malloc((text.size() + 1) * sizeof(wchar_t)));
+    if (!out)
+        return nullptr;
     size_t n = 0;
     for (size_t i = 0; i < text.size();) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
@@ -135,8 +164,9 @@ HidDeviceEntry* enumerate(unsigned short vendorId, unsigned short productId)
     HidDeviceEntry* first = nullptr;
     HidDeviceEntry** tail = &first;
     std::string line;
+    int listed = 0;
     if (sendAll(fd, "ENUM\n", 5)) {
-        while (readLine(fd, line) && !line.empty()) {
+        while (listed < maxEnumeratedInterfaces && readLine(fd, line) && !line.empty()) {
             const size_t t1 = line.find('\t');
             const size_t t2 = t1 == std::string::npos ? t1 : line.find('\t', t1 + 1);
             const size_t t3 = t2 == std::string::npos ? t2 : line.find('\t', t2 + 1);
@@ -151,6 +181,7 @@ HidDeviceEntry* enumerate(unsigned short vendorId, unsigned short productId)
             *tail = new HidDeviceEntry { copyString(line.substr(0, t1)), vendor, product,
                 wideFromUtf8(line.substr(t3 + 1)), nullptr };
             tail = &(*tail)->next;
+            ++listed;
         }
     }
     ::close(fd);
@@ -186,9 +217,13 @@ int readReport(HidDevice* device, unsigned char* data, size_t length, int millis
 {
     if (!device || device->fd < 0)
         return -1;
+    // One deadline for the whole read: a report arriving in pieces does not earn each piece the
+    // full time-out again.
+    const Clock::time_point deadline
+        = Clock::now() + std::chrono::milliseconds(milliseconds < 0 ? 0 : milliseconds);
     while (device->pendingLength < inputReportSize) {
         pollfd waitFor { device->fd, POLLIN, 0 };
-        const int ready = ::poll(&waitFor, 1, milliseconds < 0 ? -1 : milliseconds);
+        const int ready = ::poll(&waitFor, 1, milliseconds < 0 ? -1 : millisecondsLeft(deadline));
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready < 0)

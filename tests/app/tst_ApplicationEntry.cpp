@@ -1,6 +1,7 @@
 #include "app/ApplicationPaths.h"
 #include "app/ApplicationSetup.h"
 #include "app/MessageHandler.h"
+#include "support/StdoutCapture.h"
 #include "support/TestEnvironment.h"
 
 #include <QApplication>
@@ -10,7 +11,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <cstdio>
+#include <thread>
+#include <vector>
+
 #include <unistd.h>
 
 using namespace PelkPlus;
@@ -23,39 +28,68 @@ class tst_ApplicationEntry : public QObject
 
 private slots:
     void messageHandlerWritesLines();
+    void messagesFromThreadsStayWhole();
     void identity();
     void anotherInstanceBox();
     void lockIsPrivate();
+    void secondInstance_data();
     void secondInstance();
     void staleLockIsTakenOver();
 
 private:
-    QProcess* startUpdater(const QString& runtime, const QString& config);
+    QProcess* startUpdater(const QString& runtime, const QString& config, const QString& program = QString());
 };
 
 void tst_ApplicationEntry::messageHandlerWritesLines()
 {
     QTemporaryDir dir;
-    const QString capture = dir.filePath(QStringLiteral("stdout"));
-    std::fflush(stdout);
-    const int saved = ::dup(STDOUT_FILENO);
-    QVERIFY(std::freopen(QFile::encodeName(capture).constData(), "w", stdout));
+    StdoutCapture capture(dir.filePath(QStringLiteral("stdout")));
+    QVERIFY(capture.isOpen());
     const QtMessageHandler previous = qInstallMessageHandler(messageHandler);
     qDebug() << "MainWindow: Failed to create download directory.";
     qDebug("DeviceAgent: connecting...");
     qWarning("two\nlines");
     qCritical() << "DeviceAgent: Failed to connect. Error:" << 12;
     qInstallMessageHandler(previous);
-    std::fflush(stdout);
-    ::dup2(saved, STDOUT_FILENO);
-    ::close(saved);
-    QFile file(capture);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(),
+    QCOMPARE(capture.finish(),
         QByteArray("MainWindow: Failed to create download directory.\n"
                    "DeviceAgent: connecting...\n"
                    "two\nlines\n"
                    "DeviceAgent: Failed to connect. Error: 12\n"));
+}
+
+void tst_ApplicationEntry::messagesFromThreadsStayWhole()
+{
+    QTemporaryDir dir;
+    StdoutCapture capture(dir.filePath(QStringLiteral("stdout")));
+    QVERIFY(capture.isOpen());
+    const QtMessageHandler previous = qInstallMessageHandler(messageHandler);
+    // Lines run together only when a thread is preempted inside a message: many short rounds of
+    // threads that start together make that all but certain where it can happen.
+    constexpr int rounds = 40;
+    constexpr int threads = 4;
+    constexpr int messages = 500;
+    for (int round = 0; round < rounds; ++round) {
+        std::atomic<int> waiting { threads };
+        std::vector<std::thread> loggers;
+        for (int t = 0; t < threads; ++t) {
+            loggers.emplace_back([t, &waiting] {
+                --waiting;
+                while (waiting > 0)
+                    std::this_thread::yield();
+                for (int m = 0; m < messages; ++m)
+                    qDebug("thread %d message %d", t, m);
+            });
+        }
+        for (std::thread& logger : loggers)
+            logger.join();
+    }
+    qInstallMessageHandler(previous);
+    const QList<QByteArray> lines = capture.finish().split('\n');
+    QCOMPARE(lines.size(), rounds * threads * messages + 1);
+    const QRegularExpression whole(QStringLiteral("^thread \\d message \\d+$"));
+    for (const QByteArray& line : lines.mid(0, rounds * threads * messages))
+        QVERIFY2(whole.match(QString::fromLatin1(line)).hasMatch(), line.constData());
 }
 
 void tst_ApplicationEntry::identity()
@@ -89,23 +123,39 @@ void tst_ApplicationEntry::lockIsPrivate()
         QFileInfo(qEnvironmentVariable("XDG_RUNTIME_DIR")).absoluteFilePath());
 }
 
-QProcess* tst_ApplicationEntry::startUpdater(const QString& runtime, const QString& config)
+QProcess* tst_ApplicationEntry::startUpdater(
+    const QString& runtime, const QString& config, const QString& program)
 {
     auto* process = new QProcess(this);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // A variable the updater once read to close its own box: the product must not heed it.
     environment.insert(QStringLiteral("PELK_TEST_DISMISS_DIALOG_MS"), QStringLiteral("300"));
     // No device and no bus: the window just waits.
     environment.insert(QStringLiteral("PELK_HIDSIM_SOCKET"), runtime + QStringLiteral("/no-bus"));
     process->setProcessEnvironment(environment);
-    process->start(qEnvironmentVariable("PELK_UPDATER"), QStringList());
+    process->start(program.isEmpty() ? qEnvironmentVariable("PELK_UPDATER") : program, QStringList());
     return process;
+}
+
+void tst_ApplicationEntry::secondInstance_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<bool>("boxClosed");
+    // The test copy shares the product's start-up and has its box closed for it; the product keeps
+    // its box until the user closes it.
+    QTest::newRow("test copy") << QCoreApplication::applicationDirPath()
+            + QStringLiteral("/pelk-updater-dismissing")
+                               << true;
+    QTest::newRow("product") << qEnvironmentVariable("PELK_UPDATER") << false;
 }
 
 void tst_ApplicationEntry::secondInstance()
 {
+    QFETCH(QString, program);
+    QFETCH(bool, boxClosed);
     QTemporaryDir root;
     const QString runtime = root.filePath(QStringLiteral("runtime"));
     QVERIFY(QDir().mkpath(runtime));
@@ -118,7 +168,17 @@ void tst_ApplicationEntry::secondInstance()
     QTRY_VERIFY_WITH_TIMEOUT(
         QFile::exists(runtime + QStringLiteral("/quellor_pelk_updater_single_instance_lock")), 10000);
 
-    QProcess* second = startUpdater(runtime, secondConfig);
+    QProcess* second = startUpdater(runtime, secondConfig, program);
+    if (!boxClosed) {
+        QVERIFY(!second->waitForFinished(1500));
+        const QByteArray output = second->readAllStandardOutput();
+        QVERIFY2(output.startsWith("Another instance"), output.constData());
+        second->kill();
+        second->waitForFinished();
+        first->kill();
+        first->waitForFinished();
+        return;
+    }
     QVERIFY(second->waitForFinished(20000));
     QCOMPARE(second->exitStatus(), QProcess::NormalExit);
     QCOMPARE(second->exitCode(), 0);

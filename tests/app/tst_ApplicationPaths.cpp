@@ -30,6 +30,8 @@ private slots:
     void tightensOpenDirectory();
     void refusesForeignDirectory();
     void refusesFileInThePath();
+    void withoutRuntimeDirectory_data();
+    void withoutRuntimeDirectory();
 
 private:
     QString runtime() const { return ApplicationPaths::privateTempPath(); }
@@ -37,6 +39,12 @@ private:
 };
 
 namespace {
+QStringList messages;
+void keepMessage(QtMsgType, const QMessageLogContext&, const QString& message)
+{
+    messages.append(message);
+}
+
 #if defined(Q_OS_UNIX)
 unsigned modeOf(const QString& path)
 {
@@ -164,6 +172,47 @@ void tst_ApplicationPaths::refusesFileInThePath()
     QVERIFY(!ApplicationPaths::ensureDownloadDirectory(&error));
     QVERIFY(!error.isEmpty());
     QVERIFY(QFile::remove(quellor()));
+}
+
+void tst_ApplicationPaths::withoutRuntimeDirectory_data()
+{
+    QTest::addColumn<bool>("foreign");
+    QTest::newRow("XDG_RUNTIME_DIR unset") << false;
+    QTest::newRow("runtime directory of another account") << true;
+}
+
+// The user's cache holds what the runtime directory would, closed to others, and the reason is
+// logged once however often the path is asked for.
+void tst_ApplicationPaths::withoutRuntimeDirectory()
+{
+#if !defined(Q_OS_UNIX) || defined(Q_OS_MACOS)
+    QSKIP("The runtime directory is a freedesktop.org one");
+#else
+    QFETCH(bool, foreign);
+    if (foreign && ::geteuid() != 0)
+        QSKIP("Giving a directory to another user needs root");
+    const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+    QTemporaryDir other;
+    if (foreign) {
+        QCOMPARE(::chown(QFile::encodeName(other.path()).constData(), 65534, 65534), 0);
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(other.path()));
+    } else {
+        qunsetenv("XDG_RUNTIME_DIR");
+    }
+    messages.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(keepMessage);
+    const QString path = ApplicationPaths::privateTempPath();
+    const QStringList firstMessages = messages;
+    ApplicationPaths::singleInstanceLockPath();
+    ApplicationPaths::downloadDirectory();
+    qInstallMessageHandler(previous);
+    qputenv("XDG_RUNTIME_DIR", saved);
+
+    QCOMPARE(path, qEnvironmentVariable("XDG_CACHE_HOME") + QStringLiteral("/quellor-pelk-updater"));
+    QCOMPARE(modeOf(path), unsigned(S_IFDIR | 0700) & 07777);
+    QCOMPARE(messages, firstMessages);
+    QCOMPARE(messages.filter(QStringLiteral("ApplicationPaths:")).size(), 1);
+#endif
 }
 
 int main(int argc, char** argv)

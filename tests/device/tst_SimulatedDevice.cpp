@@ -4,6 +4,8 @@
 
 #include <QtTest>
 
+#include <functional>
+
 using namespace PelkPlus;
 
 namespace {
@@ -32,11 +34,12 @@ struct Feeder
     QVector<QByteArray> replies;
     SimulatedDevice::Request last = SimulatedDevice::Request::None;
 
-    explicit Feeder(const SimulatedDeviceSettings& settings)
+    explicit Feeder(const SimulatedDeviceSettings& settings, bool requestHeader = true)
         : device(settings)
     {
         device.connectionOpened();
-        send(packet(0x000A, 0, 0));
+        if (requestHeader)
+            send(packet(0x000A, 0, 0));
     }
     void send(const QByteArray& report, qint64 advance = 0)
     {
@@ -53,6 +56,27 @@ struct Feeder
         return sequence;
     }
 };
+
+using HostScript = std::function<void(Feeder&)>;
+
+QByteArray withByte(QByteArray report, int index, char value)
+{
+    report[index] = value;
+    return report;
+}
+
+// A whole MCU stream of one packet, from sequence 1, with its end packet.
+void mcuStream(Feeder& feeder, unsigned first = 1)
+{
+    feeder.send(packet(0x0004, 56, first, QByteArray(56, '\x01')));
+    feeder.send(packet(0x0005, 0, first, QByteArray(1, '\0')));
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(HostScript)
+
+namespace {
 
 SimulatedDeviceSettings plusWithDsp(const char* dsp)
 {
@@ -73,6 +97,8 @@ private slots:
     void rejectsFaultyStreams_data();
     void rejectsFaultyStreams();
     void sectorRules();
+    void catchesFaultyHost_data();
+    void catchesFaultyHost();
 };
 
 void tst_SimulatedDevice::headerAndReady()
@@ -150,7 +176,7 @@ void tst_SimulatedDevice::sectorRules()
         unsigned next = feeder.sector(0x0014, 1, 0);
         next = feeder.sector(0x0014, next, 2100, 'b');
         QCOMPARE(feeder.device.installCount(), 0);
-        feeder.send(packet(0x0015, 0, 0));
+        feeder.send(packet(0x0015, 0, 0), 2100);
         QVERIFY(feeder.device.violations().isEmpty());
         QCOMPARE(feeder.device.installCount(), 1);
         QCOMPARE(feeder.device.installedImage(SimulatedDevice::Styles).size(), 2 * 65536);
@@ -179,11 +205,11 @@ void tst_SimulatedDevice::sectorRules()
         QCOMPARE(terminated.device.installCount(), 0);
     }
     {
-        // Beta DSP but the terminating packet never comes.
+        // Beta DSP but the terminating packet never comes: the host stopped; nothing is installed.
         Feeder feeder(plusWithDsp("2.0.0"));
         feeder.sector(0x0014, 1, 0);
         feeder.device.idle(feeder.now + 3000);
-        QVERIFY(!feeder.device.violations().isEmpty());
+        QVERIFY(feeder.device.violations().isEmpty());
         QCOMPARE(feeder.device.installCount(), 0);
     }
     {
@@ -200,14 +226,89 @@ void tst_SimulatedDevice::sectorRules()
         QCOMPARE(ensemble.device.installCount(), 1);
     }
     {
-        // A short sector.
+        // A sector cut short: the host stopped inside it; nothing is installed.
         Feeder feeder(plusWithDsp("1.0.0"));
         for (unsigned i = 1; i < 100; ++i)
             feeder.send(packet(0x0007, 56, i));
         feeder.device.idle(feeder.now + 3000);
-        QVERIFY(!feeder.device.violations().isEmpty());
+        QVERIFY(feeder.device.violations().isEmpty());
         QCOMPARE(feeder.device.installCount(), 0);
     }
+}
+
+void tst_SimulatedDevice::catchesFaultyHost_data()
+{
+    QTest::addColumn<bool>("openedFresh"); // the feeder's header request is left to the row
+    QTest::addColumn<HostScript>("host");
+    QTest::addColumn<int>("violations");
+    QTest::addColumn<int>("installs");
+    const QByteArray query = packet(0x0012, 3, 0, QByteArray("\x0b\x00\x00", 3));
+    const auto sectorThen = [](qint64 after, const QByteArray& next) {
+        return HostScript([after, next](Feeder& f) {
+            f.sector(0x0014, 1, 0);
+            f.send(next, after);
+        });
+    };
+    QTest::newRow("terminating packet 1 ms after the last sector")
+        << false << sectorThen(1, packet(0x0015, 0, 0)) << 1 << 0;
+    QTest::newRow("terminating packet 2050 ms after the last sector")
+        << false << sectorThen(2050, packet(0x0015, 0, 0)) << 1 << 0;
+    QTest::newRow("terminating packet 2100 ms after the last sector")
+        << false << sectorThen(2100, packet(0x0015, 0, 0)) << 0 << 1;
+    QTest::newRow("next sector 2000 ms after the one before")
+        << false << HostScript([](Feeder& f) { f.sector(0x0014, f.sector(0x0014, 1, 0), 2000); }) << 1 << 0;
+    QTest::newRow("report ID 0x07") << false << HostScript([](Feeder& f) {
+        f.send(withByte(packet(0x0004, 56, 1, QByteArray(56, '\x01')), 0, 7));
+    }) << 1 << 0;
+    QTest::newRow("header request with a payload")
+        << true << HostScript([](Feeder& f) { f.send(withByte(packet(0x000A, 0, 0), 20, 1)); }) << 1 << 0;
+    QTest::newRow("ready query with a fourth byte")
+        << false << HostScript([query](Feeder& f) { f.send(withByte(query, 12, 1)); }) << 1 << 0;
+    QTest::newRow("end packet with a byte after the checksum") << false << HostScript([](Feeder& f) {
+        f.send(packet(0x0004, 56, 1, QByteArray(56, '\x01')));
+        f.send(withByte(packet(0x0005, 0, 1, QByteArray(1, '\0')), 10, 1));
+    }) << 1 << 0;
+    QTest::newRow("terminating packet with a payload")
+        << false << sectorThen(2100, withByte(packet(0x0015, 0, 0), 9, 1)) << 1 << 0;
+    QTest::newRow("bytes after the 16 of a sector's last packet") << false << HostScript([](Feeder& f) {
+        for (unsigned i = 1; i <= 1171; ++i)
+            f.send(i == 1171 ? withByte(packet(0x0014, 16, i), 9 + 16, 1) : packet(0x0014, 56, i));
+    }) << 1 << 0;
+    QTest::newRow("first counted packet after open is not 0")
+        << true << HostScript([](Feeder& f) { f.send(packet(0x000A, 0, 3)); }) << 1 << 0;
+    QTest::newRow("a stream after an install, before the reboot") << false << HostScript([](Feeder& f) {
+        mcuStream(f);
+        mcuStream(f, 2);
+    }) << 1 << 1;
+    QTest::newRow("stopped inside a sector") << false << HostScript([](Feeder& f) {
+        for (unsigned i = 1; i <= 500; ++i)
+            f.send(packet(0x0007, 56, i));
+        f.device.idle(f.now + 3000);
+    }) << 0 << 0;
+    QTest::newRow("stopped before the terminating packet") << false << HostScript([](Feeder& f) {
+        f.sector(0x0007, 1, 0);
+        f.device.idle(f.now + 3000);
+    }) << 0 << 0;
+    QTest::newRow("a valid stream within the quiet period after a violation")
+        << false << HostScript([](Feeder& f) {
+               f.send(packet(0x0002, 54, 1, QByteArray(56, '\x01'))); // 56 bytes in a DSP packet
+               mcuStream(f, 2);
+           })
+        << 2 << 0;
+}
+
+void tst_SimulatedDevice::catchesFaultyHost()
+{
+    QFETCH(bool, openedFresh);
+    QFETCH(HostScript, host);
+    QFETCH(int, violations);
+    QFETCH(int, installs);
+    SimulatedDeviceSettings settings = plusWithDsp("1.0.0");
+    Feeder feeder(settings, !openedFresh);
+    host(feeder);
+    QVERIFY2(feeder.device.violations().size() == violations,
+        qPrintable(feeder.device.violations().join(QLatin1Char('\n'))));
+    QCOMPARE(feeder.device.installCount(), installs);
 }
 
 QTEST_GUILESS_MAIN(tst_SimulatedDevice)

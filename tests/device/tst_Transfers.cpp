@@ -1,13 +1,23 @@
+#include "device/DeviceAgent.h"
+#include "device/DeviceInfo.h"
 #include "device/DeviceLink.h"
 #include "device/DeviceModel.h"
+#include "device/DeviceMonitor.h"
 #include "device/FirmwareVersion.h"
+#include "support/StdoutCapture.h"
 #include "support/TestEnvironment.h"
 #include "support/VirtualBus.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
 #include <cstdio>
+#include <memory>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace PelkPlus;
@@ -56,38 +66,51 @@ QByteArray dspText(const QByteArray& bytes)
     return text;
 }
 
-// Sends standard output to a file while it lives, for reading the transfers' trace afterwards.
-class StdoutCapture
-{
-public:
-    explicit StdoutCapture(const QString& path)
-        : m_path(path)
-    {
-        std::fflush(stdout);
-        m_saved = ::dup(STDOUT_FILENO);
-        m_open = std::freopen(QFile::encodeName(path).constData(), "w", stdout) != nullptr;
-    }
-    ~StdoutCapture() { finish(); }
-
-    bool isOpen() const { return m_open; }
-
-    QByteArray finish()
-    {
-        if (m_saved >= 0) {
-            std::fflush(stdout);
-            ::dup2(m_saved, STDOUT_FILENO);
-            ::close(m_saved);
-            m_saved = -1;
-        }
-        QFile file(m_path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-
-private:
-    QString m_path;
-    int m_saved = -1;
-    bool m_open = false;
+// What goes wrong with the file while it is being sent.
+enum SourceFault {
+    ReadErrorAfterFirstPacket, // the file's descriptor starts failing its reads
+    FromPipe,                  // a pipe: its length cannot be taken
+    GrowsAfterFirstPacket,     // data is appended while the transfer runs
+    AgentDeletedInPause,       // the agent goes away while the device writes the first sector
 };
+
+struct FaultAtFirstPacket
+{
+    int fault = 0;
+    QString path;
+    bool done = false;
+};
+
+// Makes the transfer's own descriptor of the file fail from its next read on (a directory read
+// gives EISDIR), as a failing disk would.
+void breakReadsOf(const QString& path)
+{
+    const QByteArray target = QFileInfo(path).canonicalFilePath().toLocal8Bit();
+    QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString& name : fds.entryList(QDir::Files | QDir::System)) {
+        if (QFile::symLinkTarget(fds.filePath(name)).toLocal8Bit() != target)
+            continue;
+        const int directory = ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::dup2(directory, name.toInt());
+        ::close(directory);
+    }
+}
+
+int faultAtFirstPacket(float, long, void* context)
+{
+    auto* fault = static_cast<FaultAtFirstPacket*>(context);
+    if (fault->done)
+        return 0;
+    fault->done = true;
+    if (fault->fault == ReadErrorAfterFirstPacket) {
+        breakReadsOf(fault->path);
+    } else if (fault->fault == GrowsAfterFirstPacket) {
+        QFile file(fault->path);
+        if (file.open(QIODevice::Append))
+            file.write(QByteArray(65536, '\x5a'));
+    }
+    return 0;
+}
 
 } // namespace
 
@@ -110,6 +133,8 @@ private slots:
     void sectorLimits();
     void traces_data();
     void traces();
+    void unsoundSources_data();
+    void unsoundSources();
 
 private:
     QString writeFile(const QString& name, const QByteArray& contents)
@@ -477,10 +502,98 @@ void tst_Transfers::traces()
     QCOMPARE(printed, QByteArray(trace).replace("%1", local));
 }
 
+void tst_Transfers::unsoundSources_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("expected");
+    // The device ends up with the file as it was measured, byte for byte, or with nothing at all.
+    QTest::addColumn<bool>("installs");
+    QTest::newRow("mcu, read error") << 0 << int(ReadErrorAfterFirstPacket) << 200000 << 15 << false;
+    QTest::newRow("dsp, read error") << 1 << int(ReadErrorAfterFirstPacket) << 40000 << 15 << false;
+    QTest::newRow("styles, read error")
+        << 2 << int(ReadErrorAfterFirstPacket) << 3 * 65536 - 100 << 15 << false;
+    QTest::newRow("mcu, pipe") << 0 << int(FromPipe) << 5000 << 15 << false;
+    QTest::newRow("dsp, pipe") << 1 << int(FromPipe) << 500 << 15 << false;
+    QTest::newRow("ensemble, pipe") << 3 << int(FromPipe) << 70000 << 15 << false;
+    QTest::newRow("styles, grows") << 2 << int(GrowsAfterFirstPacket) << 65536 + 100 << 0 << true;
+    QTest::newRow("ensemble, agent deleted in the pause")
+        << 3 << int(AgentDeletedInPause) << 2 * 65536 << -1 << false;
+}
+
+void tst_Transfers::unsoundSources()
+{
+    QFETCH(int, kind);
+    QFETCH(int, fault);
+    QFETCH(int, size);
+    QFETCH(int, expected);
+    QFETCH(bool, installs);
+    const QByteArray image = patternBytes(size);
+    const QByteArray contents = kind == 1 ? dspText(image) : image;
+    QString path = m_dir.filePath(QStringLiteral("source"));
+    QFile::remove(path);
+    if (fault == FromPipe)
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    else
+        path = writeFile(QStringLiteral("source"), contents);
+    const QByteArray local = QFile::encodeName(path);
+    VirtualBus bus;
+    SimulatedDeviceSettings settings;
+
+    if (fault == AgentDeletedInPause) {
+        bus.addDevice(settings);
+        DeviceMonitor monitor;
+        auto agent = std::make_unique<DeviceAgent>(
+            Connection(settings.path, settings.model, settings.serialNumber), &monitor);
+        QSignalSpy ready(agent.get(), &DeviceAgent::ready);
+        agent->start();
+        QVERIFY(ready.wait(5000));
+        agent->sendFile(kind, path);
+        QTRY_COMPARE_WITH_TIMEOUT(bus.device(0).packetsReceived(), 1171, 5000);
+        QTest::qWait(100);
+        QElapsedTimer clock;
+        clock.start();
+        agent.reset();
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    } else {
+        DeviceLink* link = open(bus, settings);
+        QVERIFY(link);
+        std::thread writer;
+        if (fault == FromPipe) {
+            writer = std::thread([local, contents] {
+                const int fd = ::open(local.constData(), O_WRONLY);
+                ::write(fd, contents.constData(), size_t(contents.size()));
+                ::close(fd);
+            });
+        }
+        FaultAtFirstPacket action { fault, path };
+        ProgressHandler handler { faultAtFirstPacket, &action };
+        LinkResult (*const transfers[])(DeviceLink*, const char*, const ProgressHandler*)
+            = { sendMcuFirmware, sendDspFirmware, sendStyles, sendEnsembleAudio };
+        const LinkResult result = transfers[kind](link, local.constData(), &handler);
+        if (writer.joinable())
+            writer.join();
+        closeLink(link);
+        QCOMPARE(result, expected);
+    }
+
+    if (installs) {
+        QTRY_COMPARE_WITH_TIMEOUT(bus.device(0).installCount(), 1, 5000);
+        QVERIFY(bus.device(0).holdsImage(kind, image));
+    } else {
+        QTest::qWait(300);
+        QCOMPARE(bus.device(0).installCount(), 0);
+    }
+}
+
 int main(int argc, char** argv)
 {
+    // A pipe whose reader gives up must not end the test.
+    std::signal(SIGPIPE, SIG_IGN);
     TestEnvironment environment;
     QCoreApplication application(argc, argv);
+    registerDeviceMetaTypes();
     tst_Transfers test;
     return QTest::qExec(&test, argc, argv);
 }

@@ -51,8 +51,40 @@ void SimulatedDevice::violation(const QString& what)
 {
     m_violations.append(what);
     log(QStringLiteral("violation: ") + what);
-    if (m_receiving != Receiving::Nothing)
+    if (m_receiving != Receiving::Nothing) {
+        if (m_receiving != Receiving::Rejected)
+            m_rejected = m_receiving;
         m_receiving = Receiving::Rejected;
+    }
+}
+
+bool SimulatedDevice::checkZero(const unsigned char* payload, int from, const QString& packetName)
+{
+    for (int i = from; i < 56; ++i) {
+        if (payload[i] != 0) {
+            violation(QStringLiteral("%1: payload byte %2 is 0x%3 where the packet leaves it zero")
+                          .arg(packetName)
+                          .arg(i)
+                          .arg(payload[i], 2, 16, QLatin1Char('0')));
+            return false;
+        }
+    }
+    return true;
+}
+
+// While a rejected transfer's packets keep coming they are dropped without a word; a packet that
+// begins another transfer before the quiet period has reset the device is reported, so that a
+// valid stream is never lost unseen.
+bool SimulatedDevice::continuesRejected(Receiving what, const QString& packetName)
+{
+    if (m_receiving != Receiving::Rejected)
+        return false;
+    if (what != m_rejected) {
+        violation(QStringLiteral("%1 begins a transfer the device ignores: it still rejects the one before")
+                      .arg(packetName));
+        m_rejected = what;
+    }
+    return true;
 }
 
 void SimulatedDevice::connectionOpened()
@@ -60,12 +92,15 @@ void SimulatedDevice::connectionOpened()
     if (m_receiving != Receiving::Nothing && m_receiving != Receiving::Rejected)
         log(QStringLiteral("transfer abandoned: a new connection was opened"));
     m_receiving = Receiving::Nothing;
-    m_expectedSequence = -1;
+    // The link counts from 0 again: its first counted packet must carry 0.
+    m_expectedSequence = 0;
 }
 
 void SimulatedDevice::restarted()
 {
     m_rebootPending = false;
+    m_installed = false;
+    m_lostAfterInstall = 0;
     m_rebooted = true;
     m_receiving = Receiving::Nothing;
     m_expectedSequence = -1;
@@ -133,8 +168,13 @@ bool SimulatedDevice::checkSequence(unsigned sequence)
         m_expectedSequence = sequence >= 65535 ? 0 : int(sequence) + 1;
         return false;
     }
-    m_expectedSequence = sequence >= 65535 ? 0 : int(sequence) + 1;
+    followSequence(sequence);
     return true;
+}
+
+void SimulatedDevice::followSequence(unsigned sequence)
+{
+    m_expectedSequence = sequence >= 65535 ? 0 : int(sequence) + 1;
 }
 
 bool SimulatedDevice::terminationDue(Receiving what) const
@@ -163,6 +203,7 @@ SimulatedDevice::Request SimulatedDevice::install(int component, const QByteArra
     m_images[size_t(component)] = image;
     m_checksums[size_t(component)] = m_checksum;
     ++m_installs;
+    m_installed = true;
     m_receiving = Receiving::Nothing;
     // The marker is searched in the raw bytes: an image is binary and may hold zero bytes anywhere.
     QString versionText;
@@ -211,14 +252,15 @@ SimulatedDevice::Request SimulatedDevice::idle(qint64 nowMs)
     if (m_receiving == Receiving::Nothing || nowMs - m_lastPacketAt < m_settings.quietCompleteMs)
         return Request::None;
     const Receiving was = m_receiving;
+    // A host may stop a transfer anywhere; what it left unfinished is abandoned, not a fault.
     if (was == Receiving::StylesSectors || was == Receiving::EnsembleSectors) {
         if (m_sectorPackets != 0 && m_sectorPackets != packetsPerSector) {
-            violation(QStringLiteral("sector %1 ended after %2 of %3 packets")
-                          .arg(m_sectors)
-                          .arg(m_sectorPackets)
-                          .arg(packetsPerSector));
+            log(QStringLiteral("transfer abandoned: stopped after %1 of %2 packets of sector %3")
+                    .arg(m_sectorPackets)
+                    .arg(packetsPerSector)
+                    .arg(m_sectors));
         } else if (terminationDue(was)) {
-            violation(QStringLiteral("no terminating packet after the last sector"));
+            log(QStringLiteral("transfer abandoned: no terminating packet after sector %1").arg(m_sectors));
         } else {
             return finishSectors();
         }
@@ -236,6 +278,11 @@ SimulatedDevice::Request SimulatedDevice::receive(
         violation(QStringLiteral("report of %1 bytes").arg(report.size()));
         return Request::None;
     }
+    if (report.at(0) != 0) {
+        violation(QStringLiteral("report ID 0x%1, the device takes only 0x00")
+                      .arg(quint8(report.at(0)), 2, 16, QLatin1Char('0')));
+        return Request::None;
+    }
     const auto* p = reinterpret_cast<const unsigned char*>(report.constData()) + 1;
     const unsigned command = unsigned(p[3]) << 8 | p[2];
     const unsigned length = unsigned(p[5]) << 8 | p[4];
@@ -247,12 +294,31 @@ SimulatedDevice::Request SimulatedDevice::receive(
         return Request::None;
     }
     const QString packetName = QStringLiteral("command %1, sequence %2").arg(hex4(command)).arg(sequence);
+    if (m_installed) {
+        // Between an install and the restart the device only reboots; whatever arrives is lost.
+        // Said once: the rest of what the host sends then is the same fault.
+        if (m_lostAfterInstall++ == 0)
+            violation(
+                QStringLiteral("%1 arrived after an install, before the device restarted").arg(packetName));
+        return Request::None;
+    }
+    const bool receivingSectors
+        = m_receiving == Receiving::StylesSectors || m_receiving == Receiving::EnsembleSectors;
+    if (receivingSectors && m_sectorPackets == packetsPerSector
+        && nowMs - m_sectorEndedAt < m_settings.sectorWriteMs - pauseSlackMs()) {
+        violation(QStringLiteral("%1 arrived %2 ms after sector %3 ended, while it was being written")
+                      .arg(packetName)
+                      .arg(nowMs - m_sectorEndedAt)
+                      .arg(m_sectors));
+        return Request::None;
+    }
 
     switch (command) {
     case 0x000A: { // header request
         checkSequence(sequence);
         if (length != 0)
             violation(QStringLiteral("header request with length %1").arg(length));
+        checkZero(payload, 0, packetName);
         if (m_settings.header == HeaderBehaviour::NoAnswer || (m_rebooted && !m_settings.headerAfterReboot)) {
             log(QStringLiteral("header request left unanswered"));
             return Request::None;
@@ -264,6 +330,7 @@ SimulatedDevice::Request SimulatedDevice::receive(
     case 0x0012: { // ready query
         if (sequence != 0 || length != 3 || payload[0] != 0x0B)
             violation(QStringLiteral("malformed ready query (%1, length %2)").arg(packetName).arg(length));
+        checkZero(payload, 1, packetName);
         ++m_readyQueries;
         int flag = 1;
         switch (m_settings.ready) {
@@ -293,13 +360,15 @@ SimulatedDevice::Request SimulatedDevice::receive(
         const bool mcu = command == 0x0004;
         const unsigned expectedLength = mcu ? 56 : 54;
         const Receiving stream = mcu ? Receiving::McuStream : Receiving::DspStream;
-        if (m_receiving != stream && m_receiving != Receiving::Rejected)
-            beginReceiving(stream);
         ++m_packets;
+        if (continuesRejected(stream, packetName)) {
+            followSequence(sequence);
+            break;
+        }
+        if (m_receiving != stream)
+            beginReceiving(stream);
         const bool inOrder = checkSequence(sequence);
         m_lastDataSequence = int(sequence);
-        if (m_receiving == Receiving::Rejected)
-            break;
         if (!inOrder)
             break;
         if (length != expectedLength) {
@@ -337,6 +406,7 @@ SimulatedDevice::Request SimulatedDevice::receive(
                           .arg(m_lastDataSequence));
         } else if (length != 0) {
             violation(QStringLiteral("%1: end packet with length %2").arg(packetName).arg(length));
+        } else if (!checkZero(payload, 1, packetName)) {
         } else if (payload[0] != m_checksum) {
             violation(QStringLiteral("%1: checksum %2, the data gives %3")
                           .arg(packetName)
@@ -352,26 +422,22 @@ SimulatedDevice::Request SimulatedDevice::receive(
     case 0x0007: { // flash sector data
         const bool styles = command == 0x0014;
         const Receiving sectors = styles ? Receiving::StylesSectors : Receiving::EnsembleSectors;
-        if (m_receiving != sectors && m_receiving != Receiving::Rejected) {
+        ++m_packets;
+        if (continuesRejected(sectors, packetName)) {
+            followSequence(sequence);
+            break;
+        }
+        if (m_receiving != sectors) {
             beginReceiving(sectors);
             if (styles && m_settings.model != Plus)
                 violation(QStringLiteral("%1: a Pelk has no Styles memory").arg(packetName));
         }
-        ++m_packets;
         const bool inOrder = checkSequence(sequence);
         if (m_receiving == Receiving::Rejected || !inOrder)
             break;
-        if (m_sectorPackets == packetsPerSector) {
-            if (nowMs - m_sectorEndedAt < m_settings.sectorWriteMs) {
-                violation(
-                    QStringLiteral("%1: sector %2 began %3 ms after the previous one, before it was written")
-                        .arg(packetName)
-                        .arg(m_sectors + 1)
-                        .arg(nowMs - m_sectorEndedAt));
-                break;
-            }
+        // The pause after the sector before was checked on arrival.
+        if (m_sectorPackets == packetsPerSector)
             m_sectorPackets = 0;
-        }
         if (m_sectorPackets == 0) {
             ++m_sectors;
             const int limit = styles ? 32 : (m_settings.model == Plus ? 208 : 80);
@@ -393,6 +459,8 @@ SimulatedDevice::Request SimulatedDevice::receive(
                           .arg(expectedLength));
             break;
         }
+        if (expectedLength == lastChunkSize && !checkZero(payload, lastChunkSize, packetName))
+            break;
         m_buffer.append(reinterpret_cast<const char*>(payload), int(expectedLength));
         if (++m_sectorPackets == packetsPerSector)
             m_sectorEndedAt = nowMs;
@@ -402,6 +470,7 @@ SimulatedDevice::Request SimulatedDevice::receive(
         if (sequence != 0 || length != 0)
             violation(
                 QStringLiteral("%1: terminating packet must carry sequence 0 and length 0").arg(packetName));
+        checkZero(payload, 0, packetName);
         if (m_receiving == Receiving::Rejected) {
             m_receiving = Receiving::Nothing;
             return Request::None;

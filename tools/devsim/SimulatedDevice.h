@@ -38,8 +38,9 @@ struct SimulatedDeviceSettings
     int rebootMs = 3000;
     int unplugAfterPacket = -1;
     bool paced = false;
-    // How long the device needs to write one flash sector before the next may begin.
-    int sectorWriteMs = 2000;
+    // How long the device needs to write one flash sector; nothing may arrive meanwhile, after the
+    // last sector as after every other.
+    int sectorWriteMs = 2100;
     // Quiet time after which sectors with no terminating packet due count as complete.
     int quietCompleteMs = 2600;
 };
@@ -94,12 +95,24 @@ public:
     // "PELKVER=<version>;" anywhere in an image names the version that the image installs.
     static QByteArray versionMarker(const QString& version);
 
+    // How much shorter than sectorWriteMs a measured pause may come out and still pass. A report
+    // is stamped when the bus takes it from the socket, not when the host wrote it: the host's
+    // last packets before its pause can wait in the socket buffers (a few kilobytes, about 60
+    // reports) and for the bus's thread to be scheduled, so the gap seen here can be shorter
+    // than the host's pause by that delay. Paced devices take one report per millisecond, so the
+    // buffered reports alone can add about 60 ms.
+    int pauseSlackMs() const { return m_settings.paced ? 90 : 20; }
+
 private:
     enum class Receiving { Nothing, McuStream, DspStream, StylesSectors, EnsembleSectors, Rejected };
 
     void log(const QString& line) const;
     void violation(const QString& what);
+    bool checkZero(const unsigned char* payload, int from, const QString& packetName);
+    bool continuesRejected(Receiving what, const QString& packetName);
     bool checkSequence(unsigned sequence);
+    // Expects the number after sequence next, without judging this one.
+    void followSequence(unsigned sequence);
     Request install(int component, const QByteArray& image);
     Request finishSectors();
     void beginReceiving(Receiving what);
@@ -108,6 +121,8 @@ private:
     Settings m_settings;
     std::function<void(const QString&)> m_log;
     Receiving m_receiving = Receiving::Nothing;
+    // What was being received when a violation made the device reject it.
+    Receiving m_rejected = Receiving::Nothing;
     QByteArray m_buffer;
     quint8 m_checksum = 0;
     int m_expectedSequence = -1;
@@ -120,6 +135,9 @@ private:
     int m_packets = 0;
     int m_installs = 0;
     bool m_rebootPending = false;
+    // Set by an install until the device restarts: it takes nothing more meanwhile.
+    bool m_installed = false;
+    int m_lostAfterInstall = 0;
     bool m_rebooted = false;
     std::array<QByteArray, 4> m_images;
     std::array<quint8, 4> m_checksums {};

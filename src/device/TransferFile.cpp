@@ -1,0 +1,34 @@
+#include "device/TransferFile.h"
+
+namespace PelkPlus {
+
+std::FILE* openTransferFile(const char* path, const char* mode)
+{
+    std::FILE* file = std::fopen(path, mode);
+    if (!file) {
+        std::printf("Failed to open file.\n");
+        std::fflush(stdout);
+    }
+    return file;
+}
+
+long transferFileLength(std::FILE* file)
+{
+    long length = -1;
+    if (std::fseek(file, 0, SEEK_END) == 0)
+        length = std::ftell(file);
+    if (length < 0 || std::fseek(file, 0, SEEK_SET) != 0) {
+        std::printf("Failed to measure file.\n");
+        std::fflush(stdout);
+        return -1;
+    }
+    return length;
+}
+
+void traceReadError()
+{
+    std::printf("Failed to read file.\n");
+    std::fflush(stdout);
+}
+
+} // namespace PelkPlus

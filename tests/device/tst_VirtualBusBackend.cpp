@@ -1,0 +1,146 @@
+#include "device/HidBackend.h"
+#include "device/VirtualBusBackend.h"
+#include "support/TestEnvironment.h"
+
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cstring>
+#include <thread>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+using namespace PelkPlus;
+
+namespace {
+
+// A bus that answers one connection from a script: after the request line it sends each piece in
+// turn, pausing between them, then keeps the connection open until the client closes it.
+class ScriptedBus
+{
+public:
+    ScriptedBus(const QString& path, const QList<QByteArray>& pieces, int pauseMs)
+    {
+        const QByteArray name = QFile::encodeName(path);
+        sockaddr_un address {};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path, name.constData(), size_t(name.size()) + 1);
+        m_listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+        ::listen(m_listener, 1);
+        m_thread = std::thread([this, pieces, pauseMs] {
+            const int client = ::accept(m_listener, nullptr, nullptr);
+            char c = 0;
+            while (::recv(client, &c, 1, 0) == 1 && c != '\n') { }
+            for (const QByteArray& piece : pieces) {
+                ::send(client, piece.constData(), size_t(piece.size()), MSG_NOSIGNAL);
+                std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+            }
+            while (::recv(client, &c, 1, 0) > 0) { }
+            ::close(client);
+        });
+    }
+    ~ScriptedBus()
+    {
+        m_thread.join();
+        ::close(m_listener);
+    }
+
+private:
+    int m_listener = -1;
+    std::thread m_thread;
+};
+
+QStringList messages;
+void keepMessage(QtMsgType, const QMessageLogContext&, const QString& message)
+{
+    messages.append(message);
+}
+
+} // namespace
+
+// The virtual bus is part of the product binary: what a bus sends must not hold or swell it.
+class tst_VirtualBusBackend : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void hostileBus_data();
+    void hostileBus();
+    void choiceIsLogged();
+};
+
+void tst_VirtualBusBackend::hostileBus_data()
+{
+    QTest::addColumn<bool>("enumerate");
+    QTest::addColumn<QList<QByteArray>>("pieces");
+    QTest::addColumn<int>("pauseMs");
+    QTest::addColumn<int>("expected"); // interfaces listed, or what the 200 ms read returns
+    const QByteArray entry("sim/pelk-1\t1210\t0043\t");
+    QTest::newRow("endless serial number")
+        << true << QList<QByteArray> { entry + QByteArray(100000, 'S') + "\n\n" } << 0 << 0;
+    QTest::newRow("an ordinary entry") << true << QList<QByteArray> { entry + "PK1\n\n" } << 0 << 1;
+    QTest::newRow("report in slow pieces")
+        << false
+        << QList<QByteArray>(
+               { "OK\n", QByteArray(16, 'r'), QByteArray(16, 'r'), QByteArray(16, 'r'), QByteArray(16, 'r') })
+        << 120 << 0;
+    QTest::newRow("report in quick pieces")
+        << false << QList<QByteArray>({ "OK\n", QByteArray(32, 'r'), QByteArray(32, 'r') }) << 20 << 64;
+}
+
+void tst_VirtualBusBackend::hostileBus()
+{
+    QFETCH(bool, enumerate);
+    QFETCH(QList<QByteArray>, pieces);
+    QFETCH(int, pauseMs);
+    QFETCH(int, expected);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("bus"));
+    ScriptedBus bus(path, pieces, pauseMs);
+    const HidBackend* backend = virtualBusBackend(QFile::encodeName(path).constData());
+    if (enumerate) {
+        HidDeviceEntry* entries = backend->enumerate(0x1210, 0);
+        int listed = 0;
+        for (HidDeviceEntry* entry = entries; entry; entry = entry->next)
+            ++listed;
+        backend->freeEnumeration(entries);
+        QCOMPARE(listed, expected);
+        return;
+    }
+    HidDevice* device = backend->openPath("sim/pelk-1");
+    QVERIFY(device);
+    unsigned char report[64] = {};
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(backend->readTimeout(device, report, sizeof(report), 200), expected);
+    // One time-out for the whole read, however the report is cut.
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    backend->close(device);
+}
+
+void tst_VirtualBusBackend::choiceIsLogged()
+{
+    qputenv("PELK_HIDSIM_SOCKET", "/run/user/0/pelk-bus");
+    setHidBackend(nullptr);
+    const QtMessageHandler previous = qInstallMessageHandler(keepMessage);
+    hidBackend();
+    hidBackend();
+    qInstallMessageHandler(previous);
+    setHidBackend(nullptr);
+    QCOMPARE(messages,
+        QStringList { "HidBackend: Using the virtual bus instead of USB: \"/run/user/0/pelk-bus\"" });
+}
+
+int main(int argc, char** argv)
+{
+    TestEnvironment environment;
+    QCoreApplication application(argc, argv);
+    tst_VirtualBusBackend test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_VirtualBusBackend.moc"

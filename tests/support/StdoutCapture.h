@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace PelkPlus {
+
+// Sends standard output to a file while it lives, for reading what was printed afterwards.
+class StdoutCapture
+{
+public:
+    explicit StdoutCapture(const QString& path);
+    ~StdoutCapture();
+
+    bool isOpen() const { return m_open; }
+    // Restores standard output and returns what was printed meanwhile.
+    QByteArray finish();
+
+private:
+    QString m_path;
+    int m_saved = -1;
+    bool m_open = false;
+};
+
+} // namespace PelkPlus
