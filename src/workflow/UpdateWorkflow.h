@@ -1,8 +1,10 @@
 #pragma once
 
 #include "app/SemanticVersion.h"
+#include "device/Connection.h"
 #include "device/DeviceInfo.h"
 #include "update/Component.h"
+#include "workflow/InstallVerifier.h"
 #include "workflow/UpdatePlanner.h"
 #include "workflow/WorkflowNotifier.h"
 
@@ -68,6 +70,8 @@ public:
     QDateTime lastChecked() const { return lastCheckTime; }
     // Whether a component of the update is being worked on.
     bool isUpdating() const { return currentComponent >= 0; }
+    // Whether the manifest is being fetched for a check of the device's updates.
+    bool isFetchingManifest() const { return fetchingManifest; }
 
 public slots:
     // Commands of a face.
@@ -108,6 +112,12 @@ signals:
     void deviceFailure();
     void downloadFailure();
     void installFailure();
+    // A device can be selected: the monitor lists one the workflow may work with now.
+    void deviceAvailable();
+    // Only another device came back during an update; nothing is sent to it.
+    void foreignDeviceReturned();
+    // The device came back without the component it was sent.
+    void componentNotApplied();
 
 private slots:
     // Device selection and update planning.
@@ -129,6 +139,7 @@ private slots:
     void startRebootTimer();
     void requestPowerCycle();
     void onInstallProgress(float fraction, long total);
+    void abortComponentDownload();
     // The computer is kept awake exactly while updatingState is active, however it is left.
     void enableSleepPrevention();
     void disableSleepPrevention();
@@ -141,6 +152,12 @@ private:
     void createStateMachine();
     void showMessage(MessageKind kind, const QString& title, const QString& text);
     Component* currentPlanEntry();
+    // The connection the workflow may select now: during an update only the device being updated.
+    std::optional<Connection> selectableConnection() const;
+    void offerListedDevice();
+    // After a component's reboot: false, after stopping the update, when the device did not take it.
+    bool verifyInstalledComponent();
+    void stopForForeignDevice(const Connection& foreign);
 
     SemanticVersion appVersion;
     QStateMachine stateMachine;
@@ -154,6 +171,22 @@ private:
     QDateTime lastCheckTime;
     QList<Component> updatePlan;
     int currentComponent = -1;
+    // The device's product's components and the manifest's time from the check that made the plan,
+    // so that a re-plan does not depend on manifest data that another check may have cleared.
+    std::optional<QList<Component>> plannedFrom;
+    QDateTime plannedFromTime;
+    bool fetchingManifest = false;
+    bool freshManifest = false;
+    // The device being updated, found again by serial number and model after each reboot.
+    std::optional<Connection> updatingDevice;
+    // Whether a component download of the current step is under way; a finished of any other
+    // batch moves nothing.
+    bool componentDownloadRunning = false;
+    // A component was sent and the device confirmed it; checked when the device is back.
+    bool verificationDue = false;
+    QString versionBeforeInstall;
+    // A failed connection is tried again only on the monitor's next connection.
+    bool offerSuppressed = false;
     QTimer rebootTimer;
     QUrl appUpdateUrl;
     bool silentAppUpdateCheck = false;
