@@ -22,24 +22,23 @@ namespace PelkPlus {
 
 namespace {
 
+const QString plusMcu = QStringLiteral("MCU Firmware: Version Production 2.7, Size 6 KB");
 const QString plusDsp = QStringLiteral("DSP Firmware: Version Production 1.2, Size 8 KB");
 
 bool waitUntil(const std::function<bool()>& done, int timeout = 15000)
 {
     QElapsedTimer waited;
     waited.start();
-    while (!done()) {
-        if (waited.elapsed() > timeout)
-            return false;
+    while (!done() && waited.elapsed() < timeout)
         QTest::qWait(20);
-    }
-    return true;
+    return done();
 }
 
-// A Pelk+ older than the catalogue in the named components only.
-SimulatedDeviceSettings plus(const QString& serial, const QStringList& old)
+// A Pelk+ older than the catalogue in the named components only; a Pelk up to date.
+SimulatedDeviceSettings plus(const QString& serial, const QStringList& old, int model = Plus)
 {
     SimulatedDeviceSettings s;
+    s.model = model;
     s.serialNumber = serial;
     s.path = QStringLiteral("sim/") + serial;
     s.mcuWord = old.contains(QLatin1String("MP")) ? 0x0312 : 0x0327;
@@ -48,63 +47,73 @@ SimulatedDeviceSettings plus(const QString& serial, const QStringList& old)
     return s;
 }
 
-SimulatedDeviceSettings base(const QString& serial)
+void publish(WorkflowSession& s)
 {
-    SimulatedDeviceSettings s = plus(serial, {});
-    s.model = Base;
-    return s;
+    s.catalogue.addComponent(QStringLiteral("PELK+"), QStringLiteral("MP"), QStringLiteral("3.2.7"), 6000);
+    s.catalogue.addComponent(QStringLiteral("PELK+"), QStringLiteral("DSP"), QStringLiteral("3.1.2"), 1500);
+    s.catalogue.addApplication(QStringLiteral("Win"), QStringLiteral("2.0.2"));
+    s.catalogue.publish();
 }
 
-void publish(WorkflowSession& session)
+HttpTestServer::Reply reply(const QByteArray& body, int status = 200, int delay = 0)
 {
-    session.catalogue.addComponent(
-        QStringLiteral("PELK+"), QStringLiteral("MP"), QStringLiteral("3.2.7"), 6000);
-    session.catalogue.addComponent(
-        QStringLiteral("PELK+"), QStringLiteral("DSP"), QStringLiteral("3.1.2"), 1500);
-    session.catalogue.addApplication(QStringLiteral("Win"), QStringLiteral("2.0.2"));
-    session.catalogue.publish();
+    HttpTestServer::Reply r;
+    r.body = body;
+    r.status = status;
+    r.delay = delay;
+    return r;
 }
 
 void setPlugged(WorkflowSession& session, int device, bool plugged)
 {
     session.bus->run([device, plugged](DeviceBus& bus) {
-        if (!plugged) {
-            bus.unplug(device);
-            return;
-        }
+        if (!plugged)
+            return bus.unplug(device);
         bus.device(device).restarted();
         bus.plug(device);
     });
 }
 
-bool selected(WorkflowSession& session, const QString& model = QStringLiteral("Pelk+"))
+bool selected(WorkflowSession& s, const QString& model = QStringLiteral("Pelk+"))
 {
     return waitUntil([&] {
-        return session.selectionPageShown()
-            && session.deviceText().startsWith(model + QLatin1String(" Connected"));
+        return s.selectionPageShown() && s.deviceText().startsWith(model + QLatin1String(" Connected"));
     });
 }
 
-// Checks for updates and waits for the plan to read as given.
-bool planned(WorkflowSession& session, const QStringList& items)
+// Selected, checked with the plan reading as given, and started.
+bool started(WorkflowSession& s, const QStringList& items)
 {
-    return session.click("checkUpdatesButton") && waitUntil([&] { return session.planItems() == items; });
+    return selected(s) && s.click("checkUpdatesButton") && waitUntil([&] { return s.planItems() == items; })
+        && s.click("startUpdateButton");
 }
 
-bool nothingLeft(WorkflowSession& session, int timeout = 60000)
+bool nothingLeft(WorkflowSession& s, int timeout = 60000)
 {
     return waitUntil(
         [&] {
-            return session.selectionPageShown()
-                && session.box("updatesHeading")->text().startsWith(QLatin1String("No updates available"));
+            return s.selectionPageShown()
+                && s.box("updatesHeading")->text().startsWith(QLatin1String("No updates available"));
         },
         timeout);
 }
 
-bool updateFromCheck(WorkflowSession& session, const QStringList& items)
+// Triggers a menu action once the workflow enables it.
+bool triggered(WorkflowSession& s, const char* text)
 {
-    return selected(session) && planned(session, items) && session.click("startUpdateButton")
-        && nothingLeft(session);
+    QAction* action = s.action(QLatin1String(text));
+    return waitUntil([&] { return action->isEnabled(); }) && (action->trigger(), true);
+}
+
+// A file of the name chosen through the install action.
+bool installFile(WorkflowSession& s, const char* action, const QString& path, const QByteArray& contents)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size())
+        return false;
+    file.close();
+    s.dialogs->files.enqueue(path);
+    return selected(s) && triggered(s, action);
 }
 
 // Every text the user was shown: open message boxes and the blocking dialogs.
@@ -162,62 +171,56 @@ void tst_SafetyWorkflow::scenario_data()
     QTest::addColumn<QStringList>("received");
     QTest::addColumn<QString>("shown");
 
-    // Unplugged while its first component downloads slowly; the catalogue's file changes before
-    // the device comes back. Only the new download may reach it.
-    QTest::newRow("download ends with its step") << QList<SimulatedDeviceSettings> { plus(
+    using Devices = QList<SimulatedDeviceSettings>;
+
+    // Unplugged while its component downloads slowly; the catalogue's file changes before the
+    // device comes back. Only the new download may reach it.
+    QTest::newRow("download ends with its step") << Devices { plus(
         "PKA", { "MP" }) } << Scenario([this](WorkflowSession& s) {
         const UpdateCatalogue::Entry* mp = s.catalogue.find(QStringLiteral("PELK+"), QStringLiteral("MP"));
-        HttpTestServer::Reply slow;
-        slow.body = mp->served;
+        HttpTestServer::Reply slow = reply(mp->served);
         slow.chunkSize = 200;
         slow.chunkDelay = 300;
         s.server.setReply(mp->path, slow, "GET");
-        if (!selected(s) || !planned(s, { "MCU Firmware: Version Production 2.7, Size 6 KB" })
-            || !s.click("startUpdateButton"))
+        if (!started(s, { plusMcu }))
             return false;
         QTest::qWait(1000);
         setPlugged(s, 0, false);
-        if (!waitUntil([&] { return s.promptText() == QLatin1String("Please connect a PELK device."); }))
-            return false;
         const QString partial = ApplicationPaths::downloadDirectory() + QStringLiteral("/MCU Firmware");
-        if (!waitUntil([&] { return !QFile::exists(partial); }, 1000))
+        if (!waitUntil([&] { return s.promptText() == QLatin1String("Please connect a PELK device."); })
+            || !waitUntil([&] { return !QFile::exists(partial); }, 1000))
             return false;
         UpdateCatalogue::Entry fresh = *mp;
         fresh.version += QStringLiteral(" republished");
         fresh.image = fresh.served = UpdateCatalogue::image(6000, mp->version, 4242);
         m_extraImages.append(fresh);
-        HttpTestServer::Reply now;
-        now.body = fresh.served;
-        s.server.setReply(mp->path, now, "GET");
+        s.server.setReply(mp->path, reply(fresh.served), "GET");
         setPlugged(s, 0, true);
-        return updateFromCheck(s, { "MCU Firmware: Version Production 2.7, Size 6 KB" });
+        return started(s, { plusMcu }) && nothingLeft(s);
     }) << QStringList { "MP 3.2.7 republished" } << QString();
 
-    // A Pelk sits first in the bus's list while the Pelk+ is updated; it comes back after every reboot
-    // of the Pelk+ and is never chosen.
+    // A Pelk sits first in the bus's list while the Pelk+ is updated, and is never chosen.
     QTest::newRow("update stays on its device")
-        << QList<SimulatedDeviceSettings> { base("PKB"), plus("PKA", { "MP", "DSP" }) }
+        << Devices { plus("PKB", {}, Base), plus("PKA", { "MP", "DSP" }) }
         << Scenario([](WorkflowSession& s) {
                setPlugged(s, 0, false);
                if (!selected(s))
                    return false;
                setPlugged(s, 0, true);
                QTest::qWait(1500);
-               return updateFromCheck(s, { "MCU Firmware: Version Production 2.7, Size 6 KB", plusDsp })
+               return started(s, { plusMcu, plusDsp }) && nothingLeft(s)
                    && s.log.linesStartingWith(QStringLiteral("Verified: ")).size() == 2;
            })
         << QStringList { "nothing", "MP 3.2.7, DSP 3.1.2" } << QString();
 
     // The Pelk+ does not return from its reboot; a Pelk is plugged in instead.
     QTest::newRow("only another device comes back")
-        << QList<SimulatedDeviceSettings> { plus("PKA", { "MP", "DSP" }), base("PKB") }
+        << Devices { plus("PKA", { "MP", "DSP" }), plus("PKB", {}, Base) }
         << Scenario([](WorkflowSession& s) {
                s.bus->run([](DeviceBus& bus) { bus.device(0).settings().comeBackAfterReboot = false; });
                setPlugged(s, 1, false);
-               if (!selected(s) || !planned(s, { "MCU Firmware: Version Production 2.7, Size 6 KB", plusDsp })
-                   || !s.click("startUpdateButton"))
-                   return false;
-               if (!waitUntil(
+               if (!started(s, { plusMcu, plusDsp })
+                   || !waitUntil(
                        [&] { return s.statusText() == QLatin1String("Waiting for the device to reboot..."); },
                        30000))
                    return false;
@@ -225,64 +228,50 @@ void tst_SafetyWorkflow::scenario_data()
                return selected(s, QStringLiteral("Pelk"));
            })
         << QStringList { "MP 3.2.7", "nothing" }
-        << "Update Stopped: The Pelk+ being updated (serial number PKA) did not come back after its "
-           "restart; a Pelk (serial number PKB) was connected instead.";
+        << "Update Stopped: The Pelk+ being updated (serial number PKA) did not come back after its restart; "
+           "a Pelk (serial number PKB) was connected instead.";
 
-    // Swapped within one poll of the monitor: the Pelk's connection comes while the Pelk+'s agent
-    // still exists.
-    QTest::newRow("swap within one poll") << QList<SimulatedDeviceSettings> { plus("PKA", {}), base("PKB") }
-                                          << Scenario([](WorkflowSession& s) {
-                                                 setPlugged(s, 1, false);
-                                                 if (!selected(s))
-                                                     return false;
-                                                 s.bus->run([](DeviceBus& bus) {
-                                                     bus.unplug(0);
-                                                     bus.device(1).restarted();
-                                                     bus.plug(1);
-                                                 });
-                                                 return selected(s, QStringLiteral("Pelk"));
-                                             })
-                                          << QStringList { "nothing", "nothing" } << QString();
-
-    // A check for a newer updater fails during the update, then the download does: the re-plan
-    // still rests on the check that made the plan.
-    QTest::newRow("updater check during update")
-        << QList<SimulatedDeviceSettings> { plus("PKA", { "DSP" }) } << Scenario([](WorkflowSession& s) {
-               HttpTestServer::Reply missing;
-               missing.status = 404;
-               missing.delay = 1500;
-               s.server.setReply(
-                   s.catalogue.find(QStringLiteral("PELK+"), QStringLiteral("DSP"))->path, missing, "GET");
-               if (!selected(s) || !planned(s, { plusDsp }) || !s.click("startUpdateButton"))
+    // Swapped within one poll of the monitor: the Pelk comes while the Pelk+'s agent still exists.
+    QTest::newRow("swap within one poll")
+        << Devices { plus("PKA", {}), plus("PKB", {}, Base) } << Scenario([](WorkflowSession& s) {
+               setPlugged(s, 1, false);
+               if (!selected(s))
                    return false;
-               HttpTestServer::Reply broken;
-               broken.status = 500;
-               s.server.setReply(UpdateCatalogue::manifestPath(), broken);
+               s.bus->run([](DeviceBus& bus) {
+                   bus.unplug(0);
+                   bus.device(1).restarted();
+                   bus.plug(1);
+               });
+               return selected(s, QStringLiteral("Pelk"));
+           })
+        << QStringList { "nothing", "nothing" } << QString();
+
+    // An updater check fails during the update, then the download does: the re-plan still rests on
+    // the check that made the plan.
+    QTest::newRow("updater check during update")
+        << Devices { plus("PKA", { "DSP" }) } << Scenario([](WorkflowSession& s) {
+               const QString dsp = s.catalogue.find(QStringLiteral("PELK+"), QStringLiteral("DSP"))->path;
+               s.server.setReply(dsp, reply(QByteArray(), 404, 1500), "GET");
+               if (!started(s, { plusDsp }))
+                   return false;
+               s.server.setReply(UpdateCatalogue::manifestPath(), reply(QByteArray(), 500));
                s.workflow()->checkAppUpdates();
                return waitUntil([&] { return s.messageTitles().contains(QLatin1String("Download Failure")); })
                    && waitUntil([&] { return s.planItems() == QStringList { plusDsp }; }, 3000);
            })
         << QStringList { "nothing" } << QString();
 
-    // A newer updater is offered during the update and accepted: quitting asks first; No keeps the
-    // update going.
+    // A newer updater offered during the update and accepted: quitting asks first; No goes on.
     QTest::newRow("quit during update asks first")
-        << QList<SimulatedDeviceSettings> { plus("PKA", { "MP" }) } << Scenario([](WorkflowSession& s) {
-               if (!selected(s) || !planned(s, { "MCU Firmware: Version Production 2.7, Size 6 KB" })
-                   || !s.click("startUpdateButton") || !waitUntil([&] { return s.workflow()->isUpdating(); }))
-                   return false;
-               if (s.action(QStringLiteral("Check for New Version of Pelk Updater"))->isEnabled())
+        << Devices { plus("PKA", { "MP" }) } << Scenario([](WorkflowSession& s) {
+               if (!started(s, { plusMcu }) || !waitUntil([&] { return s.workflow()->isUpdating(); })
+                   || s.action(QStringLiteral("Check for New Version of Pelk Updater"))->isEnabled())
                    return false;
                s.catalogue.addApplication(QStringLiteral("Win"), QStringLiteral("2.1.0"));
                s.catalogue.publish();
                s.workflow()->checkAppUpdates();
                QMessageBox* offer = nullptr;
-               if (!waitUntil([&] {
-                       const auto boxes = s.window->findChildren<QMessageBox*>();
-                       for (QMessageBox* box : boxes)
-                           offer = box->text().startsWith(QLatin1String("New Pelk Updater")) ? box : offer;
-                       return offer != nullptr;
-                   }))
+               if (!waitUntil([&] { return (offer = s.window->findChild<QMessageBox*>()) != nullptr; }))
                    return false;
                offer->button(QMessageBox::Yes)->click();
                return nothingLeft(s) && s.dialogs->quitRequests == 0;
@@ -292,63 +281,34 @@ void tst_SafetyWorkflow::scenario_data()
     // MCU Alpha 6.3 has no USB boot loader, whatever the advanced menu asks.
     SimulatedDeviceSettings oldMcu = plus("PKA", {});
     oldMcu.mcuWord = 0x0063;
-    QTest::newRow("old mcu, list all components")
-        << QList<SimulatedDeviceSettings> { oldMcu } << Scenario([](WorkflowSession& s) {
-               if (!selected(s) || !waitUntil([&] {
-                       return s.action(QStringLiteral("List All Components"))->isEnabled();
-                   }))
-                   return false;
-               s.action(QStringLiteral("List All Components"))->trigger();
-               return waitUntil([&] { return s.planItems() == QStringList { plusDsp }; })
-                   && s.box("warningsBox")->text().contains(QLatin1String("cannot be updated by USB"))
-                   && s.click("startUpdateButton") && nothingLeft(s);
-           })
-        << QStringList { "DSP 3.1.2" } << QString();
+    QTest::newRow("old mcu, list all components") << Devices { oldMcu } << Scenario([](WorkflowSession& s) {
+        return selected(s) && triggered(s, "List All Components")
+            && waitUntil([&] { return s.planItems() == QStringList { plusDsp }; })
+            && s.box("warningsBox")->text().contains(QLatin1String("cannot be updated by USB"))
+            && s.click("startUpdateButton") && nothingLeft(s);
+    }) << QStringList { "DSP 3.1.2" } << QString();
+    QTest::newRow("old mcu, install from file") << Devices { oldMcu } << Scenario([this](WorkflowSession& s) {
+        const QByteArray image = s.catalogue.find(QStringLiteral("PELK+"), QStringLiteral("MP"))->image;
+        return installFile(
+                   s, "Install MCU Firmware...", m_files.filePath(QStringLiteral("NewUpdate.bin")), image)
+            && !QTest::qWaitFor([&] { return !s.selectionPageShown(); }, 3000);
+    }) << QStringList { "nothing" } << "cannot be updated by USB";
 
-    QTest::newRow("old mcu, install from file")
-        << QList<SimulatedDeviceSettings> { oldMcu } << Scenario([this](WorkflowSession& s) {
-               const QString path = m_files.filePath(QStringLiteral("NewUpdate.bin"));
-               QFile file(path);
-               if (!file.open(QIODevice::WriteOnly)
-                   || file.write(s.catalogue.find(QStringLiteral("PELK+"), QStringLiteral("MP"))->image) <= 0)
-                   return false;
-               file.close();
-               s.dialogs->files.enqueue(path);
-               if (!selected(s) || !waitUntil([&] {
-                       return s.action(QStringLiteral("Install MCU Firmware..."))->isEnabled();
-                   }))
-                   return false;
-               s.action(QStringLiteral("Install MCU Firmware..."))->trigger();
-               QTest::qWait(3000);
-               return s.selectionPageShown();
+    QTest::newRow("empty file refused")
+        << Devices { plus("PKA", {}) } << Scenario([this](WorkflowSession& s) {
+               return installFile(s, "Install DSP Firmware...", m_files.filePath(QStringLiteral("Empty.ldr")),
+                          QByteArray())
+                   && !QTest::qWaitFor([&] { return !s.selectionPageShown(); }, 1000)
+                   && s.workflow()->plan().isEmpty();
            })
-        << QStringList { "nothing" } << "cannot be updated by USB";
-
-    QTest::newRow("empty file refused") << QList<SimulatedDeviceSettings> { plus(
-        "PKA", {}) } << Scenario([this](WorkflowSession& s) {
-        const QString path = m_files.filePath(QStringLiteral("Empty.ldr"));
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly))
-            return false;
-        file.close();
-        s.dialogs->files.enqueue(path);
-        if (!selected(s)
-            || !waitUntil([&] { return s.action(QStringLiteral("Install DSP Firmware..."))->isEnabled(); }))
-            return false;
-        s.action(QStringLiteral("Install DSP Firmware..."))->trigger();
-        QTest::qWait(1000);
-        return s.selectionPageShown() && s.workflow()->plan().isEmpty();
-    }) << QStringList { "nothing" } << "Invalid File: This file is empty";
+        << QStringList { "nothing" } << "Invalid File: This file is empty";
 
     // The heading says what happens for as long as the catalogue is fetched.
     QTest::newRow("checking heading stays")
-        << QList<SimulatedDeviceSettings> { plus("PKA", {}) } << Scenario([](WorkflowSession& s) {
+        << Devices { plus("PKA", {}) } << Scenario([](WorkflowSession& s) {
                if (!selected(s))
                    return false;
-               HttpTestServer::Reply late;
-               late.body = s.catalogue.manifest();
-               late.delay = 2000;
-               s.server.setReply(UpdateCatalogue::manifestPath(), late);
+               s.server.setReply(UpdateCatalogue::manifestPath(), reply(s.catalogue.manifest(), 200, 2000));
                if (!s.click("checkUpdatesButton"))
                    return false;
                QTest::qWait(1000);
@@ -358,38 +318,33 @@ void tst_SafetyWorkflow::scenario_data()
         << QStringList { "nothing" } << QString();
 
     // Asked from the menu while the silent start-up check runs: that check answers aloud.
-    QTest::newRow("menu check during start-up check")
-        << QList<SimulatedDeviceSettings> {} << Scenario([](WorkflowSession& s) {
-               HttpTestServer::Reply late;
-               late.body = s.catalogue.manifest();
-               late.delay = 2000;
-               s.server.setReply(UpdateCatalogue::manifestPath(), late);
-               QTest::qWait(300);
-               s.action(QStringLiteral("Check for New Version of Pelk Updater"))->trigger();
-               return waitUntil([&] { return !s.messages().isEmpty(); }, 5000);
-           })
-        << QStringList {} << ": No updates available for Pelk Updater.";
+    QTest::newRow("menu check during start-up check") << Devices {} << Scenario([](WorkflowSession& s) {
+        s.server.setReply(UpdateCatalogue::manifestPath(), reply(s.catalogue.manifest(), 200, 2000));
+        QTest::qWait(300);
+        return triggered(s, "Check for New Version of Pelk Updater")
+            && waitUntil([&] { return !s.messages().isEmpty(); }, 5000);
+    }) << QStringList {} << ": No updates available for Pelk Updater.";
 
-    // The device takes the MCU firmware whole but comes back with its old version: the update stops
-    // before the DSP firmware and both are planned again.
+    // The device takes the MCU firmware whole but keeps its old version: the update stops before the
+    // DSP firmware, both are planned again, and a recorder hears the verdict.
     SimulatedDeviceSettings stubborn = plus("PKA", { "MP", "DSP" });
     stubborn.keepVersionAfterInstall = true;
     QTest::newRow("device keeps its old version")
-        << QList<SimulatedDeviceSettings> { stubborn } << Scenario([](WorkflowSession& s) {
-               QStringList outcomes;
+        << Devices { stubborn } << Scenario([](WorkflowSession& s) {
+               QStringList heard;
                QObject context;
                QObject::connect(s.workflow(), &WorkflowNotifier::componentVerified, &context,
                    [&](ComponentType, const QString& before, const QString& sent,
                        VerificationOutcome outcome) {
-                       outcomes.append(before + QLatin1Char('>') + sent + QLatin1Char(' ')
-                           + QString::number(int(outcome)));
+                       heard.append(QStringLiteral("%1>%2 %3").arg(before, sent).arg(int(outcome)));
                    });
-               const QStringList both = { "MCU Firmware: Version Production 2.7, Size 6 KB", plusDsp };
-               return selected(s) && planned(s, both) && s.click("startUpdateButton")
+               return started(s, { plusMcu, plusDsp })
                    && waitUntil(
                        [&] { return s.messageTitles().contains(QLatin1String("Update Not Applied")); }, 30000)
-                   && waitUntil([&] { return s.planItems() == both; })
-                   && outcomes == QStringList { "Production 1.2>3.2.7 1" };
+                   && waitUntil([&] {
+                          return s.planItems() == QStringList { plusMcu, plusDsp };
+                      })
+                   && heard == QStringList { "Production 1.2>3.2.7 1" };
            })
         << QStringList { "MP 3.2.7" }
         << "Update Not Applied: The device did not take the MCU Firmware update.\n\nVersion sent: Production "
