@@ -72,6 +72,8 @@ private:
     void createMenus();
     void createStateMachine();
     DialogProvider* dialogs();
+    // Asks before quitting while an update runs; true when the application may quit.
+    bool confirmQuit();
 
     // The workflow's questions, answered with the dialog provider's dialogs.
     QString openFileName(const QString& caption, const QString& directory, const QString& filter) override;

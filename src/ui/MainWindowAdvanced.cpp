@@ -43,19 +43,23 @@ void MainWindow::setAppPackageType(std::optional<ComponentType> type)
     workflow->setAppPackageType(type);
 }
 
+bool MainWindow::confirmQuit()
+{
+    if (!workflow->isUpdating())
+        return true;
+    const QMessageBox::StandardButton answer = dialogs()->warning(this, tr("Update in Progress"),
+        tr("An update is in progress. Quitting now will abort the update.\n\nAre you sure you want to "
+           "quit?\n"),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton);
+    return answer == QMessageBox::Yes;
+}
+
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    if (workflow->isUpdating()) {
-        const QMessageBox::StandardButton answer = dialogs()->warning(this, tr("Update in Progress"),
-            tr("An update is in progress. Quitting now will abort the update.\n\nAre you sure you want to "
-               "quit?\n"),
-            QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton);
-        if (answer != QMessageBox::Yes) {
-            event->ignore();
-            return;
-        }
-    }
-    event->accept();
+    if (confirmQuit())
+        event->accept();
+    else
+        event->ignore();
 }
 
 void MainWindow::offerAppUpdate(const QString& version)
@@ -107,7 +111,9 @@ bool MainWindow::openUrl(const QUrl& url)
 
 void MainWindow::quitApplication()
 {
-    dialogs()->quitApplication();
+    // Any way out while a component is being sent asks first, as closing the window does.
+    if (confirmQuit())
+        dialogs()->quitApplication();
 }
 
 } // namespace PelkPlus

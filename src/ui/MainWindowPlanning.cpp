@@ -47,6 +47,9 @@ void MainWindow::refreshUpdateList()
     } else if (lastChecked.isValid()) {
         updatesHeading->showInformation(
             QStringLiteral("No updates available (last checked on %1).").arg(lastChecked.toString()));
+    } else if (workflow->isFetchingManifest()) {
+        // Fetching can last until the download's no-progress limit; the heading says why nothing shows.
+        updatesHeading->showInformation(QStringLiteral("Checking for latest updates..."));
     } else {
         updatesHeading->clear();
     }

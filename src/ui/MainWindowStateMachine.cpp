@@ -92,9 +92,14 @@ void MainWindow::createStateMachine()
     awaitRebootState->assignProperty(
         statusMessage, "text", QStringLiteral("Waiting for the device to reboot..."));
 
-    // A component file written to the device is the one thing the user must not start by accident.
+    // A component file written to the device is the one thing the user must not start by accident;
+    // and an offer to quit for a newer updater is not made while an update runs.
     connect(
-        idleState, &QState::exited, this, [this] { installActions->setEnabled(false); },
+        idleState, &QState::exited, this,
+        [this] {
+            installActions->setEnabled(false);
+            checkAppUpdateAction->setEnabled(false);
+        },
         Qt::DirectConnection);
 
     // The updater check holds the check for updates back while it runs.

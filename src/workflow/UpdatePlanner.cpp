@@ -15,6 +15,18 @@ const FirmwareVersion oldestUsbUpdatableMcu { Alpha, 6, 4 };
 
 } // namespace
 
+bool UpdatePlanner::canUpdateMcuByUsb(const DeviceInfo& info)
+{
+    return !(info.mcuVersion < oldestUsbUpdatableMcu);
+}
+
+QString UpdatePlanner::mcuNotUpdatableWarning()
+{
+    return QStringLiteral(
+        "An MCU update is available but your current MCU firmware cannot be updated by USB. "
+        "It must be programmed directly into the MCU.");
+}
+
 ManifestProduct UpdatePlanner::productFor(const DeviceInfo& info)
 {
     return info.model == Base ? ManifestProduct::Base : ManifestProduct::Plus;
@@ -24,7 +36,20 @@ UpdatePlan UpdatePlanner::plan(const DeviceInfo& info, const QList<Component>& c
 {
     UpdatePlan plan;
     for (const Component& component : components) {
+        // A Pelk has no Styles memory: planning Styles for it would only fail the update there.
+        if (component.type == ComponentType::Styles && info.model == Base) {
+            qDebug() << "Styles skipped: a Pelk holds no Styles.";
+            continue;
+        }
         if (forceAll) {
+            // Reinstalling everything still cannot reach an MCU without a USB boot loader.
+            if (component.type == ComponentType::McuFirmware && !canUpdateMcuByUsb(info)) {
+                if (!plan.warnings.contains(mcuNotUpdatableWarning())) {
+                    plan.warnings.append(mcuNotUpdatableWarning());
+                    qCritical().noquote() << mcuNotUpdatableWarning();
+                }
+                continue;
+            }
             plan.components.append(component);
             continue;
         }
@@ -35,10 +60,8 @@ UpdatePlan UpdatePlanner::plan(const DeviceInfo& info, const QList<Component>& c
             qDebug() << "Found MCU:" << version.toString() << component.version;
             if (!(info.mcuVersion < version))
                 break;
-            if (info.mcuVersion < oldestUsbUpdatableMcu) {
-                const QString warning = QStringLiteral(
-                    "An MCU update is available but your current MCU firmware cannot be updated by USB. "
-                    "It must be programmed directly into the MCU.");
+            if (!canUpdateMcuByUsb(info)) {
+                const QString warning = mcuNotUpdatableWarning();
                 plan.warnings.append(warning);
                 qCritical().noquote() << warning;
                 break;

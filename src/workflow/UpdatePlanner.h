@@ -26,8 +26,13 @@ public:
 
     // Manifest order is install order: nothing is sorted, and each component is compared alone.
     // Firmware is planned when newer than the device's; data when it differs from the device's.
-    // With forceAll every component is planned whatever the device holds.
+    // With forceAll every component is planned whatever the device holds. Never planned: Styles
+    // for a Pelk, MCU firmware for a device without the USB boot loader (with a warning).
     static UpdatePlan plan(const DeviceInfo& info, const QList<Component>& components, bool forceAll);
+
+    // Whether the device's MCU firmware has the USB boot loader that an MCU update needs.
+    static bool canUpdateMcuByUsb(const DeviceInfo& info);
+    static QString mcuNotUpdatableWarning();
 
     // The component's version as the user reads it.
     static QString versionText(const Component& component);

@@ -3,6 +3,7 @@
 
 #include "app/SleepPreventer.h"
 #include "device/DeviceAgent.h"
+#include "device/DeviceModel.h"
 #include "device/DeviceMonitor.h"
 #include "update/DownloadAgent.h"
 #include "update/UpdateManager.h"
@@ -119,6 +120,9 @@ void UpdateWorkflow::listAllComponents()
 
 void UpdateWorkflow::checkAppUpdates()
 {
+    // Asked while the silent start-up check runs: that check answers, as a requested one would.
+    if (state("appCheckRunningState")->active())
+        silentAppUpdateCheck = false;
     emit checkAppUpdatesRequest();
 }
 
@@ -139,15 +143,20 @@ void UpdateWorkflow::selectDevice()
         return;
     }
 
-    const QList<Connection> connections = selectableConnections();
-    if (connections.isEmpty()) {
+    const QList<Connection> connections = deviceMonitor->connections();
+    // The updater works with one device at a time: the first one the monitor lists (or the one a
+    // face asked for), or during an update the device being updated, wherever it came back.
+    const std::optional<Connection> selectable = selectableConnection();
+    if (!selectable && updatingDevice && !connections.isEmpty()) {
+        stopForForeignDevice(connections.first());
+        return;
+    }
+    if (!selectable) {
         qCritical() << "Trying to select device, but none available.";
         emit deviceFailure();
         return;
     }
-
-    // The updater works with one device at a time: the first one the monitor lists.
-    const Connection connection = connections.first();
+    const Connection connection = *selectable;
     qDebug() << "Selected device:" << connection.serialNumber << connection.path;
 
     deviceAgent = new DeviceAgent(connection, deviceMonitor, this);
@@ -161,6 +170,43 @@ void UpdateWorkflow::selectDevice()
     deviceAgent->start();
 
     emit deviceConnected();
+}
+
+std::optional<Connection> UpdateWorkflow::selectableConnection() const
+{
+    const QList<Connection> connections = selectableConnections();
+    for (const Connection& connection : connections) {
+        if (!updatingDevice)
+            return connection;
+        // The path may change across a reboot; the serial number and the model do not.
+        if (connection.serialNumber == updatingDevice->serialNumber
+            && connection.model == updatingDevice->model)
+            return connection;
+    }
+    return std::nullopt;
+}
+
+// A connection reported while the previous agent still existed moved no state; the monitor still
+// lists it, so it is taken up as soon as the workflow can select a device again. Only a device in
+// the device region's noDeviceState is selected; elsewhere the offer moves nothing.
+void UpdateWorkflow::offerListedDevice()
+{
+    if (!offerSuppressed && selectableConnection())
+        emit deviceAvailable();
+}
+
+void UpdateWorkflow::stopForForeignDevice(const Connection& foreign)
+{
+    const QString updated = QLatin1String(modelName(updatingDevice->model));
+    const QString other = QLatin1String(modelName(foreign.model));
+    qCritical() << "Update stopped: the device being updated" << updatingDevice->serialNumber
+                << "did not come back; another device came instead:" << foreign.serialNumber << foreign.path;
+    showMessage(MessageKind::Critical, QStringLiteral("Update Stopped"),
+        QStringLiteral("The %1 being updated (serial number %2) did not come back after its restart; a %3 "
+                       "(serial number %4) was connected instead.\n\nThe update was stopped and nothing was "
+                       "sent to the %3. Please connect the %1 and check for updates again.")
+            .arg(updated, updatingDevice->serialNumber, other, foreign.serialNumber));
+    emit foreignDeviceReturned();
 }
 
 void UpdateWorkflow::forgetDevice()
@@ -205,6 +251,8 @@ void UpdateWorkflow::resetUpdatePlan()
 void UpdateWorkflow::startUpdateCheck()
 {
     resetUpdatePlan();
+    fetchingManifest = true;
+    freshManifest = true;
     emit planChanged();
     // A check that is already under way (the start-up updater check) delivers the result.
     updateManager->checkForUpdates();
@@ -213,11 +261,17 @@ void UpdateWorkflow::startUpdateCheck()
 void UpdateWorkflow::planUpdate(bool forceAll)
 {
     resetUpdatePlan();
-    lastCheckTime = updateManager->manifestTime();
-
     const DeviceInfo info = deviceInfo();
-    const UpdatePlan plan
-        = UpdatePlanner::plan(info, updateManager->componentsFor(UpdatePlanner::productFor(info)), forceAll);
+    // A re-plan after an update or a failure rests on the check that made the plan; the update
+    // manager's data may have been cleared by a check for a newer updater since.
+    if (freshManifest || !plannedFrom) {
+        plannedFrom = updateManager->componentsFor(UpdatePlanner::productFor(info));
+        plannedFromTime = updateManager->manifestTime();
+        freshManifest = false;
+    }
+    lastCheckTime = plannedFromTime;
+
+    const UpdatePlan plan = UpdatePlanner::plan(info, *plannedFrom, forceAll);
     updatePlan = plan.components;
     warnings = plan.warnings;
 

@@ -4,6 +4,7 @@
 #include "device/Connection.h"
 #include "device/DeviceInfo.h"
 #include "update/Component.h"
+#include "workflow/InstallVerifier.h"
 #include "workflow/UpdatePlanner.h"
 #include "workflow/WorkflowNotifier.h"
 
@@ -78,6 +79,8 @@ public:
     // Only the device with this serial number is selected; empty for the first one found.
     void setPreferredSerial(const QString& serialNumber);
     QString preferredSerial() const { return m_preferredSerial; }
+    // Whether the manifest is being fetched for a check of the device's updates.
+    bool isFetchingManifest() const { return fetchingManifest; }
 
 public slots:
     // Commands of a face.
@@ -118,6 +121,12 @@ signals:
     void deviceFailure();
     void downloadFailure();
     void installFailure();
+    // A device can be selected: the monitor lists one the workflow may work with now.
+    void deviceAvailable();
+    // Only another device came back during an update; nothing is sent to it.
+    void foreignDeviceReturned();
+    // The device came back without the component it was sent.
+    void componentNotApplied();
 
 private slots:
     // Device selection and update planning.
@@ -139,6 +148,7 @@ private slots:
     void startRebootTimer();
     void requestPowerCycle();
     void onInstallProgress(float fraction, long total);
+    void abortComponentDownload();
     // The computer is kept awake exactly while updatingState is active, however it is left.
     void enableSleepPrevention();
     void disableSleepPrevention();
@@ -153,6 +163,12 @@ private:
     Component* currentPlanEntry();
     // The monitor's connections that selection may take: all of them, or the preferred one.
     QList<Connection> selectableConnections() const;
+    // The connection the workflow may select now: during an update only the device being updated.
+    std::optional<Connection> selectableConnection() const;
+    void offerListedDevice();
+    // After a component's reboot: false, after stopping the update, when the device did not take it.
+    bool verifyInstalledComponent();
+    void stopForForeignDevice(const Connection& foreign);
 
     SemanticVersion appVersion;
     QStateMachine stateMachine;
@@ -166,6 +182,22 @@ private:
     QDateTime lastCheckTime;
     QList<Component> updatePlan;
     int currentComponent = -1;
+    // The device's product's components and the manifest's time from the check that made the plan,
+    // so that a re-plan does not depend on manifest data that another check may have cleared.
+    std::optional<QList<Component>> plannedFrom;
+    QDateTime plannedFromTime;
+    bool fetchingManifest = false;
+    bool freshManifest = false;
+    // The device being updated, found again by serial number and model after each reboot.
+    std::optional<Connection> updatingDevice;
+    // Whether a component download of the current step is under way; a finished of any other
+    // batch moves nothing.
+    bool componentDownloadRunning = false;
+    // A component was sent and the device confirmed it; checked when the device is back.
+    bool verificationDue = false;
+    QString versionBeforeInstall;
+    // A failed connection is tried again only on the monitor's next connection.
+    bool offerSuppressed = false;
     QTimer rebootTimer;
     QUrl appUpdateUrl;
     bool silentAppUpdateCheck = false;

@@ -56,11 +56,28 @@ bool UpdateWorkflow::installFile(ComponentType type, const QString& path)
         }
         return false;
     }
+    // Nothing a device could take: refused before the plan is touched.
+    const qint64 size = QFileInfo(path).size();
+    if (size <= 0) {
+        qCritical() << "Empty component file refused:" << path;
+        if (questions)
+            questions->critical(
+                QStringLiteral("Invalid File"), QStringLiteral("This file is empty: ") + path);
+        return false;
+    }
+    if (type == ComponentType::McuFirmware && hasDevice()
+        && !UpdatePlanner::canUpdateMcuByUsb(deviceInfo())) {
+        qCritical().noquote() << UpdatePlanner::mcuNotUpdatableWarning();
+        if (questions)
+            questions->critical(
+                QStringLiteral("Update Not Possible"), UpdatePlanner::mcuNotUpdatableWarning());
+        return false;
+    }
 
     Component component;
     component.type = type;
     component.localPath = path;
-    component.size = QFileInfo(path).size();
+    component.size = size;
     updatePlan = { component };
 
     qDebug() << "About to upload" << name << "from:" << path;

@@ -60,10 +60,46 @@ Component* UpdateWorkflow::currentPlanEntry()
 void UpdateWorkflow::beginUpdate()
 {
     currentComponent = -1;
+    verificationDue = false;
+    if (deviceAgent)
+        updatingDevice = deviceAgent->connection();
+}
+
+bool UpdateWorkflow::verifyInstalledComponent()
+{
+    const Component* component = currentPlanEntry();
+    if (!component)
+        return true;
+    const Verification check = InstallVerifier::verify(deviceInfo(), component->type, component->version);
+    emit componentVerified(component->type, versionBeforeInstall, component->version, check.outcome);
+    if (check.outcome == VerificationOutcome::Verified) {
+        qDebug().noquote()
+            << QStringLiteral("Verified: %1 %2.").arg(componentTypeName(component->type), component->version);
+        return true;
+    }
+    if (check.outcome == VerificationOutcome::NotChecked)
+        return true;
+
+    const QString name = componentTypeName(component->type);
+    qCritical().noquote() << QStringLiteral("Not applied: %1 %2; the device reports %3.")
+                                 .arg(name, component->version, check.reported);
+    showMessage(MessageKind::Warning, QStringLiteral("Update Not Applied"),
+        QStringLiteral("The device did not take the %1 update.\n\nVersion sent: %2\nVersion the device "
+                       "reports: %3")
+            .arg(name, check.sent, check.reported));
+    emit componentNotApplied();
+    return false;
 }
 
 void UpdateWorkflow::selectNextComponent()
 {
+    // The device is back after the previous component: it must report what it was sent.
+    if (verificationDue) {
+        verificationDue = false;
+        if (!verifyInstalledComponent())
+            return;
+    }
+
     ++currentComponent;
     if (unsigned(currentComponent) >= unsigned(updatePlan.size())) {
         updatePlan.clear();
@@ -109,7 +145,18 @@ void UpdateWorkflow::downloadComponent()
     component->localPath
         = ApplicationPaths::downloadDirectory() + QLatin1Char('/') + componentTypeName(component->type);
     // The size the HEAD request announced is enforced, so a truncated file never reaches the device.
-    downloadAgent->download(DownloadRequest::forComponent(*component));
+    componentDownloadRunning = downloadAgent->download(DownloadRequest::forComponent(*component));
+    if (!componentDownloadRunning) {
+        qCritical() << "MainWindow: Failed to start component download.";
+        emit downloadFailure();
+    }
+}
+
+void UpdateWorkflow::abortComponentDownload()
+{
+    // A download left behind would finish into the file the next update sends.
+    componentDownloadRunning = false;
+    downloadAgent->abort();
 }
 
 void UpdateWorkflow::onDownloadProgress(int request, float fraction)
@@ -149,6 +196,14 @@ void UpdateWorkflow::onDownloadFinished()
         return;
     }
 
+    // Whatever made the plan, an MCU without the USB boot loader never receives firmware.
+    if (component->type == ComponentType::McuFirmware && !UpdatePlanner::canUpdateMcuByUsb(deviceInfo())) {
+        qCritical().noquote() << UpdatePlanner::mcuNotUpdatableWarning();
+        emit installFailure();
+        return;
+    }
+
+    versionBeforeInstall = InstallVerifier::versionOf(deviceInfo(), component->type);
     qDebug() << "Sending file type" << fileType << "at" << component->localPath;
     if (deviceAgent)
         deviceAgent->sendFile(fileType, component->localPath);
@@ -163,6 +218,7 @@ void UpdateWorkflow::onInstallProgress(float fraction, long total)
 
 void UpdateWorkflow::startRebootTimer()
 {
+    verificationDue = true;
     const bool base = deviceAgent && deviceAgent->connection().model == Base;
     rebootTimer.start(base ? baseRebootTimeout : plusRebootTimeout);
 }

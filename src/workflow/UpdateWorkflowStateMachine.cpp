@@ -9,6 +9,8 @@
 #include <QSignalTransition>
 #include <QState>
 
+#include <functional>
+
 namespace PelkPlus {
 
 namespace {
@@ -19,6 +21,24 @@ QState* newState(const char* name, QState* parent)
     state->setObjectName(QLatin1String(name));
     return state;
 }
+
+// A signal transition taken only while its guard holds.
+class GuardedTransition : public QSignalTransition
+{
+public:
+    template <typename Signal>
+    GuardedTransition(const typename QtPrivate::FunctionPointer<Signal>::Object* sender, Signal signal,
+        std::function<bool()> guard)
+        : QSignalTransition(sender, signal)
+        , m_guard(std::move(guard))
+    { }
+
+protected:
+    bool eventTest(QEvent* event) override { return QSignalTransition::eventTest(event) && m_guard(); }
+
+private:
+    std::function<bool()> m_guard;
+};
 
 } // namespace
 
@@ -42,17 +62,23 @@ void UpdateWorkflow::createStateMachine()
     deviceRegion->setInitialState(noDeviceState);
 
     connect(noDeviceState, &QState::entered, this, &UpdateWorkflow::forgetDevice, Qt::DirectConnection);
+    connect(noDeviceState, &QState::entered, this, &UpdateWorkflow::offerListedDevice, Qt::DirectConnection);
     connect(connectingState, &QState::entered, this, &UpdateWorkflow::selectDevice, Qt::DirectConnection);
 
     noDeviceState->addTransition(deviceMonitor, &DeviceMonitor::connected, connectingState);
+    noDeviceState->addTransition(this, &UpdateWorkflow::deviceAvailable, connectingState);
     connectingState->addTransition(this, &UpdateWorkflow::deviceReady, deviceReadyState);
     QSignalTransition* connectFailed
         = connectingState->addTransition(this, &UpdateWorkflow::deviceFailure, noDeviceState);
+    // A device that failed to connect is tried again on the monitor's next connection, not at once.
+    connect(deviceMonitor, &DeviceMonitor::connected, this, [this] { offerSuppressed = false; });
     connect(connectFailed, &QAbstractTransition::triggered, this, [this] {
+        offerSuppressed = true;
         showMessage(MessageKind::Critical, QStringLiteral("Connection Failure"),
             QStringLiteral("Failed to connect to device."));
     });
     connectingState->addTransition(this, &UpdateWorkflow::deviceDisconnected, noDeviceState);
+    connectingState->addTransition(this, &UpdateWorkflow::foreignDeviceReturned, noDeviceState);
     deviceReadyState->addTransition(this, &UpdateWorkflow::deviceDisconnected, noDeviceState);
 
     // Workflow: the check for updates and the update itself.
@@ -90,11 +116,18 @@ void UpdateWorkflow::createStateMachine()
     connect(
         activeDeviceState, &QState::entered, this, &UpdateWorkflow::resetUpdatePlan, Qt::DirectConnection);
     connect(activeDeviceState, &QState::exited, this, &UpdateWorkflow::resetUpdatePlan, Qt::DirectConnection);
+    // A plan rests on a check of this device; another device is checked afresh.
+    connect(
+        activeDeviceState, &QState::exited, this, [this] { plannedFrom.reset(); }, Qt::DirectConnection);
     connect(
         nothingToInstallState, &QState::entered, this, &UpdateWorkflow::planChanged, Qt::DirectConnection);
     connect(readyToInstallState, &QState::entered, this, &UpdateWorkflow::planChanged, Qt::DirectConnection);
     connect(
         fetchManifestState, &QState::entered, this, &UpdateWorkflow::startUpdateCheck, Qt::DirectConnection);
+    for (QState* fetching : { fetchManifestState, fetchManifestForceState }) {
+        connect(
+            fetching, &QState::exited, this, [this] { fetchingManifest = false; }, Qt::DirectConnection);
+    }
     connect(
         planUpdateState, &QState::entered, this, [this] { planUpdate(false); }, Qt::DirectConnection);
     connect(fetchManifestForceState, &QState::entered, this, &UpdateWorkflow::startUpdateCheck,
@@ -107,10 +140,20 @@ void UpdateWorkflow::createStateMachine()
     connect(updatingState, &QState::entered, this, &UpdateWorkflow::beginUpdate, Qt::DirectConnection);
     connect(
         updatingState, &QState::exited, this, &UpdateWorkflow::disableSleepPrevention, Qt::DirectConnection);
+    connect(
+        updatingState, &QState::exited, this,
+        [this] {
+            updatingDevice.reset();
+            verificationDue = false;
+        },
+        Qt::DirectConnection);
     connect(nextComponentState, &QState::entered, this, &UpdateWorkflow::selectNextComponent,
         Qt::DirectConnection);
     connect(
         downloadingState, &QState::entered, this, &UpdateWorkflow::downloadComponent, Qt::DirectConnection);
+    // However the step is left, its download ends with it.
+    connect(downloadingState, &QState::exited, this, &UpdateWorkflow::abortComponentDownload,
+        Qt::DirectConnection);
     connect(
         awaitUpdateModeState, &QState::entered, this, &UpdateWorkflow::awaitUpdateMode, Qt::DirectConnection);
     connect(
@@ -127,6 +170,9 @@ void UpdateWorkflow::createStateMachine()
     connect(
         rebootTimeoutState, &QState::entered, this, &UpdateWorkflow::requestPowerCycle, Qt::DirectConnection);
 
+    // The workflow is ready for a device again, perhaps one the device region could not take before.
+    connect(
+        promptConnectState, &QState::entered, this, &UpdateWorkflow::offerListedDevice, Qt::DirectConnection);
     promptConnectState->addTransition(connectingState, &QState::entered, promptWaitState);
     promptWaitState->addTransition(deviceReadyState, &QState::entered, activeDeviceState);
     promptWaitState->addTransition(noDeviceState, &QState::entered, promptConnectState);
@@ -152,13 +198,18 @@ void UpdateWorkflow::createStateMachine()
         updateManager, &UpdateManager::updateDiscoveryDone, planForceInstallState);
     nextComponentState->addTransition(this, &UpdateWorkflow::componentSelected, downloadingState);
     nextComponentState->addTransition(this, &UpdateWorkflow::updateFinished, checkingState);
+    nextComponentState->addTransition(this, &UpdateWorkflow::componentNotApplied, checkingState);
     QSignalTransition* downloadFailed
         = downloadingState->addTransition(this, &UpdateWorkflow::downloadFailure, checkingState);
     connect(downloadFailed, &QAbstractTransition::triggered, this, [this] {
         showMessage(MessageKind::Critical, QStringLiteral("Download Failure"),
             QStringLiteral("Failed to download updates."));
     });
-    downloadingState->addTransition(downloadAgent, &DownloadAgent::finished, awaitUpdateModeState);
+    // Only the download this step started moves it on.
+    auto* downloaded = new GuardedTransition(
+        downloadAgent, &DownloadAgent::finished, [this] { return componentDownloadRunning; });
+    downloaded->setTargetState(awaitUpdateModeState);
+    downloadingState->addTransition(downloaded);
     downloadingState->addTransition(this, &UpdateWorkflow::componentDownloadSkipped, awaitUpdateModeState);
     awaitUpdateModeState->addTransition(this, &UpdateWorkflow::deviceReadyForUpdate, installingState);
     installingState->addTransition(this, &UpdateWorkflow::deviceFailure, installFailedState);
@@ -169,6 +220,8 @@ void UpdateWorkflow::createStateMachine()
     awaitFinishState->addTransition(&rebootTimer, &QTimer::timeout, rebootTimeoutState);
     rebootTimeoutState->addTransition(noDeviceState, &QState::entered, awaitRebootState);
     awaitRebootState->addTransition(deviceReadyState, &QState::entered, nextComponentState);
+    // Only another device came back: the update stops; nothing is sent to that device.
+    updatingState->addTransition(this, &UpdateWorkflow::foreignDeviceReturned, promptConnectState);
     QSignalTransition* rebootFailed
         = awaitRebootState->addTransition(noDeviceState, &QState::entered, promptConnectState);
     connect(rebootFailed, &QAbstractTransition::triggered, this, [this] {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "update/ComponentType.h"
+#include "workflow/InstallVerifier.h"
 #include "workflow/MessageKind.h"
 
 #include <QObject>
@@ -39,6 +41,10 @@ signals:
     void appUpdateOffered(const QString& version);
     // The bus has been polled; UpdateWorkflow::connections() lists what is on it.
     void devicesScanned();
+    // A component was installed and the device is back: what it held before, what was sent, and
+    // whether it now reports it; for a record of what was done to the device.
+    void componentVerified(PelkPlus::ComponentType type, const QString& versionBefore,
+        const QString& versionSent, PelkPlus::VerificationOutcome outcome);
     // The face asked for the planned update to start (see UpdateWorkflow::startUpdate()).
     void updateStartRequested();
 };

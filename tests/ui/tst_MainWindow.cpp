@@ -54,6 +54,9 @@ const QStringList signalNames = {
     "deviceFailure",
     "downloadFailure",
     "installFailure",
+    "deviceAvailable",
+    "foreignDeviceReturned",
+    "componentNotApplied",
 };
 
 QStringList visibleEntries(const QMenu* menu)

@@ -468,7 +468,7 @@ void tst_UpdateWorkflow::progressTexts_data()
     QTest::addColumn<int>("total");
     QTest::addColumn<int>("installValue");
     QTest::addColumn<QString>("installText");
-    QTest::newRow("empty file, nothing sent yet") << 0 << "Downloading" << 0.0f << 0 << 0 << "Installing";
+    QTest::newRow("empty file refused") << 0 << "" << 0.0f << 0 << 0 << "";
     QTest::newRow("one byte") << 1 << "Downloading (1 KB)" << 0.5f << -1 << 50 << "Installing";
     QTest::newRow("two kilobytes") << 2048 << "Downloading (2 KB)" << 0.999f << 2048 << 99
                                    << "Installing (2 KB)";
@@ -499,6 +499,12 @@ void tst_UpdateWorkflow::progressTexts()
     // The install actions wait for a device; with none, the choice only makes the plan.
     session.window->findChild<QActionGroup*>()->setEnabled(true);
     session.action(QStringLiteral("Install MCU Firmware..."))->trigger();
+    if (fileSize == 0) {
+        // Nothing a device could take: refused with a message before the plan is touched.
+        QCOMPARE(session.dialogs->count(QStringLiteral("critical")), 1);
+        QVERIFY(window->plan().isEmpty());
+        return;
+    }
     QSignalSpy selected(window, &UpdateWorkflow::componentSelected);
     QVERIFY(QMetaObject::invokeMethod(window, "beginUpdate"));
     QVERIFY(QMetaObject::invokeMethod(window, "selectNextComponent"));

@@ -54,7 +54,8 @@ void tst_UpdatePlanner::plan_data()
     QTest::addColumn<QStringList>("planned");
     QTest::addColumn<int>("warnings");
 
-    // The device: MCU as given, DSP 3.1.0, Styles 0x12, Ensemble 0x10203.
+    // The device: a Pelk+ (a Pelk where the MCU version begins with "Pelk "), MCU as given, DSP
+    // 3.1.0, Styles 0x12, Ensemble 0x10203.
     const QString mcuLine = QStringLiteral("MCU Firmware: Version %1, Size 2 KB");
     QTest::newRow("mcu newer") << "3.1.2" << QStringList { "MCU|3.1.3" } << false
                                << QStringList { mcuLine.arg("Production 1.3") } << 0;
@@ -86,8 +87,16 @@ void tst_UpdatePlanner::plan_data()
                mcuLine.arg("Production 2.0") }
         << 0;
     QTest::newRow("force all takes equal and older")
-        << "0.6.3" << QStringList { "Styles|0x12", "MCU|0.1.0" } << true
+        << "0.6.4" << QStringList { "Styles|0x12", "MCU|0.1.0" } << true
         << QStringList { "Styles: Version 0x12, Size 2 KB", mcuLine.arg("Alpha 1.0") } << 0;
+    QTest::newRow("force all keeps the old mcu rule")
+        << "0.6.3" << QStringList { "Styles|0x12", "MCU|3.1.0" } << true
+        << QStringList { "Styles: Version 0x12, Size 2 KB" } << 1;
+    QTest::newRow("pelk never planned styles")
+        << "Pelk 3.1.2" << QStringList { "Styles|0x13", "DSP|3.2.0" } << false
+        << QStringList { "DSP Firmware: Version Production 2.0, Size 2 KB" } << 0;
+    QTest::newRow("pelk never planned styles, forced")
+        << "Pelk 3.1.2" << QStringList { "Styles|0x13" } << true << QStringList() << 0;
 }
 
 void tst_UpdatePlanner::plan()
@@ -99,8 +108,8 @@ void tst_UpdatePlanner::plan()
     QFETCH(int, warnings);
 
     DeviceInfo device;
-    device.model = Plus;
-    device.mcuVersion = parseFirmwareVersion(mcu);
+    device.model = mcu.startsWith(QLatin1String("Pelk ")) ? Base : Plus;
+    device.mcuVersion = parseFirmwareVersion(mcu.remove(QStringLiteral("Pelk ")));
     device.dspVersion = parseFirmwareVersion(QStringLiteral("3.1.0"));
     device.stylesVersion = 0x12;
     device.ensembleVersion = 0x10203;

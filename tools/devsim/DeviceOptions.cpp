@@ -103,6 +103,8 @@ bool DeviceOptions::applyFlag(SimulatedDevice::Settings& s, const QString& name)
         s.headerAfterReboot = false;
     else if (name == QLatin1String("clear-release-bits"))
         s.clearBaseReleaseBits = true;
+    else if (name == QLatin1String("keep-version"))
+        s.keepVersionAfterInstall = true;
     else
         return false;
     return true;
@@ -122,6 +124,7 @@ QString DeviceOptions::usage()
         "  --paced (one report per millisecond, like full-speed USB) | --fast (default)\n"
         "  --no-drop-off (stays after an install until power-cycled)  --no-return (never comes back)\n"
         "  --no-header-after-reboot   --clear-release-bits (a Pelk reporting release types 0)\n"
+        "  --keep-version (takes an install but keeps reporting its old version)\n"
         "Commands on standard input (DEVICE is an index, 0 by default):\n"
         "  list | plug [DEVICE] | unplug [DEVICE] | power-cycle [DEVICE]\n"
         "  set [DEVICE] NAME VALUE   (any device option without the dashes, e.g. set 0 mcu 3.2.0)\n"

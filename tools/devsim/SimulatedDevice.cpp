@@ -210,7 +210,7 @@ SimulatedDevice::Request SimulatedDevice::install(int component, const QByteArra
     const QByteArray prefix = QByteArrayLiteral("PELKVER=");
     const int at = image.indexOf(prefix);
     const int end = at >= 0 ? image.indexOf(';', at + prefix.size()) : -1;
-    if (end > at && end - at - prefix.size() <= 16) {
+    if (end > at && end - at - prefix.size() <= 16 && !m_settings.keepVersionAfterInstall) {
         versionText = QString::fromLatin1(image.mid(at + prefix.size(), end - at - prefix.size()));
         bool ok = false;
         switch (component) {

@@ -35,6 +35,8 @@ struct SimulatedDeviceSettings
     bool headerAfterReboot = true;
     bool dropOffAfterInstall = true;
     bool comeBackAfterReboot = true;
+    // Takes a component whole but keeps reporting the version it had before.
+    bool keepVersionAfterInstall = false;
     int rebootMs = 3000;
     int unplugAfterPacket = -1;
     bool paced = false;

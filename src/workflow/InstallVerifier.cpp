@@ -1,0 +1,84 @@
+#include "workflow/InstallVerifier.h"
+
+#include "app/SemanticVersion.h"
+#include "device/DeviceModel.h"
+#include "device/FirmwareVersion.h"
+
+namespace PelkPlus {
+
+namespace {
+
+// The newest MCU firmware that still packs the DSP version into one header byte.
+constexpr unsigned lastPackingMcuWord = 0x0064;
+
+// A firmware version as the header of this device would carry it back.
+FirmwareVersion asReported(const FirmwareVersion& sent, const DeviceInfo& after, ComponentType type)
+{
+    FirmwareVersion version = sent;
+    if (after.model == Base) {
+        version.releaseType |= 0x03;
+    } else if (type == ComponentType::DspFirmware && after.mcuVersion.toWord() <= lastPackingMcuWord) {
+        // Two bits of release type, three of major and three of minor survive the packing.
+        version.releaseType &= 0x03;
+        version.major &= 0x07;
+        version.minor &= 0x07;
+    }
+    // Only what fits the header's version word.
+    return FirmwareVersion::fromWord(version.toWord());
+}
+
+} // namespace
+
+QString InstallVerifier::versionOf(const DeviceInfo& info, ComponentType type)
+{
+    switch (type) {
+    case ComponentType::McuFirmware:
+        return info.mcuVersion.displayText();
+    case ComponentType::DspFirmware:
+        return info.dspVersion.displayText();
+    case ComponentType::Styles:
+        return hexVersionText(info.stylesVersion);
+    case ComponentType::EnsembleAudio:
+        return hexVersionText(info.ensembleVersion);
+    default:
+        return QString();
+    }
+}
+
+Verification InstallVerifier::verify(const DeviceInfo& after, ComponentType type, const QString& versionSent)
+{
+    Verification result;
+    if (versionSent.trimmed().isEmpty())
+        return result;
+    result.reported = versionOf(after, type);
+    bool matches = false;
+    switch (type) {
+    case ComponentType::McuFirmware:
+    case ComponentType::DspFirmware: {
+        const FirmwareVersion sent = parseFirmwareVersion(versionSent);
+        result.sent = sent.displayText();
+        const FirmwareVersion reported
+            = type == ComponentType::McuFirmware ? after.mcuVersion : after.dspVersion;
+        matches = asReported(sent, after, type) == reported;
+        break;
+    }
+    case ComponentType::Styles: {
+        const quint16 sent = stylesVersionFromText(versionSent);
+        result.sent = hexVersionText(sent);
+        matches = sent == after.stylesVersion;
+        break;
+    }
+    case ComponentType::EnsembleAudio: {
+        const quint32 sent = ensembleAudioVersionFromText(versionSent);
+        result.sent = hexVersionText(sent);
+        matches = sent == after.ensembleVersion;
+        break;
+    }
+    default:
+        return Verification();
+    }
+    result.outcome = matches ? VerificationOutcome::Verified : VerificationOutcome::NotApplied;
+    return result;
+}
+
+} // namespace PelkPlus

@@ -1,0 +1,381 @@
+// What reaches a device when the update is disturbed: unplugged mid-download, another device on the
+// bus, a check for a newer updater or a quit during the update, old MCU firmware, an empty file, a
+// device that does not take what it was sent. Each row is a scenario against simulated devices and
+// the loopback catalogue; every device must end holding nothing, or exactly the images named.
+#include "app/ApplicationPaths.h"
+#include "device/DeviceInfo.h"
+#include "support/WindowHarness.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace PelkPlus {
+// Drives one session and tells whether every step went as it should.
+using Scenario = std::function<bool(WorkflowSession&)>;
+} // namespace PelkPlus
+
+Q_DECLARE_METATYPE(PelkPlus::Scenario)
+Q_DECLARE_METATYPE(PelkPlus::SimulatedDeviceSettings)
+
+namespace PelkPlus {
+
+namespace {
+
+const QString plusMcu = QStringLiteral("MCU Firmware: Version Production 2.7, Size 6 KB");
+const QString plusDsp = QStringLiteral("DSP Firmware: Version Production 1.2, Size 8 KB");
+
+bool waitUntil(const std::function<bool()>& done, int timeout = 15000)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (!done() && waited.elapsed() < timeout)
+        QTest::qWait(20);
+    return done();
+}
+
+// A Pelk+ older than the catalogue in the named components only; a Pelk up to date.
+SimulatedDeviceSettings plus(const QString& serial, const QStringList& old, int model = Plus)
+{
+    SimulatedDeviceSettings s;
+    s.model = model;
+    s.serialNumber = serial;
+    s.path = QStringLiteral("sim/") + serial;
+    s.mcuWord = old.contains(QLatin1String("MP")) ? 0x0312 : 0x0327;
+    s.dspWord = old.contains(QLatin1String("DSP")) ? 0x0310 : 0x0312;
+    s.rebootMs = 1800;
+    return s;
+}
+
+void publish(WorkflowSession& s)
+{
+    s.catalogue.addComponent(QStringLiteral("PELK+"), QStringLiteral("MP"), QStringLiteral("3.2.7"), 6000);
+    s.catalogue.addComponent(QStringLiteral("PELK+"), QStringLiteral("DSP"), QStringLiteral("3.1.2"), 1500);
+    s.catalogue.addApplication(QStringLiteral("Win"), QStringLiteral("2.0.2"));
+    s.catalogue.publish();
+}
+
+HttpTestServer::Reply reply(const QByteArray& body, int status = 200, int delay = 0)
+{
+    HttpTestServer::Reply r;
+    r.body = body;
+    r.status = status;
+    r.delay = delay;
+    return r;
+}
+
+void setPlugged(WorkflowSession& session, int device, bool plugged)
+{
+    session.bus->run([device, plugged](DeviceBus& bus) {
+        if (!plugged)
+            return bus.unplug(device);
+        bus.device(device).restarted();
+        bus.plug(device);
+    });
+}
+
+bool selected(WorkflowSession& s, const QString& model = QStringLiteral("Pelk+"))
+{
+    return waitUntil([&] {
+        return s.selectionPageShown() && s.deviceText().startsWith(model + QLatin1String(" Connected"));
+    });
+}
+
+// Selected, checked with the plan reading as given, and started.
+bool started(WorkflowSession& s, const QStringList& items)
+{
+    return selected(s) && s.click("checkUpdatesButton") && waitUntil([&] { return s.planItems() == items; })
+        && s.click("startUpdateButton");
+}
+
+bool nothingLeft(WorkflowSession& s, int timeout = 60000)
+{
+    return waitUntil(
+        [&] {
+            return s.selectionPageShown()
+                && s.box("updatesHeading")->text().startsWith(QLatin1String("No updates available"));
+        },
+        timeout);
+}
+
+// Triggers a menu action once the workflow enables it.
+bool triggered(WorkflowSession& s, const char* text)
+{
+    QAction* action = s.action(QLatin1String(text));
+    return waitUntil([&] { return action->isEnabled(); }) && (action->trigger(), true);
+}
+
+// A file of the name chosen through the install action.
+bool installFile(WorkflowSession& s, const char* action, const QString& path, const QByteArray& contents)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size())
+        return false;
+    file.close();
+    s.dialogs->files.enqueue(path);
+    return selected(s) && triggered(s, action);
+}
+
+// Every text the user was shown: open message boxes and the blocking dialogs.
+QString shownTexts(WorkflowSession& session)
+{
+    QStringList texts;
+    for (const WorkflowSession::Shown& shown : session.messages())
+        texts.append(shown.title + QLatin1String(": ") + shown.text);
+    for (const ScriptedDialogs::Call& call : session.dialogs->calls)
+        texts.append(call.title + QLatin1String(": ") + call.text);
+    return texts.join(QLatin1Char('\n'));
+}
+
+} // namespace
+
+class tst_SafetyWorkflow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { registerDeviceMetaTypes(); }
+    void scenario_data();
+    void scenario();
+
+private:
+    // What a device holds, by the catalogue entries its images are byte for byte.
+    QString holdings(WorkflowSession& session, int index) const
+    {
+        const SimulatedDevice device = session.device(index);
+        if (device.packetsReceived() == 0)
+            return QStringLiteral("nothing");
+        QStringList held;
+        QList<UpdateCatalogue::Entry> known = session.catalogue.entries() + m_extraImages;
+        for (int component = 0; component < 4; ++component) {
+            if (device.installedImage(component).isEmpty())
+                continue;
+            QString name = QStringLiteral("unknown image");
+            for (const UpdateCatalogue::Entry& entry : known) {
+                if (!entry.image.isEmpty() && device.holdsImage(component, entry.image))
+                    name = entry.name + QLatin1Char(' ') + entry.version;
+            }
+            held.append(name);
+        }
+        return held.isEmpty() ? QStringLiteral("incomplete transfers") : held.join(QLatin1String(", "));
+    }
+
+    QList<UpdateCatalogue::Entry> m_extraImages;
+    QTemporaryDir m_files;
+};
+
+void tst_SafetyWorkflow::scenario_data()
+{
+    QTest::addColumn<QList<SimulatedDeviceSettings>>("devices");
+    QTest::addColumn<Scenario>("run");
+    QTest::addColumn<QStringList>("received");
+    QTest::addColumn<QString>("shown");
+
+    using Devices = QList<SimulatedDeviceSettings>;
+
+    // Unplugged while its component downloads slowly; the catalogue's file changes before the
+    // device comes back. Only the new download may reach it.
+    QTest::newRow("download ends with its step") << Devices { plus(
+        "PKA", { "MP" }) } << Scenario([this](WorkflowSession& s) {
+        const UpdateCatalogue::Entry* mp = s.catalogue.find(QStringLiteral("PELK+"), QStringLiteral("MP"));
+        HttpTestServer::Reply slow = reply(mp->served);
+        slow.chunkSize = 200;
+        slow.chunkDelay = 300;
+        s.server.setReply(mp->path, slow, "GET");
+        if (!started(s, { plusMcu }))
+            return false;
+        QTest::qWait(1000);
+        setPlugged(s, 0, false);
+        const QString partial = ApplicationPaths::downloadDirectory() + QStringLiteral("/MCU Firmware");
+        if (!waitUntil([&] { return s.promptText() == QLatin1String("Please connect a PELK device."); })
+            || !waitUntil([&] { return !QFile::exists(partial); }, 1000))
+            return false;
+        UpdateCatalogue::Entry fresh = *mp;
+        fresh.version += QStringLiteral(" republished");
+        fresh.image = fresh.served = UpdateCatalogue::image(6000, mp->version, 4242);
+        m_extraImages.append(fresh);
+        s.server.setReply(mp->path, reply(fresh.served), "GET");
+        setPlugged(s, 0, true);
+        return started(s, { plusMcu }) && nothingLeft(s);
+    }) << QStringList { "MP 3.2.7 republished" } << QString();
+
+    // A Pelk sits first in the bus's list while the Pelk+ is updated, and is never chosen.
+    QTest::newRow("update stays on its device")
+        << Devices { plus("PKB", {}, Base), plus("PKA", { "MP", "DSP" }) }
+        << Scenario([](WorkflowSession& s) {
+               setPlugged(s, 0, false);
+               if (!selected(s))
+                   return false;
+               setPlugged(s, 0, true);
+               QTest::qWait(1500);
+               return started(s, { plusMcu, plusDsp }) && nothingLeft(s)
+                   && s.log.linesStartingWith(QStringLiteral("Verified: ")).size() == 2;
+           })
+        << QStringList { "nothing", "MP 3.2.7, DSP 3.1.2" } << QString();
+
+    // The Pelk+ does not return from its reboot; a Pelk is plugged in instead.
+    QTest::newRow("only another device comes back")
+        << Devices { plus("PKA", { "MP", "DSP" }), plus("PKB", {}, Base) }
+        << Scenario([](WorkflowSession& s) {
+               s.bus->run([](DeviceBus& bus) { bus.device(0).settings().comeBackAfterReboot = false; });
+               setPlugged(s, 1, false);
+               if (!started(s, { plusMcu, plusDsp })
+                   || !waitUntil(
+                       [&] { return s.statusText() == QLatin1String("Waiting for the device to reboot..."); },
+                       30000))
+                   return false;
+               setPlugged(s, 1, true);
+               return selected(s, QStringLiteral("Pelk"));
+           })
+        << QStringList { "MP 3.2.7", "nothing" }
+        << "Update Stopped: The Pelk+ being updated (serial number PKA) did not come back after its restart; "
+           "a Pelk (serial number PKB) was connected instead.";
+
+    // Swapped within one poll of the monitor: the Pelk comes while the Pelk+'s agent still exists.
+    QTest::newRow("swap within one poll")
+        << Devices { plus("PKA", {}), plus("PKB", {}, Base) } << Scenario([](WorkflowSession& s) {
+               setPlugged(s, 1, false);
+               if (!selected(s))
+                   return false;
+               s.bus->run([](DeviceBus& bus) {
+                   bus.unplug(0);
+                   bus.device(1).restarted();
+                   bus.plug(1);
+               });
+               return selected(s, QStringLiteral("Pelk"));
+           })
+        << QStringList { "nothing", "nothing" } << QString();
+
+    // An updater check fails during the update, then the download does: the re-plan still rests on
+    // the check that made the plan.
+    QTest::newRow("updater check during update")
+        << Devices { plus("PKA", { "DSP" }) } << Scenario([](WorkflowSession& s) {
+               const QString dsp = s.catalogue.find(QStringLiteral("PELK+"), QStringLiteral("DSP"))->path;
+               s.server.setReply(dsp, reply(QByteArray(), 404, 1500), "GET");
+               if (!started(s, { plusDsp }))
+                   return false;
+               s.server.setReply(UpdateCatalogue::manifestPath(), reply(QByteArray(), 500));
+               s.workflow()->checkAppUpdates();
+               return waitUntil([&] { return s.messageTitles().contains(QLatin1String("Download Failure")); })
+                   && waitUntil([&] { return s.planItems() == QStringList { plusDsp }; }, 3000);
+           })
+        << QStringList { "nothing" } << QString();
+
+    // A newer updater offered during the update and accepted: quitting asks first; No goes on.
+    QTest::newRow("quit during update asks first")
+        << Devices { plus("PKA", { "MP" }) } << Scenario([](WorkflowSession& s) {
+               if (!started(s, { plusMcu }) || !waitUntil([&] { return s.workflow()->isUpdating(); })
+                   || s.action(QStringLiteral("Check for New Version of Pelk Updater"))->isEnabled())
+                   return false;
+               s.catalogue.addApplication(QStringLiteral("Win"), QStringLiteral("2.1.0"));
+               s.catalogue.publish();
+               s.workflow()->checkAppUpdates();
+               QMessageBox* offer = nullptr;
+               if (!waitUntil([&] { return (offer = s.window->findChild<QMessageBox*>()) != nullptr; }))
+                   return false;
+               offer->button(QMessageBox::Yes)->click();
+               return nothingLeft(s) && s.dialogs->quitRequests == 0;
+           })
+        << QStringList { "MP 3.2.7" } << "Update in Progress: An update is in progress.";
+
+    // MCU Alpha 6.3 has no USB boot loader, whatever the advanced menu asks.
+    SimulatedDeviceSettings oldMcu = plus("PKA", {});
+    oldMcu.mcuWord = 0x0063;
+    QTest::newRow("old mcu, list all components") << Devices { oldMcu } << Scenario([](WorkflowSession& s) {
+        return selected(s) && triggered(s, "List All Components")
+            && waitUntil([&] { return s.planItems() == QStringList { plusDsp }; })
+            && s.box("warningsBox")->text().contains(QLatin1String("cannot be updated by USB"))
+            && s.click("startUpdateButton") && nothingLeft(s);
+    }) << QStringList { "DSP 3.1.2" } << QString();
+    QTest::newRow("old mcu, install from file") << Devices { oldMcu } << Scenario([this](WorkflowSession& s) {
+        const QByteArray image = s.catalogue.find(QStringLiteral("PELK+"), QStringLiteral("MP"))->image;
+        return installFile(
+                   s, "Install MCU Firmware...", m_files.filePath(QStringLiteral("NewUpdate.bin")), image)
+            && !QTest::qWaitFor([&] { return !s.selectionPageShown(); }, 3000);
+    }) << QStringList { "nothing" } << "cannot be updated by USB";
+
+    QTest::newRow("empty file refused")
+        << Devices { plus("PKA", {}) } << Scenario([this](WorkflowSession& s) {
+               return installFile(s, "Install DSP Firmware...", m_files.filePath(QStringLiteral("Empty.ldr")),
+                          QByteArray())
+                   && !QTest::qWaitFor([&] { return !s.selectionPageShown(); }, 1000)
+                   && s.workflow()->plan().isEmpty();
+           })
+        << QStringList { "nothing" } << "Invalid File: This file is empty";
+
+    // The heading says what happens for as long as the catalogue is fetched.
+    QTest::newRow("checking heading stays")
+        << Devices { plus("PKA", {}) } << Scenario([](WorkflowSession& s) {
+               if (!selected(s))
+                   return false;
+               s.server.setReply(UpdateCatalogue::manifestPath(), reply(s.catalogue.manifest(), 200, 2000));
+               if (!s.click("checkUpdatesButton"))
+                   return false;
+               QTest::qWait(1000);
+               return s.box("updatesHeading")->text() == QLatin1String("Checking for latest updates...")
+                   && s.box("updatesHeading")->isVisible() && nothingLeft(s, 5000);
+           })
+        << QStringList { "nothing" } << QString();
+
+    // Asked from the menu while the silent start-up check runs: that check answers aloud.
+    QTest::newRow("menu check during start-up check") << Devices {} << Scenario([](WorkflowSession& s) {
+        s.server.setReply(UpdateCatalogue::manifestPath(), reply(s.catalogue.manifest(), 200, 2000));
+        QTest::qWait(300);
+        return triggered(s, "Check for New Version of Pelk Updater")
+            && waitUntil([&] { return !s.messages().isEmpty(); }, 5000);
+    }) << QStringList {} << ": No updates available for Pelk Updater.";
+
+    // The device takes the MCU firmware whole but keeps its old version: the update stops before the
+    // DSP firmware, both are planned again, and a recorder hears the verdict.
+    SimulatedDeviceSettings stubborn = plus("PKA", { "MP", "DSP" });
+    stubborn.keepVersionAfterInstall = true;
+    QTest::newRow("device keeps its old version")
+        << Devices { stubborn } << Scenario([](WorkflowSession& s) {
+               QStringList heard;
+               QObject context;
+               QObject::connect(s.workflow(), &WorkflowNotifier::componentVerified, &context,
+                   [&](ComponentType, const QString& before, const QString& sent,
+                       VerificationOutcome outcome) {
+                       heard.append(QStringLiteral("%1>%2 %3").arg(before, sent).arg(int(outcome)));
+                   });
+               return started(s, { plusMcu, plusDsp })
+                   && waitUntil(
+                       [&] { return s.messageTitles().contains(QLatin1String("Update Not Applied")); }, 30000)
+                   && waitUntil([&] {
+                          return s.planItems() == QStringList { plusMcu, plusDsp };
+                      })
+                   && heard == QStringList { "Production 1.2>3.2.7 1" };
+           })
+        << QStringList { "MP 3.2.7" }
+        << "Update Not Applied: The device did not take the MCU Firmware update.\n\nVersion sent: Production "
+           "2.7\nVersion the device reports: Production 1.2";
+}
+
+void tst_SafetyWorkflow::scenario()
+{
+    QFETCH(QList<SimulatedDeviceSettings>, devices);
+    QFETCH(Scenario, run);
+    QFETCH(QStringList, received);
+    QFETCH(QString, shown);
+
+    m_extraImages.clear();
+    WorkflowSession session;
+    publish(session);
+    for (const SimulatedDeviceSettings& device : devices)
+        session.addDevice(device);
+    session.openWindow(ComponentType::WindowsApplication);
+
+    QVERIFY2(run(session), qPrintable(shownTexts(session)));
+    QStringList found;
+    for (int index = 0; index < devices.size(); ++index)
+        found.append(holdings(session, index));
+    QCOMPARE(found, received);
+    if (!shown.isEmpty())
+        QVERIFY2(shownTexts(session).contains(shown), qPrintable(shownTexts(session)));
+}
+
+} // namespace PelkPlus
+
+PELK_WINDOW_TEST_MAIN(PelkPlus::tst_SafetyWorkflow)
+
+#include "tst_SafetyWorkflow.moc"
