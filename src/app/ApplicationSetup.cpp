@@ -1,5 +1,6 @@
 #include "app/ApplicationSetup.h"
 
+#include "app/ApplicationIdentity.h"
 #include "app/LogFile.h"
 
 #include <QApplication>
@@ -27,9 +28,7 @@ void ApplicationSetup::setIdentity(QApplication& application)
 
 void ApplicationSetup::setNames(QCoreApplication& application)
 {
-    application.setApplicationName(QStringLiteral("Pelk Updater"));
-    application.setOrganizationDomain(QString::fromLatin1(organizationDomain()));
-    application.setOrganizationName(QStringLiteral("Quellor"));
+    ApplicationIdentity::setNames(application);
 }
 
 QMessageBox* ApplicationSetup::createAnotherInstanceBox()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/ApplicationIdentity.h"
+
 class QApplication;
 class QCoreApplication;
 class QMessageBox;
@@ -11,7 +13,7 @@ namespace PelkPlus {
 class ApplicationSetup
 {
 public:
-    static const char* organizationDomain() { return "quellor.com"; }
+    static const char* organizationDomain() { return ApplicationIdentity::organizationDomain(); }
 
     // Application name, organization domain and organization name, in that order, then the
     // window icon shared by every window; then the log file is started in the data location.

@@ -1,6 +1,6 @@
 #include "app/ConfigurationManager.h"
 
-#include "app/ApplicationSetup.h"
+#include "app/ApplicationIdentity.h"
 #include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
@@ -176,7 +176,7 @@ int main(int argc, char** argv)
 {
     PelkPlus::TestEnvironment env;
     QCoreApplication app(argc, argv);
-    PelkPlus::ApplicationSetup::setNames(app);
+    PelkPlus::ApplicationIdentity::setNames(app);
     tst_ConfigurationManager test;
     return QTest::qExec(&test, argc, argv);
 }

@@ -1,4 +1,4 @@
-#include "app/ApplicationSetup.h"
+#include "app/ApplicationIdentity.h"
 #include "app/LogFile.h"
 #include "app/MessageHandler.h"
 #include "support/StdoutCapture.h"
@@ -126,7 +126,7 @@ int main(int argc, char** argv)
 {
     TestEnvironment environment;
     QCoreApplication application(argc, argv);
-    ApplicationSetup::setNames(application);
+    ApplicationIdentity::setNames(application);
     tst_LogFile test;
     return QTest::qExec(&test, argc, argv);
 }

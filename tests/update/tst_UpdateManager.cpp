@@ -1,7 +1,7 @@
 #include "update/UpdateManager.h"
 
 #include "app/ApplicationPaths.h"
-#include "app/ApplicationSetup.h"
+#include "app/ApplicationIdentity.h"
 #include "app/ConfigurationManager.h"
 #include "update/CatalogueSignature.h"
 #include "update/DownloadAgent.h"
@@ -885,7 +885,7 @@ int main(int argc, char** argv)
 {
     PelkPlus::TestEnvironment env;
     QCoreApplication app(argc, argv);
-    PelkPlus::ApplicationSetup::setNames(app);
+    PelkPlus::ApplicationIdentity::setNames(app);
     tst_UpdateManager test;
     return QTest::qExec(&test, argc, argv);
 }
