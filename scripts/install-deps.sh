@@ -8,7 +8,8 @@ packages=(
   ca-certificates python3
   xvfb xauth xdotool x11-apps imagemagick
   dbus python3-dbusmock
-  desktop-file-utils udev clang-format
+  desktop-file-utils appstream udev clang-format
+  dpkg-dev file
 )
 
 missing=()

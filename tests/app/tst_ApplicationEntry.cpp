@@ -67,6 +67,8 @@ void tst_ApplicationEntry::identity()
     QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("Pelk Updater"));
     QCOMPARE(QCoreApplication::organizationName(), QStringLiteral("Quellor"));
     QCOMPARE(QCoreApplication::organizationDomain(), QStringLiteral("quellor.com"));
+    // The installed menu entry, icon and AppStream metadata carry this id.
+    QCOMPARE(QGuiApplication::desktopFileName(), QStringLiteral("com.quellor.PelkUpdater"));
     QVERIFY(!QApplication::windowIcon().isNull());
     QCOMPARE(QApplication::windowIcon().availableSizes(), QList<QSize>({ QSize(256, 256) }));
 }
