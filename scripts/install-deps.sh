@@ -10,6 +10,7 @@ packages=(
   dbus python3-dbusmock
   desktop-file-utils appstream udev clang-format
   dpkg-dev file
+  clang libclang-rt-14-dev
 )
 
 missing=()
