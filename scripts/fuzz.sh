@@ -38,6 +38,7 @@ done
 
 run() {
   local target=$1 corpus=$build/corpus/$1 findings=$build/findings/$1
+  rm -rf "$findings"
   mkdir -p "$corpus" "$findings"
   local extra=()
   [ -f "fuzz/$target.dict" ] && extra+=(-dict="fuzz/$target.dict")
