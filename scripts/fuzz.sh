@@ -14,7 +14,7 @@ targets=(${PELK_FUZZ_TARGETS:-manifest semantic_version firmware_version data_ve
 
 bash scripts/install-deps.sh
 
-build=build-fuzz
+build=${PELK_FUZZ_BUILD_DIR:-build-fuzz}
 launcher=()
 if command -v ccache >/dev/null; then
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
