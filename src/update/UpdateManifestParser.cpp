@@ -77,6 +77,11 @@ bool UpdateManifestParser::endDocument()
 bool UpdateManifestParser::startElement(const QString& /*namespaceURI*/, const QString& /*localName*/,
     const QString& qName, const QXmlAttributes& attributes)
 {
+    if (m_states.size() >= maximumNestingDepth) {
+        qCritical("UpdateManifestParser: Manifest nested too deep.");
+        m_error = QStringLiteral("Manifest nested too deep");
+        return false;
+    }
     const ParseState top = m_states.isEmpty() ? Document : m_states.top();
     const QString nameAttribute = attributes.value(QStringLiteral("Name"));
 

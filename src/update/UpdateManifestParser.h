@@ -26,6 +26,10 @@ public:
         Skip = 4,
     };
 
+    // The reader descends one call per open element, so a manifest nested without end would
+    // exhaust the stack before its end is reached; a manifest itself nests four deep.
+    static constexpr int maximumNestingDepth = 256;
+
     UpdateManifestParser() = default;
     ~UpdateManifestParser() override = default;
 
