@@ -17,7 +17,7 @@ namespace {
 // that they are not taken for unknown options, and kept out of the help.
 const char* const toolkitValueOptions[] = { "platform", "platformpluginpath", "platformtheme", "plugin",
     "qwindowgeometry", "geometry", "qwindowtitle", "title", "qwindowicon", "icon", "session", "display",
-    "name", "style", "stylesheet" };
+    "name", "style", "stylesheet", "qmljsdebugger" };
 const char* const toolkitFlagOptions[]
     = { "reverse", "widgetcount", "nograb", "dograb", "sync", "testability" };
 

@@ -53,6 +53,7 @@ void tst_CommandLine::inspect_data()
     QTest::newRow("fallback list") << QStringList()
                                    << QStringList({ "QT_QPA_PLATFORM=wayland;xcb", "DISPLAY=:0" }) << R::Run;
     QTest::newRow("toolkit's -style") << QStringList({ "-style", "fusion", "--reverse" }) << x11 << R::Run;
+    QTest::newRow("what --help-all lists") << QStringList({ "--qmljsdebugger=port:1234" }) << x11 << R::Run;
 }
 
 void tst_CommandLine::inspect()
