@@ -50,9 +50,10 @@ set(CPACK_PACKAGE_VENDOR Quellor)
 set(CPACK_PACKAGE_CONTACT "Quellor <support@quellor.com>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Firmware and sound data updater for the Quellor Pelk and Pelk+")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Pelk Updater finds a Pelk or Pelk+ connected by USB, shows the versions of its MCU firmware, DSP \
-firmware, Styles and Ensemble Audio data, fetches the update catalogue and installs what is newer. \
-A udev rule gives the user at the seat access to the devices.")
+    "Pelk Updater finds a Pelk or Pelk+ connected by USB, shows the versions of its\n\
+MCU firmware, DSP firmware, Styles and Ensemble Audio data, fetches the update\n\
+catalogue and installs what is newer. A udev rule gives the user at the seat\n\
+access to the devices.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
