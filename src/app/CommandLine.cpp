@@ -142,7 +142,7 @@ bool CommandLine::answersAlone(int& argc, char** argv, int* exitCode)
     // needs no display.
     const QCoreApplication application(argc, argv);
     Parser p;
-    if (request == Request::Help && arguments.contains(QStringLiteral("--help-all")))
+    if (request == Request::Help && p.parser.parse(arguments) && p.parser.isSet(QStringLiteral("help-all")))
         p.parser.process(arguments); // prints the toolkit's options too, then exits with 0
     const QByteArray help = p.parser.helpText().toLocal8Bit();
     if (request == Request::Help) {
