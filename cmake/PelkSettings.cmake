@@ -13,6 +13,12 @@ if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
                                                    -fno-sanitize-recover=undefined)
     target_link_options(pelk_settings INTERFACE -fsanitize=address,undefined)
   endif()
+  if(PELK_FUZZ)
+    # Coverage for libFuzzer in every library; only the fuzz targets link its main.
+    target_compile_options(pelk_settings INTERFACE -fsanitize=fuzzer-no-link,address,undefined
+                                                   -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+    target_link_options(pelk_settings INTERFACE -fsanitize=address,undefined)
+  endif()
   if(PELK_TSAN)
     target_compile_options(pelk_settings INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
     target_link_options(pelk_settings INTERFACE -fsanitize=thread)

@@ -1,5 +1,6 @@
 #include "app/ApplicationPaths.h"
 #include "app/ApplicationSetup.h"
+#include "app/CommandLine.h"
 #include "app/ConfigurationManager.h"
 #include "app/MessageHandler.h"
 #include "device/DeviceInfo.h"
@@ -14,6 +15,12 @@ int main(int argc, char* argv[])
 {
     PelkPlus::registerDeviceMetaTypes();
     qInstallMessageHandler(PelkPlus::messageHandler);
+
+    // --help, --version, a usage error or a missing display end here, before the GUI application
+    // object (which would abort without a display) and before the single-instance lock.
+    int exitCode = 0;
+    if (PelkPlus::CommandLine::answersAlone(argc, argv, &exitCode))
+        return exitCode;
 
     auto application = std::make_unique<QApplication>(argc, argv);
     PelkPlus::ApplicationSetup::setIdentity(*application);

@@ -21,7 +21,7 @@ void ApplicationSetup::setIdentity(QApplication& application)
     icon.addFile(QStringLiteral(":/images/updater_icon_256.png"), QSize(), QIcon::Normal, QIcon::Off);
     application.setWindowIcon(icon);
     // Lets the desktop match the window to the installed entry and its icon.
-    QGuiApplication::setDesktopFileName(QStringLiteral("pelk-updater"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.quellor.PelkUpdater"));
     // The names now say where the application's data lives.
     LogFile::start();
 }

@@ -91,7 +91,9 @@ QString SemanticVersion::toString() const
         QStringList identifiers;
         for (const PreReleaseIdentifier& identifier : preRelease) {
             identifiers.append(
-                identifier.numeric ? QString::number(identifier.number) : QString::fromUtf8(identifier.text));
+                // With the length: an identifier may hold a NUL, where the QByteArray overload would stop.
+                identifier.numeric ? QString::number(identifier.number)
+                                   : QString::fromUtf8(identifier.text.constData(), identifier.text.size()));
         }
         text += QLatin1Char('-') + identifiers.join(QLatin1Char('.'));
     }

@@ -5,6 +5,7 @@
 #include "support/TestEnvironment.h"
 
 #include <QApplication>
+#include <QLockFile>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
@@ -35,6 +36,8 @@ private slots:
     void secondInstance_data();
     void secondInstance();
     void staleLockIsTakenOver();
+    void commandLine_data();
+    void commandLine();
 
 private:
     QProcess* startUpdater(const QString& runtime, const QString& config, const QString& program = QString());
@@ -98,6 +101,8 @@ void tst_ApplicationEntry::identity()
     QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("Pelk Updater"));
     QCOMPARE(QCoreApplication::organizationName(), QStringLiteral("Quellor"));
     QCOMPARE(QCoreApplication::organizationDomain(), QStringLiteral("quellor.com"));
+    // The installed menu entry, icon and AppStream metadata carry this id.
+    QCOMPARE(QGuiApplication::desktopFileName(), QStringLiteral("com.quellor.PelkUpdater"));
     QVERIFY(!QApplication::windowIcon().isNull());
     QCOMPARE(QApplication::windowIcon().availableSizes(), QList<QSize>({ QSize(256, 256) }));
 }
@@ -215,6 +220,62 @@ void tst_ApplicationEntry::staleLockIsTakenOver()
     QVERIFY(!next->readAllStandardOutput().contains("Another instance"));
     next->kill();
     next->waitForFinished();
+}
+
+void tst_ApplicationEntry::commandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("platform");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("standardOutput");
+    QTest::addColumn<QByteArray>("standardError");
+
+    QTest::newRow("--help") << QStringList({ "--help" }) << QString() << 0 << QByteArray("\n  -v, --version")
+                            << QByteArray();
+    QTest::newRow("--version") << QStringList({ "--version" }) << QString() << 0
+                               << QByteArray("Pelk Updater 2.0.2\n") << QByteArray();
+    QTest::newRow("unknown option") << QStringList({ "--frobnicate" }) << QString() << 2 << QByteArray()
+                                    << QByteArray("Unknown option 'frobnicate'.\n\nUsage: ");
+    QTest::newRow("no display") << QStringList() << QString() << 1 << QByteArray()
+                                << QByteArray(
+                                       "no display: set DISPLAY or WAYLAND_DISPLAY, or use pelk-cli\n");
+    QTest::newRow("X platform, no display")
+        << QStringList() << QStringLiteral("xcb") << 1 << QByteArray()
+        << QByteArray("no display: set DISPLAY or WAYLAND_DISPLAY, or use pelk-cli\n");
+}
+
+void tst_ApplicationEntry::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, platform);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, standardOutput);
+    QFETCH(QByteArray, standardError);
+
+    // No display at all, and another instance holding the lock: the answer needs neither.
+    QTemporaryDir root;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
+        environment.remove(QString::fromLatin1(name));
+    if (!platform.isEmpty())
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), root.path());
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), root.filePath(QStringLiteral("config")));
+    QLockFile lock(root.filePath(QStringLiteral("quellor_pelk_updater_single_instance_lock")));
+    QVERIFY(lock.tryLock(0));
+
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(qEnvironmentVariable("PELK_UPDATER"), arguments);
+    QVERIFY(process.waitForFinished(20000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), exitCode);
+    const QByteArray output = process.readAllStandardOutput();
+    const QByteArray error = process.readAllStandardError();
+    QVERIFY2(
+        standardOutput.isEmpty() ? output.isEmpty() : output.contains(standardOutput), output.constData());
+    QVERIFY2(standardError.isEmpty() ? error.isEmpty() : error.startsWith(standardError), error.constData());
+    QVERIFY(!QFileInfo::exists(root.filePath(QStringLiteral("config"))));
 }
 
 int main(int argc, char** argv)

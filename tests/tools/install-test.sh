@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch DESTDIR under the prefix /usr and checks what a desktop gets:
-# the executable, the menu entry (desktop-file-validate), the icon, and the udev rule (udevadm verify
+# the executable, the menu entry (desktop-file-validate), the icon, the AppStream metadata
+# (appstreamcli, without the network) under one application id, and the udev rule (udevadm verify
 # where this udev has it).
 #   install-test.sh BUILD_DIR UDEV_RULES_DIR
 set -euo pipefail
@@ -19,7 +20,8 @@ usr=$destdir/usr
 [ -x "$usr/bin/pelk-updater" ] || fail "no executable $usr/bin/pelk-updater"
 [ -x "$usr/bin/pelk-cli" ] || fail "no executable $usr/bin/pelk-cli"
 
-desktop=$usr/share/applications/pelk-updater.desktop
+app_id=com.quellor.PelkUpdater
+desktop=$usr/share/applications/$app_id.desktop
 if [ -f "$desktop" ]; then
   # Hints are advice; warnings and errors are not passed over.
   report=$(desktop-file-validate "$desktop" 2>&1) || fail "desktop-file-validate: $report"
@@ -27,6 +29,7 @@ if [ -f "$desktop" ]; then
   exec_name=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop")
   [ -x "$usr/bin/$exec_name" ] || fail "Exec=$exec_name is not an installed executable"
   icon_name=$(sed -n 's/^Icon=//p' "$desktop")
+  [ "$icon_name" = "$app_id" ] || fail "Icon=$icon_name is not the application id $app_id"
   icon=$usr/share/icons/hicolor/256x256/apps/$icon_name.png
   if [ -f "$icon" ]; then
     # PNG signature, then the IHDR width and height as big-endian 32-bit numbers.
@@ -39,6 +42,19 @@ if [ -f "$desktop" ]; then
   fi
 else
   fail "no desktop entry $desktop"
+fi
+
+metainfo=$usr/share/metainfo/$app_id.metainfo.xml
+if [ -f "$metainfo" ]; then
+  report=$(appstreamcli validate --no-net "$metainfo" 2>&1) || fail "appstreamcli validate: $report"
+  grep -q "<id>$app_id</id>" "$metainfo" || fail "the metainfo's id is not $app_id"
+  grep -q "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" "$metainfo" \
+    || fail "the metainfo does not launch $app_id.desktop"
+  for product in 0042 0043; do
+    grep -q "<modalias>usb:v1210p${product}d\*</modalias>" "$metainfo" || fail "the metainfo does not provide product $product"
+  done
+else
+  fail "no AppStream metadata $metainfo"
 fi
 
 case "$rules_dir" in
@@ -70,4 +86,4 @@ if [ "$failures" -ne 0 ]; then
   echo "$failures install check(s) failed"
   exit 1
 fi
-echo "install layout: executable, desktop entry, icon and udev rule in place"
+echo "install layout: executable, desktop entry, icon, AppStream metadata and udev rule in place"
