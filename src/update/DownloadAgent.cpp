@@ -49,6 +49,16 @@ qint64 rangeStart(const QNetworkReply* reply)
 
 } // namespace
 
+qint64 DownloadAgent::announcedLength(const QNetworkReply* reply)
+{
+    const QByteArray raw = reply->rawHeader("Content-Length");
+    if (raw.isEmpty())
+        return -1;
+    bool ok = false;
+    const qint64 length = raw.mid(raw.lastIndexOf(',') + 1).trimmed().toLongLong(&ok);
+    return ok && length >= 0 ? length : -1;
+}
+
 DownloadAgent::DownloadAgent(QObject* parent)
     : QObject(parent)
     , m_network(new QNetworkAccessManager(this))
@@ -240,8 +250,8 @@ void DownloadAgent::onReplyHeaders()
     }
 
     const DownloadRequest& request = m_requests.at(m_currentIndex);
-    if (request.requireLength && request.expectedSize < 0
-        && !m_reply->header(QNetworkRequest::ContentLengthHeader).isValid() && !isChunked(m_reply)) {
+    if (request.requireLength && request.expectedSize < 0 && announcedLength(m_reply) < 0
+        && !isChunked(m_reply)) {
         fail(QStringLiteral("The server announced no length for the file, so it cannot be known to "
                             "arrive complete."),
             true);
@@ -315,12 +325,12 @@ void DownloadAgent::onReplyComplete()
     }
 
     const DownloadRequest& request = m_requests.at(m_currentIndex);
-    const QVariant announced = m_reply->header(QNetworkRequest::ContentLengthHeader);
+    const qint64 announced = announcedLength(m_reply);
     const qint64 received = m_written - m_replyOffset;
-    if (announced.isValid() && announced.toLongLong() != received) {
+    if (announced >= 0 && announced != received) {
         // Cut off on the way: the rest is asked for again.
-        retryOrFail(QStringLiteral("Received %1 of %2 bytes.").arg(received).arg(announced.toLongLong()),
-            received < announced.toLongLong());
+        retryOrFail(
+            QStringLiteral("Received %1 of %2 bytes.").arg(received).arg(announced), received < announced);
         return;
     }
     if (request.expectedSize >= 0 && request.expectedSize != m_written) {

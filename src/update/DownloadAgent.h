@@ -34,6 +34,11 @@ public:
     static constexpr int defaultRetryPause = 1000;
 
     explicit DownloadAgent(QObject* parent = nullptr);
+
+    // The length the answer that carries the body announced, -1 for none. After a redirect the
+    // framework can keep the redirect's own headers and add the final answer's to them
+    // ("Content-Length: 5, 70000"), so the last value is the one that belongs to the body.
+    static qint64 announcedLength(const QNetworkReply* reply);
     ~DownloadAgent() override;
 
     // Starts a batch and returns true, or returns false (and reports nothing) while one is running.

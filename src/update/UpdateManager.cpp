@@ -305,9 +305,7 @@ void UpdateManager::onSizeReply(QNetworkReply* reply, ManifestProduct product, i
     }
 
     Component& component = m_parser->manifestData()[product][index];
-    bool ok = false;
-    const qint64 size = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&ok);
-    component.size = ok ? size : 0;
+    component.size = qMax<qint64>(DownloadAgent::announcedLength(reply), 0);
     qDebug() << "Size for component: " << componentTypeName(component.type) << "=" << component.size;
     m_pendingSizeReplies.removeOne(reply);
     reply->deleteLater();
