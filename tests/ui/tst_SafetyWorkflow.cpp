@@ -385,6 +385,31 @@ void tst_SafetyWorkflow::scenario_data()
     QTest::newRow("second of three fails") << Devices { plus("PKA", { "MP" }) } << refusedDownload(false)
                                            << QStringList { "nothing" } << QString();
 
+    // A catalogue listing one type twice: each entry's file is downloaded to a path of its own, so
+    // each install sends its own image.
+    QTest::newRow("two files of one type")
+        << Devices { plus("PKA", { "MP" }) } << Scenario([](WorkflowSession& s) {
+               s.catalogue.addComponent(
+                   QStringLiteral("PELK+"), QStringLiteral("MP"), QStringLiteral("3.2.8"), 6000);
+               s.catalogue.publish();
+               const QStringList verified = { "MCU Firmware 3.2.7 verified", "DSP Firmware 3.1.2 verified",
+                   "MCU Firmware 3.2.8 verified" };
+               QStringList outcomes;
+               return selected(s) && triggered(s, "List All Components")
+                   && waitUntil([&] { return s.planItems().size() == 3; }) && s.click("startUpdateButton")
+                   && nothingLeft(s)
+                   && (outcomes =
+                              [] {
+                                  QStringList found;
+                                  for (const UpdateHistoryEntry& e : UpdateHistory().entries())
+                                      found.append(e.component + QLatin1Char(' ') + e.versionSent
+                                          + QLatin1Char(' ') + UpdateHistoryEntry::outcomeText(e.outcome));
+                                  return found;
+                              }())
+                   == verified;
+           })
+        << QStringList { "MP 3.2.8, DSP 3.1.2" } << QString();
+
     // After an update the Help menu shows what was done, opens the log folder and saves a report.
     QTest::newRow("help menu after an update") << Devices { plus(
         "PKA", { "MP" }) } << Scenario([this](WorkflowSession& s) {
