@@ -23,6 +23,7 @@ const char* const outcomeTexts[] = {
     "install failed",
     "device lost",
     "interrupted by quitting",
+    "installed, not verified",
 };
 
 QString key(const char* name)
@@ -80,7 +81,7 @@ bool UpdateHistoryEntry::fromJson(const QJsonObject& object, UpdateHistoryEntry*
     entry->source = object.value(key("source")).toString();
     entry->sha256 = object.value(key("sha256")).toString();
     const QString outcome = object.value(key("outcome")).toString();
-    for (int i = Verified; i <= Interrupted; ++i) {
+    for (int i = Verified; i <= Installed; ++i) {
         if (outcome == QLatin1String(outcomeTexts[i])) {
             entry->outcome = static_cast<Outcome>(i);
             return true;

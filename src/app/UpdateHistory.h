@@ -18,6 +18,8 @@ struct UpdateHistoryEntry
         InstallFailed,
         DeviceLost,
         Interrupted,
+        // Sent and taken, but nothing says which version it was (a local file): not compared.
+        Installed,
     };
 
     QDateTime time; // UTC

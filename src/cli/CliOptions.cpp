@@ -13,7 +13,9 @@ const char description[] = "Updates the firmware and data of a Pelk or Pelk+ con
                            "  devices                 the connected devices and their versions\n"
                            "  check                   what an update would install\n"
                            "  update                  installs every newer component\n"
-                           "  install FILE --type T   installs one component from a file\n\n"
+                           "  install FILE --type T   installs one component from a file\n"
+                           "  history                 every install attempt recorded, newest first\n"
+                           "  diagnostics [FILE]      a report for a support request\n\n"
                            "Exit codes: 0 done or up to date, 1 failure, 2 usage error or no device,\n"
                            "3 another updater is running.";
 
@@ -45,7 +47,7 @@ CliOptions::Outcome CliOptions::parse(const QStringList& arguments, CliOptions* 
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(description));
     parser.addPositionalArgument(QStringLiteral("command"),
-        QStringLiteral("devices, check, update or install"), QStringLiteral("COMMAND"));
+        QStringLiteral("devices, check, update, install, history or diagnostics"), QStringLiteral("COMMAND"));
     const QCommandLineOption yesOption(
         { QStringLiteral("y"), QStringLiteral("yes") }, QStringLiteral("Updates without asking first."));
     const QCommandLineOption typeOption(QStringLiteral("type"),
@@ -95,6 +97,10 @@ CliOptions::Outcome CliOptions::parse(const QStringList& arguments, CliOptions* 
         options->command = Update;
     else if (command == QLatin1String("install"))
         options->command = Install;
+    else if (command == QLatin1String("history"))
+        options->command = History;
+    else if (command == QLatin1String("diagnostics"))
+        options->command = Diagnostics;
     else
         return usageError(QStringLiteral("Unknown command: %1").arg(command));
 
@@ -107,7 +113,10 @@ CliOptions::Outcome CliOptions::parse(const QStringList& arguments, CliOptions* 
         if (!typeFromName(parser.value(typeOption), &options->type))
             return usageError(QStringLiteral("Unknown type: %1 (mcu, dsp, styles or ensemble)")
                                   .arg(parser.value(typeOption)));
-    } else if (parser.isSet(typeOption)) {
+    } else if (options->command == Diagnostics && !positional.isEmpty()) {
+        options->file = positional.takeFirst();
+    }
+    if (options->command != Install && parser.isSet(typeOption)) {
         return usageError(QStringLiteral("--type belongs to install."));
     }
     if (!positional.isEmpty())

@@ -16,6 +16,8 @@ struct CliOptions
         Check,
         Update,
         Install,
+        History,
+        Diagnostics,
     };
 
     // What parse() found: a command to run, a text to print, or a usage error.
@@ -27,6 +29,7 @@ struct CliOptions
     };
 
     Command command = Devices;
+    // install: the component's file; diagnostics: where to write the report, empty for stdout.
     QString file;
     ComponentType type = ComponentType::McuFirmware;
     QString serial;

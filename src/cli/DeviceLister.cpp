@@ -79,12 +79,24 @@ void DeviceLister::onAnswer(int index, const std::optional<DeviceInfo>& info)
         report();
 }
 
+QList<DiagnosticsDevice> DeviceLister::devices() const
+{
+    QList<DiagnosticsDevice> found;
+    for (int index = 0; index < m_connections.size(); ++index)
+        found.append({ m_connections.at(index), index < m_infos.size() ? m_infos.at(index) : std::nullopt });
+    return found;
+}
+
 void DeviceLister::report()
 {
     if (m_reported)
         return;
     m_reported = true;
     m_timeout.stop();
+    if (m_silent) {
+        emit finished(0);
+        return;
+    }
 
     QJsonArray devices;
     int unread = 0;

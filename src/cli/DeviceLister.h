@@ -2,6 +2,7 @@
 
 #include "device/Connection.h"
 #include "device/DeviceInfo.h"
+#include "workflow/DiagnosticsReport.h"
 
 #include <QList>
 #include <QObject>
@@ -28,6 +29,9 @@ public:
     ~DeviceLister() override;
 
     void start();
+    // Collects the devices without writing anything; read them with devices() after finished().
+    void setSilent(bool silent) { m_silent = silent; }
+    QList<DiagnosticsDevice> devices() const;
 
     // How long the headers may take to arrive, all together.
     static constexpr int headerTimeoutMs = 10000;
@@ -49,6 +53,7 @@ private:
     QList<bool> m_answered;
     int m_pending = 0;
     bool m_reported = false;
+    bool m_silent = false;
     QTimer m_timeout;
 };
 

@@ -145,8 +145,8 @@ void WorkflowRunner::onStateEntered(const QString& name)
         || name == QLatin1String("readyToInstallState")) {
         onIdle();
         return;
-    } else if (name == QLatin1String("downloadingState") || name == QLatin1String("installingState")
-        || name == QLatin1String("nextComponentState")) {
+    } else if (name == QLatin1String("downloadingState") || name == QLatin1String("downloadAllState")
+        || name == QLatin1String("installingState") || name == QLatin1String("nextComponentState")) {
         m_step = name;
     }
 
@@ -265,8 +265,9 @@ void WorkflowRunner::beginUpdate()
 // A bar at 0 is only the reset before a step; the first bar is drawn once the step has begun.
 void WorkflowRunner::onDownloadProgress(int percent)
 {
-    if (percent > 0 && m_phase == Updating && m_step == QLatin1String("downloadingState")
-        && !m_downloadText.isEmpty())
+    const bool downloading
+        = m_step == QLatin1String("downloadingState") || m_step == QLatin1String("downloadAllState");
+    if (percent > 0 && m_phase == Updating && downloading && !m_downloadText.isEmpty())
         m_output->progress(m_downloadText, percent);
 }
 

@@ -3,16 +3,22 @@
 #include "app/ApplicationIdentity.h"
 #include "app/ApplicationPaths.h"
 #include "app/ConfigurationManager.h"
+#include "app/LogFile.h"
 #include "app/MessageHandler.h"
+#include "app/UpdateHistory.h"
 #include "cli/CliOptions.h"
 #include "cli/CliOutput.h"
 #include "cli/DeviceLister.h"
 #include "cli/InterruptWatcher.h"
 #include "cli/WorkflowRunner.h"
 #include "device/DeviceInfo.h"
+#include "workflow/DiagnosticsReport.h"
 
 #include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QLockFile>
+#include <QSaveFile>
 
 #include <cstdio>
 #include <fcntl.h>
@@ -36,6 +42,47 @@ std::FILE* takeStandardOutput()
     ::close(null);
     ::fcntl(results, F_SETFD, FD_CLOEXEC);
     return ::fdopen(results, "w");
+}
+
+// Every install attempt recorded, newest first.
+int showHistory(CliOutput& output)
+{
+    const QList<UpdateHistoryEntry> entries = UpdateHistory().entries();
+    QJsonArray array;
+    QStringList lines;
+    for (int i = entries.size() - 1; i >= 0; --i) {
+        const UpdateHistoryEntry& e = entries.at(i);
+        array.append(e.toJson());
+        lines.append(QStringLiteral("%1  %2 %3  %4  %5 -> %6  %7  %8")
+                         .arg(e.time.toString(Qt::ISODate), e.model, e.serial, e.component,
+                             e.versionBefore.isEmpty() ? QStringLiteral("-") : e.versionBefore,
+                             e.versionSent.isEmpty() ? QStringLiteral("-") : e.versionSent,
+                             UpdateHistoryEntry::outcomeText(e.outcome), e.source));
+    }
+    if (lines.isEmpty())
+        output.info(QStringLiteral("No update has been recorded."));
+    else
+        output.result(lines.join(QLatin1Char('\n')));
+    output.object(QJsonObject { { QStringLiteral("history"), array } });
+    return 0;
+}
+
+int writeDiagnostics(CliOutput& output, const QString& path, const QList<DiagnosticsDevice>& devices,
+    const QString& devicesNote)
+{
+    const QByteArray report = DiagnosticsReport::build(devices, UpdateHistory(), devicesNote).toUtf8();
+    if (path.isEmpty()) {
+        output.result(QString::fromUtf8(report.chopped(1)));
+        return 0;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(report) != report.size() || !file.commit()) {
+        output.error(
+            QStringLiteral("The report could not be written to %1: %2").arg(path, file.errorString()));
+        return 1;
+    }
+    output.info(QStringLiteral("Diagnostics report written to %1").arg(path));
+    return 0;
 }
 
 } // namespace
@@ -65,12 +112,27 @@ int main(int argc, char* argv[])
     if (options.verbose)
         ::dup2(STDERR_FILENO, STDOUT_FILENO);
 
+    // The same log file as the window's, for a support request.
+    LogFile::start();
+
     CliOutput output(
         results, options.json, options.quiet, ::isatty(options.json ? STDERR_FILENO : ::fileno(results)));
+    if (options.command == CliOptions::History) {
+        const int code = showHistory(output);
+        std::fflush(results);
+        return code;
+    }
 
     // The window and the command line never drive a device at once.
     QLockFile lock(ApplicationPaths::singleInstanceLockPath());
-    if (!lock.tryLock(0)) {
+    if (options.command == CliOptions::Diagnostics && !lock.tryLock(0)) {
+        // The report matters most while the window is stuck; its devices are left to it.
+        const int code = writeDiagnostics(
+            output, options.file, {}, QStringLiteral("not read: another instance of the updater is running"));
+        std::fflush(results);
+        return code;
+    }
+    if (!lock.isLocked() && !lock.tryLock(0)) {
         output.error(QStringLiteral("Another instance of the updater is already running."));
         return 3;
     }
@@ -84,7 +146,21 @@ int main(int argc, char* argv[])
     {
         InterruptWatcher interrupts;
         std::unique_ptr<QObject> command;
-        if (options.command == CliOptions::Devices) {
+        if (options.command == CliOptions::Diagnostics) {
+            auto* lister = new DeviceLister(QString(), &output);
+            command.reset(lister);
+            lister->setSilent(true);
+            QObject::connect(
+                lister, &DeviceLister::finished, &application,
+                [&, lister] {
+                    QCoreApplication::exit(
+                        writeDiagnostics(output, options.file, lister->devices(), QString()));
+                },
+                Qt::QueuedConnection);
+            QObject::connect(
+                &interrupts, &InterruptWatcher::interrupted, &application, [] { QCoreApplication::exit(1); });
+            lister->start();
+        } else if (options.command == CliOptions::Devices) {
             auto* lister = new DeviceLister(options.serial, &output);
             command.reset(lister);
             QObject::connect(

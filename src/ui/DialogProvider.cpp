@@ -42,6 +42,17 @@ void DialogProvider::about(QWidget* parent, const QString& title, const QString&
     QMessageBox::about(parent, title, text);
 }
 
+QString DialogProvider::saveFileName(
+    QWidget* parent, const QString& caption, const QString& directory, const QString& filter)
+{
+    return QFileDialog::getSaveFileName(parent, caption, directory, filter);
+}
+
+void DialogProvider::showDialog(QDialog* dialog)
+{
+    dialog->exec();
+}
+
 bool DialogProvider::openUrl(const QUrl& url)
 {
     return QDesktopServices::openUrl(url);

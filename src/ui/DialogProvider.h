@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QString>
 
+class QDialog;
 class QUrl;
 class QWidget;
 
@@ -33,6 +34,11 @@ public:
     virtual QMessageBox::StandardButton warning(QWidget* parent, const QString& title, const QString& text,
         QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton);
     virtual void about(QWidget* parent, const QString& title, const QString& text);
+    // A file name to save to; empty when cancelled.
+    virtual QString saveFileName(
+        QWidget* parent, const QString& caption, const QString& directory, const QString& filter);
+    // Runs a dialog of the window's own until it is closed.
+    virtual void showDialog(QDialog* dialog);
 
     // Opens a URL with the desktop's default handler; false when that failed.
     virtual bool openUrl(const QUrl& url);

@@ -247,6 +247,14 @@ void MainWindow::createMenus()
     QAction* aboutAction = helpMenu->addAction(tr("About %1...").arg(QCoreApplication::applicationName()));
     aboutAction->setMenuRole(QAction::AboutRole);
     connect(aboutAction, &QAction::triggered, this, &MainWindow::about);
+    // What a support request needs: what was done to the device, and the updater's own account.
+    helpMenu->addSeparator();
+    connect(helpMenu->addAction(QStringLiteral("Update History...")), &QAction::triggered, this,
+        &MainWindow::showUpdateHistory);
+    connect(helpMenu->addAction(QStringLiteral("Show Log Folder")), &QAction::triggered, this,
+        &MainWindow::showLogFolder);
+    connect(helpMenu->addAction(QStringLiteral("Save Diagnostics Report...")), &QAction::triggered, this,
+        &MainWindow::saveDiagnosticsReport);
 
     setMenuBar(menuBar);
 }

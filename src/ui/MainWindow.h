@@ -66,6 +66,9 @@ private slots:
     void showStatus(const QString& text, PelkPlus::MessageKind kind);
     void offerAppUpdate(const QString& version);
     void about();
+    void showUpdateHistory();
+    void showLogFolder();
+    void saveDiagnosticsReport();
 
 private:
     void createWidgets();

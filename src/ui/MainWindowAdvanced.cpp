@@ -2,12 +2,19 @@
 #include "ui/MainWindow.h"
 
 #include "app/SemanticVersion.h"
+#include "app/LogFile.h"
 #include "ui/DialogProvider.h"
+#include "ui/UpdateHistoryDialog.h"
+#include "workflow/DiagnosticsReport.h"
 #include "workflow/UpdateWorkflow.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDebug>
+#include <QDir>
+#include <QSaveFile>
+#include <QUrl>
 
 namespace PelkPlus {
 
@@ -83,6 +90,41 @@ void MainWindow::about()
     const QString name = QCoreApplication::applicationName();
     dialogs()->about(this, QStringLiteral("About %1").arg(name),
         QStringLiteral("<b>%1 version %2</b>").arg(name, QLatin1String(applicationVersionText)));
+}
+
+void MainWindow::showUpdateHistory()
+{
+    UpdateHistoryDialog dialog(workflow->history().entries(), this);
+    dialogs()->showDialog(&dialog);
+}
+
+void MainWindow::showLogFolder()
+{
+    const QString folder = LogFile::folderPath();
+    QDir().mkpath(folder);
+    if (!dialogs()->openUrl(QUrl::fromLocalFile(folder)))
+        qCritical().noquote() << "MainWindow: Failed to open the log folder:" << folder;
+}
+
+void MainWindow::saveDiagnosticsReport()
+{
+    const QString suggested = QDir::homePath() + QLatin1Char('/')
+        + QStringLiteral("pelk-updater-diagnostics-%1.txt")
+              .arg(QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-hhmmss")));
+    const QString path = dialogs()->saveFileName(
+        this, QStringLiteral("Save Diagnostics Report"), suggested, QStringLiteral("Text files (*.txt)"));
+    if (path.isEmpty())
+        return;
+    const QByteArray report
+        = DiagnosticsReport::build(workflow->diagnosticsDevices(), workflow->history()).toUtf8();
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(report) != report.size() || !file.commit()) {
+        qCritical().noquote() << "MainWindow: Failed to save the diagnostics report:" << file.errorString();
+        dialogs()->critical(this, QStringLiteral("Diagnostics Report"),
+            QStringLiteral("The report could not be saved to %1:\n%2").arg(path, file.errorString()));
+        return;
+    }
+    qDebug().noquote() << "Diagnostics report saved to" << path;
 }
 
 } // namespace PelkPlus

@@ -175,6 +175,9 @@ void DownloadAgent::startNext()
     m_written = 0;
     m_attempt = 0;
     m_hash.reset();
+    emit requestStarted(m_currentIndex);
+    if (!isBusy())
+        return;
     m_file = new QFile(request.destination);
     // Unbuffered, so that a write that does not reach the disk is reported by the write itself.
     if (!m_file->open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {

@@ -48,6 +48,8 @@ public:
     void abort();
 
     bool isBusy() const { return !m_requests.isEmpty(); }
+    // The request of the batch being fetched, or the one that failed after failed(); -1 before any.
+    int currentRequest() const { return m_currentIndex; }
 
     // Milliseconds without progress after which a request fails; applies to requests started later.
     void setTransferTimeout(int msecs) { m_transferTimeout = msecs; }
@@ -69,6 +71,8 @@ signals:
     void finished();
     void failed(const QString& reason);
     void progress(int request, float fraction);
+    // A request of the batch begins (its first attempt).
+    void requestStarted(int request);
 
 private slots:
     void onReplyHeaders();

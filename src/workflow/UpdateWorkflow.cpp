@@ -24,8 +24,10 @@ UpdateWorkflow::UpdateWorkflow(QObject* parent)
     updateManager = new UpdateManager(this);
     downloadAgent = new DownloadAgent(this);
 
+    connect(downloadAgent, &DownloadAgent::requestStarted, this, &UpdateWorkflow::onDownloadStarted);
     connect(downloadAgent, &DownloadAgent::progress, this, &UpdateWorkflow::onDownloadProgress);
     connect(downloadAgent, &DownloadAgent::failed, this, &UpdateWorkflow::downloadFailure);
+    connect(this, &UpdateWorkflow::downloadFailure, this, &UpdateWorkflow::recordDownloadFailure);
     connect(deviceMonitor, &DeviceMonitor::scanned, this, &WorkflowNotifier::devicesScanned);
 
     rebootTimer.setSingleShot(true);
@@ -38,6 +40,8 @@ UpdateWorkflow::UpdateWorkflow(QObject* parent)
 
 UpdateWorkflow::~UpdateWorkflow()
 {
+    // Quitting while a file was on its way to the device, or before the device came back with it.
+    closeAttempt(UpdateHistoryEntry::Interrupted);
     // Withdraws a request to stay awake that an update left behind.
     delete sleepPreventer;
 }

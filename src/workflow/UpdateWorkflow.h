@@ -1,9 +1,11 @@
 #pragma once
 
 #include "app/SemanticVersion.h"
+#include "app/UpdateHistory.h"
 #include "device/Connection.h"
 #include "device/DeviceInfo.h"
 #include "update/Component.h"
+#include "workflow/DiagnosticsReport.h"
 #include "workflow/InstallVerifier.h"
 #include "workflow/UpdatePlanner.h"
 #include "workflow/WorkflowNotifier.h"
@@ -64,6 +66,10 @@ public:
     // The connected device's record; an empty one while no device is ready.
     DeviceInfo deviceInfo() const;
     bool hasDevice() const { return deviceAgent != nullptr; }
+    // The device selected now; none while no agent exists.
+    std::optional<Connection> selectedConnection() const;
+    // The devices on USB, with the versions of the one selected and ready, for a report.
+    QList<DiagnosticsDevice> diagnosticsDevices() const;
     // The plan of the last check, its warnings and the manifest's time; invalid before a check.
     QList<Component> plan() const { return updatePlan; }
     QStringList planWarnings() const { return warnings; }
@@ -79,6 +85,9 @@ public:
     // Only the device with this serial number is selected; empty for the first one found.
     void setPreferredSerial(const QString& serialNumber);
     QString preferredSerial() const { return m_preferredSerial; }
+    // The record of every install attempt; tests point it elsewhere before an update.
+    UpdateHistory& history() { return m_history; }
+
     // Whether the manifest is being fetched for a check of the device's updates.
     bool isFetchingManifest() const { return fetchingManifest; }
 
@@ -127,6 +136,9 @@ signals:
     void foreignDeviceReturned();
     // The device came back without the component it was sent.
     void componentNotApplied();
+    // Some files of the plan are still to be downloaded; all are fetched and verified before the
+    // first component goes to the device.
+    void downloadsRequired();
 
 private slots:
     // Device selection and update planning.
@@ -142,7 +154,9 @@ private slots:
     void beginUpdate();
     void selectNextComponent();
     void downloadComponent();
+    void downloadAllComponents();
     void awaitUpdateMode();
+    void onDownloadStarted(int request);
     void onDownloadProgress(int request, float fraction);
     void onDownloadFinished();
     void startRebootTimer();
@@ -169,6 +183,13 @@ private:
     // After a component's reboot: false, after stopping the update, when the device did not take it.
     bool verifyInstalledComponent();
     void stopForForeignDevice(const Connection& foreign);
+    // The history's record of installing the component on the device now selected (or being
+    // updated); the image's digest is taken from its file when hashFile is set.
+    UpdateHistoryEntry attemptFor(const Component& component, bool hashFile) const;
+    void recordAttempt(UpdateHistoryEntry entry, UpdateHistoryEntry::Outcome outcome);
+    // Closes the attempt of the file last sent, if it is still open.
+    void closeAttempt(UpdateHistoryEntry::Outcome outcome);
+    void recordDownloadFailure();
 
     SemanticVersion appVersion;
     QStateMachine stateMachine;
@@ -193,6 +214,9 @@ private:
     // Whether a component download of the current step is under way; a finished of any other
     // batch moves nothing.
     bool componentDownloadRunning = false;
+    // The plan entries of the running download batch, by request; empty outside it.
+    QList<int> batchEntries;
+    int batchFileShown = -1;
     // A component was sent and the device confirmed it; checked when the device is back.
     bool verificationDue = false;
     QString versionBeforeInstall;
@@ -204,6 +228,9 @@ private:
     SleepPreventer* sleepPreventer = nullptr;
     WorkflowQuestions* questions = nullptr;
     QString m_preferredSerial;
+    UpdateHistory m_history;
+    // The attempt whose file went to the device and whose outcome is not known yet.
+    std::optional<UpdateHistoryEntry> openAttempt;
     std::optional<ComponentType> appPackageType = platformApplicationType();
 };
 

@@ -1,6 +1,7 @@
 // Which devices the workflow sees and may select, and whether one is being written to.
 #include "workflow/UpdateWorkflow.h"
 
+#include "device/DeviceAgent.h"
 #include "device/DeviceMonitor.h"
 
 #include <QState>
@@ -29,6 +30,28 @@ QList<Connection> UpdateWorkflow::selectableConnections() const
                          [this](const Connection& c) { return c.serialNumber != m_preferredSerial; }),
         selectable.end());
     return selectable;
+}
+
+std::optional<Connection> UpdateWorkflow::selectedConnection() const
+{
+    if (!deviceAgent)
+        return std::nullopt;
+    return deviceAgent->connection();
+}
+
+QList<DiagnosticsDevice> UpdateWorkflow::diagnosticsDevices() const
+{
+    const std::optional<Connection> selected = selectedConnection();
+    const bool ready = state("deviceReadyState") && state("deviceReadyState")->active();
+    QList<DiagnosticsDevice> devices;
+    for (const Connection& connection : deviceMonitor->connections()) {
+        DiagnosticsDevice device { connection, std::nullopt };
+        if (ready && selected && selected->serialNumber == connection.serialNumber
+            && selected->path == connection.path)
+            device.info = deviceInfo();
+        devices.append(device);
+    }
+    return devices;
 }
 
 bool UpdateWorkflow::isTransferring() const

@@ -10,6 +10,8 @@
 
 #include <QDebug>
 
+#include <algorithm>
+
 namespace PelkPlus {
 
 namespace {
@@ -72,6 +74,9 @@ bool UpdateWorkflow::verifyInstalledComponent()
         return true;
     const Verification check = InstallVerifier::verify(deviceInfo(), component->type, component->version);
     emit componentVerified(component->type, versionBeforeInstall, component->version, check.outcome);
+    closeAttempt(check.outcome == VerificationOutcome::Verified ? UpdateHistoryEntry::Verified
+            : check.outcome == VerificationOutcome::NotApplied  ? UpdateHistoryEntry::NotApplied
+                                                                : UpdateHistoryEntry::Installed);
     if (check.outcome == VerificationOutcome::Verified) {
         qDebug().noquote()
             << QStringLiteral("Verified: %1 %2.").arg(componentTypeName(component->type), component->version);
@@ -98,6 +103,15 @@ void UpdateWorkflow::selectNextComponent()
         verificationDue = false;
         if (!verifyInstalledComponent())
             return;
+    }
+
+    // Nothing goes to the device until every file it is to receive has arrived and been verified:
+    // an update that cannot be finished is not begun.
+    if (currentComponent < 0
+        && std::any_of(updatePlan.cbegin(), updatePlan.cend(),
+            [](const Component& component) { return component.localPath.isEmpty(); })) {
+        emit downloadsRequired();
+        return;
     }
 
     ++currentComponent;
@@ -152,11 +166,73 @@ void UpdateWorkflow::downloadComponent()
     }
 }
 
+void UpdateWorkflow::downloadAllComponents()
+{
+    batchEntries.clear();
+    batchFileShown = -1;
+    if (!ApplicationPaths::ensureDownloadDirectory()) {
+        qCritical() << "MainWindow: Failed to create download directory.";
+        emit downloadFailure();
+        return;
+    }
+
+    // Each entry has a file of its own, named after its type, so that two entries of one type
+    // (a forced reinstall of a catalogue listing both) never overwrite each other.
+    QList<DownloadRequest> requests;
+    QStringList names;
+    for (int index = 0; index < updatePlan.size(); ++index) {
+        Component& component = updatePlan[index];
+        if (!component.localPath.isEmpty())
+            continue;
+        QString name = componentTypeName(component.type);
+        for (int n = 2; names.contains(name); ++n)
+            name = QStringLiteral("%1 (%2)").arg(componentTypeName(component.type)).arg(n);
+        names.append(name);
+        component.localPath = ApplicationPaths::downloadDirectory() + QLatin1Char('/') + name;
+        requests.append(DownloadRequest::forComponent(component));
+        batchEntries.append(index);
+    }
+
+    // The component label stays for the components themselves; the status says what happens.
+    emit statusChanged(
+        QStringLiteral("Downloading and verifying %1 before anything is sent to the device...")
+            .arg(requests.size() == 1 ? QStringLiteral("the update file")
+                                      : QStringLiteral("%1 update files").arg(requests.size())),
+        MessageKind::Information);
+    emit downloadProgressChanged(0);
+    emit installProgressChanged(0);
+    emit installTextChanged(QStringLiteral("Installing"));
+    componentDownloadRunning = downloadAgent->download(requests);
+    if (!componentDownloadRunning) {
+        qCritical() << "MainWindow: Failed to start component download.";
+        emit downloadFailure();
+    }
+}
+
 void UpdateWorkflow::abortComponentDownload()
 {
     // A download left behind would finish into the file the next update sends.
     componentDownloadRunning = false;
+    batchEntries.clear();
     downloadAgent->abort();
+}
+
+void UpdateWorkflow::onDownloadStarted(int request)
+{
+    // Before the first component: which of the files is arriving, and how large it is.
+    if (request != batchFileShown && request >= 0 && request < batchEntries.size()
+        && batchEntries.at(request) < updatePlan.size()) {
+        batchFileShown = request;
+        const Component& component = updatePlan.at(batchEntries.at(request));
+        QString text = QStringLiteral("Downloading %1 (file %2 of %3)")
+                           .arg(componentTypeName(component.type))
+                           .arg(request + 1)
+                           .arg(batchEntries.size());
+        if (component.size > 0)
+            text += QStringLiteral(", %1 KB").arg(kilobytesRoundedUp(component.size));
+        emit downloadTextChanged(text);
+        emit downloadProgressChanged(0);
+    }
 }
 
 void UpdateWorkflow::onDownloadProgress(int request, float fraction)
@@ -204,6 +280,7 @@ void UpdateWorkflow::onDownloadFinished()
     }
 
     versionBeforeInstall = InstallVerifier::versionOf(deviceInfo(), component->type);
+    openAttempt = attemptFor(*component, true);
     qDebug() << "Sending file type" << fileType << "at" << component->localPath;
     if (deviceAgent)
         deviceAgent->sendFile(fileType, component->localPath);

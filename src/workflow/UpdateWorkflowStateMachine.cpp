@@ -98,6 +98,7 @@ void UpdateWorkflow::createStateMachine()
     auto* updatingState = newState("updatingState", activeDeviceState);
     auto* nextComponentState = newState("nextComponentState", updatingState);
     auto* downloadingState = newState("downloadingState", updatingState);
+    auto* downloadAllState = newState("downloadAllState", updatingState);
     auto* awaitUpdateModeState = newState("awaitUpdateModeState", updatingState);
     auto* installingState = newState("installingState", updatingState);
     auto* installFailedState = newState("installFailedState", updatingState);
@@ -143,6 +144,8 @@ void UpdateWorkflow::createStateMachine()
     connect(
         updatingState, &QState::exited, this,
         [this] {
+            // Left with a file sent and its outcome unknown: the device went away or another came.
+            closeAttempt(UpdateHistoryEntry::DeviceLost);
             updatingDevice.reset();
             verificationDue = false;
         },
@@ -154,6 +157,10 @@ void UpdateWorkflow::createStateMachine()
     // However the step is left, its download ends with it.
     connect(downloadingState, &QState::exited, this, &UpdateWorkflow::abortComponentDownload,
         Qt::DirectConnection);
+    connect(downloadAllState, &QState::entered, this, &UpdateWorkflow::downloadAllComponents,
+        Qt::DirectConnection);
+    connect(downloadAllState, &QState::exited, this, &UpdateWorkflow::abortComponentDownload,
+        Qt::DirectConnection);
     connect(
         awaitUpdateModeState, &QState::entered, this, &UpdateWorkflow::awaitUpdateMode, Qt::DirectConnection);
     connect(
@@ -161,6 +168,11 @@ void UpdateWorkflow::createStateMachine()
     connect(
         installFailedState, &QState::entered, this,
         [this] {
+            if (openAttempt) {
+                closeAttempt(UpdateHistoryEntry::InstallFailed);
+            } else if (const Component* refused = currentPlanEntry()) {
+                recordAttempt(attemptFor(*refused, false), UpdateHistoryEntry::InstallFailed);
+            }
             showMessage(MessageKind::Critical, QStringLiteral("Update Failure"),
                 QStringLiteral("The update could not be completed."));
         },
@@ -188,6 +200,13 @@ void UpdateWorkflow::createStateMachine()
     QSignalTransition* checkFailed
         = checkingState->addTransition(updateManager, &UpdateManager::failure, nothingToInstallState);
     connect(checkFailed, &QAbstractTransition::triggered, this, [this] {
+        if (updateManager->failureReason() == UpdateManager::UnverifiedCatalogue) {
+            showMessage(MessageKind::Critical, QStringLiteral("Update Check Failure"),
+                QStringLiteral("The update catalogue could not be verified, so no updates are offered. "
+                               "Nothing was sent to the device.\n\n%1")
+                    .arg(updateManager->failureText()));
+            return;
+        }
         showMessage(MessageKind::Critical, QStringLiteral("Update Check Failure"),
             QStringLiteral("Failed to check for updates!"));
     });
@@ -199,12 +218,20 @@ void UpdateWorkflow::createStateMachine()
     nextComponentState->addTransition(this, &UpdateWorkflow::componentSelected, downloadingState);
     nextComponentState->addTransition(this, &UpdateWorkflow::updateFinished, checkingState);
     nextComponentState->addTransition(this, &UpdateWorkflow::componentNotApplied, checkingState);
-    QSignalTransition* downloadFailed
-        = downloadingState->addTransition(this, &UpdateWorkflow::downloadFailure, checkingState);
-    connect(downloadFailed, &QAbstractTransition::triggered, this, [this] {
-        showMessage(MessageKind::Critical, QStringLiteral("Download Failure"),
-            QStringLiteral("Failed to download updates."));
-    });
+    nextComponentState->addTransition(this, &UpdateWorkflow::downloadsRequired, downloadAllState);
+    for (QState* fetching : { downloadingState, downloadAllState }) {
+        QSignalTransition* downloadFailed
+            = fetching->addTransition(this, &UpdateWorkflow::downloadFailure, checkingState);
+        connect(downloadFailed, &QAbstractTransition::triggered, this, [this] {
+            showMessage(MessageKind::Critical, QStringLiteral("Download Failure"),
+                QStringLiteral("Failed to download updates."));
+        });
+    }
+    // Every file has arrived whole and matches the catalogue: the first component may go.
+    auto* allDownloaded = new GuardedTransition(
+        downloadAgent, &DownloadAgent::finished, [this] { return componentDownloadRunning; });
+    allDownloaded->setTargetState(nextComponentState);
+    downloadAllState->addTransition(allDownloaded);
     // Only the download this step started moves it on.
     auto* downloaded = new GuardedTransition(
         downloadAgent, &DownloadAgent::finished, [this] { return componentDownloadRunning; });

@@ -24,6 +24,12 @@ namespace {
 const QStringList oldPlus = { "--model", "plus", "--mcu", "3.1.2", "--dsp", "3.1.0", "--styles", "0x12",
     "--ensemble", "0x10203", "--reboot-ms", "1800" };
 
+QString historyPath()
+{
+    return qEnvironmentVariable("XDG_DATA_HOME")
+        + QStringLiteral("/Quellor/Pelk Updater/update-history.jsonl");
+}
+
 struct Run
 {
     int exitCode = -1;
@@ -51,6 +57,8 @@ private:
     QProcess* startCli(const QStringList& arguments);
     Run finish(QProcess* cli, int timeout = 60000);
     QString devsimLog();
+    // pelk-cli history --json: "component outcome" of each attempt, newest first.
+    QStringList history();
     void publish(int mcuSize = 6000);
     QJsonObject expectedUpdate(const QString& name) const;
 
@@ -120,6 +128,19 @@ QString tst_CliProcess::devsimLog()
 {
     m_devsimOutput += m_devsim.readAllStandardOutput();
     return QString::fromLocal8Bit(m_devsimOutput);
+}
+
+QStringList tst_CliProcess::history()
+{
+    const Run run = finish(startCli({ "history", "--json" }));
+    QStringList found;
+    const QJsonArray entries
+        = QJsonDocument::fromJson(run.out).object().value(QStringLiteral("history")).toArray();
+    for (const QJsonValue& entry : entries) {
+        found.append(entry.toObject().value(QStringLiteral("component")).toString() + QLatin1Char(' ')
+            + entry.toObject().value(QStringLiteral("outcome")).toString());
+    }
+    return found;
 }
 
 QProcess* tst_CliProcess::startCli(const QStringList& arguments)
@@ -209,6 +230,7 @@ void tst_CliProcess::commands()
     QFETCH(QString, expected);
 
     publish();
+    QFile::remove(historyPath());
     if (!devices.isEmpty())
         startDevices(devices);
     QLockFile lock(ApplicationPaths::singleInstanceLockPath());
@@ -243,9 +265,21 @@ void tst_CliProcess::commands()
 void tst_CliProcess::updateInstallsEveryImage()
 {
     publish();
+    QFile::remove(historyPath());
     startDevices(oldPlus);
     const Run run = finish(startCli({ "update", "--yes" }), 120000);
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    QCOMPARE(history(),
+        QStringList({ "Ensemble Audio verified", "Styles verified", "DSP Firmware verified",
+            "MCU Firmware verified" }));
+
+    // The report names the bus, the device with its new versions and what was done to it.
+    const QString report = QString::fromUtf8(finish(startCli({ "diagnostics" })).out);
+    for (const QString& line :
+        { QStringLiteral("HID backend: virtual bus (socket %1)").arg(m_dir.filePath(QStringLiteral("bus"))),
+            QStringLiteral("Pelk+, serial number PK000001, path sim/pelk-1: MCU Firmware Production 2.7"),
+            QStringLiteral("Production 1.2 -> 3.2.7  verified"), QStringLiteral("Sending file type 3") })
+        QVERIFY2(report.contains(line), qPrintable(line + QStringLiteral("\n") + report));
 
     // The window's instructions, each component in turn, then the rebooted device's versions.
     const QString out = QString::fromLocal8Bit(run.out);
@@ -314,6 +348,7 @@ void tst_CliProcess::interruptDuringTransfer()
     QVERIFY2(run.err.contains(QStringLiteral("Stopping after the current packet.")), qPrintable(run.err));
     QTest::qWait(500);
     QVERIFY2(!devsimLog().contains(QStringLiteral("installed MCU")), qPrintable(devsimLog()));
+    QCOMPARE(history().value(0), QStringLiteral("MCU Firmware interrupted by quitting"));
 }
 
 void tst_CliProcess::interruptWhileAsking()

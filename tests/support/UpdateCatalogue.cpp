@@ -3,6 +3,8 @@
 #include "SimulatedDevice.h"
 #include "support/HttpTestServer.h"
 
+#include <QCryptographicHash>
+
 namespace PelkPlus {
 
 UpdateCatalogue::UpdateCatalogue(HttpTestServer* server)
@@ -73,7 +75,11 @@ QByteArray UpdateCatalogue::manifest() const
             if (entry.product != product)
                 continue;
             xml += "      <Component Name=\"" + entry.name.toUtf8() + "\" Version=\"" + entry.version.toUtf8()
-                + "\" ReleaseDate=\"2024-04-18\" URL=\"" + m_server->url(entry.path).toEncoded() + "\"/>\n";
+                + "\" ReleaseDate=\"2024-04-18\" URL=\"" + m_server->url(entry.path).toEncoded() + '"';
+            if (m_digests && !entry.image.isEmpty())
+                xml += " SHA256=\""
+                    + QCryptographicHash::hash(entry.served, QCryptographicHash::Sha256).toHex() + '"';
+            xml += "/>\n";
         }
         xml += "    </Components>\n  </Product>\n";
     }

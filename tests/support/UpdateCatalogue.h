@@ -36,6 +36,9 @@ public:
     // A package of the updater itself.
     void addApplication(const QString& name, const QString& version);
 
+    // Whether the manifest lists every device image's SHA-256 (of the file served).
+    void setDigests(bool listed) { m_digests = listed; }
+
     // Serves the manifest and every file; call again after adding entries.
     void publish();
 
@@ -54,6 +57,7 @@ public:
 private:
     HttpTestServer* m_server;
     QList<Entry> m_entries;
+    bool m_digests = false;
 };
 
 } // namespace PelkPlus

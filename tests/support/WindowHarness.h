@@ -29,6 +29,7 @@
 #include <QQueue>
 #include <QRegularExpression>
 #include <QStackedWidget>
+#include <QTableWidget>
 #include <QTimer>
 #include <QtTest>
 
@@ -55,6 +56,7 @@ public:
     // Texts of the input dialog; a null text stands for Cancel.
     QQueue<QString> inputs;
     QQueue<QMessageBox::StandardButton> warningAnswers;
+    QQueue<QString> saveFiles;
     bool openUrlSucceeds = true;
     QList<QUrl> openedUrls;
     int quitRequests = 0;
@@ -91,6 +93,30 @@ public:
     void about(QWidget*, const QString& title, const QString& text) override
     {
         calls.append({ QStringLiteral("about"), title, text, QString() });
+    }
+
+    QString saveFileName(
+        QWidget*, const QString& caption, const QString& directory, const QString& filter) override
+    {
+        calls.append({ QStringLiteral("save"), caption, filter, directory });
+        return saveFiles.isEmpty() ? QString() : saveFiles.dequeue();
+    }
+
+    // A dialog's tables, one line per row with its cells separated by '|'.
+    void showDialog(QDialog* dialog) override
+    {
+        QStringList rows;
+        const auto tables = dialog->findChildren<QTableWidget*>();
+        for (const QTableWidget* table : tables) {
+            for (int row = 0; row < table->rowCount(); ++row) {
+                QStringList cells;
+                for (int column = 0; column < table->columnCount(); ++column)
+                    cells.append(table->item(row, column) ? table->item(row, column)->text() : QString());
+                rows.append(cells.join(QLatin1Char('|')));
+            }
+        }
+        calls.append(
+            { QStringLiteral("dialog"), dialog->windowTitle(), rows.join(QLatin1Char('\n')), QString() });
     }
 
     bool openUrl(const QUrl& url) override

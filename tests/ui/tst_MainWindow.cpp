@@ -57,6 +57,7 @@ const QStringList signalNames = {
     "deviceAvailable",
     "foreignDeviceReturned",
     "componentNotApplied",
+    "downloadsRequired",
 };
 
 QStringList visibleEntries(const QMenu* menu)
@@ -390,8 +391,14 @@ void TestMainWindow::helpMenu()
 {
     QMenu* help = menu(QStringLiteral("&Help"));
     QVERIFY(help);
-    QCOMPARE(help->actions().size(), 1);
+    QCOMPARE(help->actions().size(), 5);
     QCOMPARE(help->actions().first()->text(), QStringLiteral("About Pelk Updater..."));
+    QVERIFY(help->actions().at(1)->isSeparator());
+    QStringList support;
+    for (const QAction* entry : help->actions().mid(2))
+        support.append(entry->text());
+    QCOMPARE(support,
+        QStringList({ "Update History...", "Show Log Folder", "Save Diagnostics Report..." }));
     QCOMPARE(help->actions().first()->menuRole(), QAction::AboutRole);
     QCOMPARE(window->menuBar()->actions().size(), 2);
 }

@@ -3,8 +3,11 @@
 // device that does not take what it was sent. Each row is a scenario against simulated devices and
 // the loopback catalogue; every device must end holding nothing, or exactly the images named.
 #include "app/ApplicationPaths.h"
+#include "app/LogFile.h"
+#include "app/UpdateHistory.h"
 #include "device/DeviceInfo.h"
 #include "support/WindowHarness.h"
+#include "update/CatalogueSignature.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -116,6 +119,25 @@ bool installFile(WorkflowSession& s, const char* action, const QString& path, co
     return selected(s) && triggered(s, action);
 }
 
+// The update history, oldest first: device, component, versions, outcome and whether the digest
+// is the one of the image the catalogue serves from the source recorded.
+QStringList history(WorkflowSession& s)
+{
+    QStringList found;
+    for (const UpdateHistoryEntry& e : UpdateHistory().entries()) {
+        QString digest = QStringLiteral("no digest");
+        for (const UpdateCatalogue::Entry& served : s.catalogue.entries()) {
+            if (s.server.url(served.path).toString() == e.source
+                && QCryptographicHash::hash(served.served, QCryptographicHash::Sha256).toHex() == e.sha256)
+                digest = QStringLiteral("digest of ") + served.name;
+        }
+        found.append(QStringLiteral("%1 %2 %3 %4>%5 %6, %7")
+                         .arg(e.model, e.serial, e.component, e.versionBefore, e.versionSent,
+                             UpdateHistoryEntry::outcomeText(e.outcome), digest));
+    }
+    return found;
+}
+
 // Every text the user was shown: open message boxes and the blocking dialogs.
 QString shownTexts(WorkflowSession& session)
 {
@@ -209,7 +231,10 @@ void tst_SafetyWorkflow::scenario_data()
                setPlugged(s, 0, true);
                QTest::qWait(1500);
                return started(s, { plusMcu, plusDsp }) && nothingLeft(s)
-                   && s.log.linesStartingWith(QStringLiteral("Verified: ")).size() == 2;
+                   && s.log.linesStartingWith(QStringLiteral("Verified: ")).size() == 2
+                   && history(s)
+                   == QStringList { "Pelk+ PKA MCU Firmware Production 1.2>3.2.7 verified, digest of MP",
+                          "Pelk+ PKA DSP Firmware Production 1.0>3.1.2 verified, digest of DSP" };
            })
         << QStringList { "nothing", "MP 3.2.7, DSP 3.1.2" } << QString();
 
@@ -325,6 +350,101 @@ void tst_SafetyWorkflow::scenario_data()
             && waitUntil([&] { return !s.messages().isEmpty(); }, 5000);
     }) << QStringList {} << ": No updates available for Pelk Updater.";
 
+    // Every file is fetched and checked before the first goes out: a served image one byte off its
+    // catalogue digest, or a later file that cannot be fetched, leaves the device untouched.
+    const auto refusedDownload = [](bool tamper) {
+        return Scenario([tamper](WorkflowSession& s) {
+            s.catalogue.setDigests(true);
+            s.catalogue.addComponent(
+                QStringLiteral("PELK+"), QStringLiteral("Styles"), QStringLiteral("0x1A2B"), 3000);
+            s.catalogue.publish();
+            const UpdateCatalogue::Entry* dsp
+                = s.catalogue.find(QStringLiteral("PELK+"), QStringLiteral("DSP"));
+            QByteArray served = dsp->served;
+            served[served.size() / 2] = char(served.at(served.size() / 2) ^ 1);
+            s.server.setReply(dsp->path, tamper ? reply(served) : reply(QByteArray(), 404), "GET");
+            QStringList texts;
+            QObject context;
+            QObject::connect(s.workflow(), &WorkflowNotifier::downloadTextChanged, &context,
+                [&](const QString& text) { texts.append(text); });
+            return selected(s) && triggered(s, "List All Components")
+                && waitUntil([&] { return s.planItems().size() == 3; }) && s.click("startUpdateButton")
+                && waitUntil([&] { return s.messageTitles().contains(QLatin1String("Download Failure")); })
+                && history(s)
+                == QStringList { "Pelk+ PKA DSP Firmware Production 1.2>3.1.2 download failed, no digest" }
+            && waitUntil([&] { return s.selectionPageShown(); })
+                && texts.contains(QStringLiteral("Downloading DSP Firmware (file 2 of 3), 8 KB"))
+                && !texts.contains(QStringLiteral("Downloading Styles (file 3 of 3), 3 KB"))
+                && !(tamper
+                    && QFile::exists(
+                        ApplicationPaths::downloadDirectory() + QStringLiteral("/DSP Firmware")));
+        });
+    };
+    QTest::newRow("tampered file never sent") << Devices { plus("PKA", { "MP" }) } << refusedDownload(true)
+                                              << QStringList { "nothing" } << QString();
+    QTest::newRow("second of three fails") << Devices { plus("PKA", { "MP" }) } << refusedDownload(false)
+                                           << QStringList { "nothing" } << QString();
+
+    // A catalogue listing one type twice: each entry's file is downloaded to a path of its own, so
+    // each install sends its own image.
+    QTest::newRow("two files of one type")
+        << Devices { plus("PKA", { "MP" }) } << Scenario([](WorkflowSession& s) {
+               s.catalogue.addComponent(
+                   QStringLiteral("PELK+"), QStringLiteral("MP"), QStringLiteral("3.2.8"), 6000);
+               s.catalogue.publish();
+               const QStringList verified = { "MCU Firmware 3.2.7 verified", "DSP Firmware 3.1.2 verified",
+                   "MCU Firmware 3.2.8 verified" };
+               QStringList outcomes;
+               return selected(s) && triggered(s, "List All Components")
+                   && waitUntil([&] { return s.planItems().size() == 3; }) && s.click("startUpdateButton")
+                   && nothingLeft(s)
+                   && (outcomes =
+                              [] {
+                                  QStringList found;
+                                  for (const UpdateHistoryEntry& e : UpdateHistory().entries())
+                                      found.append(e.component + QLatin1Char(' ') + e.versionSent
+                                          + QLatin1Char(' ') + UpdateHistoryEntry::outcomeText(e.outcome));
+                                  return found;
+                              }())
+                   == verified;
+           })
+        << QStringList { "MP 3.2.8, DSP 3.1.2" } << QString();
+
+    // After an update the Help menu shows what was done, opens the log folder and saves a report.
+    QTest::newRow("help menu after an update") << Devices { plus(
+        "PKA", { "MP" }) } << Scenario([this](WorkflowSession& s) {
+        const QString saved = m_files.filePath(QStringLiteral("report.txt"));
+        s.dialogs->saveFiles.enqueue(saved);
+        if (!started(s, { plusMcu }) || !nothingLeft(s) || !triggered(s, "Update History...")
+            || !triggered(s, "Show Log Folder") || !triggered(s, "Save Diagnostics Report..."))
+            return false;
+        const ScriptedDialogs::Call shown = s.dialogs->calls.at(s.dialogs->calls.size() - 2);
+        QFile report(saved);
+        const QString text
+            = report.open(QIODevice::ReadOnly) ? QString::fromUtf8(report.readAll()) : QString();
+        return shown.kind == QLatin1String("dialog")
+            && shown.text.section(QLatin1Char('|'), 1, 6)
+            == QLatin1String("Pelk+|PKA|MCU Firmware|Production 1.2|3.2.7|verified")
+            && s.dialogs->openedUrls == QList<QUrl> { QUrl::fromLocalFile(LogFile::folderPath()) }
+        && text.contains(QLatin1String("Pelk+, serial number PKA, path sim/PKA: MCU Firmware Production 2.7"))
+            && text.contains(QLatin1String("Production 1.2 -> 3.2.7  verified"));
+    }) << QStringList { "MP 3.2.7" } << QString();
+
+    // A key is trusted and the catalogue is not signed: nothing is planned, and the user is told why.
+    QTest::newRow("unverified catalogue")
+        << Devices { plus("PKA", { "MP" }) } << Scenario([](WorkflowSession& s) {
+               CatalogueSignature::initialise();
+               QSettings().setValue(QStringLiteral("update/trusted-keys"),
+                   QString::fromLatin1(
+                       CatalogueSignature::encodeKey(CatalogueSignature::generateKeyPair().publicKey)));
+               const bool refused = selected(s) && s.click("checkUpdatesButton") && waitUntil([&] {
+                   return s.messageTitles().contains(QLatin1String("Update Check Failure"));
+               }) && s.planItems().isEmpty();
+               QSettings().remove(QStringLiteral("update/trusted-keys"));
+               return refused;
+           })
+        << QStringList { "nothing" } << "Update Check Failure: The update catalogue could not be verified";
+
     // The device takes the MCU firmware whole but keeps its old version: the update stops before the
     // DSP firmware, both are planned again, and a recorder hears the verdict.
     SimulatedDeviceSettings stubborn = plus("PKA", { "MP", "DSP" });
@@ -344,7 +464,9 @@ void tst_SafetyWorkflow::scenario_data()
                    && waitUntil([&] {
                           return s.planItems() == QStringList { plusMcu, plusDsp };
                       })
-                   && heard == QStringList { "Production 1.2>3.2.7 1" };
+                   && heard == QStringList { "Production 1.2>3.2.7 1" }
+               && history(s)
+                   == QStringList { "Pelk+ PKA MCU Firmware Production 1.2>3.2.7 not applied, digest of MP" };
            })
         << QStringList { "MP 3.2.7" }
         << "Update Not Applied: The device did not take the MCU Firmware update.\n\nVersion sent: Production "
@@ -359,6 +481,7 @@ void tst_SafetyWorkflow::scenario()
     QFETCH(QString, shown);
 
     m_extraImages.clear();
+    QFile::remove(UpdateHistory::defaultPath());
     WorkflowSession session;
     publish(session);
     for (const SimulatedDeviceSettings& device : devices)

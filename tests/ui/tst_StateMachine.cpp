@@ -166,6 +166,7 @@ void tst_StateMachine::stateTree_data()
         { "updatingState", "activeDeviceState", false },
         { "nextComponentState", "updatingState", true },
         { "downloadingState", "updatingState", false },
+        { "downloadAllState", "updatingState", false },
         { "awaitUpdateModeState", "updatingState", false },
         { "installingState", "updatingState", false },
         { "installFailedState", "updatingState", false },
@@ -250,7 +251,10 @@ void tst_StateMachine::transitions_data()
         { "nextComponentState",
             { "UpdateWorkflow.componentSelected>downloadingState",
                 "UpdateWorkflow.updateFinished>checkingState",
-                "UpdateWorkflow.componentNotApplied>checkingState" } },
+                "UpdateWorkflow.componentNotApplied>checkingState",
+                "UpdateWorkflow.downloadsRequired>downloadAllState" } },
+        { "downloadAllState",
+            { "UpdateWorkflow.downloadFailure>checkingState", "DownloadAgent.finished>nextComponentState" } },
         { "downloadingState",
             { "UpdateWorkflow.downloadFailure>checkingState", "DownloadAgent.finished>awaitUpdateModeState",
                 "UpdateWorkflow.componentDownloadSkipped>awaitUpdateModeState" } },
@@ -845,12 +849,13 @@ void tst_StateMachine::leavingUpdatingSwitchesSleepOff_data()
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("finalState");
 
+    // Every file is downloaded before the first component's step.
     QTest::newRow("device unplugged while downloading") << "unplug"
-                                                        << "downloadingState"
+                                                        << "downloadAllState"
                                                         << ""
                                                         << "promptConnectState";
     QTest::newRow("download fails") << "download"
-                                    << "downloadingState"
+                                    << "downloadAllState"
                                     << "Download Failure"
                                     << "readyToInstallState";
     // The device drops off the bus in the middle of the transfer: the transfer fails first, then the

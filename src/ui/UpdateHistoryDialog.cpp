@@ -1,0 +1,49 @@
+#include "ui/UpdateHistoryDialog.h"
+
+#include <QDialogButtonBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace PelkPlus {
+
+UpdateHistoryDialog::UpdateHistoryDialog(const QList<UpdateHistoryEntry>& entries, QWidget* parent)
+    : QDialog(parent)
+{
+    setWindowTitle(QStringLiteral("Update History"));
+    const QStringList headers
+        = { QStringLiteral("Time (UTC)"), QStringLiteral("Model"), QStringLiteral("Serial Number"),
+              QStringLiteral("Component"), QStringLiteral("Version Before"), QStringLiteral("Version Sent"),
+              QStringLiteral("Outcome"), QStringLiteral("Source"), QStringLiteral("SHA-256") };
+    m_table = new QTableWidget(entries.size(), headers.size(), this);
+    m_table->setObjectName(QStringLiteral("historyTable"));
+    m_table->setHorizontalHeaderLabels(headers);
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->verticalHeader()->hide();
+
+    for (int row = 0; row < entries.size(); ++row) {
+        const UpdateHistoryEntry& entry = entries.at(entries.size() - 1 - row);
+        const QStringList cells = { entry.time.toUTC().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")),
+            entry.model, entry.serial, entry.component, entry.versionBefore, entry.versionSent,
+            UpdateHistoryEntry::outcomeText(entry.outcome), entry.source, entry.sha256 };
+        for (int column = 0; column < cells.size(); ++column)
+            m_table->setItem(row, column, new QTableWidgetItem(cells.at(column)));
+    }
+    m_table->resizeColumnsToContents();
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto* layout = new QVBoxLayout(this);
+    if (entries.isEmpty())
+        layout->addWidget(new QLabel(QStringLiteral("No update has been recorded yet."), this));
+    layout->addWidget(m_table);
+    layout->addWidget(buttons);
+    resize(900, 400);
+}
+
+UpdateHistoryDialog::~UpdateHistoryDialog() = default;
+
+} // namespace PelkPlus

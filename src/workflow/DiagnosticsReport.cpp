@@ -1,0 +1,102 @@
+#include "workflow/DiagnosticsReport.h"
+
+#include "app/ConfigurationManager.h"
+#include "app/LogFile.h"
+#include "app/SemanticVersion.h"
+#include "app/UpdateHistory.h"
+#include "device/DeviceModel.h"
+#include "device/FirmwareVersion.h"
+#include "device/HidBackend.h"
+#include "update/CatalogueSignature.h"
+
+#include <QDateTime>
+#include <QSysInfo>
+#include <QTextStream>
+
+namespace PelkPlus {
+
+QString DiagnosticsReport::hidBackendText()
+{
+    const QString name = QLatin1String(hidBackend()->name);
+    const QByteArray socket = qgetenv("PELK_HIDSIM_SOCKET");
+    if (name == QLatin1String("hidapi") || socket.isEmpty())
+        return name;
+    return QStringLiteral("%1 (socket %2)").arg(name, QString::fromLocal8Bit(socket));
+}
+
+QString DiagnosticsReport::deviceText(const DiagnosticsDevice& device)
+{
+    const Connection& c = device.connection;
+    QString line = QStringLiteral("%1, serial number %2, path %3")
+                       .arg(QLatin1String(modelName(c.model)), c.serialNumber, c.path);
+    if (!device.info)
+        return line + QStringLiteral(": versions not read");
+    const DeviceInfo& info = *device.info;
+    return line
+        + QStringLiteral(": MCU Firmware %1, DSP Firmware %2, Styles %3, Ensemble Audio %4")
+              .arg(info.mcuVersion.displayText(), info.dspVersion.displayText(),
+                  hexVersionText(info.stylesVersion), hexVersionText(info.ensembleVersion));
+}
+
+QString DiagnosticsReport::build(
+    const QList<DiagnosticsDevice>& devices, const UpdateHistory& history, const QString& devicesNote)
+{
+    QString text;
+    QTextStream out(&text);
+    out << "Pelk Updater diagnostics report\n"
+        << "Created: " << QDateTime::currentDateTimeUtc().toString(Qt::ISODate) << "\n\n";
+
+    out << "== Updater ==\n"
+        << "Updater version: " << applicationVersionText << '\n'
+        << "Operating system: " << QSysInfo::prettyProductName() << " (" << QSysInfo::kernelType() << ' '
+        << QSysInfo::kernelVersion() << ", " << QSysInfo::currentCpuArchitecture() << ")\n"
+        << "Qt version: " << qVersion() << " (built with " << QT_VERSION_STR << ")\n"
+        << "HID backend: " << hidBackendText() << "\n\n";
+
+    out << "== Update catalogue ==\n";
+    const ConfigurationManager* configuration = ConfigurationManager::instance();
+    out << "Manifest URL: "
+        << (configuration ? configuration->manifestUrl() : ConfigurationManager::defaultManifestUrl())
+               .toDisplayString()
+        << '\n';
+    CatalogueSignature::initialise();
+    const QList<QByteArray> keys = CatalogueSignature::trustedKeys();
+    QStringList ids;
+    for (const QByteArray& key : keys)
+        ids.append(QString::fromLatin1(CatalogueSignature::keyId(key)));
+    out << "Trusted catalogue keys (ids): "
+        << (ids.isEmpty() ? QStringLiteral("none; catalogues are not verified")
+                          : ids.join(QStringLiteral(", ")))
+        << "\n\n";
+
+    out << "== Connected devices ==\n";
+    if (!devicesNote.isEmpty())
+        out << devicesNote << '\n';
+    else if (devices.isEmpty())
+        out << "none\n";
+    for (const DiagnosticsDevice& device : devices)
+        out << deviceText(device) << '\n';
+    out << '\n';
+
+    const QList<UpdateHistoryEntry> entries = history.entries();
+    out << "== Update history (most recent " << qMin(historyEntries, entries.size()) << " of "
+        << entries.size() << ", newest first) ==\n";
+    for (int i = entries.size() - 1; i >= 0 && i >= entries.size() - historyEntries; --i) {
+        const UpdateHistoryEntry& e = entries.at(i);
+        out << e.time.toString(Qt::ISODate) << "  " << e.model << ' ' << e.serial << "  " << e.component
+            << "  " << (e.versionBefore.isEmpty() ? QStringLiteral("-") : e.versionBefore) << " -> "
+            << (e.versionSent.isEmpty() ? QStringLiteral("-") : e.versionSent) << "  "
+            << UpdateHistoryEntry::outcomeText(e.outcome) << "  " << e.source << "  sha256 "
+            << (e.sha256.isEmpty() ? QStringLiteral("-") : e.sha256) << '\n';
+    }
+    out << '\n';
+
+    const QStringList lines = LogFile::lastLines(logLines);
+    out << "== Log (last " << lines.size() << " lines) ==\n";
+    for (const QString& line : lines)
+        out << line << '\n';
+    out.flush();
+    return text;
+}
+
+} // namespace PelkPlus

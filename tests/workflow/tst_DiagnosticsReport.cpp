@@ -1,0 +1,113 @@
+// The diagnostics report holds every section a support request needs, bounded as promised, and no
+// key material.
+#include "app/ApplicationIdentity.h"
+#include "app/ConfigurationManager.h"
+#include "app/LogFile.h"
+#include "app/MessageHandler.h"
+#include "app/UpdateHistory.h"
+#include "device/DeviceModel.h"
+#include "support/TestEnvironment.h"
+#include "update/CatalogueSignature.h"
+#include "workflow/DiagnosticsReport.h"
+
+#include <QCoreApplication>
+#include <QSettings>
+#include <QtTest>
+
+using namespace PelkPlus;
+
+class tst_DiagnosticsReport : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase() { LogFile::stop(); }
+    void holds_data();
+    void holds();
+
+private:
+    QString m_report;
+    CatalogueSignature::KeyPair m_keys;
+};
+
+void tst_DiagnosticsReport::initTestCase()
+{
+    QVERIFY(CatalogueSignature::initialise());
+    m_keys = CatalogueSignature::generateKeyPair();
+    QSettings().setValue(QStringLiteral("update/trusted-keys"),
+        QString::fromLatin1(CatalogueSignature::encodeKey(m_keys.publicKey)));
+    ConfigurationManager::instance()->setManifestUrl(
+        QUrl(QStringLiteral("http://127.0.0.1:9/catalogue.xml")));
+
+    qInstallMessageHandler(messageHandler);
+    LogFile::start();
+    for (int i = 1; i <= 600; ++i)
+        qDebug("log line %d", i);
+
+    UpdateHistory history;
+    for (int i = 1; i <= 25; ++i) {
+        UpdateHistoryEntry entry;
+        entry.time = QDateTime::currentDateTimeUtc();
+        entry.model = QStringLiteral("Pelk+");
+        entry.serial = QStringLiteral("PKA");
+        entry.component = QStringLiteral("MCU Firmware");
+        entry.versionSent = QStringLiteral("3.2.%1").arg(i);
+        entry.outcome = UpdateHistoryEntry::Verified;
+        QVERIFY(history.append(entry));
+    }
+
+    DeviceInfo info;
+    info.model = Plus;
+    const Connection ready { QStringLiteral("sim/PKA"), Plus, QStringLiteral("PKA") };
+    const Connection unread { QStringLiteral("sim/PKB"), Base, QStringLiteral("PKB") };
+    m_report = DiagnosticsReport::build({ { ready, info }, { unread, std::nullopt } }, history);
+}
+
+void tst_DiagnosticsReport::holds_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("present");
+
+    QTest::newRow("updater version") << "Updater version: 2.0.2\n" << true;
+    QTest::newRow("qt version") << QStringLiteral("Qt version: %1 ").arg(QLatin1String(qVersion())) << true;
+    QTest::newRow("operating system") << "Operating system: " + QSysInfo::prettyProductName() << true;
+    QTest::newRow("hid backend") << "HID backend: " + DiagnosticsReport::hidBackendText() + "\n" << true;
+    QTest::newRow("manifest url") << "Manifest URL: http://127.0.0.1:9/catalogue.xml\n" << true;
+    QTest::newRow("trusted key id") << "Trusted catalogue keys (ids): "
+            + QString::fromLatin1(CatalogueSignature::keyId(m_keys.publicKey))
+            + "\n" << true;
+    QTest::newRow("device read") << "Pelk+, serial number PKA, path sim/PKA: MCU Firmware " << true;
+    QTest::newRow("device unread") << "Pelk, serial number PKB, path sim/PKB: versions not read" << true;
+    QTest::newRow("history bounded") << "most recent 20 of 25, newest first" << true;
+    QTest::newRow("newest entry") << "MCU Firmware  - -> 3.2.25  verified" << true;
+    QTest::newRow("20th newest entry") << "-> 3.2.6  verified" << true;
+    QTest::newRow("21st newest entry left out") << "-> 3.2.5  verified" << false;
+    QTest::newRow("log bounded") << "== Log (last 500 lines) ==" << true;
+    QTest::newRow("last log line") << " log line 600\n" << true;
+    QTest::newRow("log line 101") << " log line 101\n" << true;
+    QTest::newRow("log line 100 left out") << " log line 100\n" << false;
+    QTest::newRow("no public key") << QString::fromLatin1(CatalogueSignature::encodeKey(m_keys.publicKey))
+                                   << false;
+    QTest::newRow("no secret key") << QString::fromLatin1(CatalogueSignature::encodeKey(m_keys.secretKey))
+                                   << false;
+}
+
+void tst_DiagnosticsReport::holds()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, present);
+    QVERIFY2(m_report.contains(text) == present, qPrintable(text));
+}
+
+int main(int argc, char** argv)
+{
+    TestEnvironment environment;
+    QCoreApplication application(argc, argv);
+    ApplicationIdentity::setNames(application);
+    ConfigurationManager configuration;
+    tst_DiagnosticsReport test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_DiagnosticsReport.moc"
