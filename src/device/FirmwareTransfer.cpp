@@ -110,14 +110,10 @@ LinkResult sendMcuFirmware(DeviceLink* link, const char* path, const ProgressHan
 {
     std::printf("Sending Micro FW: %s\n", path);
     std::fflush(stdout);
-    std::FILE* file = openTransferFile(path, "rb");
+    long size = 0;
+    std::FILE* file = openMeasuredFile(path, &size);
     if (!file)
         return LinkFileOpenFailed;
-    const long size = transferFileLength(file);
-    if (size < 0) {
-        std::fclose(file);
-        return LinkFileOpenFailed;
-    }
 
     static const StreamKind mcu { McuDataCommand, McuEndCommand, mcuPayloadSize, "Sent: %ld kb\n",
         "Total sent: %ld kb\n", "Done sending micro firmware.\n" };

@@ -42,14 +42,10 @@ struct SectorComponent
 LinkResult sendSectors(
     DeviceLink* link, const char* path, const ProgressHandler* progress, const SectorComponent& component)
 {
-    std::FILE* file = openTransferFile(path, "rb");
+    long size = 0;
+    std::FILE* file = openMeasuredFile(path, &size);
     if (!file)
         return LinkFileOpenFailed;
-    const long size = transferFileLength(file);
-    if (size < 0) {
-        std::fclose(file);
-        return LinkFileOpenFailed;
-    }
     const long sectors = (size + sectorSize - 1) / sectorSize;
     if (sectors > component.sectorLimit) {
         std::printf("%s", component.tooBigTrace);

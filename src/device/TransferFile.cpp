@@ -25,6 +25,19 @@ long transferFileLength(std::FILE* file)
     return length;
 }
 
+std::FILE* openMeasuredFile(const char* path, long* size)
+{
+    std::FILE* file = openTransferFile(path, "rb");
+    if (!file)
+        return nullptr;
+    *size = transferFileLength(file);
+    if (*size < 0) {
+        std::fclose(file);
+        return nullptr;
+    }
+    return file;
+}
+
 void traceReadError()
 {
     std::printf("Failed to read file.\n");

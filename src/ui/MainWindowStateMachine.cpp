@@ -4,6 +4,7 @@
 
 #include "ui/DeviceStatusView.h"
 #include "ui/MessageBox.h"
+#include "workflow/NamedState.h"
 #include "workflow/UpdateWorkflow.h"
 
 #include <QAction>
@@ -15,17 +16,6 @@
 #include <QState>
 
 namespace PelkPlus {
-
-namespace {
-
-QState* newState(const char* name, QState* parent)
-{
-    auto* state = new QState(parent);
-    state->setObjectName(QLatin1String(name));
-    return state;
-}
-
-} // namespace
 
 void MainWindow::createStateMachine()
 {

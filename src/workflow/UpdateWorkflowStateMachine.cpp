@@ -5,6 +5,7 @@
 #include "device/DeviceMonitor.h"
 #include "update/DownloadAgent.h"
 #include "update/UpdateManager.h"
+#include "workflow/NamedState.h"
 
 #include <QSignalTransition>
 #include <QState>
@@ -14,13 +15,6 @@
 namespace PelkPlus {
 
 namespace {
-
-QState* newState(const char* name, QState* parent)
-{
-    auto* state = new QState(parent);
-    state->setObjectName(QLatin1String(name));
-    return state;
-}
 
 // A signal transition taken only while its guard holds.
 class GuardedTransition : public QSignalTransition
