@@ -397,8 +397,7 @@ void TestMainWindow::helpMenu()
     QStringList support;
     for (const QAction* entry : help->actions().mid(2))
         support.append(entry->text());
-    QCOMPARE(support,
-        QStringList({ "Update History...", "Show Log Folder", "Save Diagnostics Report..." }));
+    QCOMPARE(support, QStringList({ "Update History...", "Show Log Folder", "Save Diagnostics Report..." }));
     QCOMPARE(help->actions().first()->menuRole(), QAction::AboutRole);
     QCOMPARE(window->menuBar()->actions().size(), 2);
 }
