@@ -201,7 +201,28 @@ for component in "MCU firmware" "DSP firmware" "Styles" "Ensemble Audio"; do
   grep -q "installed $component: .* version " "$log" || failed "the device did not install its $component"
 done
 
-echo "Step 5: File, Exit"
+for component in "MCU Firmware" "DSP Firmware" "Styles" "Ensemble Audio"; do
+  grep -q "^Verified: $component " "$log" || failed "the updater did not verify the device's $component"
+done
+
+echo "Step 5: Help, Update History..."
+click 60 $((menu_height / 2))
+sleep 0.5
+# About, then (past the separator) Update History...
+xdotool key Down Down Return
+history=""
+for _ in $(seq 25); do
+  history=$(xdotool search --name "^Update History$" 2>/dev/null | head -n 1 || true)
+  [ -n "$history" ] && break
+  sleep 0.2
+done
+[ -n "$history" ] || failed "Help, Update History... opened no window"
+sleep 0.5
+shot "$(printf '%02d' $((number + 1)))-update-history"
+xdotool key Escape
+sleep 0.5
+
+echo "Step 6: File, Exit"
 mark=$(lines)
 click 20 $((menu_height / 2))
 sleep 0.5

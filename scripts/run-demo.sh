@@ -30,7 +30,7 @@ fi
 
 scratch=$(mktemp -d /tmp/pelk-demo-XXXXXX)
 chmod 700 "$scratch"
-mkdir -p "$scratch"/{config,runtime,tmp}
+mkdir -p "$scratch"/{config,data,runtime,tmp}
 chmod 700 "$scratch/runtime"
 pids=()
 cleanup() {
@@ -45,7 +45,8 @@ trap 'exit 129' HUP
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-export XDG_CONFIG_HOME=$scratch/config XDG_RUNTIME_DIR=$scratch/runtime TMPDIR=$scratch/tmp
+# The update history and the log file of the demo stay with its settings, apart from the user's own.
+export XDG_CONFIG_HOME=$scratch/config XDG_DATA_HOME=$scratch/data XDG_RUNTIME_DIR=$scratch/runtime TMPDIR=$scratch/tmp
 export PELK_HIDSIM_SOCKET=$scratch/hidbus
 
 # The catalogue on a free port of the loopback interface. The port is chosen before the catalogue is
