@@ -414,6 +414,7 @@ void tst_FaultMatrix::row_data()
         << QStringList { "MP" } << foreign << "nothing planned"
         << "Update Check Failure" << QStringList {};
     foreign.atStart = true;
+    foreign.logged = QStringLiteral("MainWindow: Failed to create download directory.");
     QTest::newRow("download directory of another account, at the download")
         << QStringList { "MP" } << foreign << "planned"
         << "Download Failure" << QStringList {};
