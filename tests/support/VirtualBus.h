@@ -34,7 +34,6 @@ private:
     DeviceBus* m_bus = nullptr;
     QObject* m_recorder = nullptr;
     mutable std::mutex m_eventsLock;
-    std::mutex m_runLock;
     QStringList m_events;
 };
 
