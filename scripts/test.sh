@@ -2,7 +2,8 @@
 # Installs the build dependencies, builds everything and runs every test.
 #   scripts/test.sh               plain build in build/
 #   scripts/test.sh --sanitize    AddressSanitizer and UndefinedBehaviorSanitizer build in build-asan/
-#   scripts/test.sh --tsan        ThreadSanitizer build of the device tests in build-tsan/
+#   scripts/test.sh --tsan        ThreadSanitizer build in build-tsan/ of the tests that run device agents,
+#                                 the monitor and the virtual bus on their threads
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,7 +14,7 @@ options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
 label=()
 case "${1:-}" in
   --sanitize) build=build-asan; options=(-DCMAKE_BUILD_TYPE=Debug -DPELK_SANITIZE=ON) ;;
-  --tsan) build=build-tsan; options=(-DCMAKE_BUILD_TYPE=Debug -DPELK_TSAN=ON); label=(-R '^tst_Device(Agent|Monitor)(_slow)?$') ;;
+  --tsan) build=build-tsan; options=(-DCMAKE_BUILD_TYPE=Debug -DPELK_TSAN=ON); label=(-R '^tst_(Device(Agent|Monitor)(_slow)?|DeviceAgentBus|VirtualBusBackend|UpdateWorkflow|SafetyWorkflow)$') ;;
   "") ;;
   *) echo "usage: $0 [--sanitize|--tsan]" >&2; exit 2 ;;
 esac

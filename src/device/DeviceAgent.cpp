@@ -20,6 +20,9 @@ DeviceAgent::DeviceAgent(const Connection& connection, DeviceMonitor* monitor, Q
     if (monitor) {
         connect(monitor, &DeviceMonitor::disconnected, worker, &DeviceAgentWorker::onPathRemoved,
             Qt::QueuedConnection);
+        connect(
+            monitor, &DeviceMonitor::disconnected, this,
+            [this](const QString& path) { worker->notePathRemoved(path); }, Qt::DirectConnection);
     }
     connect(worker, &DeviceAgentWorker::ready, this, &DeviceAgent::onWorkerReady, Qt::QueuedConnection);
     connect(worker, &DeviceAgentWorker::disconnected, this, &DeviceAgent::disconnected, Qt::QueuedConnection);

@@ -159,7 +159,8 @@ void DeviceAgentWorker::handleCheckReady()
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < readyDeadlineMs) {
-        if (interruptionRequested())
+        // A device that has gone is not asked for the rest of the wait, nor assumed ready.
+        if (interruptionRequested() || pathGone.load())
             return;
         // A failed or timed-out query counts as not ready.
         int ready = 0;

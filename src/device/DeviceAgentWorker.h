@@ -6,6 +6,8 @@
 #include <QEvent>
 #include <QObject>
 
+#include <atomic>
+
 namespace PelkPlus {
 
 struct DeviceLink;
@@ -38,6 +40,13 @@ public:
 
     // Closes the link when the monitor reports this worker's own path gone.
     void onPathRemoved(const QString& path);
+    // Called on the monitor's side the moment a path is reported gone, while the worker's thread may
+    // be held by the ready check: the check then ends at its next query, and onPathRemoved follows.
+    void notePathRemoved(const QString& path)
+    {
+        if (path == connection.path)
+            pathGone.store(true);
+    }
 
     // The transfers' progress callback; context is the worker. Returns 1 when the thread has been
     // asked to stop, which ends the transfer after the packet just written.
@@ -68,6 +77,7 @@ private:
 
     Connection connection;
     bool running = false;
+    std::atomic<bool> pathGone { false };
     DeviceLink* link = nullptr;
 };
 

@@ -1,5 +1,7 @@
 #include "support/HttpTestServer.h"
 
+#include <sys/socket.h>
+
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -200,6 +202,12 @@ void HttpTestServer::sendBody(QTcpSocket* socket, const Reply& reply, qint64 off
         socket->write(reply.body.constData() + offset, count);
     offset += qMax<qint64>(count, 0);
 
+    if (reply.endless && offset >= limit) {
+        // Waits for the client to take what was written, so that memory stays bounded.
+        QTimer::singleShot(socket->bytesToWrite() > 65536 ? 5 : reply.chunkDelay, socket,
+            [this, socket, reply] { sendBody(socket, reply, 0); });
+        return;
+    }
     if (offset < limit) {
         QTimer::singleShot(
             reply.chunkDelay, socket, [this, socket, reply, offset] { sendBody(socket, reply, offset); });
@@ -210,6 +218,15 @@ void HttpTestServer::sendBody(QTcpSocket* socket, const Reply& reply, qint64 off
         return;
     if (reply.chunked)
         socket->write("0\r\n\r\n");
+    if (reply.reset) {
+        // A linger time of 0 makes the close a reset.
+        socket->flush();
+        const linger immediately { 1, 0 };
+        ::setsockopt(
+            int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &immediately, sizeof immediately);
+        socket->abort();
+        return;
+    }
     socket->disconnectFromHost();
 }
 

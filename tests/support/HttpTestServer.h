@@ -49,6 +49,10 @@ public:
         int faultyAnswers = 1;
         int faultStatus = 0;
         qint64 closeAfter = -1;
+        // The connection is reset (not closed) where the body ends or is cut.
+        bool reset = false;
+        // The body is sent over and over until the client goes away.
+        bool endless = false;
     };
 
     struct Request

@@ -3,10 +3,10 @@
 #include "DeviceBus.h"
 
 #include <QTemporaryDir>
-#include <QMutex>
 #include <QThread>
 
 #include <functional>
+#include <mutex>
 
 namespace PelkPlus {
 
@@ -33,7 +33,7 @@ private:
     QThread m_thread;
     DeviceBus* m_bus = nullptr;
     QObject* m_recorder = nullptr;
-    QMutex* m_eventsLock;
+    mutable std::mutex m_eventsLock;
     QStringList m_events;
 };
 

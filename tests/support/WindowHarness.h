@@ -22,7 +22,6 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
-#include <QMutex>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QPair>
@@ -35,6 +34,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 
 namespace PelkPlus {
 
@@ -225,6 +225,28 @@ private:
     QList<Change> m_changes;
 };
 
+// The longest time the GUI thread went without running its event loop, measured by a timer that
+// should fire every 50 ms.
+class GuiStallMeter
+{
+public:
+    GuiStallMeter()
+    {
+        QObject::connect(&m_timer, &QTimer::timeout, &m_context,
+            [this] { m_longest = qMax(m_longest, m_clock.restart()); });
+        m_clock.start();
+        m_timer.start(50);
+    }
+    // Milliseconds between two ticks at most, the 50 ms of the timer included.
+    qint64 longest() const { return qMax(m_longest, m_clock.elapsed()); }
+
+private:
+    QObject m_context;
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_longest = 0;
+};
+
 // Every line the program logs, from any thread, with the time it was logged; each is passed on to
 // the test's own output too.
 class LogCapture
@@ -244,7 +266,7 @@ public:
 
     QStringList lines() const
     {
-        QMutexLocker locker(&m_lock);
+        std::lock_guard<std::mutex> locker(m_lock);
         QStringList texts;
         for (const auto& line : m_lines)
             texts.append(line.second);
@@ -258,7 +280,7 @@ public:
     // When a line beginning with the prefix was first logged after the given time; -1 if none was.
     qint64 firstAt(const QString& prefix, qint64 after = -1) const
     {
-        QMutexLocker locker(&m_lock);
+        std::lock_guard<std::mutex> locker(m_lock);
         for (const auto& line : m_lines) {
             if (line.first > after && line.second.startsWith(prefix))
                 return line.first;
@@ -273,7 +295,7 @@ private:
         if (!capture)
             return;
         {
-            QMutexLocker locker(&capture->m_lock);
+            std::lock_guard<std::mutex> locker(capture->m_lock);
             capture->m_lines.append({ capture->m_clock.elapsed(), message });
         }
         if (capture->m_previous)
@@ -283,7 +305,7 @@ private:
     static inline LogCapture* s_current = nullptr;
     QtMessageHandler m_previous = nullptr;
     QElapsedTimer m_clock;
-    mutable QMutex m_lock;
+    mutable std::mutex m_lock;
     QList<QPair<qint64, QString>> m_lines;
 };
 

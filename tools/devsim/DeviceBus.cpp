@@ -284,6 +284,9 @@ void DeviceBus::processReport(Client& client, const QByteArray& report)
     for (const QByteArray& reply : replies)
         client.socket->write(reply);
     handleRequest(index, request);
+    // A copy runs, so that the observer may replace itself.
+    if (const auto observer = m_reportObserver)
+        observer(index, report);
 }
 
 void DeviceBus::handleRequest(int index, SimulatedDevice::Request request)

@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -40,6 +41,12 @@ public:
     void unplug(int index);
     // Unplugs at once and plugs again after the device's reboot time, whether or not it wanted to.
     void powerCycle(int index);
+    // Called after each report a device has handled, with the device's index and the report: lets a
+    // test act at an exact point of a transfer.
+    void setReportObserver(std::function<void(int, const QByteArray&)> observer)
+    {
+        m_reportObserver = std::move(observer);
+    }
 
 signals:
     // One line for every event and every protocol violation.
@@ -66,6 +73,7 @@ private:
     QElapsedTimer m_clock;
     std::vector<std::unique_ptr<Entry>> m_devices;
     std::vector<std::unique_ptr<Client>> m_clients;
+    std::function<void(int, const QByteArray&)> m_reportObserver;
 };
 
 } // namespace PelkPlus
