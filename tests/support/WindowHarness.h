@@ -38,6 +38,16 @@
 
 namespace PelkPlus {
 
+// Lets the event loop run until done() holds or the time is up; the last answer of done().
+inline bool waitUntil(const std::function<bool()>& done, int timeout = 15000)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (!done() && waited.elapsed() < timeout)
+        QTest::qWait(20);
+    return done();
+}
+
 // Answers the window's blocking dialogs from a script and records every question asked.
 class ScriptedDialogs : public DialogProvider
 {

@@ -50,15 +50,6 @@ constexpr int settleBound = 10000;
 constexpr int rebootMs = 1200;
 const char mcuPath[] = "/plus/mp-3.2.7.bin";
 
-bool waitUntil(const std::function<bool()>& done, int timeout = 15000)
-{
-    QElapsedTimer waited;
-    waited.start();
-    while (!done() && waited.elapsed() < timeout)
-        QTest::qWait(20);
-    return done();
-}
-
 // Where the window stands, in the words of the table.
 QString where(WorkflowSession& s)
 {

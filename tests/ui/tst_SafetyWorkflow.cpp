@@ -28,15 +28,6 @@ namespace {
 const QString plusMcu = QStringLiteral("MCU Firmware: Version Production 2.7, Size 6 KB");
 const QString plusDsp = QStringLiteral("DSP Firmware: Version Production 1.2, Size 8 KB");
 
-bool waitUntil(const std::function<bool()>& done, int timeout = 15000)
-{
-    QElapsedTimer waited;
-    waited.start();
-    while (!done() && waited.elapsed() < timeout)
-        QTest::qWait(20);
-    return done();
-}
-
 // A Pelk+ older than the catalogue in the named components only; a Pelk up to date.
 SimulatedDeviceSettings plus(const QString& serial, const QStringList& old, int model = Plus)
 {
