@@ -165,7 +165,7 @@ bool SimulatedDevice::checkSequence(unsigned sequence)
                       .arg(m_packets)
                       .arg(sequence)
                       .arg(m_expectedSequence));
-        m_expectedSequence = sequence >= 65535 ? 0 : int(sequence) + 1;
+        followSequence(sequence);
         return false;
     }
     followSequence(sequence);
