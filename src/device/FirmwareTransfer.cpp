@@ -120,11 +120,11 @@ LinkResult sendMcuFirmware(DeviceLink* link, const char* path, const ProgressHan
     auto fill = [file](unsigned char* payload, StreamState& state) {
         for (int i = 0; i < mcuPayloadSize; ++i) {
             const int c = std::fgetc(file);
-            if (c == EOF && std::ferror(file)) {
-                traceReadError();
-                return LinkResult(LinkFileOpenFailed);
-            }
             if (c == EOF) {
+                if (std::ferror(file)) {
+                    traceReadError();
+                    return LinkResult(LinkFileOpenFailed);
+                }
                 endOfFile(payload, i, mcuPayloadSize, state);
                 break;
             }
