@@ -55,6 +55,17 @@ bool isPrivateDirectory(const QString& path, QString* error)
     ::close(fd);
     return trusted;
 }
+
+// Creates the directory closed to others unless it exists, then checks it as above.
+bool makePrivateDirectory(const QString& path, QString* error)
+{
+    if (::mkdir(QFile::encodeName(path).constData(), 0700) != 0 && errno != EEXIST) {
+        if (error)
+            *error = QStringLiteral("%1 cannot be created.").arg(path);
+        return false;
+    }
+    return isPrivateDirectory(path, error);
+}
 #endif
 } // namespace
 
@@ -100,10 +111,8 @@ QString ApplicationPaths::resolvePrivateTempPath(const QByteArray& runtimeVariab
     qWarning().noquote() << "ApplicationPaths: No private runtime directory (" + why + "); using" << fallback;
     QDir().mkpath(cache);
     QString error;
-    if ((::mkdir(QFile::encodeName(fallback).constData(), 0700) != 0 && errno != EEXIST)
-        || !isPrivateDirectory(fallback, &error))
-        qCritical().noquote() << "ApplicationPaths:"
-                              << (error.isEmpty() ? fallback + QStringLiteral(" cannot be created.") : error);
+    if (!makePrivateDirectory(fallback, &error))
+        qCritical().noquote() << "ApplicationPaths:" << error;
     return fallback;
 }
 #endif
@@ -126,12 +135,7 @@ bool ApplicationPaths::ensureDownloadDirectory(QString* error)
     QString level = privateTempPath();
     for (const QString& part : QString::fromLatin1(downloadSubdirectory).split(QLatin1Char('/'))) {
         level += QLatin1Char('/') + part;
-        if (::mkdir(QFile::encodeName(level).constData(), 0700) != 0 && errno != EEXIST) {
-            if (error)
-                *error = QStringLiteral("%1 cannot be created.").arg(level);
-            return false;
-        }
-        if (!isPrivateDirectory(level, error))
+        if (!makePrivateDirectory(level, error))
             return false;
     }
     return true;
