@@ -51,13 +51,8 @@ int showHistory(CliOutput& output)
     QJsonArray array;
     QStringList lines;
     for (int i = entries.size() - 1; i >= 0; --i) {
-        const UpdateHistoryEntry& e = entries.at(i);
-        array.append(e.toJson());
-        lines.append(QStringLiteral("%1  %2 %3  %4  %5 -> %6  %7  %8")
-                         .arg(e.time.toString(Qt::ISODate), e.model, e.serial, e.component,
-                             e.versionBefore.isEmpty() ? QStringLiteral("-") : e.versionBefore,
-                             e.versionSent.isEmpty() ? QStringLiteral("-") : e.versionSent,
-                             UpdateHistoryEntry::outcomeText(e.outcome), e.source));
+        array.append(entries.at(i).toJson());
+        lines.append(DiagnosticsReport::historyLine(entries.at(i)));
     }
     if (lines.isEmpty())
         output.info(QStringLiteral("No update has been recorded."));

@@ -38,6 +38,15 @@ QString DiagnosticsReport::deviceText(const DiagnosticsDevice& device)
                   hexVersionText(info.stylesVersion), hexVersionText(info.ensembleVersion));
 }
 
+QString DiagnosticsReport::historyLine(const UpdateHistoryEntry& e)
+{
+    return QStringLiteral("%1  %2 %3  %4  %5 -> %6  %7  %8")
+        .arg(e.time.toString(Qt::ISODate), e.model, e.serial, e.component,
+            e.versionBefore.isEmpty() ? QStringLiteral("-") : e.versionBefore,
+            e.versionSent.isEmpty() ? QStringLiteral("-") : e.versionSent,
+            UpdateHistoryEntry::outcomeText(e.outcome), e.source);
+}
+
 QString DiagnosticsReport::build(
     const QList<DiagnosticsDevice>& devices, const UpdateHistory& history, const QString& devicesNote)
 {
@@ -83,11 +92,7 @@ QString DiagnosticsReport::build(
         << entries.size() << ", newest first) ==\n";
     for (int i = entries.size() - 1; i >= 0 && i >= entries.size() - historyEntries; --i) {
         const UpdateHistoryEntry& e = entries.at(i);
-        out << e.time.toString(Qt::ISODate) << "  " << e.model << ' ' << e.serial << "  " << e.component
-            << "  " << (e.versionBefore.isEmpty() ? QStringLiteral("-") : e.versionBefore) << " -> "
-            << (e.versionSent.isEmpty() ? QStringLiteral("-") : e.versionSent) << "  "
-            << UpdateHistoryEntry::outcomeText(e.outcome) << "  " << e.source << "  sha256 "
-            << (e.sha256.isEmpty() ? QStringLiteral("-") : e.sha256) << '\n';
+        out << historyLine(e) << "  sha256 " << (e.sha256.isEmpty() ? QStringLiteral("-") : e.sha256) << '\n';
     }
     out << '\n';
 

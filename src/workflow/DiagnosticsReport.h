@@ -12,6 +12,7 @@
 namespace PelkPlus {
 
 class UpdateHistory;
+struct UpdateHistoryEntry;
 
 // One device of the family on USB, with its versions when its header could be read.
 struct DiagnosticsDevice
@@ -36,6 +37,8 @@ public:
     // The backend in use, with the socket of the virtual bus when that is it.
     static QString hidBackendText();
     static QString deviceText(const DiagnosticsDevice& device);
+    // One install attempt: "time  model serial  component  before -> sent  outcome  source".
+    static QString historyLine(const UpdateHistoryEntry& entry);
 };
 
 } // namespace PelkPlus

@@ -21,11 +21,6 @@ namespace {
 constexpr int baseRebootTimeout = 15000;
 constexpr int plusRebootTimeout = 20000;
 
-qint64 kilobytesRoundedUp(qint64 bytes)
-{
-    return (bytes + 1023) / 1024;
-}
-
 // A fraction of a transfer as a bar's percentage; a transfer is not shown as complete before it is.
 int percentOf(float fraction)
 {
@@ -132,7 +127,7 @@ void UpdateWorkflow::selectNextComponent()
     emit installProgressChanged(0);
     QString downloadText = QStringLiteral("Downloading");
     if (component.size > 0)
-        downloadText += QStringLiteral(" (%1 KB)").arg(kilobytesRoundedUp(component.size));
+        downloadText += QStringLiteral(" (%1 KB)").arg(UpdatePlanner::kilobytesText(component.size));
     emit downloadTextChanged(downloadText);
     emit installTextChanged(QStringLiteral("Installing"));
     emit componentSelected();
@@ -229,7 +224,7 @@ void UpdateWorkflow::onDownloadStarted(int request)
                            .arg(request + 1)
                            .arg(batchEntries.size());
         if (component.size > 0)
-            text += QStringLiteral(", %1 KB").arg(kilobytesRoundedUp(component.size));
+            text += QStringLiteral(", %1 KB").arg(UpdatePlanner::kilobytesText(component.size));
         emit downloadTextChanged(text);
         emit downloadProgressChanged(0);
     }
@@ -290,7 +285,8 @@ void UpdateWorkflow::onInstallProgress(float fraction, long total)
 {
     emit installProgressChanged(percentOf(fraction));
     if (total > 0)
-        emit installTextChanged(QStringLiteral("Installing (%1 KB)").arg(kilobytesRoundedUp(total)));
+        emit installTextChanged(
+            QStringLiteral("Installing (%1 KB)").arg(UpdatePlanner::kilobytesText(total)));
 }
 
 void UpdateWorkflow::startRebootTimer()
