@@ -81,11 +81,6 @@ void DownloadAgent::setDefaultRetryPause(int msecs)
     defaultPause = msecs;
 }
 
-int DownloadAgent::defaultRetryPauseNow()
-{
-    return defaultPause;
-}
-
 bool DownloadAgent::isTransient(QNetworkReply::NetworkError code, int status)
 {
     if (status >= 500 && status <= 599)

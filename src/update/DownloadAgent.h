@@ -59,7 +59,6 @@ public:
     void setRetryPause(int msecs) { m_retryPause = msecs; }
     int retryPause() const { return m_retryPause; }
     static void setDefaultRetryPause(int msecs);
-    static int defaultRetryPauseNow();
 
     // Whether a failed reply is worth another attempt: the connection failed or timed out, or the
     // server answered with an error of its own (5xx). Shared with the size requests.

@@ -41,7 +41,8 @@ struct DownloadRequest
         request.destination = component.localPath;
         request.expectedSize = component.size > 0 ? component.size : -1;
         request.maximumSize = maximumComponentSize;
-        request.requireLength = static_cast<unsigned int>(component.type) <= 3;
+        // The images the device receives (McuFirmware to EnsembleAudio) must be known complete.
+        request.requireLength = component.type <= ComponentType::EnsembleAudio;
         request.sha256 = component.sha256;
         return request;
     }

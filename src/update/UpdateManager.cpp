@@ -40,7 +40,6 @@ UpdateManager::UpdateManager(QObject* parent)
     , m_parser(new UpdateManifestParser)
     , m_manifestPath(downloadDirectory() + QLatin1Char('/') + QLatin1String(manifestFileName))
     , m_transferTimeout(DownloadAgent::defaultTransferTimeout)
-    , m_retryPause(DownloadAgent::defaultRetryPauseNow())
 {
     connect(m_manifestAgent, &DownloadAgent::finished, this, &UpdateManager::downloadFinished);
     connect(m_manifestAgent, &DownloadAgent::failed, this, &UpdateManager::onManifestFailed);
@@ -69,7 +68,6 @@ void UpdateManager::setTransferTimeout(int msecs)
 
 void UpdateManager::setRetryPause(int msecs)
 {
-    m_retryPause = msecs;
     m_manifestAgent->setRetryPause(msecs);
 }
 
@@ -284,7 +282,7 @@ void UpdateManager::onSizeReply(QNetworkReply* reply, ManifestProduct product, i
         int& attempts = m_sizeAttempts[qMakePair(int(product), index)];
         if (DownloadAgent::isTransient(reply->error(), status) && attempts < DownloadAgent::maximumRetries) {
             ++attempts;
-            const int pause = m_retryPause << (attempts - 1);
+            const int pause = m_manifestAgent->retryPause() << (attempts - 1);
             qDebug().noquote() << "UpdateManager: Retry" << attempts << "of" << DownloadAgent::maximumRetries
                                << "in" << pause / 1000.0 << "s of the size request for"
                                << reply->url().toString() << "after:" << reason;

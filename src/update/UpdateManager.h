@@ -102,7 +102,6 @@ private:
     QList<QNetworkReply*> m_pendingSizeReplies;
     QDateTime m_manifestTime;
     int m_transferTimeout;
-    int m_retryPause;
     QUrl m_manifestUrl;
     QList<QByteArray> m_trustedKeys;
     // Set while the signature is being fetched, after the manifest.
