@@ -122,7 +122,10 @@ QString DeviceOptions::usage()
 {
     return QStringLiteral(
         "usage: pelk-devsim [--socket PATH] [device options] [--add-device [device options]]...\n"
+        "       pelk-devsim [--socket PATH] --replay FILE\n"
         "The socket defaults to $PELK_HIDSIM_SOCKET.\n"
+        "--replay plays the device side of a recording made with PELK_HID_RECORD=FILE and stops with\n"
+        "exit code 3 at the first report the host sends that the recording does not hold.\n"
         "Device options:\n"
         "  --model plus|base      --mcu R.M.m   --dsp R.M.m   --styles N   --ensemble N\n"
         "  --serial TEXT          --path TEXT   --interfaces N\n"
