@@ -170,8 +170,10 @@ void DeviceBus::removeClient(QLocalSocket* socket)
 {
     for (size_t i = 0; i < m_clients.size(); ++i) {
         if (m_clients[i]->socket == socket) {
-            if (m_replay && m_clients[i]->replayDevice >= 0)
+            if (m_replay && m_clients[i]->replayDevice >= 0) {
                 m_replay->hostClosed(m_clients[i]->replayDevice);
+                announceReplayEnd();
+            }
             m_clients.erase(m_clients.begin() + long(i));
             break;
         }
@@ -334,12 +336,17 @@ void DeviceBus::replayReport(Client& client, const QByteArray& report)
         client.socket->flush();
         client.socket->disconnectFromServer();
     }
-    if (m_replay->finished() && !m_replayAnnounced) {
-        m_replayAnnounced = true;
-        say(QStringLiteral("replay: the recording played to its end, %1 of %2 reports as recorded")
-                .arg(m_replay->writesMatched())
-                .arg(m_replay->writeCount()));
-    }
+    announceReplayEnd();
+}
+
+void DeviceBus::announceReplayEnd()
+{
+    if (!m_replay || m_replayAnnounced || !m_replay->finished())
+        return;
+    m_replayAnnounced = true;
+    say(QStringLiteral("replay: the recording played to its end, %1 of %2 reports as recorded")
+            .arg(m_replay->writesMatched())
+            .arg(m_replay->writeCount()));
 }
 
 void DeviceBus::processReport(Client& client, const QByteArray& report)

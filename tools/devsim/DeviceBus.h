@@ -72,6 +72,7 @@ private:
     void pump(Client& client);
     void processReport(Client& client, const QByteArray& report);
     void replayReport(Client& client, const QByteArray& report);
+    void announceReplayEnd();
     void handleRequest(int index, SimulatedDevice::Request request);
     void dropConnections(int index);
     void tickIdle();
