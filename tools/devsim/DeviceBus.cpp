@@ -313,6 +313,15 @@ void DeviceBus::pump(Client& client)
     // Paced connections take one report per timer tick; others everything that has arrived.
     int budget = paced ? 1 : 1 << 30;
     while (budget-- > 0 && socket->bytesAvailable() >= reportSize) {
+        if (client.device >= 0 && client.interfaceIndex == 0) {
+            const SimulatedDevice& device = m_devices[size_t(client.device)]->device;
+            const int limit = device.settings().stopTakingAfterPacket;
+            if (limit >= 0 && device.packetsReceived() >= limit) {
+                // Whatever waits here stays; the socket's buffers fill and the host's writes wait.
+                socket->setReadBufferSize(reportSize);
+                return;
+            }
+        }
         const QByteArray report = socket->read(reportSize);
         processReport(client, report);
         if (!clientFor(socket))

@@ -65,6 +65,10 @@ bool DeviceOptions::apply(
         if (!parseNumber(value, number))
             return fail("a packet count");
         s.unplugAfterPacket = int(number);
+    } else if (name == QLatin1String("stop-taking-after")) {
+        if (!parseNumber(value, number))
+            return fail("a packet count");
+        s.stopTakingAfterPacket = int(number);
     } else if (name == QLatin1String("ready")) {
         if (value == QLatin1String("immediately")) {
             s.ready = SimulatedDevice::ReadyBehaviour::Immediately;
@@ -134,6 +138,7 @@ QString DeviceOptions::usage()
         "  --ready immediately|after:N|never|no-answer\n"
         "  --header normal|no-answer|bad-signature|bad-command|bad-count\n"
         "  --reboot-ms N          --unplug-after N\n"
+        "  --stop-taking-after N  (takes no report after the Nth; the host's writes then fail after 5 s)\n"
         "  --paced (one report per millisecond, like full-speed USB) | --fast (default)\n"
         "  --no-drop-off (stays after an install until power-cycled)  --no-return (never comes back)\n"
         "  --no-header-after-reboot   --clear-release-bits (a Pelk reporting release types 0)\n"
