@@ -239,9 +239,7 @@ void UpdateWorkflow::onDownloadProgress(int request, float fraction)
 void UpdateWorkflow::awaitUpdateMode()
 {
     qDebug() << "Checking whether device ready for update...";
-    emit statusChanged(QStringLiteral("Waiting for the device to enter update mode...\n\nPlease DO "
-                                      "NOT disconnect or power down the device!"),
-        MessageKind::Warning);
+    emit statusChanged(phaseStatusText(WorkflowPhase::AwaitingUpdateMode), MessageKind::Warning);
     if (deviceAgent)
         deviceAgent->checkReadyForUpdate();
 }
@@ -298,7 +296,7 @@ void UpdateWorkflow::startRebootTimer()
 
 void UpdateWorkflow::requestPowerCycle()
 {
-    emit statusChanged(QStringLiteral("Please power-cycle the device now."), MessageKind::Warning);
+    emit statusChanged(phaseStatusText(WorkflowPhase::AwaitingPowerCycle), MessageKind::Warning);
 }
 
 } // namespace PelkPlus
