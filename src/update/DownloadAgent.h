@@ -50,6 +50,8 @@ public:
     bool isBusy() const { return !m_requests.isEmpty(); }
     // The request of the batch being fetched, or the one that failed after failed(); -1 before any.
     int currentRequest() const { return m_currentIndex; }
+    // The Content-Type header of the last successful answer; empty when it had none.
+    QByteArray contentType() const { return m_contentType; }
 
     // Milliseconds without progress after which a request fails; applies to requests started later.
     void setTransferTimeout(int msecs) { m_transferTimeout = msecs; }
@@ -106,6 +108,7 @@ private:
     int m_attempt = 0;
     int m_transferTimeout = defaultTransferTimeout;
     int m_retryPause;
+    QByteArray m_contentType;
 };
 
 } // namespace PelkPlus
