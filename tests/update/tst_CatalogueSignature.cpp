@@ -3,7 +3,6 @@
 #include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
-#include <QSettings>
 #include <QtTest>
 
 #include <sodium.h>
@@ -30,13 +29,10 @@ class tst_CatalogueSignature : public QObject
 
 private slots:
     void initTestCase();
-    void init();
     void parse_data();
     void parse();
     void verify_data();
     void verify();
-    void keySettings_data();
-    void keySettings();
 
 private:
     QMap<QString, CatalogueSignature::KeyPair> m_keys;
@@ -47,11 +43,6 @@ void tst_CatalogueSignature::initTestCase()
     QVERIFY(CatalogueSignature::initialise());
     for (const char* name : { "old", "new", "stranger" })
         m_keys.insert(QLatin1String(name), CatalogueSignature::generateKeyPair());
-}
-
-void tst_CatalogueSignature::init()
-{
-    QSettings().remove(QStringLiteral("update"));
 }
 
 void tst_CatalogueSignature::parse_data()
@@ -155,69 +146,6 @@ void tst_CatalogueSignature::verify()
     QCOMPARE(CatalogueSignature::verify(manifest, file, keys, &error, &matching), !verifiedBy.isEmpty());
     QCOMPARE(matching, expected);
     QVERIFY2(error.contains(complaint), qPrintable(error));
-}
-
-void tst_CatalogueSignature::keySettings_data()
-{
-    // Key names, or texts written as they stand after '!'.
-    QTest::addColumn<QStringList>("trusted");
-    QTest::addColumn<QStringList>("revoked");
-    QTest::addColumn<QStringList>("expected");
-    QTest::addColumn<QString>("problem"); // empty: the keys can be used
-
-    const QStringList both { QStringLiteral("old"), QStringLiteral("new") };
-    QTest::newRow("none") << QStringList() << QStringList() << QStringList() << QString();
-    QTest::newRow("two") << both << QStringList() << both << QString();
-    QTest::newRow("one revoked") << both << QStringList { QStringLiteral("old") }
-                                 << QStringList { QStringLiteral("new") } << QString();
-    QTest::newRow("a key never trusted, revoked")
-        << QStringList { QStringLiteral("new") } << QStringList { QStringLiteral("stranger") }
-        << QStringList { QStringLiteral("new") } << QString();
-    QTest::newRow("every one revoked") << both << both << QStringList() << "Every trusted key is listed";
-    QTest::newRow("a mistyped key") << QStringList { QStringLiteral("old"), QStringLiteral("!old") }
-                                    << QStringList() << QStringList() << "update/trusted-keys holds \"old\"";
-    QTest::newRow("a secret key for a public one")
-        << QStringList { QStringLiteral("!secret") } << QStringList() << QStringList()
-        << "update/trusted-keys holds";
-    QTest::newRow("a mistyped revocation")
-        << both << QStringList { QStringLiteral("!x") } << QStringList() << "update/revoked-keys holds \"x\"";
-}
-
-void tst_CatalogueSignature::keySettings()
-{
-    QFETCH(QStringList, trusted);
-    QFETCH(QStringList, revoked);
-    QFETCH(QStringList, expected);
-    QFETCH(QString, problem);
-
-    auto texts = [this](const QStringList& names) {
-        QStringList result;
-        for (const QString& name : names) {
-            if (name == QLatin1String("!secret"))
-                result.append(
-                    QString::fromLatin1(CatalogueSignature::encodeKey(m_keys.value("old").secretKey)));
-            else
-                result.append(name.startsWith(QLatin1Char('!'))
-                        ? name.mid(1)
-                        : QString::fromLatin1(CatalogueSignature::encodeKey(m_keys.value(name).publicKey)));
-        }
-        return result;
-    };
-    if (!trusted.isEmpty())
-        QSettings().setValue(
-            QStringLiteral("update/trusted-keys"), texts(trusted).join(QStringLiteral(", ")));
-    if (!revoked.isEmpty())
-        QSettings().setValue(QStringLiteral("update/revoked-keys"), texts(revoked));
-    if (!problem.isEmpty())
-        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QRegularExpression::escape(problem)));
-
-    QString error = QStringLiteral("unset");
-    const QList<QByteArray> keys = CatalogueSignature::trustedKeys(&error);
-    QList<QByteArray> wanted;
-    for (const QString& name : expected)
-        wanted.append(m_keys.value(name).publicKey);
-    QCOMPARE(keys, wanted);
-    QVERIFY2(problem.isEmpty() ? error.isEmpty() : error.contains(problem), qPrintable(error));
 }
 
 int main(int argc, char** argv)

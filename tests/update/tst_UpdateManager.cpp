@@ -920,6 +920,9 @@ void tst_UpdateManager::trustedCatalogue_data()
     QTest::newRow("revoked key mistyped")
         << both << QStringList { QStringLiteral("!old") } << oldKey << true << fresh << QList<int>()
         << unverified << "The setting update/revoked-keys holds \"old\"";
+    QTest::newRow("a key never trusted, revoked")
+        << oldKey << QStringList { QStringLiteral("stranger") } << oldKey << true << fresh << QList<int>()
+        << ok << QString();
     QTest::newRow("every trusted key revoked")
         << oldKey << oldKey << oldKey << true << fresh << QList<int>() << unverified
         << "Every trusted key is listed in the setting update/revoked-keys";
