@@ -1,6 +1,15 @@
 #include "update/CatalogueHeader.h"
 
-#include <QXmlStreamReader>
+#include <QBuffer>
+#include <QHash>
+
+// The SAX classes are deprecated in Qt 5.15 but are what reads the manifest; the root element is
+// read with the same reader, so that both take the same bytes for the same document.
+QT_WARNING_PUSH
+QT_WARNING_DISABLE_DEPRECATED
+#include <QXmlDefaultHandler>
+#include <QXmlInputSource>
+#include <QXmlSimpleReader>
 
 namespace PelkPlus {
 
@@ -22,6 +31,32 @@ bool isHtmlType(const QByteArray& contentType)
     const QByteArray type = contentType.mid(contentType.lastIndexOf(',') + 1).trimmed().toLower();
     return type.startsWith("text/html") || type.startsWith("application/xhtml+xml");
 }
+
+// Keeps the document element's name and attributes, then stops the reader: nothing further of the
+// document is read. Entity declarations stop it as they stop the manifest parser.
+class RootElementHandler : public QXmlDefaultHandler
+{
+public:
+    bool startElement(const QString& /*namespaceURI*/, const QString& /*localName*/, const QString& qName,
+        const QXmlAttributes& attributes) override
+    {
+        found = true;
+        name = qName;
+        for (const char* attribute : { "Name", "Published", "Expires" })
+            values.insert(QLatin1String(attribute), attributes.value(QLatin1String(attribute)));
+        return false;
+    }
+    bool internalEntityDecl(const QString&, const QString&) override { return false; }
+    bool externalEntityDecl(const QString&, const QString&, const QString&) override { return false; }
+    bool unparsedEntityDecl(const QString&, const QString&, const QString&, const QString&) override
+    {
+        return false;
+    }
+
+    bool found = false;
+    QString name;
+    QHash<QString, QString> values;
+};
 
 } // namespace
 
@@ -46,26 +81,31 @@ CatalogueHeader CatalogueHeader::read(const QByteArray& document, const QByteArr
         header.kind = WebPage;
         return header;
     }
-    QXmlStreamReader reader(document);
-    // Names as written, as the manifest parser matches them.
-    reader.setNamespaceProcessing(false);
-    while (!reader.atEnd()) {
-        if (reader.readNext() != QXmlStreamReader::StartElement)
-            continue;
-        const QXmlStreamAttributes attributes = reader.attributes();
-        if (reader.qualifiedName().compare(QLatin1String("html"), Qt::CaseInsensitive) == 0) {
-            header.kind = WebPage;
-        } else if (reader.qualifiedName() == QLatin1String("Family")
-            && attributes.value(QLatin1String("Name")) == QLatin1String("PELK")) {
-            header.kind = Catalogue;
-            header.published = parseTime(attributes.value(QLatin1String("Published")).toString());
-            header.expires = parseTime(attributes.value(QLatin1String("Expires")).toString());
-        } else {
-            header.kind = OtherDocument;
-        }
+    QBuffer buffer;
+    buffer.setData(document);
+    buffer.open(QIODevice::ReadOnly);
+    QXmlInputSource source(&buffer);
+    RootElementHandler handler;
+    QXmlSimpleReader reader;
+    reader.setContentHandler(&handler);
+    reader.setDeclHandler(&handler);
+    reader.setDTDHandler(&handler);
+    reader.parse(&source, false);
+    if (!handler.found)
         return header;
+    if (handler.name.compare(QLatin1String("html"), Qt::CaseInsensitive) == 0) {
+        header.kind = WebPage;
+    } else if (handler.name == QLatin1String("Family")
+        && handler.values.value(QStringLiteral("Name")) == QLatin1String("PELK")) {
+        header.kind = Catalogue;
+        header.published = parseTime(handler.values.value(QStringLiteral("Published")));
+        header.expires = parseTime(handler.values.value(QStringLiteral("Expires")));
+    } else {
+        header.kind = OtherDocument;
     }
     return header;
 }
 
 } // namespace PelkPlus
+
+QT_WARNING_POP

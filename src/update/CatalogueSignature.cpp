@@ -8,6 +8,8 @@
 
 #include <sodium.h>
 
+#include <algorithm>
+
 #ifndef PELK_TRUSTED_KEY
 #define PELK_TRUSTED_KEY ""
 #endif
@@ -98,7 +100,13 @@ bool CatalogueSignature::parse(const QByteArray& signatureFile, QList<Signature>
     const int pairs = (lines.size() - 1) / 2;
     if (lines.size() < 3 || lines.size() % 2 != 1 || pairs > maximumSignatures || lines.at(0) != firstLine)
         return false;
-    static const QRegularExpression hexId(QStringLiteral("^[0-9a-f]{16}$"));
+    // Checked byte by byte: a text conversion would end at a NUL the file may hold.
+    auto isKeyId = [](const QByteArray& id) {
+        return id.size() == 16 && std::all_of(id.cbegin(), id.cend(), [](char c) {
+            return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+        });
+    };
+    QList<Signature> read;
     for (int i = 1; i + 1 < lines.size(); i += 2) {
         Signature entry;
         const QByteArray& idLine = lines.at(i);
@@ -106,11 +114,12 @@ bool CatalogueSignature::parse(const QByteArray& signatureFile, QList<Signature>
         if (!idLine.startsWith(keyIdWord) || !signatureLine.startsWith(signatureWord))
             return false;
         entry.keyId = idLine.mid(int(sizeof(keyIdWord)) - 1).trimmed().toLower();
-        if (!hexId.match(QString::fromLatin1(entry.keyId)).hasMatch()
+        if (!isKeyId(entry.keyId)
             || !decodeKey(signatureLine.mid(int(sizeof(signatureWord)) - 1), signatureSize, &entry.signature))
             return false;
-        signatures->append(entry);
+        read.append(entry);
     }
+    *signatures = read;
     return true;
 }
 

@@ -80,6 +80,9 @@ void tst_CatalogueSignature::parse_data()
         << head + one.mid(one.indexOf('\n') + 1) + one.left(one.indexOf('\n') + 1) << -1;
     QTest::newRow("blank line between") << head + one + '\n' + one << -1;
     QTest::newRow("key id not hexadecimal") << QByteArray(singleFormat).replace("key-id ", "key-id zz") << -1;
+    QTest::newRow("second signature broken") << head + one + one.left(one.size() - 8) + "Hoc\n" << -1;
+    QTest::newRow("key id followed by NULs")
+        << QByteArray(singleFormat).replace("\nsignature", QByteArray(8, '\0') + "\nsignature") << -1;
     QTest::newRow("signature cut short") << singleFormat.left(singleFormat.size() - 6) + "==\n" << -1;
     QTest::newRow("larger than a signature file") << singleFormat + QByteArray(4096, ' ') << -1;
     QTest::newRow("web page") << QByteArray("<html><body>Please log in</body></html>") << -1;
