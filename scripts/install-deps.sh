@@ -12,6 +12,7 @@ packages=(
   dpkg-dev file
   clang libclang-rt-14-dev
   libsodium-dev
+  strace
 )
 
 missing=()

@@ -4,6 +4,7 @@
 #include "cli/DeviceReport.h"
 #include "workflow/UpdatePlanner.h"
 #include "workflow/UpdateWorkflow.h"
+#include "workflow/WorkflowNotifier.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
@@ -231,11 +232,14 @@ void WorkflowRunner::reportPlan()
     }
     if (!warnings.isEmpty())
         m_output->result(QStringLiteral("WARNING:\n") + warnings.join(QLatin1Char('\n')));
+    const bool verified = m_workflow->isCatalogueVerified();
+    if (!verified)
+        m_output->result(WorkflowNotifier::unverifiedCatalogueText());
 
     if (m_options.command == CliOptions::Check || plan.isEmpty()) {
         const DeviceInfo info = m_workflow->deviceInfo();
         QJsonObject object { { QStringLiteral("device"), DeviceReport::deviceObject(m_connection, &info) },
-            { QStringLiteral("updates"), componentArray(plan) } };
+            { QStringLiteral("updates"), componentArray(plan) }, { QStringLiteral("verified"), verified } };
         if (!warnings.isEmpty())
             object.insert(QStringLiteral("warnings"), QJsonArray::fromStringList(warnings));
         m_output->object(object);

@@ -7,6 +7,7 @@
 #include "workflow/UpdatePlanner.h"
 #include "workflow/UpdateWorkflow.h"
 #include "workflow/WorkflowPhase.h"
+#include "workflow/WorkflowNotifier.h"
 
 #include <QLabel>
 #include <QListWidget>
@@ -54,6 +55,9 @@ void MainWindow::refreshUpdateList()
     } else {
         updatesHeading->clear();
     }
+    const bool unverified = lastChecked.isValid() && !workflow->isCatalogueVerified();
+    catalogueNote->setText(unverified ? WorkflowNotifier::unverifiedCatalogueText() : QString());
+    catalogueNote->setVisible(unverified);
 
     for (const Component& component : plan) {
         auto* item = new QListWidgetItem(UpdatePlanner::describe(component), componentList);

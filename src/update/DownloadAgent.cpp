@@ -128,6 +128,7 @@ bool DownloadAgent::download(const QList<DownloadRequest>& requests)
     releaseFile();
     m_requests = requests;
     m_currentIndex = -1;
+    m_contentType.clear();
     startNext();
     return true;
 }
@@ -235,6 +236,7 @@ void DownloadAgent::onReplyHeaders()
     }
     if (status < 200 || status > 299)
         return;
+    m_contentType = m_reply->rawHeader("Content-Type");
 
     if (m_replyOffset > 0) {
         if (status == 200) {

@@ -56,6 +56,8 @@ public:
     int currentRequest() const { return m_currentIndex; }
     // The kind of the last failure; None before any.
     FailureKind failureKind() const { return m_failureKind; }
+    // The Content-Type header of the last successful answer; empty when it had none.
+    QByteArray contentType() const { return m_contentType; }
 
     // Milliseconds without progress after which a request fails; applies to requests started later.
     void setTransferTimeout(int msecs) { m_transferTimeout = msecs; }
@@ -113,6 +115,7 @@ private:
     int m_transferTimeout = defaultTransferTimeout;
     int m_retryPause;
     FailureKind m_failureKind = FailureKind::None;
+    QByteArray m_contentType;
 };
 
 } // namespace PelkPlus

@@ -300,6 +300,7 @@ void UpdateWorkflow::planUpdate(bool forceAll)
     if (freshManifest || !plannedFrom) {
         plannedFrom = updateManager->componentsFor(UpdatePlanner::productFor(info));
         plannedFromTime = updateManager->manifestTime();
+        plannedFromVerified = updateManager->isCatalogueVerified();
         freshManifest = false;
     }
     lastCheckTime = plannedFromTime;

@@ -79,6 +79,9 @@ public:
     QList<Component> plan() const { return updatePlan; }
     QStringList planWarnings() const { return warnings; }
     QDateTime lastChecked() const { return lastCheckTime; }
+    // Whether the catalogue the plan rests on was signed by a trusted key; false while no key is
+    // trusted, which the faces say beside the plan.
+    bool isCatalogueVerified() const { return plannedFromVerified; }
     // Whether a component of the update is being worked on.
     bool isUpdating() const { return currentComponent >= 0; }
     // Whether a file is being sent to the device: stopping now may leave it unusable until it is
@@ -219,6 +222,7 @@ private:
     // so that a re-plan does not depend on manifest data that another check may have cleared.
     std::optional<QList<Component>> plannedFrom;
     QDateTime plannedFromTime;
+    bool plannedFromVerified = false;
     bool fetchingManifest = false;
     bool freshManifest = false;
     // The device being updated, found again by serial number and model after each reboot.
@@ -232,6 +236,7 @@ private:
     // A component was sent and the device confirmed it; checked when the device is back.
     bool verificationDue = false;
     QString versionBeforeInstall;
+    DeviceInfo deviceBeforeInstall;
     // A failed connection is tried again only on the monitor's next connection.
     bool offerSuppressed = false;
     QTimer rebootTimer;

@@ -67,7 +67,8 @@ bool UpdateWorkflow::verifyInstalledComponent()
     const Component* component = currentPlanEntry();
     if (!component)
         return true;
-    const Verification check = InstallVerifier::verify(deviceInfo(), component->type, component->version);
+    const Verification check
+        = InstallVerifier::verify(deviceBeforeInstall, deviceInfo(), component->type, component->version);
     emit componentVerified(component->type, versionBeforeInstall, component->version, check.outcome);
     closeAttempt(check.outcome == VerificationOutcome::Verified ? UpdateHistoryEntry::Verified
             : check.outcome == VerificationOutcome::NotApplied  ? UpdateHistoryEntry::NotApplied
@@ -273,6 +274,7 @@ void UpdateWorkflow::onDownloadFinished()
     }
 
     versionBeforeInstall = InstallVerifier::versionOf(deviceInfo(), component->type);
+    deviceBeforeInstall = deviceInfo();
     openAttempt = attemptFor(*component, true);
     qDebug() << "Sending file type" << fileType << "at" << component->localPath;
     if (deviceAgent)

@@ -195,12 +195,25 @@ void UpdateWorkflow::createStateMachine()
     QSignalTransition* checkFailed
         = checkingState->addTransition(updateManager, &UpdateManager::failure, nothingToInstallState);
     connect(checkFailed, &QAbstractTransition::triggered, this, [this] {
-        if (updateManager->failureReason() == UpdateManager::UnverifiedCatalogue) {
+        switch (updateManager->failureReason()) {
+        case UpdateManager::UnverifiedCatalogue:
             showMessage(MessageKind::Critical, QStringLiteral("Update Check Failure"),
                 QStringLiteral("The update catalogue could not be verified, so no updates are offered. "
                                "Nothing was sent to the device.\n\n%1")
                     .arg(updateManager->failureText()));
             return;
+        case UpdateManager::RefusedCatalogue:
+            showMessage(MessageKind::Critical, QStringLiteral("Update Check Failure"),
+                QStringLiteral("The update catalogue was refused, so no updates are offered. Nothing was "
+                               "sent to the device.\n\n%1")
+                    .arg(updateManager->failureText()));
+            return;
+        case UpdateManager::NotACatalogue:
+            showMessage(
+                MessageKind::Critical, QStringLiteral("Update Check Failure"), updateManager->failureText());
+            return;
+        default:
+            break;
         }
         showMessage(MessageKind::Critical, QStringLiteral("Update Check Failure"),
             QStringLiteral("Failed to check for updates!"));

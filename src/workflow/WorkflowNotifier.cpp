@@ -12,4 +12,9 @@ WorkflowNotifier::WorkflowNotifier(QObject* parent)
 
 WorkflowNotifier::~WorkflowNotifier() = default;
 
+QString WorkflowNotifier::unverifiedCatalogueText()
+{
+    return QStringLiteral("The update catalogue was not verified: no catalogue signing key is trusted.");
+}
+
 } // namespace PelkPlus

@@ -23,6 +23,9 @@ public:
     explicit WorkflowNotifier(QObject* parent = nullptr);
     ~WorkflowNotifier() override;
 
+    // The line every face shows beside a plan from a catalogue no trusted key signed.
+    static QString unverifiedCatalogueText();
+
 signals:
     // Every state of the machine as it is entered, by object name ("downloadingState", ...); for
     // logs and tests. A face follows phaseChanged.
