@@ -1,9 +1,11 @@
 // The update manifest as the update manager reads it: the downloaded bytes through the SAX reader's
-// input source into the parser, then every device component's version as the planning reads it.
+// input source into the parser, then every device component's version as the planning reads it,
+// and the root element's attributes as the manager reads them beside the parser.
 #include "FuzzSupport.h"
 
 #include "app/SemanticVersion.h"
 #include "device/FirmwareVersion.h"
+#include "update/CatalogueHeader.h"
 #include "update/UpdateManager.h"
 #include "update/UpdateManifestParser.h"
 
@@ -90,6 +92,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzzAssert(sameComponents(parser.manifestData(), first), "a reused parser reads the same components");
     if (parsed)
         readVersions(parser.manifestData());
+    // The manager reads the root element apart from the parser: whatever the parser takes for a
+    // catalogue with components, that reader must take for one too, or a good catalogue is refused.
+    const CatalogueHeader header = CatalogueHeader::read(bytes);
+    if (parsed && !first.isEmpty())
+        fuzzAssert(
+            header.kind == CatalogueHeader::Catalogue, "the root element's reader agrees with the parser");
     return 0;
 }
 

@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
 jobs=${PELK_FUZZ_JOBS:-2}
-targets=(${PELK_FUZZ_TARGETS:-manifest semantic_version firmware_version data_version header devsim})
+targets=(${PELK_FUZZ_TARGETS:-manifest semantic_version firmware_version data_version header devsim signature})
 
 bash scripts/install-deps.sh
 

@@ -65,7 +65,7 @@ void DeviceLister::onScanned()
         connect(agent, &DeviceAgent::ready, this,
             [this, index](const DeviceInfo& info) { onAnswer(index, info); });
         connect(agent, &DeviceAgent::failure, this, [this, index, agent] {
-            if (agent->failureReason() == LinkAccessDenied)
+            if (agent->lastResult() == LinkAccessDenied)
                 m_accessDenied.append(agent->connection().path);
             onAnswer(index, std::nullopt);
         });

@@ -66,9 +66,9 @@ signals:
     void notReadyForUpdate();
     void disconnected();
     void stopped();
-    // Emitted just before failure() when the connection failed: the LinkResult of the attempt.
-    void failureReason(int result);
     void failure();
+    // The link's result behind the failure that follows it (a LinkResult).
+    void failedWith(int result);
     void progress(float fraction, long total);
     void done();
 

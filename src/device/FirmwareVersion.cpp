@@ -48,12 +48,19 @@ FirmwareVersion parseFirmwareVersion(const QString& text)
 {
     FirmwareVersion version;
     const QStringList parts = text.split(QLatin1Char('.'), Qt::KeepEmptyParts);
-    if (parts.size() == 3) {
-        // toInt() tolerates surrounding blanks and gives 0 for anything that is not a number.
-        version.releaseType = parts.at(0).trimmed().toInt();
-        version.major = parts.at(1).trimmed().toInt();
-        version.minor = parts.at(2).trimmed().toInt();
-    }
+    if (parts.size() != 3)
+        return version;
+    // toInt() tolerates surrounding blanks and gives 0 for anything that is not a number.
+    const int releaseType = parts.at(0).trimmed().toInt();
+    const int major = parts.at(1).trimmed().toInt();
+    const int minor = parts.at(2).trimmed().toInt();
+    // The device keeps the release type in a byte and major and minor in four bits each: 3.16.0
+    // would compare as newer than 3.15.0 and be installed as 3.0.0.
+    if (releaseType < 0 || releaseType > 0xFF || major < 0 || major > 0xF || minor < 0 || minor > 0xF)
+        return version;
+    version.releaseType = releaseType;
+    version.major = major;
+    version.minor = minor;
     return version;
 }
 

@@ -46,7 +46,8 @@ struct FirmwareVersion
 // "Alpha", "Beta", "Pre-production", "Production"; empty for any other value.
 QString releaseTypeText(int releaseType);
 
-// Parses "r.M.m"; never fails, anything else gives zeros.
+// Parses "r.M.m" with r 0 to 255 and M and m 0 to 15, what the device's version word holds; never
+// fails, anything else gives zeros.
 FirmwareVersion parseFirmwareVersion(const QString& text);
 
 // "0x" and the value in upper-case hexadecimal without leading zeros.

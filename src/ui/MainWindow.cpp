@@ -88,7 +88,7 @@ void MainWindow::createWidgets()
     promptLabel->setAlignment(Qt::AlignCenter);
     // What the state machine's first step shows too; set here so that the first paint, which comes
     // before that step, does not show an empty window.
-    promptLabel->setText(QStringLiteral("Please connect a PELK device."));
+    promptLabel->setText(phaseStatusText(WorkflowPhase::NoDevice));
 
     deviceStatusView = new DeviceStatusView;
     deviceStatusView->setObjectName(QStringLiteral("deviceInfo"));
@@ -102,6 +102,10 @@ void MainWindow::createWidgets()
     warningsBox->setObjectName(QStringLiteral("warningsBox"));
     updatesHeading = new MessageBox;
     updatesHeading->setObjectName(QStringLiteral("updatesHeading"));
+    catalogueNote = new QLabel;
+    catalogueNote->setObjectName(QStringLiteral("catalogueNote"));
+    catalogueNote->setWordWrap(true);
+    catalogueNote->hide();
     componentList = new QListWidget;
     componentList->setObjectName(QStringLiteral("componentList"));
     startUpdateButton = new QPushButton(QStringLiteral("Start Update"));
@@ -115,6 +119,7 @@ void MainWindow::createWidgets()
     selectionLayout->addWidget(checkUpdatesButton);
     selectionLayout->addWidget(warningsBox);
     selectionLayout->addWidget(updatesHeading);
+    selectionLayout->addWidget(catalogueNote);
     selectionLayout->addWidget(componentList);
     selectionLayout->addWidget(startUpdateButton);
 

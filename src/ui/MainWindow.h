@@ -93,6 +93,8 @@ private:
     DeviceStatusView* deviceStatusView = nullptr;
     QPushButton* checkUpdatesButton = nullptr;
     MessageBox* updatesHeading = nullptr;
+    // Under the heading: says when the catalogue of the plan was not verified.
+    QLabel* catalogueNote = nullptr;
     MessageBox* warningsBox = nullptr;
     QListWidget* componentList = nullptr;
     QPushButton* startUpdateButton = nullptr;

@@ -6,6 +6,8 @@
 #include "ui/MessageBox.h"
 #include "workflow/UpdatePlanner.h"
 #include "workflow/UpdateWorkflow.h"
+#include "workflow/WorkflowPhase.h"
+#include "workflow/WorkflowNotifier.h"
 
 #include <QLabel>
 #include <QListWidget>
@@ -49,10 +51,13 @@ void MainWindow::refreshUpdateList()
             QStringLiteral("No updates available (last checked on %1).").arg(lastChecked.toString()));
     } else if (workflow->isFetchingManifest()) {
         // Fetching can last until the download's no-progress limit; the heading says why nothing shows.
-        updatesHeading->showInformation(QStringLiteral("Checking for latest updates..."));
+        updatesHeading->showInformation(phaseStatusText(WorkflowPhase::Checking));
     } else {
         updatesHeading->clear();
     }
+    const bool unverified = lastChecked.isValid() && !workflow->isCatalogueVerified();
+    catalogueNote->setText(unverified ? WorkflowNotifier::unverifiedCatalogueText() : QString());
+    catalogueNote->setVisible(unverified);
 
     for (const Component& component : plan) {
         auto* item = new QListWidgetItem(UpdatePlanner::describe(component), componentList);

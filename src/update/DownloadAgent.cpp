@@ -128,6 +128,7 @@ bool DownloadAgent::download(const QList<DownloadRequest>& requests)
     releaseFile();
     m_requests = requests;
     m_currentIndex = -1;
+    m_contentType.clear();
     startNext();
     return true;
 }
@@ -176,12 +177,12 @@ void DownloadAgent::startNext()
     m_file = new QFile(request.destination);
     // Unbuffered, so that a write that does not reach the disk is reported by the write itself.
     if (!m_file->open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        fail(QStringLiteral("Failed to open destination file."));
+        fail(FailureKind::FileError, QStringLiteral("Failed to open destination file."));
         return;
     }
     // A device image is fetched over the web and nothing else: no local file, no resource.
     if (request.requireLength && !isHttp(request.url)) {
-        fail(QStringLiteral("Only http and https downloads are allowed."), true);
+        fail(FailureKind::Refused, QStringLiteral("Only http and https downloads are allowed."), true);
         return;
     }
     sendRequest();
@@ -230,11 +231,12 @@ void DownloadAgent::onReplyHeaders()
     const int status = httpStatus(m_reply);
     // An error answer is final as soon as its headers arrive; its body may never end.
     if (status >= 400) {
-        retryOrFail(httpStatusText(m_reply), status >= 500);
+        retryOrFail(FailureKind::Server, httpStatusText(m_reply), status >= 500);
         return;
     }
     if (status < 200 || status > 299)
         return;
+    m_contentType = m_reply->rawHeader("Content-Type");
 
     if (m_replyOffset > 0) {
         if (status == 200) {
@@ -242,7 +244,8 @@ void DownloadAgent::onReplyHeaders()
             startOver();
         } else if (rangeStart(m_reply) != m_replyOffset) {
             startOver();
-            retryOrFail(QStringLiteral("The server resumed at another byte than asked for."), true);
+            retryOrFail(FailureKind::Server,
+                QStringLiteral("The server resumed at another byte than asked for."), true);
             return;
         }
     }
@@ -250,8 +253,9 @@ void DownloadAgent::onReplyHeaders()
     const DownloadRequest& request = m_requests.at(m_currentIndex);
     if (request.requireLength && request.expectedSize < 0 && announcedLength(m_reply) < 0
         && !isChunked(m_reply)) {
-        fail(QStringLiteral("The server announced no length for the file, so it cannot be known to "
-                            "arrive complete."),
+        fail(FailureKind::Refused,
+            QStringLiteral("The server announced no length for the file, so it cannot be known to "
+                           "arrive complete."),
             true);
     }
 }
@@ -268,16 +272,18 @@ void DownloadAgent::onReplyAvailable()
 
     const DownloadRequest& request = m_requests.at(m_currentIndex);
     if (request.expectedSize >= 0 && m_written + data.size() > request.expectedSize) {
-        fail(QStringLiteral("Download exceeds the announced %1 bytes.").arg(request.expectedSize), true);
+        fail(FailureKind::Size,
+            QStringLiteral("Download exceeds the announced %1 bytes.").arg(request.expectedSize), true);
         return;
     }
     if (request.maximumSize >= 0 && m_written + data.size() > request.maximumSize) {
-        fail(QStringLiteral("Download exceeds %1 bytes.").arg(request.maximumSize), true);
+        fail(FailureKind::Size, QStringLiteral("Download exceeds %1 bytes.").arg(request.maximumSize), true);
         return;
     }
     const qint64 written = m_file->write(data);
     if (written != data.size()) {
-        fail(QStringLiteral("Failed to write destination file: %1").arg(m_file->errorString()));
+        fail(FailureKind::FileError,
+            QStringLiteral("Failed to write destination file: %1").arg(m_file->errorString()));
         return;
     }
     if (!request.sha256.isEmpty())
@@ -302,7 +308,8 @@ void DownloadAgent::onReplyError(QNetworkReply::NetworkError code)
 {
     if (!m_reply)
         return;
-    retryOrFail(failureText(m_reply, m_transferTimeout), isTransient(code, httpStatus(m_reply)));
+    retryOrFail(FailureKind::Network, failureText(m_reply, m_transferTimeout),
+        isTransient(code, httpStatus(m_reply)));
 }
 
 void DownloadAgent::onReplyComplete()
@@ -312,7 +319,7 @@ void DownloadAgent::onReplyComplete()
     // A final answer outside 2xx without a network error (a redirect that was not followed, say).
     const int status = httpStatus(m_reply);
     if (isHttp(m_reply->url()) && (status < 200 || status > 299)) {
-        retryOrFail(httpStatusText(m_reply), status >= 500);
+        retryOrFail(FailureKind::Server, httpStatusText(m_reply), status >= 500);
         return;
     }
     // Whatever is still buffered belongs to the file.
@@ -327,26 +334,28 @@ void DownloadAgent::onReplyComplete()
     const qint64 received = m_written - m_replyOffset;
     if (announced >= 0 && announced != received) {
         // Cut off on the way: the rest is asked for again.
-        retryOrFail(
+        retryOrFail(FailureKind::Network,
             QStringLiteral("Received %1 of %2 bytes.").arg(received).arg(announced), received < announced);
         return;
     }
     if (request.expectedSize >= 0 && request.expectedSize != m_written) {
         const QString reason
             = QStringLiteral("Received %1 bytes, expected %2.").arg(m_written).arg(request.expectedSize);
-        fail(reason, true);
+        fail(FailureKind::Size, reason, true);
         return;
     }
     if (!request.sha256.isEmpty() && m_hash.result() != request.sha256) {
         qCritical() << "DownloadAgent: SHA-256 is" << m_hash.result().toHex() << "instead of"
                     << request.sha256.toHex();
-        fail(QStringLiteral("The file's SHA-256 digest does not match the catalogue."), true);
+        fail(FailureKind::Digest, QStringLiteral("The file's SHA-256 digest does not match the catalogue."),
+            true);
         return;
     }
 
     m_file->close();
     if (m_file->error() != QFileDevice::NoError) {
-        fail(QStringLiteral("Failed to write destination file: %1").arg(m_file->errorString()));
+        fail(FailureKind::FileError,
+            QStringLiteral("Failed to write destination file: %1").arg(m_file->errorString()));
         return;
     }
     releaseFile();
@@ -354,10 +363,10 @@ void DownloadAgent::onReplyComplete()
     startNext();
 }
 
-void DownloadAgent::retryOrFail(const QString& reason, bool transient)
+void DownloadAgent::retryOrFail(FailureKind kind, const QString& reason, bool transient)
 {
     if (!transient || m_attempt >= maximumRetries) {
-        fail(reason);
+        fail(kind, reason);
         return;
     }
     ++m_attempt;
@@ -368,8 +377,9 @@ void DownloadAgent::retryOrFail(const QString& reason, bool transient)
     m_retryTimer->start(pause);
 }
 
-void DownloadAgent::fail(const QString& reason, bool removeFile)
+void DownloadAgent::fail(FailureKind kind, const QString& reason, bool removeFile)
 {
+    m_failureKind = kind;
     qCritical().noquote() << "DownloadAgent: Download failed:" << reason;
     m_retryTimer->stop();
     releaseReply();

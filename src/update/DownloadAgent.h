@@ -1,5 +1,6 @@
 #pragma once
 
+#include "update/DownloadFailure.h"
 #include "update/DownloadRequest.h"
 #include "update/Sha256.h"
 
@@ -33,6 +34,9 @@ public:
     // Pause before the first retry; it doubles before each further one.
     static constexpr int defaultRetryPause = 1000;
 
+    // What kind of failure the last failed() was, beside its text.
+    using FailureKind = DownloadFailure;
+
     explicit DownloadAgent(QObject* parent = nullptr);
 
     // The length the answer that carries the body announced, -1 for none. After a redirect the
@@ -50,6 +54,10 @@ public:
     bool isBusy() const { return !m_requests.isEmpty(); }
     // The request of the batch being fetched, or the one that failed after failed(); -1 before any.
     int currentRequest() const { return m_currentIndex; }
+    // The kind of the last failure; None before any.
+    FailureKind failureKind() const { return m_failureKind; }
+    // The Content-Type header of the last successful answer; empty when it had none.
+    QByteArray contentType() const { return m_contentType; }
 
     // Milliseconds without progress after which a request fails; applies to requests started later.
     void setTransferTimeout(int msecs) { m_transferTimeout = msecs; }
@@ -87,9 +95,9 @@ private:
     void sendRequest();
     void startOver();
     // Tries the request again when the failure is transient and attempts remain; fails otherwise.
-    void retryOrFail(const QString& reason, bool transient);
+    void retryOrFail(FailureKind kind, const QString& reason, bool transient);
     // Removing the file is for failures that show the bytes written are not the file.
-    void fail(const QString& reason, bool removeFile = false);
+    void fail(FailureKind kind, const QString& reason, bool removeFile = false);
     void releaseReply();
     void releaseFile();
 
@@ -106,6 +114,8 @@ private:
     int m_attempt = 0;
     int m_transferTimeout = defaultTransferTimeout;
     int m_retryPause;
+    FailureKind m_failureKind = FailureKind::None;
+    QByteArray m_contentType;
 };
 
 } // namespace PelkPlus

@@ -2,6 +2,8 @@
 
 #include "app/ApplicationPaths.h"
 #include "app/ConfigurationManager.h"
+#include "update/CatalogueFreshness.h"
+#include "update/CatalogueHeader.h"
 #include "update/CatalogueSignature.h"
 #include "update/DownloadAgent.h"
 #include "update/UpdateManifestParser.h"
@@ -91,6 +93,7 @@ void UpdateManager::resetDiscovery()
 void UpdateManager::fail(FailureReason reason, const QString& text)
 {
     resetDiscovery();
+    m_catalogueVerified = false;
     m_failureReason = reason;
     m_failureText = text;
     emit failure();
@@ -108,6 +111,8 @@ void UpdateManager::checkForUpdates()
     ++m_generation;
     m_failureReason = NoFailure;
     m_failureText.clear();
+    m_catalogueVerified = false;
+    m_verifiedBy.clear();
 
     QString error;
     if (!ApplicationPaths::ensureDownloadDirectory(&error)) {
@@ -117,7 +122,13 @@ void UpdateManager::checkForUpdates()
     }
 
     m_manifestUrl = ConfigurationManager::instance()->manifestUrl();
-    m_trustedKeys = CatalogueSignature::trustedKeys();
+    QString keyProblem;
+    m_trustedKeys = CatalogueSignature::trustedKeys(&keyProblem);
+    // A key that cannot be read must not turn verification off: nothing is fetched until it is mended.
+    if (!keyProblem.isEmpty()) {
+        fail(UnverifiedCatalogue, keyProblem);
+        return;
+    }
     m_fetchingSignature = false;
     DownloadRequest request;
     request.url = m_manifestUrl;
@@ -147,6 +158,12 @@ void UpdateManager::downloadFinished()
         return;
     }
 
+    if (!m_fetchingSignature) {
+        bool read = false;
+        const QByteArray fetched = readAll(m_manifestPath, maximumManifestSize, &read);
+        if (read && !isCatalogue(fetched, m_manifestAgent->contentType()))
+            return;
+    }
     // The signature is fetched once the manifest is in, and checked against the very bytes parsed.
     if (!m_trustedKeys.isEmpty() && !m_fetchingSignature) {
         m_fetchingSignature = true;
@@ -167,7 +184,7 @@ void UpdateManager::downloadFinished()
         return;
     }
     qDebug("UpdateManager: Manifest file opened.");
-    if (!verifySignature(manifest))
+    if (!verifySignature(manifest) || !checkFreshness(manifest))
         return;
 
     QBuffer buffer;
@@ -178,12 +195,79 @@ void UpdateManager::downloadFinished()
         fail(InvalidManifest, m_parser->errorString());
         return;
     }
-    if (!checkComponentUrls())
+    // What the root element's reader could not read, the parser took for some other document.
+    if (m_headerUnreadable) {
+        const QString text
+            = QStringLiteral("The document the update server sent is not an update catalogue.");
+        qCritical().noquote() << "UpdateManager:" << text;
+        fail(NotACatalogue, text);
         return;
+    }
+    if (!checkComponentUrls() || !checkDigests())
+        return;
+    if (m_catalogueVerified) {
+        QString error;
+        if (!CatalogueFreshness().recordAccepted(
+                m_verifiedBy, CatalogueHeader::read(manifest).published, &error))
+            qCritical().noquote() << "UpdateManager: The newest catalogue accepted cannot be remembered:"
+                                  << error;
+    }
 
     m_manifestTime = QFileInfo(m_manifestPath).lastModified();
     qDebug("UpdateManager: Manifest parsed.");
     requestSizes();
+}
+
+bool UpdateManager::isCatalogue(const QByteArray& manifest, const QByteArray& contentType)
+{
+    const CatalogueHeader header = CatalogueHeader::read(manifest, contentType);
+    m_headerUnreadable = header.kind == CatalogueHeader::Unreadable;
+    QString text;
+    if (header.kind == CatalogueHeader::WebPage) {
+        text = QStringLiteral("The update server did not send an update catalogue (it sent a web page; a "
+                              "network login page may be in the way).");
+    } else if (header.kind == CatalogueHeader::OtherDocument) {
+        text = QStringLiteral("The document the update server sent is not an update catalogue.");
+    } else {
+        return true;
+    }
+    qCritical().noquote() << "UpdateManager:" << text;
+    fail(NotACatalogue, text);
+    return false;
+}
+
+bool UpdateManager::checkFreshness(const QByteArray& manifest)
+{
+    if (!m_catalogueVerified)
+        return true;
+    const QString refusal = CatalogueFreshness().refusal(
+        CatalogueHeader::read(manifest), m_verifiedBy, QDateTime::currentDateTimeUtc());
+    if (refusal.isEmpty())
+        return true;
+    qCritical().noquote() << "UpdateManager:" << refusal;
+    fail(RefusedCatalogue, refusal);
+    return false;
+}
+
+bool UpdateManager::checkDigests()
+{
+    if (!m_catalogueVerified)
+        return true;
+    // The signature covers the manifest; only a digest carries that over to the image sent.
+    const ManifestData& data = m_parser->manifestData();
+    for (const ManifestProduct product : { ManifestProduct::Base, ManifestProduct::Plus }) {
+        for (const Component& component : data.value(product)) {
+            if (!component.sha256.isEmpty())
+                continue;
+            const QString text = QStringLiteral("The update catalogue lists %1 %2 without its SHA256 digest, "
+                                                "so the file could not be checked; the catalogue is refused.")
+                                     .arg(componentTypeName(component.type), component.version);
+            qCritical().noquote() << "UpdateManager:" << text;
+            fail(RefusedCatalogue, text);
+            return false;
+        }
+    }
+    return true;
 }
 
 bool UpdateManager::verifySignature(const QByteArray& manifest)
@@ -198,8 +282,9 @@ bool UpdateManager::verifySignature(const QByteArray& manifest)
     QString error;
     if (!read) {
         error = QStringLiteral("the signature file cannot be read");
-    } else if (CatalogueSignature::verify(manifest, signature, m_trustedKeys, &error)) {
+    } else if (CatalogueSignature::verify(manifest, signature, m_trustedKeys, &error, &m_verifiedBy)) {
         qDebug("UpdateManager: Catalogue signature verified.");
+        m_catalogueVerified = true;
         return true;
     }
     qCritical().noquote() << "UpdateManager: The catalogue could not be verified:" << error;

@@ -37,8 +37,14 @@ public:
         DownloadFailed = 1,
         // The manifest is not one the updater accepts.
         InvalidManifest = 2,
-        // Trusted keys are set and the manifest's signature is missing, malformed or wrong.
+        // Trusted keys are set and the manifest's signature is missing, malformed or wrong; or a
+        // trusted-key setting cannot be read, which refuses every catalogue until it is mended.
         UnverifiedCatalogue = 3,
+        // The server sent something else: a web page (a network's login page), another document.
+        NotACatalogue = 4,
+        // The catalogue is signed by a trusted key but refused: it has expired, is older than one
+        // already accepted, or leaves a device image without its digest.
+        RefusedCatalogue = 5,
     };
 
     // A manifest is a few kilobytes; anything near this is not one.
@@ -76,6 +82,9 @@ public:
     FailureReason failureReason() const { return m_failureReason; }
     // The cause of the last failure as logged, for details.
     QString failureText() const { return m_failureText; }
+    // Whether the catalogue of the last successful discovery carried a signature by a trusted key;
+    // false while no key is trusted.
+    bool isCatalogueVerified() const { return m_catalogueVerified; }
 
 signals:
     void updateDiscoveryDone();
@@ -86,7 +95,10 @@ private:
 
     void downloadFinished();
     void onManifestFailed(const QString& reason);
+    bool isCatalogue(const QByteArray& manifest, const QByteArray& contentType);
     bool verifySignature(const QByteArray& manifest);
+    bool checkFreshness(const QByteArray& manifest);
+    bool checkDigests();
     bool checkComponentUrls();
     void requestSizes();
     void requestSize(ManifestProduct product, int index);
@@ -104,6 +116,11 @@ private:
     int m_transferTimeout;
     QUrl m_manifestUrl;
     QList<QByteArray> m_trustedKeys;
+    // The trusted keys whose signatures matched the catalogue being read.
+    QList<QByteArray> m_verifiedBy;
+    bool m_catalogueVerified = false;
+    // Unreadable by the root element's reader: only the parser can tell whether it is a catalogue.
+    bool m_headerUnreadable = false;
     // Set while the signature is being fetched, after the manifest.
     bool m_fetchingSignature = false;
     // Size requests waiting for their next attempt, and the attempts made per component.

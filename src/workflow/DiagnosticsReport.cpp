@@ -89,13 +89,15 @@ QString DiagnosticsReport::build(
                .toDisplayString()
         << '\n';
     CatalogueSignature::initialise();
-    const QList<QByteArray> keys = CatalogueSignature::trustedKeys();
+    QString keyProblem;
+    const QList<QByteArray> keys = CatalogueSignature::trustedKeys(&keyProblem);
     QStringList ids;
     for (const QByteArray& key : keys)
         ids.append(QString::fromLatin1(CatalogueSignature::keyId(key)));
     out << "Trusted catalogue keys (ids): "
-        << (ids.isEmpty() ? QStringLiteral("none; catalogues are not verified")
-                          : ids.join(QStringLiteral(", ")))
+        << (!keyProblem.isEmpty()  ? keyProblem
+                   : ids.isEmpty() ? QStringLiteral("none; catalogues are not verified")
+                                   : ids.join(QStringLiteral(", ")))
         << "\n\n";
 
     out << "== Connected devices ==\n";

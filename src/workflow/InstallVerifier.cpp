@@ -45,7 +45,8 @@ QString InstallVerifier::versionOf(const DeviceInfo& info, ComponentType type)
     }
 }
 
-Verification InstallVerifier::verify(const DeviceInfo& after, ComponentType type, const QString& versionSent)
+Verification InstallVerifier::verify(
+    const DeviceInfo& before, const DeviceInfo& after, ComponentType type, const QString& versionSent)
 {
     Verification result;
     if (versionSent.trimmed().isEmpty())
@@ -59,7 +60,14 @@ Verification InstallVerifier::verify(const DeviceInfo& after, ComponentType type
         result.sent = sent.displayText();
         const FirmwareVersion reported
             = type == ComponentType::McuFirmware ? after.mcuVersion : after.dspVersion;
-        matches = asReported(sent, after, type) == reported;
+        const FirmwareVersion expected = asReported(sent, after, type);
+        matches = expected == reported;
+        // Where the header cannot carry the whole version, an unchanged reading tells nothing:
+        // the device may have kept the old firmware, whose packed form is the same.
+        const FirmwareVersion unchanged
+            = type == ComponentType::McuFirmware ? before.mcuVersion : before.dspVersion;
+        if (matches && expected != FirmwareVersion::fromWord(sent.toWord()) && reported == unchanged)
+            return result;
         break;
     }
     case ComponentType::Styles: {

@@ -27,11 +27,14 @@ struct Verification
 // Whether a device that came back after an install runs what was sent. The version sent is
 // compared as the device's header would present it for this model: a Pelk reads its release types
 // with both low bits set, and a Pelk+ whose MCU firmware is Alpha 6.4 or older packs its DSP version
-// into one byte. A pure function of the device's record after the reboot.
+// into one byte. Packing loses bits, so a device that kept its old version can read as the one
+// sent; then nothing is claimed. A pure function of the device's records before the install and
+// after the reboot.
 class InstallVerifier
 {
 public:
-    static Verification verify(const DeviceInfo& after, ComponentType type, const QString& versionSent);
+    static Verification verify(
+        const DeviceInfo& before, const DeviceInfo& after, ComponentType type, const QString& versionSent);
     // The component's version in a device's record, as the user reads it; empty for other types.
     static QString versionOf(const DeviceInfo& info, ComponentType type);
 };

@@ -4,6 +4,8 @@
 #include "app/UpdateHistory.h"
 #include "device/Connection.h"
 #include "device/DeviceInfo.h"
+#include "device/LinkResult.h"
+#include "update/DownloadFailure.h"
 #include "update/Component.h"
 #include "workflow/DiagnosticsReport.h"
 #include "workflow/InstallVerifier.h"
@@ -59,9 +61,12 @@ public:
     void setAppPackageType(std::optional<ComponentType> type);
     static std::optional<ComponentType> platformApplicationType();
 
-    // The machine's parallel state holding the regions, and any of its states by object name.
+    // The machine's parallel state holding the regions, and any of its states by object name (one
+    // of WorkflowStates); an unknown name fails an assertion in a debug build and gives null.
     QState* regions() const { return m_regions; }
     QState* state(const char* name) const;
+    // The phase of the workflow region's state entered last.
+    WorkflowPhase phase() const { return currentPhase; }
 
     // The connected device's record; an empty one while no device is ready.
     DeviceInfo deviceInfo() const;
@@ -74,6 +79,9 @@ public:
     QList<Component> plan() const { return updatePlan; }
     QStringList planWarnings() const { return warnings; }
     QDateTime lastChecked() const { return lastCheckTime; }
+    // Whether the catalogue the plan rests on was signed by a trusted key; false while no key is
+    // trusted, which the faces say beside the plan.
+    bool isCatalogueVerified() const { return plannedFromVerified; }
     // Whether a component of the update is being worked on.
     bool isUpdating() const { return currentComponent >= 0; }
     // Whether a file is being sent to the device: stopping now may leave it unusable until it is
@@ -89,6 +97,11 @@ public:
     QString preferredSerial() const { return m_preferredSerial; }
     // The record of every install attempt; tests point it elsewhere before an update.
     UpdateHistory& history() { return m_history; }
+
+    // Why the device last failed (LinkOk before any failure), and what kind of failure ended the
+    // last component download; read after deviceFailure or downloadFailure.
+    LinkResult lastDeviceFailure() const { return deviceFailureResult; }
+    DownloadFailure lastDownloadFailure() const;
 
     // Whether the manifest is being fetched for a check of the device's updates.
     bool isFetchingManifest() const { return fetchingManifest; }
@@ -192,6 +205,8 @@ private:
     // Closes the attempt of the file last sent, if it is still open.
     void closeAttempt(UpdateHistoryEntry::Outcome outcome);
     void recordDownloadFailure();
+    // Tells updateEnded once, when an update has ended and the workflow rests again.
+    void reportUpdateEnd();
 
     SemanticVersion appVersion;
     QStateMachine stateMachine;
@@ -209,6 +224,7 @@ private:
     // so that a re-plan does not depend on manifest data that another check may have cleared.
     std::optional<QList<Component>> plannedFrom;
     QDateTime plannedFromTime;
+    bool plannedFromVerified = false;
     bool fetchingManifest = false;
     bool freshManifest = false;
     // The device being updated, found again by serial number and model after each reboot.
@@ -222,6 +238,7 @@ private:
     // A component was sent and the device confirmed it; checked when the device is back.
     bool verificationDue = false;
     QString versionBeforeInstall;
+    DeviceInfo deviceBeforeInstall;
     // A failed connection is tried again only on the monitor's next connection.
     bool offerSuppressed = false;
     // The node of the last failed connection, when this account may not open it.
@@ -236,6 +253,13 @@ private:
     // The attempt whose file went to the device and whose outcome is not known yet.
     std::optional<UpdateHistoryEntry> openAttempt;
     std::optional<ComponentType> appPackageType = platformApplicationType();
+    WorkflowPhase currentPhase = WorkflowPhase::NoDevice;
+    LinkResult deviceFailureResult = LinkOk;
+    // Between the entry of updatingState and the report of its end.
+    bool updateRunning = false;
+    // updatingState was left; the end is told once the workflow rests.
+    bool updateEndDue = false;
+    UpdateOutcome endingOutcome = UpdateOutcome::Failed;
 };
 
 } // namespace PelkPlus

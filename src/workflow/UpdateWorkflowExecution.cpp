@@ -67,7 +67,8 @@ bool UpdateWorkflow::verifyInstalledComponent()
     const Component* component = currentPlanEntry();
     if (!component)
         return true;
-    const Verification check = InstallVerifier::verify(deviceInfo(), component->type, component->version);
+    const Verification check
+        = InstallVerifier::verify(deviceBeforeInstall, deviceInfo(), component->type, component->version);
     emit componentVerified(component->type, versionBeforeInstall, component->version, check.outcome);
     closeAttempt(check.outcome == VerificationOutcome::Verified ? UpdateHistoryEntry::Verified
             : check.outcome == VerificationOutcome::NotApplied  ? UpdateHistoryEntry::NotApplied
@@ -239,9 +240,7 @@ void UpdateWorkflow::onDownloadProgress(int request, float fraction)
 void UpdateWorkflow::awaitUpdateMode()
 {
     qDebug() << "Checking whether device ready for update...";
-    emit statusChanged(QStringLiteral("Waiting for the device to enter update mode...\n\nPlease DO "
-                                      "NOT disconnect or power down the device!"),
-        MessageKind::Warning);
+    emit statusChanged(phaseStatusText(WorkflowPhase::AwaitingUpdateMode), MessageKind::Warning);
     if (deviceAgent)
         deviceAgent->checkReadyForUpdate();
 }
@@ -275,6 +274,7 @@ void UpdateWorkflow::onDownloadFinished()
     }
 
     versionBeforeInstall = InstallVerifier::versionOf(deviceInfo(), component->type);
+    deviceBeforeInstall = deviceInfo();
     openAttempt = attemptFor(*component, true);
     qDebug() << "Sending file type" << fileType << "at" << component->localPath;
     if (deviceAgent)
@@ -298,7 +298,7 @@ void UpdateWorkflow::startRebootTimer()
 
 void UpdateWorkflow::requestPowerCycle()
 {
-    emit statusChanged(QStringLiteral("Please power-cycle the device now."), MessageKind::Warning);
+    emit statusChanged(phaseStatusText(WorkflowPhase::AwaitingPowerCycle), MessageKind::Warning);
 }
 
 } // namespace PelkPlus

@@ -48,6 +48,8 @@ private slots:
     void cleanup();
     void commands_data();
     void commands();
+    void checkSaysWhatItRead_data();
+    void checkSaysWhatItRead();
     void updateInstallsEveryImage();
     void interruptDuringTransfer();
     void interruptWhileAsking();
@@ -182,9 +184,10 @@ void tst_CliProcess::commands_data()
                          R"("mcu":"3.1.2","dsp":"3.1.0","styles":"0x12","ensemble":"0x10203")");
     QTest::newRow("devices") << oldPlus << false << QStringList { "devices", "--json" } << 0
                              << QStringLiteral(R"({"devices":[{%1}]})").arg(device);
-    QTest::newRow("check")
-        << oldPlus << false << QStringList { "check", "--json" } << 0
-        << QStringLiteral(R"({"device":{%1},"updates":"MP DSP Styles Ensemble"})").arg(device);
+    QTest::newRow("check") << oldPlus << false << QStringList { "check", "--json" } << 0
+                           << QStringLiteral(
+                                  R"({"device":{%1},"updates":"MP DSP Styles Ensemble","verified":false})")
+                                  .arg(device);
     QTest::newRow("check the chosen of two")
         << oldPlus
             + QStringList { "--add-device", "--serial", "PK000002", "--mcu", "3.2.7", "--dsp", "3.1.2",
@@ -192,7 +195,7 @@ void tst_CliProcess::commands_data()
         << false << QStringList { "check", "--json", "--device", "PK000002" } << 0
         << QStringLiteral(
                R"({"device":{"model":"plus","serial":"PK000002","path":"sim/pelk-2","mcu":"3.2.7",)"
-               R"("dsp":"3.1.2","styles":"0x1A2B","ensemble":"0x20014"},"updates":""})");
+               R"("dsp":"3.1.2","styles":"0x1A2B","ensemble":"0x20014"},"updates":"","verified":false})");
     QTest::newRow("no device") << QStringList() << false << QStringList { "check" } << 2
                                << QStringLiteral("No device connected.");
     QTest::newRow("two devices") << oldPlus + QStringList { "--add-device" } << false
@@ -249,6 +252,13 @@ void tst_CliProcess::commands_data()
     QTest::newRow("install a file of another kind")
         << oldPlus << false << QStringList { "install", firmware, "--type", "dsp" } << 2
         << QStringLiteral("Invalid File: This file does not seem to be a valid DSP Firmware");
+    // The device takes the Styles image but keeps reporting its old version: the update ends there,
+    // naming what it did not take, instead of waiting for an end that never comes.
+    QTest::newRow("device keeps its old version")
+        << QStringList { "--model", "plus", "--mcu", "3.2.7", "--dsp", "3.1.2", "--styles", "0x12",
+               "--ensemble", "0x20014", "--reboot-ms", "1800", "--keep-version" }
+        << false << QStringList { "update", "--yes" } << 1
+        << QStringLiteral("The device does not report the new version of: Styles");
     QTest::newRow("device lost while sending")
         << oldPlus + QStringList { "--unplug-after", "20" } << false << QStringList { "update", "--yes" } << 1
         << QStringLiteral("Update Failure: The update could not be completed.");
@@ -293,6 +303,52 @@ void tst_CliProcess::commands()
     }
     QVERIFY2(run.out.endsWith('\n') && run.out.count('\n') == 1, run.out.constData());
     QCOMPARE(QJsonDocument::fromJson(run.out).object(), wanted);
+}
+
+void tst_CliProcess::checkSaysWhatItRead_data()
+{
+    QTest::addColumn<QByteArray>("served"); // instead of the catalogue; empty for the catalogue
+    QTest::addColumn<QByteArray>("contentType");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("err");
+
+    QTest::newRow("login page")
+        << QByteArray("<!DOCTYPE html><html><body>Sign in to the hotel Wi-Fi</body></html>")
+        << QByteArray("text/html") << 1 << QString()
+        << "The update server did not send an update catalogue (it sent a web page; a "
+           "network login page may be in the way).";
+    QTest::newRow("another document")
+        << QByteArray("<?xml version=\"1.0\"?><status>ok</status>") << QByteArray("application/xml") << 1
+        << QString() << "The document the update server sent is not an update catalogue.";
+    QTest::newRow("catalogue no key signed")
+        << QByteArray() << QByteArray() << 0
+        << "The update catalogue was not verified: no catalogue signing key is trusted." << QString();
+}
+
+void tst_CliProcess::checkSaysWhatItRead()
+{
+    QFETCH(QByteArray, served);
+    QFETCH(QByteArray, contentType);
+    QFETCH(int, exitCode);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+
+    publish();
+    if (!served.isEmpty()) {
+        HttpTestServer::Reply reply;
+        reply.body = served;
+        reply.headers.append({ "Content-Type", contentType });
+        m_server.setReply(UpdateCatalogue::manifestPath(), reply);
+    }
+    startDevices(oldPlus);
+    const Run run = finish(startCli({ "check" }));
+    QVERIFY2(
+        run.exitCode == exitCode, qPrintable(QStringLiteral("exit %1: %2").arg(run.exitCode).arg(run.err)));
+    QVERIFY2(QString::fromUtf8(run.out).contains(out), run.out.constData());
+    QVERIFY2(run.err.contains(err), qPrintable(run.err));
+    // Nothing but a catalogue leads to a plan.
+    QCOMPARE(QString::fromUtf8(run.out).contains(QLatin1String("can be updated")), served.isEmpty());
 }
 
 void tst_CliProcess::updateInstallsEveryImage()

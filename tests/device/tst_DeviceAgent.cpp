@@ -352,12 +352,12 @@ void TestDeviceAgent::accessDeniedIsWaitedForWithinBound()
     if (connects) {
         QCOMPARE(signalsSeen, QStringList { "ready" });
         QCOMPARE(bus->openAttempts(devicePath), deniedOpens + 1);
-        QCOMPARE(agent->failureReason(), 0);
+        QCOMPARE(agent->lastResult(), LinkOk);
         QVERIFY(!logged("DeviceAgent: Failed to connect. Error: 3"));
         return;
     }
     QCOMPARE(signalsSeen, QStringList { "failure" });
-    QCOMPARE(agent->failureReason(), int(LinkAccessDenied));
+    QCOMPARE(agent->lastResult(), LinkAccessDenied);
     QVERIFY(clock.elapsed() >= DeviceAgentWorker::accessWaitMs);
     QVERIFY(bus->openAttempts(devicePath) > 2);
     QCOMPARE(logCount(QStringLiteral("DeviceAgent: Failed to connect. Error: 3")), 1);

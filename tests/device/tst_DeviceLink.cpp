@@ -198,6 +198,22 @@ void tst_DeviceLink::firmwareVersionText_data()
     QTest::newRow("beta") << "1.0.9"
                           << "1.0.9"
                           << "Beta 0.9";
+    // Beyond what the device's version word keeps: refused rather than wrapped (3.16.0 as 3.0.0).
+    QTest::newRow("major above 15") << "3.16.0"
+                                    << "0.0.0"
+                                    << "Alpha 0.0";
+    QTest::newRow("minor above 15") << "3.1.16"
+                                    << "0.0.0"
+                                    << "Alpha 0.0";
+    QTest::newRow("release type above 255") << "256.1.2"
+                                            << "0.0.0"
+                                            << "Alpha 0.0";
+    QTest::newRow("negative minor") << "3.1.-1"
+                                    << "0.0.0"
+                                    << "Alpha 0.0";
+    QTest::newRow("largest") << "255.15.15"
+                             << "255.15.15"
+                             << " 15.15";
 }
 
 void tst_DeviceLink::firmwareVersionText()

@@ -238,7 +238,7 @@ LinkResult updateMcu(const QString& image)
     int error = 0;
     DeviceLink* link = openLink("sim/pelk-1", Plus, 2000, &error);
     if (!link)
-        return error;
+        return LinkResult(error);
     int ready = 0;
     queryReadyForUpdate(link, 200, &ready);
     const LinkResult result = sendMcuFirmware(link, QFile::encodeName(image).constData(), nullptr);

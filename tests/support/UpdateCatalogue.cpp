@@ -2,6 +2,8 @@
 
 #include "SimulatedDevice.h"
 #include "support/HttpTestServer.h"
+#include "update/CatalogueHeader.h"
+#include "update/CatalogueSignature.h"
 
 #include <QCryptographicHash>
 
@@ -63,7 +65,12 @@ void UpdateCatalogue::addApplication(const QString& name, const QString& version
 QByteArray UpdateCatalogue::manifest() const
 {
     QByteArray xml
-        = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Family Name=\"PELK\" Updated=\"2024-05-02\">\n";
+        = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Family Name=\"PELK\" Updated=\"2024-05-02\"";
+    if (m_published.isValid())
+        xml += " Published=\"" + CatalogueHeader::timeText(m_published).toLatin1() + '"';
+    if (m_expires.isValid())
+        xml += " Expires=\"" + CatalogueHeader::timeText(m_expires).toLatin1() + '"';
+    xml += ">\n";
     QStringList products;
     for (const Entry& entry : m_entries) {
         if (!products.contains(entry.product))
@@ -87,9 +94,18 @@ QByteArray UpdateCatalogue::manifest() const
     return xml;
 }
 
+void UpdateCatalogue::setValidity(const QDateTime& published, const QDateTime& expires)
+{
+    m_published = published;
+    m_expires = expires;
+}
+
 void UpdateCatalogue::publish()
 {
-    m_server->setFile(manifestPath(), manifest());
+    const QByteArray xml = manifest();
+    m_server->setFile(manifestPath(), xml);
+    if (!m_signingKeys.isEmpty())
+        m_server->setFile(signaturePath(), CatalogueSignature::sign(xml, m_signingKeys));
     for (const Entry& entry : m_entries)
         m_server->setFile(entry.path, entry.served);
 }

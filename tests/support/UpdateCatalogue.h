@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QUrl>
@@ -38,12 +39,18 @@ public:
 
     // Whether the manifest lists every device image's SHA-256 (of the file served).
     void setDigests(bool listed) { m_digests = listed; }
+    // The root element's Published and Expires times; each is left out while invalid.
+    void setValidity(const QDateTime& published, const QDateTime& expires);
+    // The secret keys the manifest is signed with, one signature each in the ".sig" beside it;
+    // none serves no signature.
+    void setSigningKeys(const QList<QByteArray>& secretKeys) { m_signingKeys = secretKeys; }
 
     // Serves the manifest and every file; call again after adding entries.
     void publish();
 
     QUrl manifestUrl() const;
     static QString manifestPath() { return QStringLiteral("/update-manifest.xml"); }
+    static QString signaturePath() { return QStringLiteral("/update-manifest.xml.sig"); }
     QByteArray manifest() const;
 
     const QList<Entry>& entries() const { return m_entries; }
@@ -58,6 +65,9 @@ private:
     HttpTestServer* m_server;
     QList<Entry> m_entries;
     bool m_digests = false;
+    QDateTime m_published;
+    QDateTime m_expires;
+    QList<QByteArray> m_signingKeys;
 };
 
 } // namespace PelkPlus

@@ -1,12 +1,15 @@
 #include "CatalogueWriter.h"
 
 #include "support/TestEnvironment.h"
+#include "update/CatalogueHeader.h"
+#include "update/CatalogueSignature.h"
 #include "update/UpdateManifestParser.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -59,6 +62,9 @@ private slots:
     void checkAppliesTheUpdatersBounds();
     void signedRoundTrip_data();
     void signedRoundTrip();
+    void signing_data();
+    void signing();
+    void secretKeyNeverOpenToOthers();
 
 private:
     // Creates a non-empty file below the catalogue root for every "<...>:<...>:<...>:<file>" entry.
@@ -500,6 +506,132 @@ void tst_Catalogue::signedRoundTrip()
     QVERIFY2(
         complaint.isEmpty() ? errors.contains("Signature verified") : errors.contains(complaint.toUtf8()),
         errors.constData());
+}
+
+void tst_Catalogue::signing_data()
+{
+    // Runs of the tool, one after the other: "sign KEY..." (or "sign" for none), "days N" for
+    // --expires-days, "blocked" for a signature that cannot be written.
+    QTest::addColumn<QStringList>("runs");
+    QTest::addColumn<int>("exitCode");   // of the last run
+    QTest::addColumn<int>("signatures"); // in the .sig beside the manifest afterwards; -1 none
+    QTest::addColumn<int>("days");       // from Published to Expires in the manifest afterwards
+    QTest::addColumn<bool>("replaced");  // whether the last run replaced the manifest
+
+    QTest::newRow("one key") << QStringList { "sign a" } << 0 << 1 << 30 << true;
+    QTest::newRow("old and new key") << QStringList { "sign a b" } << 0 << 2 << 30 << true;
+    QTest::newRow("a week") << QStringList { "sign a days 7" } << 0 << 1 << 7 << true;
+    QTest::newRow("no days") << QStringList { "sign a", "sign a days 0" } << 2 << 1 << 30 << false;
+    QTest::newRow("unsigned after signed: the old signature goes")
+        << QStringList { "sign a", "sign" } << 0 << -1 << 30 << true;
+    // The new manifest waits for its signature: one that cannot be written leaves the old pair.
+    QTest::newRow("signature cannot be written")
+        << QStringList { "sign", "sign a blocked" } << 1 << -1 << 30 << false;
+    QTest::newRow("a bad key among good ones")
+        << QStringList { "sign a", "sign a bad" } << 1 << 1 << 30 << false;
+}
+
+void tst_Catalogue::signing()
+{
+    QFETCH(QStringList, runs);
+    QFETCH(int, exitCode);
+    QFETCH(int, signatures);
+    QFETCH(int, days);
+    QFETCH(bool, replaced);
+
+    QProcess process;
+    process.setWorkingDirectory(m_root);
+    auto run = [&](const QStringList& arguments) {
+        process.start(QStringLiteral(PELK_CATALOGUE), arguments);
+        return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit;
+    };
+    for (const char* name : { "a", "b" })
+        QVERIFY(run({ QStringLiteral("keygen"), m_dir->filePath(QLatin1String(name)) }));
+    const QString bad = m_dir->filePath(QStringLiteral("bad"));
+    {
+        QFile file(bad);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("not a key\n");
+        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    }
+    createFiles({ QStringLiteral("plus:mcu:3.0.2:plus/m.bin") });
+    const QString out = QDir(m_root).filePath(QStringLiteral("update-manifest.xml"));
+    const QString signature = out + QStringLiteral(".sig");
+
+    QByteArray before;
+    for (int i = 0; i < runs.size(); ++i) {
+        QFile previous(out);
+        before = previous.open(QIODevice::ReadOnly) ? previous.readAll() : QByteArray();
+        QStringList arguments { QStringLiteral("--base-url"), QLatin1String(catalogueUrl),
+            QStringLiteral("--out"), out, QStringLiteral("--component"),
+            QStringLiteral("plus:mcu:3.0.%1:plus/m.bin").arg(i + 2) };
+        const QStringList words = runs.at(i).split(QLatin1Char(' '));
+        for (int w = 1; w < words.size(); ++w) {
+            if (words.at(w) == QLatin1String("days"))
+                arguments << QStringLiteral("--expires-days") << words.at(++w);
+            else if (words.at(w) == QLatin1String("blocked"))
+                QVERIFY(QDir().mkpath(signature));
+            else
+                arguments << QStringLiteral("--sign-key") << m_dir->filePath(words.at(w));
+        }
+        QVERIFY(run(arguments));
+    }
+    QCOMPARE(process.exitCode(), exitCode);
+    QFile file(out);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray manifest = file.readAll();
+    QCOMPARE(manifest != before, replaced);
+
+    const CatalogueHeader header = CatalogueHeader::read(manifest);
+    QCOMPARE(header.kind, CatalogueHeader::Catalogue);
+    QVERIFY(qAbs(header.published.secsTo(QDateTime::currentDateTimeUtc())) < 120);
+    QCOMPARE(header.published.daysTo(header.expires), qint64(days));
+
+    QList<CatalogueSignature::Signature> parsed;
+    QFile signatureFile(signature);
+    QCOMPARE(QFileInfo(signature).isFile(), signatures >= 0);
+    if (signatures < 0)
+        return;
+    QVERIFY(signatureFile.open(QIODevice::ReadOnly));
+    const QByteArray signatureText = signatureFile.readAll();
+    QVERIFY(CatalogueSignature::parse(signatureText, &parsed));
+    QCOMPARE(parsed.size(), signatures);
+    // Every key signed the manifest that stands beside the signature, and --check says so.
+    const QStringList keys = signatures == 2 ? QStringList { "a", "b" } : QStringList { "a" };
+    for (const QString& key : keys) {
+        QVERIFY(run({ QStringLiteral("--check"), out, QStringLiteral("--public-key"),
+            m_dir->filePath(key + QStringLiteral(".pub")) }));
+        const QByteArray errors = process.readAllStandardError();
+        QVERIFY2(process.exitCode() == 0 && errors.contains("Signature verified"), errors.constData());
+        QVERIFY2(errors.contains("expires"), errors.constData());
+    }
+}
+
+void tst_Catalogue::secretKeyNeverOpenToOthers()
+{
+    // The file's mode is set where it is created: no instant exists in which another account could
+    // open it and read the key being written.
+    if (QStandardPaths::findExecutable(QStringLiteral("strace")).isEmpty())
+        QSKIP("strace is not installed (scripts/install-deps.sh installs it)");
+    const QString key = m_dir->filePath(QStringLiteral("key"));
+    const QString trace = m_dir->filePath(QStringLiteral("trace"));
+    QProcess process;
+    process.start(QStringLiteral("strace"),
+        { QStringLiteral("-f"), QStringLiteral("-e"),
+            QStringLiteral("trace=open,openat,creat,chmod,fchmod,fchmodat"), QStringLiteral("-o"), trace,
+            QStringLiteral(PELK_CATALOGUE), QStringLiteral("keygen"), key });
+    QVERIFY(process.waitForFinished(30000));
+    if (process.exitCode() != 0 && !QFile::exists(key))
+        QSKIP("strace cannot trace here");
+    QFile file(trace);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QByteArray created;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        if (line.contains('"' + QFile::encodeName(key) + '"'))
+            created += line + '\n';
+    }
+    QVERIFY2(created.contains("O_CREAT") && created.contains("0600"), created.constData());
+    QCOMPARE(QFile::permissions(key) & 0x0fff, QFileDevice::ReadUser | QFileDevice::WriteUser);
 }
 
 int main(int argc, char** argv)

@@ -254,13 +254,13 @@ void TestMainWindow::pagesLayout()
     for (int i = 0; i < selection->layout()->count(); ++i)
         selectionOrder << layoutWidget(selection, i)->objectName();
     QCOMPARE(selectionOrder,
-        QStringList(
-            { "checkUpdatesButton", "warningsBox", "updatesHeading", "componentList", "startUpdateButton" }));
+        QStringList({ "checkUpdatesButton", "warningsBox", "updatesHeading", "catalogueNote", "componentList",
+            "startUpdateButton" }));
     QCOMPARE(window->findChild<QPushButton*>(QStringLiteral("checkUpdatesButton"))->text(),
         QStringLiteral("Check for Latest Updates"));
     QVERIFY(qobject_cast<MessageBox*>(layoutWidget(selection, 1)));
     QVERIFY(qobject_cast<MessageBox*>(layoutWidget(selection, 2)));
-    QVERIFY(qobject_cast<QListWidget*>(layoutWidget(selection, 3)));
+    QVERIFY(qobject_cast<QListWidget*>(layoutWidget(selection, 4)));
 
     QWidget* progress = pages->widget(2);
     auto* progressLayout = qobject_cast<QVBoxLayout*>(progress->layout());

@@ -7,9 +7,13 @@
 #include "support/StateTrail.h"
 #include "support/TestEnvironment.h"
 #include "support/WindowHarness.h"
+#include "update/CatalogueSignature.h"
 #include "update/UpdateManager.h"
+#include "workflow/WorkflowNotifier.h"
 
 #include <QApplication>
+#include <QLabel>
+#include <QSettings>
 #include <QStateMachine>
 #include <QtTest>
 
@@ -54,6 +58,8 @@ private slots:
 
     void plan_data();
     void plan();
+    void catalogueNote_data();
+    void catalogueNote();
     void logLines();
     void selectionAndForgetting();
 
@@ -271,6 +277,40 @@ void tst_UpdatePlanning::plan()
         QCOMPARE(warnings->currentMode(), int(MessageMode::Hidden));
         QCOMPARE(warnings->text(), QString());
     }
+}
+
+void tst_UpdatePlanning::catalogueNote_data()
+{
+    QTest::addColumn<bool>("signedByTrustedKey");
+    QTest::newRow("no key trusted") << false;
+    QTest::newRow("signed by a trusted key") << true;
+}
+
+void tst_UpdatePlanning::catalogueNote()
+{
+    QFETCH(bool, signedByTrustedKey);
+
+    WorkflowSession& s = sessionFor(QStringLiteral("pelk+ alpha 6.4"));
+    UpdateCatalogue catalogue(&s.server);
+    catalogue.addComponent(QStringLiteral("PELK+"), QStringLiteral("MP"), QStringLiteral("0.6.5"), 2048);
+    catalogue.setDigests(true);
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    catalogue.setValidity(now, now.addDays(30));
+    const CatalogueSignature::KeyPair key = CatalogueSignature::generateKeyPair();
+    if (signedByTrustedKey) {
+        QSettings().setValue(QStringLiteral("update/trusted-keys"),
+            QString::fromLatin1(CatalogueSignature::encodeKey(key.publicKey)));
+        catalogue.setSigningKeys({ key.secretKey });
+    }
+    catalogue.publish();
+    const bool planned = runPlanning(false);
+    QSettings().remove(QStringLiteral("update/trusted-keys"));
+    QVERIFY(planned);
+
+    QCOMPARE(s.planItems().size(), 1);
+    const auto* note = s.child<QLabel>("catalogueNote");
+    QCOMPARE(note->isHidden(), signedByTrustedKey);
+    QCOMPARE(note->text(), signedByTrustedKey ? QString() : WorkflowNotifier::unverifiedCatalogueText());
 }
 
 void tst_UpdatePlanning::logLines()

@@ -3,13 +3,17 @@
 #include "app/ApplicationPaths.h"
 #include "app/ApplicationIdentity.h"
 #include "app/ConfigurationManager.h"
+#include "update/CatalogueFreshness.h"
+#include "update/CatalogueHeader.h"
 #include "update/CatalogueSignature.h"
 #include "update/DownloadAgent.h"
 #include "update/UpdateManifestParser.h"
 #include "support/HttpTestServer.h"
 #include "support/TestEnvironment.h"
+#include "support/UpdateCatalogue.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -51,6 +55,18 @@ QByteArray family(const QByteArray& content)
     return "<?xml version=\"1.0\"?>\n<Family Name=\"PELK\">" + content + "</Family>\n";
 }
 
+// What a signed catalogue must carry besides its signature: its times on the root element and the
+// SHA-256 of every device image.
+QByteArray current(QByteArray manifest, const QByteArray& image)
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    manifest.replace("<Family Name=\"PELK\">",
+        "<Family Name=\"PELK\" Published=\"" + CatalogueHeader::timeText(now).toLatin1() + "\" Expires=\""
+            + CatalogueHeader::timeText(now.addDays(30)).toLatin1() + "\">");
+    return manifest.replace(
+        "/>", " SHA256=\"" + QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex() + "\"/>");
+}
+
 QByteArray fileContents(const QString& path)
 {
     QFile file(path);
@@ -69,7 +85,8 @@ private slots:
     void init();
     void cleanup();
     void manifestPathInDownloadDirectory();
-    void unrecognisedFamilyGivesNoComponents();
+    void notACatalogue_data();
+    void notACatalogue();
     void sizesOfEveryComponent();
     void failedSizeRequestAbortsTheOthers();
     void headWithoutContentLength();
@@ -94,6 +111,8 @@ private slots:
     void hostileReplies();
     void signedCatalogue_data();
     void signedCatalogue();
+    void trustedCatalogue_data();
+    void trustedCatalogue();
     void retriedRequests_data();
     void retriedRequests();
     void componentSchemes_data();
@@ -106,11 +125,15 @@ private:
     std::unique_ptr<ConfigurationManager> m_configuration;
     std::unique_ptr<HttpTestServer> m_server;
     std::unique_ptr<UpdateManager> m_manager;
+    // Signing keys by the names the tables use.
+    QMap<QString, CatalogueSignature::KeyPair> m_keys;
 };
 
 void tst_UpdateManager::initTestCase()
 {
     m_configuration = std::make_unique<ConfigurationManager>();
+    for (const char* name : { "old", "new", "stranger" })
+        m_keys.insert(QLatin1String(name), CatalogueSignature::generateKeyPair());
 }
 
 void tst_UpdateManager::cleanupTestCase()
@@ -121,6 +144,8 @@ void tst_UpdateManager::cleanupTestCase()
 void tst_UpdateManager::init()
 {
     QSettings().remove(QStringLiteral("update/trusted-keys"));
+    QSettings().remove(QStringLiteral("update/revoked-keys"));
+    QFile::remove(CatalogueFreshness::defaultPath());
     m_server = std::make_unique<HttpTestServer>();
     QVERIFY(m_server->listen());
     m_manager = std::make_unique<UpdateManager>();
@@ -148,21 +173,83 @@ void tst_UpdateManager::manifestPathInDownloadDirectory()
     QVERIFY(!m_manager->manifestTime().isValid());
 }
 
-void tst_UpdateManager::unrecognisedFamilyGivesNoComponents()
+void tst_UpdateManager::notACatalogue_data()
 {
-    serveManifest("<?xml version=\"1.0\"?><Family Name=\"OTHER\">"
-        + product("PELK", component("MP", base() + QStringLiteral("/mp.bin"))) + "</Family>");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QByteArray>("contentType");
+    QTest::addColumn<bool>("keyTrusted");
+    QTest::addColumn<int>("reason");
+    QTest::addColumn<QString>("complaint");
+
+    const QString webPage
+        = QStringLiteral("The update server did not send an update catalogue (it sent a web "
+                         "page; a network login page may be in the way).");
+    const QString otherDocument
+        = QStringLiteral("The document the update server sent is not an update catalogue.");
+    const QByteArray login = "<!DOCTYPE html>\n<html><head><title>Wi-Fi</title></head><body><form>Please log "
+                             "in<input name=room></form></body></html>";
+    const QByteArray catalogue
+        = family(product("PELK", component("MP", QStringLiteral("http://127.0.0.1:1/mp"))));
+    const int page = UpdateManager::NotACatalogue;
+    QTest::newRow("login page") << login << QByteArray("text/html; charset=utf-8") << false << page
+                                << webPage;
+    QTest::newRow("login page, no content type") << login << QByteArray() << false << page << webPage;
+    QTest::newRow("lower-case doctype")
+        << QByteArray("<!doctype html><p>Log in") << QByteArray() << false << page << webPage;
+    QTest::newRow("xhtml page") << QByteArray(
+        "<?xml version=\"1.0\"?><html xmlns=\"http://www.w3.org/1999/xhtml\"/>")
+                                << QByteArray("application/xhtml+xml") << false << page << webPage;
+    QTest::newRow("catalogue served as a web page")
+        << catalogue << QByteArray("text/html") << false << page << webPage;
+    QTest::newRow("login page, key trusted") << login << QByteArray("text/html") << true << page << webPage;
+    QTest::newRow("family of another maker")
+        << QByteArray("<?xml version=\"1.0\"?><Family Name=\"OTHER\">")
+            + product("PELK", component("MP", QStringLiteral("http://127.0.0.1:1/mp"))) + "</Family>"
+        << QByteArray("application/xml") << false << page << otherDocument;
+    QTest::newRow("news feed") << QByteArray("<?xml version=\"1.0\"?><rss version=\"2.0\"><channel/></rss>")
+                               << QByteArray("application/rss+xml") << false << page << otherDocument;
+    QTest::newRow("no element at all")
+        << QByteArray("<?xml version=\"1.0\"?><!-- maintenance -->") << QByteArray("application/xml") << false
+        << int(UpdateManager::InvalidManifest) << QString();
+    QTest::newRow("plain text") << QByteArray("Service temporarily unavailable") << QByteArray("text/plain")
+                                << false << int(UpdateManager::InvalidManifest) << QString();
+}
+
+void tst_UpdateManager::notACatalogue()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QByteArray, contentType);
+    QFETCH(bool, keyTrusted);
+    QFETCH(int, reason);
+    QFETCH(QString, complaint);
+
+    if (keyTrusted) {
+        QSettings().setValue(QStringLiteral("update/trusted-keys"),
+            QString::fromLatin1(
+                CatalogueSignature::encodeKey(CatalogueSignature::generateKeyPair().publicKey)));
+    }
+    HttpTestServer::Reply reply;
+    reply.body = body;
+    if (!contentType.isEmpty())
+        reply.headers.append({ "Content-Type", contentType });
+    m_server->setReply(QStringLiteral("/update-manifest.xml"), reply);
+    ConfigurationManager::instance()->setManifestUrl(m_server->url(QStringLiteral("/update-manifest.xml")));
+    if (!complaint.isEmpty())
+        QTest::ignoreMessage(QtCriticalMsg, qPrintable(QStringLiteral("UpdateManager: ") + complaint));
+    else
+        QTest::ignoreMessage(QtCriticalMsg, "Failed to parse manifest.");
     QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
     QSignalSpy failure(m_manager.get(), &UpdateManager::failure);
     m_manager->checkForUpdates();
-    QCOMPARE(m_manager->state(), UpdateManager::Discovering);
-    QVERIFY(done.wait());
-    QCOMPARE(failure.count(), 0);
+    QVERIFY(failure.wait());
+    QCOMPARE(done.count(), 0);
+    QCOMPARE(int(m_manager->failureReason()), reason);
+    if (!complaint.isEmpty())
+        QCOMPARE(m_manager->failureText(), complaint);
     QCOMPARE(m_manager->state(), UpdateManager::Idle);
     QVERIFY(m_manager->componentsFor(ManifestProduct::Base).isEmpty());
-    QCOMPARE(m_server->requestCount(QStringLiteral("/mp.bin")), 0);
-    QVERIFY(m_manager->manifestTime().isValid());
-    QCOMPARE(m_manager->manifestTime(), QFileInfo(m_manager->manifestPath()).lastModified());
+    // Nothing more is asked of a server that sends something else: no signature, no size.
+    QCOMPARE(m_server->totalRequests(), 1);
 }
 
 void tst_UpdateManager::sizesOfEveryComponent()
@@ -643,11 +730,12 @@ void tst_UpdateManager::hostileReplies_data()
     errorWithoutEnd.status = 404;
     errorWithoutEnd.stallAfter = 100;
 
-    QByteArray deep = "<?xml version=\"1.0\"?>";
+    QByteArray nested;
     for (int i = 0; i < 100000; ++i)
-        deep += "<a>";
+        nested += "<a>";
     for (int i = 0; i < 100000; ++i)
-        deep += "</a>";
+        nested += "</a>";
+    const QByteArray deep = family(nested);
     QByteArray many;
     for (int i = 0; i <= UpdateManifestParser::maximumComponents; ++i)
         many += component("MP", QStringLiteral("@C@"));
@@ -755,13 +843,14 @@ void tst_UpdateManager::signedCatalogue()
                 + CatalogueSignature::encodeKey(signer.publicKey)));
     }
     m_server->setFile(QStringLiteral("/mp"), pattern(10, 1));
-    const QByteArray manifest = family(product("PELK", component("MP", base() + "/mp")));
+    const QByteArray manifest
+        = current(family(product("PELK", component("MP", base() + "/mp"))), pattern(10, 1));
     QByteArray signature = CatalogueSignature::sign(manifest, signer.secretKey);
     QByteArray served = manifest;
     if (fault == QLatin1String("manifest changed"))
         served.replace("1.0.0", "1.0.1");
     else if (fault == QLatin1String("other manifest"))
-        signature = CatalogueSignature::sign(family(QByteArray()), signer.secretKey);
+        signature = CatalogueSignature::sign(current(family(QByteArray()), QByteArray()), signer.secretKey);
     else if (fault == QLatin1String("untrusted key"))
         signature = CatalogueSignature::sign(manifest, CatalogueSignature::generateKeyPair().secretKey);
     else if (fault == QLatin1String("truncated"))
@@ -793,6 +882,168 @@ void tst_UpdateManager::signedCatalogue()
     // Nothing of a refused catalogue is used, not even to ask a size.
     QCOMPARE(m_server->requestCount(QStringLiteral("/mp")), complaint.isEmpty() ? 1 : 0);
     QCOMPARE(m_manager->componentsFor(ManifestProduct::Base).size(), complaint.isEmpty() ? 1 : 0);
+    QCOMPARE(m_manager->isCatalogueVerified(), complaint.isEmpty() && trusted);
+}
+
+void tst_UpdateManager::trustedCatalogue_data()
+{
+    // Keys by name ("old", "new", "stranger"); a name starting with '!' is written as it stands.
+    QTest::addColumn<QStringList>("trusted");
+    QTest::addColumn<QStringList>("revoked");
+    QTest::addColumn<QStringList>("signers");
+    QTest::addColumn<bool>("digests");
+    // The catalogue's times in days from now, Published then Expires; a missing one is not written.
+    QTest::addColumn<QList<int>>("validity");
+    // Published of a catalogue accepted before from the same signers, in days from now; none when empty.
+    QTest::addColumn<QList<int>>("previous");
+    QTest::addColumn<int>("reason");
+    QTest::addColumn<QString>("complaint");
+
+    const QStringList oldKey { QStringLiteral("old") };
+    const QStringList both { QStringLiteral("old"), QStringLiteral("new") };
+    const QList<int> fresh { 0, 30 };
+    const int ok = UpdateManager::NoFailure;
+    const int unverified = UpdateManager::UnverifiedCatalogue;
+    const int refused = UpdateManager::RefusedCatalogue;
+    QTest::newRow("signed, current, every digest")
+        << oldKey << QStringList() << oldKey << true << fresh << QList<int>() << ok << QString();
+    QTest::newRow("device image without SHA256")
+        << oldKey << QStringList() << oldKey << false << fresh << QList<int>() << refused
+        << "The update catalogue lists Styles 0x1A2B without its SHA256 digest";
+    QTest::newRow("trusted key mistyped")
+        << QStringList { QStringLiteral("old"), QStringLiteral("!bm90IGEga2V5") } << QStringList() << oldKey
+        << true << fresh << QList<int>() << unverified
+        << "The setting update/trusted-keys holds \"bm90IGEga2V5\", which is not a public key";
+    QTest::newRow("only key mistyped")
+        << QStringList { QStringLiteral("!AAAA") } << QStringList() << oldKey << true << fresh << QList<int>()
+        << unverified << "The setting update/trusted-keys holds \"AAAA\"";
+    QTest::newRow("revoked key mistyped")
+        << both << QStringList { QStringLiteral("!old") } << oldKey << true << fresh << QList<int>()
+        << unverified << "The setting update/revoked-keys holds \"old\"";
+    QTest::newRow("a key never trusted, revoked")
+        << oldKey << QStringList { QStringLiteral("stranger") } << oldKey << true << fresh << QList<int>()
+        << ok << QString();
+    QTest::newRow("every trusted key revoked")
+        << oldKey << oldKey << oldKey << true << fresh << QList<int>() << unverified
+        << "Every trusted key is listed in the setting update/revoked-keys";
+    QTest::newRow("expired") << oldKey << QStringList() << oldKey << true << QList<int> { -40, -10 }
+                             << QList<int>() << refused
+                             << "The update catalogue expired on %1; the server may be serving an old "
+                                "copy. Check the computer's clock if the date looks wrong.";
+    QTest::newRow("no Published, no Expires")
+        << oldKey << QStringList() << oldKey << true << QList<int>() << QList<int>() << refused
+        << "does not say when it was published";
+    QTest::newRow("Published without Expires")
+        << oldKey << QStringList() << oldKey << true << QList<int> { 0 } << QList<int>() << refused
+        << "(Published, Expires)";
+    QTest::newRow("rolled back") << oldKey << QStringList() << oldKey << true << QList<int> { -5, 25 }
+                                 << QList<int> { -1 } << refused << "before the one already accepted";
+    QTest::newRow("newer after an older one")
+        << oldKey << QStringList() << oldKey << true << fresh << QList<int> { -5 } << ok << QString();
+    QTest::newRow("the same one again") << oldKey << QStringList() << oldKey << true << QList<int> { -5, 25 }
+                                        << QList<int> { -5 } << ok << QString();
+    // Rotation: the publisher signs with the old key and the new one while updaters move over.
+    QTest::newRow("two signatures, updater trusts the old key")
+        << oldKey << QStringList() << both << true << fresh << QList<int>() << ok << QString();
+    QTest::newRow("two signatures, updater trusts the new key")
+        << QStringList { QStringLiteral("new") } << QStringList() << both << true << fresh << QList<int>()
+        << ok << QString();
+    QTest::newRow("two signatures, old key revoked")
+        << both << oldKey << both << true << fresh << QList<int>() << ok << QString();
+    QTest::newRow("signed by the revoked key alone")
+        << both << oldKey << oldKey << true << fresh << QList<int>() << unverified << "which is not trusted";
+    QTest::newRow("signed by a stranger and the revoked key")
+        << both << oldKey << QStringList { QStringLiteral("stranger"), QStringLiteral("old") } << true
+        << fresh << QList<int>() << unverified << "which is not trusted";
+    QTest::newRow("rolled back under the new key too")
+        << both << QStringList() << both << true << QList<int> { -5, 25 } << QList<int> { -1 } << refused
+        << "before the one already accepted";
+}
+
+void tst_UpdateManager::trustedCatalogue()
+{
+    QFETCH(QStringList, trusted);
+    QFETCH(QStringList, revoked);
+    QFETCH(QStringList, signers);
+    QFETCH(bool, digests);
+    QFETCH(QList<int>, validity);
+    QFETCH(QList<int>, previous);
+    QFETCH(int, reason);
+    QFETCH(QString, complaint);
+
+    auto publicKeys = [this](const QStringList& names) {
+        QStringList texts;
+        for (const QString& name : names) {
+            texts.append(name.startsWith(QLatin1Char('!'))
+                    ? name.mid(1)
+                    : QString::fromLatin1(CatalogueSignature::encodeKey(m_keys.value(name).publicKey)));
+        }
+        return texts.join(QLatin1Char(','));
+    };
+    QSettings().setValue(QStringLiteral("update/trusted-keys"), publicKeys(trusted));
+    if (!revoked.isEmpty())
+        QSettings().setValue(QStringLiteral("update/revoked-keys"), publicKeys(revoked));
+    QList<QByteArray> secretKeys;
+    for (const QString& name : signers)
+        secretKeys.append(m_keys.value(name).secretKey);
+
+    UpdateCatalogue catalogue(m_server.get());
+    catalogue.addComponent(QStringLiteral("PELK+"), QStringLiteral("MP"), QStringLiteral("3.2.7"), 3000);
+    catalogue.addComponent(QStringLiteral("PELK"), QStringLiteral("Styles"), QStringLiteral("0x1A2B"), 2000);
+    // The updater's own packages carry no digest in any row: only device images must.
+    catalogue.addApplication(QStringLiteral("Win"), QStringLiteral("2.0.2"));
+    catalogue.setDigests(digests);
+    catalogue.setSigningKeys(secretKeys);
+    ConfigurationManager::instance()->setManifestUrl(catalogue.manifestUrl());
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    auto day = [&now](const QList<int>& days, int index) {
+        return index < days.size() ? now.addDays(days.at(index)) : QDateTime();
+    };
+
+    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
+    QSignalSpy failure(m_manager.get(), &UpdateManager::failure);
+    if (!previous.isEmpty()) {
+        catalogue.setValidity(day(previous, 0), now.addDays(20));
+        catalogue.publish();
+        m_manager->checkForUpdates();
+        QVERIFY(done.wait());
+        done.clear();
+    }
+    catalogue.setValidity(day(validity, 0), day(validity, 1));
+    catalogue.publish();
+    const int requestsBefore = m_server->totalRequests();
+    const QString mcuPath = catalogue.find(QStringLiteral("PELK+"), QStringLiteral("MP"))->path;
+    const int sizeRequestsBefore = m_server->requestCount(mcuPath);
+
+    const QString expected = complaint.contains(QLatin1String("%1"))
+        ? complaint.arg(CatalogueFreshness::displayTime(
+            CatalogueHeader::parseTime(CatalogueHeader::timeText(day(validity, 1)))))
+        : complaint;
+    if (!complaint.isEmpty()) {
+        QTest::ignoreMessage(QtCriticalMsg,
+            QRegularExpression(QStringLiteral("^UpdateManager: .*") + QRegularExpression::escape(expected)));
+    }
+    m_manager->checkForUpdates();
+    QTRY_COMPARE(done.count() + failure.count(), 1);
+    QCOMPARE(int(m_manager->failureReason()), reason);
+    QVERIFY2(m_manager->failureText().contains(expected), qPrintable(m_manager->failureText()));
+    QCOMPARE(m_manager->isCatalogueVerified(), reason == UpdateManager::NoFailure);
+    QCOMPARE(
+        m_server->requestCount(mcuPath) - sizeRequestsBefore, reason == UpdateManager::NoFailure ? 1 : 0);
+    // Nothing of a refused catalogue is planned.
+    QCOMPARE(
+        m_manager->componentsFor(ManifestProduct::Plus).size(), reason == UpdateManager::NoFailure ? 1 : 0);
+    // A key that cannot be read refuses before anything is fetched.
+    if (reason == UpdateManager::UnverifiedCatalogue && complaint.contains(QLatin1String("setting")))
+        QCOMPARE(m_server->totalRequests(), requestsBefore);
+    // What is accepted is remembered for the next check; what is refused is not.
+    if (reason == UpdateManager::NoFailure) {
+        for (const QString& name : signers) {
+            if (trusted.contains(name) && !revoked.contains(name))
+                QCOMPARE(CatalogueFreshness().newestAccepted(m_keys.value(name).publicKey).toSecsSinceEpoch(),
+                    day(validity, 0).toSecsSinceEpoch());
+        }
+    }
 }
 
 void tst_UpdateManager::retriedRequests_data()

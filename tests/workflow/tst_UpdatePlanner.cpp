@@ -61,6 +61,11 @@ void tst_UpdatePlanner::plan_data()
                                << QStringList { mcuLine.arg("Production 1.3") } << 0;
     QTest::newRow("mcu equal") << "3.1.2" << QStringList { "MCU|3.1.2" } << false << QStringList() << 0;
     QTest::newRow("mcu older") << "3.1.2" << QStringList { "MCU|3.0.9" } << false << QStringList() << 0;
+    // The device would keep 3.16.0 as 3.0.0: never offered as newer than 3.15.0.
+    QTest::newRow("mcu major above 15")
+        << "3.15.0" << QStringList { "MCU|3.16.0" } << false << QStringList() << 0;
+    QTest::newRow("dsp minor above 15")
+        << "3.1.2" << QStringList { "DSP|3.1.16" } << false << QStringList() << 0;
     QTest::newRow("mcu below 0.6.4 warns")
         << "0.6.3" << QStringList { "MCU|3.1.3" } << false << QStringList() << 1;
     QTest::newRow("mcu at 0.6.4 planned")

@@ -7,13 +7,15 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace PelkPlus {
 
-namespace {
-
-const char signatureSuffix[] = ".sig";
-
-bool readSmallFile(const QString& path, qint64 maximum, QByteArray* contents, QString* error)
+bool CatalogueKeys::readSmallFile(const QString& path, qint64 maximum, QByteArray* contents, QString* error)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -27,6 +29,8 @@ bool readSmallFile(const QString& path, qint64 maximum, QByteArray* contents, QS
     *contents = file.readAll();
     return true;
 }
+
+namespace {
 
 bool writeFile(const QString& path, const QByteArray& contents, QString* error)
 {
@@ -47,12 +51,19 @@ bool CatalogueKeys::generate(const QString& secretPath, QByteArray* publicKey, Q
         *error = QStringLiteral("the signature library cannot be initialised");
         return false;
     }
+    // Created with the owner's permissions alone from the start, never created and then narrowed:
+    // in between, another account could open it and read the key as it is written.
+    const int descriptor
+        = ::open(QFile::encodeName(secretPath).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    const int openError = errno;
     QFile secret(secretPath);
-    // Created empty and closed to others before the key is written into it.
-    if (!secret.open(QIODevice::WriteOnly | QIODevice::NewOnly)
-        || !secret.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+    if (descriptor < 0 || !secret.open(descriptor, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+        const QString reason
+            = descriptor < 0 ? QString::fromLocal8Bit(std::strerror(openError)) : secret.errorString();
+        if (descriptor >= 0)
+            ::close(descriptor);
         *error = QStringLiteral("cannot create %1 (an existing key is never replaced): %2")
-                     .arg(secretPath, secret.errorString());
+                     .arg(secretPath, reason);
         return false;
     }
     const QByteArray text = CatalogueSignature::encodeKey(pair.secretKey) + '\n';
@@ -102,30 +113,15 @@ bool CatalogueKeys::readPublicKey(const QString& path, QByteArray* key, QString*
     return true;
 }
 
-bool CatalogueKeys::signManifest(const QString& manifestPath, const QByteArray& secretKey, QString* error)
+bool CatalogueKeys::verifyManifest(
+    const QByteArray& manifest, const QString& signaturePath, const QByteArray& publicKey, QString* error)
 {
-    QByteArray manifest;
-    if (!readSmallFile(manifestPath, UpdateManifestParser::maximumManifestSize, &manifest, error))
-        return false;
-    const QByteArray signature = CatalogueSignature::sign(manifest, secretKey);
-    if (signature.isEmpty()) {
-        *error = QStringLiteral("the manifest cannot be signed");
-        return false;
-    }
-    return writeFile(manifestPath + QLatin1String(signatureSuffix), signature, error);
-}
-
-bool CatalogueKeys::verifyManifest(const QString& manifestPath, const QByteArray& publicKey, QString* error)
-{
-    QByteArray manifest;
     QByteArray signature;
-    if (!readSmallFile(manifestPath, UpdateManifestParser::maximumManifestSize, &manifest, error)
-        || !readSmallFile(manifestPath + QLatin1String(signatureSuffix), CatalogueSignature::maximumFileSize,
-            &signature, error))
+    if (!readSmallFile(signaturePath, CatalogueSignature::maximumFileSize, &signature, error))
         return false;
     QString reason;
     if (!CatalogueSignature::verify(manifest, signature, { publicKey }, &reason)) {
-        *error = QStringLiteral("%1: %2").arg(manifestPath + QLatin1String(signatureSuffix), reason);
+        *error = QStringLiteral("%1: %2").arg(signaturePath, reason);
         return false;
     }
     return true;

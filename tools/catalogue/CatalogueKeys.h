@@ -12,18 +12,20 @@ namespace PelkPlus {
 class CatalogueKeys
 {
 public:
-    // Writes a new key pair: the secret key to secretPath (created with mode 0600; an existing
-    // file is never replaced) and the public key to secretPath + ".pub".
+    // Writes a new key pair: the secret key to secretPath (created with mode 0600, so that no
+    // other account can open it even while it is being written; an existing file is never
+    // replaced) and the public key to secretPath + ".pub".
     static bool generate(const QString& secretPath, QByteArray* publicKey, QString* error);
 
     // Refuses a secret key file that others may read, or that holds no secret key.
     static bool readSecretKey(const QString& path, QByteArray* key, QString* error);
     static bool readPublicKey(const QString& path, QByteArray* key, QString* error);
+    // A file of at most maximum bytes.
+    static bool readSmallFile(const QString& path, qint64 maximum, QByteArray* contents, QString* error);
 
-    // Writes manifestPath + ".sig": the signature of the manifest's bytes as they are on disk.
-    static bool signManifest(const QString& manifestPath, const QByteArray& secretKey, QString* error);
-    // Checks manifestPath + ".sig" against the manifest and one public key.
-    static bool verifyManifest(const QString& manifestPath, const QByteArray& publicKey, QString* error);
+    // Checks the signature file at signaturePath against these manifest bytes and one public key.
+    static bool verifyManifest(const QByteArray& manifest, const QString& signaturePath,
+        const QByteArray& publicKey, QString* error);
 };
 
 } // namespace PelkPlus

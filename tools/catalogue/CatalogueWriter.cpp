@@ -1,6 +1,8 @@
 #include "CatalogueWriter.h"
 
 #include "app/SemanticVersion.h"
+#include "update/CatalogueHeader.h"
+#include "update/CatalogueSignature.h"
 #include "update/DownloadRequest.h"
 #include "update/UpdateManifestParser.h"
 
@@ -227,6 +229,16 @@ bool CatalogueWriter::isBaseUrlValid(QString* error) const
     return true;
 }
 
+void CatalogueWriter::setValidity(const QDateTime& published, const QDateTime& expires)
+{
+    // To the second, as written.
+    auto seconds = [](const QDateTime& time) {
+        return time.isValid() ? QDateTime::fromSecsSinceEpoch(time.toSecsSinceEpoch(), Qt::UTC) : QDateTime();
+    };
+    m_published = seconds(published);
+    m_expires = seconds(expires);
+}
+
 bool CatalogueWriter::addEntry(CatalogueEntry entry, QString* error)
 {
     if (!checkVersion(entry, error))
@@ -304,6 +316,10 @@ QByteArray CatalogueWriter::manifest() const
     xml.writeStartDocument();
     xml.writeStartElement(QStringLiteral("Family"));
     xml.writeAttribute(QStringLiteral("Name"), QStringLiteral("PELK"));
+    if (m_published.isValid())
+        xml.writeAttribute(QStringLiteral("Published"), CatalogueHeader::timeText(m_published));
+    if (m_expires.isValid())
+        xml.writeAttribute(QStringLiteral("Expires"), CatalogueHeader::timeText(m_expires));
     const QList<CatalogueEntry> ordered = manifestOrder();
     for (const ProductName& name : productNames) {
         bool opened = false;
@@ -349,6 +365,11 @@ bool CatalogueWriter::readBack(const QByteArray& manifest, ManifestData* data, Q
 
 bool CatalogueWriter::write(const QString& path, QString* error) const
 {
+    return write(path, {}, error);
+}
+
+bool CatalogueWriter::write(const QString& path, const QList<QByteArray>& secretKeys, QString* error) const
+{
     if (m_entries.isEmpty()) {
         *error = QStringLiteral("no components given");
         return false;
@@ -390,8 +411,49 @@ bool CatalogueWriter::write(const QString& path, QString* error) const
         }
     }
 
+    const CatalogueHeader header = CatalogueHeader::read(text);
+    if (header.published != m_published.toUTC() || header.expires != m_expires.toUTC()) {
+        *error = QStringLiteral("the manifest's Published and Expires times do not read back");
+        return false;
+    }
+
+    QByteArray signature;
+    if (!secretKeys.isEmpty()) {
+        signature = CatalogueSignature::sign(text, secretKeys);
+        // Each key must verify its own signature in the very file written: a signing that went
+        // wrong is found here, not by every updater.
+        for (const QByteArray& secretKey : secretKeys) {
+            QString reason;
+            if (signature.isEmpty()
+                || !CatalogueSignature::verify(text, signature, { secretKey.mid(32) }, &reason)) {
+                *error = QStringLiteral("the manifest's signature does not verify%1")
+                             .arg(reason.isEmpty() ? QString() : QStringLiteral(": ") + reason);
+                return false;
+            }
+        }
+    }
+
+    // The new manifest is written aside first and takes the old one's place last, after its
+    // signature: a reader never sees the new manifest beside the old signature.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size()) {
+        *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    const QString signaturePath = path + QStringLiteral(".sig");
+    if (!signature.isEmpty()) {
+        QSaveFile signatureFile(signaturePath);
+        if (!signatureFile.open(QIODevice::WriteOnly) || signatureFile.write(signature) != signature.size()
+            || !signatureFile.commit()) {
+            *error = QStringLiteral("cannot write %1: %2").arg(signaturePath, signatureFile.errorString());
+            return false;
+        }
+    } else if (QFile::exists(signaturePath) && !QFile::remove(signaturePath)) {
+        // An old signature never stands beside a manifest it does not sign.
+        *error = QStringLiteral("cannot remove the old signature %1").arg(signaturePath);
+        return false;
+    }
+    if (!file.commit()) {
         *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
         return false;
     }

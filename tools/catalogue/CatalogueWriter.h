@@ -5,6 +5,7 @@
 #include "update/ManifestData.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QDir>
 #include <QList>
 #include <QString>
@@ -37,6 +38,11 @@ public:
 
     bool isBaseUrlValid(QString* error) const;
 
+    // The times written on the root element (Published, Expires), inside the signed bytes: an
+    // updater that trusts the signing key refuses the catalogue once it has expired, and refuses
+    // one published before the newest it has accepted. Both are left out while unset.
+    void setValidity(const QDateTime& published, const QDateTime& expires);
+
     // The manifest text: the products in their fixed order, each with its components in the order
     // they were added.
     QByteArray manifest() const;
@@ -48,9 +54,13 @@ public:
     // complaint.
     static bool readBack(const QByteArray& manifest, ManifestData* data, QString* error);
 
-    // Writes the manifest to path after reading it back and comparing it with the entries. An
-    // existing file is replaced only by a manifest that passed.
+    // Writes the manifest to path after reading it back and comparing it with the entries; with
+    // secret keys, signed by each of them into path + ".sig". The signature is checked with each
+    // key's public half and in place before the new manifest replaces the old one, so that a
+    // manifest never appears beside a signature that is not its own; without keys, an old
+    // signature is removed. An existing file is replaced only by a manifest that passed.
     bool write(const QString& path, QString* error) const;
+    bool write(const QString& path, const QList<QByteArray>& secretKeys, QString* error) const;
 
 private:
     static bool checkVersion(const CatalogueEntry& entry, QString* error);
@@ -60,6 +70,8 @@ private:
     QUrl m_baseUrl;
     QDir m_root;
     QString m_releaseDate;
+    QDateTime m_published;
+    QDateTime m_expires;
     QList<CatalogueEntry> m_entries;
 };
 

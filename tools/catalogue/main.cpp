@@ -5,7 +5,10 @@
 #include "CatalogueKeys.h"
 #include "CatalogueWriter.h"
 
+#include "update/CatalogueFreshness.h"
+#include "update/CatalogueHeader.h"
 #include "update/CatalogueSignature.h"
+#include "update/UpdateManifestParser.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -45,25 +48,34 @@ void printComponents(const ManifestData& data)
 }
 
 // Reads the manifest as the updater would, then checks every file it lists below root and, given
-// a public key file, its signature.
+// a public key file, its signature and its times. The bytes verified are the bytes parsed.
 int check(const QString& path, const QString& root, const QString& publicKeyPath)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return fail(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
-    QTextStream err(stderr);
+    QByteArray manifest;
     QString error;
+    // Larger than the parser's bound, which then refuses it in its own words.
+    if (!CatalogueKeys::readSmallFile(path, 2 * UpdateManifestParser::maximumManifestSize, &manifest, &error))
+        return fail(error);
+    QTextStream err(stderr);
     // First, as the updater does: nothing of a manifest that fails its signature is read.
     if (!publicKeyPath.isEmpty()) {
         QByteArray key;
         if (!CatalogueKeys::readPublicKey(publicKeyPath, &key, &error)
-            || !CatalogueKeys::verifyManifest(path, key, &error))
+            || !CatalogueKeys::verifyManifest(manifest, path + QStringLiteral(".sig"), key, &error))
             return fail(error);
         err << "Signature verified (key " << CatalogueSignature::keyId(key) << ").\n";
+        const CatalogueHeader header = CatalogueHeader::read(manifest);
+        // What an updater trusting the key refuses whatever it accepted before.
+        const QString refusal
+            = CatalogueFreshness(QString()).refusal(header, {}, QDateTime::currentDateTimeUtc());
+        if (!refusal.isEmpty())
+            return fail(QStringLiteral("%1: %2").arg(path, refusal));
+        err << "Published " << CatalogueFreshness::displayTime(header.published) << ", expires "
+            << CatalogueFreshness::displayTime(header.expires) << ".\n";
         err.flush();
     }
     ManifestData data;
-    if (!CatalogueWriter::readBack(file.readAll(), &data, &error))
+    if (!CatalogueWriter::readBack(manifest, &data, &error))
         return fail(QStringLiteral("%1: the updater would refuse this manifest: %2").arg(path, error));
     printComponents(data);
 
@@ -111,8 +123,9 @@ int main(int argc, char** argv)
         "  file     a file below the catalogue root; its URL is the base URL followed by its path\n"
         "           below the root.\n\n"
         "Signing: `pelk-catalogue keygen KEY` writes KEY (secret, mode 0600) and KEY.pub; --sign-key KEY\n"
-        "writes the manifest's signature to <manifest>.sig; updaters that trust KEY.pub refuse a\n"
-        "manifest without a good signature.\n\n"
+        "writes the manifest's signature to <manifest>.sig (repeat --sign-key to sign with several keys\n"
+        "while one replaces another); updaters that trust KEY.pub refuse a manifest without a good\n"
+        "signature, and one that has expired (--expires-days) or is older than one they accepted.\n\n"
         "Example:\n"
         "  pelk-catalogue --base-url http://updates.example/pelk --out site/update-manifest.xml \\\n"
         "      --component PELK+:MP:3.2.7:site/plus/mcu-3.2.7-Update.bin"));
@@ -135,13 +148,18 @@ int main(int argc, char** argv)
                        "check each listed file below the root (size and SHA-256)."),
         QStringLiteral("file"));
     const QCommandLineOption signKeyOption(QStringLiteral("sign-key"),
-        QStringLiteral("Secret key file to sign the manifest with; the signature goes to <out>.sig."),
+        QStringLiteral("Secret key file to sign the manifest with; the signatures go to <out>.sig. Repeat "
+                       "to sign with each key."),
         QStringLiteral("file"));
+    const QCommandLineOption expiresOption(QStringLiteral("expires-days"),
+        QStringLiteral("Days from now until updaters that trust the key refuse the manifest as stale "
+                       "(default 30)."),
+        QStringLiteral("days"), QStringLiteral("30"));
     const QCommandLineOption publicKeyOption(QStringLiteral("public-key"),
         QStringLiteral("With --check: public key file the signature <file>.sig must verify with."),
         QStringLiteral("file"));
     parser.addOptions({ baseUrlOption, outOption, rootOption, dateOption, componentOption, checkOption,
-        signKeyOption, publicKeyOption });
+        signKeyOption, publicKeyOption, expiresOption });
 
     if (!parser.parse(QCoreApplication::arguments()))
         return fail(parser.errorText(), Usage);
@@ -171,12 +189,22 @@ int main(int argc, char** argv)
         = parser.isSet(dateOption) ? parser.value(dateOption) : QDate::currentDate().toString(Qt::ISODate);
     CatalogueWriter writer(QUrl(parser.value(baseUrlOption), QUrl::StrictMode), root, releaseDate);
 
+    bool daysOk = false;
+    const int days = parser.value(expiresOption).toInt(&daysOk);
+    if (!daysOk || days < 1 || days > 3660)
+        return fail(QStringLiteral("--expires-days must be a number of days from 1 to 3660"), Usage);
+    const QDateTime published = QDateTime::currentDateTimeUtc();
+    writer.setValidity(published, published.addDays(days));
+
     QString error;
-    // The key is read first, so that a bad key file refuses the run before anything is written.
-    QByteArray secretKey;
-    if (parser.isSet(signKeyOption)
-        && !CatalogueKeys::readSecretKey(parser.value(signKeyOption), &secretKey, &error))
-        return fail(error);
+    // The keys are read first, so that a bad key file refuses the run before anything is written.
+    QList<QByteArray> secretKeys;
+    for (const QString& keyPath : parser.values(signKeyOption)) {
+        QByteArray secretKey;
+        if (!CatalogueKeys::readSecretKey(keyPath, &secretKey, &error))
+            return fail(error);
+        secretKeys.append(secretKey);
+    }
     if (!writer.isBaseUrlValid(&error))
         return fail(error);
     for (const QString& text : parser.values(componentOption)) {
@@ -184,12 +212,13 @@ int main(int argc, char** argv)
         if (!CatalogueWriter::parseEntry(text, &entry, &error) || !writer.addEntry(entry, &error))
             return fail(error);
     }
-    if (!writer.write(out, &error))
-        return fail(error);
-    if (!secretKey.isEmpty() && !CatalogueKeys::signManifest(out, secretKey, &error))
+    if (!writer.write(out, secretKeys, &error))
         return fail(error);
 
     QTextStream(stdout) << "Wrote " << out << " with " << writer.entries().size() << " components"
-                        << (secretKey.isEmpty() ? "" : ", signed") << ".\n";
+                        << (secretKeys.isEmpty()
+                                   ? QString()
+                                   : QStringLiteral(", signed with %1 key(s)").arg(secretKeys.size()))
+                        << ".\n";
     return Success;
 }
