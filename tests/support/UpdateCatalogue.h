@@ -38,6 +38,8 @@ public:
 
     // Whether the manifest lists every device image's SHA-256 (of the file served).
     void setDigests(bool listed) { m_digests = listed; }
+    // User name and password that every URL of the catalogue carries, the manifest's included.
+    void setUserInfo(const QString& userInfo) { m_userInfo = userInfo; }
 
     // Serves the manifest and every file; call again after adding entries.
     void publish();
@@ -58,6 +60,7 @@ private:
     HttpTestServer* m_server;
     QList<Entry> m_entries;
     bool m_digests = false;
+    QString m_userInfo;
 };
 
 } // namespace PelkPlus
