@@ -747,8 +747,8 @@ void tst_DownloadAgent::changedFileNeverSpliced()
     QCOMPARE(
         sent.at(1).headers.value("range"), ifRange.isEmpty() ? QByteArray() : QByteArray("bytes=120000-"));
     // Once the server showed another file, the whole of it is asked for.
-    QCOMPARE(
-        sent.last().headers.value("range"), requests > 2 ? QByteArray() : sent.last().headers.value("range"));
+    if (requests > 2)
+        QCOMPARE(sent.last().headers.value("range"), QByteArray());
     if (digestListed) {
         // The new file is not the one the catalogue vouched for.
         QCOMPARE(failed.count(), 1);
