@@ -25,14 +25,18 @@ if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
   endif()
 endif()
 
-# Adds one static library made of every source in the calling folder.
+# Adds one static library made of every source in the calling folder. DEPENDS are what its headers
+# need (its users get them too); PRIVATE_DEPENDS only its implementation.
 function(pelk_add_library name)
-  cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEPENDS;PRIVATE_DEPENDS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c
        ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
   if(sources)
     add_library(${name} STATIC ${sources})
     target_link_libraries(${name} PUBLIC pelk_settings ${ARG_DEPENDS})
+    if(ARG_PRIVATE_DEPENDS)
+      target_link_libraries(${name} PRIVATE ${ARG_PRIVATE_DEPENDS})
+    endif()
   else()
     # A folder whose classes are still to come links as an empty interface.
     add_library(${name} INTERFACE)

@@ -8,7 +8,7 @@ packages=(
   ca-certificates python3
   xvfb xauth xdotool x11-apps imagemagick
   dbus python3-dbusmock
-  desktop-file-utils appstream udev clang-format ccache
+  desktop-file-utils appstream udev clang-format clang-tidy ccache
   dpkg-dev file
   clang libclang-rt-14-dev
   libsodium-dev

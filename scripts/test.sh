@@ -5,6 +5,12 @@
 #                                 (all but the fault matrix; PELK_SANITIZE_ALL=1 for everything)
 #   scripts/test.sh --tsan        ThreadSanitizer build in build-tsan/ of the tests that run device agents,
 #                                 the monitor and the virtual bus on their threads
+#   scripts/test.sh --stress N [REGEX]
+#                                 plain build; every suite (or those matching REGEX) run N times, one
+#                                 after the other, while a busy loop on each core keeps the machine
+#                                 loaded (suites labelled e2e or slow at most 3 times); prints each
+#                                 suite's failures out of its runs, and keeps the failing runs' output
+#                                 in build/stress/. For the developer before stopping, not for CI.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,7 +19,10 @@ bash scripts/install-deps.sh
 build=build
 options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
 label=()
+stress=0
 case "${1:-}" in
+  --stress) stress=${2:-}; pattern=${3:-.}
+    [[ "$stress" =~ ^[1-9][0-9]*$ ]] || { echo "usage: $0 --stress N [REGEX]" >&2; exit 2; } ;;
   # The fault matrix runs its minutes of real protocol waits in the plain build; under the
   # sanitizers it adds those minutes again for code every other suite already covers there.
   # PELK_SANITIZE_ALL=1 runs it too.
@@ -21,7 +30,7 @@ case "${1:-}" in
     [ "${PELK_SANITIZE_ALL:-0}" = 1 ] || label=(-E '^tst_FaultMatrix$') ;;
   --tsan) build=build-tsan; options=(-DCMAKE_BUILD_TYPE=Debug -DPELK_TSAN=ON); label=(-R '^tst_(Device(Agent|Monitor)(_slow)?|DeviceAgentBus|VirtualBusBackend|UpdateWorkflow|SafetyWorkflow)$') ;;
   "") ;;
-  *) echo "usage: $0 [--sanitize|--tsan]" >&2; exit 2 ;;
+  *) echo "usage: $0 [--sanitize|--tsan|--stress N [REGEX]]" >&2; exit 2 ;;
 esac
 
 # A compiler cache makes the second and later builds (and the sanitizer build's unchanged files)
@@ -38,4 +47,44 @@ export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:${LSAN_OPTIONS:-}"
 # Debian's Qt is not built for ThreadSanitizer: what happens inside it (its locked event queue
 # among others) is invisible, and reports that only lie there are not ours.
 export TSAN_OPTIONS="second_deadlock_stack=1:ignore_noninstrumented_modules=1:suppressions=$PWD/scripts/tsan.supp:${TSAN_OPTIONS:-}"
+if [ "$stress" -gt 0 ]; then
+  # A busy loop on every core: the suites then meet the scheduling delays of a loaded machine.
+  hogs=()
+  for _ in $(seq "$(nproc)"); do
+    (while :; do :; done) &
+    hogs+=($!)
+  done
+  trap 'kill "${hogs[@]}" 2>/dev/null || true' EXIT
+  mkdir -p "$build/stress"
+  total_runs=0
+  total_failures=0
+  while IFS=$'\t' read -r name labels; do
+    runs=$stress
+    if [[ ";$labels;" =~ \;(e2e|slow)\; ]] && [ "$runs" -gt 3 ]; then
+      runs=3
+    fi
+    failures=0
+    for run in $(seq "$runs"); do
+      if ! ctest --test-dir "$build" -R "^${name}\$" --output-on-failure >"$build/stress/$name.$run.log" 2>&1; then
+        failures=$((failures + 1))
+      else
+        rm -f "$build/stress/$name.$run.log"
+      fi
+    done
+    printf '%-32s %d of %d failed\n' "$name" "$failures" "$runs"
+    total_runs=$((total_runs + runs))
+    total_failures=$((total_failures + failures))
+  done < <(ctest --test-dir "$build" --show-only=json-v1 | python3 -c '
+import json, re, sys
+pattern = re.compile(sys.argv[1])
+for test in json.load(sys.stdin)["tests"]:
+    if not pattern.search(test["name"]):
+        continue
+    labels = [p["value"] for p in test.get("properties", []) if p["name"] == "LABELS"]
+    print(test["name"] + "\t" + ";".join(labels[0] if labels else []))
+' "$pattern")
+  echo "stress: $((total_runs - total_failures)) passed, $total_failures failed"
+  [ "$total_failures" -eq 0 ]
+  exit
+fi
 ctest --test-dir "$build" --output-on-failure -j 2 "${label[@]}"

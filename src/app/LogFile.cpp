@@ -1,11 +1,12 @@
 #include "app/LogFile.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
 
+#include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <mutex>
 
 namespace PelkPlus {
@@ -45,6 +46,23 @@ const char* levelName(QtMsgType type)
         return "FATAL";
     }
     return "DEBUG";
+}
+
+// "2026-12-08T01:14:21.042Z": made from the system clock with the C library alone, because the
+// framework's date formatting sets up shared state on first use that several threads logging at
+// once can race on (a line then came out with no stamp at all).
+QByteArray timeStamp()
+{
+    using namespace std::chrono;
+    const auto now = system_clock::now().time_since_epoch();
+    const auto ms = duration_cast<milliseconds>(now).count();
+    const std::time_t seconds = std::time_t(ms / 1000);
+    std::tm utc {};
+    gmtime_r(&seconds, &utc);
+    char text[32];
+    const int length = std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ",
+        utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, int(ms % 1000));
+    return QByteArray(text, length);
 }
 
 QString olderFile(const QString& path, int generation)
@@ -156,8 +174,7 @@ void LogFile::write(QtMsgType type, const QString& message)
             return;
     }
     // Built outside the lock; a message of several lines gets its stamp on each.
-    const QByteArray prefix = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toLatin1() + ' '
-        + levelName(type) + ' ';
+    const QByteArray prefix = timeStamp() + ' ' + levelName(type) + ' ';
     QByteArray text;
     for (const QString& line : message.split(QLatin1Char('\n')))
         text += prefix + line.toUtf8() + '\n';

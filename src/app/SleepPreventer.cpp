@@ -1,8 +1,13 @@
 #include "app/SleepPreventer.h"
 
-#include "app/SleepPreventerLogind.h"
-#include "app/SleepPreventerNone.h"
+// The platform's implementation is chosen by the build, which compiles only its source.
+#if defined(PELK_SLEEP_PREVENTER_WIN)
 #include "app/SleepPreventerWin.h"
+#elif defined(PELK_SLEEP_PREVENTER_LOGIND)
+#include "app/SleepPreventerLogind.h"
+#else
+#include "app/SleepPreventerNone.h"
+#endif
 
 namespace PelkPlus {
 
@@ -10,9 +15,9 @@ SleepPreventer::~SleepPreventer() = default;
 
 SleepPreventer* SleepPreventer::createForPlatform()
 {
-#if defined(_WIN32)
+#if defined(PELK_SLEEP_PREVENTER_WIN)
     return new SleepPreventerWin;
-#elif defined(QT_DBUS_LIB)
+#elif defined(PELK_SLEEP_PREVENTER_LOGIND)
     return new SleepPreventerLogind;
 #else
     return new SleepPreventerNone;

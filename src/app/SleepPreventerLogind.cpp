@@ -1,7 +1,5 @@
 #include "app/SleepPreventerLogind.h"
 
-#if defined(QT_DBUS_LIB)
-
 #include <QDBusMessage>
 #include <QDBusUnixFileDescriptor>
 #include <QDebug>
@@ -102,5 +100,3 @@ void SleepPreventerLogind::release()
 }
 
 } // namespace PelkPlus
-
-#endif

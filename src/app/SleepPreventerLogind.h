@@ -1,7 +1,5 @@
 #pragma once
 
-#if defined(QT_DBUS_LIB)
-
 #include "app/SleepPreventer.h"
 
 #include <QDBusConnection>
@@ -33,5 +31,3 @@ private:
 };
 
 } // namespace PelkPlus
-
-#endif

@@ -1,7 +1,5 @@
 #include "app/SleepPreventerWin.h"
 
-#if defined(_WIN32)
-
 #include <windows.h>
 
 namespace PelkPlus {
@@ -31,5 +29,3 @@ bool SleepPreventerWin::isPreventingSleep() const
 }
 
 } // namespace PelkPlus
-
-#endif

@@ -1,7 +1,5 @@
 #pragma once
 
-#if defined(_WIN32)
-
 #include "app/SleepPreventer.h"
 
 namespace PelkPlus {
@@ -23,5 +21,3 @@ private:
 };
 
 } // namespace PelkPlus
-
-#endif

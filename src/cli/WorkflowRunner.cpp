@@ -16,18 +16,12 @@ namespace PelkPlus {
 
 namespace {
 
-// What the window shows on entering these states, in the words it uses.
-QString statusOnEntry(const QString& state)
+// The phases whose status the command line prints as it enters them, by the first paragraph of the
+// text the window shows; the other phases' texts come as status messages or are made of progress.
+bool printsOnEntry(WorkflowPhase phase)
 {
-    if (state == QLatin1String("updatingState"))
-        return QStringLiteral("Please do NOT disconnect or power down the device!");
-    if (state == QLatin1String("installingState"))
-        return QStringLiteral("Update in progress...");
-    if (state == QLatin1String("awaitFinishState"))
-        return QStringLiteral("Waiting for confirmation that the update is finished...");
-    if (state == QLatin1String("awaitRebootState"))
-        return QStringLiteral("Waiting for the device to reboot...");
-    return QString();
+    return phase == WorkflowPhase::Updating || phase == WorkflowPhase::Installing
+        || phase == WorkflowPhase::AwaitingFinish || phase == WorkflowPhase::AwaitingReboot;
 }
 
 QJsonArray componentArray(const QList<Component>& components)
@@ -53,7 +47,13 @@ WorkflowRunner::WorkflowRunner(const CliOptions& options, CliOutput* output, QOb
     m_workflow->setPreferredSerial(options.serial);
 
     connect(m_workflow, &WorkflowNotifier::devicesScanned, this, &WorkflowRunner::onScanned);
-    connect(m_workflow, &WorkflowNotifier::stateEntered, this, &WorkflowRunner::onStateEntered);
+    connect(m_workflow, &WorkflowNotifier::phaseChanged, this, &WorkflowRunner::onPhaseChanged);
+    connect(m_workflow, &WorkflowNotifier::updateEnded, this, &WorkflowRunner::onUpdateEnded);
+    connect(m_workflow, &WorkflowNotifier::componentVerified, this,
+        [this](ComponentType type, const QString&, const QString&, VerificationOutcome outcome) {
+            if (outcome == VerificationOutcome::NotApplied)
+                m_notApplied.append(type);
+        });
     connect(m_workflow, &WorkflowNotifier::messageRequested, this, &WorkflowRunner::onMessage);
     connect(m_workflow, &WorkflowNotifier::componentTextChanged, this,
         [this](const QString& text) { m_output->info(text); });
@@ -66,10 +66,6 @@ WorkflowRunner::WorkflowRunner(const CliOptions& options, CliOutput* output, QOb
     connect(m_workflow, &WorkflowNotifier::installProgressChanged, this, &WorkflowRunner::onInstallProgress);
     connect(m_workflow, &WorkflowNotifier::statusChanged, this, [this](const QString& text, MessageKind) {
         m_output->info(text.split(QLatin1Char('\n'), Qt::SkipEmptyParts).join(QLatin1Char('\n')));
-    });
-    connect(m_workflow, &UpdateWorkflow::updateFinished, this, [this] {
-        if (m_phase == Updating)
-            m_phase = Verifying;
     });
 
     m_connectTimeout.setSingleShot(true);
@@ -129,31 +125,59 @@ void WorkflowRunner::onScanned()
     m_connectTimeout.start(connectTimeoutMs);
 }
 
-void WorkflowRunner::onStateEntered(const QString& name)
+void WorkflowRunner::onPhaseChanged(WorkflowPhase phase)
 {
     if (m_phase == Done)
         return;
 
-    if (name == QLatin1String("activeDeviceState")) {
+    switch (phase) {
+    case WorkflowPhase::NoDevice:
+        // Lost during an update, the update's end says how it ended.
+        if (m_deviceActive && m_phase != Updating) {
+            m_output->error(QStringLiteral("The device was disconnected."));
+            finish(1);
+            return;
+        }
+        break;
+    case WorkflowPhase::Connecting:
+        break;
+    case WorkflowPhase::Idle:
+    case WorkflowPhase::Planned:
         m_deviceActive = true;
         m_connectTimeout.stop();
-    } else if (name == QLatin1String("promptConnectState") && m_deviceActive) {
-        m_output->error(QStringLiteral("The device was disconnected."));
-        finish(1);
-        return;
-    } else if (name == QLatin1String("nothingToInstallState")
-        || name == QLatin1String("readyToInstallState")) {
         onIdle();
         return;
-    } else if (name == QLatin1String("downloadingState") || name == QLatin1String("downloadAllState")
-        || name == QLatin1String("installingState") || name == QLatin1String("nextComponentState")) {
-        m_step = name;
+    default:
+        m_deviceActive = true;
+        break;
     }
+    m_step = phase;
 
-    if (m_phase == Updating) {
-        const QString status = statusOnEntry(name);
-        if (!status.isEmpty())
-            m_output->info(status);
+    if (m_phase == Updating && printsOnEntry(phase))
+        m_output->info(phaseStatusText(phase).section(QLatin1Char('\n'), 0, 0));
+}
+
+void WorkflowRunner::onUpdateEnded(UpdateOutcome outcome)
+{
+    if (m_phase != Updating)
+        return;
+    switch (outcome) {
+    case UpdateOutcome::Done:
+    case UpdateOutcome::NotApplied:
+        reportResult();
+        return;
+    case UpdateOutcome::Failed:
+        if (!m_failureShown) {
+            m_output->error(m_workflow->hasDevice() ? QStringLiteral("The update failed.")
+                                                    : QStringLiteral("The device was disconnected."));
+        }
+        finish(1);
+        return;
+    case UpdateOutcome::Stopped:
+        if (!m_failureShown)
+            m_output->error(QStringLiteral("The update was stopped."));
+        finish(1);
+        return;
     }
 }
 
@@ -167,9 +191,6 @@ void WorkflowRunner::onIdle()
         break;
     case Checking:
         reportPlan();
-        break;
-    case Verifying:
-        reportResult();
         break;
     default:
         break;
@@ -189,7 +210,7 @@ void WorkflowRunner::runCommand()
         return;
     }
     m_phase = Checking;
-    m_output->info(QStringLiteral("Checking for latest updates..."));
+    m_output->info(phaseStatusText(WorkflowPhase::Checking));
     m_workflow->checkForUpdates();
 }
 
@@ -265,16 +286,14 @@ void WorkflowRunner::beginUpdate()
 // A bar at 0 is only the reset before a step; the first bar is drawn once the step has begun.
 void WorkflowRunner::onDownloadProgress(int percent)
 {
-    const bool downloading
-        = m_step == QLatin1String("downloadingState") || m_step == QLatin1String("downloadAllState");
+    const bool downloading = m_step == WorkflowPhase::Downloading;
     if (percent > 0 && m_phase == Updating && downloading && !m_downloadText.isEmpty())
         m_output->progress(m_downloadText, percent);
 }
 
 void WorkflowRunner::onInstallProgress(int percent)
 {
-    if (percent > 0 && m_phase == Updating && m_step == QLatin1String("installingState")
-        && !m_installText.isEmpty())
+    if (percent > 0 && m_phase == Updating && m_step == WorkflowPhase::Installing && !m_installText.isEmpty())
         m_output->progress(m_installText, percent);
 }
 
@@ -289,10 +308,16 @@ void WorkflowRunner::reportResult()
     m_output->object(
         QJsonObject { { QStringLiteral("device"), DeviceReport::deviceObject(m_connection, &info) },
             { QStringLiteral("updates"), componentArray(left) } });
-    if (!left.isEmpty()) {
-        QStringList names;
+    // A component the device did not take ends the update before the next one is sent, so only
+    // that one is named; otherwise what the plan made again still lists did not take.
+    QStringList names;
+    for (ComponentType type : qAsConst(m_notApplied))
+        names.append(componentTypeName(type));
+    if (names.isEmpty()) {
         for (const Component& component : left)
             names.append(componentTypeName(component.type));
+    }
+    if (!names.isEmpty()) {
         m_output->error(QStringLiteral("The device does not report the new version of: %1")
                             .arg(names.join(QStringLiteral(", "))));
         finish(1);
@@ -309,6 +334,12 @@ void WorkflowRunner::onMessage(MessageKind kind, const QString& title, const QSt
         return;
     }
     m_output->error(title.isEmpty() ? text : title + QStringLiteral(": ") + text);
+    // During an update the workflow goes on to its end, which updateEnded tells; any other
+    // failure ends the command.
+    if (m_phase == Updating) {
+        m_failureShown = true;
+        return;
+    }
     finish(1);
 }
 

@@ -3,7 +3,10 @@
 #include "cli/CliOptions.h"
 #include "cli/CliQuestions.h"
 #include "device/Connection.h"
+#include "update/ComponentType.h"
 #include "workflow/MessageKind.h"
+#include "workflow/UpdateOutcome.h"
+#include "workflow/WorkflowPhase.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -48,12 +51,12 @@ private:
         Checking,
         Confirming,
         Updating,
-        Verifying,
         Done,
     };
 
     void onScanned();
-    void onStateEntered(const QString& name);
+    void onPhaseChanged(WorkflowPhase phase);
+    void onUpdateEnded(UpdateOutcome outcome);
     void onIdle();
     void onMessage(MessageKind kind, const QString& title, const QString& text);
     void onDownloadProgress(int percent);
@@ -73,7 +76,11 @@ private:
     Phase m_phase = Scanning;
     Connection m_connection;
     bool m_deviceActive = false;
-    QString m_step;
+    WorkflowPhase m_step = WorkflowPhase::NoDevice;
+    // The components the device came back without, in the order they were sent.
+    QList<ComponentType> m_notApplied;
+    // A critical message of the update was printed; its end needs no words of its own.
+    bool m_failureShown = false;
     QString m_downloadText;
     QString m_installText;
     QSocketNotifier* m_input = nullptr;

@@ -30,6 +30,10 @@ DeviceAgent::DeviceAgent(const Connection& connection, DeviceMonitor* monitor, Q
         worker, &DeviceAgentWorker::readyForUpdate, this, &DeviceAgent::readyForUpdate, Qt::QueuedConnection);
     connect(worker, &DeviceAgentWorker::notReadyForUpdate, this, &DeviceAgent::notReadyForUpdate,
         Qt::QueuedConnection);
+    // Queued from the same thread as the failure that follows it, so it is kept before failure is heard.
+    connect(
+        worker, &DeviceAgentWorker::failedWith, this,
+        [this](int result) { lastLinkResult = LinkResult(result); }, Qt::QueuedConnection);
     connect(worker, &DeviceAgentWorker::failure, this, &DeviceAgent::failure, Qt::QueuedConnection);
     connect(worker, &DeviceAgentWorker::progress, this, &DeviceAgent::progress, Qt::QueuedConnection);
     connect(worker, &DeviceAgentWorker::done, this, &DeviceAgent::done, Qt::QueuedConnection);
@@ -79,6 +83,7 @@ DeviceInfo DeviceAgent::deviceInfo() const
 void DeviceAgent::onWorkerReady(const DeviceInfo& info)
 {
     this->info = info;
+    lastLinkResult = LinkOk;
     emit ready(info);
 }
 

@@ -2,6 +2,7 @@
 
 #include "device/Connection.h"
 #include "device/DeviceInfo.h"
+#include "device/LinkResult.h"
 
 #include <QObject>
 #include <QThread>
@@ -39,6 +40,9 @@ public:
     Connection connection() const;
     // The record of the last ready signal; all zero before it (main thread only).
     DeviceInfo deviceInfo() const;
+    // The result of the last failure, LinkOk after ready (main thread only): whether it was a
+    // time-out, a refused file or a stop.
+    LinkResult lastResult() const { return lastLinkResult; }
 
 signals:
     void ready(const DeviceInfo& info);
@@ -54,6 +58,7 @@ private:
 
     Connection deviceConnection;
     DeviceInfo info;
+    LinkResult lastLinkResult = LinkOk;
     QThread thread;
     DeviceAgentWorker* worker = nullptr;
 };

@@ -132,6 +132,7 @@ void DeviceAgentWorker::handleConnect()
     }
 
     qCritical() << "DeviceAgent: Failed to connect. Error:" << error;
+    emit failedWith(error);
     emit failure();
     closeLink(link);
     link = nullptr;
@@ -201,6 +202,7 @@ void DeviceAgentWorker::handleSendFile(const SendFileEvent& event)
         transfer = &sendEnsembleAudio;
         break;
     default:
+        emit failedWith(LinkNotSupported);
         emit failure();
         return;
     }
@@ -210,10 +212,13 @@ void DeviceAgentWorker::handleSendFile(const SendFileEvent& event)
     handler.context = this;
     handler.pause = &DeviceAgentWorker::pauseTransfer;
     const LinkResult result = transfer(link, event.path.toLocal8Bit().constData(), &handler);
-    if (result != LinkOk)
+    if (result != LinkOk) {
+        qCritical() << "DeviceAgent: transfer failed:" << linkResultName(result);
+        emit failedWith(result);
         emit failure();
-    else
+    } else {
         emit done();
+    }
 }
 
 void DeviceAgentWorker::onPathRemoved(const QString& path)

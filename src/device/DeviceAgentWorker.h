@@ -62,6 +62,8 @@ signals:
     void disconnected();
     void stopped();
     void failure();
+    // The link's result behind the failure that follows it (a LinkResult).
+    void failedWith(int result);
     void progress(float fraction, long total);
     void done();
 

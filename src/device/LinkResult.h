@@ -2,10 +2,10 @@
 
 namespace PelkPlus {
 
-// Result of every device-link operation; 0 is success.
-using LinkResult = int;
-
-enum LinkResultCode : int {
+// Result of every device-link operation; 0 is success. A type of its own, so that a result is never
+// confused with a count or a byte; its numbers are those the device layer has always returned, and
+// they still convert to int for the trace lines that print them.
+enum LinkResult : int {
     LinkOk = 0,
     LinkOpenFailed = 2,
     LinkReadFailed = 4,
@@ -21,5 +21,12 @@ enum LinkResultCode : int {
     LinkNotSupported = 16,
     LinkStopped = 20,
 };
+
+// Earlier name of the enumeration, kept for the code that spells it so.
+using LinkResultCode = LinkResult;
+
+// The result's name for a log line ("time-out", "write failed"); a number the link never returns
+// is named "result N".
+const char* linkResultName(int result);
 
 } // namespace PelkPlus

@@ -88,7 +88,7 @@ void MainWindow::createWidgets()
     promptLabel->setAlignment(Qt::AlignCenter);
     // What the state machine's first step shows too; set here so that the first paint, which comes
     // before that step, does not show an empty window.
-    promptLabel->setText(QStringLiteral("Please connect a PELK device."));
+    promptLabel->setText(phaseStatusText(WorkflowPhase::NoDevice));
 
     deviceStatusView = new DeviceStatusView;
     deviceStatusView->setObjectName(QStringLiteral("deviceInfo"));

@@ -6,6 +6,7 @@
 #include "ui/MessageBox.h"
 #include "workflow/UpdatePlanner.h"
 #include "workflow/UpdateWorkflow.h"
+#include "workflow/WorkflowPhase.h"
 
 #include <QLabel>
 #include <QListWidget>
@@ -49,7 +50,7 @@ void MainWindow::refreshUpdateList()
             QStringLiteral("No updates available (last checked on %1).").arg(lastChecked.toString()));
     } else if (workflow->isFetchingManifest()) {
         // Fetching can last until the download's no-progress limit; the heading says why nothing shows.
-        updatesHeading->showInformation(QStringLiteral("Checking for latest updates..."));
+        updatesHeading->showInformation(phaseStatusText(WorkflowPhase::Checking));
     } else {
         updatesHeading->clear();
     }

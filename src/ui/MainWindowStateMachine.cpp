@@ -6,6 +6,8 @@
 #include "ui/MessageBox.h"
 #include "workflow/NamedState.h"
 #include "workflow/UpdateWorkflow.h"
+#include "workflow/WorkflowPhase.h"
+#include "workflow/WorkflowStates.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -36,51 +38,50 @@ void MainWindow::createStateMachine()
 
     connect(infoShownState, &QState::entered, this, &MainWindow::showDevice, Qt::DirectConnection);
 
-    infoNoDeviceState->addTransition(state("connectingState"), &QState::entered, infoWaitingState);
-    infoWaitingState->addTransition(state("noDeviceState"), &QState::entered, infoNoDeviceState);
-    infoWaitingState->addTransition(state("deviceReadyState"), &QState::entered, infoShownState);
-    infoShownState->addTransition(state("noDeviceState"), &QState::entered, infoNoDeviceState);
+    infoNoDeviceState->addTransition(
+        state(WorkflowStates::connectingState), &QState::entered, infoWaitingState);
+    infoWaitingState->addTransition(
+        state(WorkflowStates::noDeviceState), &QState::entered, infoNoDeviceState);
+    infoWaitingState->addTransition(
+        state(WorkflowStates::deviceReadyState), &QState::entered, infoShownState);
+    infoShownState->addTransition(state(WorkflowStates::noDeviceState), &QState::entered, infoNoDeviceState);
 
     // Workflow: the pages, the check for updates and the update itself.
-    state("promptConnectState")
-        ->assignProperty(promptLabel, "text", QStringLiteral("Please connect a PELK device."));
-    state("promptConnectState")->assignProperty(pages, "currentIndex", 0);
-    state("promptWaitState")
-        ->assignProperty(promptLabel, "text", QStringLiteral("Waiting for the PELK device to get ready..."));
-    state("selectionState")->assignProperty(pages, "currentIndex", 1);
-    QState* idleState = state("idleState");
+    state(WorkflowStates::promptConnectState)
+        ->assignProperty(promptLabel, "text", phaseStatusText(WorkflowPhase::NoDevice));
+    state(WorkflowStates::promptConnectState)->assignProperty(pages, "currentIndex", 0);
+    state(WorkflowStates::promptWaitState)
+        ->assignProperty(promptLabel, "text", phaseStatusText(WorkflowPhase::Connecting));
+    state(WorkflowStates::selectionState)->assignProperty(pages, "currentIndex", 1);
+    QState* idleState = state(WorkflowStates::idleState);
     idleState->assignProperty(checkUpdatesButton, "enabled", true);
     idleState->assignProperty(installActions, "enabled", true);
     idleState->assignProperty(checkAppUpdateAction, "enabled", true);
-    state("nothingToInstallState")->assignProperty(startUpdateButton, "enabled", false);
-    state("readyToInstallState")->assignProperty(startUpdateButton, "enabled", true);
-    QState* checkingState = state("checkingState");
-    checkingState->assignProperty(updatesHeading, "text", QStringLiteral("Checking for latest updates..."));
+    state(WorkflowStates::nothingToInstallState)->assignProperty(startUpdateButton, "enabled", false);
+    state(WorkflowStates::readyToInstallState)->assignProperty(startUpdateButton, "enabled", true);
+    QState* checkingState = state(WorkflowStates::checkingState);
+    checkingState->assignProperty(updatesHeading, "text", phaseStatusText(WorkflowPhase::Checking));
     checkingState->assignProperty(updatesHeading, "mode", int(MessageMode::Information));
     checkingState->assignProperty(checkUpdatesButton, "enabled", false);
     checkingState->assignProperty(warningsBox, "mode", int(MessageMode::Hidden));
     checkingState->assignProperty(checkAppUpdateAction, "enabled", false);
-    QState* updatingState = state("updatingState");
+    QState* updatingState = state(WorkflowStates::updatingState);
     updatingState->assignProperty(pages, "currentIndex", 2);
     updatingState->assignProperty(downloadLabel, "visible", true);
     updatingState->assignProperty(downloadProgress, "visible", true);
-    updatingState->assignProperty(
-        statusMessage, "text", QStringLiteral("Please do NOT disconnect or power down the device!"));
+    updatingState->assignProperty(statusMessage, "text", phaseStatusText(WorkflowPhase::Updating));
     updatingState->assignProperty(statusMessage, "mode", int(MessageMode::Warning));
-    state("nextComponentState")->assignProperty(statusMessage, "mode", int(MessageMode::Hidden));
-    QState* installingState = state("installingState");
-    installingState->assignProperty(statusMessage, "text",
-        QStringLiteral("Update in progress...\n\nPlease DO NOT disconnect or power down the device!"));
+    state(WorkflowStates::nextComponentState)
+        ->assignProperty(statusMessage, "mode", int(MessageMode::Hidden));
+    QState* installingState = state(WorkflowStates::installingState);
+    installingState->assignProperty(statusMessage, "text", phaseStatusText(WorkflowPhase::Installing));
     installingState->assignProperty(statusMessage, "mode", int(MessageMode::Warning));
-    QState* awaitFinishState = state("awaitFinishState");
+    QState* awaitFinishState = state(WorkflowStates::awaitFinishState);
     awaitFinishState->assignProperty(statusMessage, "mode", int(MessageMode::Warning));
-    awaitFinishState->assignProperty(statusMessage, "text",
-        QStringLiteral("Waiting for confirmation that the update is finished...\n\n"
-                       "Please DO NOT disconnect or power down the device!"));
-    QState* awaitRebootState = state("awaitRebootState");
+    awaitFinishState->assignProperty(statusMessage, "text", phaseStatusText(WorkflowPhase::AwaitingFinish));
+    QState* awaitRebootState = state(WorkflowStates::awaitRebootState);
     awaitRebootState->assignProperty(statusMessage, "mode", int(MessageMode::Information));
-    awaitRebootState->assignProperty(
-        statusMessage, "text", QStringLiteral("Waiting for the device to reboot..."));
+    awaitRebootState->assignProperty(statusMessage, "text", phaseStatusText(WorkflowPhase::AwaitingReboot));
 
     // A component file written to the device is the one thing the user must not start by accident;
     // and an offer to quit for a newer updater is not made while an update runs.
@@ -93,8 +94,8 @@ void MainWindow::createStateMachine()
         Qt::DirectConnection);
 
     // The updater check holds the check for updates back while it runs.
-    state("appCheckIdleState")->assignProperty(checkUpdatesButton, "enabled", true);
-    state("appCheckRunningState")->assignProperty(checkUpdatesButton, "enabled", false);
+    state(WorkflowStates::appCheckIdleState)->assignProperty(checkUpdatesButton, "enabled", true);
+    state(WorkflowStates::appCheckRunningState)->assignProperty(checkUpdatesButton, "enabled", false);
 
     // What the workflow reports between its states.
     connect(workflow, &UpdateWorkflow::planChanged, this, &MainWindow::refreshUpdateList);

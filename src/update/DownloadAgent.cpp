@@ -234,12 +234,12 @@ void DownloadAgent::startNext()
     m_file = new QFile(request.destination);
     if (!openDestination(request.destination)) {
         // What is there (if anything) was not written here, so it is not removed either.
-        fail(QStringLiteral("Failed to open destination file."), false);
+        fail(FailureKind::FileError, QStringLiteral("Failed to open destination file."), false);
         return;
     }
     // A device image is fetched over the web and nothing else: no local file, no resource.
     if (request.requireLength && !isHttp(request.url)) {
-        fail(QStringLiteral("Only http and https downloads are allowed."));
+        fail(FailureKind::Refused, QStringLiteral("Only http and https downloads are allowed."));
         return;
     }
     sendRequest();
@@ -284,7 +284,7 @@ void DownloadAgent::sendRequest()
     if (!isBusy() || !m_file)
         return;
     if (m_maximumDuration > 0 && m_requestClock.elapsed() >= m_maximumDuration) {
-        fail(tooLongText(m_maximumDuration));
+        fail(FailureKind::Network, tooLongText(m_maximumDuration));
         return;
     }
     const DownloadRequest& request = m_requests.at(m_currentIndex);
@@ -373,12 +373,12 @@ void DownloadAgent::checkTransferRate()
     if (!m_reply)
         return;
     if (m_maximumDuration > 0 && m_requestClock.elapsed() >= m_maximumDuration) {
-        fail(tooLongText(m_maximumDuration));
+        fail(FailureKind::Network, tooLongText(m_maximumDuration));
         return;
     }
     const qint64 elapsed = m_replyClock.elapsed();
     if (elapsed >= m_slowGrace && m_replyBytes * 1000 < m_minimumRate * elapsed)
-        retryOrFail(tooSlowText(m_replyBytes, elapsed, m_minimumRate), true);
+        retryOrFail(FailureKind::Network, tooSlowText(m_replyBytes, elapsed, m_minimumRate), true);
 }
 
 void DownloadAgent::onReplyHeaders()
@@ -388,7 +388,7 @@ void DownloadAgent::onReplyHeaders()
     const int status = httpStatus(m_reply);
     // An error answer is final as soon as its headers arrive; its body may never end.
     if (status >= 400) {
-        retryOrFail(httpStatusText(m_reply), status >= 500);
+        retryOrFail(FailureKind::Server, httpStatusText(m_reply), status >= 500);
         return;
     }
     if (status < 200 || status > 299)
@@ -402,7 +402,8 @@ void DownloadAgent::onReplyHeaders()
         }
     } else if (status == 206) {
         // Part of a file, though the whole was asked for: not the file.
-        retryOrFail(QStringLiteral("The server sent part of the file instead of the whole."), true);
+        retryOrFail(FailureKind::Server,
+            QStringLiteral("The server sent part of the file instead of the whole."), true);
         return;
     } else {
         if (m_replyOffset > 0) {
@@ -416,8 +417,9 @@ void DownloadAgent::onReplyHeaders()
     const DownloadRequest& request = m_requests.at(m_currentIndex);
     if (request.requireLength && request.expectedSize < 0 && announcedLength(m_reply) < 0
         && !isChunked(m_reply)) {
-        fail(QStringLiteral("The server announced no length for the file, so it cannot be known to "
-                            "arrive complete."),
+        fail(FailureKind::Refused,
+            QStringLiteral("The server announced no length for the file, so it cannot be known to "
+                           "arrive complete."),
             true);
     }
 }
@@ -435,16 +437,18 @@ void DownloadAgent::onReplyAvailable()
 
     const DownloadRequest& request = m_requests.at(m_currentIndex);
     if (request.expectedSize >= 0 && m_written + data.size() > request.expectedSize) {
-        fail(QStringLiteral("Download exceeds the announced %1 bytes.").arg(request.expectedSize));
+        fail(FailureKind::Size,
+            QStringLiteral("Download exceeds the announced %1 bytes.").arg(request.expectedSize));
         return;
     }
     if (request.maximumSize >= 0 && m_written + data.size() > request.maximumSize) {
-        fail(QStringLiteral("Download exceeds %1 bytes.").arg(request.maximumSize));
+        fail(FailureKind::Size, QStringLiteral("Download exceeds %1 bytes.").arg(request.maximumSize));
         return;
     }
     const qint64 written = m_file->write(data);
     if (written != data.size()) {
-        fail(QStringLiteral("Failed to write destination file: %1").arg(m_file->errorString()));
+        fail(FailureKind::FileError,
+            QStringLiteral("Failed to write destination file: %1").arg(m_file->errorString()));
         return;
     }
     m_hash.addData(data);
@@ -468,7 +472,8 @@ void DownloadAgent::onReplyError(QNetworkReply::NetworkError code)
 {
     if (!m_reply)
         return;
-    retryOrFail(failureText(m_reply, m_transferTimeout), isTransient(code, httpStatus(m_reply)));
+    retryOrFail(FailureKind::Network, failureText(m_reply, m_transferTimeout),
+        isTransient(code, httpStatus(m_reply)));
 }
 
 void DownloadAgent::onReplyComplete()
@@ -478,7 +483,7 @@ void DownloadAgent::onReplyComplete()
     // A final answer outside 2xx without a network error (a redirect that was not followed, say).
     const int status = httpStatus(m_reply);
     if (isHttp(m_reply->url()) && (status < 200 || status > 299)) {
-        retryOrFail(httpStatusText(m_reply), status >= 500);
+        retryOrFail(FailureKind::Server, httpStatusText(m_reply), status >= 500);
         return;
     }
     // Whatever is still buffered belongs to the file.
@@ -493,27 +498,28 @@ void DownloadAgent::onReplyComplete()
     const qint64 received = m_written - m_replyOffset;
     if (announced >= 0 && announced != received) {
         // Cut off on the way: the rest is asked for again.
-        retryOrFail(
+        retryOrFail(FailureKind::Network,
             QStringLiteral("Received %1 of %2 bytes.").arg(received).arg(announced), received < announced);
         return;
     }
     if (request.expectedSize >= 0 && request.expectedSize != m_written) {
         const QString reason
             = QStringLiteral("Received %1 bytes, expected %2.").arg(m_written).arg(request.expectedSize);
-        fail(reason);
+        fail(FailureKind::Size, reason);
         return;
     }
     m_lastDigest = m_hash.result();
     if (!request.sha256.isEmpty() && m_lastDigest != request.sha256) {
         qCritical() << "DownloadAgent: SHA-256 is" << m_hash.result().toHex() << "instead of"
                     << request.sha256.toHex();
-        fail(QStringLiteral("The file's SHA-256 digest does not match the catalogue."));
+        fail(FailureKind::Digest, QStringLiteral("The file's SHA-256 digest does not match the catalogue."));
         return;
     }
 
     m_file->close();
     if (m_file->error() != QFileDevice::NoError) {
-        fail(QStringLiteral("Failed to write destination file: %1").arg(m_file->errorString()));
+        fail(FailureKind::FileError,
+            QStringLiteral("Failed to write destination file: %1").arg(m_file->errorString()));
         return;
     }
     releaseFile();
@@ -524,10 +530,10 @@ void DownloadAgent::onReplyComplete()
     startNext();
 }
 
-void DownloadAgent::retryOrFail(const QString& reason, bool transient)
+void DownloadAgent::retryOrFail(FailureKind kind, const QString& reason, bool transient)
 {
     if (!transient || m_attempt >= maximumRetries) {
-        fail(reason);
+        fail(kind, reason);
         return;
     }
     ++m_attempt;
@@ -538,8 +544,9 @@ void DownloadAgent::retryOrFail(const QString& reason, bool transient)
     m_retryTimer->start(pause);
 }
 
-void DownloadAgent::fail(const QString& reason, bool removeFile)
+void DownloadAgent::fail(FailureKind kind, const QString& reason, bool removeFile)
 {
+    m_failureKind = kind;
     qCritical().noquote() << "DownloadAgent: Download failed:" << reason;
     m_retryTimer->stop();
     releaseReply();

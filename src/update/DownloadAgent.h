@@ -1,5 +1,6 @@
 #pragma once
 
+#include "update/DownloadFailure.h"
 #include "update/DownloadRequest.h"
 #include "update/Sha256.h"
 
@@ -43,6 +44,9 @@ public:
     // 0 where requests are bounded by their rate only.
     static constexpr int maximumCatalogueDuration = 120000;
 
+    // What kind of failure the last failed() was, beside its text.
+    using FailureKind = DownloadFailure;
+
     explicit DownloadAgent(QObject* parent = nullptr);
 
     // The length the answer that carries the body announced, -1 for none. After a redirect the
@@ -67,6 +71,8 @@ public:
     bool isBusy() const { return !m_requests.isEmpty(); }
     // The request of the batch being fetched, or the one that failed after failed(); -1 before any.
     int currentRequest() const { return m_currentIndex; }
+    // The kind of the last failure; None before any.
+    FailureKind failureKind() const { return m_failureKind; }
 
     // Milliseconds without progress after which a request fails; applies to requests started later.
     void setTransferTimeout(int msecs) { m_transferTimeout = msecs; }
@@ -125,10 +131,10 @@ private:
     void checkTransferRate();
     bool openDestination(const QString& path);
     // Tries the request again when the failure is transient and attempts remain; fails otherwise.
-    void retryOrFail(const QString& reason, bool transient);
+    void retryOrFail(FailureKind kind, const QString& reason, bool transient);
     // The partly written file is removed: what it holds is not the file, and must not be taken for
     // it later. A destination that could not be opened is left as it was.
-    void fail(const QString& reason, bool removeFile = true);
+    void fail(FailureKind kind, const QString& reason, bool removeFile = true);
     void releaseReply();
     void removePartialFile();
     void releaseFile();
@@ -161,6 +167,7 @@ private:
     QElapsedTimer m_replyClock;
     qint64 m_replyBytes = 0;
     QByteArray m_lastDigest;
+    FailureKind m_failureKind = FailureKind::None;
 };
 
 } // namespace PelkPlus

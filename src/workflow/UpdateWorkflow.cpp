@@ -8,6 +8,7 @@
 #include "update/DownloadAgent.h"
 #include "update/UpdateManager.h"
 #include "workflow/WorkflowQuestions.h"
+#include "workflow/WorkflowStates.h"
 
 #include <QAbstractState>
 #include <QDebug>
@@ -41,6 +42,11 @@ UpdateWorkflow::UpdateWorkflow(QObject* parent)
 
 UpdateWorkflow::~UpdateWorkflow()
 {
+    // Closed during an update: the update ends here, and says so to whoever still listens.
+    if (updateRunning) {
+        updateRunning = false;
+        emit updateEnded(updateEndDue ? endingOutcome : UpdateOutcome::Stopped);
+    }
     // Quitting while a file was on its way to the device, or before the device came back with it.
     closeAttempt(UpdateHistoryEntry::Interrupted);
     // Withdraws a request to stay awake that an update left behind.
@@ -66,7 +72,21 @@ void UpdateWorkflow::start()
 
 QState* UpdateWorkflow::state(const char* name) const
 {
-    return stateMachine.findChild<QState*>(QLatin1String(name));
+    QState* found = stateMachine.findChild<QState*>(QLatin1String(name));
+    Q_ASSERT_X(found, "UpdateWorkflow::state", name);
+    if (!found)
+        qCritical() << "UpdateWorkflow: no state named" << name;
+    return found;
+}
+
+void UpdateWorkflow::reportUpdateEnd()
+{
+    if (!updateEndDue)
+        return;
+    updateEndDue = false;
+    updateRunning = false;
+    qDebug() << "Update ended:" << updateOutcomeName(endingOutcome);
+    emit updateEnded(endingOutcome);
 }
 
 void UpdateWorkflow::setQuestions(WorkflowQuestions* asked)
@@ -98,6 +118,11 @@ void UpdateWorkflow::setAppPackageType(std::optional<ComponentType> type)
     appPackageType = type;
 }
 
+DownloadFailure UpdateWorkflow::lastDownloadFailure() const
+{
+    return downloadAgent->failureKind();
+}
+
 DeviceInfo UpdateWorkflow::deviceInfo() const
 {
     return deviceAgent ? deviceAgent->deviceInfo() : DeviceInfo();
@@ -126,7 +151,7 @@ void UpdateWorkflow::listAllComponents()
 void UpdateWorkflow::checkAppUpdates()
 {
     // Asked while the silent start-up check runs: that check answers, as a requested one would.
-    if (state("appCheckRunningState")->active())
+    if (state(WorkflowStates::appCheckRunningState)->active())
         silentAppUpdateCheck = false;
     emit checkAppUpdatesRequest();
 }
@@ -242,6 +267,10 @@ void UpdateWorkflow::onDeviceDisconnected()
 
 void UpdateWorkflow::onDeviceFailure()
 {
+    if (deviceAgent) {
+        deviceFailureResult = deviceAgent->lastResult();
+        qCritical() << "Device failure:" << linkResultName(deviceFailureResult);
+    }
     emit deviceFailure();
 }
 

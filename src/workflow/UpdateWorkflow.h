@@ -4,6 +4,8 @@
 #include "app/UpdateHistory.h"
 #include "device/Connection.h"
 #include "device/DeviceInfo.h"
+#include "device/LinkResult.h"
+#include "update/DownloadFailure.h"
 #include "update/Component.h"
 #include "workflow/DiagnosticsReport.h"
 #include "workflow/InstallVerifier.h"
@@ -59,9 +61,12 @@ public:
     void setAppPackageType(std::optional<ComponentType> type);
     static std::optional<ComponentType> platformApplicationType();
 
-    // The machine's parallel state holding the regions, and any of its states by object name.
+    // The machine's parallel state holding the regions, and any of its states by object name (one
+    // of WorkflowStates); an unknown name fails an assertion in a debug build and gives null.
     QState* regions() const { return m_regions; }
     QState* state(const char* name) const;
+    // The phase of the workflow region's state entered last.
+    WorkflowPhase phase() const { return currentPhase; }
 
     // The connected device's record; an empty one while no device is ready.
     DeviceInfo deviceInfo() const;
@@ -87,6 +92,11 @@ public:
     QString preferredSerial() const { return m_preferredSerial; }
     // The record of every install attempt; tests point it elsewhere before an update.
     UpdateHistory& history() { return m_history; }
+
+    // Why the device last failed (LinkOk before any failure), and what kind of failure ended the
+    // last component download; read after deviceFailure or downloadFailure.
+    LinkResult lastDeviceFailure() const { return deviceFailureResult; }
+    DownloadFailure lastDownloadFailure() const;
 
     // Whether the manifest is being fetched for a check of the device's updates.
     bool isFetchingManifest() const { return fetchingManifest; }
@@ -191,6 +201,8 @@ private:
     // Closes the attempt of the file last sent, if it is still open.
     void closeAttempt(UpdateHistoryEntry::Outcome outcome);
     void recordDownloadFailure();
+    // Tells updateEnded once, when an update has ended and the workflow rests again.
+    void reportUpdateEnd();
 
     SemanticVersion appVersion;
     QStateMachine stateMachine;
@@ -235,6 +247,13 @@ private:
     // Why the install just refused failed, for its message; empty for the usual text alone.
     QString installFailureDetail;
     std::optional<ComponentType> appPackageType = platformApplicationType();
+    WorkflowPhase currentPhase = WorkflowPhase::NoDevice;
+    LinkResult deviceFailureResult = LinkOk;
+    // Between the entry of updatingState and the report of its end.
+    bool updateRunning = false;
+    // updatingState was left; the end is told once the workflow rests.
+    bool updateEndDue = false;
+    UpdateOutcome endingOutcome = UpdateOutcome::Failed;
 };
 
 } // namespace PelkPlus

@@ -3,6 +3,7 @@
 
 #include "device/DeviceAgent.h"
 #include "device/DeviceMonitor.h"
+#include "workflow/WorkflowStates.h"
 
 #include <QState>
 
@@ -42,7 +43,8 @@ std::optional<Connection> UpdateWorkflow::selectedConnection() const
 QList<DiagnosticsDevice> UpdateWorkflow::diagnosticsDevices() const
 {
     const std::optional<Connection> selected = selectedConnection();
-    const bool ready = state("deviceReadyState") && state("deviceReadyState")->active();
+    const bool ready
+        = state(WorkflowStates::deviceReadyState) && state(WorkflowStates::deviceReadyState)->active();
     QList<DiagnosticsDevice> devices;
     for (const Connection& connection : deviceMonitor->connections()) {
         DiagnosticsDevice device { connection, std::nullopt };
@@ -56,7 +58,7 @@ QList<DiagnosticsDevice> UpdateWorkflow::diagnosticsDevices() const
 
 bool UpdateWorkflow::isTransferring() const
 {
-    const QState* installing = state("installingState");
+    const QState* installing = state(WorkflowStates::installingState);
     return installing && installing->active();
 }
 

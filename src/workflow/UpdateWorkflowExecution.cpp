@@ -251,9 +251,7 @@ void UpdateWorkflow::onComponentDownloaded(int request, const QByteArray& digest
 void UpdateWorkflow::awaitUpdateMode()
 {
     qDebug() << "Checking whether device ready for update...";
-    emit statusChanged(QStringLiteral("Waiting for the device to enter update mode...\n\nPlease DO "
-                                      "NOT disconnect or power down the device!"),
-        MessageKind::Warning);
+    emit statusChanged(phaseStatusText(WorkflowPhase::AwaitingUpdateMode), MessageKind::Warning);
     if (deviceAgent)
         deviceAgent->checkReadyForUpdate();
 }
@@ -324,7 +322,7 @@ void UpdateWorkflow::startRebootTimer()
 
 void UpdateWorkflow::requestPowerCycle()
 {
-    emit statusChanged(QStringLiteral("Please power-cycle the device now."), MessageKind::Warning);
+    emit statusChanged(phaseStatusText(WorkflowPhase::AwaitingPowerCycle), MessageKind::Warning);
 }
 
 } // namespace PelkPlus

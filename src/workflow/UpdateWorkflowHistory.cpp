@@ -5,6 +5,7 @@
 #include "device/DeviceModel.h"
 #include "update/DownloadAgent.h"
 #include "update/Sha256.h"
+#include "workflow/WorkflowStates.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -76,10 +77,10 @@ void UpdateWorkflow::recordDownloadFailure()
 {
     const Component* failed = nullptr;
     const int request = downloadAgent->currentRequest();
-    if (state("downloadAllState")->active() && request >= 0 && request < batchEntries.size()
+    if (state(WorkflowStates::downloadAllState)->active() && request >= 0 && request < batchEntries.size()
         && batchEntries.at(request) < updatePlan.size())
         failed = &updatePlan.at(batchEntries.at(request));
-    else if (state("downloadingState")->active())
+    else if (state(WorkflowStates::downloadingState)->active())
         failed = currentPlanEntry();
     if (failed)
         recordAttempt(attemptFor(*failed, false), UpdateHistoryEntry::DownloadFailed);

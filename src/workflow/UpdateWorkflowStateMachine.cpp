@@ -6,6 +6,7 @@
 #include "update/DownloadAgent.h"
 #include "update/UpdateManager.h"
 #include "workflow/NamedState.h"
+#include "workflow/WorkflowStates.h"
 
 #include <QSignalTransition>
 #include <QState>
@@ -44,16 +45,16 @@ void UpdateWorkflow::createStateMachine()
     // the regions. Parented to the workflow, so that it can be found among its face's children.
     stateMachine.setParent(this);
     stateMachine.setObjectName(QStringLiteral("stateMachine"));
-    m_regions = newState("regions", &stateMachine);
+    m_regions = newState(WorkflowStates::regions, &stateMachine);
     m_regions->setChildMode(QState::ParallelStates);
     stateMachine.setInitialState(m_regions);
 
     // Device region: alone follows the device's connection; the other regions follow it through
     // its states being entered.
-    auto* deviceRegion = newState("deviceRegion", m_regions);
-    auto* noDeviceState = newState("noDeviceState", deviceRegion);
-    auto* connectingState = newState("connectingState", deviceRegion);
-    auto* deviceReadyState = newState("deviceReadyState", deviceRegion);
+    auto* deviceRegion = newState(WorkflowStates::deviceRegion, m_regions);
+    auto* noDeviceState = newState(WorkflowStates::noDeviceState, deviceRegion);
+    auto* connectingState = newState(WorkflowStates::connectingState, deviceRegion);
+    auto* deviceReadyState = newState(WorkflowStates::deviceReadyState, deviceRegion);
     deviceRegion->setInitialState(noDeviceState);
 
     connect(noDeviceState, &QState::entered, this, &UpdateWorkflow::forgetDevice, Qt::DirectConnection);
@@ -77,29 +78,29 @@ void UpdateWorkflow::createStateMachine()
     deviceReadyState->addTransition(this, &UpdateWorkflow::deviceDisconnected, noDeviceState);
 
     // Workflow: the check for updates and the update itself.
-    auto* workflowRegion = newState("workflowRegion", m_regions);
-    auto* promptConnectState = newState("promptConnectState", workflowRegion);
-    auto* promptWaitState = newState("promptWaitState", workflowRegion);
-    auto* activeDeviceState = newState("activeDeviceState", workflowRegion);
-    auto* selectionState = newState("selectionState", activeDeviceState);
-    auto* idleState = newState("idleState", selectionState);
-    auto* nothingToInstallState = newState("nothingToInstallState", idleState);
-    auto* readyToInstallState = newState("readyToInstallState", idleState);
-    auto* checkingState = newState("checkingState", selectionState);
-    auto* fetchManifestState = newState("fetchManifestState", checkingState);
-    auto* planUpdateState = newState("planUpdateState", checkingState);
-    auto* fetchManifestForceState = newState("fetchManifestForceState", checkingState);
-    auto* planForceInstallState = newState("planForceInstallState", checkingState);
-    auto* updatingState = newState("updatingState", activeDeviceState);
-    auto* nextComponentState = newState("nextComponentState", updatingState);
-    auto* downloadingState = newState("downloadingState", updatingState);
-    auto* downloadAllState = newState("downloadAllState", updatingState);
-    auto* awaitUpdateModeState = newState("awaitUpdateModeState", updatingState);
-    auto* installingState = newState("installingState", updatingState);
-    auto* installFailedState = newState("installFailedState", updatingState);
-    auto* awaitFinishState = newState("awaitFinishState", updatingState);
-    auto* rebootTimeoutState = newState("rebootTimeoutState", updatingState);
-    auto* awaitRebootState = newState("awaitRebootState", updatingState);
+    auto* workflowRegion = newState(WorkflowStates::workflowRegion, m_regions);
+    auto* promptConnectState = newState(WorkflowStates::promptConnectState, workflowRegion);
+    auto* promptWaitState = newState(WorkflowStates::promptWaitState, workflowRegion);
+    auto* activeDeviceState = newState(WorkflowStates::activeDeviceState, workflowRegion);
+    auto* selectionState = newState(WorkflowStates::selectionState, activeDeviceState);
+    auto* idleState = newState(WorkflowStates::idleState, selectionState);
+    auto* nothingToInstallState = newState(WorkflowStates::nothingToInstallState, idleState);
+    auto* readyToInstallState = newState(WorkflowStates::readyToInstallState, idleState);
+    auto* checkingState = newState(WorkflowStates::checkingState, selectionState);
+    auto* fetchManifestState = newState(WorkflowStates::fetchManifestState, checkingState);
+    auto* planUpdateState = newState(WorkflowStates::planUpdateState, checkingState);
+    auto* fetchManifestForceState = newState(WorkflowStates::fetchManifestForceState, checkingState);
+    auto* planForceInstallState = newState(WorkflowStates::planForceInstallState, checkingState);
+    auto* updatingState = newState(WorkflowStates::updatingState, activeDeviceState);
+    auto* nextComponentState = newState(WorkflowStates::nextComponentState, updatingState);
+    auto* downloadingState = newState(WorkflowStates::downloadingState, updatingState);
+    auto* downloadAllState = newState(WorkflowStates::downloadAllState, updatingState);
+    auto* awaitUpdateModeState = newState(WorkflowStates::awaitUpdateModeState, updatingState);
+    auto* installingState = newState(WorkflowStates::installingState, updatingState);
+    auto* installFailedState = newState(WorkflowStates::installFailedState, updatingState);
+    auto* awaitFinishState = newState(WorkflowStates::awaitFinishState, updatingState);
+    auto* rebootTimeoutState = newState(WorkflowStates::rebootTimeoutState, updatingState);
+    auto* awaitRebootState = newState(WorkflowStates::awaitRebootState, updatingState);
     workflowRegion->setInitialState(promptConnectState);
     activeDeviceState->setInitialState(selectionState);
     selectionState->setInitialState(idleState);
@@ -255,12 +256,12 @@ void UpdateWorkflow::createStateMachine()
 
     // The updater's own version check: its initial state makes it run once at every start-up,
     // silently (start() sets silentAppUpdateCheck before the first step).
-    auto* appUpdateRegion = newState("appUpdateRegion", m_regions);
-    auto* appCheckIdleState = newState("appCheckIdleState", appUpdateRegion);
-    auto* appCheckRunningState = newState("appCheckRunningState", appUpdateRegion);
-    auto* appCheckDoneState = newState("appCheckDoneState", appUpdateRegion);
-    auto* appUpdateAcceptedState = newState("appUpdateAcceptedState", appUpdateRegion);
-    auto* appCheckFailedState = newState("appCheckFailedState", appUpdateRegion);
+    auto* appUpdateRegion = newState(WorkflowStates::appUpdateRegion, m_regions);
+    auto* appCheckIdleState = newState(WorkflowStates::appCheckIdleState, appUpdateRegion);
+    auto* appCheckRunningState = newState(WorkflowStates::appCheckRunningState, appUpdateRegion);
+    auto* appCheckDoneState = newState(WorkflowStates::appCheckDoneState, appUpdateRegion);
+    auto* appUpdateAcceptedState = newState(WorkflowStates::appUpdateAcceptedState, appUpdateRegion);
+    auto* appCheckFailedState = newState(WorkflowStates::appCheckFailedState, appUpdateRegion);
     appUpdateRegion->setInitialState(appCheckRunningState);
 
     connect(
@@ -293,6 +294,23 @@ void UpdateWorkflow::createStateMachine()
 
     m_ownRegions = { workflowRegion, appUpdateRegion };
 
+    // How the update ends: the step that ends it names the outcome; anything else that leaves
+    // updatingState (a failed download or install, a lost device, a failed restart) is a failure.
+    connect(
+        updatingState, &QState::entered, this,
+        [this] {
+            updateRunning = true;
+            endingOutcome = UpdateOutcome::Failed;
+        },
+        Qt::DirectConnection);
+    connect(this, &UpdateWorkflow::updateFinished, this, [this] { endingOutcome = UpdateOutcome::Done; });
+    connect(this, &UpdateWorkflow::componentNotApplied, this,
+        [this] { endingOutcome = UpdateOutcome::NotApplied; });
+    connect(this, &UpdateWorkflow::foreignDeviceReturned, this, [this] {
+        if (updateRunning)
+            endingOutcome = UpdateOutcome::Stopped;
+    });
+
     // Tells the face of every state entered; connected last, after the workflow's own steps.
     const auto states = stateMachine.findChildren<QState*>();
     for (QState* state : states) {
@@ -300,6 +318,32 @@ void UpdateWorkflow::createStateMachine()
             state, &QState::entered, this, [this, state] { emit stateEntered(state->objectName()); },
             Qt::DirectConnection);
     }
+    const QList<QPair<QState*, WorkflowPhase>> phases = { { promptConnectState, WorkflowPhase::NoDevice },
+        { promptWaitState, WorkflowPhase::Connecting }, { nothingToInstallState, WorkflowPhase::Idle },
+        { checkingState, WorkflowPhase::Checking }, { readyToInstallState, WorkflowPhase::Planned },
+        { updatingState, WorkflowPhase::Updating }, { nextComponentState, WorkflowPhase::NextComponent },
+        { downloadingState, WorkflowPhase::Downloading }, { downloadAllState, WorkflowPhase::Downloading },
+        { awaitUpdateModeState, WorkflowPhase::AwaitingUpdateMode },
+        { installingState, WorkflowPhase::Installing }, { awaitFinishState, WorkflowPhase::AwaitingFinish },
+        { rebootTimeoutState, WorkflowPhase::AwaitingPowerCycle },
+        { awaitRebootState, WorkflowPhase::AwaitingReboot } };
+    for (const auto& entry : phases) {
+        const WorkflowPhase phase = entry.second;
+        connect(
+            entry.first, &QState::entered, this,
+            [this, phase] {
+                currentPhase = phase;
+                emit phaseChanged(phase);
+            },
+            Qt::DirectConnection);
+    }
+    // The update's end is told once the workflow rests again, so that the plan a face then reads
+    // is the one made against the restarted device.
+    for (QState* resting : { nothingToInstallState, readyToInstallState, promptConnectState }) {
+        connect(resting, &QState::entered, this, &UpdateWorkflow::reportUpdateEnd, Qt::DirectConnection);
+    }
+    connect(
+        updatingState, &QState::exited, this, [this] { updateEndDue = updateRunning; }, Qt::DirectConnection);
 }
 
 } // namespace PelkPlus

@@ -3,6 +3,8 @@
 #include "update/ComponentType.h"
 #include "workflow/InstallVerifier.h"
 #include "workflow/MessageKind.h"
+#include "workflow/UpdateOutcome.h"
+#include "workflow/WorkflowPhase.h"
 
 #include <QObject>
 #include <QString>
@@ -22,8 +24,13 @@ public:
     ~WorkflowNotifier() override;
 
 signals:
-    // Every state of the machine as it is entered, by object name ("downloadingState", ...).
+    // Every state of the machine as it is entered, by object name ("downloadingState", ...); for
+    // logs and tests. A face follows phaseChanged.
     void stateEntered(const QString& name);
+    // The workflow entered a state that has a phase; phaseStatusText() gives its status text.
+    void phaseChanged(PelkPlus::WorkflowPhase phase);
+    // An update ended, once per update that began, with how it ended.
+    void updateEnded(PelkPlus::UpdateOutcome outcome);
     // The plan, its warnings or the time of the check changed; read them from the workflow.
     void planChanged();
     // The component being installed: "Updating MCU Firmware (Component 1/2)".

@@ -6,12 +6,14 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -25,6 +27,7 @@ private slots:
     void init();
     void cleanup();
     void linesAreStampedAndWhole();
+    void firstLinesOfRacingThreadsAreStamped();
     void rotatesKeepingThreeOldFiles();
     void unwritableFolderIsReportedOnce();
 };
@@ -76,6 +79,55 @@ void tst_LogFile::linesAreStampedAndWhole()
     QCOMPARE(LogFile::lastLines(2), lines.mid(801));
 }
 
+namespace {
+
+const char raceChildVariable[] = "PELK_LOG_RACE_CHILD";
+
+// In a fresh process, several threads released at once each write the process's first log line:
+// whatever the stamp needs set up is then set up by all of them together.
+int logFirstLinesRacing()
+{
+    LogFile::start();
+    qInstallMessageHandler(messageHandler);
+    std::atomic<int> waiting { 8 };
+    std::vector<std::thread> loggers;
+    for (int t = 0; t < 8; ++t)
+        loggers.emplace_back([t, &waiting] {
+            waiting.fetch_sub(1);
+            while (waiting.load() > 0) { }
+            qDebug("thread %d message 0", t);
+        });
+    for (std::thread& logger : loggers)
+        logger.join();
+    LogFile::stop();
+    return 0;
+}
+
+} // namespace
+
+void tst_LogFile::firstLinesOfRacingThreadsAreStamped()
+{
+    const QRegularExpression stamped(
+        QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z DEBUG thread \\d message 0$"));
+    for (int round = 0; round < 40; ++round) {
+        QTemporaryDir data;
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QLatin1String(raceChildVariable), data.path());
+        child.setProcessEnvironment(environment);
+        child.start(QCoreApplication::applicationFilePath(), QStringList());
+        QVERIFY(child.waitForFinished(10000));
+        QCOMPARE(child.exitCode(), 0);
+        QFile log(data.filePath(QStringLiteral("Quellor/Pelk Updater/logs/pelk-updater.log")));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QStringList lines
+            = QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 8);
+        for (const QString& line : lines)
+            QVERIFY2(stamped.match(line).hasMatch(), qPrintable(line));
+    }
+}
+
 void tst_LogFile::rotatesKeepingThreeOldFiles()
 {
     LogFile::start();
@@ -124,6 +176,12 @@ void tst_LogFile::unwritableFolderIsReportedOnce()
 
 int main(int argc, char** argv)
 {
+    if (qEnvironmentVariableIsSet(raceChildVariable)) {
+        qputenv("XDG_DATA_HOME", qgetenv(raceChildVariable));
+        QCoreApplication application(argc, argv);
+        ApplicationIdentity::setNames(application);
+        return logFirstLinesRacing();
+    }
     TestEnvironment environment;
     QCoreApplication application(argc, argv);
     ApplicationIdentity::setNames(application);

@@ -216,6 +216,13 @@ void tst_CliProcess::commands_data()
     QTest::newRow("install a file of another kind")
         << oldPlus << false << QStringList { "install", firmware, "--type", "dsp" } << 2
         << QStringLiteral("Invalid File: This file does not seem to be a valid DSP Firmware");
+    // The device takes the Styles image but keeps reporting its old version: the update ends there,
+    // naming what it did not take, instead of waiting for an end that never comes.
+    QTest::newRow("device keeps its old version")
+        << QStringList { "--model", "plus", "--mcu", "3.2.7", "--dsp", "3.1.2", "--styles", "0x12",
+               "--ensemble", "0x20014", "--reboot-ms", "1800", "--keep-version" }
+        << false << QStringList { "update", "--yes" } << 1
+        << QStringLiteral("The device does not report the new version of: Styles");
     QTest::newRow("device lost while sending")
         << oldPlus + QStringList { "--unplug-after", "20" } << false << QStringList { "update", "--yes" } << 1
         << QStringLiteral("Update Failure: The update could not be completed.");

@@ -1,0 +1,112 @@
+#pragma once
+
+#include "app/ApplicationIdentity.h"
+#include "app/ConfigurationManager.h"
+#include "app/SleepPreventer.h"
+#include "support/HttpTestServer.h"
+#include "support/TestEnvironment.h"
+#include "support/UpdateCatalogue.h"
+#include "support/VirtualBus.h"
+#include "update/ComponentType.h"
+#include "workflow/UpdateOutcome.h"
+#include "workflow/WorkflowPhase.h"
+#include "workflow/WorkflowQuestions.h"
+
+#include <QList>
+#include <QObject>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+
+namespace PelkPlus {
+
+class UpdateWorkflow;
+
+// The update workflow with no window: simulated devices on the in-process virtual bus, the
+// catalogue on the loopback server and scripted answers to its questions. A test says what it does
+// with a few verbs and reads what happened: the phases, the outcome, the messages, what each device
+// holds. The test's main needs a ConfigurationManager and a TestEnvironment (PELK_ENGINE_TEST_MAIN).
+class EngineFixture : public QObject, public WorkflowQuestions
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(EngineFixture)
+
+public:
+    // Counts the requests to stay awake; refuses them when told to.
+    class Sleep : public SleepPreventer
+    {
+    public:
+        void setPreventSleep(bool on) override;
+        bool isPreventingSleep() const override { return preventing; }
+        bool refuse = false;
+        bool preventing = false;
+        int switchedOn = 0;
+        int switchedOff = 0;
+    };
+
+    EngineFixture();
+    ~EngineFixture() override;
+
+    // Devices come before start(), so that the workflow's first poll finds them; later ones are
+    // plugged in as they are added.
+    int addDevice(const SimulatedDeviceSettings& settings);
+    // Makes and starts the workflow against the catalogue's manifest.
+    void start();
+    UpdateWorkflow* workflow() const { return engine.get(); }
+
+    // The verbs of a scenario.
+    void check();
+    void startUpdate();
+    void installFile(ComponentType type, const QString& path);
+    // The answers the workflow's next questions get, in order: a file name or a line of text.
+    void answer(const QString& reply) { answers.append(reply); }
+    void unplug(int device = 0);
+    void plug(int device = 0);
+    void powerCycle(int device = 0);
+
+    // Waits until the phase is entered (or was, since the last clear of the trail).
+    bool waitForPhase(WorkflowPhase phase, int timeout = 15000);
+    // Waits for the end of the update and gives its outcome; none after the time-out.
+    std::optional<UpdateOutcome> waitForOutcome(int timeout = 60000);
+
+    // What happened.
+    QList<WorkflowPhase> phases;
+    // Every updateEnded, in order.
+    QList<UpdateOutcome> outcomes;
+    // "Title: text" of every message and critical question.
+    QStringList messages;
+    QStringList statuses;
+    SimulatedDevice device(int index = 0) const { return bus->device(index); }
+
+    HttpTestServer server;
+    UpdateCatalogue catalogue;
+    std::unique_ptr<VirtualBus> bus;
+    Sleep* sleep = nullptr;
+
+    // WorkflowQuestions: the scripted answers, and criticals recorded as messages.
+    QString openFileName(const QString& caption, const QString& directory, const QString& filter) override;
+    QString textInput(const QString& title, const QString& label, const QString& text, bool* ok) override;
+    void critical(const QString& title, const QString& text) override;
+    bool openUrl(const QUrl& url) override;
+    void quitApplication() override { }
+
+private:
+    std::unique_ptr<UpdateWorkflow> engine;
+    QStringList answers;
+};
+
+} // namespace PelkPlus
+
+// The main() of an engine test: private settings and temporary files, the application's identity and
+// a configuration manager, with no display.
+#define PELK_ENGINE_TEST_MAIN(TestClass)                                                                     \
+    int main(int argc, char** argv)                                                                          \
+    {                                                                                                        \
+        PelkPlus::TestEnvironment environment;                                                               \
+        QCoreApplication application(argc, argv);                                                            \
+        PelkPlus::ApplicationIdentity::setNames(application);                                                \
+        PelkPlus::ConfigurationManager configuration;                                                        \
+        TestClass test;                                                                                      \
+        return QTest::qExec(&test, argc, argv);                                                              \
+    }
