@@ -12,6 +12,7 @@
 #include <QState>
 
 #include <functional>
+#include <utility>
 
 namespace PelkPlus {
 
@@ -168,8 +169,10 @@ void UpdateWorkflow::createStateMachine()
             } else if (const Component* refused = currentPlanEntry()) {
                 recordAttempt(attemptFor(*refused, false), UpdateHistoryEntry::InstallFailed);
             }
-            showMessage(MessageKind::Critical, QStringLiteral("Update Failure"),
-                QStringLiteral("The update could not be completed."));
+            QString text = QStringLiteral("The update could not be completed.");
+            if (!installFailureDetail.isEmpty())
+                text += QStringLiteral("\n\n") + std::exchange(installFailureDetail, QString());
+            showMessage(MessageKind::Critical, QStringLiteral("Update Failure"), text);
         },
         Qt::DirectConnection);
     connect(
