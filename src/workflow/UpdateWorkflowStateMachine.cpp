@@ -218,8 +218,11 @@ void UpdateWorkflow::createStateMachine()
         default:
             break;
         }
+        // The reason (a refused connection, a 404, a server too slow) tells the user what to try.
+        const QString reason = updateManager->failureText();
         showMessage(MessageKind::Critical, QStringLiteral("Update Check Failure"),
-            QStringLiteral("Failed to check for updates!"));
+            reason.isEmpty() ? QStringLiteral("Failed to check for updates!")
+                             : QStringLiteral("Failed to check for updates!\n\n%1").arg(reason));
     });
     checkingState->addTransition(this, &UpdateWorkflow::updatesAvailable, readyToInstallState);
     checkingState->addTransition(this, &UpdateWorkflow::noUpdatesAvailable, nothingToInstallState);
