@@ -23,6 +23,9 @@ struct Component
     qint64 size = 0;
     // SHA-256 of the file as the publisher listed it, 32 bytes; empty when the manifest gives none.
     QByteArray sha256;
+    // SHA-256 of the file at localPath as its download wrote and checked it; empty for a file
+    // chosen on this computer. The file sent to the device must still have it.
+    QByteArray downloadedSha256;
 };
 
 } // namespace PelkPlus

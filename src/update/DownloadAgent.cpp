@@ -2,12 +2,19 @@
 
 #include <QDebug>
 #include <QFile>
+#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
 #include <QRegularExpression>
 #include <QTimer>
 
 #include <atomic>
+
+#if defined(Q_OS_UNIX)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace PelkPlus {
 
@@ -38,13 +45,27 @@ bool isChunked(const QNetworkReply* reply)
     return reply->rawHeader("Transfer-Encoding").toLower().contains("chunked");
 }
 
-// The first byte of a partial answer, from "bytes <first>-<last>/<total>"; -1 when unreadable.
-qint64 rangeStart(const QNetworkReply* reply)
+// The first byte of a partial answer and the length of the whole file, from
+// "bytes <first>-<last>/<total>"; -1 for what is unreadable or, for the total, "*".
+void contentRange(const QNetworkReply* reply, qint64* first, qint64* total)
 {
     static const QRegularExpression pattern(QStringLiteral("^\\s*bytes\\s+(\\d+)-\\d+/(\\d+|\\*)\\s*$"));
     const QRegularExpressionMatch match
         = pattern.match(QString::fromLatin1(reply->rawHeader("Content-Range")));
-    return match.hasMatch() ? match.captured(1).toLongLong() : -1;
+    bool ok = false;
+    *first = match.hasMatch() ? match.captured(1).toLongLong(&ok) : -1;
+    if (!ok)
+        *first = -1;
+    *total = match.hasMatch() ? match.captured(2).toLongLong(&ok) : -1;
+    if (!ok)
+        *total = -1;
+}
+
+// A weak ETag does not promise the same bytes, so it may not be used to resume (If-Range).
+QByteArray strongEtag(const QNetworkReply* reply)
+{
+    const QByteArray etag = reply->rawHeader("ETag").trimmed();
+    return etag.startsWith("W/") ? QByteArray() : etag;
 }
 
 } // namespace
@@ -59,15 +80,36 @@ qint64 DownloadAgent::announcedLength(const QNetworkReply* reply)
     return ok && length >= 0 ? length : -1;
 }
 
+QString DownloadAgent::displayUrl(const QUrl& url)
+{
+    return url.toString(QUrl::RemoveUserInfo);
+}
+
+QString DownloadAgent::tooSlowText(qint64 bytes, qint64 msecs, qint64 minimumRate)
+{
+    return QStringLiteral("The server is too slow: %1 bytes in %2 s, less than %3 bytes per second.")
+        .arg(bytes)
+        .arg(msecs / 1000.0)
+        .arg(minimumRate);
+}
+
+QString DownloadAgent::tooLongText(int maximumMsecs)
+{
+    return QStringLiteral("The server is too slow: the catalogue did not arrive within %1 s.")
+        .arg(maximumMsecs / 1000.0);
+}
+
 DownloadAgent::DownloadAgent(QObject* parent)
     : QObject(parent)
     , m_network(new QNetworkAccessManager(this))
     , m_retryTimer(new QTimer(this))
     , m_retryPause(defaultPause)
+    , m_rateTimer(new QTimer(this))
 {
     qRegisterMetaType<QNetworkReply::NetworkError>();
     m_retryTimer->setSingleShot(true);
     connect(m_retryTimer, &QTimer::timeout, this, &DownloadAgent::sendRequest);
+    connect(m_rateTimer, &QTimer::timeout, this, &DownloadAgent::checkTransferRate);
 }
 
 DownloadAgent::~DownloadAgent()
@@ -79,6 +121,13 @@ DownloadAgent::~DownloadAgent()
 void DownloadAgent::setDefaultRetryPause(int msecs)
 {
     defaultPause = msecs;
+}
+
+void DownloadAgent::setSlowServerBounds(int graceMsecs, qint64 minimumRate, int maximumDuration)
+{
+    m_slowGrace = graceMsecs;
+    m_minimumRate = minimumRate;
+    m_maximumDuration = maximumDuration;
 }
 
 bool DownloadAgent::isTransient(QNetworkReply::NetworkError code, int status)
@@ -114,8 +163,16 @@ QString DownloadAgent::failureText(const QNetworkReply* reply, int transferTimeo
         detail = QStringLiteral("No data received for %1 s.").arg(transferTimeout / 1000.0);
     else if (httpStatus(reply) >= 300)
         detail = httpStatusText(reply);
-    return detail.isEmpty() ? reply->errorString()
-                            : QStringLiteral("%1 (%2)").arg(reply->errorString(), detail);
+    // The framework's text may name the URL, with the password it carries.
+    QString text = reply->errorString();
+    for (const QUrl& url : { reply->url(), reply->request().url() }) {
+        if (!url.userInfo().isEmpty()) {
+            for (const QString& named :
+                { url.toString(), url.toDisplayString(), url.toString(QUrl::FullyEncoded) })
+                text.replace(named, displayUrl(url));
+        }
+    }
+    return detail.isEmpty() ? text : QStringLiteral("%1 (%2)").arg(text, detail);
 }
 
 bool DownloadAgent::download(const QList<DownloadRequest>& requests)
@@ -145,10 +202,8 @@ void DownloadAgent::abort()
     qDebug("DownloadAgent: Download aborted.");
     m_retryTimer->stop();
     releaseReply();
-    if (m_file) {
-        m_file->remove();
-        releaseFile();
-    }
+    removePartialFile();
+    releaseFile();
     m_requests.clear();
 }
 
@@ -165,33 +220,74 @@ void DownloadAgent::startNext()
 
     const DownloadRequest& request = m_requests.at(m_currentIndex);
     qDebug("DownloadAgent: Downloading:");
-    qDebug() << "  from " << request.url;
+    qDebug() << "  from " << request.url.adjusted(QUrl::RemoveUserInfo);
     qDebug() << "  to " << request.destination;
 
     m_written = 0;
     m_attempt = 0;
     m_hash.reset();
+    m_validator.clear();
+    m_fileLength = -1;
+    m_requestClock.start();
     emit requestStarted(m_currentIndex);
     if (!isBusy())
         return;
     m_file = new QFile(request.destination);
-    // Unbuffered, so that a write that does not reach the disk is reported by the write itself.
-    if (!m_file->open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        fail(FailureKind::FileError, QStringLiteral("Failed to open destination file."));
+    if (!openDestination(request.destination)) {
+        // What is there (if anything) was not written here, so it is not removed either.
+        fail(FailureKind::FileError, QStringLiteral("Failed to open destination file."), false);
         return;
     }
     // A device image is fetched over the web and nothing else: no local file, no resource.
     if (request.requireLength && !isHttp(request.url)) {
-        fail(FailureKind::Refused, QStringLiteral("Only http and https downloads are allowed."), true);
+        fail(FailureKind::Refused, QStringLiteral("Only http and https downloads are allowed."));
         return;
     }
     sendRequest();
+}
+
+bool DownloadAgent::openDestination(const QString& path)
+{
+    // Unbuffered, so that a write that does not reach the disk is reported by the write itself.
+    const QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Unbuffered;
+#if defined(Q_OS_UNIX)
+    // Owner-only from its first byte: a file opened anew keeps the permissions it had, so an old
+    // file is replaced by one created 0600. A link is never followed out of the directory; a device
+    // (a test's full disk) is written as it is.
+    const QByteArray native = QFile::encodeName(path);
+    struct stat status;
+    int flags = O_WRONLY | O_CLOEXEC | O_NOFOLLOW;
+    if (::lstat(native.constData(), &status) == 0 && S_ISREG(status.st_mode)
+        && ::unlink(native.constData()) != 0)
+        return false;
+    if (::lstat(native.constData(), &status) != 0)
+        flags |= O_CREAT | O_EXCL;
+    else
+        flags |= O_TRUNC;
+    const int fd = ::open(native.constData(), flags, S_IRUSR | S_IWUSR);
+    if (fd < 0)
+        return false;
+    if (!m_file->open(fd, mode, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    return true;
+#else
+    if (!m_file->open(mode))
+        return false;
+    m_file->setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    return true;
+#endif
 }
 
 void DownloadAgent::sendRequest()
 {
     if (!isBusy() || !m_file)
         return;
+    if (m_maximumDuration > 0 && m_requestClock.elapsed() >= m_maximumDuration) {
+        fail(FailureKind::Network, tooLongText(m_maximumDuration));
+        return;
+    }
     const DownloadRequest& request = m_requests.at(m_currentIndex);
     QNetworkRequest networkRequest(request.url);
     networkRequest.setAttribute(
@@ -200,9 +296,18 @@ void DownloadAgent::sendRequest()
     networkRequest.setTransferTimeout(m_transferTimeout);
     // The file must arrive byte for byte as the server keeps it, with the size its HEAD announced.
     networkRequest.setRawHeader("Accept-Encoding", "identity");
+    if (m_written > 0 && m_validator.isEmpty()) {
+        // Nothing tells whether the server still has the file whose first bytes are held; joining
+        // the rest of another file to them would make an image no publisher ever made.
+        qDebug("DownloadAgent: The server named no ETag or Last-Modified, so the download starts over.");
+        startOver();
+    }
     m_replyOffset = m_written;
-    if (m_replyOffset > 0)
+    if (m_replyOffset > 0) {
         networkRequest.setRawHeader("Range", "bytes=" + QByteArray::number(m_replyOffset) + '-');
+        // A server whose file changed meanwhile answers with the whole new file instead.
+        networkRequest.setRawHeader("If-Range", m_validator);
+    }
 
     m_reply = m_network->get(networkRequest);
     // Without a bound the network thread buffers as fast as the server sends, however far the
@@ -213,6 +318,9 @@ void DownloadAgent::sendRequest()
     connect(m_reply, &QNetworkReply::downloadProgress, this, &DownloadAgent::onReplyProgress);
     connect(m_reply, &QNetworkReply::errorOccurred, this, &DownloadAgent::onReplyError);
     connect(m_reply, &QNetworkReply::finished, this, &DownloadAgent::onReplyComplete);
+    m_replyBytes = 0;
+    m_replyClock.start();
+    m_rateTimer->start(qBound(10, m_slowGrace / 10, 1000));
 }
 
 void DownloadAgent::startOver()
@@ -222,6 +330,56 @@ void DownloadAgent::startOver()
     m_written = 0;
     m_replyOffset = 0;
     m_hash.reset();
+}
+
+void DownloadAgent::restartWhole(const QString& reason)
+{
+    qDebug().noquote() << "DownloadAgent:" << reason << "The download starts over.";
+    releaseReply();
+    startOver();
+    m_validator.clear();
+    m_fileLength = -1;
+    m_retryTimer->start(0);
+}
+
+void DownloadAgent::rememberValidator()
+{
+    const QByteArray etag = strongEtag(m_reply);
+    m_validatorIsEtag = !etag.isEmpty();
+    m_validator = m_validatorIsEtag ? etag : m_reply->rawHeader("Last-Modified").trimmed();
+    m_fileLength = announcedLength(m_reply);
+}
+
+bool DownloadAgent::continuesHeldFile(QString* reason) const
+{
+    qint64 first = -1;
+    qint64 total = -1;
+    contentRange(m_reply, &first, &total);
+    const qint64 expected = m_requests.at(m_currentIndex).expectedSize;
+    const QByteArray validator
+        = m_validatorIsEtag ? strongEtag(m_reply) : m_reply->rawHeader("Last-Modified").trimmed();
+    if (first != m_replyOffset)
+        *reason = QStringLiteral("The server resumed at another byte than asked for.");
+    else if ((m_fileLength >= 0 || expected >= 0) && total != (m_fileLength >= 0 ? m_fileLength : expected))
+        *reason = QStringLiteral("The server resumed a file of another length than announced.");
+    else if (validator != m_validator)
+        *reason = QStringLiteral("The file changed on the server.");
+    else
+        return true;
+    return false;
+}
+
+void DownloadAgent::checkTransferRate()
+{
+    if (!m_reply)
+        return;
+    if (m_maximumDuration > 0 && m_requestClock.elapsed() >= m_maximumDuration) {
+        fail(FailureKind::Network, tooLongText(m_maximumDuration));
+        return;
+    }
+    const qint64 elapsed = m_replyClock.elapsed();
+    if (elapsed >= m_slowGrace && m_replyBytes * 1000 < m_minimumRate * elapsed)
+        retryOrFail(FailureKind::Network, tooSlowText(m_replyBytes, elapsed, m_minimumRate), true);
 }
 
 void DownloadAgent::onReplyHeaders()
@@ -238,16 +396,24 @@ void DownloadAgent::onReplyHeaders()
         return;
     m_contentType = m_reply->rawHeader("Content-Type");
 
-    if (m_replyOffset > 0) {
-        if (status == 200) {
-            qDebug("DownloadAgent: The server sends the whole file again; starting over.");
-            startOver();
-        } else if (rangeStart(m_reply) != m_replyOffset) {
-            startOver();
-            retryOrFail(FailureKind::Server,
-                QStringLiteral("The server resumed at another byte than asked for."), true);
+    if (m_replyOffset > 0 && status == 206) {
+        QString reason;
+        if (!continuesHeldFile(&reason)) {
+            restartWhole(reason);
             return;
         }
+    } else if (status == 206) {
+        // Part of a file, though the whole was asked for: not the file.
+        retryOrFail(FailureKind::Server,
+            QStringLiteral("The server sent part of the file instead of the whole."), true);
+        return;
+    } else {
+        if (m_replyOffset > 0) {
+            // The file changed, or the server does not resume: this answer is the file.
+            qDebug("DownloadAgent: The server sends the whole file again; starting over.");
+            startOver();
+        }
+        rememberValidator();
     }
 
     const DownloadRequest& request = m_requests.at(m_currentIndex);
@@ -265,6 +431,7 @@ void DownloadAgent::onReplyAvailable()
     if (!m_reply || !m_file)
         return;
     const QByteArray data = m_reply->readAll();
+    m_replyBytes += data.size();
     // The body of an error page or of a redirect is not the file.
     const int status = httpStatus(m_reply);
     if (isHttp(m_reply->url()) && (status < 200 || status > 299))
@@ -273,11 +440,11 @@ void DownloadAgent::onReplyAvailable()
     const DownloadRequest& request = m_requests.at(m_currentIndex);
     if (request.expectedSize >= 0 && m_written + data.size() > request.expectedSize) {
         fail(FailureKind::Size,
-            QStringLiteral("Download exceeds the announced %1 bytes.").arg(request.expectedSize), true);
+            QStringLiteral("Download exceeds the announced %1 bytes.").arg(request.expectedSize));
         return;
     }
     if (request.maximumSize >= 0 && m_written + data.size() > request.maximumSize) {
-        fail(FailureKind::Size, QStringLiteral("Download exceeds %1 bytes.").arg(request.maximumSize), true);
+        fail(FailureKind::Size, QStringLiteral("Download exceeds %1 bytes.").arg(request.maximumSize));
         return;
     }
     const qint64 written = m_file->write(data);
@@ -286,8 +453,7 @@ void DownloadAgent::onReplyAvailable()
             QStringLiteral("Failed to write destination file: %1").arg(m_file->errorString()));
         return;
     }
-    if (!request.sha256.isEmpty())
-        m_hash.addData(data);
+    m_hash.addData(data);
     m_written += written;
 }
 
@@ -341,14 +507,14 @@ void DownloadAgent::onReplyComplete()
     if (request.expectedSize >= 0 && request.expectedSize != m_written) {
         const QString reason
             = QStringLiteral("Received %1 bytes, expected %2.").arg(m_written).arg(request.expectedSize);
-        fail(FailureKind::Size, reason, true);
+        fail(FailureKind::Size, reason);
         return;
     }
-    if (!request.sha256.isEmpty() && m_hash.result() != request.sha256) {
+    m_lastDigest = m_hash.result();
+    if (!request.sha256.isEmpty() && m_lastDigest != request.sha256) {
         qCritical() << "DownloadAgent: SHA-256 is" << m_hash.result().toHex() << "instead of"
                     << request.sha256.toHex();
-        fail(FailureKind::Digest, QStringLiteral("The file's SHA-256 digest does not match the catalogue."),
-            true);
+        fail(FailureKind::Digest, QStringLiteral("The file's SHA-256 digest does not match the catalogue."));
         return;
     }
 
@@ -360,6 +526,9 @@ void DownloadAgent::onReplyComplete()
     }
     releaseFile();
     releaseReply();
+    emit requestFinished(m_currentIndex, m_lastDigest);
+    if (!isBusy())
+        return;
     startNext();
 }
 
@@ -383,8 +552,8 @@ void DownloadAgent::fail(FailureKind kind, const QString& reason, bool removeFil
     qCritical().noquote() << "DownloadAgent: Download failed:" << reason;
     m_retryTimer->stop();
     releaseReply();
-    if (removeFile && m_file)
-        m_file->remove();
+    if (removeFile)
+        removePartialFile();
     releaseFile();
     m_requests.clear();
     emit failed(reason);
@@ -397,12 +566,25 @@ void DownloadAgent::releaseReply()
     // Usually released from inside one of its own signals, so it is deleted later; disconnected
     // first so that nothing more of it reaches the agent. An unfinished reply is aborted so that
     // its connection is not left open.
+    m_rateTimer->stop();
     QNetworkReply* reply = m_reply;
     m_reply = nullptr;
     disconnect(reply, nullptr, this, nullptr);
     if (reply->isRunning() && reply->error() == QNetworkReply::NoError)
         reply->abort();
     reply->deleteLater();
+}
+
+void DownloadAgent::removePartialFile()
+{
+    if (!m_file)
+        return;
+    // A file opened from its descriptor has no name of its own, so it is removed by the request's.
+    const QString path = m_requests.value(m_currentIndex).destination;
+    m_file->close();
+    // Only a file of this agent's own: never a device written to, nor a link.
+    if (!path.isEmpty() && QFileInfo(path).isFile() && !QFileInfo(path).isSymLink())
+        QFile::remove(path);
 }
 
 void DownloadAgent::releaseFile()

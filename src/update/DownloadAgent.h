@@ -4,6 +4,7 @@
 #include "update/DownloadRequest.h"
 #include "update/Sha256.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QNetworkReply>
 #include <QObject>
@@ -17,7 +18,8 @@ namespace PelkPlus {
 // Downloads a batch of files over HTTP(S), one after the other, each straight into its local file,
 // and reports per-file progress, completion of the whole batch or the first failure. Runs one batch
 // at a time. A request cut off by the network or answered with a server error is tried again, after
-// a growing pause, resuming from the bytes already written where the server allows it.
+// a growing pause, resuming from the bytes already written where the server shows, by the file's
+// ETag or Last-Modified, that it still has the same file; otherwise the file starts over.
 class DownloadAgent : public QObject
 {
     Q_OBJECT
@@ -33,6 +35,14 @@ public:
     static constexpr int maximumRetries = 3;
     // Pause before the first retry; it doubles before each further one.
     static constexpr int defaultRetryPause = 1000;
+    // A server too slow to be waited for: once a request has run for slowServerGrace ms, its
+    // average rate since it began must be at least minimumTransferRate bytes per second. Unlike
+    // the time-out, a byte now and then does not keep such a request alive.
+    static constexpr int slowServerGrace = 30000;
+    static constexpr qint64 minimumTransferRate = 1024;
+    // The longest a catalogue request (manifest, signature) may run in all, its retries included;
+    // 0 where requests are bounded by their rate only.
+    static constexpr int maximumCatalogueDuration = 120000;
 
     // What kind of failure the last failed() was, beside its text.
     using FailureKind = DownloadFailure;
@@ -44,6 +54,13 @@ public:
     // ("Content-Length: 5, 70000"), so the last value is the one that belongs to the body.
     static qint64 announcedLength(const QNetworkReply* reply);
     ~DownloadAgent() override;
+
+    // The URL as logs, the history and reports write it: without its user-info part, so that a
+    // password given in a URL never leaves the settings that hold it.
+    static QString displayUrl(const QUrl& url);
+    // The failure texts of a request found too slow: by its average rate, or by its whole duration.
+    static QString tooSlowText(qint64 bytes, qint64 msecs, qint64 minimumRate);
+    static QString tooLongText(int maximumMsecs);
 
     // Starts a batch and returns true, or returns false (and reports nothing) while one is running.
     bool download(const QList<DownloadRequest>& requests);
@@ -68,6 +85,17 @@ public:
     int retryPause() const { return m_retryPause; }
     static void setDefaultRetryPause(int msecs);
 
+    // The slow-server bounds of requests started later (the constants above by default); tests
+    // shorten them. A maximum duration of 0 leaves only the rate bound.
+    void setSlowServerBounds(int graceMsecs, qint64 minimumRate, int maximumDuration);
+    int slowServerGraceTime() const { return m_slowGrace; }
+    qint64 minimumRate() const { return m_minimumRate; }
+    int maximumDuration() const { return m_maximumDuration; }
+
+    // The SHA-256 of the bytes the last completed request wrote, whether or not one was required:
+    // what a later reader of the file must find again. Valid from the request's completion on.
+    QByteArray lastDigest() const { return m_lastDigest; }
+
     // Whether a failed reply is worth another attempt: the connection failed or timed out, or the
     // server answered with an error of its own (5xx). Shared with the size requests.
     static bool isTransient(QNetworkReply::NetworkError code, int httpStatus);
@@ -80,6 +108,8 @@ signals:
     void progress(int request, float fraction);
     // A request of the batch begins (its first attempt).
     void requestStarted(int request);
+    // A request of the batch has its file complete and checked; digest as lastDigest().
+    void requestFinished(int request, const QByteArray& digest);
 
 private slots:
     void onReplyHeaders();
@@ -94,11 +124,21 @@ private:
     void startNext();
     void sendRequest();
     void startOver();
+    // Drops the bytes held and asks for the whole file again, at once and without using up a retry:
+    // the server showed that what is held is not part of the file it serves now.
+    void restartWhole(const QString& reason);
+    // Whether a partial answer continues the very file whose first bytes are held.
+    bool continuesHeldFile(QString* reason) const;
+    void rememberValidator();
+    void checkTransferRate();
+    bool openDestination(const QString& path);
     // Tries the request again when the failure is transient and attempts remain; fails otherwise.
     void retryOrFail(FailureKind kind, const QString& reason, bool transient);
-    // Removing the file is for failures that show the bytes written are not the file.
-    void fail(FailureKind kind, const QString& reason, bool removeFile = false);
+    // The partly written file is removed: what it holds is not the file, and must not be taken for
+    // it later. A destination that could not be opened is left as it was.
+    void fail(FailureKind kind, const QString& reason, bool removeFile = true);
     void releaseReply();
+    void removePartialFile();
     void releaseFile();
 
     QList<DownloadRequest> m_requests;
@@ -114,6 +154,21 @@ private:
     int m_attempt = 0;
     int m_transferTimeout = defaultTransferTimeout;
     int m_retryPause;
+    // What identifies the file whose bytes are held: the answer's strong ETag, else its
+    // Last-Modified; empty when neither came, and then a cut download starts over. Which of the two
+    // it is, and the length of the whole file as announced (-1 when unknown).
+    QByteArray m_validator;
+    bool m_validatorIsEtag = false;
+    qint64 m_fileLength = -1;
+    // The slow-server bounds, and the clocks and byte count they are measured by.
+    int m_slowGrace = slowServerGrace;
+    qint64 m_minimumRate = minimumTransferRate;
+    int m_maximumDuration = 0;
+    QTimer* m_rateTimer = nullptr;
+    QElapsedTimer m_requestClock;
+    QElapsedTimer m_replyClock;
+    qint64 m_replyBytes = 0;
+    QByteArray m_lastDigest;
     FailureKind m_failureKind = FailureKind::None;
     QByteArray m_contentType;
 };

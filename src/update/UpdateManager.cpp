@@ -25,6 +25,8 @@ namespace {
 
 const char manifestFileName[] = "update-manifest.xml";
 const char signatureSuffix[] = ".sig";
+// Marks a size request given up as too slow, so that its failure says so.
+const char tooSlowProperty[] = "pelkTooSlow";
 
 QByteArray readAll(const QString& path, qint64 maximum, bool* ok)
 {
@@ -43,6 +45,8 @@ UpdateManager::UpdateManager(QObject* parent)
     , m_manifestPath(downloadDirectory() + QLatin1Char('/') + QLatin1String(manifestFileName))
     , m_transferTimeout(DownloadAgent::defaultTransferTimeout)
 {
+    m_manifestAgent->setSlowServerBounds(DownloadAgent::slowServerGrace, DownloadAgent::minimumTransferRate,
+        DownloadAgent::maximumCatalogueDuration);
     connect(m_manifestAgent, &DownloadAgent::finished, this, &UpdateManager::downloadFinished);
     connect(m_manifestAgent, &DownloadAgent::failed, this, &UpdateManager::onManifestFailed);
 }
@@ -71,6 +75,11 @@ void UpdateManager::setTransferTimeout(int msecs)
 void UpdateManager::setRetryPause(int msecs)
 {
     m_manifestAgent->setRetryPause(msecs);
+}
+
+void UpdateManager::setSlowServerBounds(int graceMsecs, qint64 minimumRate, int maximumDuration)
+{
+    m_manifestAgent->setSlowServerBounds(graceMsecs, minimumRate, maximumDuration);
 }
 
 QList<Component> UpdateManager::componentsFor(ManifestProduct product) const
@@ -306,10 +315,12 @@ bool UpdateManager::checkComponentUrls()
         for (const Component& component : components) {
             if (isAllowedComponentUrl(component.url, m_manifestUrl))
                 continue;
-            qCritical() << "UpdateManager: Component URL not allowed:" << component.url;
+            qCritical() << "UpdateManager: Component URL not allowed:"
+                        << component.url.adjusted(QUrl::RemoveUserInfo);
             qCritical("Failed to parse manifest.");
             fail(InvalidManifest,
-                QStringLiteral("Component URL not allowed: %1").arg(component.url.toString()));
+                QStringLiteral("Component URL not allowed: %1")
+                    .arg(DownloadAgent::displayUrl(component.url)));
             return false;
         }
     }
@@ -333,7 +344,7 @@ void UpdateManager::requestSizes()
 void UpdateManager::requestSize(ManifestProduct product, int index)
 {
     const QUrl url = m_parser->manifestData().value(product).value(index).url;
-    qDebug() << "Requesting component size for url:" << url;
+    qDebug() << "Requesting component size for url:" << url.adjusted(QUrl::RemoveUserInfo);
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setMaximumRedirectsAllowed(DownloadAgent::maximumRedirects);
@@ -344,6 +355,13 @@ void UpdateManager::requestSize(ManifestProduct product, int index)
     connect(reply, &QNetworkReply::finished, this,
         [this, reply, product, index] { onSizeReply(reply, product, index); });
     m_pendingSizeReplies.append(reply);
+    // An answer without a body has no rate: one that has not come within the grace time is too slow.
+    QTimer::singleShot(m_manifestAgent->slowServerGraceTime(), reply, [this, reply] {
+        if (!m_pendingSizeReplies.contains(reply) || reply->isFinished())
+            return;
+        reply->setProperty(tooSlowProperty, true);
+        reply->abort();
+    });
 }
 
 void UpdateManager::onSizeReply(QNetworkReply* reply, ManifestProduct product, int index)
@@ -351,7 +369,7 @@ void UpdateManager::onSizeReply(QNetworkReply* reply, ManifestProduct product, i
     // Replies aborted here have been taken off the pending list first; a reply that the transfer
     // time-out aborted is still on it and is a failure like any other.
     if (!m_pendingSizeReplies.contains(reply)) {
-        qDebug() << "Component size reply aborted:" << reply->url();
+        qDebug() << "Component size reply aborted:" << reply->url().adjusted(QUrl::RemoveUserInfo);
         reply->deleteLater();
         return;
     }
@@ -361,16 +379,19 @@ void UpdateManager::onSizeReply(QNetworkReply* reply, ManifestProduct product, i
     if (reply->error() != QNetworkReply::NoError || (http && (status < 200 || status > 299))) {
         m_pendingSizeReplies.removeOne(reply);
         reply->deleteLater();
-        const QString reason = reply->error() != QNetworkReply::NoError
-            ? DownloadAgent::failureText(reply, m_transferTimeout)
-            : QStringLiteral("HTTP %1").arg(status);
+        QString reason = QStringLiteral("HTTP %1").arg(status);
+        if (reply->property(tooSlowProperty).toBool())
+            reason = DownloadAgent::tooSlowText(
+                0, m_manifestAgent->slowServerGraceTime(), m_manifestAgent->minimumRate());
+        else if (reply->error() != QNetworkReply::NoError)
+            reason = DownloadAgent::failureText(reply, m_transferTimeout);
         int& attempts = m_sizeAttempts[qMakePair(int(product), index)];
         if (DownloadAgent::isTransient(reply->error(), status) && attempts < DownloadAgent::maximumRetries) {
             ++attempts;
             const int pause = m_manifestAgent->retryPause() << (attempts - 1);
             qDebug().noquote() << "UpdateManager: Retry" << attempts << "of" << DownloadAgent::maximumRetries
                                << "in" << pause / 1000.0 << "s of the size request for"
-                               << reply->url().toString() << "after:" << reason;
+                               << DownloadAgent::displayUrl(reply->url()) << "after:" << reason;
             ++m_pendingRetries;
             const int generation = m_generation;
             QTimer::singleShot(pause, this, [this, generation, product, index] {
@@ -381,7 +402,7 @@ void UpdateManager::onSizeReply(QNetworkReply* reply, ManifestProduct product, i
             });
             return;
         }
-        qDebug() << "Component size reply ERROR:" << reply->url();
+        qDebug() << "Component size reply ERROR:" << reply->url().adjusted(QUrl::RemoveUserInfo);
         qCritical().noquote() << "UpdateManager:" << reason;
         fail(DownloadFailed, reason);
         return;

@@ -77,6 +77,10 @@ public:
     int transferTimeout() const { return m_transferTimeout; }
     // The first pause before a failed request is tried again (DownloadAgent::setRetryPause).
     void setRetryPause(int msecs);
+    // The slow-server bounds of the manifest, its signature and the size requests (the
+    // DownloadAgent constants by default, the catalogue's whole duration included); tests shorten
+    // them. A size request, having no body, is too slow once it has waited the grace time.
+    void setSlowServerBounds(int graceMsecs, qint64 minimumRate, int maximumDuration);
 
     // Set with failure; NoFailure from the next checkForUpdates on.
     FailureReason failureReason() const { return m_failureReason; }

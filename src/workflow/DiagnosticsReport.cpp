@@ -14,6 +14,7 @@
 #include <QDateTime>
 #include <QSysInfo>
 #include <QTextStream>
+#include <QUrl>
 
 #include <clocale>
 
@@ -60,7 +61,9 @@ QString DiagnosticsReport::historyLine(const UpdateHistoryEntry& e)
         .arg(e.time.toString(Qt::ISODate), e.model, e.serial, e.component,
             e.versionBefore.isEmpty() ? QStringLiteral("-") : e.versionBefore,
             e.versionSent.isEmpty() ? QStringLiteral("-") : e.versionSent,
-            UpdateHistoryEntry::outcomeText(e.outcome), e.source);
+            UpdateHistoryEntry::outcomeText(e.outcome),
+            // Records written before URLs lost their user-info part may still carry a password.
+            QUrl(e.source).userInfo().isEmpty() ? e.source : QUrl(e.source).toString(QUrl::RemoveUserInfo));
 }
 
 QString DiagnosticsReport::build(
@@ -86,7 +89,7 @@ QString DiagnosticsReport::build(
     const ConfigurationManager* configuration = ConfigurationManager::instance();
     out << "Manifest URL: "
         << (configuration ? configuration->manifestUrl() : ConfigurationManager::defaultManifestUrl())
-               .toDisplayString()
+               .toString(QUrl::RemoveUserInfo)
         << '\n';
     CatalogueSignature::initialise();
     QString keyProblem;

@@ -28,6 +28,7 @@ UpdateWorkflow::UpdateWorkflow(QObject* parent)
 
     connect(downloadAgent, &DownloadAgent::requestStarted, this, &UpdateWorkflow::onDownloadStarted);
     connect(downloadAgent, &DownloadAgent::progress, this, &UpdateWorkflow::onDownloadProgress);
+    connect(downloadAgent, &DownloadAgent::requestFinished, this, &UpdateWorkflow::onComponentDownloaded);
     connect(downloadAgent, &DownloadAgent::failed, this, &UpdateWorkflow::downloadFailure);
     connect(this, &UpdateWorkflow::downloadFailure, this, &UpdateWorkflow::recordDownloadFailure);
     connect(deviceMonitor, &DeviceMonitor::scanned, this, &WorkflowNotifier::devicesScanned);

@@ -173,6 +173,7 @@ private slots:
     void awaitUpdateMode();
     void onDownloadStarted(int request);
     void onDownloadProgress(int request, float fraction);
+    void onComponentDownloaded(int request, const QByteArray& digest);
     void onDownloadFinished();
     void startRebootTimer();
     void requestPowerCycle();
@@ -252,6 +253,8 @@ private:
     UpdateHistory m_history;
     // The attempt whose file went to the device and whose outcome is not known yet.
     std::optional<UpdateHistoryEntry> openAttempt;
+    // Why the install just refused failed, for its message; empty for the usual text alone.
+    QString installFailureDetail;
     std::optional<ComponentType> appPackageType = platformApplicationType();
     WorkflowPhase currentPhase = WorkflowPhase::NoDevice;
     LinkResult deviceFailureResult = LinkOk;

@@ -156,7 +156,7 @@ void UpdateWorkflow::openAppUpdateUrl()
     if (questions && questions->openUrl(appUpdateUrl))
         questions->quitApplication();
     else
-        qCritical() << "Failed to open app update URL:" << appUpdateUrl;
+        qCritical() << "Failed to open app update URL:" << appUpdateUrl.adjusted(QUrl::RemoveUserInfo);
 }
 
 } // namespace PelkPlus

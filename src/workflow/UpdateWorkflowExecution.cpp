@@ -237,6 +237,18 @@ void UpdateWorkflow::onDownloadProgress(int request, float fraction)
     emit downloadProgressChanged(percentOf(fraction));
 }
 
+void UpdateWorkflow::onComponentDownloaded(int request, const QByteArray& digest)
+{
+    Component* component = nullptr;
+    if (state("downloadAllState")->active() && request >= 0 && request < batchEntries.size()
+        && batchEntries.at(request) < updatePlan.size())
+        component = &updatePlan[batchEntries.at(request)];
+    else if (state("downloadingState")->active())
+        component = currentPlanEntry();
+    if (component)
+        component->downloadedSha256 = digest;
+}
+
 void UpdateWorkflow::awaitUpdateMode()
 {
     qDebug() << "Checking whether device ready for update...";
@@ -276,6 +288,20 @@ void UpdateWorkflow::onDownloadFinished()
     versionBeforeInstall = InstallVerifier::versionOf(deviceInfo(), component->type);
     deviceBeforeInstall = deviceInfo();
     openAttempt = attemptFor(*component, true);
+    // The file is read again for sending, long after its download was checked: whatever replaced
+    // it since is not what the catalogue vouched for. A file chosen on this computer is sent as it is.
+    if (!component->url.isEmpty()
+        && (component->downloadedSha256.isEmpty()
+            || QByteArray::fromHex(openAttempt->sha256.toLatin1()) != component->downloadedSha256)) {
+        qCritical().noquote() << "UpdateWorkflow: The file changed after it was verified; nothing is sent:"
+                              << component->localPath;
+        installFailureDetail
+            = QStringLiteral("The %1 file changed after it was verified, so nothing was sent "
+                             "to the device. Check for updates again to download it anew.")
+                  .arg(componentTypeName(component->type));
+        emit installFailure();
+        return;
+    }
     qDebug() << "Sending file type" << fileType << "at" << component->localPath;
     if (deviceAgent)
         deviceAgent->sendFile(fileType, component->localPath);

@@ -47,8 +47,8 @@ UpdateHistoryEntry UpdateWorkflow::attemptFor(const Component& component, bool h
     entry.component = componentTypeName(component.type);
     entry.versionBefore = InstallVerifier::versionOf(deviceInfo(), component.type);
     entry.versionSent = component.version;
-    entry.source
-        = component.url.isEmpty() ? QFileInfo(component.localPath).fileName() : component.url.toString();
+    entry.source = component.url.isEmpty() ? QFileInfo(component.localPath).fileName()
+                                           : DownloadAgent::displayUrl(component.url);
     if (hashFile)
         entry.sha256 = fileDigest(component.localPath);
     return entry;

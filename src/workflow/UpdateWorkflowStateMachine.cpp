@@ -13,6 +13,7 @@
 #include <QState>
 
 #include <functional>
+#include <utility>
 
 namespace PelkPlus {
 
@@ -170,8 +171,10 @@ void UpdateWorkflow::createStateMachine()
             } else if (const Component* refused = currentPlanEntry()) {
                 recordAttempt(attemptFor(*refused, false), UpdateHistoryEntry::InstallFailed);
             }
-            showMessage(MessageKind::Critical, QStringLiteral("Update Failure"),
-                QStringLiteral("The update could not be completed."));
+            QString text = QStringLiteral("The update could not be completed.");
+            if (!installFailureDetail.isEmpty())
+                text += QStringLiteral("\n\n") + std::exchange(installFailureDetail, QString());
+            showMessage(MessageKind::Critical, QStringLiteral("Update Failure"), text);
         },
         Qt::DirectConnection);
     connect(
@@ -217,8 +220,11 @@ void UpdateWorkflow::createStateMachine()
         default:
             break;
         }
+        // The reason (a refused connection, a 404, a server too slow) tells the user what to try.
+        const QString reason = updateManager->failureText();
         showMessage(MessageKind::Critical, QStringLiteral("Update Check Failure"),
-            QStringLiteral("Failed to check for updates!"));
+            reason.isEmpty() ? QStringLiteral("Failed to check for updates!")
+                             : QStringLiteral("Failed to check for updates!\n\n%1").arg(reason));
     });
     checkingState->addTransition(this, &UpdateWorkflow::updatesAvailable, readyToInstallState);
     checkingState->addTransition(this, &UpdateWorkflow::noUpdatesAvailable, nothingToInstallState);

@@ -95,6 +95,12 @@ void HttpTestServer::setRedirect(const QString& path, const QString& location, i
     setReply(path, reply);
 }
 
+void HttpTestServer::replaceAfter(
+    const QString& path, int requests, const Reply& reply, const QByteArray& method)
+{
+    m_replacements.append({ path, method, requests, reply });
+}
+
 int HttpTestServer::requestCount(const QString& path, const QByteArray& method) const
 {
     int count = 0;
@@ -136,6 +142,14 @@ void HttpTestServer::onReadyRead(QTcpSocket* socket)
                 lines.at(i).left(colon).trimmed().toLower(), lines.at(i).mid(colon + 1).trimmed());
     }
     m_requests.append(request);
+    for (int i = 0; i < m_replacements.size(); ++i) {
+        const Replacement& due = m_replacements.at(i);
+        if (due.path == request.path && due.method == request.method
+            && requestCount(request.path, request.method) == due.after + 1) {
+            setReply(due.path, due.reply, due.method);
+            m_replacements.removeAt(i--);
+        }
+    }
     emit requestReceived(request.method, request.path);
     respond(socket, request);
 }
@@ -235,6 +249,17 @@ HttpTestServer::Reply HttpTestServer::forRange(Reply reply, const Request& reque
     const QByteArray range = request.headers.value("range");
     if (!reply.ranges || reply.status != 200 || !range.startsWith("bytes=") || !range.endsWith('-'))
         return reply;
+    const QByteArray ifRange = request.headers.value("if-range");
+    if (!ifRange.isEmpty() && !reply.ignoreIfRange) {
+        bool same = false;
+        for (const auto& header : qAsConst(reply.headers)) {
+            const QByteArray name = header.first.toLower();
+            if ((name == "etag" || name == "last-modified") && header.second == ifRange)
+                same = true;
+        }
+        if (!same)
+            return reply;
+    }
     const qint64 first = range.mid(6, range.size() - 7).toLongLong();
     const qint64 total = reply.body.size();
     reply.status = 206;

@@ -41,8 +41,11 @@ public:
         bool silent = false;
         // The body in chunked transfer coding (no Content-Length); each write is one chunk.
         bool chunked = false;
-        // Answer a request with a Range header from the byte asked for, with 206.
+        // Answer a request with a Range header from the byte asked for, with 206; a request whose
+        // If-Range names neither the reply's ETag nor its Last-Modified gets the whole body, with
+        // 200, unless the server ignores If-Range (as a broken one does).
         bool ranges = false;
+        bool ignoreIfRange = false;
         // The first faultyAnswers requests for the path (and method) are answered with faultStatus
         // when it is set, and with a body cut after closeAfter bytes (the full length announced)
         // when that is 0 or more.
@@ -75,6 +78,11 @@ public:
     void setReply(const QString& path, const Reply& reply, const QByteArray& method = QByteArray());
     void setFile(const QString& path, const QByteArray& body);
     void setRedirect(const QString& path, const QString& location, int status = 302);
+    // From the request after the given count of requests of the path with the method on, the path
+    // answers that method with the reply: a file republished between two requests. Several may be
+    // queued, for later counts.
+    void replaceAfter(
+        const QString& path, int requests, const Reply& reply, const QByteArray& method = "GET");
 
     int requestCount(const QString& path, const QByteArray& method = QByteArray()) const;
     int totalRequests() const { return m_requests.size(); }
@@ -96,6 +104,14 @@ private:
     QTcpServer* m_server = nullptr;
     QHash<QString, Reply> m_replies;
     QList<Request> m_requests;
+    struct Replacement
+    {
+        QString path;
+        QByteArray method;
+        int after = 0;
+        Reply reply;
+    };
+    QList<Replacement> m_replacements;
 };
 
 } // namespace PelkPlus

@@ -81,8 +81,10 @@ QByteArray UpdateCatalogue::manifest() const
         for (const Entry& entry : m_entries) {
             if (entry.product != product)
                 continue;
+            QUrl url = m_server->url(entry.path);
+            url.setUserInfo(m_userInfo);
             xml += "      <Component Name=\"" + entry.name.toUtf8() + "\" Version=\"" + entry.version.toUtf8()
-                + "\" ReleaseDate=\"2024-04-18\" URL=\"" + m_server->url(entry.path).toEncoded() + '"';
+                + "\" ReleaseDate=\"2024-04-18\" URL=\"" + url.toEncoded() + '"';
             if (m_digests && !entry.image.isEmpty())
                 xml += " SHA256=\""
                     + QCryptographicHash::hash(entry.served, QCryptographicHash::Sha256).toHex() + '"';
@@ -112,7 +114,9 @@ void UpdateCatalogue::publish()
 
 QUrl UpdateCatalogue::manifestUrl() const
 {
-    return m_server->url(manifestPath());
+    QUrl url = m_server->url(manifestPath());
+    url.setUserInfo(m_userInfo);
+    return url;
 }
 
 const UpdateCatalogue::Entry* UpdateCatalogue::find(const QString& product, const QString& name) const

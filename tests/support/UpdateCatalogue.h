@@ -44,6 +44,8 @@ public:
     // The secret keys the manifest is signed with, one signature each in the ".sig" beside it;
     // none serves no signature.
     void setSigningKeys(const QList<QByteArray>& secretKeys) { m_signingKeys = secretKeys; }
+    // User name and password that every URL of the catalogue carries, the manifest's included.
+    void setUserInfo(const QString& userInfo) { m_userInfo = userInfo; }
 
     // Serves the manifest and every file; call again after adding entries.
     void publish();
@@ -68,6 +70,7 @@ private:
     QDateTime m_published;
     QDateTime m_expires;
     QList<QByteArray> m_signingKeys;
+    QString m_userInfo;
 };
 
 } // namespace PelkPlus

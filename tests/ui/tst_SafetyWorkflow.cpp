@@ -6,6 +6,7 @@
 #include "app/LogFile.h"
 #include "app/UpdateHistory.h"
 #include "device/DeviceInfo.h"
+#include "workflow/DiagnosticsReport.h"
 #include "support/WindowHarness.h"
 #include "update/CatalogueSignature.h"
 
@@ -150,6 +151,8 @@ private slots:
     void initTestCase() { registerDeviceMetaTypes(); }
     void scenario_data();
     void scenario();
+    void passwordNeverWritten_data();
+    void passwordNeverWritten();
 
 private:
     // What a device holds, by the catalogue entries its images are byte for byte.
@@ -311,6 +314,67 @@ void tst_SafetyWorkflow::scenario_data()
                return selected(s, QStringLiteral("Pelk"));
            })
         << QStringList { "nothing", "nothing" } << QString();
+
+    // The download is cut, and the server republishes the file before it is resumed: the device gets
+    // the new file whole, never the old one's start joined to the new one's end, whether the server
+    // names its files by ETag or by date. With the catalogue's digest of the old file, nothing.
+    const auto republishedWhileCut = [this](const QByteArray& validator, bool digests) {
+        return Scenario([this, validator, digests](WorkflowSession& s) {
+            s.catalogue.setDigests(digests);
+            s.catalogue.publish();
+            const UpdateCatalogue::Entry* mp
+                = s.catalogue.find(QStringLiteral("PELK+"), QStringLiteral("MP"));
+            HttpTestServer::Reply first = reply(mp->served);
+            first.headers.append(qMakePair(
+                validator, QByteArray(validator == "ETag" ? "\"first\"" : "Mon, 07 Dec 2026 10:00:00 GMT")));
+            first.ranges = true;
+            first.closeAfter = 3000;
+            s.server.setReply(mp->path, first, "GET");
+            UpdateCatalogue::Entry fresh = *mp;
+            fresh.version += QStringLiteral(" republished");
+            fresh.image = fresh.served = UpdateCatalogue::image(6000, mp->version, 4243);
+            m_extraImages.append(fresh);
+            HttpTestServer::Reply republished = reply(fresh.served);
+            republished.headers.append(qMakePair(
+                validator, QByteArray(validator == "ETag" ? "\"second\"" : "Tue, 08 Dec 2026 09:00:00 GMT")));
+            republished.ranges = true;
+            s.server.replaceAfter(mp->path, 1, republished);
+            if (!started(s, { plusMcu }))
+                return false;
+            if (digests)
+                return waitUntil(
+                    [&] { return s.messageTitles().contains(QLatin1String("Download Failure")); });
+            return nothingLeft(s) && s.server.requestCount(mp->path, "GET") == 2;
+        });
+    };
+    QTest::newRow("republished while cut, etag")
+        << Devices { plus("PKA", { "MP" }) } << republishedWhileCut("ETag", false)
+        << QStringList { "MP 3.2.7 republished" } << QString();
+    QTest::newRow("republished while cut, last-modified")
+        << Devices { plus("PKA", { "MP" }) } << republishedWhileCut("Last-Modified", false)
+        << QStringList { "MP 3.2.7 republished" } << QString();
+    QTest::newRow("republished while cut, digest listed")
+        << Devices { plus("PKA", { "MP" }) } << republishedWhileCut("ETag", true) << QStringList { "nothing" }
+        << "Download Failure: Failed to download updates.";
+
+    // The downloaded file is replaced on disk after its download was checked: nothing of it is sent.
+    QTest::newRow("file replaced after verification")
+        << Devices { plus("PKA", { "MP" }) } << Scenario([](WorkflowSession& s) {
+               QObject context;
+               QObject::connect(s.workflow()->state("awaitUpdateModeState"), &QState::entered, &context, [] {
+                   QFile file(ApplicationPaths::downloadDirectory() + QStringLiteral("/MCU Firmware"));
+                   if (file.open(QIODevice::WriteOnly))
+                       file.write(UpdateCatalogue::image(6000, QStringLiteral("3.2.7"), 777));
+               });
+               return started(s, { plusMcu })
+                   && waitUntil([&] { return s.messageTitles().contains(QLatin1String("Update Failure")); })
+                   && waitUntil([&] { return s.selectionPageShown(); }) && s.device(0).installCount() == 0
+                   && history(s)
+                   == QStringList { "Pelk+ PKA MCU Firmware Production 1.2>3.2.7 install failed, no digest" };
+           })
+        << QStringList { "nothing" }
+        << "Update Failure: The update could not be completed.\n\nThe MCU Firmware file changed after it was "
+           "verified, so nothing was sent to the device.";
 
     // An updater check fails during the update, then the download does: the re-plan still rests on
     // the check that made the plan.
@@ -536,6 +600,51 @@ void tst_SafetyWorkflow::scenario()
     QCOMPARE(found, received);
     if (!shown.isEmpty())
         QVERIFY2(shownTexts(session).contains(shown), qPrintable(shownTexts(session)));
+}
+
+void tst_SafetyWorkflow::passwordNeverWritten_data()
+{
+    QTest::addColumn<QString>("place");
+    QTest::newRow("history") << "history";
+    QTest::newRow("log") << "log";
+    QTest::newRow("diagnostics report") << "diagnostics report";
+}
+
+// Catalogue URLs that carry a user name and password: after an update, the place named holds the
+// URLs without them.
+void tst_SafetyWorkflow::passwordNeverWritten()
+{
+    QFETCH(QString, place);
+    QFile::remove(UpdateHistory::defaultPath());
+    WorkflowSession session;
+    session.catalogue.setUserInfo(QStringLiteral("publisher:hunter2"));
+    publish(session);
+    session.addDevice(plus("PKA", { "MP" }));
+    session.openWindow(ComponentType::WindowsApplication);
+    QVERIFY(session.catalogue.manifestUrl().toString().contains(QLatin1String("hunter2")));
+    QVERIFY2(started(session, { plusMcu }) && nothingLeft(session), qPrintable(shownTexts(session)));
+
+    QString text;
+    if (place == QLatin1String("history")) {
+        QFile file(UpdateHistory::defaultPath());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        text = QString::fromUtf8(file.readAll());
+    } else if (place == QLatin1String("log")) {
+        text = session.log.lines().join(QLatin1Char('\n'));
+    } else {
+        text = DiagnosticsReport::build(
+            session.workflow()->diagnosticsDevices(), session.workflow()->history(), QString());
+    }
+    QVERIFY2(!text.contains(QLatin1String("hunter2")) && !text.contains(QLatin1String("publisher")),
+        qPrintable(text));
+    // The URLs are there, without their user-info part.
+    const QString mp
+        = session.server.url(session.catalogue.find(QStringLiteral("PELK+"), QStringLiteral("MP"))->path)
+              .toString();
+    QVERIFY2(
+        text.contains(
+            place == QLatin1String("diagnostics report") ? session.server.url(QString()).toString() : mp),
+        qPrintable(text));
 }
 
 } // namespace PelkPlus

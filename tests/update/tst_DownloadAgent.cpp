@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSignalSpy>
@@ -16,6 +17,11 @@
 using namespace PelkPlus;
 
 Q_DECLARE_METATYPE(PelkPlus::HttpTestServer::Reply)
+
+namespace {
+using Headers = QList<QPair<QByteArray, QByteArray>>;
+using Replies = QList<PelkPlus::HttpTestServer::Reply>;
+} // namespace
 
 namespace {
 
@@ -69,6 +75,14 @@ private slots:
     void destructionWhileRunning();
     void retriesResumesAndDigests_data();
     void retriesResumesAndDigests();
+    void changedFileNeverSpliced_data();
+    void changedFileNeverSpliced();
+    void slowServersBounded_data();
+    void slowServersBounded();
+    void productionSlowServerBounds();
+    void filesCreatedOwnerOnly();
+    void passwordNeverLogged_data();
+    void passwordNeverLogged();
 
 private:
     QString path(const QString& name) const { return m_dir->filePath(name); }
@@ -133,6 +147,7 @@ void tst_DownloadAgent::singleFile()
     QVERIFY(!m_agent->isBusy());
     // The old, longer file is overwritten, not patched.
     QCOMPARE(fileContents(path(QStringLiteral("mcu.bin"))), body);
+    QCOMPARE(m_agent->lastDigest(), QCryptographicHash::hash(body, QCryptographicHash::Sha256));
 }
 
 void tst_DownloadAgent::logsEachRequest()
@@ -287,8 +302,8 @@ void tst_DownloadAgent::httpStatusFails()
     QCOMPARE(failed.first().first().toString(), expected);
     QVERIFY(!finished.wait(100));
     QVERIFY(!m_agent->isBusy());
-    // The error page never becomes the file.
-    QCOMPARE(fileContents(path(QStringLiteral("file"))), QByteArray());
+    // The error page never becomes the file, and no empty file is left to be taken for it.
+    QVERIFY(!QFileInfo::exists(path(QStringLiteral("file"))));
 }
 
 void tst_DownloadAgent::redirectsFollowed_data()
@@ -587,6 +602,8 @@ void tst_DownloadAgent::retriesResumesAndDigests_data()
     HttpTestServer::Reply cut = whole;
     cut.closeAfter = 120000;
     cut.ranges = true;
+    // Only a file the server names can be resumed.
+    cut.headers.append(qMakePair(QByteArray("ETag"), QByteArray("\"v1\"")));
     HttpTestServer::Reply cutTwiceNoRanges = cut;
     cutTwiceNoRanges.ranges = false;
     cutTwiceNoRanges.faultyAnswers = 2;
@@ -637,8 +654,253 @@ void tst_DownloadAgent::retriesResumesAndDigests()
     }
     QVERIFY2(
         failed.first().first().toString().startsWith(failure), qPrintable(failed.first().first().toString()));
-    if (reply.status == 200 && reply.closeAfter < 0)
+    // Retries run out or not, no partial file is left behind to be taken for the image.
+    QVERIFY(!QFileInfo::exists(r.destination));
+}
+
+void tst_DownloadAgent::changedFileNeverSpliced_data()
+{
+    QTest::addColumn<Headers>("validators");    // of the old file's answer; the new one's differ
+    QTest::addColumn<Replies>("resumeAnswers"); // broken answers before the new file is served
+    QTest::addColumn<bool>("digestListed");     // the catalogue lists the old file's SHA-256
+    QTest::addColumn<QByteArray>("ifRange");    // sent with the second request; empty: no Range at all
+    QTest::addColumn<int>("requests");
+
+    const Headers etag { { "ETag", "\"v1\"" } };
+    const Headers lastModified { { "Last-Modified", "Mon, 07 Dec 2026 10:00:00 GMT" } };
+    const Headers weakEtag { { "ETag", "W/\"v1\"" }, { "Last-Modified", "Mon, 07 Dec 2026 10:00:00 GMT" } };
+
+    // Brokenly resumed answers: a range of the new file passed off as the old one.
+    HttpTestServer::Reply ignoring;
+    ignoring.ranges = true;
+    ignoring.ignoreIfRange = true;
+    HttpTestServer::Reply elsewhere;
+    elsewhere.status = 206;
+    elsewhere.headers = { { "ETag", "\"v1\"" }, { "Content-Range", "bytes 100000-299999/300000" } };
+    elsewhere.body = pattern(200000, 9);
+    HttpTestServer::Reply otherLength = elsewhere;
+    otherLength.headers = { { "ETag", "\"v1\"" }, { "Content-Range", "bytes 120000-309999/310000" } };
+    otherLength.body = pattern(190000, 9);
+
+    for (const bool digest : { false, true }) {
+        const char* listed = digest ? ", digest listed" : "";
+        QTest::addRow("etag%s", listed) << etag << Replies {} << digest << QByteArray("\"v1\"") << 2;
+        QTest::addRow("last-modified only%s", listed)
+            << lastModified << Replies {} << digest << QByteArray("Mon, 07 Dec 2026 10:00:00 GMT") << 2;
+        // A weak ETag promises no identical bytes; the date is used instead.
+        QTest::addRow("weak etag%s", listed)
+            << weakEtag << Replies {} << digest << QByteArray("Mon, 07 Dec 2026 10:00:00 GMT") << 2;
+        QTest::addRow("no validator%s", listed) << Headers {} << Replies {} << digest << QByteArray() << 2;
+        QTest::addRow("server ignores if-range%s", listed)
+            << etag << Replies { ignoring } << digest << QByteArray("\"v1\"") << 3;
+        QTest::addRow("resumed at another byte%s", listed)
+            << etag << Replies { elsewhere } << digest << QByteArray("\"v1\"") << 3;
+        QTest::addRow("resumed with another length%s", listed)
+            << etag << Replies { otherLength } << digest << QByteArray("\"v1\"") << 3;
+    }
+}
+
+void tst_DownloadAgent::changedFileNeverSpliced()
+{
+    QFETCH(Headers, validators);
+    QFETCH(Replies, resumeAnswers);
+    QFETCH(bool, digestListed);
+    QFETCH(QByteArray, ifRange);
+    QFETCH(int, requests);
+
+    // Republished between the cut and the resume: as long as before, different throughout.
+    const QByteArray before = pattern(300000, 1);
+    const QByteArray after = pattern(300000, 2);
+    HttpTestServer::Reply first;
+    first.body = before;
+    first.headers = validators;
+    first.ranges = true;
+    first.closeAfter = 120000;
+    HttpTestServer::Reply republished = first;
+    republished.body = after;
+    republished.closeAfter = -1;
+    for (auto& header : republished.headers)
+        header.second.replace("v1", "v2").replace("10:00:00", "11:30:00");
+    m_server->setReply(QStringLiteral("/image"), first);
+    for (int i = 0; i < resumeAnswers.size(); ++i) {
+        HttpTestServer::Reply broken = resumeAnswers.at(i);
+        if (broken.body.isEmpty()) {
+            broken.body = after;
+            broken.headers = republished.headers;
+        }
+        m_server->replaceAfter(QStringLiteral("/image"), 1 + i, broken);
+    }
+    m_server->replaceAfter(QStringLiteral("/image"), 1 + resumeAnswers.size(), republished);
+
+    m_agent->setRetryPause(10);
+    DownloadRequest r = request(QStringLiteral("/image"), QStringLiteral("image"), before.size());
+    if (digestListed)
+        r.sha256 = QCryptographicHash::hash(before, QCryptographicHash::Sha256);
+    QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
+    QSignalSpy failed(m_agent.get(), &DownloadAgent::failed);
+    m_agent->download(r);
+    QTRY_COMPARE(finished.count() + failed.count(), 1);
+
+    const QList<HttpTestServer::Request> sent = m_server->requests();
+    QCOMPARE(sent.size(), requests);
+    QCOMPARE(sent.at(1).headers.value("if-range"), ifRange);
+    QCOMPARE(
+        sent.at(1).headers.value("range"), ifRange.isEmpty() ? QByteArray() : QByteArray("bytes=120000-"));
+    // Once the server showed another file, the whole of it is asked for.
+    if (requests > 2)
+        QCOMPARE(sent.last().headers.value("range"), QByteArray());
+    if (digestListed) {
+        // The new file is not the one the catalogue vouched for.
+        QCOMPARE(failed.count(), 1);
+        QCOMPARE(failed.first().first().toString(),
+            QStringLiteral("The file's SHA-256 digest does not match the catalogue."));
         QVERIFY(!QFileInfo::exists(r.destination));
+        return;
+    }
+    QCOMPARE(finished.count(), 1);
+    // The new file whole, never the old one's start joined to the new one's end.
+    QVERIFY(fileContents(r.destination) == after);
+}
+
+void tst_DownloadAgent::slowServersBounded_data()
+{
+    QTest::addColumn<HttpTestServer::Reply>("reply");
+    QTest::addColumn<int>("maximumDuration");
+    QTest::addColumn<QString>("failure"); // empty: the file arrives
+    QTest::addColumn<int>("requests");
+
+    // Bounds of 300 ms at 1 KiB/s stand for 30 s; a total of 700 ms for the catalogue's 120 s.
+    HttpTestServer::Reply trickle;
+    trickle.body = pattern(20000);
+    trickle.chunkSize = 10;
+    trickle.chunkDelay = 50; // 200 bytes per second, each byte well within the time-out
+    HttpTestServer::Reply stalled;
+    stalled.body = pattern(20000);
+    stalled.stallAfter = 100;
+    HttpTestServer::Reply steady;
+    steady.body = pattern(100000);
+    steady.chunkSize = 2000;
+    steady.chunkDelay = 50; // 40000 bytes per second, two and a half seconds in all
+
+    const int attempts = 1 + DownloadAgent::maximumRetries;
+    QTest::newRow("trickling body") << trickle << 0 << "The server is too slow: " << attempts;
+    QTest::newRow("stalled body") << stalled << 0 << "The server is too slow: " << attempts;
+    QTest::newRow("steady body") << steady << 0 << QString() << 1;
+    // Fast enough byte by byte, but a catalogue must arrive in time; not tried again.
+    QTest::newRow("catalogue over its whole bound")
+        << steady << 700 << "The server is too slow: the catalogue did not arrive within 0.7 s." << 1;
+}
+
+void tst_DownloadAgent::slowServersBounded()
+{
+    QFETCH(HttpTestServer::Reply, reply);
+    QFETCH(int, maximumDuration);
+    QFETCH(QString, failure);
+    QFETCH(int, requests);
+
+    m_server->setReply(QStringLiteral("/slow"), reply);
+    m_agent->setSlowServerBounds(300, 1024, maximumDuration);
+    m_agent->setRetryPause(10);
+    QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
+    QSignalSpy failed(m_agent.get(), &DownloadAgent::failed);
+    QElapsedTimer clock;
+    clock.start();
+    m_agent->download(request(QStringLiteral("/slow"), QStringLiteral("slow")));
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count() + failed.count(), 1, 10000);
+    QCOMPARE(m_server->requestCount(QStringLiteral("/slow")), requests);
+    if (failure.isEmpty()) {
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(fileContents(path(QStringLiteral("slow"))), reply.body);
+        return;
+    }
+    QVERIFY2(
+        failed.first().first().toString().startsWith(failure), qPrintable(failed.first().first().toString()));
+    // Each attempt ends soon after its grace time, not when the server would have finished.
+    QVERIFY2(clock.elapsed() < 2000 * requests, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(!QFileInfo::exists(path(QStringLiteral("slow"))));
+}
+
+void tst_DownloadAgent::productionSlowServerBounds()
+{
+    QCOMPARE(DownloadAgent::slowServerGrace, 30000);
+    QCOMPARE(DownloadAgent::minimumTransferRate, qint64(1024));
+    QCOMPARE(DownloadAgent::maximumCatalogueDuration, 120000);
+    // A component agent is bounded by its rate alone.
+    QCOMPARE(m_agent->slowServerGraceTime(), 30000);
+    QCOMPARE(m_agent->minimumRate(), qint64(1024));
+    QCOMPARE(m_agent->maximumDuration(), 0);
+}
+
+void tst_DownloadAgent::filesCreatedOwnerOnly()
+{
+    const QFileDevice::Permissions ownerOnly
+        = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser;
+    HttpTestServer::Reply reply;
+    reply.body = pattern(50000);
+    m_server->setReply(QStringLiteral("/new"), reply);
+    m_server->setReply(QStringLiteral("/old"), reply);
+    // One file left readable by all by an earlier download, one that does not exist yet.
+    QFile old(path(QStringLiteral("old")));
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("earlier");
+    old.close();
+    QVERIFY(old.setPermissions(ownerOnly | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+
+    // Already owner-only when the server is asked, before a byte of it is written.
+    QList<QFileDevice::Permissions> whileAsked;
+    connect(m_server.get(), &HttpTestServer::requestReceived, this,
+        [&](const QByteArray&, const QString& urlPath) {
+            whileAsked.append(QFileInfo(path(urlPath.mid(1))).permissions());
+        });
+    QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
+    m_agent->download({ request(QStringLiteral("/new"), QStringLiteral("new")),
+        request(QStringLiteral("/old"), QStringLiteral("old")) });
+    QVERIFY(finished.wait());
+    QCOMPARE(whileAsked, (QList<QFileDevice::Permissions> { ownerOnly, ownerOnly }));
+    QCOMPARE(QFileInfo(path(QStringLiteral("new"))).permissions(), ownerOnly);
+    QCOMPARE(QFileInfo(path(QStringLiteral("old"))).permissions(), ownerOnly);
+    QCOMPARE(fileContents(path(QStringLiteral("old"))), reply.body);
+}
+
+void tst_DownloadAgent::passwordNeverLogged_data()
+{
+    QTest::addColumn<HttpTestServer::Reply>("reply");
+    HttpTestServer::Reply whole;
+    whole.body = pattern(1000);
+    HttpTestServer::Reply missing;
+    missing.status = 404;
+    HttpTestServer::Reply cut = whole;
+    cut.closeAfter = 500;
+    cut.faultyAnswers = 100;
+    QTest::newRow("download") << whole;
+    QTest::newRow("http error") << missing;
+    QTest::newRow("retried and failed") << cut;
+}
+
+void tst_DownloadAgent::passwordNeverLogged()
+{
+    QFETCH(HttpTestServer::Reply, reply);
+    m_server->setReply(QStringLiteral("/secret"), reply);
+    DownloadRequest r = request(QStringLiteral("/secret"), QStringLiteral("secret"));
+    r.url.setUserInfo(QStringLiteral("publisher:hunter2"));
+    m_agent->setRetryPause(10);
+
+    QStringList logged;
+    static QStringList* sink = nullptr;
+    sink = &logged;
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString& message) { sink->append(message); });
+    QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
+    QSignalSpy failed(m_agent.get(), &DownloadAgent::failed);
+    m_agent->download(r);
+    QTRY_COMPARE(finished.count() + failed.count(), 1);
+    qInstallMessageHandler(previous);
+
+    const QString all
+        = logged.join(QLatin1Char('\n')) + (failed.isEmpty() ? QString() : failed.first().first().toString());
+    QVERIFY2(all.contains(QStringLiteral("/secret")), qPrintable(all));
+    QVERIFY2(!all.contains(QStringLiteral("hunter2")) && !all.contains(QStringLiteral("publisher")),
+        qPrintable(all));
 }
 
 int main(int argc, char** argv)
