@@ -2,6 +2,7 @@
 
 #include "device/DeviceAgentWorker.h"
 #include "device/DeviceMonitor.h"
+#include "device/InterruptsBlocked.h"
 #include "device/SendFileEvent.h"
 
 #include <QCoreApplication>
@@ -39,7 +40,10 @@ DeviceAgent::DeviceAgent(const Connection& connection, DeviceMonitor* monitor, Q
     connect(worker, &DeviceAgentWorker::done, this, &DeviceAgent::done, Qt::QueuedConnection);
     connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
 
-    thread.start(QThread::InheritPriority);
+    {
+        const InterruptsBlocked blocked;
+        thread.start(QThread::InheritPriority);
+    }
 }
 
 DeviceAgent::~DeviceAgent()

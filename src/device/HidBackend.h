@@ -17,7 +17,10 @@ struct HidDeviceEntry
 };
 
 // The six HID calls the program makes, with hidapi's contracts: write returns -1 on failure,
-// readTimeout -1 on failure, 0 when nothing arrived in time, else the byte count.
+// readTimeout -1 on failure, 0 when nothing arrived in time, else the byte count. hidapi gives no
+// reason for a failed open; openPath leaves one in errno (EACCES when this account may not open the
+// path, ENOENT when it is gone, anything else when not known). An entry's path or serial number is
+// null when the backend had none.
 struct HidBackend
 {
     const char* name;
@@ -32,8 +35,8 @@ struct HidBackend
 // Frees an enumeration built by either backend: entries allocated with new, strings with malloc.
 void freeHidDeviceEntries(HidDeviceEntry* entries);
 
-// The backend in use: the virtual bus when PELK_HIDSIM_SOCKET names a socket, hidapi otherwise.
-// Chosen on first use.
+// The backend in use: the virtual bus when PELK_HIDSIM_SOCKET names a socket, hidapi otherwise,
+// recorded to the file PELK_HID_RECORD names when it is set. Chosen on first use.
 const HidBackend* hidBackend();
 
 // Chooses the backend before first use (start-up and tests); null returns to the environment's choice.

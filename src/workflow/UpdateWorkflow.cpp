@@ -5,6 +5,7 @@
 #include "device/DeviceAgent.h"
 #include "device/DeviceModel.h"
 #include "device/DeviceMonitor.h"
+#include "device/LinkResult.h"
 #include "update/DownloadAgent.h"
 #include "update/UpdateManager.h"
 #include "workflow/WorkflowQuestions.h"
@@ -208,9 +209,17 @@ std::optional<Connection> UpdateWorkflow::selectableConnection() const
     for (const Connection& connection : connections) {
         if (!updatingDevice)
             return connection;
-        // The path may change across a reboot; the serial number and the model do not.
-        if (connection.serialNumber == updatingDevice->serialNumber
-            && connection.model == updatingDevice->model)
+        if (connection.model != updatingDevice->model)
+            continue;
+        // The path may change across a reboot; the serial number and the model do not. Without a
+        // serial number (none, or one the system could not read) any device of the model would
+        // match: then only the node the update started on counts.
+        if (updatingDevice->serialNumber.isEmpty() || connection.serialNumber.isEmpty()) {
+            if (connection.path == updatingDevice->path)
+                return connection;
+            continue;
+        }
+        if (connection.serialNumber == updatingDevice->serialNumber)
             return connection;
     }
     return std::nullopt;
@@ -229,13 +238,15 @@ void UpdateWorkflow::stopForForeignDevice(const Connection& foreign)
 {
     const QString updated = QLatin1String(modelName(updatingDevice->model));
     const QString other = QLatin1String(modelName(foreign.model));
+    const auto serialText
+        = [](const QString& serial) { return serial.isEmpty() ? QStringLiteral("unknown") : serial; };
     qCritical() << "Update stopped: the device being updated" << updatingDevice->serialNumber
                 << "did not come back; another device came instead:" << foreign.serialNumber << foreign.path;
     showMessage(MessageKind::Critical, QStringLiteral("Update Stopped"),
         QStringLiteral("The %1 being updated (serial number %2) did not come back after its restart; a %3 "
                        "(serial number %4) was connected instead.\n\nThe update was stopped and nothing was "
                        "sent to the %3. Please connect the %1 and check for updates again.")
-            .arg(updated, updatingDevice->serialNumber, other, foreign.serialNumber));
+            .arg(updated, serialText(updatingDevice->serialNumber), other, serialText(foreign.serialNumber)));
     emit foreignDeviceReturned();
 }
 
@@ -271,6 +282,11 @@ void UpdateWorkflow::onDeviceFailure()
         deviceFailureResult = deviceAgent->lastResult();
         qCritical() << "Device failure:" << linkResultName(deviceFailureResult);
     }
+    // Read while the agent exists: the failed connection forgets it.
+    if (deviceAgent && deviceAgent->lastResult() == LinkAccessDenied)
+        accessDeniedPath = deviceAgent->connection().path;
+    else
+        accessDeniedPath.reset();
     emit deviceFailure();
 }
 

@@ -1,5 +1,7 @@
 #include "DeviceBus.h"
 
+#include "ReplaySession.h"
+
 #include "device/FirmwareVersion.h"
 
 #include <QLocalServer>
@@ -18,13 +20,16 @@ struct DeviceBus::Entry
 {
     SimulatedDevice device;
     bool plugged = true;
+    // Bus time at which the device last appeared.
+    qint64 appearedAtMs = 0;
     QTimer* returnTimer = nullptr;
 };
 
 struct DeviceBus::Client
 {
     QLocalSocket* socket = nullptr;
-    int device = -1; // index once opened
+    int device = -1;       // index once opened
+    int replayDevice = -1; // the recording's handle once opened in a replay
     int interfaceIndex = 0;
     QTimer* paceTimer = nullptr;
 };
@@ -69,6 +74,7 @@ int DeviceBus::addDevice(const SimulatedDevice::Settings& settings)
     auto entry = std::make_unique<Entry>();
     entry->device = SimulatedDevice(settings);
     entry->device.setLog([this](const QString& line) { say(line); });
+    entry->appearedAtMs = m_clock.elapsed();
     entry->returnTimer = new QTimer(this);
     entry->returnTimer->setSingleShot(true);
     const int index = int(m_devices.size());
@@ -101,6 +107,7 @@ void DeviceBus::plug(int index)
     if (entry.plugged)
         return;
     entry.plugged = true;
+    entry.appearedAtMs = m_clock.elapsed();
     const SimulatedDevice::Settings& s = entry.device.settings();
     say(QStringLiteral("%1: plugged in (MCU %2, DSP %3, Styles 0x%4, Ensemble Audio 0x%5)")
             .arg(s.path)
@@ -163,6 +170,10 @@ void DeviceBus::removeClient(QLocalSocket* socket)
 {
     for (size_t i = 0; i < m_clients.size(); ++i) {
         if (m_clients[i]->socket == socket) {
+            if (m_replay && m_clients[i]->replayDevice >= 0) {
+                m_replay->hostClosed(m_clients[i]->replayDevice);
+                announceReplayEnd();
+            }
             m_clients.erase(m_clients.begin() + long(i));
             break;
         }
@@ -188,7 +199,7 @@ void DeviceBus::onReadyRead(QLocalSocket* socket)
     Client* client = clientFor(socket);
     if (!client)
         return;
-    if (client->device < 0) {
+    if (client->device < 0 && client->replayDevice < 0) {
         if (!socket->canReadLine())
             return;
         const QByteArray line = socket->readLine().trimmed();
@@ -201,6 +212,34 @@ void DeviceBus::onReadyRead(QLocalSocket* socket)
 void DeviceBus::handleRequestLine(Client& client, const QByteArray& line)
 {
     QLocalSocket* socket = client.socket;
+    if (m_replay && line == "ENUM") {
+        socket->write(m_replay->enumeration() + '\n');
+        socket->disconnectFromServer();
+        return;
+    }
+    if (m_replay && line.startsWith("OPEN ")) {
+        const QString path = QString::fromUtf8(line.mid(5));
+        QByteArray refusal;
+        QString mismatch;
+        const int recorded = m_replay->open(path, &refusal, &mismatch);
+        if (recorded < 0) {
+            socket->write(refusal);
+            socket->disconnectFromServer();
+            say(QStringLiteral("open of %1 refused as recorded: %2")
+                    .arg(path, QString::fromLatin1(refusal.trimmed())));
+            if (!mismatch.isEmpty()) {
+                m_replayFailed = true;
+                say(QStringLiteral("replay: ") + mismatch);
+                emit replayMismatch();
+            }
+            return;
+        }
+        client.replayDevice = recorded;
+        socket->write("OK\n");
+        say(QStringLiteral("%1: opened (recorded device %2)").arg(path).arg(recorded));
+        pump(client);
+        return;
+    }
     if (line == "ENUM") {
         QByteArray answer;
         for (const auto& entry : m_devices) {
@@ -209,9 +248,12 @@ void DeviceBus::handleRequestLine(Client& client, const QByteArray& line)
             const SimulatedDevice::Settings& s = entry->device.settings();
             for (int i = 0; i < s.interfaces; ++i) {
                 const QString path = i == 0 ? s.path : QStringLiteral("%1:%2").arg(s.path).arg(i);
-                answer += path.toUtf8() + '\t' + QByteArray::number(pelkVendorId, 16).rightJustified(4, '0')
-                    + '\t' + QByteArray::number(productIdForModel(s.model), 16).rightJustified(4, '0') + '\t'
+                const QByteArray line = path.toUtf8() + '\t'
+                    + QByteArray::number(pelkVendorId, 16).rightJustified(4, '0') + '\t'
+                    + QByteArray::number(productIdForModel(s.model), 16).rightJustified(4, '0') + '\t'
                     + s.serialNumber.toUtf8() + '\n';
+                for (int copy = 0; copy < qMax(1, s.duplicateEntries); ++copy)
+                    answer += line;
             }
         }
         answer += '\n';
@@ -228,6 +270,12 @@ void DeviceBus::handleRequestLine(Client& client, const QByteArray& line)
                 const QString candidate = i == 0 ? s.path : QStringLiteral("%1:%2").arg(s.path).arg(i);
                 if (candidate != path)
                     continue;
+                if (m_clock.elapsed() - entry.appearedAtMs < s.refuseOpenMs) {
+                    socket->write("ERR permission denied\n");
+                    socket->disconnectFromServer();
+                    say(QStringLiteral("open of %1 refused: permission denied").arg(path));
+                    return;
+                }
                 client.device = int(index);
                 client.interfaceIndex = i;
                 if (i == 0)
@@ -266,6 +314,15 @@ void DeviceBus::pump(Client& client)
     // Paced connections take one report per timer tick; others everything that has arrived.
     int budget = paced ? 1 : 1 << 30;
     while (budget-- > 0 && socket->bytesAvailable() >= reportSize) {
+        if (client.device >= 0 && client.interfaceIndex == 0) {
+            const SimulatedDevice& device = m_devices[size_t(client.device)]->device;
+            const int limit = device.settings().stopTakingAfterPacket;
+            if (limit >= 0 && device.packetsReceived() >= limit) {
+                // Whatever waits here stays; the socket's buffers fill and the host's writes wait.
+                socket->setReadBufferSize(reportSize);
+                return;
+            }
+        }
         const QByteArray report = socket->read(reportSize);
         processReport(client, report);
         if (!clientFor(socket))
@@ -273,8 +330,42 @@ void DeviceBus::pump(Client& client)
     }
 }
 
+void DeviceBus::replayReport(Client& client, const QByteArray& report)
+{
+    const ReplaySession::Answer answer = m_replay->hostWrote(client.replayDevice, report);
+    if (!answer.mismatch.isEmpty()) {
+        m_replayFailed = true;
+        say(QStringLiteral("replay: ") + answer.mismatch);
+        emit replayMismatch();
+        client.socket->abort();
+        return;
+    }
+    for (const QByteArray& reply : answer.replies)
+        client.socket->write(reply);
+    if (answer.hangUp) {
+        say(QStringLiteral("recorded device %1: hung up, as recorded").arg(client.replayDevice));
+        client.socket->flush();
+        client.socket->disconnectFromServer();
+    }
+    announceReplayEnd();
+}
+
+void DeviceBus::announceReplayEnd()
+{
+    if (!m_replay || m_replayAnnounced || m_replayFailed || !m_replay->finished())
+        return;
+    m_replayAnnounced = true;
+    say(QStringLiteral("replay: the recording played to its end, %1 of %2 reports as recorded")
+            .arg(m_replay->writesMatched())
+            .arg(m_replay->writeCount()));
+}
+
 void DeviceBus::processReport(Client& client, const QByteArray& report)
 {
+    if (client.replayDevice >= 0) {
+        replayReport(client, report);
+        return;
+    }
     if (client.interfaceIndex != 0)
         return; // only the first interface speaks the update protocol
     const int index = client.device;
