@@ -13,13 +13,17 @@
 
 #include <cerrno>
 #include <deque>
+#include <dirent.h>
 #include <fcntl.h>
 #include <future>
 #include <linux/hidraw.h>
 #include <mutex>
+#include <set>
+#include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <termios.h>
 #include <time.h>
@@ -71,6 +75,27 @@ gboolean runCall(gpointer data)
     return G_SOURCE_REMOVE;
 }
 
+QList<QByteArray> directoryEntries(const QByteArray& path)
+{
+    QList<QByteArray> names;
+    const int fd = int(syscall(SYS_openat, AT_FDCWD, path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd < 0)
+        return names;
+    alignas(8) char buffer[8192];
+    for (;;) {
+        const long length = syscall(SYS_getdents64, fd, buffer, sizeof(buffer));
+        if (length <= 0)
+            break;
+        for (long at = 0; at < length;) {
+            const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
+            names.append(QByteArray(entry->d_name));
+            at += entry->d_reclen;
+        }
+    }
+    syscall(SYS_close, fd);
+    return names;
+}
+
 void sleepUntil(gint64 monotonicUs)
 {
     const gint64 now = g_get_monotonic_time();
@@ -110,6 +135,8 @@ struct HidrawTestbed::Private
         int interfaceNumber = 0;
         int number = 0;
         QByteArray devnode;
+        QByteArray ptyPath;
+        dev_t ptyDevice = 0;
         QByteArray descriptor;
         UMockdevIoctlBase* handler = nullptr;
         // The pty behind the node: one byte waits in it per queued input report, so that poll(), which
@@ -134,7 +161,6 @@ struct HidrawTestbed::Private
     std::vector<std::unique_ptr<HidrawEntry>> entries;
     // Nodes outlive their devices: a program may hold one open after the unplug.
     std::vector<std::unique_ptr<HidrawNode>> nodes;
-    int nextNumber = 0;
     int nextHidId = 1;
     Observer observer;
     mutable std::mutex eventsLock;
@@ -160,6 +186,8 @@ struct HidrawTestbed::Private
 
     HidrawEntry& entry(int index) { return *entries.at(size_t(index)); }
 
+    int freeNumber() const;
+    bool heldOpen(const HidrawNode& node) const;
     void plug(int index);
     void unplug(int index);
     void scheduleReturn(int index, int ms);
@@ -435,7 +463,7 @@ void HidrawTestbed::Private::addNode(
     node->owner = this;
     node->index = index;
     node->interfaceNumber = interfaceNumber;
-    node->number = nextNumber++;
+    node->number = freeNumber();
     node->devnode = "/dev/hidraw" + QByteArray::number(node->number);
     node->descriptor = interfaceNumber == 0 ? reportDescriptor(e.layout.nestedCollections, 1)
                                             : reportDescriptor(0, 0x40 + interfaceNumber);
@@ -446,10 +474,38 @@ void HidrawTestbed::Private::addNode(
         + QByteArray::number(interfaceNumber) + "\nE: HID_UNIQ=" + s.serialNumber.toUtf8()
         + "\nE: MODALIAS=hid:b0003g0001v00001210p0000" + product.toUpper()
         + "\nH: report_descriptor=" + node->descriptor.toHex() + "\n\n";
+    // The node is a pty of the testbed's own rather than one umockdev makes, which it would not
+    // make twice under one name: a device that comes back may get the number it had.
+    node->server = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (node->server < 0 || grantpt(node->server) != 0 || unlockpt(node->server) != 0) {
+        say(QStringLiteral("cannot make a pty for %1").arg(QString::fromLatin1(node->devnode)));
+        return;
+    }
+    node->ptyPath = ptsname(node->server);
+    node->peer = open(node->ptyPath.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    termios rawMode {};
+    if (node->peer >= 0 && tcgetattr(node->peer, &rawMode) == 0) {
+        cfmakeraw(&rawMode);
+        tcsetattr(node->peer, TCSANOW, &rawMode);
+    }
+    // hidapi's string getters look the node up by the numbers fstat() gives for the open node,
+    // which are the pty's.
+    struct stat status
+    {
+    };
+    QByteArray numbers = "0:0";
+    if (node->peer >= 0 && fstat(node->peer, &status) == 0)
+        node->ptyDevice = status.st_rdev;
+    if (node->ptyDevice)
+        numbers
+            = QByteArray::number(major(node->ptyDevice)) + ':' + QByteArray::number(minor(node->ptyDevice));
+
     const QByteArray rawName = "hidraw" + QByteArray::number(node->number);
     const QByteArray rawPath = hidPath + "/hidraw/" + rawName;
-    const QByteArray raw = "P: " + rawPath + "\nN: " + rawName
-        + "\nE: SUBSYSTEM=hidraw\nE: DEVNAME=" + node->devnode + "\nL: device=../../../" + hidName + "\n\n";
+    const QByteArray raw = "P: " + rawPath + "\nE: SUBSYSTEM=hidraw\nE: DEVNAME=" + node->devnode
+        + "\nE: MAJOR=" + numbers.left(numbers.indexOf(':'))
+        + "\nE: MINOR=" + numbers.mid(numbers.indexOf(':') + 1) + "\nA: dev=" + numbers
+        + "\nL: device=../../../" + hidName + "\n\n";
     GError* error = nullptr;
     if (!umockdev_testbed_add_from_string(testbed, hid.constData(), &error)
         || !umockdev_testbed_add_from_string(testbed, raw.constData(), &error)) {
@@ -460,29 +516,19 @@ void HidrawTestbed::Private::addNode(
     }
     e.sysPaths.push_back("/sys" + hidPath);
     e.sysPaths.push_back("/sys" + rawPath);
+    const QByteArray nodeLink = root.toLocal8Bit() + node->devnode;
+    unlink(nodeLink.constData());
+    if (symlink(node->ptyPath.constData(), nodeLink.constData()) != 0)
+        say(QStringLiteral("cannot make %1").arg(QString::fromLatin1(node->devnode)));
 
-    node->server = umockdev_testbed_get_dev_fd(testbed, node->devnode.constData());
-    node->peer = open(ptsname(node->server), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    termios raw_mode {};
-    if (node->peer >= 0 && tcgetattr(node->peer, &raw_mode) == 0) {
-        cfmakeraw(&raw_mode);
-        tcsetattr(node->peer, TCSANOW, &raw_mode);
+    // A node of that name from before (its device gone, nobody holding it) gives up its socket.
+    for (auto& old : nodes) {
+        if (old->devnode == node->devnode && old->handler) {
+            umockdev_testbed_detach_ioctl(testbed, old->devnode.constData(), nullptr);
+            g_object_unref(old->handler);
+            old->handler = nullptr;
+        }
     }
-    // hidapi's string getters look the node up by the numbers fstat() gives for the open node,
-    // which are the pty's.
-    struct stat status
-    {
-    };
-    if (node->peer >= 0 && fstat(node->peer, &status) == 0) {
-        const QByteArray numbers
-            = QByteArray::number(major(status.st_rdev)) + ':' + QByteArray::number(minor(status.st_rdev));
-        umockdev_testbed_set_attribute(testbed, ("/sys" + rawPath).constData(), "dev", numbers.constData());
-        const QByteArray link = root.toLocal8Bit() + "/sys/dev/char/" + numbers;
-        unlink(link.constData());
-        if (symlink(("../../devices" + rawPath.mid(8)).constData(), link.constData()) != 0)
-            say(QStringLiteral("cannot link %1").arg(QString::fromLocal8Bit(link)));
-    }
-
     node->handler = umockdev_ioctl_base_new();
     g_signal_connect(node->handler, "handle-ioctl", G_CALLBACK(onIoctl), node.get());
     g_signal_connect(node->handler, "handle-read", G_CALLBACK(onRead), node.get());
@@ -496,6 +542,55 @@ void HidrawTestbed::Private::addNode(
         e.numbers.append(node->number);
     e.nodes.push_back(node.get());
     nodes.push_back(std::move(node));
+}
+
+// The kernel hands out the lowest free number; a node that a program still holds open keeps its
+// number after its device has gone.
+int HidrawTestbed::Private::freeNumber() const
+{
+    for (int number = 0;; ++number) {
+        bool taken = false;
+        for (const auto& node : nodes)
+            taken = taken || (node->number == number && (!node->gone || heldOpen(*node)));
+        if (!taken)
+            return number;
+    }
+}
+
+// Nothing tells the testbed when a program closes the node, so the processes' open files are
+// looked through for the node's pty.
+bool HidrawTestbed::Private::heldOpen(const HidrawNode& node) const
+{
+    std::set<int> own;
+    for (const auto& other : nodes) {
+        // A pty freed by everyone can be handed to a node made since.
+        if (!other->gone && other->ptyDevice == node.ptyDevice)
+            return false;
+        if (other->peer >= 0)
+            own.insert(other->peer);
+    }
+    // The preload rewrites what /proc says about the program's files; the system calls
+    // themselves tell the truth.
+    const pid_t self = getpid();
+    bool held = false;
+    for (const QByteArray& process : directoryEntries("/proc")) {
+        const pid_t pid = pid_t(atoi(process.constData()));
+        if (pid <= 0)
+            continue;
+        const QByteArray fdDir = "/proc/" + process + "/fd/";
+        for (const QByteArray& file : directoryEntries(fdDir)) {
+            // The open file's own numbers: its name is gone once the pty's server side is closed.
+            struct stat status
+            {
+            };
+            if (syscall(SYS_newfstatat, AT_FDCWD, (fdDir + file).constData(), &status, 0) != 0
+                || (pid == self && own.count(atoi(file.constData()))))
+                continue;
+            if (S_ISCHR(status.st_mode) && status.st_rdev == node.ptyDevice)
+                held = true;
+        }
+    }
+    return held;
 }
 
 void HidrawTestbed::Private::plug(int index)
@@ -572,6 +667,7 @@ void HidrawTestbed::Private::unplug(int index)
         node->server = -1;
         close(node->peer);
         node->peer = -1;
+        unlink((root.toLocal8Bit() + node->devnode).constData());
     }
     for (auto it = e.sysPaths.rbegin(); it != e.sysPaths.rend(); ++it)
         umockdev_testbed_uevent(testbed, it->constData(), "remove");
@@ -636,6 +732,8 @@ HidrawTestbed::~HidrawTestbed()
         for (size_t i = 0; i < d->entries.size(); ++i)
             d->unplug(int(i));
         for (auto& node : d->nodes) {
+            if (!node->handler)
+                continue;
             umockdev_testbed_detach_ioctl(d->testbed, node->devnode.constData(), nullptr);
             g_object_unref(node->handler);
         }
@@ -755,6 +853,21 @@ void HidrawTestbed::setTakingReports(int index, bool taking)
 void HidrawTestbed::setObserver(Observer observer)
 {
     d->run([&] { d->observer = std::move(observer); });
+}
+
+void HidrawTestbed::later(int ms, std::function<void()> f)
+{
+    GSource* source = g_timeout_source_new(guint(ms));
+    g_source_set_callback(
+        source,
+        [](gpointer data) -> gboolean {
+            (*static_cast<std::function<void()>*>(data))();
+            return G_SOURCE_REMOVE;
+        },
+        new std::function<void()>(std::move(f)),
+        [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
+    g_source_attach(source, d->context);
+    g_source_unref(source);
 }
 
 SimulatedDevice HidrawTestbed::device(int index) const

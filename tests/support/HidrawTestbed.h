@@ -78,6 +78,8 @@ public:
     void setTakingReports(int index, bool taking);
 
     void setObserver(Observer observer);
+    // Runs f on the testbed's thread after ms milliseconds: an unplug in the middle of a wait.
+    void later(int ms, std::function<void()> f);
 
     // A copy of the device's state.
     SimulatedDevice device(int index) const;
