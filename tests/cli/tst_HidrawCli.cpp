@@ -11,6 +11,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QtTest>
 
@@ -39,8 +40,11 @@ SimulatedDeviceSettings plusOlderIn(const QStringList& names)
 {
     SimulatedDeviceSettings s;
     s.model = Plus;
-    s.mcuWord = names.contains(QStringLiteral("MP")) ? 0x0312 : parseFirmwareVersion(QStringLiteral("3.2.7")).toWord();
-    s.dspWord = names.contains(QStringLiteral("DSP")) ? 0x0310 : parseFirmwareVersion(QStringLiteral("3.1.2")).toWord();
+    s.mcuWord = names.contains(QStringLiteral("MP")) ? 0x0312
+                                                     : parseFirmwareVersion(QStringLiteral("3.2.7")).toWord();
+    s.dspWord = names.contains(QStringLiteral("DSP"))
+        ? 0x0310
+        : parseFirmwareVersion(QStringLiteral("3.1.2")).toWord();
     s.stylesVersion = names.contains(QStringLiteral("Styles")) ? 0x12 : 0x1A2B;
     s.ensembleVersion = names.contains(QStringLiteral("Ensemble")) ? 0x10203 : 0x20014;
     s.rebootMs = 1800;
@@ -110,9 +114,11 @@ void tst_HidrawCli::cleanup()
 void tst_HidrawCli::publish(int mcuSize, int stylesSize)
 {
     m_catalogue = std::make_unique<UpdateCatalogue>(&m_server);
-    m_catalogue->addComponent(QStringLiteral("PELK+"), QStringLiteral("MP"), QStringLiteral("3.2.7"), mcuSize);
+    m_catalogue->addComponent(
+        QStringLiteral("PELK+"), QStringLiteral("MP"), QStringLiteral("3.2.7"), mcuSize);
     m_catalogue->addComponent(QStringLiteral("PELK+"), QStringLiteral("DSP"), QStringLiteral("3.1.2"), 1500);
-    m_catalogue->addComponent(QStringLiteral("PELK+"), QStringLiteral("Styles"), QStringLiteral("0x1A2B"), stylesSize);
+    m_catalogue->addComponent(
+        QStringLiteral("PELK+"), QStringLiteral("Styles"), QStringLiteral("0x1A2B"), stylesSize);
     m_catalogue->addComponent(
         QStringLiteral("PELK+"), QStringLiteral("Ensemble"), QStringLiteral("0x00020014"), 30000);
     m_catalogue->publish();
@@ -130,7 +136,8 @@ QProcess* tst_HidrawCli::startCli(const QStringList& arguments, const QStringLis
     cli->setProcessEnvironment(env);
     cli->setProcessChannelMode(QProcess::SeparateChannels);
     cli->start(qEnvironmentVariable("PELK_CLI"),
-        arguments + QStringList { "--manifest-url", m_server.url(UpdateCatalogue::manifestPath()).toString() });
+        arguments
+            + QStringList { "--manifest-url", m_server.url(UpdateCatalogue::manifestPath()).toString() });
     return cli;
 }
 
@@ -158,7 +165,8 @@ void tst_HidrawCli::updateInstallsEveryImage()
     QCOMPARE(device.installCount(), 4);
     const char* names[] = { "MP", "DSP", "Styles", "Ensemble" };
     for (int component = 0; component < 4; ++component) {
-        const UpdateCatalogue::Entry* entry = m_catalogue->find(QStringLiteral("PELK+"), QLatin1String(names[component]));
+        const UpdateCatalogue::Entry* entry
+            = m_catalogue->find(QStringLiteral("PELK+"), QLatin1String(names[component]));
         QVERIFY2(device.holdsImage(component, entry->image), names[component]);
     }
     // Each reboot found the old node still held open by the updater: the next number each time.
@@ -174,17 +182,28 @@ void tst_HidrawCli::faults_data()
     // What standard error must hold.
     QTest::addColumn<QString>("told");
     QTest::addColumn<int>("installs");
+    // The numbers the update interface's node had, in order.
+    QTest::addColumn<QList<int>>("numbers");
 
     const QStringList mcu { "MP" };
-    QTest::newRow("unplugged during a read") << "unplug reading" << mcu << 1 << "" << 0;
-    QTest::newRow("unplugged during a write") << "unplug writing" << mcu << 1 << "" << 0;
-    QTest::newRow("unplugged inside a sector pause") << "unplug in pause" << QStringList { "Styles" } << 1 << "" << 0;
-    QTest::newRow("unplugged between open and the first read") << "unplug after open" << mcu << 1 << "" << 0;
-    QTest::newRow("reply queued at the hang-up") << "hang up with reply" << mcu << 1 << "" << 0;
-    QTest::newRow("reboot with the link still open") << "reboot held" << mcu << 0 << "" << 1;
-    QTest::newRow("reboot with the link closed") << "reboot closed" << mcu << 0 << "" << 1;
-    QTest::newRow("signal during a read") << "signal reading" << mcu << 0 << "" << 1;
-    QTest::newRow("device stops taking reports") << "stops taking" << mcu << 1 << "" << 0;
+    const QString failed = QStringLiteral("Update Failure: The update could not be completed.");
+    const QString noConnection = QStringLiteral("Connection Failure: Failed to connect to device.");
+    const QList<int> first { 0 };
+    QTest::newRow("unplugged during a read")
+        << "unplug reading" << mcu << 1 << "The device was disconnected." << 0 << first;
+    QTest::newRow("unplugged during a write") << "unplug writing" << mcu << 1 << failed << 0 << first;
+    QTest::newRow("unplugged inside a sector pause")
+        << "unplug in pause" << QStringList { "Styles" } << 1 << failed << 0 << first;
+    QTest::newRow("unplugged between open and the first read")
+        << "unplug after open" << mcu << 1 << noConnection << 0 << first;
+    QTest::newRow("reply queued at the hang-up")
+        << "hang up with reply" << mcu << 1 << noConnection << 0 << first;
+    QTest::newRow("reboot with the link still open: a new number")
+        << "reboot held" << mcu << 0 << "" << 1 << QList<int> { 0, 1 };
+    QTest::newRow("reboot with the link closed: the same number")
+        << "reboot closed" << mcu << 0 << "" << 1 << QList<int> { 0, 0 };
+    QTest::newRow("signal during a read") << "signal reading" << mcu << 1 << "Stopped." << 0 << first;
+    QTest::newRow("device stops taking reports") << "stops taking" << mcu << 1 << failed << 0 << first;
 }
 
 void tst_HidrawCli::faults()
@@ -194,6 +213,7 @@ void tst_HidrawCli::faults()
     QFETCH(int, exitCode);
     QFETCH(QString, told);
     QFETCH(int, installs);
+    QFETCH(QList<int>, numbers);
 
     publish(20000, 70000);
     SimulatedDeviceSettings settings = plusOlderIn(older);
@@ -201,64 +221,90 @@ void tst_HidrawCli::faults()
         settings.ready = SimulatedReadyBehaviour::AfterQueries;
         settings.readyAfterQueries = 6;
     }
+    // Back before the updater can have let go of the old node, or long after.
+    if (fault == QLatin1String("reboot held"))
+        settings.rebootMs = 5;
     if (fault == QLatin1String("reboot closed"))
         settings.rebootMs = 3000;
     m_testbed->addDevice(settings);
 
-    // What the device took after the fault, and when the fault struck.
     std::atomic<int> reportsAtFault { -1 };
+    std::atomic<qint64> faultAtMs { -1 };
     std::atomic<int> readyQueries { 0 };
     std::atomic<int> dataPackets { 0 };
+    QElapsedTimer clock;
+    clock.start();
     // The observer sees this function's variables: it goes before they do, however the test ends.
     struct ObserverGuard
     {
         HidrawTestbed* testbed;
         ~ObserverGuard() { testbed->setObserver(nullptr); }
     } guard { m_testbed.get() };
-    m_testbed->setObserver([&](HidrawTestbed& testbed, int index, HidrawTestbed::Stage stage, const QByteArray& report) {
-        const quint16 command = commandOf(report);
-        const bool data = stage == HidrawTestbed::Stage::ReportTaken && (command == 0x0004 || command == 0x0014);
-        if (data)
-            ++dataPackets;
-        if (command == 0x0012)
-            ++readyQueries;
-        auto strike = [&](std::function<void()> f) {
-            if (reportsAtFault < 0) {
-                reportsAtFault = testbed.reportsTaken(index);
-                f();
-            }
-        };
-        if (fault == QLatin1String("unplug reading") && command == 0x0012 && readyQueries == 2)
-            strike([&] { testbed.later(100, [&testbed, index] { testbed.unplug(index); }); });
-        else if (fault == QLatin1String("unplug writing") && data && dataPackets == 20)
-            strike([&] {
-                testbed.setTakingReports(index, false);
-                testbed.later(300, [&testbed, index] { testbed.unplug(index); });
-            });
-        else if (fault == QLatin1String("unplug in pause") && data && dataPackets == 1171)
-            strike([&] { testbed.later(1000, [&testbed, index] { testbed.unplug(index); }); });
-        else if (fault == QLatin1String("unplug after open") && stage == HidrawTestbed::Stage::Opened)
-            strike([&] { testbed.unplug(index); });
-        else if (fault == QLatin1String("hang up with reply") && command == 0x000A)
-            strike([&] { testbed.unplug(index); });
-        else if (fault == QLatin1String("stops taking") && data && dataPackets == 20)
-            strike([&] { testbed.setTakingReports(index, false); });
-    });
+    m_testbed->setObserver(
+        [&](HidrawTestbed& testbed, int index, HidrawTestbed::Stage stage, const QByteArray& report) {
+            const quint16 command = commandOf(report);
+            const bool data
+                = stage == HidrawTestbed::Stage::ReportTaken && (command == 0x0004 || command == 0x0014);
+            if (data)
+                ++dataPackets;
+            if (command == 0x0012)
+                ++readyQueries;
+            auto strike = [&](std::function<void()> f) {
+                if (reportsAtFault < 0) {
+                    reportsAtFault = testbed.reportsTaken(index);
+                    faultAtMs = clock.elapsed();
+                    f();
+                }
+            };
+            if (fault == QLatin1String("unplug reading") && command == 0x0012 && readyQueries == 2)
+                // The ready query's answer is held back: the host is inside its 200 ms read.
+                strike([&] { testbed.later(100, [&testbed, index] { testbed.unplug(index); }); });
+            else if (fault == QLatin1String("unplug writing") && data && dataPackets == 20)
+                strike([&] {
+                    testbed.setTakingReports(index, false);
+                    testbed.later(300, [&testbed, index] { testbed.unplug(index); });
+                });
+            else if (fault == QLatin1String("unplug in pause") && data && dataPackets == 1171)
+                strike([&] { testbed.later(1000, [&testbed, index] { testbed.unplug(index); }); });
+            else if (fault == QLatin1String("unplug after open") && stage == HidrawTestbed::Stage::Opened)
+                strike([&] { testbed.unplug(index); });
+            else if (fault == QLatin1String("hang up with reply") && command == 0x000A)
+                strike([&] { testbed.unplug(index); });
+            else if (fault == QLatin1String("stops taking") && data && dataPackets == 20)
+                strike([&] { testbed.setTakingReports(index, false); });
+        });
 
     QProcess* cli = startCli({ "update", "--yes" });
     if (fault == QLatin1String("signal reading")) {
         QVERIFY(QTest::qWaitFor([&] { return readyQueries >= 2; }, 20000));
+        // Inside the read that follows the second query: the device answers only the seventh.
+        QTest::qWait(50);
+        reportsAtFault = m_testbed->reportsTaken(0);
         ::kill(pid_t(cli->processId()), SIGINT);
     }
     const Run run = finish(cli);
-    qInfo().noquote() << "exit" << run.exitCode << "\nerr:" << run.err << "\nout:" << run.out.right(600);
-    qInfo().noquote() << "at fault" << reportsAtFault << "taken" << m_testbed->reportsTaken(0) << "numbers"
-                      << m_testbed->nodeNumbers(0) << "opens" << m_testbed->openCount(0);
+    const qint64 endedMs = clock.elapsed();
     const SimulatedDevice device = m_testbed->device(0);
     QVERIFY2(device.violations().isEmpty(), qPrintable(device.violations().join(QLatin1Char('\n'))));
-    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY2(
+        run.exitCode == exitCode, qPrintable(QStringLiteral("exit %1: %2").arg(run.exitCode).arg(run.err)));
     QVERIFY2(run.err.contains(told), qPrintable(run.err));
     QCOMPARE(device.installCount(), installs);
+    QCOMPARE(m_testbed->nodeNumbers(0), numbers);
+    if (installs == 0) {
+        // Whatever the fault, the device took nothing more after it, and nothing was left half
+        // installed: an image the device kept would be the catalogue's, whole.
+        QCOMPARE(m_testbed->reportsTaken(0), int(reportsAtFault));
+        QVERIFY(device.installedImage(0).isEmpty() && device.installedImage(2).isEmpty());
+    } else {
+        QVERIFY(
+            device.holdsImage(0, m_catalogue->find(QStringLiteral("PELK+"), QStringLiteral("MP"))->image));
+        QVERIFY2(run.out.endsWith("Update complete.\n"), run.out.constData());
+    }
+    // A device that stops taking reports is given up on after the time usbhid waits, not before.
+    if (fault == QLatin1String("stops taking"))
+        QVERIFY2(endedMs - faultAtMs >= HidrawTestbed::writeTimeoutMs,
+            qPrintable(QString::number(endedMs - faultAtMs)));
 }
 
 int main(int argc, char** argv)
