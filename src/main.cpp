@@ -1,5 +1,6 @@
 #include "app/ApplicationPaths.h"
 #include "app/ApplicationSetup.h"
+#include "app/CharacterLocale.h"
 #include "app/CommandLine.h"
 #include "app/ConfigurationManager.h"
 #include "app/MessageHandler.h"
@@ -23,6 +24,8 @@ int main(int argc, char* argv[])
         return exitCode;
 
     auto application = std::make_unique<QApplication>(argc, argv);
+    // After the application object, which sets the whole locale from the environment.
+    PelkPlus::CharacterLocale::makeUtf8Capable();
     PelkPlus::ApplicationSetup::setIdentity(*application);
 
     auto lock = std::make_unique<QLockFile>(PelkPlus::ApplicationPaths::singleInstanceLockPath());

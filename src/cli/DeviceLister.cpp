@@ -1,9 +1,12 @@
 #include "cli/DeviceLister.h"
 
 #include "cli/CliOutput.h"
+#include "cli/DeviceChoice.h"
 #include "cli/DeviceReport.h"
 #include "device/DeviceAgent.h"
 #include "device/DeviceMonitor.h"
+#include "device/LinkResult.h"
+#include "workflow/DeviceAccessHint.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -37,7 +40,7 @@ void DeviceLister::onScanned()
     // One poll tells what is connected; the monitor is only kept for the agents' sake.
     disconnect(m_monitor, &DeviceMonitor::scanned, this, &DeviceLister::onScanned);
 
-    const QList<Connection> all = m_monitor->connections();
+    const QList<Connection> all = DeviceChoice::devices(m_monitor->connections());
     for (const Connection& connection : all) {
         if (m_serial.isEmpty() || connection.serialNumber == m_serial)
             m_connections.append(connection);
@@ -61,7 +64,11 @@ void DeviceLister::onScanned()
         m_agents.append(agent);
         connect(agent, &DeviceAgent::ready, this,
             [this, index](const DeviceInfo& info) { onAnswer(index, info); });
-        connect(agent, &DeviceAgent::failure, this, [this, index] { onAnswer(index, std::nullopt); });
+        connect(agent, &DeviceAgent::failure, this, [this, index, agent] {
+            if (agent->failureReason() == LinkAccessDenied)
+                m_accessDenied.append(agent->connection().path);
+            onAnswer(index, std::nullopt);
+        });
         agent->start();
     }
     m_timeout.start(headerTimeoutMs);
@@ -109,8 +116,10 @@ void DeviceLister::report()
     }
     if (m_connections.isEmpty())
         m_output->info(QStringLiteral("No device connected."));
+    for (const QString& path : qAsConst(m_accessDenied))
+        m_output->error(DeviceAccessHint::text(path));
     m_output->object(QJsonObject { { QStringLiteral("devices"), devices } });
-    emit finished(unread > 0 ? 1 : 0);
+    emit finished(!m_accessDenied.isEmpty() ? 2 : unread > 0 ? 1 : 0);
 }
 
 } // namespace PelkPlus

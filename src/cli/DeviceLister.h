@@ -51,6 +51,8 @@ private:
     QList<DeviceAgent*> m_agents;
     QList<std::optional<DeviceInfo>> m_infos;
     QList<bool> m_answered;
+    // Nodes this account may not open.
+    QStringList m_accessDenied;
     int m_pending = 0;
     bool m_reported = false;
     bool m_silent = false;

@@ -1,6 +1,7 @@
 #include "cli/WorkflowRunner.h"
 
 #include "cli/CliOutput.h"
+#include "cli/DeviceChoice.h"
 #include "cli/DeviceReport.h"
 #include "workflow/UpdatePlanner.h"
 #include "workflow/UpdateWorkflow.h"
@@ -100,7 +101,7 @@ void WorkflowRunner::onScanned()
     if (m_phase != Scanning)
         return;
 
-    const QList<Connection> all = m_workflow->connections();
+    const QList<Connection> all = DeviceChoice::devices(m_workflow->connections());
     QList<Connection> matching;
     for (const Connection& connection : all) {
         if (m_options.serial.isEmpty() || connection.serialNumber == m_options.serial)
@@ -309,7 +310,8 @@ void WorkflowRunner::onMessage(MessageKind kind, const QString& title, const QSt
         return;
     }
     m_output->error(title.isEmpty() ? text : title + QStringLiteral(": ") + text);
-    finish(1);
+    // Not a fault of the device but of the account: nothing the updater can do about it.
+    finish(m_workflow->deviceAccessDenied() ? 2 : 1);
 }
 
 void WorkflowRunner::interrupt()

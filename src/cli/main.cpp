@@ -2,6 +2,7 @@
 // display. It shares the window's workflow, settings and single-instance lock.
 #include "app/ApplicationIdentity.h"
 #include "app/ApplicationPaths.h"
+#include "app/CharacterLocale.h"
 #include "app/ConfigurationManager.h"
 #include "app/LogFile.h"
 #include "app/MessageHandler.h"
@@ -89,6 +90,8 @@ int main(int argc, char* argv[])
     qInstallMessageHandler(messageHandler);
 
     QCoreApplication application(argc, argv);
+    // After the application object, which sets the whole locale from the environment.
+    CharacterLocale::makeUtf8Capable();
     ApplicationIdentity::setNames(application);
 
     CliOptions options;

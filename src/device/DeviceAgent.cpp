@@ -2,6 +2,7 @@
 
 #include "device/DeviceAgentWorker.h"
 #include "device/DeviceMonitor.h"
+#include "device/InterruptsBlocked.h"
 #include "device/SendFileEvent.h"
 
 #include <QCoreApplication>
@@ -30,12 +31,19 @@ DeviceAgent::DeviceAgent(const Connection& connection, DeviceMonitor* monitor, Q
         worker, &DeviceAgentWorker::readyForUpdate, this, &DeviceAgent::readyForUpdate, Qt::QueuedConnection);
     connect(worker, &DeviceAgentWorker::notReadyForUpdate, this, &DeviceAgent::notReadyForUpdate,
         Qt::QueuedConnection);
+    // Queued from the same thread as failure and so delivered before it.
+    connect(
+        worker, &DeviceAgentWorker::failureReason, this, [this](int result) { lastFailure = result; },
+        Qt::QueuedConnection);
     connect(worker, &DeviceAgentWorker::failure, this, &DeviceAgent::failure, Qt::QueuedConnection);
     connect(worker, &DeviceAgentWorker::progress, this, &DeviceAgent::progress, Qt::QueuedConnection);
     connect(worker, &DeviceAgentWorker::done, this, &DeviceAgent::done, Qt::QueuedConnection);
     connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
 
-    thread.start(QThread::InheritPriority);
+    {
+        const InterruptsBlocked blocked;
+        thread.start(QThread::InheritPriority);
+    }
 }
 
 DeviceAgent::~DeviceAgent()

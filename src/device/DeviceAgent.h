@@ -39,6 +39,9 @@ public:
     Connection connection() const;
     // The record of the last ready signal; all zero before it (main thread only).
     DeviceInfo deviceInfo() const;
+    // The LinkResult of the last failed connection, read after failure(); 0 before any (main thread
+    // only). LinkAccessDenied tells a node this account may not open from a device that failed.
+    int failureReason() const { return lastFailure; }
 
 signals:
     void ready(const DeviceInfo& info);
@@ -54,6 +57,7 @@ private:
 
     Connection deviceConnection;
     DeviceInfo info;
+    int lastFailure = 0;
     QThread thread;
     DeviceAgentWorker* worker = nullptr;
 };

@@ -8,6 +8,7 @@
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QThread>
+#include <QTimer>
 
 namespace PelkPlus {
 
@@ -113,7 +114,12 @@ void DeviceAgentWorker::handleConnect()
     qDebug() << "DeviceAgent: opening device...";
     int error = 0;
     link = openLink(connection.path.toLocal8Bit().constData(), connection.model, openTimeoutMs, &error);
+    if (error != LinkAccessDenied)
+        deniedSince.invalidate();
     if (link) {
+        // A removal reported while the worker was still trying to connect concerned the node that
+        // was there then; the one just opened is present, or a ready check would end unanswered.
+        pathGone.store(false);
         qDebug() << "DeviceAgent: getting header...";
         const HeaderRecord header = linkHeader(link);
         qDebug() << "DeviceAgent: getting info from header...";
@@ -131,7 +137,21 @@ void DeviceAgentWorker::handleConnect()
         return;
     }
 
+    if (error == LinkAccessDenied) {
+        if (!deniedSince.isValid())
+            deniedSince.start();
+        if (deniedSince.elapsed() < accessWaitMs) {
+            qDebug() << "DeviceAgent: device not open to this account yet. Retrying...";
+            // A timer, not a sleep: a stop request is handled between the attempts.
+            QTimer::singleShot(accessRetryIntervalMs, this,
+                [this] { QCoreApplication::postEvent(this, new QEvent(ConnectEvent)); });
+            return;
+        }
+        deniedSince.invalidate();
+    }
+
     qCritical() << "DeviceAgent: Failed to connect. Error:" << error;
+    emit failureReason(error);
     emit failure();
     closeLink(link);
     link = nullptr;

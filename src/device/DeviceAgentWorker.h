@@ -3,6 +3,7 @@
 #include "device/Connection.h"
 #include "device/DeviceInfo.h"
 
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QObject>
 
@@ -33,6 +34,10 @@ public:
     static constexpr int readyQueryTimeoutMs = 200;
     static constexpr int readyPollIntervalMs = 500;
     static constexpr int readyDeadlineMs = 20000;
+    // Right after a node appears (a plug-in, a reboot) it is root's alone until udev has applied
+    // the access rule for the user at the computer, which takes it well under this long.
+    static constexpr int accessWaitMs = 2000;
+    static constexpr int accessRetryIntervalMs = 100;
 
     explicit DeviceAgentWorker(const Connection& connection, QObject* parent = nullptr);
     // Closes the link when one is open.
@@ -61,6 +66,8 @@ signals:
     void notReadyForUpdate();
     void disconnected();
     void stopped();
+    // Emitted just before failure() when the connection failed: the LinkResult of the attempt.
+    void failureReason(int result);
     void failure();
     void progress(float fraction, long total);
     void done();
@@ -79,6 +86,8 @@ private:
     bool running = false;
     std::atomic<bool> pathGone { false };
     DeviceLink* link = nullptr;
+    // Since when opens of the path have been refused for want of access; invalid while they are not.
+    QElapsedTimer deniedSince;
 };
 
 } // namespace PelkPlus

@@ -2,6 +2,7 @@
 
 #include "device/HidBackend.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -14,10 +15,12 @@ constexpr unsigned payloadCapacity = 56;
 
 DeviceLink* openLink(const char* path, int model, int timeoutMs, int* error)
 {
+    errno = 0;
     HidDevice* handle = hidBackend()->openPath(path);
     if (!handle) {
+        const int reason = errno;
         if (error)
-            *error = LinkOpenFailed;
+            *error = reason == EACCES || reason == EPERM ? LinkAccessDenied : LinkOpenFailed;
         return nullptr;
     }
     auto* link = new DeviceLink;

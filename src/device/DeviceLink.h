@@ -36,7 +36,9 @@ enum LinkCommand : unsigned {
     TerminateCommand = 0x0015,
 };
 
-// Opens the device at path and reads its header; null on failure with the code in error (when given).
+// Opens the device at path and reads its header; null on failure with the code in error (when given):
+// LinkAccessDenied when the path may not be opened by this account, LinkOpenFailed for any other
+// failed open.
 DeviceLink* openLink(const char* path, int model, int timeoutMs, int* error);
 void closeLink(DeviceLink* link);
 HeaderRecord linkHeader(const DeviceLink* link);

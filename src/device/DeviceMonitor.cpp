@@ -1,6 +1,7 @@
 #include "device/DeviceMonitor.h"
 
 #include "device/DeviceMonitorWorker.h"
+#include "device/InterruptsBlocked.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -24,7 +25,10 @@ void DeviceMonitor::start()
 {
     if (thread.isRunning())
         return;
-    thread.start(QThread::InheritPriority);
+    {
+        const InterruptsBlocked blocked;
+        thread.start(QThread::InheritPriority);
+    }
     worker = new DeviceMonitorWorker;
     worker->moveToThread(&thread);
     connect(worker, &DeviceMonitorWorker::newConnections, this, &DeviceMonitor::compareConnections);

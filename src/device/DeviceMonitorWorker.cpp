@@ -4,6 +4,8 @@
 
 #include <QTimerEvent>
 
+#include <algorithm>
+
 namespace PelkPlus {
 
 DeviceMonitorWorker::DeviceMonitorWorker(QObject* parent)
@@ -46,12 +48,18 @@ void DeviceMonitorWorker::poll()
     HidDeviceEntry* entries = backend->enumerate(pelkVendorId, 0);
     for (const HidDeviceEntry* entry = entries; entry; entry = entry->next) {
         const int model = modelForProductId(entry->productId);
-        // An entry whose path could not be copied (out of memory) cannot be opened.
+        // An entry without a path (hidapi had none, or it could not be copied) cannot be opened.
         if (model < 0 || !entry->path)
+            continue;
+        const QString path = QString::fromLatin1(entry->path);
+        // hidapi lists one node once per usage of its report descriptor, all with the same path:
+        // one node is one connection, and only one agent may open it.
+        if (std::any_of(
+                found.cbegin(), found.cend(), [&path](const Connection& c) { return c.path == path; }))
             continue;
         const QString serialNumber
             = entry->serialNumber ? QString::fromWCharArray(entry->serialNumber) : QString();
-        found.append(Connection(QString::fromLatin1(entry->path), model, serialNumber));
+        found.append(Connection(path, model, serialNumber));
     }
     backend->freeEnumeration(entries);
 

@@ -17,7 +17,10 @@ struct HidDeviceEntry
 };
 
 // The six HID calls the program makes, with hidapi's contracts: write returns -1 on failure,
-// readTimeout -1 on failure, 0 when nothing arrived in time, else the byte count.
+// readTimeout -1 on failure, 0 when nothing arrived in time, else the byte count. hidapi gives no
+// reason for a failed open; openPath leaves one in errno (EACCES when this account may not open the
+// path, ENOENT when it is gone, anything else when not known). An entry's path or serial number is
+// null when the backend had none.
 struct HidBackend
 {
     const char* name;

@@ -4,10 +4,14 @@
 
 #include <hidapi.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <mutex>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace PelkPlus {
 
@@ -27,9 +31,13 @@ void initialiseOnce()
     std::call_once(once, [] { hid_init(); });
 }
 
+// A missing string stays missing: an entry without a path must not look like one with an empty
+// path, which would pass every check made for a missing one.
 char* copyString(const char* text)
 {
-    const size_t length = text ? std::strlen(text) : 0;
+    if (!text)
+        return nullptr;
+    const size_t length = std::strlen(text);
     char* copy = static_cast<char*>(std::malloc(length + 1));
     if (!copy)
         return nullptr;
@@ -41,7 +49,9 @@ char* copyString(const char* text)
 
 wchar_t* copyWideString(const wchar_t* text)
 {
-    const size_t length = text ? std::wcslen(text) : 0;
+    if (!text)
+        return nullptr;
+    const size_t length = std::wcslen(text);
     wchar_t* copy = static_cast<wchar_t*>(std::malloc((length + 1) * sizeof(wchar_t)));
     if (!copy)
         return nullptr;
@@ -56,13 +66,7 @@ HidDeviceEntry* enumerateDevices(unsigned short vendorId, unsigned short product
     initialiseOnce();
     std::lock_guard<std::mutex> guard(hidapiLock());
     hid_device_info* found = hid_enumerate(vendorId, productId);
-    HidDeviceEntry* first = nullptr;
-    HidDeviceEntry** tail = &first;
-    for (hid_device_info* info = found; info; info = info->next) {
-        *tail = new HidDeviceEntry { copyString(info->path), info->vendor_id, info->product_id,
-            copyWideString(info->serial_number), nullptr };
-        tail = &(*tail)->next;
-    }
+    HidDeviceEntry* first = entriesFromHidapi(found);
     hid_free_enumeration(found);
     return first;
 }
@@ -75,9 +79,35 @@ void freeEnumeration(HidDeviceEntry* entries)
 
 HidDevice* openPath(const char* path)
 {
+    if (!path) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    // hidapi 0.13.1 touches freed memory when its first ioctl on a freshly opened node fails, which
+    // is what a node that vanished after the enumeration, or anything that is no device node, gives.
+    // Only such a node is handed to it; this narrows the window to the moment between the two calls.
+    struct stat node
+    {
+    };
+    if (::stat(path, &node) != 0)
+        return nullptr;
+    if (!S_ISCHR(node.st_mode)) {
+        errno = ENODEV;
+        return nullptr;
+    }
     initialiseOnce();
-    std::lock_guard<std::mutex> guard(hidapiLock());
-    return reinterpret_cast<HidDevice*>(hid_open_path(path));
+    hid_device* device = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(hidapiLock());
+        device = hid_open_path(path);
+    }
+    if (device)
+        return reinterpret_cast<HidDevice*>(device);
+    // hidapi keeps no errno; asking the file system again tells a node this account may not open
+    // (EACCES) from one that has gone (ENOENT).
+    if (::access(path, R_OK | W_OK) == 0)
+        errno = EIO;
+    return nullptr;
 }
 
 int writeReport(HidDevice* device, const unsigned char* data, size_t length)
@@ -99,6 +129,18 @@ const HidBackend backend { "hidapi", enumerateDevices, freeEnumeration, openPath
     closeDevice };
 
 } // namespace
+
+HidDeviceEntry* entriesFromHidapi(const hid_device_info* found)
+{
+    HidDeviceEntry* first = nullptr;
+    HidDeviceEntry** tail = &first;
+    for (const hid_device_info* info = found; info; info = info->next) {
+        *tail = new HidDeviceEntry { copyString(info->path), info->vendor_id, info->product_id,
+            copyWideString(info->serial_number), nullptr };
+        tail = &(*tail)->next;
+    }
+    return first;
+}
 
 const HidBackend* hidapiBackend()
 {

@@ -8,6 +8,8 @@ using LinkResult = int;
 enum LinkResultCode : int {
     LinkOk = 0,
     LinkOpenFailed = 2,
+    // The path exists but this account may not open it (the node's permissions).
+    LinkAccessDenied = 3,
     LinkReadFailed = 4,
     LinkWriteFailed = 5,
     LinkReadyReplyUnknown = 6,

@@ -35,6 +35,9 @@ constexpr int clientSendBuffer = 2048;
 // the bus, and nothing it sends may make the updater hold on to it.
 constexpr size_t maxLineLength = 4096;
 constexpr int lineTimeoutMs = 2000;
+// usbhid gives up on an output report the device does not take within this time, and hidraw's
+// write then fails; the bus does the same rather than block for ever.
+constexpr int writeTimeoutMs = 5000;
 constexpr int maxEnumeratedInterfaces = 256;
 
 using Clock = std::chrono::steady_clock;
@@ -73,15 +76,25 @@ int connectToBus()
     return fd;
 }
 
-bool sendAll(int fd, const void* data, size_t length)
+// Sends everything, waiting while the peer takes nothing, until the deadline.
+bool sendAll(int fd, const void* data, size_t length, int timeoutMs = lineTimeoutMs)
 {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     const char* bytes = static_cast<const char*>(data);
     while (length > 0) {
-        const ssize_t sent = ::send(fd, bytes, length, MSG_NOSIGNAL);
+        const ssize_t sent = ::send(fd, bytes, length, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sent < 0) {
             if (errno == EINTR)
                 continue;
-            return false;
+            if (errno != EAGAIN && errno != EWOULDBLOCK)
+                return false;
+            pollfd waitFor { fd, POLLOUT, 0 };
+            const int left = millisecondsLeft(deadline);
+            if (left <= 0)
+                return false;
+            if (::poll(&waitFor, 1, left) < 0 && errno != EINTR)
+                return false;
+            continue;
         }
         bytes += sent;
         length -= size_t(sent);
@@ -199,6 +212,10 @@ HidDevice* openPath(const char* path)
     std::string reply;
     if (!sendAll(fd, request.data(), request.size()) || !readLine(fd, reply) || reply != "OK") {
         ::close(fd);
+        // The bus names the reason as the kernel would give it.
+        errno = reply.rfind("ERR permission", 0) == 0   ? EACCES
+            : reply.rfind("ERR no such device", 0) == 0 ? ENOENT
+                                                        : EIO;
         return nullptr;
     }
     auto* device = new HidDevice;
@@ -210,7 +227,12 @@ int writeReport(HidDevice* device, const unsigned char* data, size_t length)
 {
     if (!device || device->fd < 0 || length != outputReportSize)
         return -1;
-    return sendAll(device->fd, data, length) ? int(length) : -1;
+    // A report the device does not take in time is lost; the rest of it must not follow later as
+    // the start of another, so the connection is given up.
+    if (sendAll(device->fd, data, length, writeTimeoutMs))
+        return int(length);
+    ::shutdown(device->fd, SHUT_RDWR);
+    return -1;
 }
 
 int readReport(HidDevice* device, unsigned char* data, size_t length, int milliseconds)
@@ -222,7 +244,7 @@ int readReport(HidDevice* device, unsigned char* data, size_t length, int millis
     const Clock::time_point deadline
         = Clock::now() + std::chrono::milliseconds(milliseconds < 0 ? 0 : milliseconds);
     while (device->pendingLength < inputReportSize) {
-        pollfd waitFor { device->fd, POLLIN, 0 };
+        pollfd waitFor { device->fd, POLLIN | POLLRDHUP, 0 };
         const int ready = ::poll(&waitFor, 1, milliseconds < 0 ? -1 : millisecondsLeft(deadline));
         if (ready < 0 && errno == EINTR)
             continue;
@@ -230,6 +252,10 @@ int readReport(HidDevice* device, unsigned char* data, size_t length, int millis
             return -1;
         if (ready == 0)
             return 0; // a partial report stays pending for the next read
+        // A device that hung up takes its queued reports with it: hidraw fails the read however
+        // much was still waiting, and so does the bus.
+        if (waitFor.revents & (POLLRDHUP | POLLHUP | POLLERR))
+            return -1;
         const ssize_t got = ::recv(
             device->fd, device->pending + device->pendingLength, inputReportSize - device->pendingLength, 0);
         if (got < 0 && errno == EINTR)

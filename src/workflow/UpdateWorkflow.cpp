@@ -5,6 +5,7 @@
 #include "device/DeviceAgent.h"
 #include "device/DeviceModel.h"
 #include "device/DeviceMonitor.h"
+#include "device/LinkResult.h"
 #include "update/DownloadAgent.h"
 #include "update/UpdateManager.h"
 #include "workflow/WorkflowQuestions.h"
@@ -182,9 +183,17 @@ std::optional<Connection> UpdateWorkflow::selectableConnection() const
     for (const Connection& connection : connections) {
         if (!updatingDevice)
             return connection;
-        // The path may change across a reboot; the serial number and the model do not.
-        if (connection.serialNumber == updatingDevice->serialNumber
-            && connection.model == updatingDevice->model)
+        if (connection.model != updatingDevice->model)
+            continue;
+        // The path may change across a reboot; the serial number and the model do not. Without a
+        // serial number (none, or one the system could not read) any device of the model would
+        // match: then only the node the update started on counts.
+        if (updatingDevice->serialNumber.isEmpty() || connection.serialNumber.isEmpty()) {
+            if (connection.path == updatingDevice->path)
+                return connection;
+            continue;
+        }
+        if (connection.serialNumber == updatingDevice->serialNumber)
             return connection;
     }
     return std::nullopt;
@@ -241,6 +250,11 @@ void UpdateWorkflow::onDeviceDisconnected()
 
 void UpdateWorkflow::onDeviceFailure()
 {
+    // Read while the agent exists: the failed connection forgets it.
+    if (deviceAgent && deviceAgent->failureReason() == LinkAccessDenied)
+        accessDeniedPath = deviceAgent->connection().path;
+    else
+        accessDeniedPath.reset();
     emit deviceFailure();
 }
 

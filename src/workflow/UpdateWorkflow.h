@@ -79,6 +79,8 @@ public:
     // Whether a file is being sent to the device: stopping now may leave it unusable until it is
     // updated again.
     bool isTransferring() const;
+    // Whether the last connection failed because this account may not open the device's node.
+    bool deviceAccessDenied() const { return accessDeniedPath.has_value(); }
 
     // The devices of the family on USB at the monitor's last poll; devicesScanned() tells of each poll.
     QList<Connection> connections() const;
@@ -222,6 +224,8 @@ private:
     QString versionBeforeInstall;
     // A failed connection is tried again only on the monitor's next connection.
     bool offerSuppressed = false;
+    // The node of the last failed connection, when this account may not open it.
+    std::optional<QString> accessDeniedPath;
     QTimer rebootTimer;
     QUrl appUpdateUrl;
     bool silentAppUpdateCheck = false;

@@ -5,6 +5,7 @@
 #include "device/DeviceMonitor.h"
 #include "update/DownloadAgent.h"
 #include "update/UpdateManager.h"
+#include "workflow/DeviceAccessHint.h"
 #include "workflow/NamedState.h"
 
 #include <QSignalTransition>
@@ -69,7 +70,8 @@ void UpdateWorkflow::createStateMachine()
     connect(connectFailed, &QAbstractTransition::triggered, this, [this] {
         offerSuppressed = true;
         showMessage(MessageKind::Critical, QStringLiteral("Connection Failure"),
-            QStringLiteral("Failed to connect to device."));
+            accessDeniedPath ? DeviceAccessHint::text(*accessDeniedPath)
+                             : QStringLiteral("Failed to connect to device."));
     });
     connectingState->addTransition(this, &UpdateWorkflow::deviceDisconnected, noDeviceState);
     connectingState->addTransition(this, &UpdateWorkflow::foreignDeviceReturned, noDeviceState);

@@ -197,6 +197,34 @@ void tst_CliProcess::commands_data()
                                  << QStringLiteral(
                                         "2 devices are connected; choose one with --device SERIAL:\n"
                                         "  Pelk+ PK000001 (sim/pelk-1)\n  Pelk+ PK000002 (sim/pelk-2)");
+    // hidapi lists a node once per usage of its report descriptor, with one path.
+    QTest::newRow("one node listed twice")
+        << oldPlus + QStringList { "--duplicate-entries", "2" } << false << QStringList { "devices", "--json" }
+        << 0 << QStringLiteral(R"({"devices":[{%1}]})").arg(device);
+    // Interfaces of one device are one device; the first listed carries the update.
+    QTest::newRow("two interfaces, the device chosen")
+        << oldPlus + QStringList { "--interfaces", "2" } << false
+        << QStringList { "check", "--json", "--device", "PK000001" } << 0
+        << QStringLiteral(R"({"device":{%1},"updates":"MP DSP Styles Ensemble"})").arg(device);
+    QTest::newRow("two interfaces listed as one device")
+        << oldPlus + QStringList { "--interfaces", "2" } << false << QStringList { "devices", "--json" } << 0
+        << QStringLiteral(R"({"devices":[{%1}]})").arg(device);
+    // udev grants the seat's user access a moment after the node appears.
+    QTest::newRow("access granted after a moment")
+        << oldPlus + QStringList { "--refuse-open-ms", "1800" } << false << QStringList { "check", "--json" }
+        << 0 << QStringLiteral(R"({"device":{%1},"updates":"MP DSP Styles Ensemble"})").arg(device);
+    const QString refused = QStringLiteral(
+        "The device at sim/pelk-1 cannot be opened: this user account is not allowed to open it.");
+    QTest::newRow("access never granted")
+        << oldPlus + QStringList { "--refuse-open-ms", "600000" } << false << QStringList { "check" } << 2
+        << refused + QStringLiteral("\n\nThe udev rule installed with the updater gives access to the user "
+                                    "logged in at the computer itself, not to a session over ssh");
+    QTest::newRow("access never granted, devices")
+        << oldPlus + QStringList { "--refuse-open-ms", "600000" } << false << QStringList { "devices" } << 2
+        << refused + QStringLiteral("\n\nThe udev rule");
+    QTest::newRow("access never granted, how to check")
+        << oldPlus + QStringList { "--refuse-open-ms", "600000" } << false << QStringList { "update", "--yes" }
+        << 2 << QStringLiteral("To check who may open it: ls -l sim/pelk-1 and getfacl sim/pelk-1");
     QTest::newRow("unknown serial") << oldPlus << false << QStringList { "devices", "--device", "PK9" } << 2
                                     << QStringLiteral("No device with serial number PK9 is connected.");
     QTest::newRow("another updater") << oldPlus << true << QStringList { "update", "--yes" } << 3
@@ -266,7 +294,9 @@ void tst_CliProcess::updateInstallsEveryImage()
 {
     publish();
     QFile::remove(historyPath());
-    startDevices(oldPlus);
+    // As through hidapi: the node is listed twice and is root's alone for a second after it
+    // appears (the plug-in, each of the four reboots), until udev grants the user access.
+    startDevices(oldPlus + QStringList { "--duplicate-entries", "2", "--refuse-open-ms", "1000" });
     const Run run = finish(startCli({ "update", "--yes" }), 120000);
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
     QCOMPARE(history(),

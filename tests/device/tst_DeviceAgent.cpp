@@ -2,6 +2,7 @@
 
 #include "device/DeviceAgentWorker.h"
 #include "device/DeviceMonitor.h"
+#include "device/LinkResult.h"
 #include "support/FakeHidBackend.h"
 #include "support/TestEnvironment.h"
 
@@ -71,6 +72,10 @@ private slots:
     void retriesOnTimeoutUntilStopped();
     void failsOnOtherErrors_data();
     void failsOnOtherErrors();
+    void accessDeniedIsWaitedForWithinBound_data();
+    void accessDeniedIsWaitedForWithinBound();
+    void removalWhileRetryingIsForgottenOnReopen();
+    void deviceThreadTakesNoInterrupts();
     void startWhileRunningIsRefused();
     void stopClosesLinkAndAllowsRestart();
     void requestsWithoutLinkOnlyLog_data();
@@ -316,6 +321,75 @@ void TestDeviceAgent::failsOnOtherErrors()
     QTRY_COMPARE_WITH_TIMEOUT(signalsSeen, (QStringList { "failure", "failure" }), 5000);
     QCOMPARE(logCount(failed), 2);
     QVERIFY(!logged("DeviceAgent: already running!"));
+}
+
+void TestDeviceAgent::accessDeniedIsWaitedForWithinBound_data()
+{
+    QTest::addColumn<int>("deniedOpens");
+    QTest::addColumn<bool>("connects");
+
+    // udev applies the seat's rule a moment after the node appears: the agent waits for it.
+    QTest::newRow("readable after a few attempts") << 5 << true;
+    QTest::newRow("readable on the first retry") << 1 << true;
+    // Without a seat (ssh, cron, a service) the node never becomes readable.
+    QTest::newRow("never readable") << -1 << false;
+}
+
+void TestDeviceAgent::accessDeniedIsWaitedForWithinBound()
+{
+    QFETCH(int, deniedOpens);
+    QFETCH(bool, connects);
+
+    bus->plug(devicePath, 0x0043);
+    FakeHidBackend::DeviceScript script;
+    script.deniedOpens = deniedOpens;
+    bus->setScript(devicePath, script);
+    createAgent(Plus);
+    QElapsedTimer clock;
+    clock.start();
+    agent->start();
+    QTRY_COMPARE_WITH_TIMEOUT(signalsSeen.size(), 1, 2 * DeviceAgentWorker::accessWaitMs + 3000);
+    if (connects) {
+        QCOMPARE(signalsSeen, QStringList { "ready" });
+        QCOMPARE(bus->openAttempts(devicePath), deniedOpens + 1);
+        QCOMPARE(agent->failureReason(), 0);
+        QVERIFY(!logged("DeviceAgent: Failed to connect. Error: 3"));
+        return;
+    }
+    QCOMPARE(signalsSeen, QStringList { "failure" });
+    QCOMPARE(agent->failureReason(), int(LinkAccessDenied));
+    QVERIFY(clock.elapsed() >= DeviceAgentWorker::accessWaitMs);
+    QVERIFY(bus->openAttempts(devicePath) > 2);
+    QCOMPARE(logCount(QStringLiteral("DeviceAgent: Failed to connect. Error: 3")), 1);
+    QCOMPARE(bus->openHandles(), 0);
+}
+
+void TestDeviceAgent::removalWhileRetryingIsForgottenOnReopen()
+{
+    startAgentOnSilentDevice();
+    QTRY_VERIFY_WITH_TIMEOUT(bus->openCount(devicePath) >= 2, 5000);
+    // The node goes and comes back on the same path between two attempts; the next one connects.
+    emit monitor.disconnected(QString::fromLatin1(devicePath));
+    FakeHidBackend::DeviceScript answering;
+    answering.readyFlags = { 1 };
+    bus->setScript(devicePath, answering);
+    QTRY_COMPARE_WITH_TIMEOUT(signalsSeen, QStringList { "ready" }, 5000);
+
+    agent->checkReadyForUpdate();
+    QTRY_COMPARE_WITH_TIMEOUT(signalsSeen, (QStringList { "ready", "readyForUpdate" }), 5000);
+    QCOMPARE(bus->readyQueryCount(devicePath), 1);
+}
+
+void TestDeviceAgent::deviceThreadTakesNoInterrupts()
+{
+    FakeHidBackend::DeviceScript script;
+    script.readyFlags = { 0, 1 };
+    connectAgent(Plus, script);
+    agent->checkReadyForUpdate();
+    QTRY_VERIFY_WITH_TIMEOUT(signalsSeen.contains("readyForUpdate"), 5000);
+    // Opening, the header exchange and both queries ran with SIGINT and SIGTERM blocked.
+    QVERIFY(bus->openAttempts(devicePath) >= 1);
+    QCOMPARE(bus->callsOpenToInterrupts(), 0);
 }
 
 void TestDeviceAgent::startWhileRunningIsRefused()

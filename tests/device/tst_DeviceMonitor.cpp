@@ -43,7 +43,11 @@ QStringList describe(const QList<Connection>& connections)
 QStringList describe(const Interfaces& interfaces)
 {
     QList<Connection> expected;
+    QList<QByteArray> paths;
     for (const FakeHidBackend::Interface& entry : interfaces) {
+        if (paths.contains(entry.path))
+            continue;
+        paths << entry.path;
         if (entry.vendorId == 0x1210 && (entry.productId == 0x0042 || entry.productId == 0x0043))
             expected << Connection(
                 QString::fromLatin1(entry.path), entry.productId == 0x0042 ? Base : Plus, entry.serialNumber);
@@ -65,6 +69,7 @@ private slots:
     void reportsChanges_data();
     void reportsChanges();
     void startTwiceKeepsOneTimer();
+    void pollsWithInterruptsBlocked();
     void destructionReportsNoDisconnection();
 
 private:
@@ -126,6 +131,13 @@ void TestDeviceMonitor::reportsChanges_data()
     QTest::newRow("two interfaces of one device, in enumeration order")
         << Interfaces {} << Interfaces { pelkPlus("/dev/b", "X"), pelkPlus("/dev/a", "X") }
         << QStringList { "+/dev/b 1 X", "+/dev/a 1 X" };
+    QTest::newRow("one node listed once per usage is one connection")
+        << Interfaces {}
+        << Interfaces { pelkPlus("/dev/a", "X"), pelkPlus("/dev/a", "X"), pelkPlus("/dev/a", "X") }
+        << QStringList { "+/dev/a 1 X" };
+    QTest::newRow("a node listed twice leaves once")
+        << Interfaces { pelkPlus("/dev/a", "X"), pelkPlus("/dev/a", "X"), pelk("/dev/b", "Y") }
+        << Interfaces { pelk("/dev/b", "Y") } << QStringList { "-/dev/a" };
     QTest::newRow("one of two unplugged") << Interfaces { pelk("/dev/a"), pelkPlus("/dev/b") }
                                           << Interfaces { pelkPlus("/dev/b") } << QStringList { "-/dev/a" };
     QTest::newRow("serial number changes on the same path")
@@ -198,6 +210,17 @@ void TestDeviceMonitor::startTwiceKeepsOneTimer()
     // timer would have enumerated at least twice more by then.
     QCOMPARE(bus->enumerationCount(), 2);
     QCOMPARE(events, (QStringList { "+/dev/a 0 S1", "-/dev/a" }));
+}
+
+void TestDeviceMonitor::pollsWithInterruptsBlocked()
+{
+    bus->plug("/dev/a", 0x0042);
+    DeviceMonitor monitor;
+    QSignalSpy connected(&monitor, &DeviceMonitor::connected);
+    monitor.start();
+    QVERIFY(connected.wait(3000));
+    QVERIFY(bus->enumerationCount() >= 1);
+    QCOMPARE(bus->callsOpenToInterrupts(), 0);
 }
 
 void TestDeviceMonitor::destructionReportsNoDisconnection()

@@ -3,10 +3,14 @@
 #include <QtGlobal>
 
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <atomic>
 #include <chrono>
 #include <cstring>
 #include <thread>
+
+#include <pthread.h>
 
 namespace PelkPlus {
 
@@ -51,6 +55,7 @@ struct FakeHidBackend::DeviceState
 {
     DeviceScript script;
     int opens = 0;
+    int attempts = 0;
     int readyQueries = 0;
     int readyAnswered = 0;
     QList<QByteArray> writes;
@@ -137,6 +142,28 @@ int FakeHidBackend::openCount(const QByteArray& path) const
     return found == devices.end() ? 0 : found->second->opens;
 }
 
+int FakeHidBackend::openAttempts(const QByteArray& path) const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    const auto found = devices.find(path);
+    return found == devices.end() ? 0 : found->second->attempts;
+}
+
+int FakeHidBackend::callsOpenToInterrupts() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return openToInterrupts;
+}
+
+void FakeHidBackend::noteSignalMask()
+{
+    sigset_t mask;
+    sigemptyset(&mask);
+    pthread_sigmask(SIG_BLOCK, nullptr, &mask);
+    if (!sigismember(&mask, SIGINT) || !sigismember(&mask, SIGTERM))
+        ++openToInterrupts;
+}
+
 int FakeHidBackend::openHandles() const
 {
     std::lock_guard<std::mutex> lock(mutex);
@@ -200,6 +227,7 @@ HidDeviceEntry* FakeHidBackend::enumerate(unsigned short vendorId, unsigned shor
     FakeHidBackend* self = current();
     std::lock_guard<std::mutex> lock(self->mutex);
     ++self->enumerations;
+    self->noteSignalMask();
     HidDeviceEntry* first = nullptr;
     HidDeviceEntry** tail = &first;
     for (const Interface& entry : qAsConst(self->interfaces)) {
@@ -231,8 +259,16 @@ HidDevice* FakeHidBackend::openPath(const char* path)
     const bool present = std::any_of(self->interfaces.cbegin(), self->interfaces.cend(),
         [&wanted](const Interface& entry) { return entry.path == wanted; });
     DeviceState& state = self->stateFor(wanted);
-    if (!present || state.script.openFails)
+    self->noteSignalMask();
+    ++state.attempts;
+    if (present && (state.script.deniedOpens < 0 || state.attempts <= state.script.deniedOpens)) {
+        errno = EACCES;
         return nullptr;
+    }
+    if (!present || state.script.openFails) {
+        errno = present ? EIO : ENOENT;
+        return nullptr;
+    }
     ++state.opens;
     ++self->handles;
     auto* device = new OpenDevice;
@@ -248,6 +284,7 @@ int FakeHidBackend::write(HidDevice* handle, const unsigned char* data, size_t l
     bool fails = false;
     {
         std::lock_guard<std::mutex> lock(self->mutex);
+        self->noteSignalMask();
         DeviceState& state = self->stateFor(device->path);
         const QByteArray report(reinterpret_cast<const char*>(data), int(length));
         const int index = state.writes.size();
@@ -272,6 +309,7 @@ int FakeHidBackend::readTimeout(HidDevice* handle, unsigned char* data, size_t l
     int timeoutDelayMs = 0;
     {
         std::lock_guard<std::mutex> lock(self->mutex);
+        self->noteSignalMask();
         const bool present = std::any_of(self->interfaces.cbegin(), self->interfaces.cend(),
             [device](const Interface& entry) { return entry.path == device->path; });
         if (!present)

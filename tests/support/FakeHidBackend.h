@@ -33,6 +33,9 @@ public:
     struct DeviceScript
     {
         bool openFails = false;
+        // This many attempts to open the path fail first as a node not yet open to this account
+        // would (errno EACCES); -1 every one.
+        int deniedOpens = 0;
         Answer headerAnswer = Answer::Reply;
         QByteArray headerReply = headerReplyBytes();
         // Ready flags answered to ready queries in turn; once used up, finalReady is answered.
@@ -70,6 +73,10 @@ public:
 
     int enumerationCount() const;
     int openCount(const QByteArray& path) const;
+    // Attempts to open the path, failed ones included.
+    int openAttempts(const QByteArray& path) const;
+    // Calls of the backend made from a thread in which SIGINT or SIGTERM was not blocked.
+    int callsOpenToInterrupts() const;
     // Handles opened and not yet closed, over all paths.
     int openHandles() const;
     int readyQueryCount(const QByteArray& path) const;
@@ -91,6 +98,8 @@ private:
     struct OpenDevice;
 
     DeviceState& stateFor(const QByteArray& path);
+    // Counts the call when the calling thread would take SIGINT or SIGTERM; under the mutex.
+    void noteSignalMask();
 
     static HidDeviceEntry* enumerate(unsigned short vendorId, unsigned short productId);
     static void freeEnumeration(HidDeviceEntry* entries);
@@ -105,6 +114,7 @@ private:
     std::map<QByteArray, std::unique_ptr<DeviceState>> devices;
     int enumerations = 0;
     int handles = 0;
+    int openToInterrupts = 0;
 };
 
 } // namespace PelkPlus

@@ -18,6 +18,8 @@ struct DeviceBus::Entry
 {
     SimulatedDevice device;
     bool plugged = true;
+    // Bus time at which the device last appeared.
+    qint64 appearedAtMs = 0;
     QTimer* returnTimer = nullptr;
 };
 
@@ -69,6 +71,7 @@ int DeviceBus::addDevice(const SimulatedDevice::Settings& settings)
     auto entry = std::make_unique<Entry>();
     entry->device = SimulatedDevice(settings);
     entry->device.setLog([this](const QString& line) { say(line); });
+    entry->appearedAtMs = m_clock.elapsed();
     entry->returnTimer = new QTimer(this);
     entry->returnTimer->setSingleShot(true);
     const int index = int(m_devices.size());
@@ -101,6 +104,7 @@ void DeviceBus::plug(int index)
     if (entry.plugged)
         return;
     entry.plugged = true;
+    entry.appearedAtMs = m_clock.elapsed();
     const SimulatedDevice::Settings& s = entry.device.settings();
     say(QStringLiteral("%1: plugged in (MCU %2, DSP %3, Styles 0x%4, Ensemble Audio 0x%5)")
             .arg(s.path)
@@ -209,9 +213,12 @@ void DeviceBus::handleRequestLine(Client& client, const QByteArray& line)
             const SimulatedDevice::Settings& s = entry->device.settings();
             for (int i = 0; i < s.interfaces; ++i) {
                 const QString path = i == 0 ? s.path : QStringLiteral("%1:%2").arg(s.path).arg(i);
-                answer += path.toUtf8() + '\t' + QByteArray::number(pelkVendorId, 16).rightJustified(4, '0')
-                    + '\t' + QByteArray::number(productIdForModel(s.model), 16).rightJustified(4, '0') + '\t'
+                const QByteArray line = path.toUtf8() + '\t'
+                    + QByteArray::number(pelkVendorId, 16).rightJustified(4, '0') + '\t'
+                    + QByteArray::number(productIdForModel(s.model), 16).rightJustified(4, '0') + '\t'
                     + s.serialNumber.toUtf8() + '\n';
+                for (int copy = 0; copy < qMax(1, s.duplicateEntries); ++copy)
+                    answer += line;
             }
         }
         answer += '\n';
@@ -228,6 +235,12 @@ void DeviceBus::handleRequestLine(Client& client, const QByteArray& line)
                 const QString candidate = i == 0 ? s.path : QStringLiteral("%1:%2").arg(s.path).arg(i);
                 if (candidate != path)
                     continue;
+                if (m_clock.elapsed() - entry.appearedAtMs < s.refuseOpenMs) {
+                    socket->write("ERR permission denied\n");
+                    socket->disconnectFromServer();
+                    say(QStringLiteral("open of %1 refused: permission denied").arg(path));
+                    return;
+                }
                 client.device = int(index);
                 client.interfaceIndex = i;
                 if (i == 0)

@@ -49,6 +49,14 @@ bool DeviceOptions::apply(
         if (!parseNumber(value, number) || number < 1 || number > 8)
             return fail("1 to 8");
         s.interfaces = int(number);
+    } else if (name == QLatin1String("duplicate-entries")) {
+        if (!parseNumber(value, number) || number < 1 || number > 8)
+            return fail("1 to 8");
+        s.duplicateEntries = int(number);
+    } else if (name == QLatin1String("refuse-open-ms")) {
+        if (!parseNumber(value, number))
+            return fail("milliseconds");
+        s.refuseOpenMs = int(number);
     } else if (name == QLatin1String("reboot-ms")) {
         if (!parseNumber(value, number))
             return fail("milliseconds");
@@ -118,6 +126,8 @@ QString DeviceOptions::usage()
         "Device options:\n"
         "  --model plus|base      --mcu R.M.m   --dsp R.M.m   --styles N   --ensemble N\n"
         "  --serial TEXT          --path TEXT   --interfaces N\n"
+        "  --duplicate-entries N  (each interface listed N times with its one path)\n"
+        "  --refuse-open-ms N     (opens refused for want of access for N ms after it appears)\n"
         "  --ready immediately|after:N|never|no-answer\n"
         "  --header normal|no-answer|bad-signature|bad-command|bad-count\n"
         "  --reboot-ms N          --unplug-after N\n"

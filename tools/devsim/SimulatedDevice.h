@@ -22,6 +22,12 @@ struct SimulatedDeviceSettings
     QString serialNumber = QStringLiteral("PK000001");
     QString path = QStringLiteral("sim/pelk-1");
     int interfaces = 1;
+    // How many times the bus lists each interface, all with its one path (hidapi lists a node once
+    // per usage of its report descriptor).
+    int duplicateEntries = 1;
+    // For this long after the device appears (added, plugged, back from a reboot) opens are refused
+    // for want of access, as a node is until udev has applied the seat's rule.
+    int refuseOpenMs = 0;
     unsigned mcuWord = 0x0312;
     unsigned dspWord = 0x0310;
     quint16 stylesVersion = 0x0100;
