@@ -204,7 +204,12 @@ std::optional<Connection> UpdateWorkflow::selectableConnection() const
 // the device region's noDeviceState is selected; elsewhere the offer moves nothing.
 void UpdateWorkflow::offerListedDevice()
 {
-    if (!offerSuppressed && selectableConnection())
+    if (offerSuppressed)
+        return;
+    // During an update another device may have come in the same poll that saw the updated one go,
+    // before the agent's disconnection arrived: it is offered too, so that selecting it stops the
+    // update with the foreign-device message instead of waiting for a connection that never comes.
+    if (selectableConnection() || (updatingDevice && !deviceMonitor->connections().isEmpty()))
         emit deviceAvailable();
 }
 

@@ -65,6 +65,8 @@ private slots:
     void updateInstallsEveryImage();
     void faults_data();
     void faults();
+    void devices_data();
+    void devices();
 
 private:
     QProcess* startCli(const QStringList& arguments, const QStringList& environment = QStringList());
@@ -184,26 +186,36 @@ void tst_HidrawCli::faults_data()
     QTest::addColumn<int>("installs");
     // The numbers the update interface's node had, in order.
     QTest::addColumn<QList<int>>("numbers");
+    QTest::addColumn<QString>("serialNumber");
 
     const QStringList mcu { "MP" };
     const QString failed = QStringLiteral("Update Failure: The update could not be completed.");
     const QString noConnection = QStringLiteral("Connection Failure: Failed to connect to device.");
     const QList<int> first { 0 };
     QTest::newRow("unplugged during a read")
-        << "unplug reading" << mcu << 1 << "The device was disconnected." << 0 << first;
-    QTest::newRow("unplugged during a write") << "unplug writing" << mcu << 1 << failed << 0 << first;
+        << "unplug reading" << mcu << 1 << "The device was disconnected." << 0 << first << "PK000001";
+    QTest::newRow("unplugged during a write")
+        << "unplug writing" << mcu << 1 << failed << 0 << first << "PK000001";
     QTest::newRow("unplugged inside a sector pause")
-        << "unplug in pause" << QStringList { "Styles" } << 1 << failed << 0 << first;
+        << "unplug in pause" << QStringList { "Styles" } << 1 << failed << 0 << first << "PK000001";
     QTest::newRow("unplugged between open and the first read")
-        << "unplug after open" << mcu << 1 << noConnection << 0 << first;
+        << "unplug after open" << mcu << 1 << noConnection << 0 << first << "PK000001";
     QTest::newRow("reply queued at the hang-up")
-        << "hang up with reply" << mcu << 1 << noConnection << 0 << first;
+        << "hang up with reply" << mcu << 1 << noConnection << 0 << first << "PK000001";
     QTest::newRow("reboot with the link still open: a new number")
-        << "reboot held" << mcu << 0 << "" << 1 << QList<int> { 0, 1 };
+        << "reboot held" << mcu << 0 << "" << 1 << QList<int> { 0, 1 } << "PK000001";
     QTest::newRow("reboot with the link closed: the same number")
-        << "reboot closed" << mcu << 0 << "" << 1 << QList<int> { 0, 0 };
-    QTest::newRow("signal during a read") << "signal reading" << mcu << 1 << "Stopped." << 0 << first;
-    QTest::newRow("device stops taking reports") << "stops taking" << mcu << 1 << failed << 0 << first;
+        << "reboot closed" << mcu << 0 << "" << 1 << QList<int> { 0, 0 } << "PK000001";
+    QTest::newRow("signal during a read")
+        << "signal reading" << mcu << 1 << "Stopped." << 0 << first << "PK000001";
+    QTest::newRow("device stops taking reports")
+        << "stops taking" << mcu << 1 << failed << 0 << first << "PK000001";
+    // Without a serial number only the node tells the device apart from another of its model.
+    QTest::newRow("no serial number, back on the same node")
+        << "reboot closed" << mcu << 0 << "" << 1 << QList<int> { 0, 0 } << "";
+    QTest::newRow("no serial number, back on a new node")
+        << "reboot held" << mcu << 1 << "did not come back after its restart" << 1 << QList<int> { 0, 1 }
+        << "";
 }
 
 void tst_HidrawCli::faults()
@@ -214,9 +226,11 @@ void tst_HidrawCli::faults()
     QFETCH(QString, told);
     QFETCH(int, installs);
     QFETCH(QList<int>, numbers);
+    QFETCH(QString, serialNumber);
 
     publish(20000, 70000);
     SimulatedDeviceSettings settings = plusOlderIn(older);
+    settings.serialNumber = serialNumber;
     if (fault == QLatin1String("unplug reading") || fault == QLatin1String("signal reading")) {
         settings.ready = SimulatedReadyBehaviour::AfterQueries;
         settings.readyAfterQueries = 6;
@@ -299,12 +313,62 @@ void tst_HidrawCli::faults()
     } else {
         QVERIFY(
             device.holdsImage(0, m_catalogue->find(QStringLiteral("PELK+"), QStringLiteral("MP"))->image));
-        QVERIFY2(run.out.endsWith("Update complete.\n"), run.out.constData());
+        if (exitCode == 0)
+            QVERIFY2(run.out.endsWith("Update complete.\n"), run.out.constData());
     }
     // A device that stops taking reports is given up on after the time usbhid waits, not before.
     if (fault == QLatin1String("stops taking"))
         QVERIFY2(endedMs - faultAtMs >= HidrawTestbed::writeTimeoutMs,
             qPrintable(QString::number(endedMs - faultAtMs)));
+}
+
+void tst_HidrawCli::devices_data()
+{
+    QTest::addColumn<int>("interfaces");
+    QTest::addColumn<int>("nested");
+    QTest::addColumn<QString>("serialNumber");
+    QTest::addColumn<QString>("locale");
+
+    const QString unicode = QStringLiteral("PK-\u00c5\u00df\u20ac7");
+    QTest::newRow("one interface") << 1 << 0 << "PK000001"
+                                   << "C.UTF-8";
+    QTest::newRow("one node listed twice: one device") << 1 << 1 << "PK000001"
+                                                       << "C.UTF-8";
+    QTest::newRow("two interfaces: one device") << 2 << 0 << "PK000001"
+                                                << "C.UTF-8";
+    QTest::newRow("no serial number") << 1 << 0 << ""
+                                      << "C.UTF-8";
+    QTest::newRow("non-ascii serial number") << 1 << 0 << unicode << "C.UTF-8";
+    QTest::newRow("non-ascii serial number under a C locale") << 1 << 0 << unicode << "C";
+    QTest::newRow("non-ascii serial number under POSIX") << 1 << 0 << unicode << "POSIX";
+}
+
+// pelk-cli devices counts devices, not what hidapi lists, and reads serial numbers whatever the
+// locale it was started in.
+void tst_HidrawCli::devices()
+{
+    QFETCH(int, interfaces);
+    QFETCH(int, nested);
+    QFETCH(QString, serialNumber);
+    QFETCH(QString, locale);
+
+    publish(6000, 20000);
+    SimulatedDeviceSettings settings = plusOlderIn({});
+    settings.interfaces = interfaces;
+    settings.serialNumber = serialNumber;
+    HidrawTestbed::Layout layout;
+    layout.nestedCollections = nested;
+    m_testbed->addDevice(settings, layout);
+
+    const Run run = finish(startCli({ "devices", "--json" }, { QStringLiteral("LC_ALL=") + locale }), 30000);
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    const QJsonArray devices
+        = QJsonDocument::fromJson(run.out).object().value(QStringLiteral("devices")).toArray();
+    QCOMPARE(devices.size(), 1);
+    const QJsonObject device = devices.first().toObject();
+    QCOMPARE(device.value(QStringLiteral("serial")).toString(), serialNumber);
+    QCOMPARE(device.value(QStringLiteral("path")).toString(), QStringLiteral("/dev/hidraw0"));
+    QCOMPARE(device.value(QStringLiteral("mcu")).toString(), QStringLiteral("3.2.7"));
 }
 
 int main(int argc, char** argv)
