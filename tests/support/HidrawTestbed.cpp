@@ -123,6 +123,7 @@ struct HidrawTestbed::Private
         QList<int> numbers;
         guint returnSource = 0;
         gint64 lastTakenUs = 0;
+        gint64 lastFrame = 0;
         bool taking = true;
         int opens = 0;
         int reports = 0;
@@ -334,8 +335,11 @@ void HidrawTestbed::Private::take(HidrawNode& node, UMockdevIoctlClient* client,
 {
     HidrawEntry& entry = this->entry(node.index);
     if (entry.device.settings().paced) {
-        // The host's write returns when the device has taken the report, one per frame.
-        sleepUntil(entry.lastTakenUs + frameUs);
+        // The host's write returns when the device has taken the report: at the next frame
+        // boundary after it came, one report per frame.
+        const gint64 frame = qMax((g_get_monotonic_time() + frameUs - 1) / frameUs, entry.lastFrame + 1);
+        sleepUntil(frame * frameUs);
+        entry.lastFrame = frame;
     }
     entry.lastTakenUs = g_get_monotonic_time();
     umockdev_ioctl_client_complete(client, report.size(), 0);

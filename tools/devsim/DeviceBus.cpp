@@ -29,6 +29,7 @@ struct DeviceBus::Client
     int device = -1; // index once opened
     int interfaceIndex = 0;
     QTimer* paceTimer = nullptr;
+    qint64 lastFrame = -1; // the millisecond frame of the last report a paced device took
 };
 
 DeviceBus::DeviceBus(QObject* parent)
@@ -276,9 +277,18 @@ void DeviceBus::pump(Client& client)
 {
     QLocalSocket* socket = client.socket;
     const bool paced = client.paceTimer != nullptr;
-    // Paced connections take one report per timer tick; others everything that has arrived.
-    int budget = paced ? 1 : 1 << 30;
+    // Paced connections take one report per millisecond frame, whether the timer's tick or the
+    // socket's readyRead asks; a tick that came late takes the frame it missed, but no more.
+    // Others take everything that has arrived.
+    int budget = 1 << 30;
+    if (paced) {
+        const qint64 frame = m_clock.nsecsElapsed() / 1000000;
+        client.lastFrame = qMax(client.lastFrame, frame - 2);
+        budget = int(frame - client.lastFrame);
+    }
     while (budget-- > 0 && socket->bytesAvailable() >= reportSize) {
+        if (paced)
+            ++client.lastFrame;
         const QByteArray report = socket->read(reportSize);
         processReport(client, report);
         if (!clientFor(socket))
