@@ -12,6 +12,7 @@ packages=(
   dpkg-dev file
   clang libclang-rt-14-dev
   libsodium-dev
+  umockdev libumockdev-dev gir1.2-umockdev-1.0
 )
 
 missing=()
