@@ -221,7 +221,12 @@ void tst_HidrawStack::installThroughAgent()
     agent->checkReadyForUpdate();
     QVERIFY(readyForUpdate.wait(5000));
 
-    HidDevice* held = holdOldNode ? hidBackend()->openPath("/dev/hidraw0") : nullptr;
+    // Closed however the test ends: the testbed must not go while a node is open.
+    std::unique_ptr<HidDevice, void (*)(HidDevice*)> held(
+        holdOldNode ? hidBackend()->openPath("/dev/hidraw0") : nullptr, [](HidDevice* device) {
+            if (device)
+                hidBackend()->close(device);
+        });
     QCOMPARE(held != nullptr, holdOldNode);
     QSignalSpy done(agent.get(), &DeviceAgent::done);
     QSignalSpy failure(agent.get(), &DeviceAgent::failure);
@@ -241,8 +246,7 @@ void tst_HidrawStack::installThroughAgent()
     DeviceInfo after;
     agent = connectAgent(monitor, connected, &after);
     QVERIFY(agent);
-    if (held)
-        hidBackend()->close(held);
+    held.reset();
     QCOMPARE(agent->connection().path, returnPath);
     const QString shown = fileType == 0 ? after.mcuVersion.toString()
         : fileType == 1                 ? after.dspVersion.toString()
