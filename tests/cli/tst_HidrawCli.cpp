@@ -171,7 +171,7 @@ void tst_HidrawCli::updateInstallsEveryImage()
             = m_catalogue->find(QStringLiteral("PELK+"), QLatin1String(names[component]));
         QVERIFY2(device.holdsImage(component, entry->image), names[component]);
     }
-    // Each reboot found the old node still held open by the updater: the next number each time.
+    // The device came back after each of its four reboots and was opened anew each time.
     QCOMPARE(m_testbed->nodeNumbers(0).size(), 5);
     QCOMPARE(m_testbed->openCount(0), 5);
 }
