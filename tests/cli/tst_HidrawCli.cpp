@@ -62,6 +62,7 @@ private slots:
     void initTestCase();
     void init();
     void cleanup();
+    void updateInstallsEveryImage_data();
     void updateInstallsEveryImage();
     void faults_data();
     void faults();
@@ -153,10 +154,26 @@ Run tst_HidrawCli::finish(QProcess* cli, int timeout)
         QString::fromLocal8Bit(cli->readAllStandardError()) };
 }
 
+void tst_HidrawCli::updateInstallsEveryImage_data()
+{
+    QTest::addColumn<int>("interfaces");
+    QTest::addColumn<int>("nested");
+    QTest::newRow("one interface") << 1 << 0;
+    // hidapi lists the update interface twice and the second interface once: still one device,
+    // updated through the interface listed first.
+    QTest::newRow("two interfaces, the first listed twice") << 2 << 1;
+}
+
 void tst_HidrawCli::updateInstallsEveryImage()
 {
+    QFETCH(int, interfaces);
+    QFETCH(int, nested);
     publish(20000, 70000);
-    m_testbed->addDevice(plusOlderIn({ "MP", "DSP", "Styles", "Ensemble" }));
+    SimulatedDeviceSettings settings = plusOlderIn({ "MP", "DSP", "Styles", "Ensemble" });
+    settings.interfaces = interfaces;
+    HidrawTestbed::Layout layout;
+    layout.nestedCollections = nested;
+    m_testbed->addDevice(settings, layout);
     const Run run = finish(startCli({ "update", "--yes" }), 120000);
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
     QVERIFY2(run.out.endsWith("Update complete.\n"), run.out.constData());
