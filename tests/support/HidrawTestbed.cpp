@@ -315,8 +315,10 @@ gboolean HidrawTestbed::Private::onWrite(UMockdevIoctlBase*, UMockdevIoctlClient
     }
     guint8* bytes = nullptr;
     int length = 0;
+    // The bytes come as a copy of the caller's.
     umockdev_ioctl_data_retrieve(umockdev_ioctl_client_get_arg(client), &bytes, &length);
     const QByteArray report(reinterpret_cast<const char*>(bytes), length);
+    g_free(bytes);
     HidrawEntry& entry = d.entry(node.index);
     if (!entry.taking) {
         auto* held = new HeldWrite { &node, UMOCKDEV_IOCTL_CLIENT(g_object_ref(client)) };
@@ -380,6 +382,7 @@ void HidrawTestbed::Private::serveRead(HidrawNode& node)
     guint8* bytes = nullptr;
     int capacity = 0;
     umockdev_ioctl_data_retrieve(buffer, &bytes, &capacity);
+    g_free(bytes);
     const int length = qMin(capacity, reply.size());
     umockdev_ioctl_data_update(buffer, 0, reinterpret_cast<guint8*>(reply.data()), length);
     umockdev_ioctl_client_complete(client, length, 0);
@@ -847,7 +850,9 @@ void HidrawTestbed::setTakingReports(int index, bool taking)
                 guint8* bytes = nullptr;
                 int length = 0;
                 umockdev_ioctl_data_retrieve(umockdev_ioctl_client_get_arg(write.first), &bytes, &length);
-                d->take(*node, write.first, QByteArray(reinterpret_cast<const char*>(bytes), length));
+                const QByteArray report(reinterpret_cast<const char*>(bytes), length);
+                g_free(bytes);
+                d->take(*node, write.first, report);
                 g_object_unref(write.first);
             }
         }
