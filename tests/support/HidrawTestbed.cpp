@@ -483,7 +483,8 @@ void HidrawTestbed::Private::addNode(
         + "\nH: report_descriptor=" + node->descriptor.toHex() + "\n\n";
     // The node is a pty of the testbed's own rather than one umockdev makes, which it would not
     // make twice under one name: a device that comes back may get the number it had.
-    node->server = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    // Never blocking: marks of replies nobody reads must not stall the testbed's thread.
+    node->server = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (node->server < 0 || grantpt(node->server) != 0 || unlockpt(node->server) != 0) {
         say(QStringLiteral("cannot make a pty for %1").arg(QString::fromLatin1(node->devnode)));
         return;

@@ -58,8 +58,7 @@ public:
     // LD_PRELOAD and UMOCKDEV_DIR for a program that is to see this testbed.
     QStringList environment() const;
 
-    // Adds a device, plugged in; returns its index. settings.interfaces HID interfaces are made;
-    // settings.path is replaced by the node's path.
+    // Adds a device, plugged in; returns its index. settings.interfaces HID interfaces are made.
     int addDevice(const SimulatedDeviceSettings& settings, const Layout& layout);
     int addDevice(const SimulatedDeviceSettings& settings) { return addDevice(settings, Layout()); }
     // "/dev/hidrawN" of the device's update interface; empty while unplugged.
