@@ -227,7 +227,6 @@ gboolean HidrawTestbed::Private::failHeldWrite(gpointer data)
             break;
         }
     }
-    delete held;
     return G_SOURCE_REMOVE;
 }
 
@@ -323,7 +322,9 @@ gboolean HidrawTestbed::Private::onWrite(UMockdevIoctlBase*, UMockdevIoctlClient
     if (!entry.taking) {
         auto* held = new HeldWrite { &node, UMOCKDEV_IOCTL_CLIENT(g_object_ref(client)) };
         GSource* source = g_timeout_source_new(guint(writeTimeoutMs));
-        g_source_set_callback(source, failHeldWrite, held, nullptr);
+        // Freed with the source, whether it fires or the write is released first.
+        g_source_set_callback(
+            source, failHeldWrite, held, [](gpointer data) { delete static_cast<HeldWrite*>(data); });
         const guint id = g_source_attach(source, d.context);
         g_source_unref(source);
         node.heldWrites.emplace_back(held->client, id);
