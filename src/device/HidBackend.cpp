@@ -1,6 +1,7 @@
 #include "device/HidBackend.h"
 
 #include "device/HidapiBackend.h"
+#include "device/RecordingBackend.h"
 #include "device/VirtualBusBackend.h"
 
 #include <QDebug>
@@ -22,6 +23,14 @@ const HidBackend* hidBackend()
         const char* socketPath = std::getenv("PELK_HIDSIM_SOCKET");
         const bool virtualBus = socketPath && *socketPath;
         const HidBackend* fresh = virtualBus ? virtualBusBackend(socketPath) : hidapiBackend();
+        // Nothing is recorded unless asked for.
+        const char* recordTo = std::getenv("PELK_HID_RECORD");
+        if (recordTo && *recordTo) {
+            if (const HidBackend* recorder = recordingBackend(fresh, recordTo))
+                fresh = recorder;
+            else
+                qCritical() << "HidBackend: Cannot record to" << QString::fromLocal8Bit(recordTo);
+        }
         // Said once, by whichever thread made the choice: with the virtual bus no real device is
         // ever seen, which would otherwise look like a fault of the USB side.
         if (chosenBackend.compare_exchange_strong(backend, fresh) && virtualBus)

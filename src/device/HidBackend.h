@@ -35,8 +35,8 @@ struct HidBackend
 // Frees an enumeration built by either backend: entries allocated with new, strings with malloc.
 void freeHidDeviceEntries(HidDeviceEntry* entries);
 
-// The backend in use: the virtual bus when PELK_HIDSIM_SOCKET names a socket, hidapi otherwise.
-// Chosen on first use.
+// The backend in use: the virtual bus when PELK_HIDSIM_SOCKET names a socket, hidapi otherwise,
+// recorded to the file PELK_HID_RECORD names when it is set. Chosen on first use.
 const HidBackend* hidBackend();
 
 // Chooses the backend before first use (start-up and tests); null returns to the environment's choice.

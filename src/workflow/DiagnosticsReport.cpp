@@ -7,6 +7,7 @@
 #include "device/DeviceModel.h"
 #include "device/FirmwareVersion.h"
 #include "device/HidBackend.h"
+#include "device/RecordingBackend.h"
 #include "update/CatalogueSignature.h"
 
 #include <QDateTime>
@@ -22,6 +23,18 @@ QString DiagnosticsReport::hidBackendText()
     if (name == QLatin1String("hidapi") || socket.isEmpty())
         return name;
     return QStringLiteral("%1 (socket %2)").arg(name, QString::fromLocal8Bit(socket));
+}
+
+QString DiagnosticsReport::hidRecordingText()
+{
+    hidBackend(); // the recording starts with the choice of backend
+    const char* path = hidRecordingPath();
+    if (path)
+        return QStringLiteral("on, every HID call is written to %1").arg(QString::fromLocal8Bit(path));
+    const QByteArray asked = qgetenv("PELK_HID_RECORD");
+    if (!asked.isEmpty())
+        return QStringLiteral("off (%1 could not be created)").arg(QString::fromLocal8Bit(asked));
+    return QStringLiteral("off (set PELK_HID_RECORD=FILE to record)");
 }
 
 QString DiagnosticsReport::deviceText(const DiagnosticsDevice& device)
@@ -60,7 +73,8 @@ QString DiagnosticsReport::build(
         << "Operating system: " << QSysInfo::prettyProductName() << " (" << QSysInfo::kernelType() << ' '
         << QSysInfo::kernelVersion() << ", " << QSysInfo::currentCpuArchitecture() << ")\n"
         << "Qt version: " << qVersion() << " (built with " << QT_VERSION_STR << ")\n"
-        << "HID backend: " << hidBackendText() << "\n\n";
+        << "HID backend: " << hidBackendText() << '\n'
+        << "HID recording: " << hidRecordingText() << "\n\n";
 
     out << "== Update catalogue ==\n";
     const ConfigurationManager* configuration = ConfigurationManager::instance();

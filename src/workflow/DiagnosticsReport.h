@@ -36,6 +36,8 @@ public:
         const QString& devicesNote = QString());
     // The backend in use, with the socket of the virtual bus when that is it.
     static QString hidBackendText();
+    // Whether the HID calls are being recorded (PELK_HID_RECORD), and to which file.
+    static QString hidRecordingText();
     static QString deviceText(const DiagnosticsDevice& device);
     // One install attempt: "time  model serial  component  before -> sent  outcome  source".
     static QString historyLine(const UpdateHistoryEntry& entry);

@@ -217,13 +217,15 @@ void UpdateWorkflow::stopForForeignDevice(const Connection& foreign)
 {
     const QString updated = QLatin1String(modelName(updatingDevice->model));
     const QString other = QLatin1String(modelName(foreign.model));
+    const auto serialText
+        = [](const QString& serial) { return serial.isEmpty() ? QStringLiteral("unknown") : serial; };
     qCritical() << "Update stopped: the device being updated" << updatingDevice->serialNumber
                 << "did not come back; another device came instead:" << foreign.serialNumber << foreign.path;
     showMessage(MessageKind::Critical, QStringLiteral("Update Stopped"),
         QStringLiteral("The %1 being updated (serial number %2) did not come back after its restart; a %3 "
                        "(serial number %4) was connected instead.\n\nThe update was stopped and nothing was "
                        "sent to the %3. Please connect the %1 and check for updates again.")
-            .arg(updated, updatingDevice->serialNumber, other, foreign.serialNumber));
+            .arg(updated, serialText(updatingDevice->serialNumber), other, serialText(foreign.serialNumber)));
     emit foreignDeviceReturned();
 }
 

@@ -51,6 +51,8 @@ private slots:
     void updateInstallsEveryImage();
     void interruptDuringTransfer();
     void interruptWhileAsking();
+    void recordAndReplayInstall_data();
+    void recordAndReplayInstall();
 
 private:
     void startDevices(const QStringList& arguments);
@@ -199,8 +201,8 @@ void tst_CliProcess::commands_data()
                                         "  Pelk+ PK000001 (sim/pelk-1)\n  Pelk+ PK000002 (sim/pelk-2)");
     // hidapi lists a node once per usage of its report descriptor, with one path.
     QTest::newRow("one node listed twice")
-        << oldPlus + QStringList { "--duplicate-entries", "2" } << false << QStringList { "devices", "--json" }
-        << 0 << QStringLiteral(R"({"devices":[{%1}]})").arg(device);
+        << oldPlus + QStringList { "--duplicate-entries", "2" } << false
+        << QStringList { "devices", "--json" } << 0 << QStringLiteral(R"({"devices":[{%1}]})").arg(device);
     // Interfaces of one device are one device; the first listed carries the update.
     QTest::newRow("two interfaces, the device chosen")
         << oldPlus + QStringList { "--interfaces", "2" } << false
@@ -217,14 +219,16 @@ void tst_CliProcess::commands_data()
         "The device at sim/pelk-1 cannot be opened: this user account is not allowed to open it.");
     QTest::newRow("access never granted")
         << oldPlus + QStringList { "--refuse-open-ms", "600000" } << false << QStringList { "check" } << 2
-        << refused + QStringLiteral("\n\nThe udev rule installed with the updater gives access to the user "
-                                    "logged in at the computer itself, not to a session over ssh");
+        << refused
+            + QStringLiteral("\n\nThe udev rule installed with the updater gives access to the user "
+                             "logged in at the computer itself, not to a session over ssh");
     QTest::newRow("access never granted, devices")
         << oldPlus + QStringList { "--refuse-open-ms", "600000" } << false << QStringList { "devices" } << 2
         << refused + QStringLiteral("\n\nThe udev rule");
     QTest::newRow("access never granted, how to check")
-        << oldPlus + QStringList { "--refuse-open-ms", "600000" } << false << QStringList { "update", "--yes" }
-        << 2 << QStringLiteral("To check who may open it: ls -l sim/pelk-1 and getfacl sim/pelk-1");
+        << oldPlus + QStringList { "--refuse-open-ms", "600000" } << false
+        << QStringList { "update", "--yes" } << 2
+        << QStringLiteral("To check who may open it: ls -l sim/pelk-1 and getfacl sim/pelk-1");
     QTest::newRow("unknown serial") << oldPlus << false << QStringList { "devices", "--device", "PK9" } << 2
                                     << QStringLiteral("No device with serial number PK9 is connected.");
     QTest::newRow("another updater") << oldPlus << true << QStringList { "update", "--yes" } << 3
@@ -399,6 +403,81 @@ void tst_CliProcess::interruptWhileAsking()
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.err.contains(QStringLiteral("Stopped.")), qPrintable(run.err));
     QVERIFY(!devsimLog().contains(QStringLiteral("installed")));
+}
+
+void tst_CliProcess::recordAndReplayInstall_data()
+{
+    QTest::addColumn<int>("changedByte"); // of the image sent in the replay, -1 none
+    QTest::newRow("the same install") << -1;
+    QTest::newRow("another image byte") << 56 * 30 + 5;
+}
+
+// An install recorded with PELK_HID_RECORD (open, header, ready query, stream, the reboot and the
+// header after it), then replayed by pelk-devsim against pelk-cli with no simulated device.
+void tst_CliProcess::recordAndReplayInstall()
+{
+    QFETCH(int, changedByte);
+    const QString tag = QString::number(changedByte + 1);
+    const QString recording = m_dir.filePath(QStringLiteral("install-%1.jsonl").arg(tag));
+    QByteArray image = UpdateCatalogue::image(6000, QStringLiteral("3.3.1"), 7);
+    const QString firmware = m_dir.filePath(QStringLiteral("pelk-%1-Update.bin").arg(tag));
+    auto writeImage = [&] {
+        QFile file(firmware);
+        return file.open(QIODevice::WriteOnly) && file.write(image) == image.size();
+    };
+    QVERIFY(writeImage());
+    const QStringList install { "install", firmware, "--type", "mcu", "--quiet" };
+
+    startDevices(oldPlus);
+    qputenv("PELK_HID_RECORD", QFile::encodeName(recording));
+    const Run recorded = finish(startCli(install), 60000);
+    // The report tells where a recording goes; the program starts a file of its own.
+    const QString reportRecording = recording + QStringLiteral(".diagnostics");
+    qputenv("PELK_HID_RECORD", QFile::encodeName(reportRecording));
+    const QString report = QString::fromUtf8(finish(startCli({ "diagnostics" })).out);
+    qunsetenv("PELK_HID_RECORD");
+    QVERIFY2(recorded.exitCode == 0, qPrintable(recorded.err));
+    QVERIFY2(
+        report.contains(QStringLiteral("HID recording: on, every HID call is written to ") + reportRecording),
+        qPrintable(report));
+    cleanup();
+
+    // Where the stream's data packets begin among the recording's written reports.
+    QFile file(recording);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    int writes = 0;
+    int firstData = 0;
+    while (!file.atEnd()) {
+        const QJsonObject call = QJsonDocument::fromJson(file.readLine()).object();
+        if (call.value(QStringLiteral("call")).toString() != QLatin1String("write"))
+            continue;
+        ++writes;
+        const QByteArray data = QByteArray::fromHex(call.value(QStringLiteral("data")).toString().toLatin1());
+        if (!firstData && data.size() == 65 && data.at(3) == 0x04 && data.at(4) == 0)
+            firstData = writes;
+    }
+    QVERIFY(firstData > 0);
+
+    if (changedByte >= 0) {
+        image[changedByte] = char(image.at(changedByte) ^ 0x33);
+        QVERIFY(writeImage());
+    }
+    startDevices({ "--replay", recording });
+    const Run replayed = finish(startCli(install), 60000);
+    if (changedByte < 0) {
+        QVERIFY2(replayed.exitCode == 0, qPrintable(replayed.err + devsimLog()));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            devsimLog().contains(
+                QStringLiteral("replay: the recording played to its end, %1 of %1 reports").arg(writes)),
+            5000);
+        return;
+    }
+    const QString expected = QStringLiteral("replay: report %1 differs from the recording at byte ")
+                                 .arg(firstData + changedByte / 56);
+    QVERIFY2(devsimLog().contains(expected), qPrintable(devsimLog()));
+    QVERIFY(m_devsim.waitForFinished(5000));
+    QCOMPARE(m_devsim.exitCode(), 3);
+    QVERIFY(replayed.exitCode != 0);
 }
 
 int main(int argc, char** argv)

@@ -5,6 +5,7 @@
 #include "support/TestEnvironment.h"
 #include "support/VirtualBus.h"
 
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -23,6 +24,7 @@ private slots:
     void initTestCase() { registerDeviceMetaTypes(); }
     void installThroughAgent_data();
     void installThroughAgent();
+    void deviceTakingNothingFailsTheTransfer();
 
 private:
     QTemporaryDir m_dir;
@@ -57,6 +59,40 @@ std::unique_ptr<DeviceAgent> connectAgent(DeviceMonitor& monitor, DeviceInfo* in
 }
 
 } // namespace
+
+// The device hangs in the middle of a stream without leaving the bus: a write waits for it as
+// hidraw's does, fails after about 5 s, and the transfer reports failure; the agent is not held.
+void tst_DeviceAgentBus::deviceTakingNothingFailsTheTransfer()
+{
+    const QString path = m_dir.filePath(QStringLiteral("stalled-mcu"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(imageBytes(200000, QStringLiteral("3.2.0")));
+    file.close();
+
+    VirtualBus bus;
+    SimulatedDeviceSettings settings;
+    settings.stopTakingAfterPacket = 40;
+    bus.addDevice(settings);
+    DeviceMonitor monitor;
+    monitor.start();
+    DeviceInfo info;
+    std::unique_ptr<DeviceAgent> agent = connectAgent(monitor, &info);
+    QVERIFY(agent);
+
+    QSignalSpy failure(agent.get(), &DeviceAgent::failure);
+    QSignalSpy done(agent.get(), &DeviceAgent::done);
+    QElapsedTimer clock;
+    clock.start();
+    agent->sendFile(0, path);
+    QVERIFY(failure.wait(15000));
+    QVERIFY2(clock.elapsed() >= 4500, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(done.isEmpty());
+    QCOMPARE(bus.device(0).packetsReceived(), 40);
+    clock.restart();
+    agent.reset();
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+}
 
 void tst_DeviceAgentBus::installThroughAgent_data()
 {

@@ -2,9 +2,12 @@
 #include "device/DeviceLink.h"
 #include "device/DeviceModel.h"
 #include "device/HidBackend.h"
+#include "device/RecordingBackend.h"
 #include "device/VirtualBusBackend.h"
 #include "support/TestEnvironment.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -25,6 +28,8 @@ private slots:
     void serveAndOpen();
     void twoDevicesAndCommands();
     void badArguments();
+    void replayFindsFirstChangedReport_data();
+    void replayFindsFirstChangedReport();
 
 private:
     bool start(const QStringList& arguments);
@@ -198,6 +203,126 @@ void tst_DevsimProcess::badArguments()
     QVERIFY(devsim.waitForFinished(5000));
     QCOMPARE(devsim.exitCode(), 2);
     QVERIFY(devsim.readAllStandardError().contains("model is plus or base"));
+}
+
+namespace {
+
+// What the updater does to a Pelk+ for an MCU update, through whatever backend is chosen: one
+// enumeration, the open with its header exchange, a ready query, the stream, the close.
+LinkResult updateMcu(const QString& image)
+{
+    const HidBackend* backend = hidBackend();
+    backend->freeEnumeration(backend->enumerate(pelkVendorId, 0));
+    int error = 0;
+    DeviceLink* link = openLink("sim/pelk-1", Plus, 2000, &error);
+    if (!link)
+        return error;
+    int ready = 0;
+    queryReadyForUpdate(link, 200, &ready);
+    const LinkResult result = sendMcuFirmware(link, QFile::encodeName(image).constData(), nullptr);
+    closeLink(link);
+    return result;
+}
+
+QList<QJsonObject> recordedCalls(const QString& path, const QString& call)
+{
+    QFile file(path);
+    QList<QJsonObject> calls;
+    if (!file.open(QIODevice::ReadOnly))
+        return calls;
+    while (!file.atEnd()) {
+        const QJsonObject object = QJsonDocument::fromJson(file.readLine()).object();
+        if (object.value(QStringLiteral("call")).toString() == call)
+            calls.append(object);
+    }
+    return calls;
+}
+
+} // namespace
+
+enum class HostChange { None, ImageByte, RecordedChecksum };
+Q_DECLARE_METATYPE(HostChange)
+
+void tst_DevsimProcess::replayFindsFirstChangedReport_data()
+{
+    QTest::addColumn<HostChange>("change");
+    QTest::newRow("the same update") << HostChange::None;
+    // A changed image byte is caught at the data packet that carries it.
+    QTest::newRow("one image byte changed") << HostChange::ImageByte;
+    // The host computing another checksum than the recorded one: the recording's end packet is
+    // altered, and the host's is caught as different.
+    QTest::newRow("another checksum") << HostChange::RecordedChecksum;
+}
+
+void tst_DevsimProcess::replayFindsFirstChangedReport()
+{
+    QFETCH(HostChange, change);
+    const int changedByte = 56 * 40 + 17;
+    QByteArray image(6000, '\0');
+    for (int i = 0; i < image.size(); ++i)
+        image[i] = char((i * 7 + 3) & 0xFF);
+    const QString imagePath = m_dir.filePath(QStringLiteral("mcu.bin"));
+    const QString recordingPath = m_dir.filePath(QStringLiteral("session-%1.jsonl").arg(int(change)));
+    auto writeImage = [&](const QByteArray& bytes) {
+        QFile file(imagePath);
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    };
+
+    // Recorded against the simulator.
+    QVERIFY(writeImage(image));
+    QVERIFY(start({ "--socket", m_socket, "--model", "plus" }));
+    setHidBackend(recordingBackend(
+        virtualBusBackend(m_socket.toLocal8Bit().constData()), recordingPath.toLocal8Bit().constData()));
+    QCOMPARE(QString::fromLocal8Bit(hidRecordingPath()), recordingPath);
+    QCOMPARE(updateMcu(imagePath), int(LinkOk));
+    QVERIFY(waitForLine(QStringLiteral("installed MCU firmware")));
+    cleanup();
+    const QList<QJsonObject> writes = recordedCalls(recordingPath, QStringLiteral("write"));
+    // The header request, the ready query, 108 data packets and the end packet.
+    QCOMPARE(writes.size(), 2 + 108 + 1);
+    QCOMPARE(recordedCalls(recordingPath, QStringLiteral("enumerate")).size(), 1);
+    QCOMPARE(recordedCalls(recordingPath, QStringLiteral("read")).size(), 2);
+
+    int expectedReport = 0;
+    if (change == HostChange::ImageByte) {
+        image[changedByte] = char(image.at(changedByte) ^ 0x5A);
+        QVERIFY(writeImage(image));
+        expectedReport = 3 + changedByte / 56;
+    } else if (change == HostChange::RecordedChecksum) {
+        QFile file(recordingPath);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QByteArray text = file.readAll();
+        file.close();
+        const QByteArray endHex = writes.last().value(QStringLiteral("data")).toString().toLatin1();
+        QByteArray altered = endHex;
+        // Byte 9 of the report, the first of the payload, carries the checksum.
+        altered.replace(18, 2, endHex.mid(18, 2) == "00" ? "ff" : "00");
+        text.replace(endHex, altered);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(text);
+        file.close();
+        expectedReport = writes.size();
+    }
+
+    // Replayed against the updater's device layer, with no simulated device behind the bus.
+    const QString replaySocket = m_dir.filePath(QStringLiteral("replay"));
+    QVERIFY(start({ "--socket", replaySocket, "--replay", recordingPath }));
+    setHidBackend(virtualBusBackend(replaySocket.toLocal8Bit().constData()));
+    const LinkResult result = updateMcu(imagePath);
+    if (change == HostChange::None) {
+        QCOMPARE(result, int(LinkOk));
+        QVERIFY(waitForLine(
+            QStringLiteral("replay: the recording played to its end, 111 of 111 reports as recorded")));
+        m_devsim.write("quit\n");
+        QVERIFY(m_devsim.waitForFinished(5000));
+        QCOMPARE(m_devsim.exitCode(), 0);
+        return;
+    }
+    QVERIFY(waitForLine(
+        QStringLiteral("replay: report %1 differs from the recording at byte ").arg(expectedReport)));
+    QVERIFY(m_devsim.waitForFinished(5000));
+    QCOMPARE(m_devsim.exitCode(), 3);
+    QVERIFY(!QString::fromLocal8Bit(m_output).contains(QStringLiteral("played to its end")));
 }
 
 int main(int argc, char** argv)

@@ -247,6 +247,56 @@ void tst_SafetyWorkflow::scenario_data()
         << "Update Stopped: The Pelk+ being updated (serial number PKA) did not come back after its restart; "
            "a Pelk (serial number PKB) was connected instead.";
 
+    // Without serial numbers any Pelk+ would look like the one being updated: only its own node
+    // counts, and another Pelk+ that comes instead gets nothing.
+    SimulatedDeviceSettings unnamed = plus(QStringLiteral("A"), { "MP", "DSP" });
+    unnamed.serialNumber.clear();
+    SimulatedDeviceSettings otherUnnamed = plus(QStringLiteral("B"), {});
+    otherUnnamed.serialNumber.clear();
+    QTest::newRow("no serial number, another device comes back")
+        << Devices { unnamed, otherUnnamed } << Scenario([](WorkflowSession& s) {
+               s.bus->run([](DeviceBus& bus) { bus.device(0).settings().comeBackAfterReboot = false; });
+               setPlugged(s, 1, false);
+               if (!started(s, { plusMcu, plusDsp })
+                   || !waitUntil(
+                       [&] { return s.statusText() == QLatin1String("Waiting for the device to reboot..."); },
+                       30000))
+                   return false;
+               setPlugged(s, 1, true);
+               return waitUntil([&] { return s.messageTitles().contains(QStringLiteral("Update Stopped")); });
+           })
+        << QStringList { "MP 3.2.7", "nothing" }
+        << "Update Stopped: The Pelk+ being updated (serial number unknown) did not come back after its "
+           "restart; a Pelk+ (serial number unknown) was connected instead.";
+    QTest::newRow("no serial number, back on its node")
+        << Devices { unnamed } << Scenario([](WorkflowSession& s) {
+               return started(s, { plusMcu, plusDsp }) && nothingLeft(s);
+           })
+        << QStringList { "MP 3.2.7, DSP 3.1.2" } << QString();
+
+    // The node is root's alone for a moment after each appearance, until udev grants the user at
+    // the computer access: the window waits for it through both reboots.
+    SimulatedDeviceSettings lateAccess = plus(QStringLiteral("PKA"), { "MP", "DSP" });
+    lateAccess.refuseOpenMs = 1500;
+    QTest::newRow("access granted after a moment")
+        << Devices { lateAccess } << Scenario([](WorkflowSession& s) {
+               return started(s, { plusMcu, plusDsp }) && nothingLeft(s)
+                   && !s.messageTitles().contains(QStringLiteral("Connection Failure"))
+                   && s.log.linesStartingWith(QStringLiteral("DeviceAgent: Failed to connect.")).isEmpty();
+           })
+        << QStringList { "MP 3.2.7, DSP 3.1.2" } << QString();
+    SimulatedDeviceSettings noAccess = plus(QStringLiteral("PKA"), { "MP" });
+    noAccess.refuseOpenMs = 600000;
+    QTest::newRow("access never granted")
+        << Devices { noAccess } << Scenario([](WorkflowSession& s) {
+               return waitUntil(
+                   [&] { return s.messageTitles().contains(QStringLiteral("Connection Failure")); });
+           })
+        << QStringList { "nothing" }
+        << "Connection Failure: The device at sim/PKA cannot be opened: this user account is not allowed to "
+           "open it.\n\nThe udev rule installed with the updater gives access to the user logged in at the "
+           "computer itself, not to a session over ssh, a cron job or a service.";
+
     // Swapped within one poll of the monitor: the Pelk comes while the Pelk+'s agent still exists.
     QTest::newRow("swap within one poll")
         << Devices { plus("PKA", {}), plus("PKB", {}, Base) } << Scenario([](WorkflowSession& s) {

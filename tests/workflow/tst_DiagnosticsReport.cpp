@@ -73,6 +73,7 @@ void tst_DiagnosticsReport::holds_data()
     QTest::newRow("qt version") << QStringLiteral("Qt version: %1 ").arg(QLatin1String(qVersion())) << true;
     QTest::newRow("operating system") << "Operating system: " + QSysInfo::prettyProductName() << true;
     QTest::newRow("hid backend") << "HID backend: " + DiagnosticsReport::hidBackendText() + "\n" << true;
+    QTest::newRow("hid recording off") << "HID recording: off (set PELK_HID_RECORD=FILE to record)\n" << true;
     QTest::newRow("manifest url") << "Manifest URL: http://127.0.0.1:9/catalogue.xml\n" << true;
     QTest::newRow("trusted key id") << "Trusted catalogue keys (ids): "
             + QString::fromLatin1(CatalogueSignature::keyId(m_keys.publicKey))

@@ -1,5 +1,7 @@
 #include "DeviceBus.h"
 
+#include "ReplaySession.h"
+
 #include "device/FirmwareVersion.h"
 
 #include <QLocalServer>
@@ -26,7 +28,8 @@ struct DeviceBus::Entry
 struct DeviceBus::Client
 {
     QLocalSocket* socket = nullptr;
-    int device = -1; // index once opened
+    int device = -1;       // index once opened
+    int replayDevice = -1; // the recording's handle once opened in a replay
     int interfaceIndex = 0;
     QTimer* paceTimer = nullptr;
     qint64 lastFrame = -1; // the millisecond frame of the last report a paced device took
@@ -168,6 +171,10 @@ void DeviceBus::removeClient(QLocalSocket* socket)
 {
     for (size_t i = 0; i < m_clients.size(); ++i) {
         if (m_clients[i]->socket == socket) {
+            if (m_replay && m_clients[i]->replayDevice >= 0) {
+                m_replay->hostClosed(m_clients[i]->replayDevice);
+                announceReplayEnd();
+            }
             m_clients.erase(m_clients.begin() + long(i));
             break;
         }
@@ -193,7 +200,7 @@ void DeviceBus::onReadyRead(QLocalSocket* socket)
     Client* client = clientFor(socket);
     if (!client)
         return;
-    if (client->device < 0) {
+    if (client->device < 0 && client->replayDevice < 0) {
         if (!socket->canReadLine())
             return;
         const QByteArray line = socket->readLine().trimmed();
@@ -206,6 +213,33 @@ void DeviceBus::onReadyRead(QLocalSocket* socket)
 void DeviceBus::handleRequestLine(Client& client, const QByteArray& line)
 {
     QLocalSocket* socket = client.socket;
+    if (m_replay && line == "ENUM") {
+        socket->write(m_replay->enumeration() + '\n');
+        socket->disconnectFromServer();
+        return;
+    }
+    if (m_replay && line.startsWith("OPEN ")) {
+        const QString path = QString::fromUtf8(line.mid(5));
+        QByteArray refusal;
+        QString mismatch;
+        const int recorded = m_replay->open(path, &refusal, &mismatch);
+        if (recorded < 0) {
+            socket->write(refusal);
+            socket->disconnectFromServer();
+            say(QStringLiteral("open of %1 refused as recorded: %2")
+                    .arg(path, QString::fromLatin1(refusal.trimmed())));
+            if (!mismatch.isEmpty()) {
+                say(QStringLiteral("replay: ") + mismatch);
+                emit replayMismatch();
+            }
+            return;
+        }
+        client.replayDevice = recorded;
+        socket->write("OK\n");
+        say(QStringLiteral("%1: opened (recorded device %2)").arg(path).arg(recorded));
+        pump(client);
+        return;
+    }
     if (line == "ENUM") {
         QByteArray answer;
         for (const auto& entry : m_devices) {
@@ -287,6 +321,15 @@ void DeviceBus::pump(Client& client)
         budget = int(frame - client.lastFrame);
     }
     while (budget-- > 0 && socket->bytesAvailable() >= reportSize) {
+        if (client.device >= 0 && client.interfaceIndex == 0) {
+            const SimulatedDevice& device = m_devices[size_t(client.device)]->device;
+            const int limit = device.settings().stopTakingAfterPacket;
+            if (limit >= 0 && device.packetsReceived() >= limit) {
+                // Whatever waits here stays; the socket's buffers fill and the host's writes wait.
+                socket->setReadBufferSize(reportSize);
+                return;
+            }
+        }
         if (paced)
             ++client.lastFrame;
         const QByteArray report = socket->read(reportSize);
@@ -296,8 +339,41 @@ void DeviceBus::pump(Client& client)
     }
 }
 
+void DeviceBus::replayReport(Client& client, const QByteArray& report)
+{
+    const ReplaySession::Answer answer = m_replay->hostWrote(client.replayDevice, report);
+    if (!answer.mismatch.isEmpty()) {
+        say(QStringLiteral("replay: ") + answer.mismatch);
+        emit replayMismatch();
+        client.socket->abort();
+        return;
+    }
+    for (const QByteArray& reply : answer.replies)
+        client.socket->write(reply);
+    if (answer.hangUp) {
+        say(QStringLiteral("recorded device %1: hung up, as recorded").arg(client.replayDevice));
+        client.socket->flush();
+        client.socket->disconnectFromServer();
+    }
+    announceReplayEnd();
+}
+
+void DeviceBus::announceReplayEnd()
+{
+    if (!m_replay || m_replayAnnounced || !m_replay->finished())
+        return;
+    m_replayAnnounced = true;
+    say(QStringLiteral("replay: the recording played to its end, %1 of %2 reports as recorded")
+            .arg(m_replay->writesMatched())
+            .arg(m_replay->writeCount()));
+}
+
 void DeviceBus::processReport(Client& client, const QByteArray& report)
 {
+    if (client.replayDevice >= 0) {
+        replayReport(client, report);
+        return;
+    }
     if (client.interfaceIndex != 0)
         return; // only the first interface speaks the update protocol
     const int index = client.device;

@@ -14,6 +14,10 @@ class QLocalSocket;
 class QTimer;
 
 namespace PelkPlus {
+class ReplaySession;
+}
+
+namespace PelkPlus {
 
 // Serves simulated devices on a Unix socket in the virtual bus protocol: "ENUM\n" lists the
 // interfaces present, "OPEN <path>\n" opens one, after which the connection carries raw reports
@@ -48,9 +52,15 @@ public:
         m_reportObserver = std::move(observer);
     }
 
+    // Plays the device side of a recording instead of the simulated devices (which then stay off the
+    // bus); the bus does not own the session.
+    void setReplay(ReplaySession* session) { m_replay = session; }
+
 signals:
     // One line for every event and every protocol violation.
     void event(const QString& line);
+    // The host did something else than the recording holds; the line has been said.
+    void replayMismatch();
 
 private:
     struct Entry;
@@ -61,6 +71,8 @@ private:
     void handleRequestLine(Client& client, const QByteArray& line);
     void pump(Client& client);
     void processReport(Client& client, const QByteArray& report);
+    void replayReport(Client& client, const QByteArray& report);
+    void announceReplayEnd();
     void handleRequest(int index, SimulatedDevice::Request request);
     void dropConnections(int index);
     void tickIdle();
@@ -74,6 +86,8 @@ private:
     std::vector<std::unique_ptr<Entry>> m_devices;
     std::vector<std::unique_ptr<Client>> m_clients;
     std::function<void(int, const QByteArray&)> m_reportObserver;
+    ReplaySession* m_replay = nullptr;
+    bool m_replayAnnounced = false;
 };
 
 } // namespace PelkPlus

@@ -65,6 +65,10 @@ bool DeviceOptions::apply(
         if (!parseNumber(value, number))
             return fail("a packet count");
         s.unplugAfterPacket = int(number);
+    } else if (name == QLatin1String("stop-taking-after")) {
+        if (!parseNumber(value, number))
+            return fail("a packet count");
+        s.stopTakingAfterPacket = int(number);
     } else if (name == QLatin1String("ready")) {
         if (value == QLatin1String("immediately")) {
             s.ready = SimulatedDevice::ReadyBehaviour::Immediately;
@@ -122,7 +126,10 @@ QString DeviceOptions::usage()
 {
     return QStringLiteral(
         "usage: pelk-devsim [--socket PATH] [device options] [--add-device [device options]]...\n"
+        "       pelk-devsim [--socket PATH] --replay FILE\n"
         "The socket defaults to $PELK_HIDSIM_SOCKET.\n"
+        "--replay plays the device side of a recording made with PELK_HID_RECORD=FILE and stops with\n"
+        "exit code 3 at the first report the host sends that the recording does not hold.\n"
         "Device options:\n"
         "  --model plus|base      --mcu R.M.m   --dsp R.M.m   --styles N   --ensemble N\n"
         "  --serial TEXT          --path TEXT   --interfaces N\n"
@@ -131,6 +138,7 @@ QString DeviceOptions::usage()
         "  --ready immediately|after:N|never|no-answer\n"
         "  --header normal|no-answer|bad-signature|bad-command|bad-count\n"
         "  --reboot-ms N          --unplug-after N\n"
+        "  --stop-taking-after N  (takes no report after the Nth; the host's writes then fail after 5 s)\n"
         "  --paced (one report per millisecond, like full-speed USB) | --fast (default)\n"
         "  --no-drop-off (stays after an install until power-cycled)  --no-return (never comes back)\n"
         "  --no-header-after-reboot   --clear-release-bits (a Pelk reporting release types 0)\n"

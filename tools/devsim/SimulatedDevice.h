@@ -45,6 +45,8 @@ struct SimulatedDeviceSettings
     bool keepVersionAfterInstall = false;
     int rebootMs = 3000;
     int unplugAfterPacket = -1;
+    // After this many reports the device takes no more (it hangs without leaving the bus); -1 never.
+    int stopTakingAfterPacket = -1;
     bool paced = false;
     // How long the device needs to write one flash sector; nothing may arrive meanwhile, after the
     // last sector as after every other.

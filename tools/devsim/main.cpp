@@ -3,6 +3,7 @@
 // standard output.
 #include "DeviceBus.h"
 #include "DeviceOptions.h"
+#include "ReplaySession.h"
 
 #include "device/FirmwareVersion.h"
 
@@ -15,6 +16,9 @@
 using namespace PelkPlus;
 
 namespace {
+
+// Exit code of a replay in which the host sent something else than the recording holds.
+constexpr int replayMismatchExit = 3;
 
 void printLine(const QString& line)
 {
@@ -87,6 +91,7 @@ int main(int argc, char* argv[])
     QCoreApplication application(argc, argv);
     QString socketPath = qEnvironmentVariable("PELK_HIDSIM_SOCKET");
     QVector<SimulatedDevice::Settings> devices(1);
+    QString replayPath;
     const QStringList arguments = application.arguments().mid(1);
     for (int i = 0; i < arguments.size(); ++i) {
         const QString& argument = arguments.at(i);
@@ -118,6 +123,10 @@ int main(int argc, char* argv[])
             socketPath = value;
             continue;
         }
+        if (name == QLatin1String("replay")) {
+            replayPath = value;
+            continue;
+        }
         QString error;
         if (!DeviceOptions::apply(devices.last(), name, value, &error)) {
             std::fprintf(stderr, "%s\n", qPrintable(error));
@@ -131,8 +140,27 @@ int main(int argc, char* argv[])
 
     DeviceBus bus;
     QObject::connect(&bus, &DeviceBus::event, &bus, &printLine);
-    for (const SimulatedDevice::Settings& settings : devices)
-        bus.addDevice(settings);
+    ReplaySession replay;
+    bool mismatch = false;
+    if (!replayPath.isEmpty()) {
+        QString error;
+        if (!replay.load(replayPath, &error)) {
+            std::fprintf(stderr, "%s\n", qPrintable(error));
+            return 2;
+        }
+        printLine(QStringLiteral("replaying %1: %2 reports from the host")
+                      .arg(replayPath)
+                      .arg(replay.writeCount()));
+        bus.setReplay(&replay);
+        // The first difference is the finding; what the host does after it would only bury it.
+        QObject::connect(&bus, &DeviceBus::replayMismatch, &bus, [&mismatch] {
+            mismatch = true;
+            QCoreApplication::exit(replayMismatchExit);
+        });
+    } else {
+        for (const SimulatedDevice::Settings& settings : devices)
+            bus.addDevice(settings);
+    }
     if (!bus.listen(socketPath))
         return 1;
 
@@ -156,5 +184,6 @@ int main(int argc, char* argv[])
             }
         }
     });
-    return application.exec();
+    const int code = application.exec();
+    return mismatch ? replayMismatchExit : code;
 }

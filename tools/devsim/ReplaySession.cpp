@@ -1,0 +1,224 @@
+#include "ReplaySession.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cerrno>
+
+namespace PelkPlus {
+
+namespace {
+// A recording is a support file from elsewhere: it is read with limits.
+constexpr qint64 maxRecordingBytes = 512 * 1024 * 1024;
+constexpr int inputReportSize = 64;
+} // namespace
+
+bool ReplaySession::load(const QString& filePath, QString* error)
+{
+    QFile file(filePath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read %1: %2").arg(filePath, file.errorString());
+        return false;
+    }
+    if (file.size() > maxRecordingBytes) {
+        *error = QStringLiteral("%1 is too big for a recording").arg(filePath);
+        return false;
+    }
+    int lineNumber = 0;
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine().trimmed();
+        ++lineNumber;
+        if (line.isEmpty())
+            continue;
+        QJsonParseError parseError {};
+        const QJsonObject object = QJsonDocument::fromJson(line, &parseError).object();
+        if (parseError.error != QJsonParseError::NoError) {
+            *error = QStringLiteral("%1 line %2 is not a recorded call").arg(filePath).arg(lineNumber);
+            return false;
+        }
+        const QString call = object.value(QStringLiteral("call")).toString();
+        Event event;
+        event.device = object.value(QStringLiteral("device")).toInt();
+        const int result = object.value(QStringLiteral("result")).toInt();
+        if (call == QLatin1String("enumerate")) {
+            event.kind = Event::Enumerate;
+            for (const QJsonValue& value : object.value(QStringLiteral("entries")).toArray()) {
+                const QJsonObject entry = value.toObject();
+                if (entry.value(QStringLiteral("path")).isNull())
+                    continue; // the bus cannot list an entry without a path
+                event.listing += entry.value(QStringLiteral("path")).toString().toUtf8() + '\t'
+                    + QByteArray::number(entry.value(QStringLiteral("vendor")).toInt(), 16)
+                          .rightJustified(4, '0')
+                    + '\t'
+                    + QByteArray::number(entry.value(QStringLiteral("product")).toInt(), 16)
+                          .rightJustified(4, '0')
+                    + '\t' + entry.value(QStringLiteral("serial")).toString().toUtf8() + '\n';
+            }
+        } else if (call == QLatin1String("open")) {
+            event.kind = Event::Open;
+            event.path = object.value(QStringLiteral("path")).toString();
+            event.ok = object.value(QStringLiteral("result")).toString() == QLatin1String("ok");
+            event.error = object.value(QStringLiteral("errno")).toInt();
+        } else if (call == QLatin1String("write")) {
+            event.kind = Event::Write;
+            event.ok = result != -1;
+            event.data = QByteArray::fromHex(object.value(QStringLiteral("data")).toString().toLatin1());
+            event.writeNumber = ++m_writes;
+        } else if (call == QLatin1String("read")) {
+            event.kind = Event::Read;
+            if (result == 0)
+                continue; // nothing came: nothing to play
+            event.ok = result > 0;
+            event.data = QByteArray::fromHex(object.value(QStringLiteral("data")).toString().toLatin1())
+                             .leftJustified(inputReportSize, '\0', true);
+        } else if (call == QLatin1String("close")) {
+            event.kind = Event::Close;
+        } else {
+            continue; // the start line, or a call this version does not know
+        }
+        m_events.append(event);
+    }
+    return true;
+}
+
+int ReplaySession::nextTraffic() const
+{
+    for (int i = 0; i < m_events.size(); ++i) {
+        if (m_events.at(i).kind != Event::Enumerate && !m_events.at(i).consumed)
+            return i;
+    }
+    return m_events.size();
+}
+
+QByteArray ReplaySession::enumeration()
+{
+    // The bus is seen as it was at the point the host has reached: the host's monitor polls at its
+    // own pace, so it is given the enumerations recorded up to its next call in turn, never one
+    // from before its last call, and the latest again once it has had them all.
+    const int limit = nextTraffic();
+    int floor = -1;
+    for (int i = 0; i <= m_lastConsumed && i < m_events.size(); ++i) {
+        if (m_events.at(i).kind == Event::Enumerate)
+            floor = i;
+    }
+    int latest = -1;
+    for (int i = 0; i < limit; ++i) {
+        if (m_events.at(i).kind != Event::Enumerate)
+            continue;
+        if (i > m_lastEnumeration && i >= floor) {
+            m_lastEnumeration = i;
+            return m_events.at(i).listing;
+        }
+        latest = i;
+    }
+    return latest >= 0 ? m_events.at(latest).listing : QByteArray();
+}
+
+int ReplaySession::open(const QString& path, QByteArray* refusal, QString* mismatch)
+{
+    for (int i = 0; i < m_events.size(); ++i) {
+        Event& event = m_events[i];
+        if (event.kind != Event::Open || event.consumed)
+            continue;
+        if (event.path != path)
+            break;
+        event.consumed = true;
+        m_lastConsumed = qMax(m_lastConsumed, i);
+        if (event.ok)
+            return event.device;
+        *refusal = event.error == EACCES ? QByteArrayLiteral("ERR permission denied\n")
+                                         : QByteArrayLiteral("ERR no such device\n");
+        return -1;
+    }
+    *refusal = QByteArrayLiteral("ERR no such device\n");
+    *mismatch = QStringLiteral("the host opened %1, which the recording does not open next").arg(path);
+    return -1;
+}
+
+void ReplaySession::collectReplies(int device, Answer& answer)
+{
+    for (int i = 0; i < m_events.size(); ++i) {
+        Event& event = m_events[i];
+        if (event.consumed || event.device != device || event.kind == Event::Enumerate
+            || event.kind == Event::Open)
+            continue;
+        if (event.kind != Event::Read)
+            return; // the host's turn again
+        event.consumed = true;
+        m_lastConsumed = qMax(m_lastConsumed, i);
+        if (!event.ok) {
+            answer.hangUp = true;
+            return;
+        }
+        answer.replies.append(event.data);
+    }
+}
+
+ReplaySession::Answer ReplaySession::hostWrote(int device, const QByteArray& report)
+{
+    Answer answer;
+    for (int i = 0; i < m_events.size(); ++i) {
+        Event& event = m_events[i];
+        if (event.consumed || event.device != device || event.kind == Event::Enumerate
+            || event.kind == Event::Open)
+            continue;
+        if (event.kind != Event::Write) {
+            answer.mismatch
+                = QStringLiteral("report %1 sent by the host is not in the recording, which holds "
+                                 "%2 reports: %3")
+                      .arg(m_matched + 1)
+                      .arg(m_writes)
+                      .arg(QString::fromLatin1(report.toHex()));
+            return answer;
+        }
+        if (event.data != report) {
+            int at = 0;
+            while (at < report.size() && at < event.data.size() && report.at(at) == event.data.at(at))
+                ++at;
+            answer.mismatch
+                = QStringLiteral("report %1 differs from the recording at byte %2: "
+                                 "recorded %3, sent %4")
+                      .arg(event.writeNumber)
+                      .arg(at)
+                      .arg(QString::fromLatin1(event.data.toHex()), QString::fromLatin1(report.toHex()));
+            return answer;
+        }
+        event.consumed = true;
+        m_lastConsumed = qMax(m_lastConsumed, i);
+        ++m_matched;
+        if (!event.ok) {
+            answer.hangUp = true; // the device took no more
+            return answer;
+        }
+        collectReplies(device, answer);
+        return answer;
+    }
+    answer.mismatch
+        = QStringLiteral("report %1 sent by the host is not in the recording, which holds %2 reports")
+              .arg(m_matched + 1)
+              .arg(m_writes);
+    return answer;
+}
+
+void ReplaySession::hostClosed(int device)
+{
+    for (int i = 0; i < m_events.size(); ++i) {
+        Event& event = m_events[i];
+        if (event.device != device || event.consumed || event.kind == Event::Enumerate
+            || event.kind == Event::Open)
+            continue;
+        event.consumed = true;
+        m_lastConsumed = qMax(m_lastConsumed, i);
+        if (event.kind == Event::Close)
+            return;
+    }
+}
+
+bool ReplaySession::finished() const
+{
+    return nextTraffic() == m_events.size();
+}
+
+} // namespace PelkPlus
