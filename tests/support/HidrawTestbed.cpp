@@ -578,8 +578,8 @@ bool HidrawTestbed::Private::heldOpen(const HidrawNode& node) const
         if (other->peer >= 0)
             own.insert(other->peer);
     }
-    // The preload rewrites what /proc says about the program's files; the system calls
-    // themselves tell the truth.
+    // The preload wraps the C library's file calls, those on /proc/self/fd among them; the system
+    // calls go past it to what the kernel knows.
     const pid_t self = getpid();
     bool held = false;
     for (const QByteArray& process : directoryEntries("/proc")) {
