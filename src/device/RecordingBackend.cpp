@@ -72,6 +72,15 @@ QString hex(const unsigned char* data, int length)
     return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(data), length).toHex());
 }
 
+// The C library's reason, when the backend left one (hidapi does not always).
+void noteError(QJsonObject& line, int reason)
+{
+    if (!reason)
+        return;
+    line.insert(QStringLiteral("errno"), reason);
+    line.insert(QStringLiteral("error"), QString::fromLocal8Bit(std::strerror(reason)));
+}
+
 HidDeviceEntry* enumerate(unsigned short vendorId, unsigned short productId)
 {
     HidDeviceEntry* entries = recording.inner->enumerate(vendorId, productId);
@@ -109,8 +118,7 @@ HidDevice* openPath(const char* path)
         line.insert(QStringLiteral("result"), QStringLiteral("ok"));
     } else {
         line.insert(QStringLiteral("result"), QStringLiteral("failed"));
-        line.insert(QStringLiteral("errno"), reason);
-        line.insert(QStringLiteral("error"), QString::fromLocal8Bit(std::strerror(reason)));
+        noteError(line, reason);
     }
     writeLine(line);
     errno = reason;
@@ -120,25 +128,34 @@ HidDevice* openPath(const char* path)
 int writeReport(HidDevice* handle, const unsigned char* data, size_t length)
 {
     auto* device = reinterpret_cast<RecordedDevice*>(handle);
+    errno = 0;
     const int result = recording.inner->write(device ? device->inner : nullptr, data, length);
+    const int reason = errno;
     std::lock_guard<std::mutex> guard(recording.lock);
-    writeLine({ { QStringLiteral("call"), QStringLiteral("write") },
+    QJsonObject line { { QStringLiteral("call"), QStringLiteral("write") },
         { QStringLiteral("device"), device ? device->id : 0 }, { QStringLiteral("result"), result },
-        { QStringLiteral("data"), hex(data, int(length)) } });
+        { QStringLiteral("data"), hex(data, int(length)) } };
+    if (result < 0)
+        noteError(line, reason);
+    writeLine(line);
     return result;
 }
 
 int readReport(HidDevice* handle, unsigned char* data, size_t length, int milliseconds)
 {
     auto* device = reinterpret_cast<RecordedDevice*>(handle);
+    errno = 0;
     const int result
         = recording.inner->readTimeout(device ? device->inner : nullptr, data, length, milliseconds);
+    const int reason = errno;
     std::lock_guard<std::mutex> guard(recording.lock);
     QJsonObject line { { QStringLiteral("call"), QStringLiteral("read") },
         { QStringLiteral("device"), device ? device->id : 0 }, { QStringLiteral("timeout"), milliseconds },
         { QStringLiteral("result"), result } };
     if (result > 0)
         line.insert(QStringLiteral("data"), hex(data, result));
+    else if (result < 0)
+        noteError(line, reason);
     writeLine(line);
     return result;
 }

@@ -1,5 +1,6 @@
 #include "workflow/DiagnosticsReport.h"
 
+#include "app/CharacterLocale.h"
 #include "app/ConfigurationManager.h"
 #include "app/LogFile.h"
 #include "app/SemanticVersion.h"
@@ -13,6 +14,8 @@
 #include <QDateTime>
 #include <QSysInfo>
 #include <QTextStream>
+
+#include <clocale>
 
 namespace PelkPlus {
 
@@ -73,6 +76,9 @@ QString DiagnosticsReport::build(
         << "Operating system: " << QSysInfo::prettyProductName() << " (" << QSysInfo::kernelType() << ' '
         << QSysInfo::kernelVersion() << ", " << QSysInfo::currentCpuArchitecture() << ")\n"
         << "Qt version: " << qVersion() << " (built with " << QT_VERSION_STR << ")\n"
+        << "Character type: " << QString::fromLocal8Bit(std::setlocale(LC_CTYPE, nullptr))
+        << (CharacterLocale::isUtf8() ? " (UTF-8)" : " (not UTF-8: serial numbers outside ASCII read empty)")
+        << '\n'
         << "HID backend: " << hidBackendText() << '\n'
         << "HID recording: " << hidRecordingText() << "\n\n";
 

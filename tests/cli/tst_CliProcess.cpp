@@ -51,6 +51,7 @@ private slots:
     void updateInstallsEveryImage();
     void interruptDuringTransfer();
     void interruptWhileAsking();
+    void characterTypeUnderCLocale();
     void recordAndReplayInstall_data();
     void recordAndReplayInstall();
 
@@ -403,6 +404,22 @@ void tst_CliProcess::interruptWhileAsking()
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.err.contains(QStringLiteral("Stopped.")), qPrintable(run.err));
     QVERIFY(!devsimLog().contains(QStringLiteral("installed")));
+}
+
+// A service or a cron job often runs under the C locale, in which hidapi reads a serial number
+// outside ASCII as empty: the program makes its character type UTF-8 capable, and says so.
+void tst_CliProcess::characterTypeUnderCLocale()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+    environment.remove(QStringLiteral("LANG"));
+    auto* cli = new QProcess(this);
+    cli->setProcessEnvironment(environment);
+    cli->start(qEnvironmentVariable("PELK_CLI"), { "diagnostics" });
+    const Run run = finish(cli);
+    QCOMPARE(run.exitCode, 0);
+    const QString report = QString::fromUtf8(run.out);
+    QVERIFY2(report.contains(QStringLiteral(" (UTF-8)\nHID backend: ")), qPrintable(report));
 }
 
 void tst_CliProcess::recordAndReplayInstall_data()

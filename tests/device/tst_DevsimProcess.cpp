@@ -27,6 +27,7 @@ private slots:
     void serveAndOpen_data();
     void serveAndOpen();
     void twoDevicesAndCommands();
+    void badArguments_data();
     void badArguments();
     void replayFindsFirstChangedReport_data();
     void replayFindsFirstChangedReport();
@@ -196,13 +197,34 @@ void tst_DevsimProcess::twoDevicesAndCommands()
     QVERIFY(waitForLine(QStringLiteral("unknown command: bogus")));
 }
 
+void tst_DevsimProcess::badArguments_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("said");
+    const QString notRecording = m_dir.filePath(QStringLiteral("not-a-recording"));
+    QFile file(notRecording);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("{\"call\":\"start\"}\nnot json at all\n");
+    file.close();
+    QTest::newRow("unknown model") << QStringList { "--model", "tuba" } << "model is plus or base";
+    QTest::newRow("refusal not a number") << QStringList { "--refuse-open-ms", "soon" } << "milliseconds";
+    QTest::newRow("too many duplicates") << QStringList { "--duplicate-entries", "99" } << "1 to 8";
+    QTest::newRow("no such recording")
+        << QStringList { "--replay", m_dir.filePath(QStringLiteral("missing.jsonl")) } << "cannot read";
+    QTest::newRow("not a recording") << QStringList { "--replay", notRecording }
+                                     << "not-a-recording line 2 is not a recorded call";
+}
+
 void tst_DevsimProcess::badArguments()
 {
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, said);
     QProcess devsim;
-    devsim.start(qEnvironmentVariable("PELK_DEVSIM"), { "--socket", m_socket, "--model", "tuba" });
+    devsim.start(qEnvironmentVariable("PELK_DEVSIM"), QStringList { "--socket", m_socket } + arguments);
     QVERIFY(devsim.waitForFinished(5000));
     QCOMPARE(devsim.exitCode(), 2);
-    QVERIFY(devsim.readAllStandardError().contains("model is plus or base"));
+    const QString error = QString::fromLocal8Bit(devsim.readAllStandardError());
+    QVERIFY2(error.contains(said), qPrintable(error));
 }
 
 namespace {

@@ -229,6 +229,7 @@ void DeviceBus::handleRequestLine(Client& client, const QByteArray& line)
             say(QStringLiteral("open of %1 refused as recorded: %2")
                     .arg(path, QString::fromLatin1(refusal.trimmed())));
             if (!mismatch.isEmpty()) {
+                m_replayFailed = true;
                 say(QStringLiteral("replay: ") + mismatch);
                 emit replayMismatch();
             }
@@ -343,6 +344,7 @@ void DeviceBus::replayReport(Client& client, const QByteArray& report)
 {
     const ReplaySession::Answer answer = m_replay->hostWrote(client.replayDevice, report);
     if (!answer.mismatch.isEmpty()) {
+        m_replayFailed = true;
         say(QStringLiteral("replay: ") + answer.mismatch);
         emit replayMismatch();
         client.socket->abort();
@@ -360,7 +362,7 @@ void DeviceBus::replayReport(Client& client, const QByteArray& report)
 
 void DeviceBus::announceReplayEnd()
 {
-    if (!m_replay || m_replayAnnounced || !m_replay->finished())
+    if (!m_replay || m_replayAnnounced || m_replayFailed || !m_replay->finished())
         return;
     m_replayAnnounced = true;
     say(QStringLiteral("replay: the recording played to its end, %1 of %2 reports as recorded")

@@ -88,6 +88,7 @@ private:
     std::function<void(int, const QByteArray&)> m_reportObserver;
     ReplaySession* m_replay = nullptr;
     bool m_replayAnnounced = false;
+    bool m_replayFailed = false;
 };
 
 } // namespace PelkPlus
