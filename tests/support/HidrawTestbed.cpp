@@ -96,6 +96,23 @@ QList<QByteArray> directoryEntries(const QByteArray& path)
     return names;
 }
 
+QByteArray fileContents(const QByteArray& path)
+{
+    QByteArray contents;
+    const int fd = int(syscall(SYS_openat, AT_FDCWD, path.constData(), O_RDONLY | O_CLOEXEC));
+    if (fd < 0)
+        return contents;
+    char buffer[4096];
+    for (;;) {
+        const long length = syscall(SYS_read, fd, buffer, sizeof(buffer));
+        if (length <= 0)
+            break;
+        contents.append(buffer, int(length));
+    }
+    syscall(SYS_close, fd);
+    return contents;
+}
+
 void sleepUntil(gint64 monotonicUs)
 {
     const gint64 now = g_get_monotonic_time();
@@ -189,6 +206,7 @@ struct HidrawTestbed::Private
 
     int freeNumber() const;
     bool heldOpen(const HidrawNode& node) const;
+    bool seesTestbed(const QByteArray& pid) const;
     void plug(int index);
     void unplug(int index);
     void scheduleReturn(int index, int ms);
@@ -566,6 +584,17 @@ int HidrawTestbed::Private::freeNumber() const
     }
 }
 
+// A program started with this testbed's root in its environment.
+bool HidrawTestbed::Private::seesTestbed(const QByteArray& pid) const
+{
+    const QByteArray wanted = "UMOCKDEV_DIR=" + root.toLocal8Bit();
+    for (const QByteArray& variable : fileContents("/proc/" + pid + "/environ").split('\0')) {
+        if (variable == wanted)
+            return true;
+    }
+    return false;
+}
+
 // Nothing tells the testbed when a program closes the node, so the processes' open files are
 // looked through for the node's pty.
 bool HidrawTestbed::Private::heldOpen(const HidrawNode& node) const
@@ -584,7 +613,9 @@ bool HidrawTestbed::Private::heldOpen(const HidrawNode& node) const
     bool held = false;
     for (const QByteArray& process : directoryEntries("/proc")) {
         const pid_t pid = pid_t(atoi(process.constData()));
-        if (pid <= 0)
+        // Only a program that sees this testbed can hold its nodes; another's pty may have been
+        // given the number a node's pty had.
+        if (pid <= 0 || (pid != self && !seesTestbed(process)))
             continue;
         const QByteArray fdDir = "/proc/" + process + "/fd/";
         for (const QByteArray& file : directoryEntries(fdDir)) {
