@@ -13,6 +13,7 @@ packages=(
   clang libclang-rt-14-dev
   libsodium-dev
   strace
+  umockdev libumockdev-dev gir1.2-umockdev-1.0
 )
 
 missing=()

@@ -230,7 +230,15 @@ std::optional<Connection> UpdateWorkflow::selectableConnection() const
 // the device region's noDeviceState is selected; elsewhere the offer moves nothing.
 void UpdateWorkflow::offerListedDevice()
 {
-    if (!offerSuppressed && selectableConnection())
+    // A device that came while the updated one's agent was still being let go (in the very poll
+    // that saw its node go, say) moved no state: it is offered now, so that selecting it stops the
+    // update with the foreign-device message instead of waiting for a connection that never comes.
+    const bool cameMeanwhile
+        = connectionAfterLoss && updatingDevice && !deviceMonitor->connections().isEmpty();
+    connectionAfterLoss = false;
+    if (offerSuppressed)
+        return;
+    if (selectableConnection() || cameMeanwhile)
         emit deviceAvailable();
 }
 
@@ -257,6 +265,7 @@ void UpdateWorkflow::forgetDevice()
         return;
 
     const Connection connection = deviceAgent->connection();
+    agentNodeGone = false;
     deviceAgent->stop();
     // Joins the agent's thread, so nothing of the old connection reaches the workflow afterwards.
     delete deviceAgent;

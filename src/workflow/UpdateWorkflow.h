@@ -242,6 +242,10 @@ private:
     DeviceInfo deviceBeforeInstall;
     // A failed connection is tried again only on the monitor's next connection.
     bool offerSuppressed = false;
+    // The monitor saw the agent's node go, and then a connection come while the agent still
+    // existed: the device region was not waiting for it, so it is offered when the region is.
+    bool agentNodeGone = false;
+    bool connectionAfterLoss = false;
     // The node of the last failed connection, when this account may not open it.
     std::optional<QString> accessDeniedPath;
     QTimer rebootTimer;

@@ -2,6 +2,7 @@
 // workflow's and the agents' signals.
 #include "workflow/UpdateWorkflow.h"
 
+#include "device/DeviceAgent.h"
 #include "device/DeviceMonitor.h"
 #include "update/DownloadAgent.h"
 #include "update/UpdateManager.h"
@@ -68,7 +69,13 @@ void UpdateWorkflow::createStateMachine()
     QSignalTransition* connectFailed
         = connectingState->addTransition(this, &UpdateWorkflow::deviceFailure, noDeviceState);
     // A device that failed to connect is tried again on the monitor's next connection, not at once.
-    connect(deviceMonitor, &DeviceMonitor::connected, this, [this] { offerSuppressed = false; });
+    connect(deviceMonitor, &DeviceMonitor::connected, this, [this] {
+        offerSuppressed = false;
+        connectionAfterLoss = connectionAfterLoss || agentNodeGone;
+    });
+    connect(deviceMonitor, &DeviceMonitor::disconnected, this, [this](const QString& path) {
+        agentNodeGone = agentNodeGone || (deviceAgent && deviceAgent->connection().path == path);
+    });
     connect(connectFailed, &QAbstractTransition::triggered, this, [this] {
         offerSuppressed = true;
         showMessage(MessageKind::Critical, QStringLiteral("Connection Failure"),

@@ -32,6 +32,7 @@ struct DeviceBus::Client
     int replayDevice = -1; // the recording's handle once opened in a replay
     int interfaceIndex = 0;
     QTimer* paceTimer = nullptr;
+    qint64 lastFrame = -1; // the millisecond frame of the last report a paced device took
 };
 
 DeviceBus::DeviceBus(QObject* parent)
@@ -311,8 +312,15 @@ void DeviceBus::pump(Client& client)
 {
     QLocalSocket* socket = client.socket;
     const bool paced = client.paceTimer != nullptr;
-    // Paced connections take one report per timer tick; others everything that has arrived.
-    int budget = paced ? 1 : 1 << 30;
+    // Paced connections take one report per millisecond frame, whether the timer's tick or the
+    // socket's readyRead asks; a tick that came late takes the frame it missed, but no more.
+    // Others take everything that has arrived.
+    int budget = 1 << 30;
+    if (paced) {
+        const qint64 frame = m_clock.nsecsElapsed() / 1000000;
+        client.lastFrame = qMax(client.lastFrame, frame - 2);
+        budget = int(frame - client.lastFrame);
+    }
     while (budget-- > 0 && socket->bytesAvailable() >= reportSize) {
         if (client.device >= 0 && client.interfaceIndex == 0) {
             const SimulatedDevice& device = m_devices[size_t(client.device)]->device;
@@ -323,6 +331,8 @@ void DeviceBus::pump(Client& client)
                 return;
             }
         }
+        if (paced)
+            ++client.lastFrame;
         const QByteArray report = socket->read(reportSize);
         processReport(client, report);
         if (!clientFor(socket))
