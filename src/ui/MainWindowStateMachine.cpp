@@ -52,6 +52,9 @@ void MainWindow::createStateMachine()
     state(WorkflowStates::promptConnectState)->assignProperty(pages, "currentIndex", 0);
     state(WorkflowStates::promptWaitState)
         ->assignProperty(promptLabel, "text", phaseStatusText(WorkflowPhase::Connecting));
+    state(WorkflowStates::promptReplugState)
+        ->assignProperty(promptLabel, "text", phaseStatusText(WorkflowPhase::NotAnswering));
+    state(WorkflowStates::promptReplugState)->assignProperty(pages, "currentIndex", 0);
     state(WorkflowStates::selectionState)->assignProperty(pages, "currentIndex", 1);
     QState* idleState = state(WorkflowStates::idleState);
     idleState->assignProperty(checkUpdatesButton, "enabled", true);
