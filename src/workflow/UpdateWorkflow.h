@@ -163,15 +163,15 @@ signals:
     void foreignDeviceReturned();
     // The device came back without the component it was sent.
     void componentNotApplied();
+    // Some files of the plan are still to be downloaded; all are fetched and verified before the
+    // first component goes to the device.
+    void downloadsRequired();
     // The device opened but did not answer its header within deviceAnswerLimit().
     void deviceSilent();
     // The device being updated did not come back ready within rebootReturnLimit().
     void rebootWaitExpired();
     // The device whose update ended while it restarted is back: what is left is planned again.
     void resumeRequested();
-    // Some files of the plan are still to be downloaded; all are fetched and verified before the
-    // first component goes to the device.
-    void downloadsRequired();
 
 private slots:
     // Device selection and update planning.

@@ -257,9 +257,9 @@ void UpdateWorkflow::createStateMachine()
     // on the same event are innermost and win.
     activeDeviceState->addTransition(noDeviceState, &QState::entered, promptConnectState);
     idleState->addTransition(this, &UpdateWorkflow::forceInstallComponentRequest, updatingState);
-    idleState->addTransition(this, &UpdateWorkflow::resumeRequested, checkingState);
     idleState->addTransition(
         this, &UpdateWorkflow::forceInstallAllComponentsRequest, fetchManifestForceState);
+    idleState->addTransition(this, &UpdateWorkflow::resumeRequested, checkingState);
     nothingToInstallState->addTransition(this, &UpdateWorkflow::checkUpdatesRequest, fetchManifestState);
     readyToInstallState->addTransition(this, &UpdateWorkflow::checkUpdatesRequest, fetchManifestState);
     readyToInstallState->addTransition(this, &UpdateWorkflow::updateStartRequested, updatingState);

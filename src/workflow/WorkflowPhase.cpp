@@ -33,7 +33,8 @@ QString phaseStatusText(WorkflowPhase phase)
     case WorkflowPhase::AwaitingFinish:
         return doNotDisconnect(QStringLiteral("Waiting for confirmation that the update is finished..."));
     case WorkflowPhase::AwaitingPowerCycle:
-        return QStringLiteral("Please power-cycle the device now.");
+        return QStringLiteral("Please power-cycle the device now.\n\nThe update was written to the device; "
+                              "switching it off and on again finishes it.");
     case WorkflowPhase::AwaitingReboot:
         return QStringLiteral("Waiting for the device to reboot...");
     case WorkflowPhase::Idle:

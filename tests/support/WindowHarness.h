@@ -390,6 +390,7 @@ public:
         window->show();
         timeline.watch(QStringLiteral("status"), [this] { return statusText(); });
         timeline.watch(QStringLiteral("component"), [this] { return label("componentLabel")->text(); });
+        timeline.watch(QStringLiteral("device"), [this] { return deviceText(); });
         timeline.watch(QStringLiteral("page"), [this] { return QString::number(pages()->currentIndex()); });
         timeline.watch(QStringLiteral("heading"), [this] { return box("updatesHeading")->text(); });
         timeline.start();
