@@ -340,9 +340,15 @@ void UpdateWorkflow::createStateMachine()
                            "then planned again.")
                 .arg(QLatin1String(replugInstruction)));
     };
-    QSignalTransition* rebootFailed
-        = awaitRebootState->addTransition(noDeviceState, &QState::entered, promptReplugState);
+    // A device still on the bus failed to connect; one that went away again is to be connected.
+    auto* rebootFailed = new GuardedTransition(
+        noDeviceState, &QState::entered, [this] { return selectableConnection().has_value(); });
+    rebootFailed->setTargetState(promptReplugState);
+    awaitRebootState->addTransition(rebootFailed);
     connect(rebootFailed, &QAbstractTransition::triggered, this, tellRebootFailure);
+    QSignalTransition* rebootLost
+        = awaitRebootState->addTransition(noDeviceState, &QState::entered, promptConnectState);
+    connect(rebootLost, &QAbstractTransition::triggered, this, tellRebootFailure);
     QSignalTransition* rebootExpired
         = awaitRebootState->addTransition(this, &UpdateWorkflow::rebootWaitExpired, promptReplugState);
     connect(rebootExpired, &QAbstractTransition::triggered, this, tellRebootFailure);

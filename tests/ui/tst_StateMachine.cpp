@@ -279,6 +279,7 @@ void tst_StateMachine::transitions_data()
         { "rebootTimeoutState", { "noDeviceState.entered>awaitRebootState" } },
         { "awaitRebootState",
             { "deviceReadyState.entered>nextComponentState", "noDeviceState.entered>promptReplugState",
+                "noDeviceState.entered>promptConnectState",
                 "UpdateWorkflow.rebootWaitExpired>promptReplugState" } },
         { "appUpdateRegion", {} },
         { "appCheckIdleState", { "UpdateWorkflow.checkAppUpdatesRequest>appCheckRunningState" } },
