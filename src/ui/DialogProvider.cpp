@@ -37,6 +37,11 @@ QMessageBox::StandardButton DialogProvider::warning(QWidget* parent, const QStri
     return QMessageBox::warning(parent, title, text, buttons, defaultButton);
 }
 
+QMessageBox::StandardButton DialogProvider::ask(QMessageBox* box)
+{
+    return QMessageBox::StandardButton(box->exec());
+}
+
 void DialogProvider::about(QWidget* parent, const QString& title, const QString& text)
 {
     QMessageBox::about(parent, title, text);

@@ -33,6 +33,9 @@ public:
     // A warning asking for one of the buttons; the answer is the button chosen.
     virtual QMessageBox::StandardButton warning(QWidget* parent, const QString& title, const QString& text,
         QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton);
+    // Runs a question box of the window's own until it is answered or closed (which may happen
+    // without the user, when what it asks about has ended); the answer is the button chosen.
+    virtual QMessageBox::StandardButton ask(QMessageBox* box);
     virtual void about(QWidget* parent, const QString& title, const QString& text);
     // A file name to save to; empty when cancelled.
     virtual QString saveFileName(

@@ -54,11 +54,22 @@ bool MainWindow::confirmQuit()
 {
     if (!workflow->isUpdating())
         return true;
-    const QMessageBox::StandardButton answer = dialogs()->warning(this, tr("Update in Progress"),
-        tr("An update is in progress. Quitting now will abort the update.\n\nAre you sure you want to "
-           "quit?\n"),
-        QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton);
-    return answer == QMessageBox::Yes;
+    // Neither Enter nor Escape stops an update; and once the update has ended meanwhile there is
+    // nothing left to ask, so the box closes itself and the window closes.
+    QMessageBox box(QMessageBox::Warning, tr("Update in Progress"),
+        tr("An update is in progress. Quitting now will abort the update.\n\nStopping now may leave the "
+           "device unusable until it is updated again.\n\nAre you sure you want to quit?\n"),
+        QMessageBox::Yes | QMessageBox::No, this);
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    bool ended = false;
+    const QMetaObject::Connection closer = connect(workflow, &UpdateWorkflow::updateEnded, &box, [&] {
+        ended = true;
+        box.done(QMessageBox::No);
+    });
+    const QMessageBox::StandardButton answer = dialogs()->ask(&box);
+    disconnect(closer);
+    return ended || answer == QMessageBox::Yes;
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

@@ -29,12 +29,16 @@ void MainWindow::createStateMachine()
     auto* infoNoDeviceState = newState("infoNoDeviceState", deviceInfoRegion);
     auto* infoWaitingState = newState("infoWaitingState", deviceInfoRegion);
     auto* infoShownState = newState("infoShownState", deviceInfoRegion);
+    auto* infoRestartingState = newState("infoRestartingState", deviceInfoRegion);
     deviceInfoRegion->setInitialState(infoNoDeviceState);
 
     infoNoDeviceState->assignProperty(baseLogo, "visible", true);
     infoNoDeviceState->assignProperty(plusLogo, "visible", true);
     infoNoDeviceState->assignProperty(deviceStatusView, "text", QStringLiteral("No device connected"));
     infoWaitingState->assignProperty(deviceStatusView, "text", QStringLiteral("Waiting..."));
+    // The device being updated is off the bus while it restarts; it is not gone.
+    infoRestartingState->assignProperty(
+        deviceStatusView, "text", QStringLiteral("The device is restarting..."));
 
     connect(infoShownState, &QState::entered, this, &MainWindow::showDevice, Qt::DirectConnection);
 
@@ -45,6 +49,12 @@ void MainWindow::createStateMachine()
     infoWaitingState->addTransition(
         state(WorkflowStates::deviceReadyState), &QState::entered, infoShownState);
     infoShownState->addTransition(state(WorkflowStates::noDeviceState), &QState::entered, infoNoDeviceState);
+    infoNoDeviceState->addTransition(
+        state(WorkflowStates::awaitRebootState), &QState::entered, infoRestartingState);
+    infoRestartingState->addTransition(
+        state(WorkflowStates::connectingState), &QState::entered, infoWaitingState);
+    infoRestartingState->addTransition(
+        state(WorkflowStates::awaitRebootState), &QState::exited, infoNoDeviceState);
 
     // Workflow: the pages, the check for updates and the update itself.
     state(WorkflowStates::promptConnectState)
@@ -52,6 +62,9 @@ void MainWindow::createStateMachine()
     state(WorkflowStates::promptConnectState)->assignProperty(pages, "currentIndex", 0);
     state(WorkflowStates::promptWaitState)
         ->assignProperty(promptLabel, "text", phaseStatusText(WorkflowPhase::Connecting));
+    state(WorkflowStates::promptReplugState)
+        ->assignProperty(promptLabel, "text", phaseStatusText(WorkflowPhase::NotAnswering));
+    state(WorkflowStates::promptReplugState)->assignProperty(pages, "currentIndex", 0);
     state(WorkflowStates::selectionState)->assignProperty(pages, "currentIndex", 1);
     QState* idleState = state(WorkflowStates::idleState);
     idleState->assignProperty(checkUpdatesButton, "enabled", true);

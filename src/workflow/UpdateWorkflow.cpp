@@ -35,6 +35,22 @@ UpdateWorkflow::UpdateWorkflow(QObject* parent)
 
     rebootTimer.setSingleShot(true);
     connect(&rebootTimer, &QTimer::timeout, this, &UpdateWorkflow::deviceReadyToReboot);
+    for (QTimer* timer : { &answerTimer, &rebootWaitTimer, &reconnectTimer })
+        timer->setSingleShot(true);
+    connect(&answerTimer, &QTimer::timeout, this, [this] {
+        qCritical() << "Device did not answer within" << deviceAnswerLimitMs << "ms.";
+        emit deviceSilent();
+    });
+    connect(&rebootWaitTimer, &QTimer::timeout, this, [this] {
+        qCritical() << "Device did not come back within" << rebootReturnLimitMs << "ms of its restart.";
+        // Not selected again until it is plugged in again.
+        offerSuppressed = true;
+        emit rebootWaitExpired();
+    });
+    connect(&reconnectTimer, &QTimer::timeout, this, [this] {
+        offerSuppressed = false;
+        offerListedDevice();
+    });
 
     createStateMachine();
 
@@ -88,6 +104,12 @@ void UpdateWorkflow::reportUpdateEnd()
     updateRunning = false;
     qDebug() << "Update ended:" << updateOutcomeName(endingOutcome);
     emit updateEnded(endingOutcome);
+}
+
+void UpdateWorkflow::setDeviceWaitLimits(int rebootReturnMs, int answerMs)
+{
+    rebootReturnLimitMs = rebootReturnMs;
+    deviceAnswerLimitMs = answerMs;
 }
 
 void UpdateWorkflow::setQuestions(WorkflowQuestions* asked)

@@ -106,6 +106,20 @@ public:
     // Whether the manifest is being fetched for a check of the device's updates.
     bool isFetchingManifest() const { return fetchingManifest; }
 
+    // How long the device being updated may take to come back ready after it dropped off the bus;
+    // it restarts in 2 to 4 seconds, so a minute is generous and still ends a wait that would not.
+    static constexpr int rebootReturnTimeoutMs = 60000;
+    // How long a device found on the bus may take to answer its header. Each attempt waits 2 s for
+    // the answer; a device that has just been plugged in or restarted answers within a few, and a
+    // script's connect limit (pelk-cli's 30 s) is not outlived by the window's own wait.
+    static constexpr int deviceAnswerTimeoutMs = 30000;
+    // A device that answered its header wrongly is asked again after this pause, quietly.
+    static constexpr int reconnectDelayMs = 5000;
+    // The two bounds of the waits for a device to answer; tests shorten them.
+    void setDeviceWaitLimits(int rebootReturnMs, int answerMs);
+    int rebootReturnLimit() const { return rebootReturnLimitMs; }
+    int deviceAnswerLimit() const { return deviceAnswerLimitMs; }
+
 public slots:
     // Commands of a face.
     void checkForUpdates();
@@ -154,6 +168,12 @@ signals:
     // Some files of the plan are still to be downloaded; all are fetched and verified before the
     // first component goes to the device.
     void downloadsRequired();
+    // The device opened but did not answer its header within deviceAnswerLimit().
+    void deviceSilent();
+    // The device being updated did not come back ready within rebootReturnLimit().
+    void rebootWaitExpired();
+    // The device whose update ended while it restarted is back: what is left is planned again.
+    void resumeRequested();
 
 private slots:
     // Device selection and update planning.
@@ -249,6 +269,17 @@ private:
     // The node of the last failed connection, when this account may not open it.
     std::optional<QString> accessDeniedPath;
     QTimer rebootTimer;
+    QTimer answerTimer;
+    QTimer rebootWaitTimer;
+    QTimer reconnectTimer;
+    int rebootReturnLimitMs = rebootReturnTimeoutMs;
+    int deviceAnswerLimitMs = deviceAnswerTimeoutMs;
+    // "Connection Failure" was told for the device on the bus now; not again until it is ready or
+    // plugged in again.
+    bool connectFailureTold = false;
+    // The device whose update ended while it restarted; when it is selected again, what is left of
+    // its update is planned again from the same check.
+    std::optional<Connection> resumeDevice;
     QUrl appUpdateUrl;
     bool silentAppUpdateCheck = false;
     SleepPreventer* sleepPreventer = nullptr;

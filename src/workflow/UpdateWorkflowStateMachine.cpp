@@ -20,6 +20,9 @@ namespace PelkPlus {
 
 namespace {
 
+// What to do with a device that did not answer or did not come back, whatever the reason.
+const char replugInstruction[] = "Please unplug the device, wait five seconds and plug it in again.";
+
 // A signal transition taken only while its guard holds.
 class GuardedTransition : public QSignalTransition
 {
@@ -68,20 +71,48 @@ void UpdateWorkflow::createStateMachine()
     connectingState->addTransition(this, &UpdateWorkflow::deviceReady, deviceReadyState);
     QSignalTransition* connectFailed
         = connectingState->addTransition(this, &UpdateWorkflow::deviceFailure, noDeviceState);
-    // A device that failed to connect is tried again on the monitor's next connection, not at once.
+    // A device that failed to connect is tried again on the monitor's next connection, not at once;
+    // one that answered wrongly is also asked again after a pause (it may have been restarting).
+    // The failure is told once, not at every attempt; during the reboot wait the reboot failure
+    // alone is told.
     connect(deviceMonitor, &DeviceMonitor::connected, this, [this] {
         offerSuppressed = false;
+        connectFailureTold = false;
         connectionAfterLoss = connectionAfterLoss || agentNodeGone;
     });
     connect(deviceMonitor, &DeviceMonitor::disconnected, this, [this](const QString& path) {
         agentNodeGone = agentNodeGone || (deviceAgent && deviceAgent->connection().path == path);
     });
+    connect(this, &UpdateWorkflow::deviceReady, this, [this] { connectFailureTold = false; });
     connect(connectFailed, &QAbstractTransition::triggered, this, [this] {
         offerSuppressed = true;
+        reconnectTimer.start(reconnectDelayMs);
+        if (connectFailureTold || state(WorkflowStates::awaitRebootState)->active())
+            return;
+        connectFailureTold = true;
         showMessage(MessageKind::Critical, QStringLiteral("Connection Failure"),
             accessDeniedPath ? DeviceAccessHint::text(*accessDeniedPath)
                              : QStringLiteral("Failed to connect to device."));
     });
+    // A device that never answers is not asked for ever; it is tried again when plugged in again.
+    connect(
+        connectingState, &QState::entered, this, [this] { answerTimer.start(deviceAnswerLimitMs); },
+        Qt::DirectConnection);
+    connect(connectingState, &QState::exited, &answerTimer, &QTimer::stop, Qt::DirectConnection);
+    QSignalTransition* silent
+        = connectingState->addTransition(this, &UpdateWorkflow::deviceSilent, noDeviceState);
+    connect(silent, &QAbstractTransition::triggered, this, [this] {
+        offerSuppressed = true;
+        if (connectFailureTold || state(WorkflowStates::awaitRebootState)->active())
+            return;
+        connectFailureTold = true;
+        showMessage(MessageKind::Critical, QStringLiteral("Connection Failure"),
+            QStringLiteral("Failed to connect to device.\n\nThe device did not answer within %1 seconds. %2")
+                .arg(deviceAnswerLimitMs / 1000)
+                .arg(QLatin1String(replugInstruction)));
+    });
+    // The reboot wait has ended: the device's agent, still asking, goes with it.
+    connectingState->addTransition(this, &UpdateWorkflow::rebootWaitExpired, noDeviceState);
     connectingState->addTransition(this, &UpdateWorkflow::deviceDisconnected, noDeviceState);
     connectingState->addTransition(this, &UpdateWorkflow::foreignDeviceReturned, noDeviceState);
     deviceReadyState->addTransition(this, &UpdateWorkflow::deviceDisconnected, noDeviceState);
@@ -90,6 +121,7 @@ void UpdateWorkflow::createStateMachine()
     auto* workflowRegion = newState(WorkflowStates::workflowRegion, m_regions);
     auto* promptConnectState = newState(WorkflowStates::promptConnectState, workflowRegion);
     auto* promptWaitState = newState(WorkflowStates::promptWaitState, workflowRegion);
+    auto* promptReplugState = newState(WorkflowStates::promptReplugState, workflowRegion);
     auto* activeDeviceState = newState(WorkflowStates::activeDeviceState, workflowRegion);
     auto* selectionState = newState(WorkflowStates::selectionState, activeDeviceState);
     auto* idleState = newState(WorkflowStates::idleState, selectionState);
@@ -122,9 +154,33 @@ void UpdateWorkflow::createStateMachine()
     connect(
         activeDeviceState, &QState::entered, this, &UpdateWorkflow::resetUpdatePlan, Qt::DirectConnection);
     connect(activeDeviceState, &QState::exited, this, &UpdateWorkflow::resetUpdatePlan, Qt::DirectConnection);
-    // A plan rests on a check of this device; another device is checked afresh.
+    // A plan rests on a check of this device; another device is checked afresh. The device whose
+    // update ended while it restarted keeps its check, and what is left is planned again when it
+    // is back.
     connect(
-        activeDeviceState, &QState::exited, this, [this] { plannedFrom.reset(); }, Qt::DirectConnection);
+        activeDeviceState, &QState::exited, this,
+        [this] {
+            if (!resumeDevice)
+                plannedFrom.reset();
+        },
+        Qt::DirectConnection);
+    connect(
+        activeDeviceState, &QState::entered, this,
+        [this] {
+            if (!resumeDevice)
+                return;
+            const std::optional<Connection> returned = selectedConnection();
+            const bool same = returned && plannedFrom && returned->serialNumber == resumeDevice->serialNumber
+                && returned->model == resumeDevice->model;
+            resumeDevice.reset();
+            if (same) {
+                qDebug() << "The device is back: planning what is left of its update.";
+                emit resumeRequested();
+            } else {
+                plannedFrom.reset();
+            }
+        },
+        Qt::DirectConnection);
     connect(
         nothingToInstallState, &QState::entered, this, &UpdateWorkflow::planChanged, Qt::DirectConnection);
     connect(readyToInstallState, &QState::entered, this, &UpdateWorkflow::planChanged, Qt::DirectConnection);
@@ -151,6 +207,8 @@ void UpdateWorkflow::createStateMachine()
         [this] {
             // Left with a file sent and its outcome unknown: the device went away or another came.
             closeAttempt(UpdateHistoryEntry::DeviceLost);
+            if (currentPhase == WorkflowPhase::AwaitingReboot && updatingDevice)
+                resumeDevice = updatingDevice;
             updatingDevice.reset();
             verificationDue = false;
         },
@@ -194,13 +252,25 @@ void UpdateWorkflow::createStateMachine()
         promptConnectState, &QState::entered, this, &UpdateWorkflow::offerListedDevice, Qt::DirectConnection);
     promptConnectState->addTransition(connectingState, &QState::entered, promptWaitState);
     promptWaitState->addTransition(deviceReadyState, &QState::entered, activeDeviceState);
+    // A device on the bus that did not answer, or answered wrongly, is to be plugged in again.
+    auto* notAnswering
+        = new GuardedTransition(noDeviceState, &QState::entered, [this] { return offerSuppressed; });
+    notAnswering->setTargetState(promptReplugState);
+    promptWaitState->addTransition(notAnswering);
     promptWaitState->addTransition(noDeviceState, &QState::entered, promptConnectState);
+    promptReplugState->addTransition(connectingState, &QState::entered, promptWaitState);
+    // Unplugged and not yet plugged in again.
+    auto* unplugged = new GuardedTransition(
+        deviceMonitor, &DeviceMonitor::disconnected, [this] { return !selectableConnection(); });
+    unplugged->setTargetState(promptConnectState);
+    promptReplugState->addTransition(unplugged);
     // Losing the device ends whatever runs, except during the reboot wait, whose own transitions
     // on the same event are innermost and win.
     activeDeviceState->addTransition(noDeviceState, &QState::entered, promptConnectState);
     idleState->addTransition(this, &UpdateWorkflow::forceInstallComponentRequest, updatingState);
     idleState->addTransition(
         this, &UpdateWorkflow::forceInstallAllComponentsRequest, fetchManifestForceState);
+    idleState->addTransition(this, &UpdateWorkflow::resumeRequested, checkingState);
     nothingToInstallState->addTransition(this, &UpdateWorkflow::checkUpdatesRequest, fetchManifestState);
     readyToInstallState->addTransition(this, &UpdateWorkflow::checkUpdatesRequest, fetchManifestState);
     readyToInstallState->addTransition(this, &UpdateWorkflow::updateStartRequested, updatingState);
@@ -272,12 +342,30 @@ void UpdateWorkflow::createStateMachine()
     awaitRebootState->addTransition(deviceReadyState, &QState::entered, nextComponentState);
     // Only another device came back: the update stops; nothing is sent to that device.
     updatingState->addTransition(this, &UpdateWorkflow::foreignDeviceReturned, promptConnectState);
-    QSignalTransition* rebootFailed
-        = awaitRebootState->addTransition(noDeviceState, &QState::entered, promptConnectState);
-    connect(rebootFailed, &QAbstractTransition::triggered, this, [this] {
+    // The device came back and failed to connect, or did not come back in time: one message, and
+    // the instruction that goes on with the update.
+    connect(
+        awaitRebootState, &QState::entered, this, [this] { rebootWaitTimer.start(rebootReturnLimitMs); },
+        Qt::DirectConnection);
+    connect(awaitRebootState, &QState::exited, &rebootWaitTimer, &QTimer::stop, Qt::DirectConnection);
+    const auto tellRebootFailure = [this] {
         showMessage(MessageKind::Critical, QStringLiteral("Reboot Failure"),
-            QStringLiteral("The device failed to reboot after update."));
-    });
+            QStringLiteral("The device failed to reboot after update.\n\n%1 What is left of the update is "
+                           "then planned again.")
+                .arg(QLatin1String(replugInstruction)));
+    };
+    // A device still on the bus failed to connect; one that went away again is to be connected.
+    auto* rebootFailed = new GuardedTransition(
+        noDeviceState, &QState::entered, [this] { return selectableConnection().has_value(); });
+    rebootFailed->setTargetState(promptReplugState);
+    awaitRebootState->addTransition(rebootFailed);
+    connect(rebootFailed, &QAbstractTransition::triggered, this, tellRebootFailure);
+    QSignalTransition* rebootLost
+        = awaitRebootState->addTransition(noDeviceState, &QState::entered, promptConnectState);
+    connect(rebootLost, &QAbstractTransition::triggered, this, tellRebootFailure);
+    QSignalTransition* rebootExpired
+        = awaitRebootState->addTransition(this, &UpdateWorkflow::rebootWaitExpired, promptReplugState);
+    connect(rebootExpired, &QAbstractTransition::triggered, this, tellRebootFailure);
 
     // The updater's own version check: its initial state makes it run once at every start-up,
     // silently (start() sets silentAppUpdateCheck before the first step).
@@ -344,9 +432,10 @@ void UpdateWorkflow::createStateMachine()
             Qt::DirectConnection);
     }
     const QList<QPair<QState*, WorkflowPhase>> phases = { { promptConnectState, WorkflowPhase::NoDevice },
-        { promptWaitState, WorkflowPhase::Connecting }, { nothingToInstallState, WorkflowPhase::Idle },
-        { checkingState, WorkflowPhase::Checking }, { readyToInstallState, WorkflowPhase::Planned },
-        { updatingState, WorkflowPhase::Updating }, { nextComponentState, WorkflowPhase::NextComponent },
+        { promptWaitState, WorkflowPhase::Connecting }, { promptReplugState, WorkflowPhase::NotAnswering },
+        { nothingToInstallState, WorkflowPhase::Idle }, { checkingState, WorkflowPhase::Checking },
+        { readyToInstallState, WorkflowPhase::Planned }, { updatingState, WorkflowPhase::Updating },
+        { nextComponentState, WorkflowPhase::NextComponent },
         { downloadingState, WorkflowPhase::Downloading }, { downloadAllState, WorkflowPhase::Downloading },
         { awaitUpdateModeState, WorkflowPhase::AwaitingUpdateMode },
         { installingState, WorkflowPhase::Installing }, { awaitFinishState, WorkflowPhase::AwaitingFinish },
@@ -364,7 +453,8 @@ void UpdateWorkflow::createStateMachine()
     }
     // The update's end is told once the workflow rests again, so that the plan a face then reads
     // is the one made against the restarted device.
-    for (QState* resting : { nothingToInstallState, readyToInstallState, promptConnectState }) {
+    for (QState* resting :
+        { nothingToInstallState, readyToInstallState, promptConnectState, promptReplugState }) {
         connect(resting, &QState::entered, this, &UpdateWorkflow::reportUpdateEnd, Qt::DirectConnection);
     }
     connect(

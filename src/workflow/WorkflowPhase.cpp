@@ -19,6 +19,9 @@ QString phaseStatusText(WorkflowPhase phase)
         return QStringLiteral("Please connect a PELK device.");
     case WorkflowPhase::Connecting:
         return QStringLiteral("Waiting for the PELK device to get ready...");
+    case WorkflowPhase::NotAnswering:
+        return QStringLiteral("The PELK device does not answer. Please unplug it, wait five seconds and plug "
+                              "it in again.");
     case WorkflowPhase::Checking:
         return QStringLiteral("Checking for latest updates...");
     case WorkflowPhase::Updating:
@@ -30,7 +33,8 @@ QString phaseStatusText(WorkflowPhase phase)
     case WorkflowPhase::AwaitingFinish:
         return doNotDisconnect(QStringLiteral("Waiting for confirmation that the update is finished..."));
     case WorkflowPhase::AwaitingPowerCycle:
-        return QStringLiteral("Please power-cycle the device now.");
+        return QStringLiteral("Please power-cycle the device now.\n\nThe update was written to the device; "
+                              "switching it off and on again finishes it.");
     case WorkflowPhase::AwaitingReboot:
         return QStringLiteral("Waiting for the device to reboot...");
     case WorkflowPhase::Idle:
@@ -49,6 +53,8 @@ const char* phaseName(WorkflowPhase phase)
         return "NoDevice";
     case WorkflowPhase::Connecting:
         return "Connecting";
+    case WorkflowPhase::NotAnswering:
+        return "NotAnswering";
     case WorkflowPhase::Idle:
         return "Idle";
     case WorkflowPhase::Checking:

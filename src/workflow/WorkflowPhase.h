@@ -14,6 +14,8 @@ enum class WorkflowPhase {
     NoDevice,
     // A device was found and is being opened.
     Connecting,
+    // A device is on the bus but did not answer, or answered wrongly: it is to be plugged in again.
+    NotAnswering,
     // A device is ready and nothing is planned.
     Idle,
     // The catalogue is fetched and the plan made.

@@ -15,6 +15,7 @@ inline constexpr char deviceReadyState[] = "deviceReadyState";
 inline constexpr char workflowRegion[] = "workflowRegion";
 inline constexpr char promptConnectState[] = "promptConnectState";
 inline constexpr char promptWaitState[] = "promptWaitState";
+inline constexpr char promptReplugState[] = "promptReplugState";
 inline constexpr char activeDeviceState[] = "activeDeviceState";
 inline constexpr char selectionState[] = "selectionState";
 inline constexpr char idleState[] = "idleState";

@@ -265,6 +265,15 @@ void tst_CliProcess::commands_data()
     QTest::newRow("device lost while sending")
         << oldPlus + QStringList { "--unplug-after", "20" } << false << QStringList { "update", "--yes" } << 1
         << QStringLiteral("Update Failure: The update could not be completed.");
+    // Waits for the device that end with the real bounds (a minute for the restart, half of one for
+    // the header) and say what to do next.
+    QTest::newRow("device never comes back after its restart")
+        << oldPlus + QStringList { "--no-return" } << false << QStringList { "update", "--yes" } << 1
+        << QStringLiteral("Reboot Failure: The device failed to reboot after update.\n\nPlease unplug the "
+                          "device, wait five seconds and plug it in again.");
+    QTest::newRow("device comes back but never answers")
+        << oldPlus + QStringList { "--no-header-after-reboot" } << false << QStringList { "update", "--yes" }
+        << 1 << QStringLiteral("Reboot Failure: The device failed to reboot after update.");
 }
 
 void tst_CliProcess::commands()
@@ -283,7 +292,8 @@ void tst_CliProcess::commands()
     if (lockHeld)
         QVERIFY(lock.tryLock(0));
 
-    const Run run = finish(startCli(arguments));
+    // Long enough for the longest wait for a device to end, and the update before it.
+    const Run run = finish(startCli(arguments), 100000);
     QVERIFY2(
         run.exitCode == exitCode, qPrintable(QStringLiteral("exit %1: %2").arg(run.exitCode).arg(run.err)));
     // The manifest URL of the command line was for that run only.

@@ -100,6 +100,29 @@ public:
         return warningAnswers.isEmpty() ? QMessageBox::No : warningAnswers.dequeue();
     }
 
+    // A question box of the window's own, recorded as a warning with its buttons, default and escape
+    // button; answered from warningAnswers, or, when whileAsked is set, left open to it (keys
+    // pressed, an update ended meanwhile) and answered by what closed it.
+    std::function<void(QMessageBox*)> whileAsked;
+    QMessageBox::StandardButton ask(QMessageBox* box) override
+    {
+        calls.append({ QStringLiteral("warning"), box->windowTitle(), box->text(),
+            QStringLiteral("%1/%2/%3")
+                .arg(int(box->standardButtons()))
+                .arg(int(box->standardButton(box->defaultButton())))
+                .arg(int(box->standardButton(box->escapeButton()))) });
+        if (!whileAsked)
+            return warningAnswers.isEmpty() ? QMessageBox::No : warningAnswers.dequeue();
+        box->open();
+        whileAsked(box);
+        askedBoxOpen = box->isVisible();
+        if (askedBoxOpen)
+            box->done(QMessageBox::Cancel);
+        return QMessageBox::StandardButton(box->result());
+    }
+    // Whether the last box left to whileAsked was still open when it returned.
+    bool askedBoxOpen = false;
+
     void about(QWidget*, const QString& title, const QString& text) override
     {
         calls.append({ QStringLiteral("about"), title, text, QString() });
@@ -367,6 +390,7 @@ public:
         window->show();
         timeline.watch(QStringLiteral("status"), [this] { return statusText(); });
         timeline.watch(QStringLiteral("component"), [this] { return label("componentLabel")->text(); });
+        timeline.watch(QStringLiteral("device"), [this] { return deviceText(); });
         timeline.watch(QStringLiteral("page"), [this] { return QString::number(pages()->currentIndex()); });
         timeline.watch(QStringLiteral("heading"), [this] { return box("updatesHeading")->text(); });
         timeline.start();

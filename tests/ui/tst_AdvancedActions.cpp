@@ -91,6 +91,8 @@ private slots:
     void about();
     void closeDuringUpdateAsksFirst();
     void closeConfirmedDuringUpdate();
+    void quitQuestion_data();
+    void quitQuestion();
 
 private:
     QTemporaryDir m_files;
@@ -486,10 +488,9 @@ void tst_AdvancedActions::closeDuringUpdateAsksFirst()
     const ScriptedDialogs::Call asked = session.dialogs->calls.last();
     QCOMPARE(asked.title, QStringLiteral("Update in Progress"));
     QCOMPARE(asked.text,
-        QStringLiteral("An update is in progress. Quitting now will abort the update.\n\nAre you sure you "
-                       "want to quit?\n"));
-    QCOMPARE(asked.extra,
-        QStringLiteral("%1/%2").arg(int(QMessageBox::Yes | QMessageBox::No)).arg(int(QMessageBox::NoButton)));
+        QStringLiteral("An update is in progress. Quitting now will abort the update.\n\nStopping now may "
+                       "leave the device unusable until it is updated again.\n\nAre you sure you want to "
+                       "quit?\n"));
 
     // Still asked while the device reboots; the update goes on after No.
     QTRY_COMPARE_WITH_TIMEOUT(
@@ -528,6 +529,65 @@ void tst_AdvancedActions::closeConfirmedDuringUpdate()
     QVERIFY(session.window->close());
     QVERIFY(!session.window->isVisible());
     QCOMPARE(session.dialogs->count(QStringLiteral("warning")), 1);
+}
+
+// The quit question during an update: neither key stops it, and a box
+// left open closes itself when the update ends, and the window with it.
+void tst_AdvancedActions::quitQuestion_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<bool>("closed");
+    QTest::newRow("Enter keeps the update running") << int(Qt::Key_Return) << false;
+    QTest::newRow("Escape keeps the update running") << int(Qt::Key_Escape) << false;
+    QTest::newRow("the update ends while asked") << 0 << true;
+}
+
+void tst_AdvancedActions::quitQuestion()
+{
+    QFETCH(int, key);
+    QFETCH(bool, closed);
+
+    WorkflowSession session;
+    publishPlus(session.catalogue);
+    SimulatedDeviceSettings settings = currentPlus();
+    settings.dspWord = 0x0310;
+    // Long enough in its ready check for the question to be asked before the file goes.
+    settings.ready = SimulatedReadyBehaviour::AfterQueries;
+    settings.readyAfterQueries = 4;
+    session.addDevice(settings);
+    session.openWindow();
+    QVERIFY(waitForSelection(session));
+    QVERIFY(session.click("checkUpdatesButton"));
+    QTRY_COMPARE_WITH_TIMEOUT(session.planItems().size(), 1, 10000);
+    QVERIFY(session.click("startUpdateButton"));
+    QTRY_COMPARE(session.statusText(), phaseStatusText(WorkflowPhase::AwaitingUpdateMode));
+
+    bool boxClosed = false;
+    session.dialogs->whileAsked = [&](QMessageBox* box) {
+        if (key)
+            QTest::keyClick(box, Qt::Key(key));
+        boxClosed = QTest::qWaitFor([box] { return !box->isVisible(); }, 60000);
+    };
+    QCOMPARE(session.window->close(), closed);
+    QVERIFY(boxClosed);
+    QCOMPARE(session.window->isVisible(), !closed);
+    const ScriptedDialogs::Call asked = session.dialogs->calls.last();
+    QCOMPARE(asked.title, QStringLiteral("Update in Progress"));
+    QCOMPARE(asked.text,
+        QStringLiteral("An update is in progress. Quitting now will abort the update.\n\nStopping now may "
+                       "leave the device unusable until it is updated again.\n\nAre you sure you want to "
+                       "quit?\n"));
+    QCOMPARE(asked.extra,
+        QStringLiteral("%1/%2/%3")
+            .arg(int(QMessageBox::Yes | QMessageBox::No))
+            .arg(int(QMessageBox::No))
+            .arg(int(QMessageBox::No)));
+    if (!closed) {
+        // The update went on to its end.
+        QVERIFY(session.workflow()->isUpdating());
+        QTRY_VERIFY_WITH_TIMEOUT(!session.workflow()->isUpdating(), 60000);
+        QCOMPARE(session.device().installCount(), 1);
+    }
 }
 
 } // namespace PelkPlus

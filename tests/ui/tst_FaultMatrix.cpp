@@ -231,7 +231,8 @@ void tst_FaultMatrix::row_data()
         QStringList installedBack;
     };
     const Phase phases[] = {
-        { "header exchange after a reboot", both, 0x000A, 1, 0, "prompt", "nothing planned", "Reboot Failure",
+        // Back after the failed restart, the DSP firmware is planned again.
+        { "header exchange after a reboot", both, 0x000A, 1, 0, "prompt", "planned", "Reboot Failure",
             { "MP" }, { "MP" } },
         { "ready check", both, 0x0012, 1, 0, "prompt", "nothing planned", "", {}, {} },
         { "MCU stream", both, 0x0004, 40, 0, "prompt", "nothing planned", "", {}, {} },

@@ -58,6 +58,9 @@ const QStringList signalNames = {
     "foreignDeviceReturned",
     "componentNotApplied",
     "downloadsRequired",
+    "deviceSilent",
+    "rebootWaitExpired",
+    "resumeRequested",
 };
 
 QStringList visibleEntries(const QMenu* menu)

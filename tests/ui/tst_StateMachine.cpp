@@ -150,9 +150,11 @@ void tst_StateMachine::stateTree_data()
         { "infoNoDeviceState", "deviceInfoRegion", true },
         { "infoWaitingState", "deviceInfoRegion", false },
         { "infoShownState", "deviceInfoRegion", false },
+        { "infoRestartingState", "deviceInfoRegion", false },
         { "workflowRegion", "regions", false },
         { "promptConnectState", "workflowRegion", true },
         { "promptWaitState", "workflowRegion", false },
+        { "promptReplugState", "workflowRegion", false },
         { "activeDeviceState", "workflowRegion", false },
         { "selectionState", "activeDeviceState", true },
         { "idleState", "selectionState", true },
@@ -218,23 +220,31 @@ void tst_StateMachine::transitions_data()
             { "DeviceMonitor.connected>connectingState", "UpdateWorkflow.deviceAvailable>connectingState" } },
         { "connectingState",
             { "UpdateWorkflow.deviceReady>deviceReadyState", "UpdateWorkflow.deviceFailure>noDeviceState",
+                "UpdateWorkflow.deviceSilent>noDeviceState", "UpdateWorkflow.rebootWaitExpired>noDeviceState",
                 "UpdateWorkflow.deviceDisconnected>noDeviceState",
                 "UpdateWorkflow.foreignDeviceReturned>noDeviceState" } },
         { "deviceReadyState", { "UpdateWorkflow.deviceDisconnected>noDeviceState" } },
         { "deviceInfoRegion", {} },
-        { "infoNoDeviceState", { "connectingState.entered>infoWaitingState" } },
+        { "infoNoDeviceState",
+            { "connectingState.entered>infoWaitingState", "awaitRebootState.entered>infoRestartingState" } },
         { "infoWaitingState",
             { "noDeviceState.entered>infoNoDeviceState", "deviceReadyState.entered>infoShownState" } },
         { "infoShownState", { "noDeviceState.entered>infoNoDeviceState" } },
+        { "infoRestartingState",
+            { "connectingState.entered>infoWaitingState", "awaitRebootState.exited>infoNoDeviceState" } },
         { "workflowRegion", {} },
         { "promptConnectState", { "connectingState.entered>promptWaitState" } },
         { "promptWaitState",
-            { "deviceReadyState.entered>activeDeviceState", "noDeviceState.entered>promptConnectState" } },
+            { "deviceReadyState.entered>activeDeviceState", "noDeviceState.entered>promptReplugState",
+                "noDeviceState.entered>promptConnectState" } },
+        { "promptReplugState",
+            { "connectingState.entered>promptWaitState", "DeviceMonitor.disconnected>promptConnectState" } },
         { "activeDeviceState", { "noDeviceState.entered>promptConnectState" } },
         { "selectionState", {} },
         { "idleState",
             { "UpdateWorkflow.forceInstallComponentRequest>updatingState",
-                "UpdateWorkflow.forceInstallAllComponentsRequest>fetchManifestForceState" } },
+                "UpdateWorkflow.forceInstallAllComponentsRequest>fetchManifestForceState",
+                "UpdateWorkflow.resumeRequested>checkingState" } },
         { "nothingToInstallState", { "UpdateWorkflow.checkUpdatesRequest>fetchManifestState" } },
         { "readyToInstallState",
             { "UpdateWorkflow.checkUpdatesRequest>fetchManifestState",
@@ -268,7 +278,9 @@ void tst_StateMachine::transitions_data()
             { "noDeviceState.entered>awaitRebootState", "QTimer.timeout>rebootTimeoutState" } },
         { "rebootTimeoutState", { "noDeviceState.entered>awaitRebootState" } },
         { "awaitRebootState",
-            { "deviceReadyState.entered>nextComponentState", "noDeviceState.entered>promptConnectState" } },
+            { "deviceReadyState.entered>nextComponentState", "noDeviceState.entered>promptReplugState",
+                "noDeviceState.entered>promptConnectState",
+                "UpdateWorkflow.rebootWaitExpired>promptReplugState" } },
         { "appUpdateRegion", {} },
         { "appCheckIdleState", { "UpdateWorkflow.checkAppUpdatesRequest>appCheckRunningState" } },
         { "appCheckRunningState",
@@ -494,27 +506,32 @@ void tst_StateMachine::connectionFailureAndRetry()
     QTRY_VERIFY(trail->isActive(QStringLiteral("noDeviceState")));
     QVERIFY(trail->enteredInOrder(
         { "connectingState", "noDeviceState" }, trail->entered().indexOf("connectingState")));
-    QVERIFY(trail->isActive(QStringLiteral("promptConnectState")));
+    // The page says what to do with the device that is there.
+    QTRY_VERIFY(trail->isActive(QStringLiteral("promptReplugState")));
+    QCOMPARE(session.promptText(),
+        QStringLiteral("The PELK device does not answer. Please unplug it, wait five seconds and plug it in "
+                       "again."));
     QVERIFY(trail->isActive(QStringLiteral("infoNoDeviceState")));
     QCOMPARE(session.deviceText(), QStringLiteral("No device connected"));
     QVERIFY(!trail->entered().contains(QStringLiteral("deviceReadyState")));
 
-    // Nothing more happens until the monitor reports a connection again.
+    // Asked again after a pause, not at once, and the failure is not told again.
     const int attempts = trail->entered().count(QStringLiteral("connectingState"));
     QTest::qWait(1200);
     QCOMPARE(trail->entered().count(QStringLiteral("connectingState")), attempts);
+    QTRY_VERIFY_WITH_TIMEOUT(trail->entered().count(QStringLiteral("connectingState")) > attempts,
+        UpdateWorkflow::reconnectDelayMs + 3000);
+    QTRY_VERIFY(trail->isActive(QStringLiteral("promptReplugState")));
+    QCOMPARE(session.messages().size(), 1);
 
+    // Once it answers rightly it is taken up without being plugged in again.
     session.closeMessages();
-    QSignalSpy gone(monitor, &DeviceMonitor::disconnected);
-    session.bus->run([](DeviceBus& bus) {
-        bus.device(0).settings().header = SimulatedHeaderBehaviour::Normal;
-        bus.unplug(0);
-    });
-    QVERIFY(gone.wait(5000));
-    session.bus->run([](DeviceBus& bus) { bus.plug(0); });
-    QVERIFY(waitForIdle(session));
-    QCOMPARE(trail->entered().count(QStringLiteral("connectingState")), attempts + 1);
+    session.bus->run(
+        [](DeviceBus& bus) { bus.device(0).settings().header = SimulatedHeaderBehaviour::Normal; });
+    QTRY_VERIFY_WITH_TIMEOUT(
+        trail->isActive(QStringLiteral("idleState")), UpdateWorkflow::reconnectDelayMs + 5000);
     QVERIFY(session.messages().isEmpty());
+    QVERIFY(monitor);
 }
 
 void tst_StateMachine::firstOfTwoDevicesSelected()
@@ -830,16 +847,18 @@ void tst_StateMachine::rebootFailure()
     session.bus->run(
         [](DeviceBus& bus) { bus.device(0).settings().header = SimulatedHeaderBehaviour::BadSignature; });
 
-    QVERIFY(waitForState(QStringLiteral("promptConnectState"), 15000));
+    QVERIFY(waitForState(QStringLiteral("promptReplugState"), 15000));
     QVERIFY(trail->enteredInOrder(
-        { "awaitRebootState", "connectingState", "noDeviceState", "promptConnectState" }));
-    QTRY_VERIFY(session.messageTitles().contains(QStringLiteral("Reboot Failure")));
-    for (const WorkflowSession::Shown& shown : session.messages()) {
-        if (shown.title == QLatin1String("Reboot Failure")) {
-            QCOMPARE(shown.text, QStringLiteral("The device failed to reboot after update."));
-            QCOMPARE(shown.icon, QMessageBox::Critical);
-        }
-    }
+        { "awaitRebootState", "connectingState", "noDeviceState", "promptReplugState" }));
+    // One box, and the page says the same as the box.
+    QTRY_VERIFY(!session.messages().isEmpty());
+    QCOMPARE(session.messageTitles(), QStringList { QStringLiteral("Reboot Failure") });
+    const WorkflowSession::Shown shown = session.messages().first();
+    QCOMPARE(shown.text,
+        QStringLiteral("The device failed to reboot after update.\n\nPlease unplug the device, wait five "
+                       "seconds and plug it in again. What is left of the update is then planned again."));
+    QCOMPARE(shown.icon, QMessageBox::Critical);
+    QCOMPARE(session.promptText(), phaseStatusText(WorkflowPhase::NotAnswering));
     QCOMPARE(session.pages()->currentIndex(), 0);
     QCOMPARE(session.sleep->switchedOff, 1);
     QVERIFY(!session.sleep->preventing);

@@ -22,7 +22,9 @@ const QString confirmationText
     = QStringLiteral("Waiting for confirmation that the update is finished...\n\nPlease DO NOT disconnect or "
                      "power down the device!");
 const QString rebootText = QStringLiteral("Waiting for the device to reboot...");
-const QString powerCycleText = QStringLiteral("Please power-cycle the device now.");
+const QString powerCycleText
+    = QStringLiteral("Please power-cycle the device now.\n\nThe update was written to "
+                     "the device; switching it off and on again finishes it.");
 const QString mcuWarning
     = QStringLiteral("An MCU update is available but your current MCU firmware cannot be "
                      "updated by USB. It must be programmed directly into the MCU.");
@@ -163,6 +165,10 @@ void tst_UpdateWorkflow::fullUpdateOfPelkPlus()
     const QStringList statuses = session.timeline.texts(QStringLiteral("status"));
     QCOMPARE(statuses.count(rebootText), 4);
     QVERIFY(!statuses.contains(powerCycleText));
+    // While the device restarts the panel says so, not that there is no device.
+    QCOMPARE(
+        session.timeline.texts(QStringLiteral("device")).count(QStringLiteral("The device is restarting...")),
+        4);
     // The last component's bars and labels stay as they ended.
     QCOMPARE(session.label("downloadLabel")->text(), QStringLiteral("Downloading (30 KB)"));
     QCOMPARE(session.label("installLabel")->text(), QStringLiteral("Installing (30 KB)"));
@@ -420,13 +426,14 @@ void tst_UpdateWorkflow::rebootFailure()
 
     QTRY_VERIFY_WITH_TIMEOUT(session.messageTitles().contains(QStringLiteral("Reboot Failure")), 20000);
     QVERIFY(session.timeline.texts(QStringLiteral("status")).contains(rebootText));
-    for (const WorkflowSession::Shown& shown : session.messages()) {
-        QCOMPARE(shown.icon, QMessageBox::Critical);
-        if (shown.title == QLatin1String("Reboot Failure"))
-            QCOMPARE(shown.text, QStringLiteral("The device failed to reboot after update."));
-    }
+    // One box, not a connection failure on top of it, and a page that says what to do.
+    QCOMPARE(session.messageTitles(), QStringList { QStringLiteral("Reboot Failure") });
+    QCOMPARE(session.messages().first().icon, QMessageBox::Critical);
+    QCOMPARE(session.messages().first().text,
+        QStringLiteral("The device failed to reboot after update.\n\nPlease unplug the device, wait five "
+                       "seconds and plug it in again. What is left of the update is then planned again."));
     QTRY_COMPARE(session.pages()->currentIndex(), 0);
-    QCOMPARE(session.promptText(), QStringLiteral("Please connect a PELK device."));
+    QTRY_COMPARE(session.promptText(), phaseStatusText(WorkflowPhase::NotAnswering));
     QVERIFY(!session.sleep->preventing);
     QCOMPARE(session.device().installCount(), 1);
 }

@@ -54,6 +54,16 @@ bool started(EngineFixture& f, int planned)
     return true;
 }
 
+// Whether the workflow rests with a plan of the given number of components again within the time.
+bool replanned(EngineFixture& f, int planned, int timeout = 15000)
+{
+    return QTest::qWaitFor(
+        [&] {
+            return f.workflow()->phase() == WorkflowPhase::Planned && f.workflow()->plan().size() == planned;
+        },
+        timeout);
+}
+
 // The catalogue's components that the device holds byte for byte, or "nothing".
 QString holdings(const EngineFixture& f, int index)
 {
@@ -213,6 +223,86 @@ void tst_UpdateWorkflowEngine::scenario_data()
            "Pelk (serial number PKB) was connected instead.\n\nThe update was stopped and nothing was sent "
            "to "
            "the Pelk. Please connect the Pelk+ and check for updates again.";
+
+    // The waits for a device end: the production bounds are told once, then shortened for the rows.
+    const auto bounded = [](EngineFixture& f, int rebootReturnMs, int answerMs) {
+        const bool production = f.workflow()->rebootReturnLimit() == 60000
+            && f.workflow()->deviceAnswerLimit() == UpdateWorkflow::deviceAnswerTimeoutMs;
+        f.workflow()->setDeviceWaitLimits(rebootReturnMs, answerMs);
+        return production;
+    };
+    const auto setDevice = [](EngineFixture& f, const std::function<void(SimulatedDeviceSettings&)>& change) {
+        f.bus->run([change](DeviceBus& devices) { change(devices.device(0).settings()); });
+    };
+    const QString rebootFailure = QStringLiteral(
+        "Reboot Failure: The device failed to reboot after update.\n\nPlease unplug the device, wait five "
+        "seconds and plug it in again. What is left of the update is then planned again.");
+
+    SimulatedDeviceSettings lost = plus({ "MP", "DSP" });
+    lost.comeBackAfterReboot = false;
+    QTest::newRow("device never comes back after its reboot")
+        << Devices { lost } << EngineScript([bounded](EngineFixture& f) {
+               if (!bounded(f, 3000, 30000) || !started(f, 2)
+                   || f.waitForOutcome(30000) != UpdateOutcome::Failed
+                   || f.workflow()->phase() != WorkflowPhase::NotAnswering)
+                   return false;
+               // Plugged in after the bound: picked up as usual, and the DSP firmware is left.
+               f.plug();
+               return replanned(f, 1) && f.workflow()->plan().first().type == ComponentType::DspFirmware;
+           })
+        << ends(UpdateOutcome::Failed)
+        << component + Phases { P::NotAnswering, P::Connecting, P::Checking, P::Planned }
+        << QStringList { "MP" } << rebootFailure;
+
+    SimulatedDeviceSettings mute = plus({ "MP", "DSP" });
+    mute.headerAfterReboot = false;
+    QTest::newRow("device comes back but never answers")
+        << Devices { mute } << EngineScript([bounded, setDevice](EngineFixture& f) {
+               if (!bounded(f, 60000, 3000) || !started(f, 2)
+                   || f.waitForOutcome(30000) != UpdateOutcome::Failed
+                   || !f.waitForPhase(WorkflowPhase::NotAnswering, 1000))
+                   return false;
+               setDevice(f, [](SimulatedDeviceSettings& s) { s.headerAfterReboot = true; });
+               // Plugged in again once the unplugging was seen, as the message asks.
+               f.unplug();
+               if (!QTest::qWaitFor([&] { return f.workflow()->connections().isEmpty(); }, 5000))
+                   return false;
+               f.plug();
+               return replanned(f, 1);
+           })
+        << ends(UpdateOutcome::Failed)
+        << component + Phases { P::NotAnswering, P::Connecting, P::Checking, P::Planned }
+        << QStringList { "MP" } << rebootFailure;
+
+    SimulatedDeviceSettings garbled = plus({ "MP", "DSP" });
+    garbled.rebootMs = 2500;
+    QTest::newRow("device answers wrongly after its reboot, then rightly")
+        << Devices { garbled } << EngineScript([setDevice](EngineFixture& f) {
+               if (!started(f, 2) || !f.waitForPhase(WorkflowPhase::AwaitingReboot, 30000))
+                   return false;
+               setDevice(
+                   f, [](SimulatedDeviceSettings& s) { s.header = SimulatedHeaderBehaviour::BadSignature; });
+               if (f.waitForOutcome(15000) != UpdateOutcome::Failed
+                   || f.workflow()->phase() != WorkflowPhase::NotAnswering)
+                   return false;
+               // Asked again quietly, without a replug, once it answers rightly.
+               setDevice(f, [](SimulatedDeviceSettings& s) { s.header = SimulatedHeaderBehaviour::Normal; });
+               return replanned(f, 1);
+           })
+        << ends(UpdateOutcome::Failed)
+        << component + Phases { P::NotAnswering, P::Connecting, P::Checking, P::Planned }
+        << QStringList { "MP" } << rebootFailure;
+
+    SimulatedDeviceSettings silentAtStart = plus({ "MP" });
+    silentAtStart.header = SimulatedHeaderBehaviour::NoAnswer;
+    QTest::newRow("device never answers at start")
+        << Devices { silentAtStart } << EngineScript([bounded](EngineFixture& f) {
+               return bounded(f, 60000, 3000) && f.waitForPhase(WorkflowPhase::NotAnswering, 10000)
+                   && !f.workflow()->hasDevice();
+           })
+        << -1 << Phases { P::NoDevice, P::Connecting, P::NotAnswering } << QStringList { "nothing" }
+        << "Connection Failure: Failed to connect to device.\n\nThe device did not answer within 3 seconds. "
+           "Please unplug the device, wait five seconds and plug it in again.";
 
     QTest::newRow("file chosen on this computer")
         << Devices { plus({ "MP" }) } << EngineScript([this](EngineFixture& f) {
