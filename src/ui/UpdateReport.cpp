@@ -38,6 +38,8 @@ UpdateReport::UpdateReport(UpdateWorkflow* engine, QObject* parent)
 {
     connect(workflow, &UpdateWorkflow::phaseChanged, this, &UpdateReport::onPhaseChanged);
     connect(workflow, &UpdateWorkflow::updateEnded, this, &UpdateReport::onUpdateEnded);
+    // Made before the machine connects its own transition on this signal (it does so each time the
+    // download step is entered), so the failure is known here by the time its message comes.
     connect(workflow, &UpdateWorkflow::downloadFailure, this, [this] { downloadFailurePending = true; });
 }
 
