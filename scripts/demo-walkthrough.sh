@@ -187,13 +187,14 @@ for type in 0 1 2 3; do
   fi
 done
 
-echo "Step 4: the update ends and nothing is left to update"
+echo "Step 4: the update ends, says so, and nothing is left to update"
 wait_for "System sleep re-enabled.|Could not re-enable system sleep." 90 "$mark" \
   || failed "the update did not end"
 end=$(grep -nE "System sleep re-enabled\.|Could not re-enable system sleep\." "$log" | tail -n 1 | cut -d: -f1)
 wait_for "Found Ensemble Audio:" 30 "$end" || failed "no planning after the update"
+wait_for "Update ended: done" 30 "$mark" || failed "the update did not end as done"
 sleep 1
-shot "$(printf '%02d' "$number")-no-updates-available"
+shot "$(printf '%02d' "$number")-update-complete"
 if awk -v from="$end" 'NR > from && /^New (MCU|DSP\.|Styles\.|Ensemble\.)/ { found = 1 } END { exit !found }' "$log"; then
   failed "components are still offered after the update"
 fi

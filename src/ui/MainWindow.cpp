@@ -1,52 +1,37 @@
 #include "ui/MainWindow.h"
 
-#include "ui/DeviceStatusView.h"
+#include "ui/AdvancedMenu.h"
+#include "ui/DevicePanel.h"
 #include "ui/MessageBox.h"
+#include "ui/ProgressPage.h"
+#include "ui/SelectionPage.h"
+#include "ui/UpdateReport.h"
+#include "ui/WindowDialogs.h"
 #include "workflow/UpdateWorkflow.h"
+#include "workflow/WorkflowPhase.h"
+#include "workflow/WorkflowStates.h"
 
 #include <QAction>
-#include <QActionGroup>
-#include <QApplication>
 #include <QCloseEvent>
-#include <QDebug>
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QHBoxLayout>
-#include <QImage>
 #include <QLabel>
-#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPainter>
-#include <QProgressBar>
-#include <QPushButton>
 #include <QStackedWidget>
-#include <QVBoxLayout>
+#include <QState>
 
 namespace PelkPlus {
-
-namespace {
-
-// The part of a model logo that shows the model's name, and the width it is shown at.
-const QRect modelLogoCrop(100, 290, 800, 310);
-constexpr int modelLogoWidth = 200;
-constexpr int makerLogoWidth = 100;
-// Dims the maker logo so that it does not compete with the device description.
-const QColor makerLogoShade(15, 0, 0, 150);
-
-QPixmap modelLogo(const QString& path)
-{
-    return QPixmap::fromImage(
-        QImage(path).copy(modelLogoCrop).scaledToWidth(modelLogoWidth, Qt::SmoothTransformation));
-}
-
-} // namespace
 
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent)
 {
     // A child of the window, so that its state machine and agents are found among the window's.
     workflow = new UpdateWorkflow(this);
-    workflow->setQuestions(this);
+    windowDialogs = new WindowDialogs(workflow, this);
+    workflow->setQuestions(windowDialogs);
+    updateReport = new UpdateReport(workflow, this);
 
     createWidgets();
     createMenus();
@@ -81,78 +66,46 @@ void MainWindow::showMessage(QMessageBox::Icon icon, const QString& title, const
     box->show();
 }
 
+void MainWindow::setDialogProvider(DialogProvider* provider)
+{
+    windowDialogs->setDialogProvider(provider);
+}
+
+void MainWindow::setSleepPreventer(SleepPreventer* preventer)
+{
+    workflow->setSleepPreventer(preventer);
+}
+
+std::optional<ComponentType> MainWindow::platformApplicationType()
+{
+    return UpdateWorkflow::platformApplicationType();
+}
+
+void MainWindow::setAppPackageType(std::optional<ComponentType> type)
+{
+    workflow->setAppPackageType(type);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    if (windowDialogs->confirmQuit())
+        event->accept();
+    else
+        event->ignore();
+}
+
 void MainWindow::createWidgets()
 {
     promptLabel = new QLabel;
     promptLabel->setObjectName(QStringLiteral("promptLabel"));
     promptLabel->setAlignment(Qt::AlignCenter);
+    promptLabel->setWordWrap(true);
     // What the state machine's first step shows too; set here so that the first paint, which comes
     // before that step, does not show an empty window.
     promptLabel->setText(phaseStatusText(WorkflowPhase::NoDevice));
 
-    deviceStatusView = new DeviceStatusView;
-    deviceStatusView->setObjectName(QStringLiteral("deviceInfo"));
-    deviceStatusView->setStyleSheet(QStringLiteral(" #deviceInfo QLabel { color: white; margin: 10 } "));
-    deviceStatusView->setText(QStringLiteral("No device connected"));
-
-    checkUpdatesButton = new QPushButton(QStringLiteral("Check for Latest Updates"));
-    checkUpdatesButton->setObjectName(QStringLiteral("checkUpdatesButton"));
-    connect(checkUpdatesButton, &QPushButton::clicked, workflow, &UpdateWorkflow::checkForUpdates);
-    warningsBox = new MessageBox;
-    warningsBox->setObjectName(QStringLiteral("warningsBox"));
-    updatesHeading = new MessageBox;
-    updatesHeading->setObjectName(QStringLiteral("updatesHeading"));
-    catalogueNote = new QLabel;
-    catalogueNote->setObjectName(QStringLiteral("catalogueNote"));
-    catalogueNote->setWordWrap(true);
-    catalogueNote->hide();
-    componentList = new QListWidget;
-    componentList->setObjectName(QStringLiteral("componentList"));
-    startUpdateButton = new QPushButton(QStringLiteral("Start Update"));
-    startUpdateButton->setObjectName(QStringLiteral("startUpdateButton"));
-    startUpdateButton->setEnabled(false);
-    connect(startUpdateButton, &QPushButton::clicked, workflow, &UpdateWorkflow::startUpdate);
-
-    auto* selectionPage = new QWidget;
-    selectionPage->setObjectName(QStringLiteral("selectionPage"));
-    auto* selectionLayout = new QVBoxLayout(selectionPage);
-    selectionLayout->addWidget(checkUpdatesButton);
-    selectionLayout->addWidget(warningsBox);
-    selectionLayout->addWidget(updatesHeading);
-    selectionLayout->addWidget(catalogueNote);
-    selectionLayout->addWidget(componentList);
-    selectionLayout->addWidget(startUpdateButton);
-
-    componentLabel = new QLabel;
-    componentLabel->setObjectName(QStringLiteral("componentLabel"));
-    QFont componentFont = componentLabel->font();
-    componentFont.setPointSize(componentFont.pointSize() + 4);
-    componentFont.setWeight(QFont::Bold);
-    componentLabel->setFont(componentFont);
-    downloadLabel = new QLabel;
-    downloadLabel->setObjectName(QStringLiteral("downloadLabel"));
-    installLabel = new QLabel;
-    installLabel->setObjectName(QStringLiteral("installLabel"));
-    statusMessage = new MessageBox;
-    statusMessage->setObjectName(QStringLiteral("statusMessage"));
-    downloadProgress = new QProgressBar;
-    downloadProgress->setObjectName(QStringLiteral("downloadProgress"));
-    downloadProgress->setRange(0, 100);
-    installProgress = new QProgressBar;
-    installProgress->setObjectName(QStringLiteral("installProgress"));
-    installProgress->setRange(0, 100);
-
-    auto* progressPage = new QWidget;
-    progressPage->setObjectName(QStringLiteral("progressPage"));
-    auto* progressLayout = new QVBoxLayout(progressPage);
-    progressLayout->setSpacing(15);
-    progressLayout->addWidget(componentLabel);
-    progressLayout->addWidget(downloadLabel);
-    progressLayout->addWidget(downloadProgress);
-    progressLayout->addWidget(installLabel);
-    progressLayout->addWidget(installProgress);
-    progressLayout->addWidget(statusMessage);
-    progressLayout->addStretch(1);
+    selectionPage = new SelectionPage(workflow);
+    progressPage = new ProgressPage(workflow);
 
     pages = new QStackedWidget;
     pages->setObjectName(QStringLiteral("pages"));
@@ -161,71 +114,19 @@ void MainWindow::createWidgets()
     pages->addWidget(selectionPage);
     pages->addWidget(progressPage);
 
-    baseLogoPixmap = modelLogo(QStringLiteral(":/images/pelk_logo_orig.png"));
-    plusLogoPixmap = modelLogo(QStringLiteral(":/images/pelk_logo_plus.png"));
-    baseLogo = new QLabel;
-    baseLogo->setObjectName(QStringLiteral("baseLogo"));
-    baseLogo->setPixmap(baseLogoPixmap);
-    plusLogo = new QLabel;
-    plusLogo->setObjectName(QStringLiteral("plusLogo"));
-    plusLogo->setPixmap(plusLogoPixmap);
-
-    QPixmap makerPixmap = QPixmap::fromImage(QImage(QStringLiteral(":/images/quellor_logo.png"))
-                                                 .scaledToWidth(makerLogoWidth, Qt::SmoothTransformation));
-    if (!makerPixmap.isNull()) {
-        QPainter painter(&makerPixmap);
-        painter.fillRect(makerPixmap.rect(), makerLogoShade);
-    }
-    makerLogo = new QLabel;
-    makerLogo->setObjectName(QStringLiteral("makerLogo"));
-    makerLogo->setAlignment(Qt::AlignHCenter);
-    makerLogo->setPixmap(makerPixmap);
-
-    auto* statusWidget = new QWidget;
-    statusWidget->setObjectName(QStringLiteral("statusWidget"));
-    statusWidget->setStyleSheet(QStringLiteral("#statusWidget { background-color: rgb(0,0,0); }"));
-    auto* statusLayout = new QVBoxLayout(statusWidget);
-    statusLayout->setContentsMargins(0, 0, 0, 0);
-    statusLayout->setSpacing(0);
-    statusLayout->addWidget(baseLogo);
-    statusLayout->addWidget(plusLogo);
-    statusLayout->addWidget(deviceStatusView);
-    statusLayout->addStretch(1);
-    statusLayout->addWidget(makerLogo);
+    devicePanel = new DevicePanel(workflow);
 
     auto* central = new QWidget;
     auto* centralLayout = new QHBoxLayout(central);
     centralLayout->setContentsMargins(0, 0, 0, 0);
-    centralLayout->addWidget(statusWidget);
+    centralLayout->addWidget(devicePanel);
     centralLayout->addWidget(pages);
     setCentralWidget(central);
 }
 
 void MainWindow::createMenus()
 {
-    advancedMenu = new QMenu(tr("Advanced"), this);
-
-    installActions = new QActionGroup(this);
-    installActions->setEnabled(false);
-
-    for (const ComponentType type : { ComponentType::McuFirmware, ComponentType::DspFirmware,
-             ComponentType::Styles, ComponentType::EnsembleAudio }) {
-        QAction* action
-            = installActions->addAction(QStringLiteral("Install %1...").arg(componentTypeName(type)));
-        advancedMenu->addAction(action);
-        connect(
-            action, &QAction::triggered, this, [this, type] { workflow->installComponentFromFile(type); },
-            Qt::DirectConnection);
-    }
-
-    advancedMenu->addSeparator();
-    QAction* listAllAction = installActions->addAction(QStringLiteral("List All Components"));
-    advancedMenu->addAction(listAllAction);
-    connect(listAllAction, &QAction::triggered, workflow, &UpdateWorkflow::listAllComponents);
-
-    advancedMenu->addSeparator();
-    QAction* manifestUrlAction = advancedMenu->addAction(QStringLiteral("Set Manifest URL..."));
-    connect(manifestUrlAction, &QAction::triggered, workflow, &UpdateWorkflow::editManifestUrl);
+    advancedMenu = new AdvancedMenu(workflow, this);
 
     auto* menuBar = new QMenuBar;
     QMenu* fileMenu = menuBar->addMenu(tr("&File"));
@@ -251,17 +152,98 @@ void MainWindow::createMenus()
     QMenu* helpMenu = menuBar->addMenu(tr("&Help"));
     QAction* aboutAction = helpMenu->addAction(tr("About %1...").arg(QCoreApplication::applicationName()));
     aboutAction->setMenuRole(QAction::AboutRole);
-    connect(aboutAction, &QAction::triggered, this, &MainWindow::about);
+    connect(aboutAction, &QAction::triggered, windowDialogs, &WindowDialogs::about);
     // What a support request needs: what was done to the device, and the updater's own account.
     helpMenu->addSeparator();
-    connect(helpMenu->addAction(QStringLiteral("Update History...")), &QAction::triggered, this,
-        &MainWindow::showUpdateHistory);
-    connect(helpMenu->addAction(QStringLiteral("Show Log Folder")), &QAction::triggered, this,
-        &MainWindow::showLogFolder);
-    connect(helpMenu->addAction(QStringLiteral("Save Diagnostics Report...")), &QAction::triggered, this,
-        &MainWindow::saveDiagnosticsReport);
+    connect(helpMenu->addAction(QStringLiteral("Update History...")), &QAction::triggered, windowDialogs,
+        &WindowDialogs::showUpdateHistory);
+    connect(helpMenu->addAction(QStringLiteral("Show Log Folder")), &QAction::triggered, windowDialogs,
+        &WindowDialogs::showLogFolder);
+    connect(helpMenu->addAction(QStringLiteral("Save Diagnostics Report...")), &QAction::triggered,
+        windowDialogs, &WindowDialogs::saveDiagnosticsReport);
 
     setMenuBar(menuBar);
+}
+
+void MainWindow::createStateMachine()
+{
+    // Assignments stay after their state is left, until another state assigns the property again.
+    const auto state = [this](const char* name) { return workflow->state(name); };
+
+    devicePanel->addRegion();
+    selectionPage->followStates();
+    progressPage->followStates();
+    advancedMenu->followStates();
+
+    // The pages, and the connect prompt's texts.
+    QState* promptConnectState = state(WorkflowStates::promptConnectState);
+    promptConnectState->assignProperty(promptLabel, "text", phaseStatusText(WorkflowPhase::NoDevice));
+    promptConnectState->assignProperty(pages, "currentIndex", 0);
+    state(WorkflowStates::promptWaitState)
+        ->assignProperty(promptLabel, "text", phaseStatusText(WorkflowPhase::Connecting));
+    state(WorkflowStates::promptReplugState)
+        ->assignProperty(promptLabel, "text", phaseStatusText(WorkflowPhase::NotAnswering));
+    state(WorkflowStates::promptReplugState)->assignProperty(pages, "currentIndex", 0);
+    state(WorkflowStates::selectionState)->assignProperty(pages, "currentIndex", 1);
+    state(WorkflowStates::updatingState)->assignProperty(pages, "currentIndex", 2);
+
+    // An offer to quit for a newer updater is not made while anything but the list is shown.
+    QState* idleState = state(WorkflowStates::idleState);
+    idleState->assignProperty(checkAppUpdateAction, "enabled", true);
+    state(WorkflowStates::checkingState)->assignProperty(checkAppUpdateAction, "enabled", false);
+    connect(
+        idleState, &QState::exited, checkAppUpdateAction, [this] { checkAppUpdateAction->setEnabled(false); },
+        Qt::DirectConnection);
+
+    // A device lost while a file was on its way: the page must not go on saying the update runs.
+    connect(
+        state(WorkflowStates::noDeviceState), &QState::entered, this,
+        [this] {
+            if (workflow->phase() == WorkflowPhase::Installing)
+                progressPage->showStatus(UpdateReport::interruptedText(), MessageKind::Warning);
+        },
+        Qt::DirectConnection);
+    connect(promptConnectState, &QState::entered, this, &MainWindow::showConnectPrompt, Qt::DirectConnection);
+    connect(
+        state(WorkflowStates::deviceReadyState), &QState::entered, this,
+        [this] { interruptionToTell = false; }, Qt::DirectConnection);
+
+    connect(workflow, &UpdateWorkflow::messageRequested, this, &MainWindow::showWorkflowMessage);
+    connect(workflow, &UpdateWorkflow::appUpdateOffered, windowDialogs, &WindowDialogs::offerAppUpdate);
+    connect(updateReport, &UpdateReport::ended, this, &MainWindow::showUpdateEnd);
+}
+
+void MainWindow::showWorkflowMessage(MessageKind kind, const QString& title, const QString& text)
+{
+    const QString shown = updateReport->messageText(kind, text);
+    switch (kind) {
+    case MessageKind::Information:
+        showMessage(QMessageBox::Information, title, shown);
+        break;
+    case MessageKind::Warning:
+        showMessage(QMessageBox::Warning, title, shown);
+        break;
+    case MessageKind::Critical:
+        showMessage(QMessageBox::Critical, title, shown);
+        break;
+    }
+}
+
+void MainWindow::showUpdateEnd(UpdateOutcome outcome, int mode, const QString& text)
+{
+    Q_UNUSED(outcome)
+    selectionPage->showResult(mode, text);
+    interruptionToTell = updateReport->transferInterrupted();
+    if (interruptionToTell && workflow->state(WorkflowStates::promptConnectState)->active())
+        showConnectPrompt();
+}
+
+void MainWindow::showConnectPrompt()
+{
+    if (interruptionToTell) {
+        promptLabel->setText(UpdateReport::interruptedText() + QStringLiteral("\n\n")
+            + phaseStatusText(WorkflowPhase::NoDevice));
+    }
 }
 
 } // namespace PelkPlus

@@ -2,36 +2,34 @@
 
 #include "update/Component.h"
 #include "workflow/MessageKind.h"
-#include "workflow/WorkflowQuestions.h"
+#include "workflow/UpdateOutcome.h"
 
 #include <QMainWindow>
 #include <QMessageBox>
-#include <QPixmap>
 
 #include <optional>
 
 class QAction;
-class QActionGroup;
 class QLabel;
-class QListWidget;
-class QMenu;
-class QProgressBar;
-class QPushButton;
 class QStackedWidget;
 
 namespace PelkPlus {
 
-class DeviceStatusView;
+class AdvancedMenu;
+class DevicePanel;
 class DialogProvider;
-class MessageBox;
+class ProgressPage;
+class SelectionPage;
 class SleepPreventer;
+class UpdateReport;
 class UpdateWorkflow;
+class WindowDialogs;
 
-// The updater's one window: the view of the update workflow. It shows the workflow's states,
-// texts and progress, answers its questions with dialogs, and follows the device in its panel,
-// a region of its own in the workflow's state machine. Buttons and menu actions are the workflow's
-// commands.
-class MainWindow : public QMainWindow, private WorkflowQuestions
+// The updater's one window: the view of the update workflow. It puts the device panel beside the
+// pages (the connect prompt, the update list, the progress of an update), switches between them as
+// the workflow moves, and shows the workflow's messages. Buttons and menu actions are the
+// workflow's commands.
+class MainWindow : public QMainWindow
 {
     Q_OBJECT
     Q_DISABLE_COPY(MainWindow)
@@ -59,58 +57,27 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
 
-private slots:
-    void showDevice();
-    void refreshUpdateList();
-    void showWorkflowMessage(PelkPlus::MessageKind kind, const QString& title, const QString& text);
-    void showStatus(const QString& text, PelkPlus::MessageKind kind);
-    void offerAppUpdate(const QString& version);
-    void about();
-    void showUpdateHistory();
-    void showLogFolder();
-    void saveDiagnosticsReport();
-
 private:
     void createWidgets();
     void createMenus();
     void createStateMachine();
-    DialogProvider* dialogs();
-    // Asks before quitting while an update runs; true when the application may quit.
-    bool confirmQuit();
-
-    // The workflow's questions, answered with the dialog provider's dialogs.
-    QString openFileName(const QString& caption, const QString& directory, const QString& filter) override;
-    QString textInput(const QString& title, const QString& label, const QString& text, bool* ok) override;
-    void critical(const QString& title, const QString& text) override;
-    bool openUrl(const QUrl& url) override;
-    void quitApplication() override;
+    void showWorkflowMessage(PelkPlus::MessageKind kind, const QString& title, const QString& text);
+    void showUpdateEnd(PelkPlus::UpdateOutcome outcome, int mode, const QString& text);
+    // The connect prompt, with the interrupted transfer ahead of it while one is to be told.
+    void showConnectPrompt();
 
     UpdateWorkflow* workflow = nullptr;
-    QLabel* baseLogo = nullptr;
-    QLabel* plusLogo = nullptr;
-    QLabel* makerLogo = nullptr;
+    WindowDialogs* windowDialogs = nullptr;
+    UpdateReport* updateReport = nullptr;
+    DevicePanel* devicePanel = nullptr;
     QLabel* promptLabel = nullptr;
-    DeviceStatusView* deviceStatusView = nullptr;
-    QPushButton* checkUpdatesButton = nullptr;
-    MessageBox* updatesHeading = nullptr;
-    // Under the heading: says when the catalogue of the plan was not verified.
-    QLabel* catalogueNote = nullptr;
-    MessageBox* warningsBox = nullptr;
-    QListWidget* componentList = nullptr;
-    QPushButton* startUpdateButton = nullptr;
-    QLabel* componentLabel = nullptr;
-    QLabel* downloadLabel = nullptr;
-    QLabel* installLabel = nullptr;
-    MessageBox* statusMessage = nullptr;
-    QProgressBar* downloadProgress = nullptr;
-    QProgressBar* installProgress = nullptr;
+    SelectionPage* selectionPage = nullptr;
+    ProgressPage* progressPage = nullptr;
     QStackedWidget* pages = nullptr;
-    QMenu* advancedMenu = nullptr;
-    QActionGroup* installActions = nullptr;
+    AdvancedMenu* advancedMenu = nullptr;
     QAction* checkAppUpdateAction = nullptr;
-    QPixmap baseLogoPixmap;
-    QPixmap plusLogoPixmap;
-    DialogProvider* dialogProvider = nullptr;
+    // A transfer was cut off by the device's loss; the connect prompt says so until it is back.
+    bool interruptionToTell = false;
 };
 
 } // namespace PelkPlus

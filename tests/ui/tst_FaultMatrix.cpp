@@ -55,7 +55,10 @@ QString where(WorkflowSession& s)
 {
     switch (s.pages()->currentIndex()) {
     case 0:
-        return QStringLiteral("prompt");
+        // A file cut off on its way is to be sent again: the prompt says so before it asks.
+        return s.promptText().startsWith(QLatin1String("The transfer to the device was interrupted."))
+            ? QStringLiteral("prompt, transfer interrupted")
+            : QStringLiteral("prompt");
     case 1:
         return s.planItems().isEmpty() ? QStringLiteral("nothing planned") : QStringLiteral("planned");
     default:
@@ -235,11 +238,13 @@ void tst_FaultMatrix::row_data()
         { "header exchange after a reboot", both, 0x000A, 1, 0, "prompt", "planned", "Reboot Failure",
             { "MP" }, { "MP" } },
         { "ready check", both, 0x0012, 1, 0, "prompt", "nothing planned", "", {}, {} },
-        { "MCU stream", both, 0x0004, 40, 0, "prompt", "nothing planned", "", {}, {} },
-        { "DSP stream", { "DSP" }, 0x0002, 10, 0, "prompt", "nothing planned", "", {}, {} },
-        { "inside a sector", { "Styles" }, 0x0014, 500, 0, "prompt", "nothing planned", "", {}, {} },
-        { "inside a sector pause", { "Styles" }, 0x0014, 1171, 1000, "prompt", "nothing planned", "", {},
+        { "MCU stream", both, 0x0004, 40, 0, "prompt, transfer interrupted", "nothing planned", "", {}, {} },
+        { "DSP stream", { "DSP" }, 0x0002, 10, 0, "prompt, transfer interrupted", "nothing planned", "", {},
             {} },
+        { "inside a sector", { "Styles" }, 0x0014, 500, 0, "prompt, transfer interrupted", "nothing planned",
+            "", {}, {} },
+        { "inside a sector pause", { "Styles" }, 0x0014, 1171, 1000, "prompt, transfer interrupted",
+            "nothing planned", "", {}, {} },
         { "after the end packet", both, 0x0005, 1, 0, "updating: Waiting for the device to reboot...",
             "nothing planned", "", { "MP" }, both },
         { "during the reboot wait", both, 0x0005, 1, 600, "updating: Waiting for the device to reboot...",

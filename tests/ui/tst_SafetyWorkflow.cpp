@@ -355,7 +355,8 @@ void tst_SafetyWorkflow::scenario_data()
         << QStringList { "MP 3.2.7 republished" } << QString();
     QTest::newRow("republished while cut, digest listed")
         << Devices { plus("PKA", { "MP" }) } << republishedWhileCut("ETag", true) << QStringList { "nothing" }
-        << "Download Failure: Failed to download updates.";
+        << "Download Failure: Failed to download updates.\n\nThe file is not the one the catalogue "
+           "describes.\n\nNothing was sent to the device.";
 
     // The downloaded file is replaced on disk after its download was checked: nothing of it is sent.
     QTest::newRow("file replaced after verification")

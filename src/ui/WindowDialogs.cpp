@@ -1,31 +1,39 @@
-// The dialogs: the workflow's questions, the offer of a newer updater, About and closing.
-#include "ui/MainWindow.h"
+#include "ui/WindowDialogs.h"
 
-#include "app/SemanticVersion.h"
 #include "app/LogFile.h"
+#include "app/SemanticVersion.h"
 #include "ui/DialogProvider.h"
 #include "ui/UpdateHistoryDialog.h"
 #include "workflow/DiagnosticsReport.h"
 #include "workflow/UpdateWorkflow.h"
 
-#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDebug>
 #include <QDir>
+#include <QMessageBox>
 #include <QSaveFile>
 #include <QUrl>
+#include <QWidget>
 
 namespace PelkPlus {
 
-DialogProvider* MainWindow::dialogs()
+WindowDialogs::WindowDialogs(UpdateWorkflow* engine, QWidget* window)
+    : QObject(window)
+    , workflow(engine)
+    , dialogParent(window)
+{ }
+
+WindowDialogs::~WindowDialogs() = default;
+
+DialogProvider* WindowDialogs::dialogs()
 {
     if (!dialogProvider)
         dialogProvider = new DialogProvider(this);
     return dialogProvider;
 }
 
-void MainWindow::setDialogProvider(DialogProvider* provider)
+void WindowDialogs::setDialogProvider(DialogProvider* provider)
 {
     if (provider == dialogProvider)
         return;
@@ -35,22 +43,7 @@ void MainWindow::setDialogProvider(DialogProvider* provider)
         dialogProvider->setParent(this);
 }
 
-void MainWindow::setSleepPreventer(SleepPreventer* preventer)
-{
-    workflow->setSleepPreventer(preventer);
-}
-
-std::optional<ComponentType> MainWindow::platformApplicationType()
-{
-    return UpdateWorkflow::platformApplicationType();
-}
-
-void MainWindow::setAppPackageType(std::optional<ComponentType> type)
-{
-    workflow->setAppPackageType(type);
-}
-
-bool MainWindow::confirmQuit()
+bool WindowDialogs::confirmQuit()
 {
     if (!workflow->isUpdating())
         return true;
@@ -59,7 +52,7 @@ bool MainWindow::confirmQuit()
     QMessageBox box(QMessageBox::Warning, tr("Update in Progress"),
         tr("An update is in progress. Quitting now will abort the update.\n\nStopping now may leave the "
            "device unusable until it is updated again.\n\nAre you sure you want to quit?\n"),
-        QMessageBox::Yes | QMessageBox::No, this);
+        QMessageBox::Yes | QMessageBox::No, dialogParent);
     box.setDefaultButton(QMessageBox::No);
     box.setEscapeButton(QMessageBox::No);
     bool ended = false;
@@ -72,17 +65,9 @@ bool MainWindow::confirmQuit()
     return ended || answer == QMessageBox::Yes;
 }
 
-void MainWindow::closeEvent(QCloseEvent* event)
+void WindowDialogs::offerAppUpdate(const QString& version)
 {
-    if (confirmQuit())
-        event->accept();
-    else
-        event->ignore();
-}
-
-void MainWindow::offerAppUpdate(const QString& version)
-{
-    auto* box = new QMessageBox(this);
+    auto* box = new QMessageBox(dialogParent);
     box->setModal(true);
     box->setIcon(QMessageBox::Information);
     box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
@@ -96,20 +81,20 @@ void MainWindow::offerAppUpdate(const QString& version)
     box->show();
 }
 
-void MainWindow::about()
+void WindowDialogs::about()
 {
     const QString name = QCoreApplication::applicationName();
-    dialogs()->about(this, QStringLiteral("About %1").arg(name),
+    dialogs()->about(dialogParent, QStringLiteral("About %1").arg(name),
         QStringLiteral("<b>%1 version %2</b>").arg(name, QLatin1String(applicationVersionText)));
 }
 
-void MainWindow::showUpdateHistory()
+void WindowDialogs::showUpdateHistory()
 {
-    UpdateHistoryDialog dialog(workflow->history().entries(), this);
+    UpdateHistoryDialog dialog(workflow->history().entries(), dialogParent);
     dialogs()->showDialog(&dialog);
 }
 
-void MainWindow::showLogFolder()
+void WindowDialogs::showLogFolder()
 {
     const QString folder = LogFile::folderPath();
     QDir().mkpath(folder);
@@ -117,13 +102,13 @@ void MainWindow::showLogFolder()
         qCritical().noquote() << "MainWindow: Failed to open the log folder:" << folder;
 }
 
-void MainWindow::saveDiagnosticsReport()
+void WindowDialogs::saveDiagnosticsReport()
 {
     const QString suggested = QDir::homePath() + QLatin1Char('/')
         + QStringLiteral("pelk-updater-diagnostics-%1.txt")
               .arg(QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-hhmmss")));
-    const QString path = dialogs()->saveFileName(
-        this, QStringLiteral("Save Diagnostics Report"), suggested, QStringLiteral("Text files (*.txt)"));
+    const QString path = dialogs()->saveFileName(dialogParent, QStringLiteral("Save Diagnostics Report"),
+        suggested, QStringLiteral("Text files (*.txt)"));
     if (path.isEmpty())
         return;
     const QByteArray report
@@ -131,38 +116,34 @@ void MainWindow::saveDiagnosticsReport()
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(report) != report.size() || !file.commit()) {
         qCritical().noquote() << "MainWindow: Failed to save the diagnostics report:" << file.errorString();
-        dialogs()->critical(this, QStringLiteral("Diagnostics Report"),
+        dialogs()->critical(dialogParent, QStringLiteral("Diagnostics Report"),
             QStringLiteral("The report could not be saved to %1:\n%2").arg(path, file.errorString()));
         return;
     }
     qDebug().noquote() << "Diagnostics report saved to" << path;
 }
 
-} // namespace PelkPlus
-
-namespace PelkPlus {
-
-QString MainWindow::openFileName(const QString& caption, const QString& directory, const QString& filter)
+QString WindowDialogs::openFileName(const QString& caption, const QString& directory, const QString& filter)
 {
-    return dialogs()->openFileName(this, caption, directory, filter);
+    return dialogs()->openFileName(dialogParent, caption, directory, filter);
 }
 
-QString MainWindow::textInput(const QString& title, const QString& label, const QString& text, bool* ok)
+QString WindowDialogs::textInput(const QString& title, const QString& label, const QString& text, bool* ok)
 {
-    return dialogs()->textInput(this, title, label, text, ok);
+    return dialogs()->textInput(dialogParent, title, label, text, ok);
 }
 
-void MainWindow::critical(const QString& title, const QString& text)
+void WindowDialogs::critical(const QString& title, const QString& text)
 {
-    dialogs()->critical(this, title, text);
+    dialogs()->critical(dialogParent, title, text);
 }
 
-bool MainWindow::openUrl(const QUrl& url)
+bool WindowDialogs::openUrl(const QUrl& url)
 {
     return dialogs()->openUrl(url);
 }
 
-void MainWindow::quitApplication()
+void WindowDialogs::quitApplication()
 {
     // Any way out while a component is being sent asks first, as closing the window does.
     if (confirmQuit())

@@ -1,0 +1,130 @@
+#include "ui/DevicePanel.h"
+
+#include "device/DeviceModel.h"
+#include "ui/DeviceStatusView.h"
+#include "workflow/NamedState.h"
+#include "workflow/UpdateWorkflow.h"
+#include "workflow/WorkflowStates.h"
+
+#include <QImage>
+#include <QLabel>
+#include <QPainter>
+#include <QState>
+#include <QVBoxLayout>
+
+namespace PelkPlus {
+
+namespace {
+
+// The part of a model logo that shows the model's name, and the width it is shown at.
+const QRect modelLogoCrop(100, 290, 800, 310);
+constexpr int modelLogoWidth = 200;
+constexpr int makerLogoWidth = 100;
+// Dims the maker logo so that it does not compete with the device description.
+const QColor makerLogoShade(15, 0, 0, 150);
+
+QPixmap modelLogo(const QString& path)
+{
+    return QPixmap::fromImage(
+        QImage(path).copy(modelLogoCrop).scaledToWidth(modelLogoWidth, Qt::SmoothTransformation));
+}
+
+} // namespace
+
+DevicePanel::DevicePanel(UpdateWorkflow* engine, QWidget* parent)
+    : QWidget(parent)
+    , workflow(engine)
+{
+    setObjectName(QStringLiteral("statusWidget"));
+    // A widget class of its own paints a style sheet's background only when asked to.
+    setAttribute(Qt::WA_StyledBackground, true);
+    setStyleSheet(QStringLiteral("#statusWidget { background-color: rgb(0,0,0); }"));
+
+    deviceStatusView = new DeviceStatusView;
+    deviceStatusView->setObjectName(QStringLiteral("deviceInfo"));
+    deviceStatusView->setStyleSheet(QStringLiteral(" #deviceInfo QLabel { color: white; margin: 10 } "));
+    deviceStatusView->setText(QStringLiteral("No device connected"));
+
+    baseLogoPixmap = modelLogo(QStringLiteral(":/images/pelk_logo_orig.png"));
+    plusLogoPixmap = modelLogo(QStringLiteral(":/images/pelk_logo_plus.png"));
+    baseLogo = new QLabel;
+    baseLogo->setObjectName(QStringLiteral("baseLogo"));
+    baseLogo->setPixmap(baseLogoPixmap);
+    plusLogo = new QLabel;
+    plusLogo->setObjectName(QStringLiteral("plusLogo"));
+    plusLogo->setPixmap(plusLogoPixmap);
+
+    QPixmap makerPixmap = QPixmap::fromImage(QImage(QStringLiteral(":/images/quellor_logo.png"))
+                                                 .scaledToWidth(makerLogoWidth, Qt::SmoothTransformation));
+    if (!makerPixmap.isNull()) {
+        QPainter painter(&makerPixmap);
+        painter.fillRect(makerPixmap.rect(), makerLogoShade);
+    }
+    makerLogo = new QLabel;
+    makerLogo->setObjectName(QStringLiteral("makerLogo"));
+    makerLogo->setAlignment(Qt::AlignHCenter);
+    makerLogo->setPixmap(makerPixmap);
+
+    auto* statusLayout = new QVBoxLayout(this);
+    statusLayout->setContentsMargins(0, 0, 0, 0);
+    statusLayout->setSpacing(0);
+    statusLayout->addWidget(baseLogo);
+    statusLayout->addWidget(plusLogo);
+    statusLayout->addWidget(deviceStatusView);
+    statusLayout->addStretch(1);
+    statusLayout->addWidget(makerLogo);
+}
+
+DevicePanel::~DevicePanel() = default;
+
+void DevicePanel::addRegion()
+{
+    // Assignments stay after their state is left, until another state assigns the property again.
+    const auto state = [this](const char* name) { return workflow->state(name); };
+
+    // Both logos and a short text until the device is ready, then its description.
+    auto* deviceInfoRegion = newState("deviceInfoRegion", workflow->regions());
+    auto* infoNoDeviceState = newState("infoNoDeviceState", deviceInfoRegion);
+    auto* infoWaitingState = newState("infoWaitingState", deviceInfoRegion);
+    auto* infoShownState = newState("infoShownState", deviceInfoRegion);
+    auto* infoRestartingState = newState("infoRestartingState", deviceInfoRegion);
+    deviceInfoRegion->setInitialState(infoNoDeviceState);
+
+    infoNoDeviceState->assignProperty(baseLogo, "visible", true);
+    infoNoDeviceState->assignProperty(plusLogo, "visible", true);
+    infoNoDeviceState->assignProperty(deviceStatusView, "text", QStringLiteral("No device connected"));
+    infoWaitingState->assignProperty(deviceStatusView, "text", QStringLiteral("Waiting..."));
+    // The device being updated is off the bus while it restarts; it is not gone.
+    infoRestartingState->assignProperty(
+        deviceStatusView, "text", QStringLiteral("The device is restarting..."));
+
+    connect(infoShownState, &QState::entered, this, &DevicePanel::showDevice, Qt::DirectConnection);
+
+    infoNoDeviceState->addTransition(
+        state(WorkflowStates::connectingState), &QState::entered, infoWaitingState);
+    infoWaitingState->addTransition(
+        state(WorkflowStates::noDeviceState), &QState::entered, infoNoDeviceState);
+    infoWaitingState->addTransition(
+        state(WorkflowStates::deviceReadyState), &QState::entered, infoShownState);
+    infoShownState->addTransition(state(WorkflowStates::noDeviceState), &QState::entered, infoNoDeviceState);
+    infoNoDeviceState->addTransition(
+        state(WorkflowStates::awaitRebootState), &QState::entered, infoRestartingState);
+    infoRestartingState->addTransition(
+        state(WorkflowStates::connectingState), &QState::entered, infoWaitingState);
+    infoRestartingState->addTransition(
+        state(WorkflowStates::awaitRebootState), &QState::exited, infoNoDeviceState);
+}
+
+void DevicePanel::showDevice()
+{
+    if (!workflow->hasDevice())
+        return;
+    const DeviceInfo info = workflow->deviceInfo();
+    deviceStatusView->setDeviceInfo(info);
+    if (info.model == Base)
+        plusLogo->hide();
+    else
+        baseLogo->hide();
+}
+
+} // namespace PelkPlus

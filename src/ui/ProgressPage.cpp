@@ -1,0 +1,90 @@
+#include "ui/ProgressPage.h"
+
+#include "ui/MessageBox.h"
+#include "workflow/UpdateWorkflow.h"
+#include "workflow/WorkflowPhase.h"
+#include "workflow/WorkflowStates.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QState>
+#include <QVBoxLayout>
+
+namespace PelkPlus {
+
+ProgressPage::ProgressPage(UpdateWorkflow* engine, QWidget* parent)
+    : QWidget(parent)
+    , workflow(engine)
+{
+    setObjectName(QStringLiteral("progressPage"));
+
+    componentLabel = new QLabel;
+    componentLabel->setObjectName(QStringLiteral("componentLabel"));
+    QFont componentFont = componentLabel->font();
+    componentFont.setPointSize(componentFont.pointSize() + 4);
+    componentFont.setWeight(QFont::Bold);
+    componentLabel->setFont(componentFont);
+    downloadLabel = new QLabel;
+    downloadLabel->setObjectName(QStringLiteral("downloadLabel"));
+    installLabel = new QLabel;
+    installLabel->setObjectName(QStringLiteral("installLabel"));
+    statusMessage = new MessageBox;
+    statusMessage->setObjectName(QStringLiteral("statusMessage"));
+    downloadProgress = new QProgressBar;
+    downloadProgress->setObjectName(QStringLiteral("downloadProgress"));
+    downloadProgress->setRange(0, 100);
+    installProgress = new QProgressBar;
+    installProgress->setObjectName(QStringLiteral("installProgress"));
+    installProgress->setRange(0, 100);
+
+    auto* progressLayout = new QVBoxLayout(this);
+    progressLayout->setSpacing(15);
+    progressLayout->addWidget(componentLabel);
+    progressLayout->addWidget(downloadLabel);
+    progressLayout->addWidget(downloadProgress);
+    progressLayout->addWidget(installLabel);
+    progressLayout->addWidget(installProgress);
+    progressLayout->addWidget(statusMessage);
+    progressLayout->addStretch(1);
+}
+
+ProgressPage::~ProgressPage() = default;
+
+void ProgressPage::followStates()
+{
+    const auto state = [this](const char* name) { return workflow->state(name); };
+
+    QState* updatingState = state(WorkflowStates::updatingState);
+    updatingState->assignProperty(downloadLabel, "visible", true);
+    updatingState->assignProperty(downloadProgress, "visible", true);
+    updatingState->assignProperty(statusMessage, "text", phaseStatusText(WorkflowPhase::Updating));
+    updatingState->assignProperty(statusMessage, "mode", int(MessageMode::Warning));
+    state(WorkflowStates::nextComponentState)
+        ->assignProperty(statusMessage, "mode", int(MessageMode::Hidden));
+    QState* installingState = state(WorkflowStates::installingState);
+    installingState->assignProperty(statusMessage, "text", phaseStatusText(WorkflowPhase::Installing));
+    installingState->assignProperty(statusMessage, "mode", int(MessageMode::Warning));
+    QState* awaitFinishState = state(WorkflowStates::awaitFinishState);
+    awaitFinishState->assignProperty(statusMessage, "mode", int(MessageMode::Warning));
+    awaitFinishState->assignProperty(statusMessage, "text", phaseStatusText(WorkflowPhase::AwaitingFinish));
+    QState* awaitRebootState = state(WorkflowStates::awaitRebootState);
+    awaitRebootState->assignProperty(statusMessage, "mode", int(MessageMode::Information));
+    awaitRebootState->assignProperty(statusMessage, "text", phaseStatusText(WorkflowPhase::AwaitingReboot));
+
+    connect(workflow, &UpdateWorkflow::componentTextChanged, componentLabel, &QLabel::setText);
+    connect(workflow, &UpdateWorkflow::downloadTextChanged, downloadLabel, &QLabel::setText);
+    connect(workflow, &UpdateWorkflow::installTextChanged, installLabel, &QLabel::setText);
+    connect(workflow, &UpdateWorkflow::downloadProgressChanged, downloadProgress, &QProgressBar::setValue);
+    connect(workflow, &UpdateWorkflow::installProgressChanged, installProgress, &QProgressBar::setValue);
+    connect(workflow, &UpdateWorkflow::statusChanged, this, &ProgressPage::showStatus);
+}
+
+void ProgressPage::showStatus(const QString& text, MessageKind kind)
+{
+    if (kind == MessageKind::Information)
+        statusMessage->showInformation(text);
+    else
+        statusMessage->showWarning(text);
+}
+
+} // namespace PelkPlus

@@ -1,0 +1,128 @@
+#include "ui/SelectionPage.h"
+
+#include "ui/MessageBox.h"
+#include "workflow/UpdatePlanner.h"
+#include "workflow/UpdateWorkflow.h"
+#include "workflow/WorkflowPhase.h"
+#include "workflow/WorkflowStates.h"
+
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QState>
+#include <QVBoxLayout>
+
+namespace PelkPlus {
+
+SelectionPage::SelectionPage(UpdateWorkflow* engine, QWidget* parent)
+    : QWidget(parent)
+    , workflow(engine)
+{
+    setObjectName(QStringLiteral("selectionPage"));
+
+    checkUpdatesButton = new QPushButton(QStringLiteral("Check for Latest Updates"));
+    checkUpdatesButton->setObjectName(QStringLiteral("checkUpdatesButton"));
+    connect(checkUpdatesButton, &QPushButton::clicked, workflow, &UpdateWorkflow::checkForUpdates);
+    resultBox = new MessageBox;
+    resultBox->setObjectName(QStringLiteral("resultBox"));
+    resultBox->clear();
+    warningsBox = new MessageBox;
+    warningsBox->setObjectName(QStringLiteral("warningsBox"));
+    updatesHeading = new MessageBox;
+    updatesHeading->setObjectName(QStringLiteral("updatesHeading"));
+    catalogueNote = new QLabel;
+    catalogueNote->setObjectName(QStringLiteral("catalogueNote"));
+    catalogueNote->setWordWrap(true);
+    catalogueNote->hide();
+    componentList = new QListWidget;
+    componentList->setObjectName(QStringLiteral("componentList"));
+    startUpdateButton = new QPushButton(QStringLiteral("Start Update"));
+    startUpdateButton->setObjectName(QStringLiteral("startUpdateButton"));
+    startUpdateButton->setEnabled(false);
+    connect(startUpdateButton, &QPushButton::clicked, workflow, &UpdateWorkflow::startUpdate);
+
+    auto* selectionLayout = new QVBoxLayout(this);
+    selectionLayout->addWidget(checkUpdatesButton);
+    selectionLayout->addWidget(resultBox);
+    selectionLayout->addWidget(warningsBox);
+    selectionLayout->addWidget(updatesHeading);
+    selectionLayout->addWidget(catalogueNote);
+    selectionLayout->addWidget(componentList);
+    selectionLayout->addWidget(startUpdateButton);
+}
+
+SelectionPage::~SelectionPage() = default;
+
+void SelectionPage::followStates()
+{
+    const auto state = [this](const char* name) { return workflow->state(name); };
+
+    QState* idleState = state(WorkflowStates::idleState);
+    idleState->assignProperty(checkUpdatesButton, "enabled", true);
+    state(WorkflowStates::nothingToInstallState)->assignProperty(startUpdateButton, "enabled", false);
+    state(WorkflowStates::readyToInstallState)->assignProperty(startUpdateButton, "enabled", true);
+    QState* checkingState = state(WorkflowStates::checkingState);
+    checkingState->assignProperty(updatesHeading, "text", phaseStatusText(WorkflowPhase::Checking));
+    checkingState->assignProperty(updatesHeading, "mode", int(MessageMode::Information));
+    checkingState->assignProperty(checkUpdatesButton, "enabled", false);
+    checkingState->assignProperty(warningsBox, "mode", int(MessageMode::Hidden));
+    // How the last update ended stands until the user checks or updates again; the plan made again
+    // after an update is not such a check.
+    for (const char* name : { WorkflowStates::fetchManifestState, WorkflowStates::fetchManifestForceState,
+             WorkflowStates::updatingState })
+        state(name)->assignProperty(resultBox, "mode", int(MessageMode::Hidden));
+
+    // The updater check holds the check for updates back while it runs.
+    state(WorkflowStates::appCheckIdleState)->assignProperty(checkUpdatesButton, "enabled", true);
+    state(WorkflowStates::appCheckRunningState)->assignProperty(checkUpdatesButton, "enabled", false);
+
+    connect(workflow, &UpdateWorkflow::planChanged, this, &SelectionPage::refreshUpdateList);
+}
+
+void SelectionPage::showResult(int mode, const QString& text)
+{
+    resultBox->setText(text);
+    resultBox->setMode(mode);
+}
+
+void SelectionPage::refreshUpdateList()
+{
+    componentList->clear();
+
+    const QStringList warnings = workflow->planWarnings();
+    if (warnings.isEmpty()) {
+        warningsBox->clear();
+    } else {
+        QString text = QStringLiteral("WARNING:");
+        for (const QString& warning : warnings)
+            text += QLatin1Char('\n') + warning;
+        warningsBox->showWarning(text);
+    }
+
+    const QList<Component> plan = workflow->plan();
+    const QDateTime lastChecked = workflow->lastChecked();
+    if (!plan.isEmpty()) {
+        updatesHeading->showInformation(
+            QStringLiteral("The following components can be updated (last checked on %1):")
+                .arg(lastChecked.toString()));
+    } else if (lastChecked.isValid()) {
+        updatesHeading->showInformation(
+            QStringLiteral("No updates available (last checked on %1).").arg(lastChecked.toString()));
+    } else if (workflow->isFetchingManifest()) {
+        // Fetching can last until the download's no-progress limit; the heading says why nothing shows.
+        updatesHeading->showInformation(phaseStatusText(WorkflowPhase::Checking));
+    } else {
+        updatesHeading->clear();
+    }
+    const bool unverified = lastChecked.isValid() && !workflow->isCatalogueVerified();
+    catalogueNote->setText(unverified ? WorkflowNotifier::unverifiedCatalogueText() : QString());
+    catalogueNote->setVisible(unverified);
+
+    for (const Component& component : plan) {
+        auto* item = new QListWidgetItem(UpdatePlanner::describe(component), componentList);
+        // Shown for information only: the plan is installed whole, in this order.
+        item->setFlags(Qt::ItemIsEnabled);
+    }
+}
+
+} // namespace PelkPlus

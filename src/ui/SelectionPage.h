@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QWidget>
+
+class QLabel;
+class QListWidget;
+class QPushButton;
+
+namespace PelkPlus {
+
+class MessageBox;
+class UpdateWorkflow;
+
+// The page of the update list: the check for updates, the plan's warnings, its heading and
+// components, and the button that starts the update. Above them, how the last update ended.
+class SelectionPage : public QWidget
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(SelectionPage)
+
+public:
+    explicit SelectionPage(UpdateWorkflow* engine, QWidget* parent = nullptr);
+    ~SelectionPage() override;
+
+    // Hangs the page's widgets on the workflow's states; called once, before the workflow starts.
+    void followStates();
+    // Shows how the last update ended until the next check or update begins.
+    void showResult(int mode, const QString& text);
+
+private:
+    void refreshUpdateList();
+
+    UpdateWorkflow* workflow = nullptr;
+    QPushButton* checkUpdatesButton = nullptr;
+    MessageBox* resultBox = nullptr;
+    MessageBox* warningsBox = nullptr;
+    MessageBox* updatesHeading = nullptr;
+    // Under the heading: says when the catalogue of the plan was not verified.
+    QLabel* catalogueNote = nullptr;
+    QListWidget* componentList = nullptr;
+    QPushButton* startUpdateButton = nullptr;
+};
+
+} // namespace PelkPlus

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "update/DownloadFailure.h"
+#include "workflow/MessageKind.h"
+#include "workflow/UpdateOutcome.h"
+#include "workflow/WorkflowPhase.h"
+
+#include <QObject>
+#include <QString>
+
+namespace PelkPlus {
+
+class UpdateWorkflow;
+
+// Follows each update through the phases the workflow tells and says, once it has ended, what the
+// user is to know: how many components were installed, or that a transfer was cut off and the
+// update must be run again. It also adds the reason to a failed download's message.
+class UpdateReport : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(UpdateReport)
+
+public:
+    explicit UpdateReport(UpdateWorkflow* engine, QObject* parent = nullptr);
+    ~UpdateReport() override;
+
+    static QString completionText(int components);
+    static QString interruptedText();
+    // Why a download failed, in words; empty when the kind tells nothing.
+    static QString downloadReasonText(DownloadFailure kind);
+    // The download failure's message with its reason and what it means for the device.
+    static QString downloadFailureText(const QString& text, DownloadFailure kind);
+
+    // The text to show for a message of the workflow: a failed download's gets its reason.
+    QString messageText(MessageKind kind, const QString& text);
+    // Whether the last update ended while a file was on its way to the device.
+    bool transferInterrupted() const { return interrupted; }
+    // The components of the last update that began.
+    int componentCount() const { return components; }
+
+signals:
+    // An update ended; text says how, to be shown with mode (a MessageMode), or is empty.
+    void ended(PelkPlus::UpdateOutcome outcome, int mode, const QString& text);
+
+private:
+    void onPhaseChanged(WorkflowPhase phase);
+    void onUpdateEnded(UpdateOutcome outcome);
+
+    UpdateWorkflow* workflow = nullptr;
+    bool running = false;
+    int components = 0;
+    // The last phase of the update itself; the plan made again after it is not part of it.
+    WorkflowPhase lastUpdatePhase = WorkflowPhase::Updating;
+    bool interrupted = false;
+    // A download failed, and its message is still to come.
+    bool downloadFailurePending = false;
+};
+
+} // namespace PelkPlus
