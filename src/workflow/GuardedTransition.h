@@ -12,9 +12,9 @@ class GuardedTransition : public QSignalTransition
 {
 public:
     template <typename Signal>
-    GuardedTransition(const typename QtPrivate::FunctionPointer<Signal>::Object* sender, Signal signal,
+    GuardedTransition(const typename QtPrivate::FunctionPointer<Signal>::Object* sender, Signal emitted,
         std::function<bool()> condition, QAbstractState* target)
-        : QSignalTransition(sender, signal)
+        : QSignalTransition(sender, emitted)
         , guard(std::move(condition))
     {
         setTargetState(target);

@@ -10,6 +10,7 @@
 #include "workflow/LocalInstallRules.h"
 #include "workflow/NamedState.h"
 #include "workflow/PlanExecution.h"
+#include "workflow/UpdateEndReport.h"
 #include "workflow/WorkflowQuestions.h"
 #include "workflow/WorkflowRegion.h"
 #include "workflow/WorkflowStates.h"
@@ -31,6 +32,7 @@ UpdateWorkflow::UpdateWorkflow(QObject* parent)
     appCheck = new AppUpdateCheck(*this, updateManager);
     downloads = new ComponentDownloads(*this, downloadAgent, currentPlan);
     execution = new PlanExecution(*this, currentPlan, *selection, attempts);
+    endReport = new UpdateEndReport(*this);
     workflowRegion = new WorkflowRegion(*this,
         { currentPlan, *selection, *execution, *downloads, deviceMonitor, updateManager, downloadAgent });
 
@@ -44,10 +46,8 @@ UpdateWorkflow::UpdateWorkflow(QObject* parent)
 UpdateWorkflow::~UpdateWorkflow()
 {
     // Closed during an update: the update ends here, and says so to whoever still listens.
-    if (updateRunning) {
-        updateRunning = false;
-        emit updateEnded(updateEndDue ? endingOutcome : UpdateOutcome::Stopped);
-    }
+    if (const std::optional<UpdateOutcome> outcome = endReport->endAtExit())
+        emit updateEnded(*outcome);
     // Quitting while a file was on its way to the device, or before the device came back with it.
     attempts.close(UpdateHistoryEntry::Interrupted);
     // Withdraws a request to stay awake that an update left behind.
@@ -69,7 +69,7 @@ void UpdateWorkflow::createStateMachine()
     QState* ownWorkflowRegion = workflowRegion->build(m_regions);
     appCheck->buildRegion(m_regions);
     m_ownRegions = { ownWorkflowRegion, state(WorkflowStates::appUpdateRegion) };
-    connectUpdateEnd();
+    endReport->followUpdate();
 
     // Tells the face of every state entered; connected last, after the workflow's own steps.
     const auto states = stateMachine.findChildren<QState*>();
@@ -82,44 +82,7 @@ void UpdateWorkflow::createStateMachine()
         currentPhase = phase;
         emit phaseChanged(phase);
     });
-    // The update's end is told once the workflow rests again, so that the plan a face then reads
-    // is the one made against the restarted device.
-    for (const char* resting : { WorkflowStates::nothingToInstallState, WorkflowStates::readyToInstallState,
-             WorkflowStates::promptConnectState, WorkflowStates::promptReplugState }) {
-        connect(
-            state(resting), &QState::entered, this, &UpdateWorkflow::reportUpdateEnd, Qt::DirectConnection);
-    }
-    connect(
-        state(WorkflowStates::updatingState), &QState::exited, this, [this] { updateEndDue = updateRunning; },
-        Qt::DirectConnection);
-}
-
-void UpdateWorkflow::connectUpdateEnd()
-{
-    connect(
-        state(WorkflowStates::updatingState), &QState::entered, this,
-        [this] {
-            updateRunning = true;
-            endingOutcome = UpdateOutcome::Failed;
-        },
-        Qt::DirectConnection);
-    connect(this, &UpdateWorkflow::updateFinished, this, [this] { endingOutcome = UpdateOutcome::Done; });
-    connect(this, &UpdateWorkflow::componentNotApplied, this,
-        [this] { endingOutcome = UpdateOutcome::NotApplied; });
-    connect(this, &UpdateWorkflow::foreignDeviceReturned, this, [this] {
-        if (updateRunning)
-            endingOutcome = UpdateOutcome::Stopped;
-    });
-}
-
-void UpdateWorkflow::reportUpdateEnd()
-{
-    if (!updateEndDue)
-        return;
-    updateEndDue = false;
-    updateRunning = false;
-    qDebug() << "Update ended:" << updateOutcomeName(endingOutcome);
-    emit updateEnded(endingOutcome);
+    endReport->reportWhenResting();
 }
 
 void UpdateWorkflow::start()

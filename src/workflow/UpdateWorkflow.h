@@ -34,6 +34,7 @@ class DeviceSelection;
 class DownloadAgent;
 class PlanExecution;
 class SleepPreventer;
+class UpdateEndReport;
 class UpdateManager;
 class WorkflowQuestions;
 class WorkflowRegion;
@@ -183,11 +184,6 @@ signals:
 
 private:
     void createStateMachine();
-    // How an update ends: the step that ends it names the outcome; anything else that leaves
-    // updatingState (a failed download or install, a lost device, a failed restart) is a failure.
-    void connectUpdateEnd();
-    // Tells updateEnded once, when an update has ended and the workflow rests again.
-    void reportUpdateEnd();
     void recordDownloadFailure();
 
     QStateMachine stateMachine;
@@ -204,12 +200,8 @@ private:
     ComponentDownloads* downloads = nullptr;
     PlanExecution* execution = nullptr;
     WorkflowRegion* workflowRegion = nullptr;
+    UpdateEndReport* endReport = nullptr;
     WorkflowPhase currentPhase = WorkflowPhase::NoDevice;
-    // Between the entry of updatingState and the report of its end.
-    bool updateRunning = false;
-    // updatingState was left; the end is told once the workflow rests.
-    bool updateEndDue = false;
-    UpdateOutcome endingOutcome = UpdateOutcome::Failed;
 };
 
 } // namespace PelkPlus
