@@ -1,18 +1,23 @@
-// The workflow's parts, device selection and update planning.
 #include "workflow/UpdateWorkflow.h"
 
-#include "app/SleepPreventer.h"
-#include "device/DeviceAgent.h"
-#include "device/DeviceModel.h"
+#include "app/ConfigurationManager.h"
 #include "device/DeviceMonitor.h"
-#include "device/LinkResult.h"
 #include "update/DownloadAgent.h"
 #include "update/UpdateManager.h"
+#include "workflow/AppUpdateCheck.h"
+#include "workflow/ComponentDownloads.h"
+#include "workflow/DeviceSelection.h"
+#include "workflow/LocalInstallRules.h"
+#include "workflow/NamedState.h"
+#include "workflow/PlanExecution.h"
+#include "workflow/UpdateEndReport.h"
 #include "workflow/WorkflowQuestions.h"
+#include "workflow/WorkflowRegion.h"
 #include "workflow/WorkflowStates.h"
 
-#include <QAbstractState>
 #include <QDebug>
+#include <QDir>
+#include <QFileInfo>
 #include <QState>
 
 namespace PelkPlus {
@@ -20,54 +25,64 @@ namespace PelkPlus {
 UpdateWorkflow::UpdateWorkflow(QObject* parent)
     : WorkflowNotifier(parent)
 {
-    appVersion = applicationVersion();
-
     deviceMonitor = new DeviceMonitor(this);
     updateManager = new UpdateManager(this);
     downloadAgent = new DownloadAgent(this);
+    selection = new DeviceSelection(*this, deviceMonitor);
+    appCheck = new AppUpdateCheck(*this, updateManager);
+    downloads = new ComponentDownloads(*this, downloadAgent, currentPlan);
+    execution = new PlanExecution(*this, currentPlan, *selection, attempts);
+    endReport = new UpdateEndReport(*this);
+    workflowRegion = new WorkflowRegion(*this,
+        { currentPlan, *selection, *execution, *downloads, deviceMonitor, updateManager, downloadAgent });
 
-    connect(downloadAgent, &DownloadAgent::requestStarted, this, &UpdateWorkflow::onDownloadStarted);
-    connect(downloadAgent, &DownloadAgent::progress, this, &UpdateWorkflow::onDownloadProgress);
-    connect(downloadAgent, &DownloadAgent::requestFinished, this, &UpdateWorkflow::onComponentDownloaded);
     connect(downloadAgent, &DownloadAgent::failed, this, &UpdateWorkflow::downloadFailure);
     connect(this, &UpdateWorkflow::downloadFailure, this, &UpdateWorkflow::recordDownloadFailure);
     connect(deviceMonitor, &DeviceMonitor::scanned, this, &WorkflowNotifier::devicesScanned);
 
-    rebootTimer.setSingleShot(true);
-    connect(&rebootTimer, &QTimer::timeout, this, &UpdateWorkflow::deviceReadyToReboot);
-    for (QTimer* timer : { &answerTimer, &rebootWaitTimer, &reconnectTimer })
-        timer->setSingleShot(true);
-    connect(&answerTimer, &QTimer::timeout, this, [this] {
-        qCritical() << "Device did not answer within" << deviceAnswerLimitMs << "ms.";
-        emit deviceSilent();
-    });
-    connect(&rebootWaitTimer, &QTimer::timeout, this, [this] {
-        qCritical() << "Device did not come back within" << rebootReturnLimitMs << "ms of its restart.";
-        // Not selected again until it is plugged in again.
-        offerSuppressed = true;
-        emit rebootWaitExpired();
-    });
-    connect(&reconnectTimer, &QTimer::timeout, this, [this] {
-        offerSuppressed = false;
-        offerListedDevice();
-    });
-
     createStateMachine();
-
-    sleepPreventer = SleepPreventer::createForPlatform();
 }
 
 UpdateWorkflow::~UpdateWorkflow()
 {
     // Closed during an update: the update ends here, and says so to whoever still listens.
-    if (updateRunning) {
-        updateRunning = false;
-        emit updateEnded(updateEndDue ? endingOutcome : UpdateOutcome::Stopped);
-    }
+    if (const std::optional<UpdateOutcome> outcome = endReport->endAtExit())
+        emit updateEnded(*outcome);
     // Quitting while a file was on its way to the device, or before the device came back with it.
-    closeAttempt(UpdateHistoryEntry::Interrupted);
+    attempts.close(UpdateHistoryEntry::Interrupted);
     // Withdraws a request to stay awake that an update left behind.
-    delete sleepPreventer;
+    delete execution;
+}
+
+void UpdateWorkflow::createStateMachine()
+{
+    // The regions follow the device, the workflow and the updater check side by side, with any
+    // region a face adds. Qt refuses a machine that is itself parallel, so one parallel state holds
+    // the regions. Parented to the workflow, so that it can be found among its face's children.
+    stateMachine.setParent(this);
+    stateMachine.setObjectName(QStringLiteral("stateMachine"));
+    m_regions = newState(WorkflowStates::regions, &stateMachine);
+    m_regions->setChildMode(QState::ParallelStates);
+    stateMachine.setInitialState(m_regions);
+
+    selection->buildRegion(m_regions);
+    QState* ownWorkflowRegion = workflowRegion->build(m_regions);
+    appCheck->buildRegion(m_regions);
+    m_ownRegions = { ownWorkflowRegion, state(WorkflowStates::appUpdateRegion) };
+    endReport->followUpdate();
+
+    // Tells the face of every state entered; connected last, after the workflow's own steps.
+    const auto states = stateMachine.findChildren<QState*>();
+    for (QState* entered : states) {
+        connect(
+            entered, &QState::entered, this, [this, entered] { emit stateEntered(entered->objectName()); },
+            Qt::DirectConnection);
+    }
+    workflowRegion->connectPhases([this](WorkflowPhase phase) {
+        currentPhase = phase;
+        emit phaseChanged(phase);
+    });
+    endReport->reportWhenResting();
 }
 
 void UpdateWorkflow::start()
@@ -84,7 +99,7 @@ void UpdateWorkflow::start()
     deviceMonitor->start();
 
     // The check for a newer updater that runs at start-up reports nothing unless it finds one.
-    silentAppUpdateCheck = true;
+    appCheck->beginSilently();
 }
 
 QState* UpdateWorkflow::state(const char* name) const
@@ -96,87 +111,158 @@ QState* UpdateWorkflow::state(const char* name) const
     return found;
 }
 
-void UpdateWorkflow::reportUpdateEnd()
-{
-    if (!updateEndDue)
-        return;
-    updateEndDue = false;
-    updateRunning = false;
-    qDebug() << "Update ended:" << updateOutcomeName(endingOutcome);
-    emit updateEnded(endingOutcome);
-}
-
 void UpdateWorkflow::setDeviceWaitLimits(int rebootReturnMs, int answerMs)
 {
-    rebootReturnLimitMs = rebootReturnMs;
-    deviceAnswerLimitMs = answerMs;
+    selection->setWaitLimits(rebootReturnMs, answerMs);
+}
+
+int UpdateWorkflow::rebootReturnLimit() const
+{
+    return selection->rebootReturnLimit();
+}
+int UpdateWorkflow::deviceAnswerLimit() const
+{
+    return selection->deviceAnswerLimit();
 }
 
 void UpdateWorkflow::setQuestions(WorkflowQuestions* asked)
 {
     questions = asked;
+    appCheck->setQuestions(asked);
 }
 
 void UpdateWorkflow::setSleepPreventer(SleepPreventer* preventer)
 {
-    if (preventer == sleepPreventer)
-        return;
-    delete sleepPreventer;
-    sleepPreventer = preventer;
+    execution->setSleepPreventer(preventer);
 }
 
 std::optional<ComponentType> UpdateWorkflow::platformApplicationType()
 {
-#if defined(Q_OS_WIN)
-    return ComponentType::WindowsApplication;
-#elif defined(Q_OS_MACOS)
-    return ComponentType::MacApplication;
-#else
-    return std::nullopt;
-#endif
+    return AppUpdateCheck::platformApplicationType();
 }
 
 void UpdateWorkflow::setAppPackageType(std::optional<ComponentType> type)
 {
-    appPackageType = type;
+    appCheck->setPackageType(type);
 }
 
 DownloadFailure UpdateWorkflow::lastDownloadFailure() const
 {
     return downloadAgent->failureKind();
 }
-
+LinkResult UpdateWorkflow::lastDeviceFailure() const
+{
+    return selection->lastFailure();
+}
 DeviceInfo UpdateWorkflow::deviceInfo() const
 {
-    return deviceAgent ? deviceAgent->deviceInfo() : DeviceInfo();
+    return selection->deviceInfo();
+}
+bool UpdateWorkflow::hasDevice() const
+{
+    return selection->agent() != nullptr;
+}
+std::optional<Connection> UpdateWorkflow::selectedConnection() const
+{
+    return selection->selectedConnection();
+}
+bool UpdateWorkflow::deviceAccessDenied() const
+{
+    return selection->accessDenied();
+}
+QList<Connection> UpdateWorkflow::connections() const
+{
+    return deviceMonitor->connections();
+}
+void UpdateWorkflow::setPreferredSerial(const QString& serialNumber)
+{
+    selection->setPreferredSerial(serialNumber);
+}
+QString UpdateWorkflow::preferredSerial() const
+{
+    return selection->preferredSerial();
+}
+QList<Component> UpdateWorkflow::plan() const
+{
+    return currentPlan.components();
+}
+QStringList UpdateWorkflow::planWarnings() const
+{
+    return currentPlan.warnings();
+}
+QDateTime UpdateWorkflow::lastChecked() const
+{
+    return currentPlan.lastChecked();
+}
+bool UpdateWorkflow::isCatalogueVerified() const
+{
+    return currentPlan.isSourceVerified();
+}
+bool UpdateWorkflow::isUpdating() const
+{
+    return currentPlan.currentIndex() >= 0;
+}
+bool UpdateWorkflow::isFetchingManifest() const
+{
+    return currentPlan.isFetching();
+}
+UpdateHistory& UpdateWorkflow::history()
+{
+    return attempts.history();
 }
 
-void UpdateWorkflow::showMessage(MessageKind kind, const QString& title, const QString& text)
+bool UpdateWorkflow::isTransferring() const
 {
-    emit messageRequested(kind, title, text);
+    const QState* installing = state(WorkflowStates::installingState);
+    return installing && installing->active();
+}
+
+QList<DiagnosticsDevice> UpdateWorkflow::diagnosticsDevices() const
+{
+    const std::optional<Connection> selected = selectedConnection();
+    const bool ready
+        = state(WorkflowStates::deviceReadyState) && state(WorkflowStates::deviceReadyState)->active();
+    QList<DiagnosticsDevice> devices;
+    for (const Connection& connection : deviceMonitor->connections()) {
+        DiagnosticsDevice device { connection, std::nullopt };
+        if (ready && selected && selected->serialNumber == connection.serialNumber
+            && selected->path == connection.path)
+            device.info = deviceInfo();
+        devices.append(device);
+    }
+    return devices;
+}
+
+// The component whose file could not be fetched: the batch's failed request, or the component of
+// the download step.
+void UpdateWorkflow::recordDownloadFailure()
+{
+    if (const Component* failed = downloads->failedComponent()) {
+        attempts.record(
+            InstallAttemptRecorder::attemptFor(*failed, selection->deviceWorkedOn(), deviceInfo(), false),
+            UpdateHistoryEntry::DownloadFailed);
+    }
 }
 
 void UpdateWorkflow::checkForUpdates()
 {
     emit checkUpdatesRequest();
 }
-
 void UpdateWorkflow::startUpdate()
 {
     emit updateStartRequested();
 }
-
 void UpdateWorkflow::listAllComponents()
 {
     emit forceInstallAllComponentsRequest();
 }
-
 void UpdateWorkflow::checkAppUpdates()
 {
-    // Asked while the silent start-up check runs: that check answers, as a requested one would.
-    if (state(WorkflowStates::appCheckRunningState)->active())
-        silentAppUpdateCheck = false;
-    emit checkAppUpdatesRequest();
+    appCheck->request();
+}
+void UpdateWorkflow::forgetDevice()
+{
+    selection->forgetDevice();
 }
 
 void UpdateWorkflow::answerAppUpdate(bool accepted)
@@ -187,180 +273,69 @@ void UpdateWorkflow::answerAppUpdate(bool accepted)
         emit appUpdatesRejected();
 }
 
-void UpdateWorkflow::selectDevice()
+void UpdateWorkflow::installComponentFromFile(ComponentType type)
 {
-    qDebug() << "Selecting device...";
-    if (deviceAgent) {
-        qCritical() << "Trying to select device, but device already selected.";
-        emit deviceFailure();
+    if (!questions)
         return;
-    }
-
-    const QList<Connection> connections = deviceMonitor->connections();
-    // The updater works with one device at a time: the first one the monitor lists (or the one a
-    // face asked for), or during an update the device being updated, wherever it came back.
-    const std::optional<Connection> selectable = selectableConnection();
-    if (!selectable && updatingDevice && !connections.isEmpty()) {
-        stopForForeignDevice(connections.first());
+    const QString path = questions->openFileName(QStringLiteral("Select %1").arg(componentTypeName(type)),
+        QDir::homePath(), LocalInstallRules::fileFilter(type));
+    if (path.isEmpty())
         return;
-    }
-    if (!selectable) {
-        qCritical() << "Trying to select device, but none available.";
-        emit deviceFailure();
-        return;
-    }
-    const Connection connection = *selectable;
-    qDebug() << "Selected device:" << connection.serialNumber << connection.path;
-
-    deviceAgent = new DeviceAgent(connection, deviceMonitor, this);
-    connect(deviceAgent, &DeviceAgent::ready, this, &UpdateWorkflow::onDeviceReady);
-    connect(deviceAgent, &DeviceAgent::disconnected, this, &UpdateWorkflow::onDeviceDisconnected);
-    connect(deviceAgent, &DeviceAgent::readyForUpdate, this, &UpdateWorkflow::deviceReadyForUpdate);
-    connect(deviceAgent, &DeviceAgent::notReadyForUpdate, this, &UpdateWorkflow::deviceNotReadyForUpdate);
-    connect(deviceAgent, &DeviceAgent::progress, this, &UpdateWorkflow::onInstallProgress);
-    connect(deviceAgent, &DeviceAgent::done, this, &UpdateWorkflow::deviceDone);
-    connect(deviceAgent, &DeviceAgent::failure, this, &UpdateWorkflow::onDeviceFailure);
-    deviceAgent->start();
-
-    emit deviceConnected();
+    installFile(type, path);
 }
 
-std::optional<Connection> UpdateWorkflow::selectableConnection() const
+bool UpdateWorkflow::installFile(ComponentType type, const QString& path)
 {
-    const QList<Connection> connections = selectableConnections();
-    for (const Connection& connection : connections) {
-        if (!updatingDevice)
-            return connection;
-        if (connection.model != updatingDevice->model)
-            continue;
-        // The path may change across a reboot; the serial number and the model do not. Without a
-        // serial number (none, or one the system could not read) any device of the model would
-        // match: then only the node the update started on counts.
-        if (updatingDevice->serialNumber.isEmpty() || connection.serialNumber.isEmpty()) {
-            if (connection.path == updatingDevice->path)
-                return connection;
-            continue;
-        }
-        if (connection.serialNumber == updatingDevice->serialNumber)
-            return connection;
-    }
-    return std::nullopt;
-}
-
-// A connection reported while the previous agent still existed moved no state; the monitor still
-// lists it, so it is taken up as soon as the workflow can select a device again. Only a device in
-// the device region's noDeviceState is selected; elsewhere the offer moves nothing.
-void UpdateWorkflow::offerListedDevice()
-{
-    // A device that came while the updated one's agent was still being let go (in the very poll
-    // that saw its node go, say) moved no state: it is offered now, so that selecting it stops the
-    // update with the foreign-device message instead of waiting for a connection that never comes.
-    const bool cameMeanwhile
-        = connectionAfterLoss && updatingDevice && !deviceMonitor->connections().isEmpty();
-    connectionAfterLoss = false;
-    if (offerSuppressed)
-        return;
-    if (selectableConnection() || cameMeanwhile)
-        emit deviceAvailable();
-}
-
-void UpdateWorkflow::stopForForeignDevice(const Connection& foreign)
-{
-    const QString updated = QLatin1String(modelName(updatingDevice->model));
-    const QString other = QLatin1String(modelName(foreign.model));
-    const auto serialText
-        = [](const QString& serial) { return serial.isEmpty() ? QStringLiteral("unknown") : serial; };
-    qCritical() << "Update stopped: the device being updated" << updatingDevice->serialNumber
-                << "did not come back; another device came instead:" << foreign.serialNumber << foreign.path;
-    showMessage(MessageKind::Critical, QStringLiteral("Update Stopped"),
-        QStringLiteral("The %1 being updated (serial number %2) did not come back after its restart; a %3 "
-                       "(serial number %4) was connected instead.\n\nThe update was stopped and nothing was "
-                       "sent to the %3. Please connect the %1 and check for updates again.")
-            .arg(updated, serialText(updatingDevice->serialNumber), other, serialText(foreign.serialNumber)));
-    emit foreignDeviceReturned();
-}
-
-void UpdateWorkflow::forgetDevice()
-{
-    qDebug() << "Forgetting device...";
-    if (!deviceAgent)
-        return;
-
-    const Connection connection = deviceAgent->connection();
-    agentNodeGone = false;
-    deviceAgent->stop();
-    // Joins the agent's thread, so nothing of the old connection reaches the workflow afterwards.
-    delete deviceAgent;
-    deviceAgent = nullptr;
-    qDebug() << "Forgotten device:" << connection.serialNumber << connection.path;
-}
-
-// The agent keeps the record that ready carries; it is read from there when it is needed.
-void UpdateWorkflow::onDeviceReady(const DeviceInfo&)
-{
-    qDebug() << "Device ready.";
-    emit deviceReady();
-}
-
-void UpdateWorkflow::onDeviceDisconnected()
-{
-    emit deviceDisconnected();
-}
-
-void UpdateWorkflow::onDeviceFailure()
-{
-    if (deviceAgent) {
-        deviceFailureResult = deviceAgent->lastResult();
-        qCritical() << "Device failure:" << linkResultName(deviceFailureResult);
-    }
-    // Read while the agent exists: the failed connection forgets it.
-    if (deviceAgent && deviceAgent->lastResult() == LinkAccessDenied)
-        accessDeniedPath = deviceAgent->connection().path;
-    else
-        accessDeniedPath.reset();
-    emit deviceFailure();
-}
-
-void UpdateWorkflow::resetUpdatePlan()
-{
-    lastCheckTime = QDateTime();
-    warnings.clear();
-    updatePlan.clear();
-    currentComponent = -1;
-}
-
-void UpdateWorkflow::startUpdateCheck()
-{
-    resetUpdatePlan();
-    fetchingManifest = true;
-    freshManifest = true;
-    emit planChanged();
-    // A check that is already under way (the start-up updater check) delivers the result.
-    updateManager->checkForUpdates();
-}
-
-void UpdateWorkflow::planUpdate(bool forceAll)
-{
-    resetUpdatePlan();
+    const qint64 size = QFileInfo(path).size();
     const DeviceInfo info = deviceInfo();
-    // A re-plan after an update or a failure rests on the check that made the plan; the update
-    // manager's data may have been cleared by a check for a newer updater since.
-    if (freshManifest || !plannedFrom) {
-        plannedFrom = updateManager->componentsFor(UpdatePlanner::productFor(info));
-        plannedFromTime = updateManager->manifestTime();
-        plannedFromVerified = updateManager->isCatalogueVerified();
-        freshManifest = false;
+    const std::optional<LocalInstallRefusal> refused
+        = LocalInstallRules::refusal(type, path, size, hasDevice() ? &info : nullptr);
+    if (refused) {
+        if (questions)
+            questions->critical(refused->title, refused->text);
+        return false;
     }
-    lastCheckTime = plannedFromTime;
 
-    const UpdatePlan plan = UpdatePlanner::plan(info, *plannedFrom, forceAll);
-    updatePlan = plan.components;
-    warnings = plan.warnings;
+    Component component;
+    component.type = type;
+    component.localPath = path;
+    component.size = size;
+    currentPlan.setSingle(component);
 
-    if (updatePlan.isEmpty())
-        emit noUpdatesAvailable();
-    else
-        emit updatesAvailable();
+    qDebug() << "About to upload" << componentTypeName(type) << "from:" << path;
+    emit forceInstallComponentRequest();
+    return true;
+}
+
+void UpdateWorkflow::editManifestUrl()
+{
+    ConfigurationManager* configuration = ConfigurationManager::instance();
+    if (!configuration) {
+        qCritical() << "MainWindow: No configuration to keep the manifest URL in.";
+        return;
+    }
+    if (!questions)
+        return;
+
+    QString text = configuration->manifestUrl().toString();
+    for (;;) {
+        bool accepted = false;
+        text = questions->textInput(QStringLiteral("Set Manifest URL"),
+            QStringLiteral("Please enter the URL of the update manifest file."), text, &accepted);
+        if (!accepted)
+            return;
+        if (text.isEmpty()) {
+            configuration->resetManifestUrl();
+            return;
+        }
+        const QUrl url = QUrl::fromUserInput(text);
+        if (url.isValid()) {
+            configuration->setManifestUrl(url);
+            return;
+        }
+        questions->critical(QStringLiteral("Invalid Manifest URL"),
+            QStringLiteral("The entered text is not a valid URL. Please enter a valid URL."));
+    }
 }
 
 } // namespace PelkPlus

@@ -8,9 +8,11 @@
 #include "update/DownloadFailure.h"
 #include "update/Component.h"
 #include "workflow/DiagnosticsReport.h"
+#include "workflow/InstallAttemptRecorder.h"
 #include "workflow/InstallVerifier.h"
 #include "workflow/UpdatePlanner.h"
 #include "workflow/WorkflowNotifier.h"
+#include "workflow/WorkflowPlan.h"
 
 #include <QDateTime>
 #include <QList>
@@ -25,12 +27,17 @@ class QState;
 
 namespace PelkPlus {
 
-class DeviceAgent;
+class AppUpdateCheck;
+class ComponentDownloads;
 class DeviceMonitor;
+class DeviceSelection;
 class DownloadAgent;
+class PlanExecution;
 class SleepPreventer;
+class UpdateEndReport;
 class UpdateManager;
 class WorkflowQuestions;
+class WorkflowRegion;
 
 // The update workflow without a face: it owns the device monitor and agent, the update manager, the
 // component downloads and the sleep preventer, plans an update from the manifest and carries it
@@ -70,41 +77,41 @@ public:
 
     // The connected device's record; an empty one while no device is ready.
     DeviceInfo deviceInfo() const;
-    bool hasDevice() const { return deviceAgent != nullptr; }
+    bool hasDevice() const;
     // The device selected now; none while no agent exists.
     std::optional<Connection> selectedConnection() const;
     // The devices on USB, with the versions of the one selected and ready, for a report.
     QList<DiagnosticsDevice> diagnosticsDevices() const;
     // The plan of the last check, its warnings and the manifest's time; invalid before a check.
-    QList<Component> plan() const { return updatePlan; }
-    QStringList planWarnings() const { return warnings; }
-    QDateTime lastChecked() const { return lastCheckTime; }
+    QList<Component> plan() const;
+    QStringList planWarnings() const;
+    QDateTime lastChecked() const;
     // Whether the catalogue the plan rests on was signed by a trusted key; false while no key is
     // trusted, which the faces say beside the plan.
-    bool isCatalogueVerified() const { return plannedFromVerified; }
+    bool isCatalogueVerified() const;
     // Whether a component of the update is being worked on.
-    bool isUpdating() const { return currentComponent >= 0; }
+    bool isUpdating() const;
     // Whether a file is being sent to the device: stopping now may leave it unusable until it is
     // updated again.
     bool isTransferring() const;
     // Whether the last connection failed because this account may not open the device's node.
-    bool deviceAccessDenied() const { return accessDeniedPath.has_value(); }
+    bool deviceAccessDenied() const;
 
     // The devices of the family on USB at the monitor's last poll; devicesScanned() tells of each poll.
     QList<Connection> connections() const;
     // Only the device with this serial number is selected; empty for the first one found.
     void setPreferredSerial(const QString& serialNumber);
-    QString preferredSerial() const { return m_preferredSerial; }
+    QString preferredSerial() const;
     // The record of every install attempt; tests point it elsewhere before an update.
-    UpdateHistory& history() { return m_history; }
+    UpdateHistory& history();
 
     // Why the device last failed (LinkOk before any failure), and what kind of failure ended the
     // last component download; read after deviceFailure or downloadFailure.
-    LinkResult lastDeviceFailure() const { return deviceFailureResult; }
+    LinkResult lastDeviceFailure() const;
     DownloadFailure lastDownloadFailure() const;
 
     // Whether the manifest is being fetched for a check of the device's updates.
-    bool isFetchingManifest() const { return fetchingManifest; }
+    bool isFetchingManifest() const;
 
     // How long the device being updated may take to come back ready after it dropped off the bus;
     // it restarts in 2 to 4 seconds, so a minute is generous and still ends a wait that would not.
@@ -117,8 +124,8 @@ public:
     static constexpr int reconnectDelayMs = 5000;
     // The two bounds of the waits for a device to answer; tests shorten them.
     void setDeviceWaitLimits(int rebootReturnMs, int answerMs);
-    int rebootReturnLimit() const { return rebootReturnLimitMs; }
-    int deviceAnswerLimit() const { return deviceAnswerLimitMs; }
+    int rebootReturnLimit() const;
+    int deviceAnswerLimit() const;
 
 public slots:
     // Commands of a face.
@@ -175,129 +182,26 @@ signals:
     // The device whose update ended while it restarted is back: what is left is planned again.
     void resumeRequested();
 
-private slots:
-    // Device selection and update planning.
-    void selectDevice();
-    void onDeviceReady(const DeviceInfo& info);
-    void onDeviceDisconnected();
-    void onDeviceFailure();
-    void resetUpdatePlan();
-    void startUpdateCheck();
-    void planUpdate(bool forceAll);
-
-    // Carrying out an update.
-    void beginUpdate();
-    void selectNextComponent();
-    void downloadComponent();
-    void downloadAllComponents();
-    void awaitUpdateMode();
-    void onDownloadStarted(int request);
-    void onDownloadProgress(int request, float fraction);
-    void onComponentDownloaded(int request, const QByteArray& digest);
-    void onDownloadFinished();
-    void startRebootTimer();
-    void requestPowerCycle();
-    void onInstallProgress(float fraction, long total);
-    void abortComponentDownload();
-    // The computer is kept awake exactly while updatingState is active, however it is left.
-    void enableSleepPrevention();
-    void disableSleepPrevention();
-
-    // The updater's own version.
-    void evaluateAppUpdate();
-    void openAppUpdateUrl();
-
 private:
     void createStateMachine();
-    void showMessage(MessageKind kind, const QString& title, const QString& text);
-    Component* currentPlanEntry();
-    // The monitor's connections that selection may take: all of them, or the preferred one.
-    QList<Connection> selectableConnections() const;
-    // The connection the workflow may select now: during an update only the device being updated.
-    std::optional<Connection> selectableConnection() const;
-    void offerListedDevice();
-    // After a component's reboot: false, after stopping the update, when the device did not take it.
-    bool verifyInstalledComponent();
-    void stopForForeignDevice(const Connection& foreign);
-    // The history's record of installing the component on the device now selected (or being
-    // updated); the image's digest is taken from its file when hashFile is set.
-    UpdateHistoryEntry attemptFor(const Component& component, bool hashFile) const;
-    void recordAttempt(UpdateHistoryEntry entry, UpdateHistoryEntry::Outcome outcome);
-    // Closes the attempt of the file last sent, if it is still open.
-    void closeAttempt(UpdateHistoryEntry::Outcome outcome);
     void recordDownloadFailure();
-    // Tells updateEnded once, when an update has ended and the workflow rests again.
-    void reportUpdateEnd();
 
-    SemanticVersion appVersion;
     QStateMachine stateMachine;
     QState* m_regions = nullptr;
     QList<QState*> m_ownRegions;
     DeviceMonitor* deviceMonitor = nullptr;
-    DeviceAgent* deviceAgent = nullptr;
     UpdateManager* updateManager = nullptr;
     DownloadAgent* downloadAgent = nullptr;
-    QStringList warnings;
-    QDateTime lastCheckTime;
-    QList<Component> updatePlan;
-    int currentComponent = -1;
-    // The device's product's components and the manifest's time from the check that made the plan,
-    // so that a re-plan does not depend on manifest data that another check may have cleared.
-    std::optional<QList<Component>> plannedFrom;
-    QDateTime plannedFromTime;
-    bool plannedFromVerified = false;
-    bool fetchingManifest = false;
-    bool freshManifest = false;
-    // The device being updated, found again by serial number and model after each reboot.
-    std::optional<Connection> updatingDevice;
-    // Whether a component download of the current step is under way; a finished of any other
-    // batch moves nothing.
-    bool componentDownloadRunning = false;
-    // The plan entries of the running download batch, by request; empty outside it.
-    QList<int> batchEntries;
-    int batchFileShown = -1;
-    // A component was sent and the device confirmed it; checked when the device is back.
-    bool verificationDue = false;
-    QString versionBeforeInstall;
-    DeviceInfo deviceBeforeInstall;
-    // A failed connection is tried again only on the monitor's next connection.
-    bool offerSuppressed = false;
-    // The monitor saw the agent's node go, and then a connection come while the agent still
-    // existed: the device region was not waiting for it, so it is offered when the region is.
-    bool agentNodeGone = false;
-    bool connectionAfterLoss = false;
-    // The node of the last failed connection, when this account may not open it.
-    std::optional<QString> accessDeniedPath;
-    QTimer rebootTimer;
-    QTimer answerTimer;
-    QTimer rebootWaitTimer;
-    QTimer reconnectTimer;
-    int rebootReturnLimitMs = rebootReturnTimeoutMs;
-    int deviceAnswerLimitMs = deviceAnswerTimeoutMs;
-    // "Connection Failure" was told for the device on the bus now; not again until it is ready or
-    // plugged in again.
-    bool connectFailureTold = false;
-    // The device whose update ended while it restarted; when it is selected again, what is left of
-    // its update is planned again from the same check.
-    std::optional<Connection> resumeDevice;
-    QUrl appUpdateUrl;
-    bool silentAppUpdateCheck = false;
-    SleepPreventer* sleepPreventer = nullptr;
     WorkflowQuestions* questions = nullptr;
-    QString m_preferredSerial;
-    UpdateHistory m_history;
-    // The attempt whose file went to the device and whose outcome is not known yet.
-    std::optional<UpdateHistoryEntry> openAttempt;
-    // Why the install just refused failed, for its message; empty for the usual text alone.
-    QString installFailureDetail;
-    std::optional<ComponentType> appPackageType = platformApplicationType();
+    WorkflowPlan currentPlan;
+    InstallAttemptRecorder attempts;
+    DeviceSelection* selection = nullptr;
+    AppUpdateCheck* appCheck = nullptr;
+    ComponentDownloads* downloads = nullptr;
+    PlanExecution* execution = nullptr;
+    WorkflowRegion* workflowRegion = nullptr;
+    UpdateEndReport* endReport = nullptr;
     WorkflowPhase currentPhase = WorkflowPhase::NoDevice;
-    LinkResult deviceFailureResult = LinkOk;
-    // Between the entry of updatingState and the report of its end.
-    bool updateRunning = false;
-    // updatingState was left; the end is told once the workflow rests.
-    bool updateEndDue = false;
-    UpdateOutcome endingOutcome = UpdateOutcome::Failed;
 };
 
 } // namespace PelkPlus

@@ -9,6 +9,7 @@
 #include "support/WindowHarness.h"
 #include "update/CatalogueSignature.h"
 #include "update/UpdateManager.h"
+#include "workflow/DeviceSelection.h"
 #include "workflow/WorkflowNotifier.h"
 
 #include <QApplication>
@@ -369,7 +370,7 @@ void tst_UpdatePlanning::selectionAndForgetting()
     QSignalSpy failed(s.workflow(), &UpdateWorkflow::deviceFailure);
     QSignalSpy connected(s.workflow(), &UpdateWorkflow::deviceConnected);
     const int before = s.log.lines().size();
-    QVERIFY(QMetaObject::invokeMethod(s.workflow(), "selectDevice"));
+    s.workflow()->findChild<DeviceSelection*>()->selectDevice();
     QCOMPARE(failed.size(), 1);
     QCOMPARE(connected.size(), 0);
     QCOMPARE(s.log.lines().mid(before),
@@ -393,7 +394,7 @@ void tst_UpdatePlanning::selectionAndForgetting()
     // With no device at all there is nothing to select.
     failed.clear();
     const int unplugged = s.log.lines().size();
-    QVERIFY(QMetaObject::invokeMethod(s.workflow(), "selectDevice"));
+    s.workflow()->findChild<DeviceSelection*>()->selectDevice();
     QCOMPARE(failed.size(), 1);
     QCOMPARE(connected.size(), 0);
     QCOMPARE(s.log.lines().mid(unplugged),

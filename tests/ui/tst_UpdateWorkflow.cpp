@@ -7,6 +7,9 @@
 #include "device/DeviceInfo.h"
 #include "support/TestEnvironment.h"
 #include "support/WindowHarness.h"
+#include "workflow/ComponentDownloads.h"
+#include "workflow/DeviceSelection.h"
+#include "workflow/PlanExecution.h"
 
 #include <QActionGroup>
 #include <QApplication>
@@ -534,8 +537,10 @@ void tst_UpdateWorkflow::progressTexts()
         return;
     }
     QSignalSpy selected(window, &UpdateWorkflow::componentSelected);
-    QVERIFY(QMetaObject::invokeMethod(window, "beginUpdate"));
-    QVERIFY(QMetaObject::invokeMethod(window, "selectNextComponent"));
+    auto* execution = window->findChild<PlanExecution*>();
+    QVERIFY(execution);
+    execution->begin();
+    execution->selectNextComponent();
     QCOMPARE(selected.size(), 1);
     QCOMPARE(
         session.label("componentLabel")->text(), QStringLiteral("Updating MCU Firmware (Component 1/1)"));
@@ -544,18 +549,17 @@ void tst_UpdateWorkflow::progressTexts()
 
     // A chosen file is not downloaded.
     QSignalSpy skipped(window, &UpdateWorkflow::componentDownloadSkipped);
-    QVERIFY(QMetaObject::invokeMethod(window, "downloadComponent"));
+    window->findChild<ComponentDownloads*>()->downloadCurrent();
     QCOMPARE(skipped.size(), 1);
     QCOMPARE(session.bar("downloadProgress")->value(), 100);
 
-    QVERIFY(
-        QMetaObject::invokeMethod(window, "onInstallProgress", Q_ARG(float, fraction), Q_ARG(long, total)));
+    emit window->findChild<DeviceSelection*>()->installProgress(fraction, total);
     QCOMPARE(session.bar("installProgress")->value(), installValue);
     QCOMPARE(session.label("installLabel")->text(), installText);
 
     // After the only component the update is over and the plan is gone.
     QSignalSpy finished(window, &UpdateWorkflow::updateFinished);
-    QVERIFY(QMetaObject::invokeMethod(window, "selectNextComponent"));
+    execution->selectNextComponent();
     QCOMPARE(finished.size(), 1);
     QCOMPARE(selected.size(), 1);
 }

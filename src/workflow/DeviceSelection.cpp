@@ -1,0 +1,309 @@
+#include "workflow/DeviceSelection.h"
+
+#include "device/DeviceAgent.h"
+#include "device/DeviceModel.h"
+#include "device/DeviceMonitor.h"
+#include "workflow/DeviceAccessHint.h"
+#include "workflow/NamedState.h"
+#include "workflow/UpdateWorkflow.h"
+#include "workflow/WorkflowStates.h"
+
+#include <QDebug>
+#include <QSignalTransition>
+#include <QState>
+
+#include <algorithm>
+
+namespace PelkPlus {
+
+DeviceSelection::DeviceSelection(UpdateWorkflow& owner, DeviceMonitor* deviceMonitor)
+    : QObject(&owner)
+    , workflow(owner)
+    , monitor(deviceMonitor)
+    , rebootReturnLimitMs(UpdateWorkflow::rebootReturnTimeoutMs)
+    , deviceAnswerLimitMs(UpdateWorkflow::deviceAnswerTimeoutMs)
+{
+    for (QTimer* timer : { &answerTimer, &rebootWaitTimer, &reconnectTimer })
+        timer->setSingleShot(true);
+    connect(&answerTimer, &QTimer::timeout, this, [this] {
+        qCritical() << "Device did not answer within" << deviceAnswerLimitMs << "ms.";
+        emit workflow.deviceSilent();
+    });
+    connect(&rebootWaitTimer, &QTimer::timeout, this, [this] {
+        qCritical() << "Device did not come back within" << rebootReturnLimitMs << "ms of its restart.";
+        // Not selected again until it is plugged in again.
+        offerSuppressed = true;
+        emit workflow.rebootWaitExpired();
+    });
+    connect(&reconnectTimer, &QTimer::timeout, this, [this] {
+        offerSuppressed = false;
+        offerListedDevice();
+    });
+}
+
+DeviceSelection::~DeviceSelection() = default;
+
+QString DeviceSelection::replugInstruction()
+{
+    return QStringLiteral("Please unplug the device, wait five seconds and plug it in again.");
+}
+
+void DeviceSelection::setWaitLimits(int rebootReturnMs, int answerMs)
+{
+    rebootReturnLimitMs = rebootReturnMs;
+    deviceAnswerLimitMs = answerMs;
+}
+
+DeviceInfo DeviceSelection::deviceInfo() const
+{
+    return deviceAgent ? deviceAgent->deviceInfo() : DeviceInfo();
+}
+
+std::optional<Connection> DeviceSelection::selectedConnection() const
+{
+    if (!deviceAgent)
+        return std::nullopt;
+    return deviceAgent->connection();
+}
+
+QList<Connection> DeviceSelection::preferredAmong(
+    const QList<Connection>& connections, const QString& serialNumber)
+{
+    QList<Connection> selectable = connections;
+    if (serialNumber.isEmpty())
+        return selectable;
+    // Another device of the family that appears meanwhile is never taken in its place.
+    selectable.erase(std::remove_if(selectable.begin(), selectable.end(),
+                         [&serialNumber](const Connection& c) { return c.serialNumber != serialNumber; }),
+        selectable.end());
+    return selectable;
+}
+
+std::optional<Connection> DeviceSelection::selectableAmong(
+    const QList<Connection>& connections, const std::optional<Connection>& updating)
+{
+    for (const Connection& connection : connections) {
+        if (!updating)
+            return connection;
+        if (connection.model != updating->model)
+            continue;
+        // The path may change across a reboot; the serial number and the model do not. Without a
+        // serial number (none, or one the system could not read) any device of the model would
+        // match: then only the node the update started on counts.
+        if (updating->serialNumber.isEmpty() || connection.serialNumber.isEmpty()) {
+            if (connection.path == updating->path)
+                return connection;
+            continue;
+        }
+        if (connection.serialNumber == updating->serialNumber)
+            return connection;
+    }
+    return std::nullopt;
+}
+
+QList<Connection> DeviceSelection::selectableConnections() const
+{
+    return preferredAmong(monitor->connections(), preferred);
+}
+
+std::optional<Connection> DeviceSelection::selectableConnection() const
+{
+    return selectableAmong(selectableConnections(), updatingDevice);
+}
+
+void DeviceSelection::holdUpdatingDevice()
+{
+    if (deviceAgent)
+        updatingDevice = deviceAgent->connection();
+}
+
+std::optional<Connection> DeviceSelection::deviceWorkedOn() const
+{
+    return updatingDevice ? updatingDevice : selectedConnection();
+}
+
+void DeviceSelection::releaseUpdatingDevice(bool awaitingReboot)
+{
+    if (awaitingReboot && updatingDevice)
+        resumeDevice = updatingDevice;
+    updatingDevice.reset();
+}
+
+bool DeviceSelection::takeResumeDevice()
+{
+    const std::optional<Connection> returned = selectedConnection();
+    const bool same = returned && resumeDevice && returned->serialNumber == resumeDevice->serialNumber
+        && returned->model == resumeDevice->model;
+    resumeDevice.reset();
+    return same;
+}
+
+void DeviceSelection::selectDevice()
+{
+    qDebug() << "Selecting device...";
+    if (deviceAgent) {
+        qCritical() << "Trying to select device, but device already selected.";
+        emit workflow.deviceFailure();
+        return;
+    }
+
+    const QList<Connection> connections = monitor->connections();
+    // The updater works with one device at a time: the first one the monitor lists (or the one a
+    // face asked for), or during an update the device being updated, wherever it came back.
+    const std::optional<Connection> selectable = selectableConnection();
+    if (!selectable && updatingDevice && !connections.isEmpty()) {
+        stopForForeignDevice(connections.first());
+        return;
+    }
+    if (!selectable) {
+        qCritical() << "Trying to select device, but none available.";
+        emit workflow.deviceFailure();
+        return;
+    }
+    const Connection connection = *selectable;
+    qDebug() << "Selected device:" << connection.serialNumber << connection.path;
+
+    deviceAgent = new DeviceAgent(connection, monitor, &workflow);
+    // The agent keeps the record that ready carries; it is read from there when it is needed.
+    connect(deviceAgent, &DeviceAgent::ready, this, [this] {
+        qDebug() << "Device ready.";
+        emit workflow.deviceReady();
+    });
+    connect(deviceAgent, &DeviceAgent::disconnected, &workflow, &UpdateWorkflow::deviceDisconnected);
+    connect(deviceAgent, &DeviceAgent::readyForUpdate, &workflow, &UpdateWorkflow::deviceReadyForUpdate);
+    connect(
+        deviceAgent, &DeviceAgent::notReadyForUpdate, &workflow, &UpdateWorkflow::deviceNotReadyForUpdate);
+    connect(deviceAgent, &DeviceAgent::progress, this, &DeviceSelection::installProgress);
+    connect(deviceAgent, &DeviceAgent::done, &workflow, &UpdateWorkflow::deviceDone);
+    connect(deviceAgent, &DeviceAgent::failure, this, &DeviceSelection::onDeviceFailure);
+    deviceAgent->start();
+
+    emit workflow.deviceConnected();
+}
+
+// A device that came while the updated one's agent was still being let go (in the very poll that
+// saw its node go, say) moved no state: it is offered now, so that selecting it stops the update
+// with the foreign-device message instead of waiting for a connection that never comes.
+void DeviceSelection::offerListedDevice()
+{
+    const bool cameMeanwhile = connectionAfterLoss && updatingDevice && !monitor->connections().isEmpty();
+    connectionAfterLoss = false;
+    if (offerSuppressed)
+        return;
+    if (selectableConnection() || cameMeanwhile)
+        emit workflow.deviceAvailable();
+}
+
+void DeviceSelection::stopForForeignDevice(const Connection& foreign)
+{
+    const QString updated = QLatin1String(modelName(updatingDevice->model));
+    const QString other = QLatin1String(modelName(foreign.model));
+    const auto serialText
+        = [](const QString& serial) { return serial.isEmpty() ? QStringLiteral("unknown") : serial; };
+    qCritical() << "Update stopped: the device being updated" << updatingDevice->serialNumber
+                << "did not come back; another device came instead:" << foreign.serialNumber << foreign.path;
+    emit workflow.messageRequested(MessageKind::Critical, QStringLiteral("Update Stopped"),
+        QStringLiteral("The %1 being updated (serial number %2) did not come back after its restart; a %3 "
+                       "(serial number %4) was connected instead.\n\nThe update was stopped and nothing was "
+                       "sent to the %3. Please connect the %1 and check for updates again.")
+            .arg(updated, serialText(updatingDevice->serialNumber), other, serialText(foreign.serialNumber)));
+    emit workflow.foreignDeviceReturned();
+}
+
+void DeviceSelection::forgetDevice()
+{
+    qDebug() << "Forgetting device...";
+    if (!deviceAgent)
+        return;
+
+    const Connection connection = deviceAgent->connection();
+    agentNodeGone = false;
+    deviceAgent->stop();
+    // Joins the agent's thread, so nothing of the old connection reaches the workflow afterwards.
+    delete deviceAgent;
+    deviceAgent = nullptr;
+    qDebug() << "Forgotten device:" << connection.serialNumber << connection.path;
+}
+
+void DeviceSelection::onDeviceFailure()
+{
+    if (deviceAgent) {
+        failureResult = deviceAgent->lastResult();
+        qCritical() << "Device failure:" << linkResultName(failureResult);
+    }
+    // Read while the agent exists: the failed connection forgets it.
+    if (deviceAgent && deviceAgent->lastResult() == LinkAccessDenied)
+        accessDeniedPath = deviceAgent->connection().path;
+    else
+        accessDeniedPath.reset();
+    emit workflow.deviceFailure();
+}
+
+// Told once, not at every attempt; during the reboot wait the reboot failure alone is told.
+void DeviceSelection::tellConnectFailure(const QString& text)
+{
+    if (connectFailureTold || workflow.state(WorkflowStates::awaitRebootState)->active())
+        return;
+    connectFailureTold = true;
+    emit workflow.messageRequested(MessageKind::Critical, QStringLiteral("Connection Failure"), text);
+}
+
+void DeviceSelection::buildRegion(QState* regions)
+{
+    // Alone follows the device's connection; the other regions follow it through its states being
+    // entered.
+    auto* deviceRegion = newState(WorkflowStates::deviceRegion, regions);
+    auto* noDeviceState = newState(WorkflowStates::noDeviceState, deviceRegion);
+    auto* connectingState = newState(WorkflowStates::connectingState, deviceRegion);
+    auto* deviceReadyState = newState(WorkflowStates::deviceReadyState, deviceRegion);
+    deviceRegion->setInitialState(noDeviceState);
+
+    connect(noDeviceState, &QState::entered, this, &DeviceSelection::forgetDevice, Qt::DirectConnection);
+    connect(noDeviceState, &QState::entered, this, &DeviceSelection::offerListedDevice, Qt::DirectConnection);
+    connect(connectingState, &QState::entered, this, &DeviceSelection::selectDevice, Qt::DirectConnection);
+
+    noDeviceState->addTransition(monitor, &DeviceMonitor::connected, connectingState);
+    noDeviceState->addTransition(&workflow, &UpdateWorkflow::deviceAvailable, connectingState);
+    connectingState->addTransition(&workflow, &UpdateWorkflow::deviceReady, deviceReadyState);
+    QSignalTransition* connectFailed
+        = connectingState->addTransition(&workflow, &UpdateWorkflow::deviceFailure, noDeviceState);
+    // A device that failed to connect is tried again on the monitor's next connection, not at once;
+    // one that answered wrongly is also asked again after a pause (it may have been restarting).
+    connect(monitor, &DeviceMonitor::connected, this, [this] {
+        offerSuppressed = false;
+        connectFailureTold = false;
+        connectionAfterLoss = connectionAfterLoss || agentNodeGone;
+    });
+    connect(monitor, &DeviceMonitor::disconnected, this, [this](const QString& path) {
+        agentNodeGone = agentNodeGone || (deviceAgent && deviceAgent->connection().path == path);
+    });
+    connect(&workflow, &UpdateWorkflow::deviceReady, this, [this] { connectFailureTold = false; });
+    connect(connectFailed, &QAbstractTransition::triggered, this, [this] {
+        offerSuppressed = true;
+        reconnectTimer.start(UpdateWorkflow::reconnectDelayMs);
+        tellConnectFailure(accessDeniedPath ? DeviceAccessHint::text(*accessDeniedPath)
+                                            : QStringLiteral("Failed to connect to device."));
+    });
+    // A device that never answers is not asked for ever; it is tried again when plugged in again.
+    connect(
+        connectingState, &QState::entered, this, [this] { answerTimer.start(deviceAnswerLimitMs); },
+        Qt::DirectConnection);
+    connect(connectingState, &QState::exited, &answerTimer, &QTimer::stop, Qt::DirectConnection);
+    QSignalTransition* silent
+        = connectingState->addTransition(&workflow, &UpdateWorkflow::deviceSilent, noDeviceState);
+    connect(silent, &QAbstractTransition::triggered, this, [this] {
+        offerSuppressed = true;
+        tellConnectFailure(
+            QStringLiteral("Failed to connect to device.\n\nThe device did not answer within %1 "
+                           "seconds. %2")
+                .arg(deviceAnswerLimitMs / 1000)
+                .arg(replugInstruction()));
+    });
+    // The reboot wait has ended: the device's agent, still asking, goes with it.
+    connectingState->addTransition(&workflow, &UpdateWorkflow::rebootWaitExpired, noDeviceState);
+    connectingState->addTransition(&workflow, &UpdateWorkflow::deviceDisconnected, noDeviceState);
+    connectingState->addTransition(&workflow, &UpdateWorkflow::foreignDeviceReturned, noDeviceState);
+    deviceReadyState->addTransition(&workflow, &UpdateWorkflow::deviceDisconnected, noDeviceState);
+}
+
+} // namespace PelkPlus

@@ -1,0 +1,245 @@
+#include "workflow/PlanExecution.h"
+
+#include "app/SleepPreventer.h"
+#include "device/DeviceAgent.h"
+#include "device/DeviceModel.h"
+#include "workflow/DeviceSelection.h"
+#include "workflow/InstallAttemptRecorder.h"
+#include "workflow/InstallVerifier.h"
+#include "workflow/UpdatePlanner.h"
+#include "workflow/UpdateWorkflow.h"
+#include "workflow/WorkflowPlan.h"
+
+#include <QDebug>
+
+#include <algorithm>
+#include <utility>
+
+namespace PelkPlus {
+
+PlanExecution::PlanExecution(UpdateWorkflow& owner, WorkflowPlan& workflowPlan,
+    DeviceSelection& deviceSelection, InstallAttemptRecorder& attempts)
+    : QObject(&owner)
+    , workflow(owner)
+    , plan(workflowPlan)
+    , selection(deviceSelection)
+    , recorder(attempts)
+    , sleepPreventer(SleepPreventer::createForPlatform())
+{
+    rebootTimeout.setSingleShot(true);
+    connect(&rebootTimeout, &QTimer::timeout, &workflow, &UpdateWorkflow::deviceReadyToReboot);
+    connect(&selection, &DeviceSelection::installProgress, this, &PlanExecution::onInstallProgress);
+}
+
+// Withdraws a request to stay awake that an update left behind.
+PlanExecution::~PlanExecution() = default;
+
+void PlanExecution::setSleepPreventer(SleepPreventer* preventer)
+{
+    if (preventer != sleepPreventer.get())
+        sleepPreventer.reset(preventer);
+}
+
+void PlanExecution::enableSleepPrevention()
+{
+    sleepPreventer->setPreventSleep(true);
+    if (sleepPreventer->isPreventingSleep())
+        qDebug() << "System sleep disabled.";
+    else
+        qCritical() << "Could not disable system sleep.";
+}
+
+void PlanExecution::disableSleepPrevention()
+{
+    sleepPreventer->setPreventSleep(false);
+    if (sleepPreventer->isPreventingSleep())
+        qCritical() << "Could not re-enable system sleep.";
+    else
+        qDebug() << "System sleep re-enabled.";
+}
+
+UpdateHistoryEntry PlanExecution::attemptFor(const Component& component, bool hashFile) const
+{
+    return InstallAttemptRecorder::attemptFor(
+        component, selection.deviceWorkedOn(), selection.deviceInfo(), hashFile);
+}
+
+void PlanExecution::begin()
+{
+    plan.rewind();
+    verificationDue = false;
+    selection.holdUpdatingDevice();
+}
+
+void PlanExecution::end(bool awaitingReboot)
+{
+    // Left with a file sent and its outcome unknown: the device went away or another came.
+    recorder.close(UpdateHistoryEntry::DeviceLost);
+    selection.releaseUpdatingDevice(awaitingReboot);
+    verificationDue = false;
+}
+
+bool PlanExecution::verifyInstalledComponent()
+{
+    const Component* component = plan.currentEntry();
+    if (!component)
+        return true;
+    const Verification check = InstallVerifier::verify(
+        deviceBeforeInstall, selection.deviceInfo(), component->type, component->version);
+    emit workflow.componentVerified(component->type, versionBeforeInstall, component->version, check.outcome);
+    recorder.close(check.outcome == VerificationOutcome::Verified ? UpdateHistoryEntry::Verified
+            : check.outcome == VerificationOutcome::NotApplied    ? UpdateHistoryEntry::NotApplied
+                                                                  : UpdateHistoryEntry::Installed);
+    if (check.outcome == VerificationOutcome::Verified) {
+        qDebug().noquote()
+            << QStringLiteral("Verified: %1 %2.").arg(componentTypeName(component->type), component->version);
+        return true;
+    }
+    if (check.outcome == VerificationOutcome::NotChecked)
+        return true;
+
+    const QString name = componentTypeName(component->type);
+    qCritical().noquote() << QStringLiteral("Not applied: %1 %2; the device reports %3.")
+                                 .arg(name, component->version, check.reported);
+    emit workflow.messageRequested(MessageKind::Warning, QStringLiteral("Update Not Applied"),
+        QStringLiteral("The device did not take the %1 update.\n\nVersion sent: %2\nVersion the device "
+                       "reports: %3")
+            .arg(name, check.sent, check.reported));
+    emit workflow.componentNotApplied();
+    return false;
+}
+
+void PlanExecution::selectNextComponent()
+{
+    // The device is back after the previous component: it must report what it was sent.
+    if (verificationDue) {
+        verificationDue = false;
+        if (!verifyInstalledComponent())
+            return;
+    }
+
+    // Nothing goes to the device until every file it is to receive has arrived and been verified:
+    // an update that cannot be finished is not begun.
+    const QList<Component>& components = plan.components();
+    if (plan.currentIndex() < 0
+        && std::any_of(components.cbegin(), components.cend(),
+            [](const Component& component) { return component.localPath.isEmpty(); })) {
+        emit workflow.downloadsRequired();
+        return;
+    }
+
+    if (!plan.advance()) {
+        emit workflow.updateFinished();
+        return;
+    }
+
+    const Component& component = *plan.currentEntry();
+    emit workflow.componentTextChanged(QStringLiteral("Updating %1 (Component %2/%3)")
+                                           .arg(componentTypeName(component.type))
+                                           .arg(plan.currentIndex() + 1)
+                                           .arg(components.size()));
+    emit workflow.downloadProgressChanged(0);
+    emit workflow.installProgressChanged(0);
+    QString downloadText = QStringLiteral("Downloading");
+    if (component.size > 0)
+        downloadText += QStringLiteral(" (%1 KB)").arg(UpdatePlanner::kilobytesText(component.size));
+    emit workflow.downloadTextChanged(downloadText);
+    emit workflow.installTextChanged(QStringLiteral("Installing"));
+    emit workflow.componentSelected();
+}
+
+void PlanExecution::awaitUpdateMode()
+{
+    qDebug() << "Checking whether device ready for update...";
+    emit workflow.statusChanged(phaseStatusText(WorkflowPhase::AwaitingUpdateMode), MessageKind::Warning);
+    if (selection.agent())
+        selection.agent()->checkReadyForUpdate();
+}
+
+void PlanExecution::sendCurrent()
+{
+    const Component* component = plan.currentEntry();
+    if (!component)
+        return;
+
+    int fileType = -1;
+    switch (component->type) {
+    case ComponentType::McuFirmware:
+    case ComponentType::DspFirmware:
+    case ComponentType::Styles:
+    case ComponentType::EnsembleAudio:
+        // The device's file types carry the numbers of the component types.
+        fileType = int(component->type);
+        break;
+    default:
+        qCritical() << "MainWindow::onDownloadFinished: Unexpected component type.";
+        emit workflow.installFailure();
+        return;
+    }
+
+    const DeviceInfo info = selection.deviceInfo();
+    // Whatever made the plan, an MCU without the USB boot loader never receives firmware.
+    if (component->type == ComponentType::McuFirmware && !UpdatePlanner::canUpdateMcuByUsb(info)) {
+        qCritical().noquote() << UpdatePlanner::mcuNotUpdatableWarning();
+        emit workflow.installFailure();
+        return;
+    }
+
+    versionBeforeInstall = InstallVerifier::versionOf(info, component->type);
+    deviceBeforeInstall = info;
+    recorder.open(attemptFor(*component, true));
+    // The file is read again for sending, long after its download was checked: whatever replaced
+    // it since is not what the catalogue vouched for. A file chosen on this computer is sent as it is.
+    if (!component->url.isEmpty()
+        && (component->downloadedSha256.isEmpty()
+            || QByteArray::fromHex(recorder.openAttempt()->sha256.toLatin1())
+                != component->downloadedSha256)) {
+        qCritical().noquote() << "UpdateWorkflow: The file changed after it was verified; nothing is sent:"
+                              << component->localPath;
+        installFailureDetail
+            = QStringLiteral("The %1 file changed after it was verified, so nothing was sent "
+                             "to the device. Check for updates again to download it anew.")
+                  .arg(componentTypeName(component->type));
+        emit workflow.installFailure();
+        return;
+    }
+    qDebug() << "Sending file type" << fileType << "at" << component->localPath;
+    if (selection.agent())
+        selection.agent()->sendFile(fileType, component->localPath);
+}
+
+void PlanExecution::tellInstallFailure()
+{
+    if (recorder.openAttempt()) {
+        recorder.close(UpdateHistoryEntry::InstallFailed);
+    } else if (const Component* refused = plan.currentEntry()) {
+        recorder.record(attemptFor(*refused, false), UpdateHistoryEntry::InstallFailed);
+    }
+    QString text = QStringLiteral("The update could not be completed.");
+    if (!installFailureDetail.isEmpty())
+        text += QStringLiteral("\n\n") + std::exchange(installFailureDetail, QString());
+    emit workflow.messageRequested(MessageKind::Critical, QStringLiteral("Update Failure"), text);
+}
+
+// A fraction of a transfer as a bar's percentage; a transfer is not shown as complete before it is.
+void PlanExecution::onInstallProgress(float fraction, long total)
+{
+    emit workflow.installProgressChanged(int(fraction * 100));
+    if (total > 0)
+        emit workflow.installTextChanged(
+            QStringLiteral("Installing (%1 KB)").arg(UpdatePlanner::kilobytesText(total)));
+}
+
+void PlanExecution::startRebootTimer()
+{
+    verificationDue = true;
+    const bool base = selection.agent() && selection.agent()->connection().model == Base;
+    rebootTimeout.start(base ? baseRebootTimeoutMs : plusRebootTimeoutMs);
+}
+
+void PlanExecution::requestPowerCycle()
+{
+    emit workflow.statusChanged(phaseStatusText(WorkflowPhase::AwaitingPowerCycle), MessageKind::Warning);
+}
+
+} // namespace PelkPlus

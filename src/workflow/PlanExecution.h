@@ -1,0 +1,78 @@
+#pragma once
+
+#include "app/UpdateHistory.h"
+#include "device/DeviceInfo.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <memory>
+
+namespace PelkPlus {
+
+class DeviceSelection;
+class InstallAttemptRecorder;
+class SleepPreventer;
+class UpdateWorkflow;
+class WorkflowPlan;
+struct Component;
+
+// Carrying out an update, one component after the other: the next component, the wait for the
+// device's update mode, sending the file, the wait for the device to restart with it, and the
+// check of what it reports afterwards. The computer is kept awake while it runs.
+class PlanExecution : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(PlanExecution)
+
+public:
+    // How long a device may take to drop off the bus after it confirmed an install before the
+    // user is asked to power-cycle it. The Pelk+ has more to write to its flash before it restarts.
+    static constexpr int baseRebootTimeoutMs = 15000;
+    static constexpr int plusRebootTimeoutMs = 20000;
+
+    PlanExecution(UpdateWorkflow& workflow, WorkflowPlan& plan, DeviceSelection& selection,
+        InstallAttemptRecorder& recorder);
+    ~PlanExecution() override;
+
+    // The workflow takes ownership.
+    void setSleepPreventer(SleepPreventer* preventer);
+    void enableSleepPrevention();
+    void disableSleepPrevention();
+
+    void begin();
+    // Leaves the update, with the attempt whose file was sent and whose outcome is unknown closed
+    // as lost.
+    void end(bool awaitingReboot);
+    void selectNextComponent();
+    void awaitUpdateMode();
+    // Sends the current component's file, once more checked against what its download verified.
+    void sendCurrent();
+    // The install failed or was refused: recorded, and told with its reason.
+    void tellInstallFailure();
+    void startRebootTimer();
+    void requestPowerCycle();
+    QTimer* rebootTimer() { return &rebootTimeout; }
+
+private:
+    // After a component's reboot: false, after stopping the update, when the device did not take it.
+    bool verifyInstalledComponent();
+    void onInstallProgress(float fraction, long total);
+    UpdateHistoryEntry attemptFor(const Component& component, bool hashFile) const;
+
+    UpdateWorkflow& workflow;
+    WorkflowPlan& plan;
+    DeviceSelection& selection;
+    InstallAttemptRecorder& recorder;
+    std::unique_ptr<SleepPreventer> sleepPreventer;
+    QTimer rebootTimeout;
+    // A component was sent and the device confirmed it; checked when the device is back.
+    bool verificationDue = false;
+    QString versionBeforeInstall;
+    DeviceInfo deviceBeforeInstall;
+    // Why the install just refused failed, for its message; empty for the usual text alone.
+    QString installFailureDetail;
+};
+
+} // namespace PelkPlus

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "workflow/UpdateOutcome.h"
+
+#include <QObject>
+
+#include <optional>
+
+namespace PelkPlus {
+
+class UpdateWorkflow;
+
+// How an update ends, told once per update that began: the step that ends it names the outcome;
+// anything else that leaves updatingState (a failed download or install, a lost device, a failed
+// restart) is a failure. The end is told once the workflow rests again, so that the plan a face
+// then reads is the one made against the restarted device.
+class UpdateEndReport : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(UpdateEndReport)
+
+public:
+    explicit UpdateEndReport(UpdateWorkflow& workflow);
+    ~UpdateEndReport() override;
+
+    // Follows the steps that name the outcome; connected before the faces hear of the states.
+    void followUpdate();
+    // Tells the end as the workflow rests; connected after the faces hear of the states.
+    void reportWhenResting();
+    // The outcome of an update still running as the workflow goes; none when none runs.
+    std::optional<UpdateOutcome> endAtExit();
+
+private:
+    void report();
+
+    UpdateWorkflow& workflow;
+    // Between the entry of updatingState and the report of its end.
+    bool running = false;
+    // updatingState was left; the end is told once the workflow rests.
+    bool endDue = false;
+    UpdateOutcome outcome = UpdateOutcome::Failed;
+};
+
+} // namespace PelkPlus

@@ -1,0 +1,287 @@
+#include "workflow/WorkflowRegion.h"
+
+#include "device/DeviceMonitor.h"
+#include "update/DownloadAgent.h"
+#include "update/UpdateManager.h"
+#include "workflow/ComponentDownloads.h"
+#include "workflow/DeviceSelection.h"
+#include "workflow/GuardedTransition.h"
+#include "workflow/NamedState.h"
+#include "workflow/PlanExecution.h"
+#include "workflow/UpdatePlanner.h"
+#include "workflow/UpdateWorkflow.h"
+#include "workflow/WorkflowPlan.h"
+#include "workflow/WorkflowStates.h"
+
+#include <QDebug>
+#include <QSignalTransition>
+#include <QState>
+
+namespace PelkPlus {
+
+WorkflowRegion::WorkflowRegion(UpdateWorkflow& owner, const Parts& collaborators)
+    : QObject(&owner)
+    , workflow(owner)
+    , parts(collaborators)
+{ }
+
+WorkflowRegion::~WorkflowRegion() = default;
+
+QString WorkflowRegion::checkFailureText(int reason, const QString& detail)
+{
+    switch (reason) {
+    case UpdateManager::UnverifiedCatalogue:
+        return QStringLiteral("The update catalogue could not be verified, so no updates are offered. "
+                              "Nothing was sent to the device.\n\n%1")
+            .arg(detail);
+    case UpdateManager::RefusedCatalogue:
+        return QStringLiteral("The update catalogue was refused, so no updates are offered. Nothing was "
+                              "sent to the device.\n\n%1")
+            .arg(detail);
+    case UpdateManager::NotACatalogue:
+        return detail;
+    default:
+        break;
+    }
+    // The reason (a refused connection, a 404, a server too slow) tells the user what to try.
+    return detail.isEmpty() ? QStringLiteral("Failed to check for updates!")
+                            : QStringLiteral("Failed to check for updates!\n\n%1").arg(detail);
+}
+
+void WorkflowRegion::startUpdateCheck()
+{
+    parts.plan.reset();
+    parts.plan.beginFetch();
+    emit workflow.planChanged();
+    // A check that is already under way (the start-up updater check) delivers the result.
+    parts.manager->checkForUpdates();
+}
+
+void WorkflowRegion::planUpdate(bool forceAll)
+{
+    parts.plan.reset();
+    const DeviceInfo info = parts.selection.deviceInfo();
+    // A re-plan after an update or a failure rests on the check that made the plan; the update
+    // manager's data may have been cleared by a check for a newer updater since.
+    if (parts.plan.needsSource()) {
+        parts.plan.setSource(parts.manager->componentsFor(UpdatePlanner::productFor(info)),
+            parts.manager->manifestTime(), parts.manager->isCatalogueVerified());
+    }
+    if (parts.plan.make(info, forceAll))
+        emit workflow.updatesAvailable();
+    else
+        emit workflow.noUpdatesAvailable();
+}
+
+void WorkflowRegion::resumeIfReturned()
+{
+    if (!parts.selection.hasResumeDevice())
+        return;
+    const bool planned = parts.plan.hasSource();
+    if (parts.selection.takeResumeDevice() && planned) {
+        qDebug() << "The device is back: planning what is left of its update.";
+        emit workflow.resumeRequested();
+    } else {
+        parts.plan.forgetSource();
+    }
+}
+
+QState* WorkflowRegion::build(QState* regions)
+{
+    QState* noDeviceState = workflow.state(WorkflowStates::noDeviceState);
+    QState* connectingState = workflow.state(WorkflowStates::connectingState);
+    QState* deviceReadyState = workflow.state(WorkflowStates::deviceReadyState);
+    WorkflowPlan& plan = parts.plan;
+    DeviceSelection& selection = parts.selection;
+    PlanExecution& execution = parts.execution;
+    ComponentDownloads& downloads = parts.downloads;
+    UpdateWorkflow* const steps = &workflow;
+
+    auto* workflowRegion = newState(WorkflowStates::workflowRegion, regions);
+    auto* promptConnectState = newState(WorkflowStates::promptConnectState, workflowRegion);
+    auto* promptWaitState = newState(WorkflowStates::promptWaitState, workflowRegion);
+    auto* promptReplugState = newState(WorkflowStates::promptReplugState, workflowRegion);
+    auto* activeDeviceState = newState(WorkflowStates::activeDeviceState, workflowRegion);
+    auto* selectionState = newState(WorkflowStates::selectionState, activeDeviceState);
+    auto* idleState = newState(WorkflowStates::idleState, selectionState);
+    auto* nothingToInstallState = newState(WorkflowStates::nothingToInstallState, idleState);
+    auto* readyToInstallState = newState(WorkflowStates::readyToInstallState, idleState);
+    auto* checkingState = newState(WorkflowStates::checkingState, selectionState);
+    auto* fetchManifestState = newState(WorkflowStates::fetchManifestState, checkingState);
+    auto* planUpdateState = newState(WorkflowStates::planUpdateState, checkingState);
+    auto* fetchManifestForceState = newState(WorkflowStates::fetchManifestForceState, checkingState);
+    auto* planForceInstallState = newState(WorkflowStates::planForceInstallState, checkingState);
+    auto* updatingState = newState(WorkflowStates::updatingState, activeDeviceState);
+    auto* nextComponentState = newState(WorkflowStates::nextComponentState, updatingState);
+    auto* downloadingState = newState(WorkflowStates::downloadingState, updatingState);
+    auto* downloadAllState = newState(WorkflowStates::downloadAllState, updatingState);
+    auto* awaitUpdateModeState = newState(WorkflowStates::awaitUpdateModeState, updatingState);
+    auto* installingState = newState(WorkflowStates::installingState, updatingState);
+    auto* installFailedState = newState(WorkflowStates::installFailedState, updatingState);
+    auto* awaitFinishState = newState(WorkflowStates::awaitFinishState, updatingState);
+    auto* rebootTimeoutState = newState(WorkflowStates::rebootTimeoutState, updatingState);
+    auto* awaitRebootState = newState(WorkflowStates::awaitRebootState, updatingState);
+    workflowRegion->setInitialState(promptConnectState);
+    activeDeviceState->setInitialState(selectionState);
+    selectionState->setInitialState(idleState);
+    idleState->setInitialState(nothingToInstallState);
+    // Entering checkingState directly re-plans from the manifest already held; only the two
+    // explicit transitions into the fetch states download it again.
+    checkingState->setInitialState(planUpdateState);
+    updatingState->setInitialState(nextComponentState);
+
+    const auto onEntry = [this](QState* state, auto action) {
+        connect(state, &QState::entered, this, action, Qt::DirectConnection);
+    };
+    const auto onExit = [this](QState* state, auto action) {
+        connect(state, &QState::exited, this, action, Qt::DirectConnection);
+    };
+    onEntry(activeDeviceState, [&plan] { plan.reset(); });
+    onExit(activeDeviceState, [&plan] { plan.reset(); });
+    // A plan rests on a check of this device; another device is checked afresh. The device whose
+    // update ended while it restarted keeps its check, and what is left is planned again when it
+    // is back.
+    onExit(activeDeviceState, [&plan, &selection] {
+        if (!selection.hasResumeDevice())
+            plan.forgetSource();
+    });
+    onEntry(activeDeviceState, [this] { resumeIfReturned(); });
+    onEntry(nothingToInstallState, [steps] { emit steps->planChanged(); });
+    onEntry(readyToInstallState, [steps] { emit steps->planChanged(); });
+    onEntry(fetchManifestState, [this] { startUpdateCheck(); });
+    for (QState* fetching : { fetchManifestState, fetchManifestForceState })
+        onExit(fetching, [&plan] { plan.endFetch(); });
+    onEntry(planUpdateState, [this] { planUpdate(false); });
+    onEntry(fetchManifestForceState, [this] { startUpdateCheck(); });
+    onEntry(planForceInstallState, [this] { planUpdate(true); });
+    // Sleep is kept off before the first step of the update and allowed again however it ends.
+    onEntry(updatingState, [&execution] { execution.enableSleepPrevention(); });
+    onEntry(updatingState, [&execution] { execution.begin(); });
+    onExit(updatingState, [&execution] { execution.disableSleepPrevention(); });
+    onExit(updatingState,
+        [steps, &execution] { execution.end(steps->phase() == WorkflowPhase::AwaitingReboot); });
+    onEntry(nextComponentState, [&execution] { execution.selectNextComponent(); });
+    onEntry(downloadingState, [&downloads] { downloads.downloadCurrent(); });
+    // However the step is left, its download ends with it.
+    onExit(downloadingState, [&downloads] { downloads.abort(); });
+    onEntry(downloadAllState, [&downloads] { downloads.downloadAll(); });
+    onExit(downloadAllState, [&downloads] { downloads.abort(); });
+    onEntry(awaitUpdateModeState, [&execution] { execution.awaitUpdateMode(); });
+    onEntry(installingState, [&execution] { execution.sendCurrent(); });
+    onEntry(installFailedState, [&execution] { execution.tellInstallFailure(); });
+    onEntry(awaitFinishState, [&execution] { execution.startRebootTimer(); });
+    onEntry(rebootTimeoutState, [&execution] { execution.requestPowerCycle(); });
+
+    // The workflow is ready for a device again, perhaps one the device region could not take before.
+    onEntry(promptConnectState, [&selection] { selection.offerListedDevice(); });
+    promptConnectState->addTransition(connectingState, &QState::entered, promptWaitState);
+    promptWaitState->addTransition(deviceReadyState, &QState::entered, activeDeviceState);
+    // A device on the bus that did not answer, or answered wrongly, is to be plugged in again.
+    promptWaitState->addTransition(new GuardedTransition(
+        noDeviceState, &QState::entered, [&selection] { return selection.isOfferSuppressed(); },
+        promptReplugState));
+    promptWaitState->addTransition(noDeviceState, &QState::entered, promptConnectState);
+    promptReplugState->addTransition(connectingState, &QState::entered, promptWaitState);
+    // Unplugged and not yet plugged in again.
+    promptReplugState->addTransition(new GuardedTransition(
+        parts.monitor, &DeviceMonitor::disconnected,
+        [&selection] { return !selection.selectableConnection(); }, promptConnectState));
+    // Losing the device ends whatever runs, except during the reboot wait, whose own transitions
+    // on the same event are innermost and win.
+    activeDeviceState->addTransition(noDeviceState, &QState::entered, promptConnectState);
+    idleState->addTransition(steps, &UpdateWorkflow::forceInstallComponentRequest, updatingState);
+    idleState->addTransition(
+        steps, &UpdateWorkflow::forceInstallAllComponentsRequest, fetchManifestForceState);
+    idleState->addTransition(steps, &UpdateWorkflow::resumeRequested, checkingState);
+    nothingToInstallState->addTransition(steps, &UpdateWorkflow::checkUpdatesRequest, fetchManifestState);
+    readyToInstallState->addTransition(steps, &UpdateWorkflow::checkUpdatesRequest, fetchManifestState);
+    readyToInstallState->addTransition(steps, &UpdateWorkflow::updateStartRequested, updatingState);
+    QSignalTransition* checkFailed
+        = checkingState->addTransition(parts.manager, &UpdateManager::failure, nothingToInstallState);
+    connect(checkFailed, &QAbstractTransition::triggered, this, [this] {
+        emit workflow.messageRequested(MessageKind::Critical, QStringLiteral("Update Check Failure"),
+            checkFailureText(parts.manager->failureReason(), parts.manager->failureText()));
+    });
+    checkingState->addTransition(steps, &UpdateWorkflow::updatesAvailable, readyToInstallState);
+    checkingState->addTransition(steps, &UpdateWorkflow::noUpdatesAvailable, nothingToInstallState);
+    fetchManifestState->addTransition(parts.manager, &UpdateManager::updateDiscoveryDone, planUpdateState);
+    fetchManifestForceState->addTransition(
+        parts.manager, &UpdateManager::updateDiscoveryDone, planForceInstallState);
+    nextComponentState->addTransition(steps, &UpdateWorkflow::componentSelected, downloadingState);
+    nextComponentState->addTransition(steps, &UpdateWorkflow::updateFinished, checkingState);
+    nextComponentState->addTransition(steps, &UpdateWorkflow::componentNotApplied, checkingState);
+    nextComponentState->addTransition(steps, &UpdateWorkflow::downloadsRequired, downloadAllState);
+    for (QState* fetching : { downloadingState, downloadAllState }) {
+        QSignalTransition* downloadFailed
+            = fetching->addTransition(steps, &UpdateWorkflow::downloadFailure, checkingState);
+        connect(downloadFailed, &QAbstractTransition::triggered, this, [this] {
+            emit workflow.messageRequested(MessageKind::Critical, QStringLiteral("Download Failure"),
+                QStringLiteral("Failed to download updates."));
+        });
+    }
+    // Every file has arrived whole and matches the catalogue: the first component may go. Only the
+    // download this step started moves it on.
+    const auto ownDownload = [&downloads] { return downloads.isRunning(); };
+    downloadAllState->addTransition(new GuardedTransition(
+        parts.downloadAgent, &DownloadAgent::finished, ownDownload, nextComponentState));
+    downloadingState->addTransition(new GuardedTransition(
+        parts.downloadAgent, &DownloadAgent::finished, ownDownload, awaitUpdateModeState));
+    downloadingState->addTransition(steps, &UpdateWorkflow::componentDownloadSkipped, awaitUpdateModeState);
+    awaitUpdateModeState->addTransition(steps, &UpdateWorkflow::deviceReadyForUpdate, installingState);
+    installingState->addTransition(steps, &UpdateWorkflow::deviceFailure, installFailedState);
+    installingState->addTransition(steps, &UpdateWorkflow::installFailure, installFailedState);
+    installingState->addTransition(steps, &UpdateWorkflow::deviceDone, awaitFinishState);
+    installFailedState->addTransition(checkingState);
+    awaitFinishState->addTransition(noDeviceState, &QState::entered, awaitRebootState);
+    awaitFinishState->addTransition(execution.rebootTimer(), &QTimer::timeout, rebootTimeoutState);
+    rebootTimeoutState->addTransition(noDeviceState, &QState::entered, awaitRebootState);
+    awaitRebootState->addTransition(deviceReadyState, &QState::entered, nextComponentState);
+    // Only another device came back: the update stops; nothing is sent to that device.
+    updatingState->addTransition(steps, &UpdateWorkflow::foreignDeviceReturned, promptConnectState);
+    // The device came back and failed to connect, or did not come back in time: one message, and
+    // the instruction that goes on with the update.
+    onEntry(awaitRebootState, [&selection] { selection.startRebootWait(); });
+    onExit(awaitRebootState, [&selection] { selection.stopRebootWait(); });
+    const auto tellRebootFailure = [this] {
+        emit workflow.messageRequested(MessageKind::Critical, QStringLiteral("Reboot Failure"),
+            QStringLiteral("The device failed to reboot after update.\n\n%1 What is left of the update is "
+                           "then planned again.")
+                .arg(DeviceSelection::replugInstruction()));
+    };
+    // A device still on the bus failed to connect; one that went away again is to be connected.
+    auto* rebootFailed = new GuardedTransition(
+        noDeviceState, &QState::entered,
+        [&selection] { return selection.selectableConnection().has_value(); }, promptReplugState);
+    awaitRebootState->addTransition(rebootFailed);
+    connect(rebootFailed, &QAbstractTransition::triggered, this, tellRebootFailure);
+    QSignalTransition* rebootLost
+        = awaitRebootState->addTransition(noDeviceState, &QState::entered, promptConnectState);
+    connect(rebootLost, &QAbstractTransition::triggered, this, tellRebootFailure);
+    QSignalTransition* rebootExpired
+        = awaitRebootState->addTransition(steps, &UpdateWorkflow::rebootWaitExpired, promptReplugState);
+    connect(rebootExpired, &QAbstractTransition::triggered, this, tellRebootFailure);
+    return workflowRegion;
+}
+
+void WorkflowRegion::connectPhases(const std::function<void(WorkflowPhase)>& enter)
+{
+    using namespace WorkflowStates;
+    const QList<QPair<const char*, WorkflowPhase>> phases = { { promptConnectState, WorkflowPhase::NoDevice },
+        { promptWaitState, WorkflowPhase::Connecting }, { promptReplugState, WorkflowPhase::NotAnswering },
+        { nothingToInstallState, WorkflowPhase::Idle }, { checkingState, WorkflowPhase::Checking },
+        { readyToInstallState, WorkflowPhase::Planned }, { updatingState, WorkflowPhase::Updating },
+        { nextComponentState, WorkflowPhase::NextComponent },
+        { downloadingState, WorkflowPhase::Downloading }, { downloadAllState, WorkflowPhase::Downloading },
+        { awaitUpdateModeState, WorkflowPhase::AwaitingUpdateMode },
+        { installingState, WorkflowPhase::Installing }, { awaitFinishState, WorkflowPhase::AwaitingFinish },
+        { rebootTimeoutState, WorkflowPhase::AwaitingPowerCycle },
+        { awaitRebootState, WorkflowPhase::AwaitingReboot } };
+    for (const auto& entry : phases) {
+        const WorkflowPhase phase = entry.second;
+        connect(
+            workflow.state(entry.first), &QState::entered, this, [enter, phase] { enter(phase); },
+            Qt::DirectConnection);
+    }
+}
+
+} // namespace PelkPlus

@@ -1,0 +1,94 @@
+#include "workflow/DeviceSelection.h"
+
+#include <QtTest>
+
+namespace PelkPlus {
+
+// Which connection the workflow may select: the preferred serial number filters the bus; during an
+// update only the device being updated counts, found by serial number and model, or by its node
+// where a serial number is missing.
+class tst_DeviceSelection : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void selectable_data();
+    void selectable();
+};
+
+namespace {
+
+// "path|model|serial", model 0 for a Pelk, 1 for a Pelk+.
+QList<Connection> bus(const QStringList& rows)
+{
+    QList<Connection> connections;
+    for (const QString& row : rows) {
+        const QStringList parts = row.split(QLatin1Char('|'));
+        connections.append(Connection(parts.at(0), parts.at(1).toInt(), parts.at(2)));
+    }
+    return connections;
+}
+
+} // namespace
+
+void tst_DeviceSelection::selectable_data()
+{
+    QTest::addColumn<QStringList>("connections");
+    QTest::addColumn<QString>("preferred");
+    QTest::addColumn<QString>("updating"); // "" while no update runs
+    QTest::addColumn<QString>("selected"); // the path, or "" for none
+
+    const QStringList two { "a|1|PK1", "b|0|PK2" };
+    QTest::newRow("first one found") << two << ""
+                                     << ""
+                                     << "a";
+    QTest::newRow("the preferred one") << two << "PK2"
+                                       << ""
+                                       << "b";
+    QTest::newRow("preferred one absent") << two << "PK9"
+                                          << ""
+                                          << "";
+    QTest::newRow("empty bus") << QStringList() << ""
+                               << ""
+                               << "";
+    QTest::newRow("updated device on a new node") << QStringList { "b|0|PK2", "c|1|PK1" } << ""
+                                                  << "a|1|PK1"
+                                                  << "c";
+    QTest::newRow("only another device") << QStringList { "b|0|PK2" } << ""
+                                         << "a|1|PK1"
+                                         << "";
+    QTest::newRow("same serial, other model") << QStringList { "c|0|PK1" } << ""
+                                              << "a|1|PK1"
+                                              << "";
+    QTest::newRow("no serial: same node") << QStringList { "a|1|" } << ""
+                                          << "a|1|"
+                                          << "a";
+    QTest::newRow("no serial: other node") << QStringList { "c|1|" } << ""
+                                           << "a|1|"
+                                           << "";
+    QTest::newRow("serial unreadable after reboot") << QStringList { "c|1|", "a|1|" } << ""
+                                                    << "a|1|PK1"
+                                                    << "a";
+    QTest::newRow("preferred filters the updated one") << QStringList { "a|1|PK1" } << "PK2"
+                                                       << "a|1|PK1"
+                                                       << "";
+}
+
+void tst_DeviceSelection::selectable()
+{
+    QFETCH(QStringList, connections);
+    QFETCH(QString, preferred);
+    QFETCH(QString, updating);
+    QFETCH(QString, selected);
+
+    const std::optional<Connection> updated
+        = updating.isEmpty() ? std::nullopt : std::optional<Connection>(bus({ updating }).first());
+    const std::optional<Connection> found = DeviceSelection::selectableAmong(
+        DeviceSelection::preferredAmong(bus(connections), preferred), updated);
+    QCOMPARE(found ? found->path : QString(), selected);
+}
+
+} // namespace PelkPlus
+
+QTEST_GUILESS_MAIN(PelkPlus::tst_DeviceSelection)
+#include "tst_DeviceSelection.moc"
