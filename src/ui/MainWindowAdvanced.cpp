@@ -13,6 +13,7 @@
 #include <QDateTime>
 #include <QDebug>
 #include <QDir>
+#include <QPushButton>
 #include <QSaveFile>
 #include <QUrl>
 
@@ -150,6 +151,17 @@ QString MainWindow::openFileName(const QString& caption, const QString& director
 QString MainWindow::textInput(const QString& title, const QString& label, const QString& text, bool* ok)
 {
     return dialogs()->textInput(this, title, label, text, ok);
+}
+
+bool MainWindow::confirm(const QString& title, const QString& text)
+{
+    // Stopping is what Enter and Escape do: going on must be chosen.
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok | QMessageBox::Cancel, this);
+    box.button(QMessageBox::Ok)->setText(tr("Continue"));
+    box.button(QMessageBox::Cancel)->setText(tr("Stop"));
+    box.setDefaultButton(QMessageBox::Cancel);
+    box.setEscapeButton(QMessageBox::Cancel);
+    return dialogs()->ask(&box) == QMessageBox::Ok;
 }
 
 void MainWindow::critical(const QString& title, const QString& text)

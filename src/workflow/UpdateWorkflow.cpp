@@ -1,6 +1,7 @@
 // The workflow's parts, device selection and update planning.
 #include "workflow/UpdateWorkflow.h"
 
+#include "app/PowerStatus.h"
 #include "app/SleepPreventer.h"
 #include "device/DeviceAgent.h"
 #include "device/DeviceModel.h"
@@ -8,6 +9,8 @@
 #include "device/LinkResult.h"
 #include "update/DownloadAgent.h"
 #include "update/UpdateManager.h"
+#include "workflow/PowerCheck.h"
+#include "workflow/UpdateProgressClock.h"
 #include "workflow/WorkflowQuestions.h"
 #include "workflow/WorkflowStates.h"
 
@@ -55,6 +58,18 @@ UpdateWorkflow::UpdateWorkflow(QObject* parent)
     createStateMachine();
 
     sleepPreventer = SleepPreventer::createForPlatform();
+    powerCheck = new PowerCheck(PowerStatus::createForPlatform());
+
+    // The phases' signals come after the workflow's own steps, so the component index is current.
+    clock = new UpdateProgressClock(this);
+    connect(this, &WorkflowNotifier::phaseChanged, clock, [this](WorkflowPhase phase) {
+        if (phase == WorkflowPhase::Updating)
+            clock->begin(estimate());
+        clock->enterPhase(phase, currentComponent);
+    });
+    connect(this, &WorkflowNotifier::installProgressChanged, clock,
+        [this](int percent) { clock->setTransferFraction(percent / 100.0); });
+    connect(this, &WorkflowNotifier::updateEnded, clock, &UpdateProgressClock::stop);
 }
 
 UpdateWorkflow::~UpdateWorkflow()
@@ -68,6 +83,7 @@ UpdateWorkflow::~UpdateWorkflow()
     closeAttempt(UpdateHistoryEntry::Interrupted);
     // Withdraws a request to stay awake that an update left behind.
     delete sleepPreventer;
+    delete powerCheck;
 }
 
 void UpdateWorkflow::start()
@@ -125,6 +141,21 @@ void UpdateWorkflow::setSleepPreventer(SleepPreventer* preventer)
     sleepPreventer = preventer;
 }
 
+void UpdateWorkflow::setPowerStatus(PowerStatus* status)
+{
+    powerCheck->setStatus(status);
+}
+
+UpdateEstimate UpdateWorkflow::estimate() const
+{
+    return UpdateEstimate::forPlan(updatePlan, deviceAgent ? deviceAgent->connection().model : Plus);
+}
+
+QString UpdateWorkflow::powerWarning(const UpdateEstimate& planned)
+{
+    return powerCheck->warning(planned);
+}
+
 std::optional<ComponentType> UpdateWorkflow::platformApplicationType()
 {
 #if defined(Q_OS_WIN)
@@ -163,6 +194,9 @@ void UpdateWorkflow::checkForUpdates()
 
 void UpdateWorkflow::startUpdate()
 {
+    // Asked before the first byte is sent, and only when the update would begin.
+    if (state(WorkflowStates::readyToInstallState)->active() && !powerCheck->allows(estimate(), questions))
+        return;
     emit updateStartRequested();
 }
 

@@ -9,6 +9,7 @@
 #include "update/Component.h"
 #include "workflow/DiagnosticsReport.h"
 #include "workflow/InstallVerifier.h"
+#include "workflow/UpdateEstimate.h"
 #include "workflow/UpdatePlanner.h"
 #include "workflow/WorkflowNotifier.h"
 
@@ -28,8 +29,11 @@ namespace PelkPlus {
 class DeviceAgent;
 class DeviceMonitor;
 class DownloadAgent;
+class PowerCheck;
+class PowerStatus;
 class SleepPreventer;
 class UpdateManager;
+class UpdateProgressClock;
 class WorkflowQuestions;
 
 // The update workflow without a face: it owns the device monitor and agent, the update manager, the
@@ -56,6 +60,15 @@ public:
     void setQuestions(WorkflowQuestions* questions);
     // Replaces the platform's sleep preventer; the workflow takes ownership.
     void setSleepPreventer(SleepPreventer* preventer);
+    // Replaces the platform's power status, read before an update begins; the workflow takes
+    // ownership.
+    void setPowerStatus(PowerStatus* status);
+    // How long the plan takes on the connected device, and why the computer should be plugged in
+    // before it (empty when its power is fine or not known).
+    UpdateEstimate estimate() const;
+    QString powerWarning(const UpdateEstimate& planned);
+    // The whole update's progress and time left while it runs.
+    UpdateProgressClock* progressClock() const { return clock; }
     // The manifest's component type of the updater for this platform; none where the manifest
     // has no package for it, and then no newer updater is ever offered.
     void setAppPackageType(std::optional<ComponentType> type);
@@ -283,6 +296,8 @@ private:
     QUrl appUpdateUrl;
     bool silentAppUpdateCheck = false;
     SleepPreventer* sleepPreventer = nullptr;
+    PowerCheck* powerCheck = nullptr;
+    UpdateProgressClock* clock = nullptr;
     WorkflowQuestions* questions = nullptr;
     QString m_preferredSerial;
     UpdateHistory m_history;

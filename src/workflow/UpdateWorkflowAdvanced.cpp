@@ -2,6 +2,9 @@
 #include "workflow/UpdateWorkflow.h"
 
 #include "app/ConfigurationManager.h"
+#include "device/DeviceAgent.h"
+#include "device/DeviceModel.h"
+#include "workflow/PowerCheck.h"
 #include "update/UpdateManager.h"
 #include "workflow/WorkflowQuestions.h"
 
@@ -78,6 +81,9 @@ bool UpdateWorkflow::installFile(ComponentType type, const QString& path)
     component.type = type;
     component.localPath = path;
     component.size = size;
+    const int model = deviceAgent ? deviceAgent->connection().model : Plus;
+    if (!powerCheck->allows(UpdateEstimate::forPlan({ component }, model), questions))
+        return false;
     updatePlan = { component };
 
     qDebug() << "About to upload" << name << "from:" << path;
