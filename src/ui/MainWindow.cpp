@@ -108,6 +108,8 @@ void MainWindow::createWidgets()
     catalogueNote->hide();
     componentList = new QListWidget;
     componentList->setObjectName(QStringLiteral("componentList"));
+    estimateLabel = new QLabel;
+    estimateLabel->setObjectName(QStringLiteral("estimateLabel"));
     startUpdateButton = new QPushButton(QStringLiteral("Start Update"));
     startUpdateButton->setObjectName(QStringLiteral("startUpdateButton"));
     startUpdateButton->setEnabled(false);
@@ -121,6 +123,7 @@ void MainWindow::createWidgets()
     selectionLayout->addWidget(updatesHeading);
     selectionLayout->addWidget(catalogueNote);
     selectionLayout->addWidget(componentList);
+    selectionLayout->addWidget(estimateLabel);
     selectionLayout->addWidget(startUpdateButton);
 
     componentLabel = new QLabel;
@@ -141,6 +144,8 @@ void MainWindow::createWidgets()
     installProgress = new QProgressBar;
     installProgress->setObjectName(QStringLiteral("installProgress"));
     installProgress->setRange(0, 100);
+    overallLabel = new QLabel;
+    overallLabel->setObjectName(QStringLiteral("overallLabel"));
 
     auto* progressPage = new QWidget;
     progressPage->setObjectName(QStringLiteral("progressPage"));
@@ -151,6 +156,7 @@ void MainWindow::createWidgets()
     progressLayout->addWidget(downloadProgress);
     progressLayout->addWidget(installLabel);
     progressLayout->addWidget(installProgress);
+    progressLayout->addWidget(overallLabel);
     progressLayout->addWidget(statusMessage);
     progressLayout->addStretch(1);
 

@@ -98,6 +98,8 @@ private:
     QLabel* catalogueNote = nullptr;
     MessageBox* warningsBox = nullptr;
     QListWidget* componentList = nullptr;
+    // Under the list: how long installing it takes.
+    QLabel* estimateLabel = nullptr;
     QPushButton* startUpdateButton = nullptr;
     QLabel* componentLabel = nullptr;
     QLabel* downloadLabel = nullptr;
@@ -105,6 +107,8 @@ private:
     MessageBox* statusMessage = nullptr;
     QProgressBar* downloadProgress = nullptr;
     QProgressBar* installProgress = nullptr;
+    // Under the bars: the whole update's progress and time left.
+    QLabel* overallLabel = nullptr;
     QStackedWidget* pages = nullptr;
     QMenu* advancedMenu = nullptr;
     QActionGroup* installActions = nullptr;

@@ -59,6 +59,12 @@ void MainWindow::refreshUpdateList()
     catalogueNote->setText(unverified ? WorkflowNotifier::unverifiedCatalogueText() : QString());
     catalogueNote->setVisible(unverified);
 
+    estimateLabel->setText(plan.isEmpty()
+            ? QString()
+            : QStringLiteral("The update takes %1 once the files are downloaded.")
+                  .arg(workflow->estimate().text()));
+    estimateLabel->setVisible(!plan.isEmpty());
+
     for (const Component& component : plan) {
         auto* item = new QListWidgetItem(UpdatePlanner::describe(component), componentList);
         // Shown for information only: the plan is installed whole, in this order.

@@ -5,6 +5,7 @@
 #include "ui/DeviceStatusView.h"
 #include "ui/MessageBox.h"
 #include "workflow/NamedState.h"
+#include "workflow/UpdateProgressClock.h"
 #include "workflow/UpdateWorkflow.h"
 #include "workflow/WorkflowPhase.h"
 #include "workflow/WorkflowStates.h"
@@ -120,6 +121,7 @@ void MainWindow::createStateMachine()
     connect(workflow, &UpdateWorkflow::statusChanged, this, &MainWindow::showStatus);
     connect(workflow, &UpdateWorkflow::messageRequested, this, &MainWindow::showWorkflowMessage);
     connect(workflow, &UpdateWorkflow::appUpdateOffered, this, &MainWindow::offerAppUpdate);
+    connect(workflow->progressClock(), &UpdateProgressClock::progressChanged, overallLabel, &QLabel::setText);
 }
 
 void MainWindow::showStatus(const QString& text, MessageKind kind)

@@ -1,5 +1,7 @@
 #include "workflow/UpdateProgressClock.h"
 
+#include <cmath>
+
 namespace PelkPlus {
 
 UpdateProgressClock::UpdateProgressClock(QObject* parent)
@@ -99,9 +101,14 @@ qint64 UpdateProgressClock::doneMs() const
     case Step::ReadyCheck:
         return before + qMin(elapsed, steps.readyCheckMs);
     case Step::Transfer: {
-        // The transfer's own progress stands still during a sector's write pause; the time goes on.
+        // The transfer's share counts bytes: a sector's pause comes after its last byte, so only
+        // the pauses of the sectors before the one under way are done. The share stands still
+        // during a pause; the time goes on.
         const qint64 span = steps.streamMs + steps.sectorPauseMs;
-        const qint64 reported = qint64(fraction * double(span));
+        const qint64 sectors = steps.sectorPauseMs / UpdateEstimate::sectorPauseMs;
+        const qint64 pausesDone = qMax<qint64>(0, qint64(std::ceil(fraction * double(sectors))) - 1);
+        const qint64 reported
+            = qint64(fraction * double(steps.streamMs)) + pausesDone * UpdateEstimate::sectorPauseMs;
         return before + steps.readyCheckMs + qBound(reported, elapsed, qMax(reported, span));
     }
     case Step::Reboot:
@@ -109,6 +116,11 @@ qint64 UpdateProgressClock::doneMs() const
             + qMin(elapsed, steps.rebootMs);
     }
     return before;
+}
+
+int UpdateProgressClock::component() const
+{
+    return qBound(0, index, qMax(0, int(estimate.components().size()) - 1));
 }
 
 int UpdateProgressClock::percent() const

@@ -44,7 +44,8 @@ public:
     qint64 doneMs() const;
     qint64 remainingMs() const { return qMax<qint64>(0, estimate.totalMs() - doneMs()); }
     int percent() const;
-    int component() const { return qMax(index, 0); }
+    // The index of the component under way, 0 before the first and the last after it.
+    int component() const;
 
     // "Component 2 of 4, 37 % of the update done, about 2 minutes left".
     static QString text(int component, int count, int percent, qint64 remainingMs);
