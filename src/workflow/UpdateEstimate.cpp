@@ -46,7 +46,7 @@ UpdateEstimate::Steps UpdateEstimate::stepsFor(ComponentType type, qint64 size, 
         result.readyCheckMs = 0;
         return result;
     }
-    result.rebootMs = restartMs + DeviceMonitorWorker::pollIntervalMs;
+    result.rebootMs = restartMs + DeviceMonitorWorker::pollIntervalMs / 2;
     return result;
 }
 

@@ -37,8 +37,8 @@ public:
     static constexpr int dspPayloadSize = 54;
     // A DSP firmware file spells each byte as one line, "0x3F" and its line end.
     static constexpr int dspLineLength = 5;
-    // A device restarts in 2 to 4 seconds after it took a component; the monitor notices it leave
-    // and come back at its next poll, half an interval later on average each time.
+    // A device restarts in 2 to 4 seconds after it took a component. The monitor sees it leave
+    // while it restarts, and back at its next poll, half an interval later on average.
     static constexpr int restartMs = 3000;
 
     UpdateEstimate() = default;

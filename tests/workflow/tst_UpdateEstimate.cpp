@@ -35,30 +35,30 @@ void tst_UpdateEstimate::steps_data()
     const int ensemble = int(ComponentType::EnsembleAudio);
     // Data packets until the read after the last byte, then the end packet.
     QTest::newRow("mcu empty") << mcu << qint64(0) << int(Plus) << qint64(0) << qint64(2) << qint64(0)
-                               << qint64(4000);
+                               << qint64(3500);
     QTest::newRow("mcu 55 bytes") << mcu << qint64(55) << int(Plus) << qint64(0) << qint64(2) << qint64(0)
-                                  << qint64(4000);
+                                  << qint64(3500);
     QTest::newRow("mcu 56 bytes: a zero packet more")
-        << mcu << qint64(56) << int(Plus) << qint64(0) << qint64(3) << qint64(0) << qint64(4000);
+        << mcu << qint64(56) << int(Plus) << qint64(0) << qint64(3) << qint64(0) << qint64(3500);
     QTest::newRow("mcu 200 KB") << mcu << qint64(204800) << int(Plus) << qint64(0) << qint64(3659)
-                                << qint64(0) << qint64(4000);
+                                << qint64(0) << qint64(3500);
     QTest::newRow("mcu on a Pelk waits 3 s for readiness")
-        << mcu << qint64(204800) << int(Base) << qint64(3000) << qint64(3659) << qint64(0) << qint64(4000);
+        << mcu << qint64(204800) << int(Base) << qint64(3000) << qint64(3659) << qint64(0) << qint64(3500);
     // 10000 values of five characters: 185 full packets of 54, one part-filled, the end packet.
     QTest::newRow("dsp 10000 values")
-        << dsp << qint64(50000) << int(Plus) << qint64(0) << qint64(187) << qint64(0) << qint64(4000);
+        << dsp << qint64(50000) << int(Plus) << qint64(0) << qint64(187) << qint64(0) << qint64(3500);
     QTest::newRow("styles one byte: a whole sector")
-        << styles << qint64(1) << int(Plus) << qint64(0) << qint64(1172) << qint64(2100) << qint64(4000);
+        << styles << qint64(1) << int(Plus) << qint64(0) << qint64(1172) << qint64(2100) << qint64(3500);
     QTest::newRow("styles two sectors exactly")
-        << styles << qint64(131072) << int(Plus) << qint64(0) << qint64(2343) << qint64(4200) << qint64(4000);
+        << styles << qint64(131072) << int(Plus) << qint64(0) << qint64(2343) << qint64(4200) << qint64(3500);
     QTest::newRow("styles a byte over two sectors")
-        << styles << qint64(131073) << int(Plus) << qint64(0) << qint64(3514) << qint64(6300) << qint64(4000);
+        << styles << qint64(131073) << int(Plus) << qint64(0) << qint64(3514) << qint64(6300) << qint64(3500);
     QTest::newRow("ensemble 13 MiB on a Pelk+") << ensemble << qint64(208 * 65536) << int(Plus) << qint64(0)
-                                                << qint64(243569) << qint64(436800) << qint64(4000);
+                                                << qint64(243569) << qint64(436800) << qint64(3500);
     QTest::newRow("ensemble 5 MiB on a Pelk") << ensemble << qint64(80 * 65536) << int(Base) << qint64(3000)
-                                              << qint64(93681) << qint64(168000) << qint64(4000);
+                                              << qint64(93681) << qint64(168000) << qint64(3500);
     QTest::newRow("a size that cannot be")
-        << styles << qint64(-5) << int(Plus) << qint64(0) << qint64(1) << qint64(0) << qint64(4000);
+        << styles << qint64(-5) << int(Plus) << qint64(0) << qint64(1) << qint64(0) << qint64(3500);
     QTest::newRow("an updater package is not sent")
         << int(ComponentType::WindowsApplication) << qint64(4096) << int(Base) << qint64(0) << qint64(0)
         << qint64(0) << qint64(0);
@@ -95,8 +95,8 @@ void tst_UpdateEstimate::plan()
     const UpdateEstimate estimate = UpdateEstimate::forPlan(plan, Plus);
     QCOMPARE(estimate.components().size(), 2);
     QCOMPARE(estimate.beforeMs(0), qint64(0));
-    QCOMPARE(estimate.beforeMs(1), qint64(3659 + 4000));
-    QCOMPARE(estimate.totalMs(), qint64(3659 + 4000 + 2343 + 4200 + 4000));
+    QCOMPARE(estimate.beforeMs(1), qint64(3659 + 3500));
+    QCOMPARE(estimate.totalMs(), qint64(3659 + 3500 + 2343 + 4200 + 3500));
     QCOMPARE(estimate.beforeMs(7), estimate.totalMs());
     QCOMPARE(estimate.text(), QStringLiteral("about 20 seconds"));
     QVERIFY(UpdateEstimate().isEmpty());
