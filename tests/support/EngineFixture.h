@@ -2,8 +2,8 @@
 
 #include "app/ApplicationIdentity.h"
 #include "app/ConfigurationManager.h"
-#include "app/PowerStatus.h"
 #include "app/SleepPreventer.h"
+#include "support/FixedPowerStatus.h"
 #include "support/HttpTestServer.h"
 #include "support/TestEnvironment.h"
 #include "support/UpdateCatalogue.h"
@@ -47,17 +47,7 @@ public:
     };
 
     // The computer's power as a row sets it; read before an update begins.
-    class Power : public PowerStatus
-    {
-    public:
-        Reading read() override
-        {
-            ++reads;
-            return reading;
-        }
-        Reading reading;
-        int reads = 0;
-    };
+    using Power = FixedPowerStatus;
 
     EngineFixture();
     ~EngineFixture() override;
