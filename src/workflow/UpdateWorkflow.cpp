@@ -194,8 +194,10 @@ void UpdateWorkflow::checkForUpdates()
 
 void UpdateWorkflow::startUpdate()
 {
-    // Asked before the first byte is sent, and only when the update would begin.
-    if (state(WorkflowStates::readyToInstallState)->active() && !powerCheck->allows(estimate(), questions))
+    // Asked before the first byte is sent, and only when the update would begin. The phase, not the
+    // state's activity: a face may start the update from the phase's own signal, while the state
+    // is still being entered.
+    if (currentPhase == WorkflowPhase::Planned && !powerCheck->allows(estimate(), questions))
         return;
     emit updateStartRequested();
 }
