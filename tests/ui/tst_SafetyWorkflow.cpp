@@ -234,7 +234,7 @@ void tst_SafetyWorkflow::scenario_data()
         return false;
     };
     QTest::newRow("on a low battery, stopped at the question")
-        << Devices { plus("PKA", { "MP" }) } << Scenario([=](WorkflowSession& s) {
+        << Devices { plus("PKA", { "MP" }) } << Scenario([lowBattery, askedAboutPower](WorkflowSession& s) {
                lowBattery(s);
                return started(s, { plusMcu })
                    && s.label("estimateLabel")->text()
@@ -244,7 +244,7 @@ void tst_SafetyWorkflow::scenario_data()
            })
         << QStringList { "nothing" } << QString();
     QTest::newRow("on a low battery, continued at the question")
-        << Devices { plus("PKA", { "MP" }) } << Scenario([=](WorkflowSession& s) {
+        << Devices { plus("PKA", { "MP" }) } << Scenario([lowBattery, askedAboutPower](WorkflowSession& s) {
                lowBattery(s);
                s.dialogs->warningAnswers.enqueue(QMessageBox::Ok);
                // The whole update's line shows under the bars while it runs, and goes with it.
@@ -254,6 +254,16 @@ void tst_SafetyWorkflow::scenario_data()
                    && s.label("overallLabel")->text().isEmpty();
            })
         << QStringList { "MP 3.2.7" } << QString();
+
+    QTest::newRow("on a low battery, a file to install stopped at the question") << Devices { plus(
+        "PKA", {}) } << Scenario([this, lowBattery, askedAboutPower](WorkflowSession& s) {
+        lowBattery(s);
+        const QByteArray image = s.catalogue.find(QStringLiteral("PELK+"), QStringLiteral("MP"))->image;
+        return installFile(
+                   s, "Install MCU Firmware...", m_files.filePath(QStringLiteral("BatteryUpdate.bin")), image)
+            && askedAboutPower(s) && !waitUntil([&] { return !s.selectionPageShown(); }, 1000)
+            && s.workflow()->plan().isEmpty();
+    }) << QStringList { "nothing" } << QString();
 
     // A Pelk sits first in the bus's list while the Pelk+ is updated, and is never chosen.
     QTest::newRow("update stays on its device")
