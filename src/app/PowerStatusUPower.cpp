@@ -35,8 +35,8 @@ PowerStatusUPower::PowerStatusUPower()
     , useSystemBus(true)
 { }
 
-PowerStatusUPower::PowerStatusUPower(const QDBusConnection& bus)
-    : bus(bus)
+PowerStatusUPower::PowerStatusUPower(const QDBusConnection& connection)
+    : bus(connection)
 { }
 
 PowerStatusUPower::~PowerStatusUPower() = default;

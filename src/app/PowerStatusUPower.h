@@ -15,7 +15,7 @@ class PowerStatusUPower : public PowerStatus
 public:
     // Uses the system bus, connecting on the first reading only.
     PowerStatusUPower();
-    explicit PowerStatusUPower(const QDBusConnection& bus);
+    explicit PowerStatusUPower(const QDBusConnection& connection);
     ~PowerStatusUPower() override;
 
     Reading read() override;

@@ -10,8 +10,8 @@
 
 namespace PelkPlus {
 
-PowerCheck::PowerCheck(PowerStatus* status)
-    : status(status)
+PowerCheck::PowerCheck(PowerStatus* owned)
+    : status(owned)
 { }
 
 PowerCheck::~PowerCheck()

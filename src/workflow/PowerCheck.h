@@ -14,10 +14,10 @@ class PowerCheck
 {
 public:
     // Takes ownership of the status.
-    explicit PowerCheck(PowerStatus* status);
+    explicit PowerCheck(PowerStatus* owned);
     ~PowerCheck();
 
-    void setStatus(PowerStatus* status);
+    void setStatus(PowerStatus* replacement);
 
     // Why the computer should be plugged in before an update of this length; empty when its power
     // is fine or not known.
