@@ -14,6 +14,8 @@
 #include <QJsonObject>
 #include <QSocketNotifier>
 
+#include <utility>
+
 #include <unistd.h>
 
 namespace PelkPlus {
@@ -319,19 +321,19 @@ void WorkflowRunner::onDownloadProgress(int percent)
 
 void WorkflowRunner::onInstallProgress(int percent)
 {
-    m_installPercent = percent;
+    installPercent = percent;
     if (percent > 0 && m_phase == Updating && m_step == WorkflowPhase::Installing && !m_installText.isEmpty())
-        m_output->progress(m_overallText.isEmpty() || !m_output->terminal()
+        m_output->progress(overallText.isEmpty() || !m_output->terminal()
                 ? m_installText
-                : m_installText + QStringLiteral(" - ") + m_overallText,
+                : m_installText + QStringLiteral(" - ") + overallText,
             percent);
 }
 
 void WorkflowRunner::onOverallProgress(const QString& text)
 {
-    const bool componentChanged
-        = text.section(QLatin1Char(','), 0, 0) != m_overallText.section(QLatin1Char(','), 0, 0);
-    m_overallText = text;
+    const int component = m_workflow->progressClock()->component();
+    const bool componentChanged = component != std::exchange(overallComponent, component);
+    overallText = text;
     if (m_phase != Updating || text.isEmpty())
         return;
     // Off a terminal a line for every beat would bury the rest: one as each component begins.
@@ -342,7 +344,7 @@ void WorkflowRunner::onOverallProgress(const QString& text)
     }
     switch (m_step) {
     case WorkflowPhase::Installing:
-        onInstallProgress(m_installPercent);
+        onInstallProgress(installPercent);
         break;
     case WorkflowPhase::AwaitingUpdateMode:
     case WorkflowPhase::AwaitingFinish:

@@ -90,8 +90,9 @@ private:
     bool m_failureShown = false;
     QString m_downloadText;
     QString m_installText;
-    QString m_overallText;
-    int m_installPercent = 0;
+    QString overallText;
+    int overallComponent = -1;
+    int installPercent = 0;
     QSocketNotifier* m_input = nullptr;
     QByteArray m_answer;
     QTimer m_connectTimeout;
