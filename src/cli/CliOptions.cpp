@@ -17,7 +17,8 @@ const char description[] = "Updates the firmware and data of a Pelk or Pelk+ con
                            "  history                 every install attempt recorded, newest first\n"
                            "  diagnostics [FILE]      a report for a support request\n\n"
                            "Exit codes: 0 done or up to date, 1 failure, 2 usage error or no device,\n"
-                           "3 another updater is running.";
+                           "3 another updater is running, 4 not begun: the computer is on a low\n"
+                           "battery (see --ignore-power).";
 
 bool typeFromName(const QString& name, ComponentType* type)
 {
@@ -50,6 +51,8 @@ CliOptions::Outcome CliOptions::parse(const QStringList& arguments, CliOptions* 
         QStringLiteral("devices, check, update, install, history or diagnostics"), QStringLiteral("COMMAND"));
     const QCommandLineOption yesOption(
         { QStringLiteral("y"), QStringLiteral("yes") }, QStringLiteral("Updates without asking first."));
+    const QCommandLineOption ignorePowerOption(QStringLiteral("ignore-power"),
+        QStringLiteral("With --yes, updates even on a low battery that nothing charges."));
     const QCommandLineOption typeOption(QStringLiteral("type"),
         QStringLiteral("What the file of install holds: mcu, dsp, styles or ensemble."),
         QStringLiteral("TYPE"));
@@ -66,8 +69,8 @@ CliOptions::Outcome CliOptions::parse(const QStringList& arguments, CliOptions* 
         QStringLiteral("verbose"), QStringLiteral("Writes the diagnostic log to standard error."));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
-    parser.addOptions(
-        { yesOption, typeOption, deviceOption, urlOption, jsonOption, quietOption, verboseOption });
+    parser.addOptions({ yesOption, ignorePowerOption, typeOption, deviceOption, urlOption, jsonOption,
+        quietOption, verboseOption });
 
     auto usageError = [text](const QString& message) {
         *text = message + QStringLiteral("\nTry 'pelk-cli --help' for more information.");
@@ -132,6 +135,7 @@ CliOptions::Outcome CliOptions::parse(const QStringList& arguments, CliOptions* 
     options->json = parser.isSet(jsonOption);
     options->quiet = parser.isSet(quietOption);
     options->yes = parser.isSet(yesOption);
+    options->ignorePower = parser.isSet(ignorePowerOption);
     options->verbose = parser.isSet(verboseOption);
     return Run;
 }

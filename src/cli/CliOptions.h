@@ -38,6 +38,8 @@ struct CliOptions
     bool json = false;
     bool quiet = false;
     bool yes = false;
+    // Together with yes: an update begins even when the computer's battery may not last it.
+    bool ignorePower = false;
     bool verbose = false;
 
     // arguments include the program name. text is the help, the version line or the error.

@@ -19,6 +19,7 @@ public:
     CliOutput(std::FILE* out, bool json, bool quiet, bool terminal);
 
     bool json() const { return m_json; }
+    bool terminal() const { return m_terminal; }
 
     // The answer of a command, for a person; nothing with --json.
     void result(const QString& text);

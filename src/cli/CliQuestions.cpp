@@ -19,6 +19,25 @@ QString CliQuestions::textInput(const QString&, const QString&, const QString&, 
     return QString();
 }
 
+bool CliQuestions::confirm(const QString& title, const QString& text)
+{
+    if (goOn) {
+        m_output->info(title + QStringLiteral(": ") + text.section(QLatin1Char('\n'), 0, 0)
+            + QStringLiteral(" Going on as --ignore-power asks."));
+        return true;
+    }
+    declined = true;
+    m_output->error(refusalText(title, text));
+    return false;
+}
+
+QString CliQuestions::refusalText(const QString& title, const QString& text)
+{
+    return title + QStringLiteral(": ") + text.section(QLatin1Char('\n'), 0, 0)
+        + QStringLiteral("\nNothing was sent to the device. Plug the computer in, or give both --yes and "
+                         "--ignore-power to update on battery anyway.");
+}
+
 void CliQuestions::critical(const QString& title, const QString& text)
 {
     m_titles.append(title);

@@ -4,6 +4,8 @@
 
 #include <QStringList>
 
+#include <utility>
+
 namespace PelkPlus {
 
 class CliOutput;
@@ -18,16 +20,26 @@ public:
 
     QString openFileName(const QString& caption, const QString& directory, const QString& filter) override;
     QString textInput(const QString& title, const QString& label, const QString& text, bool* ok) override;
+    // Goes on only when the command line said so beforehand (--yes with --ignore-power); a refusal
+    // is written as an error and remembered.
+    bool confirm(const QString& title, const QString& text) override;
     void critical(const QString& title, const QString& text) override;
     bool openUrl(const QUrl& url) override;
     void quitApplication() override;
 
     // The titles of the critical messages written so far.
     QStringList criticalTitles() const { return m_titles; }
+    void setConfirmed(bool confirmed) { goOn = confirmed; }
+    // Whether a warning was declined since the last call.
+    bool takeDeclined() { return std::exchange(declined, false); }
+    // The refusal of an update that a warning asked about.
+    static QString refusalText(const QString& title, const QString& text);
 
 private:
     CliOutput* m_output;
     QStringList m_titles;
+    bool goOn = false;
+    bool declined = false;
 };
 
 } // namespace PelkPlus

@@ -3,7 +3,9 @@
 #include "cli/CliOutput.h"
 #include "cli/DeviceChoice.h"
 #include "cli/DeviceReport.h"
+#include "workflow/PowerCheck.h"
 #include "workflow/UpdatePlanner.h"
+#include "workflow/UpdateProgressClock.h"
 #include "workflow/UpdateWorkflow.h"
 #include "workflow/WorkflowNotifier.h"
 
@@ -11,6 +13,8 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QSocketNotifier>
+
+#include <utility>
 
 #include <unistd.h>
 
@@ -44,6 +48,7 @@ WorkflowRunner::WorkflowRunner(const CliOptions& options, CliOutput* output, QOb
 {
     m_workflow = new UpdateWorkflow(this);
     m_workflow->setQuestions(&m_questions);
+    m_questions.setConfirmed(options.yes && options.ignorePower);
     // The command line installs device components only; it never offers a newer updater.
     m_workflow->setAppPackageType(std::nullopt);
     m_workflow->setPreferredSerial(options.serial);
@@ -69,6 +74,9 @@ WorkflowRunner::WorkflowRunner(const CliOptions& options, CliOutput* output, QOb
     connect(m_workflow, &WorkflowNotifier::statusChanged, this, [this](const QString& text, MessageKind) {
         m_output->info(text.split(QLatin1Char('\n'), Qt::SkipEmptyParts).join(QLatin1Char('\n')));
     });
+
+    connect(m_workflow->progressClock(), &UpdateProgressClock::progressChanged, this,
+        &WorkflowRunner::onOverallProgress);
 
     m_connectTimeout.setSingleShot(true);
     connect(&m_connectTimeout, &QTimer::timeout, this, [this] {
@@ -208,7 +216,7 @@ void WorkflowRunner::runCommand()
         m_output->info(
             QStringLiteral("Installing %1 from %2").arg(componentTypeName(m_options.type), m_options.file));
         if (!m_workflow->installFile(m_options.type, m_options.file))
-            finish(2);
+            finish(m_questions.takeDeclined() ? lowPowerExitCode : 2);
         return;
     }
     m_phase = Checking;
@@ -230,6 +238,8 @@ void WorkflowRunner::reportPlan()
         for (const Component& component : plan)
             text += QStringLiteral("\n  ") + UpdatePlanner::describe(component);
         m_output->result(text);
+        m_output->info(QStringLiteral("The update takes %1 once the files are downloaded.")
+                           .arg(m_workflow->estimate().text()));
     }
     if (!warnings.isEmpty())
         m_output->result(QStringLiteral("WARNING:\n") + warnings.join(QLatin1Char('\n')));
@@ -250,8 +260,19 @@ void WorkflowRunner::reportPlan()
     m_phase = Confirming;
     if (m_options.yes)
         beginUpdate();
-    else
+    else if (powerAllowsUpdate())
         askToConfirm();
+}
+
+bool WorkflowRunner::powerAllowsUpdate()
+{
+    // Without --yes nothing could make a low battery acceptable: refused before the question.
+    const QString warning = m_workflow->powerWarning(m_workflow->estimate());
+    if (warning.isEmpty())
+        return true;
+    m_output->error(CliQuestions::refusalText(PowerCheck::title(), warning));
+    finish(lowPowerExitCode);
+    return false;
 }
 
 void WorkflowRunner::askToConfirm()
@@ -286,6 +307,8 @@ void WorkflowRunner::beginUpdate()
 {
     m_phase = Updating;
     m_workflow->startUpdate();
+    if (m_questions.takeDeclined())
+        finish(lowPowerExitCode);
 }
 
 // A bar at 0 is only the reset before a step; the first bar is drawn once the step has begun.
@@ -298,8 +321,40 @@ void WorkflowRunner::onDownloadProgress(int percent)
 
 void WorkflowRunner::onInstallProgress(int percent)
 {
+    installPercent = percent;
     if (percent > 0 && m_phase == Updating && m_step == WorkflowPhase::Installing && !m_installText.isEmpty())
-        m_output->progress(m_installText, percent);
+        m_output->progress(overallText.isEmpty() || !m_output->terminal()
+                ? m_installText
+                : m_installText + QStringLiteral(" - ") + overallText,
+            percent);
+}
+
+void WorkflowRunner::onOverallProgress(const QString& text)
+{
+    const int component = m_workflow->progressClock()->component();
+    const bool componentChanged = component != std::exchange(overallComponent, component);
+    overallText = text;
+    if (m_phase != Updating || text.isEmpty())
+        return;
+    // Off a terminal a line for every beat would bury the rest: one as each component begins.
+    if (!m_output->terminal()) {
+        if (componentChanged)
+            m_output->info(text);
+        return;
+    }
+    switch (m_step) {
+    case WorkflowPhase::Installing:
+        onInstallProgress(installPercent);
+        break;
+    case WorkflowPhase::AwaitingUpdateMode:
+    case WorkflowPhase::AwaitingFinish:
+    case WorkflowPhase::AwaitingPowerCycle:
+    case WorkflowPhase::AwaitingReboot:
+        m_output->progress(text, m_workflow->progressClock()->percent());
+        break;
+    default:
+        break;
+    }
 }
 
 void WorkflowRunner::reportResult()

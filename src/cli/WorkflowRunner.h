@@ -30,6 +30,8 @@ class WorkflowRunner : public QObject
 public:
     // How long a connected device may take to answer with its header.
     static constexpr int connectTimeoutMs = 30000;
+    // Not begun: the computer is on a low battery, and --yes with --ignore-power was not given.
+    static constexpr int lowPowerExitCode = 4;
     // A second interruption within this time stops a transfer.
     static constexpr int confirmInterruptMs = 5000;
 
@@ -61,6 +63,11 @@ private:
     void onMessage(MessageKind kind, const QString& title, const QString& text);
     void onDownloadProgress(int percent);
     void onInstallProgress(int percent);
+    // The whole update's line: the install bar with it while a file is sent, its own bar during
+    // the waits, redrawn at every beat on a terminal.
+    void onOverallProgress(const QString& text);
+    // False, after saying why, when the computer's battery may not last the plan.
+    bool powerAllowsUpdate();
     void runCommand();
     void reportPlan();
     void askToConfirm();
@@ -83,6 +90,9 @@ private:
     bool m_failureShown = false;
     QString m_downloadText;
     QString m_installText;
+    QString overallText;
+    int overallComponent = -1;
+    int installPercent = 0;
     QSocketNotifier* m_input = nullptr;
     QByteArray m_answer;
     QTimer m_connectTimeout;

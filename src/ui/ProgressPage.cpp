@@ -1,6 +1,7 @@
 #include "ui/ProgressPage.h"
 
 #include "ui/MessageBox.h"
+#include "workflow/UpdateProgressClock.h"
 #include "workflow/UpdateWorkflow.h"
 #include "workflow/WorkflowPhase.h"
 #include "workflow/WorkflowStates.h"
@@ -36,6 +37,8 @@ ProgressPage::ProgressPage(UpdateWorkflow* engine, QWidget* parent)
     installProgress = new QProgressBar;
     installProgress->setObjectName(QStringLiteral("installProgress"));
     installProgress->setRange(0, 100);
+    overallLabel = new QLabel;
+    overallLabel->setObjectName(QStringLiteral("overallLabel"));
 
     auto* progressLayout = new QVBoxLayout(this);
     progressLayout->setSpacing(15);
@@ -44,6 +47,7 @@ ProgressPage::ProgressPage(UpdateWorkflow* engine, QWidget* parent)
     progressLayout->addWidget(downloadProgress);
     progressLayout->addWidget(installLabel);
     progressLayout->addWidget(installProgress);
+    progressLayout->addWidget(overallLabel);
     progressLayout->addWidget(statusMessage);
     progressLayout->addStretch(1);
 }
@@ -52,6 +56,7 @@ ProgressPage::~ProgressPage() = default;
 
 void ProgressPage::followStates()
 {
+    connect(workflow->progressClock(), &UpdateProgressClock::progressChanged, overallLabel, &QLabel::setText);
     const auto state = [this](const char* name) { return workflow->state(name); };
 
     QState* updatingState = state(WorkflowStates::updatingState);

@@ -36,6 +36,8 @@ private:
     MessageBox* statusMessage = nullptr;
     QProgressBar* downloadProgress = nullptr;
     QProgressBar* installProgress = nullptr;
+    // Under the bars: the whole update's progress and time left.
+    QLabel* overallLabel = nullptr;
 };
 
 } // namespace PelkPlus

@@ -36,6 +36,8 @@ SelectionPage::SelectionPage(UpdateWorkflow* engine, QWidget* parent)
     catalogueNote->hide();
     componentList = new QListWidget;
     componentList->setObjectName(QStringLiteral("componentList"));
+    estimateLabel = new QLabel;
+    estimateLabel->setObjectName(QStringLiteral("estimateLabel"));
     startUpdateButton = new QPushButton(QStringLiteral("Start Update"));
     startUpdateButton->setObjectName(QStringLiteral("startUpdateButton"));
     startUpdateButton->setEnabled(false);
@@ -48,6 +50,7 @@ SelectionPage::SelectionPage(UpdateWorkflow* engine, QWidget* parent)
     selectionLayout->addWidget(updatesHeading);
     selectionLayout->addWidget(catalogueNote);
     selectionLayout->addWidget(componentList);
+    selectionLayout->addWidget(estimateLabel);
     selectionLayout->addWidget(startUpdateButton);
 }
 
@@ -117,6 +120,12 @@ void SelectionPage::refreshUpdateList()
     const bool unverified = lastChecked.isValid() && !workflow->isCatalogueVerified();
     catalogueNote->setText(unverified ? WorkflowNotifier::unverifiedCatalogueText() : QString());
     catalogueNote->setVisible(unverified);
+
+    estimateLabel->setText(plan.isEmpty()
+            ? QString()
+            : QStringLiteral("The update takes %1 once the files are downloaded.")
+                  .arg(workflow->estimate().text()));
+    estimateLabel->setVisible(!plan.isEmpty());
 
     for (const Component& component : plan) {
         auto* item = new QListWidgetItem(UpdatePlanner::describe(component), componentList);

@@ -37,6 +37,8 @@ private:
     MessageBox* updatesHeading = nullptr;
     // Under the heading: says when the catalogue of the plan was not verified.
     QLabel* catalogueNote = nullptr;
+    // Under the list: how long installing it takes.
+    QLabel* estimateLabel = nullptr;
     QListWidget* componentList = nullptr;
     QPushButton* startUpdateButton = nullptr;
 };

@@ -12,6 +12,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSaveFile>
 #include <QUrl>
 #include <QWidget>
@@ -131,6 +132,17 @@ QString WindowDialogs::openFileName(const QString& caption, const QString& direc
 QString WindowDialogs::textInput(const QString& title, const QString& label, const QString& text, bool* ok)
 {
     return dialogs()->textInput(dialogParent, title, label, text, ok);
+}
+
+bool WindowDialogs::confirm(const QString& title, const QString& text)
+{
+    // Stopping is what Enter and Escape do: going on must be chosen.
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok | QMessageBox::Cancel, dialogParent);
+    box.button(QMessageBox::Ok)->setText(tr("Continue"));
+    box.button(QMessageBox::Cancel)->setText(tr("Stop"));
+    box.setDefaultButton(QMessageBox::Cancel);
+    box.setEscapeButton(QMessageBox::Cancel);
+    return dialogs()->ask(&box) == QMessageBox::Ok;
 }
 
 void WindowDialogs::critical(const QString& title, const QString& text)

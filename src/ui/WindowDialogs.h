@@ -38,6 +38,7 @@ public:
     // The workflow's questions, answered with the provider's dialogs.
     QString openFileName(const QString& caption, const QString& directory, const QString& filter) override;
     QString textInput(const QString& title, const QString& label, const QString& text, bool* ok) override;
+    bool confirm(const QString& title, const QString& text) override;
     void critical(const QString& title, const QString& text) override;
     bool openUrl(const QUrl& url) override;
     void quitApplication() override;

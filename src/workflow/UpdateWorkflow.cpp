@@ -1,6 +1,9 @@
 #include "workflow/UpdateWorkflow.h"
 
 #include "app/ConfigurationManager.h"
+#include "app/PowerStatus.h"
+#include "device/DeviceAgent.h"
+#include "device/DeviceModel.h"
 #include "device/DeviceMonitor.h"
 #include "update/DownloadAgent.h"
 #include "update/UpdateManager.h"
@@ -10,7 +13,9 @@
 #include "workflow/LocalInstallRules.h"
 #include "workflow/NamedState.h"
 #include "workflow/PlanExecution.h"
+#include "workflow/PowerCheck.h"
 #include "workflow/UpdateEndReport.h"
+#include "workflow/UpdateProgressClock.h"
 #include "workflow/WorkflowQuestions.h"
 #include "workflow/WorkflowRegion.h"
 #include "workflow/WorkflowStates.h"
@@ -41,6 +46,18 @@ UpdateWorkflow::UpdateWorkflow(QObject* parent)
     connect(deviceMonitor, &DeviceMonitor::scanned, this, &WorkflowNotifier::devicesScanned);
 
     createStateMachine();
+
+    powerCheck = new PowerCheck(PowerStatus::createForPlatform());
+    // The phases' signals come after the workflow's own steps, so the component index is current.
+    clock = new UpdateProgressClock(this);
+    connect(this, &WorkflowNotifier::phaseChanged, clock, [this](WorkflowPhase phase) {
+        if (phase == WorkflowPhase::Updating)
+            clock->begin(estimate());
+        clock->enterPhase(phase, currentPlan.currentIndex());
+    });
+    connect(this, &WorkflowNotifier::installProgressChanged, clock,
+        [this](int percent) { clock->setTransferFraction(percent / 100.0); });
+    connect(this, &WorkflowNotifier::updateEnded, clock, &UpdateProgressClock::stop);
 }
 
 UpdateWorkflow::~UpdateWorkflow()
@@ -52,6 +69,7 @@ UpdateWorkflow::~UpdateWorkflow()
     attempts.close(UpdateHistoryEntry::Interrupted);
     // Withdraws a request to stay awake that an update left behind.
     delete execution;
+    delete powerCheck;
 }
 
 void UpdateWorkflow::createStateMachine()
@@ -248,8 +266,33 @@ void UpdateWorkflow::checkForUpdates()
 {
     emit checkUpdatesRequest();
 }
+void UpdateWorkflow::setPowerStatus(PowerStatus* status)
+{
+    powerCheck->setStatus(status);
+}
+
+int UpdateWorkflow::connectedModel() const
+{
+    return selection->agent() ? selection->agent()->connection().model : Plus;
+}
+
+UpdateEstimate UpdateWorkflow::estimate() const
+{
+    return UpdateEstimate::forPlan(currentPlan.components(), connectedModel());
+}
+
+QString UpdateWorkflow::powerWarning(const UpdateEstimate& planned)
+{
+    return powerCheck->warning(planned);
+}
+
 void UpdateWorkflow::startUpdate()
 {
+    // Asked before the first byte is sent, and only when the update would begin. The phase, not the
+    // state's activity: a face may start the update from the phase's own signal, while the state
+    // is still being entered.
+    if (currentPhase == WorkflowPhase::Planned && !powerCheck->allows(estimate(), questions))
+        return;
     emit updateStartRequested();
 }
 void UpdateWorkflow::listAllComponents()
@@ -300,6 +343,8 @@ bool UpdateWorkflow::installFile(ComponentType type, const QString& path)
     component.type = type;
     component.localPath = path;
     component.size = size;
+    if (!powerCheck->allows(UpdateEstimate::forPlan({ component }, connectedModel()), questions))
+        return false;
     currentPlan.setSingle(component);
 
     qDebug() << "About to upload" << componentTypeName(type) << "from:" << path;

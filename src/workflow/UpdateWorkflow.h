@@ -10,6 +10,7 @@
 #include "workflow/DiagnosticsReport.h"
 #include "workflow/InstallAttemptRecorder.h"
 #include "workflow/InstallVerifier.h"
+#include "workflow/UpdateEstimate.h"
 #include "workflow/UpdatePlanner.h"
 #include "workflow/WorkflowNotifier.h"
 #include "workflow/WorkflowPlan.h"
@@ -32,6 +33,9 @@ class ComponentDownloads;
 class DeviceMonitor;
 class DeviceSelection;
 class DownloadAgent;
+class PowerCheck;
+class PowerStatus;
+class UpdateProgressClock;
 class PlanExecution;
 class SleepPreventer;
 class UpdateEndReport;
@@ -63,6 +67,15 @@ public:
     void setQuestions(WorkflowQuestions* questions);
     // Replaces the platform's sleep preventer; the workflow takes ownership.
     void setSleepPreventer(SleepPreventer* preventer);
+    // Replaces the platform's power status, read before an update begins; the workflow takes
+    // ownership.
+    void setPowerStatus(PowerStatus* status);
+    // How long the plan takes on the connected device, and why the computer should be plugged in
+    // before it (empty when its power is fine or not known).
+    UpdateEstimate estimate() const;
+    QString powerWarning(const UpdateEstimate& planned);
+    // The whole update's progress and time left while it runs.
+    UpdateProgressClock* progressClock() const { return clock; }
     // The manifest's component type of the updater for this platform; none where the manifest
     // has no package for it, and then no newer updater is ever offered.
     void setAppPackageType(std::optional<ComponentType> type);
@@ -185,6 +198,8 @@ signals:
 private:
     void createStateMachine();
     void recordDownloadFailure();
+    // The model of the device connected now; a Pelk+ while none is.
+    int connectedModel() const;
 
     QStateMachine stateMachine;
     QState* m_regions = nullptr;
@@ -201,6 +216,8 @@ private:
     PlanExecution* execution = nullptr;
     WorkflowRegion* workflowRegion = nullptr;
     UpdateEndReport* endReport = nullptr;
+    PowerCheck* powerCheck = nullptr;
+    UpdateProgressClock* clock = nullptr;
     WorkflowPhase currentPhase = WorkflowPhase::NoDevice;
 };
 

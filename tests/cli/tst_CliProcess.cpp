@@ -2,9 +2,14 @@
 // catalogue on the loopback server, told apart by exit code, standard output and standard error.
 #include "app/ApplicationPaths.h"
 #include "support/HttpTestServer.h"
+#include "support/PrivateDBus.h"
 #include "support/TestEnvironment.h"
 #include "support/UpdateCatalogue.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -50,6 +55,8 @@ private slots:
     void commands();
     void checkSaysWhatItRead_data();
     void checkSaysWhatItRead();
+    void lowBattery_data();
+    void lowBattery();
     void updateInstallsEveryImage();
     void interruptDuringTransfer();
     void interruptWhileAsking();
@@ -362,6 +369,74 @@ void tst_CliProcess::checkSaysWhatItRead()
     QVERIFY2(run.err.contains(err), qPrintable(run.err));
     // Nothing but a catalogue leads to a plan.
     QCOMPARE(QString::fromUtf8(run.out).contains(QLatin1String("can be updated")), served.isEmpty());
+}
+
+void tst_CliProcess::lowBattery_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+
+    QTest::newRow("update") << QStringList { "update" } << 4;
+    QTest::newRow("update --yes") << QStringList { "update", "--yes" } << 4;
+    QTest::newRow("update --ignore-power") << QStringList { "update", "--ignore-power" } << 4;
+    QTest::newRow("update --yes --ignore-power") << QStringList { "update", "--yes", "--ignore-power" } << 0;
+}
+
+// On a laptop's battery at 12 % that nothing charges, as a stand-in UPower tells it.
+void tst_CliProcess::lowBattery()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    if (!PrivateDBus::daemonAvailable() || !PrivateDBus::dbusmockAvailable())
+        QSKIP("dbus-daemon and python3-dbusmock are needed to stand in for the power service.");
+
+    PrivateDBus power;
+    QString error;
+    QVERIFY2(power.start(&error), qPrintable(error));
+    QVERIFY2(power.startMock(QStringLiteral("upower"), &error), qPrintable(error));
+    const QString name = QStringLiteral("pelk-test-cli-power");
+    {
+        QDBusConnection bus = QDBusConnection::connectToBus(power.address(), name);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            bus.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.UPower")).value(), 15000);
+        const auto set = [&bus](const QString& path, const QString& interface, const QString& property,
+                             const QVariant& value) {
+            QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.UPower"), path,
+                QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Set"));
+            call << interface << property << QVariant::fromValue(QDBusVariant(value));
+            return bus.call(call).type() == QDBusMessage::ReplyMessage;
+        };
+        const QString display = QStringLiteral("/org/freedesktop/UPower/devices/DisplayDevice");
+        const QString device = QStringLiteral("org.freedesktop.UPower.Device");
+        QVERIFY(set(QStringLiteral("/org/freedesktop/UPower"), QStringLiteral("org.freedesktop.UPower"),
+            QStringLiteral("OnBattery"), true));
+        QVERIFY(set(display, device, QStringLiteral("IsPresent"), true));
+        QVERIFY(set(display, device, QStringLiteral("State"), 2u));
+        QVERIFY(set(display, device, QStringLiteral("Percentage"), 12.0));
+    }
+    QDBusConnection::disconnectFromBus(name);
+
+    publish();
+    QFile::remove(historyPath());
+    startDevices(oldPlus);
+    const QByteArray systemBus = qgetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", power.address().toUtf8());
+    QProcess* cli = startCli(arguments);
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", systemBus);
+    const Run run = finish(cli, 120000);
+    QVERIFY2(
+        run.exitCode == exitCode, qPrintable(QStringLiteral("exit %1: %2").arg(run.exitCode).arg(run.err)));
+    const QString question = QStringLiteral("Low Battery: The computer is running on its battery at 12 %");
+    if (exitCode == 0) {
+        QVERIFY2(QString::fromLocal8Bit(run.out).contains(question), run.out.constData());
+        QCOMPARE(history().size(), 4);
+        return;
+    }
+    QVERIFY2(run.err.contains(question) && run.err.contains(QLatin1String("Nothing was sent to the device.")),
+        qPrintable(run.err));
+    QVERIFY2(
+        !QString::fromLocal8Bit(run.out).contains(QLatin1String("component(s) now?")), run.out.constData());
+    QVERIFY(history().isEmpty());
 }
 
 void tst_CliProcess::updateInstallsEveryImage()

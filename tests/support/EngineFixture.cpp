@@ -50,6 +50,8 @@ void EngineFixture::start()
     engine->setQuestions(this);
     sleep = new Sleep;
     engine->setSleepPreventer(sleep);
+    power = new Power;
+    engine->setPowerStatus(power);
     engine->setAppPackageType(std::nullopt);
     connect(engine.get(), &WorkflowNotifier::phaseChanged, this,
         [this](WorkflowPhase phase) { phases.append(phase); });
@@ -121,6 +123,12 @@ QString EngineFixture::textInput(const QString&, const QString&, const QString& 
     if (ok)
         *ok = !answers.isEmpty();
     return answers.isEmpty() ? text : answers.takeFirst();
+}
+
+bool EngineFixture::confirm(const QString& title, const QString& text)
+{
+    messages.append(title + QStringLiteral(": ") + text);
+    return !answers.isEmpty() && answers.takeFirst() == QLatin1String("continue");
 }
 
 void EngineFixture::critical(const QString& title, const QString& text)

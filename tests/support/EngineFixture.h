@@ -3,6 +3,7 @@
 #include "app/ApplicationIdentity.h"
 #include "app/ConfigurationManager.h"
 #include "app/SleepPreventer.h"
+#include "support/FixedPowerStatus.h"
 #include "support/HttpTestServer.h"
 #include "support/TestEnvironment.h"
 #include "support/UpdateCatalogue.h"
@@ -45,6 +46,9 @@ public:
         int switchedOff = 0;
     };
 
+    // The computer's power as a row sets it; read before an update begins.
+    using Power = FixedPowerStatus;
+
     EngineFixture();
     ~EngineFixture() override;
 
@@ -83,10 +87,13 @@ public:
     UpdateCatalogue catalogue;
     std::unique_ptr<VirtualBus> bus;
     Sleep* sleep = nullptr;
+    Power* power = nullptr;
 
     // WorkflowQuestions: the scripted answers, and criticals recorded as messages.
     QString openFileName(const QString& caption, const QString& directory, const QString& filter) override;
     QString textInput(const QString& title, const QString& label, const QString& text, bool* ok) override;
+    // Recorded as a message; goes on when the next answer is "continue".
+    bool confirm(const QString& title, const QString& text) override;
     void critical(const QString& title, const QString& text) override;
     bool openUrl(const QUrl& url) override;
     void quitApplication() override { }

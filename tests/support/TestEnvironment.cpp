@@ -21,6 +21,10 @@ TestEnvironment::TestEnvironment()
     qputenv("XDG_DATA_HOME", QFile::encodeName(root + QStringLiteral("/data")));
     qputenv("XDG_CACHE_HOME", QFile::encodeName(root + QStringLiteral("/cache")));
     qputenv("TMPDIR", QFile::encodeName(root + QStringLiteral("/tmp")));
+    // The machine's own services stay out of the tests, the computer's power above all: a
+    // developer's laptop on a low battery must not change what an update does.
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS",
+        QFile::encodeName(QStringLiteral("unix:path=") + root + QStringLiteral("/no-system-bus")));
     // Failed requests are still tried again, only without the pauses a user's network deserves.
     DownloadAgent::setDefaultRetryPause(retryPause);
 }

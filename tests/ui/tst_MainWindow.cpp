@@ -258,7 +258,7 @@ void TestMainWindow::pagesLayout()
         selectionOrder << layoutWidget(selection, i)->objectName();
     QCOMPARE(selectionOrder,
         QStringList({ "checkUpdatesButton", "resultBox", "warningsBox", "updatesHeading", "catalogueNote",
-            "componentList", "startUpdateButton" }));
+            "componentList", "estimateLabel", "startUpdateButton" }));
     QCOMPARE(window->findChild<QPushButton*>(QStringLiteral("checkUpdatesButton"))->text(),
         QStringLiteral("Check for Latest Updates"));
     for (int box : { 1, 2, 3 })
@@ -275,7 +275,7 @@ void TestMainWindow::pagesLayout()
         progressOrder << layoutWidget(progress, i)->objectName();
     QCOMPARE(progressOrder,
         QStringList({ "componentLabel", "downloadLabel", "downloadProgress", "installLabel",
-            "installProgress", "statusMessage" }));
+            "installProgress", "overallLabel", "statusMessage" }));
     QVERIFY(progressLayout->itemAt(progressLayout->count() - 1)->spacerItem());
 
     for (const char* name : { "downloadProgress", "installProgress" }) {

@@ -7,6 +7,7 @@
 #include "app/UpdateHistory.h"
 #include "device/DeviceInfo.h"
 #include "workflow/DiagnosticsReport.h"
+#include "support/FixedPowerStatus.h"
 #include "support/WindowHarness.h"
 #include "update/CatalogueSignature.h"
 
@@ -214,6 +215,55 @@ void tst_SafetyWorkflow::scenario_data()
         setPlugged(s, 0, true);
         return started(s, { plusMcu }) && nothingLeft(s);
     }) << QStringList { "MP 3.2.7 republished" } << QString();
+
+    // On battery at 12 % with nothing charging it: asked before anything is sent, Stop the default.
+    const auto lowBattery = [](WorkflowSession& s) {
+        auto* power = new FixedPowerStatus;
+        power->setBattery(12);
+        s.workflow()->setPowerStatus(power);
+    };
+    const auto askedAboutPower = [](WorkflowSession& s) {
+        for (const ScriptedDialogs::Call& call : qAsConst(s.dialogs->calls)) {
+            if (call.title == QLatin1String("Low Battery"))
+                return call.text.startsWith(QLatin1String("The computer is running on its battery at 12 %"))
+                    && call.extra
+                    == QStringLiteral("%1/%2/%2")
+                           .arg(int(QMessageBox::Ok | QMessageBox::Cancel))
+                           .arg(int(QMessageBox::Cancel));
+        }
+        return false;
+    };
+    QTest::newRow("on a low battery, stopped at the question")
+        << Devices { plus("PKA", { "MP" }) } << Scenario([lowBattery, askedAboutPower](WorkflowSession& s) {
+               lowBattery(s);
+               return started(s, { plusMcu })
+                   && s.label("estimateLabel")->text()
+                   == QLatin1String("The update takes a few seconds once the files are downloaded.")
+                   && askedAboutPower(s) && !waitUntil([&] { return !s.selectionPageShown(); }, 1000)
+                   && s.button("startUpdateButton")->isEnabled() && !s.workflow()->isUpdating();
+           })
+        << QStringList { "nothing" } << QString();
+    QTest::newRow("on a low battery, continued at the question")
+        << Devices { plus("PKA", { "MP" }) } << Scenario([lowBattery, askedAboutPower](WorkflowSession& s) {
+               lowBattery(s);
+               s.dialogs->warningAnswers.enqueue(QMessageBox::Ok);
+               // The whole update's line shows under the bars while it runs, and goes with it.
+               return started(s, { plusMcu }) && askedAboutPower(s) && waitUntil([&] {
+                   return s.label("overallLabel")->text().startsWith(QLatin1String("Component 1 of 1, "));
+               }) && nothingLeft(s)
+                   && s.label("overallLabel")->text().isEmpty();
+           })
+        << QStringList { "MP 3.2.7" } << QString();
+
+    QTest::newRow("on a low battery, a file to install stopped at the question") << Devices { plus(
+        "PKA", {}) } << Scenario([this, lowBattery, askedAboutPower](WorkflowSession& s) {
+        lowBattery(s);
+        const QByteArray image = s.catalogue.find(QStringLiteral("PELK+"), QStringLiteral("MP"))->image;
+        return installFile(
+                   s, "Install MCU Firmware...", m_files.filePath(QStringLiteral("BatteryUpdate.bin")), image)
+            && askedAboutPower(s) && !waitUntil([&] { return !s.selectionPageShown(); }, 1000)
+            && s.workflow()->plan().isEmpty();
+    }) << QStringList { "nothing" } << QString();
 
     // A Pelk sits first in the bus's list while the Pelk+ is updated, and is never chosen.
     QTest::newRow("update stays on its device")

@@ -151,6 +151,42 @@ void tst_UpdateWorkflowEngine::scenario_data()
             + Phases { P::NextComponent, P::Checking, P::Idle }
         << QStringList { "MP DSP Styles Ensemble" } << QString();
 
+    // On battery at 12 % with nothing charging: asked before anything is sent.
+    const auto lowBattery = [](EngineFixture& f) {
+        f.power->reading.known = true;
+        f.power->reading.onBattery = true;
+        f.power->reading.percent = 12.4;
+    };
+    const QString lowBatteryQuestion
+        = "Low Battery: The computer is running on its battery at 12 % and nothing is charging it. The "
+          "update takes a few seconds, and if the battery runs out before it ends, the device may be left "
+          "unusable until it is updated again.\n\nPlease plug the computer in before you continue.";
+    QTest::newRow("on a low battery, stopped at the question")
+        << Devices { plus({ "MP" }) } << EngineScript([lowBattery](EngineFixture& f) {
+               lowBattery(f);
+               return started(f, 1) && f.workflow()->phase() == WorkflowPhase::Planned
+                   && !QTest::qWaitFor([&] { return f.workflow()->isUpdating(); }, 500)
+                   && f.device().packetsReceived() == 0 && f.power->reads == 1 && f.sleep->switchedOn == 0;
+           })
+        << -1 << Phases { P::Idle, P::Checking, P::Planned } << QStringList { "nothing" }
+        << lowBatteryQuestion;
+    QTest::newRow("on a low battery, going on at the question")
+        << Devices { plus({ "MP" }) } << EngineScript([lowBattery](EngineFixture& f) {
+               lowBattery(f);
+               f.answer(QStringLiteral("continue"));
+               return started(f, 1) && f.waitForOutcome() && f.device().installCount() == 1;
+           })
+        << ends(UpdateOutcome::Done) << Phases { P::Planned, P::Updating } + component << QStringList { "MP" }
+        << lowBatteryQuestion;
+    QTest::newRow("on battery but charging, not asked")
+        << Devices { plus({ "MP" }) } << EngineScript([lowBattery](EngineFixture& f) {
+               lowBattery(f);
+               f.power->reading.charging = true;
+               return started(f, 1) && f.waitForOutcome() && f.power->reads == 1;
+           })
+        << ends(UpdateOutcome::Done) << Phases { P::Planned, P::Updating } + component << QStringList { "MP" }
+        << QString();
+
     SimulatedDeviceSettings stubborn = plus({ "MP", "DSP" });
     stubborn.keepVersionAfterInstall = true;
     QTest::newRow("device keeps its old version")

@@ -1,0 +1,12 @@
+#include "app/PowerStatusNone.h"
+
+namespace PelkPlus {
+
+PowerStatusNone::~PowerStatusNone() = default;
+
+PowerStatus::Reading PowerStatusNone::read()
+{
+    return Reading();
+}
+
+} // namespace PelkPlus

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "update/Component.h"
+
+#include <QList>
+#include <QString>
+
+namespace PelkPlus {
+
+// How long an update takes on the device, worked out from the plan and the protocol's timing
+// before anything is sent: each component's stream of reports at one a millisecond, the write
+// pause after every flash sector, the check that the device is ready and its restart. The
+// downloads come before all of it and are not counted: the network's speed is not known.
+class UpdateEstimate
+{
+public:
+    // The steps of one component, in the order they happen, in milliseconds.
+    struct Steps
+    {
+        ComponentType type = ComponentType::McuFirmware;
+        qint64 readyCheckMs = 0;
+        // Every report of the transfer at one a millisecond.
+        qint64 streamMs = 0;
+        qint64 sectorPauseMs = 0;
+        // From the device's confirmation until it is back and ready.
+        qint64 rebootMs = 0;
+
+        qint64 totalMs() const { return readyCheckMs + streamMs + sectorPauseMs + rebootMs; }
+    };
+
+    // A full-speed USB endpoint takes one report each frame.
+    static constexpr int reportMs = 1;
+    static constexpr int sectorSize = 65536;
+    static constexpr int reportsPerSector = 1171;
+    static constexpr int sectorPauseMs = 2100;
+    static constexpr int mcuPayloadSize = 56;
+    static constexpr int dspPayloadSize = 54;
+    // A DSP firmware file spells each byte as one line, "0x3F" and its line end.
+    static constexpr int dspLineLength = 5;
+    // A device restarts in 2 to 4 seconds after it took a component. The monitor sees it leave
+    // while it restarts, and back at its next poll, half an interval later on average.
+    static constexpr int restartMs = 3000;
+
+    UpdateEstimate() = default;
+    // model is the device's DeviceModel: a Pelk is given a fixed time to get ready, a Pelk+ says
+    // so at once.
+    static UpdateEstimate forPlan(const QList<Component>& plan, int model);
+    // The steps of one component; its size is the file's as the catalogue or the disk gives it.
+    static Steps stepsFor(ComponentType type, qint64 size, int model);
+
+    QList<Steps> components() const { return steps; }
+    qint64 totalMs() const;
+    // The time of the components before index.
+    qint64 beforeMs(int index) const;
+    bool isEmpty() const { return steps.isEmpty(); }
+
+    // "about 40 seconds", "about 1 minute", "about 3 minutes": as a person says it.
+    static QString spokenText(qint64 ms);
+    QString text() const { return spokenText(totalMs()); }
+
+private:
+    QList<Steps> steps;
+};
+
+} // namespace PelkPlus
