@@ -46,7 +46,8 @@ void DeviceLister::onScanned()
             m_connections.append(connection);
     }
     if (!m_serial.isEmpty() && m_connections.isEmpty()) {
-        m_output->error(QStringLiteral("No device with serial number %1 is connected.").arg(m_serial));
+        m_output->error(QStringLiteral("No device with serial number %1 is connected.").arg(m_serial),
+            QStringLiteral("no-device"));
         m_reported = true;
         emit finished(2);
         return;
@@ -117,7 +118,7 @@ void DeviceLister::report()
     if (m_connections.isEmpty())
         m_output->info(QStringLiteral("No device connected."));
     for (const QString& path : qAsConst(m_accessDenied))
-        m_output->error(DeviceAccessHint::text(path));
+        m_output->error(DeviceAccessHint::text(path), QStringLiteral("device-access"));
     m_output->object(QJsonObject { { QStringLiteral("devices"), devices } });
     emit finished(!m_accessDenied.isEmpty() ? 2 : unread > 0 ? 1 : 0);
 }

@@ -36,6 +36,28 @@ QJsonArray componentArray(const QList<Component>& components)
 
 } // namespace
 
+QString WorkflowRunner::completionText(const QList<InstalledComponent>& components)
+{
+    int verified = 0;
+    QStringList unchecked;
+    for (const InstalledComponent& component : components) {
+        if (component.verified)
+            ++verified;
+        else
+            unchecked.append(componentTypeName(component.type));
+    }
+    const int count = int(components.size());
+    const QString counted = QStringLiteral("%1 %2").arg(count).arg(
+        count == 1 ? QStringLiteral("component") : QStringLiteral("components"));
+    if (unchecked.isEmpty())
+        return QStringLiteral("Update complete: %1 installed and verified.").arg(counted);
+    // A file from this computer carries no version that the device's could be compared with.
+    return QStringLiteral("Update complete: %1 installed, %2 verified (no version known for: %3).")
+        .arg(counted)
+        .arg(verified)
+        .arg(unchecked.join(QStringLiteral(", ")));
+}
+
 WorkflowRunner::WorkflowRunner(const CliOptions& options, CliOutput* output, QObject* parent)
     : QObject(parent)
     , m_options(options)
@@ -52,9 +74,11 @@ WorkflowRunner::WorkflowRunner(const CliOptions& options, CliOutput* output, QOb
     connect(m_workflow, &WorkflowNotifier::phaseChanged, this, &WorkflowRunner::onPhaseChanged);
     connect(m_workflow, &WorkflowNotifier::updateEnded, this, &WorkflowRunner::onUpdateEnded);
     connect(m_workflow, &WorkflowNotifier::componentVerified, this,
-        [this](ComponentType type, const QString&, const QString&, VerificationOutcome outcome) {
+        [this](ComponentType type, const QString& before, const QString& sent, VerificationOutcome outcome) {
             if (outcome == VerificationOutcome::NotApplied)
                 m_notApplied.append(type);
+            else
+                installed.append({ type, before, sent, outcome == VerificationOutcome::Verified });
         });
     connect(m_workflow, &WorkflowNotifier::messageRequested, this, &WorkflowRunner::onMessage);
     connect(m_workflow, &WorkflowNotifier::componentTextChanged, this,
@@ -72,7 +96,7 @@ WorkflowRunner::WorkflowRunner(const CliOptions& options, CliOutput* output, QOb
 
     m_connectTimeout.setSingleShot(true);
     connect(&m_connectTimeout, &QTimer::timeout, this, [this] {
-        m_output->error(QStringLiteral("The device did not answer."));
+        m_output->error(QStringLiteral("The device did not answer."), QStringLiteral("connection"));
         finish(1);
     });
 }
@@ -86,7 +110,7 @@ WorkflowRunner::~WorkflowRunner()
 void WorkflowRunner::start()
 {
     if (m_options.command == CliOptions::Install && !QFileInfo(m_options.file).isFile()) {
-        m_output->error(QStringLiteral("No such file: %1").arg(m_options.file));
+        m_output->error(QStringLiteral("No such file: %1").arg(m_options.file), QStringLiteral("file"));
         finish(2);
         return;
     }
@@ -106,7 +130,7 @@ void WorkflowRunner::onScanned()
     }
 
     if (all.isEmpty()) {
-        m_output->error(QStringLiteral("No device connected."));
+        m_output->error(QStringLiteral("No device connected."), QStringLiteral("no-device"));
         finish(2);
         return;
     }
@@ -117,7 +141,7 @@ void WorkflowRunner::onScanned()
                   .arg(matching.size());
         for (const Connection& connection : all)
             text += QStringLiteral("\n  ") + DeviceReport::connectionText(connection);
-        m_output->error(text);
+        m_output->error(text, matching.isEmpty() ? QStringLiteral("no-device") : QStringLiteral("usage"));
         finish(2);
         return;
     }
@@ -136,7 +160,7 @@ void WorkflowRunner::onPhaseChanged(WorkflowPhase phase)
     case WorkflowPhase::NoDevice:
         // Lost during an update, the update's end says how it ended.
         if (m_deviceActive && m_phase != Updating) {
-            m_output->error(QStringLiteral("The device was disconnected."));
+            m_output->error(QStringLiteral("The device was disconnected."), QStringLiteral("device-lost"));
             finish(1);
             return;
         }
@@ -170,14 +194,17 @@ void WorkflowRunner::onUpdateEnded(UpdateOutcome outcome)
         return;
     case UpdateOutcome::Failed:
         if (!m_failureShown) {
-            m_output->error(m_workflow->hasDevice() ? QStringLiteral("The update failed.")
-                                                    : QStringLiteral("The device was disconnected."));
+            if (m_workflow->hasDevice())
+                m_output->error(QStringLiteral("The update failed."), QStringLiteral("install"));
+            else
+                m_output->error(
+                    QStringLiteral("The device was disconnected."), QStringLiteral("device-lost"));
         }
         finish(m_workflow->deviceAccessDenied() ? 2 : 1);
         return;
     case UpdateOutcome::Stopped:
         if (!m_failureShown)
-            m_output->error(QStringLiteral("The update was stopped."));
+            m_output->error(QStringLiteral("The update was stopped."), QStringLiteral("stopped"));
         finish(1);
         return;
     }
@@ -278,7 +305,7 @@ void WorkflowRunner::onAnswer()
         beginUpdate();
         return;
     }
-    m_output->error(QStringLiteral("Update cancelled."));
+    m_output->error(QStringLiteral("Update cancelled."), QStringLiteral("cancelled"));
     finish(1);
 }
 
@@ -310,9 +337,21 @@ void WorkflowRunner::reportResult()
     const QList<Component> left
         = m_options.command == CliOptions::Update ? m_workflow->plan() : QList<Component>();
     m_output->result(QStringLiteral("Device versions:\n") + DeviceReport::versionLines(info));
+    QJsonArray done;
+    for (const InstalledComponent& component : qAsConst(installed)) {
+        QJsonObject entry { { QStringLiteral("component"), componentTypeName(component.type) },
+            { QStringLiteral("before"), component.before },
+            { QStringLiteral("verified"), component.verified } };
+        // A local file's version is not known.
+        if (!component.sent.isEmpty())
+            entry.insert(QStringLiteral("version"), component.sent);
+        done.append(entry);
+    }
+    // "updates" of check lists what is to be installed; after an update the list is of what the
+    // device did not take, which has a name of its own.
     m_output->object(
         QJsonObject { { QStringLiteral("device"), DeviceReport::deviceObject(m_connection, &info) },
-            { QStringLiteral("updates"), componentArray(left) } });
+            { QStringLiteral("installed"), done }, { QStringLiteral("notApplied"), componentArray(left) } });
     // A component the device did not take ends the update before the next one is sent, so only
     // that one is named; otherwise what the plan made again still lists did not take.
     QStringList names;
@@ -324,21 +363,33 @@ void WorkflowRunner::reportResult()
     }
     if (!names.isEmpty()) {
         m_output->error(QStringLiteral("The device does not report the new version of: %1")
-                            .arg(names.join(QStringLiteral(", "))));
+                            .arg(names.join(QStringLiteral(", "))),
+            QStringLiteral("not-applied"));
         finish(1);
         return;
     }
-    m_output->info(QStringLiteral("Update complete."));
+    m_output->info(completionText(installed));
     finish(0);
 }
 
 void WorkflowRunner::onMessage(MessageKind kind, const QString& title, const QString& text)
 {
+    if (m_phase == Done)
+        return;
+    // The workflow may try the bus before the command has chosen its device: a device that is not
+    // there is the answer then, not the failure to connect to another.
+    if (m_phase == Scanning && kind == MessageKind::Critical) {
+        onScanned();
+        if (m_phase == Done)
+            return;
+    }
     if (kind != MessageKind::Critical) {
         m_output->info(text);
         return;
     }
-    m_output->error(title.isEmpty() ? text : title + QStringLiteral(": ") + text);
+    m_output->error(title.isEmpty() ? text : title + QStringLiteral(": ") + text,
+        m_workflow->deviceAccessDenied() ? QStringLiteral("device-access")
+                                         : CliOutput::errorKindForTitle(title));
     // During an update the workflow goes on to its end, which updateEnded tells; any other
     // failure ends the command.
     if (m_phase == Updating) {
@@ -356,15 +407,15 @@ void WorkflowRunner::interrupt()
     if (m_workflow->isTransferring()) {
         if (!m_sinceWarning.isValid() || m_sinceWarning.elapsed() > confirmInterruptMs) {
             m_sinceWarning.start();
-            m_output->error(
+            m_output->warning(
                 QStringLiteral("A component is being sent to the device. Stopping now may leave "
                                "the device unusable until it is updated again. Press Ctrl-C again "
                                "within 5 seconds to stop anyway."));
             return;
         }
-        m_output->error(QStringLiteral("Stopping after the current packet."));
+        m_output->error(QStringLiteral("Stopping after the current packet."), QStringLiteral("stopped"));
     } else {
-        m_output->error(QStringLiteral("Stopped."));
+        m_output->error(QStringLiteral("Stopped."), QStringLiteral("stopped"));
     }
     finish(1);
 }

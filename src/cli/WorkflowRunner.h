@@ -36,6 +36,18 @@ public:
     WorkflowRunner(const CliOptions& options, CliOutput* output, QObject* parent = nullptr);
     ~WorkflowRunner() override;
 
+    // A component the device came back with: its versions before and sent, as the user reads them.
+    struct InstalledComponent
+    {
+        ComponentType type;
+        QString before;
+        QString sent;
+        bool verified = false;
+    };
+    // The last line of an update that ended well: "Update complete: 2 components installed and
+    // verified."
+    static QString completionText(const QList<InstalledComponent>& components);
+
     void start();
     // Ctrl-C: during a transfer the first one warns and a second one soon after stops; at any
     // other time it stops at once.
@@ -79,6 +91,7 @@ private:
     WorkflowPhase m_step = WorkflowPhase::NoDevice;
     // The components the device came back without, in the order they were sent.
     QList<ComponentType> m_notApplied;
+    QList<InstalledComponent> installed;
     // A critical message of the update was printed; its end needs no words of its own.
     bool m_failureShown = false;
     QString m_downloadText;
