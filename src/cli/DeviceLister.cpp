@@ -68,6 +68,8 @@ void DeviceLister::onScanned()
         connect(agent, &DeviceAgent::failure, this, [this, index, agent] {
             if (agent->lastResult() == LinkAccessDenied)
                 m_accessDenied.append(agent->connection().path);
+            else if (agent->lastResult() == LinkDeviceBusy)
+                busyDevices.append(agent->connection());
             onAnswer(index, std::nullopt);
         });
         agent->start();
@@ -119,8 +121,10 @@ void DeviceLister::report()
         m_output->info(QStringLiteral("No device connected."));
     for (const QString& path : qAsConst(m_accessDenied))
         m_output->error(DeviceAccessHint::text(path), QStringLiteral("device-access"));
+    for (const Connection& connection : qAsConst(busyDevices))
+        m_output->error(DeviceReport::busyText(connection), QStringLiteral("busy"));
     m_output->object(QJsonObject { { QStringLiteral("devices"), devices } });
-    emit finished(!m_accessDenied.isEmpty() ? 2 : unread > 0 ? 1 : 0);
+    emit finished(!m_accessDenied.isEmpty() ? 2 : !busyDevices.isEmpty() ? 3 : unread > 0 ? 1 : 0);
 }
 
 } // namespace PelkPlus

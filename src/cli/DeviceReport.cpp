@@ -1,5 +1,6 @@
 #include "cli/DeviceReport.h"
 
+#include "device/DeviceLock.h"
 #include "device/DeviceModel.h"
 #include "device/FirmwareVersion.h"
 
@@ -59,6 +60,13 @@ QString DeviceReport::connectionText(const Connection& connection)
 {
     return QStringLiteral("%1 %2 (%3)")
         .arg(QLatin1String(modelName(connection.model)), connection.serialNumber, connection.path);
+}
+
+QString DeviceReport::busyText(const Connection& connection)
+{
+    const QString holder = QString::fromStdString(DeviceLock::lastHolder());
+    return QStringLiteral("%1 is being used by another updater%2. Wait until it has finished, or close it.")
+        .arg(connectionText(connection), holder.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(holder));
 }
 
 QString DeviceReport::deviceLine(const Connection& connection, const DeviceInfo* info)

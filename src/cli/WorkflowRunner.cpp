@@ -3,6 +3,7 @@
 #include "cli/CliOutput.h"
 #include "cli/DeviceChoice.h"
 #include "cli/DeviceReport.h"
+#include "device/LinkResult.h"
 #include "workflow/UpdatePlanner.h"
 #include "workflow/UpdateWorkflow.h"
 #include "workflow/WorkflowNotifier.h"
@@ -382,6 +383,12 @@ void WorkflowRunner::onMessage(MessageKind kind, const QString& title, const QSt
         onScanned();
         if (m_phase == Done)
             return;
+    }
+    if (kind == MessageKind::Critical && m_phase != Updating
+        && m_workflow->lastDeviceFailure() == LinkDeviceBusy) {
+        m_output->error(DeviceReport::busyText(m_connection), QStringLiteral("busy"));
+        finish(3);
+        return;
     }
     if (kind != MessageKind::Critical) {
         m_output->info(text);

@@ -1,9 +1,12 @@
 #include "device/VirtualBusBackend.h"
 
+#include "device/DeviceLock.h"
 #include "device/HidBackend.h"
 
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -20,6 +23,7 @@ namespace PelkPlus {
 struct HidDevice
 {
     int fd = -1;
+    int lockFd = -1;
     unsigned char pending[64] = {};
     size_t pendingLength = 0;
 };
@@ -201,6 +205,36 @@ HidDeviceEntry* enumerate(unsigned short vendorId, unsigned short productId)
     return first;
 }
 
+// The bus has no device node to lock: the lock is a file named after the device's serial number
+// and the bus it is on (a hash of the socket's path), so that two buses of simulated devices with
+// one serial number are two devices, as they are to the updaters that use them.
+std::string deviceLockName(const char* path)
+{
+    std::string serial = path;
+    HidDeviceEntry* entries = enumerate(0, 0);
+    for (const HidDeviceEntry* entry = entries; entry; entry = entry->next) {
+        if (entry->path && entry->serialNumber && std::strcmp(entry->path, path) == 0) {
+            serial.clear();
+            for (const wchar_t* c = entry->serialNumber; *c; ++c)
+                serial += *c < 128 ? char(*c) : '_';
+            break;
+        }
+    }
+    freeHidDeviceEntries(entries);
+    std::string bus = currentPath();
+    if (char* resolved = ::realpath(bus.c_str(), nullptr)) {
+        bus = resolved;
+        std::free(resolved);
+    }
+    // FNV-1a: a name, not a secret.
+    std::uint32_t hash = 2166136261u;
+    for (unsigned char c : bus)
+        hash = (hash ^ c) * 16777619u;
+    char suffix[16];
+    std::snprintf(suffix, sizeof(suffix), "-bus%08x", hash);
+    return serial + suffix;
+}
+
 HidDevice* openPath(const char* path)
 {
     const int fd = connectToBus();
@@ -218,8 +252,16 @@ HidDevice* openPath(const char* path)
                                                         : EIO;
         return nullptr;
     }
+    const int lockFd = DeviceLock::lockNamed(deviceLockName(path));
+    if (lockFd < 0) {
+        const int reason = errno;
+        ::close(fd);
+        errno = reason == EBUSY ? EBUSY : EIO;
+        return nullptr;
+    }
     auto* device = new HidDevice;
     device->fd = fd;
+    device->lockFd = lockFd;
     return device;
 }
 
@@ -276,6 +318,7 @@ void closeDevice(HidDevice* device)
         return;
     if (device->fd >= 0)
         ::close(device->fd);
+    DeviceLock::unlock(device->lockFd);
     delete device;
 }
 

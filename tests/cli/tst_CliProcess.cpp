@@ -5,6 +5,7 @@
 #include "support/TestEnvironment.h"
 #include "support/UpdateCatalogue.h"
 
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -51,6 +52,8 @@ private slots:
     void checkSaysWhatItRead_data();
     void checkSaysWhatItRead();
     void updateInstallsEveryImage();
+    void oneUpdaterPerDevice_data();
+    void oneUpdaterPerDevice();
     void interruptDuringTransfer();
     void interruptWhileAsking();
     void characterTypeUnderCLocale();
@@ -59,7 +62,8 @@ private slots:
 
 private:
     void startDevices(const QStringList& arguments);
-    QProcess* startCli(const QStringList& arguments);
+    // environment: "NAME=value" to set, "NAME" alone to remove.
+    QProcess* startCli(const QStringList& arguments, const QStringList& environment = {});
     Run finish(QProcess* cli, int timeout = 60000);
     QString devsimLog();
     // pelk-cli history --json: "component outcome" of each attempt, newest first.
@@ -148,10 +152,18 @@ QStringList tst_CliProcess::history()
     return found;
 }
 
-QProcess* tst_CliProcess::startCli(const QStringList& arguments)
+QProcess* tst_CliProcess::startCli(const QStringList& arguments, const QStringList& environment)
 {
     auto* cli = new QProcess(this);
     cli->setProcessChannelMode(QProcess::SeparateChannels);
+    QProcessEnvironment changed = QProcessEnvironment::systemEnvironment();
+    for (const QString& entry : environment) {
+        if (entry.contains(QLatin1Char('=')))
+            changed.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
+        else
+            changed.remove(entry);
+    }
+    cli->setProcessEnvironment(changed);
     cli->start(qEnvironmentVariable("PELK_CLI"),
         arguments
             + QStringList { "--manifest-url", m_server.url(UpdateCatalogue::manifestPath()).toString() });
@@ -456,6 +468,70 @@ void tst_CliProcess::updateInstallsEveryImage()
         if (i < 2)
             QCOMPARE(match.captured(2).toUInt(nullptr, 16), uint(checksum));
     }
+}
+
+void tst_CliProcess::oneUpdaterPerDevice_data()
+{
+    QTest::addColumn<QStringList>("environment"); // of the second updater
+    QTest::addColumn<bool>("firstUpdates");       // a pelk-cli updates the device; else the lock is held
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("told");
+
+    const QString otherRuntime = m_dir.filePath(QStringLiteral("other-runtime"));
+    QDir().mkpath(otherRuntime);
+    QFile::setPermissions(
+        otherRuntime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const QString running = QStringLiteral("Another instance of the updater is already running.");
+    // An ssh session, sudo or cron: the same account, another environment.
+    QTest::newRow("another runtime directory")
+        << QStringList { "XDG_RUNTIME_DIR=" + otherRuntime } << false << QStringList { "check" } << running;
+    QTest::newRow("no runtime directory")
+        << QStringList { "XDG_RUNTIME_DIR" } << false << QStringList { "update", "--yes" } << running;
+    // Another account (a lock of its own) finds the device taken by the updater at work.
+    const QString busy
+        = QStringLiteral("Pelk+ PK000001 (sim/pelk-1) is being used by another updater (pid %1 "
+                         "(pelk-cli)). Wait until it has finished, or close it.");
+    QTest::newRow("another account checks") << QStringList { "PELK_INSTANCE_LOCK_DIR=" + otherRuntime }
+                                            << true << QStringList { "check" } << busy;
+    QTest::newRow("another account lists") << QStringList { "PELK_INSTANCE_LOCK_DIR=" + otherRuntime } << true
+                                           << QStringList { "devices" } << busy;
+}
+
+// One updater per device, whatever the environment or the account; the second one ends with 3.
+void tst_CliProcess::oneUpdaterPerDevice()
+{
+    QFETCH(QStringList, environment);
+    QFETCH(bool, firstUpdates);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, told);
+
+    // A firmware image of about three seconds on a paced bus.
+    publish(200000);
+    startDevices(oldPlus + QStringList { "--paced" });
+    QLockFile lock(ApplicationPaths::singleInstanceLockPath());
+    QProcess* first = nullptr;
+    if (firstUpdates) {
+        first = startCli({ "update", "--yes" });
+        QByteArray out;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                out += first->readAllStandardOutput();
+                return out.contains("Update in progress...");
+            },
+            20000));
+        told = told.arg(first->processId());
+    } else {
+        QVERIFY(lock.tryLock(0));
+    }
+
+    const Run run = finish(startCli(arguments, environment), 30000);
+    if (first) {
+        ::kill(pid_t(first->processId()), SIGTERM);
+        ::kill(pid_t(first->processId()), SIGTERM);
+        finish(first, 10000);
+    }
+    QVERIFY2(run.exitCode == 3, qPrintable(QStringLiteral("exit %1: %2").arg(run.exitCode).arg(run.err)));
+    QVERIFY2(run.err.contains(told), qPrintable(run.err));
 }
 
 void tst_CliProcess::interruptDuringTransfer()

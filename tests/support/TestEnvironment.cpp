@@ -21,6 +21,8 @@ TestEnvironment::TestEnvironment()
     qputenv("XDG_DATA_HOME", QFile::encodeName(root + QStringLiteral("/data")));
     qputenv("XDG_CACHE_HOME", QFile::encodeName(root + QStringLiteral("/cache")));
     qputenv("TMPDIR", QFile::encodeName(root + QStringLiteral("/tmp")));
+    // Each test its own single-instance lock, as each account has one.
+    qputenv("PELK_INSTANCE_LOCK_DIR", QFile::encodeName(root + QStringLiteral("/runtime")));
     // Failed requests are still tried again, only without the pauses a user's network deserves.
     DownloadAgent::setDefaultRetryPause(retryPause);
 }
