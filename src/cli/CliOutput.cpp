@@ -141,7 +141,8 @@ void CliOutput::progress(const QString& label, int percent)
             return;
         m_label = label;
         m_lastPercent = percent;
-        const QByteArray line = QStringLiteral("\r  %1 %2 %3%")
+        // Cleared to the end of the line: a longer label drawn before leaves no tail behind.
+        const QByteArray line = QStringLiteral("\r  %1 %2 %3%\x1b[K")
                                     .arg(label.leftJustified(28), bar(percent, barWidth))
                                     .arg(percent, 3)
                                     .toLocal8Bit();

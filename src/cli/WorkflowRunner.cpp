@@ -4,6 +4,7 @@
 #include "cli/DeviceChoice.h"
 #include "cli/DeviceReport.h"
 #include "device/LinkResult.h"
+#include "workflow/ComponentFileName.h"
 #include "workflow/UpdatePlanner.h"
 #include "workflow/UpdateWorkflow.h"
 #include "workflow/WorkflowNotifier.h"
@@ -11,6 +12,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QSocketNotifier>
 
 #include <unistd.h>
@@ -36,6 +38,13 @@ QJsonArray componentArray(const QList<Component>& components)
 }
 
 } // namespace
+
+QString WorkflowRunner::serviceUpdateText()
+{
+    return QStringLiteral(
+        "An update exists that cannot be installed over USB: this device's MCU firmware must "
+        "be programmed into the MCU directly, by a service centre.");
+}
 
 QString WorkflowRunner::completionText(const QList<InstalledComponent>& components)
 {
@@ -82,8 +91,14 @@ WorkflowRunner::WorkflowRunner(const CliOptions& options, CliOutput* output, QOb
                 installed.append({ type, before, sent, outcome == VerificationOutcome::Verified });
         });
     connect(m_workflow, &WorkflowNotifier::messageRequested, this, &WorkflowRunner::onMessage);
-    connect(m_workflow, &WorkflowNotifier::componentTextChanged, this,
-        [this](const QString& text) { m_output->info(text); });
+    connect(m_workflow, &WorkflowNotifier::componentTextChanged, this, [this](const QString& text) {
+        // "Updating DSP Firmware (Component 2/4)": the plan's entry being installed.
+        static const QRegularExpression counted(QStringLiteral("\\(Component (\\d+)/\\d+\\)$"));
+        const QRegularExpressionMatch match = counted.match(text);
+        if (match.hasMatch())
+            componentIndex = match.captured(1).toInt() - 1;
+        m_output->info(text);
+    });
     connect(m_workflow, &WorkflowNotifier::downloadTextChanged, this,
         [this](const QString& text) { m_downloadText = text; });
     connect(m_workflow, &WorkflowNotifier::installTextChanged, this,
@@ -112,6 +127,14 @@ void WorkflowRunner::start()
 {
     if (m_options.command == CliOptions::Install && !QFileInfo(m_options.file).isFile()) {
         m_output->error(QStringLiteral("No such file: %1").arg(m_options.file), QStringLiteral("file"));
+        finish(2);
+        return;
+    }
+    // Refused before the device is even opened, with the name the file should have.
+    if (m_options.command == CliOptions::Install
+        && !ComponentFileName::fits(m_options.type, m_options.file)) {
+        m_output->error(QStringLiteral("Invalid File: ") + ComponentFileName::refusalText(m_options.type),
+            QStringLiteral("file"));
         finish(2);
         return;
     }
@@ -232,11 +255,11 @@ void WorkflowRunner::runCommand()
     if (m_phase != Connecting)
         return;
     if (m_options.command == CliOptions::Install) {
-        m_phase = Updating;
-        m_output->info(
-            QStringLiteral("Installing %1 from %2").arg(componentTypeName(m_options.type), m_options.file));
-        if (!m_workflow->installFile(m_options.type, m_options.file))
-            finish(2);
+        m_phase = Confirming;
+        if (m_options.yes)
+            beginUpdate();
+        else
+            askToConfirm();
         return;
     }
     m_phase = Checking;
@@ -272,6 +295,13 @@ void WorkflowRunner::reportPlan()
         if (!warnings.isEmpty())
             object.insert(QStringLiteral("warnings"), QJsonArray::fromStringList(warnings));
         m_output->object(object);
+        // Up to date as far as USB goes, but not as far as the catalogue does: a script must be
+        // able to tell the two apart.
+        if (plan.isEmpty() && warnings.contains(UpdatePlanner::mcuNotUpdatableWarning())) {
+            m_output->error(serviceUpdateText(), QStringLiteral("service-update"));
+            finish(serviceUpdateExitCode);
+            return;
+        }
         finish(0);
         return;
     }
@@ -284,7 +314,13 @@ void WorkflowRunner::reportPlan()
 
 void WorkflowRunner::askToConfirm()
 {
-    m_output->prompt(QStringLiteral("Install %1 component(s) now? [y/N] ").arg(m_workflow->plan().size()));
+    if (m_options.command == CliOptions::Install) {
+        m_output->prompt(QStringLiteral("Install %1 from %2 now? [y/N] ")
+                             .arg(componentTypeName(m_options.type), m_options.file));
+    } else {
+        m_output->prompt(
+            QStringLiteral("Install %1 component(s) now? [y/N] ").arg(m_workflow->plan().size()));
+    }
     m_input = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
     connect(m_input, &QSocketNotifier::activated, this, &WorkflowRunner::onAnswer);
 }
@@ -313,12 +349,22 @@ void WorkflowRunner::onAnswer()
 void WorkflowRunner::beginUpdate()
 {
     m_phase = Updating;
-    m_workflow->startUpdate();
+    if (m_options.command != CliOptions::Install) {
+        m_workflow->startUpdate();
+        return;
+    }
+    m_output->info(
+        QStringLiteral("Installing %1 from %2").arg(componentTypeName(m_options.type), m_options.file));
+    if (!m_workflow->installFile(m_options.type, m_options.file))
+        finish(2);
 }
 
 // A bar at 0 is only the reset before a step; the first bar is drawn once the step has begun.
 void WorkflowRunner::onDownloadProgress(int percent)
 {
+    // A file from this computer is not downloaded: its step is done at once.
+    if (m_options.command == CliOptions::Install)
+        return;
     const bool downloading = m_step == WorkflowPhase::Downloading;
     if (percent > 0 && m_phase == Updating && downloading && !m_downloadText.isEmpty())
         m_output->progress(m_downloadText, percent);
@@ -327,7 +373,20 @@ void WorkflowRunner::onDownloadProgress(int percent)
 void WorkflowRunner::onInstallProgress(int percent)
 {
     if (percent > 0 && m_phase == Updating && m_step == WorkflowPhase::Installing && !m_installText.isEmpty())
-        m_output->progress(m_installText, percent);
+        m_output->progress(installLabel(), percent);
+}
+
+QString WorkflowRunner::installLabel() const
+{
+    // DSP firmware is listed by the size of its text file and sent as the bytes that text spells,
+    // about a fifth of it: the label says both are the one file.
+    const Component component = m_workflow->plan().value(componentIndex);
+    static const QRegularExpression sent(QStringLiteral("^Installing \\((\\d+) KB\\)$"));
+    const QRegularExpressionMatch match = sent.match(m_installText);
+    if (component.type != ComponentType::DspFirmware || component.size <= 0 || !match.hasMatch())
+        return m_installText;
+    return QStringLiteral("Installing (%1 KB: the %2 KB text file as bytes)")
+        .arg(match.captured(1), UpdatePlanner::kilobytesText(component.size));
 }
 
 void WorkflowRunner::reportResult()

@@ -30,6 +30,10 @@ class WorkflowRunner : public QObject
 public:
     // How long a connected device may take to answer with its header.
     static constexpr int connectTimeoutMs = 30000;
+    // Nothing can be installed over USB, but the catalogue has an MCU update that this device's
+    // firmware cannot take over USB.
+    static constexpr int serviceUpdateExitCode = 4;
+    static QString serviceUpdateText();
     // A second interruption within this time stops a transfer.
     static constexpr int confirmInterruptMs = 5000;
 
@@ -74,6 +78,7 @@ private:
     void onDownloadProgress(int percent);
     void onInstallProgress(int percent);
     void runCommand();
+    QString installLabel() const;
     void reportPlan();
     void askToConfirm();
     void onAnswer();
@@ -92,6 +97,8 @@ private:
     // The components the device came back without, in the order they were sent.
     QList<ComponentType> m_notApplied;
     QList<InstalledComponent> installed;
+    // The plan's entry being installed, by the workflow's component text.
+    int componentIndex = 0;
     // A critical message of the update was printed; its end needs no words of its own.
     bool m_failureShown = false;
     QString m_downloadText;

@@ -272,6 +272,17 @@ void tst_CliProcess::commands_data()
         << QStringLiteral(R"({"error":{"kind":"usage","message":"Unknown command: chek"}})");
     QTest::newRow("another updater") << oldPlus << true << QStringList { "update", "--yes" } << 3
                                      << QStringLiteral("Another instance of the updater is already running.");
+    // The toolkit's own options are neither offered nor taken.
+    QTest::newRow("no toolkit help") << QStringList() << false << QStringList { "--help-all" } << 2
+                                     << QStringLiteral("Unknown option 'help-all'.");
+    // Up to date over USB is not up to date: the catalogue's MCU firmware needs the service route.
+    QTest::newRow("only a service update")
+        << QStringList { "--model", "plus", "--mcu", "0.6.3", "--dsp", "3.1.2", "--styles", "0x1A2B",
+               "--ensemble", "0x20014" }
+        << false << QStringList { "check" } << 4
+        << QStringLiteral(
+               "An update exists that cannot be installed over USB: this device's MCU firmware must "
+               "be programmed into the MCU directly, by a service centre.");
     QTest::newRow("install without type") << oldPlus << false << QStringList { "install", "a.bin" } << 2
                                           << QStringLiteral("install needs --type mcu|dsp|styles|ensemble.");
 
@@ -282,17 +293,37 @@ void tst_CliProcess::commands_data()
     file.write(UpdateCatalogue::image(6000, QStringLiteral("3.3.1"), 7));
     file.close();
     QTest::newRow("install")
-        << oldPlus << false << QStringList { "install", firmware, "--type", "mcu", "--json", "--quiet" } << 0
+        << oldPlus << false
+        << QStringList { "install", firmware, "--type", "mcu", "--yes", "--json", "--quiet" } << 0
         << QString(R"({"device":{%1},"installed":[{"component":"MCU Firmware","before":"Production 1.2",)"
                    R"("verified":false}],"notApplied":""})")
                .arg(QString(device).replace("3.1.2", "3.3.1"));
     QTest::newRow("install says it is complete")
-        << oldPlus << false << QStringList { "install", firmware, "--type", "mcu" } << 0
+        << oldPlus << false << QStringList { "install", firmware, "--type", "mcu", "--yes" } << 0
         << QStringLiteral(
                "Update complete: 1 component installed, 0 verified (no version known for: MCU Firmware).");
     QTest::newRow("install a file of another kind")
         << oldPlus << false << QStringList { "install", firmware, "--type", "dsp" } << 2
-        << QStringLiteral("Invalid File: This file does not seem to be a valid DSP Firmware");
+        << QStringLiteral("Invalid File: This file does not seem to be a valid DSP Firmware file: its name "
+                          "must end in \".ldr\".");
+    // DSP firmware is listed by its text and sent as bytes: the label says they are one file.
+    const QString dspFile = m_dir.filePath(QStringLiteral("pelk.ldr"));
+    QFile dsp(dspFile);
+    QVERIFY(dsp.open(QIODevice::WriteOnly));
+    const qint64 dspTextSize = dsp.write(UpdateCatalogue::dspText(UpdateCatalogue::image(6000, "3.1.3", 9)));
+    dsp.close();
+    QTest::newRow("DSP sizes of one file")
+        << oldPlus << false << QStringList { "install", dspFile, "--type", "dsp", "--yes" } << 0
+        << QStringLiteral("  Installing (6 KB: the %1 KB text file as bytes): 100%")
+               .arg((dspTextSize + 1023) / 1024);
+    // A file on this computer is not downloaded ("!": not in the output).
+    QTest::newRow("local install downloads nothing")
+        << oldPlus << false << QStringList { "install", dspFile, "--type", "dsp", "--yes" } << 0
+        << QStringLiteral("!Downloading");
+    // As update does, install asks first; a closed standard input is no yes.
+    QTest::newRow("install asks first")
+        << oldPlus << false << QStringList { "install", firmware, "--type", "mcu" } << 1
+        << QStringLiteral("Install MCU Firmware from %1 now? [y/N] ").arg(firmware);
     // The device takes the Styles image but keeps reporting its old version: the update ends there,
     // naming what it did not take, instead of waiting for an end that never comes.
     QTest::newRow("device keeps its old version")
@@ -341,12 +372,20 @@ void tst_CliProcess::commands()
         QVERIFY(lock.tryLock(0));
 
     // Long enough for the longest wait for a device to end, and the update before it.
-    const Run run = finish(startCli(arguments), 100000);
+    QProcess* cli = startCli(arguments);
+    // Nobody answers a question.
+    cli->closeWriteChannel();
+    const Run run = finish(cli, 100000);
     QVERIFY2(
         run.exitCode == exitCode, qPrintable(QStringLiteral("exit %1: %2").arg(run.exitCode).arg(run.err)));
     // The manifest URL of the command line was for that run only.
     const QSettings settings(QStringLiteral("Quellor"), QStringLiteral("Pelk Updater"));
     QVERIFY(!settings.contains(QStringLiteral("update/manifest-url")));
+    if (expected.startsWith(QLatin1Char('!'))) {
+        const QString all = run.err + QString::fromLocal8Bit(run.out);
+        QVERIFY2(!all.contains(expected.mid(1)), qPrintable(all));
+        return;
+    }
     if (!expected.startsWith(QLatin1Char('{'))) {
         QVERIFY2(run.err.contains(expected) || QString::fromLocal8Bit(run.out).contains(expected),
             qPrintable(run.err + QString::fromLocal8Bit(run.out)));
@@ -491,10 +530,10 @@ void tst_CliProcess::oneUpdaterPerDevice_data()
     const QString busy
         = QStringLiteral("Pelk+ PK000001 (sim/pelk-1) is being used by another updater (pid %1 "
                          "(pelk-cli)). Wait until it has finished, or close it.");
-    QTest::newRow("another account checks") << QStringList { "PELK_INSTANCE_LOCK_DIR=" + otherRuntime }
-                                            << true << QStringList { "check" } << busy;
-    QTest::newRow("another account lists") << QStringList { "PELK_INSTANCE_LOCK_DIR=" + otherRuntime } << true
-                                           << QStringList { "devices" } << busy;
+    const QStringList otherAccount { "PELK_INSTANCE_LOCK_DIR=" + otherRuntime,
+        "XDG_RUNTIME_DIR=" + otherRuntime };
+    QTest::newRow("another account checks") << otherAccount << true << QStringList { "check" } << busy;
+    QTest::newRow("another account lists") << otherAccount << true << QStringList { "devices" } << busy;
 }
 
 // One updater per device, whatever the environment or the account; the second one ends with 3.
@@ -627,7 +666,7 @@ void tst_CliProcess::recordAndReplayInstall()
         return file.open(QIODevice::WriteOnly) && file.write(image) == image.size();
     };
     QVERIFY(writeImage());
-    const QStringList install { "install", firmware, "--type", "mcu", "--quiet" };
+    const QStringList install { "install", firmware, "--type", "mcu", "--yes", "--quiet" };
 
     startDevices(oldPlus);
     qputenv("PELK_HID_RECORD", QFile::encodeName(recording));
