@@ -73,7 +73,11 @@ int writeDiagnostics(CliOutput& output, const QString& path, const QList<Diagnos
         return 0;
     }
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(report) != report.size() || !file.commit()) {
+    // It names the devices, their serial numbers and the catalogue: the owner's to send, nobody
+    // else's to read.
+    if (!file.open(QIODevice::WriteOnly)
+        || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
+        || file.write(report) != report.size() || !file.commit()) {
         output.error(
             QStringLiteral("The report could not be written to %1: %2").arg(path, file.errorString()),
             QStringLiteral("file"));

@@ -88,7 +88,7 @@ QString DiagnosticsReport::build(
     out << "== Update catalogue ==\n";
     const ConfigurationManager* configuration = ConfigurationManager::instance();
     out << "Manifest URL: "
-        << (configuration ? configuration->manifestUrl() : ConfigurationManager::defaultManifestUrl())
+        << (configuration ? configuration->manifestUrl() : ConfigurationManager::storedManifestUrl())
                .toString(QUrl::RemoveUserInfo)
         << '\n';
     CatalogueSignature::initialise();

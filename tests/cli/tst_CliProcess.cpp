@@ -54,6 +54,8 @@ private slots:
     void updateInstallsEveryImage();
     void oneUpdaterPerDevice_data();
     void oneUpdaterPerDevice();
+    void diagnosticsReport_data();
+    void diagnosticsReport();
     void interruptDuringTransfer();
     void interruptWhileAsking();
     void characterTypeUnderCLocale();
@@ -571,6 +573,51 @@ void tst_CliProcess::oneUpdaterPerDevice()
     }
     QVERIFY2(run.exitCode == 3, qPrintable(QStringLiteral("exit %1: %2").arg(run.exitCode).arg(run.err)));
     QVERIFY2(run.err.contains(told), qPrintable(run.err));
+}
+
+void tst_CliProcess::diagnosticsReport_data()
+{
+    QTest::addColumn<bool>("lockHeld"); // the window runs
+    QTest::addColumn<QString>("url");   // the report's manifest URL; empty for the run's own
+    const QString stored = QStringLiteral("http://127.0.0.1:9/stored/update-manifest.xml");
+    QTest::newRow("while the window runs") << true << stored;
+    QTest::newRow("alone") << false << QString();
+}
+
+// The report, written to a file that existed open to others: closed to them, and naming the
+// catalogue the updater uses.
+void tst_CliProcess::diagnosticsReport()
+{
+    QFETCH(bool, lockHeld);
+    QFETCH(QString, url);
+    QSettings settings(QStringLiteral("Quellor"), QStringLiteral("Pelk Updater"));
+    settings.setValue(QStringLiteral("version"), 1);
+    settings.setValue(QStringLiteral("update/manifest-url"),
+        QUrl(QStringLiteral("http://127.0.0.1:9/stored/update-manifest.xml")));
+    settings.sync();
+    QLockFile lock(ApplicationPaths::singleInstanceLockPath());
+    if (lockHeld)
+        QVERIFY(lock.tryLock(0));
+    const QString path = m_dir.filePath(QStringLiteral("report-%1.txt").arg(lockHeld));
+    QFile existing(path);
+    QVERIFY(existing.open(QIODevice::WriteOnly));
+    existing.close();
+    QVERIFY(
+        existing.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther));
+
+    const Run run = finish(startCli({ "diagnostics", path }));
+    settings.remove(QStringLiteral("update/manifest-url"));
+    settings.sync();
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    // User, group and others: only the user may read and write.
+    QCOMPARE(QFile::permissions(path) & 0x0FFF, QFileDevice::ReadUser | QFileDevice::WriteUser);
+    QFile report(path);
+    QVERIFY(report.open(QIODevice::ReadOnly));
+    const QString wanted = QStringLiteral("Manifest URL: ")
+        + (url.isEmpty() ? m_server.url(UpdateCatalogue::manifestPath()).toString() : url)
+        + QLatin1Char('\n');
+    const QString text = QString::fromUtf8(report.readAll());
+    QVERIFY2(text.contains(wanted), qPrintable(text));
 }
 
 void tst_CliProcess::interruptDuringTransfer()
