@@ -205,22 +205,11 @@ HidDeviceEntry* enumerate(unsigned short vendorId, unsigned short productId)
     return first;
 }
 
-// The bus has no device node to lock: the lock is a file named after the device's serial number
-// and the bus it is on (a hash of the socket's path), so that two buses of simulated devices with
-// one serial number are two devices, as they are to the updaters that use them.
+// The bus has no device node to lock: the lock is a file named after the device's path and the
+// bus it is on (a hash of the socket's path), so that two buses of simulated devices are two sets of
+// devices, as they are to the updaters that use them.
 std::string deviceLockName(const char* path)
 {
-    std::string serial = path;
-    HidDeviceEntry* entries = enumerate(0, 0);
-    for (const HidDeviceEntry* entry = entries; entry; entry = entry->next) {
-        if (entry->path && entry->serialNumber && std::strcmp(entry->path, path) == 0) {
-            serial.clear();
-            for (const wchar_t* c = entry->serialNumber; *c; ++c)
-                serial += *c < 128 ? char(*c) : '_';
-            break;
-        }
-    }
-    freeHidDeviceEntries(entries);
     std::string bus = currentPath();
     if (char* resolved = ::realpath(bus.c_str(), nullptr)) {
         bus = resolved;
@@ -232,31 +221,36 @@ std::string deviceLockName(const char* path)
         hash = (hash ^ c) * 16777619u;
     char suffix[16];
     std::snprintf(suffix, sizeof(suffix), "-bus%08x", hash);
-    return serial + suffix;
+    return std::string(path) + suffix;
 }
 
 HidDevice* openPath(const char* path)
 {
-    const int fd = connectToBus();
-    if (fd < 0)
+    // One updater per device: one that another updater has open is not even asked for.
+    const int lockFd = DeviceLock::lockNamed(deviceLockName(path));
+    if (lockFd < 0) {
+        if (errno != EBUSY)
+            errno = EIO;
         return nullptr;
+    }
+    const int fd = connectToBus();
+    if (fd < 0) {
+        const int reason = errno;
+        DeviceLock::unlock(lockFd);
+        errno = reason;
+        return nullptr;
+    }
     const int sendBuffer = clientSendBuffer;
     ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof(sendBuffer));
     const std::string request = std::string("OPEN ") + path + "\n";
     std::string reply;
     if (!sendAll(fd, request.data(), request.size()) || !readLine(fd, reply) || reply != "OK") {
         ::close(fd);
+        DeviceLock::unlock(lockFd);
         // The bus names the reason as the kernel would give it.
         errno = reply.rfind("ERR permission", 0) == 0   ? EACCES
             : reply.rfind("ERR no such device", 0) == 0 ? ENOENT
                                                         : EIO;
-        return nullptr;
-    }
-    const int lockFd = DeviceLock::lockNamed(deviceLockName(path));
-    if (lockFd < 0) {
-        const int reason = errno;
-        ::close(fd);
-        errno = reason == EBUSY ? EBUSY : EIO;
         return nullptr;
     }
     auto* device = new HidDevice;
