@@ -6,6 +6,7 @@
 #include "device/LinkResult.h"
 #include "workflow/ComponentFileName.h"
 #include "workflow/UpdatePlanner.h"
+#include "workflow/VersionText.h"
 #include "workflow/UpdateWorkflow.h"
 #include "workflow/WorkflowNotifier.h"
 
@@ -88,7 +89,8 @@ WorkflowRunner::WorkflowRunner(const CliOptions& options, CliOutput* output, QOb
             if (outcome == VerificationOutcome::NotApplied)
                 m_notApplied.append(type);
             else
-                installed.append({ type, before, sent, outcome == VerificationOutcome::Verified });
+                installed.append({ type, VersionText::displayed(type, before), sent,
+                    outcome == VerificationOutcome::Verified });
         });
     connect(m_workflow, &WorkflowNotifier::messageRequested, this, &WorkflowRunner::onMessage);
     connect(m_workflow, &WorkflowNotifier::componentTextChanged, this, [this](const QString& text) {
@@ -402,9 +404,12 @@ void WorkflowRunner::reportResult()
         QJsonObject entry { { QStringLiteral("component"), componentTypeName(component.type) },
             { QStringLiteral("before"), component.before },
             { QStringLiteral("verified"), component.verified } };
-        // A local file's version is not known.
-        if (!component.sent.isEmpty())
-            entry.insert(QStringLiteral("version"), component.sent);
+        // A local file's version is not known; a catalogue's is given as the device will show it,
+        // and as the catalogue writes it.
+        if (!component.sent.isEmpty()) {
+            entry.insert(QStringLiteral("version"), VersionText::displayed(component.type, component.sent));
+            entry.insert(QStringLiteral("catalogueVersion"), component.sent);
+        }
         done.append(entry);
     }
     // "updates" of check lists what is to be installed; after an update the list is of what the

@@ -473,7 +473,8 @@ void tst_CliProcess::updateInstallsEveryImage()
     for (const QString& line :
         { QStringLiteral("HID backend: virtual bus (socket %1)").arg(m_dir.filePath(QStringLiteral("bus"))),
             QStringLiteral("Pelk+, serial number PK000001, path sim/pelk-1: MCU Firmware Production 2.7"),
-            QStringLiteral("Production 1.2 -> 3.2.7  verified"), QStringLiteral("Sending file type 3") })
+            QStringLiteral("Production 1.2 -> Production 2.7 (3.2.7)  verified"),
+            QStringLiteral("Sending file type 3") })
         QVERIFY2(report.contains(line), qPrintable(line + QStringLiteral("\n") + report));
 
     // The window's instructions, each component in turn, then the rebooted device's versions.
