@@ -322,6 +322,11 @@ void tst_CliProcess::commands_data()
     QTest::newRow("local install downloads nothing")
         << oldPlus << false << QStringList { "install", dspFile, "--type", "dsp", "--yes" } << 0
         << QStringLiteral("!Downloading");
+    // The versions after an install, as the device shows them: a Pelk has no Styles.
+    QTest::newRow("a Pelk's versions")
+        << QStringList { "--model", "base", "--mcu", "3.1.2", "--dsp", "3.1.0", "--ensemble", "0x10203" }
+        << false << QStringList { "install", firmware, "--type", "mcu", "--yes" } << 0
+        << QStringLiteral("!  Styles:");
     // As update does, install asks first; a closed standard input is no yes.
     QTest::newRow("install asks first")
         << oldPlus << false << QStringList { "install", firmware, "--type", "mcu" } << 1
