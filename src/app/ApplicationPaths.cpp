@@ -12,6 +12,7 @@
 #include <cerrno>
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -119,7 +120,33 @@ QString ApplicationPaths::resolvePrivateTempPath(const QByteArray& runtimeVariab
 
 QString ApplicationPaths::singleInstanceLockPath()
 {
-    return privateTempPath() + QLatin1Char('/') + QLatin1String(lockFileName);
+    return singleInstanceLockDirectory() + QLatin1Char('/') + QLatin1String(lockFileName);
+}
+
+QString ApplicationPaths::singleInstanceLockDirectory()
+{
+    // Set by the tests, which run side by side, each as if it were its own account.
+    const QString isolated = qEnvironmentVariable("PELK_INSTANCE_LOCK_DIR");
+    if (!isolated.isEmpty())
+        return isolated;
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    // The account's home as the system records it, not as the environment says: an ssh session,
+    // sudo and cron see other XDG_RUNTIME_DIR and HOME values, but one account has one lock.
+    if (const passwd* account = ::getpwuid(::geteuid())) {
+        if (account->pw_dir && *account->pw_dir) {
+            const QString home = QFile::decodeName(account->pw_dir);
+            const QString cache = home + QStringLiteral("/.cache");
+            const QString directory = cache + QLatin1Char('/') + QLatin1String(cacheRuntimeName);
+            ::mkdir(QFile::encodeName(cache).constData(), 0700);
+            QString error;
+            if (makePrivateDirectory(directory, &error))
+                return directory;
+            qWarning().noquote() << "ApplicationPaths:" << error;
+        }
+    }
+#endif
+    // An account without a usable home (a service's): the private runtime directory.
+    return privateTempPath();
 }
 
 QString ApplicationPaths::downloadDirectory()

@@ -16,7 +16,12 @@ public:
     // The directory that takes the place of the system temporary directory.
     static QString privateTempPath();
 
+    // The lock lives in the account's own cache folder, found through the account database, so
+    // that every session of an account (the desktop, ssh, sudo -u, cron) finds the same lock
+    // whatever its environment; "quellor-pelk-updater" below the home's ".cache", created closed
+    // to others. PELK_INSTANCE_LOCK_DIR, when set, names the folder instead (for tests).
     static QString singleInstanceLockPath();
+    static QString singleInstanceLockDirectory();
 
     // "Quellor/PelkUpdater" below privateTempPath(); see ensureDownloadDirectory().
     static QString downloadDirectory();

@@ -47,6 +47,15 @@ QUrl ConfigurationManager::defaultManifestUrl()
     return QUrl(QString::fromLatin1(defaultManifestUrlText), QUrl::TolerantMode);
 }
 
+QUrl ConfigurationManager::storedManifestUrl()
+{
+    const QSettings settings;
+    if (settings.value(QLatin1String(versionKey), 0).toInt() < CurrentSchemaVersion)
+        return defaultManifestUrl();
+    const QVariant value = settings.value(QLatin1String(manifestUrlKey));
+    return value.isValid() ? value.toUrl() : defaultManifestUrl();
+}
+
 QUrl ConfigurationManager::manifestUrl() const
 {
     if (m_runManifestUrl.isValid())

@@ -28,6 +28,10 @@ public:
     static ConfigurationManager* instance();
 
     static QUrl defaultManifestUrl();
+    // The stored URL (the default when none is stored, or the layout is older than this one's),
+    // read without a manager and without writing anything: for a report while the window, which
+    // owns the settings, runs.
+    static QUrl storedManifestUrl();
 
     QUrl manifestUrl() const;
     void setManifestUrl(const QUrl& url);

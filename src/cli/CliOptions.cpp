@@ -17,8 +17,10 @@ const char description[] = "Updates the firmware and data of a Pelk or Pelk+ con
                            "  history                 every install attempt recorded, newest first\n"
                            "  diagnostics [FILE]      a report for a support request\n\n"
                            "Exit codes: 0 done or up to date, 1 failure, 2 usage error or no device,\n"
-                           "3 another updater is running, 4 not begun: the computer is on a low\n"
-                           "battery (see --ignore-power).";
+                           "3 another updater is running or has the device open, 4 not begun: the\n"
+                           "computer is on a low battery (see --ignore-power), 5 no update can be\n"
+                           "installed over USB but one exists that must be programmed into the MCU\n"
+                           "directly (by a service centre).";
 
 bool typeFromName(const QString& name, ComponentType* type)
 {
@@ -67,10 +69,13 @@ CliOptions::Outcome CliOptions::parse(const QStringList& arguments, CliOptions* 
         QStringLiteral("Prints nothing but errors and the result."));
     const QCommandLineOption verboseOption(
         QStringLiteral("verbose"), QStringLiteral("Writes the diagnostic log to standard error."));
-    const QCommandLineOption helpOption = parser.addHelpOption();
+    // Not the parser's own help option, whose --help-all offers the toolkit's options, which
+    // pelk-cli neither needs nor documents.
+    const QCommandLineOption helpOption(
+        { QStringLiteral("h"), QStringLiteral("help") }, QStringLiteral("Displays this help."));
     const QCommandLineOption versionOption = parser.addVersionOption();
-    parser.addOptions({ yesOption, ignorePowerOption, typeOption, deviceOption, urlOption, jsonOption,
-        quietOption, verboseOption });
+    parser.addOptions({ helpOption, yesOption, ignorePowerOption, typeOption, deviceOption, urlOption,
+        jsonOption, quietOption, verboseOption });
 
     auto usageError = [text](const QString& message) {
         *text = message + QStringLiteral("\nTry 'pelk-cli --help' for more information.");
@@ -79,7 +84,7 @@ CliOptions::Outcome CliOptions::parse(const QStringList& arguments, CliOptions* 
 
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
-    if (parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all"))) {
+    if (parser.isSet(helpOption)) {
         *text = parser.helpText();
         return ShowHelp;
     }

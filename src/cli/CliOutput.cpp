@@ -40,7 +40,57 @@ void CliOutput::result(const QString& text)
 void CliOutput::object(const QJsonObject& object)
 {
     if (m_json)
-        write(m_out, QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)));
+        answer = object;
+}
+
+QJsonObject CliOutput::errorObject(const QString& kind, const QString& message)
+{
+    return QJsonObject { { QStringLiteral("error"),
+        QJsonObject { { QStringLiteral("kind"), kind }, { QStringLiteral("message"), message } } } };
+}
+
+QString CliOutput::errorKindForTitle(const QString& title)
+{
+    static const struct
+    {
+        const char* title;
+        const char* kind;
+    } kinds[] = {
+        { "Update Check Failure", "check" },
+        { "Download Failure", "download" },
+        { "Update Failure", "install" },
+        { "Reboot Failure", "reboot" },
+        { "Connection Failure", "connection" },
+        { "Invalid File", "file" },
+        { "Update Stopped", "stopped" },
+        { "Update Not Applied", "not-applied" },
+    };
+    for (const auto& known : kinds) {
+        if (title == QLatin1String(known.title))
+            return QLatin1String(known.kind);
+    }
+    return QStringLiteral("failure");
+}
+
+void CliOutput::close(int exitCode)
+{
+    if (closed)
+        return;
+    closed = true;
+    endProgress();
+    if (!m_json)
+        return;
+    QJsonObject written = answer.value_or(QJsonObject());
+    if (exitCode != 0) {
+        const QString kind = !errorKind.isEmpty() ? errorKind
+            : exitCode == 2                       ? QStringLiteral("usage")
+            : exitCode == 3                       ? QStringLiteral("busy")
+                                                  : QStringLiteral("failure");
+        const QString message = !errorMessage.isEmpty() ? errorMessage : QStringLiteral("Failed.");
+        written.insert(QStringLiteral("error"), errorObject(kind, message).value(QStringLiteral("error")));
+    }
+    if (!written.isEmpty())
+        write(m_out, QString::fromUtf8(QJsonDocument(written).toJson(QJsonDocument::Compact)));
 }
 
 void CliOutput::info(const QString& text)
@@ -57,7 +107,17 @@ void CliOutput::prompt(const QString& text)
     std::fflush(human());
 }
 
-void CliOutput::error(const QString& text)
+void CliOutput::error(const QString& text, const QString& kind)
+{
+    if (errorMessage.isEmpty())
+        errorMessage = text;
+    if (errorKind.isEmpty())
+        errorKind = kind;
+    endProgress();
+    write(stderr, QStringLiteral("pelk-cli: ") + text);
+}
+
+void CliOutput::warning(const QString& text)
 {
     endProgress();
     write(stderr, QStringLiteral("pelk-cli: ") + text);
@@ -81,7 +141,8 @@ void CliOutput::progress(const QString& label, int percent)
             return;
         m_label = label;
         m_lastPercent = percent;
-        const QByteArray line = QStringLiteral("\r  %1 %2 %3%")
+        // Cleared to the end of the line: a longer label drawn before leaves no tail behind.
+        const QByteArray line = QStringLiteral("\r  %1 %2 %3%\x1b[K")
                                     .arg(label.leftJustified(28), bar(percent, barWidth))
                                     .arg(percent, 3)
                                     .toLocal8Bit();

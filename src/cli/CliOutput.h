@@ -1,10 +1,11 @@
 #pragma once
 
+#include <QJsonObject>
 #include <QString>
 
-#include <cstdio>
+#include <optional>
 
-class QJsonObject;
+#include <cstdio>
 
 namespace PelkPlus {
 
@@ -23,14 +24,27 @@ public:
 
     // The answer of a command, for a person; nothing with --json.
     void result(const QString& text);
-    // The answer of a command as one JSON object; only with --json.
+    // The answer of a command as one JSON object; only with --json. Kept until close(), so that
+    // standard output holds one object whatever follows.
     void object(const QJsonObject& object);
     // What happens meanwhile; nothing with --quiet.
     void info(const QString& text);
     // A question on the person's stream, without a line end; even with --quiet.
     void prompt(const QString& text);
-    // Always, on standard error.
-    void error(const QString& text);
+    // Always, on standard error. The first error is the one a script reads, with its kind (a
+    // word such as "no-device" or "download"; see errorKindForTitle()).
+    void error(const QString& text, const QString& kind = QString());
+    // On standard error, but no failure: a warning a person must read.
+    void warning(const QString& text);
+    // Ends the output: with --json, writes the answer, and on a failure (a non-zero exit code)
+    // the first error as {"error":{"kind":...,"message":...}}, beside the answer if there is one.
+    void close(int exitCode);
+
+    // The kind of a failure by the title the workflow gives its message ("Download Failure" is
+    // "download"); "failure" for a title it does not know.
+    static QString errorKindForTitle(const QString& title);
+    // What close() writes for a failure without an answer.
+    static QJsonObject errorObject(const QString& kind, const QString& message);
 
     // A bar for the step that label names, at percent (0 to 100). Off a terminal, a line whenever
     // the step changes or another tenth is done.
@@ -49,6 +63,10 @@ private:
     bool m_quiet;
     bool m_terminal;
     bool m_barDrawn = false;
+    bool closed = false;
+    std::optional<QJsonObject> answer;
+    QString errorKind;
+    QString errorMessage;
     QString m_label;
     int m_lastTenth = -1;
     int m_lastPercent = -1;

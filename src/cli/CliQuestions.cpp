@@ -41,7 +41,8 @@ QString CliQuestions::refusalText(const QString& title, const QString& text)
 void CliQuestions::critical(const QString& title, const QString& text)
 {
     m_titles.append(title);
-    m_output->error(title.isEmpty() ? text : title + QStringLiteral(": ") + text);
+    m_output->error(
+        title.isEmpty() ? text : title + QStringLiteral(": ") + text, CliOutput::errorKindForTitle(title));
 }
 
 bool CliQuestions::openUrl(const QUrl&)

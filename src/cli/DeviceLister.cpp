@@ -46,7 +46,8 @@ void DeviceLister::onScanned()
             m_connections.append(connection);
     }
     if (!m_serial.isEmpty() && m_connections.isEmpty()) {
-        m_output->error(QStringLiteral("No device with serial number %1 is connected.").arg(m_serial));
+        m_output->error(QStringLiteral("No device with serial number %1 is connected.").arg(m_serial),
+            QStringLiteral("no-device"));
         m_reported = true;
         emit finished(2);
         return;
@@ -67,6 +68,8 @@ void DeviceLister::onScanned()
         connect(agent, &DeviceAgent::failure, this, [this, index, agent] {
             if (agent->lastResult() == LinkAccessDenied)
                 m_accessDenied.append(agent->connection().path);
+            else if (agent->lastResult() == LinkDeviceBusy)
+                busyDevices.append(agent->connection());
             onAnswer(index, std::nullopt);
         });
         agent->start();
@@ -117,9 +120,11 @@ void DeviceLister::report()
     if (m_connections.isEmpty())
         m_output->info(QStringLiteral("No device connected."));
     for (const QString& path : qAsConst(m_accessDenied))
-        m_output->error(DeviceAccessHint::text(path));
+        m_output->error(DeviceAccessHint::text(path), QStringLiteral("device-access"));
+    for (const Connection& connection : qAsConst(busyDevices))
+        m_output->error(DeviceReport::busyText(connection), QStringLiteral("busy"));
     m_output->object(QJsonObject { { QStringLiteral("devices"), devices } });
-    emit finished(!m_accessDenied.isEmpty() ? 2 : unread > 0 ? 1 : 0);
+    emit finished(!m_accessDenied.isEmpty() ? 2 : !busyDevices.isEmpty() ? 3 : unread > 0 ? 1 : 0);
 }
 
 } // namespace PelkPlus

@@ -53,6 +53,8 @@ private:
     QList<bool> m_answered;
     // Nodes this account may not open.
     QStringList m_accessDenied;
+    // The devices another updater has open.
+    QList<Connection> busyDevices;
     int m_pending = 0;
     bool m_reported = false;
     bool m_silent = false;

@@ -1,7 +1,9 @@
 #include "cli/DeviceReport.h"
 
+#include "device/DeviceLock.h"
 #include "device/DeviceModel.h"
 #include "device/FirmwareVersion.h"
+#include "workflow/VersionText.h"
 
 namespace PelkPlus {
 
@@ -61,6 +63,13 @@ QString DeviceReport::connectionText(const Connection& connection)
         .arg(QLatin1String(modelName(connection.model)), connection.serialNumber, connection.path);
 }
 
+QString DeviceReport::busyText(const Connection& connection)
+{
+    const QString holder = QString::fromStdString(DeviceLock::lastHolder());
+    return QStringLiteral("%1 is being used by another updater%2. Wait until it has finished, or close it.")
+        .arg(connectionText(connection), holder.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(holder));
+}
+
 QString DeviceReport::deviceLine(const Connection& connection, const DeviceInfo* info)
 {
     const QString line = connectionText(connection);
@@ -74,10 +83,16 @@ QString DeviceReport::deviceLine(const Connection& connection, const DeviceInfo*
 
 QString DeviceReport::versionLines(const DeviceInfo& info)
 {
-    return QStringLiteral("  MCU Firmware:    %1\n  DSP Firmware:    %2\n  Styles:          %3\n"
-                          "  Ensemble Audio:  %4")
-        .arg(info.mcuVersion.displayText(), info.dspVersion.displayText(), hexVersionText(info.stylesVersion),
-            hexVersionText(info.ensembleVersion));
+    QStringList lines;
+    for (ComponentType type : { ComponentType::McuFirmware, ComponentType::DspFirmware, ComponentType::Styles,
+             ComponentType::EnsembleAudio }) {
+        // A Pelk has no Styles.
+        const QString version = VersionText::ofDevice(info, type);
+        if (!version.isEmpty())
+            lines.append(QStringLiteral("  %1 %2").arg(
+                (componentTypeName(type) + QLatin1Char(':')).leftJustified(16), version));
+    }
+    return lines.join(QLatin1Char('\n'));
 }
 
 } // namespace PelkPlus

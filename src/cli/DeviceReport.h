@@ -23,6 +23,8 @@ public:
     static QString connectionText(const Connection& connection);
     // "Pelk+ PK000001 (sim/pelk-1): MCU 3.1.2, DSP 3.1.0, Styles 0x12, Ensemble Audio 0x10203"
     static QString deviceLine(const Connection& connection, const DeviceInfo* info);
+    // Another updater has the device open: which, as far as the system tells.
+    static QString busyText(const Connection& connection);
     // One line per component, as the device panel shows them.
     static QString versionLines(const DeviceInfo& info);
     // The manifest's version written as the header would carry it.

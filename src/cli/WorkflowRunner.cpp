@@ -3,15 +3,19 @@
 #include "cli/CliOutput.h"
 #include "cli/DeviceChoice.h"
 #include "cli/DeviceReport.h"
+#include "device/LinkResult.h"
+#include "workflow/ComponentFileName.h"
 #include "workflow/PowerCheck.h"
 #include "workflow/UpdatePlanner.h"
 #include "workflow/UpdateProgressClock.h"
+#include "workflow/VersionText.h"
 #include "workflow/UpdateWorkflow.h"
 #include "workflow/WorkflowNotifier.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QSocketNotifier>
 
 #include <utility>
@@ -40,6 +44,35 @@ QJsonArray componentArray(const QList<Component>& components)
 
 } // namespace
 
+QString WorkflowRunner::serviceUpdateText()
+{
+    return QStringLiteral(
+        "An update exists that cannot be installed over USB: this device's MCU firmware must "
+        "be programmed into the MCU directly, by a service centre.");
+}
+
+QString WorkflowRunner::completionText(const QList<InstalledComponent>& components)
+{
+    int verified = 0;
+    QStringList unchecked;
+    for (const InstalledComponent& component : components) {
+        if (component.verified)
+            ++verified;
+        else
+            unchecked.append(componentTypeName(component.type));
+    }
+    const int count = int(components.size());
+    const QString counted = QStringLiteral("%1 %2").arg(count).arg(
+        count == 1 ? QStringLiteral("component") : QStringLiteral("components"));
+    if (unchecked.isEmpty())
+        return QStringLiteral("Update complete: %1 installed and verified.").arg(counted);
+    // A file from this computer carries no version that the device's could be compared with.
+    return QStringLiteral("Update complete: %1 installed, %2 verified (no version known for: %3).")
+        .arg(counted)
+        .arg(verified)
+        .arg(unchecked.join(QStringLiteral(", ")));
+}
+
 WorkflowRunner::WorkflowRunner(const CliOptions& options, CliOutput* output, QObject* parent)
     : QObject(parent)
     , m_options(options)
@@ -57,13 +90,22 @@ WorkflowRunner::WorkflowRunner(const CliOptions& options, CliOutput* output, QOb
     connect(m_workflow, &WorkflowNotifier::phaseChanged, this, &WorkflowRunner::onPhaseChanged);
     connect(m_workflow, &WorkflowNotifier::updateEnded, this, &WorkflowRunner::onUpdateEnded);
     connect(m_workflow, &WorkflowNotifier::componentVerified, this,
-        [this](ComponentType type, const QString&, const QString&, VerificationOutcome outcome) {
+        [this](ComponentType type, const QString& before, const QString& sent, VerificationOutcome outcome) {
             if (outcome == VerificationOutcome::NotApplied)
                 m_notApplied.append(type);
+            else
+                installed.append({ type, VersionText::displayed(type, before), sent,
+                    outcome == VerificationOutcome::Verified });
         });
     connect(m_workflow, &WorkflowNotifier::messageRequested, this, &WorkflowRunner::onMessage);
-    connect(m_workflow, &WorkflowNotifier::componentTextChanged, this,
-        [this](const QString& text) { m_output->info(text); });
+    connect(m_workflow, &WorkflowNotifier::componentTextChanged, this, [this](const QString& text) {
+        // "Updating DSP Firmware (Component 2/4)": the plan's entry being installed.
+        static const QRegularExpression counted(QStringLiteral("\\(Component (\\d+)/\\d+\\)$"));
+        const QRegularExpressionMatch match = counted.match(text);
+        if (match.hasMatch())
+            componentIndex = match.captured(1).toInt() - 1;
+        m_output->info(text);
+    });
     connect(m_workflow, &WorkflowNotifier::downloadTextChanged, this,
         [this](const QString& text) { m_downloadText = text; });
     connect(m_workflow, &WorkflowNotifier::installTextChanged, this,
@@ -80,7 +122,7 @@ WorkflowRunner::WorkflowRunner(const CliOptions& options, CliOutput* output, QOb
 
     m_connectTimeout.setSingleShot(true);
     connect(&m_connectTimeout, &QTimer::timeout, this, [this] {
-        m_output->error(QStringLiteral("The device did not answer."));
+        m_output->error(QStringLiteral("The device did not answer."), QStringLiteral("connection"));
         finish(1);
     });
 }
@@ -94,7 +136,15 @@ WorkflowRunner::~WorkflowRunner()
 void WorkflowRunner::start()
 {
     if (m_options.command == CliOptions::Install && !QFileInfo(m_options.file).isFile()) {
-        m_output->error(QStringLiteral("No such file: %1").arg(m_options.file));
+        m_output->error(QStringLiteral("No such file: %1").arg(m_options.file), QStringLiteral("file"));
+        finish(2);
+        return;
+    }
+    // Refused before the device is even opened, with the name the file should have.
+    if (m_options.command == CliOptions::Install
+        && !ComponentFileName::fits(m_options.type, m_options.file)) {
+        m_output->error(QStringLiteral("Invalid File: ") + ComponentFileName::refusalText(m_options.type),
+            QStringLiteral("file"));
         finish(2);
         return;
     }
@@ -114,7 +164,7 @@ void WorkflowRunner::onScanned()
     }
 
     if (all.isEmpty()) {
-        m_output->error(QStringLiteral("No device connected."));
+        m_output->error(QStringLiteral("No device connected."), QStringLiteral("no-device"));
         finish(2);
         return;
     }
@@ -125,7 +175,7 @@ void WorkflowRunner::onScanned()
                   .arg(matching.size());
         for (const Connection& connection : all)
             text += QStringLiteral("\n  ") + DeviceReport::connectionText(connection);
-        m_output->error(text);
+        m_output->error(text, matching.isEmpty() ? QStringLiteral("no-device") : QStringLiteral("usage"));
         finish(2);
         return;
     }
@@ -144,7 +194,7 @@ void WorkflowRunner::onPhaseChanged(WorkflowPhase phase)
     case WorkflowPhase::NoDevice:
         // Lost during an update, the update's end says how it ended.
         if (m_deviceActive && m_phase != Updating) {
-            m_output->error(QStringLiteral("The device was disconnected."));
+            m_output->error(QStringLiteral("The device was disconnected."), QStringLiteral("device-lost"));
             finish(1);
             return;
         }
@@ -178,14 +228,17 @@ void WorkflowRunner::onUpdateEnded(UpdateOutcome outcome)
         return;
     case UpdateOutcome::Failed:
         if (!m_failureShown) {
-            m_output->error(m_workflow->hasDevice() ? QStringLiteral("The update failed.")
-                                                    : QStringLiteral("The device was disconnected."));
+            if (m_workflow->hasDevice())
+                m_output->error(QStringLiteral("The update failed."), QStringLiteral("install"));
+            else
+                m_output->error(
+                    QStringLiteral("The device was disconnected."), QStringLiteral("device-lost"));
         }
         finish(m_workflow->deviceAccessDenied() ? 2 : 1);
         return;
     case UpdateOutcome::Stopped:
         if (!m_failureShown)
-            m_output->error(QStringLiteral("The update was stopped."));
+            m_output->error(QStringLiteral("The update was stopped."), QStringLiteral("stopped"));
         finish(1);
         return;
     }
@@ -212,11 +265,11 @@ void WorkflowRunner::runCommand()
     if (m_phase != Connecting)
         return;
     if (m_options.command == CliOptions::Install) {
-        m_phase = Updating;
-        m_output->info(
-            QStringLiteral("Installing %1 from %2").arg(componentTypeName(m_options.type), m_options.file));
-        if (!m_workflow->installFile(m_options.type, m_options.file))
-            finish(m_questions.takeDeclined() ? lowPowerExitCode : 2);
+        m_phase = Confirming;
+        if (m_options.yes)
+            beginUpdate();
+        else
+            askToConfirm();
         return;
     }
     m_phase = Checking;
@@ -254,6 +307,13 @@ void WorkflowRunner::reportPlan()
         if (!warnings.isEmpty())
             object.insert(QStringLiteral("warnings"), QJsonArray::fromStringList(warnings));
         m_output->object(object);
+        // Up to date as far as USB goes, but not as far as the catalogue does: a script must be
+        // able to tell the two apart.
+        if (plan.isEmpty() && warnings.contains(UpdatePlanner::mcuNotUpdatableWarning())) {
+            m_output->error(serviceUpdateText(), QStringLiteral("service-update"));
+            finish(serviceUpdateExitCode);
+            return;
+        }
         finish(0);
         return;
     }
@@ -277,7 +337,13 @@ bool WorkflowRunner::powerAllowsUpdate()
 
 void WorkflowRunner::askToConfirm()
 {
-    m_output->prompt(QStringLiteral("Install %1 component(s) now? [y/N] ").arg(m_workflow->plan().size()));
+    if (m_options.command == CliOptions::Install) {
+        m_output->prompt(QStringLiteral("Install %1 from %2 now? [y/N] ")
+                             .arg(componentTypeName(m_options.type), m_options.file));
+    } else {
+        m_output->prompt(
+            QStringLiteral("Install %1 component(s) now? [y/N] ").arg(m_workflow->plan().size()));
+    }
     m_input = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
     connect(m_input, &QSocketNotifier::activated, this, &WorkflowRunner::onAnswer);
 }
@@ -299,21 +365,31 @@ void WorkflowRunner::onAnswer()
         beginUpdate();
         return;
     }
-    m_output->error(QStringLiteral("Update cancelled."));
+    m_output->error(QStringLiteral("Update cancelled."), QStringLiteral("cancelled"));
     finish(1);
 }
 
 void WorkflowRunner::beginUpdate()
 {
     m_phase = Updating;
-    m_workflow->startUpdate();
-    if (m_questions.takeDeclined())
-        finish(lowPowerExitCode);
+    if (m_options.command != CliOptions::Install) {
+        m_workflow->startUpdate();
+        if (m_questions.takeDeclined())
+            finish(lowPowerExitCode);
+        return;
+    }
+    m_output->info(
+        QStringLiteral("Installing %1 from %2").arg(componentTypeName(m_options.type), m_options.file));
+    if (!m_workflow->installFile(m_options.type, m_options.file))
+        finish(m_questions.takeDeclined() ? lowPowerExitCode : 2);
 }
 
 // A bar at 0 is only the reset before a step; the first bar is drawn once the step has begun.
 void WorkflowRunner::onDownloadProgress(int percent)
 {
+    // A file from this computer is not downloaded: its step is done at once.
+    if (m_options.command == CliOptions::Install)
+        return;
     const bool downloading = m_step == WorkflowPhase::Downloading;
     if (percent > 0 && m_phase == Updating && downloading && !m_downloadText.isEmpty())
         m_output->progress(m_downloadText, percent);
@@ -324,8 +400,8 @@ void WorkflowRunner::onInstallProgress(int percent)
     installPercent = percent;
     if (percent > 0 && m_phase == Updating && m_step == WorkflowPhase::Installing && !m_installText.isEmpty())
         m_output->progress(overallText.isEmpty() || !m_output->terminal()
-                ? m_installText
-                : m_installText + QStringLiteral(" - ") + overallText,
+                ? installLabel()
+                : installLabel() + QStringLiteral(" - ") + overallText,
             percent);
 }
 
@@ -357,6 +433,19 @@ void WorkflowRunner::onOverallProgress(const QString& text)
     }
 }
 
+QString WorkflowRunner::installLabel() const
+{
+    // DSP firmware is listed by the size of its text file and sent as the bytes that text spells,
+    // about a fifth of it: the label says both are the one file.
+    const Component component = m_workflow->plan().value(componentIndex);
+    static const QRegularExpression sent(QStringLiteral("^Installing \\((\\d+) KB\\)$"));
+    const QRegularExpressionMatch match = sent.match(m_installText);
+    if (component.type != ComponentType::DspFirmware || component.size <= 0 || !match.hasMatch())
+        return m_installText;
+    return QStringLiteral("Installing (%1 KB: the %2 KB text file as bytes)")
+        .arg(match.captured(1), UpdatePlanner::kilobytesText(component.size));
+}
+
 void WorkflowRunner::reportResult()
 {
     const DeviceInfo info = m_workflow->deviceInfo();
@@ -365,9 +454,24 @@ void WorkflowRunner::reportResult()
     const QList<Component> left
         = m_options.command == CliOptions::Update ? m_workflow->plan() : QList<Component>();
     m_output->result(QStringLiteral("Device versions:\n") + DeviceReport::versionLines(info));
+    QJsonArray done;
+    for (const InstalledComponent& component : qAsConst(installed)) {
+        QJsonObject entry { { QStringLiteral("component"), componentTypeName(component.type) },
+            { QStringLiteral("before"), component.before },
+            { QStringLiteral("verified"), component.verified } };
+        // A local file's version is not known; a catalogue's is given as the device will show it,
+        // and as the catalogue writes it.
+        if (!component.sent.isEmpty()) {
+            entry.insert(QStringLiteral("version"), VersionText::displayed(component.type, component.sent));
+            entry.insert(QStringLiteral("catalogueVersion"), component.sent);
+        }
+        done.append(entry);
+    }
+    // "updates" of check lists what is to be installed; after an update the list is of what the
+    // device did not take, which has a name of its own.
     m_output->object(
         QJsonObject { { QStringLiteral("device"), DeviceReport::deviceObject(m_connection, &info) },
-            { QStringLiteral("updates"), componentArray(left) } });
+            { QStringLiteral("installed"), done }, { QStringLiteral("notApplied"), componentArray(left) } });
     // A component the device did not take ends the update before the next one is sent, so only
     // that one is named; otherwise what the plan made again still lists did not take.
     QStringList names;
@@ -379,21 +483,39 @@ void WorkflowRunner::reportResult()
     }
     if (!names.isEmpty()) {
         m_output->error(QStringLiteral("The device does not report the new version of: %1")
-                            .arg(names.join(QStringLiteral(", "))));
+                            .arg(names.join(QStringLiteral(", "))),
+            QStringLiteral("not-applied"));
         finish(1);
         return;
     }
-    m_output->info(QStringLiteral("Update complete."));
+    m_output->info(completionText(installed));
     finish(0);
 }
 
 void WorkflowRunner::onMessage(MessageKind kind, const QString& title, const QString& text)
 {
+    if (m_phase == Done)
+        return;
+    // The workflow may try the bus before the command has chosen its device: a device that is not
+    // there is the answer then, not the failure to connect to another.
+    if (m_phase == Scanning && kind == MessageKind::Critical) {
+        onScanned();
+        if (m_phase == Done)
+            return;
+    }
+    if (kind == MessageKind::Critical && m_phase != Updating
+        && m_workflow->lastDeviceFailure() == LinkDeviceBusy) {
+        m_output->error(DeviceReport::busyText(m_connection), QStringLiteral("busy"));
+        finish(3);
+        return;
+    }
     if (kind != MessageKind::Critical) {
         m_output->info(text);
         return;
     }
-    m_output->error(title.isEmpty() ? text : title + QStringLiteral(": ") + text);
+    m_output->error(title.isEmpty() ? text : title + QStringLiteral(": ") + text,
+        m_workflow->deviceAccessDenied() ? QStringLiteral("device-access")
+                                         : CliOutput::errorKindForTitle(title));
     // During an update the workflow goes on to its end, which updateEnded tells; any other
     // failure ends the command.
     if (m_phase == Updating) {
@@ -411,15 +533,15 @@ void WorkflowRunner::interrupt()
     if (m_workflow->isTransferring()) {
         if (!m_sinceWarning.isValid() || m_sinceWarning.elapsed() > confirmInterruptMs) {
             m_sinceWarning.start();
-            m_output->error(
+            m_output->warning(
                 QStringLiteral("A component is being sent to the device. Stopping now may leave "
                                "the device unusable until it is updated again. Press Ctrl-C again "
                                "within 5 seconds to stop anyway."));
             return;
         }
-        m_output->error(QStringLiteral("Stopping after the current packet."));
+        m_output->error(QStringLiteral("Stopping after the current packet."), QStringLiteral("stopped"));
     } else {
-        m_output->error(QStringLiteral("Stopped."));
+        m_output->error(QStringLiteral("Stopped."), QStringLiteral("stopped"));
     }
     finish(1);
 }

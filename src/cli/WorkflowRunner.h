@@ -32,11 +32,27 @@ public:
     static constexpr int connectTimeoutMs = 30000;
     // Not begun: the computer is on a low battery, and --yes with --ignore-power was not given.
     static constexpr int lowPowerExitCode = 4;
+    // Nothing can be installed over USB, but the catalogue has an MCU update that this device's
+    // firmware cannot take over USB.
+    static constexpr int serviceUpdateExitCode = 5;
+    static QString serviceUpdateText();
     // A second interruption within this time stops a transfer.
     static constexpr int confirmInterruptMs = 5000;
 
     WorkflowRunner(const CliOptions& options, CliOutput* output, QObject* parent = nullptr);
     ~WorkflowRunner() override;
+
+    // A component the device came back with: its versions before and sent, as the user reads them.
+    struct InstalledComponent
+    {
+        ComponentType type;
+        QString before;
+        QString sent;
+        bool verified = false;
+    };
+    // The last line of an update that ended well: "Update complete: 2 components installed and
+    // verified."
+    static QString completionText(const QList<InstalledComponent>& components);
 
     void start();
     // Ctrl-C: during a transfer the first one warns and a second one soon after stops; at any
@@ -69,6 +85,7 @@ private:
     // False, after saying why, when the computer's battery may not last the plan.
     bool powerAllowsUpdate();
     void runCommand();
+    QString installLabel() const;
     void reportPlan();
     void askToConfirm();
     void onAnswer();
@@ -86,6 +103,9 @@ private:
     WorkflowPhase m_step = WorkflowPhase::NoDevice;
     // The components the device came back without, in the order they were sent.
     QList<ComponentType> m_notApplied;
+    QList<InstalledComponent> installed;
+    // The plan's entry being installed, by the workflow's component text.
+    int componentIndex = 0;
     // A critical message of the update was printed; its end needs no words of its own.
     bool m_failureShown = false;
     QString m_downloadText;

@@ -17,6 +17,7 @@
 
 #include <QCoreApplication>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QLockFile>
 #include <QSaveFile>
@@ -72,9 +73,14 @@ int writeDiagnostics(CliOutput& output, const QString& path, const QList<Diagnos
         return 0;
     }
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(report) != report.size() || !file.commit()) {
+    // It names the devices, their serial numbers and the catalogue: the owner's to send, nobody
+    // else's to read.
+    if (!file.open(QIODevice::WriteOnly)
+        || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
+        || file.write(report) != report.size() || !file.commit()) {
         output.error(
-            QStringLiteral("The report could not be written to %1: %2").arg(path, file.errorString()));
+            QStringLiteral("The report could not be written to %1: %2").arg(path, file.errorString()),
+            QStringLiteral("file"));
         return 1;
     }
     output.info(QStringLiteral("Diagnostics report written to %1").arg(path));
@@ -103,6 +109,12 @@ int main(int argc, char* argv[])
         return 0;
     case CliOptions::UsageError:
         std::fprintf(stderr, "pelk-cli: %s\n", qPrintable(text));
+        // A script that asked for JSON reads why from standard output too.
+        if (application.arguments().contains(QStringLiteral("--json"))) {
+            const QJsonObject error
+                = CliOutput::errorObject(QStringLiteral("usage"), text.section(QLatin1Char('\n'), 0, 0));
+            std::fprintf(results, "%s\n", QJsonDocument(error).toJson(QJsonDocument::Compact).constData());
+        }
         return 2;
     case CliOptions::Run:
         break;
@@ -117,6 +129,7 @@ int main(int argc, char* argv[])
         results, options.json, options.quiet, ::isatty(options.json ? STDERR_FILENO : ::fileno(results)));
     if (options.command == CliOptions::History) {
         const int code = showHistory(output);
+        output.close(code);
         std::fflush(results);
         return code;
     }
@@ -127,11 +140,14 @@ int main(int argc, char* argv[])
         // The report matters most while the window is stuck; its devices are left to it.
         const int code = writeDiagnostics(
             output, options.file, {}, QStringLiteral("not read: another instance of the updater is running"));
+        output.close(code);
         std::fflush(results);
         return code;
     }
     if (!lock.isLocked() && !lock.tryLock(0)) {
-        output.error(QStringLiteral("Another instance of the updater is already running."));
+        output.error(
+            QStringLiteral("Another instance of the updater is already running."), QStringLiteral("busy"));
+        output.close(3);
         return 3;
     }
     lock.setStaleLockTime(0);
@@ -177,6 +193,7 @@ int main(int argc, char* argv[])
         result = application.exec();
         // Deleting the workflow ends a transfer after its current packet and lets the computer sleep.
     }
+    output.close(result);
     std::fflush(results);
     return result;
 }

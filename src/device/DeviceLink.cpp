@@ -20,7 +20,9 @@ DeviceLink* openLink(const char* path, int model, int timeoutMs, int* error)
     if (!handle) {
         const int reason = errno;
         if (error)
-            *error = reason == EACCES || reason == EPERM ? LinkAccessDenied : LinkOpenFailed;
+            *error = reason == EACCES || reason == EPERM ? LinkAccessDenied
+                : reason == EBUSY                        ? LinkDeviceBusy
+                                                         : LinkOpenFailed;
         return nullptr;
     }
     auto* link = new DeviceLink;

@@ -37,8 +37,8 @@ enum LinkCommand : unsigned {
 };
 
 // Opens the device at path and reads its header; null on failure with the code in error (when given):
-// LinkAccessDenied when the path may not be opened by this account, LinkOpenFailed for any other
-// failed open.
+// LinkAccessDenied when the path may not be opened by this account, LinkDeviceBusy when another
+// updater has the device open, LinkOpenFailed for any other failed open.
 DeviceLink* openLink(const char* path, int model, int timeoutMs, int* error);
 void closeLink(DeviceLink* link);
 HeaderRecord linkHeader(const DeviceLink* link);

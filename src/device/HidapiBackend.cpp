@@ -1,5 +1,6 @@
 #include "device/HidapiBackend.h"
 
+#include "device/DeviceLock.h"
 #include "device/HidBackend.h"
 
 #include <hidapi.h>
@@ -16,6 +17,18 @@
 namespace PelkPlus {
 
 namespace {
+
+// What a HidDevice of this backend is: hidapi's handle and the lock held on its node.
+struct HidapiDevice
+{
+    hid_device* device = nullptr;
+    int lockFd = -1;
+};
+
+hid_device* hidapiHandle(HidDevice* device)
+{
+    return reinterpret_cast<HidapiDevice*>(device)->device;
+}
 
 // hidapi keeps one process-wide error state that enumeration and opening both rewrite, and the
 // monitor's thread enumerates while an agent's thread opens: those calls take this lock.
@@ -95,6 +108,12 @@ HidDevice* openPath(const char* path)
         errno = ENODEV;
         return nullptr;
     }
+    // One updater per device, whatever the account: a node another updater holds is not opened.
+    const int lockFd = DeviceLock::lockNode(path);
+    if (lockFd < 0) {
+        // EACCES and ENOENT tell as the open would have; EBUSY names an updater at work.
+        return nullptr;
+    }
     initialiseOnce();
     hid_device* device = nullptr;
     {
@@ -102,7 +121,8 @@ HidDevice* openPath(const char* path)
         device = hid_open_path(path);
     }
     if (device)
-        return reinterpret_cast<HidDevice*>(device);
+        return reinterpret_cast<HidDevice*>(new HidapiDevice { device, lockFd });
+    DeviceLock::unlock(lockFd);
     // hidapi keeps no errno; asking the file system again tells a node this account may not open
     // (EACCES) from one that has gone (ENOENT).
     if (::access(path, R_OK | W_OK) == 0)
@@ -112,17 +132,22 @@ HidDevice* openPath(const char* path)
 
 int writeReport(HidDevice* device, const unsigned char* data, size_t length)
 {
-    return hid_write(reinterpret_cast<hid_device*>(device), data, length);
+    return hid_write(hidapiHandle(device), data, length);
 }
 
 int readReport(HidDevice* device, unsigned char* data, size_t length, int milliseconds)
 {
-    return hid_read_timeout(reinterpret_cast<hid_device*>(device), data, length, milliseconds);
+    return hid_read_timeout(hidapiHandle(device), data, length, milliseconds);
 }
 
 void closeDevice(HidDevice* device)
 {
-    hid_close(reinterpret_cast<hid_device*>(device));
+    if (!device)
+        return;
+    auto* opened = reinterpret_cast<HidapiDevice*>(device);
+    hid_close(opened->device);
+    DeviceLock::unlock(opened->lockFd);
+    delete opened;
 }
 
 const HidBackend backend { "hidapi", enumerateDevices, freeEnumeration, openPath, writeReport, readReport,

@@ -33,6 +33,8 @@ const char* linkResultName(int result)
         return "file cannot be opened";
     case LinkNotSupported:
         return "not supported by this model";
+    case LinkDeviceBusy:
+        return "in use by another updater";
     case LinkStopped:
         return "stopped";
     default:

@@ -22,6 +22,8 @@ enum LinkResult : int {
     LinkFileOpenFailed = 15,
     LinkNotSupported = 16,
     LinkStopped = 20,
+    // Another updater, of this account or another, has the device open (DeviceLock).
+    LinkDeviceBusy = 21,
 };
 
 // Earlier name of the enumeration, kept for the code that spells it so.

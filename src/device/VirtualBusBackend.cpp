@@ -1,9 +1,12 @@
 #include "device/VirtualBusBackend.h"
 
+#include "device/DeviceLock.h"
 #include "device/HidBackend.h"
 
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -20,6 +23,7 @@ namespace PelkPlus {
 struct HidDevice
 {
     int fd = -1;
+    int lockFd = -1;
     unsigned char pending[64] = {};
     size_t pendingLength = 0;
 };
@@ -201,17 +205,48 @@ HidDeviceEntry* enumerate(unsigned short vendorId, unsigned short productId)
     return first;
 }
 
+// The bus has no device node to lock: the lock is a file named after the device's path and the
+// bus it is on (a hash of the socket's path), so that two buses of simulated devices are two sets of
+// devices, as they are to the updaters that use them.
+std::string deviceLockName(const char* path)
+{
+    std::string bus = currentPath();
+    if (char* resolved = ::realpath(bus.c_str(), nullptr)) {
+        bus = resolved;
+        std::free(resolved);
+    }
+    // FNV-1a: a name, not a secret.
+    std::uint32_t hash = 2166136261u;
+    for (unsigned char c : bus)
+        hash = (hash ^ c) * 16777619u;
+    char suffix[16];
+    std::snprintf(suffix, sizeof(suffix), "-bus%08x", hash);
+    return std::string(path) + suffix;
+}
+
 HidDevice* openPath(const char* path)
 {
-    const int fd = connectToBus();
-    if (fd < 0)
+    // One updater per device: one that another updater has open is not even asked for.
+    const int lockFd = DeviceLock::lockNamed(deviceLockName(path));
+    if (lockFd < 0) {
+        if (errno != EBUSY)
+            errno = EIO;
         return nullptr;
+    }
+    const int fd = connectToBus();
+    if (fd < 0) {
+        const int reason = errno;
+        DeviceLock::unlock(lockFd);
+        errno = reason;
+        return nullptr;
+    }
     const int sendBuffer = clientSendBuffer;
     ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof(sendBuffer));
     const std::string request = std::string("OPEN ") + path + "\n";
     std::string reply;
     if (!sendAll(fd, request.data(), request.size()) || !readLine(fd, reply) || reply != "OK") {
         ::close(fd);
+        DeviceLock::unlock(lockFd);
         // The bus names the reason as the kernel would give it.
         errno = reply.rfind("ERR permission", 0) == 0   ? EACCES
             : reply.rfind("ERR no such device", 0) == 0 ? ENOENT
@@ -220,6 +255,7 @@ HidDevice* openPath(const char* path)
     }
     auto* device = new HidDevice;
     device->fd = fd;
+    device->lockFd = lockFd;
     return device;
 }
 
@@ -276,6 +312,7 @@ void closeDevice(HidDevice* device)
         return;
     if (device->fd >= 0)
         ::close(device->fd);
+    DeviceLock::unlock(device->lockFd);
     delete device;
 }
 

@@ -1,5 +1,7 @@
 #include "workflow/DiagnosticsReport.h"
 
+#include "workflow/VersionText.h"
+
 #include "app/CharacterLocale.h"
 #include "app/ConfigurationManager.h"
 #include "app/LogFile.h"
@@ -57,10 +59,14 @@ QString DiagnosticsReport::deviceText(const DiagnosticsDevice& device)
 
 QString DiagnosticsReport::historyLine(const UpdateHistoryEntry& e)
 {
+    // Before and sent in the one form the device shows, the catalogue's beside it.
+    ComponentType type = ComponentType::MacApplication;
+    const bool known = VersionText::typeFromName(e.component, &type);
+    const QString before = known ? VersionText::displayed(type, e.versionBefore) : e.versionBefore;
+    const QString sent = known ? VersionText::withCatalogue(type, e.versionSent) : e.versionSent;
     return QStringLiteral("%1  %2 %3  %4  %5 -> %6  %7  %8")
         .arg(e.time.toString(Qt::ISODate), e.model, e.serial, e.component,
-            e.versionBefore.isEmpty() ? QStringLiteral("-") : e.versionBefore,
-            e.versionSent.isEmpty() ? QStringLiteral("-") : e.versionSent,
+            before.isEmpty() ? QStringLiteral("-") : before, sent.isEmpty() ? QStringLiteral("-") : sent,
             UpdateHistoryEntry::outcomeText(e.outcome),
             // Records written before URLs lost their user-info part may still carry a password.
             QUrl(e.source).userInfo().isEmpty() ? e.source : QUrl(e.source).toString(QUrl::RemoveUserInfo));
@@ -88,7 +94,7 @@ QString DiagnosticsReport::build(
     out << "== Update catalogue ==\n";
     const ConfigurationManager* configuration = ConfigurationManager::instance();
     out << "Manifest URL: "
-        << (configuration ? configuration->manifestUrl() : ConfigurationManager::defaultManifestUrl())
+        << (configuration ? configuration->manifestUrl() : ConfigurationManager::storedManifestUrl())
                .toString(QUrl::RemoveUserInfo)
         << '\n';
     CatalogueSignature::initialise();

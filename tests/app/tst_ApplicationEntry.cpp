@@ -121,11 +121,11 @@ void tst_ApplicationEntry::anotherInstanceBox()
 
 void tst_ApplicationEntry::lockIsPrivate()
 {
-    // The lock lives in the user's own runtime directory, never in the shared /tmp.
+    // The lock lives in a folder of the account's own (here the test's), never in the shared /tmp.
     const QString lock = ApplicationPaths::singleInstanceLockPath();
     QVERIFY(lock.endsWith(QStringLiteral("/quellor_pelk_updater_single_instance_lock")));
     QCOMPARE(QFileInfo(lock).absolutePath(),
-        QFileInfo(qEnvironmentVariable("XDG_RUNTIME_DIR")).absoluteFilePath());
+        QFileInfo(qEnvironmentVariable("PELK_INSTANCE_LOCK_DIR")).absoluteFilePath());
 }
 
 QProcess* tst_ApplicationEntry::startUpdater(
@@ -134,6 +134,7 @@ QProcess* tst_ApplicationEntry::startUpdater(
     auto* process = new QProcess(this);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    environment.insert(QStringLiteral("PELK_INSTANCE_LOCK_DIR"), runtime);
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     // A variable the updater once read to close its own box: the product must not heed it.

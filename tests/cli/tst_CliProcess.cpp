@@ -10,6 +10,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusVariant>
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -58,6 +59,10 @@ private slots:
     void lowBattery_data();
     void lowBattery();
     void updateInstallsEveryImage();
+    void oneUpdaterPerDevice_data();
+    void oneUpdaterPerDevice();
+    void diagnosticsReport_data();
+    void diagnosticsReport();
     void interruptDuringTransfer();
     void interruptWhileAsking();
     void characterTypeUnderCLocale();
@@ -66,7 +71,8 @@ private slots:
 
 private:
     void startDevices(const QStringList& arguments);
-    QProcess* startCli(const QStringList& arguments);
+    // environment: "NAME=value" to set, "NAME" alone to remove.
+    QProcess* startCli(const QStringList& arguments, const QStringList& environment = {});
     Run finish(QProcess* cli, int timeout = 60000);
     QString devsimLog();
     // pelk-cli history --json: "component outcome" of each attempt, newest first.
@@ -155,10 +161,18 @@ QStringList tst_CliProcess::history()
     return found;
 }
 
-QProcess* tst_CliProcess::startCli(const QStringList& arguments)
+QProcess* tst_CliProcess::startCli(const QStringList& arguments, const QStringList& environment)
 {
     auto* cli = new QProcess(this);
     cli->setProcessChannelMode(QProcess::SeparateChannels);
+    QProcessEnvironment changed = QProcessEnvironment::systemEnvironment();
+    for (const QString& entry : environment) {
+        if (entry.contains(QLatin1Char('=')))
+            changed.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
+        else
+            changed.remove(entry);
+    }
+    cli->setProcessEnvironment(changed);
     cli->start(qEnvironmentVariable("PELK_CLI"),
         arguments
             + QStringList { "--manifest-url", m_server.url(UpdateCatalogue::manifestPath()).toString() });
@@ -245,8 +259,39 @@ void tst_CliProcess::commands_data()
         << QStringLiteral("To check who may open it: ls -l sim/pelk-1 and getfacl sim/pelk-1");
     QTest::newRow("unknown serial") << oldPlus << false << QStringList { "devices", "--device", "PK9" } << 2
                                     << QStringLiteral("No device with serial number PK9 is connected.");
+    // The workflow tries the bus before the command looks for its device: the device asked for is
+    // missing, not failing to connect.
+    QTest::newRow("unknown serial, check")
+        << oldPlus << false << QStringList { "check", "--device", "PK9" } << 2
+        << QStringLiteral("No device with serial number PK9 is connected.");
+    QTest::newRow("unknown serial, update, as JSON")
+        << oldPlus << false << QStringList { "update", "--yes", "--json", "--device", "PK9" } << 2
+        << QStringLiteral(R"({"error":{"kind":"no-device","message":"No device with serial number PK9 is )"
+                          R"x(connected. Connected:\n  Pelk+ PK000001 (sim/pelk-1)"}})x");
+    // Whatever fails, a script reads one object that says what and why.
+    QTest::newRow("no device, as JSON")
+        << QStringList() << false << QStringList { "check", "--json" } << 2
+        << QStringLiteral(R"({"error":{"kind":"no-device","message":"No device connected."}})");
+    QTest::newRow("another updater, as JSON")
+        << oldPlus << true << QStringList { "devices", "--json" } << 3
+        << QStringLiteral(
+               R"({"error":{"kind":"busy","message":"Another instance of the updater is already running."}})");
+    QTest::newRow("usage error, as JSON")
+        << QStringList() << false << QStringList { "chek", "--json" } << 2
+        << QStringLiteral(R"({"error":{"kind":"usage","message":"Unknown command: chek"}})");
     QTest::newRow("another updater") << oldPlus << true << QStringList { "update", "--yes" } << 3
                                      << QStringLiteral("Another instance of the updater is already running.");
+    // The toolkit's own options are neither offered nor taken.
+    QTest::newRow("no toolkit help") << QStringList() << false << QStringList { "--help-all" } << 2
+                                     << QStringLiteral("Unknown option 'help-all'.");
+    // Up to date over USB is not up to date: the catalogue's MCU firmware needs the service route.
+    QTest::newRow("only a service update")
+        << QStringList { "--model", "plus", "--mcu", "0.6.3", "--dsp", "3.1.2", "--styles", "0x1A2B",
+               "--ensemble", "0x20014" }
+        << false << QStringList { "check" } << 5
+        << QStringLiteral(
+               "An update exists that cannot be installed over USB: this device's MCU firmware must "
+               "be programmed into the MCU directly, by a service centre.");
     QTest::newRow("install without type") << oldPlus << false << QStringList { "install", "a.bin" } << 2
                                           << QStringLiteral("install needs --type mcu|dsp|styles|ensemble.");
 
@@ -257,11 +302,42 @@ void tst_CliProcess::commands_data()
     file.write(UpdateCatalogue::image(6000, QStringLiteral("3.3.1"), 7));
     file.close();
     QTest::newRow("install")
-        << oldPlus << false << QStringList { "install", firmware, "--type", "mcu", "--json", "--quiet" } << 0
-        << QString(R"({"device":{%1},"updates":""})").arg(QString(device).replace("3.1.2", "3.3.1"));
+        << oldPlus << false
+        << QStringList { "install", firmware, "--type", "mcu", "--yes", "--json", "--quiet" } << 0
+        << QString(R"({"device":{%1},"installed":[{"component":"MCU Firmware","before":"Production 1.2",)"
+                   R"("verified":false}],"notApplied":""})")
+               .arg(QString(device).replace("3.1.2", "3.3.1"));
+    QTest::newRow("install says it is complete")
+        << oldPlus << false << QStringList { "install", firmware, "--type", "mcu", "--yes" } << 0
+        << QStringLiteral(
+               "Update complete: 1 component installed, 0 verified (no version known for: MCU Firmware).");
     QTest::newRow("install a file of another kind")
         << oldPlus << false << QStringList { "install", firmware, "--type", "dsp" } << 2
-        << QStringLiteral("Invalid File: This file does not seem to be a valid DSP Firmware");
+        << QStringLiteral("Invalid File: This file does not seem to be a valid DSP Firmware file: its name "
+                          "must end in \".ldr\".");
+    // DSP firmware is listed by its text and sent as bytes: the label says they are one file.
+    const QString dspFile = m_dir.filePath(QStringLiteral("pelk.ldr"));
+    QFile dsp(dspFile);
+    QVERIFY(dsp.open(QIODevice::WriteOnly));
+    const qint64 dspTextSize = dsp.write(UpdateCatalogue::dspText(UpdateCatalogue::image(6000, "3.1.3", 9)));
+    dsp.close();
+    QTest::newRow("DSP sizes of one file")
+        << oldPlus << false << QStringList { "install", dspFile, "--type", "dsp", "--yes" } << 0
+        << QStringLiteral("  Installing (6 KB: the %1 KB text file as bytes): 100%")
+               .arg((dspTextSize + 1023) / 1024);
+    // A file on this computer is not downloaded ("!": not in the output).
+    QTest::newRow("local install downloads nothing")
+        << oldPlus << false << QStringList { "install", dspFile, "--type", "dsp", "--yes" } << 0
+        << QStringLiteral("!Downloading");
+    // The versions after an install, as the device shows them: a Pelk has no Styles.
+    QTest::newRow("a Pelk's versions")
+        << QStringList { "--model", "base", "--mcu", "3.1.2", "--dsp", "3.1.0", "--ensemble", "0x10203" }
+        << false << QStringList { "install", firmware, "--type", "mcu", "--yes" } << 0
+        << QStringLiteral("!  Styles:");
+    // As update does, install asks first; a closed standard input is no yes.
+    QTest::newRow("install asks first")
+        << oldPlus << false << QStringList { "install", firmware, "--type", "mcu" } << 1
+        << QStringLiteral("Install MCU Firmware from %1 now? [y/N] ").arg(firmware);
     // The device takes the Styles image but keeps reporting its old version: the update ends there,
     // naming what it did not take, instead of waiting for an end that never comes.
     QTest::newRow("device keeps its old version")
@@ -269,6 +345,16 @@ void tst_CliProcess::commands_data()
                "--ensemble", "0x20014", "--reboot-ms", "1800", "--keep-version" }
         << false << QStringList { "update", "--yes" } << 1
         << QStringLiteral("The device does not report the new version of: Styles");
+    // The list of what is to be installed and the one of what was not taken are told apart.
+    QTest::newRow("device keeps its old version, as JSON")
+        << QStringList { "--model", "plus", "--mcu", "3.2.7", "--dsp", "3.1.2", "--styles", "0x12",
+               "--ensemble", "0x20014", "--reboot-ms", "1800", "--keep-version" }
+        << false << QStringList { "update", "--yes", "--json" } << 1
+        << QStringLiteral(
+               R"({"device":{"model":"plus","serial":"PK000001","path":"sim/pelk-1","mcu":"3.2.7",)"
+               R"("dsp":"3.1.2","styles":"0x12","ensemble":"0x20014"},"installed":[],)"
+               R"("notApplied":"Styles","error":{"kind":"not-applied","message":)"
+               R"("The device does not report the new version of: Styles"}})");
     QTest::newRow("device lost while sending")
         << oldPlus + QStringList { "--unplug-after", "20" } << false << QStringList { "update", "--yes" } << 1
         << QStringLiteral("Update Failure: The update could not be completed.");
@@ -300,26 +386,36 @@ void tst_CliProcess::commands()
         QVERIFY(lock.tryLock(0));
 
     // Long enough for the longest wait for a device to end, and the update before it.
-    const Run run = finish(startCli(arguments), 100000);
+    QProcess* cli = startCli(arguments);
+    // Nobody answers a question.
+    cli->closeWriteChannel();
+    const Run run = finish(cli, 100000);
     QVERIFY2(
         run.exitCode == exitCode, qPrintable(QStringLiteral("exit %1: %2").arg(run.exitCode).arg(run.err)));
     // The manifest URL of the command line was for that run only.
     const QSettings settings(QStringLiteral("Quellor"), QStringLiteral("Pelk Updater"));
     QVERIFY(!settings.contains(QStringLiteral("update/manifest-url")));
+    if (expected.startsWith(QLatin1Char('!'))) {
+        const QString all = run.err + QString::fromLocal8Bit(run.out);
+        QVERIFY2(!all.contains(expected.mid(1)), qPrintable(all));
+        return;
+    }
     if (!expected.startsWith(QLatin1Char('{'))) {
-        QVERIFY2(run.err.contains(expected), qPrintable(run.err));
+        QVERIFY2(run.err.contains(expected) || QString::fromLocal8Bit(run.out).contains(expected),
+            qPrintable(run.err + QString::fromLocal8Bit(run.out)));
         return;
     }
 
     QJsonObject wanted = QJsonDocument::fromJson(expected.toUtf8()).object();
     // The plan's rows come from the catalogue: their sizes are what the server announces.
-    if (wanted.contains(QStringLiteral("updates"))) {
+    for (const QString& list : { QStringLiteral("updates"), QStringLiteral("notApplied") }) {
+        if (!wanted.contains(list))
+            continue;
         QJsonArray updates;
-        const QStringList names
-            = wanted.value(QStringLiteral("updates")).toString().split(' ', Qt::SkipEmptyParts);
+        const QStringList names = wanted.value(list).toString().split(' ', Qt::SkipEmptyParts);
         for (const QString& name : names)
             updates.append(expectedUpdate(name));
-        wanted.insert(QStringLiteral("updates"), updates);
+        wanted.insert(list, updates);
     }
     QVERIFY2(run.out.endsWith('\n') && run.out.count('\n') == 1, run.out.constData());
     QVERIFY2(QJsonDocument::fromJson(run.out).object() == wanted, run.out.constData());
@@ -457,7 +553,8 @@ void tst_CliProcess::updateInstallsEveryImage()
     for (const QString& line :
         { QStringLiteral("HID backend: virtual bus (socket %1)").arg(m_dir.filePath(QStringLiteral("bus"))),
             QStringLiteral("Pelk+, serial number PK000001, path sim/pelk-1: MCU Firmware Production 2.7"),
-            QStringLiteral("Production 1.2 -> 3.2.7  verified"), QStringLiteral("Sending file type 3") })
+            QStringLiteral("Production 1.2 -> Production 2.7 (3.2.7)  verified"),
+            QStringLiteral("Sending file type 3") })
         QVERIFY2(report.contains(line), qPrintable(line + QStringLiteral("\n") + report));
 
     // The window's instructions, each component in turn, then the rebooted device's versions.
@@ -468,7 +565,8 @@ void tst_CliProcess::updateInstallsEveryImage()
     QVERIFY(out.contains(QStringLiteral("Updating Ensemble Audio (Component 4/4)")));
     QVERIFY2(out.endsWith(QStringLiteral("Device versions:\n  MCU Firmware:    Production 2.7\n"
                                          "  DSP Firmware:    Production 1.2\n  Styles:          0x1A2B\n"
-                                         "  Ensemble Audio:  0x20014\nUpdate complete.\n")),
+                                         "  Ensemble Audio:  0x20014\n"
+                                         "Update complete: 4 components installed and verified.\n")),
         qPrintable(out));
 
     // The device took each image whole: its version marker and, for the firmware streams, the
@@ -492,6 +590,115 @@ void tst_CliProcess::updateInstallsEveryImage()
         if (i < 2)
             QCOMPARE(match.captured(2).toUInt(nullptr, 16), uint(checksum));
     }
+}
+
+void tst_CliProcess::oneUpdaterPerDevice_data()
+{
+    QTest::addColumn<QStringList>("environment"); // of the second updater
+    QTest::addColumn<bool>("firstUpdates");       // a pelk-cli updates the device; else the lock is held
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("told");
+
+    const QString otherRuntime = m_dir.filePath(QStringLiteral("other-runtime"));
+    QDir().mkpath(otherRuntime);
+    QFile::setPermissions(
+        otherRuntime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const QString running = QStringLiteral("Another instance of the updater is already running.");
+    // An ssh session, sudo or cron: the same account, another environment.
+    QTest::newRow("another runtime directory")
+        << QStringList { "XDG_RUNTIME_DIR=" + otherRuntime } << false << QStringList { "check" } << running;
+    QTest::newRow("no runtime directory")
+        << QStringList { "XDG_RUNTIME_DIR" } << false << QStringList { "update", "--yes" } << running;
+    // Another account (a lock of its own) finds the device taken by the updater at work.
+    const QString busy
+        = QStringLiteral("Pelk+ PK000001 (sim/pelk-1) is being used by another updater (pid %1 "
+                         "(pelk-cli)). Wait until it has finished, or close it.");
+    const QStringList otherAccount { "PELK_INSTANCE_LOCK_DIR=" + otherRuntime,
+        "XDG_RUNTIME_DIR=" + otherRuntime };
+    QTest::newRow("another account checks") << otherAccount << true << QStringList { "check" } << busy;
+    QTest::newRow("another account lists") << otherAccount << true << QStringList { "devices" } << busy;
+}
+
+// One updater per device, whatever the environment or the account; the second one ends with 3.
+void tst_CliProcess::oneUpdaterPerDevice()
+{
+    QFETCH(QStringList, environment);
+    QFETCH(bool, firstUpdates);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, told);
+
+    // A firmware image of about three seconds on a paced bus.
+    publish(200000);
+    startDevices(oldPlus + QStringList { "--paced" });
+    QLockFile lock(ApplicationPaths::singleInstanceLockPath());
+    QProcess* first = nullptr;
+    if (firstUpdates) {
+        first = startCli({ "update", "--yes" });
+        QByteArray out;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                out += first->readAllStandardOutput();
+                return out.contains("Update in progress...");
+            },
+            20000));
+        told = told.arg(first->processId());
+    } else {
+        QVERIFY(lock.tryLock(0));
+    }
+
+    const Run run = finish(startCli(arguments, environment), 30000);
+    if (first) {
+        ::kill(pid_t(first->processId()), SIGTERM);
+        ::kill(pid_t(first->processId()), SIGTERM);
+        finish(first, 10000);
+    }
+    QVERIFY2(run.exitCode == 3, qPrintable(QStringLiteral("exit %1: %2").arg(run.exitCode).arg(run.err)));
+    QVERIFY2(run.err.contains(told), qPrintable(run.err));
+}
+
+void tst_CliProcess::diagnosticsReport_data()
+{
+    QTest::addColumn<bool>("lockHeld"); // the window runs
+    QTest::addColumn<QString>("url");   // the report's manifest URL; empty for the run's own
+    const QString stored = QStringLiteral("http://127.0.0.1:9/stored/update-manifest.xml");
+    QTest::newRow("while the window runs") << true << stored;
+    QTest::newRow("alone") << false << QString();
+}
+
+// The report, written to a file that existed open to others: closed to them, and naming the
+// catalogue the updater uses.
+void tst_CliProcess::diagnosticsReport()
+{
+    QFETCH(bool, lockHeld);
+    QFETCH(QString, url);
+    QSettings settings(QStringLiteral("Quellor"), QStringLiteral("Pelk Updater"));
+    settings.setValue(QStringLiteral("version"), 1);
+    settings.setValue(QStringLiteral("update/manifest-url"),
+        QUrl(QStringLiteral("http://127.0.0.1:9/stored/update-manifest.xml")));
+    settings.sync();
+    QLockFile lock(ApplicationPaths::singleInstanceLockPath());
+    if (lockHeld)
+        QVERIFY(lock.tryLock(0));
+    const QString path = m_dir.filePath(QStringLiteral("report-%1.txt").arg(lockHeld));
+    QFile existing(path);
+    QVERIFY(existing.open(QIODevice::WriteOnly));
+    existing.close();
+    QVERIFY(
+        existing.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther));
+
+    const Run run = finish(startCli({ "diagnostics", path }));
+    settings.remove(QStringLiteral("update/manifest-url"));
+    settings.sync();
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    // User, group and others: only the user may read and write.
+    QCOMPARE(QFile::permissions(path) & 0x0FFF, QFileDevice::ReadUser | QFileDevice::WriteUser);
+    QFile report(path);
+    QVERIFY(report.open(QIODevice::ReadOnly));
+    const QString wanted = QStringLiteral("Manifest URL: ")
+        + (url.isEmpty() ? m_server.url(UpdateCatalogue::manifestPath()).toString() : url)
+        + QLatin1Char('\n');
+    const QString text = QString::fromUtf8(report.readAll());
+    QVERIFY2(text.contains(wanted), qPrintable(text));
 }
 
 void tst_CliProcess::interruptDuringTransfer()
@@ -587,7 +794,7 @@ void tst_CliProcess::recordAndReplayInstall()
         return file.open(QIODevice::WriteOnly) && file.write(image) == image.size();
     };
     QVERIFY(writeImage());
-    const QStringList install { "install", firmware, "--type", "mcu", "--quiet" };
+    const QStringList install { "install", firmware, "--type", "mcu", "--yes", "--quiet" };
 
     startDevices(oldPlus);
     qputenv("PELK_HID_RECORD", QFile::encodeName(recording));

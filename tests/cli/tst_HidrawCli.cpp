@@ -176,7 +176,8 @@ void tst_HidrawCli::updateInstallsEveryImage()
     m_testbed->addDevice(settings, layout);
     const Run run = finish(startCli({ "update", "--yes" }), 120000);
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
-    QVERIFY2(run.out.endsWith("Update complete.\n"), run.out.constData());
+    QVERIFY2(
+        run.out.endsWith("Update complete: 4 components installed and verified.\n"), run.out.constData());
 
     // Every image arrived whole, every packet as the device expects it.
     const SimulatedDevice device = m_testbed->device(0);
@@ -331,7 +332,9 @@ void tst_HidrawCli::faults()
         QVERIFY(
             device.holdsImage(0, m_catalogue->find(QStringLiteral("PELK+"), QStringLiteral("MP"))->image));
         if (exitCode == 0)
-            QVERIFY2(run.out.endsWith("Update complete.\n"), run.out.constData());
+            QVERIFY2(
+                run.out.contains("\nUpdate complete: ") && run.out.endsWith(" installed and verified.\n"),
+                run.out.constData());
     }
     // A device that stops taking reports is given up on after the time usbhid waits, not before.
     if (fault == QLatin1String("stops taking"))

@@ -17,6 +17,9 @@
 #include <clocale>
 #include <memory>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 using namespace PelkPlus;
 
 namespace {
@@ -225,12 +228,20 @@ void tst_HidrawStack::installThroughAgent()
     QVERIFY(readyForUpdate.wait(5000));
 
     // Closed however the test ends: the testbed must not go while a node is open.
-    std::unique_ptr<HidDevice, void (*)(HidDevice*)> held(
-        holdOldNode ? hidBackend()->openPath("/dev/hidraw0") : nullptr, [](HidDevice* device) {
-            if (device)
-                hidBackend()->close(device);
-        });
-    QCOMPARE(held != nullptr, holdOldNode);
+    // Held by another program: not through the backend, which leaves a node that an updater has
+    // open alone.
+    struct HeldNode
+    {
+        int fd;
+        ~HeldNode() { reset(); }
+        void reset()
+        {
+            if (fd >= 0)
+                ::close(fd);
+            fd = -1;
+        }
+    } held { holdOldNode ? ::open("/dev/hidraw0", O_RDWR | O_CLOEXEC) : -1 };
+    QCOMPARE(held.fd >= 0, holdOldNode);
     QSignalSpy done(agent.get(), &DeviceAgent::done);
     QSignalSpy failure(agent.get(), &DeviceAgent::failure);
     QSignalSpy disconnected(agent.get(), &DeviceAgent::disconnected);

@@ -583,7 +583,7 @@ void tst_SafetyWorkflow::scenario_data()
             == QLatin1String("Pelk+|PKA|MCU Firmware|Production 1.2|3.2.7|verified")
             && s.dialogs->openedUrls == QList<QUrl> { QUrl::fromLocalFile(LogFile::folderPath()) }
         && text.contains(QLatin1String("Pelk+, serial number PKA, path sim/PKA: MCU Firmware Production 2.7"))
-            && text.contains(QLatin1String("Production 1.2 -> 3.2.7  verified"));
+            && text.contains(QLatin1String("Production 1.2 -> Production 2.7 (3.2.7)  verified"));
     }) << QStringList { "MP 3.2.7" } << QString();
 
     // A key is trusted and the catalogue is not signed: nothing is planned, and the user is told why.

@@ -82,8 +82,9 @@ void tst_DiagnosticsReport::holds_data()
     QTest::newRow("device unread") << "Pelk, serial number PKB, path sim/PKB: versions not read" << true;
     QTest::newRow("history bounded") << "most recent 20 of 25, newest first" << true;
     QTest::newRow("newest entry") << "MCU Firmware  - -> 3.2.25  verified" << true;
-    QTest::newRow("20th newest entry") << "-> 3.2.6  verified" << true;
-    QTest::newRow("21st newest entry left out") << "-> 3.2.5  verified" << false;
+    // Sent as the device shows it, the catalogue's form beside it.
+    QTest::newRow("20th newest entry") << "-> Production 2.6 (3.2.6)  verified" << true;
+    QTest::newRow("21st newest entry left out") << "-> Production 2.5 (3.2.5)  verified" << false;
     QTest::newRow("log bounded") << "== Log (last 500 lines) ==" << true;
     QTest::newRow("last log line") << " log line 600\n" << true;
     QTest::newRow("log line 101") << " log line 101\n" << true;

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "device/DeviceInfo.h"
+#include "update/ComponentType.h"
+
+#include <QString>
+
+namespace PelkPlus {
+
+// A component's version as a person reads it, one form everywhere: the device's display form
+// ("Production 2.7", "0x1A2B"), with the catalogue's own form beside it where the two differ
+// ("Production 2.7 (3.2.7)"), so that a version before an update and the one sent read alike.
+class VersionText
+{
+public:
+    // The display form of a version written as the catalogue writes it; the text itself when it
+    // is none of the type's forms (a history entry of an older updater, say).
+    static QString displayed(ComponentType type, const QString& catalogueVersion);
+    // displayed(), followed by the catalogue's form in brackets where that differs.
+    static QString withCatalogue(ComponentType type, const QString& catalogueVersion);
+    // The version the device reports for the type; empty for Styles on a Pelk, which has none.
+    static QString ofDevice(const DeviceInfo& info, ComponentType type);
+    // The type by its name ("MCU Firmware"), as the history records it; false for another name.
+    static bool typeFromName(const QString& name, ComponentType* type);
+};
+
+} // namespace PelkPlus
