@@ -104,16 +104,6 @@ private slots:
     void progressTexts_data();
     void progressTexts();
     void unsendableTypeFailsTheInstall();
-
-private:
-    static bool waitForSelection(WorkflowSession& session)
-    {
-        QElapsedTimer waited;
-        waited.start();
-        while (!session.selectionPageShown() && waited.elapsed() < 15000)
-            QTest::qWait(20);
-        return session.selectionPageShown();
-    }
 };
 
 void tst_UpdateWorkflow::fullUpdateOfPelkPlus()
