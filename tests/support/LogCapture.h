@@ -41,6 +41,8 @@ public:
     {
         return lines().filter(QRegularExpression(QLatin1Char('^') + QRegularExpression::escape(prefix)));
     }
+    // The time since the capture began, on the clock of the lines.
+    qint64 elapsed() const { return m_clock.elapsed(); }
     // When a line beginning with the prefix was first logged after the given time; -1 if none was.
     qint64 firstAt(const QString& prefix, qint64 after = -1) const
     {

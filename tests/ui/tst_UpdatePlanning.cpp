@@ -3,10 +3,10 @@
 #include "app/ApplicationSetup.h"
 #include "app/ConfigurationManager.h"
 #include "device/DeviceInfo.h"
+#include "support/PlanningRows.h"
 #include "support/StateTrail.h"
 #include "support/TestEnvironment.h"
 #include "support/WindowHarness.h"
-#include "update/CatalogueSignature.h"
 #include "update/UpdateManager.h"
 #include "workflow/WorkflowNotifier.h"
 
@@ -23,23 +23,6 @@ namespace {
 const QString mcuWarning
     = QStringLiteral("An MCU update is available but your current MCU firmware cannot be "
                      "updated by USB. It must be programmed directly into the MCU.");
-
-// Devices by the name the rows use. Every Pelk+ carries DSP Production 1.0, Styles 0x12 and
-// Ensemble Audio 15.
-SimulatedDeviceSettings deviceNamed(const QString& name)
-{
-    SimulatedDeviceSettings settings;
-    settings.model = name == QLatin1String("pelk") ? Base : Plus;
-    settings.mcuWord = 0x0312;
-    settings.dspWord = 0x0310;
-    settings.stylesVersion = 0x0012;
-    settings.ensembleVersion = 15;
-    if (name == QLatin1String("pelk+ alpha 6.3"))
-        settings.mcuWord = 0x0063;
-    else if (name == QLatin1String("pelk+ alpha 6.4"))
-        settings.mcuWord = 0x0064;
-    return settings;
-}
 
 } // namespace
 
@@ -80,7 +63,7 @@ WorkflowSession& tst_UpdatePlanning::sessionFor(const QString& device)
         trail.reset();
         session.reset();
         session = std::make_unique<WorkflowSession>();
-        session->addDevice(deviceNamed(device));
+        session->addDevice(planningDevice(device));
         publish({});
         session->openWindow();
         trail = std::make_unique<StateTrail>(
@@ -92,28 +75,7 @@ WorkflowSession& tst_UpdatePlanning::sessionFor(const QString& device)
 
 void tst_UpdatePlanning::publish(const QStringList& components)
 {
-    QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Family Name=\"PELK\">\n";
-    QStringList products;
-    for (const QString& component : components) {
-        const QString product = component.section(QLatin1Char('|'), 0, 0);
-        if (!products.contains(product))
-            products.append(product);
-    }
-    for (const QString& product : qAsConst(products)) {
-        xml += "<Product Name=\"" + product.toUtf8() + "\"><Components>\n";
-        for (int i = 0; i < components.size(); ++i) {
-            const QStringList fields = components.at(i).split(QLatin1Char('|'));
-            if (fields.at(0) != product)
-                continue;
-            const QString path = QStringLiteral("/files/%1").arg(i);
-            session->server.setFile(path, QByteArray(fields.at(3).toInt(), 'x'));
-            xml += "<Component Name=\"" + fields.at(1).toUtf8() + "\" Version=\"" + fields.at(2).toUtf8()
-                + "\" ReleaseDate=\"2024-04-18\" URL=\"" + session->server.url(path).toEncoded() + "\"/>\n";
-        }
-        xml += "</Components></Product>\n";
-    }
-    xml += "</Family>\n";
-    session->server.setFile(UpdateCatalogue::manifestPath(), xml);
+    publishPlanningManifest(session->server, components);
 }
 
 bool tst_UpdatePlanning::waitForIdle(int timeout)
@@ -225,18 +187,7 @@ void tst_UpdatePlanning::catalogueNote()
     QFETCH(bool, signedByTrustedKey);
 
     WorkflowSession& s = sessionFor(QStringLiteral("pelk+ alpha 6.4"));
-    UpdateCatalogue catalogue(&s.server);
-    catalogue.addComponent(QStringLiteral("PELK+"), QStringLiteral("MP"), QStringLiteral("0.6.5"), 2048);
-    catalogue.setDigests(true);
-    const QDateTime now = QDateTime::currentDateTimeUtc();
-    catalogue.setValidity(now, now.addDays(30));
-    const CatalogueSignature::KeyPair key = CatalogueSignature::generateKeyPair();
-    if (signedByTrustedKey) {
-        QSettings().setValue(QStringLiteral("update/trusted-keys"),
-            QString::fromLatin1(CatalogueSignature::encodeKey(key.publicKey)));
-        catalogue.setSigningKeys({ key.secretKey });
-    }
-    catalogue.publish();
+    publishSignedCatalogue(s.server, signedByTrustedKey);
     const bool planned = runPlanning(false);
     QSettings().remove(QStringLiteral("update/trusted-keys"));
     QVERIFY(planned);

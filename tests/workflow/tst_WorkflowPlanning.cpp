@@ -3,9 +3,8 @@
 // and forgetting as the log tells them.
 #include "device/DeviceAgent.h"
 #include "support/EngineFixture.h"
-#include "support/LogCapture.h"
+#include "support/PlanningRows.h"
 #include "support/StateTrail.h"
-#include "update/CatalogueSignature.h"
 #include "workflow/UpdatePlanner.h"
 #include "workflow/UpdateWorkflow.h"
 #include "workflow/WorkflowStates.h"
@@ -16,23 +15,6 @@
 namespace PelkPlus {
 
 namespace {
-
-// Devices by the name the rows use. Every Pelk+ carries DSP Production 1.0, Styles 0x12 and
-// Ensemble Audio 15.
-SimulatedDeviceSettings deviceNamed(const QString& name)
-{
-    SimulatedDeviceSettings settings;
-    settings.model = name == QLatin1String("pelk") ? Base : Plus;
-    settings.mcuWord = 0x0312;
-    settings.dspWord = 0x0310;
-    settings.stylesVersion = 0x0012;
-    settings.ensembleVersion = 15;
-    if (name == QLatin1String("pelk+ alpha 6.3"))
-        settings.mcuWord = 0x0063;
-    else if (name == QLatin1String("pelk+ alpha 6.4"))
-        settings.mcuWord = 0x0064;
-    return settings;
-}
 
 QStringList described(const QList<Component>& plan)
 {
@@ -49,13 +31,7 @@ class tst_WorkflowPlanning : public QObject
     Q_OBJECT
 
 private slots:
-    // Made once the test's own message handler is in place, to hear what is logged through it.
-    void initTestCase() { log = std::make_unique<LogCapture>(); }
-    void cleanupTestCase()
-    {
-        forget();
-        log.reset();
-    }
+    void cleanupTestCase() { forget(); }
 
     void plan_data();
     void plan();
@@ -73,7 +49,6 @@ private:
     // Runs a check (or lists all components) and waits for the plan.
     bool runPlanning(bool forceAll);
 
-    std::unique_ptr<LogCapture> log;
     std::unique_ptr<EngineFixture> fixture;
     std::unique_ptr<StateTrail> trail;
     QString fixtureDevice;
@@ -84,7 +59,7 @@ EngineFixture& tst_WorkflowPlanning::fixtureFor(const QString& device)
     if (!fixture || fixtureDevice != device) {
         forget();
         fixture = std::make_unique<EngineFixture>();
-        fixture->addDevice(deviceNamed(device));
+        fixture->addDevice(planningDevice(device));
         publish({});
         fixture->start();
         trail = std::make_unique<StateTrail>(fixture->workflow()->regions()->machine());
@@ -102,28 +77,7 @@ void tst_WorkflowPlanning::forget()
 
 void tst_WorkflowPlanning::publish(const QStringList& components)
 {
-    QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Family Name=\"PELK\">\n";
-    QStringList products;
-    for (const QString& component : components) {
-        const QString product = component.section(QLatin1Char('|'), 0, 0);
-        if (!products.contains(product))
-            products.append(product);
-    }
-    for (const QString& product : qAsConst(products)) {
-        xml += "<Product Name=\"" + product.toUtf8() + "\"><Components>\n";
-        for (int i = 0; i < components.size(); ++i) {
-            const QStringList fields = components.at(i).split(QLatin1Char('|'));
-            if (fields.at(0) != product)
-                continue;
-            const QString path = QStringLiteral("/files/%1").arg(i);
-            fixture->server.setFile(path, QByteArray(fields.at(3).toInt(), 'x'));
-            xml += "<Component Name=\"" + fields.at(1).toUtf8() + "\" Version=\"" + fields.at(2).toUtf8()
-                + "\" ReleaseDate=\"2024-04-18\" URL=\"" + fixture->server.url(path).toEncoded() + "\"/>\n";
-        }
-        xml += "</Components></Product>\n";
-    }
-    xml += "</Family>\n";
-    fixture->server.setFile(UpdateCatalogue::manifestPath(), xml);
+    publishPlanningManifest(fixture->server, components);
 }
 
 bool tst_WorkflowPlanning::runPlanning(bool forceAll)
@@ -259,18 +213,7 @@ void tst_WorkflowPlanning::catalogueTrust()
     QFETCH(bool, signedByTrustedKey);
 
     EngineFixture& f = fixtureFor(QStringLiteral("pelk+ alpha 6.4"));
-    UpdateCatalogue catalogue(&f.server);
-    catalogue.addComponent(QStringLiteral("PELK+"), QStringLiteral("MP"), QStringLiteral("0.6.5"), 2048);
-    catalogue.setDigests(true);
-    const QDateTime now = QDateTime::currentDateTimeUtc();
-    catalogue.setValidity(now, now.addDays(30));
-    const CatalogueSignature::KeyPair key = CatalogueSignature::generateKeyPair();
-    if (signedByTrustedKey) {
-        QSettings().setValue(QStringLiteral("update/trusted-keys"),
-            QString::fromLatin1(CatalogueSignature::encodeKey(key.publicKey)));
-        catalogue.setSigningKeys({ key.secretKey });
-    }
-    catalogue.publish();
+    publishSignedCatalogue(f.server, signedByTrustedKey);
     const bool planned = runPlanning(false);
     QSettings().remove(QStringLiteral("update/trusted-keys"));
     QVERIFY(planned);
@@ -281,12 +224,12 @@ void tst_WorkflowPlanning::catalogueTrust()
 
 void tst_WorkflowPlanning::logLines()
 {
-    fixtureFor(QStringLiteral("pelk+ alpha 6.3"));
+    const LogCapture& log = fixtureFor(QStringLiteral("pelk+ alpha 6.3")).log;
     publish({ "PELK+|MP|3.2.0|10", "PELK+|DSP|3.1.1|10", "PELK+|Styles|18|10", "PELK+|Ensemble|017|10",
         "PELK+|Styles|0x13|10" });
     QVERIFY(runPlanning(false));
 
-    const QStringList lines = log->lines();
+    const QStringList lines = log.lines();
     const int first = lines.lastIndexOf(QStringLiteral("Found MCU: \"3.2.0\" \"3.2.0\""));
     QVERIFY(first >= 0);
     const QStringList expected = { "Found MCU: \"3.2.0\" \"3.2.0\"", UpdatePlanner::mcuNotUpdatableWarning(),
@@ -295,10 +238,10 @@ void tst_WorkflowPlanning::logLines()
     QCOMPARE(lines.mid(first, expected.size()), expected);
 
     // A newer MCU on firmware that can take it.
-    fixtureFor(QStringLiteral("pelk+"));
+    const LogCapture& newer = fixtureFor(QStringLiteral("pelk+")).log;
     publish({ "PELK+|MP|3.2.0|10", "PELK+|Ensemble|0x10|10" });
     QVERIFY(runPlanning(false));
-    const QStringList later = log->lines();
+    const QStringList later = newer.lines();
     const int mcu = later.lastIndexOf(QStringLiteral("Found MCU: \"3.2.0\" \"3.2.0\""));
     QVERIFY(mcu >= 0);
     QCOMPARE(later.mid(mcu, 4),
@@ -311,17 +254,17 @@ void tst_WorkflowPlanning::selectionAndForgetting()
 {
     forget();
     EngineFixture f;
-    SimulatedDeviceSettings settings = deviceNamed(QStringLiteral("pelk+"));
+    SimulatedDeviceSettings settings = planningDevice(QStringLiteral("pelk+"));
     settings.serialNumber = QStringLiteral("PK000123");
     settings.path = QStringLiteral("sim/chosen");
     f.addDevice(settings);
     f.catalogue.publish();
-    const int start = log->lines().size();
+    const int start = f.log.lines().size();
     f.start();
     QVERIFY(f.waitForPhase(WorkflowPhase::Idle));
 
     const QString selected = QStringLiteral("Selected device: \"PK000123\" \"sim/chosen\"");
-    QStringList lines = log->lines().mid(start);
+    QStringList lines = f.log.lines().mid(start);
     const int selecting = lines.indexOf(QStringLiteral("Selecting device..."));
     QVERIFY(selecting >= 0);
     QVERIFY2(lines.indexOf(selected) > selecting, qPrintable(lines.join(QLatin1Char('\n'))));
@@ -332,11 +275,11 @@ void tst_WorkflowPlanning::selectionAndForgetting()
     QVERIFY(agent);
     QSignalSpy failed(f.workflow(), &UpdateWorkflow::deviceFailure);
     QSignalSpy connected(f.workflow(), &UpdateWorkflow::deviceConnected);
-    const int before = log->lines().size();
+    const int before = f.log.lines().size();
     QVERIFY(QMetaObject::invokeMethod(f.workflow(), "selectDevice"));
     QCOMPARE(failed.size(), 1);
     QCOMPARE(connected.size(), 0);
-    QCOMPARE(log->lines().mid(before),
+    QCOMPARE(f.log.lines().mid(before),
         QStringList({ "Selecting device...", "Trying to select device, but device already selected." }));
     QCOMPARE(f.workflow()->findChildren<DeviceAgent*>(), QList<DeviceAgent*>({ agent }));
     QCOMPARE(agent->connection().path, QStringLiteral("sim/chosen"));
@@ -347,7 +290,7 @@ void tst_WorkflowPlanning::selectionAndForgetting()
     f.unplug();
     QTRY_VERIFY_WITH_TIMEOUT(!f.workflow()->findChild<DeviceAgent*>(), 5000);
     QVERIFY(!f.workflow()->hasDevice());
-    lines = log->lines().mid(start);
+    lines = f.log.lines().mid(start);
     const int forgetting = lines.lastIndexOf(QStringLiteral("Forgetting device..."));
     QVERIFY(forgetting > selecting);
     QVERIFY(lines.indexOf(QStringLiteral("Forgotten device: \"PK000123\" \"sim/chosen\""), forgetting)
@@ -355,11 +298,11 @@ void tst_WorkflowPlanning::selectionAndForgetting()
 
     // With no device at all there is nothing to select.
     failed.clear();
-    const int unplugged = log->lines().size();
+    const int unplugged = f.log.lines().size();
     QVERIFY(QMetaObject::invokeMethod(f.workflow(), "selectDevice"));
     QCOMPARE(failed.size(), 1);
     QCOMPARE(connected.size(), 0);
-    QCOMPARE(log->lines().mid(unplugged),
+    QCOMPARE(f.log.lines().mid(unplugged),
         QStringList({ "Selecting device...", "Trying to select device, but none available." }));
     QVERIFY(!f.workflow()->findChild<DeviceAgent*>());
 }

@@ -2,7 +2,6 @@
 // scenarios as rows of events in and the trail of states out, against simulated devices on the
 // in-process bus and the catalogue on the loopback server.
 #include "support/EngineFixture.h"
-#include "support/LogCapture.h"
 #include "support/StateTrail.h"
 #include "workflow/UpdateWorkflow.h"
 #include "workflow/WorkflowStates.h"
@@ -19,7 +18,6 @@ struct MachineRun
 {
     EngineFixture& f;
     StateTrail& trail;
-    LogCapture& log;
 
     bool at(const char* state, int timeout = 15000) const
     {
@@ -268,29 +266,7 @@ void tst_WorkflowStateMachine::transitions()
     UpdateWorkflow workflow;
     QState* source = workflow.state(state.toLatin1().constData());
     QVERIFY(source);
-
-    QStringList found;
-    const auto transitions = source->transitions();
-    for (const QAbstractTransition* transition : transitions) {
-        QString trigger;
-        if (const auto* signalTransition = qobject_cast<const QSignalTransition*>(transition)) {
-            const QObject* sender = signalTransition->senderObject();
-            QString senderName = sender->objectName();
-            if (senderName.isEmpty())
-                senderName = QString::fromLatin1(sender->metaObject()->className())
-                                 .remove(QStringLiteral("PelkPlus::"));
-            QByteArray signal = signalTransition->signal();
-            if (signal.startsWith('0' + QSIGNAL_CODE))
-                signal.remove(0, 1);
-            trigger = senderName + QLatin1Char('.') + QString::fromLatin1(signal.left(signal.indexOf('(')));
-        } else {
-            // A plain transition with no trigger of its own: taken as soon as the source is entered.
-            QVERIFY(transition->metaObject() == &QAbstractTransition::staticMetaObject);
-        }
-        QCOMPARE(transition->targetStates().size(), 1);
-        found << trigger + QLatin1Char('>') + transition->targetState()->objectName();
-    }
-    QCOMPARE(found, expected);
+    QCOMPARE(StateTrail::transitionsOf(source), expected);
 }
 
 void tst_WorkflowStateMachine::scenario_data()
@@ -489,7 +465,7 @@ void tst_WorkflowStateMachine::scenario_data()
                QVERIFY(m.trail.isActive(QLatin1String(WorkflowStates::appCheckRunningState)));
                m.f.check();
                QVERIFY(m.at(WorkflowStates::fetchManifestState));
-               QVERIFY(m.log.lines().contains(QStringLiteral("UpdateManager: Busy.")));
+               QVERIFY(m.f.log.lines().contains(QStringLiteral("UpdateManager: Busy.")));
                // The running check answers both.
                QVERIFY(m.at(WorkflowStates::readyToInstallState));
                QVERIFY(m.at(WorkflowStates::appCheckIdleState));
@@ -627,7 +603,6 @@ void tst_WorkflowStateMachine::scenario()
     QFETCH(QStringList, messages);
     QFETCH(int, awake);
 
-    LogCapture log;
     EngineFixture f;
     // One newer MCU image for a device that carries Production 1.2 and is otherwise up to date.
     f.catalogue.addComponent(QStringLiteral("PELK+"), QStringLiteral("MP"), QStringLiteral("3.2.7"), 6000);
@@ -658,7 +633,7 @@ void tst_WorkflowStateMachine::scenario()
         f.addDevice(settings);
     f.start();
     StateTrail trail(f.workflow()->regions()->machine());
-    MachineRun run { f, trail, log };
+    MachineRun run { f, trail };
 
     script(run);
     if (QTest::currentTestFailed()) {
