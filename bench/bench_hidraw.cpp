@@ -6,6 +6,7 @@
 #include "device/HidBackend.h"
 #include "device/HidapiBackend.h"
 #include "support/HidrawTestbed.h"
+#include "support/TestFiles.h"
 #include "support/UmockdevPreload.h"
 #include "support/UpdateCatalogue.h"
 #include "support/VirtualBus.h"
@@ -128,15 +129,6 @@ SimulatedDeviceSettings pacedPlus()
     settings.paced = true;
     settings.rebootMs = 500;
     return settings;
-}
-
-QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& contents)
-{
-    const QString path = dir.filePath(name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size())
-        return QString();
-    return path;
 }
 
 } // namespace

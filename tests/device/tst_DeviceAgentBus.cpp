@@ -2,6 +2,7 @@
 #include "device/DeviceInfo.h"
 #include "device/DeviceMonitor.h"
 #include "device/FirmwareVersion.h"
+#include "support/AgentConnection.h"
 #include "support/TestEnvironment.h"
 #include "support/VirtualBus.h"
 
@@ -41,21 +42,6 @@ QByteArray imageBytes(int size, const QString& version)
         bytes[i] = char(state >> 24);
     }
     return bytes.replace(0, 20, SimulatedDevice::versionMarker(version).leftJustified(20, '-'));
-}
-
-// Waits for the monitor's next connection and brings an agent up on it.
-std::unique_ptr<DeviceAgent> connectAgent(DeviceMonitor& monitor, DeviceInfo* info)
-{
-    QSignalSpy connected(&monitor, &DeviceMonitor::connected);
-    if (!connected.wait(10000))
-        return nullptr;
-    auto agent = std::make_unique<DeviceAgent>(connected.first().first().value<Connection>(), &monitor);
-    QSignalSpy ready(agent.get(), &DeviceAgent::ready);
-    agent->start();
-    if (!ready.wait(5000))
-        return nullptr;
-    *info = ready.first().first().value<DeviceInfo>();
-    return agent;
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "device/FirmwareVersion.h"
 #include "device/HidBackend.h"
 #include "device/HidapiBackend.h"
+#include "support/AgentConnection.h"
 #include "support/HidrawTestbed.h"
 #include "support/TestEnvironment.h"
 #include "support/UmockdevPreload.h"
@@ -41,20 +42,6 @@ QList<Listed> enumerate()
     }
     hidBackend()->freeEnumeration(entries);
     return found;
-}
-
-// Waits for the monitor's next connection and brings an agent up on it.
-std::unique_ptr<DeviceAgent> connectAgent(DeviceMonitor& monitor, QSignalSpy& connected, DeviceInfo* info)
-{
-    if (connected.isEmpty() && !connected.wait(10000))
-        return nullptr;
-    auto agent = std::make_unique<DeviceAgent>(connected.takeFirst().first().value<Connection>(), &monitor);
-    QSignalSpy ready(agent.get(), &DeviceAgent::ready);
-    agent->start();
-    if (!ready.wait(5000))
-        return nullptr;
-    *info = ready.first().first().value<DeviceInfo>();
-    return agent;
 }
 
 } // namespace

@@ -53,16 +53,22 @@ void EngineFixture::start()
     power = new Power;
     engine->setPowerStatus(power);
     engine->setAppPackageType(std::nullopt);
-    connect(engine.get(), &WorkflowNotifier::phaseChanged, this,
-        [this](WorkflowPhase phase) { phases.append(phase); });
+    connect(engine.get(), &WorkflowNotifier::phaseChanged, this, [this](WorkflowPhase phase) {
+        phases.append(phase);
+        phaseTimes.append(log.elapsed());
+    });
     connect(engine.get(), &WorkflowNotifier::updateEnded, this,
         [this](UpdateOutcome outcome) { outcomes.append(outcome); });
     connect(engine.get(), &WorkflowNotifier::messageRequested, this,
         [this](MessageKind, const QString& title, const QString& text) {
             messages.append(title + QStringLiteral(": ") + text);
         });
-    connect(engine.get(), &WorkflowNotifier::statusChanged, this,
-        [this](const QString& text, MessageKind) { statuses.append(text); });
+    connect(engine.get(), &WorkflowNotifier::statusChanged, this, [this](const QString& text, MessageKind) {
+        statuses.append(text);
+        statusTimes.append(log.elapsed());
+    });
+    connect(engine.get(), &WorkflowNotifier::componentTextChanged, this,
+        [this](const QString& text) { componentTexts.append(text); });
     engine->start();
 }
 

@@ -5,6 +5,7 @@
 #include "app/SleepPreventer.h"
 #include "support/FixedPowerStatus.h"
 #include "support/HttpTestServer.h"
+#include "support/LogCapture.h"
 #include "support/TestEnvironment.h"
 #include "support/UpdateCatalogue.h"
 #include "support/VirtualBus.h"
@@ -74,13 +75,20 @@ public:
     // Waits for the end of the update and gives its outcome; none after the time-out.
     std::optional<UpdateOutcome> waitForOutcome(int timeout = 60000);
 
-    // What happened.
+    // What happened. Every line logged while the fixture lives (first made, so that it hears all).
+    LogCapture log;
     QList<WorkflowPhase> phases;
+    // When each phase was entered, on the log's clock.
+    QList<qint64> phaseTimes;
     // Every updateEnded, in order.
     QList<UpdateOutcome> outcomes;
     // "Title: text" of every message and critical question.
     QStringList messages;
     QStringList statuses;
+    // When each status was told, on the log's clock.
+    QList<qint64> statusTimes;
+    // "Updating MCU Firmware (Component 1/2)" of every component begun.
+    QStringList componentTexts;
     SimulatedDevice device(int index = 0) const { return bus->device(index); }
 
     HttpTestServer server;

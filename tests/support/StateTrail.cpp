@@ -1,6 +1,7 @@
 #include "support/StateTrail.h"
 
 #include <QAbstractState>
+#include <QSignalTransition>
 #include <QStateMachine>
 
 namespace PelkPlus {
@@ -60,6 +61,33 @@ bool StateTrail::enteredInOrder(const QStringList& names, int from) const
         ++next;
     }
     return true;
+}
+
+QStringList StateTrail::transitionsOf(const QState* state)
+{
+    QStringList found;
+    const auto transitions = state->transitions();
+    for (const QAbstractTransition* transition : transitions) {
+        QString trigger;
+        if (const auto* signalTransition = qobject_cast<const QSignalTransition*>(transition)) {
+            const QObject* sender = signalTransition->senderObject();
+            QString senderName = sender->objectName();
+            if (senderName.isEmpty())
+                senderName = QString::fromLatin1(sender->metaObject()->className())
+                                 .remove(QStringLiteral("PelkPlus::"));
+            QByteArray signal = signalTransition->signal();
+            if (signal.startsWith('0' + QSIGNAL_CODE))
+                signal.remove(0, 1);
+            trigger = senderName + QLatin1Char('.') + QString::fromLatin1(signal.left(signal.indexOf('(')));
+        } else if (transition->metaObject() != &QAbstractTransition::staticMetaObject) {
+            trigger = QStringLiteral("?");
+        }
+        const QString target = transition->targetStates().size() == 1
+            ? transition->targetState()->objectName()
+            : QStringLiteral("(%1 targets)").arg(transition->targetStates().size());
+        found << trigger + QLatin1Char('>') + target;
+    }
+    return found;
 }
 
 } // namespace PelkPlus

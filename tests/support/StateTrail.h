@@ -5,6 +5,7 @@
 #include <QStringList>
 
 class QAbstractState;
+class QState;
 class QStateMachine;
 
 namespace PelkPlus {
@@ -36,6 +37,11 @@ public:
     // Whether the states were entered in this order (others may come between them), looking at
     // the entries from the given one on.
     bool enteredInOrder(const QStringList& names, int from = 0) const;
+
+    // The state's transitions in the order they were added, as "sender.signal>target": the sender
+    // by its object name or, where it has none, by its class; a plain transition, taken as soon as
+    // the state is entered, as ">target", and a transition of any other kind as "?>target".
+    static QStringList transitionsOf(const QState* state);
 
 private:
     QStateMachine* m_machine;

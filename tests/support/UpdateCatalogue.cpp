@@ -49,6 +49,17 @@ void UpdateCatalogue::addComponent(
     m_entries.append(entry);
 }
 
+void UpdateCatalogue::addFamilyComponents()
+{
+    addComponent(QStringLiteral("PELK"), QStringLiteral("MP"), QStringLiteral("3.2.7"), 6000);
+    addComponent(QStringLiteral("PELK"), QStringLiteral("DSP"), QStringLiteral("3.1.2"), 1500);
+    addComponent(QStringLiteral("PELK"), QStringLiteral("Ensemble"), QStringLiteral("0x00020014"), 30000);
+    addComponent(QStringLiteral("PELK+"), QStringLiteral("MP"), QStringLiteral("3.2.7"), 6000);
+    addComponent(QStringLiteral("PELK+"), QStringLiteral("DSP"), QStringLiteral("3.1.2"), 1500);
+    addComponent(QStringLiteral("PELK+"), QStringLiteral("Styles"), QStringLiteral("0x1A2B"), 20000);
+    addComponent(QStringLiteral("PELK+"), QStringLiteral("Ensemble"), QStringLiteral("0x00020014"), 30000);
+}
+
 void UpdateCatalogue::addApplication(const QString& name, const QString& version)
 {
     Entry entry;

@@ -34,6 +34,10 @@ public:
 
     // A device component with an image of the given size; the version marker is placed in it.
     void addComponent(const QString& product, const QString& name, const QString& version, int size);
+    // Every component of both products, newer than MCU and DSP Production 1.2, Styles 0x1A2B and
+    // Ensemble Audio 0x20014: Production 2.7, 1.2, 0x1A2B and 0x20014. The data images fit one
+    // flash sector each, since every sector costs the device a real pause.
+    void addFamilyComponents();
     // A package of the updater itself.
     void addApplication(const QString& name, const QString& version);
 

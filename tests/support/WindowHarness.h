@@ -7,6 +7,7 @@
 #include "app/ConfigurationManager.h"
 #include "app/SleepPreventer.h"
 #include "support/HttpTestServer.h"
+#include "support/LogCapture.h"
 #include "support/UpdateCatalogue.h"
 #include "support/TestEnvironment.h"
 #include "support/VirtualBus.h"
@@ -41,11 +42,7 @@ namespace PelkPlus {
 // Lets the event loop run until done() holds or the time is up; the last answer of done().
 inline bool waitUntil(const std::function<bool()>& done, int timeout = 15000)
 {
-    QElapsedTimer waited;
-    waited.start();
-    while (!done() && waited.elapsed() < timeout)
-        QTest::qWait(20);
-    return done();
+    return QTest::qWaitFor(done, timeout);
 }
 
 // Answers the window's blocking dialogs from a script and records every question asked.
@@ -280,68 +277,6 @@ private:
     qint64 m_longest = 0;
 };
 
-// Every line the program logs, from any thread, with the time it was logged; each is passed on to
-// the test's own output too.
-class LogCapture
-{
-public:
-    LogCapture()
-    {
-        m_clock.start();
-        s_current = this;
-        m_previous = qInstallMessageHandler(&LogCapture::handle);
-    }
-    ~LogCapture()
-    {
-        qInstallMessageHandler(m_previous);
-        s_current = nullptr;
-    }
-
-    QStringList lines() const
-    {
-        std::lock_guard<std::mutex> locker(m_lock);
-        QStringList texts;
-        for (const auto& line : m_lines)
-            texts.append(line.second);
-        return texts;
-    }
-    // Lines beginning with the prefix, in the order they were logged.
-    QStringList linesStartingWith(const QString& prefix) const
-    {
-        return lines().filter(QRegularExpression(QLatin1Char('^') + QRegularExpression::escape(prefix)));
-    }
-    // When a line beginning with the prefix was first logged after the given time; -1 if none was.
-    qint64 firstAt(const QString& prefix, qint64 after = -1) const
-    {
-        std::lock_guard<std::mutex> locker(m_lock);
-        for (const auto& line : m_lines) {
-            if (line.first > after && line.second.startsWith(prefix))
-                return line.first;
-        }
-        return -1;
-    }
-
-private:
-    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& message)
-    {
-        LogCapture* capture = s_current;
-        if (!capture)
-            return;
-        {
-            std::lock_guard<std::mutex> locker(capture->m_lock);
-            capture->m_lines.append({ capture->m_clock.elapsed(), message });
-        }
-        if (capture->m_previous)
-            capture->m_previous(type, context, message);
-    }
-
-    static inline LogCapture* s_current = nullptr;
-    QtMessageHandler m_previous = nullptr;
-    QElapsedTimer m_clock;
-    mutable std::mutex m_lock;
-    QList<QPair<qint64, QString>> m_lines;
-};
-
 // One window, one virtual bus and one catalogue server, made in that order and taken down in the
 // reverse order.
 class WorkflowSession
@@ -472,13 +407,8 @@ public:
     bool click(const char* name, int timeout = 15000)
     {
         QPushButton* target = button(name);
-        QElapsedTimer waited;
-        waited.start();
-        while (!(target->isEnabled() && target->isVisible())) {
-            if (waited.elapsed() > timeout)
-                return false;
-            QTest::qWait(10);
-        }
+        if (!QTest::qWaitFor([target] { return target->isEnabled() && target->isVisible(); }, timeout))
+            return false;
         QTest::mouseClick(target, Qt::LeftButton);
         return true;
     }
@@ -495,6 +425,12 @@ public:
     RecordingSleepPreventer* sleep = nullptr;
     Timeline timeline;
 };
+
+// Waits for the window to show the selection page of a ready device.
+inline bool waitForSelection(const WorkflowSession& session, int timeout = 15000)
+{
+    return QTest::qWaitFor([&session] { return session.selectionPageShown(); }, timeout);
+}
 
 } // namespace PelkPlus
 

@@ -4,6 +4,7 @@
 #include "app/ConfigurationManager.h"
 #include "device/DeviceInfo.h"
 #include "support/TestEnvironment.h"
+#include "support/TestFiles.h"
 #include "support/WindowHarness.h"
 
 #include <QApplication>
@@ -41,15 +42,6 @@ SimulatedDeviceSettings currentPlus()
     return settings;
 }
 
-bool waitForSelection(WorkflowSession& session)
-{
-    QElapsedTimer waited;
-    waited.start();
-    while (!session.selectionPageShown() && waited.elapsed() < 15000)
-        QTest::qWait(20);
-    return session.selectionPageShown();
-}
-
 // The Pelk+ catalogue published, an up-to-date Pelk+ plugged in, the window open on its selection page.
 bool openOnCurrentPlus(WorkflowSession& session)
 {
@@ -59,13 +51,19 @@ bool openOnCurrentPlus(WorkflowSession& session)
     return waitForSelection(session);
 }
 
-QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& contents)
+// The window open on a Pelk+ whose DSP firmware is planned, checked and listed; the device takes
+// long enough in its ready check for the user to try to close the window before the file goes.
+bool openWithSlowDspUpdate(WorkflowSession& session)
 {
-    const QString path = dir.filePath(name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size())
-        return QString();
-    return path;
+    publishPlus(session.catalogue);
+    SimulatedDeviceSettings settings = currentPlus();
+    settings.dspWord = 0x0310;
+    settings.ready = SimulatedReadyBehaviour::AfterQueries;
+    settings.readyAfterQueries = 4;
+    session.addDevice(settings);
+    session.openWindow();
+    return waitForSelection(session) && session.click("checkUpdatesButton")
+        && QTest::qWaitFor([&session] { return session.planItems().size() == 1; }, 10000);
 }
 
 } // namespace
@@ -459,19 +457,9 @@ void tst_AdvancedActions::about()
 void tst_AdvancedActions::closeDuringUpdateAsksFirst()
 {
     WorkflowSession session;
-    publishPlus(session.catalogue);
-    SimulatedDeviceSettings settings = currentPlus();
-    settings.dspWord = 0x0310;
-    // Long enough in its ready check for the user to try to close the window.
-    settings.ready = SimulatedReadyBehaviour::AfterQueries;
-    settings.readyAfterQueries = 4;
-    session.addDevice(settings);
-    session.openWindow();
-    QVERIFY(waitForSelection(session));
+    QVERIFY(openWithSlowDspUpdate(session));
 
     // With the update list shown, closing is not questioned.
-    QVERIFY(session.click("checkUpdatesButton"));
-    QTRY_COMPARE_WITH_TIMEOUT(session.planItems().size(), 1, 10000);
     QCloseEvent idle;
     QCoreApplication::sendEvent(session.window.get(), &idle);
     QVERIFY(idle.isAccepted());
@@ -548,17 +536,7 @@ void tst_AdvancedActions::quitQuestion()
     QFETCH(bool, closed);
 
     WorkflowSession session;
-    publishPlus(session.catalogue);
-    SimulatedDeviceSettings settings = currentPlus();
-    settings.dspWord = 0x0310;
-    // Long enough in its ready check for the question to be asked before the file goes.
-    settings.ready = SimulatedReadyBehaviour::AfterQueries;
-    settings.readyAfterQueries = 4;
-    session.addDevice(settings);
-    session.openWindow();
-    QVERIFY(waitForSelection(session));
-    QVERIFY(session.click("checkUpdatesButton"));
-    QTRY_COMPARE_WITH_TIMEOUT(session.planItems().size(), 1, 10000);
+    QVERIFY(openWithSlowDspUpdate(session));
     QVERIFY(session.click("startUpdateButton"));
     QTRY_COMPARE(session.statusText(), phaseStatusText(WorkflowPhase::AwaitingUpdateMode));
 

@@ -84,6 +84,20 @@ bool started(WorkflowSession& s, const QStringList& items)
         && s.click("startUpdateButton");
 }
 
+// The update of the first device is started with the second unplugged; the first does not come
+// back from its reboot, and the second is plugged in while it is awaited.
+bool anotherComesBack(WorkflowSession& s)
+{
+    s.bus->run([](DeviceBus& bus) { bus.device(0).settings().comeBackAfterReboot = false; });
+    setPlugged(s, 1, false);
+    if (!started(s, { plusMcu, plusDsp })
+        || !waitUntil(
+            [&] { return s.statusText() == QLatin1String("Waiting for the device to reboot..."); }, 30000))
+        return false;
+    setPlugged(s, 1, true);
+    return true;
+}
+
 bool nothingLeft(WorkflowSession& s, int timeout = 60000)
 {
     return waitUntil(
@@ -285,17 +299,8 @@ void tst_SafetyWorkflow::scenario_data()
     // The Pelk+ does not return from its reboot; a Pelk is plugged in instead.
     QTest::newRow("only another device comes back")
         << Devices { plus("PKA", { "MP", "DSP" }), plus("PKB", {}, Base) }
-        << Scenario([](WorkflowSession& s) {
-               s.bus->run([](DeviceBus& bus) { bus.device(0).settings().comeBackAfterReboot = false; });
-               setPlugged(s, 1, false);
-               if (!started(s, { plusMcu, plusDsp })
-                   || !waitUntil(
-                       [&] { return s.statusText() == QLatin1String("Waiting for the device to reboot..."); },
-                       30000))
-                   return false;
-               setPlugged(s, 1, true);
-               return selected(s, QStringLiteral("Pelk"));
-           })
+        << Scenario(
+               [](WorkflowSession& s) { return anotherComesBack(s) && selected(s, QStringLiteral("Pelk")); })
         << QStringList { "MP 3.2.7", "nothing" }
         << "Update Stopped: The Pelk+ being updated (serial number PKA) did not come back after its restart; "
            "a Pelk (serial number PKB) was connected instead.";
@@ -308,15 +313,8 @@ void tst_SafetyWorkflow::scenario_data()
     otherUnnamed.serialNumber.clear();
     QTest::newRow("no serial number, another device comes back")
         << Devices { unnamed, otherUnnamed } << Scenario([](WorkflowSession& s) {
-               s.bus->run([](DeviceBus& bus) { bus.device(0).settings().comeBackAfterReboot = false; });
-               setPlugged(s, 1, false);
-               if (!started(s, { plusMcu, plusDsp })
-                   || !waitUntil(
-                       [&] { return s.statusText() == QLatin1String("Waiting for the device to reboot..."); },
-                       30000))
-                   return false;
-               setPlugged(s, 1, true);
-               return waitUntil([&] { return s.messageTitles().contains(QStringLiteral("Update Stopped")); });
+               return anotherComesBack(s)
+                   && waitUntil([&] { return s.messageTitles().contains(QStringLiteral("Update Stopped")); });
            })
         << QStringList { "MP 3.2.7", "nothing" }
         << "Update Stopped: The Pelk+ being updated (serial number unknown) did not come back after its "

@@ -1,7 +1,6 @@
-// The whole update workflow end to end: the real window, simulated devices on the in-process
-// virtual bus and the update catalogue on a loopback HTTP server, driven through the window's own
-// buttons.
-#include "app/ApplicationPaths.h"
+// The whole update workflow as the window shows it: the real window, simulated devices on the
+// in-process virtual bus and the update catalogue on a loopback HTTP server, driven through the
+// window's own buttons. What the device is asked and sent is the engine's (tst_WorkflowExecution).
 #include "app/ApplicationSetup.h"
 #include "app/ConfigurationManager.h"
 #include "device/DeviceInfo.h"
@@ -32,20 +31,10 @@ const QString mcuWarning
     = QStringLiteral("An MCU update is available but your current MCU firmware cannot be "
                      "updated by USB. It must be programmed directly into the MCU.");
 
-// The catalogue of the family: newer versions of everything than the devices below carry. The
-// data images fit one flash sector each, since every sector costs the device a real pause.
+// The catalogue of the family: newer versions of everything than the devices below carry.
 void publishFamily(UpdateCatalogue& catalogue)
 {
-    catalogue.addComponent(QStringLiteral("PELK"), QStringLiteral("MP"), QStringLiteral("3.2.7"), 6000);
-    catalogue.addComponent(QStringLiteral("PELK"), QStringLiteral("DSP"), QStringLiteral("3.1.2"), 1500);
-    catalogue.addComponent(
-        QStringLiteral("PELK"), QStringLiteral("Ensemble"), QStringLiteral("0x00020014"), 30000);
-    catalogue.addComponent(QStringLiteral("PELK+"), QStringLiteral("MP"), QStringLiteral("3.2.7"), 6000);
-    catalogue.addComponent(QStringLiteral("PELK+"), QStringLiteral("DSP"), QStringLiteral("3.1.2"), 1500);
-    catalogue.addComponent(
-        QStringLiteral("PELK+"), QStringLiteral("Styles"), QStringLiteral("0x1A2B"), 20000);
-    catalogue.addComponent(
-        QStringLiteral("PELK+"), QStringLiteral("Ensemble"), QStringLiteral("0x00020014"), 30000);
+    catalogue.addFamilyComponents();
     catalogue.addApplication(QStringLiteral("Win"), QStringLiteral("2.0.2"));
     catalogue.publish();
 }
@@ -80,12 +69,6 @@ SimulatedDeviceSettings deviceNeeding(int model, const QStringList& old)
     return settings;
 }
 
-QString downloadedFile(const QString& name)
-{
-    QFile file(ApplicationPaths::downloadDirectory() + QLatin1Char('/') + name);
-    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll().toHex()) : QString();
-}
-
 } // namespace
 
 class tst_UpdateWorkflow : public QObject
@@ -100,23 +83,12 @@ private slots:
     void oldMcuCannotBeUpdated();
     void downloadFailureReplans();
     void unplugDuringTransfer();
-    void powerCycleRequest_data();
     void powerCycleRequest();
     void rebootFailure();
     void manifestFetchFailure();
     void progressTexts_data();
     void progressTexts();
     void unsendableTypeFailsTheInstall();
-
-private:
-    static bool waitForSelection(WorkflowSession& session)
-    {
-        QElapsedTimer waited;
-        waited.start();
-        while (!session.selectionPageShown() && waited.elapsed() < 15000)
-            QTest::qWait(20);
-        return session.selectionPageShown();
-    }
 };
 
 void tst_UpdateWorkflow::fullUpdateOfPelkPlus()
@@ -162,15 +134,6 @@ void tst_UpdateWorkflow::fullUpdateOfPelkPlus()
     QCOMPARE(session.timeline.texts(QStringLiteral("component")),
         QStringList({ "Updating MCU Firmware (Component 1/4)", "Updating DSP Firmware (Component 2/4)",
             "Updating Styles (Component 3/4)", "Updating Ensemble Audio (Component 4/4)" }));
-    // The device is asked whether it is ready before each file; each file goes as its own type.
-    QCOMPARE(
-        session.log.linesStartingWith(QStringLiteral("Checking whether device ready for update...")).size(),
-        4);
-    const QStringList sent = session.log.linesStartingWith(QStringLiteral("Sending file type"));
-    QCOMPARE(sent.size(), 4);
-    for (int type = 0; type < 4; ++type)
-        QVERIFY2(sent.at(type).startsWith(QStringLiteral("Sending file type %1 at").arg(type)),
-            qPrintable(sent.at(type)));
     const QStringList statuses = session.timeline.texts(QStringLiteral("status"));
     QCOMPARE(statuses.count(rebootText), 4);
     QVERIFY(!statuses.contains(powerCycleText));
@@ -184,25 +147,8 @@ void tst_UpdateWorkflow::fullUpdateOfPelkPlus()
     QCOMPARE(session.bar("downloadProgress")->value(), 100);
     QCOMPARE(session.bar("installProgress")->value(), 100);
 
-    QCOMPARE(session.sleep->switchedOn, 1);
-    QCOMPARE(session.sleep->switchedOff, 1);
-    QVERIFY(!session.sleep->preventing);
-    QCOMPARE(session.log.linesStartingWith(QStringLiteral("System sleep disabled.")).size(), 1);
-    QCOMPARE(session.log.linesStartingWith(QStringLiteral("System sleep re-enabled.")).size(), 1);
-
-    const SimulatedDevice device = session.device();
-    QVERIFY2(device.violations().isEmpty(), qPrintable(device.violations().join(QLatin1Char('\n'))));
-    QCOMPARE(device.installCount(), 4);
-    const char* names[] = { "MP", "DSP", "Styles", "Ensemble" };
-    const char* files[] = { "MCU Firmware", "DSP Firmware", "Styles", "Ensemble Audio" };
-    for (int component = 0; component < 4; ++component) {
-        const UpdateCatalogue::Entry* entry
-            = session.catalogue.find(QStringLiteral("PELK+"), QString::fromLatin1(names[component]));
-        QVERIFY2(device.holdsImage(component, entry->image), names[component]);
-        QCOMPARE(session.server.requestCount(entry->path, "GET"), 1);
-        QCOMPARE(downloadedFile(QString::fromLatin1(files[component])),
-            QString::fromLatin1(entry->served.toHex()));
-    }
+    // What was sent, downloaded and logged is the engine's (tst_WorkflowExecution); the panel shows the new
+    // versions.
     QVERIFY(session.deviceText().contains(QStringLiteral("MCU:   Production 2.7")));
     QVERIFY(session.deviceText().contains(QStringLiteral("Styles:   0x1A2B")));
 }
@@ -272,13 +218,9 @@ void tst_UpdateWorkflow::downloadFailureReplans()
     const QStringList plan = { "MCU Firmware: Version Production 2.7, Size 6 KB",
         "DSP Firmware: Version Production 1.2, Size 8 KB" };
     QTRY_COMPARE_WITH_TIMEOUT(session.planItems(), plan, 10000);
-    // A system that will not stay awake is only logged; the update is tried all the same.
-    session.sleep->refuse = true;
     QVERIFY(session.click("startUpdateButton"));
 
     QTRY_VERIFY_WITH_TIMEOUT(!session.messages().isEmpty(), 10000);
-    QVERIFY(session.log.lines().contains(QStringLiteral("Could not disable system sleep.")));
-    QVERIFY(session.server.requestCount(mcu->path, "GET") >= 1);
     QCOMPARE(session.messages().size(), 1);
     const WorkflowSession::Shown shown = session.messages().first();
     QCOMPARE(shown.title, QStringLiteral("Download Failure"));
@@ -293,16 +235,6 @@ void tst_UpdateWorkflow::downloadFailureReplans()
     QTRY_COMPARE(session.pages()->currentIndex(), 1);
     QTRY_COMPARE(session.planItems(), plan);
     QVERIFY(session.button("startUpdateButton")->isEnabled());
-    QCOMPARE(session.server.requestCount(UpdateCatalogue::manifestPath(), "GET"), 2); // start-up and check
-    QVERIFY(!session.sleep->preventing);
-    QCOMPARE(session.sleep->switchedOff, 1);
-
-    // The device never heard of it: not even asked whether it is ready.
-    const SimulatedDevice device = session.device();
-    QCOMPARE(device.installCount(), 0);
-    QCOMPARE(device.packetsReceived(), 0);
-    QVERIFY(session.log.linesStartingWith(QStringLiteral("Checking whether device ready for update..."))
-                .isEmpty());
 }
 
 void tst_UpdateWorkflow::unplugDuringTransfer()
@@ -329,10 +261,6 @@ void tst_UpdateWorkflow::unplugDuringTransfer()
     // back the prompt, with no message of its own (no reboot or connection failure).
     QCOMPARE(session.messageTitles(), QStringList({ "Update Failure" }));
     session.closeMessages();
-    QCOMPARE(session.sleep->switchedOn, 1);
-    QCOMPARE(session.sleep->switchedOff, 1);
-    QVERIFY(!session.sleep->preventing);
-    QCOMPARE(session.device().installCount(), 0);
 
     // Plugged in again, it is served like any new device, and the update can be done.
     session.bus->run([](DeviceBus& bus) { bus.plug(0); });
@@ -354,32 +282,16 @@ void tst_UpdateWorkflow::unplugDuringTransfer()
                                  .startsWith(QStringLiteral("No updates available (last checked on ")),
         30000);
     QVERIFY(session.messages().isEmpty());
-    const SimulatedDevice device = session.device();
-    QCOMPARE(device.installCount(), 1);
-    QVERIFY(
-        device.holdsImage(0, session.catalogue.find(QStringLiteral("PELK+"), QStringLiteral("MP"))->image));
-    QVERIFY(!session.sleep->preventing);
+    QVERIFY(session.deviceText().contains(QStringLiteral("MCU:   Production 2.7")));
 }
 
-void tst_UpdateWorkflow::powerCycleRequest_data()
-{
-    QTest::addColumn<int>("model");
-    QTest::addColumn<int>("rebootTimeout");
-    QTest::addColumn<int>("readyWait");
-    // The Base has no ready flag: it is assumed ready after 3 s.
-    QTest::newRow("pelk") << int(Base) << 15000 << 3000;
-    QTest::newRow("pelk+") << int(Plus) << 20000 << 0;
-}
-
+// What the window shows while the device that stayed on the bus is to be power-cycled; when it is
+// asked, and how the update goes on, is the engine's (tst_WorkflowExecution).
 void tst_UpdateWorkflow::powerCycleRequest()
 {
-    QFETCH(int, model);
-    QFETCH(int, rebootTimeout);
-    QFETCH(int, readyWait);
-
     WorkflowSession session;
     publishFamily(session.catalogue);
-    SimulatedDeviceSettings settings = deviceNeeding(model, { "DSP" });
+    SimulatedDeviceSettings settings = deviceNeeding(Plus, { "DSP" });
     settings.dropOffAfterInstall = false;
     session.addDevice(settings);
     session.openWindow();
@@ -389,29 +301,12 @@ void tst_UpdateWorkflow::powerCycleRequest()
         session.planItems(), QStringList({ "DSP Firmware: Version Production 1.2, Size 8 KB" }), 10000);
     QVERIFY(session.click("startUpdateButton"));
 
-    QTRY_COMPARE_WITH_TIMEOUT(session.statusText(), powerCycleText, rebootTimeout + 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(session.statusText(), powerCycleText, 35000);
     // The wait above may see the text before the timeline's next sample does.
     session.timeline.sample();
-    const qint64 waiting = session.log.firstAt(QStringLiteral("Checking whether device ready for update..."));
-    const qint64 installing = session.log.firstAt(QStringLiteral("Sending file type 1 at"));
-    const qint64 confirming = session.timeline.firstAt(QStringLiteral("status"), confirmationText);
-    const qint64 asked = session.timeline.firstAt(QStringLiteral("status"), powerCycleText);
-    const QString spacing = QStringLiteral("ready asked at %1, file sent at %2; confirmation awaited at %3, "
-                                           "power cycle asked at %4")
-                                .arg(waiting)
-                                .arg(installing)
-                                .arg(confirming)
-                                .arg(asked);
-    QVERIFY2(
-        waiting >= 0 && installing >= waiting && confirming >= 0 && asked > confirming, qPrintable(spacing));
-    QVERIFY2(installing - waiting >= readyWait - 100, qPrintable(spacing));
-    QVERIFY2(installing - waiting < readyWait + 2000, qPrintable(spacing));
-    // The timer may fire up to 5 % early, as coarse timers do.
-    QVERIFY2(asked - confirming >= rebootTimeout * 94 / 100, qPrintable(spacing));
-    QVERIFY2(asked - confirming < rebootTimeout + 2000, qPrintable(spacing));
+    QVERIFY(session.timeline.firstAt(QStringLiteral("status"), confirmationText) >= 0);
     QCOMPARE(session.pages()->currentIndex(), 2);
     QVERIFY(session.messages().isEmpty());
-    QVERIFY(session.sleep->preventing);
 
     // The user power-cycles the device; the update goes on as after any reboot.
     session.bus->run([](DeviceBus& bus) { bus.powerCycle(0); });
@@ -421,13 +316,6 @@ void tst_UpdateWorkflow::powerCycleRequest()
                                  .startsWith(QStringLiteral("No updates available (last checked on ")),
         20000);
     QVERIFY(session.messages().isEmpty());
-    QVERIFY(!session.sleep->preventing);
-    const SimulatedDevice device = session.device();
-    QCOMPARE(device.installCount(), 1);
-    QVERIFY(device.holdsImage(1,
-        session.catalogue
-            .find(model == Base ? QStringLiteral("PELK") : QStringLiteral("PELK+"), QStringLiteral("DSP"))
-            ->image));
     QVERIFY(session.deviceText().contains(QStringLiteral("DSP:   Production 1.2")));
 }
 
@@ -456,8 +344,6 @@ void tst_UpdateWorkflow::rebootFailure()
                        "seconds and plug it in again. What is left of the update is then planned again."));
     QTRY_COMPARE(session.pages()->currentIndex(), 0);
     QTRY_COMPARE(session.promptText(), phaseStatusText(WorkflowPhase::NotAnswering));
-    QVERIFY(!session.sleep->preventing);
-    QCOMPARE(session.device().installCount(), 1);
 }
 
 void tst_UpdateWorkflow::manifestFetchFailure()
@@ -585,8 +471,6 @@ void tst_UpdateWorkflow::unsendableTypeFailsTheInstall()
     session.dialogs->files.enqueue(file.fileName());
     QVERIFY(QMetaObject::invokeMethod(session.workflow(), "installComponentFromFile",
         Q_ARG(ComponentType, ComponentType::WindowsApplication)));
-    QVERIFY(session.log.lines().contains(
-        QStringLiteral("About to upload \"Windows Application\" from: \"%1\"").arg(file.fileName())));
 
     QTRY_VERIFY_WITH_TIMEOUT(!session.messages().isEmpty(), 10000);
     QCOMPARE(session.messages().size(), 1);
@@ -597,19 +481,9 @@ void tst_UpdateWorkflow::unsendableTypeFailsTheInstall()
     QCOMPARE(session.timeline.texts(QStringLiteral("component")),
         QStringList({ "Updating Windows Application (Component 1/1)" }));
 
-    const qint64 asked = session.log.firstAt(QStringLiteral("Checking whether device ready for update..."));
-    const qint64 refused
-        = session.log.firstAt(QStringLiteral("MainWindow::onDownloadFinished: Unexpected component type."));
-    QVERIFY(asked >= 0);
-    QVERIFY(refused >= asked);
-    QVERIFY(session.log.linesStartingWith(QStringLiteral("Sending file type")).isEmpty());
-
     // Planned again from the manifest held since the start-up check, behind the message.
     QTRY_COMPARE(session.pages()->currentIndex(), 1);
     QTRY_COMPARE(session.planItems(), QStringList({ "DSP Firmware: Version Production 1.2, Size 8 KB" }));
-    QVERIFY(!session.sleep->preventing);
-    QCOMPARE(session.sleep->switchedOff, 1);
-    QCOMPARE(session.device().installCount(), 0);
 }
 
 } // namespace PelkPlus

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QPair>
+#include <QRegularExpression>
+#include <QStringList>
+#include <QtGlobal>
+
+#include <mutex>
+
+namespace PelkPlus {
+
+// Every line the program logs, from any thread, with the time it was logged; each is passed on to
+// the test's own output too.
+class LogCapture
+{
+public:
+    LogCapture()
+    {
+        m_clock.start();
+        s_current = this;
+        m_previous = qInstallMessageHandler(&LogCapture::handle);
+    }
+    ~LogCapture()
+    {
+        qInstallMessageHandler(m_previous);
+        s_current = nullptr;
+    }
+
+    QStringList lines() const
+    {
+        std::lock_guard<std::mutex> locker(m_lock);
+        QStringList texts;
+        for (const auto& line : m_lines)
+            texts.append(line.second);
+        return texts;
+    }
+    // Lines beginning with the prefix, in the order they were logged.
+    QStringList linesStartingWith(const QString& prefix) const
+    {
+        return lines().filter(QRegularExpression(QLatin1Char('^') + QRegularExpression::escape(prefix)));
+    }
+    // The time since the capture began, on the clock of the lines.
+    qint64 elapsed() const { return m_clock.elapsed(); }
+    // When a line beginning with the prefix was first logged after the given time; -1 if none was.
+    qint64 firstAt(const QString& prefix, qint64 after = -1) const
+    {
+        std::lock_guard<std::mutex> locker(m_lock);
+        for (const auto& line : m_lines) {
+            if (line.first > after && line.second.startsWith(prefix))
+                return line.first;
+        }
+        return -1;
+    }
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& message)
+    {
+        LogCapture* capture = s_current;
+        if (!capture)
+            return;
+        {
+            std::lock_guard<std::mutex> locker(capture->m_lock);
+            capture->m_lines.append({ capture->m_clock.elapsed(), message });
+        }
+        if (capture->m_previous)
+            capture->m_previous(type, context, message);
+    }
+
+    static inline LogCapture* s_current = nullptr;
+    QtMessageHandler m_previous = nullptr;
+    QElapsedTimer m_clock;
+    mutable std::mutex m_lock;
+    QList<QPair<qint64, QString>> m_lines;
+};
+
+} // namespace PelkPlus
