@@ -25,21 +25,14 @@ if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
   endif()
 endif()
 
-# Adds one static library made of every source in the calling folder. DEPENDS are what its headers
+# Adds one static library of the SOURCES listed. DEPENDS are what its headers
 # need (its users get them too); PRIVATE_DEPENDS only its implementation.
 function(pelk_add_library name)
-  cmake_parse_arguments(ARG "" "" "DEPENDS;PRIVATE_DEPENDS" ${ARGN})
-  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c
-       ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
-  if(sources)
-    add_library(${name} STATIC ${sources})
-    target_link_libraries(${name} PUBLIC pelk_settings ${ARG_DEPENDS})
-    if(ARG_PRIVATE_DEPENDS)
-      target_link_libraries(${name} PRIVATE ${ARG_PRIVATE_DEPENDS})
-    endif()
-  else()
-    # A folder whose classes are still to come links as an empty interface.
-    add_library(${name} INTERFACE)
-    target_link_libraries(${name} INTERFACE pelk_settings ${ARG_DEPENDS})
+  # Sources are listed, not globbed: a new file is a change a reviewer sees in the library's list.
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS;PRIVATE_DEPENDS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_link_libraries(${name} PUBLIC pelk_settings ${ARG_DEPENDS})
+  if(ARG_PRIVATE_DEPENDS)
+    target_link_libraries(${name} PRIVATE ${ARG_PRIVATE_DEPENDS})
   endif()
 endfunction()

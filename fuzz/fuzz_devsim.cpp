@@ -18,16 +18,16 @@ class Input
 {
 public:
     Input(const std::uint8_t* data, std::size_t size)
-        : m_data(data)
-        , m_size(size)
+        : bytes(data)
+        , inputSize(size)
     { }
-    bool atEnd() const { return m_at >= m_size; }
-    std::uint8_t byte() { return atEnd() ? 0 : m_data[m_at++]; }
+    bool atEnd() const { return at >= inputSize; }
+    std::uint8_t byte() { return atEnd() ? 0 : bytes[at++]; }
 
 private:
-    const std::uint8_t* m_data;
-    std::size_t m_size;
-    std::size_t m_at = 0;
+    const std::uint8_t* bytes;
+    std::size_t inputSize;
+    std::size_t at = 0;
 };
 
 const unsigned commands[] = { 0x0004, 0x0005, 0x0002, 0x0003, 0x0014, 0x0007, 0x0015, 0x000A, 0x0012 };

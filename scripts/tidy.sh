@@ -19,12 +19,15 @@ if [ ! -f "$build/compile_commands.json" ]; then
     exit 2
 fi
 jobs=$(nproc 2>/dev/null || echo 2)
+# The compiler's default standard is C++17, so CMake writes no -std into the compile commands;
+# clang's default is older, and would misread every std::optional.
+standard=-extra-arg=-std=c++17
 
 if command -v run-clang-tidy >/dev/null 2>&1; then
     if [ $# -eq 0 ]; then
         set -- "$root/(src|tests|tools|bench)/"
     fi
-    exec run-clang-tidy -quiet -p "$build" -j "$jobs" "$@"
+    exec run-clang-tidy -quiet "$standard" -p "$build" -j "$jobs" "$@"
 fi
 
 # Without the parallel driver, one file after the other.
@@ -34,6 +37,6 @@ if [ $# -eq 0 ]; then
 fi
 status=0
 for file in "$@"; do
-    clang-tidy --quiet -p "$build" "$file" || status=1
+    clang-tidy --quiet "$standard" -p "$build" "$file" || status=1
 done
 exit $status

@@ -21,14 +21,14 @@ ConfigurationManager::ConfigurationManager(QObject* parent)
         throw Error();
     s_instance = this;
 
-    m_settings = new QSettings(this);
+    settingsStore = new QSettings(this);
     qDebug() << "Configuration manager: current version:" << CurrentSchemaVersion;
-    const int existingVersion = m_settings->value(QLatin1String(versionKey), 0).toInt();
+    const int existingVersion = settingsStore->value(QLatin1String(versionKey), 0).toInt();
     qDebug() << "Configuration manager: existing version:" << existingVersion;
     // Settings of an older layout cannot be read safely by this one; start afresh.
     if (existingVersion < CurrentSchemaVersion)
-        m_settings->clear();
-    m_settings->setValue(QLatin1String(versionKey), CurrentSchemaVersion);
+        settingsStore->clear();
+    settingsStore->setValue(QLatin1String(versionKey), CurrentSchemaVersion);
 }
 
 ConfigurationManager::~ConfigurationManager()
@@ -58,9 +58,9 @@ QUrl ConfigurationManager::storedManifestUrl()
 
 QUrl ConfigurationManager::manifestUrl() const
 {
-    if (m_runManifestUrl.isValid())
-        return m_runManifestUrl;
-    const QVariant value = m_settings->value(QLatin1String(manifestUrlKey));
+    if (runManifestUrl.isValid())
+        return runManifestUrl;
+    const QVariant value = settingsStore->value(QLatin1String(manifestUrlKey));
     if (!value.isValid())
         return defaultManifestUrl();
     return value.toUrl();
@@ -68,17 +68,17 @@ QUrl ConfigurationManager::manifestUrl() const
 
 void ConfigurationManager::setManifestUrl(const QUrl& url)
 {
-    m_settings->setValue(QLatin1String(manifestUrlKey), url);
+    settingsStore->setValue(QLatin1String(manifestUrlKey), url);
 }
 
 void ConfigurationManager::resetManifestUrl()
 {
-    m_settings->remove(QLatin1String(manifestUrlKey));
+    settingsStore->remove(QLatin1String(manifestUrlKey));
 }
 
 void ConfigurationManager::setRunManifestUrl(const QUrl& url)
 {
-    m_runManifestUrl = url;
+    runManifestUrl = url;
 }
 
 } // namespace PelkPlus

@@ -44,8 +44,8 @@ public:
 private:
     Q_DISABLE_COPY(ConfigurationManager)
 
-    QSettings* m_settings = nullptr;
-    QUrl m_runManifestUrl;
+    QSettings* settingsStore = nullptr;
+    QUrl runManifestUrl;
     static ConfigurationManager* s_instance;
 };
 

@@ -91,11 +91,11 @@ bool UpdateHistoryEntry::fromJson(const QJsonObject& object, UpdateHistoryEntry*
 }
 
 UpdateHistory::UpdateHistory()
-    : m_path(defaultPath())
+    : filePath(defaultPath())
 { }
 
 UpdateHistory::UpdateHistory(const QString& path)
-    : m_path(path)
+    : filePath(path)
 { }
 
 QString UpdateHistory::defaultPath()
@@ -107,15 +107,15 @@ QString UpdateHistory::defaultPath()
 QList<UpdateHistoryEntry> UpdateHistory::entries() const
 {
     QList<UpdateHistoryEntry> entries;
-    QFile file(m_path);
+    QFile file(filePath);
     if (!file.exists())
         return entries;
     if (file.size() > maximumFileSize) {
-        setAside(m_path, "History file too large.");
+        setAside(filePath, "History file too large.");
         return entries;
     }
     if (!file.open(QIODevice::ReadOnly)) {
-        setAside(m_path, "History file unreadable.");
+        setAside(filePath, "History file unreadable.");
         return entries;
     }
     const QList<QByteArray> lines = file.readAll().split('\n');
@@ -128,7 +128,7 @@ QList<UpdateHistoryEntry> UpdateHistory::entries() const
         UpdateHistoryEntry entry;
         if (error.error != QJsonParseError::NoError || !document.isObject()
             || !UpdateHistoryEntry::fromJson(document.object(), &entry)) {
-            setAside(m_path, "History file damaged.");
+            setAside(filePath, "History file damaged.");
             return {};
         }
         entries.append(entry);
@@ -143,7 +143,7 @@ bool UpdateHistory::append(const UpdateHistoryEntry& entry)
     if (all.size() > maximumEntries)
         all = all.mid(all.size() - maximumEntries);
 
-    const QString directory = QFileInfo(m_path).absolutePath();
+    const QString directory = QFileInfo(filePath).absolutePath();
     if (!QDir().mkpath(directory)) {
         qCritical() << "UpdateHistory: Failed to create" << directory;
         return false;
@@ -151,9 +151,9 @@ bool UpdateHistory::append(const UpdateHistoryEntry& entry)
     QFile::setPermissions(
         directory, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
-    QSaveFile file(m_path);
+    QSaveFile file(filePath);
     if (!file.open(QIODevice::WriteOnly)) {
-        qCritical() << "UpdateHistory: Failed to write" << m_path << file.errorString();
+        qCritical() << "UpdateHistory: Failed to write" << filePath << file.errorString();
         return false;
     }
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
@@ -162,7 +162,7 @@ bool UpdateHistory::append(const UpdateHistoryEntry& entry)
         file.write("\n");
     }
     if (!file.commit()) {
-        qCritical() << "UpdateHistory: Failed to write" << m_path << file.errorString();
+        qCritical() << "UpdateHistory: Failed to write" << filePath << file.errorString();
         return false;
     }
     return true;

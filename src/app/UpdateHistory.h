@@ -51,7 +51,7 @@ public:
     UpdateHistory();
     explicit UpdateHistory(const QString& path);
 
-    QString path() const { return m_path; }
+    QString path() const { return filePath; }
 
     // Oldest first. A damaged file is renamed aside (with a log line) and reads as empty.
     QList<UpdateHistoryEntry> entries() const;
@@ -62,7 +62,7 @@ public:
     static QString defaultPath();
 
 private:
-    QString m_path;
+    QString filePath;
 };
 
 } // namespace PelkPlus

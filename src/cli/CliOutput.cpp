@@ -10,15 +10,15 @@ constexpr int barWidth = 30;
 }
 
 CliOutput::CliOutput(std::FILE* out, bool json, bool quiet, bool terminal)
-    : m_out(out)
-    , m_json(json)
-    , m_quiet(quiet)
-    , m_terminal(terminal)
+    : resultStream(out)
+    , jsonMode(json)
+    , quietMode(quiet)
+    , onTerminal(terminal)
 { }
 
 std::FILE* CliOutput::human() const
 {
-    return m_json ? stderr : m_out;
+    return jsonMode ? stderr : resultStream;
 }
 
 void CliOutput::write(std::FILE* stream, const QString& text)
@@ -33,13 +33,13 @@ void CliOutput::write(std::FILE* stream, const QString& text)
 
 void CliOutput::result(const QString& text)
 {
-    if (!m_json)
-        write(m_out, text);
+    if (!jsonMode)
+        write(resultStream, text);
 }
 
 void CliOutput::object(const QJsonObject& object)
 {
-    if (m_json)
+    if (jsonMode)
         answer = object;
 }
 
@@ -78,7 +78,7 @@ void CliOutput::close(int exitCode)
         return;
     closed = true;
     endProgress();
-    if (!m_json)
+    if (!jsonMode)
         return;
     QJsonObject written = answer.value_or(QJsonObject());
     if (exitCode != 0) {
@@ -90,12 +90,12 @@ void CliOutput::close(int exitCode)
         written.insert(QStringLiteral("error"), errorObject(kind, message).value(QStringLiteral("error")));
     }
     if (!written.isEmpty())
-        write(m_out, QString::fromUtf8(QJsonDocument(written).toJson(QJsonDocument::Compact)));
+        write(resultStream, QString::fromUtf8(QJsonDocument(written).toJson(QJsonDocument::Compact)));
 }
 
 void CliOutput::info(const QString& text)
 {
-    if (!m_quiet)
+    if (!quietMode)
         write(human(), text);
 }
 
@@ -132,15 +132,15 @@ QString CliOutput::bar(int percent, int width)
 
 void CliOutput::progress(const QString& label, int percent)
 {
-    if (m_quiet)
+    if (quietMode)
         return;
     percent = qBound(0, percent, 100);
-    if (m_terminal) {
+    if (onTerminal) {
         // A transfer reports every packet; the bar is drawn again only when it changes.
-        if (m_barDrawn && label == m_label && percent == m_lastPercent)
+        if (barDrawn && label == barLabel && percent == lastPercent)
             return;
-        m_label = label;
-        m_lastPercent = percent;
+        barLabel = label;
+        lastPercent = percent;
         // Cleared to the end of the line: a longer label drawn before leaves no tail behind.
         const QByteArray line = QStringLiteral("\r  %1 %2 %3%\x1b[K")
                                     .arg(label.leftJustified(28), bar(percent, barWidth))
@@ -148,14 +148,14 @@ void CliOutput::progress(const QString& label, int percent)
                                     .toLocal8Bit();
         std::fwrite(line.constData(), 1, size_t(line.size()), human());
         std::fflush(human());
-        m_barDrawn = true;
+        barDrawn = true;
         return;
     }
     const int tenth = percent / 10;
-    if (label == m_label && tenth == m_lastTenth)
+    if (label == barLabel && tenth == lastTenth)
         return;
-    m_label = label;
-    m_lastTenth = tenth;
+    barLabel = label;
+    lastTenth = tenth;
     const QByteArray line = QStringLiteral("  %1: %2%\n").arg(label).arg(percent).toLocal8Bit();
     std::fwrite(line.constData(), 1, size_t(line.size()), human());
     std::fflush(human());
@@ -163,9 +163,9 @@ void CliOutput::progress(const QString& label, int percent)
 
 void CliOutput::endProgress()
 {
-    if (!m_barDrawn)
+    if (!barDrawn)
         return;
-    m_barDrawn = false;
+    barDrawn = false;
     std::fputc('\n', human());
     std::fflush(human());
 }

@@ -19,8 +19,8 @@ public:
     // gets a redrawn bar instead of progress lines.
     CliOutput(std::FILE* out, bool json, bool quiet, bool terminal);
 
-    bool json() const { return m_json; }
-    bool terminal() const { return m_terminal; }
+    bool json() const { return jsonMode; }
+    bool terminal() const { return onTerminal; }
 
     // The answer of a command, for a person; nothing with --json.
     void result(const QString& text);
@@ -58,18 +58,18 @@ private:
     std::FILE* human() const;
     void write(std::FILE* stream, const QString& text);
 
-    std::FILE* m_out;
-    bool m_json;
-    bool m_quiet;
-    bool m_terminal;
-    bool m_barDrawn = false;
+    std::FILE* resultStream;
+    bool jsonMode;
+    bool quietMode;
+    bool onTerminal;
+    bool barDrawn = false;
     bool closed = false;
     std::optional<QJsonObject> answer;
     QString errorKind;
     QString errorMessage;
-    QString m_label;
-    int m_lastTenth = -1;
-    int m_lastPercent = -1;
+    QString barLabel;
+    int lastTenth = -1;
+    int lastPercent = -1;
 };
 
 } // namespace PelkPlus

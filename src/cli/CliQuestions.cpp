@@ -5,7 +5,7 @@
 namespace PelkPlus {
 
 CliQuestions::CliQuestions(CliOutput* output)
-    : m_output(output)
+    : cliOutput(output)
 { }
 
 QString CliQuestions::openFileName(const QString&, const QString&, const QString&)
@@ -22,12 +22,12 @@ QString CliQuestions::textInput(const QString&, const QString&, const QString&, 
 bool CliQuestions::confirm(const QString& title, const QString& text)
 {
     if (goOn) {
-        m_output->info(title + QStringLiteral(": ") + text.section(QLatin1Char('\n'), 0, 0)
+        cliOutput->info(title + QStringLiteral(": ") + text.section(QLatin1Char('\n'), 0, 0)
             + QStringLiteral(" Going on as --ignore-power asks."));
         return true;
     }
     declined = true;
-    m_output->error(refusalText(title, text));
+    cliOutput->error(refusalText(title, text));
     return false;
 }
 
@@ -40,8 +40,8 @@ QString CliQuestions::refusalText(const QString& title, const QString& text)
 
 void CliQuestions::critical(const QString& title, const QString& text)
 {
-    m_titles.append(title);
-    m_output->error(
+    titles.append(title);
+    cliOutput->error(
         title.isEmpty() ? text : title + QStringLiteral(": ") + text, CliOutput::errorKindForTitle(title));
 }
 

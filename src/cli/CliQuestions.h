@@ -28,7 +28,7 @@ public:
     void quitApplication() override;
 
     // The titles of the critical messages written so far.
-    QStringList criticalTitles() const { return m_titles; }
+    QStringList criticalTitles() const { return titles; }
     void setConfirmed(bool confirmed) { goOn = confirmed; }
     // Whether a warning was declined since the last call.
     bool takeDeclined() { return std::exchange(declined, false); }
@@ -36,8 +36,8 @@ public:
     static QString refusalText(const QString& title, const QString& text);
 
 private:
-    CliOutput* m_output;
-    QStringList m_titles;
+    CliOutput* cliOutput;
+    QStringList titles;
     bool goOn = false;
     bool declined = false;
 };

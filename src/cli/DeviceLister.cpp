@@ -15,116 +15,116 @@ namespace PelkPlus {
 
 DeviceLister::DeviceLister(const QString& serial, CliOutput* output, QObject* parent)
     : QObject(parent)
-    , m_serial(serial)
-    , m_output(output)
+    , wantedSerial(serial)
+    , cliOutput(output)
 {
-    m_monitor = new DeviceMonitor(this);
-    m_timeout.setSingleShot(true);
-    connect(&m_timeout, &QTimer::timeout, this, &DeviceLister::report);
+    monitor = new DeviceMonitor(this);
+    timeout.setSingleShot(true);
+    connect(&timeout, &QTimer::timeout, this, &DeviceLister::report);
 }
 
 DeviceLister::~DeviceLister()
 {
     // Each agent joins its thread; none may outlive the monitor it listens to.
-    qDeleteAll(m_agents);
+    qDeleteAll(agents);
 }
 
 void DeviceLister::start()
 {
-    connect(m_monitor, &DeviceMonitor::scanned, this, &DeviceLister::onScanned);
-    m_monitor->start();
+    connect(monitor, &DeviceMonitor::scanned, this, &DeviceLister::onScanned);
+    monitor->start();
 }
 
 void DeviceLister::onScanned()
 {
     // One poll tells what is connected; the monitor is only kept for the agents' sake.
-    disconnect(m_monitor, &DeviceMonitor::scanned, this, &DeviceLister::onScanned);
+    disconnect(monitor, &DeviceMonitor::scanned, this, &DeviceLister::onScanned);
 
-    const QList<Connection> all = DeviceChoice::devices(m_monitor->connections());
+    const QList<Connection> all = DeviceChoice::devices(monitor->connections());
     for (const Connection& connection : all) {
-        if (m_serial.isEmpty() || connection.serialNumber == m_serial)
-            m_connections.append(connection);
+        if (wantedSerial.isEmpty() || connection.serialNumber == wantedSerial)
+            connections.append(connection);
     }
-    if (!m_serial.isEmpty() && m_connections.isEmpty()) {
-        m_output->error(QStringLiteral("No device with serial number %1 is connected.").arg(m_serial),
+    if (!wantedSerial.isEmpty() && connections.isEmpty()) {
+        cliOutput->error(QStringLiteral("No device with serial number %1 is connected.").arg(wantedSerial),
             QStringLiteral("no-device"));
-        m_reported = true;
+        reported = true;
         emit finished(2);
         return;
     }
-    if (m_connections.isEmpty()) {
+    if (connections.isEmpty()) {
         report();
         return;
     }
 
-    m_pending = m_connections.size();
-    for (int index = 0; index < m_connections.size(); ++index) {
-        m_infos.append(std::nullopt);
-        m_answered.append(false);
-        auto* agent = new DeviceAgent(m_connections.at(index), m_monitor);
-        m_agents.append(agent);
+    pending = connections.size();
+    for (int index = 0; index < connections.size(); ++index) {
+        infos.append(std::nullopt);
+        answered.append(false);
+        auto* agent = new DeviceAgent(connections.at(index), monitor);
+        agents.append(agent);
         connect(agent, &DeviceAgent::ready, this,
             [this, index](const DeviceInfo& info) { onAnswer(index, info); });
         connect(agent, &DeviceAgent::failure, this, [this, index, agent] {
             if (agent->lastResult() == LinkAccessDenied)
-                m_accessDenied.append(agent->connection().path);
+                accessDenied.append(agent->connection().path);
             else if (agent->lastResult() == LinkDeviceBusy)
                 busyDevices.append(agent->connection());
             onAnswer(index, std::nullopt);
         });
         agent->start();
     }
-    m_timeout.start(headerTimeoutMs);
+    timeout.start(headerTimeoutMs);
 }
 
 void DeviceLister::onAnswer(int index, const std::optional<DeviceInfo>& info)
 {
-    if (m_answered.at(index))
+    if (answered.at(index))
         return;
-    m_answered[index] = true;
-    m_infos[index] = info;
+    answered[index] = true;
+    infos[index] = info;
     // The header is all that is wanted; the device is left alone at once.
-    m_agents.at(index)->stop();
-    if (--m_pending == 0)
+    agents.at(index)->stop();
+    if (--pending == 0)
         report();
 }
 
 QList<DiagnosticsDevice> DeviceLister::devices() const
 {
     QList<DiagnosticsDevice> found;
-    for (int index = 0; index < m_connections.size(); ++index)
-        found.append({ m_connections.at(index), index < m_infos.size() ? m_infos.at(index) : std::nullopt });
+    for (int index = 0; index < connections.size(); ++index)
+        found.append({ connections.at(index), index < infos.size() ? infos.at(index) : std::nullopt });
     return found;
 }
 
 void DeviceLister::report()
 {
-    if (m_reported)
+    if (reported)
         return;
-    m_reported = true;
-    m_timeout.stop();
-    if (m_silent) {
+    reported = true;
+    timeout.stop();
+    if (silentMode) {
         emit finished(0);
         return;
     }
 
     QJsonArray devices;
     int unread = 0;
-    for (int index = 0; index < m_connections.size(); ++index) {
-        const Connection& connection = m_connections.at(index);
-        const DeviceInfo* info = m_infos.at(index) ? &*m_infos.at(index) : nullptr;
+    for (int index = 0; index < connections.size(); ++index) {
+        const Connection& connection = connections.at(index);
+        const DeviceInfo* info = infos.at(index) ? &*infos.at(index) : nullptr;
         unread += info ? 0 : 1;
         devices.append(DeviceReport::deviceObject(connection, info));
-        m_output->result(DeviceReport::deviceLine(connection, info));
+        cliOutput->result(DeviceReport::deviceLine(connection, info));
     }
-    if (m_connections.isEmpty())
-        m_output->info(QStringLiteral("No device connected."));
-    for (const QString& path : qAsConst(m_accessDenied))
-        m_output->error(DeviceAccessHint::text(path), QStringLiteral("device-access"));
+    if (connections.isEmpty())
+        cliOutput->info(QStringLiteral("No device connected."));
+    for (const QString& path : qAsConst(accessDenied))
+        cliOutput->error(DeviceAccessHint::text(path), QStringLiteral("device-access"));
     for (const Connection& connection : qAsConst(busyDevices))
-        m_output->error(DeviceReport::busyText(connection), QStringLiteral("busy"));
-    m_output->object(QJsonObject { { QStringLiteral("devices"), devices } });
-    emit finished(!m_accessDenied.isEmpty() ? 2 : !busyDevices.isEmpty() ? 3 : unread > 0 ? 1 : 0);
+        cliOutput->error(DeviceReport::busyText(connection), QStringLiteral("busy"));
+    cliOutput->object(QJsonObject { { QStringLiteral("devices"), devices } });
+    emit finished(!accessDenied.isEmpty() ? 2 : !busyDevices.isEmpty() ? 3 : unread > 0 ? 1 : 0);
 }
 
 } // namespace PelkPlus

@@ -30,7 +30,7 @@ public:
 
     void start();
     // Collects the devices without writing anything; read them with devices() after finished().
-    void setSilent(bool silent) { m_silent = silent; }
+    void setSilent(bool silent) { silentMode = silent; }
     QList<DiagnosticsDevice> devices() const;
 
     // How long the headers may take to arrive, all together.
@@ -44,21 +44,21 @@ private:
     void onAnswer(int index, const std::optional<DeviceInfo>& info);
     void report();
 
-    QString m_serial;
-    CliOutput* m_output;
-    DeviceMonitor* m_monitor = nullptr;
-    QList<Connection> m_connections;
-    QList<DeviceAgent*> m_agents;
-    QList<std::optional<DeviceInfo>> m_infos;
-    QList<bool> m_answered;
+    QString wantedSerial;
+    CliOutput* cliOutput;
+    DeviceMonitor* monitor = nullptr;
+    QList<Connection> connections;
+    QList<DeviceAgent*> agents;
+    QList<std::optional<DeviceInfo>> infos;
+    QList<bool> answered;
     // Nodes this account may not open.
-    QStringList m_accessDenied;
+    QStringList accessDenied;
     // The devices another updater has open.
     QList<Connection> busyDevices;
-    int m_pending = 0;
-    bool m_reported = false;
-    bool m_silent = false;
-    QTimer m_timeout;
+    int pending = 0;
+    bool reported = false;
+    bool silentMode = false;
+    QTimer timeout;
 };
 
 } // namespace PelkPlus

@@ -36,19 +36,19 @@ InterruptWatcher::InterruptWatcher(QObject* parent)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, sockets) != 0)
         return;
-    m_notifier = new QSocketNotifier(sockets[1], QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &InterruptWatcher::onReadable);
+    notifier = new QSocketNotifier(sockets[1], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, &InterruptWatcher::onReadable);
     setHandler(SIGINT, onSignal);
     setHandler(SIGTERM, onSignal);
 }
 
 InterruptWatcher::~InterruptWatcher()
 {
-    if (!m_notifier)
+    if (!notifier)
         return;
     setHandler(SIGINT, SIG_DFL);
     setHandler(SIGTERM, SIG_DFL);
-    delete m_notifier;
+    delete notifier;
     ::close(sockets[0]);
     ::close(sockets[1]);
     sockets[0] = sockets[1] = -1;

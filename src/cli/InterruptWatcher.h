@@ -19,7 +19,7 @@ public:
     // Gives both signals back their default action.
     ~InterruptWatcher() override;
 
-    bool isWatching() const { return m_notifier != nullptr; }
+    bool isWatching() const { return notifier != nullptr; }
 
 signals:
     void interrupted(int signalNumber);
@@ -27,7 +27,7 @@ signals:
 private:
     void onReadable();
 
-    QSocketNotifier* m_notifier = nullptr;
+    QSocketNotifier* notifier = nullptr;
 };
 
 } // namespace PelkPlus

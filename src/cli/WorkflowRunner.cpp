@@ -75,54 +75,54 @@ QString WorkflowRunner::completionText(const QList<InstalledComponent>& componen
 
 WorkflowRunner::WorkflowRunner(const CliOptions& options, CliOutput* output, QObject* parent)
     : QObject(parent)
-    , m_options(options)
-    , m_output(output)
-    , m_questions(output)
+    , cliOptions(options)
+    , cliOutput(output)
+    , questions(output)
 {
-    m_workflow = new UpdateWorkflow(this);
-    m_workflow->setQuestions(&m_questions);
-    m_questions.setConfirmed(options.yes && options.ignorePower);
+    workflow = new UpdateWorkflow(this);
+    workflow->setQuestions(&questions);
+    questions.setConfirmed(options.yes && options.ignorePower);
     // The command line installs device components only; it never offers a newer updater.
-    m_workflow->setAppPackageType(std::nullopt);
-    m_workflow->setPreferredSerial(options.serial);
+    workflow->setAppPackageType(std::nullopt);
+    workflow->setPreferredSerial(options.serial);
 
-    connect(m_workflow, &WorkflowNotifier::devicesScanned, this, &WorkflowRunner::onScanned);
-    connect(m_workflow, &WorkflowNotifier::phaseChanged, this, &WorkflowRunner::onPhaseChanged);
-    connect(m_workflow, &WorkflowNotifier::updateEnded, this, &WorkflowRunner::onUpdateEnded);
-    connect(m_workflow, &WorkflowNotifier::componentVerified, this,
+    connect(workflow, &WorkflowNotifier::devicesScanned, this, &WorkflowRunner::onScanned);
+    connect(workflow, &WorkflowNotifier::phaseChanged, this, &WorkflowRunner::onPhaseChanged);
+    connect(workflow, &WorkflowNotifier::updateEnded, this, &WorkflowRunner::onUpdateEnded);
+    connect(workflow, &WorkflowNotifier::componentVerified, this,
         [this](ComponentType type, const QString& before, const QString& sent, VerificationOutcome outcome) {
             if (outcome == VerificationOutcome::NotApplied)
-                m_notApplied.append(type);
+                notApplied.append(type);
             else
                 installed.append({ type, VersionText::displayed(type, before), sent,
                     outcome == VerificationOutcome::Verified });
         });
-    connect(m_workflow, &WorkflowNotifier::messageRequested, this, &WorkflowRunner::onMessage);
-    connect(m_workflow, &WorkflowNotifier::componentTextChanged, this, [this](const QString& text) {
+    connect(workflow, &WorkflowNotifier::messageRequested, this, &WorkflowRunner::onMessage);
+    connect(workflow, &WorkflowNotifier::componentTextChanged, this, [this](const QString& text) {
         // "Updating DSP Firmware (Component 2/4)": the plan's entry being installed.
         static const QRegularExpression counted(QStringLiteral("\\(Component (\\d+)/\\d+\\)$"));
         const QRegularExpressionMatch match = counted.match(text);
         if (match.hasMatch())
             componentIndex = match.captured(1).toInt() - 1;
-        m_output->info(text);
+        cliOutput->info(text);
     });
-    connect(m_workflow, &WorkflowNotifier::downloadTextChanged, this,
-        [this](const QString& text) { m_downloadText = text; });
-    connect(m_workflow, &WorkflowNotifier::installTextChanged, this,
-        [this](const QString& text) { m_installText = text; });
+    connect(workflow, &WorkflowNotifier::downloadTextChanged, this,
+        [this](const QString& text) { downloadText = text; });
+    connect(workflow, &WorkflowNotifier::installTextChanged, this,
+        [this](const QString& text) { installText = text; });
     connect(
-        m_workflow, &WorkflowNotifier::downloadProgressChanged, this, &WorkflowRunner::onDownloadProgress);
-    connect(m_workflow, &WorkflowNotifier::installProgressChanged, this, &WorkflowRunner::onInstallProgress);
-    connect(m_workflow, &WorkflowNotifier::statusChanged, this, [this](const QString& text, MessageKind) {
-        m_output->info(text.split(QLatin1Char('\n'), Qt::SkipEmptyParts).join(QLatin1Char('\n')));
+        workflow, &WorkflowNotifier::downloadProgressChanged, this, &WorkflowRunner::onDownloadProgress);
+    connect(workflow, &WorkflowNotifier::installProgressChanged, this, &WorkflowRunner::onInstallProgress);
+    connect(workflow, &WorkflowNotifier::statusChanged, this, [this](const QString& text, MessageKind) {
+        cliOutput->info(text.split(QLatin1Char('\n'), Qt::SkipEmptyParts).join(QLatin1Char('\n')));
     });
 
-    connect(m_workflow->progressClock(), &UpdateProgressClock::progressChanged, this,
+    connect(workflow->progressClock(), &UpdateProgressClock::progressChanged, this,
         &WorkflowRunner::onOverallProgress);
 
-    m_connectTimeout.setSingleShot(true);
-    connect(&m_connectTimeout, &QTimer::timeout, this, [this] {
-        m_output->error(QStringLiteral("The device did not answer."), QStringLiteral("connection"));
+    connectTimeout.setSingleShot(true);
+    connect(&connectTimeout, &QTimer::timeout, this, [this] {
+        cliOutput->error(QStringLiteral("The device did not answer."), QStringLiteral("connection"));
         finish(1);
     });
 }
@@ -130,71 +130,71 @@ WorkflowRunner::WorkflowRunner(const CliOptions& options, CliOutput* output, QOb
 WorkflowRunner::~WorkflowRunner()
 {
     // Goes first, while the questions it may still ask are alive.
-    delete m_workflow;
+    delete workflow;
 }
 
 void WorkflowRunner::start()
 {
-    if (m_options.command == CliOptions::Install && !QFileInfo(m_options.file).isFile()) {
-        m_output->error(QStringLiteral("No such file: %1").arg(m_options.file), QStringLiteral("file"));
+    if (cliOptions.command == CliOptions::Install && !QFileInfo(cliOptions.file).isFile()) {
+        cliOutput->error(QStringLiteral("No such file: %1").arg(cliOptions.file), QStringLiteral("file"));
         finish(2);
         return;
     }
     // Refused before the device is even opened, with the name the file should have.
-    if (m_options.command == CliOptions::Install
-        && !ComponentFileName::fits(m_options.type, m_options.file)) {
-        m_output->error(QStringLiteral("Invalid File: ") + ComponentFileName::refusalText(m_options.type),
+    if (cliOptions.command == CliOptions::Install
+        && !ComponentFileName::fits(cliOptions.type, cliOptions.file)) {
+        cliOutput->error(QStringLiteral("Invalid File: ") + ComponentFileName::refusalText(cliOptions.type),
             QStringLiteral("file"));
         finish(2);
         return;
     }
-    m_workflow->start();
+    workflow->start();
 }
 
 void WorkflowRunner::onScanned()
 {
-    if (m_phase != Scanning)
+    if (runPhase != Scanning)
         return;
 
-    const QList<Connection> all = DeviceChoice::devices(m_workflow->connections());
+    const QList<Connection> all = DeviceChoice::devices(workflow->connections());
     QList<Connection> matching;
     for (const Connection& connection : all) {
-        if (m_options.serial.isEmpty() || connection.serialNumber == m_options.serial)
+        if (cliOptions.serial.isEmpty() || connection.serialNumber == cliOptions.serial)
             matching.append(connection);
     }
 
     if (all.isEmpty()) {
-        m_output->error(QStringLiteral("No device connected."), QStringLiteral("no-device"));
+        cliOutput->error(QStringLiteral("No device connected."), QStringLiteral("no-device"));
         finish(2);
         return;
     }
     if (matching.size() != 1) {
         QString text = matching.isEmpty()
-            ? QStringLiteral("No device with serial number %1 is connected. Connected:").arg(m_options.serial)
+            ? QStringLiteral("No device with serial number %1 is connected. Connected:").arg(cliOptions.serial)
             : QStringLiteral("%1 devices are connected; choose one with --device SERIAL:")
                   .arg(matching.size());
         for (const Connection& connection : all)
             text += QStringLiteral("\n  ") + DeviceReport::connectionText(connection);
-        m_output->error(text, matching.isEmpty() ? QStringLiteral("no-device") : QStringLiteral("usage"));
+        cliOutput->error(text, matching.isEmpty() ? QStringLiteral("no-device") : QStringLiteral("usage"));
         finish(2);
         return;
     }
 
-    m_connection = matching.first();
-    m_phase = Connecting;
-    m_connectTimeout.start(connectTimeoutMs);
+    readyConnection = matching.first();
+    runPhase = Connecting;
+    connectTimeout.start(connectTimeoutMs);
 }
 
 void WorkflowRunner::onPhaseChanged(WorkflowPhase phase)
 {
-    if (m_phase == Done)
+    if (runPhase == Done)
         return;
 
     switch (phase) {
     case WorkflowPhase::NoDevice:
         // Lost during an update, the update's end says how it ended.
-        if (m_deviceActive && m_phase != Updating) {
-            m_output->error(QStringLiteral("The device was disconnected."), QStringLiteral("device-lost"));
+        if (deviceActive && runPhase != Updating) {
+            cliOutput->error(QStringLiteral("The device was disconnected."), QStringLiteral("device-lost"));
             finish(1);
             return;
         }
@@ -203,23 +203,23 @@ void WorkflowRunner::onPhaseChanged(WorkflowPhase phase)
         break;
     case WorkflowPhase::Idle:
     case WorkflowPhase::Planned:
-        m_deviceActive = true;
-        m_connectTimeout.stop();
+        deviceActive = true;
+        connectTimeout.stop();
         onIdle();
         return;
     default:
-        m_deviceActive = true;
+        deviceActive = true;
         break;
     }
-    m_step = phase;
+    step = phase;
 
-    if (m_phase == Updating && printsOnEntry(phase))
-        m_output->info(phaseStatusText(phase).section(QLatin1Char('\n'), 0, 0));
+    if (runPhase == Updating && printsOnEntry(phase))
+        cliOutput->info(phaseStatusText(phase).section(QLatin1Char('\n'), 0, 0));
 }
 
 void WorkflowRunner::onUpdateEnded(UpdateOutcome outcome)
 {
-    if (m_phase != Updating)
+    if (runPhase != Updating)
         return;
     switch (outcome) {
     case UpdateOutcome::Done:
@@ -227,18 +227,18 @@ void WorkflowRunner::onUpdateEnded(UpdateOutcome outcome)
         reportResult();
         return;
     case UpdateOutcome::Failed:
-        if (!m_failureShown) {
-            if (m_workflow->hasDevice())
-                m_output->error(QStringLiteral("The update failed."), QStringLiteral("install"));
+        if (!failureShown) {
+            if (workflow->hasDevice())
+                cliOutput->error(QStringLiteral("The update failed."), QStringLiteral("install"));
             else
-                m_output->error(
+                cliOutput->error(
                     QStringLiteral("The device was disconnected."), QStringLiteral("device-lost"));
         }
-        finish(m_workflow->deviceAccessDenied() ? 2 : 1);
+        finish(workflow->deviceAccessDenied() ? 2 : 1);
         return;
     case UpdateOutcome::Stopped:
-        if (!m_failureShown)
-            m_output->error(QStringLiteral("The update was stopped."), QStringLiteral("stopped"));
+        if (!failureShown)
+            cliOutput->error(QStringLiteral("The update was stopped."), QStringLiteral("stopped"));
         finish(1);
         return;
     }
@@ -246,9 +246,9 @@ void WorkflowRunner::onUpdateEnded(UpdateOutcome outcome)
 
 void WorkflowRunner::onIdle()
 {
-    switch (m_phase) {
+    switch (runPhase) {
     case Connecting:
-        m_output->info(DeviceReport::connectionText(m_connection) + QStringLiteral(" is ready."));
+        cliOutput->info(DeviceReport::connectionText(readyConnection) + QStringLiteral(" is ready."));
         // The command runs once the machine has settled in its idle state.
         QMetaObject::invokeMethod(this, &WorkflowRunner::runCommand, Qt::QueuedConnection);
         break;
@@ -262,63 +262,63 @@ void WorkflowRunner::onIdle()
 
 void WorkflowRunner::runCommand()
 {
-    if (m_phase != Connecting)
+    if (runPhase != Connecting)
         return;
-    if (m_options.command == CliOptions::Install) {
-        m_phase = Confirming;
-        if (m_options.yes)
+    if (cliOptions.command == CliOptions::Install) {
+        runPhase = Confirming;
+        if (cliOptions.yes)
             beginUpdate();
         else
             askToConfirm();
         return;
     }
-    m_phase = Checking;
-    m_output->info(phaseStatusText(WorkflowPhase::Checking));
-    m_workflow->checkForUpdates();
+    runPhase = Checking;
+    cliOutput->info(phaseStatusText(WorkflowPhase::Checking));
+    workflow->checkForUpdates();
 }
 
 void WorkflowRunner::reportPlan()
 {
-    const QList<Component> plan = m_workflow->plan();
-    const QStringList warnings = m_workflow->planWarnings();
-    const QString checked = m_workflow->lastChecked().toString();
+    const QList<Component> plan = workflow->plan();
+    const QStringList warnings = workflow->planWarnings();
+    const QString checked = workflow->lastChecked().toString();
 
     if (plan.isEmpty()) {
-        m_output->result(QStringLiteral("No updates available (last checked on %1).").arg(checked));
+        cliOutput->result(QStringLiteral("No updates available (last checked on %1).").arg(checked));
     } else {
         QString text
             = QStringLiteral("The following components can be updated (last checked on %1):").arg(checked);
         for (const Component& component : plan)
             text += QStringLiteral("\n  ") + UpdatePlanner::describe(component);
-        m_output->result(text);
-        m_output->info(QStringLiteral("The update takes %1 once the files are downloaded.")
-                           .arg(m_workflow->estimate().text()));
+        cliOutput->result(text);
+        cliOutput->info(QStringLiteral("The update takes %1 once the files are downloaded.")
+                           .arg(workflow->estimate().text()));
     }
     if (!warnings.isEmpty())
-        m_output->result(QStringLiteral("WARNING:\n") + warnings.join(QLatin1Char('\n')));
-    const bool verified = m_workflow->isCatalogueVerified();
+        cliOutput->result(QStringLiteral("WARNING:\n") + warnings.join(QLatin1Char('\n')));
+    const bool verified = workflow->isCatalogueVerified();
     if (!verified)
-        m_output->result(WorkflowNotifier::unverifiedCatalogueText());
+        cliOutput->result(WorkflowNotifier::unverifiedCatalogueText());
 
-    if (m_options.command == CliOptions::Check || plan.isEmpty()) {
-        const DeviceInfo info = m_workflow->deviceInfo();
-        QJsonObject object { { QStringLiteral("device"), DeviceReport::deviceObject(m_connection, &info) },
+    if (cliOptions.command == CliOptions::Check || plan.isEmpty()) {
+        const DeviceInfo info = workflow->deviceInfo();
+        QJsonObject object { { QStringLiteral("device"), DeviceReport::deviceObject(readyConnection, &info) },
             { QStringLiteral("updates"), componentArray(plan) }, { QStringLiteral("verified"), verified } };
         if (!warnings.isEmpty())
             object.insert(QStringLiteral("warnings"), QJsonArray::fromStringList(warnings));
-        m_output->object(object);
+        cliOutput->object(object);
         // Up to date as far as USB goes, but not as far as the catalogue does: a script must be
         // able to tell the two apart.
         if (plan.isEmpty() && warnings.contains(UpdatePlanner::mcuNotUpdatableWarning())) {
-            m_output->error(serviceUpdateText(), QStringLiteral("service-update"));
+            cliOutput->error(serviceUpdateText(), QStringLiteral("service-update"));
             finish(serviceUpdateExitCode);
             return;
         }
         finish(0);
         return;
     }
-    m_phase = Confirming;
-    if (m_options.yes)
+    runPhase = Confirming;
+    if (cliOptions.yes)
         beginUpdate();
     else if (powerAllowsUpdate())
         askToConfirm();
@@ -327,25 +327,25 @@ void WorkflowRunner::reportPlan()
 bool WorkflowRunner::powerAllowsUpdate()
 {
     // Without --yes nothing could make a low battery acceptable: refused before the question.
-    const QString warning = m_workflow->powerWarning(m_workflow->estimate());
+    const QString warning = workflow->powerWarning(workflow->estimate());
     if (warning.isEmpty())
         return true;
-    m_output->error(CliQuestions::refusalText(PowerCheck::title(), warning));
+    cliOutput->error(CliQuestions::refusalText(PowerCheck::title(), warning));
     finish(lowPowerExitCode);
     return false;
 }
 
 void WorkflowRunner::askToConfirm()
 {
-    if (m_options.command == CliOptions::Install) {
-        m_output->prompt(QStringLiteral("Install %1 from %2 now? [y/N] ")
-                             .arg(componentTypeName(m_options.type), m_options.file));
+    if (cliOptions.command == CliOptions::Install) {
+        cliOutput->prompt(QStringLiteral("Install %1 from %2 now? [y/N] ")
+                             .arg(componentTypeName(cliOptions.type), cliOptions.file));
     } else {
-        m_output->prompt(
-            QStringLiteral("Install %1 component(s) now? [y/N] ").arg(m_workflow->plan().size()));
+        cliOutput->prompt(
+            QStringLiteral("Install %1 component(s) now? [y/N] ").arg(workflow->plan().size()));
     }
-    m_input = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
-    connect(m_input, &QSocketNotifier::activated, this, &WorkflowRunner::onAnswer);
+    input = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
+    connect(input, &QSocketNotifier::activated, this, &WorkflowRunner::onAnswer);
 }
 
 void WorkflowRunner::onAnswer()
@@ -353,53 +353,53 @@ void WorkflowRunner::onAnswer()
     char buffer[256];
     const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof(buffer));
     if (got > 0) {
-        m_answer.append(buffer, int(got));
-        if (!m_answer.contains('\n'))
+        answerLine.append(buffer, int(got));
+        if (!answerLine.contains('\n'))
             return;
     }
-    m_input->setEnabled(false);
-    const QByteArray answer = m_answer.left(m_answer.indexOf('\n')).trimmed().toLower();
-    if (m_phase != Confirming)
+    input->setEnabled(false);
+    const QByteArray answer = answerLine.left(answerLine.indexOf('\n')).trimmed().toLower();
+    if (runPhase != Confirming)
         return;
     if (answer == "y" || answer == "yes") {
         beginUpdate();
         return;
     }
-    m_output->error(QStringLiteral("Update cancelled."), QStringLiteral("cancelled"));
+    cliOutput->error(QStringLiteral("Update cancelled."), QStringLiteral("cancelled"));
     finish(1);
 }
 
 void WorkflowRunner::beginUpdate()
 {
-    m_phase = Updating;
-    if (m_options.command != CliOptions::Install) {
-        m_workflow->startUpdate();
-        if (m_questions.takeDeclined())
+    runPhase = Updating;
+    if (cliOptions.command != CliOptions::Install) {
+        workflow->startUpdate();
+        if (questions.takeDeclined())
             finish(lowPowerExitCode);
         return;
     }
-    m_output->info(
-        QStringLiteral("Installing %1 from %2").arg(componentTypeName(m_options.type), m_options.file));
-    if (!m_workflow->installFile(m_options.type, m_options.file))
-        finish(m_questions.takeDeclined() ? lowPowerExitCode : 2);
+    cliOutput->info(
+        QStringLiteral("Installing %1 from %2").arg(componentTypeName(cliOptions.type), cliOptions.file));
+    if (!workflow->installFile(cliOptions.type, cliOptions.file))
+        finish(questions.takeDeclined() ? lowPowerExitCode : 2);
 }
 
 // A bar at 0 is only the reset before a step; the first bar is drawn once the step has begun.
 void WorkflowRunner::onDownloadProgress(int percent)
 {
     // A file from this computer is not downloaded: its step is done at once.
-    if (m_options.command == CliOptions::Install)
+    if (cliOptions.command == CliOptions::Install)
         return;
-    const bool downloading = m_step == WorkflowPhase::Downloading;
-    if (percent > 0 && m_phase == Updating && downloading && !m_downloadText.isEmpty())
-        m_output->progress(m_downloadText, percent);
+    const bool downloading = step == WorkflowPhase::Downloading;
+    if (percent > 0 && runPhase == Updating && downloading && !downloadText.isEmpty())
+        cliOutput->progress(downloadText, percent);
 }
 
 void WorkflowRunner::onInstallProgress(int percent)
 {
     installPercent = percent;
-    if (percent > 0 && m_phase == Updating && m_step == WorkflowPhase::Installing && !m_installText.isEmpty())
-        m_output->progress(overallText.isEmpty() || !m_output->terminal()
+    if (percent > 0 && runPhase == Updating && step == WorkflowPhase::Installing && !installText.isEmpty())
+        cliOutput->progress(overallText.isEmpty() || !cliOutput->terminal()
                 ? installLabel()
                 : installLabel() + QStringLiteral(" - ") + overallText,
             percent);
@@ -407,18 +407,18 @@ void WorkflowRunner::onInstallProgress(int percent)
 
 void WorkflowRunner::onOverallProgress(const QString& text)
 {
-    const int component = m_workflow->progressClock()->component();
+    const int component = workflow->progressClock()->component();
     const bool componentChanged = component != std::exchange(overallComponent, component);
     overallText = text;
-    if (m_phase != Updating || text.isEmpty())
+    if (runPhase != Updating || text.isEmpty())
         return;
     // Off a terminal a line for every beat would bury the rest: one as each component begins.
-    if (!m_output->terminal()) {
+    if (!cliOutput->terminal()) {
         if (componentChanged)
-            m_output->info(text);
+            cliOutput->info(text);
         return;
     }
-    switch (m_step) {
+    switch (step) {
     case WorkflowPhase::Installing:
         onInstallProgress(installPercent);
         break;
@@ -426,7 +426,7 @@ void WorkflowRunner::onOverallProgress(const QString& text)
     case WorkflowPhase::AwaitingFinish:
     case WorkflowPhase::AwaitingPowerCycle:
     case WorkflowPhase::AwaitingReboot:
-        m_output->progress(text, m_workflow->progressClock()->percent());
+        cliOutput->progress(text, workflow->progressClock()->percent());
         break;
     default:
         break;
@@ -437,23 +437,23 @@ QString WorkflowRunner::installLabel() const
 {
     // DSP firmware is listed by the size of its text file and sent as the bytes that text spells,
     // about a fifth of it: the label says both are the one file.
-    const Component component = m_workflow->plan().value(componentIndex);
+    const Component component = workflow->plan().value(componentIndex);
     static const QRegularExpression sent(QStringLiteral("^Installing \\((\\d+) KB\\)$"));
-    const QRegularExpressionMatch match = sent.match(m_installText);
+    const QRegularExpressionMatch match = sent.match(installText);
     if (component.type != ComponentType::DspFirmware || component.size <= 0 || !match.hasMatch())
-        return m_installText;
+        return installText;
     return QStringLiteral("Installing (%1 KB: the %2 KB text file as bytes)")
         .arg(match.captured(1), UpdatePlanner::kilobytesText(component.size));
 }
 
 void WorkflowRunner::reportResult()
 {
-    const DeviceInfo info = m_workflow->deviceInfo();
+    const DeviceInfo info = workflow->deviceInfo();
     // After an update the plan is made again against the rebooted device: anything still listed
     // did not take.
     const QList<Component> left
-        = m_options.command == CliOptions::Update ? m_workflow->plan() : QList<Component>();
-    m_output->result(QStringLiteral("Device versions:\n") + DeviceReport::versionLines(info));
+        = cliOptions.command == CliOptions::Update ? workflow->plan() : QList<Component>();
+    cliOutput->result(QStringLiteral("Device versions:\n") + DeviceReport::versionLines(info));
     QJsonArray done;
     for (const InstalledComponent& component : qAsConst(installed)) {
         QJsonObject entry { { QStringLiteral("component"), componentTypeName(component.type) },
@@ -469,92 +469,92 @@ void WorkflowRunner::reportResult()
     }
     // "updates" of check lists what is to be installed; after an update the list is of what the
     // device did not take, which has a name of its own.
-    m_output->object(
-        QJsonObject { { QStringLiteral("device"), DeviceReport::deviceObject(m_connection, &info) },
+    cliOutput->object(
+        QJsonObject { { QStringLiteral("device"), DeviceReport::deviceObject(readyConnection, &info) },
             { QStringLiteral("installed"), done }, { QStringLiteral("notApplied"), componentArray(left) } });
     // A component the device did not take ends the update before the next one is sent, so only
     // that one is named; otherwise what the plan made again still lists did not take.
     QStringList names;
-    for (ComponentType type : qAsConst(m_notApplied))
+    for (ComponentType type : qAsConst(notApplied))
         names.append(componentTypeName(type));
     if (names.isEmpty()) {
         for (const Component& component : left)
             names.append(componentTypeName(component.type));
     }
     if (!names.isEmpty()) {
-        m_output->error(QStringLiteral("The device does not report the new version of: %1")
+        cliOutput->error(QStringLiteral("The device does not report the new version of: %1")
                             .arg(names.join(QStringLiteral(", "))),
             QStringLiteral("not-applied"));
         finish(1);
         return;
     }
-    m_output->info(completionText(installed));
+    cliOutput->info(completionText(installed));
     finish(0);
 }
 
 void WorkflowRunner::onMessage(MessageKind kind, const QString& title, const QString& text)
 {
-    if (m_phase == Done)
+    if (runPhase == Done)
         return;
     // The workflow may try the bus before the command has chosen its device: a device that is not
     // there is the answer then, not the failure to connect to another.
-    if (m_phase == Scanning && kind == MessageKind::Critical) {
+    if (runPhase == Scanning && kind == MessageKind::Critical) {
         onScanned();
-        if (m_phase == Done)
+        if (runPhase == Done)
             return;
     }
-    if (kind == MessageKind::Critical && m_phase != Updating
-        && m_workflow->lastDeviceFailure() == LinkDeviceBusy) {
-        m_output->error(DeviceReport::busyText(m_connection), QStringLiteral("busy"));
+    if (kind == MessageKind::Critical && runPhase != Updating
+        && workflow->lastDeviceFailure() == LinkDeviceBusy) {
+        cliOutput->error(DeviceReport::busyText(readyConnection), QStringLiteral("busy"));
         finish(3);
         return;
     }
     if (kind != MessageKind::Critical) {
-        m_output->info(text);
+        cliOutput->info(text);
         return;
     }
-    m_output->error(title.isEmpty() ? text : title + QStringLiteral(": ") + text,
-        m_workflow->deviceAccessDenied() ? QStringLiteral("device-access")
+    cliOutput->error(title.isEmpty() ? text : title + QStringLiteral(": ") + text,
+        workflow->deviceAccessDenied() ? QStringLiteral("device-access")
                                          : CliOutput::errorKindForTitle(title));
     // During an update the workflow goes on to its end, which updateEnded tells; any other
     // failure ends the command.
-    if (m_phase == Updating) {
-        m_failureShown = true;
+    if (runPhase == Updating) {
+        failureShown = true;
         return;
     }
     // Not a fault of the device but of the account: nothing the updater can do about it.
-    finish(m_workflow->deviceAccessDenied() ? 2 : 1);
+    finish(workflow->deviceAccessDenied() ? 2 : 1);
 }
 
 void WorkflowRunner::interrupt()
 {
-    if (m_phase == Done)
+    if (runPhase == Done)
         return;
-    if (m_workflow->isTransferring()) {
-        if (!m_sinceWarning.isValid() || m_sinceWarning.elapsed() > confirmInterruptMs) {
-            m_sinceWarning.start();
-            m_output->warning(
+    if (workflow->isTransferring()) {
+        if (!sinceWarning.isValid() || sinceWarning.elapsed() > confirmInterruptMs) {
+            sinceWarning.start();
+            cliOutput->warning(
                 QStringLiteral("A component is being sent to the device. Stopping now may leave "
                                "the device unusable until it is updated again. Press Ctrl-C again "
                                "within 5 seconds to stop anyway."));
             return;
         }
-        m_output->error(QStringLiteral("Stopping after the current packet."), QStringLiteral("stopped"));
+        cliOutput->error(QStringLiteral("Stopping after the current packet."), QStringLiteral("stopped"));
     } else {
-        m_output->error(QStringLiteral("Stopped."), QStringLiteral("stopped"));
+        cliOutput->error(QStringLiteral("Stopped."), QStringLiteral("stopped"));
     }
     finish(1);
 }
 
 void WorkflowRunner::finish(int exitCode)
 {
-    if (m_phase == Done)
+    if (runPhase == Done)
         return;
-    m_phase = Done;
-    m_connectTimeout.stop();
-    if (m_input)
-        m_input->setEnabled(false);
-    m_output->endProgress();
+    runPhase = Done;
+    connectTimeout.stop();
+    if (input)
+        input->setEnabled(false);
+    cliOutput->endProgress();
     emit finished(exitCode);
 }
 

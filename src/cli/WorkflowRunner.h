@@ -93,30 +93,30 @@ private:
     void reportResult();
     void finish(int exitCode);
 
-    CliOptions m_options;
-    CliOutput* m_output;
-    CliQuestions m_questions;
-    UpdateWorkflow* m_workflow = nullptr;
-    Phase m_phase = Scanning;
-    Connection m_connection;
-    bool m_deviceActive = false;
-    WorkflowPhase m_step = WorkflowPhase::NoDevice;
+    CliOptions cliOptions;
+    CliOutput* cliOutput;
+    CliQuestions questions;
+    UpdateWorkflow* workflow = nullptr;
+    Phase runPhase = Scanning;
+    Connection readyConnection;
+    bool deviceActive = false;
+    WorkflowPhase step = WorkflowPhase::NoDevice;
     // The components the device came back without, in the order they were sent.
-    QList<ComponentType> m_notApplied;
+    QList<ComponentType> notApplied;
     QList<InstalledComponent> installed;
     // The plan's entry being installed, by the workflow's component text.
     int componentIndex = 0;
     // A critical message of the update was printed; its end needs no words of its own.
-    bool m_failureShown = false;
-    QString m_downloadText;
-    QString m_installText;
+    bool failureShown = false;
+    QString downloadText;
+    QString installText;
     QString overallText;
     int overallComponent = -1;
     int installPercent = 0;
-    QSocketNotifier* m_input = nullptr;
-    QByteArray m_answer;
-    QTimer m_connectTimeout;
-    QElapsedTimer m_sinceWarning;
+    QSocketNotifier* input = nullptr;
+    QByteArray answerLine;
+    QTimer connectTimeout;
+    QElapsedTimer sinceWarning;
 };
 
 } // namespace PelkPlus

@@ -16,12 +16,12 @@ UpdateHistoryDialog::UpdateHistoryDialog(const QList<UpdateHistoryEntry>& entrie
         = { QStringLiteral("Time (UTC)"), QStringLiteral("Model"), QStringLiteral("Serial Number"),
               QStringLiteral("Component"), QStringLiteral("Version Before"), QStringLiteral("Version Sent"),
               QStringLiteral("Outcome"), QStringLiteral("Source"), QStringLiteral("SHA-256") };
-    m_table = new QTableWidget(entries.size(), headers.size(), this);
-    m_table->setObjectName(QStringLiteral("historyTable"));
-    m_table->setHorizontalHeaderLabels(headers);
-    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_table->verticalHeader()->hide();
+    tableWidget = new QTableWidget(entries.size(), headers.size(), this);
+    tableWidget->setObjectName(QStringLiteral("historyTable"));
+    tableWidget->setHorizontalHeaderLabels(headers);
+    tableWidget->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    tableWidget->setSelectionBehavior(QAbstractItemView::SelectRows);
+    tableWidget->verticalHeader()->hide();
 
     for (int row = 0; row < entries.size(); ++row) {
         const UpdateHistoryEntry& entry = entries.at(entries.size() - 1 - row);
@@ -29,9 +29,9 @@ UpdateHistoryDialog::UpdateHistoryDialog(const QList<UpdateHistoryEntry>& entrie
             entry.model, entry.serial, entry.component, entry.versionBefore, entry.versionSent,
             UpdateHistoryEntry::outcomeText(entry.outcome), entry.source, entry.sha256 };
         for (int column = 0; column < cells.size(); ++column)
-            m_table->setItem(row, column, new QTableWidgetItem(cells.at(column)));
+            tableWidget->setItem(row, column, new QTableWidgetItem(cells.at(column)));
     }
-    m_table->resizeColumnsToContents();
+    tableWidget->resizeColumnsToContents();
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -39,7 +39,7 @@ UpdateHistoryDialog::UpdateHistoryDialog(const QList<UpdateHistoryEntry>& entrie
     auto* layout = new QVBoxLayout(this);
     if (entries.isEmpty())
         layout->addWidget(new QLabel(QStringLiteral("No update has been recorded yet."), this));
-    layout->addWidget(m_table);
+    layout->addWidget(tableWidget);
     layout->addWidget(buttons);
     resize(900, 400);
 }

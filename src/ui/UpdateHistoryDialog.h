@@ -19,10 +19,10 @@ public:
     explicit UpdateHistoryDialog(const QList<UpdateHistoryEntry>& entries, QWidget* parent = nullptr);
     ~UpdateHistoryDialog() override;
 
-    QTableWidget* table() const { return m_table; }
+    QTableWidget* table() const { return tableWidget; }
 
 private:
-    QTableWidget* m_table = nullptr;
+    QTableWidget* tableWidget = nullptr;
 };
 
 } // namespace PelkPlus

@@ -25,7 +25,7 @@ QString CatalogueFreshness::defaultPath()
 }
 
 CatalogueFreshness::CatalogueFreshness(const QString& path)
-    : m_path(path)
+    : filePath(path)
 { }
 
 QString CatalogueFreshness::displayTime(const QDateTime& time)
@@ -36,7 +36,7 @@ QString CatalogueFreshness::displayTime(const QDateTime& time)
 QMap<QByteArray, QDateTime> CatalogueFreshness::load() const
 {
     QMap<QByteArray, QDateTime> times;
-    QFile file(m_path);
+    QFile file(filePath);
     if (!file.open(QIODevice::ReadOnly) || file.size() > maximumFileSize)
         return times;
     const QList<QByteArray> lines = file.readAll().split('\n');
@@ -94,14 +94,14 @@ bool CatalogueFreshness::recordAccepted(
     for (auto it = times.cbegin(); it != times.cend(); ++it)
         text += it.key() + ' ' + CatalogueHeader::timeText(it.value()).toLatin1() + '\n';
 
-    if (!QDir().mkpath(QFileInfo(m_path).absolutePath())) {
-        *error = QStringLiteral("cannot create %1").arg(QFileInfo(m_path).absolutePath());
+    if (!QDir().mkpath(QFileInfo(filePath).absolutePath())) {
+        *error = QStringLiteral("cannot create %1").arg(QFileInfo(filePath).absolutePath());
         return false;
     }
     // Written whole or not at all: a torn file would forget the newest catalogue seen.
-    QSaveFile file(m_path);
+    QSaveFile file(filePath);
     if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
-        *error = QStringLiteral("cannot write %1: %2").arg(m_path, file.errorString());
+        *error = QStringLiteral("cannot write %1: %2").arg(filePath, file.errorString());
         return false;
     }
     return true;

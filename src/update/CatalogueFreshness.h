@@ -41,7 +41,7 @@ private:
     // Key id to publication time, as the file holds them.
     QMap<QByteArray, QDateTime> load() const;
 
-    QString m_path;
+    QString filePath;
 };
 
 } // namespace PelkPlus

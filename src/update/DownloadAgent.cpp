@@ -101,15 +101,15 @@ QString DownloadAgent::tooLongText(int maximumMsecs)
 
 DownloadAgent::DownloadAgent(QObject* parent)
     : QObject(parent)
-    , m_network(new QNetworkAccessManager(this))
-    , m_retryTimer(new QTimer(this))
-    , m_retryPause(defaultPause)
-    , m_rateTimer(new QTimer(this))
+    , network(new QNetworkAccessManager(this))
+    , retryTimer(new QTimer(this))
+    , retryPauseMs(defaultPause)
+    , rateTimer(new QTimer(this))
 {
     qRegisterMetaType<QNetworkReply::NetworkError>();
-    m_retryTimer->setSingleShot(true);
-    connect(m_retryTimer, &QTimer::timeout, this, &DownloadAgent::sendRequest);
-    connect(m_rateTimer, &QTimer::timeout, this, &DownloadAgent::checkTransferRate);
+    retryTimer->setSingleShot(true);
+    connect(retryTimer, &QTimer::timeout, this, &DownloadAgent::sendRequest);
+    connect(rateTimer, &QTimer::timeout, this, &DownloadAgent::checkTransferRate);
 }
 
 DownloadAgent::~DownloadAgent()
@@ -125,9 +125,9 @@ void DownloadAgent::setDefaultRetryPause(int msecs)
 
 void DownloadAgent::setSlowServerBounds(int graceMsecs, qint64 minimumRate, int maximumDuration)
 {
-    m_slowGrace = graceMsecs;
-    m_minimumRate = minimumRate;
-    m_maximumDuration = maximumDuration;
+    slowGrace = graceMsecs;
+    minimumBytesPerSecond = minimumRate;
+    maximumDurationMs = maximumDuration;
 }
 
 bool DownloadAgent::isTransient(QNetworkReply::NetworkError code, int status)
@@ -183,9 +183,9 @@ bool DownloadAgent::download(const QList<DownloadRequest>& requests)
     }
     releaseReply();
     releaseFile();
-    m_requests = requests;
-    m_currentIndex = -1;
-    m_contentType.clear();
+    pendingRequests = requests;
+    currentIndex = -1;
+    replyContentType.clear();
     startNext();
     return true;
 }
@@ -200,39 +200,39 @@ void DownloadAgent::abort()
     if (!isBusy())
         return;
     qDebug("DownloadAgent: Download aborted.");
-    m_retryTimer->stop();
+    retryTimer->stop();
     releaseReply();
     removePartialFile();
     releaseFile();
-    m_requests.clear();
+    pendingRequests.clear();
 }
 
 void DownloadAgent::startNext()
 {
-    ++m_currentIndex;
-    if (m_currentIndex >= m_requests.size()) {
+    ++currentIndex;
+    if (currentIndex >= pendingRequests.size()) {
         releaseReply();
         releaseFile();
-        m_requests.clear();
+        pendingRequests.clear();
         emit finished();
         return;
     }
 
-    const DownloadRequest& request = m_requests.at(m_currentIndex);
+    const DownloadRequest& request = pendingRequests.at(currentIndex);
     qDebug("DownloadAgent: Downloading:");
     qDebug() << "  from " << request.url.adjusted(QUrl::RemoveUserInfo);
     qDebug() << "  to " << request.destination;
 
-    m_written = 0;
-    m_attempt = 0;
-    m_hash.reset();
-    m_validator.clear();
-    m_fileLength = -1;
-    m_requestClock.start();
-    emit requestStarted(m_currentIndex);
+    bytesWritten = 0;
+    attempt = 0;
+    hash.reset();
+    resumeValidator.clear();
+    fileLength = -1;
+    requestClock.start();
+    emit requestStarted(currentIndex);
     if (!isBusy())
         return;
-    m_file = new QFile(request.destination);
+    file = new QFile(request.destination);
     if (!openDestination(request.destination)) {
         // What is there (if anything) was not written here, so it is not removed either.
         fail(FailureKind::FileError, QStringLiteral("Failed to open destination file."), false);
@@ -267,69 +267,69 @@ bool DownloadAgent::openDestination(const QString& path)
     const int fd = ::open(native.constData(), flags, S_IRUSR | S_IWUSR);
     if (fd < 0)
         return false;
-    if (!m_file->open(fd, mode, QFileDevice::AutoCloseHandle)) {
+    if (!file->open(fd, mode, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
         return false;
     }
     return true;
 #else
-    if (!m_file->open(mode))
+    if (!file->open(mode))
         return false;
-    m_file->setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    file->setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     return true;
 #endif
 }
 
 void DownloadAgent::sendRequest()
 {
-    if (!isBusy() || !m_file)
+    if (!isBusy() || !file)
         return;
-    if (m_maximumDuration > 0 && m_requestClock.elapsed() >= m_maximumDuration) {
-        fail(FailureKind::Network, tooLongText(m_maximumDuration));
+    if (maximumDurationMs > 0 && requestClock.elapsed() >= maximumDurationMs) {
+        fail(FailureKind::Network, tooLongText(maximumDurationMs));
         return;
     }
-    const DownloadRequest& request = m_requests.at(m_currentIndex);
+    const DownloadRequest& request = pendingRequests.at(currentIndex);
     QNetworkRequest networkRequest(request.url);
     networkRequest.setAttribute(
         QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     networkRequest.setMaximumRedirectsAllowed(maximumRedirects);
-    networkRequest.setTransferTimeout(m_transferTimeout);
+    networkRequest.setTransferTimeout(transferTimeoutMs);
     // The file must arrive byte for byte as the server keeps it, with the size its HEAD announced.
     networkRequest.setRawHeader("Accept-Encoding", "identity");
-    if (m_written > 0 && m_validator.isEmpty()) {
+    if (bytesWritten > 0 && resumeValidator.isEmpty()) {
         // Nothing tells whether the server still has the file whose first bytes are held; joining
         // the rest of another file to them would make an image no publisher ever made.
         qDebug("DownloadAgent: The server named no ETag or Last-Modified, so the download starts over.");
         startOver();
     }
-    m_replyOffset = m_written;
-    if (m_replyOffset > 0) {
-        networkRequest.setRawHeader("Range", "bytes=" + QByteArray::number(m_replyOffset) + '-');
+    replyOffset = bytesWritten;
+    if (replyOffset > 0) {
+        networkRequest.setRawHeader("Range", "bytes=" + QByteArray::number(replyOffset) + '-');
         // A server whose file changed meanwhile answers with the whole new file instead.
-        networkRequest.setRawHeader("If-Range", m_validator);
+        networkRequest.setRawHeader("If-Range", resumeValidator);
     }
 
-    m_reply = m_network->get(networkRequest);
+    currentReply = network->get(networkRequest);
     // Without a bound the network thread buffers as fast as the server sends, however far the
     // writes to disk lag behind: a fast server would pull a whole image into memory.
-    m_reply->setReadBufferSize(readBufferSize);
-    connect(m_reply, &QNetworkReply::metaDataChanged, this, &DownloadAgent::onReplyHeaders);
-    connect(m_reply, &QIODevice::readyRead, this, &DownloadAgent::onReplyAvailable);
-    connect(m_reply, &QNetworkReply::downloadProgress, this, &DownloadAgent::onReplyProgress);
-    connect(m_reply, &QNetworkReply::errorOccurred, this, &DownloadAgent::onReplyError);
-    connect(m_reply, &QNetworkReply::finished, this, &DownloadAgent::onReplyComplete);
-    m_replyBytes = 0;
-    m_replyClock.start();
-    m_rateTimer->start(qBound(10, m_slowGrace / 10, 1000));
+    currentReply->setReadBufferSize(readBufferSize);
+    connect(currentReply, &QNetworkReply::metaDataChanged, this, &DownloadAgent::onReplyHeaders);
+    connect(currentReply, &QIODevice::readyRead, this, &DownloadAgent::onReplyAvailable);
+    connect(currentReply, &QNetworkReply::downloadProgress, this, &DownloadAgent::onReplyProgress);
+    connect(currentReply, &QNetworkReply::errorOccurred, this, &DownloadAgent::onReplyError);
+    connect(currentReply, &QNetworkReply::finished, this, &DownloadAgent::onReplyComplete);
+    replyBytes = 0;
+    replyClock.start();
+    rateTimer->start(qBound(10, slowGrace / 10, 1000));
 }
 
 void DownloadAgent::startOver()
 {
-    m_file->resize(0);
-    m_file->seek(0);
-    m_written = 0;
-    m_replyOffset = 0;
-    m_hash.reset();
+    file->resize(0);
+    file->seek(0);
+    bytesWritten = 0;
+    replyOffset = 0;
+    hash.reset();
 }
 
 void DownloadAgent::restartWhole(const QString& reason)
@@ -337,32 +337,32 @@ void DownloadAgent::restartWhole(const QString& reason)
     qDebug().noquote() << "DownloadAgent:" << reason << "The download starts over.";
     releaseReply();
     startOver();
-    m_validator.clear();
-    m_fileLength = -1;
-    m_retryTimer->start(0);
+    resumeValidator.clear();
+    fileLength = -1;
+    retryTimer->start(0);
 }
 
 void DownloadAgent::rememberValidator()
 {
-    const QByteArray etag = strongEtag(m_reply);
-    m_validatorIsEtag = !etag.isEmpty();
-    m_validator = m_validatorIsEtag ? etag : m_reply->rawHeader("Last-Modified").trimmed();
-    m_fileLength = announcedLength(m_reply);
+    const QByteArray etag = strongEtag(currentReply);
+    validatorIsEtag = !etag.isEmpty();
+    resumeValidator = validatorIsEtag ? etag : currentReply->rawHeader("Last-Modified").trimmed();
+    fileLength = announcedLength(currentReply);
 }
 
 bool DownloadAgent::continuesHeldFile(QString* reason) const
 {
     qint64 first = -1;
     qint64 total = -1;
-    contentRange(m_reply, &first, &total);
-    const qint64 expected = m_requests.at(m_currentIndex).expectedSize;
+    contentRange(currentReply, &first, &total);
+    const qint64 expected = pendingRequests.at(currentIndex).expectedSize;
     const QByteArray validator
-        = m_validatorIsEtag ? strongEtag(m_reply) : m_reply->rawHeader("Last-Modified").trimmed();
-    if (first != m_replyOffset)
+        = validatorIsEtag ? strongEtag(currentReply) : currentReply->rawHeader("Last-Modified").trimmed();
+    if (first != replyOffset)
         *reason = QStringLiteral("The server resumed at another byte than asked for.");
-    else if ((m_fileLength >= 0 || expected >= 0) && total != (m_fileLength >= 0 ? m_fileLength : expected))
+    else if ((fileLength >= 0 || expected >= 0) && total != (fileLength >= 0 ? fileLength : expected))
         *reason = QStringLiteral("The server resumed a file of another length than announced.");
-    else if (validator != m_validator)
+    else if (validator != resumeValidator)
         *reason = QStringLiteral("The file changed on the server.");
     else
         return true;
@@ -371,32 +371,32 @@ bool DownloadAgent::continuesHeldFile(QString* reason) const
 
 void DownloadAgent::checkTransferRate()
 {
-    if (!m_reply)
+    if (!currentReply)
         return;
-    if (m_maximumDuration > 0 && m_requestClock.elapsed() >= m_maximumDuration) {
-        fail(FailureKind::Network, tooLongText(m_maximumDuration));
+    if (maximumDurationMs > 0 && requestClock.elapsed() >= maximumDurationMs) {
+        fail(FailureKind::Network, tooLongText(maximumDurationMs));
         return;
     }
-    const qint64 elapsed = m_replyClock.elapsed();
-    if (elapsed >= m_slowGrace && m_replyBytes * 1000 < m_minimumRate * elapsed)
-        retryOrFail(FailureKind::Network, tooSlowText(m_replyBytes, elapsed, m_minimumRate), true);
+    const qint64 elapsed = replyClock.elapsed();
+    if (elapsed >= slowGrace && replyBytes * 1000 < minimumBytesPerSecond * elapsed)
+        retryOrFail(FailureKind::Network, tooSlowText(replyBytes, elapsed, minimumBytesPerSecond), true);
 }
 
 void DownloadAgent::onReplyHeaders()
 {
-    if (!m_reply || !isHttp(m_reply->url()))
+    if (!currentReply || !isHttp(currentReply->url()))
         return;
-    const int status = httpStatus(m_reply);
+    const int status = httpStatus(currentReply);
     // An error answer is final as soon as its headers arrive; its body may never end.
     if (status >= 400) {
-        retryOrFail(FailureKind::Server, httpStatusText(m_reply), status >= 500);
+        retryOrFail(FailureKind::Server, httpStatusText(currentReply), status >= 500);
         return;
     }
     if (status < 200 || status > 299)
         return;
-    m_contentType = m_reply->rawHeader("Content-Type");
+    replyContentType = currentReply->rawHeader("Content-Type");
 
-    if (m_replyOffset > 0 && status == 206) {
+    if (replyOffset > 0 && status == 206) {
         QString reason;
         if (!continuesHeldFile(&reason)) {
             restartWhole(reason);
@@ -408,7 +408,7 @@ void DownloadAgent::onReplyHeaders()
             QStringLiteral("The server sent part of the file instead of the whole."), true);
         return;
     } else {
-        if (m_replyOffset > 0) {
+        if (replyOffset > 0) {
             // The file changed, or the server does not resume: this answer is the file.
             qDebug("DownloadAgent: The server sends the whole file again; starting over.");
             startOver();
@@ -416,9 +416,9 @@ void DownloadAgent::onReplyHeaders()
         rememberValidator();
     }
 
-    const DownloadRequest& request = m_requests.at(m_currentIndex);
-    if (request.requireLength && request.expectedSize < 0 && announcedLength(m_reply) < 0
-        && !isChunked(m_reply)) {
+    const DownloadRequest& request = pendingRequests.at(currentIndex);
+    if (request.requireLength && request.expectedSize < 0 && announcedLength(currentReply) < 0
+        && !isChunked(currentReply)) {
         fail(FailureKind::Refused,
             QStringLiteral("The server announced no length for the file, so it cannot be known to "
                            "arrive complete."),
@@ -428,33 +428,33 @@ void DownloadAgent::onReplyHeaders()
 
 void DownloadAgent::onReplyAvailable()
 {
-    if (!m_reply || !m_file)
+    if (!currentReply || !file)
         return;
-    const QByteArray data = m_reply->readAll();
-    m_replyBytes += data.size();
+    const QByteArray data = currentReply->readAll();
+    replyBytes += data.size();
     // The body of an error page or of a redirect is not the file.
-    const int status = httpStatus(m_reply);
-    if (isHttp(m_reply->url()) && (status < 200 || status > 299))
+    const int status = httpStatus(currentReply);
+    if (isHttp(currentReply->url()) && (status < 200 || status > 299))
         return;
 
-    const DownloadRequest& request = m_requests.at(m_currentIndex);
-    if (request.expectedSize >= 0 && m_written + data.size() > request.expectedSize) {
+    const DownloadRequest& request = pendingRequests.at(currentIndex);
+    if (request.expectedSize >= 0 && bytesWritten + data.size() > request.expectedSize) {
         fail(FailureKind::Size,
             QStringLiteral("Download exceeds the announced %1 bytes.").arg(request.expectedSize));
         return;
     }
-    if (request.maximumSize >= 0 && m_written + data.size() > request.maximumSize) {
+    if (request.maximumSize >= 0 && bytesWritten + data.size() > request.maximumSize) {
         fail(FailureKind::Size, QStringLiteral("Download exceeds %1 bytes.").arg(request.maximumSize));
         return;
     }
-    const qint64 written = m_file->write(data);
+    const qint64 written = file->write(data);
     if (written != data.size()) {
         fail(FailureKind::FileError,
-            QStringLiteral("Failed to write destination file: %1").arg(m_file->errorString()));
+            QStringLiteral("Failed to write destination file: %1").arg(file->errorString()));
         return;
     }
-    m_hash.addData(data);
-    m_written += written;
+    hash.addData(data);
+    bytesWritten += written;
 }
 
 void DownloadAgent::onReplyProgress(qint64 received, qint64 total)
@@ -463,70 +463,70 @@ void DownloadAgent::onReplyProgress(qint64 received, qint64 total)
     if (total > 0) {
         // A resumed reply counts what was written before it.
         fraction = static_cast<float>(
-            static_cast<double>(m_replyOffset + received) / static_cast<double>(m_replyOffset + total));
+            static_cast<double>(replyOffset + received) / static_cast<double>(replyOffset + total));
     } else if (total == 0) {
         fraction = 1.0f;
     }
-    emit progress(m_currentIndex, fraction);
+    emit progress(currentIndex, fraction);
 }
 
 void DownloadAgent::onReplyError(QNetworkReply::NetworkError code)
 {
-    if (!m_reply)
+    if (!currentReply)
         return;
-    retryOrFail(FailureKind::Network, failureText(m_reply, m_transferTimeout),
-        isTransient(code, httpStatus(m_reply)));
+    retryOrFail(FailureKind::Network, failureText(currentReply, transferTimeoutMs),
+        isTransient(code, httpStatus(currentReply)));
 }
 
 void DownloadAgent::onReplyComplete()
 {
-    if (!m_reply)
+    if (!currentReply)
         return;
     // A final answer outside 2xx without a network error (a redirect that was not followed, say).
-    const int status = httpStatus(m_reply);
-    if (isHttp(m_reply->url()) && (status < 200 || status > 299)) {
-        retryOrFail(FailureKind::Server, httpStatusText(m_reply), status >= 500);
+    const int status = httpStatus(currentReply);
+    if (isHttp(currentReply->url()) && (status < 200 || status > 299)) {
+        retryOrFail(FailureKind::Server, httpStatusText(currentReply), status >= 500);
         return;
     }
     // Whatever is still buffered belongs to the file.
-    if (m_reply->bytesAvailable() > 0) {
+    if (currentReply->bytesAvailable() > 0) {
         onReplyAvailable();
-        if (!m_reply)
+        if (!currentReply)
             return;
     }
 
-    const DownloadRequest& request = m_requests.at(m_currentIndex);
-    const qint64 announced = announcedLength(m_reply);
-    const qint64 received = m_written - m_replyOffset;
+    const DownloadRequest& request = pendingRequests.at(currentIndex);
+    const qint64 announced = announcedLength(currentReply);
+    const qint64 received = bytesWritten - replyOffset;
     if (announced >= 0 && announced != received) {
         // Cut off on the way: the rest is asked for again.
         retryOrFail(FailureKind::Network,
             QStringLiteral("Received %1 of %2 bytes.").arg(received).arg(announced), received < announced);
         return;
     }
-    if (request.expectedSize >= 0 && request.expectedSize != m_written) {
+    if (request.expectedSize >= 0 && request.expectedSize != bytesWritten) {
         const QString reason
-            = QStringLiteral("Received %1 bytes, expected %2.").arg(m_written).arg(request.expectedSize);
+            = QStringLiteral("Received %1 bytes, expected %2.").arg(bytesWritten).arg(request.expectedSize);
         fail(FailureKind::Size, reason);
         return;
     }
-    m_lastDigest = m_hash.result();
-    if (!request.sha256.isEmpty() && m_lastDigest != request.sha256) {
-        qCritical() << "DownloadAgent: SHA-256 is" << m_hash.result().toHex() << "instead of"
+    digestOfLast = hash.result();
+    if (!request.sha256.isEmpty() && digestOfLast != request.sha256) {
+        qCritical() << "DownloadAgent: SHA-256 is" << hash.result().toHex() << "instead of"
                     << request.sha256.toHex();
         fail(FailureKind::Digest, QStringLiteral("The file's SHA-256 digest does not match the catalogue."));
         return;
     }
 
-    m_file->close();
-    if (m_file->error() != QFileDevice::NoError) {
+    file->close();
+    if (file->error() != QFileDevice::NoError) {
         fail(FailureKind::FileError,
-            QStringLiteral("Failed to write destination file: %1").arg(m_file->errorString()));
+            QStringLiteral("Failed to write destination file: %1").arg(file->errorString()));
         return;
     }
     releaseFile();
     releaseReply();
-    emit requestFinished(m_currentIndex, m_lastDigest);
+    emit requestFinished(currentIndex, digestOfLast);
     if (!isBusy())
         return;
     startNext();
@@ -534,41 +534,41 @@ void DownloadAgent::onReplyComplete()
 
 void DownloadAgent::retryOrFail(FailureKind kind, const QString& reason, bool transient)
 {
-    if (!transient || m_attempt >= maximumRetries) {
+    if (!transient || attempt >= maximumRetries) {
         fail(kind, reason);
         return;
     }
-    ++m_attempt;
-    const int pause = m_retryPause << (m_attempt - 1);
-    qDebug().noquote() << "DownloadAgent: Retry" << m_attempt << "of" << maximumRetries << "in"
-                       << pause / 1000.0 << "s, from byte" << m_written << "after:" << reason;
+    ++attempt;
+    const int pause = retryPauseMs << (attempt - 1);
+    qDebug().noquote() << "DownloadAgent: Retry" << attempt << "of" << maximumRetries << "in"
+                       << pause / 1000.0 << "s, from byte" << bytesWritten << "after:" << reason;
     releaseReply();
-    m_retryTimer->start(pause);
+    retryTimer->start(pause);
 }
 
 void DownloadAgent::fail(FailureKind kind, const QString& reason, bool removeFile)
 {
-    m_failureKind = kind;
+    lastFailureKind = kind;
     qCritical().noquote() << "DownloadAgent: Download failed:" << reason;
-    m_retryTimer->stop();
+    retryTimer->stop();
     releaseReply();
     if (removeFile)
         removePartialFile();
     releaseFile();
-    m_requests.clear();
+    pendingRequests.clear();
     emit failed(reason);
 }
 
 void DownloadAgent::releaseReply()
 {
-    if (!m_reply)
+    if (!currentReply)
         return;
     // Usually released from inside one of its own signals, so it is deleted later; disconnected
     // first so that nothing more of it reaches the agent. An unfinished reply is aborted so that
     // its connection is not left open.
-    m_rateTimer->stop();
-    QNetworkReply* reply = m_reply;
-    m_reply = nullptr;
+    rateTimer->stop();
+    QNetworkReply* reply = currentReply;
+    currentReply = nullptr;
     disconnect(reply, nullptr, this, nullptr);
     if (reply->isRunning() && reply->error() == QNetworkReply::NoError)
         reply->abort();
@@ -577,11 +577,11 @@ void DownloadAgent::releaseReply()
 
 void DownloadAgent::removePartialFile()
 {
-    if (!m_file)
+    if (!file)
         return;
     // A file opened from its descriptor has no name of its own, so it is removed by the request's.
-    const QString path = m_requests.value(m_currentIndex).destination;
-    m_file->close();
+    const QString path = pendingRequests.value(currentIndex).destination;
+    file->close();
     // Only a file of this agent's own: never a device written to, nor a link.
     if (!path.isEmpty() && QFileInfo(path).isFile() && !QFileInfo(path).isSymLink())
         QFile::remove(path);
@@ -589,8 +589,8 @@ void DownloadAgent::removePartialFile()
 
 void DownloadAgent::releaseFile()
 {
-    delete m_file;
-    m_file = nullptr;
+    delete file;
+    file = nullptr;
 }
 
 } // namespace PelkPlus

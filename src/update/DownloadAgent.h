@@ -68,33 +68,33 @@ public:
     // Ends the running batch without a signal; the partly written file is removed.
     void abort();
 
-    bool isBusy() const { return !m_requests.isEmpty(); }
+    bool isBusy() const { return !pendingRequests.isEmpty(); }
     // The request of the batch being fetched, or the one that failed after failed(); -1 before any.
-    int currentRequest() const { return m_currentIndex; }
+    int currentRequest() const { return currentIndex; }
     // The kind of the last failure; None before any.
-    FailureKind failureKind() const { return m_failureKind; }
+    FailureKind failureKind() const { return lastFailureKind; }
     // The Content-Type header of the last successful answer; empty when it had none.
-    QByteArray contentType() const { return m_contentType; }
+    QByteArray contentType() const { return replyContentType; }
 
     // Milliseconds without progress after which a request fails; applies to requests started later.
-    void setTransferTimeout(int msecs) { m_transferTimeout = msecs; }
-    int transferTimeout() const { return m_transferTimeout; }
+    void setTransferTimeout(int msecs) { transferTimeoutMs = msecs; }
+    int transferTimeout() const { return transferTimeoutMs; }
 
     // The first retry pause of this agent, and of every agent created later.
-    void setRetryPause(int msecs) { m_retryPause = msecs; }
-    int retryPause() const { return m_retryPause; }
+    void setRetryPause(int msecs) { retryPauseMs = msecs; }
+    int retryPause() const { return retryPauseMs; }
     static void setDefaultRetryPause(int msecs);
 
     // The slow-server bounds of requests started later (the constants above by default); tests
     // shorten them. A maximum duration of 0 leaves only the rate bound.
     void setSlowServerBounds(int graceMsecs, qint64 minimumRate, int maximumDuration);
-    int slowServerGraceTime() const { return m_slowGrace; }
-    qint64 minimumRate() const { return m_minimumRate; }
-    int maximumDuration() const { return m_maximumDuration; }
+    int slowServerGraceTime() const { return slowGrace; }
+    qint64 minimumRate() const { return minimumBytesPerSecond; }
+    int maximumDuration() const { return maximumDurationMs; }
 
     // The SHA-256 of the bytes the last completed request wrote, whether or not one was required:
     // what a later reader of the file must find again. Valid from the request's completion on.
-    QByteArray lastDigest() const { return m_lastDigest; }
+    QByteArray lastDigest() const { return digestOfLast; }
 
     // Whether a failed reply is worth another attempt: the connection failed or timed out, or the
     // server answered with an error of its own (5xx). Shared with the size requests.
@@ -141,36 +141,36 @@ private:
     void removePartialFile();
     void releaseFile();
 
-    QList<DownloadRequest> m_requests;
-    int m_currentIndex = -1;
-    QNetworkAccessManager* m_network = nullptr;
-    QNetworkReply* m_reply = nullptr;
-    QFile* m_file = nullptr;
-    QTimer* m_retryTimer = nullptr;
-    Sha256 m_hash;
-    qint64 m_written = 0;
+    QList<DownloadRequest> pendingRequests;
+    int currentIndex = -1;
+    QNetworkAccessManager* network = nullptr;
+    QNetworkReply* currentReply = nullptr;
+    QFile* file = nullptr;
+    QTimer* retryTimer = nullptr;
+    Sha256 hash;
+    qint64 bytesWritten = 0;
     // Bytes of the file written before the current reply began: where it resumes.
-    qint64 m_replyOffset = 0;
-    int m_attempt = 0;
-    int m_transferTimeout = defaultTransferTimeout;
-    int m_retryPause;
+    qint64 replyOffset = 0;
+    int attempt = 0;
+    int transferTimeoutMs = defaultTransferTimeout;
+    int retryPauseMs;
     // What identifies the file whose bytes are held: the answer's strong ETag, else its
     // Last-Modified; empty when neither came, and then a cut download starts over. Which of the two
     // it is, and the length of the whole file as announced (-1 when unknown).
-    QByteArray m_validator;
-    bool m_validatorIsEtag = false;
-    qint64 m_fileLength = -1;
+    QByteArray resumeValidator;
+    bool validatorIsEtag = false;
+    qint64 fileLength = -1;
     // The slow-server bounds, and the clocks and byte count they are measured by.
-    int m_slowGrace = slowServerGrace;
-    qint64 m_minimumRate = minimumTransferRate;
-    int m_maximumDuration = 0;
-    QTimer* m_rateTimer = nullptr;
-    QElapsedTimer m_requestClock;
-    QElapsedTimer m_replyClock;
-    qint64 m_replyBytes = 0;
-    QByteArray m_lastDigest;
-    FailureKind m_failureKind = FailureKind::None;
-    QByteArray m_contentType;
+    int slowGrace = slowServerGrace;
+    qint64 minimumBytesPerSecond = minimumTransferRate;
+    int maximumDurationMs = 0;
+    QTimer* rateTimer = nullptr;
+    QElapsedTimer requestClock;
+    QElapsedTimer replyClock;
+    qint64 replyBytes = 0;
+    QByteArray digestOfLast;
+    FailureKind lastFailureKind = FailureKind::None;
+    QByteArray replyContentType;
 };
 
 } // namespace PelkPlus

@@ -10,7 +10,7 @@ struct Sha256::State
 };
 
 Sha256::Sha256()
-    : m_state(std::make_unique<State>())
+    : hashState(std::make_unique<State>())
 {
     // Picks the library's implementations once per process; the digest itself needs nothing else.
     [[maybe_unused]] const int ready = sodium_init();
@@ -21,19 +21,19 @@ Sha256::~Sha256() = default;
 
 void Sha256::reset()
 {
-    crypto_hash_sha256_init(&m_state->state);
+    crypto_hash_sha256_init(&hashState->state);
 }
 
 void Sha256::addData(const QByteArray& data)
 {
-    crypto_hash_sha256_update(&m_state->state, reinterpret_cast<const unsigned char*>(data.constData()),
+    crypto_hash_sha256_update(&hashState->state, reinterpret_cast<const unsigned char*>(data.constData()),
         static_cast<unsigned long long>(data.size()));
 }
 
 QByteArray Sha256::result() const
 {
     // Finishing consumes the state, so a copy is finished.
-    crypto_hash_sha256_state copy = m_state->state;
+    crypto_hash_sha256_state copy = hashState->state;
     QByteArray digest(crypto_hash_sha256_BYTES, Qt::Uninitialized);
     crypto_hash_sha256_final(&copy, reinterpret_cast<unsigned char*>(digest.data()));
     return digest;

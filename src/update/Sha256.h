@@ -22,7 +22,7 @@ public:
 
 private:
     struct State;
-    std::unique_ptr<State> m_state;
+    std::unique_ptr<State> hashState;
 };
 
 } // namespace PelkPlus

@@ -39,26 +39,26 @@ QByteArray readAll(const QString& path, qint64 maximum, bool* ok)
 
 UpdateManager::UpdateManager(QObject* parent)
     : QObject(parent)
-    , m_network(new QNetworkAccessManager(this))
-    , m_manifestAgent(new DownloadAgent(this))
-    , m_parser(new UpdateManifestParser)
-    , m_manifestPath(downloadDirectory() + QLatin1Char('/') + QLatin1String(manifestFileName))
-    , m_transferTimeout(DownloadAgent::defaultTransferTimeout)
+    , network(new QNetworkAccessManager(this))
+    , manifestAgent(new DownloadAgent(this))
+    , parser(new UpdateManifestParser)
+    , manifestFile(downloadDirectory() + QLatin1Char('/') + QLatin1String(manifestFileName))
+    , transferTimeoutMs(DownloadAgent::defaultTransferTimeout)
 {
-    m_manifestAgent->setSlowServerBounds(DownloadAgent::slowServerGrace, DownloadAgent::minimumTransferRate,
+    manifestAgent->setSlowServerBounds(DownloadAgent::slowServerGrace, DownloadAgent::minimumTransferRate,
         DownloadAgent::maximumCatalogueDuration);
-    connect(m_manifestAgent, &DownloadAgent::finished, this, &UpdateManager::downloadFinished);
-    connect(m_manifestAgent, &DownloadAgent::failed, this, &UpdateManager::onManifestFailed);
+    connect(manifestAgent, &DownloadAgent::finished, this, &UpdateManager::downloadFinished);
+    connect(manifestAgent, &DownloadAgent::failed, this, &UpdateManager::onManifestFailed);
 }
 
 UpdateManager::~UpdateManager()
 {
     // Pending replies go with the network access manager; cut off first so that none of them is
     // reported as aborted, nor reaches the parser deleted here.
-    for (QNetworkReply* reply : qAsConst(m_pendingSizeReplies))
+    for (QNetworkReply* reply : qAsConst(pendingSizeReplies))
         disconnect(reply, nullptr, this, nullptr);
-    m_pendingSizeReplies.clear();
-    delete m_parser;
+    pendingSizeReplies.clear();
+    delete parser;
 }
 
 QString UpdateManager::downloadDirectory()
@@ -68,60 +68,60 @@ QString UpdateManager::downloadDirectory()
 
 void UpdateManager::setTransferTimeout(int msecs)
 {
-    m_transferTimeout = msecs;
-    m_manifestAgent->setTransferTimeout(msecs);
+    transferTimeoutMs = msecs;
+    manifestAgent->setTransferTimeout(msecs);
 }
 
 void UpdateManager::setRetryPause(int msecs)
 {
-    m_manifestAgent->setRetryPause(msecs);
+    manifestAgent->setRetryPause(msecs);
 }
 
 void UpdateManager::setSlowServerBounds(int graceMsecs, qint64 minimumRate, int maximumDuration)
 {
-    m_manifestAgent->setSlowServerBounds(graceMsecs, minimumRate, maximumDuration);
+    manifestAgent->setSlowServerBounds(graceMsecs, minimumRate, maximumDuration);
 }
 
 QList<Component> UpdateManager::componentsFor(ManifestProduct product) const
 {
-    return m_parser->manifestData().value(product);
+    return parser->manifestData().value(product);
 }
 
 void UpdateManager::resetDiscovery()
 {
     abortPendingReplies();
-    ++m_generation;
-    m_pendingRetries = 0;
-    m_sizeAttempts.clear();
-    m_fetchingSignature = false;
-    m_state = Idle;
-    m_parser->clearManifestData();
-    m_parser->clearStateStack();
+    ++checkGeneration;
+    pendingRetries = 0;
+    sizeAttempts.clear();
+    fetchingSignature = false;
+    currentState = Idle;
+    parser->clearManifestData();
+    parser->clearStateStack();
 }
 
 void UpdateManager::fail(FailureReason reason, const QString& text)
 {
     resetDiscovery();
-    m_catalogueVerified = false;
-    m_failureReason = reason;
-    m_failureText = text;
+    catalogueVerified = false;
+    lastFailureReason = reason;
+    lastFailureText = text;
     emit failure();
 }
 
 void UpdateManager::checkForUpdates()
 {
-    if (m_state != Idle) {
+    if (currentState != Idle) {
         qCritical("UpdateManager: Busy.");
         return;
     }
-    m_parser->clearManifestData();
-    m_parser->clearStateStack();
-    m_state = Discovering;
-    ++m_generation;
-    m_failureReason = NoFailure;
-    m_failureText.clear();
-    m_catalogueVerified = false;
-    m_verifiedBy.clear();
+    parser->clearManifestData();
+    parser->clearStateStack();
+    currentState = Discovering;
+    ++checkGeneration;
+    lastFailureReason = NoFailure;
+    lastFailureText.clear();
+    catalogueVerified = false;
+    verifiedBy.clear();
 
     QString error;
     if (!ApplicationPaths::ensureDownloadDirectory(&error)) {
@@ -130,27 +130,27 @@ void UpdateManager::checkForUpdates()
         return;
     }
 
-    m_manifestUrl = ConfigurationManager::instance()->manifestUrl();
+    manifestUrl = ConfigurationManager::instance()->manifestUrl();
     QString keyProblem;
-    m_trustedKeys = CatalogueSignature::trustedKeys(&keyProblem);
+    trustedKeys = CatalogueSignature::trustedKeys(&keyProblem);
     // A key that cannot be read must not turn verification off: nothing is fetched until it is mended.
     if (!keyProblem.isEmpty()) {
         fail(UnverifiedCatalogue, keyProblem);
         return;
     }
-    m_fetchingSignature = false;
+    fetchingSignature = false;
     DownloadRequest request;
-    request.url = m_manifestUrl;
-    request.destination = m_manifestPath;
+    request.url = manifestUrl;
+    request.destination = manifestFile;
     // Stops a server that streams without end before it fills the disk.
     request.maximumSize = maximumManifestSize;
-    qDebug() << "UpdateManager: Starting download to:" << m_manifestPath;
-    m_manifestAgent->download(request);
+    qDebug() << "UpdateManager: Starting download to:" << manifestFile;
+    manifestAgent->download(request);
 }
 
 void UpdateManager::onManifestFailed(const QString& reason)
 {
-    if (m_fetchingSignature) {
+    if (fetchingSignature) {
         qCritical().noquote() << "UpdateManager: The catalogue could not be verified: no signature:"
                               << reason;
         fail(UnverifiedCatalogue,
@@ -162,31 +162,31 @@ void UpdateManager::onManifestFailed(const QString& reason)
 
 void UpdateManager::downloadFinished()
 {
-    if (m_state != Discovering) {
+    if (currentState != Discovering) {
         qCritical("UpdateManager::downloadFinished: unexpected state.");
         return;
     }
 
-    if (!m_fetchingSignature) {
+    if (!fetchingSignature) {
         bool read = false;
-        const QByteArray fetched = readAll(m_manifestPath, maximumManifestSize, &read);
-        if (read && !isCatalogue(fetched, m_manifestAgent->contentType()))
+        const QByteArray fetched = readAll(manifestFile, maximumManifestSize, &read);
+        if (read && !isCatalogue(fetched, manifestAgent->contentType()))
             return;
     }
     // The signature is fetched once the manifest is in, and checked against the very bytes parsed.
-    if (!m_trustedKeys.isEmpty() && !m_fetchingSignature) {
-        m_fetchingSignature = true;
+    if (!trustedKeys.isEmpty() && !fetchingSignature) {
+        fetchingSignature = true;
         DownloadRequest request;
-        request.url = m_manifestUrl;
-        request.url.setPath(m_manifestUrl.path() + QLatin1String(signatureSuffix));
-        request.destination = m_manifestPath + QLatin1String(signatureSuffix);
+        request.url = manifestUrl;
+        request.url.setPath(manifestUrl.path() + QLatin1String(signatureSuffix));
+        request.destination = manifestFile + QLatin1String(signatureSuffix);
         request.maximumSize = CatalogueSignature::maximumFileSize;
-        m_manifestAgent->download(request);
+        manifestAgent->download(request);
         return;
     }
 
     bool opened = false;
-    const QByteArray manifest = readAll(m_manifestPath, maximumManifestSize, &opened);
+    const QByteArray manifest = readAll(manifestFile, maximumManifestSize, &opened);
     if (!opened) {
         qCritical("UpdateManager: failed to open manifest file.");
         fail(DownloadFailed, QStringLiteral("The manifest file cannot be read."));
@@ -199,13 +199,13 @@ void UpdateManager::downloadFinished()
     QBuffer buffer;
     buffer.setData(manifest);
     buffer.open(QIODevice::ReadOnly);
-    if (!m_parser->parseManifest(&buffer)) {
+    if (!parser->parseManifest(&buffer)) {
         qCritical("Failed to parse manifest.");
-        fail(InvalidManifest, m_parser->errorString());
+        fail(InvalidManifest, parser->errorString());
         return;
     }
     // What the root element's reader could not read, the parser took for some other document.
-    if (m_headerUnreadable) {
+    if (headerUnreadable) {
         const QString text
             = QStringLiteral("The document the update server sent is not an update catalogue.");
         qCritical().noquote() << "UpdateManager:" << text;
@@ -214,15 +214,15 @@ void UpdateManager::downloadFinished()
     }
     if (!checkComponentUrls() || !checkDigests())
         return;
-    if (m_catalogueVerified) {
+    if (catalogueVerified) {
         QString error;
         if (!CatalogueFreshness().recordAccepted(
-                m_verifiedBy, CatalogueHeader::read(manifest).published, &error))
+                verifiedBy, CatalogueHeader::read(manifest).published, &error))
             qCritical().noquote() << "UpdateManager: The newest catalogue accepted cannot be remembered:"
                                   << error;
     }
 
-    m_manifestTime = QFileInfo(m_manifestPath).lastModified();
+    manifestTimestamp = QFileInfo(manifestFile).lastModified();
     qDebug("UpdateManager: Manifest parsed.");
     requestSizes();
 }
@@ -230,7 +230,7 @@ void UpdateManager::downloadFinished()
 bool UpdateManager::isCatalogue(const QByteArray& manifest, const QByteArray& contentType)
 {
     const CatalogueHeader header = CatalogueHeader::read(manifest, contentType);
-    m_headerUnreadable = header.kind == CatalogueHeader::Unreadable;
+    headerUnreadable = header.kind == CatalogueHeader::Unreadable;
     QString text;
     if (header.kind == CatalogueHeader::WebPage) {
         text = QStringLiteral("The update server did not send an update catalogue (it sent a web page; a "
@@ -247,10 +247,10 @@ bool UpdateManager::isCatalogue(const QByteArray& manifest, const QByteArray& co
 
 bool UpdateManager::checkFreshness(const QByteArray& manifest)
 {
-    if (!m_catalogueVerified)
+    if (!catalogueVerified)
         return true;
     const QString refusal = CatalogueFreshness().refusal(
-        CatalogueHeader::read(manifest), m_verifiedBy, QDateTime::currentDateTimeUtc());
+        CatalogueHeader::read(manifest), verifiedBy, QDateTime::currentDateTimeUtc());
     if (refusal.isEmpty())
         return true;
     qCritical().noquote() << "UpdateManager:" << refusal;
@@ -260,10 +260,10 @@ bool UpdateManager::checkFreshness(const QByteArray& manifest)
 
 bool UpdateManager::checkDigests()
 {
-    if (!m_catalogueVerified)
+    if (!catalogueVerified)
         return true;
     // The signature covers the manifest; only a digest carries that over to the image sent.
-    const ManifestData& data = m_parser->manifestData();
+    const ManifestData& data = parser->manifestData();
     for (const ManifestProduct product : { ManifestProduct::Base, ManifestProduct::Plus }) {
         for (const Component& component : data.value(product)) {
             if (!component.sha256.isEmpty())
@@ -281,19 +281,19 @@ bool UpdateManager::checkDigests()
 
 bool UpdateManager::verifySignature(const QByteArray& manifest)
 {
-    if (m_trustedKeys.isEmpty()) {
+    if (trustedKeys.isEmpty()) {
         qDebug("UpdateManager: No catalogue signing key is trusted; the catalogue was not verified.");
         return true;
     }
     bool read = false;
     const QByteArray signature = readAll(
-        m_manifestPath + QLatin1String(signatureSuffix), CatalogueSignature::maximumFileSize, &read);
+        manifestFile + QLatin1String(signatureSuffix), CatalogueSignature::maximumFileSize, &read);
     QString error;
     if (!read) {
         error = QStringLiteral("the signature file cannot be read");
-    } else if (CatalogueSignature::verify(manifest, signature, m_trustedKeys, &error, &m_verifiedBy)) {
+    } else if (CatalogueSignature::verify(manifest, signature, trustedKeys, &error, &verifiedBy)) {
         qDebug("UpdateManager: Catalogue signature verified.");
-        m_catalogueVerified = true;
+        catalogueVerified = true;
         return true;
     }
     qCritical().noquote() << "UpdateManager: The catalogue could not be verified:" << error;
@@ -310,10 +310,10 @@ bool UpdateManager::isAllowedComponentUrl(const QUrl& component, const QUrl& man
 
 bool UpdateManager::checkComponentUrls()
 {
-    const ManifestData& data = m_parser->manifestData();
+    const ManifestData& data = parser->manifestData();
     for (const QList<Component>& components : data) {
         for (const Component& component : components) {
-            if (isAllowedComponentUrl(component.url, m_manifestUrl))
+            if (isAllowedComponentUrl(component.url, manifestUrl))
                 continue;
             qCritical() << "UpdateManager: Component URL not allowed:"
                         << component.url.adjusted(QUrl::RemoveUserInfo);
@@ -329,35 +329,35 @@ bool UpdateManager::checkComponentUrls()
 
 void UpdateManager::requestSizes()
 {
-    const ManifestData& data = m_parser->manifestData();
+    const ManifestData& data = parser->manifestData();
     for (auto it = data.cbegin(); it != data.cend(); ++it) {
         for (int index = 0; index < it.value().size(); ++index)
             requestSize(it.key(), index);
     }
 
-    if (m_pendingSizeReplies.isEmpty()) {
-        m_state = Idle;
+    if (pendingSizeReplies.isEmpty()) {
+        currentState = Idle;
         emit updateDiscoveryDone();
     }
 }
 
 void UpdateManager::requestSize(ManifestProduct product, int index)
 {
-    const QUrl url = m_parser->manifestData().value(product).value(index).url;
+    const QUrl url = parser->manifestData().value(product).value(index).url;
     qDebug() << "Requesting component size for url:" << url.adjusted(QUrl::RemoveUserInfo);
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setMaximumRedirectsAllowed(DownloadAgent::maximumRedirects);
-    request.setTransferTimeout(m_transferTimeout);
+    request.setTransferTimeout(transferTimeoutMs);
     // The size must be that of the bytes the download will write.
     request.setRawHeader("Accept-Encoding", "identity");
-    QNetworkReply* reply = m_network->head(request);
+    QNetworkReply* reply = network->head(request);
     connect(reply, &QNetworkReply::finished, this,
         [this, reply, product, index] { onSizeReply(reply, product, index); });
-    m_pendingSizeReplies.append(reply);
+    pendingSizeReplies.append(reply);
     // An answer without a body has no rate: one that has not come within the grace time is too slow.
-    QTimer::singleShot(m_manifestAgent->slowServerGraceTime(), reply, [this, reply] {
-        if (!m_pendingSizeReplies.contains(reply) || reply->isFinished())
+    QTimer::singleShot(manifestAgent->slowServerGraceTime(), reply, [this, reply] {
+        if (!pendingSizeReplies.contains(reply) || reply->isFinished())
             return;
         reply->setProperty(tooSlowProperty, true);
         reply->abort();
@@ -368,7 +368,7 @@ void UpdateManager::onSizeReply(QNetworkReply* reply, ManifestProduct product, i
 {
     // Replies aborted here have been taken off the pending list first; a reply that the transfer
     // time-out aborted is still on it and is a failure like any other.
-    if (!m_pendingSizeReplies.contains(reply)) {
+    if (!pendingSizeReplies.contains(reply)) {
         qDebug() << "Component size reply aborted:" << reply->url().adjusted(QUrl::RemoveUserInfo);
         reply->deleteLater();
         return;
@@ -377,27 +377,27 @@ void UpdateManager::onSizeReply(QNetworkReply* reply, ManifestProduct product, i
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const bool http = reply->url().scheme().startsWith(QLatin1String("http"));
     if (reply->error() != QNetworkReply::NoError || (http && (status < 200 || status > 299))) {
-        m_pendingSizeReplies.removeOne(reply);
+        pendingSizeReplies.removeOne(reply);
         reply->deleteLater();
         QString reason = QStringLiteral("HTTP %1").arg(status);
         if (reply->property(tooSlowProperty).toBool())
             reason = DownloadAgent::tooSlowText(
-                0, m_manifestAgent->slowServerGraceTime(), m_manifestAgent->minimumRate());
+                0, manifestAgent->slowServerGraceTime(), manifestAgent->minimumRate());
         else if (reply->error() != QNetworkReply::NoError)
-            reason = DownloadAgent::failureText(reply, m_transferTimeout);
-        int& attempts = m_sizeAttempts[qMakePair(int(product), index)];
+            reason = DownloadAgent::failureText(reply, transferTimeoutMs);
+        int& attempts = sizeAttempts[qMakePair(int(product), index)];
         if (DownloadAgent::isTransient(reply->error(), status) && attempts < DownloadAgent::maximumRetries) {
             ++attempts;
-            const int pause = m_manifestAgent->retryPause() << (attempts - 1);
+            const int pause = manifestAgent->retryPause() << (attempts - 1);
             qDebug().noquote() << "UpdateManager: Retry" << attempts << "of" << DownloadAgent::maximumRetries
                                << "in" << pause / 1000.0 << "s of the size request for"
                                << DownloadAgent::displayUrl(reply->url()) << "after:" << reason;
-            ++m_pendingRetries;
-            const int generation = m_generation;
+            ++pendingRetries;
+            const int generation = checkGeneration;
             QTimer::singleShot(pause, this, [this, generation, product, index] {
-                if (generation != m_generation)
+                if (generation != checkGeneration)
                     return;
-                --m_pendingRetries;
+                --pendingRetries;
                 requestSize(product, index);
             });
             return;
@@ -408,14 +408,14 @@ void UpdateManager::onSizeReply(QNetworkReply* reply, ManifestProduct product, i
         return;
     }
 
-    Component& component = m_parser->manifestData()[product][index];
+    Component& component = parser->manifestData()[product][index];
     component.size = qMax<qint64>(DownloadAgent::announcedLength(reply), 0);
     qDebug() << "Size for component: " << componentTypeName(component.type) << "=" << component.size;
-    m_pendingSizeReplies.removeOne(reply);
+    pendingSizeReplies.removeOne(reply);
     reply->deleteLater();
-    if (m_pendingSizeReplies.isEmpty() && m_pendingRetries == 0) {
+    if (pendingSizeReplies.isEmpty() && pendingRetries == 0) {
         // Idle before the signal, so that a receiver may start the next check at once.
-        m_state = Idle;
+        currentState = Idle;
         emit updateDiscoveryDone();
     }
 }
@@ -423,7 +423,7 @@ void UpdateManager::onSizeReply(QNetworkReply* reply, ManifestProduct product, i
 void UpdateManager::abortPendingReplies()
 {
     // Taken off the list before the abort, which finishes each reply at once.
-    const QList<QNetworkReply*> replies = std::exchange(m_pendingSizeReplies, {});
+    const QList<QNetworkReply*> replies = std::exchange(pendingSizeReplies, {});
     for (QNetworkReply* reply : replies)
         reply->abort();
 }

@@ -58,13 +58,13 @@ public:
     void resetDiscovery();
 
     // Last-modified time of the manifest after the last successful parse; invalid before one.
-    QDateTime manifestTime() const { return m_manifestTime; }
+    QDateTime manifestTime() const { return manifestTimestamp; }
     // The components of one product in manifest order; valid from updateDiscoveryDone to the next
     // checkForUpdates.
     QList<Component> componentsFor(ManifestProduct product) const;
 
-    State state() const { return m_state; }
-    QString manifestPath() const { return m_manifestPath; }
+    State state() const { return currentState; }
+    QString manifestPath() const { return manifestFile; }
     // Components come over the web only, and over https alone once the manifest did: a manifest
     // must not name a local file, nor undo the protection it came with.
     static bool isAllowedComponentUrl(const QUrl& component, const QUrl& manifest);
@@ -74,7 +74,7 @@ public:
 
     // Milliseconds without progress after which the manifest download or a size request fails.
     void setTransferTimeout(int msecs);
-    int transferTimeout() const { return m_transferTimeout; }
+    int transferTimeout() const { return transferTimeoutMs; }
     // The first pause before a failed request is tried again (DownloadAgent::setRetryPause).
     void setRetryPause(int msecs);
     // The slow-server bounds of the manifest, its signature and the size requests (the
@@ -83,12 +83,12 @@ public:
     void setSlowServerBounds(int graceMsecs, qint64 minimumRate, int maximumDuration);
 
     // Set with failure; NoFailure from the next checkForUpdates on.
-    FailureReason failureReason() const { return m_failureReason; }
+    FailureReason failureReason() const { return lastFailureReason; }
     // The cause of the last failure as logged, for details.
-    QString failureText() const { return m_failureText; }
+    QString failureText() const { return lastFailureText; }
     // Whether the catalogue of the last successful discovery carried a signature by a trusted key;
     // false while no key is trusted.
-    bool isCatalogueVerified() const { return m_catalogueVerified; }
+    bool isCatalogueVerified() const { return catalogueVerified; }
 
 signals:
     void updateDiscoveryDone();
@@ -110,30 +110,30 @@ private:
     void abortPendingReplies();
     void fail(FailureReason reason, const QString& text);
 
-    QNetworkAccessManager* m_network = nullptr;
-    DownloadAgent* m_manifestAgent = nullptr;
-    UpdateManifestParser* m_parser = nullptr;
-    State m_state = Idle;
-    QString m_manifestPath;
-    QList<QNetworkReply*> m_pendingSizeReplies;
-    QDateTime m_manifestTime;
-    int m_transferTimeout;
-    QUrl m_manifestUrl;
-    QList<QByteArray> m_trustedKeys;
+    QNetworkAccessManager* network = nullptr;
+    DownloadAgent* manifestAgent = nullptr;
+    UpdateManifestParser* parser = nullptr;
+    State currentState = Idle;
+    QString manifestFile;
+    QList<QNetworkReply*> pendingSizeReplies;
+    QDateTime manifestTimestamp;
+    int transferTimeoutMs;
+    QUrl manifestUrl;
+    QList<QByteArray> trustedKeys;
     // The trusted keys whose signatures matched the catalogue being read.
-    QList<QByteArray> m_verifiedBy;
-    bool m_catalogueVerified = false;
+    QList<QByteArray> verifiedBy;
+    bool catalogueVerified = false;
     // Unreadable by the root element's reader: only the parser can tell whether it is a catalogue.
-    bool m_headerUnreadable = false;
+    bool headerUnreadable = false;
     // Set while the signature is being fetched, after the manifest.
-    bool m_fetchingSignature = false;
+    bool fetchingSignature = false;
     // Size requests waiting for their next attempt, and the attempts made per component.
-    int m_pendingRetries = 0;
-    QMap<QPair<int, int>, int> m_sizeAttempts;
+    int pendingRetries = 0;
+    QMap<QPair<int, int>, int> sizeAttempts;
     // Counts discoveries, so that a retry planned for an earlier one is dropped.
-    int m_generation = 0;
-    FailureReason m_failureReason = NoFailure;
-    QString m_failureText;
+    int checkGeneration = 0;
+    FailureReason lastFailureReason = NoFailure;
+    QString lastFailureText;
 };
 
 } // namespace PelkPlus

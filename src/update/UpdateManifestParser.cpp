@@ -81,61 +81,61 @@ bool componentTypeFromName(ManifestProduct product, const QString& name, Compone
 
 bool UpdateManifestParser::startDocument()
 {
-    m_states.clear();
-    m_error.clear();
-    m_componentCount = 0;
+    states.clear();
+    error.clear();
+    componentCount = 0;
     return true;
 }
 
 bool UpdateManifestParser::endDocument()
 {
-    return m_states.isEmpty();
+    return states.isEmpty();
 }
 
 bool UpdateManifestParser::startElement(const QString& /*namespaceURI*/, const QString& /*localName*/,
     const QString& qName, const QXmlAttributes& attributes)
 {
-    if (m_states.size() >= maximumDepth) {
+    if (states.size() >= maximumDepth) {
         qCritical("UpdateManifestParser: Elements nested deeper than %d; refused.", maximumDepth);
-        m_error = QStringLiteral("Elements nested deeper than %1").arg(maximumDepth);
+        error = QStringLiteral("Elements nested deeper than %1").arg(maximumDepth);
         return false;
     }
-    const ParseState top = m_states.isEmpty() ? Document : m_states.top();
+    const ParseState top = states.isEmpty() ? Document : states.top();
     const QString nameAttribute = attributes.value(QStringLiteral("Name"));
 
     switch (top) {
     case Document:
-        m_states.push(
+        states.push(
             qName == QLatin1String("Family") && nameAttribute == QLatin1String("PELK") ? Family : Skip);
         return true;
     case Family: {
         ManifestProduct product;
         if (qName == QLatin1String("Product") && productFromName(nameAttribute, &product)) {
-            m_currentProduct = product;
-            m_states.push(Product);
+            productBeingRead = product;
+            states.push(Product);
         } else {
-            m_states.push(Skip);
+            states.push(Skip);
         }
         return true;
     }
     case Product:
-        m_states.push(qName == QLatin1String("Components") ? Components : Skip);
+        states.push(qName == QLatin1String("Components") ? Components : Skip);
         return true;
     case Components:
         break;
     default:
-        m_states.push(Skip);
+        states.push(Skip);
         return true;
     }
 
     if (qName != QLatin1String("Component")) {
-        m_states.push(Skip);
+        states.push(Skip);
         return true;
     }
 
     Component component;
     const char* failure = nullptr;
-    if (!componentTypeFromName(m_currentProduct, nameAttribute, &component.type)) {
+    if (!componentTypeFromName(productBeingRead, nameAttribute, &component.type)) {
         failure = componentNameError;
     } else if ((component.version = attributes.value(QStringLiteral("Version"))).isEmpty()) {
         failure = componentVersionError;
@@ -151,30 +151,30 @@ bool UpdateManifestParser::startElement(const QString& /*namespaceURI*/, const Q
     }
     if (failure) {
         qCritical(failure);
-        m_error = QString::fromLatin1(failure);
+        error = QString::fromLatin1(failure);
         return false;
     }
 
-    if (++m_componentCount > maximumComponents) {
+    if (++componentCount > maximumComponents) {
         qCritical("UpdateManifestParser: More than %d components; refused.", maximumComponents);
-        m_error = QStringLiteral("More than %1 components").arg(maximumComponents);
+        error = QStringLiteral("More than %1 components").arg(maximumComponents);
         return false;
     }
-    m_data[m_currentProduct].append(component);
+    data[productBeingRead].append(component);
     // Whatever a component element holds is of no interest.
-    m_states.push(Skip);
+    states.push(Skip);
     return true;
 }
 
 bool UpdateManifestParser::endElement(
     const QString& /*namespaceURI*/, const QString& /*localName*/, const QString& /*qName*/)
 {
-    if (m_states.isEmpty()) {
+    if (states.isEmpty()) {
         qCritical("ERROR: UpdateManifestParser: Failed to pop state.");
-        m_error = QStringLiteral("Unbalanced end of element");
+        error = QStringLiteral("Unbalanced end of element");
         return false;
     }
-    m_states.pop();
+    states.pop();
     return true;
 }
 
@@ -198,13 +198,13 @@ bool UpdateManifestParser::unparsedEntityDecl(const QString& /*name*/, const QSt
 bool UpdateManifestParser::refuseEntity()
 {
     qCritical("UpdateManifestParser: Manifest declares entities; refused.");
-    m_error = QStringLiteral("Manifest declares entities");
+    error = QStringLiteral("Manifest declares entities");
     return false;
 }
 
 QString UpdateManifestParser::errorString() const
 {
-    return m_error.isEmpty() ? QXmlDefaultHandler::errorString() : m_error;
+    return error.isEmpty() ? QXmlDefaultHandler::errorString() : error;
 }
 
 bool UpdateManifestParser::parse(QXmlInputSource* source)
@@ -221,7 +221,7 @@ bool UpdateManifestParser::parseManifest(QIODevice* device)
     if (device->size() > maximumManifestSize) {
         qCritical("UpdateManifestParser: Manifest larger than %lld bytes; refused.",
             static_cast<long long>(maximumManifestSize));
-        m_error = QStringLiteral("Manifest larger than %1 bytes").arg(maximumManifestSize);
+        error = QStringLiteral("Manifest larger than %1 bytes").arg(maximumManifestSize);
         return false;
     }
     QXmlInputSource source(device);

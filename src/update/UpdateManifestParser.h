@@ -60,23 +60,23 @@ public:
     // Reads a whole manifest, refusing one larger than maximumManifestSize before parsing it.
     bool parseManifest(QIODevice* device);
 
-    const ManifestData& manifestData() const { return m_data; }
-    ManifestData& manifestData() { return m_data; }
-    void clearManifestData() { m_data.clear(); }
-    void clearStateStack() { m_states.clear(); }
-    bool isStateStackEmpty() const { return m_states.isEmpty(); }
-    ManifestProduct currentProduct() const { return m_currentProduct; }
+    const ManifestData& manifestData() const { return data; }
+    ManifestData& manifestData() { return data; }
+    void clearManifestData() { data.clear(); }
+    void clearStateStack() { states.clear(); }
+    bool isStateStackEmpty() const { return states.isEmpty(); }
+    ManifestProduct currentProduct() const { return productBeingRead; }
 
 private:
     Q_DISABLE_COPY(UpdateManifestParser)
 
     bool refuseEntity();
 
-    QStack<ParseState> m_states;
-    ManifestData m_data;
-    ManifestProduct m_currentProduct = ManifestProduct::Base;
-    QString m_error;
-    int m_componentCount = 0;
+    QStack<ParseState> states;
+    ManifestData data;
+    ManifestProduct productBeingRead = ManifestProduct::Base;
+    QString error;
+    int componentCount = 0;
 };
 
 } // namespace PelkPlus

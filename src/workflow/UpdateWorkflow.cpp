@@ -79,14 +79,14 @@ void UpdateWorkflow::createStateMachine()
     // the regions. Parented to the workflow, so that it can be found among its face's children.
     stateMachine.setParent(this);
     stateMachine.setObjectName(QStringLiteral("stateMachine"));
-    m_regions = newState(WorkflowStates::regions, &stateMachine);
-    m_regions->setChildMode(QState::ParallelStates);
-    stateMachine.setInitialState(m_regions);
+    regionsState = newState(WorkflowStates::regions, &stateMachine);
+    regionsState->setChildMode(QState::ParallelStates);
+    stateMachine.setInitialState(regionsState);
 
-    selection->buildRegion(m_regions);
-    QState* ownWorkflowRegion = workflowRegion->build(m_regions);
-    appCheck->buildRegion(m_regions);
-    m_ownRegions = { ownWorkflowRegion, state(WorkflowStates::appUpdateRegion) };
+    selection->buildRegion(regionsState);
+    QState* ownWorkflowRegion = workflowRegion->build(regionsState);
+    appCheck->buildRegion(regionsState);
+    ownRegions = { ownWorkflowRegion, state(WorkflowStates::appUpdateRegion) };
     endReport->followUpdate();
 
     // Tells the face of every state entered; connected last, after the workflow's own steps.
@@ -107,9 +107,9 @@ void UpdateWorkflow::start()
 {
     // A face's regions follow the device region and come before the workflow's own, so that they
     // show a device before the workflow acts on it.
-    for (QState* region : qAsConst(m_ownRegions)) {
+    for (QState* region : qAsConst(ownRegions)) {
         region->setParent(nullptr);
-        region->setParent(m_regions);
+        region->setParent(regionsState);
     }
 
     // The machine's first step runs once the event loop does.

@@ -83,7 +83,7 @@ public:
 
     // The machine's parallel state holding the regions, and any of its states by object name (one
     // of WorkflowStates); an unknown name fails an assertion in a debug build and gives null.
-    QState* regions() const { return m_regions; }
+    QState* regions() const { return regionsState; }
     QState* state(const char* name) const;
     // The phase of the workflow region's state entered last.
     WorkflowPhase phase() const { return currentPhase; }
@@ -202,8 +202,8 @@ private:
     int connectedModel() const;
 
     QStateMachine stateMachine;
-    QState* m_regions = nullptr;
-    QList<QState*> m_ownRegions;
+    QState* regionsState = nullptr;
+    QList<QState*> ownRegions;
     DeviceMonitor* deviceMonitor = nullptr;
     UpdateManager* updateManager = nullptr;
     DownloadAgent* downloadAgent = nullptr;

@@ -80,45 +80,45 @@ private:
     void publish(int mcuSize = 6000);
     QJsonObject expectedUpdate(const QString& name) const;
 
-    QTemporaryDir m_dir;
-    HttpTestServer m_server;
-    UpdateCatalogue* m_catalogue = nullptr;
-    QProcess m_devsim;
-    QByteArray m_devsimOutput;
+    QTemporaryDir dir;
+    HttpTestServer server;
+    UpdateCatalogue* catalogue = nullptr;
+    QProcess devsim;
+    QByteArray devsimOutput;
 };
 
 void tst_CliProcess::initTestCase()
 {
     QVERIFY2(QFile::exists(qEnvironmentVariable("PELK_CLI")), "PELK_CLI names the command-line updater");
-    QVERIFY(m_server.listen());
-    qputenv("PELK_HIDSIM_SOCKET", QFile::encodeName(m_dir.filePath(QStringLiteral("bus"))));
+    QVERIFY(server.listen());
+    qputenv("PELK_HIDSIM_SOCKET", QFile::encodeName(dir.filePath(QStringLiteral("bus"))));
 }
 
 void tst_CliProcess::cleanup()
 {
-    if (m_devsim.state() != QProcess::NotRunning) {
-        m_devsim.write("quit\n");
-        if (!m_devsim.waitForFinished(3000))
-            m_devsim.kill();
-        m_devsim.waitForFinished();
+    if (devsim.state() != QProcess::NotRunning) {
+        devsim.write("quit\n");
+        if (!devsim.waitForFinished(3000))
+            devsim.kill();
+        devsim.waitForFinished();
     }
-    m_devsimOutput.clear();
-    delete m_catalogue;
-    m_catalogue = nullptr;
+    devsimOutput.clear();
+    delete catalogue;
+    catalogue = nullptr;
 }
 
 void tst_CliProcess::publish(int mcuSize)
 {
-    delete m_catalogue;
-    m_catalogue = new UpdateCatalogue(&m_server);
-    m_catalogue->addComponent(
+    delete catalogue;
+    catalogue = new UpdateCatalogue(&server);
+    catalogue->addComponent(
         QStringLiteral("PELK+"), QStringLiteral("MP"), QStringLiteral("3.2.7"), mcuSize);
-    m_catalogue->addComponent(QStringLiteral("PELK+"), QStringLiteral("DSP"), QStringLiteral("3.1.2"), 1500);
-    m_catalogue->addComponent(
+    catalogue->addComponent(QStringLiteral("PELK+"), QStringLiteral("DSP"), QStringLiteral("3.1.2"), 1500);
+    catalogue->addComponent(
         QStringLiteral("PELK+"), QStringLiteral("Styles"), QStringLiteral("0x1A2B"), 20000);
-    m_catalogue->addComponent(
+    catalogue->addComponent(
         QStringLiteral("PELK+"), QStringLiteral("Ensemble"), QStringLiteral("0x00020014"), 30000);
-    m_catalogue->publish();
+    catalogue->publish();
 }
 
 QJsonObject tst_CliProcess::expectedUpdate(const QString& name) const
@@ -129,23 +129,23 @@ QJsonObject tst_CliProcess::expectedUpdate(const QString& name) const
         { "Styles", { "Styles", "0x1A2B" } },
         { "Ensemble", { "Ensemble Audio", "0x20014" } },
     };
-    const UpdateCatalogue::Entry* entry = m_catalogue->find(QStringLiteral("PELK+"), name);
+    const UpdateCatalogue::Entry* entry = catalogue->find(QStringLiteral("PELK+"), name);
     return QJsonObject { { "component", shown.value(name).first }, { "version", shown.value(name).second },
         { "size", double(entry->served.size()) } };
 }
 
 void tst_CliProcess::startDevices(const QStringList& arguments)
 {
-    m_devsim.setProcessChannelMode(QProcess::SeparateChannels);
-    m_devsim.start(qEnvironmentVariable("PELK_DEVSIM"), arguments);
-    QVERIFY(m_devsim.waitForStarted());
+    devsim.setProcessChannelMode(QProcess::SeparateChannels);
+    devsim.start(qEnvironmentVariable("PELK_DEVSIM"), arguments);
+    QVERIFY(devsim.waitForStarted());
     QTRY_VERIFY_WITH_TIMEOUT(devsimLog().contains(QStringLiteral("listening on")), 5000);
 }
 
 QString tst_CliProcess::devsimLog()
 {
-    m_devsimOutput += m_devsim.readAllStandardOutput();
-    return QString::fromLocal8Bit(m_devsimOutput);
+    devsimOutput += devsim.readAllStandardOutput();
+    return QString::fromLocal8Bit(devsimOutput);
 }
 
 QStringList tst_CliProcess::history()
@@ -175,7 +175,7 @@ QProcess* tst_CliProcess::startCli(const QStringList& arguments, const QStringLi
     cli->setProcessEnvironment(changed);
     cli->start(qEnvironmentVariable("PELK_CLI"),
         arguments
-            + QStringList { "--manifest-url", m_server.url(UpdateCatalogue::manifestPath()).toString() });
+            + QStringList { "--manifest-url", server.url(UpdateCatalogue::manifestPath()).toString() });
     return cli;
 }
 
@@ -296,7 +296,7 @@ void tst_CliProcess::commands_data()
                                           << QStringLiteral("install needs --type mcu|dsp|styles|ensemble.");
 
     // A file of the kind the Advanced menu installs: the device reports the version it carries.
-    const QString firmware = m_dir.filePath(QStringLiteral("pelk-Update.bin"));
+    const QString firmware = dir.filePath(QStringLiteral("pelk-Update.bin"));
     QFile file(firmware);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(UpdateCatalogue::image(6000, QStringLiteral("3.3.1"), 7));
@@ -316,7 +316,7 @@ void tst_CliProcess::commands_data()
         << QStringLiteral("Invalid File: This file does not seem to be a valid DSP Firmware file: its name "
                           "must end in \".ldr\".");
     // DSP firmware is listed by its text and sent as bytes: the label says they are one file.
-    const QString dspFile = m_dir.filePath(QStringLiteral("pelk.ldr"));
+    const QString dspFile = dir.filePath(QStringLiteral("pelk.ldr"));
     QFile dsp(dspFile);
     QVERIFY(dsp.open(QIODevice::WriteOnly));
     const qint64 dspTextSize = dsp.write(UpdateCatalogue::dspText(UpdateCatalogue::image(6000, "3.1.3", 9)));
@@ -455,7 +455,7 @@ void tst_CliProcess::checkSaysWhatItRead()
         HttpTestServer::Reply reply;
         reply.body = served;
         reply.headers.append({ "Content-Type", contentType });
-        m_server.setReply(UpdateCatalogue::manifestPath(), reply);
+        server.setReply(UpdateCatalogue::manifestPath(), reply);
     }
     startDevices(oldPlus);
     const Run run = finish(startCli({ "check" }));
@@ -551,7 +551,7 @@ void tst_CliProcess::updateInstallsEveryImage()
     // The report names the bus, the device with its new versions and what was done to it.
     const QString report = QString::fromUtf8(finish(startCli({ "diagnostics" })).out);
     for (const QString& line :
-        { QStringLiteral("HID backend: virtual bus (socket %1)").arg(m_dir.filePath(QStringLiteral("bus"))),
+        { QStringLiteral("HID backend: virtual bus (socket %1)").arg(dir.filePath(QStringLiteral("bus"))),
             QStringLiteral("Pelk+, serial number PK000001, path sim/pelk-1: MCU Firmware Production 2.7"),
             QStringLiteral("Production 1.2 -> Production 2.7 (3.2.7)  verified"),
             QStringLiteral("Sending file type 3") })
@@ -577,7 +577,7 @@ void tst_CliProcess::updateInstallsEveryImage()
     const char* installed[] = { "MCU firmware", "DSP firmware", "Styles", "Ensemble Audio" };
     for (int i = 0; i < 4; ++i) {
         const UpdateCatalogue::Entry* entry
-            = m_catalogue->find(QStringLiteral("PELK+"), QLatin1String(names[i]));
+            = catalogue->find(QStringLiteral("PELK+"), QLatin1String(names[i]));
         quint8 checksum = 0;
         for (char byte : entry->image)
             checksum ^= quint8(byte);
@@ -599,7 +599,7 @@ void tst_CliProcess::oneUpdaterPerDevice_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("told");
 
-    const QString otherRuntime = m_dir.filePath(QStringLiteral("other-runtime"));
+    const QString otherRuntime = dir.filePath(QStringLiteral("other-runtime"));
     QDir().mkpath(otherRuntime);
     QFile::setPermissions(
         otherRuntime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
@@ -679,7 +679,7 @@ void tst_CliProcess::diagnosticsReport()
     QLockFile lock(ApplicationPaths::singleInstanceLockPath());
     if (lockHeld)
         QVERIFY(lock.tryLock(0));
-    const QString path = m_dir.filePath(QStringLiteral("report-%1.txt").arg(lockHeld));
+    const QString path = dir.filePath(QStringLiteral("report-%1.txt").arg(lockHeld));
     QFile existing(path);
     QVERIFY(existing.open(QIODevice::WriteOnly));
     existing.close();
@@ -695,7 +695,7 @@ void tst_CliProcess::diagnosticsReport()
     QFile report(path);
     QVERIFY(report.open(QIODevice::ReadOnly));
     const QString wanted = QStringLiteral("Manifest URL: ")
-        + (url.isEmpty() ? m_server.url(UpdateCatalogue::manifestPath()).toString() : url)
+        + (url.isEmpty() ? server.url(UpdateCatalogue::manifestPath()).toString() : url)
         + QLatin1Char('\n');
     const QString text = QString::fromUtf8(report.readAll());
     QVERIFY2(text.contains(wanted), qPrintable(text));
@@ -786,9 +786,9 @@ void tst_CliProcess::recordAndReplayInstall()
 {
     QFETCH(int, changedByte);
     const QString tag = QString::number(changedByte + 1);
-    const QString recording = m_dir.filePath(QStringLiteral("install-%1.jsonl").arg(tag));
+    const QString recording = dir.filePath(QStringLiteral("install-%1.jsonl").arg(tag));
     QByteArray image = UpdateCatalogue::image(6000, QStringLiteral("3.3.1"), 7);
-    const QString firmware = m_dir.filePath(QStringLiteral("pelk-%1-Update.bin").arg(tag));
+    const QString firmware = dir.filePath(QStringLiteral("pelk-%1-Update.bin").arg(tag));
     auto writeImage = [&] {
         QFile file(firmware);
         return file.open(QIODevice::WriteOnly) && file.write(image) == image.size();
@@ -844,8 +844,8 @@ void tst_CliProcess::recordAndReplayInstall()
                                  .arg(firstData + changedByte / 56);
     QVERIFY2(devsimLog().contains(expected), qPrintable(devsimLog()));
     // It may have gone already: the difference ends it at once.
-    QTRY_VERIFY_WITH_TIMEOUT(m_devsim.state() == QProcess::NotRunning, 5000);
-    QCOMPARE(m_devsim.exitCode(), 3);
+    QTRY_VERIFY_WITH_TIMEOUT(devsim.state() == QProcess::NotRunning, 5000);
+    QCOMPARE(devsim.exitCode(), 3);
     QVERIFY(replayed.exitCode != 0);
 }
 

@@ -74,10 +74,10 @@ private:
     Run finish(QProcess* cli, int timeout = 90000);
     void publish(int mcuSize, int stylesSize);
 
-    HttpTestServer m_server;
-    std::unique_ptr<UpdateCatalogue> m_catalogue;
-    std::unique_ptr<HidrawTestbed> m_testbed;
-    QList<QProcess*> m_clis;
+    HttpTestServer server;
+    std::unique_ptr<UpdateCatalogue> catalogue;
+    std::unique_ptr<HidrawTestbed> emulated;
+    QList<QProcess*> clis;
 };
 
 void tst_HidrawCli::initTestCase()
@@ -88,59 +88,59 @@ void tst_HidrawCli::initTestCase()
         QSKIP("umockdev's preload library is not installed");
     }
     QVERIFY2(QFile::exists(qEnvironmentVariable("PELK_CLI")), "PELK_CLI names the command-line updater");
-    QVERIFY(m_server.listen());
+    QVERIFY(server.listen());
 }
 
 void tst_HidrawCli::init()
 {
-    m_testbed = std::make_unique<HidrawTestbed>();
-    QVERIFY2(m_testbed->isValid(), qPrintable(m_testbed->errorString()));
+    emulated = std::make_unique<HidrawTestbed>();
+    QVERIFY2(emulated->isValid(), qPrintable(emulated->errorString()));
 }
 
 void tst_HidrawCli::cleanup()
 {
     // A program still holding a node when the testbed goes would hang in the preload.
-    for (QProcess* cli : qAsConst(m_clis)) {
+    for (QProcess* cli : qAsConst(clis)) {
         if (cli->state() != QProcess::NotRunning) {
             cli->kill();
             cli->waitForFinished(5000);
         }
         delete cli;
     }
-    m_clis.clear();
+    clis.clear();
     if (QTest::currentTestFailed())
-        qInfo().noquote() << m_testbed->events().join(QLatin1Char('\n'));
-    m_testbed.reset();
-    m_catalogue.reset();
+        qInfo().noquote() << emulated->events().join(QLatin1Char('\n'));
+    emulated.reset();
+    catalogue.reset();
 }
 
 void tst_HidrawCli::publish(int mcuSize, int stylesSize)
 {
-    m_catalogue = std::make_unique<UpdateCatalogue>(&m_server);
-    m_catalogue->addComponent(
+    catalogue = std::make_unique<UpdateCatalogue>(&server);
+    catalogue->addComponent(
         QStringLiteral("PELK+"), QStringLiteral("MP"), QStringLiteral("3.2.7"), mcuSize);
-    m_catalogue->addComponent(QStringLiteral("PELK+"), QStringLiteral("DSP"), QStringLiteral("3.1.2"), 1500);
-    m_catalogue->addComponent(
+    catalogue->addComponent(QStringLiteral("PELK+"), QStringLiteral("DSP"), QStringLiteral("3.1.2"), 1500);
+    catalogue->addComponent(
         QStringLiteral("PELK+"), QStringLiteral("Styles"), QStringLiteral("0x1A2B"), stylesSize);
-    m_catalogue->addComponent(
+    catalogue->addComponent(
         QStringLiteral("PELK+"), QStringLiteral("Ensemble"), QStringLiteral("0x00020014"), 30000);
-    m_catalogue->publish();
+    catalogue->publish();
 }
 
 QProcess* tst_HidrawCli::startCli(const QStringList& arguments, const QStringList& environment)
 {
     auto* cli = new QProcess;
-    m_clis.append(cli);
+    clis.append(cli);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     // The production backend: no virtual bus, the testbed's /sys and /dev through the preload.
     env.remove(QStringLiteral("PELK_HIDSIM_SOCKET"));
-    for (const QString& variable : m_testbed->environment() + environment)
+    for (const QString& variable : emulated->environment() + environment)
         env.insert(variable.section(QLatin1Char('='), 0, 0), variable.section(QLatin1Char('='), 1));
     cli->setProcessEnvironment(env);
     cli->setProcessChannelMode(QProcess::SeparateChannels);
     cli->start(qEnvironmentVariable("PELK_CLI"),
         arguments
-            + QStringList { "--manifest-url", m_server.url(UpdateCatalogue::manifestPath()).toString() });
+            + QStringList { "--manifest-url", server.url(UpdateCatalogue::manifestPath()).toString() });
     return cli;
 }
 
@@ -173,25 +173,25 @@ void tst_HidrawCli::updateInstallsEveryImage()
     settings.interfaces = interfaces;
     HidrawTestbed::Layout layout;
     layout.nestedCollections = nested;
-    m_testbed->addDevice(settings, layout);
+    emulated->addDevice(settings, layout);
     const Run run = finish(startCli({ "update", "--yes" }), 120000);
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
     QVERIFY2(
         run.out.endsWith("Update complete: 4 components installed and verified.\n"), run.out.constData());
 
     // Every image arrived whole, every packet as the device expects it.
-    const SimulatedDevice device = m_testbed->device(0);
+    const SimulatedDevice device = emulated->device(0);
     QVERIFY2(device.violations().isEmpty(), qPrintable(device.violations().join(QLatin1Char('\n'))));
     QCOMPARE(device.installCount(), 4);
     const char* names[] = { "MP", "DSP", "Styles", "Ensemble" };
     for (int component = 0; component < 4; ++component) {
         const UpdateCatalogue::Entry* entry
-            = m_catalogue->find(QStringLiteral("PELK+"), QLatin1String(names[component]));
+            = catalogue->find(QStringLiteral("PELK+"), QLatin1String(names[component]));
         QVERIFY2(device.holdsImage(component, entry->image), names[component]);
     }
     // The device came back after each of its four reboots and was opened anew each time.
-    QCOMPARE(m_testbed->nodeNumbers(0).size(), 5);
-    QVERIFY(m_testbed->openCount(0) >= 5);
+    QCOMPARE(emulated->nodeNumbers(0).size(), 5);
+    QVERIFY(emulated->openCount(0) >= 5);
 }
 
 void tst_HidrawCli::faults_data()
@@ -258,7 +258,7 @@ void tst_HidrawCli::faults()
         settings.rebootMs = 5;
     if (fault == QLatin1String("reboot closed"))
         settings.rebootMs = 4500;
-    m_testbed->addDevice(settings);
+    emulated->addDevice(settings);
 
     std::atomic<int> reportsAtFault { -1 };
     std::atomic<qint64> faultAtMs { -1 };
@@ -271,8 +271,8 @@ void tst_HidrawCli::faults()
     {
         HidrawTestbed* testbed;
         ~ObserverGuard() { testbed->setObserver(nullptr); }
-    } guard { m_testbed.get() };
-    m_testbed->setObserver(
+    } guard { emulated.get() };
+    emulated->setObserver(
         [&](HidrawTestbed& testbed, int index, HidrawTestbed::Stage stage, const QByteArray& report) {
             const quint16 command = commandOf(report);
             const bool data
@@ -311,26 +311,26 @@ void tst_HidrawCli::faults()
         QVERIFY(QTest::qWaitFor([&] { return readyQueries >= 2; }, 20000));
         // Inside the read that follows the second query.
         QTest::qWait(50);
-        reportsAtFault = m_testbed->reportsTaken(0);
+        reportsAtFault = emulated->reportsTaken(0);
         ::kill(pid_t(cli->processId()), SIGINT);
     }
     const Run run = finish(cli);
     const qint64 endedMs = clock.elapsed();
-    const SimulatedDevice device = m_testbed->device(0);
+    const SimulatedDevice device = emulated->device(0);
     QVERIFY2(device.violations().isEmpty(), qPrintable(device.violations().join(QLatin1Char('\n'))));
     QVERIFY2(
         run.exitCode == exitCode, qPrintable(QStringLiteral("exit %1: %2").arg(run.exitCode).arg(run.err)));
     QVERIFY2(run.err.contains(told), qPrintable(run.err));
     QCOMPARE(device.installCount(), installs);
-    QCOMPARE(m_testbed->nodeNumbers(0), numbers);
+    QCOMPARE(emulated->nodeNumbers(0), numbers);
     if (installs == 0) {
         // Whatever the fault, the device took nothing more after it, and nothing was left half
         // installed: an image the device kept would be the catalogue's, whole.
-        QCOMPARE(m_testbed->reportsTaken(0), int(reportsAtFault));
+        QCOMPARE(emulated->reportsTaken(0), int(reportsAtFault));
         QVERIFY(device.installedImage(0).isEmpty() && device.installedImage(2).isEmpty());
     } else {
         QVERIFY(
-            device.holdsImage(0, m_catalogue->find(QStringLiteral("PELK+"), QStringLiteral("MP"))->image));
+            device.holdsImage(0, catalogue->find(QStringLiteral("PELK+"), QStringLiteral("MP"))->image));
         if (exitCode == 0)
             QVERIFY2(
                 run.out.contains("\nUpdate complete: ") && run.out.endsWith(" installed and verified.\n"),
@@ -378,7 +378,7 @@ void tst_HidrawCli::devices()
     settings.serialNumber = serialNumber;
     HidrawTestbed::Layout layout;
     layout.nestedCollections = nested;
-    m_testbed->addDevice(settings, layout);
+    emulated->addDevice(settings, layout);
 
     const Run run = finish(startCli({ "devices", "--json" }, { QStringLiteral("LC_ALL=") + locale }), 30000);
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));

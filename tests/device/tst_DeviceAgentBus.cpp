@@ -28,7 +28,7 @@ private slots:
     void deviceTakingNothingFailsTheTransfer();
 
 private:
-    QTemporaryDir m_dir;
+    QTemporaryDir dir;
 };
 
 namespace {
@@ -50,7 +50,7 @@ QByteArray imageBytes(int size, const QString& version)
 // hidraw's does, fails after about 5 s, and the transfer reports failure; the agent is not held.
 void tst_DeviceAgentBus::deviceTakingNothingFailsTheTransfer()
 {
-    const QString path = m_dir.filePath(QStringLiteral("stalled-mcu"));
+    const QString path = dir.filePath(QStringLiteral("stalled-mcu"));
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(imageBytes(200000, QStringLiteral("3.2.0")));
@@ -106,7 +106,7 @@ void tst_DeviceAgentBus::installThroughAgent()
         for (char c : image)
             contents += "0x" + QByteArray::number(quint8(c), 16).rightJustified(2, '0') + '\n';
     }
-    const QString path = m_dir.filePath(QStringLiteral("component-%1").arg(fileType));
+    const QString path = dir.filePath(QStringLiteral("component-%1").arg(fileType));
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
     QCOMPARE(file.write(contents), qint64(contents.size()));

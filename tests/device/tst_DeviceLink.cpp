@@ -99,8 +99,8 @@ class tst_DeviceLink : public QObject
 private slots:
     void init()
     {
-        m_hid = ScriptedHid();
-        scripted = &m_hid;
+        hid = ScriptedHid();
+        scripted = &hid;
         setHidBackend(&scriptedBackend);
     }
     void cleanup() { setHidBackend(nullptr); }
@@ -127,7 +127,7 @@ private slots:
     void simulatedDeviceReadyBehaviour();
 
 private:
-    ScriptedHid m_hid;
+    ScriptedHid hid;
 };
 
 void tst_DeviceLink::decodeHeader_data()
@@ -261,15 +261,15 @@ void tst_DeviceLink::hexVersionText()
 
 void tst_DeviceLink::openWritesHeaderRequest()
 {
-    m_hid.replies.push_back(headerReply({ { 10, 0x01 }, { 11, 0x02 }, { 12, 0x03 }, { 13, 0xFF },
+    hid.replies.push_back(headerReply({ { 10, 0x01 }, { 11, 0x02 }, { 12, 0x03 }, { 13, 0xFF },
         { 14, 0x04 }, { 15, 0x2B }, { 16, 0x1A }, { 22, 0x34 }, { 23, 0x12 } }));
     int error = 0;
     DeviceLink* link = openLink("any", Plus, 2000, &error);
     QVERIFY(link);
     QCOMPARE(error, 0);
-    QCOMPARE(m_hid.lastTimeout, 2000);
-    QCOMPARE(m_hid.written.size(), size_t(1));
-    const QByteArray request = m_hid.written.front();
+    QCOMPARE(hid.lastTimeout, 2000);
+    QCOMPARE(hid.written.size(), size_t(1));
+    const QByteArray request = hid.written.front();
     QCOMPARE(request.size(), 65);
     QCOMPARE(request.left(9), QByteArray::fromHex("00db030a0000000000"));
     QCOMPARE(request.mid(9), QByteArray(56, '\0'));
@@ -299,8 +299,8 @@ void tst_DeviceLink::openFailures()
     QFETCH(QByteArray, reply);
     QFETCH(bool, readFails);
     QFETCH(int, expected);
-    m_hid.replies.push_back(reply);
-    m_hid.failReads = readFails;
+    hid.replies.push_back(reply);
+    hid.failReads = readFails;
     int error = 0;
     QVERIFY(!openLink("any", Plus, 50, &error));
     QCOMPARE(error, expected);
@@ -308,13 +308,13 @@ void tst_DeviceLink::openFailures()
 
 void tst_DeviceLink::openWithoutErrorPointer()
 {
-    m_hid.openFails = true;
+    hid.openFails = true;
     QVERIFY(!openLink("nowhere", Base, 2000, nullptr));
     int error = 0;
     QVERIFY(!openLink("nowhere", Base, 2000, &error));
     QCOMPARE(error, int(LinkOpenFailed));
-    m_hid.openFails = false;
-    m_hid.failWrites = true;
+    hid.openFails = false;
+    hid.failWrites = true;
     QVERIFY(!openLink("any", Base, 2000, &error));
     QCOMPARE(error, int(LinkWriteFailed));
 }
@@ -326,7 +326,7 @@ void tst_DeviceLink::badCountIsTraced()
     std::fflush(stdout);
     const int saved = ::dup(STDOUT_FILENO);
     QVERIFY(std::freopen(QFile::encodeName(capture).constData(), "w", stdout));
-    m_hid.replies.push_back(headerReply({ { 5, 0x02 } }));
+    hid.replies.push_back(headerReply({ { 5, 0x02 } }));
     int error = 0;
     DeviceLink* link = openLink("any", Plus, 50, &error);
     std::fflush(stdout);
@@ -341,35 +341,35 @@ void tst_DeviceLink::badCountIsTraced()
 
 void tst_DeviceLink::sequenceCounter()
 {
-    m_hid.replies.push_back(headerReply());
+    hid.replies.push_back(headerReply());
     DeviceLink* link = openLink("any", Plus, 2000, nullptr);
     QVERIFY(link);
-    QCOMPARE(sequenceOf(m_hid.written.back()), 0);
+    QCOMPARE(sequenceOf(hid.written.back()), 0);
     QCOMPARE(link->nextSequence, 1);
 
     // A ready query neither uses nor advances the counter.
-    m_hid.replies.push_back(report({ { 2, 0x13 }, { 8, 0x0B }, { 10, 1 } }));
+    hid.replies.push_back(report({ { 2, 0x13 }, { 8, 0x0B }, { 10, 1 } }));
     int ready = 0;
     QCOMPARE(queryReadyForUpdate(link, 200, &ready), int(LinkOk));
-    QCOMPARE(sequenceOf(m_hid.written.back()), 0);
+    QCOMPARE(sequenceOf(hid.written.back()), 0);
     QCOMPARE(link->nextSequence, 1);
 
     QCOMPARE(writePacket(link, McuDataCommand, 56, true, 0, nullptr, 0), int(LinkOk));
-    QCOMPARE(sequenceOf(m_hid.written.back()), 1);
+    QCOMPARE(sequenceOf(hid.written.back()), 1);
 
     // A failed write does not advance the counter.
-    m_hid.failWrites = true;
+    hid.failWrites = true;
     QCOMPARE(writePacket(link, McuDataCommand, 56, true, 0, nullptr, 0), int(LinkWriteFailed));
     QCOMPARE(link->nextSequence, 2);
-    m_hid.failWrites = false;
+    hid.failWrites = false;
 
     link->nextSequence = 65534;
     QCOMPARE(writePacket(link, McuDataCommand, 56, true, 0, nullptr, 0), int(LinkOk));
     QCOMPARE(writePacket(link, McuDataCommand, 56, true, 0, nullptr, 0), int(LinkOk));
-    QCOMPARE(sequenceOf(m_hid.written.back()), 65535);
+    QCOMPARE(sequenceOf(hid.written.back()), 65535);
     QCOMPARE(link->nextSequence, 0);
     QCOMPARE(writePacket(link, McuDataCommand, 56, true, 0, nullptr, 0), int(LinkOk));
-    QCOMPARE(sequenceOf(m_hid.written.back()), 0);
+    QCOMPARE(sequenceOf(hid.written.back()), 0);
     QCOMPARE(link->lastSequence, 0);
     closeLink(link);
 }
@@ -398,15 +398,15 @@ void tst_DeviceLink::readyQuery()
     QFETCH(QByteArray, reply);
     QFETCH(int, expected);
     QFETCH(int, ready);
-    m_hid.replies.push_back(headerReply());
+    hid.replies.push_back(headerReply());
     DeviceLink* link = openLink("any", Plus, 2000, nullptr);
     QVERIFY(link);
-    m_hid.replies.push_back(reply);
+    hid.replies.push_back(reply);
     int flag = -1;
     QCOMPARE(queryReadyForUpdate(link, 200, &flag), expected);
     QCOMPARE(flag, ready);
-    QCOMPARE(m_hid.lastTimeout, 200);
-    const QByteArray query = m_hid.written.back();
+    QCOMPARE(hid.lastTimeout, 200);
+    const QByteArray query = hid.written.back();
     QCOMPARE(query.left(12),
         QByteArray::fromHex("00db03120003000000"
                             "0b0000"));

@@ -36,36 +36,36 @@ private:
     bool start(const QStringList& arguments);
     bool waitForLine(const QString& text, int timeout = 5000);
 
-    QTemporaryDir m_dir;
-    QString m_socket;
-    QProcess m_devsim;
-    QByteArray m_output;
+    QTemporaryDir dir;
+    QString socket;
+    QProcess devsimProcess;
+    QByteArray output;
 };
 
 void tst_DevsimProcess::initTestCase()
 {
     QVERIFY2(QFile::exists(qEnvironmentVariable("PELK_DEVSIM")), "PELK_DEVSIM names the simulator");
-    m_socket = m_dir.filePath(QStringLiteral("bus"));
+    socket = dir.filePath(QStringLiteral("bus"));
 }
 
 void tst_DevsimProcess::cleanup()
 {
-    if (m_devsim.state() != QProcess::NotRunning) {
-        m_devsim.write("quit\n");
-        if (!m_devsim.waitForFinished(3000))
-            m_devsim.kill();
-        m_devsim.waitForFinished();
+    if (devsimProcess.state() != QProcess::NotRunning) {
+        devsimProcess.write("quit\n");
+        if (!devsimProcess.waitForFinished(3000))
+            devsimProcess.kill();
+        devsimProcess.waitForFinished();
     }
-    m_output.clear();
+    output.clear();
     setHidBackend(nullptr);
     qunsetenv("PELK_HIDSIM_SOCKET");
 }
 
 bool tst_DevsimProcess::start(const QStringList& arguments)
 {
-    m_devsim.setProcessChannelMode(QProcess::SeparateChannels);
-    m_devsim.start(qEnvironmentVariable("PELK_DEVSIM"), arguments);
-    return m_devsim.waitForStarted() && waitForLine(QStringLiteral("listening on"));
+    devsimProcess.setProcessChannelMode(QProcess::SeparateChannels);
+    devsimProcess.start(qEnvironmentVariable("PELK_DEVSIM"), arguments);
+    return devsimProcess.waitForStarted() && waitForLine(QStringLiteral("listening on"));
 }
 
 bool tst_DevsimProcess::waitForLine(const QString& text, int timeout)
@@ -73,19 +73,19 @@ bool tst_DevsimProcess::waitForLine(const QString& text, int timeout)
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < timeout) {
-        m_output += m_devsim.readAllStandardOutput();
-        if (QString::fromLocal8Bit(m_output).contains(text))
+        output += devsimProcess.readAllStandardOutput();
+        if (QString::fromLocal8Bit(output).contains(text))
             return true;
-        m_devsim.waitForReadyRead(100);
+        devsimProcess.waitForReadyRead(100);
     }
-    qWarning("simulator said:\n%s\n%s", m_output.constData(), m_devsim.readAllStandardError().constData());
+    qWarning("simulator said:\n%s\n%s", output.constData(), devsimProcess.readAllStandardError().constData());
     return false;
 }
 
 void tst_DevsimProcess::environmentChoosesBackend()
 {
     setHidBackend(nullptr);
-    qputenv("PELK_HIDSIM_SOCKET", m_socket.toLocal8Bit());
+    qputenv("PELK_HIDSIM_SOCKET", socket.toLocal8Bit());
     QCOMPARE(QString::fromLatin1(hidBackend()->name), QStringLiteral("virtual bus"));
     // Nobody serves the socket yet: an empty bus, and nothing opens.
     QVERIFY(!hidBackend()->enumerate(0, 0));
@@ -115,7 +115,7 @@ void tst_DevsimProcess::serveAndOpen()
     QFETCH(int, model);
     QFETCH(QString, mcu);
     QFETCH(QString, dsp);
-    qputenv("PELK_HIDSIM_SOCKET", m_socket.toLocal8Bit());
+    qputenv("PELK_HIDSIM_SOCKET", socket.toLocal8Bit());
     QVERIFY(start(arguments
         + QStringList {
             "--styles", "0x1A2B", "--ensemble", "0x10203", "--serial", "SN-ü1", "--path", "sim/dev-a" }));
@@ -144,7 +144,7 @@ void tst_DevsimProcess::serveAndOpen()
     QCOMPARE(ready, 1);
 
     // Unplugging closes the connection: reads and writes fail from then on.
-    m_devsim.write("unplug\n");
+    devsimProcess.write("unplug\n");
     QVERIFY(waitForLine(QStringLiteral("unplugged")));
     unsigned char buffer[64];
     QTRY_COMPARE(hidBackend()->readTimeout(link->handle, buffer, 64, 100), -1);
@@ -155,7 +155,7 @@ void tst_DevsimProcess::serveAndOpen()
     QVERIFY(!openLink("sim/dev-a", model, 2000, &error));
     QCOMPARE(error, int(LinkOpenFailed));
 
-    m_devsim.write("plug\n");
+    devsimProcess.write("plug\n");
     QVERIFY(waitForLine(QStringLiteral("plugged in")));
     link = openLink("sim/dev-a", model, 2000, &error);
     QVERIFY(link);
@@ -164,9 +164,9 @@ void tst_DevsimProcess::serveAndOpen()
 
 void tst_DevsimProcess::twoDevicesAndCommands()
 {
-    QVERIFY(start({ "--socket", m_socket, "--interfaces", "2", "--add-device", "--model", "base", "--header",
+    QVERIFY(start({ "--socket", socket, "--interfaces", "2", "--add-device", "--model", "base", "--header",
         "no-answer" }));
-    setHidBackend(virtualBusBackend(m_socket.toLocal8Bit().constData()));
+    setHidBackend(virtualBusBackend(socket.toLocal8Bit().constData()));
     QStringList paths;
     HidDeviceEntry* entries = hidBackend()->enumerate(0x1210, 0);
     for (HidDeviceEntry* e = entries; e; e = e->next)
@@ -178,22 +178,22 @@ void tst_DevsimProcess::twoDevicesAndCommands()
     QVERIFY(!openLink("sim/pelk-2", Base, 300, &error));
     QCOMPARE(error, int(LinkTimeout));
 
-    m_devsim.write("set 1 header bad-count\n");
+    devsimProcess.write("set 1 header bad-count\n");
     QVERIFY(waitForLine(QStringLiteral("1 Pelk sim/pelk-2")));
     QVERIFY(!openLink("sim/pelk-2", Base, 300, &error));
     QCOMPARE(error, int(LinkBadCount));
 
-    m_devsim.write("set 0 mcu 3.9.9\n");
+    devsimProcess.write("set 0 mcu 3.9.9\n");
     QVERIFY(waitForLine(QStringLiteral("MCU 3.9.9")));
     DeviceLink* link = openLink("sim/pelk-1", Plus, 2000, &error);
     QVERIFY(link);
     QCOMPARE(DeviceInfo::fromHeader(Plus, linkHeader(link)).mcuVersion.toString(), QStringLiteral("3.9.9"));
     closeLink(link);
 
-    m_devsim.write("power-cycle 0\n");
+    devsimProcess.write("power-cycle 0\n");
     QVERIFY(waitForLine(QStringLiteral("power cycle")));
     QVERIFY(waitForLine(QStringLiteral("sim/pelk-1: plugged in"), 6000));
-    m_devsim.write("bogus\n");
+    devsimProcess.write("bogus\n");
     QVERIFY(waitForLine(QStringLiteral("unknown command: bogus")));
 }
 
@@ -201,7 +201,7 @@ void tst_DevsimProcess::badArguments_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("said");
-    const QString notRecording = m_dir.filePath(QStringLiteral("not-a-recording"));
+    const QString notRecording = dir.filePath(QStringLiteral("not-a-recording"));
     QFile file(notRecording);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write("{\"call\":\"start\"}\nnot json at all\n");
@@ -210,7 +210,7 @@ void tst_DevsimProcess::badArguments_data()
     QTest::newRow("refusal not a number") << QStringList { "--refuse-open-ms", "soon" } << "milliseconds";
     QTest::newRow("too many duplicates") << QStringList { "--duplicate-entries", "99" } << "1 to 8";
     QTest::newRow("no such recording")
-        << QStringList { "--replay", m_dir.filePath(QStringLiteral("missing.jsonl")) } << "cannot read";
+        << QStringList { "--replay", dir.filePath(QStringLiteral("missing.jsonl")) } << "cannot read";
     QTest::newRow("not a recording") << QStringList { "--replay", notRecording }
                                      << "not-a-recording line 2 is not a recorded call";
 }
@@ -220,7 +220,7 @@ void tst_DevsimProcess::badArguments()
     QFETCH(QStringList, arguments);
     QFETCH(QString, said);
     QProcess devsim;
-    devsim.start(qEnvironmentVariable("PELK_DEVSIM"), QStringList { "--socket", m_socket } + arguments);
+    devsim.start(qEnvironmentVariable("PELK_DEVSIM"), QStringList { "--socket", socket } + arguments);
     QVERIFY(devsim.waitForFinished(5000));
     QCOMPARE(devsim.exitCode(), 2);
     const QString error = QString::fromLocal8Bit(devsim.readAllStandardError());
@@ -283,8 +283,8 @@ void tst_DevsimProcess::replayFindsFirstChangedReport()
     QByteArray image(6000, '\0');
     for (int i = 0; i < image.size(); ++i)
         image[i] = char((i * 7 + 3) & 0xFF);
-    const QString imagePath = m_dir.filePath(QStringLiteral("mcu.bin"));
-    const QString recordingPath = m_dir.filePath(QStringLiteral("session-%1.jsonl").arg(int(change)));
+    const QString imagePath = dir.filePath(QStringLiteral("mcu.bin"));
+    const QString recordingPath = dir.filePath(QStringLiteral("session-%1.jsonl").arg(int(change)));
     auto writeImage = [&](const QByteArray& bytes) {
         QFile file(imagePath);
         return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
@@ -292,9 +292,9 @@ void tst_DevsimProcess::replayFindsFirstChangedReport()
 
     // Recorded against the simulator.
     QVERIFY(writeImage(image));
-    QVERIFY(start({ "--socket", m_socket, "--model", "plus" }));
+    QVERIFY(start({ "--socket", socket, "--model", "plus" }));
     setHidBackend(recordingBackend(
-        virtualBusBackend(m_socket.toLocal8Bit().constData()), recordingPath.toLocal8Bit().constData()));
+        virtualBusBackend(socket.toLocal8Bit().constData()), recordingPath.toLocal8Bit().constData()));
     QCOMPARE(QString::fromLocal8Bit(hidRecordingPath()), recordingPath);
     QCOMPARE(updateMcu(imagePath), int(LinkOk));
     QVERIFY(waitForLine(QStringLiteral("installed MCU firmware")));
@@ -327,7 +327,7 @@ void tst_DevsimProcess::replayFindsFirstChangedReport()
     }
 
     // Replayed against the updater's device layer, with no simulated device behind the bus.
-    const QString replaySocket = m_dir.filePath(QStringLiteral("replay"));
+    const QString replaySocket = dir.filePath(QStringLiteral("replay"));
     QVERIFY(start({ "--socket", replaySocket, "--replay", recordingPath }));
     setHidBackend(virtualBusBackend(replaySocket.toLocal8Bit().constData()));
     const LinkResult result = updateMcu(imagePath);
@@ -335,17 +335,17 @@ void tst_DevsimProcess::replayFindsFirstChangedReport()
         QCOMPARE(result, int(LinkOk));
         QVERIFY(waitForLine(
             QStringLiteral("replay: the recording played to its end, 111 of 111 reports as recorded")));
-        m_devsim.write("quit\n");
-        QVERIFY(m_devsim.waitForFinished(5000));
-        QCOMPARE(m_devsim.exitCode(), 0);
+        devsimProcess.write("quit\n");
+        QVERIFY(devsimProcess.waitForFinished(5000));
+        QCOMPARE(devsimProcess.exitCode(), 0);
         return;
     }
     QVERIFY(waitForLine(
         QStringLiteral("replay: report %1 differs from the recording at byte ").arg(expectedReport)));
     // It may have gone already: the difference ends it at once.
-    QTRY_VERIFY_WITH_TIMEOUT(m_devsim.state() == QProcess::NotRunning, 5000);
-    QCOMPARE(m_devsim.exitCode(), 3);
-    QVERIFY(!QString::fromLocal8Bit(m_output).contains(QStringLiteral("played to its end")));
+    QTRY_VERIFY_WITH_TIMEOUT(devsimProcess.state() == QProcess::NotRunning, 5000);
+    QCOMPARE(devsimProcess.exitCode(), 3);
+    QVERIFY(!QString::fromLocal8Bit(output).contains(QStringLiteral("played to its end")));
 }
 
 int main(int argc, char** argv)

@@ -61,8 +61,8 @@ private slots:
     void unplugWhileConnected();
 
 private:
-    QTemporaryDir m_dir;
-    std::unique_ptr<HidrawTestbed> m_testbed;
+    QTemporaryDir dir;
+    std::unique_ptr<HidrawTestbed> testbed;
 };
 
 void tst_HidrawStack::initTestCase()
@@ -79,15 +79,15 @@ void tst_HidrawStack::initTestCase()
 
 void tst_HidrawStack::init()
 {
-    m_testbed = std::make_unique<HidrawTestbed>();
-    QVERIFY2(m_testbed->isValid(), qPrintable(m_testbed->errorString()));
+    testbed = std::make_unique<HidrawTestbed>();
+    QVERIFY2(testbed->isValid(), qPrintable(testbed->errorString()));
 }
 
 void tst_HidrawStack::cleanup()
 {
     if (QTest::currentTestFailed())
-        qInfo().noquote() << m_testbed->events().join(QLatin1Char('\n'));
-    m_testbed.reset();
+        qInfo().noquote() << testbed->events().join(QLatin1Char('\n'));
+    testbed.reset();
 }
 
 void tst_HidrawStack::enumeration_data()
@@ -127,7 +127,7 @@ void tst_HidrawStack::enumeration()
     settings.serialNumber = serialNumber;
     HidrawTestbed::Layout layout;
     layout.nestedCollections = nested;
-    m_testbed->addDevice(settings, layout);
+    testbed->addDevice(settings, layout);
 
     QStringList found;
     for (const Listed& entry : enumerate()) {
@@ -146,7 +146,7 @@ void tst_HidrawStack::enumeration()
     QCOMPARE(first.model, model);
     QCOMPARE(first.serialNumber, serialNumber);
 
-    m_testbed->unplug(0);
+    testbed->unplug(0);
     QSignalSpy disconnected(&monitor, &DeviceMonitor::disconnected);
     QVERIFY(disconnected.wait(5000));
     QCOMPARE(disconnected.first().first().toString(), QStringLiteral("/dev/hidraw0"));
@@ -184,7 +184,7 @@ void tst_HidrawStack::installThroughAgent()
     QFETCH(QString, returnPath);
     const QByteArray image = UpdateCatalogue::image(size, version, quint32(fileType + 1));
     const QByteArray contents = fileType == 1 ? UpdateCatalogue::dspText(image) : image;
-    const QString path = m_dir.filePath(QStringLiteral("component-%1").arg(fileType));
+    const QString path = dir.filePath(QStringLiteral("component-%1").arg(fileType));
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
     QCOMPARE(file.write(contents), qint64(contents.size()));
@@ -199,7 +199,7 @@ void tst_HidrawStack::installThroughAgent()
     settings.comeBackAfterReboot = false;
     settings.rebootMs = 300;
     settings.paced = true;
-    m_testbed->addDevice(settings);
+    testbed->addDevice(settings);
 
     DeviceMonitor monitor;
     QSignalSpy connected(&monitor, &DeviceMonitor::connected);
@@ -238,12 +238,12 @@ void tst_HidrawStack::installThroughAgent()
 
     // The device installs, reboots and its node goes; the agent hears of it through the monitor.
     QVERIFY(disconnected.wait(10000));
-    const SimulatedDevice device = m_testbed->device(0);
+    const SimulatedDevice device = testbed->device(0);
     QVERIFY2(device.violations().isEmpty(), qPrintable(device.violations().join(QLatin1Char('\n'))));
     QCOMPARE(device.installCount(), 1);
     QVERIFY(device.holdsImage(fileType, image));
     agent.reset();
-    m_testbed->powerCycle(0);
+    testbed->powerCycle(0);
 
     DeviceInfo after;
     agent = connectAgent(monitor, connected, &after);
@@ -260,7 +260,7 @@ void tst_HidrawStack::installThroughAgent()
 
 void tst_HidrawStack::unplugWhileConnected()
 {
-    m_testbed->addDevice(SimulatedDeviceSettings());
+    testbed->addDevice(SimulatedDeviceSettings());
     DeviceMonitor monitor;
     QSignalSpy connected(&monitor, &DeviceMonitor::connected);
     monitor.start();
@@ -268,14 +268,14 @@ void tst_HidrawStack::unplugWhileConnected()
     std::unique_ptr<DeviceAgent> agent = connectAgent(monitor, connected, &info);
     QVERIFY(agent);
     QSignalSpy disconnected(agent.get(), &DeviceAgent::disconnected);
-    m_testbed->unplug(0);
+    testbed->unplug(0);
     QVERIFY(disconnected.wait(5000));
     // A ready check after the unplug finds no link and sends nothing.
-    const int reports = m_testbed->reportsTaken(0);
+    const int reports = testbed->reportsTaken(0);
     QSignalSpy readyForUpdate(agent.get(), &DeviceAgent::readyForUpdate);
     agent->checkReadyForUpdate();
     QVERIFY(!readyForUpdate.wait(500));
-    QCOMPARE(m_testbed->reportsTaken(0), reports);
+    QCOMPARE(testbed->reportsTaken(0), reports);
     agent.reset();
 }
 

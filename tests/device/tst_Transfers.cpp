@@ -139,7 +139,7 @@ private slots:
 private:
     QString writeFile(const QString& name, const QByteArray& contents)
     {
-        const QString path = m_dir.filePath(name);
+        const QString path = dir.filePath(name);
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size())
             return QString();
@@ -156,7 +156,7 @@ private:
         return link;
     }
 
-    QTemporaryDir m_dir;
+    QTemporaryDir dir;
 };
 
 void tst_Transfers::mcuStream_data()
@@ -310,7 +310,7 @@ void tst_Transfers::missingFile()
     VirtualBus bus;
     DeviceLink* link = open(bus, SimulatedDeviceSettings());
     QVERIFY(link);
-    const QByteArray missing = m_dir.filePath(QStringLiteral("missing")).toLocal8Bit();
+    const QByteArray missing = dir.filePath(QStringLiteral("missing")).toLocal8Bit();
     QCOMPARE(sendMcuFirmware(link, missing.constData(), nullptr), int(LinkFileOpenFailed));
     QCOMPARE(sendDspFirmware(link, missing.constData(), nullptr), int(LinkFileOpenFailed));
     QCOMPARE(sendStyles(link, missing.constData(), nullptr), int(LinkFileOpenFailed));
@@ -407,7 +407,7 @@ void tst_Transfers::sectorLimits()
     QFETCH(int, model);
     QFETCH(qint64, size);
     QFETCH(int, expected);
-    const QString path = m_dir.filePath(QStringLiteral("big.bin"));
+    const QString path = dir.filePath(QStringLiteral("big.bin"));
     {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -493,7 +493,7 @@ void tst_Transfers::traces()
     LinkResult (*const transfers[])(DeviceLink*, const char*, const ProgressHandler*)
         = { sendMcuFirmware, sendDspFirmware, sendStyles, sendEnsembleAudio };
 
-    StdoutCapture capture(m_dir.filePath(QStringLiteral("stdout")));
+    StdoutCapture capture(dir.filePath(QStringLiteral("stdout")));
     QVERIFY(capture.isOpen());
     const LinkResult result = transfers[kind](link, local.constData(), &handler);
     const QByteArray printed = capture.finish();
@@ -531,7 +531,7 @@ void tst_Transfers::unsoundSources()
     QFETCH(bool, installs);
     const QByteArray image = patternBytes(size);
     const QByteArray contents = kind == 1 ? dspText(image) : image;
-    QString path = m_dir.filePath(QStringLiteral("source"));
+    QString path = dir.filePath(QStringLiteral("source"));
     QFile::remove(path);
     if (fault == FromPipe)
         QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);

@@ -40,11 +40,11 @@ public:
         sockaddr_un address {};
         address.sun_family = AF_UNIX;
         std::memcpy(address.sun_path, name.constData(), size_t(name.size()) + 1);
-        m_listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-        ::listen(m_listener, 1);
-        m_thread = std::thread([this, pieces, pauseMs, afterwards] {
-            const int client = ::accept(m_listener, nullptr, nullptr);
+        listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+        ::listen(listener, 1);
+        peerThread = std::thread([this, pieces, pauseMs, afterwards] {
+            const int client = ::accept(listener, nullptr, nullptr);
             char c = 0;
             while (::recv(client, &c, 1, 0) == 1 && c != '\n') { }
             for (const QByteArray& piece : pieces) {
@@ -62,13 +62,13 @@ public:
     }
     ~ScriptedBus()
     {
-        m_thread.join();
-        ::close(m_listener);
+        peerThread.join();
+        ::close(listener);
     }
 
 private:
-    int m_listener = -1;
-    std::thread m_thread;
+    int listener = -1;
+    std::thread peerThread;
 };
 
 QStringList messages;

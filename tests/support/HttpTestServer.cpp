@@ -52,21 +52,21 @@ QString replyKey(const QString& path, const QByteArray& method)
 
 HttpTestServer::HttpTestServer(QObject* parent)
     : QObject(parent)
-    , m_server(new QTcpServer(this))
+    , server(new QTcpServer(this))
 {
-    connect(m_server, &QTcpServer::newConnection, this, &HttpTestServer::onNewConnection);
+    connect(server, &QTcpServer::newConnection, this, &HttpTestServer::onNewConnection);
 }
 
 HttpTestServer::~HttpTestServer() = default;
 
 bool HttpTestServer::listen()
 {
-    return m_server->listen(QHostAddress::LocalHost, 0);
+    return server->listen(QHostAddress::LocalHost, 0);
 }
 
 quint16 HttpTestServer::port() const
 {
-    return m_server->serverPort();
+    return server->serverPort();
 }
 
 QUrl HttpTestServer::url(const QString& path) const
@@ -76,7 +76,7 @@ QUrl HttpTestServer::url(const QString& path) const
 
 void HttpTestServer::setReply(const QString& path, const Reply& reply, const QByteArray& method)
 {
-    m_replies.insert(replyKey(path, method), reply);
+    replies.insert(replyKey(path, method), reply);
 }
 
 void HttpTestServer::setFile(const QString& path, const QByteArray& body)
@@ -98,13 +98,13 @@ void HttpTestServer::setRedirect(const QString& path, const QString& location, i
 void HttpTestServer::replaceAfter(
     const QString& path, int requests, const Reply& reply, const QByteArray& method)
 {
-    m_replacements.append({ path, method, requests, reply });
+    replacements.append({ path, method, requests, reply });
 }
 
 int HttpTestServer::requestCount(const QString& path, const QByteArray& method) const
 {
     int count = 0;
-    for (const Request& request : m_requests) {
+    for (const Request& request : receivedRequests) {
         if (request.path == path && (method.isEmpty() || request.method == method))
             ++count;
     }
@@ -113,7 +113,7 @@ int HttpTestServer::requestCount(const QString& path, const QByteArray& method) 
 
 void HttpTestServer::onNewConnection()
 {
-    while (QTcpSocket* socket = m_server->nextPendingConnection()) {
+    while (QTcpSocket* socket = server->nextPendingConnection()) {
         socket->setParent(this);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
@@ -141,13 +141,13 @@ void HttpTestServer::onReadyRead(QTcpSocket* socket)
             request.headers.insert(
                 lines.at(i).left(colon).trimmed().toLower(), lines.at(i).mid(colon + 1).trimmed());
     }
-    m_requests.append(request);
-    for (int i = 0; i < m_replacements.size(); ++i) {
-        const Replacement& due = m_replacements.at(i);
+    receivedRequests.append(request);
+    for (int i = 0; i < replacements.size(); ++i) {
+        const Replacement& due = replacements.at(i);
         if (due.path == request.path && due.method == request.method
             && requestCount(request.path, request.method) == due.after + 1) {
             setReply(due.path, due.reply, due.method);
-            m_replacements.removeAt(i--);
+            replacements.removeAt(i--);
         }
     }
     emit requestReceived(request.method, request.path);
@@ -157,10 +157,10 @@ void HttpTestServer::onReadyRead(QTcpSocket* socket)
 void HttpTestServer::respond(QTcpSocket* socket, const Request& request)
 {
     Reply reply;
-    if (m_replies.contains(replyKey(request.path, request.method))) {
-        reply = m_replies.value(replyKey(request.path, request.method));
-    } else if (m_replies.contains(replyKey(request.path, QByteArray()))) {
-        reply = m_replies.value(replyKey(request.path, QByteArray()));
+    if (replies.contains(replyKey(request.path, request.method))) {
+        reply = replies.value(replyKey(request.path, request.method));
+    } else if (replies.contains(replyKey(request.path, QByteArray()))) {
+        reply = replies.value(replyKey(request.path, QByteArray()));
     } else {
         reply.status = 404;
         reply.body = "not here";

@@ -85,8 +85,8 @@ public:
         const QString& path, int requests, const Reply& reply, const QByteArray& method = "GET");
 
     int requestCount(const QString& path, const QByteArray& method = QByteArray()) const;
-    int totalRequests() const { return m_requests.size(); }
-    QList<Request> requests() const { return m_requests; }
+    int totalRequests() const { return receivedRequests.size(); }
+    QList<Request> requests() const { return receivedRequests; }
 
 signals:
     void requestReceived(const QByteArray& method, const QString& path);
@@ -101,9 +101,9 @@ private:
     static Reply forRange(Reply reply, const Request& request);
     void sendBody(QTcpSocket* socket, const Reply& reply, qint64 offset);
 
-    QTcpServer* m_server = nullptr;
-    QHash<QString, Reply> m_replies;
-    QList<Request> m_requests;
+    QTcpServer* server = nullptr;
+    QHash<QString, Reply> replies;
+    QList<Request> receivedRequests;
     struct Replacement
     {
         QString path;
@@ -111,7 +111,7 @@ private:
         int after = 0;
         Reply reply;
     };
-    QList<Replacement> m_replacements;
+    QList<Replacement> replacements;
 };
 
 } // namespace PelkPlus

@@ -18,21 +18,21 @@ class LogCapture
 public:
     LogCapture()
     {
-        m_clock.start();
+        clock.start();
         s_current = this;
-        m_previous = qInstallMessageHandler(&LogCapture::handle);
+        previous = qInstallMessageHandler(&LogCapture::handle);
     }
     ~LogCapture()
     {
-        qInstallMessageHandler(m_previous);
+        qInstallMessageHandler(previous);
         s_current = nullptr;
     }
 
     QStringList lines() const
     {
-        std::lock_guard<std::mutex> locker(m_lock);
+        std::lock_guard<std::mutex> locker(lock);
         QStringList texts;
-        for (const auto& line : m_lines)
+        for (const auto& line : capturedLines)
             texts.append(line.second);
         return texts;
     }
@@ -42,12 +42,12 @@ public:
         return lines().filter(QRegularExpression(QLatin1Char('^') + QRegularExpression::escape(prefix)));
     }
     // The time since the capture began, on the clock of the lines.
-    qint64 elapsed() const { return m_clock.elapsed(); }
+    qint64 elapsed() const { return clock.elapsed(); }
     // When a line beginning with the prefix was first logged after the given time; -1 if none was.
     qint64 firstAt(const QString& prefix, qint64 after = -1) const
     {
-        std::lock_guard<std::mutex> locker(m_lock);
-        for (const auto& line : m_lines) {
+        std::lock_guard<std::mutex> locker(lock);
+        for (const auto& line : capturedLines) {
             if (line.first > after && line.second.startsWith(prefix))
                 return line.first;
         }
@@ -61,18 +61,18 @@ private:
         if (!capture)
             return;
         {
-            std::lock_guard<std::mutex> locker(capture->m_lock);
-            capture->m_lines.append({ capture->m_clock.elapsed(), message });
+            std::lock_guard<std::mutex> locker(capture->lock);
+            capture->capturedLines.append({ capture->clock.elapsed(), message });
         }
-        if (capture->m_previous)
-            capture->m_previous(type, context, message);
+        if (capture->previous)
+            capture->previous(type, context, message);
     }
 
     static inline LogCapture* s_current = nullptr;
-    QtMessageHandler m_previous = nullptr;
-    QElapsedTimer m_clock;
-    mutable std::mutex m_lock;
-    QList<QPair<qint64, QString>> m_lines;
+    QtMessageHandler previous = nullptr;
+    QElapsedTimer clock;
+    mutable std::mutex lock;
+    QList<QPair<qint64, QString>> capturedLines;
 };
 
 } // namespace PelkPlus

@@ -8,14 +8,14 @@ namespace PelkPlus {
 
 StateTrail::StateTrail(QStateMachine* machine, QObject* parent)
     : QObject(parent)
-    , m_machine(machine)
+    , watched(machine)
 {
     const auto states = machine->findChildren<QAbstractState*>();
     for (QAbstractState* state : states) {
         connect(state, &QAbstractState::entered, this,
-            [this, state] { m_events.append(QLatin1Char('+') + state->objectName()); });
+            [this, state] { trail.append(QLatin1Char('+') + state->objectName()); });
         connect(state, &QAbstractState::exited, this,
-            [this, state] { m_events.append(QLatin1Char('-') + state->objectName()); });
+            [this, state] { trail.append(QLatin1Char('-') + state->objectName()); });
     }
 }
 
@@ -23,13 +23,13 @@ StateTrail::~StateTrail() = default;
 
 QAbstractState* StateTrail::state(const QString& name) const
 {
-    return m_machine->findChild<QAbstractState*>(name);
+    return watched->findChild<QAbstractState*>(name);
 }
 
 QSet<QString> StateTrail::active() const
 {
     QSet<QString> names;
-    const auto configuration = m_machine->configuration();
+    const auto configuration = watched->configuration();
     for (const QAbstractState* state : configuration)
         names.insert(state->objectName());
     return names;
@@ -43,7 +43,7 @@ bool StateTrail::isActive(const QString& name) const
 QStringList StateTrail::entered() const
 {
     QStringList names;
-    for (const QString& event : m_events) {
+    for (const QString& event : trail) {
         if (event.startsWith(QLatin1Char('+')))
             names.append(event.mid(1));
     }

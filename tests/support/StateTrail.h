@@ -21,7 +21,7 @@ public:
     explicit StateTrail(QStateMachine* machine, QObject* parent = nullptr);
     ~StateTrail() override;
 
-    QStateMachine* machine() const { return m_machine; }
+    QStateMachine* machine() const { return watched; }
     QAbstractState* state(const QString& name) const;
 
     // Names of the active states, regions and the machine's own top state included.
@@ -29,10 +29,10 @@ public:
     bool isActive(const QString& name) const;
 
     // "+name" for an entry, "-name" for an exit, in the order the machine made them.
-    QStringList events() const { return m_events; }
+    QStringList events() const { return trail; }
     // The names of the states entered, in order.
     QStringList entered() const;
-    void clear() { m_events.clear(); }
+    void clear() { trail.clear(); }
 
     // Whether the states were entered in this order (others may come between them), looking at
     // the entries from the given one on.
@@ -44,8 +44,8 @@ public:
     static QStringList transitionsOf(const QState* state);
 
 private:
-    QStateMachine* m_machine;
-    QStringList m_events;
+    QStateMachine* watched;
+    QStringList trail;
 };
 
 } // namespace PelkPlus

@@ -9,11 +9,11 @@
 namespace PelkPlus {
 
 StdoutCapture::StdoutCapture(const QString& path)
-    : m_path(path)
+    : capturePath(path)
 {
     std::fflush(stdout);
-    m_saved = ::dup(STDOUT_FILENO);
-    m_open = std::freopen(QFile::encodeName(path).constData(), "w", stdout) != nullptr;
+    saved = ::dup(STDOUT_FILENO);
+    open = std::freopen(QFile::encodeName(path).constData(), "w", stdout) != nullptr;
 }
 
 StdoutCapture::~StdoutCapture()
@@ -23,13 +23,13 @@ StdoutCapture::~StdoutCapture()
 
 QByteArray StdoutCapture::finish()
 {
-    if (m_saved >= 0) {
+    if (saved >= 0) {
         std::fflush(stdout);
-        ::dup2(m_saved, STDOUT_FILENO);
-        ::close(m_saved);
-        m_saved = -1;
+        ::dup2(saved, STDOUT_FILENO);
+        ::close(saved);
+        saved = -1;
     }
-    QFile file(m_path);
+    QFile file(capturePath);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 

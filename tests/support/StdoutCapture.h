@@ -12,14 +12,14 @@ public:
     explicit StdoutCapture(const QString& path);
     ~StdoutCapture();
 
-    bool isOpen() const { return m_open; }
+    bool isOpen() const { return open; }
     // Restores standard output and returns what was printed meanwhile.
     QByteArray finish();
 
 private:
-    QString m_path;
-    int m_saved = -1;
-    bool m_open = false;
+    QString capturePath;
+    int saved = -1;
+    bool open = false;
 };
 
 } // namespace PelkPlus

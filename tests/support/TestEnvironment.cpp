@@ -8,9 +8,9 @@
 namespace PelkPlus {
 
 TestEnvironment::TestEnvironment()
-    : m_root(QDir::tempPath() + QStringLiteral("/pelk-test-XXXXXX"))
+    : rootDir(QDir::tempPath() + QStringLiteral("/pelk-test-XXXXXX"))
 {
-    const QString root = m_root.path();
+    const QString root = rootDir.path();
     for (const char* sub : { "config", "runtime", "tmp", "data", "cache" }) {
         QDir(root).mkpath(QString::fromLatin1(sub));
         QFile::setPermissions(root + QLatin1Char('/') + QLatin1String(sub),

@@ -14,10 +14,10 @@ public:
     static constexpr int retryPause = 10;
 
     TestEnvironment();
-    QString path() const { return m_root.path(); }
+    QString path() const { return rootDir.path(); }
 
 private:
-    QTemporaryDir m_root;
+    QTemporaryDir rootDir;
 };
 
 } // namespace PelkPlus

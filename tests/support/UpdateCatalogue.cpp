@@ -10,7 +10,7 @@
 namespace PelkPlus {
 
 UpdateCatalogue::UpdateCatalogue(HttpTestServer* server)
-    : m_server(server)
+    : httpServer(server)
 { }
 
 QByteArray UpdateCatalogue::image(int size, const QString& version, quint32 seed)
@@ -44,9 +44,9 @@ void UpdateCatalogue::addComponent(
     entry.path = QStringLiteral("/%1/%2-%3.bin")
                      .arg(product == QLatin1String("PELK") ? QStringLiteral("base") : QStringLiteral("plus"),
                          name.toLower(), version);
-    entry.image = image(size, version, quint32(m_entries.size() * 7919 + size));
+    entry.image = image(size, version, quint32(entryList.size() * 7919 + size));
     entry.served = name == QLatin1String("DSP") ? dspText(entry.image) : entry.image;
-    m_entries.append(entry);
+    entryList.append(entry);
 }
 
 void UpdateCatalogue::addFamilyComponents()
@@ -70,33 +70,33 @@ void UpdateCatalogue::addApplication(const QString& name, const QString& version
         = QStringLiteral("/updater/PelkUpdater-%1.%2")
               .arg(version, name == QLatin1String("Win") ? QStringLiteral("exe") : QStringLiteral("dmg"));
     entry.served = "installer " + version.toLatin1();
-    m_entries.append(entry);
+    entryList.append(entry);
 }
 
 QByteArray UpdateCatalogue::manifest() const
 {
     QByteArray xml
         = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Family Name=\"PELK\" Updated=\"2024-05-02\"";
-    if (m_published.isValid())
-        xml += " Published=\"" + CatalogueHeader::timeText(m_published).toLatin1() + '"';
-    if (m_expires.isValid())
-        xml += " Expires=\"" + CatalogueHeader::timeText(m_expires).toLatin1() + '"';
+    if (publishedAt.isValid())
+        xml += " Published=\"" + CatalogueHeader::timeText(publishedAt).toLatin1() + '"';
+    if (expiresAt.isValid())
+        xml += " Expires=\"" + CatalogueHeader::timeText(expiresAt).toLatin1() + '"';
     xml += ">\n";
     QStringList products;
-    for (const Entry& entry : m_entries) {
+    for (const Entry& entry : entryList) {
         if (!products.contains(entry.product))
             products.append(entry.product);
     }
     for (const QString& product : products) {
         xml += "  <Product Name=\"" + product.toUtf8() + "\">\n    <Components>\n";
-        for (const Entry& entry : m_entries) {
+        for (const Entry& entry : entryList) {
             if (entry.product != product)
                 continue;
-            QUrl url = m_server->url(entry.path);
-            url.setUserInfo(m_userInfo);
+            QUrl url = httpServer->url(entry.path);
+            url.setUserInfo(urlUserInfo);
             xml += "      <Component Name=\"" + entry.name.toUtf8() + "\" Version=\"" + entry.version.toUtf8()
                 + "\" ReleaseDate=\"2024-04-18\" URL=\"" + url.toEncoded() + '"';
-            if (m_digests && !entry.image.isEmpty())
+            if (digests && !entry.image.isEmpty())
                 xml += " SHA256=\""
                     + QCryptographicHash::hash(entry.served, QCryptographicHash::Sha256).toHex() + '"';
             xml += "/>\n";
@@ -109,30 +109,30 @@ QByteArray UpdateCatalogue::manifest() const
 
 void UpdateCatalogue::setValidity(const QDateTime& published, const QDateTime& expires)
 {
-    m_published = published;
-    m_expires = expires;
+    publishedAt = published;
+    expiresAt = expires;
 }
 
 void UpdateCatalogue::publish()
 {
     const QByteArray xml = manifest();
-    m_server->setFile(manifestPath(), xml);
-    if (!m_signingKeys.isEmpty())
-        m_server->setFile(signaturePath(), CatalogueSignature::sign(xml, m_signingKeys));
-    for (const Entry& entry : m_entries)
-        m_server->setFile(entry.path, entry.served);
+    httpServer->setFile(manifestPath(), xml);
+    if (!signingKeys.isEmpty())
+        httpServer->setFile(signaturePath(), CatalogueSignature::sign(xml, signingKeys));
+    for (const Entry& entry : entryList)
+        httpServer->setFile(entry.path, entry.served);
 }
 
 QUrl UpdateCatalogue::manifestUrl() const
 {
-    QUrl url = m_server->url(manifestPath());
-    url.setUserInfo(m_userInfo);
+    QUrl url = httpServer->url(manifestPath());
+    url.setUserInfo(urlUserInfo);
     return url;
 }
 
 const UpdateCatalogue::Entry* UpdateCatalogue::find(const QString& product, const QString& name) const
 {
-    for (const Entry& entry : m_entries) {
+    for (const Entry& entry : entryList) {
         if (entry.product == product && entry.name == name)
             return &entry;
     }

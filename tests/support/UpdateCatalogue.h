@@ -42,14 +42,14 @@ public:
     void addApplication(const QString& name, const QString& version);
 
     // Whether the manifest lists every device image's SHA-256 (of the file served).
-    void setDigests(bool listed) { m_digests = listed; }
+    void setDigests(bool listed) { digests = listed; }
     // The root element's Published and Expires times; each is left out while invalid.
     void setValidity(const QDateTime& published, const QDateTime& expires);
     // The secret keys the manifest is signed with, one signature each in the ".sig" beside it;
     // none serves no signature.
-    void setSigningKeys(const QList<QByteArray>& secretKeys) { m_signingKeys = secretKeys; }
+    void setSigningKeys(const QList<QByteArray>& secretKeys) { signingKeys = secretKeys; }
     // User name and password that every URL of the catalogue carries, the manifest's included.
-    void setUserInfo(const QString& userInfo) { m_userInfo = userInfo; }
+    void setUserInfo(const QString& userInfo) { urlUserInfo = userInfo; }
 
     // Serves the manifest and every file; call again after adding entries.
     void publish();
@@ -59,7 +59,7 @@ public:
     static QString signaturePath() { return QStringLiteral("/update-manifest.xml.sig"); }
     QByteArray manifest() const;
 
-    const QList<Entry>& entries() const { return m_entries; }
+    const QList<Entry>& entries() const { return entryList; }
     const Entry* find(const QString& product, const QString& name) const;
 
     // Pseudo-random bytes beginning with the version marker, the same for the same arguments.
@@ -68,13 +68,13 @@ public:
     static QByteArray dspText(const QByteArray& image);
 
 private:
-    HttpTestServer* m_server;
-    QList<Entry> m_entries;
-    bool m_digests = false;
-    QDateTime m_published;
-    QDateTime m_expires;
-    QList<QByteArray> m_signingKeys;
-    QString m_userInfo;
+    HttpTestServer* httpServer;
+    QList<Entry> entryList;
+    bool digests = false;
+    QDateTime publishedAt;
+    QDateTime expiresAt;
+    QList<QByteArray> signingKeys;
+    QString urlUserInfo;
 };
 
 } // namespace PelkPlus

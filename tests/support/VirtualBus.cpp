@@ -21,36 +21,36 @@ std::mutex handOverLock;
 } // namespace
 
 VirtualBus::VirtualBus()
-    : m_dir(QStringLiteral("/tmp/pelk-bus-XXXXXX"))
+    : dir(QStringLiteral("/tmp/pelk-bus-XXXXXX"))
 {
-    m_socketPath = m_dir.path() + QStringLiteral("/bus");
-    m_thread.setObjectName(QStringLiteral("virtual bus"));
-    m_thread.start();
+    socketFile = dir.path() + QStringLiteral("/bus");
+    thread.setObjectName(QStringLiteral("virtual bus"));
+    thread.start();
 #if defined(__SANITIZE_THREAD__)
     // The bus thread is joined inside Qt, out of ThreadSanitizer's sight: everything the thread did
     // is published when it finishes and taken up by the destructor after the join.
     QObject::connect(
-        &m_thread, &QThread::finished, &m_thread, [this] { __tsan_release(this); }, Qt::DirectConnection);
+        &thread, &QThread::finished, &thread, [this] { __tsan_release(this); }, Qt::DirectConnection);
 #endif
-    m_bus = new DeviceBus;
-    m_bus->moveToThread(&m_thread);
+    deviceBus = new DeviceBus;
+    deviceBus->moveToThread(&thread);
     run([this](DeviceBus& bus) {
         QObject::connect(&bus, &DeviceBus::event, &bus, [this](const QString& line) {
-            std::lock_guard<std::mutex> locker(m_eventsLock);
-            m_events.append(line);
+            std::lock_guard<std::mutex> locker(eventsLock);
+            eventLog.append(line);
         });
-        bus.listen(m_socketPath);
+        bus.listen(socketFile);
     });
-    setHidBackend(virtualBusBackend(m_socketPath.toLocal8Bit().constData()));
+    setHidBackend(virtualBusBackend(socketFile.toLocal8Bit().constData()));
 }
 
 VirtualBus::~VirtualBus()
 {
     setHidBackend(nullptr);
     QMetaObject::invokeMethod(
-        m_bus, [this] { delete m_bus; }, Qt::BlockingQueuedConnection);
-    m_thread.quit();
-    m_thread.wait();
+        deviceBus, [this] { delete deviceBus; }, Qt::BlockingQueuedConnection);
+    thread.quit();
+    thread.wait();
 #if defined(__SANITIZE_THREAD__)
     __tsan_acquire(this);
 #endif
@@ -62,11 +62,11 @@ void VirtualBus::run(const std::function<void(DeviceBus&)>& f)
     // call: ThreadSanitizer sees those hand-overs, and not the ones inside Qt's event queue.
     std::promise<void> done;
     std::unique_lock<std::mutex> handOver(handOverLock);
-    QMetaObject::invokeMethod(m_bus, [this, &f, &done] {
+    QMetaObject::invokeMethod(deviceBus, [this, &f, &done] {
         {
             std::lock_guard<std::mutex> received(handOverLock);
         }
-        f(*m_bus);
+        f(*deviceBus);
         done.set_value();
     });
     handOver.unlock();
@@ -89,8 +89,8 @@ SimulatedDevice VirtualBus::device(int index)
 
 QStringList VirtualBus::events() const
 {
-    std::lock_guard<std::mutex> locker(m_eventsLock);
-    return m_events;
+    std::lock_guard<std::mutex> locker(eventsLock);
+    return eventLog;
 }
 
 } // namespace PelkPlus

@@ -18,7 +18,7 @@ public:
     VirtualBus();
     ~VirtualBus();
 
-    QString socketPath() const { return m_socketPath; }
+    QString socketPath() const { return socketFile; }
 
     // Runs f on the bus's thread with the bus, waiting until it has run.
     void run(const std::function<void(DeviceBus&)>& f);
@@ -28,13 +28,13 @@ public:
     QStringList events() const;
 
 private:
-    QTemporaryDir m_dir;
-    QString m_socketPath;
-    QThread m_thread;
-    DeviceBus* m_bus = nullptr;
-    QObject* m_recorder = nullptr;
-    mutable std::mutex m_eventsLock;
-    QStringList m_events;
+    QTemporaryDir dir;
+    QString socketFile;
+    QThread thread;
+    DeviceBus* deviceBus = nullptr;
+    QObject* recorder = nullptr;
+    mutable std::mutex eventsLock;
+    QStringList eventLog;
 };
 
 } // namespace PelkPlus

@@ -42,7 +42,14 @@ namespace PelkPlus {
 // Lets the event loop run until done() holds or the time is up; the last answer of done().
 inline bool waitUntil(const std::function<bool()>& done, int timeout = 15000)
 {
-    return QTest::qWaitFor(done, timeout);
+    // Not QTest::qWaitFor: it hands the event loop the whole remaining time at once, and a server
+    // that never stops sending (an endless body) keeps that loop busy until the time is up, so the
+    // condition would be looked at only then.
+    QElapsedTimer waited;
+    waited.start();
+    while (!done() && waited.elapsed() < timeout)
+        QTest::qWait(20);
+    return done();
 }
 
 // Answers the window's blocking dialogs from a script and records every question asked.
@@ -197,22 +204,22 @@ public:
 
     void watch(const QString& source, std::function<QString()> read)
     {
-        m_sources.append({ source, std::move(read), QString() });
+        sources.append({ source, std::move(read), QString() });
     }
 
     void start()
     {
-        m_clock.start();
-        QObject::connect(&m_timer, &QTimer::timeout, &m_context, [this] { sample(); });
-        m_timer.start(5);
+        clock.start();
+        QObject::connect(&timer, &QTimer::timeout, &timerContext, [this] { sample(); });
+        timer.start(5);
         sample();
     }
-    void stop() { m_timer.stop(); }
+    void stop() { timer.stop(); }
 
     // When text first appeared on source after the given time; -1 if it did not.
     qint64 firstAt(const QString& source, const QString& text, qint64 after = -1) const
     {
-        for (const Change& change : m_changes) {
+        for (const Change& change : changes) {
             if (change.source == source && change.text == text && change.at > after)
                 return change.at;
         }
@@ -222,7 +229,7 @@ public:
     QStringList texts(const QString& source) const
     {
         QStringList result;
-        for (const Change& change : m_changes) {
+        for (const Change& change : changes) {
             if (change.source == source)
                 result.append(change.text);
         }
@@ -231,11 +238,11 @@ public:
 
     void sample()
     {
-        for (Source& source : m_sources) {
+        for (Source& source : sources) {
             const QString now = source.read();
             if (now != source.last) {
                 source.last = now;
-                m_changes.append({ m_clock.elapsed(), source.name, now });
+                changes.append({ clock.elapsed(), source.name, now });
             }
         }
     }
@@ -248,11 +255,11 @@ private:
         QString last;
     };
 
-    QObject m_context;
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    QList<Source> m_sources;
-    QList<Change> m_changes;
+    QObject timerContext;
+    QTimer timer;
+    QElapsedTimer clock;
+    QList<Source> sources;
+    QList<Change> changes;
 };
 
 // The longest time the GUI thread went without running its event loop, measured by a timer that
@@ -262,19 +269,19 @@ class GuiStallMeter
 public:
     GuiStallMeter()
     {
-        QObject::connect(&m_timer, &QTimer::timeout, &m_context,
-            [this] { m_longest = qMax(m_longest, m_clock.restart()); });
-        m_clock.start();
-        m_timer.start(50);
+        QObject::connect(&timer, &QTimer::timeout, &timerContext,
+            [this] { longestGap = qMax(longestGap, clock.restart()); });
+        clock.start();
+        timer.start(50);
     }
     // Milliseconds between two ticks at most, the 50 ms of the timer included.
-    qint64 longest() const { return qMax(m_longest, m_clock.elapsed()); }
+    qint64 longest() const { return qMax(longestGap, clock.elapsed()); }
 
 private:
-    QObject m_context;
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_longest = 0;
+    QObject timerContext;
+    QTimer timer;
+    QElapsedTimer clock;
+    qint64 longestGap = 0;
 };
 
 // One window, one virtual bus and one catalogue server, made in that order and taken down in the

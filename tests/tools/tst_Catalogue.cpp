@@ -73,16 +73,16 @@ private:
     bool addAll(CatalogueWriter& writer, const QStringList& entries, QString* error);
     ManifestData parseWithUpdater(const QString& path, bool* ok);
 
-    QScopedPointer<QTemporaryDir> m_dir;
-    QString m_root;
+    QScopedPointer<QTemporaryDir> dir;
+    QString root;
 };
 
 void tst_Catalogue::init()
 {
-    m_dir.reset(new QTemporaryDir);
-    QVERIFY(m_dir->isValid());
-    m_root = m_dir->filePath(QStringLiteral("site"));
-    QVERIFY(QDir().mkpath(m_root));
+    dir.reset(new QTemporaryDir);
+    QVERIFY(dir->isValid());
+    root = dir->filePath(QStringLiteral("site"));
+    QVERIFY(QDir().mkpath(root));
 }
 
 void tst_Catalogue::createFiles(const QStringList& entries)
@@ -91,7 +91,7 @@ void tst_Catalogue::createFiles(const QStringList& entries)
         const QString relative = entry.section(QLatin1Char(':'), 3);
         if (relative.isEmpty() || relative.startsWith(QLatin1Char('!')))
             continue;
-        const QString path = QDir(m_root).filePath(relative);
+        const QString path = QDir(root).filePath(relative);
         QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -106,7 +106,7 @@ bool tst_Catalogue::addAll(CatalogueWriter& writer, const QStringList& entries, 
         QString text = argument;
         const QString file = argument.section(QLatin1Char(':'), 3);
         if (!file.isEmpty() && !file.startsWith(QLatin1Char('/')))
-            text = argument.section(QLatin1Char(':'), 0, 2) + QLatin1Char(':') + QDir(m_root).filePath(file);
+            text = argument.section(QLatin1Char(':'), 0, 2) + QLatin1Char(':') + QDir(root).filePath(file);
         CatalogueEntry entry;
         if (!CatalogueWriter::parseEntry(text, &entry, error) || !writer.addEntry(entry, error))
             return false;
@@ -195,10 +195,10 @@ void tst_Catalogue::roundTrip()
     QFETCH(QStringList, expected);
 
     createFiles(entries);
-    CatalogueWriter writer(QUrl(QLatin1String(catalogueUrl)), m_root, QLatin1String(releaseDate));
+    CatalogueWriter writer(QUrl(QLatin1String(catalogueUrl)), root, QLatin1String(releaseDate));
     QString error;
     QVERIFY2(addAll(writer, entries, &error), qPrintable(error));
-    const QString path = QDir(m_root).filePath(QStringLiteral("update-manifest.xml"));
+    const QString path = QDir(root).filePath(QStringLiteral("update-manifest.xml"));
     QVERIFY2(writer.write(path, &error), qPrintable(error));
 
     bool ok = false;
@@ -247,7 +247,7 @@ void tst_Catalogue::refusedEntry()
     QFETCH(QString, complaint);
 
     createFiles(entries);
-    CatalogueWriter writer(QUrl(QLatin1String(catalogueUrl)), m_root, QLatin1String(releaseDate));
+    CatalogueWriter writer(QUrl(QLatin1String(catalogueUrl)), root, QLatin1String(releaseDate));
     QString error;
     QVERIFY(!addAll(writer, entries, &error));
     QVERIFY2(error.contains(complaint), qPrintable(error));
@@ -285,7 +285,7 @@ void tst_Catalogue::parserComplaint()
     QFETCH(QString, refused);
 
     createFiles(entries);
-    const QString path = QDir(m_root).filePath(QStringLiteral("update-manifest.xml"));
+    const QString path = QDir(root).filePath(QStringLiteral("update-manifest.xml"));
     const QByteArray previous = "<Family Name=\"PELK\"/>\n";
     {
         QFile file(path);
@@ -293,7 +293,7 @@ void tst_Catalogue::parserComplaint()
         file.write(previous);
     }
 
-    CatalogueWriter writer(QUrl(QLatin1String(catalogueUrl)), m_root, date);
+    CatalogueWriter writer(QUrl(QLatin1String(catalogueUrl)), root, date);
     QString error;
     QVERIFY2(addAll(writer, entries, &error), qPrintable(error));
     // The parser's own complaint, logged as the updater would log it.
@@ -327,7 +327,7 @@ void tst_Catalogue::baseUrl()
     QFETCH(QString, url);
     QFETCH(bool, valid);
 
-    CatalogueWriter writer(QUrl(url, QUrl::StrictMode), m_root, QLatin1String(releaseDate));
+    CatalogueWriter writer(QUrl(url, QUrl::StrictMode), root, QLatin1String(releaseDate));
     QString error;
     QCOMPARE(writer.isBaseUrlValid(&error), valid);
     QCOMPARE(error.isEmpty(), valid);
@@ -348,10 +348,10 @@ void tst_Catalogue::commandLine()
     const QString tool = QStringLiteral(PELK_CATALOGUE);
     createFiles(
         { QStringLiteral("plus:mcu:3.0.2:plus/m.bin"), QStringLiteral("updater:win:2.0.2:app/u.exe") });
-    const QString out = QDir(m_root).filePath(QStringLiteral("update-manifest.xml"));
+    const QString out = QDir(root).filePath(QStringLiteral("update-manifest.xml"));
 
     QProcess process;
-    process.setWorkingDirectory(m_root);
+    process.setWorkingDirectory(root);
     auto run = [&](const QStringList& arguments) {
         process.start(tool, arguments);
         return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit;
@@ -416,7 +416,7 @@ void tst_Catalogue::checkAppliesTheUpdatersBounds()
     QFETCH(QByteArray, manifest);
     QFETCH(QString, complaint);
 
-    const QString path = QDir(m_root).filePath(QStringLiteral("update-manifest.xml"));
+    const QString path = QDir(root).filePath(QStringLiteral("update-manifest.xml"));
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(manifest);
@@ -452,18 +452,18 @@ void tst_Catalogue::signedRoundTrip()
     QFETCH(QString, complaint);
 
     QProcess process;
-    process.setWorkingDirectory(m_root);
+    process.setWorkingDirectory(root);
     auto run = [&](const QStringList& arguments) {
         process.start(QStringLiteral(PELK_CATALOGUE), arguments);
         return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit;
     };
-    const QString key = m_dir->filePath(QStringLiteral("key"));
+    const QString key = dir->filePath(QStringLiteral("key"));
     QVERIFY(run({ QStringLiteral("keygen"), key }));
     QCOMPARE(process.exitCode(), 0);
     QCOMPARE(QFile::permissions(key) & 0x0fff, QFileDevice::ReadUser | QFileDevice::WriteUser); // mode 0600
     QVERIFY(run({ QStringLiteral("keygen"), key }));
     QCOMPARE(process.exitCode(), 1); // never replaced
-    const QString other = m_dir->filePath(QStringLiteral("other"));
+    const QString other = dir->filePath(QStringLiteral("other"));
     QVERIFY(run({ QStringLiteral("keygen"), other }));
 
     if (spoil == QLatin1String("mode"))
@@ -474,7 +474,7 @@ void tst_Catalogue::signedRoundTrip()
         file.write(QByteArray(32, 'k').toBase64());
     }
     createFiles({ QStringLiteral("plus:mcu:3.0.2:plus/m.bin") });
-    const QString out = QDir(m_root).filePath(QStringLiteral("update-manifest.xml"));
+    const QString out = QDir(root).filePath(QStringLiteral("update-manifest.xml"));
     QVERIFY(run({ QStringLiteral("--base-url"), QLatin1String(catalogueUrl), QStringLiteral("--out"), out,
         QStringLiteral("--sign-key"), key, QStringLiteral("--component"),
         QStringLiteral("plus:mcu:3.0.2:plus/m.bin") }));
@@ -494,7 +494,7 @@ void tst_Catalogue::signedRoundTrip()
         file.write(bytes);
     };
     if (spoil == QLatin1String("file"))
-        flipLastByte(QDir(m_root).filePath(QStringLiteral("plus/m.bin")));
+        flipLastByte(QDir(root).filePath(QStringLiteral("plus/m.bin")));
     if (spoil == QLatin1String("manifest"))
         flipLastByte(out);
     if (spoil == QLatin1String("signature"))
@@ -540,14 +540,14 @@ void tst_Catalogue::signing()
     QFETCH(bool, replaced);
 
     QProcess process;
-    process.setWorkingDirectory(m_root);
+    process.setWorkingDirectory(root);
     auto run = [&](const QStringList& arguments) {
         process.start(QStringLiteral(PELK_CATALOGUE), arguments);
         return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit;
     };
     for (const char* name : { "a", "b" })
-        QVERIFY(run({ QStringLiteral("keygen"), m_dir->filePath(QLatin1String(name)) }));
-    const QString bad = m_dir->filePath(QStringLiteral("bad"));
+        QVERIFY(run({ QStringLiteral("keygen"), dir->filePath(QLatin1String(name)) }));
+    const QString bad = dir->filePath(QStringLiteral("bad"));
     {
         QFile file(bad);
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -555,7 +555,7 @@ void tst_Catalogue::signing()
         file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     }
     createFiles({ QStringLiteral("plus:mcu:3.0.2:plus/m.bin") });
-    const QString out = QDir(m_root).filePath(QStringLiteral("update-manifest.xml"));
+    const QString out = QDir(root).filePath(QStringLiteral("update-manifest.xml"));
     const QString signature = out + QStringLiteral(".sig");
 
     QByteArray before;
@@ -572,7 +572,7 @@ void tst_Catalogue::signing()
             else if (words.at(w) == QLatin1String("blocked"))
                 QVERIFY(QDir().mkpath(signature));
             else
-                arguments << QStringLiteral("--sign-key") << m_dir->filePath(words.at(w));
+                arguments << QStringLiteral("--sign-key") << dir->filePath(words.at(w));
         }
         QVERIFY(run(arguments));
     }
@@ -600,7 +600,7 @@ void tst_Catalogue::signing()
     const QStringList keys = signatures == 2 ? QStringList { "a", "b" } : QStringList { "a" };
     for (const QString& key : keys) {
         QVERIFY(run({ QStringLiteral("--check"), out, QStringLiteral("--public-key"),
-            m_dir->filePath(key + QStringLiteral(".pub")) }));
+            dir->filePath(key + QStringLiteral(".pub")) }));
         const QByteArray errors = process.readAllStandardError();
         QVERIFY2(process.exitCode() == 0 && errors.contains("Signature verified"), errors.constData());
         QVERIFY2(errors.contains("expires"), errors.constData());
@@ -613,8 +613,8 @@ void tst_Catalogue::secretKeyNeverOpenToOthers()
     // open it and read the key being written.
     if (QStandardPaths::findExecutable(QStringLiteral("strace")).isEmpty())
         QSKIP("strace is not installed (scripts/install-deps.sh installs it)");
-    const QString key = m_dir->filePath(QStringLiteral("key"));
-    const QString trace = m_dir->filePath(QStringLiteral("trace"));
+    const QString key = dir->filePath(QStringLiteral("key"));
+    const QString trace = dir->filePath(QStringLiteral("trace"));
     QProcess process;
     process.start(QStringLiteral("strace"),
         { QStringLiteral("-f"), QStringLiteral("-e"),

@@ -93,7 +93,7 @@ private slots:
     void quitQuestion();
 
 private:
-    QTemporaryDir m_files;
+    QTemporaryDir files;
 };
 
 void tst_AdvancedActions::refusedFileEndings_data()
@@ -132,7 +132,7 @@ void tst_AdvancedActions::refusedFileEndings()
     QVERIFY(openOnCurrentPlus(session));
     QTRY_VERIFY(session.action(action)->isEnabled());
 
-    session.dialogs->files.enqueue(writeFile(m_files, fileName, "data"));
+    session.dialogs->files.enqueue(writeFile(files, fileName, "data"));
     QSignalSpy forced(session.workflow(), &UpdateWorkflow::forceInstallComponentRequest);
     session.action(action)->trigger();
 
@@ -190,7 +190,7 @@ void tst_AdvancedActions::installFromLocalFile()
     const QString version = component == 0 ? QStringLiteral("3.3.0") : QStringLiteral("3.2.1");
     const QByteArray image = UpdateCatalogue::image(2100, version, 5);
     const QByteArray contents = component == 1 ? UpdateCatalogue::dspText(image) : image;
-    session.dialogs->files.enqueue(writeFile(m_files, fileName, contents));
+    session.dialogs->files.enqueue(writeFile(files, fileName, contents));
     session.action(action)->trigger();
 
     QTRY_COMPARE(session.pages()->currentIndex(), 2);

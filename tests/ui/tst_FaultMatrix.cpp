@@ -104,7 +104,7 @@ private:
     static QStringList holdings(WorkflowSession& s);
     static bool recover(WorkflowSession& s);
 
-    QList<Outcome> m_outcomes;
+    QList<Outcome> outcomes;
 };
 
 // The device's images by catalogue entry; anything else is named as such.
@@ -428,7 +428,7 @@ void tst_FaultMatrix::row()
     qint64 settledMs = -1;
     std::unique_ptr<GuiStallMeter> stalls;
     auto record = qScopeGuard([&] {
-        m_outcomes.append({ QString::fromLatin1(QTest::currentDataTag()), passed, settledMs,
+        outcomes.append({ QString::fromLatin1(QTest::currentDataTag()), passed, settledMs,
             stalls ? stalls->longest() : -1 });
     });
 
@@ -506,7 +506,7 @@ void tst_FaultMatrix::cleanupTestCase()
 {
     QTextStream out(stdout);
     out << "\nFault matrix: row | outcome | settled after | longest GUI stall\n";
-    for (const Outcome& o : qAsConst(m_outcomes)) {
+    for (const Outcome& o : qAsConst(outcomes)) {
         out << QStringLiteral("%1 | %2 | %3 ms | %4 ms\n")
                    .arg(o.row, -48)
                    .arg(o.passed ? QStringLiteral("pass") : QStringLiteral("FAIL"))

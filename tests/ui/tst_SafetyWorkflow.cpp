@@ -177,7 +177,7 @@ private:
         if (device.packetsReceived() == 0)
             return QStringLiteral("nothing");
         QStringList held;
-        QList<UpdateCatalogue::Entry> known = session.catalogue.entries() + m_extraImages;
+        QList<UpdateCatalogue::Entry> known = session.catalogue.entries() + extraImages;
         for (int component = 0; component < 4; ++component) {
             if (device.installedImage(component).isEmpty())
                 continue;
@@ -191,8 +191,8 @@ private:
         return held.isEmpty() ? QStringLiteral("incomplete transfers") : held.join(QLatin1String(", "));
     }
 
-    QList<UpdateCatalogue::Entry> m_extraImages;
-    QTemporaryDir m_files;
+    QList<UpdateCatalogue::Entry> extraImages;
+    QTemporaryDir files;
 };
 
 void tst_SafetyWorkflow::scenario_data()
@@ -224,7 +224,7 @@ void tst_SafetyWorkflow::scenario_data()
         UpdateCatalogue::Entry fresh = *mp;
         fresh.version += QStringLiteral(" republished");
         fresh.image = fresh.served = UpdateCatalogue::image(6000, mp->version, 4242);
-        m_extraImages.append(fresh);
+        extraImages.append(fresh);
         s.server.setReply(mp->path, reply(fresh.served), "GET");
         setPlugged(s, 0, true);
         return started(s, { plusMcu }) && nothingLeft(s);
@@ -274,7 +274,7 @@ void tst_SafetyWorkflow::scenario_data()
         lowBattery(s);
         const QByteArray image = s.catalogue.find(QStringLiteral("PELK+"), QStringLiteral("MP"))->image;
         return installFile(
-                   s, "Install MCU Firmware...", m_files.filePath(QStringLiteral("BatteryUpdate.bin")), image)
+                   s, "Install MCU Firmware...", files.filePath(QStringLiteral("BatteryUpdate.bin")), image)
             && askedAboutPower(s) && !waitUntil([&] { return !s.selectionPageShown(); }, 1000)
             && s.workflow()->plan().isEmpty();
     }) << QStringList { "nothing" } << QString();
@@ -381,7 +381,7 @@ void tst_SafetyWorkflow::scenario_data()
             UpdateCatalogue::Entry fresh = *mp;
             fresh.version += QStringLiteral(" republished");
             fresh.image = fresh.served = UpdateCatalogue::image(6000, mp->version, 4243);
-            m_extraImages.append(fresh);
+            extraImages.append(fresh);
             HttpTestServer::Reply republished = reply(fresh.served);
             republished.headers.append(qMakePair(
                 validator, QByteArray(validator == "ETag" ? "\"second\"" : "Tue, 08 Dec 2026 09:00:00 GMT")));
@@ -469,13 +469,13 @@ void tst_SafetyWorkflow::scenario_data()
     QTest::newRow("old mcu, install from file") << Devices { oldMcu } << Scenario([this](WorkflowSession& s) {
         const QByteArray image = s.catalogue.find(QStringLiteral("PELK+"), QStringLiteral("MP"))->image;
         return installFile(
-                   s, "Install MCU Firmware...", m_files.filePath(QStringLiteral("NewUpdate.bin")), image)
+                   s, "Install MCU Firmware...", files.filePath(QStringLiteral("NewUpdate.bin")), image)
             && !QTest::qWaitFor([&] { return !s.selectionPageShown(); }, 3000);
     }) << QStringList { "nothing" } << "cannot be updated by USB";
 
     QTest::newRow("empty file refused")
         << Devices { plus("PKA", {}) } << Scenario([this](WorkflowSession& s) {
-               return installFile(s, "Install DSP Firmware...", m_files.filePath(QStringLiteral("Empty.ldr")),
+               return installFile(s, "Install DSP Firmware...", files.filePath(QStringLiteral("Empty.ldr")),
                           QByteArray())
                    && !QTest::qWaitFor([&] { return !s.selectionPageShown(); }, 1000)
                    && s.workflow()->plan().isEmpty();
@@ -567,7 +567,7 @@ void tst_SafetyWorkflow::scenario_data()
     // After an update the Help menu shows what was done, opens the log folder and saves a report.
     QTest::newRow("help menu after an update") << Devices { plus(
         "PKA", { "MP" }) } << Scenario([this](WorkflowSession& s) {
-        const QString saved = m_files.filePath(QStringLiteral("report.txt"));
+        const QString saved = files.filePath(QStringLiteral("report.txt"));
         s.dialogs->saveFiles.enqueue(saved);
         if (!started(s, { plusMcu }) || !nothingLeft(s) || !triggered(s, "Update History...")
             || !triggered(s, "Show Log Folder") || !triggered(s, "Save Diagnostics Report..."))
@@ -634,7 +634,7 @@ void tst_SafetyWorkflow::scenario()
     QFETCH(QStringList, received);
     QFETCH(QString, shown);
 
-    m_extraImages.clear();
+    extraImages.clear();
     QFile::remove(UpdateHistory::defaultPath());
     WorkflowSession session;
     publish(session);

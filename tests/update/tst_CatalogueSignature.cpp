@@ -35,14 +35,14 @@ private slots:
     void verify();
 
 private:
-    QMap<QString, CatalogueSignature::KeyPair> m_keys;
+    QMap<QString, CatalogueSignature::KeyPair> keyPairs;
 };
 
 void tst_CatalogueSignature::initTestCase()
 {
     QVERIFY(CatalogueSignature::initialise());
     for (const char* name : { "old", "new", "stranger" })
-        m_keys.insert(QLatin1String(name), CatalogueSignature::generateKeyPair());
+        keyPairs.insert(QLatin1String(name), CatalogueSignature::generateKeyPair());
 }
 
 void tst_CatalogueSignature::parse_data()
@@ -135,14 +135,14 @@ void tst_CatalogueSignature::verify()
     for (const QString& entry : signatures) {
         const QString name = entry.section(QLatin1Char(':'), 0, 0);
         file += pair(entry.endsWith(QLatin1String(":other")) ? manifest + ' ' : manifest,
-            m_keys.value(name).secretKey);
+            keyPairs.value(name).secretKey);
     }
     QList<QByteArray> keys;
     for (const QString& name : trusted)
-        keys.append(m_keys.value(name).publicKey);
+        keys.append(keyPairs.value(name).publicKey);
     QList<QByteArray> expected;
     for (const QString& name : verifiedBy)
-        expected.append(m_keys.value(name).publicKey);
+        expected.append(keyPairs.value(name).publicKey);
 
     QString error;
     QList<QByteArray> matching;

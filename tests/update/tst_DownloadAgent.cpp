@@ -85,19 +85,19 @@ private slots:
     void passwordNeverLogged();
 
 private:
-    QString path(const QString& name) const { return m_dir->filePath(name); }
+    QString path(const QString& name) const { return dir->filePath(name); }
     DownloadRequest request(const QString& urlPath, const QString& name, qint64 expectedSize = -1) const;
 
-    std::unique_ptr<HttpTestServer> m_server;
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<DownloadAgent> m_agent;
+    std::unique_ptr<HttpTestServer> server;
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<DownloadAgent> agent;
 };
 
 DownloadRequest tst_DownloadAgent::request(
     const QString& urlPath, const QString& name, qint64 expectedSize) const
 {
     DownloadRequest r;
-    r.url = m_server->url(urlPath);
+    r.url = server->url(urlPath);
     r.destination = path(name);
     r.expectedSize = expectedSize;
     return r;
@@ -105,54 +105,54 @@ DownloadRequest tst_DownloadAgent::request(
 
 void tst_DownloadAgent::init()
 {
-    m_server = std::make_unique<HttpTestServer>();
-    QVERIFY(m_server->listen());
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    m_agent = std::make_unique<DownloadAgent>();
+    server = std::make_unique<HttpTestServer>();
+    QVERIFY(server->listen());
+    dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir->isValid());
+    agent = std::make_unique<DownloadAgent>();
 }
 
 void tst_DownloadAgent::cleanup()
 {
-    m_agent.reset();
-    m_server.reset();
-    m_dir.reset();
+    agent.reset();
+    server.reset();
+    dir.reset();
 }
 
 void tst_DownloadAgent::emptyBatch()
 {
-    QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
-    QSignalSpy failed(m_agent.get(), &DownloadAgent::failed);
-    m_agent->download(QList<DownloadRequest>());
+    QSignalSpy finished(agent.get(), &DownloadAgent::finished);
+    QSignalSpy failed(agent.get(), &DownloadAgent::failed);
+    agent->download(QList<DownloadRequest>());
     QCOMPARE(finished.count(), 1);
     QCOMPARE(failed.count(), 0);
-    QVERIFY(!m_agent->isBusy());
+    QVERIFY(!agent->isBusy());
 }
 
 void tst_DownloadAgent::singleFile()
 {
     const QByteArray body = pattern(300000);
-    m_server->setFile(QStringLiteral("/mcu.bin"), body);
+    server->setFile(QStringLiteral("/mcu.bin"), body);
     QFile old(path(QStringLiteral("mcu.bin")));
     QVERIFY(old.open(QIODevice::WriteOnly));
     old.write(QByteArray(500000, 'o'));
     old.close();
 
-    QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
-    QSignalSpy failed(m_agent.get(), &DownloadAgent::failed);
-    m_agent->download(request(QStringLiteral("/mcu.bin"), QStringLiteral("mcu.bin")));
-    QVERIFY(m_agent->isBusy());
+    QSignalSpy finished(agent.get(), &DownloadAgent::finished);
+    QSignalSpy failed(agent.get(), &DownloadAgent::failed);
+    agent->download(request(QStringLiteral("/mcu.bin"), QStringLiteral("mcu.bin")));
+    QVERIFY(agent->isBusy());
     QVERIFY(finished.wait());
     QCOMPARE(failed.count(), 0);
-    QVERIFY(!m_agent->isBusy());
+    QVERIFY(!agent->isBusy());
     // The old, longer file is overwritten, not patched.
     QCOMPARE(fileContents(path(QStringLiteral("mcu.bin"))), body);
-    QCOMPARE(m_agent->lastDigest(), QCryptographicHash::hash(body, QCryptographicHash::Sha256));
+    QCOMPARE(agent->lastDigest(), QCryptographicHash::hash(body, QCryptographicHash::Sha256));
 }
 
 void tst_DownloadAgent::logsEachRequest()
 {
-    m_server->setFile(QStringLiteral("/dsp.hex"), pattern(10));
+    server->setFile(QStringLiteral("/dsp.hex"), pattern(10));
     const DownloadRequest dsp = request(QStringLiteral("/dsp.hex"), QStringLiteral("dsp.hex"));
 
     // The stream separates the indented words from their values by a blank of its own.
@@ -160,8 +160,8 @@ void tst_DownloadAgent::logsEachRequest()
     QTest::ignoreMessage(
         QtDebugMsg, qPrintable(QStringLiteral("  from  QUrl(\"%1\")").arg(dsp.url.toString())));
     QTest::ignoreMessage(QtDebugMsg, qPrintable(QStringLiteral("  to  \"%1\"").arg(dsp.destination)));
-    QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
-    m_agent->download(dsp);
+    QSignalSpy finished(agent.get(), &DownloadAgent::finished);
+    agent->download(dsp);
     QVERIFY(finished.wait());
 }
 
@@ -175,18 +175,18 @@ void tst_DownloadAgent::batchProgressOrder()
         reply.chunkSize = 8000;
         reply.chunkDelay = 10;
         bodies.append(reply.body);
-        m_server->setReply(QStringLiteral("/f%1").arg(i), reply);
+        server->setReply(QStringLiteral("/f%1").arg(i), reply);
         batch.append(request(QStringLiteral("/f%1").arg(i), QStringLiteral("f%1").arg(i)));
     }
 
-    QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
-    QSignalSpy progress(m_agent.get(), &DownloadAgent::progress);
+    QSignalSpy finished(agent.get(), &DownloadAgent::finished);
+    QSignalSpy progress(agent.get(), &DownloadAgent::progress);
     int finishedWhileProgress = 0;
     connect(
-        m_agent.get(), &DownloadAgent::progress, this, [&] { finishedWhileProgress += finished.count(); });
-    m_agent->download(batch);
+        agent.get(), &DownloadAgent::progress, this, [&] { finishedWhileProgress += finished.count(); });
+    agent->download(batch);
     QVERIFY(finished.wait());
-    QTRY_COMPARE(m_server->totalRequests(), 3);
+    QTRY_COMPARE(server->totalRequests(), 3);
     QCOMPARE(finished.count(), 1);
     QCOMPARE(finishedWhileProgress, 0);
 
@@ -231,11 +231,11 @@ void tst_DownloadAgent::progressFractions()
     reply.sendContentLength = sendLength;
     reply.chunkSize = 1000;
     reply.chunkDelay = 150;
-    m_server->setReply(QStringLiteral("/p"), reply);
+    server->setReply(QStringLiteral("/p"), reply);
 
-    QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
-    QSignalSpy progress(m_agent.get(), &DownloadAgent::progress);
-    m_agent->download(request(QStringLiteral("/p"), QStringLiteral("p")));
+    QSignalSpy finished(agent.get(), &DownloadAgent::finished);
+    QSignalSpy progress(agent.get(), &DownloadAgent::progress);
+    agent->download(request(QStringLiteral("/p"), QStringLiteral("p")));
     QVERIFY(finished.wait());
     QCOMPARE(fileContents(path(QStringLiteral("p"))), reply.body);
 
@@ -292,16 +292,16 @@ void tst_DownloadAgent::httpStatusFails()
     reply.status = status;
     reply.reason = reason;
     reply.body = status == 304 ? QByteArray() : QByteArray("<html>error page</html>");
-    m_server->setReply(QStringLiteral("/file"), reply);
+    server->setReply(QStringLiteral("/file"), reply);
 
-    QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
-    QSignalSpy failed(m_agent.get(), &DownloadAgent::failed);
-    m_agent->download(request(QStringLiteral("/file"), QStringLiteral("file")));
+    QSignalSpy finished(agent.get(), &DownloadAgent::finished);
+    QSignalSpy failed(agent.get(), &DownloadAgent::failed);
+    agent->download(request(QStringLiteral("/file"), QStringLiteral("file")));
     QVERIFY(failed.wait());
     QCOMPARE(failed.count(), 1);
     QCOMPARE(failed.first().first().toString(), expected);
     QVERIFY(!finished.wait(100));
-    QVERIFY(!m_agent->isBusy());
+    QVERIFY(!agent->isBusy());
     // The error page never becomes the file, and no empty file is left to be taken for it.
     QVERIFY(!QFileInfo::exists(path(QStringLiteral("file"))));
 }
@@ -323,31 +323,31 @@ void tst_DownloadAgent::redirectsFollowed()
     QFETCH(int, hops);
 
     const QByteArray body = pattern(70000);
-    m_server->setFile(QStringLiteral("/final.bin"), body);
+    server->setFile(QStringLiteral("/final.bin"), body);
     for (int i = 0; i < hops; ++i) {
         const QString next
             = i + 1 < hops ? QStringLiteral("/hop%1").arg(i + 1) : QStringLiteral("/final.bin");
         // Relative and absolute locations alike.
-        m_server->setRedirect(
-            QStringLiteral("/hop%1").arg(i), i % 2 ? m_server->url(next).toString() : next, status);
+        server->setRedirect(
+            QStringLiteral("/hop%1").arg(i), i % 2 ? server->url(next).toString() : next, status);
     }
 
-    QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
-    QSignalSpy failed(m_agent.get(), &DownloadAgent::failed);
-    m_agent->download(request(QStringLiteral("/hop0"), QStringLiteral("final.bin")));
+    QSignalSpy finished(agent.get(), &DownloadAgent::finished);
+    QSignalSpy failed(agent.get(), &DownloadAgent::failed);
+    agent->download(request(QStringLiteral("/hop0"), QStringLiteral("final.bin")));
     QVERIFY(finished.wait());
     QCOMPARE(failed.count(), 0);
     QCOMPARE(fileContents(path(QStringLiteral("final.bin"))), body);
-    QCOMPARE(m_server->requestCount(QStringLiteral("/final.bin")), 1);
+    QCOMPARE(server->requestCount(QStringLiteral("/final.bin")), 1);
 }
 
 void tst_DownloadAgent::redirectLoopFails()
 {
-    m_server->setRedirect(QStringLiteral("/a"), QStringLiteral("/b"));
-    m_server->setRedirect(QStringLiteral("/b"), QStringLiteral("/a"));
+    server->setRedirect(QStringLiteral("/a"), QStringLiteral("/b"));
+    server->setRedirect(QStringLiteral("/b"), QStringLiteral("/a"));
 
-    QSignalSpy failed(m_agent.get(), &DownloadAgent::failed);
-    m_agent->download(request(QStringLiteral("/a"), QStringLiteral("loop")));
+    QSignalSpy failed(agent.get(), &DownloadAgent::failed);
+    agent->download(request(QStringLiteral("/a"), QStringLiteral("loop")));
     QVERIFY(failed.wait());
     QVERIFY(!failed.first().first().toString().isEmpty());
     // Bounded: the first request, the allowed hops and the framework's one look beyond them. The
@@ -355,13 +355,13 @@ void tst_DownloadAgent::redirectLoopFails()
     // a repeat of the same path right after itself is one hop.
     int hops = 0;
     QString previous;
-    for (const HttpTestServer::Request& sent : m_server->requests()) {
+    for (const HttpTestServer::Request& sent : server->requests()) {
         if (sent.path != previous)
             ++hops;
         previous = sent.path;
     }
     QVERIFY2(hops <= DownloadAgent::maximumRedirects + 2, qPrintable(QString::number(hops)));
-    QVERIFY(!m_agent->isBusy());
+    QVERIFY(!agent->isBusy());
 }
 
 void tst_DownloadAgent::bodyShorterThanAnnounced()
@@ -369,11 +369,11 @@ void tst_DownloadAgent::bodyShorterThanAnnounced()
     HttpTestServer::Reply reply;
     reply.body = pattern(5000);
     reply.contentLength = 9000;
-    m_server->setReply(QStringLiteral("/short"), reply);
+    server->setReply(QStringLiteral("/short"), reply);
 
-    QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
-    QSignalSpy failed(m_agent.get(), &DownloadAgent::failed);
-    m_agent->download(request(QStringLiteral("/short"), QStringLiteral("short")));
+    QSignalSpy finished(agent.get(), &DownloadAgent::finished);
+    QSignalSpy failed(agent.get(), &DownloadAgent::failed);
+    agent->download(request(QStringLiteral("/short"), QStringLiteral("short")));
     QVERIFY(failed.wait());
     QCOMPARE(finished.count(), 0);
     // What did arrive stays on disk, and is no more than was sent.
@@ -394,16 +394,16 @@ void tst_DownloadAgent::stalledBodyTimesOut()
     reply.body = pattern(10000);
     reply.stallAfter = 3000;
     reply.silent = silent;
-    m_server->setReply(QStringLiteral("/stall"), reply);
+    server->setReply(QStringLiteral("/stall"), reply);
 
-    m_agent->setTransferTimeout(300);
-    QSignalSpy failed(m_agent.get(), &DownloadAgent::failed);
-    m_agent->download(request(QStringLiteral("/stall"), QStringLiteral("stall")));
+    agent->setTransferTimeout(300);
+    QSignalSpy failed(agent.get(), &DownloadAgent::failed);
+    agent->download(request(QStringLiteral("/stall"), QStringLiteral("stall")));
     QVERIFY(failed.wait(5000));
     // The framework's text, then what it means here.
     QCOMPARE(failed.first().first().toString(),
         QStringLiteral("Operation canceled (No data received for 0.3 s.)"));
-    QVERIFY(!m_agent->isBusy());
+    QVERIFY(!agent->isBusy());
 }
 
 void tst_DownloadAgent::slowChunksAreNotAStall()
@@ -412,13 +412,13 @@ void tst_DownloadAgent::slowChunksAreNotAStall()
     reply.body = pattern(10000);
     reply.chunkSize = 1000;
     reply.chunkDelay = 60;
-    m_server->setReply(QStringLiteral("/slow"), reply);
+    server->setReply(QStringLiteral("/slow"), reply);
 
     // The whole transfer takes twice the time-out; only a pause as long as it counts.
-    m_agent->setTransferTimeout(300);
-    QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
-    QSignalSpy failed(m_agent.get(), &DownloadAgent::failed);
-    m_agent->download(request(QStringLiteral("/slow"), QStringLiteral("slow")));
+    agent->setTransferTimeout(300);
+    QSignalSpy finished(agent.get(), &DownloadAgent::finished);
+    QSignalSpy failed(agent.get(), &DownloadAgent::failed);
+    agent->download(request(QStringLiteral("/slow"), QStringLiteral("slow")));
     QVERIFY(finished.wait(5000));
     QCOMPARE(failed.count(), 0);
     QCOMPARE(fileContents(path(QStringLiteral("slow"))), reply.body);
@@ -429,31 +429,31 @@ void tst_DownloadAgent::busyAgentRefusesSecondBatch()
     HttpTestServer::Reply reply;
     reply.body = pattern(5000);
     reply.delay = 100;
-    m_server->setReply(QStringLiteral("/first"), reply);
-    m_server->setFile(QStringLiteral("/second"), "second");
+    server->setReply(QStringLiteral("/first"), reply);
+    server->setFile(QStringLiteral("/second"), "second");
 
-    QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
-    QSignalSpy failed(m_agent.get(), &DownloadAgent::failed);
-    m_agent->download(request(QStringLiteral("/first"), QStringLiteral("first")));
+    QSignalSpy finished(agent.get(), &DownloadAgent::finished);
+    QSignalSpy failed(agent.get(), &DownloadAgent::failed);
+    agent->download(request(QStringLiteral("/first"), QStringLiteral("first")));
     QTest::ignoreMessage(QtCriticalMsg, "Already active.");
-    m_agent->download(request(QStringLiteral("/second"), QStringLiteral("second")));
+    agent->download(request(QStringLiteral("/second"), QStringLiteral("second")));
     QVERIFY(finished.wait());
     QVERIFY(!finished.wait(100));
     QCOMPARE(finished.count(), 1);
     QCOMPARE(failed.count(), 0);
     QCOMPARE(fileContents(path(QStringLiteral("first"))), reply.body);
     QVERIFY(!QFileInfo::exists(path(QStringLiteral("second"))));
-    QCOMPARE(m_server->requestCount(QStringLiteral("/second")), 0);
+    QCOMPARE(server->requestCount(QStringLiteral("/second")), 0);
 }
 
 void tst_DownloadAgent::failureStopsBatchAndKeepsEarlierFiles()
 {
-    m_server->setFile(QStringLiteral("/one"), pattern(2000, 1));
-    m_server->setFile(QStringLiteral("/three"), pattern(2000, 3));
-    QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
-    QSignalSpy failed(m_agent.get(), &DownloadAgent::failed);
-    QSignalSpy progress(m_agent.get(), &DownloadAgent::progress);
-    m_agent->download({ request(QStringLiteral("/one"), QStringLiteral("one")),
+    server->setFile(QStringLiteral("/one"), pattern(2000, 1));
+    server->setFile(QStringLiteral("/three"), pattern(2000, 3));
+    QSignalSpy finished(agent.get(), &DownloadAgent::finished);
+    QSignalSpy failed(agent.get(), &DownloadAgent::failed);
+    QSignalSpy progress(agent.get(), &DownloadAgent::progress);
+    agent->download({ request(QStringLiteral("/one"), QStringLiteral("one")),
         request(QStringLiteral("/two"), QStringLiteral("two")),
         request(QStringLiteral("/three"), QStringLiteral("three")) });
     QVERIFY(failed.wait());
@@ -463,38 +463,38 @@ void tst_DownloadAgent::failureStopsBatchAndKeepsEarlierFiles()
     QCOMPARE(finished.count(), 0);
     QCOMPARE(fileContents(path(QStringLiteral("one"))), pattern(2000, 1));
     QVERIFY(!QFileInfo::exists(path(QStringLiteral("three"))));
-    QCOMPARE(m_server->requestCount(QStringLiteral("/three")), 0);
+    QCOMPARE(server->requestCount(QStringLiteral("/three")), 0);
     for (const QList<QVariant>& args : progress)
         QVERIFY(args.at(0).toInt() <= 1);
 }
 
 void tst_DownloadAgent::destinationCannotBeOpened()
 {
-    m_server->setFile(QStringLiteral("/one"), "one");
-    QSignalSpy failed(m_agent.get(), &DownloadAgent::failed);
-    m_agent->download(request(QStringLiteral("/one"), QStringLiteral("missing-dir/one")));
+    server->setFile(QStringLiteral("/one"), "one");
+    QSignalSpy failed(agent.get(), &DownloadAgent::failed);
+    agent->download(request(QStringLiteral("/one"), QStringLiteral("missing-dir/one")));
     QCOMPARE(failed.count(), 1);
     QCOMPARE(failed.first().first().toString(), QStringLiteral("Failed to open destination file."));
-    QCOMPARE(m_server->totalRequests(), 0);
-    QVERIFY(!m_agent->isBusy());
+    QCOMPARE(server->totalRequests(), 0);
+    QVERIFY(!agent->isBusy());
 }
 
 void tst_DownloadAgent::failedWriteFailsBatch()
 {
     if (!QFileInfo::exists(QStringLiteral("/dev/full")))
         QSKIP("Needs /dev/full to stand for a full disk");
-    m_server->setFile(QStringLiteral("/image"), pattern(100000));
-    m_server->setFile(QStringLiteral("/next"), "next");
-    QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
-    QSignalSpy failed(m_agent.get(), &DownloadAgent::failed);
+    server->setFile(QStringLiteral("/image"), pattern(100000));
+    server->setFile(QStringLiteral("/next"), "next");
+    QSignalSpy finished(agent.get(), &DownloadAgent::finished);
+    QSignalSpy failed(agent.get(), &DownloadAgent::failed);
     DownloadRequest full = request(QStringLiteral("/image"), QString());
     full.destination = QStringLiteral("/dev/full");
-    m_agent->download({ full, request(QStringLiteral("/next"), QStringLiteral("next")) });
+    agent->download({ full, request(QStringLiteral("/next"), QStringLiteral("next")) });
     QVERIFY(failed.wait());
     QVERIFY2(failed.first().first().toString().startsWith(QStringLiteral("Failed to write destination file")),
         qPrintable(failed.first().first().toString()));
     QCOMPARE(finished.count(), 0);
-    QCOMPARE(m_server->requestCount(QStringLiteral("/next")), 0);
+    QCOMPARE(server->requestCount(QStringLiteral("/next")), 0);
 }
 
 void tst_DownloadAgent::expectedSizeChecked_data()
@@ -516,10 +516,10 @@ void tst_DownloadAgent::expectedSizeChecked()
     QFETCH(qint64, expected);
     QFETCH(bool, ok);
     QFETCH(QString, reason);
-    m_server->setFile(QStringLiteral("/dsp.hex"), pattern(6000));
-    QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
-    QSignalSpy failed(m_agent.get(), &DownloadAgent::failed);
-    m_agent->download(request(QStringLiteral("/dsp.hex"), QStringLiteral("dsp.hex"), expected));
+    server->setFile(QStringLiteral("/dsp.hex"), pattern(6000));
+    QSignalSpy finished(agent.get(), &DownloadAgent::finished);
+    QSignalSpy failed(agent.get(), &DownloadAgent::failed);
+    agent->download(request(QStringLiteral("/dsp.hex"), QStringLiteral("dsp.hex"), expected));
     QTRY_COMPARE(finished.count() + failed.count(), 1);
     QCOMPARE(finished.count(), ok ? 1 : 0);
     if (!ok)
@@ -532,11 +532,11 @@ void tst_DownloadAgent::maximumSizeStopsDownload()
     reply.body = pattern(200000);
     reply.sendContentLength = false;
     reply.chunkSize = 10000;
-    m_server->setReply(QStringLiteral("/endless"), reply);
+    server->setReply(QStringLiteral("/endless"), reply);
     DownloadRequest r = request(QStringLiteral("/endless"), QStringLiteral("endless"));
     r.maximumSize = 50000;
-    QSignalSpy failed(m_agent.get(), &DownloadAgent::failed);
-    m_agent->download(r);
+    QSignalSpy failed(agent.get(), &DownloadAgent::failed);
+    agent->download(r);
     QVERIFY(failed.wait());
     QCOMPARE(failed.first().first().toString(), QStringLiteral("Download exceeds 50000 bytes."));
     QVERIFY(QFileInfo(path(QStringLiteral("endless"))).size() <= 50000);
@@ -544,17 +544,17 @@ void tst_DownloadAgent::maximumSizeStopsDownload()
 
 void tst_DownloadAgent::newBatchFromFailedHandler()
 {
-    m_server->setFile(QStringLiteral("/good"), "good");
-    QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
+    server->setFile(QStringLiteral("/good"), "good");
+    QSignalSpy finished(agent.get(), &DownloadAgent::finished);
     bool retried = false;
-    connect(m_agent.get(), &DownloadAgent::failed, this, [&] {
-        QVERIFY(!m_agent->isBusy());
+    connect(agent.get(), &DownloadAgent::failed, this, [&] {
+        QVERIFY(!agent->isBusy());
         if (!retried) {
             retried = true;
-            m_agent->download(request(QStringLiteral("/good"), QStringLiteral("good")));
+            agent->download(request(QStringLiteral("/good"), QStringLiteral("good")));
         }
     });
-    m_agent->download(request(QStringLiteral("/bad"), QStringLiteral("bad")));
+    agent->download(request(QStringLiteral("/bad"), QStringLiteral("bad")));
     QVERIFY(finished.wait());
     QVERIFY(retried);
     QCOMPARE(fileContents(path(QStringLiteral("good"))), QByteArray("good"));
@@ -562,11 +562,11 @@ void tst_DownloadAgent::newBatchFromFailedHandler()
 
 void tst_DownloadAgent::asksForIdentityEncoding()
 {
-    m_server->setFile(QStringLiteral("/x"), "x");
-    QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
-    m_agent->download(request(QStringLiteral("/x"), QStringLiteral("x")));
+    server->setFile(QStringLiteral("/x"), "x");
+    QSignalSpy finished(agent.get(), &DownloadAgent::finished);
+    agent->download(request(QStringLiteral("/x"), QStringLiteral("x")));
     QVERIFY(finished.wait());
-    QCOMPARE(m_server->requests().first().headers.value("accept-encoding"), QByteArray("identity"));
+    QCOMPARE(server->requests().first().headers.value("accept-encoding"), QByteArray("identity"));
 }
 
 void tst_DownloadAgent::destructionWhileRunning()
@@ -574,13 +574,13 @@ void tst_DownloadAgent::destructionWhileRunning()
     HttpTestServer::Reply reply;
     reply.body = pattern(10000);
     reply.stallAfter = 100;
-    m_server->setReply(QStringLiteral("/stall"), reply);
-    QSignalSpy requestSeen(m_server.get(), &HttpTestServer::requestReceived);
-    QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
-    QSignalSpy failed(m_agent.get(), &DownloadAgent::failed);
-    m_agent->download(request(QStringLiteral("/stall"), QStringLiteral("stall")));
+    server->setReply(QStringLiteral("/stall"), reply);
+    QSignalSpy requestSeen(server.get(), &HttpTestServer::requestReceived);
+    QSignalSpy finished(agent.get(), &DownloadAgent::finished);
+    QSignalSpy failed(agent.get(), &DownloadAgent::failed);
+    agent->download(request(QStringLiteral("/stall"), QStringLiteral("stall")));
     QVERIFY(requestSeen.wait());
-    m_agent.reset();
+    agent.reset();
     QTest::qWait(50);
     QCOMPARE(finished.count(), 0);
     QCOMPARE(failed.count(), 0);
@@ -638,15 +638,15 @@ void tst_DownloadAgent::retriesResumesAndDigests()
     QFETCH(QByteArray, lastRange);
     QFETCH(QString, failure);
 
-    m_server->setReply(QStringLiteral("/image"), reply);
+    server->setReply(QStringLiteral("/image"), reply);
     DownloadRequest r = request(QStringLiteral("/image"), QStringLiteral("image"), file.size());
     r.sha256 = QCryptographicHash::hash(file, QCryptographicHash::Sha256);
-    QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
-    QSignalSpy failed(m_agent.get(), &DownloadAgent::failed);
-    m_agent->download(r);
+    QSignalSpy finished(agent.get(), &DownloadAgent::finished);
+    QSignalSpy failed(agent.get(), &DownloadAgent::failed);
+    agent->download(r);
     QTRY_COMPARE(finished.count() + failed.count(), 1);
-    QCOMPARE(m_server->requestCount(QStringLiteral("/image")), requests);
-    QCOMPARE(m_server->requests().last().headers.value("range"), lastRange);
+    QCOMPARE(server->requestCount(QStringLiteral("/image")), requests);
+    QCOMPARE(server->requests().last().headers.value("range"), lastRange);
     if (failure.isEmpty()) {
         QCOMPARE(finished.count(), 1);
         QVERIFY(fileContents(r.destination) == file);
@@ -721,27 +721,27 @@ void tst_DownloadAgent::changedFileNeverSpliced()
     republished.closeAfter = -1;
     for (auto& header : republished.headers)
         header.second.replace("v1", "v2").replace("10:00:00", "11:30:00");
-    m_server->setReply(QStringLiteral("/image"), first);
+    server->setReply(QStringLiteral("/image"), first);
     for (int i = 0; i < resumeAnswers.size(); ++i) {
         HttpTestServer::Reply broken = resumeAnswers.at(i);
         if (broken.body.isEmpty()) {
             broken.body = after;
             broken.headers = republished.headers;
         }
-        m_server->replaceAfter(QStringLiteral("/image"), 1 + i, broken);
+        server->replaceAfter(QStringLiteral("/image"), 1 + i, broken);
     }
-    m_server->replaceAfter(QStringLiteral("/image"), 1 + resumeAnswers.size(), republished);
+    server->replaceAfter(QStringLiteral("/image"), 1 + resumeAnswers.size(), republished);
 
-    m_agent->setRetryPause(10);
+    agent->setRetryPause(10);
     DownloadRequest r = request(QStringLiteral("/image"), QStringLiteral("image"), before.size());
     if (digestListed)
         r.sha256 = QCryptographicHash::hash(before, QCryptographicHash::Sha256);
-    QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
-    QSignalSpy failed(m_agent.get(), &DownloadAgent::failed);
-    m_agent->download(r);
+    QSignalSpy finished(agent.get(), &DownloadAgent::finished);
+    QSignalSpy failed(agent.get(), &DownloadAgent::failed);
+    agent->download(r);
     QTRY_COMPARE(finished.count() + failed.count(), 1);
 
-    const QList<HttpTestServer::Request> sent = m_server->requests();
+    const QList<HttpTestServer::Request> sent = server->requests();
     QCOMPARE(sent.size(), requests);
     QCOMPARE(sent.at(1).headers.value("if-range"), ifRange);
     QCOMPARE(
@@ -798,16 +798,16 @@ void tst_DownloadAgent::slowServersBounded()
     QFETCH(QString, failure);
     QFETCH(int, requests);
 
-    m_server->setReply(QStringLiteral("/slow"), reply);
-    m_agent->setSlowServerBounds(300, 1024, maximumDuration);
-    m_agent->setRetryPause(10);
-    QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
-    QSignalSpy failed(m_agent.get(), &DownloadAgent::failed);
+    server->setReply(QStringLiteral("/slow"), reply);
+    agent->setSlowServerBounds(300, 1024, maximumDuration);
+    agent->setRetryPause(10);
+    QSignalSpy finished(agent.get(), &DownloadAgent::finished);
+    QSignalSpy failed(agent.get(), &DownloadAgent::failed);
     QElapsedTimer clock;
     clock.start();
-    m_agent->download(request(QStringLiteral("/slow"), QStringLiteral("slow")));
+    agent->download(request(QStringLiteral("/slow"), QStringLiteral("slow")));
     QTRY_COMPARE_WITH_TIMEOUT(finished.count() + failed.count(), 1, 10000);
-    QCOMPARE(m_server->requestCount(QStringLiteral("/slow")), requests);
+    QCOMPARE(server->requestCount(QStringLiteral("/slow")), requests);
     if (failure.isEmpty()) {
         QCOMPARE(finished.count(), 1);
         QCOMPARE(fileContents(path(QStringLiteral("slow"))), reply.body);
@@ -826,9 +826,9 @@ void tst_DownloadAgent::productionSlowServerBounds()
     QCOMPARE(DownloadAgent::minimumTransferRate, qint64(1024));
     QCOMPARE(DownloadAgent::maximumCatalogueDuration, 120000);
     // A component agent is bounded by its rate alone.
-    QCOMPARE(m_agent->slowServerGraceTime(), 30000);
-    QCOMPARE(m_agent->minimumRate(), qint64(1024));
-    QCOMPARE(m_agent->maximumDuration(), 0);
+    QCOMPARE(agent->slowServerGraceTime(), 30000);
+    QCOMPARE(agent->minimumRate(), qint64(1024));
+    QCOMPARE(agent->maximumDuration(), 0);
 }
 
 void tst_DownloadAgent::filesCreatedOwnerOnly()
@@ -837,8 +837,8 @@ void tst_DownloadAgent::filesCreatedOwnerOnly()
         = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser;
     HttpTestServer::Reply reply;
     reply.body = pattern(50000);
-    m_server->setReply(QStringLiteral("/new"), reply);
-    m_server->setReply(QStringLiteral("/old"), reply);
+    server->setReply(QStringLiteral("/new"), reply);
+    server->setReply(QStringLiteral("/old"), reply);
     // One file left readable by all by an earlier download, one that does not exist yet.
     QFile old(path(QStringLiteral("old")));
     QVERIFY(old.open(QIODevice::WriteOnly));
@@ -848,12 +848,12 @@ void tst_DownloadAgent::filesCreatedOwnerOnly()
 
     // Already owner-only when the server is asked, before a byte of it is written.
     QList<QFileDevice::Permissions> whileAsked;
-    connect(m_server.get(), &HttpTestServer::requestReceived, this,
+    connect(server.get(), &HttpTestServer::requestReceived, this,
         [&](const QByteArray&, const QString& urlPath) {
             whileAsked.append(QFileInfo(path(urlPath.mid(1))).permissions());
         });
-    QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
-    m_agent->download({ request(QStringLiteral("/new"), QStringLiteral("new")),
+    QSignalSpy finished(agent.get(), &DownloadAgent::finished);
+    agent->download({ request(QStringLiteral("/new"), QStringLiteral("new")),
         request(QStringLiteral("/old"), QStringLiteral("old")) });
     QVERIFY(finished.wait());
     QCOMPARE(whileAsked, (QList<QFileDevice::Permissions> { ownerOnly, ownerOnly }));
@@ -880,19 +880,19 @@ void tst_DownloadAgent::passwordNeverLogged_data()
 void tst_DownloadAgent::passwordNeverLogged()
 {
     QFETCH(HttpTestServer::Reply, reply);
-    m_server->setReply(QStringLiteral("/secret"), reply);
+    server->setReply(QStringLiteral("/secret"), reply);
     DownloadRequest r = request(QStringLiteral("/secret"), QStringLiteral("secret"));
     r.url.setUserInfo(QStringLiteral("publisher:hunter2"));
-    m_agent->setRetryPause(10);
+    agent->setRetryPause(10);
 
     QStringList logged;
     static QStringList* sink = nullptr;
     sink = &logged;
     const QtMessageHandler previous = qInstallMessageHandler(
         [](QtMsgType, const QMessageLogContext&, const QString& message) { sink->append(message); });
-    QSignalSpy finished(m_agent.get(), &DownloadAgent::finished);
-    QSignalSpy failed(m_agent.get(), &DownloadAgent::failed);
-    m_agent->download(r);
+    QSignalSpy finished(agent.get(), &DownloadAgent::finished);
+    QSignalSpy failed(agent.get(), &DownloadAgent::failed);
+    agent->download(r);
     QTRY_COMPARE(finished.count() + failed.count(), 1);
     qInstallMessageHandler(previous);
 

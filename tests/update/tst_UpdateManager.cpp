@@ -124,25 +124,25 @@ private slots:
 
 private:
     void serveManifest(const QByteArray& xml);
-    QString base() const { return m_server->url(QString()).toString(); }
+    QString base() const { return httpServer->url(QString()).toString(); }
 
-    std::unique_ptr<ConfigurationManager> m_configuration;
-    std::unique_ptr<HttpTestServer> m_server;
-    std::unique_ptr<UpdateManager> m_manager;
+    std::unique_ptr<ConfigurationManager> configuration;
+    std::unique_ptr<HttpTestServer> httpServer;
+    std::unique_ptr<UpdateManager> manager;
     // Signing keys by the names the tables use.
-    QMap<QString, CatalogueSignature::KeyPair> m_keys;
+    QMap<QString, CatalogueSignature::KeyPair> keys;
 };
 
 void tst_UpdateManager::initTestCase()
 {
-    m_configuration = std::make_unique<ConfigurationManager>();
+    configuration = std::make_unique<ConfigurationManager>();
     for (const char* name : { "old", "new", "stranger" })
-        m_keys.insert(QLatin1String(name), CatalogueSignature::generateKeyPair());
+        keys.insert(QLatin1String(name), CatalogueSignature::generateKeyPair());
 }
 
 void tst_UpdateManager::cleanupTestCase()
 {
-    m_configuration.reset();
+    configuration.reset();
 }
 
 void tst_UpdateManager::init()
@@ -150,31 +150,31 @@ void tst_UpdateManager::init()
     QSettings().remove(QStringLiteral("update/trusted-keys"));
     QSettings().remove(QStringLiteral("update/revoked-keys"));
     QFile::remove(CatalogueFreshness::defaultPath());
-    m_server = std::make_unique<HttpTestServer>();
-    QVERIFY(m_server->listen());
-    m_manager = std::make_unique<UpdateManager>();
+    httpServer = std::make_unique<HttpTestServer>();
+    QVERIFY(httpServer->listen());
+    manager = std::make_unique<UpdateManager>();
 }
 
 void tst_UpdateManager::cleanup()
 {
-    m_manager.reset();
-    m_server.reset();
+    manager.reset();
+    httpServer.reset();
 }
 
 void tst_UpdateManager::serveManifest(const QByteArray& xml)
 {
-    m_server->setFile(QStringLiteral("/update-manifest.xml"), xml);
-    ConfigurationManager::instance()->setManifestUrl(m_server->url(QStringLiteral("/update-manifest.xml")));
+    httpServer->setFile(QStringLiteral("/update-manifest.xml"), xml);
+    ConfigurationManager::instance()->setManifestUrl(httpServer->url(QStringLiteral("/update-manifest.xml")));
 }
 
 void tst_UpdateManager::manifestPathInDownloadDirectory()
 {
-    QCOMPARE(m_manager->manifestPath(),
+    QCOMPARE(manager->manifestPath(),
         ApplicationPaths::downloadDirectory() + QStringLiteral("/update-manifest.xml"));
     QCOMPARE(UpdateManager::downloadDirectory(), ApplicationPaths::downloadDirectory());
-    QVERIFY(m_manager->manifestPath().startsWith(qEnvironmentVariable("XDG_RUNTIME_DIR")));
-    QCOMPARE(m_manager->state(), UpdateManager::Idle);
-    QVERIFY(!m_manager->manifestTime().isValid());
+    QVERIFY(manager->manifestPath().startsWith(qEnvironmentVariable("XDG_RUNTIME_DIR")));
+    QCOMPARE(manager->state(), UpdateManager::Idle);
+    QVERIFY(!manager->manifestTime().isValid());
 }
 
 void tst_UpdateManager::notACatalogue_data()
@@ -236,24 +236,24 @@ void tst_UpdateManager::notACatalogue()
     reply.body = body;
     if (!contentType.isEmpty())
         reply.headers.append({ "Content-Type", contentType });
-    m_server->setReply(QStringLiteral("/update-manifest.xml"), reply);
-    ConfigurationManager::instance()->setManifestUrl(m_server->url(QStringLiteral("/update-manifest.xml")));
+    httpServer->setReply(QStringLiteral("/update-manifest.xml"), reply);
+    ConfigurationManager::instance()->setManifestUrl(httpServer->url(QStringLiteral("/update-manifest.xml")));
     if (!complaint.isEmpty())
         QTest::ignoreMessage(QtCriticalMsg, qPrintable(QStringLiteral("UpdateManager: ") + complaint));
     else
         QTest::ignoreMessage(QtCriticalMsg, "Failed to parse manifest.");
-    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
-    QSignalSpy failure(m_manager.get(), &UpdateManager::failure);
-    m_manager->checkForUpdates();
+    QSignalSpy done(manager.get(), &UpdateManager::updateDiscoveryDone);
+    QSignalSpy failure(manager.get(), &UpdateManager::failure);
+    manager->checkForUpdates();
     QVERIFY(failure.wait());
     QCOMPARE(done.count(), 0);
-    QCOMPARE(int(m_manager->failureReason()), reason);
+    QCOMPARE(int(manager->failureReason()), reason);
     if (!complaint.isEmpty())
-        QCOMPARE(m_manager->failureText(), complaint);
-    QCOMPARE(m_manager->state(), UpdateManager::Idle);
-    QVERIFY(m_manager->componentsFor(ManifestProduct::Base).isEmpty());
+        QCOMPARE(manager->failureText(), complaint);
+    QCOMPARE(manager->state(), UpdateManager::Idle);
+    QVERIFY(manager->componentsFor(ManifestProduct::Base).isEmpty());
     // Nothing more is asked of a server that sends something else: no signature, no size.
-    QCOMPARE(m_server->totalRequests(), 1);
+    QCOMPARE(httpServer->totalRequests(), 1);
 }
 
 void tst_UpdateManager::sizesOfEveryComponent()
@@ -265,7 +265,7 @@ void tst_UpdateManager::sizesOfEveryComponent()
         HttpTestServer::Reply reply;
         reply.body = pattern(sizes[i], i);
         reply.delay = delays[i];
-        m_server->setReply(QStringLiteral("/c%1").arg(i), reply);
+        httpServer->setReply(QStringLiteral("/c%1").arg(i), reply);
     }
     const QByteArray device = component("MP", base() + "/c0") + component("DSP", base() + "/c1")
         + component("Styles", base() + "/c2");
@@ -274,16 +274,16 @@ void tst_UpdateManager::sizesOfEveryComponent()
 
     QList<qint64> sizesAtDone;
     int headsAtDone = -1;
-    connect(m_manager.get(), &UpdateManager::updateDiscoveryDone, this, [&] {
-        headsAtDone = m_server->totalRequests() - 1;
-        const QList<Component> list = m_manager->componentsFor(ManifestProduct::Base)
-            + m_manager->componentsFor(ManifestProduct::Updater);
+    connect(manager.get(), &UpdateManager::updateDiscoveryDone, this, [&] {
+        headsAtDone = httpServer->totalRequests() - 1;
+        const QList<Component> list = manager->componentsFor(ManifestProduct::Base)
+            + manager->componentsFor(ManifestProduct::Updater);
         for (const Component& c : list)
             sizesAtDone.append(c.size);
     });
-    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
-    QSignalSpy failure(m_manager.get(), &UpdateManager::failure);
-    m_manager->checkForUpdates();
+    QSignalSpy done(manager.get(), &UpdateManager::updateDiscoveryDone);
+    QSignalSpy failure(manager.get(), &UpdateManager::failure);
+    manager->checkForUpdates();
     QVERIFY(done.wait());
     QVERIFY(!done.wait(300));
     QCOMPARE(done.count(), 1);
@@ -291,14 +291,14 @@ void tst_UpdateManager::sizesOfEveryComponent()
     QCOMPARE(headsAtDone, 5);
     QCOMPARE(sizesAtDone, QList<qint64>({ 1000, 2001, 3002, 4003, 5004 }));
     for (int i = 0; i < 5; ++i) {
-        QCOMPARE(m_server->requestCount(QStringLiteral("/c%1").arg(i), "HEAD"), 1);
-        QCOMPARE(m_server->requestCount(QStringLiteral("/c%1").arg(i), "GET"), 0);
+        QCOMPARE(httpServer->requestCount(QStringLiteral("/c%1").arg(i), "HEAD"), 1);
+        QCOMPARE(httpServer->requestCount(QStringLiteral("/c%1").arg(i), "GET"), 0);
     }
-    const QList<Component> updaterComponents = m_manager->componentsFor(ManifestProduct::Updater);
+    const QList<Component> updaterComponents = manager->componentsFor(ManifestProduct::Updater);
     QCOMPARE(updaterComponents.size(), 2);
     QCOMPARE(updaterComponents.at(1).type, ComponentType::MacApplication);
     QCOMPARE(updaterComponents.at(1).size, qint64(5004));
-    QVERIFY(m_manager->componentsFor(ManifestProduct::Plus).isEmpty());
+    QVERIFY(manager->componentsFor(ManifestProduct::Plus).isEmpty());
 }
 
 void tst_UpdateManager::failedSizeRequestAbortsTheOthers()
@@ -306,29 +306,29 @@ void tst_UpdateManager::failedSizeRequestAbortsTheOthers()
     HttpTestServer::Reply slow;
     slow.body = "slow";
     slow.delay = 2000;
-    m_server->setReply(QStringLiteral("/slow1"), slow);
-    m_server->setReply(QStringLiteral("/slow2"), slow);
+    httpServer->setReply(QStringLiteral("/slow1"), slow);
+    httpServer->setReply(QStringLiteral("/slow2"), slow);
     serveManifest(family(product("PELK+",
         component("MP", base() + "/slow1") + component("DSP", base() + "/missing")
             + component("Styles", base() + "/slow2"))));
 
-    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
-    QSignalSpy failure(m_manager.get(), &UpdateManager::failure);
+    QSignalSpy done(manager.get(), &UpdateManager::updateDiscoveryDone);
+    QSignalSpy failure(manager.get(), &UpdateManager::failure);
     QTest::ignoreMessage(
         QtDebugMsg, qPrintable("Component size reply ERROR: QUrl(\"" + base() + "/missing\")"));
     QTest::ignoreMessage(
         QtDebugMsg, qPrintable("Component size reply aborted: QUrl(\"" + base() + "/slow1\")"));
     QTest::ignoreMessage(
         QtDebugMsg, qPrintable("Component size reply aborted: QUrl(\"" + base() + "/slow2\")"));
-    m_manager->checkForUpdates();
+    manager->checkForUpdates();
     QVERIFY(failure.wait());
     QVERIFY(!failure.wait(100));
     QCOMPARE(failure.count(), 1);
     QCOMPARE(done.count(), 0);
-    QCOMPARE(m_manager->state(), UpdateManager::Idle);
-    QVERIFY(m_manager->componentsFor(ManifestProduct::Plus).isEmpty());
+    QCOMPARE(manager->state(), UpdateManager::Idle);
+    QVERIFY(manager->componentsFor(ManifestProduct::Plus).isEmpty());
     // The manifest stays where it was downloaded.
-    QVERIFY(QFileInfo::exists(m_manager->manifestPath()));
+    QVERIFY(QFileInfo::exists(manager->manifestPath()));
 }
 
 void tst_UpdateManager::headWithoutContentLength()
@@ -336,17 +336,17 @@ void tst_UpdateManager::headWithoutContentLength()
     HttpTestServer::Reply reply;
     reply.body = pattern(777, 1);
     reply.sendContentLength = false;
-    m_server->setReply(QStringLiteral("/styles"), reply);
-    m_server->setFile(QStringLiteral("/mp"), pattern(12, 2));
+    httpServer->setReply(QStringLiteral("/styles"), reply);
+    httpServer->setFile(QStringLiteral("/mp"), pattern(12, 2));
     serveManifest(
         family(product("PELK+", component("Styles", base() + "/styles") + component("MP", base() + "/mp"))));
 
-    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
+    QSignalSpy done(manager.get(), &UpdateManager::updateDiscoveryDone);
     QTest::ignoreMessage(QtDebugMsg, "Size for component:  \"Styles\" = 0");
     QTest::ignoreMessage(QtDebugMsg, "Size for component:  \"MCU Firmware\" = 12");
-    m_manager->checkForUpdates();
+    manager->checkForUpdates();
     QVERIFY(done.wait());
-    const QList<Component> list = m_manager->componentsFor(ManifestProduct::Plus);
+    const QList<Component> list = manager->componentsFor(ManifestProduct::Plus);
     QCOMPARE(list.size(), 2);
     QCOMPARE(list.at(0).size, qint64(0));
     QCOMPARE(list.at(1).size, qint64(12));
@@ -354,53 +354,53 @@ void tst_UpdateManager::headWithoutContentLength()
 
 void tst_UpdateManager::headRedirectFollowed()
 {
-    m_server->setRedirect(QStringLiteral("/latest/dsp.hex"), QStringLiteral("/v3/dsp.hex"));
-    m_server->setFile(QStringLiteral("/v3/dsp.hex"), pattern(4321, 3));
+    httpServer->setRedirect(QStringLiteral("/latest/dsp.hex"), QStringLiteral("/v3/dsp.hex"));
+    httpServer->setFile(QStringLiteral("/v3/dsp.hex"), pattern(4321, 3));
     serveManifest(family(product("PELK", component("DSP", base() + "/latest/dsp.hex"))));
 
-    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
-    m_manager->checkForUpdates();
+    QSignalSpy done(manager.get(), &UpdateManager::updateDiscoveryDone);
+    manager->checkForUpdates();
     QVERIFY(done.wait());
-    QCOMPARE(m_manager->componentsFor(ManifestProduct::Base).value(0).size, qint64(4321));
-    QCOMPARE(m_server->requestCount(QStringLiteral("/v3/dsp.hex"), "HEAD"), 1);
+    QCOMPARE(manager->componentsFor(ManifestProduct::Base).value(0).size, qint64(4321));
+    QCOMPARE(httpServer->requestCount(QStringLiteral("/v3/dsp.hex"), "HEAD"), 1);
 }
 
 void tst_UpdateManager::busyWhileDiscovering()
 {
-    m_server->setFile(QStringLiteral("/mp"), pattern(10, 1));
+    httpServer->setFile(QStringLiteral("/mp"), pattern(10, 1));
     HttpTestServer::Reply manifest;
     manifest.body = family(product("PELK", component("MP", base() + "/mp")));
     manifest.delay = 150;
-    m_server->setReply(QStringLiteral("/update-manifest.xml"), manifest);
-    ConfigurationManager::instance()->setManifestUrl(m_server->url(QStringLiteral("/update-manifest.xml")));
+    httpServer->setReply(QStringLiteral("/update-manifest.xml"), manifest);
+    ConfigurationManager::instance()->setManifestUrl(httpServer->url(QStringLiteral("/update-manifest.xml")));
 
-    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
-    QSignalSpy failure(m_manager.get(), &UpdateManager::failure);
-    m_manager->checkForUpdates();
+    QSignalSpy done(manager.get(), &UpdateManager::updateDiscoveryDone);
+    QSignalSpy failure(manager.get(), &UpdateManager::failure);
+    manager->checkForUpdates();
     QTest::ignoreMessage(QtCriticalMsg, "UpdateManager: Busy.");
-    m_manager->checkForUpdates();
+    manager->checkForUpdates();
     QVERIFY(done.wait());
     QVERIFY(!done.wait(200));
     QCOMPARE(done.count(), 1);
     QCOMPARE(failure.count(), 0);
-    QCOMPARE(m_server->requestCount(QStringLiteral("/update-manifest.xml")), 1);
-    QCOMPARE(m_manager->componentsFor(ManifestProduct::Base).size(), 1);
+    QCOMPARE(httpServer->requestCount(QStringLiteral("/update-manifest.xml")), 1);
+    QCOMPARE(manager->componentsFor(ManifestProduct::Base).size(), 1);
 }
 
 void tst_UpdateManager::invalidComponentFailsDiscovery()
 {
     serveManifest(
         family(product("PELK", component("MP", base() + "/mp") + component("DSP", base() + "/dsp", ""))));
-    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
-    QSignalSpy failure(m_manager.get(), &UpdateManager::failure);
+    QSignalSpy done(manager.get(), &UpdateManager::updateDiscoveryDone);
+    QSignalSpy failure(manager.get(), &UpdateManager::failure);
     QTest::ignoreMessage(QtCriticalMsg, "Invalid component version");
     QTest::ignoreMessage(QtCriticalMsg, "Failed to parse manifest.");
-    m_manager->checkForUpdates();
+    manager->checkForUpdates();
     QVERIFY(failure.wait());
     QCOMPARE(done.count(), 0);
-    QVERIFY(m_manager->componentsFor(ManifestProduct::Base).isEmpty());
-    QCOMPARE(m_server->requestCount(QStringLiteral("/mp")), 0);
-    QCOMPARE(m_manager->state(), UpdateManager::Idle);
+    QVERIFY(manager->componentsFor(ManifestProduct::Base).isEmpty());
+    QCOMPARE(httpServer->requestCount(QStringLiteral("/mp")), 0);
+    QCOMPARE(manager->state(), UpdateManager::Idle);
 }
 
 void tst_UpdateManager::manifestDownloadFailure_data()
@@ -416,71 +416,71 @@ void tst_UpdateManager::manifestDownloadFailure()
     QFETCH(int, status);
     if (status == 0) {
         // A port nobody listens on: the server's own, once it is gone.
-        const QUrl url = m_server->url(QStringLiteral("/update-manifest.xml"));
-        m_server.reset();
+        const QUrl url = httpServer->url(QStringLiteral("/update-manifest.xml"));
+        httpServer.reset();
         ConfigurationManager::instance()->setManifestUrl(url);
     } else {
         HttpTestServer::Reply reply;
         reply.status = status;
-        m_server->setReply(QStringLiteral("/update-manifest.xml"), reply);
+        httpServer->setReply(QStringLiteral("/update-manifest.xml"), reply);
         ConfigurationManager::instance()->setManifestUrl(
-            m_server->url(QStringLiteral("/update-manifest.xml")));
+            httpServer->url(QStringLiteral("/update-manifest.xml")));
     }
-    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
-    QSignalSpy failure(m_manager.get(), &UpdateManager::failure);
-    m_manager->checkForUpdates();
+    QSignalSpy done(manager.get(), &UpdateManager::updateDiscoveryDone);
+    QSignalSpy failure(manager.get(), &UpdateManager::failure);
+    manager->checkForUpdates();
     QVERIFY(failure.wait());
     QCOMPARE(done.count(), 0);
-    QCOMPARE(m_manager->state(), UpdateManager::Idle);
+    QCOMPARE(manager->state(), UpdateManager::Idle);
 }
 
 void tst_UpdateManager::newCheckRightAfterFailure()
 {
-    m_server->setFile(QStringLiteral("/mp"), pattern(64, 1));
-    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
-    QSignalSpy failure(m_manager.get(), &UpdateManager::failure);
+    httpServer->setFile(QStringLiteral("/mp"), pattern(64, 1));
+    QSignalSpy done(manager.get(), &UpdateManager::updateDiscoveryDone);
+    QSignalSpy failure(manager.get(), &UpdateManager::failure);
     // The first attempt finds no manifest; the retry, started from the failure itself, finds one.
-    connect(m_manager.get(), &UpdateManager::failure, this, [this] {
+    connect(manager.get(), &UpdateManager::failure, this, [this] {
         serveManifest(family(product("PELK", component("MP", base() + "/mp"))));
-        m_manager->checkForUpdates();
+        manager->checkForUpdates();
     });
-    ConfigurationManager::instance()->setManifestUrl(m_server->url(QStringLiteral("/update-manifest.xml")));
-    m_manager->checkForUpdates();
+    ConfigurationManager::instance()->setManifestUrl(httpServer->url(QStringLiteral("/update-manifest.xml")));
+    manager->checkForUpdates();
     QVERIFY(done.wait());
     QCOMPARE(failure.count(), 1);
-    QCOMPARE(m_manager->componentsFor(ManifestProduct::Base).value(0).size, qint64(64));
+    QCOMPARE(manager->componentsFor(ManifestProduct::Base).value(0).size, qint64(64));
 }
 
 void tst_UpdateManager::newCheckFromDoneHandler()
 {
     serveManifest(family(QByteArray()));
-    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
+    QSignalSpy done(manager.get(), &UpdateManager::updateDiscoveryDone);
     int started = 0;
-    connect(m_manager.get(), &UpdateManager::updateDiscoveryDone, this, [&] {
+    connect(manager.get(), &UpdateManager::updateDiscoveryDone, this, [&] {
         if (++started == 1)
-            m_manager->checkForUpdates();
+            manager->checkForUpdates();
     });
-    m_manager->checkForUpdates();
+    manager->checkForUpdates();
     QTRY_COMPARE(done.count(), 2);
-    QCOMPARE(m_server->requestCount(QStringLiteral("/update-manifest.xml")), 2);
+    QCOMPARE(httpServer->requestCount(QStringLiteral("/update-manifest.xml")), 2);
 }
 
 void tst_UpdateManager::manifestTimeSurvivesFailure()
 {
     serveManifest(family(QByteArray()));
-    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
-    QSignalSpy failure(m_manager.get(), &UpdateManager::failure);
-    m_manager->checkForUpdates();
+    QSignalSpy done(manager.get(), &UpdateManager::updateDiscoveryDone);
+    QSignalSpy failure(manager.get(), &UpdateManager::failure);
+    manager->checkForUpdates();
     QVERIFY(done.wait());
-    const QDateTime time = m_manager->manifestTime();
+    const QDateTime time = manager->manifestTime();
     QVERIFY(time.isValid());
 
     HttpTestServer::Reply gone;
     gone.status = 404;
-    m_server->setReply(QStringLiteral("/update-manifest.xml"), gone);
-    m_manager->checkForUpdates();
+    httpServer->setReply(QStringLiteral("/update-manifest.xml"), gone);
+    manager->checkForUpdates();
     QVERIFY(failure.wait());
-    QCOMPARE(m_manager->manifestTime(), time);
+    QCOMPARE(manager->manifestTime(), time);
 }
 
 void tst_UpdateManager::entityExpansionManifestRefused()
@@ -494,12 +494,12 @@ void tst_UpdateManager::entityExpansionManifestRefused()
     xml += "\" ReleaseDate=\"d\" URL=\"" + base().toUtf8() + "/mp\"/></Components></Product></Family>";
     serveManifest(xml);
 
-    QSignalSpy failure(m_manager.get(), &UpdateManager::failure);
+    QSignalSpy failure(manager.get(), &UpdateManager::failure);
     QTest::ignoreMessage(QtCriticalMsg, "UpdateManifestParser: Manifest declares entities; refused.");
     QTest::ignoreMessage(QtCriticalMsg, "Failed to parse manifest.");
-    m_manager->checkForUpdates();
+    manager->checkForUpdates();
     QVERIFY(failure.wait());
-    QCOMPARE(m_server->requestCount(QStringLiteral("/mp")), 0);
+    QCOMPARE(httpServer->requestCount(QStringLiteral("/mp")), 0);
 }
 
 void tst_UpdateManager::oversizedManifestRefused()
@@ -507,39 +507,39 @@ void tst_UpdateManager::oversizedManifestRefused()
     // Well-formed and valid, only far too large to be a manifest.
     const QByteArray padding = "<!--" + QByteArray(int(UpdateManager::maximumManifestSize), ' ') + "-->";
     serveManifest(family(product("PELK", component("MP", base() + "/mp")) + padding));
-    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
-    QSignalSpy failure(m_manager.get(), &UpdateManager::failure);
-    m_manager->checkForUpdates();
+    QSignalSpy done(manager.get(), &UpdateManager::updateDiscoveryDone);
+    QSignalSpy failure(manager.get(), &UpdateManager::failure);
+    manager->checkForUpdates();
     QVERIFY(failure.wait());
     QCOMPARE(done.count(), 0);
-    QVERIFY(QFileInfo(m_manager->manifestPath()).size() <= UpdateManager::maximumManifestSize);
-    QCOMPARE(m_server->requestCount(QStringLiteral("/mp")), 0);
+    QVERIFY(QFileInfo(manager->manifestPath()).size() <= UpdateManager::maximumManifestSize);
+    QCOMPARE(httpServer->requestCount(QStringLiteral("/mp")), 0);
 }
 
 void tst_UpdateManager::stalledSizeRequestTimesOut()
 {
     HttpTestServer::Reply silent;
     silent.silent = true;
-    m_server->setReply(QStringLiteral("/mp"), silent, "HEAD");
-    m_server->setFile(QStringLiteral("/dsp"), pattern(5, 5));
+    httpServer->setReply(QStringLiteral("/mp"), silent, "HEAD");
+    httpServer->setFile(QStringLiteral("/dsp"), pattern(5, 5));
     serveManifest(
         family(product("PELK", component("MP", base() + "/mp") + component("DSP", base() + "/dsp"))));
 
-    m_manager->setTransferTimeout(300);
-    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
-    QSignalSpy failure(m_manager.get(), &UpdateManager::failure);
-    m_manager->checkForUpdates();
+    manager->setTransferTimeout(300);
+    QSignalSpy done(manager.get(), &UpdateManager::updateDiscoveryDone);
+    QSignalSpy failure(manager.get(), &UpdateManager::failure);
+    manager->checkForUpdates();
     QVERIFY(failure.wait(5000));
     QCOMPARE(done.count(), 0);
-    QCOMPARE(m_manager->state(), UpdateManager::Idle);
+    QCOMPARE(manager->state(), UpdateManager::Idle);
 
     // The server answers again: the next check goes through.
     HttpTestServer::Reply answering;
     answering.body = pattern(9, 9);
-    m_server->setReply(QStringLiteral("/mp"), answering, "HEAD");
-    m_manager->checkForUpdates();
+    httpServer->setReply(QStringLiteral("/mp"), answering, "HEAD");
+    manager->checkForUpdates();
     QVERIFY(done.wait(5000));
-    QCOMPARE(m_manager->componentsFor(ManifestProduct::Base).value(0).size, qint64(9));
+    QCOMPARE(manager->componentsFor(ManifestProduct::Base).value(0).size, qint64(9));
 }
 
 void tst_UpdateManager::stalledManifestTimesOut()
@@ -547,14 +547,14 @@ void tst_UpdateManager::stalledManifestTimesOut()
     HttpTestServer::Reply stall;
     stall.body = family(QByteArray());
     stall.stallAfter = 10;
-    m_server->setReply(QStringLiteral("/update-manifest.xml"), stall);
-    ConfigurationManager::instance()->setManifestUrl(m_server->url(QStringLiteral("/update-manifest.xml")));
+    httpServer->setReply(QStringLiteral("/update-manifest.xml"), stall);
+    ConfigurationManager::instance()->setManifestUrl(httpServer->url(QStringLiteral("/update-manifest.xml")));
 
-    m_manager->setTransferTimeout(300);
-    QSignalSpy failure(m_manager.get(), &UpdateManager::failure);
-    m_manager->checkForUpdates();
+    manager->setTransferTimeout(300);
+    QSignalSpy failure(manager.get(), &UpdateManager::failure);
+    manager->checkForUpdates();
     QVERIFY(failure.wait(5000));
-    QCOMPARE(m_manager->state(), UpdateManager::Idle);
+    QCOMPARE(manager->state(), UpdateManager::Idle);
 }
 
 void tst_UpdateManager::untrustedDownloadDirectory()
@@ -568,16 +568,16 @@ void tst_UpdateManager::untrustedDownloadDirectory()
     QVERIFY(QFile::link(elsewhere.path(), quellor));
     serveManifest(family(QByteArray()));
 
-    QSignalSpy failure(m_manager.get(), &UpdateManager::failure);
+    QSignalSpy failure(manager.get(), &UpdateManager::failure);
     // One line, the path quoted as the stream quotes every text, then the reason.
     QTest::ignoreMessage(QtCriticalMsg,
         qPrintable(QStringLiteral(
             "UpdateManager: Failed to create path: \"%1\" \"%2 is not a directory of this user.\"")
                        .arg(UpdateManager::downloadDirectory(), quellor)));
-    m_manager->checkForUpdates();
+    manager->checkForUpdates();
     QCOMPARE(failure.count(), 1);
-    QCOMPARE(m_manager->state(), UpdateManager::Idle);
-    QCOMPARE(m_server->totalRequests(), 0);
+    QCOMPARE(manager->state(), UpdateManager::Idle);
+    QCOMPARE(httpServer->totalRequests(), 0);
     QVERIFY(QFile::remove(quellor));
 #endif
 }
@@ -587,15 +587,15 @@ void tst_UpdateManager::resetDuringSizeRequests()
     HttpTestServer::Reply slow;
     slow.body = "x";
     slow.delay = 300;
-    m_server->setReply(QStringLiteral("/mp"), slow);
+    httpServer->setReply(QStringLiteral("/mp"), slow);
     serveManifest(family(product("PELK", component("MP", base() + "/mp"))));
-    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
-    QSignalSpy failure(m_manager.get(), &UpdateManager::failure);
-    QSignalSpy seen(m_server.get(), &HttpTestServer::requestReceived);
-    m_manager->checkForUpdates();
-    QTRY_COMPARE(m_server->requestCount(QStringLiteral("/mp"), "HEAD"), 1);
-    m_manager->resetDiscovery();
-    QCOMPARE(m_manager->state(), UpdateManager::Idle);
+    QSignalSpy done(manager.get(), &UpdateManager::updateDiscoveryDone);
+    QSignalSpy failure(manager.get(), &UpdateManager::failure);
+    QSignalSpy seen(httpServer.get(), &HttpTestServer::requestReceived);
+    manager->checkForUpdates();
+    QTRY_COMPARE(httpServer->requestCount(QStringLiteral("/mp"), "HEAD"), 1);
+    manager->resetDiscovery();
+    QCOMPARE(manager->state(), UpdateManager::Idle);
     QVERIFY(!done.wait(500));
     QCOMPARE(failure.count(), 0);
 }
@@ -605,18 +605,18 @@ void tst_UpdateManager::destructionDuringSizeRequestsReportsNothing()
     HttpTestServer::Reply slow;
     slow.body = "x";
     slow.delay = 2000;
-    m_server->setReply(QStringLiteral("/mp"), slow);
-    m_server->setReply(QStringLiteral("/dsp"), slow);
+    httpServer->setReply(QStringLiteral("/mp"), slow);
+    httpServer->setReply(QStringLiteral("/dsp"), slow);
     serveManifest(
         family(product("PELK", component("MP", base() + "/mp") + component("DSP", base() + "/dsp"))));
-    m_manager->checkForUpdates();
-    QTRY_COMPARE(m_server->requestCount(QStringLiteral("/dsp"), "HEAD"), 1);
+    manager->checkForUpdates();
+    QTRY_COMPARE(httpServer->requestCount(QStringLiteral("/dsp"), "HEAD"), 1);
 
     static QStringList logged;
     logged.clear();
     const QtMessageHandler previous = qInstallMessageHandler(
         [](QtMsgType, const QMessageLogContext&, const QString& message) { logged.append(message); });
-    m_manager.reset();
+    manager.reset();
     qInstallMessageHandler(previous);
     // Released with the manager: neither aborted nor failed in the log.
     QCOMPARE(logged, QStringList());
@@ -626,14 +626,14 @@ void tst_UpdateManager::sizeChangedBetweenHeadAndDownload()
 {
     HttpTestServer::Reply head;
     head.body = pattern(1000, 1);
-    m_server->setReply(QStringLiteral("/mp"), head, "HEAD");
-    m_server->setFile(QStringLiteral("/mp"), pattern(900, 1));
+    httpServer->setReply(QStringLiteral("/mp"), head, "HEAD");
+    httpServer->setFile(QStringLiteral("/mp"), pattern(900, 1));
     serveManifest(family(product("PELK", component("MP", base() + "/mp"))));
-    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
-    m_manager->checkForUpdates();
+    QSignalSpy done(manager.get(), &UpdateManager::updateDiscoveryDone);
+    manager->checkForUpdates();
     QVERIFY(done.wait());
 
-    Component mp = m_manager->componentsFor(ManifestProduct::Base).value(0);
+    Component mp = manager->componentsFor(ManifestProduct::Base).value(0);
     QCOMPARE(mp.size, qint64(1000));
     mp.localPath = UpdateManager::downloadDirectory() + QStringLiteral("/0");
     DownloadAgent agent;
@@ -667,27 +667,27 @@ void tst_UpdateManager::discoverAndDownloadEveryComponent()
             reply.chunkDelay = 5;
         }
         served.insert(path, reply.body);
-        m_server->setReply(path, reply);
+        httpServer->setReply(path, reply);
         ++seed;
     }
     QCOMPARE(served.size(), 11);
 
-    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
-    QSignalSpy failure(m_manager.get(), &UpdateManager::failure);
-    m_manager->checkForUpdates();
+    QSignalSpy done(manager.get(), &UpdateManager::updateDiscoveryDone);
+    QSignalSpy failure(manager.get(), &UpdateManager::failure);
+    manager->checkForUpdates();
     QVERIFY(done.wait(10000));
     QCOMPARE(failure.count(), 0);
     QCOMPARE(done.count(), 1);
-    QCOMPARE(fileContents(m_manager->manifestPath()), manifest);
+    QCOMPARE(fileContents(manager->manifestPath()), manifest);
 
     const ManifestProduct products[] = { ManifestProduct::Base, ManifestProduct::Plus,
         ManifestProduct::Updater, ManifestProduct::Manager };
     for (ManifestProduct product : products) {
-        for (const Component& c : m_manager->componentsFor(product))
+        for (const Component& c : manager->componentsFor(product))
             QCOMPARE(c.size, qint64(served.value(c.url.path()).size()));
     }
 
-    QList<Component> plus = m_manager->componentsFor(ManifestProduct::Plus);
+    QList<Component> plus = manager->componentsFor(ManifestProduct::Plus);
     QCOMPARE(plus.size(), 4);
     QList<DownloadRequest> batch;
     for (Component& c : plus) {
@@ -705,7 +705,7 @@ void tst_UpdateManager::discoverAndDownloadEveryComponent()
         const QByteArray onDisk = fileContents(c.localPath);
         QCOMPARE(onDisk.size(), int(c.size));
         QVERIFY2(onDisk == served.value(c.url.path()), qPrintable(c.localPath));
-        QCOMPARE(m_server->requestCount(c.url.path(), "GET"), 1);
+        QCOMPARE(httpServer->requestCount(c.url.path(), "GET"), 1);
     }
     const QStringList files = QDir(UpdateManager::downloadDirectory()).entryList(QDir::Files, QDir::Name);
     QCOMPARE(files, QStringList({ "0", "1", "2", "3", "update-manifest.xml" }));
@@ -772,24 +772,24 @@ void tst_UpdateManager::hostileReplies()
     QFETCH(QString, refusal);
     QFETCH(QString, failure);
 
-    m_server->setReply(QStringLiteral("/c"), head, "HEAD");
-    m_server->setReply(QStringLiteral("/c"), get, "GET");
+    httpServer->setReply(QStringLiteral("/c"), head, "HEAD");
+    httpServer->setReply(QStringLiteral("/c"), get, "GET");
     serveManifest(manifest.replace("@C@", base().toUtf8() + "/c"));
-    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
-    QSignalSpy refused(m_manager.get(), &UpdateManager::failure);
+    QSignalSpy done(manager.get(), &UpdateManager::updateDiscoveryDone);
+    QSignalSpy refused(manager.get(), &UpdateManager::failure);
     if (!refusal.isEmpty())
         QTest::ignoreMessage(QtCriticalMsg, qPrintable(refusal));
-    m_manager->checkForUpdates();
+    manager->checkForUpdates();
     QTRY_COMPARE(done.count() + refused.count(), 1);
     if (!refusal.isEmpty()) {
         QCOMPARE(refused.count(), 1);
-        QCOMPARE(m_manager->failureReason(), UpdateManager::InvalidManifest);
-        QCOMPARE(m_server->requestCount(QStringLiteral("/c")), 0);
+        QCOMPARE(manager->failureReason(), UpdateManager::InvalidManifest);
+        QCOMPARE(httpServer->requestCount(QStringLiteral("/c")), 0);
         return;
     }
     QCOMPARE(done.count(), 1);
 
-    Component mp = m_manager->componentsFor(ManifestProduct::Plus).value(0);
+    Component mp = manager->componentsFor(ManifestProduct::Plus).value(0);
     mp.localPath = UpdateManager::downloadDirectory() + QStringLiteral("/0");
     DownloadAgent agent;
     agent.setTransferTimeout(30000);
@@ -846,7 +846,7 @@ void tst_UpdateManager::signedCatalogue()
             QString::fromLatin1(CatalogueSignature::encodeKey(stranger.publicKey) + ", "
                 + CatalogueSignature::encodeKey(signer.publicKey)));
     }
-    m_server->setFile(QStringLiteral("/mp"), pattern(10, 1));
+    httpServer->setFile(QStringLiteral("/mp"), pattern(10, 1));
     const QByteArray manifest
         = current(family(product("PELK", component("MP", base() + "/mp"))), pattern(10, 1));
     QByteArray signature = CatalogueSignature::sign(manifest, signer.secretKey);
@@ -861,10 +861,10 @@ void tst_UpdateManager::signedCatalogue()
         signature.chop(20);
     serveManifest(served);
     if (fault == QLatin1String("html")) {
-        m_server->setRedirect(QStringLiteral("/update-manifest.xml.sig"), QStringLiteral("/portal"));
-        m_server->setFile(QStringLiteral("/portal"), "<html><body>Please log in</body></html>");
+        httpServer->setRedirect(QStringLiteral("/update-manifest.xml.sig"), QStringLiteral("/portal"));
+        httpServer->setFile(QStringLiteral("/portal"), "<html><body>Please log in</body></html>");
     } else if (fault != QLatin1String("no signature")) {
-        m_server->setFile(QStringLiteral("/update-manifest.xml.sig"), signature);
+        httpServer->setFile(QStringLiteral("/update-manifest.xml.sig"), signature);
     }
 
     const QString keyId = QString::fromLatin1(CatalogueSignature::keyId(signer.publicKey));
@@ -876,17 +876,17 @@ void tst_UpdateManager::signedCatalogue()
         QTest::ignoreMessage(QtDebugMsg,
             "UpdateManager: No catalogue signing key is trusted; the catalogue was not verified.");
     }
-    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
-    QSignalSpy failure(m_manager.get(), &UpdateManager::failure);
-    m_manager->checkForUpdates();
+    QSignalSpy done(manager.get(), &UpdateManager::updateDiscoveryDone);
+    QSignalSpy failure(manager.get(), &UpdateManager::failure);
+    manager->checkForUpdates();
     QTRY_COMPARE(done.count() + failure.count(), 1);
     QCOMPARE(done.count(), complaint.isEmpty() ? 1 : 0);
-    QCOMPARE(m_manager->failureReason(),
+    QCOMPARE(manager->failureReason(),
         complaint.isEmpty() ? UpdateManager::NoFailure : UpdateManager::UnverifiedCatalogue);
     // Nothing of a refused catalogue is used, not even to ask a size.
-    QCOMPARE(m_server->requestCount(QStringLiteral("/mp")), complaint.isEmpty() ? 1 : 0);
-    QCOMPARE(m_manager->componentsFor(ManifestProduct::Base).size(), complaint.isEmpty() ? 1 : 0);
-    QCOMPARE(m_manager->isCatalogueVerified(), complaint.isEmpty() && trusted);
+    QCOMPARE(httpServer->requestCount(QStringLiteral("/mp")), complaint.isEmpty() ? 1 : 0);
+    QCOMPARE(manager->componentsFor(ManifestProduct::Base).size(), complaint.isEmpty() ? 1 : 0);
+    QCOMPARE(manager->isCatalogueVerified(), complaint.isEmpty() && trusted);
 }
 
 void tst_UpdateManager::trustedCatalogue_data()
@@ -980,7 +980,7 @@ void tst_UpdateManager::trustedCatalogue()
         for (const QString& name : names) {
             texts.append(name.startsWith(QLatin1Char('!'))
                     ? name.mid(1)
-                    : QString::fromLatin1(CatalogueSignature::encodeKey(m_keys.value(name).publicKey)));
+                    : QString::fromLatin1(CatalogueSignature::encodeKey(keys.value(name).publicKey)));
         }
         return texts.join(QLatin1Char(','));
     };
@@ -989,9 +989,9 @@ void tst_UpdateManager::trustedCatalogue()
         QSettings().setValue(QStringLiteral("update/revoked-keys"), publicKeys(revoked));
     QList<QByteArray> secretKeys;
     for (const QString& name : signers)
-        secretKeys.append(m_keys.value(name).secretKey);
+        secretKeys.append(keys.value(name).secretKey);
 
-    UpdateCatalogue catalogue(m_server.get());
+    UpdateCatalogue catalogue(httpServer.get());
     catalogue.addComponent(QStringLiteral("PELK+"), QStringLiteral("MP"), QStringLiteral("3.2.7"), 3000);
     catalogue.addComponent(QStringLiteral("PELK"), QStringLiteral("Styles"), QStringLiteral("0x1A2B"), 2000);
     // The updater's own packages carry no digest in any row: only device images must.
@@ -1004,20 +1004,20 @@ void tst_UpdateManager::trustedCatalogue()
         return index < days.size() ? now.addDays(days.at(index)) : QDateTime();
     };
 
-    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
-    QSignalSpy failure(m_manager.get(), &UpdateManager::failure);
+    QSignalSpy done(manager.get(), &UpdateManager::updateDiscoveryDone);
+    QSignalSpy failure(manager.get(), &UpdateManager::failure);
     if (!previous.isEmpty()) {
         catalogue.setValidity(day(previous, 0), now.addDays(20));
         catalogue.publish();
-        m_manager->checkForUpdates();
+        manager->checkForUpdates();
         QVERIFY(done.wait());
         done.clear();
     }
     catalogue.setValidity(day(validity, 0), day(validity, 1));
     catalogue.publish();
-    const int requestsBefore = m_server->totalRequests();
+    const int requestsBefore = httpServer->totalRequests();
     const QString mcuPath = catalogue.find(QStringLiteral("PELK+"), QStringLiteral("MP"))->path;
-    const int sizeRequestsBefore = m_server->requestCount(mcuPath);
+    const int sizeRequestsBefore = httpServer->requestCount(mcuPath);
 
     const QString expected = complaint.contains(QLatin1String("%1"))
         ? complaint.arg(CatalogueFreshness::displayTime(
@@ -1027,24 +1027,24 @@ void tst_UpdateManager::trustedCatalogue()
         QTest::ignoreMessage(QtCriticalMsg,
             QRegularExpression(QStringLiteral("^UpdateManager: .*") + QRegularExpression::escape(expected)));
     }
-    m_manager->checkForUpdates();
+    manager->checkForUpdates();
     QTRY_COMPARE(done.count() + failure.count(), 1);
-    QCOMPARE(int(m_manager->failureReason()), reason);
-    QVERIFY2(m_manager->failureText().contains(expected), qPrintable(m_manager->failureText()));
-    QCOMPARE(m_manager->isCatalogueVerified(), reason == UpdateManager::NoFailure);
+    QCOMPARE(int(manager->failureReason()), reason);
+    QVERIFY2(manager->failureText().contains(expected), qPrintable(manager->failureText()));
+    QCOMPARE(manager->isCatalogueVerified(), reason == UpdateManager::NoFailure);
     QCOMPARE(
-        m_server->requestCount(mcuPath) - sizeRequestsBefore, reason == UpdateManager::NoFailure ? 1 : 0);
+        httpServer->requestCount(mcuPath) - sizeRequestsBefore, reason == UpdateManager::NoFailure ? 1 : 0);
     // Nothing of a refused catalogue is planned.
     QCOMPARE(
-        m_manager->componentsFor(ManifestProduct::Plus).size(), reason == UpdateManager::NoFailure ? 1 : 0);
+        manager->componentsFor(ManifestProduct::Plus).size(), reason == UpdateManager::NoFailure ? 1 : 0);
     // A key that cannot be read refuses before anything is fetched.
     if (reason == UpdateManager::UnverifiedCatalogue && complaint.contains(QLatin1String("setting")))
-        QCOMPARE(m_server->totalRequests(), requestsBefore);
+        QCOMPARE(httpServer->totalRequests(), requestsBefore);
     // What is accepted is remembered for the next check; what is refused is not.
     if (reason == UpdateManager::NoFailure) {
         for (const QString& name : signers) {
             if (trusted.contains(name) && !revoked.contains(name))
-                QCOMPARE(CatalogueFreshness().newestAccepted(m_keys.value(name).publicKey).toSecsSinceEpoch(),
+                QCOMPARE(CatalogueFreshness().newestAccepted(keys.value(name).publicKey).toSecsSinceEpoch(),
                     day(validity, 0).toSecsSinceEpoch());
         }
     }
@@ -1085,9 +1085,9 @@ void tst_UpdateManager::retriedRequests()
     HttpTestServer::Reply& faulty = path == QLatin1String("/mp") ? mp : manifest;
     faulty.faultStatus = status;
     faulty.faultyAnswers = faults;
-    m_server->setReply(QStringLiteral("/update-manifest.xml"), manifest);
-    m_server->setReply(QStringLiteral("/mp"), mp);
-    ConfigurationManager::instance()->setManifestUrl(m_server->url(QStringLiteral("/update-manifest.xml")));
+    httpServer->setReply(QStringLiteral("/update-manifest.xml"), manifest);
+    httpServer->setReply(QStringLiteral("/mp"), mp);
+    ConfigurationManager::instance()->setManifestUrl(httpServer->url(QStringLiteral("/update-manifest.xml")));
 
     // Each retry is logged, with its number and pause.
     for (int retry = 1; retry < requests; ++retry) {
@@ -1096,17 +1096,17 @@ void tst_UpdateManager::retriedRequests()
                                    .arg(retry)
                                    .arg(TestEnvironment::retryPause * (1 << (retry - 1)) / 1000.0)));
     }
-    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
-    QSignalSpy failure(m_manager.get(), &UpdateManager::failure);
-    m_manager->checkForUpdates();
+    QSignalSpy done(manager.get(), &UpdateManager::updateDiscoveryDone);
+    QSignalSpy failure(manager.get(), &UpdateManager::failure);
+    manager->checkForUpdates();
     QTRY_COMPARE(done.count() + failure.count(), 1);
     QVERIFY(!done.wait(100));
     QCOMPARE(done.count(), ok ? 1 : 0);
-    QCOMPARE(m_server->requestCount(path, method), requests);
+    QCOMPARE(httpServer->requestCount(path, method), requests);
     if (ok)
-        QCOMPARE(m_manager->componentsFor(ManifestProduct::Base).value(0).size, qint64(77));
+        QCOMPARE(manager->componentsFor(ManifestProduct::Base).value(0).size, qint64(77));
     else
-        QCOMPARE(m_manager->failureReason(), UpdateManager::DownloadFailed);
+        QCOMPARE(manager->failureReason(), UpdateManager::DownloadFailed);
 }
 
 void tst_UpdateManager::componentSchemes_data()
@@ -1180,32 +1180,32 @@ void tst_UpdateManager::slowServersFreeTheManager()
 
     const QByteArray manifest = family(product("PELK", component("MP", base() + "/mp")));
     serveManifest(manifest);
-    m_server->setFile(QStringLiteral("/mp"), pattern(33, 3));
+    httpServer->setFile(QStringLiteral("/mp"), pattern(33, 3));
     if (slow.body.isEmpty())
         slow.body = path == QLatin1String("/mp") ? pattern(33, 3) : manifest;
     else
         slow.body.replace("\"/mp\"", "\"" + base().toUtf8() + "/mp\"");
-    m_server->setReply(path, slow, method);
+    httpServer->setReply(path, slow, method);
 
-    m_manager->setSlowServerBounds(300, 1024, maximumDuration);
-    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
-    QSignalSpy failed(m_manager.get(), &UpdateManager::failure);
+    manager->setSlowServerBounds(300, 1024, maximumDuration);
+    QSignalSpy done(manager.get(), &UpdateManager::updateDiscoveryDone);
+    QSignalSpy failed(manager.get(), &UpdateManager::failure);
     QElapsedTimer clock;
     clock.start();
-    m_manager->checkForUpdates();
+    manager->checkForUpdates();
     QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 10000);
     QCOMPARE(done.count(), 0);
-    QVERIFY2(m_manager->failureText().startsWith(failure), qPrintable(m_manager->failureText()));
-    QCOMPARE(m_server->requestCount(path, method), requests);
+    QVERIFY2(manager->failureText().startsWith(failure), qPrintable(manager->failureText()));
+    QCOMPARE(httpServer->requestCount(path, method), requests);
     QVERIFY2(clock.elapsed() < 2000 * requests, qPrintable(QString::number(clock.elapsed())));
 
     // The server is itself again: the next check is not refused as busy, and goes through.
     HttpTestServer::Reply normal;
     normal.body = path == QLatin1String("/mp") ? pattern(33, 3) : manifest;
-    m_server->setReply(path, normal, method);
-    m_manager->checkForUpdates();
+    httpServer->setReply(path, normal, method);
+    manager->checkForUpdates();
     QVERIFY(done.wait(5000));
-    QCOMPARE(m_manager->componentsFor(ManifestProduct::Base).value(0).size, qint64(33));
+    QCOMPARE(manager->componentsFor(ManifestProduct::Base).value(0).size, qint64(33));
 }
 
 void tst_UpdateManager::passwordNeverLogged_data()
@@ -1224,19 +1224,19 @@ void tst_UpdateManager::passwordNeverLogged()
     QFETCH(int, headStatus);
     QFETCH(bool, ok);
 
-    QUrl server = m_server->url(QString());
+    QUrl server = httpServer->url(QString());
     server.setUserInfo(QStringLiteral("publisher:hunter2"));
     const QString withCredentials = server.toString();
     HttpTestServer::Reply head;
     head.status = headStatus;
     head.faultyAnswers = 99;
-    m_server->setReply(QStringLiteral("/mp"), head, "HEAD");
-    m_server->setFile(QStringLiteral("/update-manifest.xml"),
+    httpServer->setReply(QStringLiteral("/mp"), head, "HEAD");
+    httpServer->setFile(QStringLiteral("/update-manifest.xml"),
         family(product("PELK",
             component("MP",
                 componentUrl.contains(QLatin1String("%1")) ? componentUrl.arg(withCredentials)
                                                            : componentUrl))));
-    QUrl manifestUrl = m_server->url(QStringLiteral("/update-manifest.xml"));
+    QUrl manifestUrl = httpServer->url(QStringLiteral("/update-manifest.xml"));
     manifestUrl.setUserInfo(QStringLiteral("publisher:hunter2"));
     ConfigurationManager::instance()->setManifestUrl(manifestUrl);
 
@@ -1245,14 +1245,14 @@ void tst_UpdateManager::passwordNeverLogged()
     sink = &logged;
     const QtMessageHandler previous = qInstallMessageHandler(
         [](QtMsgType, const QMessageLogContext&, const QString& message) { sink->append(message); });
-    QSignalSpy done(m_manager.get(), &UpdateManager::updateDiscoveryDone);
-    QSignalSpy failed(m_manager.get(), &UpdateManager::failure);
-    m_manager->checkForUpdates();
+    QSignalSpy done(manager.get(), &UpdateManager::updateDiscoveryDone);
+    QSignalSpy failed(manager.get(), &UpdateManager::failure);
+    manager->checkForUpdates();
     QTRY_COMPARE(done.count() + failed.count(), 1);
     qInstallMessageHandler(previous);
 
     QCOMPARE(done.count(), ok ? 1 : 0);
-    const QString all = logged.join(QLatin1Char('\n')) + QLatin1Char('\n') + m_manager->failureText();
+    const QString all = logged.join(QLatin1Char('\n')) + QLatin1Char('\n') + manager->failureText();
     QVERIFY2(all.contains(QStringLiteral("/mp")), qPrintable(all));
     QVERIFY2(!all.contains(QStringLiteral("hunter2")) && !all.contains(QStringLiteral("publisher")),
         qPrintable(all));

@@ -68,13 +68,13 @@ private slots:
 
 private:
     bool parseText(UpdateManifestParser& parser, const QByteArray& xml);
-    QTemporaryDir m_dir;
+    QTemporaryDir dir;
 };
 
 bool tst_UpdateManifestParser::parseText(UpdateManifestParser& parser, const QByteArray& xml)
 {
     // Through a real file, as the update manager reads the downloaded manifest.
-    QFile file(m_dir.filePath(QStringLiteral("update-manifest.xml")));
+    QFile file(dir.filePath(QStringLiteral("update-manifest.xml")));
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(xml) != xml.size())
         return false;
     file.close();

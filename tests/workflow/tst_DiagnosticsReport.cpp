@@ -27,16 +27,16 @@ private slots:
     void holds();
 
 private:
-    QString m_report;
-    CatalogueSignature::KeyPair m_keys;
+    QString report;
+    CatalogueSignature::KeyPair keys;
 };
 
 void tst_DiagnosticsReport::initTestCase()
 {
     QVERIFY(CatalogueSignature::initialise());
-    m_keys = CatalogueSignature::generateKeyPair();
+    keys = CatalogueSignature::generateKeyPair();
     QSettings().setValue(QStringLiteral("update/trusted-keys"),
-        QString::fromLatin1(CatalogueSignature::encodeKey(m_keys.publicKey)));
+        QString::fromLatin1(CatalogueSignature::encodeKey(keys.publicKey)));
     ConfigurationManager::instance()->setManifestUrl(
         QUrl(QStringLiteral("http://127.0.0.1:9/catalogue.xml")));
 
@@ -61,7 +61,7 @@ void tst_DiagnosticsReport::initTestCase()
     info.model = Plus;
     const Connection ready { QStringLiteral("sim/PKA"), Plus, QStringLiteral("PKA") };
     const Connection unread { QStringLiteral("sim/PKB"), Base, QStringLiteral("PKB") };
-    m_report = DiagnosticsReport::build({ { ready, info }, { unread, std::nullopt } }, history);
+    report = DiagnosticsReport::build({ { ready, info }, { unread, std::nullopt } }, history);
 }
 
 void tst_DiagnosticsReport::holds_data()
@@ -76,7 +76,7 @@ void tst_DiagnosticsReport::holds_data()
     QTest::newRow("hid recording off") << "HID recording: off (set PELK_HID_RECORD=FILE to record)\n" << true;
     QTest::newRow("manifest url") << "Manifest URL: http://127.0.0.1:9/catalogue.xml\n" << true;
     QTest::newRow("trusted key id") << "Trusted catalogue keys (ids): "
-            + QString::fromLatin1(CatalogueSignature::keyId(m_keys.publicKey))
+            + QString::fromLatin1(CatalogueSignature::keyId(keys.publicKey))
             + "\n" << true;
     QTest::newRow("device read") << "Pelk+, serial number PKA, path sim/PKA: MCU Firmware " << true;
     QTest::newRow("device unread") << "Pelk, serial number PKB, path sim/PKB: versions not read" << true;
@@ -89,9 +89,9 @@ void tst_DiagnosticsReport::holds_data()
     QTest::newRow("last log line") << " log line 600\n" << true;
     QTest::newRow("log line 101") << " log line 101\n" << true;
     QTest::newRow("log line 100 left out") << " log line 100\n" << false;
-    QTest::newRow("no public key") << QString::fromLatin1(CatalogueSignature::encodeKey(m_keys.publicKey))
+    QTest::newRow("no public key") << QString::fromLatin1(CatalogueSignature::encodeKey(keys.publicKey))
                                    << false;
-    QTest::newRow("no secret key") << QString::fromLatin1(CatalogueSignature::encodeKey(m_keys.secretKey))
+    QTest::newRow("no secret key") << QString::fromLatin1(CatalogueSignature::encodeKey(keys.secretKey))
                                    << false;
 }
 
@@ -99,7 +99,7 @@ void tst_DiagnosticsReport::holds()
 {
     QFETCH(QString, text);
     QFETCH(bool, present);
-    QVERIFY2(m_report.contains(text) == present, qPrintable(text));
+    QVERIFY2(report.contains(text) == present, qPrintable(text));
 }
 
 int main(int argc, char** argv)

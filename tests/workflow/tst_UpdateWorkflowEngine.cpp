@@ -108,7 +108,7 @@ private slots:
     void scenario();
 
 private:
-    QTemporaryDir m_dir;
+    QTemporaryDir dir;
 };
 
 void tst_UpdateWorkflowEngine::scenario_data()
@@ -342,7 +342,7 @@ void tst_UpdateWorkflowEngine::scenario_data()
 
     QTest::newRow("file chosen on this computer")
         << Devices { plus({ "MP" }) } << EngineScript([this](EngineFixture& f) {
-               QFile file(m_dir.filePath(QStringLiteral("pelk-Update.bin")));
+               QFile file(dir.filePath(QStringLiteral("pelk-Update.bin")));
                if (!file.open(QIODevice::WriteOnly))
                    return false;
                file.write(f.catalogue.find(QStringLiteral("PELK+"), QStringLiteral("MP"))->served);

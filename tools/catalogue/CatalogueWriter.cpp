@@ -87,9 +87,9 @@ bool CatalogueWriter::fileDigest(const QString& path, QByteArray* digest)
 }
 
 CatalogueWriter::CatalogueWriter(const QUrl& baseUrl, const QString& root, const QString& releaseDate)
-    : m_baseUrl(baseUrl)
-    , m_root(root)
-    , m_releaseDate(releaseDate)
+    : filesBaseUrl(baseUrl)
+    , rootDir(root)
+    , defaultReleaseDate(releaseDate)
 { }
 
 bool CatalogueWriter::parseEntry(const QString& text, CatalogueEntry* entry, QString* error)
@@ -219,11 +219,11 @@ bool CatalogueWriter::checkVersion(const CatalogueEntry& entry, QString* error)
 
 bool CatalogueWriter::isBaseUrlValid(QString* error) const
 {
-    const QString scheme = m_baseUrl.scheme();
-    if (!m_baseUrl.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
-        || m_baseUrl.host().isEmpty() || m_baseUrl.hasQuery() || m_baseUrl.hasFragment()) {
+    const QString scheme = filesBaseUrl.scheme();
+    if (!filesBaseUrl.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
+        || filesBaseUrl.host().isEmpty() || filesBaseUrl.hasQuery() || filesBaseUrl.hasFragment()) {
         *error = QStringLiteral("base URL \"%1\" is not an http or https URL without query and fragment")
-                     .arg(m_baseUrl.toString());
+                     .arg(filesBaseUrl.toString());
         return false;
     }
     return true;
@@ -235,8 +235,8 @@ void CatalogueWriter::setValidity(const QDateTime& published, const QDateTime& e
     auto seconds = [](const QDateTime& time) {
         return time.isValid() ? QDateTime::fromSecsSinceEpoch(time.toSecsSinceEpoch(), Qt::UTC) : QDateTime();
     };
-    m_published = seconds(published);
-    m_expires = seconds(expires);
+    publishedAt = seconds(published);
+    expiresAt = seconds(expires);
 }
 
 bool CatalogueWriter::addEntry(CatalogueEntry entry, QString* error)
@@ -244,7 +244,7 @@ bool CatalogueWriter::addEntry(CatalogueEntry entry, QString* error)
     if (!checkVersion(entry, error))
         return false;
 
-    for (const CatalogueEntry& existing : qAsConst(m_entries)) {
+    for (const CatalogueEntry& existing : qAsConst(entryList)) {
         if (existing.product == entry.product && existing.type == entry.type) {
             // The updater would offer both one after the other.
             *error = QStringLiteral("%1: %2 %3 is already listed (%4)")
@@ -275,23 +275,23 @@ bool CatalogueWriter::addEntry(CatalogueEntry entry, QString* error)
     }
     // Compared through canonical paths so that symbolic links and "a/../b" do not move a file out
     // of the root unnoticed.
-    const QString canonicalRoot = QFileInfo(m_root.path()).canonicalFilePath();
+    const QString canonicalRoot = QFileInfo(rootDir.path()).canonicalFilePath();
     const QString below = canonicalRoot.isEmpty()
         ? QString()
         : QDir(canonicalRoot).relativeFilePath(file.canonicalFilePath());
     if (below.isEmpty() || below.startsWith(QLatin1String("../")) || QDir::isAbsolutePath(below)) {
         *error = QStringLiteral("%1: the file is not below the catalogue root %2")
-                     .arg(describe(entry), m_root.path());
+                     .arg(describe(entry), rootDir.path());
         return false;
     }
 
-    QUrl url = m_baseUrl;
+    QUrl url = filesBaseUrl;
     QString path = url.path();
     if (!path.endsWith(QLatin1Char('/')))
         path += QLatin1Char('/');
     url.setPath(path + below, QUrl::DecodedMode);
     entry.url = url;
-    m_entries.append(entry);
+    entryList.append(entry);
     return true;
 }
 
@@ -299,7 +299,7 @@ QList<CatalogueEntry> CatalogueWriter::manifestOrder() const
 {
     QList<CatalogueEntry> ordered;
     for (const ProductName& name : productNames) {
-        for (const CatalogueEntry& entry : m_entries) {
+        for (const CatalogueEntry& entry : entryList) {
             if (entry.product == name.product)
                 ordered.append(entry);
         }
@@ -316,10 +316,10 @@ QByteArray CatalogueWriter::manifest() const
     xml.writeStartDocument();
     xml.writeStartElement(QStringLiteral("Family"));
     xml.writeAttribute(QStringLiteral("Name"), QStringLiteral("PELK"));
-    if (m_published.isValid())
-        xml.writeAttribute(QStringLiteral("Published"), CatalogueHeader::timeText(m_published));
-    if (m_expires.isValid())
-        xml.writeAttribute(QStringLiteral("Expires"), CatalogueHeader::timeText(m_expires));
+    if (publishedAt.isValid())
+        xml.writeAttribute(QStringLiteral("Published"), CatalogueHeader::timeText(publishedAt));
+    if (expiresAt.isValid())
+        xml.writeAttribute(QStringLiteral("Expires"), CatalogueHeader::timeText(expiresAt));
     const QList<CatalogueEntry> ordered = manifestOrder();
     for (const ProductName& name : productNames) {
         bool opened = false;
@@ -335,7 +335,7 @@ QByteArray CatalogueWriter::manifest() const
             xml.writeEmptyElement(QStringLiteral("Component"));
             xml.writeAttribute(QStringLiteral("Name"), componentName(entry.type));
             xml.writeAttribute(QStringLiteral("Version"), entry.version);
-            xml.writeAttribute(QStringLiteral("ReleaseDate"), m_releaseDate);
+            xml.writeAttribute(QStringLiteral("ReleaseDate"), defaultReleaseDate);
             xml.writeAttribute(QStringLiteral("URL"), QString::fromLatin1(entry.url.toEncoded()));
             xml.writeAttribute(QStringLiteral("SHA256"), QString::fromLatin1(entry.sha256.toHex()));
         }
@@ -370,7 +370,7 @@ bool CatalogueWriter::write(const QString& path, QString* error) const
 
 bool CatalogueWriter::write(const QString& path, const QList<QByteArray>& secretKeys, QString* error) const
 {
-    if (m_entries.isEmpty()) {
+    if (entryList.isEmpty()) {
         *error = QStringLiteral("no components given");
         return false;
     }
@@ -403,7 +403,7 @@ bool CatalogueWriter::write(const QString& path, const QList<QByteArray>& secret
         const Component& read = components.at(i);
         const CatalogueEntry& entry = ordered.at(i);
         if (read.type != entry.type || read.version != entry.version || read.url != entry.url
-            || read.releaseDate != m_releaseDate || read.sha256 != entry.sha256) {
+            || read.releaseDate != defaultReleaseDate || read.sha256 != entry.sha256) {
             *error
                 = QStringLiteral("%1 reads back as %2 %3 %4")
                       .arg(describe(entry), componentTypeName(read.type), read.version, read.url.toString());
@@ -412,7 +412,7 @@ bool CatalogueWriter::write(const QString& path, const QList<QByteArray>& secret
     }
 
     const CatalogueHeader header = CatalogueHeader::read(text);
-    if (header.published != m_published.toUTC() || header.expires != m_expires.toUTC()) {
+    if (header.published != publishedAt.toUTC() || header.expires != expiresAt.toUTC()) {
         *error = QStringLiteral("the manifest's Published and Expires times do not read back");
         return false;
     }

@@ -34,7 +34,7 @@ public:
 
     // Checks the version text for its type and the file, and gives the entry its URL.
     bool addEntry(CatalogueEntry entry, QString* error);
-    const QList<CatalogueEntry>& entries() const { return m_entries; }
+    const QList<CatalogueEntry>& entries() const { return entryList; }
 
     bool isBaseUrlValid(QString* error) const;
 
@@ -67,12 +67,12 @@ private:
     // The entries in the order the manifest lists them.
     QList<CatalogueEntry> manifestOrder() const;
 
-    QUrl m_baseUrl;
-    QDir m_root;
-    QString m_releaseDate;
-    QDateTime m_published;
-    QDateTime m_expires;
-    QList<CatalogueEntry> m_entries;
+    QUrl filesBaseUrl;
+    QDir rootDir;
+    QString defaultReleaseDate;
+    QDateTime publishedAt;
+    QDateTime expiresAt;
+    QList<CatalogueEntry> entryList;
 };
 
 } // namespace PelkPlus

@@ -37,37 +37,37 @@ struct DeviceBus::Client
 
 DeviceBus::DeviceBus(QObject* parent)
     : QObject(parent)
-    , m_server(new QLocalServer(this))
-    , m_idleTimer(new QTimer(this))
+    , server(new QLocalServer(this))
+    , idleTimer(new QTimer(this))
 {
-    m_clock.start();
-    connect(m_server, &QLocalServer::newConnection, this, &DeviceBus::onNewConnection);
-    m_idleTimer->setInterval(100);
-    connect(m_idleTimer, &QTimer::timeout, this, &DeviceBus::tickIdle);
-    m_idleTimer->start();
+    clock.start();
+    connect(server, &QLocalServer::newConnection, this, &DeviceBus::onNewConnection);
+    idleTimer->setInterval(100);
+    connect(idleTimer, &QTimer::timeout, this, &DeviceBus::tickIdle);
+    idleTimer->start();
 }
 
 DeviceBus::~DeviceBus()
 {
-    for (auto& client : m_clients)
+    for (auto& client : clients)
         client->socket->disconnect(this);
 }
 
 bool DeviceBus::listen(const QString& socketPath)
 {
     QLocalServer::removeServer(socketPath);
-    m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!m_server->listen(socketPath)) {
-        say(QStringLiteral("cannot listen on %1: %2").arg(socketPath, m_server->errorString()));
+    server->setSocketOptions(QLocalServer::UserAccessOption);
+    if (!server->listen(socketPath)) {
+        say(QStringLiteral("cannot listen on %1: %2").arg(socketPath, server->errorString()));
         return false;
     }
-    say(QStringLiteral("listening on %1").arg(m_server->fullServerName()));
+    say(QStringLiteral("listening on %1").arg(server->fullServerName()));
     return true;
 }
 
 QString DeviceBus::socketPath() const
 {
-    return m_server->fullServerName();
+    return server->fullServerName();
 }
 
 int DeviceBus::addDevice(const SimulatedDevice::Settings& settings)
@@ -75,16 +75,16 @@ int DeviceBus::addDevice(const SimulatedDevice::Settings& settings)
     auto entry = std::make_unique<Entry>();
     entry->device = SimulatedDevice(settings);
     entry->device.setLog([this](const QString& line) { say(line); });
-    entry->appearedAtMs = m_clock.elapsed();
+    entry->appearedAtMs = clock.elapsed();
     entry->returnTimer = new QTimer(this);
     entry->returnTimer->setSingleShot(true);
-    const int index = int(m_devices.size());
+    const int index = int(devices.size());
     connect(entry->returnTimer, &QTimer::timeout, this, [this, index] {
-        Entry& e = *m_devices[size_t(index)];
+        Entry& e = *devices[size_t(index)];
         e.device.restarted();
         plug(index);
     });
-    m_devices.push_back(std::move(entry));
+    devices.push_back(std::move(entry));
     say(QStringLiteral("device %1 added: %2 at %3, serial %4")
             .arg(index)
             .arg(QLatin1String(modelName(settings.model)), settings.path, settings.serialNumber));
@@ -93,22 +93,22 @@ int DeviceBus::addDevice(const SimulatedDevice::Settings& settings)
 
 SimulatedDevice& DeviceBus::device(int index)
 {
-    return m_devices.at(size_t(index))->device;
+    return devices.at(size_t(index))->device;
 }
 
 bool DeviceBus::isPlugged(int index) const
 {
-    return m_devices.at(size_t(index))->plugged;
+    return devices.at(size_t(index))->plugged;
 }
 
 void DeviceBus::plug(int index)
 {
-    Entry& entry = *m_devices.at(size_t(index));
+    Entry& entry = *devices.at(size_t(index));
     entry.returnTimer->stop();
     if (entry.plugged)
         return;
     entry.plugged = true;
-    entry.appearedAtMs = m_clock.elapsed();
+    entry.appearedAtMs = clock.elapsed();
     const SimulatedDevice::Settings& s = entry.device.settings();
     say(QStringLiteral("%1: plugged in (MCU %2, DSP %3, Styles 0x%4, Ensemble Audio 0x%5)")
             .arg(s.path)
@@ -120,7 +120,7 @@ void DeviceBus::plug(int index)
 
 void DeviceBus::unplug(int index)
 {
-    Entry& entry = *m_devices.at(size_t(index));
+    Entry& entry = *devices.at(size_t(index));
     entry.returnTimer->stop();
     if (!entry.plugged)
         return;
@@ -131,7 +131,7 @@ void DeviceBus::unplug(int index)
 
 void DeviceBus::powerCycle(int index)
 {
-    Entry& entry = *m_devices.at(size_t(index));
+    Entry& entry = *devices.at(size_t(index));
     say(QStringLiteral("%1: power cycle").arg(entry.device.settings().path));
     unplug(index);
     entry.returnTimer->start(entry.device.settings().rebootMs);
@@ -139,14 +139,14 @@ void DeviceBus::powerCycle(int index)
 
 void DeviceBus::dropConnections(int index)
 {
-    for (size_t i = 0; i < m_clients.size();) {
-        Client& client = *m_clients[i];
+    for (size_t i = 0; i < clients.size();) {
+        Client& client = *clients[i];
         if (client.device == index) {
             QLocalSocket* socket = client.socket;
             socket->disconnect(this);
             socket->abort();
             socket->deleteLater();
-            m_clients.erase(m_clients.begin() + long(i));
+            clients.erase(clients.begin() + long(i));
         } else {
             ++i;
         }
@@ -160,7 +160,7 @@ void DeviceBus::say(const QString& line)
 
 DeviceBus::Client* DeviceBus::clientFor(QLocalSocket* socket)
 {
-    for (auto& client : m_clients) {
+    for (auto& client : clients) {
         if (client->socket == socket)
             return client.get();
     }
@@ -169,13 +169,13 @@ DeviceBus::Client* DeviceBus::clientFor(QLocalSocket* socket)
 
 void DeviceBus::removeClient(QLocalSocket* socket)
 {
-    for (size_t i = 0; i < m_clients.size(); ++i) {
-        if (m_clients[i]->socket == socket) {
-            if (m_replay && m_clients[i]->replayDevice >= 0) {
-                m_replay->hostClosed(m_clients[i]->replayDevice);
+    for (size_t i = 0; i < clients.size(); ++i) {
+        if (clients[i]->socket == socket) {
+            if (replay && clients[i]->replayDevice >= 0) {
+                replay->hostClosed(clients[i]->replayDevice);
                 announceReplayEnd();
             }
-            m_clients.erase(m_clients.begin() + long(i));
+            clients.erase(clients.begin() + long(i));
             break;
         }
     }
@@ -184,10 +184,10 @@ void DeviceBus::removeClient(QLocalSocket* socket)
 
 void DeviceBus::onNewConnection()
 {
-    while (QLocalSocket* socket = m_server->nextPendingConnection()) {
+    while (QLocalSocket* socket = server->nextPendingConnection()) {
         auto client = std::make_unique<Client>();
         client->socket = socket;
-        m_clients.push_back(std::move(client));
+        clients.push_back(std::move(client));
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
         connect(socket, &QLocalSocket::disconnected, this, [this, socket] { removeClient(socket); });
         if (socket->bytesAvailable() > 0)
@@ -213,23 +213,23 @@ void DeviceBus::onReadyRead(QLocalSocket* socket)
 void DeviceBus::handleRequestLine(Client& client, const QByteArray& line)
 {
     QLocalSocket* socket = client.socket;
-    if (m_replay && line == "ENUM") {
-        socket->write(m_replay->enumeration() + '\n');
+    if (replay && line == "ENUM") {
+        socket->write(replay->enumeration() + '\n');
         socket->disconnectFromServer();
         return;
     }
-    if (m_replay && line.startsWith("OPEN ")) {
+    if (replay && line.startsWith("OPEN ")) {
         const QString path = QString::fromUtf8(line.mid(5));
         QByteArray refusal;
         QString mismatch;
-        const int recorded = m_replay->open(path, &refusal, &mismatch);
+        const int recorded = replay->open(path, &refusal, &mismatch);
         if (recorded < 0) {
             socket->write(refusal);
             socket->disconnectFromServer();
             say(QStringLiteral("open of %1 refused as recorded: %2")
                     .arg(path, QString::fromLatin1(refusal.trimmed())));
             if (!mismatch.isEmpty()) {
-                m_replayFailed = true;
+                replayFailed = true;
                 say(QStringLiteral("replay: ") + mismatch);
                 emit replayMismatch();
             }
@@ -243,7 +243,7 @@ void DeviceBus::handleRequestLine(Client& client, const QByteArray& line)
     }
     if (line == "ENUM") {
         QByteArray answer;
-        for (const auto& entry : m_devices) {
+        for (const auto& entry : devices) {
             if (!entry->plugged)
                 continue;
             const SimulatedDevice::Settings& s = entry->device.settings();
@@ -264,14 +264,14 @@ void DeviceBus::handleRequestLine(Client& client, const QByteArray& line)
     }
     if (line.startsWith("OPEN ")) {
         const QString path = QString::fromUtf8(line.mid(5));
-        for (size_t index = 0; index < m_devices.size(); ++index) {
-            Entry& entry = *m_devices[index];
+        for (size_t index = 0; index < devices.size(); ++index) {
+            Entry& entry = *devices[index];
             const SimulatedDevice::Settings& s = entry.device.settings();
             for (int i = 0; i < s.interfaces && entry.plugged; ++i) {
                 const QString candidate = i == 0 ? s.path : QStringLiteral("%1:%2").arg(s.path).arg(i);
                 if (candidate != path)
                     continue;
-                if (m_clock.elapsed() - entry.appearedAtMs < s.refuseOpenMs) {
+                if (clock.elapsed() - entry.appearedAtMs < s.refuseOpenMs) {
                     socket->write("ERR permission denied\n");
                     socket->disconnectFromServer();
                     say(QStringLiteral("open of %1 refused: permission denied").arg(path));
@@ -317,13 +317,13 @@ void DeviceBus::pump(Client& client)
     // Others take everything that has arrived.
     int budget = 1 << 30;
     if (paced) {
-        const qint64 frame = m_clock.nsecsElapsed() / 1000000;
+        const qint64 frame = clock.nsecsElapsed() / 1000000;
         client.lastFrame = qMax(client.lastFrame, frame - 2);
         budget = int(frame - client.lastFrame);
     }
     while (budget-- > 0 && socket->bytesAvailable() >= reportSize) {
         if (client.device >= 0 && client.interfaceIndex == 0) {
-            const SimulatedDevice& device = m_devices[size_t(client.device)]->device;
+            const SimulatedDevice& device = devices[size_t(client.device)]->device;
             const int limit = device.settings().stopTakingAfterPacket;
             if (limit >= 0 && device.packetsReceived() >= limit) {
                 // Whatever waits here stays; the socket's buffers fill and the host's writes wait.
@@ -342,9 +342,9 @@ void DeviceBus::pump(Client& client)
 
 void DeviceBus::replayReport(Client& client, const QByteArray& report)
 {
-    const ReplaySession::Answer answer = m_replay->hostWrote(client.replayDevice, report);
+    const ReplaySession::Answer answer = replay->hostWrote(client.replayDevice, report);
     if (!answer.mismatch.isEmpty()) {
-        m_replayFailed = true;
+        replayFailed = true;
         say(QStringLiteral("replay: ") + answer.mismatch);
         emit replayMismatch();
         client.socket->abort();
@@ -362,12 +362,12 @@ void DeviceBus::replayReport(Client& client, const QByteArray& report)
 
 void DeviceBus::announceReplayEnd()
 {
-    if (!m_replay || m_replayAnnounced || m_replayFailed || !m_replay->finished())
+    if (!replay || replayAnnounced || replayFailed || !replay->finished())
         return;
-    m_replayAnnounced = true;
+    replayAnnounced = true;
     say(QStringLiteral("replay: the recording played to its end, %1 of %2 reports as recorded")
-            .arg(m_replay->writesMatched())
-            .arg(m_replay->writeCount()));
+            .arg(replay->writesMatched())
+            .arg(replay->writeCount()));
 }
 
 void DeviceBus::processReport(Client& client, const QByteArray& report)
@@ -379,20 +379,20 @@ void DeviceBus::processReport(Client& client, const QByteArray& report)
     if (client.interfaceIndex != 0)
         return; // only the first interface speaks the update protocol
     const int index = client.device;
-    Entry& entry = *m_devices[size_t(index)];
+    Entry& entry = *devices[size_t(index)];
     QVector<QByteArray> replies;
-    const SimulatedDevice::Request request = entry.device.receive(report, m_clock.elapsed(), replies);
+    const SimulatedDevice::Request request = entry.device.receive(report, clock.elapsed(), replies);
     for (const QByteArray& reply : replies)
         client.socket->write(reply);
     handleRequest(index, request);
     // A copy runs, so that the observer may replace itself.
-    if (const auto observer = m_reportObserver)
+    if (const auto observer = reportObserver)
         observer(index, report);
 }
 
 void DeviceBus::handleRequest(int index, SimulatedDevice::Request request)
 {
-    Entry& entry = *m_devices[size_t(index)];
+    Entry& entry = *devices[size_t(index)];
     const SimulatedDevice::Settings& s = entry.device.settings();
     if (request == SimulatedDevice::Request::Unplug) {
         unplug(index);
@@ -400,7 +400,7 @@ void DeviceBus::handleRequest(int index, SimulatedDevice::Request request)
         say(QStringLiteral("%1: rebooting").arg(s.path));
         // Let the host's last writes land before the device drops off.
         QTimer::singleShot(50, this, [this, index] {
-            Entry& e = *m_devices[size_t(index)];
+            Entry& e = *devices[size_t(index)];
             unplug(index);
             if (e.device.settings().comeBackAfterReboot)
                 e.returnTimer->start(e.device.settings().rebootMs);
@@ -412,11 +412,11 @@ void DeviceBus::handleRequest(int index, SimulatedDevice::Request request)
 
 void DeviceBus::tickIdle()
 {
-    const qint64 now = m_clock.elapsed();
-    for (size_t index = 0; index < m_devices.size(); ++index) {
-        if (!m_devices[index]->plugged)
+    const qint64 now = clock.elapsed();
+    for (size_t index = 0; index < devices.size(); ++index) {
+        if (!devices[index]->plugged)
             continue;
-        handleRequest(int(index), m_devices[index]->device.idle(now));
+        handleRequest(int(index), devices[index]->device.idle(now));
     }
 }
 

@@ -37,7 +37,7 @@ public:
 
     // Adds a device, plugged in; returns its index.
     int addDevice(const SimulatedDevice::Settings& settings);
-    int deviceCount() const { return int(m_devices.size()); }
+    int deviceCount() const { return int(devices.size()); }
     SimulatedDevice& device(int index);
     bool isPlugged(int index) const;
 
@@ -49,12 +49,12 @@ public:
     // test act at an exact point of a transfer.
     void setReportObserver(std::function<void(int, const QByteArray&)> observer)
     {
-        m_reportObserver = std::move(observer);
+        reportObserver = std::move(observer);
     }
 
     // Plays the device side of a recording instead of the simulated devices (which then stay off the
     // bus); the bus does not own the session.
-    void setReplay(ReplaySession* session) { m_replay = session; }
+    void setReplay(ReplaySession* session) { replay = session; }
 
 signals:
     // One line for every event and every protocol violation.
@@ -80,15 +80,15 @@ private:
     Client* clientFor(QLocalSocket* socket);
     void removeClient(QLocalSocket* socket);
 
-    QLocalServer* m_server = nullptr;
-    QTimer* m_idleTimer = nullptr;
-    QElapsedTimer m_clock;
-    std::vector<std::unique_ptr<Entry>> m_devices;
-    std::vector<std::unique_ptr<Client>> m_clients;
-    std::function<void(int, const QByteArray&)> m_reportObserver;
-    ReplaySession* m_replay = nullptr;
-    bool m_replayAnnounced = false;
-    bool m_replayFailed = false;
+    QLocalServer* server = nullptr;
+    QTimer* idleTimer = nullptr;
+    QElapsedTimer clock;
+    std::vector<std::unique_ptr<Entry>> devices;
+    std::vector<std::unique_ptr<Client>> clients;
+    std::function<void(int, const QByteArray&)> reportObserver;
+    ReplaySession* replay = nullptr;
+    bool replayAnnounced = false;
+    bool replayFailed = false;
 };
 
 } // namespace PelkPlus

@@ -65,7 +65,7 @@ bool ReplaySession::load(const QString& filePath, QString* error)
             event.kind = Event::Write;
             event.ok = result != -1;
             event.data = QByteArray::fromHex(object.value(QStringLiteral("data")).toString().toLatin1());
-            event.writeNumber = ++m_writes;
+            event.writeNumber = ++writes;
         } else if (call == QLatin1String("read")) {
             event.kind = Event::Read;
             if (result == 0)
@@ -78,18 +78,18 @@ bool ReplaySession::load(const QString& filePath, QString* error)
         } else {
             continue; // the start line, or a call this version does not know
         }
-        m_events.append(event);
+        events.append(event);
     }
     return true;
 }
 
 int ReplaySession::nextTraffic() const
 {
-    for (int i = 0; i < m_events.size(); ++i) {
-        if (m_events.at(i).kind != Event::Enumerate && !m_events.at(i).consumed)
+    for (int i = 0; i < events.size(); ++i) {
+        if (events.at(i).kind != Event::Enumerate && !events.at(i).consumed)
             return i;
     }
-    return m_events.size();
+    return events.size();
 }
 
 QByteArray ReplaySession::enumeration()
@@ -99,33 +99,33 @@ QByteArray ReplaySession::enumeration()
     // from before its last call, and the latest again once it has had them all.
     const int limit = nextTraffic();
     int floor = -1;
-    for (int i = 0; i <= m_lastConsumed && i < m_events.size(); ++i) {
-        if (m_events.at(i).kind == Event::Enumerate)
+    for (int i = 0; i <= lastConsumed && i < events.size(); ++i) {
+        if (events.at(i).kind == Event::Enumerate)
             floor = i;
     }
     int latest = -1;
     for (int i = 0; i < limit; ++i) {
-        if (m_events.at(i).kind != Event::Enumerate)
+        if (events.at(i).kind != Event::Enumerate)
             continue;
-        if (i > m_lastEnumeration && i >= floor) {
-            m_lastEnumeration = i;
-            return m_events.at(i).listing;
+        if (i > lastEnumeration && i >= floor) {
+            lastEnumeration = i;
+            return events.at(i).listing;
         }
         latest = i;
     }
-    return latest >= 0 ? m_events.at(latest).listing : QByteArray();
+    return latest >= 0 ? events.at(latest).listing : QByteArray();
 }
 
 int ReplaySession::open(const QString& path, QByteArray* refusal, QString* mismatch)
 {
-    for (int i = 0; i < m_events.size(); ++i) {
-        Event& event = m_events[i];
+    for (int i = 0; i < events.size(); ++i) {
+        Event& event = events[i];
         if (event.kind != Event::Open || event.consumed)
             continue;
         if (event.path != path)
             break;
         event.consumed = true;
-        m_lastConsumed = qMax(m_lastConsumed, i);
+        lastConsumed = qMax(lastConsumed, i);
         if (event.ok)
             return event.device;
         *refusal = event.error == EACCES ? QByteArrayLiteral("ERR permission denied\n")
@@ -139,15 +139,15 @@ int ReplaySession::open(const QString& path, QByteArray* refusal, QString* misma
 
 void ReplaySession::collectReplies(int device, Answer& answer)
 {
-    for (int i = 0; i < m_events.size(); ++i) {
-        Event& event = m_events[i];
+    for (int i = 0; i < events.size(); ++i) {
+        Event& event = events[i];
         if (event.consumed || event.device != device || event.kind == Event::Enumerate
             || event.kind == Event::Open)
             continue;
         if (event.kind != Event::Read)
             return; // the host's turn again
         event.consumed = true;
-        m_lastConsumed = qMax(m_lastConsumed, i);
+        lastConsumed = qMax(lastConsumed, i);
         if (!event.ok) {
             answer.hangUp = true;
             return;
@@ -159,8 +159,8 @@ void ReplaySession::collectReplies(int device, Answer& answer)
 ReplaySession::Answer ReplaySession::hostWrote(int device, const QByteArray& report)
 {
     Answer answer;
-    for (int i = 0; i < m_events.size(); ++i) {
-        Event& event = m_events[i];
+    for (int i = 0; i < events.size(); ++i) {
+        Event& event = events[i];
         if (event.consumed || event.device != device || event.kind == Event::Enumerate
             || event.kind == Event::Open)
             continue;
@@ -168,8 +168,8 @@ ReplaySession::Answer ReplaySession::hostWrote(int device, const QByteArray& rep
             answer.mismatch
                 = QStringLiteral("report %1 sent by the host is not in the recording, which holds "
                                  "%2 reports: %3")
-                      .arg(m_matched + 1)
-                      .arg(m_writes)
+                      .arg(matched + 1)
+                      .arg(writes)
                       .arg(QString::fromLatin1(report.toHex()));
             return answer;
         }
@@ -186,8 +186,8 @@ ReplaySession::Answer ReplaySession::hostWrote(int device, const QByteArray& rep
             return answer;
         }
         event.consumed = true;
-        m_lastConsumed = qMax(m_lastConsumed, i);
-        ++m_matched;
+        lastConsumed = qMax(lastConsumed, i);
+        ++matched;
         if (!event.ok) {
             answer.hangUp = true; // the device took no more
             return answer;
@@ -197,20 +197,20 @@ ReplaySession::Answer ReplaySession::hostWrote(int device, const QByteArray& rep
     }
     answer.mismatch
         = QStringLiteral("report %1 sent by the host is not in the recording, which holds %2 reports")
-              .arg(m_matched + 1)
-              .arg(m_writes);
+              .arg(matched + 1)
+              .arg(writes);
     return answer;
 }
 
 void ReplaySession::hostClosed(int device)
 {
-    for (int i = 0; i < m_events.size(); ++i) {
-        Event& event = m_events[i];
+    for (int i = 0; i < events.size(); ++i) {
+        Event& event = events[i];
         if (event.device != device || event.consumed || event.kind == Event::Enumerate
             || event.kind == Event::Open)
             continue;
         event.consumed = true;
-        m_lastConsumed = qMax(m_lastConsumed, i);
+        lastConsumed = qMax(lastConsumed, i);
         if (event.kind == Event::Close)
             return;
     }
@@ -218,7 +218,7 @@ void ReplaySession::hostClosed(int device)
 
 bool ReplaySession::finished() const
 {
-    return nextTraffic() == m_events.size();
+    return nextTraffic() == events.size();
 }
 
 } // namespace PelkPlus

@@ -46,19 +46,19 @@ public:
     void hostClosed(int device);
 
     bool finished() const;
-    int writesMatched() const { return m_matched; }
-    int writeCount() const { return m_writes; }
+    int writesMatched() const { return matched; }
+    int writeCount() const { return writes; }
 
 private:
     int nextTraffic() const;
     // Pushes the replies recorded after position index for the device, up to its next write.
     void collectReplies(int device, Answer& answer);
 
-    QVector<Event> m_events;
-    int m_lastEnumeration = -1;
-    int m_lastConsumed = -1;
-    int m_matched = 0;
-    int m_writes = 0;
+    QVector<Event> events;
+    int lastEnumeration = -1;
+    int lastConsumed = -1;
+    int matched = 0;
+    int writes = 0;
 };
 
 } // namespace PelkPlus

@@ -72,8 +72,8 @@ public:
 
     explicit SimulatedDevice(const Settings& settings = Settings());
 
-    const Settings& settings() const { return m_settings; }
-    Settings& settings() { return m_settings; }
+    const Settings& settings() const { return deviceSettings; }
+    Settings& settings() { return deviceSettings; }
 
     // Handles one output report (65 bytes, report ID first) at the given time and appends the
     // device's input reports (64 bytes each) to replies.
@@ -90,17 +90,17 @@ public:
 
     QByteArray headerReply() const;
 
-    QByteArray installedImage(int component) const { return m_images.at(size_t(component)); }
+    QByteArray installedImage(int component) const { return images.at(size_t(component)); }
     // True when the installed image is exactly image followed by nothing but the zero fill of its
     // last packet or sector.
     bool holdsImage(int component, const QByteArray& image) const;
-    quint8 receivedChecksum(int component) const { return m_checksums.at(size_t(component)); }
-    int installCount() const { return m_installs; }
-    const QStringList& violations() const { return m_violations; }
-    int packetsReceived() const { return m_packets; }
-    bool rebootPending() const { return m_rebootPending; }
+    quint8 receivedChecksum(int component) const { return checksums.at(size_t(component)); }
+    int installCount() const { return installs; }
+    const QStringList& violations() const { return violationList; }
+    int packetsReceived() const { return packets; }
+    bool rebootPending() const { return rebootIsPending; }
 
-    void setLog(std::function<void(const QString&)> log) { m_log = std::move(log); }
+    void setLog(std::function<void(const QString&)> log) { logSink = std::move(log); }
 
     // "PELKVER=<version>;" anywhere in an image names the version that the image installs.
     static QByteArray versionMarker(const QString& version);
@@ -111,7 +111,7 @@ public:
     // reports) and for the bus's thread to be scheduled, so the gap seen here can be shorter
     // than the host's pause by that delay. Paced devices take one report per millisecond, so the
     // buffered reports alone can add about 60 ms.
-    int pauseSlackMs() const { return m_settings.paced ? 90 : 20; }
+    int pauseSlackMs() const { return deviceSettings.paced ? 90 : 20; }
 
 private:
     enum class Receiving { Nothing, McuStream, DspStream, StylesSectors, EnsembleSectors, Rejected };
@@ -128,30 +128,30 @@ private:
     void beginReceiving(Receiving what);
     bool terminationDue(Receiving what) const;
 
-    Settings m_settings;
-    std::function<void(const QString&)> m_log;
-    Receiving m_receiving = Receiving::Nothing;
+    Settings deviceSettings;
+    std::function<void(const QString&)> logSink;
+    Receiving receiving = Receiving::Nothing;
     // What was being received when a violation made the device reject it.
-    Receiving m_rejected = Receiving::Nothing;
-    QByteArray m_buffer;
-    quint8 m_checksum = 0;
-    int m_expectedSequence = -1;
-    int m_lastDataSequence = -1;
-    int m_sectorPackets = 0;
-    int m_sectors = 0;
-    qint64 m_lastPacketAt = 0;
-    qint64 m_sectorEndedAt = -1;
-    int m_readyQueries = 0;
-    int m_packets = 0;
-    int m_installs = 0;
-    bool m_rebootPending = false;
+    Receiving rejected = Receiving::Nothing;
+    QByteArray buffer;
+    quint8 checksum = 0;
+    int expectedSequence = -1;
+    int lastDataSequence = -1;
+    int sectorPackets = 0;
+    int sectorCount = 0;
+    qint64 lastPacketAt = 0;
+    qint64 sectorEndedAt = -1;
+    int readyQueries = 0;
+    int packets = 0;
+    int installs = 0;
+    bool rebootIsPending = false;
     // Set by an install until the device restarts: it takes nothing more meanwhile.
-    bool m_installed = false;
-    int m_lostAfterInstall = 0;
-    bool m_rebooted = false;
-    std::array<QByteArray, 4> m_images;
-    std::array<quint8, 4> m_checksums {};
-    QStringList m_violations;
+    bool imageInstalled = false;
+    int lostAfterInstall = 0;
+    bool rebooted = false;
+    std::array<QByteArray, 4> images;
+    std::array<quint8, 4> checksums {};
+    QStringList violationList;
 };
 
 } // namespace PelkPlus
