@@ -53,7 +53,7 @@ for number in $(seq 90 120); do
   if [ ! -e "/tmp/.X11-unix/X$number" ] && [ ! -e "/tmp/.X$number-lock" ]; then display=:$number; break; fi
 done
 [ -n "$display" ] || { echo "No free X display number found" >&2; exit 1; }
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb "$display" -screen 0 1600x1200x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 export DISPLAY=$display
 unset WAYLAND_DISPLAY
@@ -140,6 +140,27 @@ if [ -n "$window" ]; then
   shot 00-no-device
 else
   echo "  (the start screen did not appear; going on)"
+fi
+kill "$alone" 2>/dev/null || true
+wait "$alone" 2>/dev/null || true
+window=""
+
+echo "Step 0b: the start screen at twice the pixel ratio"
+# Logos drawn for the screen's pixels and texts that fit: what a high-density screen shows.
+QT_SCALE_FACTOR=2 XDG_CONFIG_HOME=$work/alone/config XDG_RUNTIME_DIR=$work/alone/runtime TMPDIR=$work/alone/tmp \
+  PELK_HIDSIM_SOCKET=$work/alone/no-bus "$build_dir/pelk-updater" >"$work/alone-scale-2.log" 2>&1 &
+alone=$!
+for _ in $(seq 100); do
+  window=$(xdotool search --onlyvisible --pid "$alone" 2>/dev/null | while read -r w; do
+    eval "$(xdotool getwindowgeometry --shell "$w")"; [ "$WIDTH" -gt 1000 ] && echo "$w"; done | head -n 1) || true
+  [ -n "$window" ] && break
+  sleep 0.2
+done
+if [ -n "$window" ]; then
+  sleep 1
+  shot 00-no-device-scale-2
+else
+  echo "  (the start screen at scale 2 did not appear; going on)"
 fi
 kill "$alone" 2>/dev/null || true
 wait "$alone" 2>/dev/null || true

@@ -14,6 +14,7 @@ packages=(
   libsodium-dev
   strace
   umockdev libumockdev-dev gir1.2-umockdev-1.0
+  at-spi2-core python3-dbus dbus-bin
 )
 
 missing=()

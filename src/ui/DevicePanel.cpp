@@ -6,6 +6,7 @@
 #include "workflow/UpdateWorkflow.h"
 #include "workflow/WorkflowStates.h"
 
+#include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
 #include <QPainter>
@@ -23,10 +24,19 @@ constexpr int makerLogoWidth = 100;
 // Dims the maker logo so that it does not compete with the device description.
 const QColor makerLogoShade(15, 0, 0, 150);
 
+// Scaled for the screen's pixels rather than the layout's, so that a logo stays sharp where one
+// layout pixel is several screen pixels.
+QPixmap screenPixmap(const QImage& image, int width)
+{
+    const qreal ratio = qMax<qreal>(1, qApp->devicePixelRatio());
+    QPixmap pixmap = QPixmap::fromImage(image.scaledToWidth(qRound(width * ratio), Qt::SmoothTransformation));
+    pixmap.setDevicePixelRatio(ratio);
+    return pixmap;
+}
+
 QPixmap modelLogo(const QString& path)
 {
-    return QPixmap::fromImage(
-        QImage(path).copy(modelLogoCrop).scaledToWidth(modelLogoWidth, Qt::SmoothTransformation));
+    return screenPixmap(QImage(path).copy(modelLogoCrop), modelLogoWidth);
 }
 
 } // namespace
@@ -50,20 +60,23 @@ DevicePanel::DevicePanel(UpdateWorkflow* engine, QWidget* parent)
     baseLogo = new QLabel;
     baseLogo->setObjectName(QStringLiteral("baseLogo"));
     baseLogo->setPixmap(baseLogoPixmap);
+    baseLogo->setAccessibleName(QStringLiteral("Pelk logo"));
     plusLogo = new QLabel;
     plusLogo->setObjectName(QStringLiteral("plusLogo"));
     plusLogo->setPixmap(plusLogoPixmap);
+    plusLogo->setAccessibleName(QStringLiteral("Pelk+ logo"));
 
-    QPixmap makerPixmap = QPixmap::fromImage(QImage(QStringLiteral(":/images/quellor_logo.png"))
-                                                 .scaledToWidth(makerLogoWidth, Qt::SmoothTransformation));
+    QPixmap makerPixmap = screenPixmap(QImage(QStringLiteral(":/images/quellor_logo.png")), makerLogoWidth);
     if (!makerPixmap.isNull()) {
         QPainter painter(&makerPixmap);
-        painter.fillRect(makerPixmap.rect(), makerLogoShade);
+        // The painter works in layout pixels on a pixmap with a ratio; fill the whole of it.
+        painter.fillRect(QRect(QPoint(0, 0), makerPixmap.size()), makerLogoShade);
     }
     makerLogo = new QLabel;
     makerLogo->setObjectName(QStringLiteral("makerLogo"));
     makerLogo->setAlignment(Qt::AlignHCenter);
     makerLogo->setPixmap(makerPixmap);
+    makerLogo->setAccessibleName(QStringLiteral("Quellor logo"));
 
     auto* statusLayout = new QVBoxLayout(this);
     statusLayout->setContentsMargins(0, 0, 0, 0);

@@ -26,11 +26,18 @@ QString DeviceStatusView::text() const
 void DeviceStatusView::setText(const QString& text)
 {
     label->setText(text);
+    // The first line says the model and whether it is connected; the rest are the versions, which
+    // a screen reader reads as one sentence rather than as a column of white space.
+    QStringList lines = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (QString& line : lines)
+        line = line.simplified();
+    setAccessibleName(lines.isEmpty() ? QString() : lines.takeFirst());
+    setAccessibleDescription(lines.join(QStringLiteral(", ")));
 }
 
 void DeviceStatusView::setDeviceInfo(const DeviceInfo& info)
 {
-    label->setText(describe(info));
+    setText(describe(info));
 }
 
 QString DeviceStatusView::describe(const DeviceInfo& info)

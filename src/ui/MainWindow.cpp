@@ -16,6 +16,7 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeySequence>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -140,7 +141,7 @@ void MainWindow::createMenus()
     connect(exitAction, &QAction::triggered, this, &MainWindow::close);
 
     // The advanced actions can overwrite a device with any file; they stay out of sight unless the
-    // menu is opened with Control held.
+    // menu is opened with Control held, or asked for by their own shortcut.
     connect(
         fileMenu, &QMenu::aboutToShow, this,
         [advancedEntry] {
@@ -148,6 +149,26 @@ void MainWindow::createMenus()
                 QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ControlModifier));
         },
         Qt::DirectConnection);
+
+    // Holding Control while a menu opens is not a keyboard path of its own: a screen reader's or a
+    // keyboard user's way to the same menu, under the File entry where it would open.
+    advancedShortcut = new QAction(tr("Advanced Menu"), this);
+    advancedShortcut->setObjectName(QStringLiteral("advancedShortcut"));
+    advancedShortcut->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A));
+    advancedShortcut->setShortcutContext(Qt::WindowShortcut);
+    addAction(advancedShortcut);
+    connect(advancedShortcut, &QAction::triggered, this, [this, menuBar, fileMenu] {
+        const QRect fileEntry = menuBar->actionGeometry(fileMenu->menuAction());
+        advancedMenu->popup(menuBar->mapToGlobal(fileEntry.bottomLeft()));
+        // Keyboard users start on the first entry they can use, as in a menu opened from the bar.
+        const auto entries = advancedMenu->actions();
+        for (QAction* entry : entries) {
+            if (entry->isEnabled() && !entry->isSeparator()) {
+                advancedMenu->setActiveAction(entry);
+                break;
+            }
+        }
+    });
 
     QMenu* helpMenu = menuBar->addMenu(tr("&Help"));
     QAction* aboutAction = helpMenu->addAction(tr("About %1...").arg(QCoreApplication::applicationName()));

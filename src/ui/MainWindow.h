@@ -76,6 +76,7 @@ private:
     QStackedWidget* pages = nullptr;
     AdvancedMenu* advancedMenu = nullptr;
     QAction* checkAppUpdateAction = nullptr;
+    QAction* advancedShortcut = nullptr;
     // A transfer was cut off by the device's loss; the connect prompt says so until it is back.
     bool interruptionToTell = false;
 };

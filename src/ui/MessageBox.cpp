@@ -27,6 +27,28 @@ QColor backgroundColor(int mode)
 
 } // namespace
 
+QString MessageBox::modeName(int mode)
+{
+    switch (MessageMode(mode)) {
+    case MessageMode::Information:
+        return QStringLiteral("Information");
+    case MessageMode::Warning:
+        return QStringLiteral("Warning");
+    case MessageMode::Error:
+        return QStringLiteral("Error");
+    case MessageMode::Hidden:
+        break;
+    }
+    return QString();
+}
+
+void MessageBox::updateAccessibleTexts()
+{
+    // The colour tells a sighted user the kind of the message; a screen reader says it instead.
+    setAccessibleName(label->text());
+    setAccessibleDescription(modeName(mode));
+}
+
 MessageBox::MessageBox(QWidget* parent)
     : QWidget(parent)
     , label(new QLabel(this))
@@ -43,6 +65,7 @@ MessageBox::~MessageBox() = default;
 void MessageBox::setMode(int mode)
 {
     this->mode = mode;
+    updateAccessibleTexts();
     const QColor color = backgroundColor(mode);
     if (!color.isValid()) {
         label->setAutoFillBackground(false);
@@ -65,6 +88,7 @@ QString MessageBox::text() const
 void MessageBox::setText(const QString& text)
 {
     label->setText(text);
+    updateAccessibleTexts();
 }
 
 void MessageBox::showInformation(const QString& text)
@@ -85,6 +109,7 @@ void MessageBox::clear()
     label->setAutoFillBackground(false);
     hide();
     label->clear();
+    updateAccessibleTexts();
 }
 
 } // namespace PelkPlus

@@ -38,7 +38,13 @@ public:
     void showWarning(const QString& text);
     void clear();
 
+    // What a screen reader says for the mode's colour: "Information", "Warning" or "Error"; empty
+    // for a hidden box.
+    static QString modeName(int mode);
+
 private:
+    void updateAccessibleTexts();
+
     int mode = int(MessageMode::Hidden);
     QLabel* label = nullptr;
 };

@@ -40,6 +40,11 @@ ProgressPage::ProgressPage(UpdateWorkflow* engine, QWidget* parent)
     overallLabel = new QLabel;
     overallLabel->setObjectName(QStringLiteral("overallLabel"));
 
+    downloadLabel->setBuddy(downloadProgress);
+    installLabel->setBuddy(installProgress);
+    downloadProgress->setAccessibleName(QStringLiteral("Download"));
+    installProgress->setAccessibleName(QStringLiteral("Install"));
+
     auto* progressLayout = new QVBoxLayout(this);
     progressLayout->setSpacing(15);
     progressLayout->addWidget(componentLabel);
@@ -77,11 +82,28 @@ void ProgressPage::followStates()
     awaitRebootState->assignProperty(statusMessage, "text", phaseStatusText(WorkflowPhase::AwaitingReboot));
 
     connect(workflow, &UpdateWorkflow::componentTextChanged, componentLabel, &QLabel::setText);
-    connect(workflow, &UpdateWorkflow::downloadTextChanged, downloadLabel, &QLabel::setText);
-    connect(workflow, &UpdateWorkflow::installTextChanged, installLabel, &QLabel::setText);
-    connect(workflow, &UpdateWorkflow::downloadProgressChanged, downloadProgress, &QProgressBar::setValue);
-    connect(workflow, &UpdateWorkflow::installProgressChanged, installProgress, &QProgressBar::setValue);
+    connect(workflow, &UpdateWorkflow::downloadTextChanged, this,
+        [this](const QString& text) { showStep(downloadLabel, downloadProgress, text); });
+    connect(workflow, &UpdateWorkflow::installTextChanged, this,
+        [this](const QString& text) { showStep(installLabel, installProgress, text); });
+    connect(workflow, &UpdateWorkflow::downloadProgressChanged, this,
+        [this](int percent) { showPercent(downloadProgress, percent); });
+    connect(workflow, &UpdateWorkflow::installProgressChanged, this,
+        [this](int percent) { showPercent(installProgress, percent); });
     connect(workflow, &UpdateWorkflow::statusChanged, this, &ProgressPage::showStatus);
+}
+
+void ProgressPage::showStep(QLabel* label, QProgressBar* bar, const QString& text)
+{
+    label->setText(text);
+    // A screen reader names the bar by the step it shows, as the label above it does.
+    bar->setAccessibleName(text);
+}
+
+void ProgressPage::showPercent(QProgressBar* bar, int percent)
+{
+    bar->setValue(percent);
+    bar->setAccessibleDescription(QStringLiteral("%1 percent").arg(bar->value()));
 }
 
 void ProgressPage::showStatus(const QString& text, MessageKind kind)

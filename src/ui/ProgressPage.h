@@ -29,6 +29,9 @@ public:
     void showStatus(const QString& text, PelkPlus::MessageKind kind);
 
 private:
+    static void showStep(QLabel* label, QProgressBar* bar, const QString& text);
+    static void showPercent(QProgressBar* bar, int percent);
+
     UpdateWorkflow* workflow = nullptr;
     QLabel* componentLabel = nullptr;
     QLabel* downloadLabel = nullptr;

@@ -36,6 +36,7 @@ SelectionPage::SelectionPage(UpdateWorkflow* engine, QWidget* parent)
     catalogueNote->hide();
     componentList = new QListWidget;
     componentList->setObjectName(QStringLiteral("componentList"));
+    componentList->setAccessibleName(QStringLiteral("Updates"));
     estimateLabel = new QLabel;
     estimateLabel->setObjectName(QStringLiteral("estimateLabel"));
     startUpdateButton = new QPushButton(QStringLiteral("Start Update"));
@@ -52,6 +53,13 @@ SelectionPage::SelectionPage(UpdateWorkflow* engine, QWidget* parent)
     selectionLayout->addWidget(componentList);
     selectionLayout->addWidget(estimateLabel);
     selectionLayout->addWidget(startUpdateButton);
+
+    // Return presses the focused button too, not only Space: outside a dialog a button has no
+    // default role unless asked.
+    checkUpdatesButton->setAutoDefault(true);
+    startUpdateButton->setAutoDefault(true);
+    setTabOrder(checkUpdatesButton, componentList);
+    setTabOrder(componentList, startUpdateButton);
 }
 
 SelectionPage::~SelectionPage() = default;
@@ -63,7 +71,18 @@ void SelectionPage::followStates()
     QState* idleState = state(WorkflowStates::idleState);
     idleState->assignProperty(checkUpdatesButton, "enabled", true);
     state(WorkflowStates::nothingToInstallState)->assignProperty(startUpdateButton, "enabled", false);
-    state(WorkflowStates::readyToInstallState)->assignProperty(startUpdateButton, "enabled", true);
+    QState* readyToInstallState = state(WorkflowStates::readyToInstallState);
+    readyToInstallState->assignProperty(startUpdateButton, "enabled", true);
+    // Once there is something to install, installing it is what the user came for; the focus moves
+    // only when it was on the page, so that a menu or another window keeps it.
+    connect(
+        readyToInstallState, &QState::entered, this,
+        [this] {
+            QWidget* focused = window()->focusWidget();
+            if (!focused || isAncestorOf(focused))
+                startUpdateButton->setFocus(Qt::OtherFocusReason);
+        },
+        Qt::QueuedConnection);
     QState* checkingState = state(WorkflowStates::checkingState);
     checkingState->assignProperty(updatesHeading, "text", phaseStatusText(WorkflowPhase::Checking));
     checkingState->assignProperty(updatesHeading, "mode", int(MessageMode::Information));
@@ -132,6 +151,9 @@ void SelectionPage::refreshUpdateList()
         // Shown for information only: the plan is installed whole, in this order.
         item->setFlags(Qt::ItemIsEnabled);
     }
+    // A screen reader reaching the list says what the heading above it says.
+    componentList->setAccessibleDescription(
+        updatesHeading->currentMode() == int(MessageMode::Hidden) ? QString() : updatesHeading->text());
 }
 
 } // namespace PelkPlus

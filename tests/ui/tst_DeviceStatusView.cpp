@@ -53,21 +53,32 @@ void TestDeviceStatusView::deviceDescription_data()
     QTest::addColumn<int>("styles");
     QTest::addColumn<int>("ensemble");
     QTest::addColumn<QString>("expected");
+    // What a screen reader reads: the model and its state, then the versions as one sentence.
+    QTest::addColumn<QString>("spokenName");
+    QTest::addColumn<QString>("spokenVersions");
 
     QTest::newRow("plus") << int(Plus) << int(Production) << 1 << 4 << int(Beta) << 2 << 0 << 26 << 11068
                           << QStringLiteral("Pelk+ Connected\n\nMCU:   Production 1.4\nDSP:   Beta 2.0\n"
-                                            "Styles:   0x1A\nEnsemble:   0x2B3C\n");
+                                            "Styles:   0x1A\nEnsemble:   0x2B3C\n")
+                          << "Pelk+ Connected"
+                          << "MCU: Production 1.4, DSP: Beta 2.0, Styles: 0x1A, Ensemble: 0x2B3C";
     QTest::newRow("base has no styles line")
         << int(Base) << int(Production) << 1 << 4 << int(Beta) << 2 << 0 << 26 << 11068
-        << QStringLiteral("Pelk Connected\n\nMCU:   Production 1.4\nDSP:   Beta 2.0\nEnsemble:   0x2B3C\n");
+        << QStringLiteral("Pelk Connected\n\nMCU:   Production 1.4\nDSP:   Beta 2.0\nEnsemble:   0x2B3C\n")
+        << "Pelk Connected"
+        << "MCU: Production 1.4, DSP: Beta 2.0, Ensemble: 0x2B3C";
     QTest::newRow("other release types and zero versions")
         << int(Plus) << int(Alpha) << 0 << 0 << int(PreProduction) << 15 << 15 << 0 << 0
         << QStringLiteral("Pelk+ Connected\n\nMCU:   Alpha 0.0\nDSP:   Pre-production 15.15\n"
-                          "Styles:   0x0\nEnsemble:   0x0\n");
+                          "Styles:   0x0\nEnsemble:   0x0\n")
+        << "Pelk+ Connected"
+        << "MCU: Alpha 0.0, DSP: Pre-production 15.15, Styles: 0x0, Ensemble: 0x0";
     QTest::newRow("unknown model has no name and no styles line")
         << 7 << int(Production) << 1 << 0 << int(Production) << 1 << 0 << 1 << 0xABCDEF
         << QStringLiteral(
-               " Connected\n\nMCU:   Production 1.0\nDSP:   Production 1.0\nEnsemble:   0xABCDEF\n");
+               " Connected\n\nMCU:   Production 1.0\nDSP:   Production 1.0\nEnsemble:   0xABCDEF\n")
+        << "Connected"
+        << "MCU: Production 1.0, DSP: Production 1.0, Ensemble: 0xABCDEF";
 }
 
 void TestDeviceStatusView::deviceDescription()
@@ -82,6 +93,8 @@ void TestDeviceStatusView::deviceDescription()
     QFETCH(int, styles);
     QFETCH(int, ensemble);
     QFETCH(QString, expected);
+    QFETCH(QString, spokenName);
+    QFETCH(QString, spokenVersions);
 
     DeviceInfo info;
     info.model = model;
@@ -93,6 +106,12 @@ void TestDeviceStatusView::deviceDescription()
     DeviceStatusView view;
     view.setDeviceInfo(info);
     QCOMPARE(view.property("text").toString(), expected);
+    QCOMPARE(view.accessibleName(), spokenName);
+    QCOMPARE(view.accessibleDescription(), spokenVersions);
+    // A state text after it leaves no versions behind.
+    view.setText(QStringLiteral("Waiting..."));
+    QCOMPARE(view.accessibleName(), QStringLiteral("Waiting..."));
+    QVERIFY(view.accessibleDescription().isEmpty());
 }
 
 void TestDeviceStatusView::descriptionReplacesStateText()

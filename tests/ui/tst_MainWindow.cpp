@@ -100,6 +100,9 @@ private slots:
     void makerLogoIsDarkened();
     void fileMenuFollowsControlKey();
     void advancedMenuEntries();
+    void advancedMenuFromKeyboard();
+    void keyboardPaths_data();
+    void keyboardPaths();
     void helpMenu();
     void signalsOfButtonsAndActions_data();
     void signalsOfButtonsAndActions();
@@ -390,6 +393,52 @@ void TestMainWindow::advancedMenuEntries()
     QVERIFY(group);
     QCOMPARE(group->actions().size(), 5);
     QVERIFY(!group->actions().contains(action(QStringLiteral("Set Manifest URL..."))));
+}
+
+void TestMainWindow::advancedMenuFromKeyboard()
+{
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    QMenu* advanced = menu(QStringLiteral("&File"))->actions().first()->menu();
+    QVERIFY(!advanced->isVisible());
+    QTest::keyClick(window.get(), Qt::Key_A, Qt::ControlModifier | Qt::ShiftModifier);
+    QTRY_VERIFY(advanced->isVisible());
+    // No device: the install entries are off, so the keyboard starts on the catalogue's URL.
+    QVERIFY(advanced->activeAction());
+    QCOMPARE(advanced->activeAction()->text(), QStringLiteral("Set Manifest URL..."));
+    QTest::keyClick(advanced, Qt::Key_Escape);
+    QTRY_VERIFY(!advanced->isVisible());
+}
+
+void TestMainWindow::keyboardPaths_data()
+{
+    // Each page's widgets in the order Tab visits them; Return presses a focused button.
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QStringList>("order");
+
+    QTest::newRow("update list") << "selectionPage"
+                                 << QStringList { "checkUpdatesButton", "componentList",
+                                        "startUpdateButton" };
+}
+
+void TestMainWindow::keyboardPaths()
+{
+    QFETCH(QString, page);
+    QFETCH(QStringList, order);
+
+    auto* pageWidget = window->findChild<QWidget*>(page);
+    QVERIFY(pageWidget);
+    for (int i = 0; i + 1 < order.size(); ++i) {
+        auto* from = pageWidget->findChild<QWidget*>(order.at(i));
+        QVERIFY2(from, qPrintable(order.at(i)));
+        QWidget* next = from->nextInFocusChain();
+        while (next && next->focusPolicy() == Qt::NoFocus)
+            next = next->nextInFocusChain();
+        QCOMPARE(next ? next->objectName() : QString(), order.at(i + 1));
+    }
+    const auto buttons = pageWidget->findChildren<QPushButton*>();
+    for (const QPushButton* button : buttons)
+        QVERIFY2(button->autoDefault(), qPrintable(button->objectName()));
 }
 
 void TestMainWindow::helpMenu()

@@ -78,13 +78,15 @@ void TestMessageBox::modeLook_data()
     QTest::addColumn<int>("mode");
     QTest::addColumn<bool>("visible");
     QTest::addColumn<QColor>("color");
+    // What a screen reader says in place of the colour.
+    QTest::addColumn<QString>("kind");
 
-    QTest::newRow("hidden") << 0 << false << QColor();
-    QTest::newRow("information") << 1 << true << QColor(200, 230, 255, 230);
-    QTest::newRow("warning") << 2 << true << QColor(255, 225, 120, 230);
-    QTest::newRow("error") << 3 << true << QColor(255, 180, 180, 230);
-    QTest::newRow("out of range above") << 4 << false << QColor();
-    QTest::newRow("negative") << -1 << false << QColor();
+    QTest::newRow("hidden") << 0 << false << QColor() << QString();
+    QTest::newRow("information") << 1 << true << QColor(200, 230, 255, 230) << "Information";
+    QTest::newRow("warning") << 2 << true << QColor(255, 225, 120, 230) << "Warning";
+    QTest::newRow("error") << 3 << true << QColor(255, 180, 180, 230) << "Error";
+    QTest::newRow("out of range above") << 4 << false << QColor() << QString();
+    QTest::newRow("negative") << -1 << false << QColor() << QString();
 }
 
 void TestMessageBox::modeLook()
@@ -92,9 +94,18 @@ void TestMessageBox::modeLook()
     QFETCH(int, mode);
     QFETCH(bool, visible);
     QFETCH(QColor, color);
+    QFETCH(QString, kind);
 
     box->setProperty("text", QStringLiteral("Checking for latest updates..."));
     QVERIFY(box->setProperty("mode", mode));
+    QCOMPARE(box->accessibleName(), QStringLiteral("Checking for latest updates..."));
+    QCOMPARE(box->accessibleDescription(), kind);
+    QCOMPARE(MessageBox::modeName(mode), kind);
+    // A new text keeps the kind; clearing leaves nothing to read.
+    box->setText(QStringLiteral("Done."));
+    QCOMPARE(box->accessibleName(), QStringLiteral("Done."));
+    QCOMPARE(box->accessibleDescription(), kind);
+    box->setText(QStringLiteral("Checking for latest updates..."));
 
     // The value is kept as given, even where it behaves as hidden.
     QCOMPARE(box->property("mode").toInt(), mode);
