@@ -124,7 +124,10 @@ std::string DeviceLock::holderOf(int fd)
         std::string name;
         std::ifstream comm("/proc/" + pid + "/comm");
         std::getline(comm, name);
-        return name.empty() ? "pid " + pid : "pid " + pid + " (" + name + ")";
+        std::string holder = "pid " + pid;
+        if (!name.empty())
+            holder.append(" (").append(name).append(")");
+        return holder;
     }
     return std::string();
 }

@@ -4,6 +4,7 @@
 #include "device/DeviceModel.h"
 #include "device/DeviceMonitor.h"
 #include "workflow/DeviceAccessHint.h"
+#include "workflow/GuardedTransition.h"
 #include "workflow/NamedState.h"
 #include "workflow/UpdateWorkflow.h"
 #include "workflow/WorkflowStates.h"
@@ -31,6 +32,14 @@ DeviceSelection::DeviceSelection(UpdateWorkflow& owner, DeviceMonitor* deviceMon
     });
     connect(&rebootWaitTimer, &QTimer::timeout, this, [this] {
         qCritical() << "Device did not come back within" << rebootReturnLimitMs << "ms of its restart.";
+        // Another device waited on the bus for the whole restart: the update ends naming both, and
+        // that device is offered as any other once the update is over.
+        const QList<Connection> others = monitor->connections();
+        if (updatingDevice && !selectableConnection() && !others.isEmpty()) {
+            stopForForeignDevice(others.first());
+            offerListedDevice();
+            return;
+        }
         // Not selected again until it is plugged in again.
         offerSuppressed = true;
         emit workflow.rebootWaitExpired();
@@ -160,7 +169,7 @@ void DeviceSelection::selectDevice()
         emit workflow.deviceFailure();
         return;
     }
-    const Connection connection = *selectable;
+    const Connection& connection = *selectable;
     qDebug() << "Selected device:" << connection.serialNumber << connection.path;
 
     deviceAgent = new DeviceAgent(connection, monitor, &workflow);
@@ -182,15 +191,13 @@ void DeviceSelection::selectDevice()
 }
 
 // A device that came while the updated one's agent was still being let go (in the very poll that
-// saw its node go, say) moved no state: it is offered now, so that selecting it stops the update
-// with the foreign-device message instead of waiting for a connection that never comes.
+// saw its node go, say) moved no state: it is offered now. During an update only the device being
+// updated is; any other waits until the update is over.
 void DeviceSelection::offerListedDevice()
 {
-    const bool cameMeanwhile = connectionAfterLoss && updatingDevice && !monitor->connections().isEmpty();
-    connectionAfterLoss = false;
     if (offerSuppressed)
         return;
-    if (selectableConnection() || cameMeanwhile)
+    if (selectableConnection())
         emit workflow.deviceAvailable();
 }
 
@@ -217,7 +224,6 @@ void DeviceSelection::forgetDevice()
         return;
 
     const Connection connection = deviceAgent->connection();
-    agentNodeGone = false;
     deviceAgent->stop();
     // Joins the agent's thread, so nothing of the old connection reaches the workflow afterwards.
     delete deviceAgent;
@@ -262,7 +268,11 @@ void DeviceSelection::buildRegion(QState* regions)
     connect(noDeviceState, &QState::entered, this, &DeviceSelection::offerListedDevice, Qt::DirectConnection);
     connect(connectingState, &QState::entered, this, &DeviceSelection::selectDevice, Qt::DirectConnection);
 
-    noDeviceState->addTransition(monitor, &DeviceMonitor::connected, connectingState);
+    // While a device restarts during its update, no other device is selected or sent anything: only
+    // a connection that selection may take moves the region.
+    noDeviceState->addTransition(new GuardedTransition(
+        monitor, &DeviceMonitor::connected, [this] { return !updatingDevice || selectableConnection(); },
+        connectingState));
     noDeviceState->addTransition(&workflow, &UpdateWorkflow::deviceAvailable, connectingState);
     connectingState->addTransition(&workflow, &UpdateWorkflow::deviceReady, deviceReadyState);
     QSignalTransition* connectFailed
@@ -272,10 +282,6 @@ void DeviceSelection::buildRegion(QState* regions)
     connect(monitor, &DeviceMonitor::connected, this, [this] {
         offerSuppressed = false;
         connectFailureTold = false;
-        connectionAfterLoss = connectionAfterLoss || agentNodeGone;
-    });
-    connect(monitor, &DeviceMonitor::disconnected, this, [this](const QString& path) {
-        agentNodeGone = agentNodeGone || (deviceAgent && deviceAgent->connection().path == path);
     });
     connect(&workflow, &UpdateWorkflow::deviceReady, this, [this] { connectFailureTold = false; });
     connect(connectFailed, &QAbstractTransition::triggered, this, [this] {

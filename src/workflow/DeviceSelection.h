@@ -102,10 +102,6 @@ private:
     // its update is planned again from the same check.
     std::optional<Connection> resumeDevice;
     bool offerSuppressed = false;
-    // The monitor saw the agent's node go, and then a connection come while the agent still
-    // existed: the device region was not waiting for it, so it is offered when the region is.
-    bool agentNodeGone = false;
-    bool connectionAfterLoss = false;
     // The node of the last failed connection, when this account may not open it.
     std::optional<QString> accessDeniedPath;
     // "Connection Failure" was told for the device on the bus now; not again until it is ready or

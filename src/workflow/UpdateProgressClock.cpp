@@ -40,7 +40,7 @@ void UpdateProgressClock::enterPhase(WorkflowPhase phase, int componentIndex)
 {
     if (!running)
         return;
-    Step entered = step;
+    Step entered {};
     switch (phase) {
     case WorkflowPhase::AwaitingUpdateMode:
         entered = Step::ReadyCheck;

@@ -117,8 +117,7 @@ void tst_HidrawCli::cleanup()
 void tst_HidrawCli::publish(int mcuSize, int stylesSize)
 {
     catalogue = std::make_unique<UpdateCatalogue>(&server);
-    catalogue->addComponent(
-        QStringLiteral("PELK+"), QStringLiteral("MP"), QStringLiteral("3.2.7"), mcuSize);
+    catalogue->addComponent(QStringLiteral("PELK+"), QStringLiteral("MP"), QStringLiteral("3.2.7"), mcuSize);
     catalogue->addComponent(QStringLiteral("PELK+"), QStringLiteral("DSP"), QStringLiteral("3.1.2"), 1500);
     catalogue->addComponent(
         QStringLiteral("PELK+"), QStringLiteral("Styles"), QStringLiteral("0x1A2B"), stylesSize);
@@ -139,8 +138,7 @@ QProcess* tst_HidrawCli::startCli(const QStringList& arguments, const QStringLis
     cli->setProcessEnvironment(env);
     cli->setProcessChannelMode(QProcess::SeparateChannels);
     cli->start(qEnvironmentVariable("PELK_CLI"),
-        arguments
-            + QStringList { "--manifest-url", server.url(UpdateCatalogue::manifestPath()).toString() });
+        arguments + QStringList { "--manifest-url", server.url(UpdateCatalogue::manifestPath()).toString() });
     return cli;
 }
 
@@ -281,7 +279,7 @@ void tst_HidrawCli::faults()
                 ++dataPackets;
             if (command == 0x0012)
                 ++readyQueries;
-            auto strike = [&](std::function<void()> f) {
+            auto strike = [&](const std::function<void()>& f) {
                 if (reportsAtFault < 0) {
                     reportsAtFault = testbed.reportsTaken(index);
                     faultAtMs = clock.elapsed();
@@ -329,8 +327,7 @@ void tst_HidrawCli::faults()
         QCOMPARE(emulated->reportsTaken(0), int(reportsAtFault));
         QVERIFY(device.installedImage(0).isEmpty() && device.installedImage(2).isEmpty());
     } else {
-        QVERIFY(
-            device.holdsImage(0, catalogue->find(QStringLiteral("PELK+"), QStringLiteral("MP"))->image));
+        QVERIFY(device.holdsImage(0, catalogue->find(QStringLiteral("PELK+"), QStringLiteral("MP"))->image));
         if (exitCode == 0)
             QVERIFY2(
                 run.out.contains("\nUpdate complete: ") && run.out.endsWith(" installed and verified.\n"),

@@ -173,8 +173,8 @@ void tst_SimulatedDevice::sectorRules()
     {
         // Beta DSP: two sectors with their pause, then the terminating packet installs.
         Feeder feeder(plusWithDsp("1.0.0"));
-        unsigned next = feeder.sector(0x0014, 1, 0);
-        next = feeder.sector(0x0014, next, 2100, 'b');
+        const unsigned next = feeder.sector(0x0014, 1, 0);
+        feeder.sector(0x0014, next, 2100, 'b');
         QCOMPARE(feeder.device.installCount(), 0);
         feeder.send(packet(0x0015, 0, 0), 2100);
         QVERIFY(feeder.device.violations().isEmpty());

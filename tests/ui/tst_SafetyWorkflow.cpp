@@ -89,6 +89,8 @@ bool started(WorkflowSession& s, const QStringList& items)
 bool anotherComesBack(WorkflowSession& s)
 {
     s.bus->run([](DeviceBus& bus) { bus.device(0).settings().comeBackAfterReboot = false; });
+    // The other device is ignored until the restart's bound passes: a short one here.
+    s.workflow()->setDeviceWaitLimits(3000, UpdateWorkflow::deviceAnswerTimeoutMs);
     setPlugged(s, 1, false);
     if (!started(s, { plusMcu, plusDsp })
         || !waitUntil(

@@ -14,9 +14,9 @@ namespace {
 const QByteArray manifest = "<Family Name=\"PELK\" Published=\"2026-01-01T00:00:00Z\"/>\n";
 
 // The key-id and signature lines of one signature, without the file's first line.
-QByteArray pair(const QByteArray& signed_, const QByteArray& secretKey)
+QByteArray pair(const QByteArray& signedBytes, const QByteArray& secretKey)
 {
-    const QByteArray file = CatalogueSignature::sign(signed_, secretKey);
+    const QByteArray file = CatalogueSignature::sign(signedBytes, secretKey);
     return file.mid(file.indexOf('\n') + 1);
 }
 

@@ -244,21 +244,37 @@ void tst_UpdateWorkflowEngine::scenario_data()
     gone.comeBackAfterReboot = false;
     SimulatedDeviceSettings other = plus({}, QStringLiteral("PKB"));
     other.model = Base;
+    // During the restart another device is ignored: it stops the update only when the restart's
+    // bound passes without the updated device, and naming both; the updated one that comes back
+    // finishes.
+    const auto rebootBound = [](EngineFixture& f) {
+        f.workflow()->setDeviceWaitLimits(3000, UpdateWorkflow::deviceAnswerTimeoutMs);
+        return true;
+    };
     QTest::newRow("only another device comes back")
-        << Devices { gone, other } << EngineScript([](EngineFixture& f) {
+        << Devices { gone, other } << EngineScript([rebootBound](EngineFixture& f) {
                f.unplug(1);
-               if (!started(f, 2) || !f.waitForPhase(WorkflowPhase::AwaitingReboot, 30000))
+               if (!rebootBound(f) || !started(f, 2) || !f.waitForPhase(WorkflowPhase::AwaitingReboot, 30000))
                    return false;
                f.plug(1);
-               return f.waitForOutcome().has_value();
+               return !f.waitForOutcome(1500) && f.waitForOutcome().has_value();
            })
         << ends(UpdateOutcome::Stopped) << component + Phases { P::NoDevice }
         << QStringList { "MP", "nothing" }
         << "Update Stopped: The Pelk+ being updated (serial number PKA) did not come back after its restart; "
-           "a "
-           "Pelk (serial number PKB) was connected instead.\n\nThe update was stopped and nothing was sent "
-           "to "
-           "the Pelk. Please connect the Pelk+ and check for updates again.";
+           "a Pelk (serial number PKB) was connected instead.\n\nThe update was stopped and nothing was sent "
+           "to the Pelk. Please connect the Pelk+ and check for updates again.";
+    QTest::newRow("another device plugged in during the restart")
+        << Devices { plus({ "MP", "DSP" }), other } << EngineScript([rebootBound](EngineFixture& f) {
+               f.unplug(1);
+               if (!rebootBound(f) || !started(f, 2) || !f.waitForPhase(WorkflowPhase::AwaitingReboot, 30000))
+                   return false;
+               f.plug(1);
+               return f.waitForOutcome(60000) == UpdateOutcome::Done && f.device(1).installCount() == 0
+                   && f.device(1).violations().isEmpty();
+           })
+        << ends(UpdateOutcome::Done) << component + component + Phases { P::Idle }
+        << QStringList { "MP DSP", "nothing" } << QString();
 
     // The waits for a device end: the production bounds are told once, then shortened for the rows.
     const auto bounded = [](EngineFixture& f, int rebootReturnMs, int answerMs) {

@@ -44,7 +44,7 @@ bool ReplaySession::load(const QString& filePath, QString* error)
         const int result = object.value(QStringLiteral("result")).toInt();
         if (call == QLatin1String("enumerate")) {
             event.kind = Event::Enumerate;
-            for (const QJsonValue& value : object.value(QStringLiteral("entries")).toArray()) {
+            for (const QJsonValue value : object.value(QStringLiteral("entries")).toArray()) {
                 const QJsonObject entry = value.toObject();
                 if (entry.value(QStringLiteral("path")).isNull())
                     continue; // the bus cannot list an entry without a path

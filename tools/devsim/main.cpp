@@ -118,7 +118,7 @@ int main(int argc, char* argv[])
             std::fprintf(stderr, "%s needs a value\n", qPrintable(argument));
             return 2;
         }
-        const QString value = arguments.at(++i);
+        const QString& value = arguments.at(++i);
         if (name == QLatin1String("socket")) {
             socketPath = value;
             continue;
