@@ -110,8 +110,7 @@ WorkflowRunner::WorkflowRunner(const CliOptions& options, CliOutput* output, QOb
         [this](const QString& text) { downloadText = text; });
     connect(workflow, &WorkflowNotifier::installTextChanged, this,
         [this](const QString& text) { installText = text; });
-    connect(
-        workflow, &WorkflowNotifier::downloadProgressChanged, this, &WorkflowRunner::onDownloadProgress);
+    connect(workflow, &WorkflowNotifier::downloadProgressChanged, this, &WorkflowRunner::onDownloadProgress);
     connect(workflow, &WorkflowNotifier::installProgressChanged, this, &WorkflowRunner::onInstallProgress);
     connect(workflow, &WorkflowNotifier::statusChanged, this, [this](const QString& text, MessageKind) {
         cliOutput->info(text.split(QLatin1Char('\n'), Qt::SkipEmptyParts).join(QLatin1Char('\n')));
@@ -170,7 +169,8 @@ void WorkflowRunner::onScanned()
     }
     if (matching.size() != 1) {
         QString text = matching.isEmpty()
-            ? QStringLiteral("No device with serial number %1 is connected. Connected:").arg(cliOptions.serial)
+            ? QStringLiteral("No device with serial number %1 is connected. Connected:")
+                  .arg(cliOptions.serial)
             : QStringLiteral("%1 devices are connected; choose one with --device SERIAL:")
                   .arg(matching.size());
         for (const Connection& connection : all)
@@ -292,7 +292,7 @@ void WorkflowRunner::reportPlan()
             text += QStringLiteral("\n  ") + UpdatePlanner::describe(component);
         cliOutput->result(text);
         cliOutput->info(QStringLiteral("The update takes %1 once the files are downloaded.")
-                           .arg(workflow->estimate().text()));
+                            .arg(workflow->estimate().text()));
     }
     if (!warnings.isEmpty())
         cliOutput->result(QStringLiteral("WARNING:\n") + warnings.join(QLatin1Char('\n')));
@@ -339,10 +339,9 @@ void WorkflowRunner::askToConfirm()
 {
     if (cliOptions.command == CliOptions::Install) {
         cliOutput->prompt(QStringLiteral("Install %1 from %2 now? [y/N] ")
-                             .arg(componentTypeName(cliOptions.type), cliOptions.file));
+                              .arg(componentTypeName(cliOptions.type), cliOptions.file));
     } else {
-        cliOutput->prompt(
-            QStringLiteral("Install %1 component(s) now? [y/N] ").arg(workflow->plan().size()));
+        cliOutput->prompt(QStringLiteral("Install %1 component(s) now? [y/N] ").arg(workflow->plan().size()));
     }
     input = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
     connect(input, &QSocketNotifier::activated, this, &WorkflowRunner::onAnswer);
@@ -483,7 +482,7 @@ void WorkflowRunner::reportResult()
     }
     if (!names.isEmpty()) {
         cliOutput->error(QStringLiteral("The device does not report the new version of: %1")
-                            .arg(names.join(QStringLiteral(", "))),
+                             .arg(names.join(QStringLiteral(", "))),
             QStringLiteral("not-applied"));
         finish(1);
         return;
@@ -515,7 +514,7 @@ void WorkflowRunner::onMessage(MessageKind kind, const QString& title, const QSt
     }
     cliOutput->error(title.isEmpty() ? text : title + QStringLiteral(": ") + text,
         workflow->deviceAccessDenied() ? QStringLiteral("device-access")
-                                         : CliOutput::errorKindForTitle(title));
+                                       : CliOutput::errorKindForTitle(title));
     // During an update the workflow goes on to its end, which updateEnded tells; any other
     // failure ends the command.
     if (runPhase == Updating) {

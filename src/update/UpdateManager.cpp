@@ -286,8 +286,8 @@ bool UpdateManager::verifySignature(const QByteArray& manifest)
         return true;
     }
     bool read = false;
-    const QByteArray signature = readAll(
-        manifestFile + QLatin1String(signatureSuffix), CatalogueSignature::maximumFileSize, &read);
+    const QByteArray signature
+        = readAll(manifestFile + QLatin1String(signatureSuffix), CatalogueSignature::maximumFileSize, &read);
     QString error;
     if (!read) {
         error = QStringLiteral("the signature file cannot be read");

@@ -111,8 +111,7 @@ void tst_CliProcess::publish(int mcuSize)
 {
     delete catalogue;
     catalogue = new UpdateCatalogue(&server);
-    catalogue->addComponent(
-        QStringLiteral("PELK+"), QStringLiteral("MP"), QStringLiteral("3.2.7"), mcuSize);
+    catalogue->addComponent(QStringLiteral("PELK+"), QStringLiteral("MP"), QStringLiteral("3.2.7"), mcuSize);
     catalogue->addComponent(QStringLiteral("PELK+"), QStringLiteral("DSP"), QStringLiteral("3.1.2"), 1500);
     catalogue->addComponent(
         QStringLiteral("PELK+"), QStringLiteral("Styles"), QStringLiteral("0x1A2B"), 20000);
@@ -174,8 +173,7 @@ QProcess* tst_CliProcess::startCli(const QStringList& arguments, const QStringLi
     }
     cli->setProcessEnvironment(changed);
     cli->start(qEnvironmentVariable("PELK_CLI"),
-        arguments
-            + QStringList { "--manifest-url", server.url(UpdateCatalogue::manifestPath()).toString() });
+        arguments + QStringList { "--manifest-url", server.url(UpdateCatalogue::manifestPath()).toString() });
     return cli;
 }
 
@@ -695,8 +693,7 @@ void tst_CliProcess::diagnosticsReport()
     QFile report(path);
     QVERIFY(report.open(QIODevice::ReadOnly));
     const QString wanted = QStringLiteral("Manifest URL: ")
-        + (url.isEmpty() ? server.url(UpdateCatalogue::manifestPath()).toString() : url)
-        + QLatin1Char('\n');
+        + (url.isEmpty() ? server.url(UpdateCatalogue::manifestPath()).toString() : url) + QLatin1Char('\n');
     const QString text = QString::fromUtf8(report.readAll());
     QVERIFY2(text.contains(wanted), qPrintable(text));
 }

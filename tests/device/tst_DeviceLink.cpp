@@ -261,8 +261,8 @@ void tst_DeviceLink::hexVersionText()
 
 void tst_DeviceLink::openWritesHeaderRequest()
 {
-    hid.replies.push_back(headerReply({ { 10, 0x01 }, { 11, 0x02 }, { 12, 0x03 }, { 13, 0xFF },
-        { 14, 0x04 }, { 15, 0x2B }, { 16, 0x1A }, { 22, 0x34 }, { 23, 0x12 } }));
+    hid.replies.push_back(headerReply({ { 10, 0x01 }, { 11, 0x02 }, { 12, 0x03 }, { 13, 0xFF }, { 14, 0x04 },
+        { 15, 0x2B }, { 16, 0x1A }, { 22, 0x34 }, { 23, 0x12 } }));
     int error = 0;
     DeviceLink* link = openLink("any", Plus, 2000, &error);
     QVERIFY(link);

@@ -182,8 +182,7 @@ void tst_DownloadAgent::batchProgressOrder()
     QSignalSpy finished(agent.get(), &DownloadAgent::finished);
     QSignalSpy progress(agent.get(), &DownloadAgent::progress);
     int finishedWhileProgress = 0;
-    connect(
-        agent.get(), &DownloadAgent::progress, this, [&] { finishedWhileProgress += finished.count(); });
+    connect(agent.get(), &DownloadAgent::progress, this, [&] { finishedWhileProgress += finished.count(); });
     agent->download(batch);
     QVERIFY(finished.wait());
     QTRY_COMPARE(server->totalRequests(), 3);
@@ -848,8 +847,8 @@ void tst_DownloadAgent::filesCreatedOwnerOnly()
 
     // Already owner-only when the server is asked, before a byte of it is written.
     QList<QFileDevice::Permissions> whileAsked;
-    connect(server.get(), &HttpTestServer::requestReceived, this,
-        [&](const QByteArray&, const QString& urlPath) {
+    connect(
+        server.get(), &HttpTestServer::requestReceived, this, [&](const QByteArray&, const QString& urlPath) {
             whileAsked.append(QFileInfo(path(urlPath.mid(1))).permissions());
         });
     QSignalSpy finished(agent.get(), &DownloadAgent::finished);

@@ -319,7 +319,8 @@ SimulatedDevice::Request SimulatedDevice::receive(
         if (length != 0)
             violation(QStringLiteral("header request with length %1").arg(length));
         checkZero(payload, 0, packetName);
-        if (deviceSettings.header == HeaderBehaviour::NoAnswer || (rebooted && !deviceSettings.headerAfterReboot)) {
+        if (deviceSettings.header == HeaderBehaviour::NoAnswer
+            || (rebooted && !deviceSettings.headerAfterReboot)) {
             log(QStringLiteral("header request left unanswered"));
             return Request::None;
         }
