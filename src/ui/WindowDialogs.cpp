@@ -115,13 +115,20 @@ void WindowDialogs::saveDiagnosticsReport()
     const QByteArray report
         = DiagnosticsReport::build(workflow->diagnosticsDevices(), workflow->history()).toUtf8();
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(report) != report.size() || !file.commit()) {
+    // The report names the devices' serial numbers and the catalogue's address: the user's alone.
+    if (!file.open(QIODevice::WriteOnly)
+        || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
+        || file.write(report) != report.size() || !file.commit()) {
         qCritical().noquote() << "MainWindow: Failed to save the diagnostics report:" << file.errorString();
         dialogs()->critical(dialogParent, QStringLiteral("Diagnostics Report"),
             QStringLiteral("The report could not be saved to %1:\n%2").arg(path, file.errorString()));
         return;
     }
     qDebug().noquote() << "Diagnostics report saved to" << path;
+    QMessageBox saved(QMessageBox::Information, QStringLiteral("Diagnostics Report"),
+        QStringLiteral("The report was saved to %1.").arg(QDir::toNativeSeparators(path)), QMessageBox::Ok,
+        dialogParent);
+    dialogs()->ask(&saved);
 }
 
 QString WindowDialogs::openFileName(const QString& caption, const QString& directory, const QString& filter)

@@ -574,11 +574,14 @@ void tst_SafetyWorkflow::scenario_data()
         if (!started(s, { plusMcu }) || !nothingLeft(s) || !triggered(s, "Update History...")
             || !triggered(s, "Show Log Folder") || !triggered(s, "Save Diagnostics Report..."))
             return false;
-        const ScriptedDialogs::Call shown = s.dialogs->calls.at(s.dialogs->calls.size() - 2);
+        const ScriptedDialogs::Call shown = s.dialogs->calls.at(s.dialogs->calls.size() - 3);
+        const ScriptedDialogs::Call confirmed = s.dialogs->calls.last();
         QFile report(saved);
         const QString text
             = report.open(QIODevice::ReadOnly) ? QString::fromUtf8(report.readAll()) : QString();
         return shown.kind == QLatin1String("dialog")
+            && confirmed.text == QStringLiteral("The report was saved to %1.").arg(saved)
+            && !(report.permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther))
             && shown.text.section(QLatin1Char('|'), 1, 6)
             == QLatin1String("Pelk+|PKA|MCU Firmware|Production 1.2|3.2.7|verified")
             && s.dialogs->openedUrls == QList<QUrl> { QUrl::fromLocalFile(LogFile::folderPath()) }
