@@ -112,6 +112,8 @@ WorkflowRunner::WorkflowRunner(const CliOptions& options, CliOutput* output, QOb
         [this](const QString& text) { installText = text; });
     connect(workflow, &WorkflowNotifier::downloadProgressChanged, this, &WorkflowRunner::onDownloadProgress);
     connect(workflow, &WorkflowNotifier::installProgressChanged, this, &WorkflowRunner::onInstallProgress);
+    connect(
+        workflow, &WorkflowNotifier::retrying, this, [this](const QString& text) { cliOutput->info(text); });
     connect(workflow, &WorkflowNotifier::statusChanged, this, [this](const QString& text, MessageKind) {
         cliOutput->info(text.split(QLatin1Char('\n'), Qt::SkipEmptyParts).join(QLatin1Char('\n')));
     });

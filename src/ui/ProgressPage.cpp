@@ -91,6 +91,8 @@ void ProgressPage::followStates()
     connect(workflow, &UpdateWorkflow::installProgressChanged, this,
         [this](int percent) { showPercent(installProgress, percent); });
     connect(workflow, &UpdateWorkflow::statusChanged, this, &ProgressPage::showStatus);
+    connect(workflow, &UpdateWorkflow::retrying, this,
+        [this](const QString& text) { statusMessage->showWarning(text); });
 }
 
 void ProgressPage::showStep(QLabel* label, QProgressBar* bar, const QString& text)

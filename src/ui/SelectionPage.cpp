@@ -88,6 +88,12 @@ void SelectionPage::followStates()
     checkingState->assignProperty(updatesHeading, "mode", int(MessageMode::Information));
     checkingState->assignProperty(checkUpdatesButton, "enabled", false);
     checkingState->assignProperty(warningsBox, "mode", int(MessageMode::Hidden));
+    // A check that waits to try again says so under its heading, instead of looking stuck.
+    connect(workflow, &UpdateWorkflow::retrying, this, [this, checkingState](const QString& text) {
+        if (checkingState->active())
+            updatesHeading->showInformation(
+                phaseStatusText(WorkflowPhase::Checking) + QLatin1Char('\n') + text);
+    });
     // How the last update ended stands until the user checks or updates again; the plan made again
     // after an update is not such a check.
     for (const char* name : { WorkflowStates::fetchManifestState, WorkflowStates::fetchManifestForceState,

@@ -544,6 +544,16 @@ void DownloadAgent::retryOrFail(FailureKind kind, const QString& reason, bool tr
                        << pause / 1000.0 << "s, from byte" << bytesWritten << "after:" << reason;
     releaseReply();
     retryTimer->start(pause);
+    emit retrying(retryText(attempt, pause, reason));
+}
+
+QString DownloadAgent::retryText(int attempt, int pauseMsecs, const QString& reason)
+{
+    return QStringLiteral("%1 Trying again in %2 s (retry %3 of %4)...")
+        .arg(reason.endsWith(QLatin1Char('.')) ? reason : reason + QLatin1Char('.'))
+        .arg(qMax(1, (pauseMsecs + 500) / 1000))
+        .arg(attempt)
+        .arg(maximumRetries);
 }
 
 void DownloadAgent::fail(FailureKind kind, const QString& reason, bool removeFile)

@@ -35,6 +35,8 @@ public:
     static constexpr int maximumRetries = 3;
     // Pause before the first retry; it doubles before each further one.
     static constexpr int defaultRetryPause = 1000;
+    // What a person is told while a failed request waits to be tried again.
+    static QString retryText(int attempt, int pauseMsecs, const QString& reason);
     // A server too slow to be waited for: once a request has run for slowServerGrace ms, its
     // average rate since it began must be at least minimumTransferRate bytes per second. Unlike
     // the time-out, a byte now and then does not keep such a request alive.
@@ -105,6 +107,8 @@ public:
 signals:
     void finished();
     void failed(const QString& reason);
+    // A transient failure is tried again after a pause; text says so to a person.
+    void retrying(const QString& text);
     void progress(int request, float fraction);
     // A request of the batch begins (its first attempt).
     void requestStarted(int request);

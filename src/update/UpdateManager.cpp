@@ -49,6 +49,7 @@ UpdateManager::UpdateManager(QObject* parent)
         DownloadAgent::maximumCatalogueDuration);
     connect(manifestAgent, &DownloadAgent::finished, this, &UpdateManager::downloadFinished);
     connect(manifestAgent, &DownloadAgent::failed, this, &UpdateManager::onManifestFailed);
+    connect(manifestAgent, &DownloadAgent::retrying, this, &UpdateManager::retrying);
 }
 
 UpdateManager::~UpdateManager()
@@ -393,6 +394,7 @@ void UpdateManager::onSizeReply(QNetworkReply* reply, ManifestProduct product, i
                                << "in" << pause / 1000.0 << "s of the size request for"
                                << DownloadAgent::displayUrl(reply->url()) << "after:" << reason;
             ++pendingRetries;
+            emit retrying(DownloadAgent::retryText(attempts, pause, reason));
             const int generation = checkGeneration;
             QTimer::singleShot(pause, this, [this, generation, product, index] {
                 if (generation != checkGeneration)

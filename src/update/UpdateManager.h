@@ -93,6 +93,8 @@ public:
 signals:
     void updateDiscoveryDone();
     void failure();
+    // A request of the check failed for a moment and is tried again; text says so to a person.
+    void retrying(const QString& text);
 
 private:
     Q_DISABLE_COPY(UpdateManager)

@@ -44,6 +44,8 @@ UpdateWorkflow::UpdateWorkflow(QObject* parent)
     connect(downloadAgent, &DownloadAgent::failed, this, &UpdateWorkflow::downloadFailure);
     connect(this, &UpdateWorkflow::downloadFailure, this, &UpdateWorkflow::recordDownloadFailure);
     connect(deviceMonitor, &DeviceMonitor::scanned, this, &WorkflowNotifier::devicesScanned);
+    connect(downloadAgent, &DownloadAgent::retrying, this, &WorkflowNotifier::retrying);
+    connect(updateManager, &UpdateManager::retrying, this, &WorkflowNotifier::retrying);
 
     createStateMachine();
 

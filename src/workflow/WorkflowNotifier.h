@@ -45,6 +45,8 @@ signals:
     void installProgressChanged(int percent);
     // What the user must know or do now while the update runs.
     void statusChanged(const QString& text, PelkPlus::MessageKind kind);
+    // A download of the check or of the update failed for a moment and is tried again.
+    void retrying(const QString& text);
     // A message to show without waiting for it to be read; title may be empty.
     void messageRequested(PelkPlus::MessageKind kind, const QString& title, const QString& text);
     // A newer updater is available; answer with UpdateWorkflow::answerAppUpdate().

@@ -642,9 +642,17 @@ void tst_DownloadAgent::retriesResumesAndDigests()
     r.sha256 = QCryptographicHash::hash(file, QCryptographicHash::Sha256);
     QSignalSpy finished(agent.get(), &DownloadAgent::finished);
     QSignalSpy failed(agent.get(), &DownloadAgent::failed);
+    QSignalSpy retrying(agent.get(), &DownloadAgent::retrying);
     agent->download(r);
     QTRY_COMPARE(finished.count() + failed.count(), 1);
     QCOMPARE(server->requestCount(QStringLiteral("/image")), requests);
+    // Every retry is told as it is scheduled, numbered, with why.
+    QCOMPARE(retrying.count(), requests - 1);
+    if (!retrying.isEmpty())
+        QVERIFY2(
+            retrying.last().first().toString().contains(
+                QStringLiteral("(retry %1 of %2)...").arg(requests - 1).arg(DownloadAgent::maximumRetries)),
+            qPrintable(retrying.last().first().toString()));
     QCOMPARE(server->requests().last().headers.value("range"), lastRange);
     if (failure.isEmpty()) {
         QCOMPARE(finished.count(), 1);
