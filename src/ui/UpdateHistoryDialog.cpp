@@ -1,5 +1,7 @@
 #include "ui/UpdateHistoryDialog.h"
 
+#include "workflow/VersionText.h"
+
 #include <QDialogButtonBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -26,7 +28,10 @@ UpdateHistoryDialog::UpdateHistoryDialog(const QList<UpdateHistoryEntry>& entrie
     for (int row = 0; row < entries.size(); ++row) {
         const UpdateHistoryEntry& entry = entries.at(entries.size() - 1 - row);
         const QStringList cells = { entry.time.toUTC().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")),
-            entry.model, entry.serial, entry.component, entry.versionBefore, entry.versionSent,
+            entry.model, entry.serial, entry.component,
+            // Before and sent read alike: the device's form, the catalogue's beside it.
+            VersionText::recordedBefore(entry.component, entry.versionBefore),
+            VersionText::recordedSent(entry.component, entry.versionSent),
             UpdateHistoryEntry::outcomeText(entry.outcome), entry.source, entry.sha256 };
         for (int column = 0; column < cells.size(); ++column)
             tableWidget->setItem(row, column, new QTableWidgetItem(cells.at(column)));

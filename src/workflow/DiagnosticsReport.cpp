@@ -59,11 +59,8 @@ QString DiagnosticsReport::deviceText(const DiagnosticsDevice& device)
 
 QString DiagnosticsReport::historyLine(const UpdateHistoryEntry& e)
 {
-    // Before and sent in the one form the device shows, the catalogue's beside it.
-    ComponentType type = ComponentType::MacApplication;
-    const bool known = VersionText::typeFromName(e.component, &type);
-    const QString before = known ? VersionText::displayed(type, e.versionBefore) : e.versionBefore;
-    const QString sent = known ? VersionText::withCatalogue(type, e.versionSent) : e.versionSent;
+    const QString before = VersionText::recordedBefore(e.component, e.versionBefore);
+    const QString sent = VersionText::recordedSent(e.component, e.versionSent);
     return QStringLiteral("%1  %2 %3  %4  %5 -> %6  %7  %8")
         .arg(e.time.toString(Qt::ISODate), e.model, e.serial, e.component,
             before.isEmpty() ? QStringLiteral("-") : before, sent.isEmpty() ? QStringLiteral("-") : sent,

@@ -65,4 +65,16 @@ bool VersionText::typeFromName(const QString& name, ComponentType* type)
     return false;
 }
 
+QString VersionText::recordedBefore(const QString& component, const QString& version)
+{
+    ComponentType type = ComponentType::MacApplication;
+    return typeFromName(component, &type) ? displayed(type, version) : version;
+}
+
+QString VersionText::recordedSent(const QString& component, const QString& version)
+{
+    ComponentType type = ComponentType::MacApplication;
+    return typeFromName(component, &type) ? withCatalogue(type, version) : version;
+}
+
 } // namespace PelkPlus

@@ -22,6 +22,11 @@ public:
     static QString ofDevice(const DeviceInfo& info, ComponentType type);
     // The type by its name ("MCU Firmware"), as the history records it; false for another name.
     static bool typeFromName(const QString& name, ComponentType* type);
+    // The versions of an install record, named by its component's name, as a person reads them:
+    // the version before in display form, the one sent with the catalogue's beside it; the text
+    // as recorded for a component of no known type.
+    static QString recordedBefore(const QString& component, const QString& version);
+    static QString recordedSent(const QString& component, const QString& version);
 };
 
 } // namespace PelkPlus

@@ -16,6 +16,8 @@ private slots:
     void catalogueForms();
     void deviceForms_data();
     void deviceForms();
+    void recorded_data();
+    void recorded();
 };
 
 void tst_VersionText::catalogueForms_data()
@@ -92,6 +94,41 @@ void tst_VersionText::deviceForms()
     ComponentType named = ComponentType::MacApplication;
     QVERIFY(VersionText::typeFromName(componentTypeName(type), &named));
     QCOMPARE(named, type);
+}
+
+void tst_VersionText::recorded_data()
+{
+    QTest::addColumn<QString>("component");
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("sent");
+
+    QTest::newRow("MCU") << "MCU Firmware"
+                         << "3.2.7"
+                         << "Production 2.7"
+                         << "Production 2.7 (3.2.7)";
+    QTest::newRow("before already shown") << "DSP Firmware"
+                                          << "Beta 0.2"
+                                          << "Beta 0.2"
+                                          << "Beta 0.2";
+    QTest::newRow("Ensemble") << "Ensemble Audio"
+                              << "0x00020014"
+                              << "0x20014"
+                              << "0x20014 (0x00020014)";
+    QTest::newRow("no known component") << "Pelk Updater"
+                                        << "2.1.0"
+                                        << "2.1.0"
+                                        << "2.1.0";
+}
+
+void tst_VersionText::recorded()
+{
+    QFETCH(QString, component);
+    QFETCH(QString, version);
+    QFETCH(QString, before);
+    QFETCH(QString, sent);
+    QCOMPARE(VersionText::recordedBefore(component, version), before);
+    QCOMPARE(VersionText::recordedSent(component, version), sent);
 }
 
 QTEST_GUILESS_MAIN(tst_VersionText)
