@@ -225,9 +225,16 @@ void PlanExecution::tellInstallFailure()
 void PlanExecution::onInstallProgress(float fraction, long total)
 {
     emit workflow.installProgressChanged(int(fraction * 100));
-    if (total > 0)
-        emit workflow.installTextChanged(
-            QStringLiteral("Installing (%1 KB)").arg(UpdatePlanner::kilobytesText(total)));
+    if (total <= 0)
+        return;
+    QString text = QStringLiteral("Installing (%1 KB)").arg(UpdatePlanner::kilobytesText(total));
+    // DSP firmware is listed and downloaded as a text file and sent as the bytes that text spells,
+    // about a fifth of its size: the label says the two sizes are of one file.
+    const Component* component = plan.currentEntry();
+    if (component && component->type == ComponentType::DspFirmware && component->size > 0)
+        text = QStringLiteral("Installing (%1 KB: the %2 KB text file as bytes)")
+                   .arg(UpdatePlanner::kilobytesText(total), UpdatePlanner::kilobytesText(component->size));
+    emit workflow.installTextChanged(text);
 }
 
 void PlanExecution::startRebootTimer()

@@ -379,23 +379,30 @@ void tst_UpdateWorkflow::manifestFetchFailure()
 
 void tst_UpdateWorkflow::progressTexts_data()
 {
+    QTest::addColumn<QString>("component");
     QTest::addColumn<int>("fileSize");
     QTest::addColumn<QString>("downloadText");
     QTest::addColumn<float>("fraction");
     QTest::addColumn<int>("total");
     QTest::addColumn<int>("installValue");
     QTest::addColumn<QString>("installText");
-    QTest::newRow("empty file refused") << 0 << "" << 0.0f << 0 << 0 << "";
-    QTest::newRow("one byte") << 1 << "Downloading (1 KB)" << 0.5f << -1 << 50 << "Installing";
-    QTest::newRow("two kilobytes") << 2048 << "Downloading (2 KB)" << 0.999f << 2048 << 99
+    const QString mcu = QStringLiteral("MCU Firmware");
+    QTest::newRow("empty file refused") << mcu << 0 << "" << 0.0f << 0 << 0 << "";
+    QTest::newRow("one byte") << mcu << 1 << "Downloading (1 KB)" << 0.5f << -1 << 50 << "Installing";
+    QTest::newRow("two kilobytes") << mcu << 2048 << "Downloading (2 KB)" << 0.999f << 2048 << 99
                                    << "Installing (2 KB)";
-    QTest::newRow("one byte more") << 2049 << "Downloading (3 KB)" << 1.0f << 100000 << 100
+    QTest::newRow("one byte more") << mcu << 2049 << "Downloading (3 KB)" << 1.0f << 100000 << 100
                                    << "Installing (98 KB)";
+    // Listed as its text file, sent as the bytes the text spells: both sizes are of one file.
+    QTest::newRow("dsp text and bytes")
+        << QStringLiteral("DSP Firmware") << 40960 << "Downloading (40 KB)" << 0.5f << 8192 << 50
+        << "Installing (8 KB: the 40 KB text file as bytes)";
 }
 
 // What the progress page says of a component, from the plan that a chosen file makes.
 void tst_UpdateWorkflow::progressTexts()
 {
+    QFETCH(QString, component);
     QFETCH(int, fileSize);
     QFETCH(QString, downloadText);
     QFETCH(float, fraction);
@@ -404,7 +411,8 @@ void tst_UpdateWorkflow::progressTexts()
     QFETCH(QString, installText);
 
     QTemporaryDir dir;
-    QFile file(dir.filePath(QStringLiteral("NewUpdate.bin")));
+    const bool dsp = component == QLatin1String("DSP Firmware");
+    QFile file(dir.filePath(dsp ? QStringLiteral("New.ldr") : QStringLiteral("NewUpdate.bin")));
     QVERIFY(file.open(QIODevice::WriteOnly));
     QCOMPARE(file.write(QByteArray(fileSize, 'x')), qint64(fileSize));
     file.close();
@@ -415,7 +423,7 @@ void tst_UpdateWorkflow::progressTexts()
     UpdateWorkflow* window = session.workflow();
     // The install actions wait for a device; with none, the choice only makes the plan.
     session.window->findChild<QActionGroup*>()->setEnabled(true);
-    session.action(QStringLiteral("Install MCU Firmware..."))->trigger();
+    session.action(QStringLiteral("Install %1...").arg(component))->trigger();
     if (fileSize == 0) {
         // Nothing a device could take: refused with a message before the plan is touched.
         QCOMPARE(session.dialogs->count(QStringLiteral("critical")), 1);
@@ -428,8 +436,8 @@ void tst_UpdateWorkflow::progressTexts()
     execution->begin();
     execution->selectNextComponent();
     QCOMPARE(selected.size(), 1);
-    QCOMPARE(
-        session.label("componentLabel")->text(), QStringLiteral("Updating MCU Firmware (Component 1/1)"));
+    QCOMPARE(session.label("componentLabel")->text(),
+        QStringLiteral("Updating %1 (Component 1/1)").arg(component));
     QCOMPARE(session.label("downloadLabel")->text(), downloadText);
     QCOMPARE(session.label("installLabel")->text(), QStringLiteral("Installing"));
 
