@@ -33,6 +33,8 @@ public:
     const std::optional<UpdateHistoryEntry>& openAttempt() const { return pending; }
     // Records the open attempt with the outcome, if one is open.
     void close(UpdateHistoryEntry::Outcome outcome);
+    // Forgets the open attempt, which its owner records once its outcome is known.
+    void discardOpen() { pending.reset(); }
 
 private:
     UpdateHistory historyFile;

@@ -29,10 +29,22 @@ PlanExecution::PlanExecution(UpdateWorkflow& owner, WorkflowPlan& workflowPlan,
     rebootTimeout.setSingleShot(true);
     connect(&rebootTimeout, &QTimer::timeout, &workflow, &UpdateWorkflow::deviceReadyToReboot);
     connect(&selection, &DeviceSelection::installProgress, this, &PlanExecution::onInstallProgress);
+    failedTransferGrace.setSingleShot(true);
+    failedTransferGrace.setInterval(lostDeviceGraceMs);
+    connect(&failedTransferGrace, &QTimer::timeout, this,
+        [this] { settleFailedTransfer(UpdateHistoryEntry::InstallFailed); });
+    connect(&workflow, &UpdateWorkflow::phaseChanged, this, [this](WorkflowPhase phase) {
+        if (phase == WorkflowPhase::NoDevice)
+            settleFailedTransfer(UpdateHistoryEntry::DeviceLost);
+    });
 }
 
-// Withdraws a request to stay awake that an update left behind.
-PlanExecution::~PlanExecution() = default;
+// Withdraws a request to stay awake that an update left behind (through the preventer's own
+// destructor), and records a failed transfer whose cause was still open as failed.
+PlanExecution::~PlanExecution()
+{
+    settleFailedTransfer(UpdateHistoryEntry::InstallFailed);
+}
 
 void PlanExecution::setSleepPreventer(SleepPreventer* preventer)
 {
@@ -66,6 +78,7 @@ UpdateHistoryEntry PlanExecution::attemptFor(const Component& component, bool ha
 
 void PlanExecution::begin()
 {
+    settleFailedTransfer(UpdateHistoryEntry::InstallFailed);
     plan.rewind();
     verificationDue = false;
     selection.holdUpdatingDevice();
@@ -210,7 +223,12 @@ void PlanExecution::sendCurrent()
 
 void PlanExecution::tellInstallFailure()
 {
-    if (recorder.openAttempt()) {
+    const LinkResult result = selection.lastFailure();
+    if (recorder.openAttempt() && (result == LinkWriteFailed || result == LinkReadFailed)) {
+        failedTransfer = recorder.openAttempt();
+        recorder.discardOpen();
+        failedTransferGrace.start();
+    } else if (recorder.openAttempt()) {
         recorder.close(UpdateHistoryEntry::InstallFailed);
     } else if (const Component* refused = plan.currentEntry()) {
         recorder.record(attemptFor(*refused, false), UpdateHistoryEntry::InstallFailed);
@@ -235,6 +253,13 @@ void PlanExecution::onInstallProgress(float fraction, long total)
         text = QStringLiteral("Installing (%1 KB: the %2 KB text file as bytes)")
                    .arg(UpdatePlanner::kilobytesText(total), UpdatePlanner::kilobytesText(component->size));
     emit workflow.installTextChanged(text);
+}
+
+void PlanExecution::settleFailedTransfer(UpdateHistoryEntry::Outcome outcome)
+{
+    failedTransferGrace.stop();
+    if (failedTransfer)
+        recorder.record(*std::exchange(failedTransfer, std::nullopt), outcome);
 }
 
 void PlanExecution::startRebootTimer()

@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 
 namespace PelkPlus {
 
@@ -31,6 +32,10 @@ public:
     // user is asked to power-cycle it. The Pelk+ has more to write to its flash before it restarts.
     static constexpr int baseRebootTimeoutMs = 15000;
     static constexpr int plusRebootTimeoutMs = 20000;
+    // A transfer whose write or read failed may have lost its device, which the monitor sees gone
+    // only at its next poll (once a second): the attempt is recorded as lost when the device is
+    // seen gone within this time, and as failed otherwise.
+    static constexpr int lostDeviceGraceMs = 2500;
 
     PlanExecution(UpdateWorkflow& workflow, WorkflowPlan& plan, DeviceSelection& selection,
         InstallAttemptRecorder& recorder);
@@ -60,6 +65,8 @@ private:
     bool verifyInstalledComponent();
     void onInstallProgress(float fraction, long total);
     UpdateHistoryEntry attemptFor(const Component& component, bool hashFile) const;
+    // Records the attempt whose transfer failed, if one waits, with the outcome now known.
+    void settleFailedTransfer(UpdateHistoryEntry::Outcome outcome);
 
     UpdateWorkflow& workflow;
     WorkflowPlan& plan;
@@ -67,6 +74,8 @@ private:
     InstallAttemptRecorder& recorder;
     std::unique_ptr<SleepPreventer> sleepPreventer;
     QTimer rebootTimeout;
+    std::optional<UpdateHistoryEntry> failedTransfer;
+    QTimer failedTransferGrace;
     // A component was sent and the device confirmed it; checked when the device is back.
     bool verificationDue = false;
     QString versionBeforeInstall;

@@ -1,6 +1,7 @@
 // The update workflow without a window: each row is a scenario against simulated devices on the
 // in-process bus and the catalogue on the loopback server, told by the phases the workflow went
 // through, how the update ended, what it said and what every device holds afterwards.
+#include "app/UpdateHistory.h"
 #include "support/EngineFixture.h"
 #include "workflow/UpdateWorkflow.h"
 
@@ -205,12 +206,28 @@ void tst_UpdateWorkflowEngine::scenario_data()
     // The write to the vanished device fails before the monitor sees it gone: a failed write, not a
     // time-out or a stop, and the re-plan that follows is left when the loss is seen.
     QTest::newRow("unplugged while sending") << Devices { unplugged } << EngineScript([](EngineFixture& f) {
+        const auto recorded = UpdateHistory().entries().size();
         return started(f, 1) && f.waitForOutcome()
             && QTest::qWaitFor([&] { return !f.workflow()->hasDevice(); }, 5000)
-            && f.workflow()->lastDeviceFailure() == LinkWriteFailed && f.sleep->switchedOff == 1;
+            && f.workflow()->lastDeviceFailure() == LinkWriteFailed && f.sleep->switchedOff == 1
+            && UpdateHistory().entries().size() == recorded + 1
+            && UpdateHistory().entries().constLast().outcome == UpdateHistoryEntry::DeviceLost;
     }) << ends(UpdateOutcome::Failed) << Phases { P::Installing, P::Checking }
                                              << QStringList { "nothing" }
                                              << "Update Failure: The update could not be completed.";
+
+    // A write that fails while the device stays is no lost device: recorded as failed once the
+    // monitor would have seen it gone.
+    SimulatedDeviceSettings stuck = plus({ "MP" });
+    stuck.stopTakingAfterPacket = 60;
+    QTest::newRow("device stops taking the file") << Devices { stuck } << EngineScript([](EngineFixture& f) {
+        const auto recorded = UpdateHistory().entries().size();
+        return started(f, 1) && f.waitForOutcome() && f.workflow()->lastDeviceFailure() == LinkWriteFailed
+            && QTest::qWaitFor([&] { return UpdateHistory().entries().size() == recorded + 1; }, 5000)
+            && UpdateHistory().entries().constLast().outcome == UpdateHistoryEntry::InstallFailed;
+    }) << ends(UpdateOutcome::Failed) << Phases { P::Installing, P::Checking }
+                                                  << QStringList { "nothing" }
+                                                  << "Update Failure: The update could not be completed.";
 
     QTest::newRow("download refused by the server") << Devices { plus(
         { "MP", "DSP" }) } << EngineScript([](EngineFixture& f) {
