@@ -236,16 +236,15 @@ void MainWindow::createStateMachine()
 
 void MainWindow::showWorkflowMessage(MessageKind kind, const QString& title, const QString& text)
 {
-    const QString shown = updateReport->messageText(kind, text);
     switch (kind) {
     case MessageKind::Information:
-        showMessage(QMessageBox::Information, title, shown);
+        showMessage(QMessageBox::Information, title, text);
         break;
     case MessageKind::Warning:
-        showMessage(QMessageBox::Warning, title, shown);
+        showMessage(QMessageBox::Warning, title, text);
         break;
     case MessageKind::Critical:
-        showMessage(QMessageBox::Critical, title, shown);
+        showMessage(QMessageBox::Critical, title, text);
         break;
     }
 }

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "update/DownloadFailure.h"
-#include "workflow/MessageKind.h"
 #include "workflow/UpdateOutcome.h"
 #include "workflow/WorkflowPhase.h"
 
@@ -14,7 +12,7 @@ class UpdateWorkflow;
 
 // Follows each update through the phases the workflow tells and says, once it has ended, what the
 // user is to know: how many components were installed, or that a transfer was cut off and the
-// update must be run again. It also adds the reason to a failed download's message.
+// update must be run again.
 class UpdateReport : public QObject
 {
     Q_OBJECT
@@ -26,13 +24,6 @@ public:
 
     static QString completionText(int components);
     static QString interruptedText();
-    // Why a download failed, in words; empty when the kind tells nothing.
-    static QString downloadReasonText(DownloadFailure kind);
-    // The download failure's message with its reason and what it means for the device.
-    static QString downloadFailureText(const QString& text, DownloadFailure kind);
-
-    // The text to show for a message of the workflow: a failed download's gets its reason.
-    QString messageText(MessageKind kind, const QString& text);
     // Whether the last update ended while a file was on its way to the device.
     bool transferInterrupted() const { return interrupted; }
     // The components of the last update that began.
@@ -52,8 +43,6 @@ private:
     // The last phase of the update itself; the plan made again after it is not part of it.
     WorkflowPhase lastUpdatePhase = WorkflowPhase::Updating;
     bool interrupted = false;
-    // A download failed, and its message is still to come.
-    bool downloadFailurePending = false;
 };
 
 } // namespace PelkPlus

@@ -48,6 +48,39 @@ QString WorkflowRegion::checkFailureText(int reason, const QString& detail)
                             : QStringLiteral("Failed to check for updates!\n\n%1").arg(detail);
 }
 
+QString WorkflowRegion::downloadFailureText(DownloadFailure kind)
+{
+    QString reason;
+    switch (kind) {
+    case DownloadFailure::FileError:
+        reason = QStringLiteral("The downloaded file could not be written on this computer.");
+        break;
+    case DownloadFailure::Refused:
+        reason = QStringLiteral("The download was refused: the address is not an http or https address, or "
+                                "the server did not say how large the file is.");
+        break;
+    case DownloadFailure::Network:
+        reason = QStringLiteral("The server could not be reached, or the connection was lost, and trying "
+                                "again did not help.");
+        break;
+    case DownloadFailure::Server:
+        reason = QStringLiteral("The server answered with an error.");
+        break;
+    case DownloadFailure::Size:
+        reason = QStringLiteral("The file does not have the size the catalogue gives.");
+        break;
+    case DownloadFailure::Digest:
+        reason = QStringLiteral("The file is not the one the catalogue describes.");
+        break;
+    case DownloadFailure::None:
+        break;
+    }
+    QString text = QStringLiteral("Failed to download updates.");
+    if (!reason.isEmpty())
+        text += QStringLiteral("\n\n") + reason;
+    return text + QStringLiteral("\n\nNothing was sent to the device.");
+}
+
 void WorkflowRegion::startUpdateCheck()
 {
     parts.plan.reset();
@@ -216,7 +249,7 @@ QState* WorkflowRegion::build(QState* regions)
             = fetching->addTransition(steps, &UpdateWorkflow::downloadFailure, checkingState);
         connect(downloadFailed, &QAbstractTransition::triggered, this, [this] {
             emit workflow.messageRequested(MessageKind::Critical, QStringLiteral("Download Failure"),
-                QStringLiteral("Failed to download updates."));
+                downloadFailureText(parts.downloadAgent->failureKind()));
         });
     }
     // Every file has arrived whole and matches the catalogue: the first component may go. Only the

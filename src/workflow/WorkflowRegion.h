@@ -1,5 +1,7 @@
 #pragma once
 
+#include "update/DownloadFailure.h"
+
 #include "workflow/WorkflowPhase.h"
 
 #include <QObject>
@@ -50,6 +52,9 @@ public:
 
     // The text of a failed check for the device's updates, by the update manager's reason.
     static QString checkFailureText(int reason, const QString& detail);
+    // The text of a failed download of the update: the fixed text, the reason of its kind (none
+    // for None) and that nothing reached the device.
+    static QString downloadFailureText(DownloadFailure kind);
 
 private:
     void startUpdateCheck();

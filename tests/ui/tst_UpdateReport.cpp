@@ -23,11 +23,8 @@ private slots:
     }
     void completionText_data();
     void completionText();
-    void downloadFailureText_data();
-    void downloadFailureText();
     void endOfUpdate_data();
     void endOfUpdate();
-    void reasonOnlyForTheDownloadFailure();
 };
 
 void tst_UpdateReport::completionText_data()
@@ -44,40 +41,6 @@ void tst_UpdateReport::completionText()
     QFETCH(int, components);
     QFETCH(QString, text);
     QCOMPARE(UpdateReport::completionText(components), text);
-}
-
-void tst_UpdateReport::downloadFailureText_data()
-{
-    QTest::addColumn<int>("kind");
-    QTest::addColumn<QString>("reason");
-    QTest::newRow("no kind known") << int(DownloadFailure::None) << QString();
-    QTest::newRow("file") << int(DownloadFailure::FileError)
-                          << "The downloaded file could not be written on this computer.";
-    QTest::newRow("refused") << int(DownloadFailure::Refused)
-                             << "The download was refused: the address is not an http or https address, or "
-                                "the server did not say how large the file is.";
-    QTest::newRow("network") << int(DownloadFailure::Network)
-                             << "The server could not be reached, or the connection was lost, and trying "
-                                "again did not help.";
-    QTest::newRow("server") << int(DownloadFailure::Server) << "The server answered with an error.";
-    QTest::newRow("size") << int(DownloadFailure::Size)
-                          << "The file does not have the size the catalogue gives.";
-    QTest::newRow("digest") << int(DownloadFailure::Digest)
-                            << "The file is not the one the catalogue describes.";
-}
-
-void tst_UpdateReport::downloadFailureText()
-{
-    QFETCH(int, kind);
-    QFETCH(QString, reason);
-    QCOMPARE(UpdateReport::downloadReasonText(DownloadFailure(kind)), reason);
-    // The fixed text first, then the reason, then what it means for the device.
-    const QString expected = QStringLiteral("Failed to download updates.")
-        + (reason.isEmpty() ? QString() : QStringLiteral("\n\n") + reason)
-        + QStringLiteral("\n\nNothing was sent to the device.");
-    QCOMPARE(UpdateReport::downloadFailureText(
-                 QStringLiteral("Failed to download updates."), DownloadFailure(kind)),
-        expected);
 }
 
 void tst_UpdateReport::endOfUpdate_data()
@@ -137,26 +100,6 @@ void tst_UpdateReport::endOfUpdate()
         QCOMPARE(text, UpdateReport::completionText(report.componentCount()));
     else
         QCOMPARE(text, interrupted ? UpdateReport::interruptedText() : QString());
-}
-
-void tst_UpdateReport::reasonOnlyForTheDownloadFailure()
-{
-    UpdateWorkflow workflow;
-    UpdateReport report(&workflow);
-    const QString fixed = QStringLiteral("Failed to download updates.");
-    QCOMPARE(report.messageText(MessageKind::Critical, fixed), fixed);
-
-    emit workflow.downloadFailure();
-    // Only the critical message that follows the failure is the failure's.
-    QCOMPARE(report.messageText(MessageKind::Information, fixed), fixed);
-    QCOMPARE(report.messageText(MessageKind::Critical, fixed),
-        UpdateReport::downloadFailureText(fixed, workflow.lastDownloadFailure()));
-    QCOMPARE(report.messageText(MessageKind::Critical, fixed), fixed);
-
-    // Once the workflow has moved on, a later message is not the failure's.
-    emit workflow.downloadFailure();
-    emit workflow.phaseChanged(WorkflowPhase::Checking);
-    QCOMPARE(report.messageText(MessageKind::Critical, fixed), fixed);
 }
 
 } // namespace PelkPlus

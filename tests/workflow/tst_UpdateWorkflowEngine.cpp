@@ -229,19 +229,22 @@ void tst_UpdateWorkflowEngine::scenario_data()
                                                   << QStringList { "nothing" }
                                                   << "Update Failure: The update could not be completed.";
 
-    QTest::newRow("download refused by the server") << Devices { plus(
-        { "MP", "DSP" }) } << EngineScript([](EngineFixture& f) {
-        HttpTestServer::Reply gone;
-        gone.status = 404;
-        gone.body = "not here";
-        f.server.setReply(f.catalogue.find(QStringLiteral("PELK+"), QStringLiteral("MP"))->path, gone, "GET");
-        // Planned again from the manifest held, and the device never asked anything.
-        return started(f, 2) && f.waitForOutcome() && f.workflow()->plan().size() == 2
-            && f.workflow()->lastDownloadFailure() == DownloadFailure::Server
-            && f.device().packetsReceived() == 0;
-    }) << ends(UpdateOutcome::Failed) << Phases { P::Updating, P::Downloading, P::Checking, P::Planned }
-                                                    << QStringList { "nothing" }
-                                                    << "Download Failure: Failed to download updates.";
+    QTest::newRow("download refused by the server")
+        << Devices { plus({ "MP", "DSP" }) } << EngineScript([](EngineFixture& f) {
+               HttpTestServer::Reply gone;
+               gone.status = 404;
+               gone.body = "not here";
+               f.server.setReply(
+                   f.catalogue.find(QStringLiteral("PELK+"), QStringLiteral("MP"))->path, gone, "GET");
+               // Planned again from the manifest held, and the device never asked anything.
+               return started(f, 2) && f.waitForOutcome() && f.workflow()->plan().size() == 2
+                   && f.workflow()->lastDownloadFailure() == DownloadFailure::Server
+                   && f.device().packetsReceived() == 0;
+           })
+        << ends(UpdateOutcome::Failed) << Phases { P::Updating, P::Downloading, P::Checking, P::Planned }
+        << QStringList { "nothing" }
+        << "Download Failure: Failed to download updates.\n\nThe server answered with an error.\n\nNothing "
+           "was sent to the device.";
 
     SimulatedDeviceSettings silent = plus({ "MP" });
     silent.dropOffAfterInstall = false;

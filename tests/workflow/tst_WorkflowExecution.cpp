@@ -144,29 +144,32 @@ void tst_WorkflowExecution::scenario_data()
            })
         << ends({ UpdateOutcome::Done }) << QStringList() << 4;
 
-    QTest::newRow("download fails: planned again, the device never asked") << DeviceList { needing(
-        Plus, { "MP", "DSP" }) } << true << ExecutionScript([](EngineFixture& f) {
-        // The size is announced, the file itself is gone.
-        const UpdateCatalogue::Entry* mcu = entryOf(f, Plus, "MP");
-        HttpTestServer::Reply gone;
-        gone.status = 404;
-        gone.body = "not here";
-        f.server.setReply(mcu->path, gone, "GET");
-        // A system that will not stay awake is only logged; the update is tried all the same.
-        f.sleep->refuse = true;
-        startPlanned(f, 2);
-        QVERIFY(f.waitForOutcome());
-        QVERIFY(f.log.lines().contains(QStringLiteral("Could not disable system sleep.")));
-        QVERIFY(f.server.requestCount(mcu->path, "GET") >= 1);
-        // Planned again from the manifest already held: the start-up check's and the user's.
-        QTRY_COMPARE(f.workflow()->plan().size(), 2);
-        QCOMPARE(f.server.requestCount(UpdateCatalogue::manifestPath(), "GET"), 2);
-        QCOMPARE(f.sleep->switchedOff, 1);
-        QCOMPARE(f.device().packetsReceived(), 0);
-        QVERIFY(
-            f.log.linesStartingWith(QStringLiteral("Checking whether device ready for update...")).isEmpty());
-    }) << ends({ UpdateOutcome::Failed }) << QStringList { "Download Failure: Failed to download updates." }
-                                                                           << 0;
+    QTest::newRow("download fails: planned again, the device never asked")
+        << DeviceList { needing(Plus, { "MP", "DSP" }) } << true << ExecutionScript([](EngineFixture& f) {
+               // The size is announced, the file itself is gone.
+               const UpdateCatalogue::Entry* mcu = entryOf(f, Plus, "MP");
+               HttpTestServer::Reply gone;
+               gone.status = 404;
+               gone.body = "not here";
+               f.server.setReply(mcu->path, gone, "GET");
+               // A system that will not stay awake is only logged; the update is tried all the same.
+               f.sleep->refuse = true;
+               startPlanned(f, 2);
+               QVERIFY(f.waitForOutcome());
+               QVERIFY(f.log.lines().contains(QStringLiteral("Could not disable system sleep.")));
+               QVERIFY(f.server.requestCount(mcu->path, "GET") >= 1);
+               // Planned again from the manifest already held: the start-up check's and the user's.
+               QTRY_COMPARE(f.workflow()->plan().size(), 2);
+               QCOMPARE(f.server.requestCount(UpdateCatalogue::manifestPath(), "GET"), 2);
+               QCOMPARE(f.sleep->switchedOff, 1);
+               QCOMPARE(f.device().packetsReceived(), 0);
+               QVERIFY(f.log.linesStartingWith(QStringLiteral("Checking whether device ready for update..."))
+                           .isEmpty());
+           })
+        << ends({ UpdateOutcome::Failed })
+        << QStringList { "Download Failure: Failed to download updates.\n\nThe server answered with an "
+                         "error.\n\nNothing was sent to the device." }
+        << 0;
 
     SimulatedDeviceSettings pulled = needing(Plus, { "MP" });
     pulled.unplugAfterPacket = 60; // well inside the firmware stream

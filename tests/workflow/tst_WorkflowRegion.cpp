@@ -13,6 +13,8 @@ class tst_WorkflowRegion : public QObject
 private slots:
     void checkFailureText_data();
     void checkFailureText();
+    void downloadFailureText_data();
+    void downloadFailureText();
 };
 
 void tst_WorkflowRegion::checkFailureText_data()
@@ -41,6 +43,37 @@ void tst_WorkflowRegion::checkFailureText()
     QFETCH(QString, detail);
     QFETCH(QString, text);
     QCOMPARE(WorkflowRegion::checkFailureText(reason, detail), text);
+}
+
+void tst_WorkflowRegion::downloadFailureText_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("no kind known") << int(DownloadFailure::None) << QString();
+    QTest::newRow("file") << int(DownloadFailure::FileError)
+                          << "The downloaded file could not be written on this computer.";
+    QTest::newRow("refused") << int(DownloadFailure::Refused)
+                             << "The download was refused: the address is not an http or https address, or "
+                                "the server did not say how large the file is.";
+    QTest::newRow("network") << int(DownloadFailure::Network)
+                             << "The server could not be reached, or the connection was lost, and trying "
+                                "again did not help.";
+    QTest::newRow("server") << int(DownloadFailure::Server) << "The server answered with an error.";
+    QTest::newRow("size") << int(DownloadFailure::Size)
+                          << "The file does not have the size the catalogue gives.";
+    QTest::newRow("digest") << int(DownloadFailure::Digest)
+                            << "The file is not the one the catalogue describes.";
+}
+
+void tst_WorkflowRegion::downloadFailureText()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, reason);
+    // The fixed text first, then the reason, then what it means for the device.
+    QCOMPARE(WorkflowRegion::downloadFailureText(DownloadFailure(kind)),
+        QStringLiteral("Failed to download updates.")
+            + (reason.isEmpty() ? QString() : QStringLiteral("\n\n") + reason)
+            + QStringLiteral("\n\nNothing was sent to the device."));
 }
 
 } // namespace PelkPlus
