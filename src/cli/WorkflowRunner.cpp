@@ -1,26 +1,19 @@
 #include "cli/WorkflowRunner.h"
 
 #include "cli/CliOutput.h"
+#include "cli/ConfirmationQuestion.h"
 #include "cli/DeviceChoice.h"
 #include "cli/DeviceReport.h"
+#include "cli/ProgressLines.h"
 #include "device/LinkResult.h"
 #include "workflow/ComponentFileName.h"
 #include "workflow/PowerCheck.h"
-#include "workflow/UpdatePlanner.h"
-#include "workflow/UpdateProgressClock.h"
-#include "workflow/VersionText.h"
 #include "workflow/UpdateWorkflow.h"
 #include "workflow/WorkflowNotifier.h"
 
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonObject>
-#include <QRegularExpression>
-#include <QSocketNotifier>
 
-#include <utility>
-
-#include <unistd.h>
+#include <optional>
 
 namespace PelkPlus {
 
@@ -34,52 +27,16 @@ bool printsOnEntry(WorkflowPhase phase)
         || phase == WorkflowPhase::AwaitingFinish || phase == WorkflowPhase::AwaitingReboot;
 }
 
-QJsonArray componentArray(const QList<Component>& components)
-{
-    QJsonArray array;
-    for (const Component& component : components)
-        array.append(DeviceReport::componentObject(component));
-    return array;
-}
-
 } // namespace
-
-QString WorkflowRunner::serviceUpdateText()
-{
-    return QStringLiteral(
-        "An update exists that cannot be installed over USB: this device's MCU firmware must "
-        "be programmed into the MCU directly, by a service centre.");
-}
-
-QString WorkflowRunner::completionText(const QList<InstalledComponent>& components)
-{
-    int verified = 0;
-    QStringList unchecked;
-    for (const InstalledComponent& component : components) {
-        if (component.verified)
-            ++verified;
-        else
-            unchecked.append(componentTypeName(component.type));
-    }
-    const int count = int(components.size());
-    const QString counted = QStringLiteral("%1 %2").arg(count).arg(
-        count == 1 ? QStringLiteral("component") : QStringLiteral("components"));
-    if (unchecked.isEmpty())
-        return QStringLiteral("Update complete: %1 installed and verified.").arg(counted);
-    // A file from this computer carries no version that the device's could be compared with.
-    return QStringLiteral("Update complete: %1 installed, %2 verified (no version known for: %3).")
-        .arg(counted)
-        .arg(verified)
-        .arg(unchecked.join(QStringLiteral(", ")));
-}
 
 WorkflowRunner::WorkflowRunner(const CliOptions& options, CliOutput* output, QObject* parent)
     : QObject(parent)
     , cliOptions(options)
     , cliOutput(output)
     , questions(output)
+    , workflow(new UpdateWorkflow(this))
+    , report(options.command, output, workflow)
 {
-    workflow = new UpdateWorkflow(this);
     workflow->setQuestions(&questions);
     questions.setConfirmed(options.yes && options.ignorePower);
     // The command line installs device components only; it never offers a newer updater.
@@ -91,35 +48,17 @@ WorkflowRunner::WorkflowRunner(const CliOptions& options, CliOutput* output, QOb
     connect(workflow, &WorkflowNotifier::updateEnded, this, &WorkflowRunner::onUpdateEnded);
     connect(workflow, &WorkflowNotifier::componentVerified, this,
         [this](ComponentType type, const QString& before, const QString& sent, VerificationOutcome outcome) {
-            if (outcome == VerificationOutcome::NotApplied)
-                notApplied.append(type);
-            else
-                installed.append({ type, VersionText::displayed(type, before), sent,
-                    outcome == VerificationOutcome::Verified });
+            report.addVerification(type, before, sent, outcome);
         });
     connect(workflow, &WorkflowNotifier::messageRequested, this, &WorkflowRunner::onMessage);
-    connect(workflow, &WorkflowNotifier::componentTextChanged, this, [this](const QString& text) {
-        // "Updating DSP Firmware (Component 2/4)": the plan's entry being installed.
-        static const QRegularExpression counted(QStringLiteral("\\(Component (\\d+)/\\d+\\)$"));
-        const QRegularExpressionMatch match = counted.match(text);
-        if (match.hasMatch())
-            componentIndex = match.captured(1).toInt() - 1;
-        cliOutput->info(text);
-    });
-    connect(workflow, &WorkflowNotifier::downloadTextChanged, this,
-        [this](const QString& text) { downloadText = text; });
-    connect(workflow, &WorkflowNotifier::installTextChanged, this,
-        [this](const QString& text) { installText = text; });
-    connect(workflow, &WorkflowNotifier::downloadProgressChanged, this, &WorkflowRunner::onDownloadProgress);
-    connect(workflow, &WorkflowNotifier::installProgressChanged, this, &WorkflowRunner::onInstallProgress);
+    progressLines = new ProgressLines(workflow, output, options.command != CliOptions::Install, this);
     connect(
         workflow, &WorkflowNotifier::retrying, this, [this](const QString& text) { cliOutput->info(text); });
     connect(workflow, &WorkflowNotifier::statusChanged, this, [this](const QString& text, MessageKind) {
         cliOutput->info(text.split(QLatin1Char('\n'), Qt::SkipEmptyParts).join(QLatin1Char('\n')));
     });
-
-    connect(workflow->progressClock(), &UpdateProgressClock::progressChanged, this,
-        &WorkflowRunner::onOverallProgress);
+    confirmation = new ConfirmationQuestion(output, this);
+    connect(confirmation, &ConfirmationQuestion::answered, this, &WorkflowRunner::onAnswer);
 
     connectTimeout.setSingleShot(true);
     connect(&connectTimeout, &QTimer::timeout, this, [this] {
@@ -213,7 +152,7 @@ void WorkflowRunner::onPhaseChanged(WorkflowPhase phase)
         deviceActive = true;
         break;
     }
-    step = phase;
+    progressLines->setStep(phase);
 
     if (runPhase == Updating && printsOnEntry(phase))
         cliOutput->info(phaseStatusText(phase).section(QLatin1Char('\n'), 0, 0));
@@ -226,7 +165,7 @@ void WorkflowRunner::onUpdateEnded(UpdateOutcome outcome)
     switch (outcome) {
     case UpdateOutcome::Done:
     case UpdateOutcome::NotApplied:
-        reportResult();
+        finish(report.reportResult(readyConnection));
         return;
     case UpdateOutcome::Failed:
         if (!failureShown) {
@@ -255,7 +194,7 @@ void WorkflowRunner::onIdle()
         QMetaObject::invokeMethod(this, &WorkflowRunner::runCommand, Qt::QueuedConnection);
         break;
     case Checking:
-        reportPlan();
+        onPlanned();
         break;
     default:
         break;
@@ -279,44 +218,10 @@ void WorkflowRunner::runCommand()
     workflow->checkForUpdates();
 }
 
-void WorkflowRunner::reportPlan()
+void WorkflowRunner::onPlanned()
 {
-    const QList<Component> plan = workflow->plan();
-    const QStringList warnings = workflow->planWarnings();
-    const QString checked = workflow->lastChecked().toString();
-
-    if (plan.isEmpty()) {
-        cliOutput->result(QStringLiteral("No updates available (last checked on %1).").arg(checked));
-    } else {
-        QString text
-            = QStringLiteral("The following components can be updated (last checked on %1):").arg(checked);
-        for (const Component& component : plan)
-            text += QStringLiteral("\n  ") + UpdatePlanner::describe(component);
-        cliOutput->result(text);
-        cliOutput->info(QStringLiteral("The update takes %1 once the files are downloaded.")
-                            .arg(workflow->estimate().text()));
-    }
-    if (!warnings.isEmpty())
-        cliOutput->result(QStringLiteral("WARNING:\n") + warnings.join(QLatin1Char('\n')));
-    const bool verified = workflow->isCatalogueVerified();
-    if (!verified)
-        cliOutput->result(WorkflowNotifier::unverifiedCatalogueText());
-
-    if (cliOptions.command == CliOptions::Check || plan.isEmpty()) {
-        const DeviceInfo info = workflow->deviceInfo();
-        QJsonObject object { { QStringLiteral("device"), DeviceReport::deviceObject(readyConnection, &info) },
-            { QStringLiteral("updates"), componentArray(plan) }, { QStringLiteral("verified"), verified } };
-        if (!warnings.isEmpty())
-            object.insert(QStringLiteral("warnings"), QJsonArray::fromStringList(warnings));
-        cliOutput->object(object);
-        // Up to date as far as USB goes, but not as far as the catalogue does: a script must be
-        // able to tell the two apart.
-        if (plan.isEmpty() && warnings.contains(UpdatePlanner::mcuNotUpdatableWarning())) {
-            cliOutput->error(serviceUpdateText(), QStringLiteral("service-update"));
-            finish(serviceUpdateExitCode);
-            return;
-        }
-        finish(0);
+    if (const std::optional<int> exitCode = report.reportPlan(readyConnection)) {
+        finish(*exitCode);
         return;
     }
     runPhase = Confirming;
@@ -339,30 +244,17 @@ bool WorkflowRunner::powerAllowsUpdate()
 
 void WorkflowRunner::askToConfirm()
 {
-    if (cliOptions.command == CliOptions::Install) {
-        cliOutput->prompt(QStringLiteral("Install %1 from %2 now? [y/N] ")
-                              .arg(componentTypeName(cliOptions.type), cliOptions.file));
-    } else {
-        cliOutput->prompt(QStringLiteral("Install %1 component(s) now? [y/N] ").arg(workflow->plan().size()));
-    }
-    input = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
-    connect(input, &QSocketNotifier::activated, this, &WorkflowRunner::onAnswer);
+    confirmation->ask(cliOptions.command == CliOptions::Install
+            ? QStringLiteral("Install %1 from %2 now? [y/N] ")
+                  .arg(componentTypeName(cliOptions.type), cliOptions.file)
+            : QStringLiteral("Install %1 component(s) now? [y/N] ").arg(workflow->plan().size()));
 }
 
-void WorkflowRunner::onAnswer()
+void WorkflowRunner::onAnswer(bool yes)
 {
-    char buffer[256];
-    const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof(buffer));
-    if (got > 0) {
-        answerLine.append(buffer, int(got));
-        if (!answerLine.contains('\n'))
-            return;
-    }
-    input->setEnabled(false);
-    const QByteArray answer = answerLine.left(answerLine.indexOf('\n')).trimmed().toLower();
     if (runPhase != Confirming)
         return;
-    if (answer == "y" || answer == "yes") {
+    if (yes) {
         beginUpdate();
         return;
     }
@@ -373,6 +265,7 @@ void WorkflowRunner::onAnswer()
 void WorkflowRunner::beginUpdate()
 {
     runPhase = Updating;
+    progressLines->setFollowing(true);
     if (cliOptions.command != CliOptions::Install) {
         workflow->startUpdate();
         if (questions.takeDeclined())
@@ -383,114 +276,6 @@ void WorkflowRunner::beginUpdate()
         QStringLiteral("Installing %1 from %2").arg(componentTypeName(cliOptions.type), cliOptions.file));
     if (!workflow->installFile(cliOptions.type, cliOptions.file))
         finish(questions.takeDeclined() ? lowPowerExitCode : 2);
-}
-
-// A bar at 0 is only the reset before a step; the first bar is drawn once the step has begun.
-void WorkflowRunner::onDownloadProgress(int percent)
-{
-    // A file from this computer is not downloaded: its step is done at once.
-    if (cliOptions.command == CliOptions::Install)
-        return;
-    const bool downloading = step == WorkflowPhase::Downloading;
-    if (percent > 0 && runPhase == Updating && downloading && !downloadText.isEmpty())
-        cliOutput->progress(downloadText, percent);
-}
-
-void WorkflowRunner::onInstallProgress(int percent)
-{
-    installPercent = percent;
-    if (percent > 0 && runPhase == Updating && step == WorkflowPhase::Installing && !installText.isEmpty())
-        cliOutput->progress(overallText.isEmpty() || !cliOutput->terminal()
-                ? installLabel()
-                : installLabel() + QStringLiteral(" - ") + overallText,
-            percent);
-}
-
-void WorkflowRunner::onOverallProgress(const QString& text)
-{
-    const int component = workflow->progressClock()->component();
-    const bool componentChanged = component != std::exchange(overallComponent, component);
-    overallText = text;
-    if (runPhase != Updating || text.isEmpty())
-        return;
-    // Off a terminal a line for every beat would bury the rest: one as each component begins.
-    if (!cliOutput->terminal()) {
-        if (componentChanged)
-            cliOutput->info(text);
-        return;
-    }
-    switch (step) {
-    case WorkflowPhase::Installing:
-        onInstallProgress(installPercent);
-        break;
-    case WorkflowPhase::AwaitingUpdateMode:
-    case WorkflowPhase::AwaitingFinish:
-    case WorkflowPhase::AwaitingPowerCycle:
-    case WorkflowPhase::AwaitingReboot:
-        cliOutput->progress(text, workflow->progressClock()->percent());
-        break;
-    default:
-        break;
-    }
-}
-
-QString WorkflowRunner::installLabel() const
-{
-    // DSP firmware is listed by the size of its text file and sent as the bytes that text spells,
-    // about a fifth of it: the label says both are the one file.
-    const Component component = workflow->plan().value(componentIndex);
-    static const QRegularExpression sent(QStringLiteral("^Installing \\((\\d+) KB\\)$"));
-    const QRegularExpressionMatch match = sent.match(installText);
-    if (component.type != ComponentType::DspFirmware || component.size <= 0 || !match.hasMatch())
-        return installText;
-    return QStringLiteral("Installing (%1 KB: the %2 KB text file as bytes)")
-        .arg(match.captured(1), UpdatePlanner::kilobytesText(component.size));
-}
-
-void WorkflowRunner::reportResult()
-{
-    const DeviceInfo info = workflow->deviceInfo();
-    // After an update the plan is made again against the rebooted device: anything still listed
-    // did not take.
-    const QList<Component> left
-        = cliOptions.command == CliOptions::Update ? workflow->plan() : QList<Component>();
-    cliOutput->result(QStringLiteral("Device versions:\n") + DeviceReport::versionLines(info));
-    QJsonArray done;
-    for (const InstalledComponent& component : qAsConst(installed)) {
-        QJsonObject entry { { QStringLiteral("component"), componentTypeName(component.type) },
-            { QStringLiteral("before"), component.before },
-            { QStringLiteral("verified"), component.verified } };
-        // A local file's version is not known; a catalogue's is given as the device will show it,
-        // and as the catalogue writes it.
-        if (!component.sent.isEmpty()) {
-            entry.insert(QStringLiteral("version"), VersionText::displayed(component.type, component.sent));
-            entry.insert(QStringLiteral("catalogueVersion"), component.sent);
-        }
-        done.append(entry);
-    }
-    // "updates" of check lists what is to be installed; after an update the list is of what the
-    // device did not take, which has a name of its own.
-    cliOutput->object(
-        QJsonObject { { QStringLiteral("device"), DeviceReport::deviceObject(readyConnection, &info) },
-            { QStringLiteral("installed"), done }, { QStringLiteral("notApplied"), componentArray(left) } });
-    // A component the device did not take ends the update before the next one is sent, so only
-    // that one is named; otherwise what the plan made again still lists did not take.
-    QStringList names;
-    for (ComponentType type : qAsConst(notApplied))
-        names.append(componentTypeName(type));
-    if (names.isEmpty()) {
-        for (const Component& component : left)
-            names.append(componentTypeName(component.type));
-    }
-    if (!names.isEmpty()) {
-        cliOutput->error(QStringLiteral("The device does not report the new version of: %1")
-                             .arg(names.join(QStringLiteral(", "))),
-            QStringLiteral("not-applied"));
-        finish(1);
-        return;
-    }
-    cliOutput->info(completionText(installed));
-    finish(0);
 }
 
 void WorkflowRunner::onMessage(MessageKind kind, const QString& title, const QString& text)
@@ -552,9 +337,9 @@ void WorkflowRunner::finish(int exitCode)
     if (runPhase == Done)
         return;
     runPhase = Done;
+    progressLines->setFollowing(false);
     connectTimeout.stop();
-    if (input)
-        input->setEnabled(false);
+    confirmation->close();
     cliOutput->endProgress();
     emit finished(exitCode);
 }

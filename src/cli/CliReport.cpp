@@ -1,0 +1,155 @@
+#include "cli/CliReport.h"
+
+#include "cli/CliOutput.h"
+#include "cli/DeviceReport.h"
+#include "workflow/UpdatePlanner.h"
+#include "workflow/UpdateWorkflow.h"
+#include "workflow/VersionText.h"
+#include "workflow/WorkflowNotifier.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+
+namespace PelkPlus {
+
+namespace {
+
+QJsonArray componentArray(const QList<Component>& components)
+{
+    QJsonArray array;
+    for (const Component& component : components)
+        array.append(DeviceReport::componentObject(component));
+    return array;
+}
+
+} // namespace
+
+QString CliReport::serviceUpdateText()
+{
+    return QStringLiteral(
+        "An update exists that cannot be installed over USB: this device's MCU firmware must "
+        "be programmed into the MCU directly, by a service centre.");
+}
+
+QString CliReport::completionText(const QList<InstalledComponent>& components)
+{
+    int verified = 0;
+    QStringList unchecked;
+    for (const InstalledComponent& component : components) {
+        if (component.verified)
+            ++verified;
+        else
+            unchecked.append(componentTypeName(component.type));
+    }
+    const int count = int(components.size());
+    const QString counted = QStringLiteral("%1 %2").arg(count).arg(
+        count == 1 ? QStringLiteral("component") : QStringLiteral("components"));
+    if (unchecked.isEmpty())
+        return QStringLiteral("Update complete: %1 installed and verified.").arg(counted);
+    // A file from this computer carries no version that the device's could be compared with.
+    return QStringLiteral("Update complete: %1 installed, %2 verified (no version known for: %3).")
+        .arg(counted)
+        .arg(verified)
+        .arg(unchecked.join(QStringLiteral(", ")));
+}
+
+CliReport::CliReport(CliOptions::Command command, CliOutput* output, UpdateWorkflow* workflow)
+    : command(command)
+    , cliOutput(output)
+    , workflow(workflow)
+{ }
+
+void CliReport::addVerification(
+    ComponentType type, const QString& before, const QString& sent, VerificationOutcome outcome)
+{
+    if (outcome == VerificationOutcome::NotApplied)
+        notApplied.append(type);
+    else
+        installed.append(
+            { type, VersionText::displayed(type, before), sent, outcome == VerificationOutcome::Verified });
+}
+
+std::optional<int> CliReport::reportPlan(const Connection& device)
+{
+    const QList<Component> plan = workflow->plan();
+    const QStringList warnings = workflow->planWarnings();
+    const QString checked = workflow->lastChecked().toString();
+
+    if (plan.isEmpty()) {
+        cliOutput->result(QStringLiteral("No updates available (last checked on %1).").arg(checked));
+    } else {
+        QString text
+            = QStringLiteral("The following components can be updated (last checked on %1):").arg(checked);
+        for (const Component& component : plan)
+            text += QStringLiteral("\n  ") + UpdatePlanner::describe(component);
+        cliOutput->result(text);
+        cliOutput->info(QStringLiteral("The update takes %1 once the files are downloaded.")
+                            .arg(workflow->estimate().text()));
+    }
+    if (!warnings.isEmpty())
+        cliOutput->result(QStringLiteral("WARNING:\n") + warnings.join(QLatin1Char('\n')));
+    const bool verified = workflow->isCatalogueVerified();
+    if (!verified)
+        cliOutput->result(WorkflowNotifier::unverifiedCatalogueText());
+
+    if (command != CliOptions::Check && !plan.isEmpty())
+        return std::nullopt;
+    const DeviceInfo info = workflow->deviceInfo();
+    QJsonObject object { { QStringLiteral("device"), DeviceReport::deviceObject(device, &info) },
+        { QStringLiteral("updates"), componentArray(plan) }, { QStringLiteral("verified"), verified } };
+    if (!warnings.isEmpty())
+        object.insert(QStringLiteral("warnings"), QJsonArray::fromStringList(warnings));
+    cliOutput->object(object);
+    // Up to date as far as USB goes, but not as far as the catalogue does: a script must be able to
+    // tell the two apart.
+    if (plan.isEmpty() && warnings.contains(UpdatePlanner::mcuNotUpdatableWarning())) {
+        cliOutput->error(serviceUpdateText(), QStringLiteral("service-update"));
+        return serviceUpdateExitCode;
+    }
+    return 0;
+}
+
+int CliReport::reportResult(const Connection& device)
+{
+    const DeviceInfo info = workflow->deviceInfo();
+    // After an update the plan is made again against the rebooted device: anything still listed
+    // did not take.
+    const QList<Component> left = command == CliOptions::Update ? workflow->plan() : QList<Component>();
+    cliOutput->result(QStringLiteral("Device versions:\n") + DeviceReport::versionLines(info));
+    QJsonArray done;
+    for (const InstalledComponent& component : qAsConst(installed)) {
+        QJsonObject entry { { QStringLiteral("component"), componentTypeName(component.type) },
+            { QStringLiteral("before"), component.before },
+            { QStringLiteral("verified"), component.verified } };
+        // A local file's version is not known; a catalogue's is given as the device will show it,
+        // and as the catalogue writes it.
+        if (!component.sent.isEmpty()) {
+            entry.insert(QStringLiteral("version"), VersionText::displayed(component.type, component.sent));
+            entry.insert(QStringLiteral("catalogueVersion"), component.sent);
+        }
+        done.append(entry);
+    }
+    // "updates" of check lists what is to be installed; after an update the list is of what the
+    // device did not take, which has a name of its own.
+    cliOutput->object(QJsonObject { { QStringLiteral("device"), DeviceReport::deviceObject(device, &info) },
+        { QStringLiteral("installed"), done }, { QStringLiteral("notApplied"), componentArray(left) } });
+    // A component the device did not take ends the update before the next one is sent, so only
+    // that one is named; otherwise what the plan made again still lists did not take.
+    QStringList names;
+    for (ComponentType type : qAsConst(notApplied))
+        names.append(componentTypeName(type));
+    if (names.isEmpty()) {
+        for (const Component& component : left)
+            names.append(componentTypeName(component.type));
+    }
+    if (!names.isEmpty()) {
+        cliOutput->error(QStringLiteral("The device does not report the new version of: %1")
+                             .arg(names.join(QStringLiteral(", "))),
+            QStringLiteral("not-applied"));
+        return 1;
+    }
+    cliOutput->info(completionText(installed));
+    return 0;
+}
+
+} // namespace PelkPlus

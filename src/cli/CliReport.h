@@ -1,0 +1,61 @@
+#pragma once
+
+#include "cli/CliOptions.h"
+#include "device/Connection.h"
+#include "update/ComponentType.h"
+#include "workflow/InstallVerifier.h"
+
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+namespace PelkPlus {
+
+class CliOutput;
+class UpdateWorkflow;
+
+// The answers of the check, update and install commands, for a person and as JSON: the plan a
+// check made, and how an update ended (what the device came back with, and what it did not take).
+class CliReport
+{
+public:
+    // Nothing can be installed over USB, but the catalogue has an MCU update that this device's
+    // firmware cannot take over USB.
+    static constexpr int serviceUpdateExitCode = 5;
+    static QString serviceUpdateText();
+
+    // A component the device came back with: its versions before and sent, as the user reads them.
+    struct InstalledComponent
+    {
+        ComponentType type;
+        QString before;
+        QString sent;
+        bool verified = false;
+    };
+    // The last line of an update that ended well: "Update complete: 2 components installed and
+    // verified."
+    static QString completionText(const QList<InstalledComponent>& components);
+
+    CliReport(CliOptions::Command command, CliOutput* output, UpdateWorkflow* workflow);
+
+    // What the device reports after a component was sent, as the workflow found it.
+    void addVerification(
+        ComponentType type, const QString& before, const QString& sent, VerificationOutcome outcome);
+
+    // The plan the check made for device. The exit code when the command ends with it (a check,
+    // nothing to install, or only a service update), none when the update is to go on.
+    std::optional<int> reportPlan(const Connection& device);
+    // How the update of device ended; the command's exit code.
+    int reportResult(const Connection& device);
+
+private:
+    CliOptions::Command command;
+    CliOutput* cliOutput;
+    UpdateWorkflow* workflow;
+    // The components the device came back without, in the order they were sent.
+    QList<ComponentType> notApplied;
+    QList<InstalledComponent> installed;
+};
+
+} // namespace PelkPlus

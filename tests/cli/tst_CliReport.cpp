@@ -1,0 +1,49 @@
+// The last line of an update that ended well, for each mix of verified components and files
+// whose version is not known.
+#include "cli/CliReport.h"
+
+#include <QtTest>
+
+using namespace PelkPlus;
+
+class tst_CliReport : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void completionText_data();
+    void completionText();
+};
+
+using Installed = QList<CliReport::InstalledComponent>;
+Q_DECLARE_METATYPE(Installed)
+
+void tst_CliReport::completionText_data()
+{
+    QTest::addColumn<Installed>("installed");
+    QTest::addColumn<QString>("text");
+
+    const CliReport::InstalledComponent mcu { ComponentType::McuFirmware, "3.1.0", "3.1.2", true };
+    const CliReport::InstalledComponent dsp { ComponentType::DspFirmware, "3.0.0", "3.1.0", true };
+    const CliReport::InstalledComponent localStyles { ComponentType::Styles, "0x11", QString(), false };
+    const CliReport::InstalledComponent localMcu { ComponentType::McuFirmware, "3.1.0", QString(), false };
+
+    QTest::newRow("one, verified") << Installed { mcu }
+                                   << "Update complete: 1 component installed and verified.";
+    QTest::newRow("one of two without a version")
+        << Installed { dsp, localMcu }
+        << "Update complete: 2 components installed, 1 verified (no version known for: MCU Firmware).";
+    QTest::newRow("those without a version, in the order sent") << Installed {
+        localStyles, mcu, localMcu
+    } << "Update complete: 3 components installed, 1 verified (no version known for: Styles, MCU Firmware).";
+}
+
+void tst_CliReport::completionText()
+{
+    QFETCH(Installed, installed);
+    QFETCH(QString, text);
+    QCOMPARE(CliReport::completionText(installed), text);
+}
+
+QTEST_GUILESS_MAIN(tst_CliReport)
+#include "tst_CliReport.moc"
