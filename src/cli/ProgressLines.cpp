@@ -1,12 +1,9 @@
 #include "cli/ProgressLines.h"
 
 #include "cli/CliOutput.h"
-#include "workflow/UpdatePlanner.h"
 #include "workflow/UpdateProgressClock.h"
 #include "workflow/UpdateWorkflow.h"
 #include "workflow/WorkflowNotifier.h"
-
-#include <QRegularExpression>
 
 #include <utility>
 
@@ -31,25 +28,8 @@ ProgressLines::ProgressLines(UpdateWorkflow* workflow, CliOutput* output, bool d
 
 ProgressLines::~ProgressLines() = default;
 
-QString ProgressLines::installLabel(const QString& installText, const Component& component)
-{
-    // DSP firmware is listed by the size of its text file and sent as the bytes that text spells,
-    // about a fifth of it: the label says both are the one file.
-    static const QRegularExpression sent(QStringLiteral("^Installing \\((\\d+) KB\\)$"));
-    const QRegularExpressionMatch match = sent.match(installText);
-    if (component.type != ComponentType::DspFirmware || component.size <= 0 || !match.hasMatch())
-        return installText;
-    return QStringLiteral("Installing (%1 KB: the %2 KB text file as bytes)")
-        .arg(match.captured(1), UpdatePlanner::kilobytesText(component.size));
-}
-
 void ProgressLines::onComponentText(const QString& text)
 {
-    // "Updating DSP Firmware (Component 2/4)": the plan's entry being installed.
-    static const QRegularExpression counted(QStringLiteral("\\(Component (\\d+)/\\d+\\)$"));
-    const QRegularExpressionMatch match = counted.match(text);
-    if (match.hasMatch())
-        componentIndex = match.captured(1).toInt() - 1;
     cliOutput->info(text);
 }
 
@@ -68,7 +48,8 @@ void ProgressLines::onInstallProgress(int percent)
     installPercent = percent;
     if (percent <= 0 || !following || step != WorkflowPhase::Installing || installText.isEmpty())
         return;
-    const QString label = installLabel(installText, workflow->plan().value(componentIndex));
+    // The workflow's text, which for DSP firmware also names the size of the text file listed.
+    const QString& label = installText;
     cliOutput->progress(
         overallText.isEmpty() || !cliOutput->terminal() ? label : label + QStringLiteral(" - ") + overallText,
         percent);

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "update/Component.h"
 #include "workflow/WorkflowPhase.h"
 
 #include <QObject>
@@ -30,10 +29,6 @@ public:
     // The workflow's phase, which says which bar a beat belongs to.
     void setStep(WorkflowPhase phase) { step = phase; }
 
-    // The install bar's label: the workflow's install text, which for DSP firmware also names the
-    // size of the text file the plan listed.
-    static QString installLabel(const QString& installText, const Component& component);
-
 private:
     void onComponentText(const QString& text);
     void onDownloadProgress(int percent);
@@ -47,8 +42,6 @@ private:
     bool downloading;
     bool following = false;
     WorkflowPhase step = WorkflowPhase::NoDevice;
-    // The plan's entry being installed, by the workflow's component text.
-    int componentIndex = 0;
     QString downloadText;
     QString installText;
     QString overallText;

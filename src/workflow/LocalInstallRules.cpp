@@ -1,36 +1,21 @@
 #include "workflow/LocalInstallRules.h"
 
+#include "workflow/ComponentFileName.h"
 #include "workflow/UpdatePlanner.h"
 
 #include <QDebug>
 
 namespace PelkPlus {
 
-QString LocalInstallRules::fileSuffix(ComponentType type)
-{
-    switch (type) {
-    case ComponentType::McuFirmware:
-        return QStringLiteral("Update.bin");
-    case ComponentType::DspFirmware:
-        return QStringLiteral(".ldr");
-    case ComponentType::Styles:
-        return QStringLiteral("StyleData.bin");
-    case ComponentType::EnsembleAudio:
-        return QStringLiteral(".flac");
-    default:
-        return QString();
-    }
-}
-
 QString LocalInstallRules::fileFilter(ComponentType type)
 {
-    return QStringLiteral("%1 (*%2)").arg(componentTypeName(type), fileSuffix(type));
+    return QStringLiteral("%1 (*%2)").arg(componentTypeName(type), ComponentFileName::expectedEnding(type));
 }
 
 std::optional<LocalInstallRefusal> LocalInstallRules::refusal(
     ComponentType type, const QString& path, qint64 size, const DeviceInfo* device)
 {
-    if (!path.endsWith(fileSuffix(type), Qt::CaseSensitive))
+    if (!path.endsWith(ComponentFileName::expectedEnding(type), Qt::CaseSensitive))
         return LocalInstallRefusal { QStringLiteral("Invalid File"),
             QStringLiteral("This file does not seem to be a valid ") + componentTypeName(type) };
     if (size <= 0) {

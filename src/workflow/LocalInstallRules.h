@@ -21,9 +21,6 @@ struct LocalInstallRefusal
 class LocalInstallRules
 {
 public:
-    // What the name of a component file ends with: a whole file name for MCU firmware and Styles,
-    // an extension for the others; empty for a type no file is chosen for.
-    static QString fileSuffix(ComponentType type);
     // The filter of the file dialog that asks for a file of the type: "DSP Firmware (*.ldr)".
     static QString fileFilter(ComponentType type);
     // Why the file may not be installed as a component of the type; none when it may. A file
