@@ -6,6 +6,7 @@
 #include "update/CatalogueHeader.h"
 #include "update/CatalogueSignature.h"
 #include "update/DownloadAgent.h"
+#include "update/DownloadReplies.h"
 #include "update/UpdateManifestParser.h"
 
 #include <QBuffer>
@@ -321,7 +322,7 @@ bool UpdateManager::checkComponentUrls()
             qCritical("Failed to parse manifest.");
             fail(InvalidManifest,
                 QStringLiteral("Component URL not allowed: %1")
-                    .arg(DownloadAgent::displayUrl(component.url)));
+                    .arg(DownloadReplies::displayUrl(component.url)));
             return false;
         }
     }
@@ -382,19 +383,20 @@ void UpdateManager::onSizeReply(QNetworkReply* reply, ManifestProduct product, i
         reply->deleteLater();
         QString reason = QStringLiteral("HTTP %1").arg(status);
         if (reply->property(tooSlowProperty).toBool())
-            reason = DownloadAgent::tooSlowText(
+            reason = DownloadReplies::tooSlowText(
                 0, manifestAgent->slowServerGraceTime(), manifestAgent->minimumRate());
         else if (reply->error() != QNetworkReply::NoError)
-            reason = DownloadAgent::failureText(reply, transferTimeoutMs);
+            reason = DownloadReplies::failureText(reply, transferTimeoutMs);
         int& attempts = sizeAttempts[qMakePair(int(product), index)];
-        if (DownloadAgent::isTransient(reply->error(), status) && attempts < DownloadAgent::maximumRetries) {
+        if (DownloadReplies::isTransient(reply->error(), status)
+            && attempts < DownloadAgent::maximumRetries) {
             ++attempts;
             const int pause = manifestAgent->retryPause() << (attempts - 1);
             qDebug().noquote() << "UpdateManager: Retry" << attempts << "of" << DownloadAgent::maximumRetries
                                << "in" << pause / 1000.0 << "s of the size request for"
-                               << DownloadAgent::displayUrl(reply->url()) << "after:" << reason;
+                               << DownloadReplies::displayUrl(reply->url()) << "after:" << reason;
             ++pendingRetries;
-            emit retrying(DownloadAgent::retryText(attempts, pause, reason));
+            emit retrying(DownloadReplies::retryText(attempts, pause, reason));
             const int generation = checkGeneration;
             QTimer::singleShot(pause, this, [this, generation, product, index] {
                 if (generation != checkGeneration)
@@ -411,7 +413,7 @@ void UpdateManager::onSizeReply(QNetworkReply* reply, ManifestProduct product, i
     }
 
     Component& component = parser->manifestData()[product][index];
-    component.size = qMax<qint64>(DownloadAgent::announcedLength(reply), 0);
+    component.size = qMax<qint64>(DownloadReplies::announcedLength(reply), 0);
     qDebug() << "Size for component: " << componentTypeName(component.type) << "=" << component.size;
     pendingSizeReplies.removeOne(reply);
     reply->deleteLater();
