@@ -5,6 +5,7 @@
 #include "update/CatalogueFreshness.h"
 #include "update/CatalogueHeader.h"
 #include "update/CatalogueSignature.h"
+#include "update/ComponentSizeRequests.h"
 #include "update/DownloadAgent.h"
 #include "update/DownloadReplies.h"
 #include "update/UpdateManifestParser.h"
@@ -13,12 +14,6 @@
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QTimer>
-
-#include <utility>
 
 namespace PelkPlus {
 
@@ -26,8 +21,6 @@ namespace {
 
 const char manifestFileName[] = "update-manifest.xml";
 const char signatureSuffix[] = ".sig";
-// Marks a size request given up as too slow, so that its failure says so.
-const char tooSlowProperty[] = "pelkTooSlow";
 
 QByteArray readAll(const QString& path, qint64 maximum, bool* ok)
 {
@@ -40,26 +33,25 @@ QByteArray readAll(const QString& path, qint64 maximum, bool* ok)
 
 UpdateManager::UpdateManager(QObject* parent)
     : QObject(parent)
-    , network(new QNetworkAccessManager(this))
     , manifestAgent(new DownloadAgent(this))
+    , sizes(new ComponentSizeRequests(manifestAgent, this))
     , parser(new UpdateManifestParser)
     , manifestFile(downloadDirectory() + QLatin1Char('/') + QLatin1String(manifestFileName))
-    , transferTimeoutMs(DownloadAgent::defaultTransferTimeout)
 {
     manifestAgent->setSlowServerBounds(DownloadAgent::slowServerGrace, DownloadAgent::minimumTransferRate,
         DownloadAgent::maximumCatalogueDuration);
     connect(manifestAgent, &DownloadAgent::finished, this, &UpdateManager::downloadFinished);
     connect(manifestAgent, &DownloadAgent::failed, this, &UpdateManager::onManifestFailed);
     connect(manifestAgent, &DownloadAgent::retrying, this, &UpdateManager::retrying);
+    connect(sizes, &ComponentSizeRequests::done, this, &UpdateManager::onSizesDone);
+    connect(sizes, &ComponentSizeRequests::failed, this, &UpdateManager::onSizeFailed);
+    connect(sizes, &ComponentSizeRequests::retrying, this, &UpdateManager::retrying);
 }
 
 UpdateManager::~UpdateManager()
 {
-    // Pending replies go with the network access manager; cut off first so that none of them is
-    // reported as aborted, nor reaches the parser deleted here.
-    for (QNetworkReply* reply : qAsConst(pendingSizeReplies))
-        disconnect(reply, nullptr, this, nullptr);
-    pendingSizeReplies.clear();
+    // The size requests write into the parser's data: they go before it.
+    delete sizes;
     delete parser;
 }
 
@@ -70,8 +62,12 @@ QString UpdateManager::downloadDirectory()
 
 void UpdateManager::setTransferTimeout(int msecs)
 {
-    transferTimeoutMs = msecs;
     manifestAgent->setTransferTimeout(msecs);
+}
+
+int UpdateManager::transferTimeout() const
+{
+    return manifestAgent->transferTimeout();
 }
 
 void UpdateManager::setRetryPause(int msecs)
@@ -91,10 +87,7 @@ QList<Component> UpdateManager::componentsFor(ManifestProduct product) const
 
 void UpdateManager::resetDiscovery()
 {
-    abortPendingReplies();
-    ++checkGeneration;
-    pendingRetries = 0;
-    sizeAttempts.clear();
+    sizes->abort();
     fetchingSignature = false;
     currentState = Idle;
     parser->clearManifestData();
@@ -119,7 +112,6 @@ void UpdateManager::checkForUpdates()
     parser->clearManifestData();
     parser->clearStateStack();
     currentState = Discovering;
-    ++checkGeneration;
     lastFailureReason = NoFailure;
     lastFailureText.clear();
     catalogueVerified = false;
@@ -226,7 +218,7 @@ void UpdateManager::downloadFinished()
 
     manifestTimestamp = QFileInfo(manifestFile).lastModified();
     qDebug("UpdateManager: Manifest parsed.");
-    requestSizes();
+    sizes->request(&parser->manifestData());
 }
 
 bool UpdateManager::isCatalogue(const QByteArray& manifest, const QByteArray& contentType)
@@ -329,107 +321,17 @@ bool UpdateManager::checkComponentUrls()
     return true;
 }
 
-void UpdateManager::requestSizes()
+void UpdateManager::onSizesDone()
 {
-    const ManifestData& data = parser->manifestData();
-    for (auto it = data.cbegin(); it != data.cend(); ++it) {
-        for (int index = 0; index < it.value().size(); ++index)
-            requestSize(it.key(), index);
-    }
-
-    if (pendingSizeReplies.isEmpty()) {
-        currentState = Idle;
-        emit updateDiscoveryDone();
-    }
+    // Idle before the signal, so that a receiver may start the next check at once.
+    currentState = Idle;
+    emit updateDiscoveryDone();
 }
 
-void UpdateManager::requestSize(ManifestProduct product, int index)
+void UpdateManager::onSizeFailed(const QString& reason)
 {
-    const QUrl url = parser->manifestData().value(product).value(index).url;
-    qDebug() << "Requesting component size for url:" << url.adjusted(QUrl::RemoveUserInfo);
-    QNetworkRequest request(url);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-    request.setMaximumRedirectsAllowed(DownloadAgent::maximumRedirects);
-    request.setTransferTimeout(transferTimeoutMs);
-    // The size must be that of the bytes the download will write.
-    request.setRawHeader("Accept-Encoding", "identity");
-    QNetworkReply* reply = network->head(request);
-    connect(reply, &QNetworkReply::finished, this,
-        [this, reply, product, index] { onSizeReply(reply, product, index); });
-    pendingSizeReplies.append(reply);
-    // An answer without a body has no rate: one that has not come within the grace time is too slow.
-    QTimer::singleShot(manifestAgent->slowServerGraceTime(), reply, [this, reply] {
-        if (!pendingSizeReplies.contains(reply) || reply->isFinished())
-            return;
-        reply->setProperty(tooSlowProperty, true);
-        reply->abort();
-    });
-}
-
-void UpdateManager::onSizeReply(QNetworkReply* reply, ManifestProduct product, int index)
-{
-    // Replies aborted here have been taken off the pending list first; a reply that the transfer
-    // time-out aborted is still on it and is a failure like any other.
-    if (!pendingSizeReplies.contains(reply)) {
-        qDebug() << "Component size reply aborted:" << reply->url().adjusted(QUrl::RemoveUserInfo);
-        reply->deleteLater();
-        return;
-    }
-
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const bool http = reply->url().scheme().startsWith(QLatin1String("http"));
-    if (reply->error() != QNetworkReply::NoError || (http && (status < 200 || status > 299))) {
-        pendingSizeReplies.removeOne(reply);
-        reply->deleteLater();
-        QString reason = QStringLiteral("HTTP %1").arg(status);
-        if (reply->property(tooSlowProperty).toBool())
-            reason = DownloadReplies::tooSlowText(
-                0, manifestAgent->slowServerGraceTime(), manifestAgent->minimumRate());
-        else if (reply->error() != QNetworkReply::NoError)
-            reason = DownloadReplies::failureText(reply, transferTimeoutMs);
-        int& attempts = sizeAttempts[qMakePair(int(product), index)];
-        if (DownloadReplies::isTransient(reply->error(), status)
-            && attempts < DownloadAgent::maximumRetries) {
-            ++attempts;
-            const int pause = manifestAgent->retryPause() << (attempts - 1);
-            qDebug().noquote() << "UpdateManager: Retry" << attempts << "of" << DownloadAgent::maximumRetries
-                               << "in" << pause / 1000.0 << "s of the size request for"
-                               << DownloadReplies::displayUrl(reply->url()) << "after:" << reason;
-            ++pendingRetries;
-            emit retrying(DownloadReplies::retryText(attempts, pause, reason));
-            const int generation = checkGeneration;
-            QTimer::singleShot(pause, this, [this, generation, product, index] {
-                if (generation != checkGeneration)
-                    return;
-                --pendingRetries;
-                requestSize(product, index);
-            });
-            return;
-        }
-        qDebug() << "Component size reply ERROR:" << reply->url().adjusted(QUrl::RemoveUserInfo);
-        qCritical().noquote() << "UpdateManager:" << reason;
-        fail(DownloadFailed, reason);
-        return;
-    }
-
-    Component& component = parser->manifestData()[product][index];
-    component.size = qMax<qint64>(DownloadReplies::announcedLength(reply), 0);
-    qDebug() << "Size for component: " << componentTypeName(component.type) << "=" << component.size;
-    pendingSizeReplies.removeOne(reply);
-    reply->deleteLater();
-    if (pendingSizeReplies.isEmpty() && pendingRetries == 0) {
-        // Idle before the signal, so that a receiver may start the next check at once.
-        currentState = Idle;
-        emit updateDiscoveryDone();
-    }
-}
-
-void UpdateManager::abortPendingReplies()
-{
-    // Taken off the list before the abort, which finishes each reply at once.
-    const QList<QNetworkReply*> replies = std::exchange(pendingSizeReplies, {});
-    for (QNetworkReply* reply : replies)
-        reply->abort();
+    qCritical().noquote() << "UpdateManager:" << reason;
+    fail(DownloadFailed, reason);
 }
 
 } // namespace PelkPlus
