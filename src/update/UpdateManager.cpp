@@ -2,7 +2,6 @@
 
 #include "app/ApplicationPaths.h"
 #include "app/ConfigurationManager.h"
-#include "update/CatalogueFreshness.h"
 #include "update/CatalogueHeader.h"
 #include "update/CatalogueSignature.h"
 #include "update/ComponentSizeRequests.h"
@@ -97,7 +96,7 @@ void UpdateManager::resetDiscovery()
 void UpdateManager::fail(FailureReason reason, const QString& text)
 {
     resetDiscovery();
-    catalogueVerified = false;
+    trust.forget();
     lastFailureReason = reason;
     lastFailureText = text;
     emit failure();
@@ -114,8 +113,7 @@ void UpdateManager::checkForUpdates()
     currentState = Discovering;
     lastFailureReason = NoFailure;
     lastFailureText.clear();
-    catalogueVerified = false;
-    verifiedBy.clear();
+    trust.forget();
 
     QString error;
     if (!ApplicationPaths::ensureDownloadDirectory(&error)) {
@@ -126,9 +124,8 @@ void UpdateManager::checkForUpdates()
 
     manifestUrl = ConfigurationManager::instance()->manifestUrl();
     QString keyProblem;
-    trustedKeys = CatalogueSignature::trustedKeys(&keyProblem);
     // A key that cannot be read must not turn verification off: nothing is fetched until it is mended.
-    if (!keyProblem.isEmpty()) {
+    if (!trust.reload(&keyProblem)) {
         fail(UnverifiedCatalogue, keyProblem);
         return;
     }
@@ -168,7 +165,7 @@ void UpdateManager::downloadFinished()
             return;
     }
     // The signature is fetched once the manifest is in, and checked against the very bytes parsed.
-    if (!trustedKeys.isEmpty() && !fetchingSignature) {
+    if (trust.requiresSignature() && !fetchingSignature) {
         fetchingSignature = true;
         DownloadRequest request;
         request.url = manifestUrl;
@@ -187,7 +184,7 @@ void UpdateManager::downloadFinished()
         return;
     }
     qDebug("UpdateManager: Manifest file opened.");
-    if (!verifySignature(manifest) || !checkFreshness(manifest))
+    if (!verifySignature(manifest) || refuse(RefusedCatalogue, trust.freshnessRefusal(manifest)))
         return;
 
     QBuffer buffer;
@@ -199,22 +196,16 @@ void UpdateManager::downloadFinished()
         return;
     }
     // What the root element's reader could not read, the parser took for some other document.
-    if (headerUnreadable) {
-        const QString text
-            = QStringLiteral("The document the update server sent is not an update catalogue.");
-        qCritical().noquote() << "UpdateManager:" << text;
-        fail(NotACatalogue, text);
+    if (headerUnreadable
+        && refuse(
+            NotACatalogue, QStringLiteral("The document the update server sent is not an update catalogue.")))
         return;
-    }
-    if (!checkComponentUrls() || !checkDigests())
+    if (!checkComponentUrls() || refuse(RefusedCatalogue, trust.digestRefusal(parser->manifestData())))
         return;
-    if (catalogueVerified) {
-        QString error;
-        if (!CatalogueFreshness().recordAccepted(
-                verifiedBy, CatalogueHeader::read(manifest).published, &error))
-            qCritical().noquote() << "UpdateManager: The newest catalogue accepted cannot be remembered:"
-                                  << error;
-    }
+    QString error;
+    if (!trust.recordAccepted(manifest, &error))
+        qCritical().noquote() << "UpdateManager: The newest catalogue accepted cannot be remembered:"
+                              << error;
 
     manifestTimestamp = QFileInfo(manifestFile).lastModified();
     qDebug("UpdateManager: Manifest parsed.");
@@ -225,57 +216,28 @@ bool UpdateManager::isCatalogue(const QByteArray& manifest, const QByteArray& co
 {
     const CatalogueHeader header = CatalogueHeader::read(manifest, contentType);
     headerUnreadable = header.kind == CatalogueHeader::Unreadable;
-    QString text;
-    if (header.kind == CatalogueHeader::WebPage) {
-        text = QStringLiteral("The update server did not send an update catalogue (it sent a web page; a "
-                              "network login page may be in the way).");
-    } else if (header.kind == CatalogueHeader::OtherDocument) {
-        text = QStringLiteral("The document the update server sent is not an update catalogue.");
-    } else {
-        return true;
-    }
+    if (header.kind == CatalogueHeader::WebPage)
+        return !refuse(NotACatalogue,
+            QStringLiteral("The update server did not send an update catalogue (it sent a web page; a "
+                           "network login page may be in the way)."));
+    if (header.kind == CatalogueHeader::OtherDocument)
+        return !refuse(
+            NotACatalogue, QStringLiteral("The document the update server sent is not an update catalogue."));
+    return true;
+}
+
+bool UpdateManager::refuse(FailureReason reason, const QString& text)
+{
+    if (text.isEmpty())
+        return false;
     qCritical().noquote() << "UpdateManager:" << text;
-    fail(NotACatalogue, text);
-    return false;
-}
-
-bool UpdateManager::checkFreshness(const QByteArray& manifest)
-{
-    if (!catalogueVerified)
-        return true;
-    const QString refusal = CatalogueFreshness().refusal(
-        CatalogueHeader::read(manifest), verifiedBy, QDateTime::currentDateTimeUtc());
-    if (refusal.isEmpty())
-        return true;
-    qCritical().noquote() << "UpdateManager:" << refusal;
-    fail(RefusedCatalogue, refusal);
-    return false;
-}
-
-bool UpdateManager::checkDigests()
-{
-    if (!catalogueVerified)
-        return true;
-    // The signature covers the manifest; only a digest carries that over to the image sent.
-    const ManifestData& data = parser->manifestData();
-    for (const ManifestProduct product : { ManifestProduct::Base, ManifestProduct::Plus }) {
-        for (const Component& component : data.value(product)) {
-            if (!component.sha256.isEmpty())
-                continue;
-            const QString text = QStringLiteral("The update catalogue lists %1 %2 without its SHA256 digest, "
-                                                "so the file could not be checked; the catalogue is refused.")
-                                     .arg(componentTypeName(component.type), component.version);
-            qCritical().noquote() << "UpdateManager:" << text;
-            fail(RefusedCatalogue, text);
-            return false;
-        }
-    }
+    fail(reason, text);
     return true;
 }
 
 bool UpdateManager::verifySignature(const QByteArray& manifest)
 {
-    if (trustedKeys.isEmpty()) {
+    if (!trust.requiresSignature()) {
         qDebug("UpdateManager: No catalogue signing key is trusted; the catalogue was not verified.");
         return true;
     }
@@ -285,9 +247,8 @@ bool UpdateManager::verifySignature(const QByteArray& manifest)
     QString error;
     if (!read) {
         error = QStringLiteral("the signature file cannot be read");
-    } else if (CatalogueSignature::verify(manifest, signature, trustedKeys, &error, &verifiedBy)) {
+    } else if (trust.verify(manifest, signature, &error)) {
         qDebug("UpdateManager: Catalogue signature verified.");
-        catalogueVerified = true;
         return true;
     }
     qCritical().noquote() << "UpdateManager: The catalogue could not be verified:" << error;

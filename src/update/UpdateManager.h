@@ -1,5 +1,6 @@
 #pragma once
 
+#include "update/CatalogueTrust.h"
 #include "update/ManifestData.h"
 #include "update/UpdateManifestParser.h"
 
@@ -85,7 +86,7 @@ public:
     QString failureText() const { return lastFailureText; }
     // Whether the catalogue of the last successful discovery carried a signature by a trusted key;
     // false while no key is trusted.
-    bool isCatalogueVerified() const { return catalogueVerified; }
+    bool isCatalogueVerified() const { return trust.isVerified(); }
 
 signals:
     void updateDiscoveryDone();
@@ -99,9 +100,9 @@ private:
     void downloadFinished();
     void onManifestFailed(const QString& reason);
     bool isCatalogue(const QByteArray& manifest, const QByteArray& contentType);
+    // Fails the check with text, logged, and returns true; returns false for an empty text.
+    bool refuse(FailureReason reason, const QString& text);
     bool verifySignature(const QByteArray& manifest);
-    bool checkFreshness(const QByteArray& manifest);
-    bool checkDigests();
     bool checkComponentUrls();
     void onSizesDone();
     void onSizeFailed(const QString& reason);
@@ -114,10 +115,7 @@ private:
     QString manifestFile;
     QDateTime manifestTimestamp;
     QUrl manifestUrl;
-    QList<QByteArray> trustedKeys;
-    // The trusted keys whose signatures matched the catalogue being read.
-    QList<QByteArray> verifiedBy;
-    bool catalogueVerified = false;
+    CatalogueTrust trust;
     // Unreadable by the root element's reader: only the parser can tell whether it is a catalogue.
     bool headerUnreadable = false;
     // Set while the signature is being fetched, after the manifest.
