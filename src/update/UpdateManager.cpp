@@ -2,22 +2,17 @@
 
 #include "app/ApplicationPaths.h"
 #include "app/ConfigurationManager.h"
-#include "update/CatalogueFreshness.h"
 #include "update/CatalogueHeader.h"
 #include "update/CatalogueSignature.h"
+#include "update/ComponentSizeRequests.h"
 #include "update/DownloadAgent.h"
+#include "update/DownloadReplies.h"
 #include "update/UpdateManifestParser.h"
 
 #include <QBuffer>
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QTimer>
-
-#include <utility>
 
 namespace PelkPlus {
 
@@ -25,8 +20,6 @@ namespace {
 
 const char manifestFileName[] = "update-manifest.xml";
 const char signatureSuffix[] = ".sig";
-// Marks a size request given up as too slow, so that its failure says so.
-const char tooSlowProperty[] = "pelkTooSlow";
 
 QByteArray readAll(const QString& path, qint64 maximum, bool* ok)
 {
@@ -39,26 +32,25 @@ QByteArray readAll(const QString& path, qint64 maximum, bool* ok)
 
 UpdateManager::UpdateManager(QObject* parent)
     : QObject(parent)
-    , network(new QNetworkAccessManager(this))
     , manifestAgent(new DownloadAgent(this))
+    , sizes(new ComponentSizeRequests(manifestAgent, this))
     , parser(new UpdateManifestParser)
     , manifestFile(downloadDirectory() + QLatin1Char('/') + QLatin1String(manifestFileName))
-    , transferTimeoutMs(DownloadAgent::defaultTransferTimeout)
 {
     manifestAgent->setSlowServerBounds(DownloadAgent::slowServerGrace, DownloadAgent::minimumTransferRate,
         DownloadAgent::maximumCatalogueDuration);
     connect(manifestAgent, &DownloadAgent::finished, this, &UpdateManager::downloadFinished);
     connect(manifestAgent, &DownloadAgent::failed, this, &UpdateManager::onManifestFailed);
     connect(manifestAgent, &DownloadAgent::retrying, this, &UpdateManager::retrying);
+    connect(sizes, &ComponentSizeRequests::done, this, &UpdateManager::onSizesDone);
+    connect(sizes, &ComponentSizeRequests::failed, this, &UpdateManager::onSizeFailed);
+    connect(sizes, &ComponentSizeRequests::retrying, this, &UpdateManager::retrying);
 }
 
 UpdateManager::~UpdateManager()
 {
-    // Pending replies go with the network access manager; cut off first so that none of them is
-    // reported as aborted, nor reaches the parser deleted here.
-    for (QNetworkReply* reply : qAsConst(pendingSizeReplies))
-        disconnect(reply, nullptr, this, nullptr);
-    pendingSizeReplies.clear();
+    // The size requests write into the parser's data: they go before it.
+    delete sizes;
     delete parser;
 }
 
@@ -69,8 +61,12 @@ QString UpdateManager::downloadDirectory()
 
 void UpdateManager::setTransferTimeout(int msecs)
 {
-    transferTimeoutMs = msecs;
     manifestAgent->setTransferTimeout(msecs);
+}
+
+int UpdateManager::transferTimeout() const
+{
+    return manifestAgent->transferTimeout();
 }
 
 void UpdateManager::setRetryPause(int msecs)
@@ -90,10 +86,7 @@ QList<Component> UpdateManager::componentsFor(ManifestProduct product) const
 
 void UpdateManager::resetDiscovery()
 {
-    abortPendingReplies();
-    ++checkGeneration;
-    pendingRetries = 0;
-    sizeAttempts.clear();
+    sizes->abort();
     fetchingSignature = false;
     currentState = Idle;
     parser->clearManifestData();
@@ -103,7 +96,7 @@ void UpdateManager::resetDiscovery()
 void UpdateManager::fail(FailureReason reason, const QString& text)
 {
     resetDiscovery();
-    catalogueVerified = false;
+    trust.forget();
     lastFailureReason = reason;
     lastFailureText = text;
     emit failure();
@@ -118,11 +111,9 @@ void UpdateManager::checkForUpdates()
     parser->clearManifestData();
     parser->clearStateStack();
     currentState = Discovering;
-    ++checkGeneration;
     lastFailureReason = NoFailure;
     lastFailureText.clear();
-    catalogueVerified = false;
-    verifiedBy.clear();
+    trust.forget();
 
     QString error;
     if (!ApplicationPaths::ensureDownloadDirectory(&error)) {
@@ -133,9 +124,8 @@ void UpdateManager::checkForUpdates()
 
     manifestUrl = ConfigurationManager::instance()->manifestUrl();
     QString keyProblem;
-    trustedKeys = CatalogueSignature::trustedKeys(&keyProblem);
     // A key that cannot be read must not turn verification off: nothing is fetched until it is mended.
-    if (!keyProblem.isEmpty()) {
+    if (!trust.reload(&keyProblem)) {
         fail(UnverifiedCatalogue, keyProblem);
         return;
     }
@@ -175,7 +165,7 @@ void UpdateManager::downloadFinished()
             return;
     }
     // The signature is fetched once the manifest is in, and checked against the very bytes parsed.
-    if (!trustedKeys.isEmpty() && !fetchingSignature) {
+    if (trust.requiresSignature() && !fetchingSignature) {
         fetchingSignature = true;
         DownloadRequest request;
         request.url = manifestUrl;
@@ -194,7 +184,7 @@ void UpdateManager::downloadFinished()
         return;
     }
     qDebug("UpdateManager: Manifest file opened.");
-    if (!verifySignature(manifest) || !checkFreshness(manifest))
+    if (!verifySignature(manifest) || refuse(RefusedCatalogue, trust.freshnessRefusal(manifest)))
         return;
 
     QBuffer buffer;
@@ -206,83 +196,48 @@ void UpdateManager::downloadFinished()
         return;
     }
     // What the root element's reader could not read, the parser took for some other document.
-    if (headerUnreadable) {
-        const QString text
-            = QStringLiteral("The document the update server sent is not an update catalogue.");
-        qCritical().noquote() << "UpdateManager:" << text;
-        fail(NotACatalogue, text);
+    if (headerUnreadable
+        && refuse(
+            NotACatalogue, QStringLiteral("The document the update server sent is not an update catalogue.")))
         return;
-    }
-    if (!checkComponentUrls() || !checkDigests())
+    if (!checkComponentUrls() || refuse(RefusedCatalogue, trust.digestRefusal(parser->manifestData())))
         return;
-    if (catalogueVerified) {
-        QString error;
-        if (!CatalogueFreshness().recordAccepted(
-                verifiedBy, CatalogueHeader::read(manifest).published, &error))
-            qCritical().noquote() << "UpdateManager: The newest catalogue accepted cannot be remembered:"
-                                  << error;
-    }
+    QString error;
+    if (!trust.recordAccepted(manifest, &error))
+        qCritical().noquote() << "UpdateManager: The newest catalogue accepted cannot be remembered:"
+                              << error;
 
     manifestTimestamp = QFileInfo(manifestFile).lastModified();
     qDebug("UpdateManager: Manifest parsed.");
-    requestSizes();
+    sizes->request(&parser->manifestData());
 }
 
 bool UpdateManager::isCatalogue(const QByteArray& manifest, const QByteArray& contentType)
 {
     const CatalogueHeader header = CatalogueHeader::read(manifest, contentType);
     headerUnreadable = header.kind == CatalogueHeader::Unreadable;
-    QString text;
-    if (header.kind == CatalogueHeader::WebPage) {
-        text = QStringLiteral("The update server did not send an update catalogue (it sent a web page; a "
-                              "network login page may be in the way).");
-    } else if (header.kind == CatalogueHeader::OtherDocument) {
-        text = QStringLiteral("The document the update server sent is not an update catalogue.");
-    } else {
-        return true;
-    }
+    if (header.kind == CatalogueHeader::WebPage)
+        return !refuse(NotACatalogue,
+            QStringLiteral("The update server did not send an update catalogue (it sent a web page; a "
+                           "network login page may be in the way)."));
+    if (header.kind == CatalogueHeader::OtherDocument)
+        return !refuse(
+            NotACatalogue, QStringLiteral("The document the update server sent is not an update catalogue."));
+    return true;
+}
+
+bool UpdateManager::refuse(FailureReason reason, const QString& text)
+{
+    if (text.isEmpty())
+        return false;
     qCritical().noquote() << "UpdateManager:" << text;
-    fail(NotACatalogue, text);
-    return false;
-}
-
-bool UpdateManager::checkFreshness(const QByteArray& manifest)
-{
-    if (!catalogueVerified)
-        return true;
-    const QString refusal = CatalogueFreshness().refusal(
-        CatalogueHeader::read(manifest), verifiedBy, QDateTime::currentDateTimeUtc());
-    if (refusal.isEmpty())
-        return true;
-    qCritical().noquote() << "UpdateManager:" << refusal;
-    fail(RefusedCatalogue, refusal);
-    return false;
-}
-
-bool UpdateManager::checkDigests()
-{
-    if (!catalogueVerified)
-        return true;
-    // The signature covers the manifest; only a digest carries that over to the image sent.
-    const ManifestData& data = parser->manifestData();
-    for (const ManifestProduct product : { ManifestProduct::Base, ManifestProduct::Plus }) {
-        for (const Component& component : data.value(product)) {
-            if (!component.sha256.isEmpty())
-                continue;
-            const QString text = QStringLiteral("The update catalogue lists %1 %2 without its SHA256 digest, "
-                                                "so the file could not be checked; the catalogue is refused.")
-                                     .arg(componentTypeName(component.type), component.version);
-            qCritical().noquote() << "UpdateManager:" << text;
-            fail(RefusedCatalogue, text);
-            return false;
-        }
-    }
+    fail(reason, text);
     return true;
 }
 
 bool UpdateManager::verifySignature(const QByteArray& manifest)
 {
-    if (trustedKeys.isEmpty()) {
+    if (!trust.requiresSignature()) {
         qDebug("UpdateManager: No catalogue signing key is trusted; the catalogue was not verified.");
         return true;
     }
@@ -292,9 +247,8 @@ bool UpdateManager::verifySignature(const QByteArray& manifest)
     QString error;
     if (!read) {
         error = QStringLiteral("the signature file cannot be read");
-    } else if (CatalogueSignature::verify(manifest, signature, trustedKeys, &error, &verifiedBy)) {
+    } else if (trust.verify(manifest, signature, &error)) {
         qDebug("UpdateManager: Catalogue signature verified.");
-        catalogueVerified = true;
         return true;
     }
     qCritical().noquote() << "UpdateManager: The catalogue could not be verified:" << error;
@@ -321,113 +275,24 @@ bool UpdateManager::checkComponentUrls()
             qCritical("Failed to parse manifest.");
             fail(InvalidManifest,
                 QStringLiteral("Component URL not allowed: %1")
-                    .arg(DownloadAgent::displayUrl(component.url)));
+                    .arg(DownloadReplies::displayUrl(component.url)));
             return false;
         }
     }
     return true;
 }
 
-void UpdateManager::requestSizes()
+void UpdateManager::onSizesDone()
 {
-    const ManifestData& data = parser->manifestData();
-    for (auto it = data.cbegin(); it != data.cend(); ++it) {
-        for (int index = 0; index < it.value().size(); ++index)
-            requestSize(it.key(), index);
-    }
-
-    if (pendingSizeReplies.isEmpty()) {
-        currentState = Idle;
-        emit updateDiscoveryDone();
-    }
+    // Idle before the signal, so that a receiver may start the next check at once.
+    currentState = Idle;
+    emit updateDiscoveryDone();
 }
 
-void UpdateManager::requestSize(ManifestProduct product, int index)
+void UpdateManager::onSizeFailed(const QString& reason)
 {
-    const QUrl url = parser->manifestData().value(product).value(index).url;
-    qDebug() << "Requesting component size for url:" << url.adjusted(QUrl::RemoveUserInfo);
-    QNetworkRequest request(url);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-    request.setMaximumRedirectsAllowed(DownloadAgent::maximumRedirects);
-    request.setTransferTimeout(transferTimeoutMs);
-    // The size must be that of the bytes the download will write.
-    request.setRawHeader("Accept-Encoding", "identity");
-    QNetworkReply* reply = network->head(request);
-    connect(reply, &QNetworkReply::finished, this,
-        [this, reply, product, index] { onSizeReply(reply, product, index); });
-    pendingSizeReplies.append(reply);
-    // An answer without a body has no rate: one that has not come within the grace time is too slow.
-    QTimer::singleShot(manifestAgent->slowServerGraceTime(), reply, [this, reply] {
-        if (!pendingSizeReplies.contains(reply) || reply->isFinished())
-            return;
-        reply->setProperty(tooSlowProperty, true);
-        reply->abort();
-    });
-}
-
-void UpdateManager::onSizeReply(QNetworkReply* reply, ManifestProduct product, int index)
-{
-    // Replies aborted here have been taken off the pending list first; a reply that the transfer
-    // time-out aborted is still on it and is a failure like any other.
-    if (!pendingSizeReplies.contains(reply)) {
-        qDebug() << "Component size reply aborted:" << reply->url().adjusted(QUrl::RemoveUserInfo);
-        reply->deleteLater();
-        return;
-    }
-
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const bool http = reply->url().scheme().startsWith(QLatin1String("http"));
-    if (reply->error() != QNetworkReply::NoError || (http && (status < 200 || status > 299))) {
-        pendingSizeReplies.removeOne(reply);
-        reply->deleteLater();
-        QString reason = QStringLiteral("HTTP %1").arg(status);
-        if (reply->property(tooSlowProperty).toBool())
-            reason = DownloadAgent::tooSlowText(
-                0, manifestAgent->slowServerGraceTime(), manifestAgent->minimumRate());
-        else if (reply->error() != QNetworkReply::NoError)
-            reason = DownloadAgent::failureText(reply, transferTimeoutMs);
-        int& attempts = sizeAttempts[qMakePair(int(product), index)];
-        if (DownloadAgent::isTransient(reply->error(), status) && attempts < DownloadAgent::maximumRetries) {
-            ++attempts;
-            const int pause = manifestAgent->retryPause() << (attempts - 1);
-            qDebug().noquote() << "UpdateManager: Retry" << attempts << "of" << DownloadAgent::maximumRetries
-                               << "in" << pause / 1000.0 << "s of the size request for"
-                               << DownloadAgent::displayUrl(reply->url()) << "after:" << reason;
-            ++pendingRetries;
-            emit retrying(DownloadAgent::retryText(attempts, pause, reason));
-            const int generation = checkGeneration;
-            QTimer::singleShot(pause, this, [this, generation, product, index] {
-                if (generation != checkGeneration)
-                    return;
-                --pendingRetries;
-                requestSize(product, index);
-            });
-            return;
-        }
-        qDebug() << "Component size reply ERROR:" << reply->url().adjusted(QUrl::RemoveUserInfo);
-        qCritical().noquote() << "UpdateManager:" << reason;
-        fail(DownloadFailed, reason);
-        return;
-    }
-
-    Component& component = parser->manifestData()[product][index];
-    component.size = qMax<qint64>(DownloadAgent::announcedLength(reply), 0);
-    qDebug() << "Size for component: " << componentTypeName(component.type) << "=" << component.size;
-    pendingSizeReplies.removeOne(reply);
-    reply->deleteLater();
-    if (pendingSizeReplies.isEmpty() && pendingRetries == 0) {
-        // Idle before the signal, so that a receiver may start the next check at once.
-        currentState = Idle;
-        emit updateDiscoveryDone();
-    }
-}
-
-void UpdateManager::abortPendingReplies()
-{
-    // Taken off the list before the abort, which finishes each reply at once.
-    const QList<QNetworkReply*> replies = std::exchange(pendingSizeReplies, {});
-    for (QNetworkReply* reply : replies)
-        reply->abort();
+    qCritical().noquote() << "UpdateManager:" << reason;
+    fail(DownloadFailed, reason);
 }
 
 } // namespace PelkPlus

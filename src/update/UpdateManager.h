@@ -1,25 +1,23 @@
 #pragma once
 
+#include "update/CatalogueTrust.h"
 #include "update/ManifestData.h"
 #include "update/UpdateManifestParser.h"
 
 #include <QDateTime>
 #include <QList>
-#include <QMap>
-#include <QPair>
 #include <QUrl>
 #include <QObject>
 #include <QString>
 
-class QNetworkAccessManager;
-class QNetworkReply;
-
 namespace PelkPlus {
 
+class ComponentSizeRequests;
 class DownloadAgent;
 
 // Update discovery: downloads the manifest from the configured URL, parses it, asks the size of
-// every listed component with a HEAD request and reports updateDiscoveryDone, or failure.
+// every listed component with a HEAD request (ComponentSizeRequests) and reports
+// updateDiscoveryDone, or failure.
 class UpdateManager : public QObject
 {
     Q_OBJECT
@@ -74,7 +72,7 @@ public:
 
     // Milliseconds without progress after which the manifest download or a size request fails.
     void setTransferTimeout(int msecs);
-    int transferTimeout() const { return transferTimeoutMs; }
+    int transferTimeout() const;
     // The first pause before a failed request is tried again (DownloadAgent::setRetryPause).
     void setRetryPause(int msecs);
     // The slow-server bounds of the manifest, its signature and the size requests (the
@@ -88,7 +86,7 @@ public:
     QString failureText() const { return lastFailureText; }
     // Whether the catalogue of the last successful discovery carried a signature by a trusted key;
     // false while no key is trusted.
-    bool isCatalogueVerified() const { return catalogueVerified; }
+    bool isCatalogueVerified() const { return trust.isVerified(); }
 
 signals:
     void updateDiscoveryDone();
@@ -102,38 +100,26 @@ private:
     void downloadFinished();
     void onManifestFailed(const QString& reason);
     bool isCatalogue(const QByteArray& manifest, const QByteArray& contentType);
+    // Fails the check with text, logged, and returns true; returns false for an empty text.
+    bool refuse(FailureReason reason, const QString& text);
     bool verifySignature(const QByteArray& manifest);
-    bool checkFreshness(const QByteArray& manifest);
-    bool checkDigests();
     bool checkComponentUrls();
-    void requestSizes();
-    void requestSize(ManifestProduct product, int index);
-    void onSizeReply(QNetworkReply* reply, ManifestProduct product, int index);
-    void abortPendingReplies();
+    void onSizesDone();
+    void onSizeFailed(const QString& reason);
     void fail(FailureReason reason, const QString& text);
 
-    QNetworkAccessManager* network = nullptr;
     DownloadAgent* manifestAgent = nullptr;
+    ComponentSizeRequests* sizes = nullptr;
     UpdateManifestParser* parser = nullptr;
     State currentState = Idle;
     QString manifestFile;
-    QList<QNetworkReply*> pendingSizeReplies;
     QDateTime manifestTimestamp;
-    int transferTimeoutMs;
     QUrl manifestUrl;
-    QList<QByteArray> trustedKeys;
-    // The trusted keys whose signatures matched the catalogue being read.
-    QList<QByteArray> verifiedBy;
-    bool catalogueVerified = false;
+    CatalogueTrust trust;
     // Unreadable by the root element's reader: only the parser can tell whether it is a catalogue.
     bool headerUnreadable = false;
     // Set while the signature is being fetched, after the manifest.
     bool fetchingSignature = false;
-    // Size requests waiting for their next attempt, and the attempts made per component.
-    int pendingRetries = 0;
-    QMap<QPair<int, int>, int> sizeAttempts;
-    // Counts discoveries, so that a retry planned for an earlier one is dropped.
-    int checkGeneration = 0;
     FailureReason lastFailureReason = NoFailure;
     QString lastFailureText;
 };

@@ -1,7 +1,7 @@
 #include "workflow/InstallAttemptRecorder.h"
 
 #include "device/DeviceModel.h"
-#include "update/DownloadAgent.h"
+#include "update/DownloadReplies.h"
 #include "update/Sha256.h"
 #include "workflow/InstallVerifier.h"
 
@@ -39,7 +39,7 @@ UpdateHistoryEntry InstallAttemptRecorder::attemptFor(const Component& component
     entry.versionBefore = InstallVerifier::versionOf(info, component.type);
     entry.versionSent = component.version;
     entry.source = component.url.isEmpty() ? QFileInfo(component.localPath).fileName()
-                                           : DownloadAgent::displayUrl(component.url);
+                                           : DownloadReplies::displayUrl(component.url);
     if (hashFile)
         entry.sha256 = fileDigest(component.localPath);
     return entry;

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "update/ManifestData.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+namespace PelkPlus {
+
+// What a check trusts of the catalogue it fetched: the signing keys the updater trusts, whether the
+// catalogue carries a signature by one of them and, once it does, that it is fresh (neither
+// expired nor older than one accepted before) and gives the digest of every file. Refusals come
+// back as texts for the check to report.
+class CatalogueTrust
+{
+public:
+    // Starts a check: reads the trusted keys anew and forgets the last catalogue's signature.
+    // False, with the problem, where a key setting cannot be read.
+    bool reload(QString* problem);
+    // Some key is trusted, so the catalogue must carry a signature.
+    bool requiresSignature() const { return !trustedKeys.isEmpty(); }
+    // Whether signature is a trusted key's over the manifest's bytes; error says why not.
+    bool verify(const QByteArray& manifest, const QByteArray& signature, QString* error);
+    // The catalogue was verified; false while no key is trusted.
+    bool isVerified() const { return verified; }
+    void forget() { verified = false; }
+
+    // Why a verified catalogue is refused, empty when it is not or was not verified: by its age,
+    // or because it lists a component without its digest.
+    QString freshnessRefusal(const QByteArray& manifest) const;
+    QString digestRefusal(const ManifestData& data) const;
+    // Remembers a verified catalogue as the newest accepted from its keys; false, with the
+    // reason, when that cannot be written. An unverified one is not remembered.
+    bool recordAccepted(const QByteArray& manifest, QString* error) const;
+
+private:
+    QList<QByteArray> trustedKeys;
+    // The trusted keys whose signatures matched the catalogue being read.
+    QList<QByteArray> verifiedBy;
+    bool verified = false;
+};
+
+} // namespace PelkPlus

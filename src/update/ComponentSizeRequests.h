@@ -1,0 +1,58 @@
+#pragma once
+
+#include "update/ManifestData.h"
+
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QPair>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+
+namespace PelkPlus {
+
+class DownloadAgent;
+
+// The HEAD requests of a check that ask the size of every component the catalogue lists, each tried
+// again as a download would be. They follow the bounds of the agent that fetched the catalogue:
+// its transfer time-out, its slow-server grace and minimum rate, and its retry pause.
+class ComponentSizeRequests : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ComponentSizeRequests(const DownloadAgent* bounds, QObject* parent = nullptr);
+    ~ComponentSizeRequests() override;
+
+    // Asks the size of every component of data and writes it there; data must outlive the
+    // requests. done() comes once every size is known, at once when there is none to ask.
+    void request(ManifestData* data);
+    // Aborts the requests and drops the retries planned, without a signal.
+    void abort();
+
+signals:
+    void done();
+    void failed(const QString& reason);
+    // A size request failed for a moment and is tried again; text says so to a person.
+    void retrying(const QString& text);
+
+private:
+    Q_DISABLE_COPY(ComponentSizeRequests)
+
+    void requestSize(ManifestProduct product, int index);
+    void onSizeReply(QNetworkReply* reply, ManifestProduct product, int index);
+    bool isFinished() const { return pendingSizeReplies.isEmpty() && pendingRetries == 0; }
+
+    const DownloadAgent* bounds = nullptr;
+    QNetworkAccessManager* network = nullptr;
+    ManifestData* components = nullptr;
+    QList<QNetworkReply*> pendingSizeReplies;
+    // Size requests waiting for their next attempt, and the attempts made per component.
+    int pendingRetries = 0;
+    QMap<QPair<int, int>, int> sizeAttempts;
+    // Counts aborts, so that a retry planned before one is dropped.
+    int generation = 0;
+};
+
+} // namespace PelkPlus

@@ -1,0 +1,53 @@
+#include "update/SlowServerGuard.h"
+
+#include "update/DownloadReplies.h"
+
+#include <QTimer>
+
+namespace PelkPlus {
+
+SlowServerGuard::SlowServerGuard(QObject* parent)
+    : QObject(parent)
+    , rateTimer(new QTimer(this))
+{
+    connect(rateTimer, &QTimer::timeout, this, &SlowServerGuard::check);
+}
+
+SlowServerGuard::~SlowServerGuard() = default;
+
+void SlowServerGuard::setBounds(int graceMsecs, qint64 minimumRate, int maximumDuration)
+{
+    grace = graceMsecs;
+    minimumBytesPerSecond = minimumRate;
+    maximumDurationMs = maximumDuration;
+}
+
+bool SlowServerGuard::isOverDuration() const
+{
+    return maximumDurationMs > 0 && requestClock.elapsed() >= maximumDurationMs;
+}
+
+void SlowServerGuard::startReply()
+{
+    replyBytes = 0;
+    replyClock.start();
+    rateTimer->start(qBound(10, grace / 10, 1000));
+}
+
+void SlowServerGuard::stopReply()
+{
+    rateTimer->stop();
+}
+
+void SlowServerGuard::check()
+{
+    if (isOverDuration()) {
+        emit tooLong(DownloadReplies::tooLongText(maximumDurationMs));
+        return;
+    }
+    const qint64 elapsed = replyClock.elapsed();
+    if (elapsed >= grace && replyBytes * 1000 < minimumBytesPerSecond * elapsed)
+        emit tooSlow(DownloadReplies::tooSlowText(replyBytes, elapsed, minimumBytesPerSecond));
+}
+
+} // namespace PelkPlus
