@@ -1,3 +1,4 @@
+#include "CatalogueNames.h"
 #include "CatalogueWriter.h"
 
 #include "support/TestEnvironment.h"
@@ -108,7 +109,7 @@ bool tst_Catalogue::addAll(CatalogueWriter& writer, const QStringList& entries, 
         if (!file.isEmpty() && !file.startsWith(QLatin1Char('/')))
             text = argument.section(QLatin1Char(':'), 0, 2) + QLatin1Char(':') + QDir(root).filePath(file);
         CatalogueEntry entry;
-        if (!CatalogueWriter::parseEntry(text, &entry, error) || !writer.addEntry(entry, error))
+        if (!CatalogueNames::parseEntry(text, &entry, error) || !writer.addEntry(entry, error))
             return false;
     }
     return true;

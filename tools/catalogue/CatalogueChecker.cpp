@@ -1,6 +1,7 @@
 #include "CatalogueChecker.h"
 
-#include "CatalogueWriter.h"
+#include "CatalogueEntries.h"
+#include "CatalogueNames.h"
 
 #include "update/DownloadRequest.h"
 
@@ -29,8 +30,8 @@ bool CatalogueChecker::checkFiles(const ManifestData& data, const QString& root,
     for (auto it = data.cbegin(); it != data.cend(); ++it) {
         for (const Component& component : it.value()) {
             const QString name = QStringLiteral("%1 %2 %3")
-                                     .arg(CatalogueWriter::productName(it.key()),
-                                         CatalogueWriter::componentName(component.type), component.version);
+                                     .arg(CatalogueNames::productName(it.key()),
+                                         CatalogueNames::componentName(component.type), component.version);
             const QString path = localFile(component.url, root);
             if (path.isEmpty()) {
                 problems->append(
@@ -43,7 +44,7 @@ bool CatalogueChecker::checkFiles(const ManifestData& data, const QString& root,
                 problems->append(QStringLiteral("%1: %2 has %3 bytes").arg(name, path).arg(size));
             } else if (component.sha256.isEmpty()) {
                 problems->append(QStringLiteral("%1: the manifest gives no SHA256").arg(name));
-            } else if (!CatalogueWriter::fileDigest(path, &digest)) {
+            } else if (!CatalogueEntries::fileDigest(path, &digest)) {
                 problems->append(QStringLiteral("%1: %2 cannot be read").arg(name, path));
             } else if (digest != component.sha256) {
                 problems->append(QStringLiteral("%1: %2 has SHA-256 %3, the manifest says %4")

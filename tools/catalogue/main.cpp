@@ -3,7 +3,9 @@
 
 #include "CatalogueChecker.h"
 #include "CatalogueKeys.h"
+#include "CatalogueNames.h"
 #include "CatalogueWriter.h"
+#include "ManifestXml.h"
 
 #include "update/CatalogueFreshness.h"
 #include "update/CatalogueHeader.h"
@@ -40,8 +42,8 @@ void printComponents(const ManifestData& data)
     QTextStream out(stdout);
     for (auto it = data.cbegin(); it != data.cend(); ++it) {
         for (const Component& component : it.value()) {
-            out << CatalogueWriter::productName(it.key()) << '\t'
-                << CatalogueWriter::componentName(component.type) << '\t' << component.version << '\t'
+            out << CatalogueNames::productName(it.key()) << '\t'
+                << CatalogueNames::componentName(component.type) << '\t' << component.version << '\t'
                 << component.releaseDate << '\t' << component.url.toString(QUrl::FullyEncoded) << '\n';
         }
     }
@@ -75,7 +77,7 @@ int check(const QString& path, const QString& root, const QString& publicKeyPath
         err.flush();
     }
     ManifestData data;
-    if (!CatalogueWriter::readBack(manifest, &data, &error))
+    if (!ManifestXml::readBack(manifest, &data, &error))
         return fail(QStringLiteral("%1: the updater would refuse this manifest: %2").arg(path, error));
     printComponents(data);
 
@@ -209,7 +211,7 @@ int main(int argc, char** argv)
         return fail(error);
     for (const QString& text : parser.values(componentOption)) {
         CatalogueEntry entry;
-        if (!CatalogueWriter::parseEntry(text, &entry, &error) || !writer.addEntry(entry, &error))
+        if (!CatalogueNames::parseEntry(text, &entry, &error) || !writer.addEntry(entry, &error))
             return fail(error);
     }
     if (!writer.write(out, secretKeys, &error))

@@ -1,8 +1,7 @@
 #include "DeviceBus.h"
 
-#include "ReplaySession.h"
-
-#include "device/FirmwareVersion.h"
+#include "BusDevices.h"
+#include "BusReplay.h"
 
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -15,15 +14,6 @@ constexpr int reportSize = 65;
 // Enough to hold a few reports; a device that reads slowly then makes the host's writes block.
 constexpr qint64 pacedReadBuffer = 4 * reportSize;
 } // namespace
-
-struct DeviceBus::Entry
-{
-    SimulatedDevice device;
-    bool plugged = true;
-    // Bus time at which the device last appeared.
-    qint64 appearedAtMs = 0;
-    QTimer* returnTimer = nullptr;
-};
 
 struct DeviceBus::Client
 {
@@ -38,13 +28,14 @@ struct DeviceBus::Client
 DeviceBus::DeviceBus(QObject* parent)
     : QObject(parent)
     , server(new QLocalServer(this))
-    , idleTimer(new QTimer(this))
+    , devices(new BusDevices(this))
+    , replay(new BusReplay(this))
 {
-    clock.start();
     connect(server, &QLocalServer::newConnection, this, &DeviceBus::onNewConnection);
-    idleTimer->setInterval(100);
-    connect(idleTimer, &QTimer::timeout, this, &DeviceBus::tickIdle);
-    idleTimer->start();
+    connect(devices, &BusDevices::event, this, &DeviceBus::event);
+    connect(devices, &BusDevices::unplugged, this, &DeviceBus::dropConnections);
+    connect(replay, &BusReplay::event, this, &DeviceBus::event);
+    connect(replay, &BusReplay::mismatch, this, &DeviceBus::replayMismatch);
 }
 
 DeviceBus::~DeviceBus()
@@ -72,69 +63,42 @@ QString DeviceBus::socketPath() const
 
 int DeviceBus::addDevice(const SimulatedDevice::Settings& settings)
 {
-    auto entry = std::make_unique<Entry>();
-    entry->device = SimulatedDevice(settings);
-    entry->device.setLog([this](const QString& line) { say(line); });
-    entry->appearedAtMs = clock.elapsed();
-    entry->returnTimer = new QTimer(this);
-    entry->returnTimer->setSingleShot(true);
-    const int index = int(devices.size());
-    connect(entry->returnTimer, &QTimer::timeout, this, [this, index] {
-        Entry& e = *devices[size_t(index)];
-        e.device.restarted();
-        plug(index);
-    });
-    devices.push_back(std::move(entry));
-    say(QStringLiteral("device %1 added: %2 at %3, serial %4")
-            .arg(index)
-            .arg(QLatin1String(modelName(settings.model)), settings.path, settings.serialNumber));
-    return index;
+    return devices->add(settings);
+}
+
+int DeviceBus::deviceCount() const
+{
+    return devices->count();
 }
 
 SimulatedDevice& DeviceBus::device(int index)
 {
-    return devices.at(size_t(index))->device;
+    return devices->device(index);
 }
 
 bool DeviceBus::isPlugged(int index) const
 {
-    return devices.at(size_t(index))->plugged;
+    return devices->isPlugged(index);
 }
 
 void DeviceBus::plug(int index)
 {
-    Entry& entry = *devices.at(size_t(index));
-    entry.returnTimer->stop();
-    if (entry.plugged)
-        return;
-    entry.plugged = true;
-    entry.appearedAtMs = clock.elapsed();
-    const SimulatedDevice::Settings& s = entry.device.settings();
-    say(QStringLiteral("%1: plugged in (MCU %2, DSP %3, Styles 0x%4, Ensemble Audio 0x%5)")
-            .arg(s.path)
-            .arg(FirmwareVersion::fromWord(s.mcuWord).toString(),
-                FirmwareVersion::fromWord(s.dspWord).toString())
-            .arg(s.stylesVersion, 0, 16)
-            .arg(s.ensembleVersion, 0, 16));
+    devices->plug(index);
 }
 
 void DeviceBus::unplug(int index)
 {
-    Entry& entry = *devices.at(size_t(index));
-    entry.returnTimer->stop();
-    if (!entry.plugged)
-        return;
-    entry.plugged = false;
-    dropConnections(index);
-    say(QStringLiteral("%1: unplugged").arg(entry.device.settings().path));
+    devices->unplug(index);
 }
 
 void DeviceBus::powerCycle(int index)
 {
-    Entry& entry = *devices.at(size_t(index));
-    say(QStringLiteral("%1: power cycle").arg(entry.device.settings().path));
-    unplug(index);
-    entry.returnTimer->start(entry.device.settings().rebootMs);
+    devices->powerCycle(index);
+}
+
+void DeviceBus::setReplay(ReplaySession* session)
+{
+    replay->setSession(session);
 }
 
 void DeviceBus::dropConnections(int index)
@@ -171,10 +135,8 @@ void DeviceBus::removeClient(QLocalSocket* socket)
 {
     for (size_t i = 0; i < clients.size(); ++i) {
         if (clients[i]->socket == socket) {
-            if (replay && clients[i]->replayDevice >= 0) {
+            if (clients[i]->replayDevice >= 0)
                 replay->hostClosed(clients[i]->replayDevice);
-                announceReplayEnd();
-            }
             clients.erase(clients.begin() + long(i));
             break;
         }
@@ -213,99 +175,65 @@ void DeviceBus::onReadyRead(QLocalSocket* socket)
 void DeviceBus::handleRequestLine(Client& client, const QByteArray& line)
 {
     QLocalSocket* socket = client.socket;
-    if (replay && line == "ENUM") {
-        socket->write(replay->enumeration() + '\n');
-        socket->disconnectFromServer();
-        return;
-    }
-    if (replay && line.startsWith("OPEN ")) {
-        const QString path = QString::fromUtf8(line.mid(5));
-        QByteArray refusal;
-        QString mismatch;
-        const int recorded = replay->open(path, &refusal, &mismatch);
-        if (recorded < 0) {
-            socket->write(refusal);
-            socket->disconnectFromServer();
-            say(QStringLiteral("open of %1 refused as recorded: %2")
-                    .arg(path, QString::fromLatin1(refusal.trimmed())));
-            if (!mismatch.isEmpty()) {
-                replayFailed = true;
-                say(QStringLiteral("replay: ") + mismatch);
-                emit replayMismatch();
-            }
-            return;
+    if (replay->answers(line)) {
+        // A refused request may have closed the connection, and the client with it.
+        const int recorded = replay->answer(socket, line);
+        if (recorded >= 0) {
+            client.replayDevice = recorded;
+            pump(client);
         }
-        client.replayDevice = recorded;
-        socket->write("OK\n");
-        say(QStringLiteral("%1: opened (recorded device %2)").arg(path).arg(recorded));
-        pump(client);
         return;
     }
     if (line == "ENUM") {
-        QByteArray answer;
-        for (const auto& entry : devices) {
-            if (!entry->plugged)
-                continue;
-            const SimulatedDevice::Settings& s = entry->device.settings();
-            for (int i = 0; i < s.interfaces; ++i) {
-                const QString path = i == 0 ? s.path : QStringLiteral("%1:%2").arg(s.path).arg(i);
-                const QByteArray line = path.toUtf8() + '\t'
-                    + QByteArray::number(pelkVendorId, 16).rightJustified(4, '0') + '\t'
-                    + QByteArray::number(productIdForModel(s.model), 16).rightJustified(4, '0') + '\t'
-                    + s.serialNumber.toUtf8() + '\n';
-                for (int copy = 0; copy < qMax(1, s.duplicateEntries); ++copy)
-                    answer += line;
-            }
-        }
-        answer += '\n';
-        socket->write(answer);
+        socket->write(devices->enumeration());
         socket->disconnectFromServer();
         return;
     }
     if (line.startsWith("OPEN ")) {
-        const QString path = QString::fromUtf8(line.mid(5));
-        for (size_t index = 0; index < devices.size(); ++index) {
-            Entry& entry = *devices[index];
-            const SimulatedDevice::Settings& s = entry.device.settings();
-            for (int i = 0; i < s.interfaces && entry.plugged; ++i) {
-                const QString candidate = i == 0 ? s.path : QStringLiteral("%1:%2").arg(s.path).arg(i);
-                if (candidate != path)
-                    continue;
-                if (clock.elapsed() - entry.appearedAtMs < s.refuseOpenMs) {
-                    socket->write("ERR permission denied\n");
-                    socket->disconnectFromServer();
-                    say(QStringLiteral("open of %1 refused: permission denied").arg(path));
-                    return;
-                }
-                client.device = int(index);
-                client.interfaceIndex = i;
-                if (i == 0)
-                    entry.device.connectionOpened();
-                socket->write("OK\n");
-                say(QStringLiteral("%1: opened").arg(path));
-                if (s.paced) {
-                    // A full-speed interrupt endpoint takes one report per millisecond.
-                    socket->setReadBufferSize(pacedReadBuffer);
-                    client.paceTimer = new QTimer(socket);
-                    client.paceTimer->setTimerType(Qt::PreciseTimer);
-                    client.paceTimer->setInterval(1);
-                    connect(client.paceTimer, &QTimer::timeout, this, [this, socket] {
-                        if (Client* c = clientFor(socket))
-                            pump(*c);
-                    });
-                    client.paceTimer->start();
-                }
-                pump(client);
-                return;
-            }
-        }
+        openDevice(client, QString::fromUtf8(line.mid(5)));
+        return;
+    }
+    socket->write("ERR unknown request\n");
+    socket->disconnectFromServer();
+}
+
+void DeviceBus::openDevice(Client& client, const QString& path)
+{
+    QLocalSocket* socket = client.socket;
+    int index = -1;
+    int interfaceIndex = 0;
+    if (!devices->find(path, &index, &interfaceIndex)) {
         socket->write("ERR no such device\n");
         socket->disconnectFromServer();
         say(QStringLiteral("open of %1 refused: no such device").arg(path));
         return;
     }
-    socket->write("ERR unknown request\n");
-    socket->disconnectFromServer();
+    if (devices->refusesOpen(index)) {
+        socket->write("ERR permission denied\n");
+        socket->disconnectFromServer();
+        say(QStringLiteral("open of %1 refused: permission denied").arg(path));
+        return;
+    }
+    SimulatedDevice& device = devices->device(index);
+    client.device = index;
+    client.interfaceIndex = interfaceIndex;
+    if (interfaceIndex == 0)
+        device.connectionOpened();
+    socket->write("OK\n");
+    say(QStringLiteral("%1: opened").arg(path));
+    if (device.settings().paced) {
+        // A full-speed interrupt endpoint takes one report per millisecond.
+        socket->setReadBufferSize(pacedReadBuffer);
+        client.paceTimer = new QTimer(socket);
+        client.paceTimer->setTimerType(Qt::PreciseTimer);
+        client.paceTimer->setInterval(1);
+        connect(client.paceTimer, &QTimer::timeout, this, [this, socket] {
+            if (Client* c = clientFor(socket))
+                pump(*c);
+        });
+        client.paceTimer->start();
+    }
+    pump(client);
 }
 
 void DeviceBus::pump(Client& client)
@@ -317,13 +245,13 @@ void DeviceBus::pump(Client& client)
     // Others take everything that has arrived.
     int budget = 1 << 30;
     if (paced) {
-        const qint64 frame = clock.nsecsElapsed() / 1000000;
+        const qint64 frame = devices->clock().nsecsElapsed() / 1000000;
         client.lastFrame = qMax(client.lastFrame, frame - 2);
         budget = int(frame - client.lastFrame);
     }
     while (budget-- > 0 && socket->bytesAvailable() >= reportSize) {
         if (client.device >= 0 && client.interfaceIndex == 0) {
-            const SimulatedDevice& device = devices[size_t(client.device)]->device;
+            const SimulatedDevice& device = devices->device(client.device);
             const int limit = device.settings().stopTakingAfterPacket;
             if (limit >= 0 && device.packetsReceived() >= limit) {
                 // Whatever waits here stays; the socket's buffers fill and the host's writes wait.
@@ -340,84 +268,24 @@ void DeviceBus::pump(Client& client)
     }
 }
 
-void DeviceBus::replayReport(Client& client, const QByteArray& report)
-{
-    const ReplaySession::Answer answer = replay->hostWrote(client.replayDevice, report);
-    if (!answer.mismatch.isEmpty()) {
-        replayFailed = true;
-        say(QStringLiteral("replay: ") + answer.mismatch);
-        emit replayMismatch();
-        client.socket->abort();
-        return;
-    }
-    for (const QByteArray& reply : answer.replies)
-        client.socket->write(reply);
-    if (answer.hangUp) {
-        say(QStringLiteral("recorded device %1: hung up, as recorded").arg(client.replayDevice));
-        client.socket->flush();
-        client.socket->disconnectFromServer();
-    }
-    announceReplayEnd();
-}
-
-void DeviceBus::announceReplayEnd()
-{
-    if (!replay || replayAnnounced || replayFailed || !replay->finished())
-        return;
-    replayAnnounced = true;
-    say(QStringLiteral("replay: the recording played to its end, %1 of %2 reports as recorded")
-            .arg(replay->writesMatched())
-            .arg(replay->writeCount()));
-}
-
 void DeviceBus::processReport(Client& client, const QByteArray& report)
 {
     if (client.replayDevice >= 0) {
-        replayReport(client, report);
+        replay->hostWrote(client.socket, client.replayDevice, report);
         return;
     }
     if (client.interfaceIndex != 0)
         return; // only the first interface speaks the update protocol
     const int index = client.device;
-    Entry& entry = *devices[size_t(index)];
     QVector<QByteArray> replies;
-    const SimulatedDevice::Request request = entry.device.receive(report, clock.elapsed(), replies);
+    const SimulatedDevice::Request request
+        = devices->device(index).receive(report, devices->clock().elapsed(), replies);
     for (const QByteArray& reply : replies)
         client.socket->write(reply);
-    handleRequest(index, request);
+    devices->handleRequest(index, request);
     // A copy runs, so that the observer may replace itself.
     if (const auto observer = reportObserver)
         observer(index, report);
-}
-
-void DeviceBus::handleRequest(int index, SimulatedDevice::Request request)
-{
-    Entry& entry = *devices[size_t(index)];
-    const SimulatedDevice::Settings& s = entry.device.settings();
-    if (request == SimulatedDevice::Request::Unplug) {
-        unplug(index);
-    } else if (request == SimulatedDevice::Request::Reboot) {
-        say(QStringLiteral("%1: rebooting").arg(s.path));
-        // Let the host's last writes land before the device drops off.
-        QTimer::singleShot(50, this, [this, index] {
-            Entry& e = *devices[size_t(index)];
-            unplug(index);
-            if (e.device.settings().comeBackAfterReboot)
-                e.returnTimer->start(e.device.settings().rebootMs);
-            else
-                say(QStringLiteral("%1: does not come back").arg(e.device.settings().path));
-        });
-    }
-}
-
-void DeviceBus::tickIdle()
-{
-    const qint64 now = clock.elapsed();
-    for (size_t index = 0; index < devices.size(); ++index) {
-        if (!devices[index]->plugged)
-            continue;
-        handleRequest(int(index), devices[index]->device.idle(now));
-    }
 }
 
 } // namespace PelkPlus

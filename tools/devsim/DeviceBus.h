@@ -2,7 +2,6 @@
 
 #include "SimulatedDevice.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 
 #include <functional>
@@ -11,18 +10,20 @@
 
 class QLocalServer;
 class QLocalSocket;
-class QTimer;
 
 namespace PelkPlus {
+
+class BusDevices;
+class BusReplay;
 class ReplaySession;
-}
-
-namespace PelkPlus {
 
 // Serves simulated devices on a Unix socket in the virtual bus protocol: "ENUM\n" lists the
 // interfaces present, "OPEN <path>\n" opens one, after which the connection carries raw reports
 // (65 bytes from the host, 64 to it). Plugging, unplugging and reboots take devices off the bus and
 // close their connections, as pulling the cable would.
+//
+// This class keeps the connections and carries the reports; BusDevices keeps the devices and their
+// comings and goings, BusReplay plays a recording.
 class DeviceBus : public QObject
 {
     Q_OBJECT
@@ -37,7 +38,7 @@ public:
 
     // Adds a device, plugged in; returns its index.
     int addDevice(const SimulatedDevice::Settings& settings);
-    int deviceCount() const { return int(devices.size()); }
+    int deviceCount() const;
     SimulatedDevice& device(int index);
     bool isPlugged(int index) const;
 
@@ -54,7 +55,7 @@ public:
 
     // Plays the device side of a recording instead of the simulated devices (which then stay off the
     // bus); the bus does not own the session.
-    void setReplay(ReplaySession* session) { replay = session; }
+    void setReplay(ReplaySession* session);
 
 signals:
     // One line for every event and every protocol violation.
@@ -63,7 +64,6 @@ signals:
     void replayMismatch();
 
 private:
-    struct Entry;
     struct Client;
 
     void onNewConnection();
@@ -71,24 +71,17 @@ private:
     void handleRequestLine(Client& client, const QByteArray& line);
     void pump(Client& client);
     void processReport(Client& client, const QByteArray& report);
-    void replayReport(Client& client, const QByteArray& report);
-    void announceReplayEnd();
-    void handleRequest(int index, SimulatedDevice::Request request);
+    void openDevice(Client& client, const QString& path);
     void dropConnections(int index);
-    void tickIdle();
     void say(const QString& line);
     Client* clientFor(QLocalSocket* socket);
     void removeClient(QLocalSocket* socket);
 
     QLocalServer* server = nullptr;
-    QTimer* idleTimer = nullptr;
-    QElapsedTimer clock;
-    std::vector<std::unique_ptr<Entry>> devices;
+    BusDevices* devices = nullptr;
+    BusReplay* replay = nullptr;
     std::vector<std::unique_ptr<Client>> clients;
     std::function<void(int, const QByteArray&)> reportObserver;
-    ReplaySession* replay = nullptr;
-    bool replayAnnounced = false;
-    bool replayFailed = false;
 };
 
 } // namespace PelkPlus

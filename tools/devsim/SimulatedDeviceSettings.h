@@ -1,0 +1,52 @@
+#pragma once
+
+#include "device/DeviceModel.h"
+
+#include <QString>
+
+namespace PelkPlus {
+
+enum class SimulatedReadyBehaviour { Immediately, AfterQueries, Never, NoAnswer };
+enum class SimulatedHeaderBehaviour { Normal, NoAnswer, BadSignature, BadCommand, BadCount };
+
+// What a simulated device is and how it behaves.
+struct SimulatedDeviceSettings
+{
+    int model = Plus;
+    QString serialNumber = QStringLiteral("PK000001");
+    QString path = QStringLiteral("sim/pelk-1");
+    int interfaces = 1;
+    // How many times the bus lists each interface, all with its one path (hidapi lists a node once
+    // per usage of its report descriptor).
+    int duplicateEntries = 1;
+    // For this long after the device appears (added, plugged, back from a reboot) opens are refused
+    // for want of access, as a node is until udev has applied the seat's rule.
+    int refuseOpenMs = 0;
+    unsigned mcuWord = 0x0312;
+    unsigned dspWord = 0x0310;
+    quint16 stylesVersion = 0x0100;
+    quint32 ensembleVersion = 0x00010000;
+    quint16 tag = 0x5A5A;
+    // A Base may report its release types with both low bits cleared; the host reads them set.
+    bool clearBaseReleaseBits = false;
+    SimulatedReadyBehaviour ready = SimulatedReadyBehaviour::Immediately;
+    int readyAfterQueries = 0;
+    SimulatedHeaderBehaviour header = SimulatedHeaderBehaviour::Normal;
+    bool headerAfterReboot = true;
+    bool dropOffAfterInstall = true;
+    bool comeBackAfterReboot = true;
+    // Takes a component whole but keeps reporting the version it had before.
+    bool keepVersionAfterInstall = false;
+    int rebootMs = 3000;
+    int unplugAfterPacket = -1;
+    // After this many reports the device takes no more (it hangs without leaving the bus); -1 never.
+    int stopTakingAfterPacket = -1;
+    bool paced = false;
+    // How long the device needs to write one flash sector; nothing may arrive meanwhile, after the
+    // last sector as after every other.
+    int sectorWriteMs = 2100;
+    // Quiet time after which sectors with no terminating packet due count as complete.
+    int quietCompleteMs = 2600;
+};
+
+} // namespace PelkPlus
