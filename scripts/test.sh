@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build dependencies, builds everything and runs every test.
 #   scripts/test.sh               plain build in build/
+#   scripts/test.sh --with-tidy   the same, with clang-tidy over src/ and tools/ beside the suite (CI)
 #   scripts/test.sh --sanitize    AddressSanitizer and UndefinedBehaviorSanitizer build in build-asan/
 #                                 (all but the fault matrix; PELK_SANITIZE_ALL=1 for everything)
 #   scripts/test.sh --tsan        ThreadSanitizer build in build-tsan/ of the tests that run device agents,
@@ -20,7 +21,9 @@ build=build
 options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
 label=()
 stress=0
+tidy=0
 case "${1:-}" in
+  --with-tidy) tidy=1 ;;
   --stress) stress=${2:-}; pattern=${3:-.}
     [[ "$stress" =~ ^[1-9][0-9]*$ ]] || { echo "usage: $0 --stress N [REGEX]" >&2; exit 2; } ;;
   # The fault matrix runs its minutes of real protocol waits in the plain build; under the
@@ -30,7 +33,7 @@ case "${1:-}" in
     [ "${PELK_SANITIZE_ALL:-0}" = 1 ] || label=(-E '^tst_FaultMatrix$') ;;
   --tsan) build=build-tsan; options=(-DCMAKE_BUILD_TYPE=Debug -DPELK_TSAN=ON); label=(-R '^tst_(Device(Agent|Monitor)(_slow)?|DeviceAgentBus|VirtualBusBackend|UpdateWorkflow|SafetyWorkflow)$') ;;
   "") ;;
-  *) echo "usage: $0 [--sanitize|--tsan|--stress N [REGEX]]" >&2; exit 2 ;;
+  *) echo "usage: $0 [--with-tidy|--sanitize|--tsan|--stress N [REGEX]]" >&2; exit 2 ;;
 esac
 
 # A compiler cache makes the second and later builds (and the sanitizer build's unchanged files)
@@ -87,4 +90,20 @@ for test in json.load(sys.stdin)["tests"]:
   [ "$total_failures" -eq 0 ]
   exit
 fi
+if [ "$tidy" = 1 ]; then
+  # The static checks run beside the suite at the lowest priority: the suite's minutes are mostly
+  # the protocol's own waits, so together they take hardly longer than the suite alone, and what
+  # yields the processor is the checker, not the suite.
+  nice -n 19 bash scripts/tidy.sh -p "$build" "$PWD/(src|tools)/" >"$build/tidy.log" 2>&1 &
+  tidy_pid=$!
+  trap 'kill "$tidy_pid" 2>/dev/null || true' EXIT
+fi
 ctest --test-dir "$build" --output-on-failure -j 2 "${label[@]}"
+if [ "$tidy" = 1 ]; then
+  if ! wait "$tidy_pid"; then
+    grep -v -E '^[0-9]+ warnings? generated|^clang-tidy|^Suppressed|^Use -header-filter|^$' "$build/tidy.log" | head -200
+    echo "clang-tidy: findings above (the whole log: $build/tidy.log)" >&2
+    exit 1
+  fi
+  echo "clang-tidy: no findings in src/ and tools/"
+fi
