@@ -4,6 +4,7 @@
 #include "update/DownloadReplies.h"
 #include "update/Sha256.h"
 #include "workflow/InstallVerifier.h"
+#include "workflow/VersionText.h"
 
 #include <QDebug>
 #include <QFile>
@@ -36,7 +37,7 @@ UpdateHistoryEntry InstallAttemptRecorder::attemptFor(const Component& component
         entry.serial = device->serialNumber;
     }
     entry.component = componentTypeName(component.type);
-    entry.versionBefore = InstallVerifier::versionOf(info, component.type);
+    entry.versionBefore = VersionText::ofDevice(info, component.type);
     entry.versionSent = component.version;
     entry.source = component.url.isEmpty() ? QFileInfo(component.localPath).fileName()
                                            : DownloadReplies::displayUrl(component.url);

@@ -1,5 +1,7 @@
 #include "workflow/InstallVerifier.h"
 
+#include "workflow/VersionText.h"
+
 #include "app/SemanticVersion.h"
 #include "device/DeviceModel.h"
 #include "device/FirmwareVersion.h"
@@ -29,29 +31,13 @@ FirmwareVersion asReported(const FirmwareVersion& sent, const DeviceInfo& after,
 
 } // namespace
 
-QString InstallVerifier::versionOf(const DeviceInfo& info, ComponentType type)
-{
-    switch (type) {
-    case ComponentType::McuFirmware:
-        return info.mcuVersion.displayText();
-    case ComponentType::DspFirmware:
-        return info.dspVersion.displayText();
-    case ComponentType::Styles:
-        return hexVersionText(info.stylesVersion);
-    case ComponentType::EnsembleAudio:
-        return hexVersionText(info.ensembleVersion);
-    default:
-        return QString();
-    }
-}
-
 Verification InstallVerifier::verify(
     const DeviceInfo& before, const DeviceInfo& after, ComponentType type, const QString& versionSent)
 {
     Verification result;
     if (versionSent.trimmed().isEmpty())
         return result;
-    result.reported = versionOf(after, type);
+    result.reported = VersionText::ofDevice(after, type);
     bool matches = false;
     switch (type) {
     case ComponentType::McuFirmware:

@@ -35,8 +35,6 @@ class InstallVerifier
 public:
     static Verification verify(
         const DeviceInfo& before, const DeviceInfo& after, ComponentType type, const QString& versionSent);
-    // The component's version in a device's record, as the user reads it; empty for other types.
-    static QString versionOf(const DeviceInfo& info, ComponentType type);
 };
 
 } // namespace PelkPlus

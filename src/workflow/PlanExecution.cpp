@@ -7,6 +7,7 @@
 #include "workflow/InstallAttemptRecorder.h"
 #include "workflow/InstallVerifier.h"
 #include "workflow/UpdatePlanner.h"
+#include "workflow/VersionText.h"
 #include "workflow/UpdateWorkflow.h"
 #include "workflow/WorkflowPlan.h"
 
@@ -198,7 +199,7 @@ void PlanExecution::sendCurrent()
         return;
     }
 
-    versionBeforeInstall = InstallVerifier::versionOf(info, component->type);
+    versionBeforeInstall = VersionText::ofDevice(info, component->type);
     deviceBeforeInstall = info;
     recorder.open(attemptFor(*component, true));
     // The file is read again for sending, long after its download was checked: whatever replaced
