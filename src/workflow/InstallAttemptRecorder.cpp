@@ -3,7 +3,6 @@
 #include "device/DeviceModel.h"
 #include "update/DownloadReplies.h"
 #include "update/Sha256.h"
-#include "workflow/InstallVerifier.h"
 #include "workflow/VersionText.h"
 
 #include <QDebug>
