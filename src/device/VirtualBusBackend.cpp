@@ -13,6 +13,9 @@
 #include <mutex>
 #include <string>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -62,9 +65,57 @@ std::string currentPath()
     return busPath;
 }
 
+// "tcp:HOST:PORT" names a bus served over TCP, for a host without Unix sockets: only a loopback
+// address is taken, so that no report ever leaves the machine.
+bool tcpBusAddress(const std::string& name, sockaddr_in& address)
+{
+    if (name.rfind("tcp:", 0) != 0)
+        return false;
+    const size_t colon = name.rfind(':');
+    if (colon <= 4)
+        return false;
+    const std::string host = name.substr(4, colon - 4);
+    const std::string port = name.substr(colon + 1);
+    char* end = nullptr;
+    const unsigned long number = std::strtoul(port.c_str(), &end, 10);
+    address = sockaddr_in {};
+    address.sin_family = AF_INET;
+    if (port.empty() || *end != '\0' || number == 0 || number > 65535
+        || ::inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1)
+        return false;
+    if ((ntohl(address.sin_addr.s_addr) >> 24) != 127)
+        return false;
+    address.sin_port = htons(static_cast<std::uint16_t>(number));
+    return true;
+}
+
+int connectOverTcp(const std::string& name)
+{
+    sockaddr_in address {};
+    if (!tcpBusAddress(name, address)) {
+        errno = EINVAL;
+        return -1;
+    }
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+        const int reason = errno;
+        ::close(fd);
+        errno = reason;
+        return -1;
+    }
+    // Each report waits for its answer: none may wait in the stack for company.
+    const int noDelay = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof(noDelay));
+    return fd;
+}
+
 int connectToBus()
 {
     const std::string path = currentPath();
+    if (path.rfind("tcp:", 0) == 0)
+        return connectOverTcp(path);
     sockaddr_un address {};
     address.sun_family = AF_UNIX;
     if (path.empty() || path.size() >= sizeof(address.sun_path))

@@ -1,8 +1,9 @@
 #include "BusReplay.h"
 
+#include "BusSocket.h"
 #include "ReplaySession.h"
 
-#include <QLocalSocket>
+#include <QIODevice>
 
 namespace PelkPlus {
 
@@ -17,11 +18,11 @@ bool BusReplay::answers(const QByteArray& line) const
     return replay && (line == "ENUM" || line.startsWith("OPEN "));
 }
 
-int BusReplay::answer(QLocalSocket* socket, const QByteArray& line)
+int BusReplay::answer(QIODevice* socket, const QByteArray& line)
 {
     if (line == "ENUM") {
         socket->write(replay->enumeration() + '\n');
-        socket->disconnectFromServer();
+        hangUpBusSocket(socket);
         return -1;
     }
     const QString path = QString::fromUtf8(line.mid(5));
@@ -30,7 +31,7 @@ int BusReplay::answer(QLocalSocket* socket, const QByteArray& line)
     const int recorded = replay->open(path, &refusal, &reason);
     if (recorded < 0) {
         socket->write(refusal);
-        socket->disconnectFromServer();
+        hangUpBusSocket(socket);
         emit event(QStringLiteral("open of %1 refused as recorded: %2")
                        .arg(path, QString::fromLatin1(refusal.trimmed())));
         if (!reason.isEmpty())
@@ -42,20 +43,19 @@ int BusReplay::answer(QLocalSocket* socket, const QByteArray& line)
     return recorded;
 }
 
-void BusReplay::hostWrote(QLocalSocket* socket, int device, const QByteArray& report)
+void BusReplay::hostWrote(QIODevice* socket, int device, const QByteArray& report)
 {
     const ReplaySession::Answer answer = replay->hostWrote(device, report);
     if (!answer.mismatch.isEmpty()) {
         fail(answer.mismatch);
-        socket->abort();
+        abortBusSocket(socket);
         return;
     }
     for (const QByteArray& reply : answer.replies)
         socket->write(reply);
     if (answer.hangUp) {
         emit event(QStringLiteral("recorded device %1: hung up, as recorded").arg(device));
-        socket->flush();
-        socket->disconnectFromServer();
+        hangUpBusSocket(socket);
     }
     announceEnd();
 }

@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QObject>
 
-class QLocalSocket;
+class QIODevice;
 
 namespace PelkPlus {
 
@@ -28,9 +28,9 @@ public:
     bool answers(const QByteArray& line) const;
     // Answers the request line on socket. Returns the recording's handle of the device opened, or
     // -1 when the request is answered and the connection closed.
-    int answer(QLocalSocket* socket, const QByteArray& line);
+    int answer(QIODevice* socket, const QByteArray& line);
     // A report the host wrote on the connection to the recorded device.
-    void hostWrote(QLocalSocket* socket, int device, const QByteArray& report);
+    void hostWrote(QIODevice* socket, int device, const QByteArray& report);
     void hostClosed(int device);
 
 signals:

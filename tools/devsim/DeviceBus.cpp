@@ -2,9 +2,12 @@
 
 #include "BusDevices.h"
 #include "BusReplay.h"
+#include "BusSocket.h"
 
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTimer>
 
 namespace PelkPlus {
@@ -17,7 +20,7 @@ constexpr qint64 pacedReadBuffer = 4 * reportSize;
 
 struct DeviceBus::Client
 {
-    QLocalSocket* socket = nullptr;
+    QIODevice* socket = nullptr;
     int device = -1;       // index once opened
     int replayDevice = -1; // the recording's handle once opened in a replay
     int interfaceIndex = 0;
@@ -28,10 +31,12 @@ struct DeviceBus::Client
 DeviceBus::DeviceBus(QObject* parent)
     : QObject(parent)
     , server(new QLocalServer(this))
+    , tcpServer(new QTcpServer(this))
     , devices(new BusDevices(this))
     , replay(new BusReplay(this))
 {
     connect(server, &QLocalServer::newConnection, this, &DeviceBus::onNewConnection);
+    connect(tcpServer, &QTcpServer::newConnection, this, &DeviceBus::onNewConnection);
     connect(devices, &BusDevices::event, this, &DeviceBus::event);
     connect(devices, &BusDevices::unplugged, this, &DeviceBus::dropConnections);
     connect(replay, &BusReplay::event, this, &DeviceBus::event);
@@ -46,6 +51,20 @@ DeviceBus::~DeviceBus()
 
 bool DeviceBus::listen(const QString& socketPath)
 {
+    QString host;
+    quint16 port = 0;
+    if (parseTcpBusName(socketPath, &host, &port)) {
+        if (!tcpServer->listen(QHostAddress(host), port)) {
+            say(QStringLiteral("cannot listen on %1: %2").arg(socketPath, tcpServer->errorString()));
+            return false;
+        }
+        say(QStringLiteral("listening on %1").arg(this->socketPath()));
+        return true;
+    }
+    if (socketPath.startsWith(QLatin1String("tcp:"))) {
+        say(QStringLiteral("cannot listen on %1: not a loopback address and port").arg(socketPath));
+        return false;
+    }
     QLocalServer::removeServer(socketPath);
     server->setSocketOptions(QLocalServer::UserAccessOption);
     if (!server->listen(socketPath)) {
@@ -58,7 +77,23 @@ bool DeviceBus::listen(const QString& socketPath)
 
 QString DeviceBus::socketPath() const
 {
+    if (tcpServer->isListening())
+        return QStringLiteral("tcp:%1:%2")
+            .arg(tcpServer->serverAddress().toString())
+            .arg(tcpServer->serverPort());
     return server->fullServerName();
+}
+
+QIODevice* DeviceBus::nextConnection()
+{
+    if (QLocalSocket* local = server->nextPendingConnection())
+        return local;
+    if (QTcpSocket* tcp = tcpServer->nextPendingConnection()) {
+        // Reports are small and each waits for its answer: none may sit in a send buffer.
+        tcp->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        return tcp;
+    }
+    return nullptr;
 }
 
 int DeviceBus::addDevice(const SimulatedDevice::Settings& settings)
@@ -106,9 +141,9 @@ void DeviceBus::dropConnections(int index)
     for (size_t i = 0; i < clients.size();) {
         Client& client = *clients[i];
         if (client.device == index) {
-            QLocalSocket* socket = client.socket;
+            QIODevice* socket = client.socket;
             socket->disconnect(this);
-            socket->abort();
+            abortBusSocket(socket);
             socket->deleteLater();
             clients.erase(clients.begin() + long(i));
         } else {
@@ -122,7 +157,7 @@ void DeviceBus::say(const QString& line)
     emit event(line);
 }
 
-DeviceBus::Client* DeviceBus::clientFor(QLocalSocket* socket)
+DeviceBus::Client* DeviceBus::clientFor(QIODevice* socket)
 {
     for (auto& client : clients) {
         if (client->socket == socket)
@@ -131,7 +166,7 @@ DeviceBus::Client* DeviceBus::clientFor(QLocalSocket* socket)
     return nullptr;
 }
 
-void DeviceBus::removeClient(QLocalSocket* socket)
+void DeviceBus::removeClient(QIODevice* socket)
 {
     for (size_t i = 0; i < clients.size(); ++i) {
         if (clients[i]->socket == socket) {
@@ -146,18 +181,22 @@ void DeviceBus::removeClient(QLocalSocket* socket)
 
 void DeviceBus::onNewConnection()
 {
-    while (QLocalSocket* socket = server->nextPendingConnection()) {
+    while (QIODevice* socket = nextConnection()) {
         auto client = std::make_unique<Client>();
         client->socket = socket;
         clients.push_back(std::move(client));
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
-        connect(socket, &QLocalSocket::disconnected, this, [this, socket] { removeClient(socket); });
+        connect(socket, &QIODevice::readyRead, this, [this, socket] { onReadyRead(socket); });
+        const auto gone = [this, socket] { removeClient(socket); };
+        if (auto* local = qobject_cast<QLocalSocket*>(socket))
+            connect(local, &QLocalSocket::disconnected, this, gone);
+        else if (auto* tcp = qobject_cast<QTcpSocket*>(socket))
+            connect(tcp, &QTcpSocket::disconnected, this, gone);
         if (socket->bytesAvailable() > 0)
             onReadyRead(socket);
     }
 }
 
-void DeviceBus::onReadyRead(QLocalSocket* socket)
+void DeviceBus::onReadyRead(QIODevice* socket)
 {
     Client* client = clientFor(socket);
     if (!client)
@@ -174,7 +213,7 @@ void DeviceBus::onReadyRead(QLocalSocket* socket)
 
 void DeviceBus::handleRequestLine(Client& client, const QByteArray& line)
 {
-    QLocalSocket* socket = client.socket;
+    QIODevice* socket = client.socket;
     if (replay->answers(line)) {
         // A refused request may have closed the connection, and the client with it.
         const int recorded = replay->answer(socket, line);
@@ -186,7 +225,7 @@ void DeviceBus::handleRequestLine(Client& client, const QByteArray& line)
     }
     if (line == "ENUM") {
         socket->write(devices->enumeration());
-        socket->disconnectFromServer();
+        hangUpBusSocket(socket);
         return;
     }
     if (line.startsWith("OPEN ")) {
@@ -194,23 +233,23 @@ void DeviceBus::handleRequestLine(Client& client, const QByteArray& line)
         return;
     }
     socket->write("ERR unknown request\n");
-    socket->disconnectFromServer();
+    hangUpBusSocket(socket);
 }
 
 void DeviceBus::openDevice(Client& client, const QString& path)
 {
-    QLocalSocket* socket = client.socket;
+    QIODevice* socket = client.socket;
     int index = -1;
     int interfaceIndex = 0;
     if (!devices->find(path, &index, &interfaceIndex)) {
         socket->write("ERR no such device\n");
-        socket->disconnectFromServer();
+        hangUpBusSocket(socket);
         say(QStringLiteral("open of %1 refused: no such device").arg(path));
         return;
     }
     if (devices->refusesOpen(index)) {
         socket->write("ERR permission denied\n");
-        socket->disconnectFromServer();
+        hangUpBusSocket(socket);
         say(QStringLiteral("open of %1 refused: permission denied").arg(path));
         return;
     }
@@ -223,7 +262,7 @@ void DeviceBus::openDevice(Client& client, const QString& path)
     say(QStringLiteral("%1: opened").arg(path));
     if (device.settings().paced) {
         // A full-speed interrupt endpoint takes one report per millisecond.
-        socket->setReadBufferSize(pacedReadBuffer);
+        setBusSocketReadBuffer(socket, pacedReadBuffer);
         client.paceTimer = new QTimer(socket);
         client.paceTimer->setTimerType(Qt::PreciseTimer);
         client.paceTimer->setInterval(1);
@@ -238,7 +277,7 @@ void DeviceBus::openDevice(Client& client, const QString& path)
 
 void DeviceBus::pump(Client& client)
 {
-    QLocalSocket* socket = client.socket;
+    QIODevice* socket = client.socket;
     const bool paced = client.paceTimer != nullptr;
     // Paced connections take one report per millisecond frame, whether the timer's tick or the
     // socket's readyRead asks; a tick that came late takes the frame it missed, but no more.
@@ -255,7 +294,7 @@ void DeviceBus::pump(Client& client)
             const int limit = device.settings().stopTakingAfterPacket;
             if (limit >= 0 && device.packetsReceived() >= limit) {
                 // Whatever waits here stays; the socket's buffers fill and the host's writes wait.
-                socket->setReadBufferSize(reportSize);
+                setBusSocketReadBuffer(socket, reportSize);
                 return;
             }
         }

@@ -9,7 +9,8 @@
 #include <vector>
 
 class QLocalServer;
-class QLocalSocket;
+class QIODevice;
+class QTcpServer;
 
 namespace PelkPlus {
 
@@ -17,7 +18,8 @@ class BusDevices;
 class BusReplay;
 class ReplaySession;
 
-// Serves simulated devices on a Unix socket in the virtual bus protocol: "ENUM\n" lists the
+// Serves simulated devices on a Unix socket (or on TCP on loopback, "tcp:127.0.0.1:PORT", port 0
+// for a free one) in the virtual bus protocol: "ENUM\n" lists the
 // interfaces present, "OPEN <path>\n" opens one, after which the connection carries raw reports
 // (65 bytes from the host, 64 to it). Plugging, unplugging and reboots take devices off the bus and
 // close their connections, as pulling the cable would.
@@ -67,17 +69,19 @@ private:
     struct Client;
 
     void onNewConnection();
-    void onReadyRead(QLocalSocket* socket);
+    QIODevice* nextConnection();
+    void onReadyRead(QIODevice* socket);
     void handleRequestLine(Client& client, const QByteArray& line);
     void pump(Client& client);
     void processReport(Client& client, const QByteArray& report);
     void openDevice(Client& client, const QString& path);
     void dropConnections(int index);
     void say(const QString& line);
-    Client* clientFor(QLocalSocket* socket);
-    void removeClient(QLocalSocket* socket);
+    Client* clientFor(QIODevice* socket);
+    void removeClient(QIODevice* socket);
 
     QLocalServer* server = nullptr;
+    QTcpServer* tcpServer = nullptr;
     BusDevices* devices = nullptr;
     BusReplay* replay = nullptr;
     std::vector<std::unique_ptr<Client>> clients;
