@@ -314,6 +314,11 @@ int writeReport(HidDevice* device, const unsigned char* data, size_t length)
 {
     if (!device || device->fd < 0 || length != outputReportSize)
         return -1;
+    // A device that hung up takes no more reports. A Unix socket refuses the write by itself; TCP
+    // would take it into its buffers, so the hang-up is looked for first.
+    pollfd hungUp { device->fd, POLLRDHUP, 0 };
+    if (::poll(&hungUp, 1, 0) > 0 && (hungUp.revents & (POLLRDHUP | POLLHUP | POLLERR)))
+        return -1;
     // A report the device does not take in time is lost; the rest of it must not follow later as
     // the start of another, so the connection is given up.
     if (sendAll(device->fd, data, length, writeTimeoutMs))

@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -107,6 +108,11 @@ void tst_DevsimProcess::serveAndOpen_data()
     QTest::newRow("pelk+ with old mcu")
         << QStringList { "--model", "plus", "--mcu", "0.6.3", "--dsp", "2.5.6" } << int(Plus) << "Alpha 6.3"
         << "Pre-production 5.6";
+    // The bus as a host without Unix sockets reaches it; port 0 lets the simulator choose.
+    QTest::newRow("pelk+ over tcp on loopback") << QStringList { "--model", "plus", "--mcu", "3.1.2", "--dsp",
+        "1.4.2", "--socket", "tcp:127.0.0.1:0" } << int(Plus)
+                                                << "Production 1.2"
+                                                << "Beta 4.2";
 }
 
 void tst_DevsimProcess::serveAndOpen()
@@ -119,6 +125,11 @@ void tst_DevsimProcess::serveAndOpen()
     QVERIFY(start(arguments
         + QStringList {
             "--styles", "0x1A2B", "--ensemble", "0x10203", "--serial", "SN-ü1", "--path", "sim/dev-a" }));
+    const QRegularExpressionMatch tcp
+        = QRegularExpression(QStringLiteral("listening on (tcp:127\\.0\\.0\\.1:\\d+)"))
+              .match(QString::fromLocal8Bit(output));
+    if (tcp.hasMatch())
+        qputenv("PELK_HIDSIM_SOCKET", tcp.captured(1).toLatin1());
     setHidBackend(nullptr); // back to the environment's choice, as in the updater
 
     HidDeviceEntry* entries = hidBackend()->enumerate(0x1210, 0);
