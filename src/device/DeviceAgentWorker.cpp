@@ -1,6 +1,7 @@
 #include "device/DeviceAgentWorker.h"
 
 #include "device/DeviceLink.h"
+#include "device/DeviceProtocol.h"
 #include "device/ProgressHandler.h"
 #include "device/SendFileEvent.h"
 
@@ -168,7 +169,7 @@ void DeviceAgentWorker::handleCheckReady()
     // On interruption the check ends without an answer: the agent is going away.
     if (connection.model == Base) {
         // The original model cannot be asked; it is given time to settle instead.
-        if (!sleepUnlessInterrupted(baseReadyDelayMs))
+        if (!sleepUnlessInterrupted(DeviceProtocol::baseReadyDelay()))
             return;
         qDebug() << "DeviceAgent: Original Pelk:"
                  << "Assumed ready after 3 sec.";
@@ -176,21 +177,22 @@ void DeviceAgentWorker::handleCheckReady()
         return;
     }
 
+    const int deadlineMs = DeviceProtocol::readyDeadline();
     QElapsedTimer clock;
     clock.start();
-    while (clock.elapsed() < readyDeadlineMs) {
+    while (clock.elapsed() < deadlineMs) {
         // A device that has gone is not asked for the rest of the wait, nor assumed ready.
         if (interruptionRequested() || pathGone.load())
             return;
         // A failed or timed-out query counts as not ready.
         int ready = 0;
-        queryReadyForUpdate(link, readyQueryTimeoutMs, &ready);
+        queryReadyForUpdate(link, DeviceProtocol::readyQueryTimeoutMs, &ready);
         qDebug() << "DeviceAgent: device ready for update = " << ready;
         if (ready) {
             emit readyForUpdate();
             return;
         }
-        if (!sleepUnlessInterrupted(readyPollIntervalMs))
+        if (!sleepUnlessInterrupted(DeviceProtocol::readyPollInterval()))
             return;
     }
     qDebug() << "DeviceAgent: timed out checking whether device ready for update."

@@ -30,10 +30,6 @@ public:
     // QEvent::User + 4 is SendFileEvent::Type.
 
     static constexpr int openTimeoutMs = 2000;
-    static constexpr int baseReadyDelayMs = 3000;
-    static constexpr int readyQueryTimeoutMs = 200;
-    static constexpr int readyPollIntervalMs = 500;
-    static constexpr int readyDeadlineMs = 20000;
     // Right after a node appears (a plug-in, a reboot) it is root's alone until udev has applied
     // the access rule for the user at the computer, which takes it well under this long.
     static constexpr int accessWaitMs = 2000;

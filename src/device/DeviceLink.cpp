@@ -1,5 +1,6 @@
 #include "device/DeviceLink.h"
 
+#include "device/DeviceProtocol.h"
 #include "device/HidBackend.h"
 
 #include <cerrno>
@@ -10,7 +11,7 @@ namespace PelkPlus {
 
 namespace {
 constexpr int maxSequence = 65535;
-constexpr unsigned payloadCapacity = 56;
+constexpr unsigned payloadCapacity = DeviceProtocol::maxPayloadSize;
 } // namespace
 
 DeviceLink* openLink(const char* path, int model, int timeoutMs, int* error)

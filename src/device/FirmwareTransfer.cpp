@@ -2,6 +2,7 @@
 // 8-bit XOR checksum of the data. Nothing is acknowledged by the device.
 #include "device/DeviceLink.h"
 
+#include "device/DeviceProtocol.h"
 #include "device/TransferFile.h"
 
 #include <cstdio>
@@ -11,8 +12,8 @@ namespace PelkPlus {
 
 namespace {
 
-constexpr int mcuPayloadSize = 56;
-constexpr int dspPayloadSize = 54;
+constexpr int mcuPayloadSize = DeviceProtocol::mcuPayloadSize;
+constexpr int dspPayloadSize = DeviceProtocol::dspPayloadSize;
 constexpr long traceStep = 1024;
 
 // What tells the two streams apart besides how their payload is read.

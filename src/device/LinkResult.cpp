@@ -4,13 +4,15 @@
 
 namespace PelkPlus {
 
-const char* linkResultName(int result)
+const char* linkResultName(LinkResult result)
 {
     switch (result) {
     case LinkOk:
         return "success";
     case LinkOpenFailed:
         return "cannot open the device";
+    case LinkAccessDenied:
+        return "access to the device denied";
     case LinkReadFailed:
         return "read failed";
     case LinkWriteFailed:
@@ -37,12 +39,10 @@ const char* linkResultName(int result)
         return "in use by another updater";
     case LinkStopped:
         return "stopped";
-    default:
-        break;
     }
     // One buffer per thread: the agent's worker and the GUI thread may both name a result at once.
     thread_local char unknown[24];
-    std::snprintf(unknown, sizeof(unknown), "result %d", result);
+    std::snprintf(unknown, sizeof(unknown), "result %d", int(result));
     return unknown;
 }
 

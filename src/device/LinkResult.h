@@ -26,11 +26,8 @@ enum LinkResult : int {
     LinkDeviceBusy = 21,
 };
 
-// Earlier name of the enumeration, kept for the code that spells it so.
-using LinkResultCode = LinkResult;
-
 // The result's name for a log line ("time-out", "write failed"); a number the link never returns
-// is named "result N".
-const char* linkResultName(int result);
+// is named "result N". Its switch has no default, so the compiler names a result left out.
+const char* linkResultName(LinkResult result);
 
 } // namespace PelkPlus

@@ -3,6 +3,7 @@
 #include "device/DeviceLink.h"
 
 #include "device/DeviceModel.h"
+#include "device/DeviceProtocol.h"
 #include "device/TransferFile.h"
 
 #include <chrono>
@@ -15,9 +16,8 @@ namespace PelkPlus {
 
 namespace {
 
-constexpr int sectorSize = 65536;
-constexpr int chunkSize = 56;
-constexpr int sectorPauseMs = 2100;
+constexpr int sectorSize = DeviceProtocol::sectorSize;
+constexpr int chunkSize = DeviceProtocol::sectorPayloadSize;
 constexpr long stylesSectorLimit = 32;
 constexpr long ensembleSectorLimitPlus = 208;
 constexpr long ensembleSectorLimitBase = 80;
@@ -169,14 +169,15 @@ LinkResult writeSector(DeviceLink* link, unsigned command, const unsigned char* 
         return result;
     std::printf("Sector sent. Waiting to be written...\n");
     std::fflush(stdout);
+    const int pauseMs = DeviceProtocol::sectorPause();
     if (progress && progress->pause) {
-        if (progress->pause(sectorPauseMs, progress->context) != 0) {
+        if (progress->pause(pauseMs, progress->context) != 0) {
             std::printf("Interrupted!\n");
             std::fflush(stdout);
             return LinkStopped;
         }
     } else {
-        std::this_thread::sleep_for(std::chrono::milliseconds(sectorPauseMs));
+        std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
     }
     return LinkOk;
 }

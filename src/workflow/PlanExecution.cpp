@@ -3,6 +3,7 @@
 #include "app/SleepPreventer.h"
 #include "device/DeviceAgent.h"
 #include "device/DeviceModel.h"
+#include "device/DeviceProtocol.h"
 #include "workflow/DeviceSelection.h"
 #include "workflow/InstallAttemptRecorder.h"
 #include "workflow/InstallVerifier.h"
@@ -267,7 +268,7 @@ void PlanExecution::startRebootTimer()
 {
     verificationDue = true;
     const bool base = selection.agent() && selection.agent()->connection().model == Base;
-    rebootTimeout.start(base ? baseRebootTimeoutMs : plusRebootTimeoutMs);
+    rebootTimeout.start(DeviceProtocol::rebootTimeout(base));
 }
 
 void PlanExecution::requestPowerCycle()

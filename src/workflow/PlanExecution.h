@@ -28,10 +28,6 @@ class PlanExecution : public QObject
     Q_DISABLE_COPY(PlanExecution)
 
 public:
-    // How long a device may take to drop off the bus after it confirmed an install before the
-    // user is asked to power-cycle it. The Pelk+ has more to write to its flash before it restarts.
-    static constexpr int baseRebootTimeoutMs = 15000;
-    static constexpr int plusRebootTimeoutMs = 20000;
     // A transfer whose write or read failed may have lost its device, which the monitor sees gone
     // only at its next poll (once a second): the attempt is recorded as lost when the device is
     // seen gone within this time, and as failed otherwise.

@@ -1,7 +1,7 @@
 #include "workflow/UpdateEstimate.h"
 
-#include "device/DeviceAgentWorker.h"
 #include "device/DeviceModel.h"
+#include "device/DeviceProtocol.h"
 #include "device/DeviceMonitorWorker.h"
 
 #include <QtGlobal>
@@ -10,9 +10,11 @@ namespace PelkPlus {
 
 namespace {
 
+using P = DeviceProtocol;
+
 qint64 sectorsOf(qint64 size)
 {
-    return (qMax<qint64>(size, 0) + UpdateEstimate::sectorSize - 1) / UpdateEstimate::sectorSize;
+    return (qMax<qint64>(size, 0) + P::sectorSize - 1) / P::sectorSize;
 }
 
 } // namespace
@@ -24,29 +26,31 @@ UpdateEstimate::Steps UpdateEstimate::stepsFor(ComponentType type, qint64 size, 
     size = qMax<qint64>(size, 0);
     // A Pelk cannot be asked; it is given a fixed time. A Pelk+ in update mode answers its first
     // query, the 20 s bound being for one that never says so.
-    result.readyCheckMs = model == Base ? DeviceAgentWorker::baseReadyDelayMs : 0;
+    result.readyCheckMs = model == Base ? P::baseReadyDelayMs : 0;
     // The end of a file is met only on the read after its last byte, so a stream always carries
     // one packet more than its bytes fill, and then its end packet.
     switch (type) {
     case ComponentType::McuFirmware:
-        result.streamMs = (size / mcuPayloadSize + 2) * reportMs;
+        result.streamMs = (size / P::mcuPayloadSize + 2) * P::reportMs;
         break;
     case ComponentType::DspFirmware:
-        result.streamMs = (size / dspLineLength / dspPayloadSize + 2) * reportMs;
+        result.streamMs = (size / P::dspLineLength / P::dspPayloadSize + 2) * P::reportMs;
         break;
     case ComponentType::Styles:
     case ComponentType::EnsembleAudio:
         // A sector always takes all its reports, the last one zero-filled; the terminating packet,
         // where one is sent, is a single report more.
-        result.streamMs = (sectorsOf(size) * reportsPerSector + 1) * reportMs;
-        result.sectorPauseMs = sectorsOf(size) * sectorPauseMs;
+        result.streamMs = (sectorsOf(size) * P::packetsPerSector + 1) * P::reportMs;
+        result.sectorPauseMs = sectorsOf(size) * P::sectorPauseMs;
         break;
     default:
         // Nothing the device takes: the update stops before it.
         result.readyCheckMs = 0;
         return result;
     }
-    result.rebootMs = restartMs + DeviceMonitorWorker::pollIntervalMs / 2;
+    // The monitor sees the device leave while it restarts, and back at its next poll, half an
+    // interval later on average.
+    result.rebootMs = P::restartMs + DeviceMonitorWorker::pollIntervalMs / 2;
     return result;
 }
 

@@ -10,7 +10,8 @@ namespace PelkPlus {
 // How long an update takes on the device, worked out from the plan and the protocol's timing
 // before anything is sent: each component's stream of reports at one a millisecond, the write
 // pause after every flash sector, the check that the device is ready and its restart. The
-// downloads come before all of it and are not counted: the network's speed is not known.
+// downloads come before all of it and are not counted: the network's speed is not known. The
+// timing is the protocol's real one (DeviceProtocol), whatever clock a test runs the waits on.
 class UpdateEstimate
 {
 public:
@@ -27,19 +28,6 @@ public:
 
         qint64 totalMs() const { return readyCheckMs + streamMs + sectorPauseMs + rebootMs; }
     };
-
-    // A full-speed USB endpoint takes one report each frame.
-    static constexpr int reportMs = 1;
-    static constexpr int sectorSize = 65536;
-    static constexpr int reportsPerSector = 1171;
-    static constexpr int sectorPauseMs = 2100;
-    static constexpr int mcuPayloadSize = 56;
-    static constexpr int dspPayloadSize = 54;
-    // A DSP firmware file spells each byte as one line, "0x3F" and its line end.
-    static constexpr int dspLineLength = 5;
-    // A device restarts in 2 to 4 seconds after it took a component. The monitor sees it leave
-    // while it restarts, and back at its next poll, half an interval later on average.
-    static constexpr int restartMs = 3000;
 
     UpdateEstimate() = default;
     // model is the device's DeviceModel: a Pelk is given a fixed time to get ready, a Pelk+ says

@@ -1,5 +1,7 @@
 #include "workflow/UpdateProgressClock.h"
 
+#include "device/DeviceProtocol.h"
+
 #include <cmath>
 
 namespace PelkPlus {
@@ -105,10 +107,10 @@ qint64 UpdateProgressClock::doneMs() const
         // the pauses of the sectors before the one under way are done. The share stands still
         // during a pause; the time goes on.
         const qint64 span = steps.streamMs + steps.sectorPauseMs;
-        const qint64 sectors = steps.sectorPauseMs / UpdateEstimate::sectorPauseMs;
+        const qint64 sectors = steps.sectorPauseMs / DeviceProtocol::sectorPauseMs;
         const qint64 pausesDone = qMax<qint64>(0, qint64(std::ceil(fraction * double(sectors))) - 1);
         const qint64 reported
-            = qint64(fraction * double(steps.streamMs)) + pausesDone * UpdateEstimate::sectorPauseMs;
+            = qint64(fraction * double(steps.streamMs)) + pausesDone * DeviceProtocol::sectorPauseMs;
         return before + steps.readyCheckMs + qBound(reported, elapsed, qMax(reported, span));
     }
     case Step::Reboot:

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/DeviceModel.h"
+#include "device/DeviceProtocol.h"
 
 #include <QString>
 
@@ -37,16 +38,16 @@ struct SimulatedDeviceSettings
     bool comeBackAfterReboot = true;
     // Takes a component whole but keeps reporting the version it had before.
     bool keepVersionAfterInstall = false;
-    int rebootMs = 3000;
+    int rebootMs = DeviceProtocol::restart();
     int unplugAfterPacket = -1;
     // After this many reports the device takes no more (it hangs without leaving the bus); -1 never.
     int stopTakingAfterPacket = -1;
     bool paced = false;
     // How long the device needs to write one flash sector; nothing may arrive meanwhile, after the
     // last sector as after every other.
-    int sectorWriteMs = 2100;
+    int sectorWriteMs = DeviceProtocol::sectorPause();
     // Quiet time after which sectors with no terminating packet due count as complete.
-    int quietCompleteMs = 2600;
+    int quietCompleteMs = DeviceProtocol::scaled(DeviceProtocol::sectorPauseMs + 500);
 };
 
 } // namespace PelkPlus
