@@ -38,7 +38,8 @@ if command -v ccache >/dev/null; then
 fi
 # Only what the package holds is built: no tests, no tools, no benchmarks.
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELK_BUILD_TESTS=OFF \
-  -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON -DPELK_TRUSTED_KEY="$key" "${launcher[@]}" >/dev/null
+  -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON -DPELK_TRUSTED_KEY="$key" -DPELK_ALLOW_UNSIGNED=$([ "$unsigned" -eq 1 ] && echo ON || echo OFF) \
+  "${launcher[@]}" >/dev/null
 cmake --build "$build" -j "$(nproc)" --target installed-programs
 rm -f "$build"/pelk-updater_*.deb
 (cd "$build" && cpack -G DEB >cpack.log) || { cat "$build/cpack.log"; exit 1; }

@@ -60,6 +60,11 @@ public:
 
 } // namespace
 
+bool CatalogueHeader::isWebPage(const QByteArray& document, const QByteArray& contentType)
+{
+    return isHtmlType(contentType) || looksLikeHtml(document);
+}
+
 QString CatalogueHeader::timeText(const QDateTime& time)
 {
     return time.toUTC().toString(Qt::ISODate);
@@ -77,7 +82,7 @@ QDateTime CatalogueHeader::parseTime(const QString& text)
 CatalogueHeader CatalogueHeader::read(const QByteArray& document, const QByteArray& contentType)
 {
     CatalogueHeader header;
-    if (isHtmlType(contentType) || looksLikeHtml(document)) {
+    if (isWebPage(document, contentType)) {
         header.kind = WebPage;
         return header;
     }

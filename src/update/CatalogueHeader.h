@@ -29,6 +29,10 @@ public:
     // contentType: the server's Content-Type header, empty when none is known.
     static CatalogueHeader read(const QByteArray& document, const QByteArray& contentType = QByteArray());
 
+    // Whether a document (or its first bytes) with this Content-Type is an HTML page: a login or
+    // error page answered in place of a file.
+    static bool isWebPage(const QByteArray& document, const QByteArray& contentType);
+
     // The time form pelk-catalogue writes: ISO 8601 in UTC, to the second.
     static QString timeText(const QDateTime& time);
     // Reads an ISO 8601 time that names its offset from UTC; invalid for anything else.

@@ -29,6 +29,9 @@ struct DownloadRequest
     // Content-Length or a chunked body. A body that merely ends when the connection closes may
     // have been cut short.
     bool requireLength = false;
+    // A device image is never a web page: an HTML answer (by its Content-Type or its first bytes)
+    // is a network's login or error page, refused whatever else the catalogue says.
+    bool refuseWebPage = false;
     // SHA-256 the file must have, 32 bytes; empty for none. Computed as the bytes are written.
     QByteArray sha256;
 
@@ -43,6 +46,7 @@ struct DownloadRequest
         request.maximumSize = maximumComponentSize;
         // The images the device receives (McuFirmware to EnsembleAudio) must be known complete.
         request.requireLength = component.type <= ComponentType::EnsembleAudio;
+        request.refuseWebPage = request.requireLength;
         request.sha256 = component.sha256;
         return request;
     }

@@ -1,5 +1,6 @@
 #include "update/FileDownload.h"
 
+#include "update/CatalogueHeader.h"
 #include "update/DownloadAgent.h"
 #include "update/DownloadReplies.h"
 #include "update/SlowServerGuard.h"
@@ -10,6 +11,17 @@
 #include <QTimer>
 
 namespace PelkPlus {
+
+namespace {
+
+QString webPageText()
+{
+    return QStringLiteral(
+        "The server sent a web page instead of the file (a network login page may be in the "
+        "way); nothing of it is used.");
+}
+
+} // namespace
 
 FileDownload::FileDownload(QObject* parent)
     : QObject(parent)
@@ -134,6 +146,10 @@ void FileDownload::onReplyHeaders()
     if (status < 200 || status > 299)
         return;
     replyContentType = currentReply->rawHeader("Content-Type");
+    if (request.refuseWebPage && CatalogueHeader::isWebPage(QByteArray(), replyContentType)) {
+        fail(DownloadFailure::Refused, webPageText());
+        return;
+    }
 
     if (replyOffset > 0 && status == 206) {
         QString reason;
@@ -176,6 +192,10 @@ void FileDownload::onReplyAvailable()
         return;
 
     const qint64 bytesWritten = destination.size();
+    if (request.refuseWebPage && bytesWritten == 0 && CatalogueHeader::isWebPage(data, QByteArray())) {
+        fail(DownloadFailure::Refused, webPageText());
+        return;
+    }
     if (request.expectedSize >= 0 && bytesWritten + data.size() > request.expectedSize) {
         fail(DownloadFailure::Size,
             QStringLiteral("Download exceeds the announced %1 bytes.").arg(request.expectedSize));

@@ -271,14 +271,23 @@ void tst_DownloadAgent::httpStatusFails_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<QByteArray>("reason");
     QTest::addColumn<QString>("expected");
+    QTest::addColumn<QByteArray>("contentType");
 
-    QTest::newRow("404") << 404 << QByteArray() << "HTTP 404 Not Found";
-    QTest::newRow("403") << 403 << QByteArray() << "HTTP 403 Forbidden";
-    QTest::newRow("500") << 500 << QByteArray() << "HTTP 500 Internal Server Error";
+    QTest::newRow("404") << 404 << QByteArray() << "HTTP 404 Not Found" << QByteArray();
+    QTest::newRow("403") << 403 << QByteArray() << "HTTP 403 Forbidden" << QByteArray();
+    QTest::newRow("500") << 500 << QByteArray() << "HTTP 500 Internal Server Error" << QByteArray();
     QTest::newRow("503 with own phrase")
-        << 503 << QByteArray("Down For Maintenance") << "HTTP 503 Down For Maintenance";
-    QTest::newRow("300 not followed") << 300 << QByteArray("Multiple Choices") << "HTTP 300 Multiple Choices";
-    QTest::newRow("304 without location") << 304 << QByteArray("Not Modified") << "HTTP 304 Not Modified";
+        << 503 << QByteArray("Down For Maintenance") << "HTTP 503 Down For Maintenance" << QByteArray();
+    QTest::newRow("300 not followed")
+        << 300 << QByteArray("Multiple Choices") << "HTTP 300 Multiple Choices" << QByteArray();
+    QTest::newRow("304 without location")
+        << 304 << QByteArray("Not Modified") << "HTTP 304 Not Modified" << QByteArray();
+    // A device image answered by a login page, whatever the status.
+    const QString webPage
+        = QStringLiteral("The server sent a web page instead of the file (a network login page "
+                         "may be in the way); nothing of it is used.");
+    QTest::newRow("image answered as text/html") << 200 << QByteArray() << webPage << QByteArray("text/html");
+    QTest::newRow("image that begins as a page") << 200 << QByteArray() << webPage << QByteArray();
 }
 
 void tst_DownloadAgent::httpStatusFails()
@@ -286,16 +295,21 @@ void tst_DownloadAgent::httpStatusFails()
     QFETCH(int, status);
     QFETCH(QByteArray, reason);
     QFETCH(QString, expected);
+    QFETCH(QByteArray, contentType);
 
     HttpTestServer::Reply reply;
     reply.status = status;
     reply.reason = reason;
+    if (!contentType.isEmpty())
+        reply.headers.append({ "Content-Type", contentType });
     reply.body = status == 304 ? QByteArray() : QByteArray("<html>error page</html>");
     server->setReply(QStringLiteral("/file"), reply);
 
     QSignalSpy finished(agent.get(), &DownloadAgent::finished);
     QSignalSpy failed(agent.get(), &DownloadAgent::failed);
-    agent->download(request(QStringLiteral("/file"), QStringLiteral("file")));
+    DownloadRequest image = request(QStringLiteral("/file"), QStringLiteral("file"));
+    image.refuseWebPage = true;
+    agent->download(image);
     QVERIFY(failed.wait());
     QCOMPARE(failed.count(), 1);
     QCOMPARE(failed.first().first().toString(), expected);
