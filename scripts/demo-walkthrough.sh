@@ -60,10 +60,13 @@ unset WAYLAND_DISPLAY
 for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
 xdotool getdisplaygeometry >/dev/null 2>&1 || { echo "Xvfb did not start on $display" >&2; exit 1; }
 
-# The start screen first: the updater alone, on an empty bus, in settings of its own.
-mkdir -p "$work/alone/config" "$work/alone/runtime" "$work/alone/tmp"
-chmod 700 "$work/alone/runtime"
-XDG_CONFIG_HOME=$work/alone/config XDG_RUNTIME_DIR=$work/alone/runtime TMPDIR=$work/alone/tmp \
+# The start screen first: the updater alone, on an empty bus, in settings of its own. The demo's
+# updater starts meanwhile, so the lone one holds a single-instance lock of its own, as if it ran
+# on another account: the one lock an account has would otherwise turn the demo's away.
+mkdir -p "$work/alone/config" "$work/alone/runtime" "$work/alone/tmp" "$work/alone/lock"
+chmod 700 "$work/alone/runtime" "$work/alone/lock"
+PELK_INSTANCE_LOCK_DIR=$work/alone/lock \
+  XDG_CONFIG_HOME=$work/alone/config XDG_RUNTIME_DIR=$work/alone/runtime TMPDIR=$work/alone/tmp \
   PELK_HIDSIM_SOCKET=$work/alone/no-bus "$build_dir/pelk-updater" >"$work/alone.log" 2>&1 &
 alone=$!
 
@@ -147,7 +150,8 @@ window=""
 
 echo "Step 0b: the start screen at twice the pixel ratio"
 # Logos drawn for the screen's pixels and texts that fit: what a high-density screen shows.
-QT_SCALE_FACTOR=2 XDG_CONFIG_HOME=$work/alone/config XDG_RUNTIME_DIR=$work/alone/runtime TMPDIR=$work/alone/tmp \
+QT_SCALE_FACTOR=2 PELK_INSTANCE_LOCK_DIR=$work/alone/lock \
+  XDG_CONFIG_HOME=$work/alone/config XDG_RUNTIME_DIR=$work/alone/runtime TMPDIR=$work/alone/tmp \
   PELK_HIDSIM_SOCKET=$work/alone/no-bus "$build_dir/pelk-updater" >"$work/alone-scale-2.log" 2>&1 &
 alone=$!
 for _ in $(seq 100); do
