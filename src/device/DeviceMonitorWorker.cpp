@@ -1,5 +1,6 @@
 #include "device/DeviceMonitorWorker.h"
 
+#include "device/DeviceProtocol.h"
 #include "device/HidBackend.h"
 
 #include <QTimerEvent>
@@ -26,9 +27,10 @@ void DeviceMonitorWorker::customEvent(QEvent* event)
         QObject::customEvent(event);
         return;
     }
-    // A second start request must not add a second timer.
+    // A second start request must not add a second timer. The poll runs on the protocol's clock:
+    // a device that restarts faster under a test clock is still seen leaving.
     if (timerId == -1)
-        timerId = startTimer(pollIntervalMs, Qt::CoarseTimer);
+        timerId = startTimer(DeviceProtocol::scaled(pollIntervalMs), Qt::CoarseTimer);
 }
 
 void DeviceMonitorWorker::timerEvent(QTimerEvent* event)

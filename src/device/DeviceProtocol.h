@@ -40,6 +40,9 @@ struct DeviceProtocol
     static constexpr int restartMs = 3000;
     static constexpr int baseRebootTimeoutMs = 15000;
     static constexpr int plusRebootTimeoutMs = 20000;
+    // How long a device that dropped off the bus after its install may take to come back ready: a
+    // minute is generous for a 2 to 4 second restart and still ends a wait that would not.
+    static constexpr int rebootReturnMs = 60000;
 
     // How many times faster than real time the waits run: PELK_TEST_TIME_SCALE (1 to 100), read
     // once; 1 when it is unset or anything else.
@@ -53,6 +56,7 @@ struct DeviceProtocol
     static int readyPollInterval() { return scaled(readyPollIntervalMs); }
     static int restart() { return scaled(restartMs); }
     static int rebootTimeout(bool base) { return scaled(base ? baseRebootTimeoutMs : plusRebootTimeoutMs); }
+    static int rebootReturn() { return scaled(rebootReturnMs); }
 };
 
 } // namespace PelkPlus

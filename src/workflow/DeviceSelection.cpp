@@ -3,6 +3,7 @@
 #include "device/DeviceAgent.h"
 #include "device/DeviceModel.h"
 #include "device/DeviceMonitor.h"
+#include "device/DeviceProtocol.h"
 #include "workflow/DeviceAccessHint.h"
 #include "workflow/GuardedTransition.h"
 #include "workflow/NamedState.h"
@@ -21,7 +22,7 @@ DeviceSelection::DeviceSelection(UpdateWorkflow& owner, DeviceMonitor* deviceMon
     : QObject(&owner)
     , workflow(owner)
     , monitor(deviceMonitor)
-    , rebootReturnLimitMs(UpdateWorkflow::rebootReturnTimeoutMs)
+    , rebootReturnLimitMs(DeviceProtocol::rebootReturn())
     , deviceAnswerLimitMs(UpdateWorkflow::deviceAnswerTimeoutMs)
 {
     for (QTimer* timer : { &answerTimer, &rebootWaitTimer, &reconnectTimer })

@@ -126,9 +126,6 @@ public:
     // Whether the manifest is being fetched for a check of the device's updates.
     bool isFetchingManifest() const;
 
-    // How long the device being updated may take to come back ready after it dropped off the bus;
-    // it restarts in 2 to 4 seconds, so a minute is generous and still ends a wait that would not.
-    static constexpr int rebootReturnTimeoutMs = 60000;
     // How long a device found on the bus may take to answer its header. Each attempt waits 2 s for
     // the answer; a device that has just been plugged in or restarted answers within a few, and a
     // script's connect limit (pelk-cli's 30 s) is not outlived by the window's own wait.

@@ -3,6 +3,7 @@
 #include "app/MessageHandler.h"
 #include "support/StdoutCapture.h"
 #include "support/TestEnvironment.h"
+#include "support/WindowHarness.h"
 
 #include <QApplication>
 #include <QLockFile>
@@ -279,12 +280,6 @@ void tst_ApplicationEntry::commandLine()
     QVERIFY(!QFileInfo::exists(root.filePath(QStringLiteral("config"))));
 }
 
-int main(int argc, char** argv)
-{
-    TestEnvironment environment;
-    QApplication application(argc, argv);
-    tst_ApplicationEntry test;
-    return QTest::qExec(&test, argc, argv);
-}
+PELK_TEST_MAIN(tst_ApplicationEntry, PelkPlus::WidgetTest)
 
 #include "tst_ApplicationEntry.moc"

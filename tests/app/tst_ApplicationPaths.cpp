@@ -1,6 +1,7 @@
 #include "app/ApplicationPaths.h"
 
 #include "support/TestEnvironment.h"
+#include "support/TestMain.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -215,12 +216,6 @@ void tst_ApplicationPaths::withoutRuntimeDirectory()
 #endif
 }
 
-int main(int argc, char** argv)
-{
-    PelkPlus::TestEnvironment env;
-    QCoreApplication app(argc, argv);
-    tst_ApplicationPaths test;
-    return QTest::qExec(&test, argc, argv);
-}
+PELK_TEST_MAIN(tst_ApplicationPaths, PelkPlus::ConsoleTest)
 
 #include "tst_ApplicationPaths.moc"

@@ -1,4 +1,5 @@
 #include "app/CharacterLocale.h"
+#include "support/TestMain.h"
 
 #include <QtTest>
 
@@ -79,6 +80,6 @@ void tst_CharacterLocale::serialNumbersSurviveEveryLocale()
     std::setlocale(LC_ALL, "C");
 }
 
-QTEST_GUILESS_MAIN(tst_CharacterLocale)
+PELK_TEST_MAIN(tst_CharacterLocale, PelkPlus::ConsoleTest)
 
 #include "tst_CharacterLocale.moc"

@@ -1,4 +1,5 @@
 #include "app/CommandLine.h"
+#include "support/TestMain.h"
 
 #include <QCoreApplication>
 #include <QtTest>
@@ -70,5 +71,5 @@ void tst_CommandLine::inspect()
     QCOMPARE(error.isEmpty(), request != CommandLine::Request::UsageError);
 }
 
-QTEST_GUILESS_MAIN(tst_CommandLine)
+PELK_TEST_MAIN(tst_CommandLine, PelkPlus::ConsoleTest)
 #include "tst_CommandLine.moc"

@@ -2,6 +2,7 @@
 
 #include "app/ApplicationIdentity.h"
 #include "support/TestEnvironment.h"
+#include "support/TestMain.h"
 
 #include <QCoreApplication>
 #include <QSettings>
@@ -172,13 +173,6 @@ void tst_ConfigurationManager::instanceFollowsLifetime()
     QVERIFY(!ConfigurationManager::instance());
 }
 
-int main(int argc, char** argv)
-{
-    PelkPlus::TestEnvironment env;
-    QCoreApplication app(argc, argv);
-    PelkPlus::ApplicationIdentity::setNames(app);
-    tst_ConfigurationManager test;
-    return QTest::qExec(&test, argc, argv);
-}
+PELK_TEST_MAIN(tst_ConfigurationManager, PelkPlus::ConsoleTest)
 
 #include "tst_ConfigurationManager.moc"

@@ -3,6 +3,7 @@
 #include "app/MessageHandler.h"
 #include "support/StdoutCapture.h"
 #include "support/TestEnvironment.h"
+#include "support/TestMain.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -174,19 +175,25 @@ void tst_LogFile::unwritableFolderIsReportedOnce()
             + "; logging to standard output only.\none\ntwo\n");
 }
 
-int main(int argc, char** argv)
+namespace {
+
+// The suite's process, or, started again by one of its tests, a rival that logs at the same time.
+struct LogFileTest : ConsoleTest
 {
-    if (qEnvironmentVariableIsSet(raceChildVariable)) {
+    using ConsoleTest::ConsoleTest;
+    static void prepare(int& argc, char** argv)
+    {
+        if (!qEnvironmentVariableIsSet(raceChildVariable))
+            return;
         qputenv("XDG_DATA_HOME", qgetenv(raceChildVariable));
         QCoreApplication application(argc, argv);
         ApplicationIdentity::setNames(application);
-        return logFirstLinesRacing();
+        std::exit(logFirstLinesRacing());
     }
-    TestEnvironment environment;
-    QCoreApplication application(argc, argv);
-    ApplicationIdentity::setNames(application);
-    tst_LogFile test;
-    return QTest::qExec(&test, argc, argv);
-}
+};
+
+} // namespace
+
+PELK_TEST_MAIN(tst_LogFile, LogFileTest)
 
 #include "tst_LogFile.moc"

@@ -1,6 +1,7 @@
 #include "app/PowerStatusUPower.h"
 #include "support/PrivateDBus.h"
 #include "support/TestEnvironment.h"
+#include "support/TestMain.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -184,12 +185,6 @@ void tst_PowerStatus::reading()
 
 } // namespace PelkPlus
 
-int main(int argc, char** argv)
-{
-    PelkPlus::TestEnvironment env;
-    QCoreApplication app(argc, argv);
-    PelkPlus::tst_PowerStatus test;
-    return QTest::qExec(&test, argc, argv);
-}
+PELK_TEST_MAIN(PelkPlus::tst_PowerStatus, PelkPlus::ConsoleTest)
 
 #include "tst_PowerStatus.moc"

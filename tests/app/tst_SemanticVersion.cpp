@@ -1,6 +1,7 @@
 #include "app/SemanticVersion.h"
 
 #include "support/TestEnvironment.h"
+#include "support/TestMain.h"
 
 #include <QCoreApplication>
 #include <QtTest>
@@ -205,12 +206,6 @@ void tst_SemanticVersion::dataVersions()
     QCOMPARE(uint(PelkPlus::stylesVersionFromText(text)), styles);
 }
 
-int main(int argc, char** argv)
-{
-    PelkPlus::TestEnvironment env;
-    QCoreApplication app(argc, argv);
-    tst_SemanticVersion test;
-    return QTest::qExec(&test, argc, argv);
-}
+PELK_TEST_MAIN(tst_SemanticVersion, PelkPlus::ConsoleTest)
 
 #include "tst_SemanticVersion.moc"

@@ -1,6 +1,7 @@
 #include "app/SleepPreventerLogind.h"
 #include "support/PrivateDBus.h"
 #include "support/TestEnvironment.h"
+#include "support/TestMain.h"
 
 #include <QCoreApplication>
 #include <QDBusArgument>
@@ -293,12 +294,6 @@ void TestSleepPreventer::refusedRequestGivesFalse()
 
 } // namespace PelkPlus
 
-int main(int argc, char** argv)
-{
-    PelkPlus::TestEnvironment env;
-    QCoreApplication app(argc, argv);
-    PelkPlus::TestSleepPreventer test;
-    return QTest::qExec(&test, argc, argv);
-}
+PELK_TEST_MAIN(PelkPlus::TestSleepPreventer, PelkPlus::ConsoleTest)
 
 #include "tst_SleepPreventer.moc"

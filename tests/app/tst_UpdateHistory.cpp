@@ -1,4 +1,5 @@
 #include "app/UpdateHistory.h"
+#include "support/TestMain.h"
 
 #include <QDir>
 #include <QFile>
@@ -85,5 +86,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_UpdateHistory)
+PELK_TEST_MAIN(tst_UpdateHistory, PelkPlus::ConsoleTest)
 #include "tst_UpdateHistory.moc"

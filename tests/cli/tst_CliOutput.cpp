@@ -1,6 +1,7 @@
 // What the command line writes, byte for byte: results, JSON objects and failures, and the bar
 // redrawn on a terminal.
 #include "cli/CliOutput.h"
+#include "support/TestMain.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -103,5 +104,5 @@ void tst_CliOutput::written()
     QCOMPARE(written, out);
 }
 
-QTEST_GUILESS_MAIN(tst_CliOutput)
+PELK_TEST_MAIN(tst_CliOutput, PelkPlus::ConsoleTest)
 #include "tst_CliOutput.moc"

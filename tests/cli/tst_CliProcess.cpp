@@ -1,10 +1,12 @@
 // pelk-cli as a user runs it: its own process against pelk-devsim on a socket and the update
 // catalogue on the loopback server, told apart by exit code, standard output and standard error.
 #include "app/ApplicationPaths.h"
+#include "device/DeviceProtocol.h"
 #include "support/HttpTestServer.h"
 #include "support/PrivateDBus.h"
 #include "support/TestEnvironment.h"
 #include "support/UpdateCatalogue.h"
+#include "support/TestMain.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -28,7 +30,7 @@ namespace {
 
 // A Pelk+ older than the catalogue in every component.
 const QStringList oldPlus = { "--model", "plus", "--mcu", "3.1.2", "--dsp", "3.1.0", "--styles", "0x12",
-    "--ensemble", "0x10203", "--reboot-ms", "1800" };
+    "--ensemble", "0x10203", "--reboot-ms", QString::number(DeviceProtocol::scaled(1800)) };
 
 QString historyPath()
 {
@@ -340,13 +342,15 @@ void tst_CliProcess::commands_data()
     // naming what it did not take, instead of waiting for an end that never comes.
     QTest::newRow("device keeps its old version")
         << QStringList { "--model", "plus", "--mcu", "3.2.7", "--dsp", "3.1.2", "--styles", "0x12",
-               "--ensemble", "0x20014", "--reboot-ms", "1800", "--keep-version" }
+               "--ensemble", "0x20014", "--reboot-ms", QString::number(DeviceProtocol::scaled(1800)),
+               "--keep-version" }
         << false << QStringList { "update", "--yes" } << 1
         << QStringLiteral("The device does not report the new version of: Styles");
     // The list of what is to be installed and the one of what was not taken are told apart.
     QTest::newRow("device keeps its old version, as JSON")
         << QStringList { "--model", "plus", "--mcu", "3.2.7", "--dsp", "3.1.2", "--styles", "0x12",
-               "--ensemble", "0x20014", "--reboot-ms", "1800", "--keep-version" }
+               "--ensemble", "0x20014", "--reboot-ms", QString::number(DeviceProtocol::scaled(1800)),
+               "--keep-version" }
         << false << QStringList { "update", "--yes", "--json" } << 1
         << QStringLiteral(
                R"({"device":{"model":"plus","serial":"PK000001","path":"sim/pelk-1","mcu":"3.2.7",)"
@@ -846,12 +850,6 @@ void tst_CliProcess::recordAndReplayInstall()
     QVERIFY(replayed.exitCode != 0);
 }
 
-int main(int argc, char** argv)
-{
-    TestEnvironment environment;
-    QCoreApplication application(argc, argv);
-    tst_CliProcess test;
-    return QTest::qExec(&test, argc, argv);
-}
+PELK_TEST_MAIN(tst_CliProcess, PelkPlus::ConsoleTest)
 
 #include "tst_CliProcess.moc"

@@ -1,6 +1,7 @@
 // The last line of an update that ended well, for each mix of verified components and files
 // whose version is not known.
 #include "cli/CliReport.h"
+#include "support/TestMain.h"
 
 #include <QtTest>
 
@@ -45,5 +46,5 @@ void tst_CliReport::completionText()
     QCOMPARE(CliReport::completionText(installed), text);
 }
 
-QTEST_GUILESS_MAIN(tst_CliReport)
+PELK_TEST_MAIN(tst_CliReport, PelkPlus::ConsoleTest)
 #include "tst_CliReport.moc"

@@ -2,11 +2,13 @@
 // against a hidraw node that a umockdev testbed in this process emulates, and the update catalogue
 // on the loopback server. The faults are those only a real stack shows.
 #include "device/FirmwareVersion.h"
+#include "device/DeviceProtocol.h"
 #include "support/HidrawTestbed.h"
 #include "support/HttpTestServer.h"
 #include "support/TestEnvironment.h"
 #include "support/UmockdevPreload.h"
 #include "support/UpdateCatalogue.h"
+#include "support/TestMain.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -47,7 +49,7 @@ SimulatedDeviceSettings plusOlderIn(const QStringList& names)
         : parseFirmwareVersion(QStringLiteral("3.1.2")).toWord();
     s.stylesVersion = names.contains(QStringLiteral("Styles")) ? 0x12 : 0x1A2B;
     s.ensembleVersion = names.contains(QStringLiteral("Ensemble")) ? 0x10203 : 0x20014;
-    s.rebootMs = 1800;
+    s.rebootMs = DeviceProtocol::scaled(1800);
     s.paced = true;
     return s;
 }
@@ -295,7 +297,9 @@ void tst_HidrawCli::faults()
                     testbed.later(300, [&testbed, index] { testbed.unplug(index); });
                 });
             else if (fault == QLatin1String("unplug in pause") && data && dataPackets == 1171)
-                strike([&] { testbed.later(1000, [&testbed, index] { testbed.unplug(index); }); });
+                strike([&] {
+                    testbed.later(DeviceProtocol::scaled(1000), [&testbed, index] { testbed.unplug(index); });
+                });
             else if (fault == QLatin1String("unplug after open") && stage == HidrawTestbed::Stage::Opened)
                 strike([&] { testbed.unplug(index); });
             else if (fault == QLatin1String("hang up with reply") && command == 0x000A)
@@ -388,13 +392,17 @@ void tst_HidrawCli::devices()
     QCOMPARE(device.value(QStringLiteral("mcu")).toString(), QStringLiteral("3.2.7"));
 }
 
-int main(int argc, char** argv)
+namespace {
+
+// The suite runs under umockdev's preload library, started again under it if need be.
+struct HidrawTest : ConsoleTest
 {
-    UmockdevPreload::ensure(argv);
-    TestEnvironment environment;
-    QCoreApplication application(argc, argv);
-    tst_HidrawCli test;
-    return QTest::qExec(&test, argc, argv);
-}
+    using ConsoleTest::ConsoleTest;
+    static void prepare(int& /*argc*/, char** argv) { UmockdevPreload::ensure(argv); }
+};
+
+} // namespace
+
+PELK_TEST_MAIN(tst_HidrawCli, HidrawTest)
 
 #include "tst_HidrawCli.moc"

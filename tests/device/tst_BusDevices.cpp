@@ -1,4 +1,5 @@
 #include "BusDevices.h"
+#include "support/TestMain.h"
 
 #include <QSignalSpy>
 #include <QtTest>
@@ -119,5 +120,5 @@ void tst_BusDevices::comingsAndGoings()
     QVERIFY(devices.refusesOpen(0));
 }
 
-QTEST_GUILESS_MAIN(tst_BusDevices)
+PELK_TEST_MAIN(tst_BusDevices, PelkPlus::ConsoleTest)
 #include "tst_BusDevices.moc"

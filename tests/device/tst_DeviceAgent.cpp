@@ -5,6 +5,7 @@
 #include "device/LinkResult.h"
 #include "support/FakeHidBackend.h"
 #include "support/TestEnvironment.h"
+#include "support/TestMain.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -728,12 +729,6 @@ void TestDeviceAgent::workerHandlesItsOwnEvents()
     QCOMPARE(ready.count(), 1);
 }
 
-int main(int argc, char** argv)
-{
-    PelkPlus::TestEnvironment environment;
-    QCoreApplication application(argc, argv);
-    TestDeviceAgent test;
-    return QTest::qExec(&test, argc, argv);
-}
+PELK_TEST_MAIN(TestDeviceAgent, PelkPlus::ConsoleTest)
 
 #include "tst_DeviceAgent.moc"

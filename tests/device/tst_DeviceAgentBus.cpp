@@ -5,6 +5,7 @@
 #include "support/AgentConnection.h"
 #include "support/TestEnvironment.h"
 #include "support/VirtualBus.h"
+#include "support/TestMain.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -182,12 +183,6 @@ void tst_DeviceAgentBus::installThroughAgent()
     }
 }
 
-int main(int argc, char** argv)
-{
-    TestEnvironment environment;
-    QCoreApplication application(argc, argv);
-    tst_DeviceAgentBus test;
-    return QTest::qExec(&test, argc, argv);
-}
+PELK_TEST_MAIN(tst_DeviceAgentBus, PelkPlus::ConsoleTest)
 
 #include "tst_DeviceAgentBus.moc"

@@ -4,6 +4,7 @@
 #include "device/HidBackend.h"
 #include "support/TestEnvironment.h"
 #include "support/VirtualBus.h"
+#include "support/TestMain.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -501,12 +502,6 @@ void tst_DeviceLink::simulatedDeviceReadyBehaviour()
     QVERIFY(!openLink("sim/pelk-1", Plus, 2000, nullptr));
 }
 
-int main(int argc, char** argv)
-{
-    TestEnvironment environment;
-    QCoreApplication application(argc, argv);
-    tst_DeviceLink test;
-    return QTest::qExec(&test, argc, argv);
-}
+PELK_TEST_MAIN(tst_DeviceLink, PelkPlus::ConsoleTest)
 
 #include "tst_DeviceLink.moc"

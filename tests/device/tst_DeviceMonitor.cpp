@@ -2,6 +2,7 @@
 
 #include "support/FakeHidBackend.h"
 #include "support/TestEnvironment.h"
+#include "support/TestMain.h"
 
 #include <QCoreApplication>
 #include <QSignalSpy>
@@ -241,12 +242,6 @@ void TestDeviceMonitor::destructionReportsNoDisconnection()
     QCOMPARE(bus->enumerationCount(), enumerations);
 }
 
-int main(int argc, char** argv)
-{
-    PelkPlus::TestEnvironment environment;
-    QCoreApplication application(argc, argv);
-    TestDeviceMonitor test;
-    return QTest::qExec(&test, argc, argv);
-}
+PELK_TEST_MAIN(TestDeviceMonitor, PelkPlus::ConsoleTest)
 
 #include "tst_DeviceMonitor.moc"

@@ -5,6 +5,7 @@
 #include "device/RecordingBackend.h"
 #include "device/VirtualBusBackend.h"
 #include "support/TestEnvironment.h"
+#include "support/TestMain.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -359,12 +360,6 @@ void tst_DevsimProcess::replayFindsFirstChangedReport()
     QVERIFY(!QString::fromLocal8Bit(output).contains(QStringLiteral("played to its end")));
 }
 
-int main(int argc, char** argv)
-{
-    TestEnvironment environment;
-    QCoreApplication application(argc, argv);
-    tst_DevsimProcess test;
-    return QTest::qExec(&test, argc, argv);
-}
+PELK_TEST_MAIN(tst_DevsimProcess, PelkPlus::ConsoleTest)
 
 #include "tst_DevsimProcess.moc"

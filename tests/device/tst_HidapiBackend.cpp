@@ -1,6 +1,7 @@
 #include "device/HidBackend.h"
 #include "device/HidapiBackend.h"
 #include "support/TestEnvironment.h"
+#include "support/TestMain.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -96,12 +97,6 @@ void tst_HidapiBackend::onlyDeviceNodesReachHidapi()
     QCOMPARE(errno, reason);
 }
 
-int main(int argc, char** argv)
-{
-    TestEnvironment environment;
-    QCoreApplication application(argc, argv);
-    tst_HidapiBackend test;
-    return QTest::qExec(&test, argc, argv);
-}
+PELK_TEST_MAIN(tst_HidapiBackend, PelkPlus::ConsoleTest)
 
 #include "tst_HidapiBackend.moc"

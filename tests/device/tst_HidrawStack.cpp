@@ -11,6 +11,7 @@
 #include "support/TestEnvironment.h"
 #include "support/UmockdevPreload.h"
 #include "support/UpdateCatalogue.h"
+#include "support/TestMain.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -279,16 +280,23 @@ void tst_HidrawStack::unplugWhileConnected()
     agent.reset();
 }
 
-int main(int argc, char** argv)
+namespace {
+
+// The suite runs under umockdev's preload library, started again under it if need be. hidapi
+// converts serial numbers in the process's locale; the command line's own handling of a C locale is
+// tested on the command line.
+struct HidrawTest : ConsoleTest
 {
-    UmockdevPreload::ensure(argv);
-    TestEnvironment environment;
-    QCoreApplication application(argc, argv);
-    // hidapi converts serial numbers in the process's locale; the command line's own handling of a
-    // C locale is tested on the command line.
-    std::setlocale(LC_CTYPE, "C.UTF-8");
-    tst_HidrawStack test;
-    return QTest::qExec(&test, argc, argv);
-}
+    static void prepare(int& /*argc*/, char** argv) { UmockdevPreload::ensure(argv); }
+    HidrawTest(int& argc, char** argv)
+        : ConsoleTest(argc, argv)
+    {
+        std::setlocale(LC_CTYPE, "C.UTF-8");
+    }
+};
+
+} // namespace
+
+PELK_TEST_MAIN(tst_HidrawStack, HidrawTest)
 
 #include "tst_HidrawStack.moc"

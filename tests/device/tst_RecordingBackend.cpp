@@ -2,6 +2,7 @@
 #include "device/RecordingBackend.h"
 #include "support/FakeHidBackend.h"
 #include "support/TestEnvironment.h"
+#include "support/TestMain.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -86,12 +87,6 @@ void tst_RecordingBackend::everyCallIsOneLine()
         QCOMPARE(lines.at(i).value(QStringLiteral("device")).toInt(), id);
 }
 
-int main(int argc, char** argv)
-{
-    TestEnvironment environment;
-    QCoreApplication application(argc, argv);
-    tst_RecordingBackend test;
-    return QTest::qExec(&test, argc, argv);
-}
+PELK_TEST_MAIN(tst_RecordingBackend, PelkPlus::ConsoleTest)
 
 #include "tst_RecordingBackend.moc"

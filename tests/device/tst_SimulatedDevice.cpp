@@ -1,6 +1,7 @@
 #include "SimulatedDevice.h"
 
 #include "device/FirmwareVersion.h"
+#include "support/TestMain.h"
 
 #include <QtTest>
 
@@ -311,5 +312,5 @@ void tst_SimulatedDevice::catchesFaultyHost()
     QCOMPARE(feeder.device.installCount(), installs);
 }
 
-QTEST_GUILESS_MAIN(tst_SimulatedDevice)
+PELK_TEST_MAIN(tst_SimulatedDevice, PelkPlus::ConsoleTest)
 #include "tst_SimulatedDevice.moc"

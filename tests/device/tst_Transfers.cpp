@@ -7,6 +7,7 @@
 #include "support/StdoutCapture.h"
 #include "support/TestEnvironment.h"
 #include "support/VirtualBus.h"
+#include "support/TestMain.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -587,15 +588,6 @@ void tst_Transfers::unsoundSources()
     }
 }
 
-int main(int argc, char** argv)
-{
-    // A pipe whose reader gives up must not end the test.
-    std::signal(SIGPIPE, SIG_IGN);
-    TestEnvironment environment;
-    QCoreApplication application(argc, argv);
-    registerDeviceMetaTypes();
-    tst_Transfers test;
-    return QTest::qExec(&test, argc, argv);
-}
+PELK_TEST_MAIN(tst_Transfers, PelkPlus::ConsoleTest)
 
 #include "tst_Transfers.moc"

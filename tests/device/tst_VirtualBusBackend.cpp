@@ -1,6 +1,7 @@
 #include "device/HidBackend.h"
 #include "device/VirtualBusBackend.h"
 #include "support/TestEnvironment.h"
+#include "support/TestMain.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -225,12 +226,6 @@ void tst_VirtualBusBackend::choiceIsLogged()
         QStringList { "HidBackend: Using the virtual bus instead of USB: \"/run/user/0/pelk-bus\"" });
 }
 
-int main(int argc, char** argv)
-{
-    TestEnvironment environment;
-    QCoreApplication application(argc, argv);
-    tst_VirtualBusBackend test;
-    return QTest::qExec(&test, argc, argv);
-}
+PELK_TEST_MAIN(tst_VirtualBusBackend, PelkPlus::ConsoleTest)
 
 #include "tst_VirtualBusBackend.moc"

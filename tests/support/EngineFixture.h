@@ -7,6 +7,7 @@
 #include "support/HttpTestServer.h"
 #include "support/LogCapture.h"
 #include "support/TestEnvironment.h"
+#include "support/TestMain.h"
 #include "support/UpdateCatalogue.h"
 #include "support/VirtualBus.h"
 #include "update/ComponentType.h"
@@ -28,7 +29,7 @@ class UpdateWorkflow;
 // The update workflow with no window: simulated devices on the in-process virtual bus, the
 // catalogue on the loopback server and scripted answers to its questions. A test says what it does
 // with a few verbs and reads what happened: the phases, the outcome, the messages, what each device
-// holds. The test's main needs a ConfigurationManager and a TestEnvironment (PELK_ENGINE_TEST_MAIN).
+// holds. The test's main needs a ConfigurationManager and a TestEnvironment (PELK_TEST_MAIN with EngineTest).
 class EngineFixture : public QObject, public WorkflowQuestions
 {
     Q_OBJECT
@@ -112,16 +113,3 @@ private:
 };
 
 } // namespace PelkPlus
-
-// The main() of an engine test: private settings and temporary files, the application's identity and
-// a configuration manager, with no display.
-#define PELK_ENGINE_TEST_MAIN(TestClass)                                                                     \
-    int main(int argc, char** argv)                                                                          \
-    {                                                                                                        \
-        PelkPlus::TestEnvironment environment;                                                               \
-        QCoreApplication application(argc, argv);                                                            \
-        PelkPlus::ApplicationIdentity::setNames(application);                                                \
-        PelkPlus::ConfigurationManager configuration;                                                        \
-        TestClass test;                                                                                      \
-        return QTest::qExec(&test, argc, argv);                                                              \
-    }

@@ -5,6 +5,9 @@
 #include <QProcessEnvironment>
 #include <QStandardPaths>
 
+#include <cctype>
+#include <cstring>
+
 namespace PelkPlus {
 
 namespace {
@@ -25,6 +28,21 @@ const char configTemplate[]
       "</busconfig>\n";
 
 constexpr int startTimeout = 10000;
+
+// A value in a D-Bus address: every byte but the few it allows plainly written as %XX (a temporary
+// directory named after the application has a space in it).
+QString addressValue(const QString& text)
+{
+    QString value;
+    for (const char byte : text.toUtf8()) {
+        const auto c = static_cast<unsigned char>(byte);
+        if (std::isalnum(c) || (c != 0 && std::strchr("-_/.\\", c)))
+            value += QLatin1Char(char(c));
+        else
+            value += QLatin1Char('%') + QString::number(c, 16).rightJustified(2, QLatin1Char('0'));
+    }
+    return value;
+}
 
 void stopProcess(std::unique_ptr<QProcess>& process)
 {
@@ -91,7 +109,8 @@ bool PrivateDBus::start(QString* error)
     QFile config(configPath);
     if (!config.open(QIODevice::WriteOnly))
         return fail(QStringLiteral("cannot write ") + configPath);
-    config.write(QString::fromLatin1(configTemplate).arg(directory.path().toHtmlEscaped()).toUtf8());
+    config.write(
+        QString::fromLatin1(configTemplate).arg(addressValue(directory.path()).toHtmlEscaped()).toUtf8());
     config.close();
 
     daemon = std::make_unique<QProcess>();

@@ -10,6 +10,7 @@
 #include "support/LogCapture.h"
 #include "support/UpdateCatalogue.h"
 #include "support/TestEnvironment.h"
+#include "support/TestMain.h"
 #include "support/VirtualBus.h"
 #include "ui/DialogProvider.h"
 #include "ui/MainWindow.h"
@@ -441,16 +442,33 @@ inline bool waitForSelection(const WorkflowSession& session, int timeout = 15000
 
 } // namespace PelkPlus
 
-// The main() of a window test: private settings and temporary files, the application's identity, a
-// configuration manager, and windows that may close without ending the test's event loops.
-#define PELK_WINDOW_TEST_MAIN(TestClass)                                                                     \
-    int main(int argc, char** argv)                                                                          \
-    {                                                                                                        \
-        PelkPlus::TestEnvironment environment;                                                               \
-        QApplication application(argc, argv);                                                                \
-        PelkPlus::ApplicationSetup::setIdentity(application);                                                \
-        application.setQuitOnLastWindowClosed(false);                                                        \
-        PelkPlus::ConfigurationManager configuration;                                                        \
-        TestClass test;                                                                                      \
-        return QTest::qExec(&test, argc, argv);                                                              \
+namespace PelkPlus {
+
+// The process of a suite of widgets alone (PELK_TEST_MAIN): a QApplication named as the updater.
+struct WidgetTest
+{
+    static void prepare(int& /*argc*/, char** /*argv*/) { }
+    WidgetTest(int& argc, char** argv)
+        : application(argc, argv)
+    {
+        ApplicationIdentity::setNames(application);
     }
+    QApplication application;
+};
+
+// The process of a window suite: the application's whole identity, a configuration manager, and
+// windows that may close without ending the test's event loops.
+struct WindowTest
+{
+    static void prepare(int& /*argc*/, char** /*argv*/) { }
+    WindowTest(int& argc, char** argv)
+        : application(argc, argv)
+    {
+        ApplicationSetup::setIdentity(application);
+        application.setQuitOnLastWindowClosed(false);
+    }
+    QApplication application;
+    ConfigurationManager configuration;
+};
+
+} // namespace PelkPlus

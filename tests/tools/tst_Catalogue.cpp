@@ -5,6 +5,7 @@
 #include "update/CatalogueHeader.h"
 #include "update/CatalogueSignature.h"
 #include "update/UpdateManifestParser.h"
+#include "support/TestMain.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -635,12 +636,6 @@ void tst_Catalogue::secretKeyNeverOpenToOthers()
     QCOMPARE(QFile::permissions(key) & 0x0fff, QFileDevice::ReadUser | QFileDevice::WriteUser);
 }
 
-int main(int argc, char** argv)
-{
-    TestEnvironment environment;
-    QCoreApplication application(argc, argv);
-    tst_Catalogue test;
-    return QTest::qExec(&test, argc, argv);
-}
+PELK_TEST_MAIN(tst_Catalogue, PelkPlus::ConsoleTest)
 
 #include "tst_Catalogue.moc"

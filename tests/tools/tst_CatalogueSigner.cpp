@@ -1,6 +1,7 @@
 #include "CatalogueSigner.h"
 
 #include "update/CatalogueSignature.h"
+#include "support/TestMain.h"
 
 #include <QtTest>
 
@@ -69,5 +70,5 @@ void tst_CatalogueSigner::signsWithEveryKey()
     QVERIFY2(CatalogueSignature::verify(manifest, signature, { a.publicKey }, &error), qPrintable(error));
 }
 
-QTEST_GUILESS_MAIN(tst_CatalogueSigner)
+PELK_TEST_MAIN(tst_CatalogueSigner, PelkPlus::ConsoleTest)
 #include "tst_CatalogueSigner.moc"

@@ -3,6 +3,7 @@
 #include "device/DeviceInfo.h"
 #include "device/DeviceModel.h"
 #include "support/TestEnvironment.h"
+#include "support/WindowHarness.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -127,12 +128,6 @@ void TestDeviceStatusView::descriptionReplacesStateText()
 
 } // namespace PelkPlus
 
-int main(int argc, char** argv)
-{
-    PelkPlus::TestEnvironment env;
-    QApplication app(argc, argv);
-    PelkPlus::TestDeviceStatusView test;
-    return QTest::qExec(&test, argc, argv);
-}
+PELK_TEST_MAIN(PelkPlus::TestDeviceStatusView, PelkPlus::WidgetTest)
 
 #include "tst_DeviceStatusView.moc"

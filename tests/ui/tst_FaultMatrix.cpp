@@ -5,6 +5,7 @@
 // 1 s, the device holding only whole images exactly as served and none twice, and a later update
 // must then work. The suite prints a table of its rows at the end.
 #include "app/ApplicationPaths.h"
+#include "device/DeviceProtocol.h"
 #include "support/WindowHarness.h"
 #include "update/DownloadAgent.h"
 #include "update/UpdateManager.h"
@@ -47,7 +48,8 @@ namespace PelkPlus {
 namespace {
 
 constexpr int settleBound = 10000;
-constexpr int rebootMs = 1200;
+// Times that the device or the protocol sets run on this run's clock.
+const int rebootMs = DeviceProtocol::scaled(1200);
 const char mcuPath[] = "/plus/mp-3.2.7.bin";
 
 // Where the window stands, in the words of the table.
@@ -135,7 +137,7 @@ void tst_FaultMatrix::arm(WorkflowSession& s, const Fault& fault)
                 return bus.powerCycle(0);
             bus.unplug(0);
             // Unplugging again stops a restart that a reboot under way would make.
-            QTimer::singleShot(100, &bus, [&bus] { bus.unplug(0); });
+            QTimer::singleShot(DeviceProtocol::scaled(100), &bus, [&bus] { bus.unplug(0); });
         });
     };
     s.bus->run([fault, act](DeviceBus& bus) {
@@ -255,7 +257,7 @@ void tst_FaultMatrix::row_data()
             Fault fault;
             fault.command = phase.command;
             fault.occurrence = phase.occurrence;
-            fault.delay = phase.delay;
+            fault.delay = DeviceProtocol::scaled(phase.delay);
             fault.powerCycle = cycle;
             QTest::addRow("%s: %s", cycle ? "power-cycled" : "unplugged", phase.name)
                 << phase.old << fault << QString::fromLatin1(cycle ? phase.back : phase.away)
@@ -517,6 +519,6 @@ void tst_FaultMatrix::cleanupTestCase()
 
 } // namespace PelkPlus
 
-PELK_WINDOW_TEST_MAIN(PelkPlus::tst_FaultMatrix)
+PELK_TEST_MAIN(PelkPlus::tst_FaultMatrix, PelkPlus::WindowTest)
 
 #include "tst_FaultMatrix.moc"

@@ -536,16 +536,20 @@ void TestMainWindow::exitClosesWindow()
 
 } // namespace PelkPlus
 
-int main(int argc, char** argv)
+namespace {
+
+// Whatever the workflow fetches stays on this machine: nothing listens at this address.
+struct MainWindowTest : PelkPlus::WindowTest
 {
-    PelkPlus::TestEnvironment env;
-    QApplication app(argc, argv);
-    PelkPlus::ApplicationSetup::setIdentity(app);
-    // Whatever the workflow fetches stays on this machine: nothing listens at this address.
-    PelkPlus::ConfigurationManager configuration;
-    configuration.setManifestUrl(QUrl(QStringLiteral("http://127.0.0.1:9/update-manifest.xml")));
-    PelkPlus::TestMainWindow test;
-    return QTest::qExec(&test, argc, argv);
-}
+    MainWindowTest(int& argc, char** argv)
+        : WindowTest(argc, argv)
+    {
+        configuration.setManifestUrl(QUrl(QStringLiteral("http://127.0.0.1:9/update-manifest.xml")));
+    }
+};
+
+} // namespace
+
+PELK_TEST_MAIN(PelkPlus::TestMainWindow, MainWindowTest)
 
 #include "tst_MainWindow.moc"

@@ -1,6 +1,7 @@
 #include "ui/MessageBox.h"
 
 #include "support/TestEnvironment.h"
+#include "support/WindowHarness.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -198,12 +199,6 @@ void TestMessageBox::labelLayout()
 
 } // namespace PelkPlus
 
-int main(int argc, char** argv)
-{
-    PelkPlus::TestEnvironment env;
-    QApplication app(argc, argv);
-    PelkPlus::TestMessageBox test;
-    return QTest::qExec(&test, argc, argv);
-}
+PELK_TEST_MAIN(PelkPlus::TestMessageBox, PelkPlus::WidgetTest)
 
 #include "tst_MessageBox.moc"

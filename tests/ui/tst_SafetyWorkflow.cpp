@@ -3,6 +3,7 @@
 // device that does not take what it was sent. Each row is a scenario against simulated devices and
 // the loopback catalogue; every device must end holding nothing, or exactly the images named.
 #include "app/ApplicationPaths.h"
+#include "device/DeviceProtocol.h"
 #include "app/LogFile.h"
 #include "app/UpdateHistory.h"
 #include "device/DeviceInfo.h"
@@ -39,7 +40,7 @@ SimulatedDeviceSettings plus(const QString& serial, const QStringList& old, int 
     s.path = QStringLiteral("sim/") + serial;
     s.mcuWord = old.contains(QLatin1String("MP")) ? 0x0312 : 0x0327;
     s.dspWord = old.contains(QLatin1String("DSP")) ? 0x0310 : 0x0312;
-    s.rebootMs = 1800;
+    s.rebootMs = DeviceProtocol::scaled(1800);
     return s;
 }
 
@@ -703,6 +704,6 @@ void tst_SafetyWorkflow::passwordNeverWritten()
 
 } // namespace PelkPlus
 
-PELK_WINDOW_TEST_MAIN(PelkPlus::tst_SafetyWorkflow)
+PELK_TEST_MAIN(PelkPlus::tst_SafetyWorkflow, PelkPlus::WindowTest)
 
 #include "tst_SafetyWorkflow.moc"

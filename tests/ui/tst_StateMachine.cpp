@@ -3,6 +3,7 @@
 // virtual bus, the update catalogue on a loopback server and the window's own signals. The engine's
 // own transitions and trails are tested without a window (tst_WorkflowStateMachine).
 #include "app/ApplicationSetup.h"
+#include "device/DeviceProtocol.h"
 #include "app/ConfigurationManager.h"
 #include "device/DeviceInfo.h"
 #include "device/DeviceMonitor.h"
@@ -36,7 +37,7 @@ SimulatedDeviceSettings deviceSettings(int model = Plus)
     settings.path = model == Base ? QStringLiteral("sim/pelk-base") : QStringLiteral("sim/pelk-plus");
     settings.mcuWord = 0x0312;
     // Longer than one poll of the monitor, so that the drop is seen.
-    settings.rebootMs = 1800;
+    settings.rebootMs = DeviceProtocol::scaled(1800);
     return settings;
 }
 
@@ -555,6 +556,6 @@ void tst_StateMachine::rebootFailure()
 
 } // namespace PelkPlus
 
-PELK_WINDOW_TEST_MAIN(PelkPlus::tst_StateMachine)
+PELK_TEST_MAIN(PelkPlus::tst_StateMachine, PelkPlus::WindowTest)
 
 #include "tst_StateMachine.moc"

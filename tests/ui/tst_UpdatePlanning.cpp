@@ -201,6 +201,6 @@ void tst_UpdatePlanning::catalogueNote()
 
 } // namespace PelkPlus
 
-PELK_WINDOW_TEST_MAIN(PelkPlus::tst_UpdatePlanning)
+PELK_TEST_MAIN(PelkPlus::tst_UpdatePlanning, PelkPlus::WindowTest)
 
 #include "tst_UpdatePlanning.moc"

@@ -3,6 +3,7 @@
 #include "support/TestEnvironment.h"
 #include "ui/MessageBox.h"
 #include "workflow/UpdateWorkflow.h"
+#include "support/TestMain.h"
 
 #include <QSignalSpy>
 #include <QtTest>
@@ -104,12 +105,6 @@ void tst_UpdateReport::endOfUpdate()
 
 } // namespace PelkPlus
 
-int main(int argc, char** argv)
-{
-    PelkPlus::TestEnvironment environment;
-    QCoreApplication application(argc, argv);
-    PelkPlus::tst_UpdateReport test;
-    return QTest::qExec(&test, argc, argv);
-}
+PELK_TEST_MAIN(PelkPlus::tst_UpdateReport, PelkPlus::ConsoleTest)
 
 #include "tst_UpdateReport.moc"

@@ -2,6 +2,7 @@
 // in-process virtual bus and the update catalogue on a loopback HTTP server, driven through the
 // window's own buttons. What the device is asked and sent is the engine's (tst_WorkflowExecution).
 #include "app/ApplicationSetup.h"
+#include "device/DeviceProtocol.h"
 #include "app/ConfigurationManager.h"
 #include "device/DeviceInfo.h"
 #include "support/TestEnvironment.h"
@@ -50,7 +51,7 @@ SimulatedDeviceSettings oldDevice(int model)
     settings.dspWord = 0x0310;
     settings.stylesVersion = 0x0100;
     settings.ensembleVersion = 0x00010000;
-    settings.rebootMs = 1800;
+    settings.rebootMs = DeviceProtocol::scaled(1800);
     return settings;
 }
 
@@ -496,6 +497,6 @@ void tst_UpdateWorkflow::unsendableTypeFailsTheInstall()
 
 } // namespace PelkPlus
 
-PELK_WINDOW_TEST_MAIN(PelkPlus::tst_UpdateWorkflow)
+PELK_TEST_MAIN(PelkPlus::tst_UpdateWorkflow, PelkPlus::WindowTest)
 
 #include "tst_UpdateWorkflow.moc"

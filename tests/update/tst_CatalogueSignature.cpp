@@ -1,6 +1,7 @@
 #include "update/CatalogueSignature.h"
 
 #include "support/TestEnvironment.h"
+#include "support/TestMain.h"
 
 #include <QCoreApplication>
 #include <QtTest>
@@ -151,12 +152,6 @@ void tst_CatalogueSignature::verify()
     QVERIFY2(error.contains(complaint), qPrintable(error));
 }
 
-int main(int argc, char** argv)
-{
-    TestEnvironment environment;
-    QCoreApplication application(argc, argv);
-    tst_CatalogueSignature test;
-    return QTest::qExec(&test, argc, argv);
-}
+PELK_TEST_MAIN(tst_CatalogueSignature, PelkPlus::ConsoleTest)
 
 #include "tst_CatalogueSignature.moc"

@@ -2,6 +2,7 @@
 
 #include "support/HttpTestServer.h"
 #include "support/TestEnvironment.h"
+#include "support/TestMain.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -924,12 +925,6 @@ void tst_DownloadAgent::passwordNeverLogged()
         qPrintable(all));
 }
 
-int main(int argc, char** argv)
-{
-    PelkPlus::TestEnvironment env;
-    QCoreApplication app(argc, argv);
-    tst_DownloadAgent test;
-    return QTest::qExec(&test, argc, argv);
-}
+PELK_TEST_MAIN(tst_DownloadAgent, PelkPlus::ConsoleTest)
 
 #include "tst_DownloadAgent.moc"

@@ -1,6 +1,7 @@
 #include "update/ResumeValidator.h"
 
 #include "support/ScriptedReply.h"
+#include "support/TestMain.h"
 
 #include <QtTest>
 
@@ -107,6 +108,6 @@ void tst_ResumeValidator::continuesHeldFile()
     QVERIFY(validator.isEmpty());
 }
 
-QTEST_GUILESS_MAIN(tst_ResumeValidator)
+PELK_TEST_MAIN(tst_ResumeValidator, PelkPlus::ConsoleTest)
 
 #include "tst_ResumeValidator.moc"

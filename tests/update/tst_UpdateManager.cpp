@@ -11,6 +11,7 @@
 #include "support/HttpTestServer.h"
 #include "support/TestEnvironment.h"
 #include "support/UpdateCatalogue.h"
+#include "support/TestMain.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -1258,13 +1259,6 @@ void tst_UpdateManager::passwordNeverLogged()
         qPrintable(all));
 }
 
-int main(int argc, char** argv)
-{
-    PelkPlus::TestEnvironment env;
-    QCoreApplication app(argc, argv);
-    PelkPlus::ApplicationIdentity::setNames(app);
-    tst_UpdateManager test;
-    return QTest::qExec(&test, argc, argv);
-}
+PELK_TEST_MAIN(tst_UpdateManager, PelkPlus::ConsoleTest)
 
 #include "tst_UpdateManager.moc"

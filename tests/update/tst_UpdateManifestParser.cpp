@@ -1,6 +1,7 @@
 #include "update/UpdateManifestParser.h"
 
 #include "support/TestEnvironment.h"
+#include "support/TestMain.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -339,12 +340,6 @@ void tst_UpdateManifestParser::externalEntityRefused()
     QVERIFY(!parseText(parser, xml));
 }
 
-int main(int argc, char** argv)
-{
-    PelkPlus::TestEnvironment env;
-    QCoreApplication app(argc, argv);
-    tst_UpdateManifestParser test;
-    return QTest::qExec(&test, argc, argv);
-}
+PELK_TEST_MAIN(tst_UpdateManifestParser, PelkPlus::ConsoleTest)
 
 #include "tst_UpdateManifestParser.moc"

@@ -1,4 +1,5 @@
 #include "workflow/AppUpdateCheck.h"
+#include "support/TestMain.h"
 
 #include <QtTest>
 
@@ -54,5 +55,5 @@ void tst_AppUpdateCheck::newerPackage()
 
 } // namespace PelkPlus
 
-QTEST_GUILESS_MAIN(PelkPlus::tst_AppUpdateCheck)
+PELK_TEST_MAIN(PelkPlus::tst_AppUpdateCheck, PelkPlus::ConsoleTest)
 #include "tst_AppUpdateCheck.moc"

@@ -1,5 +1,6 @@
 #include "update/Component.h"
 #include "workflow/ComponentDownloads.h"
+#include "support/TestMain.h"
 
 #include <QtTest>
 
@@ -52,5 +53,5 @@ void tst_ComponentDownloads::batchFileNames()
 
 } // namespace PelkPlus
 
-QTEST_GUILESS_MAIN(PelkPlus::tst_ComponentDownloads)
+PELK_TEST_MAIN(PelkPlus::tst_ComponentDownloads, PelkPlus::ConsoleTest)
 #include "tst_ComponentDownloads.moc"

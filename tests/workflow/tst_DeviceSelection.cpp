@@ -1,4 +1,5 @@
 #include "workflow/DeviceSelection.h"
+#include "support/TestMain.h"
 
 #include <QtTest>
 
@@ -90,5 +91,5 @@ void tst_DeviceSelection::selectable()
 
 } // namespace PelkPlus
 
-QTEST_GUILESS_MAIN(PelkPlus::tst_DeviceSelection)
+PELK_TEST_MAIN(PelkPlus::tst_DeviceSelection, PelkPlus::ConsoleTest)
 #include "tst_DeviceSelection.moc"

@@ -9,6 +9,7 @@
 #include "support/TestEnvironment.h"
 #include "update/CatalogueSignature.h"
 #include "workflow/DiagnosticsReport.h"
+#include "support/TestMain.h"
 
 #include <QCoreApplication>
 #include <QSettings>
@@ -102,14 +103,6 @@ void tst_DiagnosticsReport::holds()
     QVERIFY2(report.contains(text) == present, qPrintable(text));
 }
 
-int main(int argc, char** argv)
-{
-    TestEnvironment environment;
-    QCoreApplication application(argc, argv);
-    ApplicationIdentity::setNames(application);
-    ConfigurationManager configuration;
-    tst_DiagnosticsReport test;
-    return QTest::qExec(&test, argc, argv);
-}
+PELK_TEST_MAIN(tst_DiagnosticsReport, PelkPlus::EngineTest)
 
 #include "tst_DiagnosticsReport.moc"

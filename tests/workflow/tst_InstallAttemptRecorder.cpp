@@ -1,4 +1,5 @@
 #include "workflow/InstallAttemptRecorder.h"
+#include "support/TestMain.h"
 
 #include <QtTest>
 
@@ -96,5 +97,5 @@ void tst_InstallAttemptRecorder::openAttemptIsRecordedOnce()
 
 } // namespace PelkPlus
 
-QTEST_GUILESS_MAIN(PelkPlus::tst_InstallAttemptRecorder)
+PELK_TEST_MAIN(PelkPlus::tst_InstallAttemptRecorder, PelkPlus::ConsoleTest)
 #include "tst_InstallAttemptRecorder.moc"

@@ -1,6 +1,7 @@
 #include "device/DeviceModel.h"
 #include "device/HeaderRecord.h"
 #include "workflow/InstallVerifier.h"
+#include "support/TestMain.h"
 
 #include <QtTest>
 
@@ -120,6 +121,6 @@ void tst_InstallVerifier::verify()
 
 } // namespace PelkPlus
 
-QTEST_GUILESS_MAIN(PelkPlus::tst_InstallVerifier)
+PELK_TEST_MAIN(PelkPlus::tst_InstallVerifier, PelkPlus::ConsoleTest)
 
 #include "tst_InstallVerifier.moc"

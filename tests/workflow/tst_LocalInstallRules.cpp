@@ -1,4 +1,5 @@
 #include "workflow/LocalInstallRules.h"
+#include "support/TestMain.h"
 
 #include <QtTest>
 
@@ -75,5 +76,5 @@ void tst_LocalInstallRules::fileFilter()
 
 } // namespace PelkPlus
 
-QTEST_GUILESS_MAIN(PelkPlus::tst_LocalInstallRules)
+PELK_TEST_MAIN(PelkPlus::tst_LocalInstallRules, PelkPlus::ConsoleTest)
 #include "tst_LocalInstallRules.moc"

@@ -1,5 +1,6 @@
 #include "device/DeviceModel.h"
 #include "workflow/UpdateEstimate.h"
+#include "support/TestMain.h"
 
 #include <QtTest>
 
@@ -135,6 +136,6 @@ void tst_UpdateEstimate::spokenText()
 
 } // namespace PelkPlus
 
-QTEST_GUILESS_MAIN(PelkPlus::tst_UpdateEstimate)
+PELK_TEST_MAIN(PelkPlus::tst_UpdateEstimate, PelkPlus::ConsoleTest)
 
 #include "tst_UpdateEstimate.moc"

@@ -1,5 +1,6 @@
 #include "device/DeviceModel.h"
 #include "workflow/UpdatePlanner.h"
+#include "support/TestMain.h"
 
 #include <QtTest>
 
@@ -137,6 +138,6 @@ void tst_UpdatePlanner::productFor()
 
 } // namespace PelkPlus
 
-QTEST_GUILESS_MAIN(PelkPlus::tst_UpdatePlanner)
+PELK_TEST_MAIN(PelkPlus::tst_UpdatePlanner, PelkPlus::ConsoleTest)
 
 #include "tst_UpdatePlanner.moc"

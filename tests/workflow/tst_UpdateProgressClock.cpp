@@ -1,5 +1,6 @@
 #include "device/DeviceModel.h"
 #include "workflow/UpdateProgressClock.h"
+#include "support/TestMain.h"
 
 #include <QSignalSpy>
 #include <QtTest>
@@ -161,6 +162,6 @@ void tst_UpdateProgressClock::text()
 
 } // namespace PelkPlus
 
-QTEST_GUILESS_MAIN(PelkPlus::tst_UpdateProgressClock)
+PELK_TEST_MAIN(PelkPlus::tst_UpdateProgressClock, PelkPlus::ConsoleTest)
 
 #include "tst_UpdateProgressClock.moc"

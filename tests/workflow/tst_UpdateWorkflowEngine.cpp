@@ -2,6 +2,7 @@
 // in-process bus and the catalogue on the loopback server, told by the phases the workflow went
 // through, how the update ended, what it said and what every device holds afterwards.
 #include "app/UpdateHistory.h"
+#include "device/DeviceProtocol.h"
 #include "support/EngineFixture.h"
 #include "workflow/UpdateWorkflow.h"
 
@@ -37,7 +38,7 @@ SimulatedDeviceSettings plus(const QStringList& old, const QString& serial = QSt
     s.stylesVersion = old.contains(QLatin1String("Styles")) ? 0x0100 : 0x1A2B;
     s.ensembleVersion = old.contains(QLatin1String("Ensemble")) ? 0x00010000 : 0x00020014;
     // Longer than one poll of the monitor, so that the drop is seen.
-    s.rebootMs = 1800;
+    s.rebootMs = DeviceProtocol::scaled(1800);
     return s;
 }
 
@@ -298,7 +299,7 @@ void tst_UpdateWorkflowEngine::scenario_data()
 
     // The waits for a device end: the production bounds are told once, then shortened for the rows.
     const auto bounded = [](EngineFixture& f, int rebootReturnMs, int answerMs) {
-        const bool production = f.workflow()->rebootReturnLimit() == 60000
+        const bool production = f.workflow()->rebootReturnLimit() == DeviceProtocol::rebootReturn()
             && f.workflow()->deviceAnswerLimit() == UpdateWorkflow::deviceAnswerTimeoutMs;
         f.workflow()->setDeviceWaitLimits(rebootReturnMs, answerMs);
         return production;
@@ -433,6 +434,6 @@ void tst_UpdateWorkflowEngine::scenario()
 
 } // namespace PelkPlus
 
-PELK_ENGINE_TEST_MAIN(PelkPlus::tst_UpdateWorkflowEngine)
+PELK_TEST_MAIN(PelkPlus::tst_UpdateWorkflowEngine, PelkPlus::EngineTest)
 
 #include "tst_UpdateWorkflowEngine.moc"

@@ -2,6 +2,7 @@
 #include "device/DeviceModel.h"
 #include "device/FirmwareVersion.h"
 #include "workflow/VersionText.h"
+#include "support/TestMain.h"
 
 #include <QtTest>
 
@@ -131,5 +132,5 @@ void tst_VersionText::recorded()
     QCOMPARE(VersionText::recordedSent(component, version), sent);
 }
 
-QTEST_GUILESS_MAIN(tst_VersionText)
+PELK_TEST_MAIN(tst_VersionText, PelkPlus::ConsoleTest)
 #include "tst_VersionText.moc"

@@ -1,6 +1,7 @@
 #include "workflow/WorkflowPlan.h"
 
 #include "device/DeviceModel.h"
+#include "support/TestMain.h"
 
 #include <QtTest>
 
@@ -77,5 +78,5 @@ void tst_WorkflowPlan::make()
 
 } // namespace PelkPlus
 
-QTEST_GUILESS_MAIN(PelkPlus::tst_WorkflowPlan)
+PELK_TEST_MAIN(PelkPlus::tst_WorkflowPlan, PelkPlus::ConsoleTest)
 #include "tst_WorkflowPlan.moc"

@@ -310,6 +310,6 @@ void tst_WorkflowPlanning::selectionAndForgetting()
 
 } // namespace PelkPlus
 
-PELK_ENGINE_TEST_MAIN(PelkPlus::tst_WorkflowPlanning)
+PELK_TEST_MAIN(PelkPlus::tst_WorkflowPlanning, PelkPlus::EngineTest)
 
 #include "tst_WorkflowPlanning.moc"

@@ -1,5 +1,6 @@
 #include "update/UpdateManager.h"
 #include "workflow/WorkflowRegion.h"
+#include "support/TestMain.h"
 
 #include <QtTest>
 
@@ -78,5 +79,5 @@ void tst_WorkflowRegion::downloadFailureText()
 
 } // namespace PelkPlus
 
-QTEST_GUILESS_MAIN(PelkPlus::tst_WorkflowRegion)
+PELK_TEST_MAIN(PelkPlus::tst_WorkflowRegion, PelkPlus::ConsoleTest)
 #include "tst_WorkflowRegion.moc"

@@ -2,6 +2,7 @@
 // scenarios as rows of events in and the trail of states out, against simulated devices on the
 // in-process bus and the catalogue on the loopback server.
 #include "support/EngineFixture.h"
+#include "device/DeviceProtocol.h"
 #include "support/StateTrail.h"
 #include "workflow/UpdateWorkflow.h"
 #include "workflow/WorkflowStates.h"
@@ -71,7 +72,7 @@ SimulatedDeviceSettings device(int model = Plus)
     settings.path = model == Base ? QStringLiteral("sim/pelk-base") : QStringLiteral("sim/pelk-plus");
     settings.mcuWord = 0x0312;
     // Longer than one poll of the monitor, so that the drop is seen.
-    settings.rebootMs = 1800;
+    settings.rebootMs = DeviceProtocol::scaled(1800);
     return settings;
 }
 
@@ -657,6 +658,6 @@ void tst_WorkflowStateMachine::scenario()
 
 } // namespace PelkPlus
 
-PELK_ENGINE_TEST_MAIN(PelkPlus::tst_WorkflowStateMachine)
+PELK_TEST_MAIN(PelkPlus::tst_WorkflowStateMachine, PelkPlus::EngineTest)
 
 #include "tst_WorkflowStateMachine.moc"
