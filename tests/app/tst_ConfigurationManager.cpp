@@ -4,6 +4,10 @@
 #include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QtTest>
 
@@ -20,8 +24,9 @@ private slots:
     void cleanup();
     void firstStart();
     void settingsLiveInTheTestLocation();
-    void oldSchemaIsErased_data();
-    void oldSchemaIsErased();
+    void oldSchemaIsMigrated_data();
+    void oldSchemaIsMigrated();
+    void unreadableFileIsKept();
     void currentOrNewerSchemaIsKept_data();
     void currentOrNewerSchemaIsKept();
     void urlSurvivesRestart();
@@ -69,7 +74,7 @@ void tst_ConfigurationManager::settingsLiveInTheTestLocation()
     QVERIFY(file.contains(QStringLiteral("Quellor")));
 }
 
-void tst_ConfigurationManager::oldSchemaIsErased_data()
+void tst_ConfigurationManager::oldSchemaIsMigrated_data()
 {
     QTest::addColumn<QVariant>("storedVersion");
     QTest::newRow("none") << QVariant();
@@ -78,7 +83,7 @@ void tst_ConfigurationManager::oldSchemaIsErased_data()
     QTest::newRow("not a number") << QVariant(QStringLiteral("one"));
 }
 
-void tst_ConfigurationManager::oldSchemaIsErased()
+void tst_ConfigurationManager::oldSchemaIsMigrated()
 {
     QFETCH(QVariant, storedVersion);
     {
@@ -87,13 +92,40 @@ void tst_ConfigurationManager::oldSchemaIsErased()
             settings.setValue(QStringLiteral("version"), storedVersion);
         settings.setValue(
             QStringLiteral("update/manifest-url"), QUrl(QStringLiteral("http://old.example/m.xml")));
+        // As an administrator writes them by hand; a revoked key lost would be trusted again.
+        settings.setValue(QStringLiteral("update/trusted-keys"), QStringLiteral("bmV3,b3Ro"));
+        settings.setValue(QStringLiteral("update/revoked-keys"), QStringLiteral("b2xk"));
         settings.setValue(QStringLiteral("legacy/key"), 7);
     }
+    QFile::setPermissions(QSettings().fileName(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
     ConfigurationManager manager;
-    QCOMPARE(manager.manifestUrl(), ConfigurationManager::defaultManifestUrl());
+    QCOMPARE(manager.manifestUrl(), QUrl(QStringLiteral("http://old.example/m.xml")));
     QSettings settings;
-    QCOMPARE(settings.allKeys(), QStringList { QStringLiteral("version") });
+    QCOMPARE(settings.allKeys(),
+        QStringList({ QStringLiteral("update/manifest-url"), QStringLiteral("update/revoked-keys"),
+            QStringLiteral("update/trusted-keys"), QStringLiteral("version") }));
+    QCOMPARE(settings.value(QStringLiteral("update/trusted-keys")).toString(), QStringLiteral("bmV3,b3Ro"));
+    QCOMPARE(settings.value(QStringLiteral("update/revoked-keys")).toString(), QStringLiteral("b2xk"));
     QCOMPARE(settings.value(QStringLiteral("version")).toInt(), 1);
+    QCOMPARE(QFile::permissions(settings.fileName()) & 0x0fff, QFile::ReadUser | QFile::WriteUser); // 0600
+    QCOMPARE(ConfigurationManager::settingsProblem(), QString());
+}
+
+void tst_ConfigurationManager::unreadableFileIsKept()
+{
+    // Where the file should be, something that cannot be read as one.
+    const QString path = QSettings().fileName();
+    QFile::remove(path);
+    QVERIFY(QDir().mkpath(path));
+    {
+        QTest::ignoreMessage(
+            QtCriticalMsg, QRegularExpression(QStringLiteral("^Configuration manager: The settings file ")));
+        ConfigurationManager manager;
+        manager.setManifestUrl(QUrl(QStringLiteral("http://elsewhere.example/m.xml")));
+        QVERIFY(ConfigurationManager::settingsProblem().contains(path));
+    }
+    QVERIFY(QFileInfo(path).isDir());
+    QVERIFY(QDir().rmdir(path));
 }
 
 void tst_ConfigurationManager::currentOrNewerSchemaIsKept_data()
