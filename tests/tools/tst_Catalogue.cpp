@@ -439,6 +439,7 @@ void tst_Catalogue::signedRoundTrip_data()
 
     QTest::newRow("signed and checked") << QString() << 0 << QString();
     QTest::newRow("file changed by one byte") << "file" << 0 << "has SHA-256";
+    QTest::newRow("file grown by one byte") << "grow" << 0 << "has 21 bytes, the manifest says 20";
     QTest::newRow("manifest changed by one byte") << "manifest" << 0 << "does not match the catalogue";
     QTest::newRow("checked with another key") << "other key" << 0 << "which is not trusted";
     QTest::newRow("truncated signature") << "signature" << 0 << "not a catalogue signature";
@@ -494,8 +495,19 @@ void tst_Catalogue::signedRoundTrip()
         file.seek(0);
         file.write(bytes);
     };
+    {
+        // The size is signed with the rest.
+        QFile written(out);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QVERIFY(written.readAll().contains(" Size=\"20\""));
+    }
     if (spoil == QLatin1String("file"))
         flipLastByte(QDir(root).filePath(QStringLiteral("plus/m.bin")));
+    if (spoil == QLatin1String("grow")) {
+        QFile file(QDir(root).filePath(QStringLiteral("plus/m.bin")));
+        QVERIFY(file.open(QIODevice::Append));
+        file.write("x");
+    }
     if (spoil == QLatin1String("manifest"))
         flipLastByte(out);
     if (spoil == QLatin1String("signature"))
@@ -523,6 +535,9 @@ void tst_Catalogue::signing_data()
     QTest::newRow("old and new key") << QStringList { "sign a b" } << 0 << 2 << 30 << true;
     QTest::newRow("a week") << QStringList { "sign a days 7" } << 0 << 1 << 7 << true;
     QTest::newRow("no days") << QStringList { "sign a", "sign a days 0" } << 2 << 1 << 30 << false;
+    QTest::newRow("the longest validity") << QStringList { "sign a days 90" } << 0 << 1 << 90 << true;
+    QTest::newRow("longer than updaters hold it")
+        << QStringList { "sign a", "sign a days 91" } << 2 << 1 << 30 << false;
     QTest::newRow("unsigned after signed: the old signature goes")
         << QStringList { "sign a", "sign" } << 0 << -1 << 30 << true;
     // The new manifest waits for its signature: one that cannot be written leaves the old pair.

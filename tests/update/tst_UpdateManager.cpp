@@ -23,6 +23,7 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <limits>
 #include <memory>
 
 using namespace PelkPlus;
@@ -56,15 +57,16 @@ QByteArray family(const QByteArray& content)
 }
 
 // What a signed catalogue must carry besides its signature: its times on the root element and the
-// SHA-256 of every device image.
+// SHA-256 and size of every device image.
 QByteArray current(QByteArray manifest, const QByteArray& image)
 {
     const QDateTime now = QDateTime::currentDateTimeUtc();
     manifest.replace("<Family Name=\"PELK\">",
         "<Family Name=\"PELK\" Published=\"" + CatalogueHeader::timeText(now).toLatin1() + "\" Expires=\""
             + CatalogueHeader::timeText(now.addDays(30)).toLatin1() + "\">");
-    return manifest.replace(
-        "/>", " SHA256=\"" + QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex() + "\"/>");
+    return manifest.replace("/>",
+        " SHA256=\"" + QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex() + "\" Size=\""
+            + QByteArray::number(image.size()) + "\"/>");
 }
 
 QByteArray fileContents(const QString& path)
@@ -113,6 +115,9 @@ private slots:
     void signedCatalogue();
     void trustedCatalogue_data();
     void trustedCatalogue();
+    void perKeyRecordsCarriedOver();
+    void announcedSizes_data();
+    void announcedSizes();
     void retriedRequests_data();
     void retriedRequests();
     void componentSchemes_data();
@@ -899,6 +904,7 @@ void tst_UpdateManager::trustedCatalogue_data()
     // The catalogue's times in days from now, Published then Expires; a missing one is not written.
     QTest::addColumn<QList<int>>("validity");
     // Published of a catalogue accepted before from the same signers, in days from now; none when empty.
+    // Where a row revokes keys, the one before was accepted while the updater trusted only those.
     QTest::addColumn<QList<int>>("previous");
     QTest::addColumn<int>("reason");
     QTest::addColumn<QString>("complaint");
@@ -944,8 +950,17 @@ void tst_UpdateManager::trustedCatalogue_data()
                                  << QList<int> { -1 } << refused << "before the one already accepted";
     QTest::newRow("newer after an older one")
         << oldKey << QStringList() << oldKey << true << fresh << QList<int> { -5 } << ok << QString();
-    QTest::newRow("the same one again") << oldKey << QStringList() << oldKey << true << QList<int> { -5, 25 }
+    QTest::newRow("the same one again") << oldKey << QStringList() << oldKey << true << QList<int> { -5, 20 }
                                         << QList<int> { -5 } << ok << QString();
+    QTest::newRow("the same time, other bytes")
+        << oldKey << QStringList() << oldKey << true << QList<int> { -5, 25 } << QList<int> { -5 } << refused
+        << "no later than the one already accepted";
+    QTest::newRow("published in 2099")
+        << oldKey << QStringList() << oldKey << true << QList<int> { 26322, 26352 } << QList<int>() << refused
+        << "which is later than this computer's clock";
+    QTest::newRow("expires long after it was published")
+        << oldKey << QStringList() << oldKey << true << QList<int> { -95, 5 } << QList<int>() << refused
+        << ", 90 days after it was published; the server may be serving an old copy.";
     // Rotation: the publisher signs with the old key and the new one while updaters move over.
     QTest::newRow("two signatures, updater trusts the old key")
         << oldKey << QStringList() << both << true << fresh << QList<int>() << ok << QString();
@@ -959,6 +974,9 @@ void tst_UpdateManager::trustedCatalogue_data()
     QTest::newRow("signed by a stranger and the revoked key")
         << both << oldKey << QStringList { QStringLiteral("stranger"), QStringLiteral("old") } << true
         << fresh << QList<int>() << unverified << "which is not trusted";
+    QTest::newRow("rotated to the new key, the old one revoked: rolled back")
+        << QStringList { QStringLiteral("new") } << oldKey << both << true << QList<int> { -5, 25 }
+        << QList<int> { -1 } << refused << "before the one already accepted";
     QTest::newRow("rolled back under the new key too")
         << both << QStringList() << both << true << QList<int> { -5, 25 } << QList<int> { -1 } << refused
         << "before the one already accepted";
@@ -984,8 +1002,9 @@ void tst_UpdateManager::trustedCatalogue()
         }
         return texts.join(QLatin1Char(','));
     };
-    QSettings().setValue(QStringLiteral("update/trusted-keys"), publicKeys(trusted));
-    if (!revoked.isEmpty())
+    QSettings().setValue(QStringLiteral("update/trusted-keys"),
+        publicKeys(previous.isEmpty() || revoked.isEmpty() ? trusted : revoked));
+    if (!revoked.isEmpty() && previous.isEmpty())
         QSettings().setValue(QStringLiteral("update/revoked-keys"), publicKeys(revoked));
     QList<QByteArray> secretKeys;
     for (const QString& name : signers)
@@ -1012,7 +1031,11 @@ void tst_UpdateManager::trustedCatalogue()
         manager->checkForUpdates();
         QVERIFY(done.wait());
         done.clear();
+        QSettings().setValue(QStringLiteral("update/trusted-keys"), publicKeys(trusted));
+        if (!revoked.isEmpty())
+            QSettings().setValue(QStringLiteral("update/revoked-keys"), publicKeys(revoked));
     }
+    const QDateTime markBefore = CatalogueFreshness().newestAccepted();
     catalogue.setValidity(day(validity, 0), day(validity, 1));
     catalogue.publish();
     const int requestsBefore = httpServer->totalRequests();
@@ -1040,14 +1063,114 @@ void tst_UpdateManager::trustedCatalogue()
     // A key that cannot be read refuses before anything is fetched.
     if (reason == UpdateManager::UnverifiedCatalogue && complaint.contains(QLatin1String("setting")))
         QCOMPARE(httpServer->totalRequests(), requestsBefore);
-    // What is accepted is remembered for the next check; what is refused is not.
-    if (reason == UpdateManager::NoFailure) {
-        for (const QString& name : signers) {
-            if (trusted.contains(name) && !revoked.contains(name))
-                QCOMPARE(CatalogueFreshness().newestAccepted(keys.value(name).publicKey).toSecsSinceEpoch(),
-                    day(validity, 0).toSecsSinceEpoch());
-        }
+    // What is accepted is remembered for the next check, whichever key signed it; what is refused
+    // is not.
+    if (reason == UpdateManager::NoFailure)
+        QCOMPARE(
+            CatalogueFreshness().newestAccepted().toSecsSinceEpoch(), day(validity, 0).toSecsSinceEpoch());
+    else
+        QCOMPARE(CatalogueFreshness().newestAccepted(), markBefore);
+}
+
+void tst_UpdateManager::perKeyRecordsCarriedOver()
+{
+    const QDateTime now = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch(), Qt::UTC);
+    const QString path = QDir(QDir::tempPath())
+                             .filePath(QStringLiteral("accepted-%1").arg(QCoreApplication::applicationPid()));
+    {
+        // As written while every key had its own record: the newest of them is the mark.
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("1f2e3d4c5b6a7988 " + CatalogueHeader::timeText(now.addDays(-3)).toLatin1() + "\n"
+            + "0a0b0c0d0e0f1011 " + CatalogueHeader::timeText(now.addDays(-1)).toLatin1() + "\n");
     }
+    CatalogueFreshness freshness(path);
+    CatalogueHeader header;
+    header.kind = CatalogueHeader::Catalogue;
+    header.expires = now.addDays(20);
+    QCOMPARE(freshness.newestAccepted(), now.addDays(-1));
+    header.published = now.addDays(-2);
+    QVERIFY(freshness.refusal(header, "a", now).contains(QLatin1String("before the one already accepted")));
+    // The records knew no bytes: the first catalogue of that time is taken, and its bytes kept.
+    header.published = now.addDays(-1);
+    QVERIFY(freshness.refusal(header, "a", now).isEmpty());
+    QString error;
+    QVERIFY(freshness.recordAccepted(header.published, "a", &error));
+    QVERIFY(freshness.refusal(header, "a", now).isEmpty());
+    QVERIFY(freshness.refusal(header, "b", now).contains(QLatin1String("no later than")));
+    // Never lowered.
+    QVERIFY(freshness.recordAccepted(now.addDays(-5), "c", &error));
+    QCOMPARE(freshness.newestAccepted(), now.addDays(-1));
+    QFile::remove(path);
+}
+
+void tst_UpdateManager::announcedSizes_data()
+{
+    QTest::addColumn<bool>("signedByKey");
+    QTest::addColumn<QByteArray>("listed"); // the catalogue's Size of the image, none when empty
+    QTest::addColumn<qint64>("announced");  // HEAD's Content-Length, none when -1
+    QTest::addColumn<qint64>("size");       // the size discovery settles on, -1 when it fails
+    QTest::addColumn<QString>("complaint");
+
+    const qint64 huge = std::numeric_limits<qint64>::max();
+    QTest::newRow("2^63-1 on HEAD, no key")
+        << false << QByteArray() << huge << qint64(-1)
+        << "The server announces 9223372036854775807 bytes for MCU Firmware 1.0.0, more than such a file can "
+           "be (1048576 bytes)";
+    QTest::newRow("2^63-1 on HEAD, signed")
+        << true << QByteArray("3000") << huge << qint64(-1) << "but the update catalogue lists 3000 bytes";
+    QTest::newRow("HEAD a byte off the signed size")
+        << true << QByteArray("3000") << qint64(3001) << qint64(-1)
+        << "but the update catalogue lists 3000 bytes";
+    QTest::newRow("signed, HEAD without a length")
+        << true << QByteArray("3000") << qint64(-1) << qint64(3000) << QString();
+    QTest::newRow("signed without a size")
+        << true << QByteArray() << qint64(3000) << qint64(-1)
+        << "The update catalogue lists MCU Firmware 1.0.0 without its size";
+    QTest::newRow("no key, within the limit")
+        << false << QByteArray() << qint64(3000) << qint64(3000) << QString();
+    QTest::newRow("a size no MCU firmware has")
+        << false << QByteArray("1048577") << qint64(3000) << qint64(-1) << "Invalid component size";
+    QTest::newRow("a size that is not a number")
+        << false << QByteArray("3e3") << qint64(3000) << qint64(-1) << "Invalid component size";
+}
+
+void tst_UpdateManager::announcedSizes()
+{
+    QFETCH(bool, signedByKey);
+    QFETCH(QByteArray, listed);
+    QFETCH(qint64, announced);
+    QFETCH(qint64, size);
+    QFETCH(QString, complaint);
+
+    HttpTestServer::Reply head;
+    head.sendContentLength = announced >= 0;
+    head.contentLength = announced;
+    httpServer->setReply(QStringLiteral("/mp"), head, "HEAD");
+    QByteArray manifest = current(family(product("PELK", component("MP", base() + "/mp"))), pattern(10, 1))
+                              .replace(QByteArray(" Size=\"10\""), QByteArray());
+    if (!listed.isEmpty())
+        manifest.replace("/>", " Size=\"" + listed + "\"/>");
+    serveManifest(manifest);
+    if (signedByKey) {
+        QSettings().setValue(QStringLiteral("update/trusted-keys"),
+            QString::fromLatin1(CatalogueSignature::encodeKey(keys.value(QStringLiteral("old")).publicKey)));
+        httpServer->setFile(UpdateCatalogue::signaturePath(),
+            CatalogueSignature::sign(manifest, keys.value(QStringLiteral("old")).secretKey));
+    }
+    if (!complaint.isEmpty())
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QRegularExpression::escape(complaint)));
+
+    QSignalSpy done(manager.get(), &UpdateManager::updateDiscoveryDone);
+    QSignalSpy failure(manager.get(), &UpdateManager::failure);
+    manager->checkForUpdates();
+    QTRY_COMPARE(done.count() + failure.count(), 1);
+    QVERIFY2(manager->failureText().contains(complaint), qPrintable(manager->failureText()));
+    QCOMPARE(done.count(), size < 0 ? 0 : 1);
+    if (size >= 0)
+        QCOMPARE(manager->componentsFor(ManifestProduct::Base).value(0).size, size);
+    else
+        QVERIFY(manager->componentsFor(ManifestProduct::Base).isEmpty());
 }
 
 void tst_UpdateManager::retriedRequests_data()
