@@ -40,6 +40,8 @@ private:
 
 void tst_ConfigurationManager::clearStore()
 {
+    // What unreadableFileIsKept() put in the file's place, should it have stopped half-way.
+    QDir().rmdir(QSettings().fileName());
     QSettings settings;
     settings.clear();
     settings.sync();
