@@ -439,7 +439,6 @@ void tst_Catalogue::signedRoundTrip_data()
 
     QTest::newRow("signed and checked") << QString() << 0 << QString();
     QTest::newRow("file changed by one byte") << "file" << 0 << "has SHA-256";
-    QTest::newRow("file grown by one byte") << "grow" << 0 << "has 21 bytes, the manifest says 20";
     QTest::newRow("manifest changed by one byte") << "manifest" << 0 << "does not match the catalogue";
     QTest::newRow("checked with another key") << "other key" << 0 << "which is not trusted";
     QTest::newRow("truncated signature") << "signature" << 0 << "not a catalogue signature";
@@ -503,11 +502,6 @@ void tst_Catalogue::signedRoundTrip()
     }
     if (spoil == QLatin1String("file"))
         flipLastByte(QDir(root).filePath(QStringLiteral("plus/m.bin")));
-    if (spoil == QLatin1String("grow")) {
-        QFile file(QDir(root).filePath(QStringLiteral("plus/m.bin")));
-        QVERIFY(file.open(QIODevice::Append));
-        file.write("x");
-    }
     if (spoil == QLatin1String("manifest"))
         flipLastByte(out);
     if (spoil == QLatin1String("signature"))
