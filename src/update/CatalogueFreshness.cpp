@@ -98,11 +98,18 @@ QString CatalogueFreshness::refusal(
     const bool sameTimeOtherBytes
         = header.published == newest.published && !newest.digest.isEmpty() && newest.digest != digest;
     if (newest.published.isValid() && (header.published < newest.published || sameTimeOtherBytes)) {
+        // An updater before this one remembered catalogues dated ahead of the clock; the mark is
+        // never lowered by itself, but the user is told how to recover.
+        const QString ahead = newest.published > now.addSecs(clockToleranceSecs)
+            ? QStringLiteral(" The one accepted is dated after this computer's clock; if the clock is right, "
+                             "delete %1 to accept current catalogues again.")
+                  .arg(QDir::toNativeSeparators(filePath))
+            : QString();
         return QStringLiteral("The update catalogue was published on %1, %2 the one already accepted "
-                              "(published on %3); the server may be serving an old copy.")
+                              "(published on %3); the server may be serving an old copy.%4")
             .arg(displayTime(header.published),
                 sameTimeOtherBytes ? QStringLiteral("no later than") : QStringLiteral("before"),
-                displayTime(newest.published));
+                displayTime(newest.published), ahead);
     }
     return QString();
 }
