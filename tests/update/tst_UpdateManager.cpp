@@ -1074,16 +1074,24 @@ void tst_UpdateManager::trustedCatalogue()
 
 void tst_UpdateManager::perKeyRecordsCarriedOver()
 {
-    // As written while every key had its own record: the newest of them is the mark, never lowered.
+    // As written while every key had its own record, one of a 2099 catalogue an updater before
+    // this one accepted: the newest of them is the mark, never lowered, and the refusal says why.
     const QDateTime now = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch(), Qt::UTC);
     QFile file(CatalogueFreshness::defaultPath());
     QVERIFY(QDir().mkpath(QFileInfo(file).absolutePath()) && file.open(QIODevice::WriteOnly));
     file.write("1f2e3d4c5b6a7988 " + CatalogueHeader::timeText(now.addDays(-3)).toLatin1()
-        + "\n0a0b0c0d0e0f1011 " + CatalogueHeader::timeText(now.addDays(-1)).toLatin1() + "\n");
+        + "\n0a0b0c0d0e0f1011 " + CatalogueHeader::timeText(now.addDays(26322)).toLatin1() + "\n");
     file.close();
     QString error;
     QVERIFY(CatalogueFreshness().recordAccepted(now.addDays(-2), "a", &error));
-    QCOMPARE(CatalogueFreshness().newestAccepted(), now.addDays(-1));
+    QCOMPARE(CatalogueFreshness().newestAccepted(), now.addDays(26322));
+    CatalogueHeader header;
+    header.published = now;
+    header.expires = now.addDays(20);
+    QVERIFY(CatalogueFreshness()
+                .refusal(header, "b", now)
+                .endsWith(CatalogueFreshness::defaultPath()
+                    + QStringLiteral(" to accept current catalogues again.")));
 }
 
 void tst_UpdateManager::announcedSizes_data()
