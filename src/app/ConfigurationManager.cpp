@@ -1,6 +1,8 @@
 #include "app/ConfigurationManager.h"
 
 #include <QDebug>
+#include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QVariant>
 
@@ -14,6 +16,9 @@ const char defaultManifestUrlText[] = "http://updates.quellor.com/pelk/update-ma
 
 ConfigurationManager* ConfigurationManager::s_instance = nullptr;
 
+const char* const ConfigurationManager::keptSettings[3]
+    = { manifestUrlKey, "update/trusted-keys", "update/revoked-keys" };
+
 ConfigurationManager::ConfigurationManager(QObject* parent)
     : QObject(parent)
 {
@@ -25,10 +30,47 @@ ConfigurationManager::ConfigurationManager(QObject* parent)
     qDebug() << "Configuration manager: current version:" << CurrentSchemaVersion;
     const int existingVersion = settingsStore->value(QLatin1String(versionKey), 0).toInt();
     qDebug() << "Configuration manager: existing version:" << existingVersion;
-    // Settings of an older layout cannot be read safely by this one; start afresh.
-    if (existingVersion < CurrentSchemaVersion)
-        settingsStore->clear();
+    const QString problem = settingsProblem();
+    if (!problem.isEmpty()) {
+        unreadable = true;
+        qCritical().noquote() << "Configuration manager:" << problem;
+        return;
+    }
+    // An older layout (an administrator's file without a version is one) keeps what says where
+    // updates come from and which keys sign them; dropping the keys would trust a revoked one again.
+    if (existingVersion < CurrentSchemaVersion) {
+        for (const QString& key : settingsStore->allKeys()) {
+            bool kept = false;
+            for (const char* name : keptSettings)
+                kept = kept || key == QLatin1String(name);
+            if (!kept)
+                settingsStore->remove(key);
+        }
+    }
     settingsStore->setValue(QLatin1String(versionKey), CurrentSchemaVersion);
+    save();
+}
+
+QString ConfigurationManager::settingsProblem()
+{
+    const QSettings settings;
+    const QFileInfo file(settings.fileName());
+    if (settings.status() == QSettings::NoError && (!file.exists() || (file.isFile() && file.isReadable())))
+        return QString();
+    return QStringLiteral("The settings file %1 cannot be read, so the catalogue keys it trusts and revokes "
+                          "(update/trusted-keys, update/revoked-keys) are not known; no update catalogue is "
+                          "accepted until it is mended")
+        .arg(settings.fileName());
+}
+
+void ConfigurationManager::save()
+{
+    if (unreadable)
+        return;
+    settingsStore->sync();
+    const QString path = settingsStore->fileName();
+    if (QFileInfo(path).isFile() && !QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner))
+        qCritical().noquote() << "Configuration manager: cannot close" << path << "to other users";
 }
 
 ConfigurationManager::~ConfigurationManager()
@@ -50,8 +92,6 @@ QUrl ConfigurationManager::defaultManifestUrl()
 QUrl ConfigurationManager::storedManifestUrl()
 {
     const QSettings settings;
-    if (settings.value(QLatin1String(versionKey), 0).toInt() < CurrentSchemaVersion)
-        return defaultManifestUrl();
     const QVariant value = settings.value(QLatin1String(manifestUrlKey));
     return value.isValid() ? value.toUrl() : defaultManifestUrl();
 }
@@ -68,12 +108,18 @@ QUrl ConfigurationManager::manifestUrl() const
 
 void ConfigurationManager::setManifestUrl(const QUrl& url)
 {
+    if (unreadable)
+        return;
     settingsStore->setValue(QLatin1String(manifestUrlKey), url);
+    save();
 }
 
 void ConfigurationManager::resetManifestUrl()
 {
+    if (unreadable)
+        return;
     settingsStore->remove(QLatin1String(manifestUrlKey));
+    save();
 }
 
 void ConfigurationManager::setRunManifestUrl(const QUrl& url)

@@ -10,6 +10,11 @@ namespace PelkPlus {
 // The single owner of the persistent settings: the layout version, checked and rewritten at every
 // start, and the URL the update manifest is fetched from. One lives per process; it is reached
 // through instance().
+//
+// The same file holds the catalogue keys an administrator trusts and revokes (update/trusted-keys,
+// update/revoked-keys), which the update check reads itself. A file of an older layout keeps them
+// and the URL; one that cannot be read is never written over, and refuses every catalogue until
+// it is mended (settingsProblem()). The file is the user's alone (0600).
 class ConfigurationManager : public QObject
 {
 public:
@@ -19,6 +24,8 @@ public:
     };
 
     static constexpr int CurrentSchemaVersion = 1;
+    // What an older layout carries over into this one.
+    static const char* const keptSettings[3];
 
     // Throws ConfigurationManager::Error when a manager already exists.
     explicit ConfigurationManager(QObject* parent = nullptr);
@@ -28,10 +35,14 @@ public:
     static ConfigurationManager* instance();
 
     static QUrl defaultManifestUrl();
-    // The stored URL (the default when none is stored, or the layout is older than this one's),
+    // The stored URL (the default when none is stored),
     // read without a manager and without writing anything: for a report while the window, which
     // owns the settings, runs.
     static QUrl storedManifestUrl();
+
+    // Why the settings file cannot be trusted to say which catalogue keys are trusted and revoked,
+    // naming the file; empty when it was read. Read anew, without a manager and without writing.
+    static QString settingsProblem();
 
     QUrl manifestUrl() const;
     void setManifestUrl(const QUrl& url);
@@ -44,8 +55,13 @@ public:
 private:
     Q_DISABLE_COPY(ConfigurationManager)
 
+    // Writes what was set to the file and keeps it closed to others; nothing while the file could
+    // not be read, which would be replaced by what little was read of it.
+    void save();
+
     QSettings* settingsStore = nullptr;
     QUrl runManifestUrl;
+    bool unreadable = false;
     static ConfigurationManager* s_instance;
 };
 

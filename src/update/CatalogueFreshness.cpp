@@ -1,7 +1,5 @@
 #include "update/CatalogueFreshness.h"
 
-#include "update/CatalogueSignature.h"
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -12,9 +10,11 @@ namespace PelkPlus {
 
 namespace {
 
-// One line per key: "<key id> <publication time>". A few keys in a lifetime; anything larger is
-// not this file.
+// The mark is one line, "newest <publication time> <SHA-256 in hex>". Files written before it
+// hold one line per key, "<key id> <publication time>"; the newest of them becomes the mark.
+// Anything larger than a few such lines is not this file.
 constexpr qint64 maximumFileSize = 64 * 1024;
+const char markName[] = "newest";
 
 } // namespace
 
@@ -33,66 +33,95 @@ QString CatalogueFreshness::displayTime(const QDateTime& time)
     return time.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm 'UTC'"));
 }
 
-QMap<QByteArray, QDateTime> CatalogueFreshness::load() const
+QDateTime CatalogueFreshness::effectiveExpiry(const CatalogueHeader& header)
 {
-    QMap<QByteArray, QDateTime> times;
+    const QDateTime latest = header.published.addDays(maximumValidityDays);
+    return header.expires.isValid() && header.expires < latest ? header.expires : latest;
+}
+
+CatalogueFreshness::Mark CatalogueFreshness::load() const
+{
+    Mark mark;
     QFile file(filePath);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > maximumFileSize)
-        return times;
+    if (filePath.isEmpty() || !file.open(QIODevice::ReadOnly) || file.size() > maximumFileSize)
+        return mark;
     const QList<QByteArray> lines = file.readAll().split('\n');
     for (const QByteArray& line : lines) {
         const QList<QByteArray> fields = line.simplified().split(' ');
-        if (fields.size() != 2)
+        const bool current = fields.size() == 3 && fields.at(0) == markName;
+        if (!current && fields.size() != 2)
             continue;
         const QDateTime time = CatalogueHeader::parseTime(QString::fromLatin1(fields.at(1)));
-        if (time.isValid())
-            times.insert(fields.at(0), time);
+        if (!time.isValid() || (mark.published.isValid() && time < mark.published))
+            continue;
+        const QByteArray digest = current ? QByteArray::fromHex(fields.at(2)) : QByteArray();
+        // Of two records of the same time, the one that knows its bytes wins.
+        if (time == mark.published && digest.isEmpty())
+            continue;
+        mark.published = time;
+        mark.digest = digest;
     }
-    return times;
+    return mark;
 }
 
-QDateTime CatalogueFreshness::newestAccepted(const QByteArray& key) const
+QDateTime CatalogueFreshness::newestAccepted() const
 {
-    return load().value(CatalogueSignature::keyId(key));
+    return load().published;
 }
 
 QString CatalogueFreshness::refusal(
-    const CatalogueHeader& header, const QList<QByteArray>& keys, const QDateTime& now) const
+    const CatalogueHeader& header, const QByteArray& digest, const QDateTime& now) const
 {
     if (!header.published.isValid() || !header.expires.isValid()) {
         return QStringLiteral(
             "The update catalogue does not say when it was published and until when it holds "
             "(Published, Expires); it may be an old copy, so it is refused.");
     }
-    if (header.expires <= now) {
-        return QStringLiteral("The update catalogue expired on %1; the server may be serving an old copy. "
-                              "Check the computer's clock if the date looks wrong.")
-            .arg(displayTime(header.expires));
+    if (header.published > now.addSecs(clockToleranceSecs)) {
+        return QStringLiteral("The update catalogue says it was published on %1, which is later than this "
+                              "computer's clock (%2) allows; it is refused and not remembered. Check the "
+                              "computer's clock if the date looks wrong.")
+            .arg(displayTime(header.published), displayTime(now));
     }
-    const QMap<QByteArray, QDateTime> times = load();
-    for (const QByteArray& key : keys) {
-        const QDateTime newest = times.value(CatalogueSignature::keyId(key));
-        if (newest.isValid() && header.published < newest) {
-            return QStringLiteral("The update catalogue was published on %1, before the one already accepted "
-                                  "(published on %2); the server may be serving an old copy.")
-                .arg(displayTime(header.published), displayTime(newest));
-        }
+    const QDateTime expiry = effectiveExpiry(header);
+    if (expiry <= now) {
+        return QStringLiteral("The update catalogue expired on %1%2; the server may be serving an old copy. "
+                              "Check the computer's clock if the date looks wrong.")
+            .arg(displayTime(expiry),
+                expiry < header.expires
+                    ? QStringLiteral(", %1 days after it was published").arg(maximumValidityDays)
+                    : QString());
+    }
+    const Mark newest = load();
+    // A catalogue of the same time is the same one fetched again, or it is not newer. A mark carried
+    // over from the per-key records does not know its bytes: the first of that time is taken.
+    const bool sameTimeOtherBytes
+        = header.published == newest.published && !newest.digest.isEmpty() && newest.digest != digest;
+    if (newest.published.isValid() && (header.published < newest.published || sameTimeOtherBytes)) {
+        // An updater before this one remembered catalogues dated ahead of the clock; the mark is
+        // never lowered by itself, but the user is told how to recover.
+        const QString ahead = newest.published > now.addSecs(clockToleranceSecs)
+            ? QStringLiteral(" The one accepted is dated after this computer's clock; if the clock is right, "
+                             "delete %1 to accept current catalogues again.")
+                  .arg(QDir::toNativeSeparators(filePath))
+            : QString();
+        return QStringLiteral("The update catalogue was published on %1, %2 the one already accepted "
+                              "(published on %3); the server may be serving an old copy.%4")
+            .arg(displayTime(header.published),
+                sameTimeOtherBytes ? QStringLiteral("no later than") : QStringLiteral("before"),
+                displayTime(newest.published), ahead);
     }
     return QString();
 }
 
-bool CatalogueFreshness::recordAccepted(
-    const QList<QByteArray>& keys, const QDateTime& published, QString* error)
+bool CatalogueFreshness::recordAccepted(const QDateTime& published, const QByteArray& digest, QString* error)
 {
-    QMap<QByteArray, QDateTime> times = load();
-    for (const QByteArray& key : keys) {
-        const QByteArray id = CatalogueSignature::keyId(key);
-        if (!times.value(id).isValid() || times.value(id) < published)
-            times.insert(id, published.toUTC());
-    }
-    QByteArray text;
-    for (auto it = times.cbegin(); it != times.cend(); ++it)
-        text += it.key() + ' ' + CatalogueHeader::timeText(it.value()).toLatin1() + '\n';
+    const Mark newest = load();
+    if (newest.published.isValid()
+        && (published < newest.published || (published == newest.published && !newest.digest.isEmpty())))
+        return true;
+    const QByteArray text = QByteArray(markName) + ' ' + CatalogueHeader::timeText(published).toLatin1() + ' '
+        + digest.toHex() + '\n';
 
     if (!QDir().mkpath(QFileInfo(filePath).absolutePath())) {
         *error = QStringLiteral("cannot create %1").arg(QFileInfo(filePath).absolutePath());

@@ -1,5 +1,7 @@
 #include "update/CatalogueSignature.h"
 
+#include "app/ConfigurationManager.h"
+
 #include <QCryptographicHash>
 #include <QDebug>
 #include <QRegularExpression>
@@ -217,8 +219,9 @@ const char CatalogueSignature::revokedKeysSetting[] = "update/revoked-keys";
 QList<QByteArray> CatalogueSignature::revokedKeys(QString* error)
 {
     QList<QByteArray> keys;
-    QString problem;
-    if (!appendKeys(settingTexts(revokedKeysSetting),
+    QString problem = ConfigurationManager::settingsProblem();
+    if (!problem.isEmpty()
+        || !appendKeys(settingTexts(revokedKeysSetting),
             QStringLiteral("The setting %1").arg(QLatin1String(revokedKeysSetting)), &keys, &problem)) {
         qCritical().noquote() << "UpdateManager:" << problem;
         if (error)
@@ -231,11 +234,13 @@ QList<QByteArray> CatalogueSignature::revokedKeys(QString* error)
 QList<QByteArray> CatalogueSignature::trustedKeys(QString* error)
 {
     QList<QByteArray> keys;
-    QString problem;
+    // A file that cannot be read says nothing of the keys: it must not read as trusting none.
+    QString problem = ConfigurationManager::settingsProblem();
     const QString builtIn = QStringLiteral(PELK_TRUSTED_KEY).trimmed();
-    const bool listed = (builtIn.isEmpty()
-                            || appendKeys({ builtIn }, QStringLiteral("The built-in key (PELK_TRUSTED_KEY)"),
-                                &keys, &problem))
+    const bool listed = problem.isEmpty()
+        && (builtIn.isEmpty()
+            || appendKeys(
+                { builtIn }, QStringLiteral("The built-in key (PELK_TRUSTED_KEY)"), &keys, &problem))
         && appendKeys(settingTexts(trustedKeysSetting),
             QStringLiteral("The setting %1").arg(QLatin1String(trustedKeysSetting)), &keys, &problem);
     QList<QByteArray> revoked;

@@ -4,6 +4,7 @@
 #include "update/CatalogueHeader.h"
 #include "update/CatalogueSignature.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 
 namespace PelkPlus {
@@ -11,7 +12,6 @@ namespace PelkPlus {
 bool CatalogueTrust::reload(QString* problem)
 {
     verified = false;
-    verifiedBy.clear();
     problem->clear();
     trustedKeys = CatalogueSignature::trustedKeys(problem);
     return problem->isEmpty();
@@ -19,7 +19,7 @@ bool CatalogueTrust::reload(QString* problem)
 
 bool CatalogueTrust::verify(const QByteArray& manifest, const QByteArray& signature, QString* error)
 {
-    verified = CatalogueSignature::verify(manifest, signature, trustedKeys, error, &verifiedBy);
+    verified = CatalogueSignature::verify(manifest, signature, trustedKeys, error);
     return verified;
 }
 
@@ -27,20 +27,25 @@ QString CatalogueTrust::freshnessRefusal(const QByteArray& manifest) const
 {
     if (!verified)
         return QString();
-    return CatalogueFreshness().refusal(
-        CatalogueHeader::read(manifest), verifiedBy, QDateTime::currentDateTimeUtc());
+    return CatalogueFreshness().refusal(CatalogueHeader::read(manifest),
+        QCryptographicHash::hash(manifest, QCryptographicHash::Sha256), QDateTime::currentDateTimeUtc());
 }
 
 QString CatalogueTrust::digestRefusal(const ManifestData& data) const
 {
     if (!verified)
         return QString();
-    // The signature covers the manifest; only a digest carries that over to the image sent.
+    // The signature covers the manifest; only a digest and a size carry that over to the image sent.
     for (const ManifestProduct product : { ManifestProduct::Base, ManifestProduct::Plus }) {
         for (const Component& component : data.value(product)) {
             if (component.sha256.isEmpty())
                 return QStringLiteral("The update catalogue lists %1 %2 without its SHA256 digest, "
                                       "so the file could not be checked; the catalogue is refused.")
+                    .arg(componentTypeName(component.type), component.version);
+            // Only a signed size bounds what the server may send before the digest can be checked.
+            if (component.catalogueSize <= 0)
+                return QStringLiteral("The update catalogue lists %1 %2 without its size, so the file could "
+                                      "not be checked; the catalogue is refused.")
                     .arg(componentTypeName(component.type), component.version);
         }
     }
@@ -50,7 +55,8 @@ QString CatalogueTrust::digestRefusal(const ManifestData& data) const
 bool CatalogueTrust::recordAccepted(const QByteArray& manifest, QString* error) const
 {
     return !verified
-        || CatalogueFreshness().recordAccepted(verifiedBy, CatalogueHeader::read(manifest).published, error);
+        || CatalogueFreshness().recordAccepted(CatalogueHeader::read(manifest).published,
+            QCryptographicHash::hash(manifest, QCryptographicHash::Sha256), error);
 }
 
 } // namespace PelkPlus

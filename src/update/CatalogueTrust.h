@@ -10,7 +10,8 @@ namespace PelkPlus {
 
 // What a check trusts of the catalogue it fetched: the signing keys the updater trusts, whether the
 // catalogue carries a signature by one of them and, once it does, that it is fresh (neither
-// expired nor older than one accepted before) and gives the digest of every file. Refusals come
+// expired, nor dated ahead of the clock, nor older than one accepted before) and gives the digest
+// and the size of every file. Refusals come
 // back as texts for the check to report.
 class CatalogueTrust
 {
@@ -27,17 +28,15 @@ public:
     void forget() { verified = false; }
 
     // Why a verified catalogue is refused, empty when it is not or was not verified: by its age,
-    // or because it lists a component without its digest.
+    // or because it lists a device image without its digest or its size.
     QString freshnessRefusal(const QByteArray& manifest) const;
     QString digestRefusal(const ManifestData& data) const;
-    // Remembers a verified catalogue as the newest accepted from its keys; false, with the
-    // reason, when that cannot be written. An unverified one is not remembered.
+    // Remembers a verified catalogue as the newest accepted, whichever trusted key signed it; false,
+    // with the reason, when that cannot be written. An unverified one is not remembered.
     bool recordAccepted(const QByteArray& manifest, QString* error) const;
 
 private:
     QList<QByteArray> trustedKeys;
-    // The trusted keys whose signatures matched the catalogue being read.
-    QList<QByteArray> verifiedBy;
     bool verified = false;
 };
 

@@ -125,12 +125,40 @@ void ComponentSizeRequests::onSizeReply(QNetworkReply* reply, ManifestProduct pr
     }
 
     Component& component = (*components)[product][index];
-    component.size = qMax<qint64>(DownloadReplies::announcedLength(reply), 0);
-    qDebug() << "Size for component: " << componentTypeName(component.type) << "=" << component.size;
+    const qint64 announced = qMax<qint64>(DownloadReplies::announcedLength(reply), 0);
     pendingSizeReplies.removeOne(reply);
     reply->deleteLater();
+    const QString problem = sizeProblem(component, announced);
+    if (!problem.isEmpty()) {
+        qDebug() << "Component size reply refused:" << reply->url().adjusted(QUrl::RemoveUserInfo);
+        emit failed(problem);
+        return;
+    }
+    // Where the server gives no size, the catalogue's is the one the download must have.
+    component.size = announced > 0 ? announced : component.catalogueSize;
+    qDebug() << "Size for component: " << componentTypeName(component.type) << "=" << component.size;
     if (isFinished())
         emit done();
+}
+
+QString ComponentSizeRequests::sizeProblem(const Component& component, qint64 announced)
+{
+    const QString name = QStringLiteral("%1 %2").arg(componentTypeName(component.type), component.version);
+    if (component.catalogueSize > 0 && announced > 0 && announced != component.catalogueSize)
+        return QStringLiteral(
+            "The server announces %1 bytes for %2, but the update catalogue lists %3 bytes; "
+            "the file is not the one the catalogue describes.")
+            .arg(announced)
+            .arg(name)
+            .arg(component.catalogueSize);
+    if (announced > largestComponentSize(component.type))
+        return QStringLiteral(
+            "The server announces %1 bytes for %2, more than such a file can be (%3 bytes); "
+            "it is not serving that component.")
+            .arg(announced)
+            .arg(name)
+            .arg(largestComponentSize(component.type));
+    return QString();
 }
 
 } // namespace PelkPlus

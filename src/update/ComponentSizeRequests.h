@@ -42,6 +42,9 @@ private:
 
     void requestSize(ManifestProduct product, int index);
     void onSizeReply(QNetworkReply* reply, ManifestProduct product, int index);
+    // Why the size a server announced for component cannot be its file's, empty when it can: it
+    // differs from the catalogue's, or no file of the component's type is that large.
+    static QString sizeProblem(const Component& component, qint64 announced);
     bool isFinished() const { return pendingSizeReplies.isEmpty() && pendingRetries == 0; }
 
     const DownloadAgent* bounds = nullptr;

@@ -19,6 +19,11 @@ enum class ComponentType : unsigned int {
 // The name shown to the user ("MCU Firmware", ...); "Unknown Component" for any other value.
 QString componentTypeName(ComponentType type);
 
+// The largest file a component of this type can be: what the device's memory for it holds (the
+// DSP firmware as the text that spells its bytes), with room for growth; an updater package up to
+// the bound of every download. A server that announces more is not serving that component.
+qint64 largestComponentSize(ComponentType type);
+
 } // namespace PelkPlus
 
 Q_DECLARE_METATYPE(PelkPlus::ComponentType)

@@ -15,6 +15,19 @@ const char componentVersionError[] = "Invalid component version";
 const char componentReleaseDateError[] = "Invalid component release date";
 const char componentUrlError[] = "Invalid component url";
 const char componentDigestError[] = "Invalid component SHA256";
+const char componentSizeError[] = "Invalid component size";
+
+// A Size attribute, when present, is a plain decimal byte count from 1 to what a component of its
+// type can be, as the catalogue tool writes it.
+bool sizeFromText(const QString& text, ComponentType type, qint64* size)
+{
+    bool ok = false;
+    const qint64 value = text.toLongLong(&ok);
+    if (!ok || value < 1 || value > largestComponentSize(type) || text != QString::number(value))
+        return false;
+    *size = value;
+    return true;
+}
 
 // A SHA256 attribute, when present, is exactly 64 lower-case hexadecimal digits, as the catalogue
 // tool writes it; anything else is a mistake worth refusing rather than a digest never matched.
@@ -148,6 +161,10 @@ bool UpdateManifestParser::startElement(const QString& /*namespaceURI*/, const Q
         else if (attributes.index(QStringLiteral("SHA256")) >= 0
             && !digestFromText(attributes.value(QStringLiteral("SHA256")), &component.sha256))
             failure = componentDigestError;
+        else if (attributes.index(QStringLiteral("Size")) >= 0
+            && !sizeFromText(
+                attributes.value(QStringLiteral("Size")), component.type, &component.catalogueSize))
+            failure = componentSizeError;
     }
     if (failure) {
         qCritical(failure);

@@ -23,7 +23,8 @@ UpdateEstimate::Steps UpdateEstimate::stepsFor(ComponentType type, qint64 size, 
 {
     Steps result;
     result.type = type;
-    size = qMax<qint64>(size, 0);
+    // No file the device can take is larger; a size announced beyond it must not overflow the sums.
+    size = qBound<qint64>(0, size, largestComponentSize(type));
     // A Pelk cannot be asked; it is given a fixed time. A Pelk+ in update mode answers its first
     // query, the 20 s bound being for one that never says so.
     result.readyCheckMs = model == Base ? P::baseReadyDelayMs : 0;

@@ -123,7 +123,8 @@ QString UpdatePlanner::versionText(const Component& component)
 
 QString UpdatePlanner::kilobytesText(qint64 bytes)
 {
-    return QString::number((bytes + 1023) / 1024);
+    // Rounded up without adding first, so that no byte count overflows.
+    return QString::number(qMax<qint64>(bytes, 0) / 1024 + (qMax<qint64>(bytes, 0) % 1024 != 0 ? 1 : 0));
 }
 
 QString UpdatePlanner::describe(const Component& component)

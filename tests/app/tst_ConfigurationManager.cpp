@@ -5,6 +5,10 @@
 #include "support/TestMain.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QtTest>
 
@@ -21,8 +25,9 @@ private slots:
     void cleanup();
     void firstStart();
     void settingsLiveInTheTestLocation();
-    void oldSchemaIsErased_data();
-    void oldSchemaIsErased();
+    void oldSchemaIsMigrated_data();
+    void oldSchemaIsMigrated();
+    void unreadableFileIsKept();
     void currentOrNewerSchemaIsKept_data();
     void currentOrNewerSchemaIsKept();
     void urlSurvivesRestart();
@@ -36,6 +41,7 @@ private:
 
 void tst_ConfigurationManager::clearStore()
 {
+    QDir().rmdir(QSettings().fileName());
     QSettings settings;
     settings.clear();
     settings.sync();
@@ -70,7 +76,7 @@ void tst_ConfigurationManager::settingsLiveInTheTestLocation()
     QVERIFY(file.contains(QStringLiteral("Quellor")));
 }
 
-void tst_ConfigurationManager::oldSchemaIsErased_data()
+void tst_ConfigurationManager::oldSchemaIsMigrated_data()
 {
     QTest::addColumn<QVariant>("storedVersion");
     QTest::newRow("none") << QVariant();
@@ -79,7 +85,7 @@ void tst_ConfigurationManager::oldSchemaIsErased_data()
     QTest::newRow("not a number") << QVariant(QStringLiteral("one"));
 }
 
-void tst_ConfigurationManager::oldSchemaIsErased()
+void tst_ConfigurationManager::oldSchemaIsMigrated()
 {
     QFETCH(QVariant, storedVersion);
     {
@@ -88,13 +94,33 @@ void tst_ConfigurationManager::oldSchemaIsErased()
             settings.setValue(QStringLiteral("version"), storedVersion);
         settings.setValue(
             QStringLiteral("update/manifest-url"), QUrl(QStringLiteral("http://old.example/m.xml")));
+        // As an administrator writes them by hand; a revoked key lost would be trusted again.
+        settings.setValue(QStringLiteral("update/trusted-keys"), QStringLiteral("bmV3,b3Ro"));
+        settings.setValue(QStringLiteral("update/revoked-keys"), QStringLiteral("b2xk"));
         settings.setValue(QStringLiteral("legacy/key"), 7);
     }
+    QFile::setPermissions(QSettings().fileName(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
     ConfigurationManager manager;
-    QCOMPARE(manager.manifestUrl(), ConfigurationManager::defaultManifestUrl());
+    QCOMPARE(manager.manifestUrl(), QUrl(QStringLiteral("http://old.example/m.xml")));
     QSettings settings;
-    QCOMPARE(settings.allKeys(), QStringList { QStringLiteral("version") });
+    QCOMPARE(settings.allKeys(),
+        QStringList({ QStringLiteral("update/manifest-url"), QStringLiteral("update/revoked-keys"),
+            QStringLiteral("update/trusted-keys"), QStringLiteral("version") }));
+    QCOMPARE(settings.value(QStringLiteral("update/trusted-keys")).toString(), QStringLiteral("bmV3,b3Ro"));
     QCOMPARE(settings.value(QStringLiteral("version")).toInt(), 1);
+    QCOMPARE(QFile::permissions(settings.fileName()) & 0x0fff, QFile::ReadUser | QFile::WriteUser); // 0600
+}
+
+void tst_ConfigurationManager::unreadableFileIsKept()
+{
+    // Where the file should be, something that cannot be read as one; clearStore() removes it.
+    const QString path = QSettings().fileName();
+    QVERIFY(QFile::remove(path) && QDir().mkpath(path));
+    QTest::ignoreMessage(
+        QtCriticalMsg, QRegularExpression(QStringLiteral("^Configuration manager: The settings file ")));
+    ConfigurationManager manager;
+    manager.setManifestUrl(QUrl(QStringLiteral("http://elsewhere.example/m.xml")));
+    QVERIFY(ConfigurationManager::settingsProblem().contains(path) && QFileInfo(path).isDir());
 }
 
 void tst_ConfigurationManager::currentOrNewerSchemaIsKept_data()

@@ -98,7 +98,8 @@ QByteArray UpdateCatalogue::manifest() const
                 + "\" ReleaseDate=\"2024-04-18\" URL=\"" + url.toEncoded() + '"';
             if (digests && !entry.image.isEmpty())
                 xml += " SHA256=\""
-                    + QCryptographicHash::hash(entry.served, QCryptographicHash::Sha256).toHex() + '"';
+                    + QCryptographicHash::hash(entry.served, QCryptographicHash::Sha256).toHex()
+                    + "\" Size=\"" + QByteArray::number(entry.served.size()) + '"';
             xml += "/>\n";
         }
         xml += "    </Components>\n  </Product>\n";

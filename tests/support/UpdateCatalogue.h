@@ -41,7 +41,7 @@ public:
     // A package of the updater itself.
     void addApplication(const QString& name, const QString& version);
 
-    // Whether the manifest lists every device image's SHA-256 (of the file served).
+    // Whether the manifest lists every device image's SHA-256 and size (of the file served).
     void setDigests(bool listed) { digests = listed; }
     // The root element's Published and Expires times; each is left out while invalid.
     void setValidity(const QDateTime& published, const QDateTime& expires);

@@ -495,6 +495,12 @@ void tst_Catalogue::signedRoundTrip()
         file.seek(0);
         file.write(bytes);
     };
+    {
+        // The size is signed with the rest.
+        QFile written(out);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QVERIFY(written.readAll().contains(" Size=\"20\""));
+    }
     if (spoil == QLatin1String("file"))
         flipLastByte(QDir(root).filePath(QStringLiteral("plus/m.bin")));
     if (spoil == QLatin1String("manifest"))
@@ -524,6 +530,9 @@ void tst_Catalogue::signing_data()
     QTest::newRow("old and new key") << QStringList { "sign a b" } << 0 << 2 << 30 << true;
     QTest::newRow("a week") << QStringList { "sign a days 7" } << 0 << 1 << 7 << true;
     QTest::newRow("no days") << QStringList { "sign a", "sign a days 0" } << 2 << 1 << 30 << false;
+    QTest::newRow("the longest validity") << QStringList { "sign a days 90" } << 0 << 1 << 90 << true;
+    QTest::newRow("longer than updaters hold it")
+        << QStringList { "sign a", "sign a days 91" } << 2 << 1 << 30 << false;
     QTest::newRow("unsigned after signed: the old signature goes")
         << QStringList { "sign a", "sign" } << 0 << -1 << 30 << true;
     // The new manifest waits for its signature: one that cannot be written leaves the old pair.

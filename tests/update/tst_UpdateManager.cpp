@@ -24,6 +24,7 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <limits>
 #include <memory>
 
 using namespace PelkPlus;
@@ -57,15 +58,16 @@ QByteArray family(const QByteArray& content)
 }
 
 // What a signed catalogue must carry besides its signature: its times on the root element and the
-// SHA-256 of every device image.
+// SHA-256 and size of every device image.
 QByteArray current(QByteArray manifest, const QByteArray& image)
 {
     const QDateTime now = QDateTime::currentDateTimeUtc();
     manifest.replace("<Family Name=\"PELK\">",
         "<Family Name=\"PELK\" Published=\"" + CatalogueHeader::timeText(now).toLatin1() + "\" Expires=\""
             + CatalogueHeader::timeText(now.addDays(30)).toLatin1() + "\">");
-    return manifest.replace(
-        "/>", " SHA256=\"" + QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex() + "\"/>");
+    return manifest.replace("/>",
+        " SHA256=\"" + QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex() + "\" Size=\""
+            + QByteArray::number(image.size()) + "\"/>");
 }
 
 QByteArray fileContents(const QString& path)
@@ -114,6 +116,9 @@ private slots:
     void signedCatalogue();
     void trustedCatalogue_data();
     void trustedCatalogue();
+    void perKeyRecordsCarriedOver();
+    void announcedSizes_data();
+    void announcedSizes();
     void retriedRequests_data();
     void retriedRequests();
     void componentSchemes_data();
@@ -900,6 +905,7 @@ void tst_UpdateManager::trustedCatalogue_data()
     // The catalogue's times in days from now, Published then Expires; a missing one is not written.
     QTest::addColumn<QList<int>>("validity");
     // Published of a catalogue accepted before from the same signers, in days from now; none when empty.
+    // Where a row revokes keys, the one before was accepted while the updater trusted only those.
     QTest::addColumn<QList<int>>("previous");
     QTest::addColumn<int>("reason");
     QTest::addColumn<QString>("complaint");
@@ -945,8 +951,17 @@ void tst_UpdateManager::trustedCatalogue_data()
                                  << QList<int> { -1 } << refused << "before the one already accepted";
     QTest::newRow("newer after an older one")
         << oldKey << QStringList() << oldKey << true << fresh << QList<int> { -5 } << ok << QString();
-    QTest::newRow("the same one again") << oldKey << QStringList() << oldKey << true << QList<int> { -5, 25 }
+    QTest::newRow("the same one again") << oldKey << QStringList() << oldKey << true << QList<int> { -5, 20 }
                                         << QList<int> { -5 } << ok << QString();
+    QTest::newRow("the same time, other bytes")
+        << oldKey << QStringList() << oldKey << true << QList<int> { -5, 25 } << QList<int> { -5 } << refused
+        << "no later than the one already accepted";
+    QTest::newRow("published in 2099")
+        << oldKey << QStringList() << oldKey << true << QList<int> { 26322, 26352 } << QList<int>() << refused
+        << "which is later than this computer's clock";
+    QTest::newRow("expires long after it was published")
+        << oldKey << QStringList() << oldKey << true << QList<int> { -95, 5 } << QList<int>() << refused
+        << ", 90 days after it was published; the server may be serving an old copy.";
     // Rotation: the publisher signs with the old key and the new one while updaters move over.
     QTest::newRow("two signatures, updater trusts the old key")
         << oldKey << QStringList() << both << true << fresh << QList<int>() << ok << QString();
@@ -960,6 +975,9 @@ void tst_UpdateManager::trustedCatalogue_data()
     QTest::newRow("signed by a stranger and the revoked key")
         << both << oldKey << QStringList { QStringLiteral("stranger"), QStringLiteral("old") } << true
         << fresh << QList<int>() << unverified << "which is not trusted";
+    QTest::newRow("rotated to the new key, the old one revoked: rolled back")
+        << QStringList { QStringLiteral("new") } << oldKey << both << true << QList<int> { -5, 25 }
+        << QList<int> { -1 } << refused << "before the one already accepted";
     QTest::newRow("rolled back under the new key too")
         << both << QStringList() << both << true << QList<int> { -5, 25 } << QList<int> { -1 } << refused
         << "before the one already accepted";
@@ -985,8 +1003,9 @@ void tst_UpdateManager::trustedCatalogue()
         }
         return texts.join(QLatin1Char(','));
     };
-    QSettings().setValue(QStringLiteral("update/trusted-keys"), publicKeys(trusted));
-    if (!revoked.isEmpty())
+    QSettings().setValue(QStringLiteral("update/trusted-keys"),
+        publicKeys(previous.isEmpty() || revoked.isEmpty() ? trusted : revoked));
+    if (!revoked.isEmpty() && previous.isEmpty())
         QSettings().setValue(QStringLiteral("update/revoked-keys"), publicKeys(revoked));
     QList<QByteArray> secretKeys;
     for (const QString& name : signers)
@@ -1013,7 +1032,11 @@ void tst_UpdateManager::trustedCatalogue()
         manager->checkForUpdates();
         QVERIFY(done.wait());
         done.clear();
+        QSettings().setValue(QStringLiteral("update/trusted-keys"), publicKeys(trusted));
+        if (!revoked.isEmpty())
+            QSettings().setValue(QStringLiteral("update/revoked-keys"), publicKeys(revoked));
     }
+    const QDateTime markBefore = CatalogueFreshness().newestAccepted();
     catalogue.setValidity(day(validity, 0), day(validity, 1));
     catalogue.publish();
     const int requestsBefore = httpServer->totalRequests();
@@ -1041,14 +1064,88 @@ void tst_UpdateManager::trustedCatalogue()
     // A key that cannot be read refuses before anything is fetched.
     if (reason == UpdateManager::UnverifiedCatalogue && complaint.contains(QLatin1String("setting")))
         QCOMPARE(httpServer->totalRequests(), requestsBefore);
-    // What is accepted is remembered for the next check; what is refused is not.
-    if (reason == UpdateManager::NoFailure) {
-        for (const QString& name : signers) {
-            if (trusted.contains(name) && !revoked.contains(name))
-                QCOMPARE(CatalogueFreshness().newestAccepted(keys.value(name).publicKey).toSecsSinceEpoch(),
-                    day(validity, 0).toSecsSinceEpoch());
-        }
+    // What is accepted is remembered for the next check, whichever key signed it; what is refused
+    // is not.
+    if (reason == UpdateManager::NoFailure)
+        QCOMPARE(
+            CatalogueFreshness().newestAccepted().toSecsSinceEpoch(), day(validity, 0).toSecsSinceEpoch());
+    else
+        QCOMPARE(CatalogueFreshness().newestAccepted(), markBefore);
+}
+
+void tst_UpdateManager::perKeyRecordsCarriedOver()
+{
+    // As written while every key had its own record, one of a 2099 catalogue an updater before
+    // this one accepted: the newest of them is the mark, never lowered, and the refusal says why.
+    const QDateTime now = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch(), Qt::UTC);
+    QFile file(CatalogueFreshness::defaultPath());
+    QVERIFY(QDir().mkpath(QFileInfo(file).absolutePath()) && file.open(QIODevice::WriteOnly));
+    file.write("1f2e3d4c5b6a7988 " + CatalogueHeader::timeText(now.addDays(-3)).toLatin1()
+        + "\n0a0b0c0d0e0f1011 " + CatalogueHeader::timeText(now.addDays(26322)).toLatin1() + "\n");
+    file.close();
+    QString error;
+    QVERIFY(CatalogueFreshness().recordAccepted(now.addDays(-2), "a", &error));
+    QCOMPARE(CatalogueFreshness().newestAccepted(), now.addDays(26322));
+    CatalogueHeader header;
+    header.published = now;
+    header.expires = now.addDays(20);
+    QVERIFY(CatalogueFreshness()
+                .refusal(header, "b", now)
+                .endsWith(CatalogueFreshness::defaultPath()
+                    + QStringLiteral(" to accept current catalogues again.")));
+}
+
+void tst_UpdateManager::announcedSizes_data()
+{
+    QTest::addColumn<bool>("signedByKey");
+    QTest::addColumn<QByteArray>("listed"); // the catalogue's Size of the image, none when empty
+    QTest::addColumn<qint64>("announced");  // HEAD's Content-Length, none when -1
+    QTest::addColumn<QString>("complaint"); // empty: the listed size is taken
+
+    const qint64 huge = std::numeric_limits<qint64>::max();
+    QTest::newRow("2^63-1 on HEAD, no key")
+        << false << QByteArray() << huge
+        << "The server announces 9223372036854775807 bytes for MCU Firmware 1.0.0, more than such a file can "
+           "be (1048576 bytes)";
+    QTest::newRow("2^63-1 on HEAD, signed")
+        << true << QByteArray("3000") << huge << "but the update catalogue lists 3000 bytes";
+    QTest::newRow("signed, HEAD without a length") << true << QByteArray("3000") << qint64(-1) << QString();
+    QTest::newRow("signed without a size")
+        << true << QByteArray() << qint64(3000)
+        << "The update catalogue lists MCU Firmware 1.0.0 without its size";
+    QTest::newRow("a size no MCU firmware has")
+        << false << QByteArray("1048577") << qint64(3000) << "Invalid component size";
+}
+
+void tst_UpdateManager::announcedSizes()
+{
+    QFETCH(bool, signedByKey);
+    QFETCH(QByteArray, listed);
+    QFETCH(qint64, announced);
+    QFETCH(QString, complaint);
+
+    HttpTestServer::Reply head;
+    head.sendContentLength = announced >= 0;
+    head.contentLength = announced;
+    httpServer->setReply(QStringLiteral("/mp"), head, "HEAD");
+    QByteArray manifest = current(family(product("PELK", component("MP", base() + "/mp"))), pattern(10, 1));
+    serveManifest(manifest.replace(" Size=\"10\"", listed.isEmpty() ? "" : " Size=\"" + listed + '"'));
+    const CatalogueSignature::KeyPair key = keys.value(QStringLiteral("old"));
+    if (signedByKey) {
+        QSettings().setValue(
+            QStringLiteral("update/trusted-keys"), CatalogueSignature::encodeKey(key.publicKey));
+        httpServer->setFile(
+            UpdateCatalogue::signaturePath(), CatalogueSignature::sign(manifest, key.secretKey));
     }
+    if (!complaint.isEmpty())
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QRegularExpression::escape(complaint)));
+    QSignalSpy done(manager.get(), &UpdateManager::updateDiscoveryDone);
+    QSignalSpy failure(manager.get(), &UpdateManager::failure);
+    manager->checkForUpdates();
+    QTRY_COMPARE(done.count() + failure.count(), 1);
+    QVERIFY2(manager->failureText().contains(complaint), qPrintable(manager->failureText()));
+    QCOMPARE(manager->componentsFor(ManifestProduct::Base).value(0).size,
+        complaint.isEmpty() ? listed.toLongLong() : 0);
 }
 
 void tst_UpdateManager::retriedRequests_data()

@@ -1,8 +1,11 @@
 #include "device/DeviceModel.h"
 #include "workflow/UpdateEstimate.h"
 #include "support/TestMain.h"
+#include "workflow/UpdatePlanner.h"
 
 #include <QtTest>
+
+#include <limits>
 
 namespace PelkPlus {
 
@@ -60,6 +63,10 @@ void tst_UpdateEstimate::steps_data()
                                               << qint64(93681) << qint64(168000) << qint64(3500);
     QTest::newRow("a size that cannot be")
         << styles << qint64(-5) << int(Plus) << qint64(0) << qint64(1) << qint64(0) << qint64(3500);
+    // A size no image can have, as a HEAD answer may announce it: the largest one, no overflow.
+    QTest::newRow("ensemble of 2^63-1 bytes")
+        << ensemble << std::numeric_limits<qint64>::max() << int(Plus) << qint64(0) << qint64(599553)
+        << qint64(1075200) << qint64(3500);
     QTest::newRow("an updater package is not sent")
         << int(ComponentType::WindowsApplication) << qint64(4096) << int(Base) << qint64(0) << qint64(0)
         << qint64(0) << qint64(0);
@@ -101,6 +108,10 @@ void tst_UpdateEstimate::plan()
     QCOMPARE(estimate.beforeMs(7), estimate.totalMs());
     QCOMPARE(estimate.text(), QStringLiteral("about 20 seconds"));
     QVERIFY(UpdateEstimate().isEmpty());
+    // The sizes shown beside it round up without overflowing.
+    QCOMPARE(UpdatePlanner::kilobytesText(1025), QStringLiteral("2"));
+    QCOMPARE(
+        UpdatePlanner::kilobytesText(std::numeric_limits<qint64>::max()), QStringLiteral("9007199254740992"));
     QCOMPARE(UpdateEstimate().totalMs(), qint64(0));
 }
 

@@ -3,7 +3,7 @@
 #include "CatalogueEntries.h"
 #include "CatalogueNames.h"
 
-#include "update/DownloadRequest.h"
+#include "update/ComponentType.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -40,8 +40,13 @@ bool CatalogueChecker::checkFiles(const ManifestData& data, const QString& root,
             }
             const qint64 size = QFileInfo(path).size();
             QByteArray digest;
-            if (size == 0 || size > DownloadRequest::maximumComponentSize) {
+            if (size == 0 || size > largestComponentSize(component.type)) {
                 problems->append(QStringLiteral("%1: %2 has %3 bytes").arg(name, path).arg(size));
+            } else if (component.catalogueSize > 0 && size != component.catalogueSize) {
+                problems->append(QStringLiteral("%1: %2 has %3 bytes, the manifest says %4")
+                                     .arg(name, path)
+                                     .arg(size)
+                                     .arg(component.catalogueSize));
             } else if (component.sha256.isEmpty()) {
                 problems->append(QStringLiteral("%1: the manifest gives no SHA256").arg(name));
             } else if (!CatalogueEntries::fileDigest(path, &digest)) {

@@ -3,7 +3,7 @@
 #include "CatalogueNames.h"
 
 #include "app/SemanticVersion.h"
-#include "update/DownloadRequest.h"
+#include "update/ComponentType.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -136,12 +136,13 @@ bool CatalogueEntries::add(CatalogueEntry entry, QString* error)
         *error = QStringLiteral("%1: the file is empty").arg(described);
         return false;
     }
-    if (file.size() > DownloadRequest::maximumComponentSize) {
-        *error = QStringLiteral("%1: the file is larger than the updater downloads (%2 bytes)")
-                     .arg(described)
-                     .arg(DownloadRequest::maximumComponentSize);
+    if (file.size() > largestComponentSize(entry.type)) {
+        *error = QStringLiteral("%1: the file is larger than a %2 file can be (%3 bytes)")
+                     .arg(described, componentTypeName(entry.type))
+                     .arg(largestComponentSize(entry.type));
         return false;
     }
+    entry.size = file.size();
     if (!fileDigest(entry.filePath, &entry.sha256)) {
         *error = QStringLiteral("%1: the file cannot be read").arg(described);
         return false;

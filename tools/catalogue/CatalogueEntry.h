@@ -18,9 +18,10 @@ struct CatalogueEntry
     QString version;
     QString filePath;
     // Set when the entry is added to a catalogue: the base URL and the file's path below the root,
-    // and the file's SHA-256 (32 bytes).
+    // and the file's SHA-256 (32 bytes) and size in bytes.
     QUrl url;
     QByteArray sha256;
+    qint64 size = 0;
 };
 
 } // namespace PelkPlus

@@ -57,7 +57,8 @@ bool CatalogueWriter::readsBackAsWritten(const QByteArray& text, QString* error)
         const Component& component = read.at(i);
         const CatalogueEntry& entry = ordered.at(i);
         if (component.type != entry.type || component.version != entry.version || component.url != entry.url
-            || component.releaseDate != defaultReleaseDate || component.sha256 != entry.sha256) {
+            || component.releaseDate != defaultReleaseDate || component.sha256 != entry.sha256
+            || component.catalogueSize != entry.size) {
             *error = QStringLiteral("%1 reads back as %2 %3 %4")
                          .arg(CatalogueNames::describe(entry), componentTypeName(component.type),
                              component.version, component.url.toString());

@@ -41,6 +41,7 @@ QByteArray ManifestXml::write(const QList<CatalogueEntry>& entries, const QStrin
             xml.writeAttribute(QStringLiteral("ReleaseDate"), releaseDate);
             xml.writeAttribute(QStringLiteral("URL"), QString::fromLatin1(entry.url.toEncoded()));
             xml.writeAttribute(QStringLiteral("SHA256"), QString::fromLatin1(entry.sha256.toHex()));
+            xml.writeAttribute(QStringLiteral("Size"), QString::number(entry.size));
         }
         if (opened) {
             xml.writeEndElement(); // Components

@@ -155,7 +155,7 @@ int main(int argc, char** argv)
         QStringLiteral("file"));
     const QCommandLineOption expiresOption(QStringLiteral("expires-days"),
         QStringLiteral("Days from now until updaters that trust the key refuse the manifest as stale "
-                       "(default 30)."),
+                       "(default 30, at most 90)."),
         QStringLiteral("days"), QStringLiteral("30"));
     const QCommandLineOption publicKeyOption(QStringLiteral("public-key"),
         QStringLiteral("With --check: public key file the signature <file>.sig must verify with."),
@@ -193,8 +193,11 @@ int main(int argc, char** argv)
 
     bool daysOk = false;
     const int days = parser.value(expiresOption).toInt(&daysOk);
-    if (!daysOk || days < 1 || days > 3660)
-        return fail(QStringLiteral("--expires-days must be a number of days from 1 to 3660"), Usage);
+    if (!daysOk || days < 1 || days > CatalogueFreshness::maximumValidityDays)
+        return fail(QStringLiteral("--expires-days must be a number of days from 1 to %1: updaters take a "
+                                   "catalogue for expired %1 days after it was published")
+                        .arg(CatalogueFreshness::maximumValidityDays),
+            Usage);
     const QDateTime published = QDateTime::currentDateTimeUtc();
     writer.setValidity(published, published.addDays(days));
 
