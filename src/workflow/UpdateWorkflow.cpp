@@ -293,7 +293,11 @@ void UpdateWorkflow::startUpdate()
     // Asked before the first byte is sent, and only when the update would begin. The phase, not the
     // state's activity: a face may start the update from the phase's own signal, while the state
     // is still being entered.
-    if (currentPhase == WorkflowPhase::Planned && !powerCheck->allows(estimate(), questions))
+    // A catalogue no trusted key signed is installed from only with consent; a question declined
+    // leaves the list as it was, with nothing sent.
+    if (currentPhase == WorkflowPhase::Planned
+        && (!unsignedConsent.allows(currentPlan.isSourceVerified(), questions)
+            || !powerCheck->allows(estimate(), questions)))
         return;
     emit updateStartRequested();
 }
