@@ -20,7 +20,8 @@ const char description[] = "Updates the firmware and data of a Pelk or Pelk+ con
                            "3 another updater is running or has the device open, 4 not begun: the\n"
                            "computer is on a low battery (see --ignore-power), 5 no update can be\n"
                            "installed over USB but one exists that must be programmed into the MCU\n"
-                           "directly (by a service centre).";
+                           "directly (by a service centre), 6 not begun: the update catalogue is not\n"
+                           "signed by a trusted key (see --allow-unsigned).";
 
 bool typeFromName(const QString& name, ComponentType* type)
 {
@@ -55,6 +56,9 @@ CliOptions::Outcome CliOptions::parse(const QStringList& arguments, CliOptions* 
         { QStringLiteral("y"), QStringLiteral("yes") }, QStringLiteral("Updates without asking first."));
     const QCommandLineOption ignorePowerOption(QStringLiteral("ignore-power"),
         QStringLiteral("With --yes, updates even on a low battery that nothing charges."));
+    const QCommandLineOption allowUnsignedOption(QStringLiteral("allow-unsigned"),
+        QStringLiteral("With update, installs from a catalogue that no trusted key signed, whose files "
+                       "could have been changed on the way."));
     const QCommandLineOption typeOption(QStringLiteral("type"),
         QStringLiteral("What the file of install holds: mcu, dsp, styles or ensemble."),
         QStringLiteral("TYPE"));
@@ -74,8 +78,8 @@ CliOptions::Outcome CliOptions::parse(const QStringList& arguments, CliOptions* 
     const QCommandLineOption helpOption(
         { QStringLiteral("h"), QStringLiteral("help") }, QStringLiteral("Displays this help."));
     const QCommandLineOption versionOption = parser.addVersionOption();
-    parser.addOptions({ helpOption, yesOption, ignorePowerOption, typeOption, deviceOption, urlOption,
-        jsonOption, quietOption, verboseOption });
+    parser.addOptions({ helpOption, yesOption, ignorePowerOption, allowUnsignedOption, typeOption,
+        deviceOption, urlOption, jsonOption, quietOption, verboseOption });
 
     auto usageError = [text](const QString& message) {
         *text = message + QStringLiteral("\nTry 'pelk-cli --help' for more information.");
@@ -127,6 +131,8 @@ CliOptions::Outcome CliOptions::parse(const QStringList& arguments, CliOptions* 
     if (options->command != Install && parser.isSet(typeOption)) {
         return usageError(QStringLiteral("--type belongs to install."));
     }
+    if (options->command != Update && parser.isSet(allowUnsignedOption))
+        return usageError(QStringLiteral("--allow-unsigned belongs to update."));
     if (!positional.isEmpty())
         return usageError(QStringLiteral("Unexpected argument: %1").arg(positional.first()));
 
@@ -141,6 +147,7 @@ CliOptions::Outcome CliOptions::parse(const QStringList& arguments, CliOptions* 
     options->quiet = parser.isSet(quietOption);
     options->yes = parser.isSet(yesOption);
     options->ignorePower = parser.isSet(ignorePowerOption);
+    options->allowUnsigned = parser.isSet(allowUnsignedOption);
     options->verbose = parser.isSet(verboseOption);
     return Run;
 }

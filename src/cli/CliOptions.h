@@ -40,6 +40,8 @@ struct CliOptions
     bool yes = false;
     // Together with yes: an update begins even when the computer's battery may not last it.
     bool ignorePower = false;
+    // update: installs from a catalogue no trusted key signed.
+    bool allowUnsigned = false;
     bool verbose = false;
 
     // arguments include the program name. text is the help, the version line or the error.

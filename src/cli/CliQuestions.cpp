@@ -38,6 +38,11 @@ QString CliQuestions::refusalText(const QString& title, const QString& text)
                          "--ignore-power to update on battery anyway.");
 }
 
+bool CliQuestions::ask(const QString&, const QString&)
+{
+    return false;
+}
+
 void CliQuestions::critical(const QString& title, const QString& text)
 {
     titles.append(title);

@@ -23,6 +23,9 @@ public:
     // Goes on only when the command line said so beforehand (--yes with --ignore-power); a refusal
     // is written as an error and remembered.
     bool confirm(const QString& title, const QString& text) override;
+    // No: what such a question would ask the command line settles before the workflow asks it
+    // (--allow-unsigned is handed to the workflow as a consent of its own).
+    bool ask(const QString& title, const QString& text) override;
     void critical(const QString& title, const QString& text) override;
     bool openUrl(const QUrl& url) override;
     void quitApplication() override;

@@ -31,12 +31,20 @@ QString CliReport::serviceUpdateText()
         "be programmed into the MCU directly, by a service centre.");
 }
 
+QString CliReport::unsignedRefusalText()
+{
+    return QStringLiteral(
+        "The update catalogue is not signed by a trusted key, so nothing shows that its files are the "
+        "ones the publisher released; they could have been changed on the way. Nothing was sent to the "
+        "device. Give --allow-unsigned to install from it anyway.");
+}
+
 QString CliReport::completionText(const QList<InstalledComponent>& components)
 {
     int verified = 0;
     QStringList unchecked;
     for (const InstalledComponent& component : components) {
-        if (component.verified)
+        if (component.confirmed)
             ++verified;
         else
             unchecked.append(componentTypeName(component.type));
@@ -92,7 +100,9 @@ std::optional<int> CliReport::reportPlan(const Connection& device)
     if (!verified)
         cliOutput->result(WorkflowNotifier::unverifiedCatalogueText());
 
-    if (command != CliOptions::Check && !plan.isEmpty())
+    const bool refused = command != CliOptions::Check && !plan.isEmpty() && !verified
+        && !workflow->isUnsignedCatalogueAllowed();
+    if (command != CliOptions::Check && !plan.isEmpty() && !refused)
         return std::nullopt;
     const DeviceInfo info = workflow->deviceInfo();
     QJsonObject object { { QStringLiteral("device"), DeviceReport::deviceObject(device, &info) },
@@ -100,6 +110,10 @@ std::optional<int> CliReport::reportPlan(const Connection& device)
     if (!warnings.isEmpty())
         object.insert(QStringLiteral("warnings"), QJsonArray::fromStringList(warnings));
     cliOutput->object(object);
+    if (refused) {
+        cliOutput->error(unsignedRefusalText(), QStringLiteral("unsigned"));
+        return unsignedCatalogueExitCode;
+    }
     // Up to date as far as USB goes, but not as far as the catalogue does: a script must be able to
     // tell the two apart.
     if (plan.isEmpty() && warnings.contains(UpdatePlanner::mcuNotUpdatableWarning())) {
@@ -120,7 +134,7 @@ int CliReport::reportResult(const Connection& device)
     for (const InstalledComponent& component : qAsConst(installed)) {
         QJsonObject entry { { QStringLiteral("component"), componentTypeName(component.type) },
             { QStringLiteral("before"), component.before },
-            { QStringLiteral("verified"), component.verified } };
+            { QStringLiteral("confirmed"), component.confirmed } };
         // A local file's version is not known; a catalogue's is given as the device will show it,
         // and as the catalogue writes it.
         if (!component.sent.isEmpty()) {
@@ -132,7 +146,8 @@ int CliReport::reportResult(const Connection& device)
     // "updates" of check lists what is to be installed; after an update the list is of what the
     // device did not take, which has a name of its own.
     cliOutput->object(QJsonObject { { QStringLiteral("device"), DeviceReport::deviceObject(device, &info) },
-        { QStringLiteral("installed"), done }, { QStringLiteral("notApplied"), componentArray(left) } });
+        { QStringLiteral("installed"), done }, { QStringLiteral("notApplied"), componentArray(left) },
+        { QStringLiteral("verified"), command == CliOptions::Update && workflow->isCatalogueVerified() } });
     // A component the device did not take ends the update before the next one is sent, so only
     // that one is named; otherwise what the plan made again still lists did not take.
     QStringList names;

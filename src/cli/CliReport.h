@@ -24,6 +24,9 @@ public:
     // firmware cannot take over USB.
     static constexpr int serviceUpdateExitCode = 5;
     static QString serviceUpdateText();
+    // Not begun: the catalogue is not signed by a trusted key, and --allow-unsigned was not given.
+    static constexpr int unsignedCatalogueExitCode = 6;
+    static QString unsignedRefusalText();
 
     // A component the device came back with: its versions before and sent, as the user reads them.
     struct InstalledComponent
@@ -31,7 +34,8 @@ public:
         ComponentType type;
         QString before;
         QString sent;
-        bool verified = false;
+        // The device reports the version sent.
+        bool confirmed = false;
     };
     // The last line of an update that ended well: "Update complete: 2 components installed and
     // verified."
@@ -44,7 +48,8 @@ public:
         ComponentType type, const QString& before, const QString& sent, VerificationOutcome outcome);
 
     // The plan the check made for device. The exit code when the command ends with it (a check,
-    // nothing to install, or only a service update), none when the update is to go on.
+    // nothing to install, only a service update, or an unsigned catalogue without consent), none
+    // when the update is to go on.
     std::optional<int> reportPlan(const Connection& device);
     // How the update of device ended; the command's exit code.
     int reportResult(const Connection& device);

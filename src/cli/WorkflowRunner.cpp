@@ -39,6 +39,7 @@ WorkflowRunner::WorkflowRunner(const CliOptions& options, CliOutput* output, QOb
 {
     workflow->setQuestions(&questions);
     questions.setConfirmed(options.yes && options.ignorePower);
+    workflow->setUnsignedCatalogueAllowed(options.allowUnsigned);
     // The command line installs device components only; it never offers a newer updater.
     workflow->setAppPackageType(std::nullopt);
     workflow->setPreferredSerial(options.serial);

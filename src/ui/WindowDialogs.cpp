@@ -152,6 +152,15 @@ bool WindowDialogs::confirm(const QString& title, const QString& text)
     return dialogs()->ask(&box) == QMessageBox::Ok;
 }
 
+bool WindowDialogs::ask(const QString& title, const QString& text)
+{
+    // Yes must be chosen: Enter, Escape and closing the box all answer No.
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Yes | QMessageBox::No, dialogParent);
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    return dialogs()->ask(&box) == QMessageBox::Yes;
+}
+
 void WindowDialogs::critical(const QString& title, const QString& text)
 {
     dialogs()->critical(dialogParent, title, text);

@@ -39,6 +39,7 @@ public:
     QString openFileName(const QString& caption, const QString& directory, const QString& filter) override;
     QString textInput(const QString& title, const QString& label, const QString& text, bool* ok) override;
     bool confirm(const QString& title, const QString& text) override;
+    bool ask(const QString& title, const QString& text) override;
     void critical(const QString& title, const QString& text) override;
     bool openUrl(const QUrl& url) override;
     void quitApplication() override;

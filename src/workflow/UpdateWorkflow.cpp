@@ -290,10 +290,13 @@ QString UpdateWorkflow::powerWarning(const UpdateEstimate& planned)
 
 void UpdateWorkflow::startUpdate()
 {
-    // Asked before the first byte is sent, and only when the update would begin. The phase, not the
-    // state's activity: a face may start the update from the phase's own signal, while the state
-    // is still being entered.
-    if (currentPhase == WorkflowPhase::Planned && !powerCheck->allows(estimate(), questions))
+    // Asked before the first byte is sent, and only when the update would begin: first whether a
+    // catalogue no trusted key signed may be installed from, then the power. A question declined
+    // leaves the list as it was, with nothing sent. The phase, not the state's activity: a face
+    // may start the update from the phase's own signal, while the state is still being entered.
+    if (currentPhase == WorkflowPhase::Planned
+        && (!unsignedConsent.allows(currentPlan.isSourceVerified(), questions)
+            || !powerCheck->allows(estimate(), questions)))
         return;
     emit updateStartRequested();
 }

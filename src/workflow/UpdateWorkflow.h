@@ -7,6 +7,7 @@
 #include "device/LinkResult.h"
 #include "update/DownloadFailure.h"
 #include "update/Component.h"
+#include "workflow/CatalogueConsent.h"
 #include "workflow/DiagnosticsReport.h"
 #include "workflow/InstallAttemptRecorder.h"
 #include "workflow/InstallVerifier.h"
@@ -102,6 +103,10 @@ public:
     // Whether the catalogue the plan rests on was signed by a trusted key; false while no key is
     // trusted, which the faces say beside the plan.
     bool isCatalogueVerified() const;
+    // Consent, given before any update, to install from a catalogue no trusted key signed; without
+    // it the workflow asks as such an update starts, and nothing is sent unless the answer is Yes.
+    void setUnsignedCatalogueAllowed(bool allowed) { unsignedConsent.setStanding(allowed); }
+    bool isUnsignedCatalogueAllowed() const { return unsignedConsent.isStanding(); }
     // Whether a component of the update is being worked on.
     bool isUpdating() const;
     // Whether a file is being sent to the device: stopping now may leave it unusable until it is
@@ -214,6 +219,7 @@ private:
     WorkflowRegion* workflowRegion = nullptr;
     UpdateEndReport* endReport = nullptr;
     PowerCheck* powerCheck = nullptr;
+    CatalogueConsent unsignedConsent;
     UpdateProgressClock* clock = nullptr;
     WorkflowPhase currentPhase = WorkflowPhase::NoDevice;
 };

@@ -19,6 +19,8 @@ public:
     virtual QString textInput(const QString& title, const QString& label, const QString& text, bool* ok) = 0;
     // A warning that asks whether to go on; true to continue, false to stop.
     virtual bool confirm(const QString& title, const QString& text) = 0;
+    // A question answered Yes or No; No is the default, and the answer unless Yes is chosen.
+    virtual bool ask(const QString& title, const QString& text) = 0;
     // A critical message that must be acknowledged before the workflow goes on.
     virtual void critical(const QString& title, const QString& text) = 0;
     // Opens a URL with the desktop's default handler; false when that failed.

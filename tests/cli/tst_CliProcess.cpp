@@ -217,6 +217,19 @@ void tst_CliProcess::commands_data()
         << QStringLiteral(
                R"({"device":{"model":"plus","serial":"PK000002","path":"sim/pelk-2","mcu":"3.2.7",)"
                R"("dsp":"3.1.2","styles":"0x1A2B","ensemble":"0x20014"},"updates":"","verified":false})");
+    // Listed, but nothing is installed from a catalogue no trusted key signed unless asked for.
+    QTest::newRow("update refuses an unsigned catalogue")
+        << oldPlus << false << QStringList { "update", "--yes", "--json" } << 6
+        << QStringLiteral(
+               R"({"device":{%1},"updates":"MP DSP Styles Ensemble","verified":false,"error":{"kind":)"
+               R"("unsigned","message":"The update catalogue is not signed by a trusted key, so nothing )"
+               R"(shows that its files are the ones the publisher released; they could have been changed )"
+               R"(on the way. Nothing was sent to the device. Give --allow-unsigned to install from it )"
+               R"(anyway."}})")
+               .arg(device);
+    QTest::newRow("--allow-unsigned belongs to update")
+        << oldPlus << false << QStringList { "check", "--allow-unsigned" } << 2
+        << QStringLiteral("--allow-unsigned belongs to update.");
     QTest::newRow("no device") << QStringList() << false << QStringList { "check" } << 2
                                << QStringLiteral("No device connected.");
     QTest::newRow("two devices") << oldPlus + QStringList { "--add-device" } << false
@@ -305,7 +318,7 @@ void tst_CliProcess::commands_data()
         << oldPlus << false
         << QStringList { "install", firmware, "--type", "mcu", "--yes", "--json", "--quiet" } << 0
         << QString(R"({"device":{%1},"installed":[{"component":"MCU Firmware","before":"Production 1.2",)"
-                   R"("verified":false}],"notApplied":""})")
+                   R"("confirmed":false}],"notApplied":"","verified":false})")
                .arg(QString(device).replace("3.1.2", "3.3.1"));
     QTest::newRow("install says it is complete")
         << oldPlus << false << QStringList { "install", firmware, "--type", "mcu", "--yes" } << 0
@@ -344,31 +357,34 @@ void tst_CliProcess::commands_data()
         << QStringList { "--model", "plus", "--mcu", "3.2.7", "--dsp", "3.1.2", "--styles", "0x12",
                "--ensemble", "0x20014", "--reboot-ms", QString::number(DeviceProtocol::scaled(1800)),
                "--keep-version" }
-        << false << QStringList { "update", "--yes" } << 1
+        << false << QStringList { "update", "--allow-unsigned", "--yes" } << 1
         << QStringLiteral("The device does not report the new version of: Styles");
     // The list of what is to be installed and the one of what was not taken are told apart.
     QTest::newRow("device keeps its old version, as JSON")
         << QStringList { "--model", "plus", "--mcu", "3.2.7", "--dsp", "3.1.2", "--styles", "0x12",
                "--ensemble", "0x20014", "--reboot-ms", QString::number(DeviceProtocol::scaled(1800)),
                "--keep-version" }
-        << false << QStringList { "update", "--yes", "--json" } << 1
+        << false << QStringList { "update", "--allow-unsigned", "--yes", "--json" } << 1
         << QStringLiteral(
                R"({"device":{"model":"plus","serial":"PK000001","path":"sim/pelk-1","mcu":"3.2.7",)"
                R"("dsp":"3.1.2","styles":"0x12","ensemble":"0x20014"},"installed":[],)"
-               R"("notApplied":"Styles","error":{"kind":"not-applied","message":)"
+               R"("notApplied":"Styles","verified":false,"error":{"kind":"not-applied","message":)"
                R"("The device does not report the new version of: Styles"}})");
     QTest::newRow("device lost while sending")
-        << oldPlus + QStringList { "--unplug-after", "20" } << false << QStringList { "update", "--yes" } << 1
+        << oldPlus + QStringList { "--unplug-after", "20" } << false
+        << QStringList { "update", "--allow-unsigned", "--yes" } << 1
         << QStringLiteral("Update Failure: The update could not be completed.");
     // Waits for the device that end with the real bounds (a minute for the restart, half of one for
     // the header) and say what to do next.
     QTest::newRow("device never comes back after its restart")
-        << oldPlus + QStringList { "--no-return" } << false << QStringList { "update", "--yes" } << 1
+        << oldPlus + QStringList { "--no-return" } << false
+        << QStringList { "update", "--allow-unsigned", "--yes" } << 1
         << QStringLiteral("Reboot Failure: The device failed to reboot after update.\n\nPlease unplug the "
                           "device, wait five seconds and plug it in again.");
     QTest::newRow("device comes back but never answers")
-        << oldPlus + QStringList { "--no-header-after-reboot" } << false << QStringList { "update", "--yes" }
-        << 1 << QStringLiteral("Reboot Failure: The device failed to reboot after update.");
+        << oldPlus + QStringList { "--no-header-after-reboot" } << false
+        << QStringList { "update", "--allow-unsigned", "--yes" } << 1
+        << QStringLiteral("Reboot Failure: The device failed to reboot after update.");
 }
 
 void tst_CliProcess::commands()
@@ -474,10 +490,12 @@ void tst_CliProcess::lowBattery_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("exitCode");
 
-    QTest::newRow("update") << QStringList { "update" } << 4;
-    QTest::newRow("update --yes") << QStringList { "update", "--yes" } << 4;
-    QTest::newRow("update --ignore-power") << QStringList { "update", "--ignore-power" } << 4;
-    QTest::newRow("update --yes --ignore-power") << QStringList { "update", "--yes", "--ignore-power" } << 0;
+    QTest::newRow("update") << QStringList { "update", "--allow-unsigned" } << 4;
+    QTest::newRow("update --yes") << QStringList { "update", "--allow-unsigned", "--yes" } << 4;
+    QTest::newRow("update --ignore-power")
+        << QStringList { "update", "--allow-unsigned", "--ignore-power" } << 4;
+    QTest::newRow("update --yes --ignore-power")
+        << QStringList { "update", "--allow-unsigned", "--yes", "--ignore-power" } << 0;
 }
 
 // On a laptop's battery at 12 % that nothing charges, as a stand-in UPower tells it.
@@ -544,7 +562,7 @@ void tst_CliProcess::updateInstallsEveryImage()
     // As through hidapi: the node is listed twice and is root's alone for a second after it
     // appears (the plug-in, each of the four reboots), until udev grants the user access.
     startDevices(oldPlus + QStringList { "--duplicate-entries", "2", "--refuse-open-ms", "1000" });
-    const Run run = finish(startCli({ "update", "--yes" }), 120000);
+    const Run run = finish(startCli({ "update", "--allow-unsigned", "--yes" }), 120000);
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
     QCOMPARE(history(),
         QStringList({ "Ensemble Audio verified", "Styles verified", "DSP Firmware verified",
@@ -609,8 +627,8 @@ void tst_CliProcess::oneUpdaterPerDevice_data()
     // An ssh session, sudo or cron: the same account, another environment.
     QTest::newRow("another runtime directory")
         << QStringList { "XDG_RUNTIME_DIR=" + otherRuntime } << false << QStringList { "check" } << running;
-    QTest::newRow("no runtime directory")
-        << QStringList { "XDG_RUNTIME_DIR" } << false << QStringList { "update", "--yes" } << running;
+    QTest::newRow("no runtime directory") << QStringList { "XDG_RUNTIME_DIR" } << false
+                                          << QStringList { "update", "--allow-unsigned", "--yes" } << running;
     // Another account (a lock of its own) finds the device taken by the updater at work.
     const QString busy
         = QStringLiteral("Pelk+ PK000001 (sim/pelk-1) is being used by another updater (pid %1 "
@@ -635,7 +653,7 @@ void tst_CliProcess::oneUpdaterPerDevice()
     QLockFile lock(ApplicationPaths::singleInstanceLockPath());
     QProcess* first = nullptr;
     if (firstUpdates) {
-        first = startCli({ "update", "--yes" });
+        first = startCli({ "update", "--allow-unsigned", "--yes" });
         QByteArray out;
         QVERIFY(QTest::qWaitFor(
             [&] {
@@ -707,7 +725,7 @@ void tst_CliProcess::interruptDuringTransfer()
     // A firmware image of about three seconds on a paced bus.
     publish(200000);
     startDevices(oldPlus + QStringList { "--paced" });
-    QProcess* cli = startCli({ "update", "--yes" });
+    QProcess* cli = startCli({ "update", "--allow-unsigned", "--yes" });
     QByteArray out;
     QVERIFY(QTest::qWaitFor(
         [&] {
@@ -742,7 +760,7 @@ void tst_CliProcess::interruptWhileAsking()
 {
     publish();
     startDevices(oldPlus);
-    QProcess* cli = startCli({ "update" });
+    QProcess* cli = startCli({ "update", "--allow-unsigned" });
     QByteArray out;
     QVERIFY(QTest::qWaitFor(
         [&] {

@@ -174,7 +174,7 @@ void tst_HidrawCli::updateInstallsEveryImage()
     HidrawTestbed::Layout layout;
     layout.nestedCollections = nested;
     emulated->addDevice(settings, layout);
-    const Run run = finish(startCli({ "update", "--yes" }), 120000);
+    const Run run = finish(startCli({ "update", "--allow-unsigned", "--yes" }), 120000);
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
     QVERIFY2(
         run.out.endsWith("Update complete: 4 components installed and verified.\n"), run.out.constData());
@@ -308,7 +308,7 @@ void tst_HidrawCli::faults()
                 strike([&] { testbed.setTakingReports(index, false); });
         });
 
-    QProcess* cli = startCli({ "update", "--yes" });
+    QProcess* cli = startCli({ "update", "--allow-unsigned", "--yes" });
     if (fault == QLatin1String("signal reading")) {
         QVERIFY(QTest::qWaitFor([&] { return readyQueries >= 2; }, 20000));
         // Inside the read that follows the second query.

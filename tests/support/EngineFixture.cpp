@@ -41,13 +41,14 @@ int EngineFixture::addDevice(const SimulatedDeviceSettings& settings)
     return bus->addDevice(settings);
 }
 
-void EngineFixture::start()
+void EngineFixture::start(bool unsignedAllowed)
 {
     if (!bus)
         bus = std::make_unique<VirtualBus>();
     ConfigurationManager::instance()->setManifestUrl(catalogue.manifestUrl());
     engine = std::make_unique<UpdateWorkflow>();
     engine->setQuestions(this);
+    engine->setUnsignedCatalogueAllowed(unsignedAllowed);
     sleep = new Sleep;
     engine->setSleepPreventer(sleep);
     power = new Power;
@@ -135,6 +136,12 @@ bool EngineFixture::confirm(const QString& title, const QString& text)
 {
     messages.append(title + QStringLiteral(": ") + text);
     return !answers.isEmpty() && answers.takeFirst() == QLatin1String("continue");
+}
+
+bool EngineFixture::ask(const QString& title, const QString& text)
+{
+    messages.append(title + QStringLiteral(": ") + text);
+    return !answers.isEmpty() && answers.takeFirst() == QLatin1String("yes");
 }
 
 void EngineFixture::critical(const QString& title, const QString& text)

@@ -57,8 +57,9 @@ public:
     // Devices come before start(), so that the workflow's first poll finds them; later ones are
     // plugged in as they are added.
     int addDevice(const SimulatedDeviceSettings& settings);
-    // Makes and starts the workflow against the catalogue's manifest.
-    void start();
+    // Makes and starts the workflow against the catalogue's manifest. The catalogue is unsigned
+    // unless a row signs it, so the workflow is given consent to it unless the row is about that.
+    void start(bool unsignedAllowed = true);
     UpdateWorkflow* workflow() const { return engine.get(); }
 
     // The verbs of a scenario.
@@ -103,6 +104,8 @@ public:
     QString textInput(const QString& title, const QString& label, const QString& text, bool* ok) override;
     // Recorded as a message; goes on when the next answer is "continue".
     bool confirm(const QString& title, const QString& text) override;
+    // Recorded as a message; Yes when the next answer is "yes".
+    bool ask(const QString& title, const QString& text) override;
     void critical(const QString& title, const QString& text) override;
     bool openUrl(const QUrl& url) override;
     void quitApplication() override { }

@@ -330,6 +330,8 @@ public:
         sleep = new RecordingSleepPreventer;
         window->setSleepPreventer(sleep);
         window->setAppPackageType(appPackage);
+        // The catalogue is unsigned unless a test signs it; a test of the question takes this back.
+        workflow()->setUnsignedCatalogueAllowed(true);
         window->show();
         timeline.watch(QStringLiteral("status"), [this] { return statusText(); });
         timeline.watch(QStringLiteral("component"), [this] { return label("componentLabel")->text(); });

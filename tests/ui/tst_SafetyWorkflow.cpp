@@ -272,6 +272,34 @@ void tst_SafetyWorkflow::scenario_data()
            })
         << QStringList { "MP 3.2.7" } << QString();
 
+    // A catalogue no trusted key signed: asked as the update starts, No the default.
+    const auto askedAboutSignature = [](WorkflowSession& s) {
+        s.workflow()->setUnsignedCatalogueAllowed(false);
+        return started(s, { plusMcu }) && waitUntil([&] {
+            for (const ScriptedDialogs::Call& call : qAsConst(s.dialogs->calls)) {
+                if (call.title == QLatin1String("Unsigned Update Catalogue"))
+                    return call.text.contains(QLatin1String("could have been changed on the way"))
+                        && call.extra
+                        == QStringLiteral("%1/%2/%2")
+                               .arg(int(QMessageBox::Yes | QMessageBox::No))
+                               .arg(int(QMessageBox::No));
+            }
+            return false;
+        });
+    };
+    QTest::newRow("unsigned catalogue, declined at the question")
+        << Devices { plus("PKA", { "MP" }) } << Scenario([askedAboutSignature](WorkflowSession& s) {
+               return askedAboutSignature(s) && !waitUntil([&] { return !s.selectionPageShown(); }, 1000)
+                   && s.button("startUpdateButton")->isEnabled() && !s.workflow()->isUpdating();
+           })
+        << QStringList { "nothing" } << QString();
+    QTest::newRow("unsigned catalogue, accepted at the question")
+        << Devices { plus("PKA", { "MP" }) } << Scenario([askedAboutSignature](WorkflowSession& s) {
+               s.dialogs->warningAnswers.enqueue(QMessageBox::Yes);
+               return askedAboutSignature(s) && nothingLeft(s);
+           })
+        << QStringList { "MP 3.2.7" } << QString();
+
     QTest::newRow("on a low battery, a file to install stopped at the question") << Devices { plus(
         "PKA", {}) } << Scenario([this, lowBattery, askedAboutPower](WorkflowSession& s) {
         lowBattery(s);
