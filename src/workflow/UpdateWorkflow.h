@@ -167,7 +167,6 @@ signals:
     void checkUpdatesRequest();
     void updatesAvailable();
     void noUpdatesAvailable();
-    void startUpdateRequest();
     void forceInstallComponentRequest();
     void forceInstallAllComponentsRequest();
     void componentSelected();
