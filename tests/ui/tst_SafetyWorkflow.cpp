@@ -4,6 +4,7 @@
 // the loopback catalogue; every device must end holding nothing, or exactly the images named.
 #include "app/ApplicationPaths.h"
 #include "app/LogFile.h"
+#include "app/PelkVersion.h"
 #include "app/UpdateHistory.h"
 #include "device/DeviceInfo.h"
 #include "workflow/DiagnosticsReport.h"
@@ -47,7 +48,7 @@ void publish(WorkflowSession& s)
 {
     s.catalogue.addComponent(QStringLiteral("PELK+"), QStringLiteral("MP"), QStringLiteral("3.2.7"), 6000);
     s.catalogue.addComponent(QStringLiteral("PELK+"), QStringLiteral("DSP"), QStringLiteral("3.1.2"), 1500);
-    s.catalogue.addApplication(QStringLiteral("Win"), QStringLiteral("2.0.2"));
+    s.catalogue.addApplication(QStringLiteral("Win"), QLatin1String(applicationVersionText));
     s.catalogue.publish();
 }
 

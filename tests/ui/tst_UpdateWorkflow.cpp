@@ -3,6 +3,7 @@
 // window's own buttons. What the device is asked and sent is the engine's (tst_WorkflowExecution).
 #include "app/ApplicationSetup.h"
 #include "app/ConfigurationManager.h"
+#include "app/PelkVersion.h"
 #include "device/DeviceInfo.h"
 #include "support/TestEnvironment.h"
 #include "support/WindowHarness.h"
@@ -35,7 +36,7 @@ const QString mcuWarning
 void publishFamily(UpdateCatalogue& catalogue)
 {
     catalogue.addFamilyComponents();
-    catalogue.addApplication(QStringLiteral("Win"), QStringLiteral("2.0.2"));
+    catalogue.addApplication(QStringLiteral("Win"), QLatin1String(applicationVersionText));
     catalogue.publish();
 }
 

@@ -4,6 +4,7 @@
 #include "app/ConfigurationManager.h"
 #include "app/LogFile.h"
 #include "app/MessageHandler.h"
+#include "app/PelkVersion.h"
 #include "app/UpdateHistory.h"
 #include "device/DeviceModel.h"
 #include "support/TestEnvironment.h"
@@ -69,7 +70,8 @@ void tst_DiagnosticsReport::holds_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("present");
 
-    QTest::newRow("updater version") << "Updater version: 2.0.2\n" << true;
+    QTest::newRow("updater version")
+        << QStringLiteral("Updater version: %1\n").arg(QLatin1String(applicationVersionText)) << true;
     QTest::newRow("qt version") << QStringLiteral("Qt version: %1 ").arg(QLatin1String(qVersion())) << true;
     QTest::newRow("operating system") << "Operating system: " + QSysInfo::prettyProductName() << true;
     QTest::newRow("hid backend") << "HID backend: " + DiagnosticsReport::hidBackendText() + "\n" << true;
