@@ -1,11 +1,15 @@
 # The Linux desktop installation and its Debian package (cpack -G DEB, see scripts/package.sh).
 # Included at the end of the top-level CMakeLists.txt, once every executable target is defined.
 
-# The package carries the version the program reports; a mismatch would ship a wrong .deb name.
-file(STRINGS ${PROJECT_SOURCE_DIR}/src/app/SemanticVersion.h pelk_version_line REGEX "applicationVersionText\\[\\] = ")
-string(REGEX MATCH "\"([^\"]+)\"" pelk_version_quoted "${pelk_version_line}")
+# The version is the project's; the software centre's release list must name it as its newest
+# release, or the installed metadata would describe another version than the one installed.
+file(STRINGS ${PROJECT_SOURCE_DIR}/resources/linux/com.quellor.PelkUpdater.metainfo.xml pelk_release_lines
+     REGEX "<release version=")
+list(GET pelk_release_lines 0 pelk_newest_release)
+string(REGEX MATCH "version=\"([^\"]+)\"" pelk_release_quoted "${pelk_newest_release}")
 if(NOT CMAKE_MATCH_1 STREQUAL PROJECT_VERSION)
-  message(FATAL_ERROR "project(VERSION ${PROJECT_VERSION}) differs from applicationVersionText \"${CMAKE_MATCH_1}\"")
+  message(FATAL_ERROR "project(VERSION ${PROJECT_VERSION}) is not the newest release of "
+                      "resources/linux/com.quellor.PelkUpdater.metainfo.xml (${CMAKE_MATCH_1})")
 endif()
 
 # What a desktop installation runs: the window, and the command-line updater where it is built.

@@ -31,7 +31,7 @@ mcu=3.2.7
 dsp=3.1.2
 styles=0x1A2B
 ensemble=0x20014
-updater=2.0.2
+updater=$(bash "$root/scripts/project-version.sh" "$root")
 manager=1.4.0
 # The local samples are newer still, so that installing one from a file shows on the device.
 local_mcu=3.2.8

@@ -1,6 +1,6 @@
 #include "app/CommandLine.h"
 
-#include "app/SemanticVersion.h"
+#include "app/PelkVersion.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,5 +1,7 @@
 #include "app/SemanticVersion.h"
 
+#include "app/PelkVersion.h"
+
 #include <QDebug>
 
 #include <algorithm>

@@ -40,9 +40,6 @@ public:
     QList<PreReleaseIdentifier> preRelease;
 };
 
-// The updater's own version as text.
-constexpr char applicationVersionText[] = "2.0.2";
-
 // Parses applicationVersionText, logging the result; a text that does not parse is logged as an
 // error and gives 0.0.0.
 SemanticVersion applicationVersion();

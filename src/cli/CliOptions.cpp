@@ -1,6 +1,6 @@
 #include "cli/CliOptions.h"
 
-#include "app/SemanticVersion.h"
+#include "app/PelkVersion.h"
 
 #include <QCommandLineParser>
 

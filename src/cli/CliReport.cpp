@@ -73,8 +73,7 @@ void CliReport::addVerification(
     if (outcome == VerificationOutcome::NotApplied)
         notApplied.append(type);
     else
-        installed.append(
-            { type, VersionText::displayed(type, before), sent, outcome == VerificationOutcome::Verified });
+        installed.append({ type, before, sent, outcome == VerificationOutcome::Verified });
 }
 
 std::optional<int> CliReport::reportPlan(const Connection& device)

@@ -2,6 +2,7 @@
 
 #include "device/DeviceInfo.h"
 #include "device/DeviceModel.h"
+#include "workflow/VersionText.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -49,12 +50,12 @@ QString DeviceStatusView::describe(const DeviceInfo& info)
         modelText = QStringLiteral("Pelk+");
 
     QString text = QStringLiteral("%1 Connected\n\n").arg(modelText);
-    text += QStringLiteral("MCU:   %1\n").arg(info.mcuVersion.displayText());
-    text += QStringLiteral("DSP:   %1\n").arg(info.dspVersion.displayText());
+    text += QStringLiteral("MCU:   %1\n").arg(VersionText::ofDevice(info, ComponentType::McuFirmware));
+    text += QStringLiteral("DSP:   %1\n").arg(VersionText::ofDevice(info, ComponentType::DspFirmware));
     // The base model has no Styles memory.
     if (info.model == Plus)
-        text += QStringLiteral("Styles:   %1\n").arg(hexVersionText(info.stylesVersion));
-    text += QStringLiteral("Ensemble:   %1\n").arg(hexVersionText(info.ensembleVersion));
+        text += QStringLiteral("Styles:   %1\n").arg(VersionText::ofDevice(info, ComponentType::Styles));
+    text += QStringLiteral("Ensemble:   %1\n").arg(VersionText::ofDevice(info, ComponentType::EnsembleAudio));
     return text;
 }
 

@@ -1,7 +1,7 @@
 #include "ui/WindowDialogs.h"
 
 #include "app/LogFile.h"
-#include "app/SemanticVersion.h"
+#include "app/PelkVersion.h"
 #include "ui/DialogProvider.h"
 #include "ui/UpdateHistoryDialog.h"
 #include "workflow/DiagnosticsReport.h"

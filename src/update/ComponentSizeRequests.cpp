@@ -50,7 +50,7 @@ void ComponentSizeRequests::abort()
 {
     ++generation;
     pendingRetries = 0;
-    sizeAttempts.clear();
+    sizeRetries.clear();
     // Taken off the list before the abort, which finishes each reply at once.
     const QList<QNetworkReply*> replies = std::exchange(pendingSizeReplies, {});
     for (QNetworkReply* reply : replies)
@@ -100,11 +100,11 @@ void ComponentSizeRequests::onSizeReply(QNetworkReply* reply, ManifestProduct pr
             reason = DownloadReplies::tooSlowText(0, bounds->slowServerGraceTime(), bounds->minimumRate());
         else if (reply->error() != QNetworkReply::NoError)
             reason = DownloadReplies::failureText(reply, bounds->transferTimeout());
-        int& attempts = sizeAttempts[qMakePair(int(product), index)];
-        if (DownloadReplies::isTransient(reply->error(), status)
-            && attempts < DownloadAgent::maximumRetries) {
-            ++attempts;
-            const int pause = bounds->retryPause() << (attempts - 1);
+        RetryBackoff& retries = sizeRetries[qMakePair(int(product), index)];
+        const int pause
+            = DownloadReplies::isTransient(reply->error(), status) ? retries.next(bounds->retryPause()) : -1;
+        if (pause >= 0) {
+            const int attempts = retries.retriesTaken();
             qDebug().noquote() << "UpdateManager: Retry" << attempts << "of" << DownloadAgent::maximumRetries
                                << "in" << pause / 1000.0 << "s of the size request for"
                                << DownloadReplies::displayUrl(reply->url()) << "after:" << reason;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "update/ManifestData.h"
+#include "update/RetryBackoff.h"
 
 #include <QList>
 #include <QMap>
@@ -51,9 +52,9 @@ private:
     QNetworkAccessManager* network = nullptr;
     ManifestData* components = nullptr;
     QList<QNetworkReply*> pendingSizeReplies;
-    // Size requests waiting for their next attempt, and the attempts made per component.
+    // Size requests waiting for their next attempt, and the retries taken per component.
     int pendingRetries = 0;
-    QMap<QPair<int, int>, int> sizeAttempts;
+    QMap<QPair<int, int>, RetryBackoff> sizeRetries;
     // Counts aborts, so that a retry planned before one is dropped.
     int generation = 0;
 };

@@ -2,6 +2,7 @@
 
 #include "update/DownloadFailure.h"
 #include "update/DownloadRequest.h"
+#include "update/RetryBackoff.h"
 
 #include <QList>
 #include <QObject>
@@ -27,10 +28,10 @@ public:
     static constexpr int maximumRedirects = 5;
     // Bytes of a reply held in memory at most before they are written out.
     static constexpr qint64 readBufferSize = 256 * 1024;
-    // Further attempts after a connection error, a time-out or a server error (5xx).
-    static constexpr int maximumRetries = 3;
-    // Pause before the first retry; it doubles before each further one.
-    static constexpr int defaultRetryPause = 1000;
+    // Further attempts after a connection error, a time-out or a server error (5xx), and the pause
+    // before the first; it doubles before each further one (RetryBackoff).
+    static constexpr int maximumRetries = RetryBackoff::maximumRetries;
+    static constexpr int defaultRetryPause = RetryBackoff::defaultFirstPause;
     // A server too slow to be waited for: once a request has run for slowServerGrace ms, its
     // average rate since it began must be at least minimumTransferRate bytes per second. Unlike
     // the time-out, a byte now and then does not keep such a request alive.

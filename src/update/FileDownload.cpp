@@ -53,7 +53,7 @@ FileDownload::~FileDownload()
 void FileDownload::start(const DownloadRequest& next)
 {
     request = next;
-    attempt = 0;
+    retries.reset();
     heldFile.clear();
     guard->startRequest();
     if (!destination.open(request.destination)) {
@@ -285,12 +285,12 @@ void FileDownload::onReplyComplete()
 
 void FileDownload::retryOrFail(DownloadFailure kind, const QString& reason, bool transient)
 {
-    if (!transient || attempt >= DownloadAgent::maximumRetries) {
+    const int pause = transient ? retries.next(retryPauseMs) : -1;
+    if (pause < 0) {
         fail(kind, reason);
         return;
     }
-    ++attempt;
-    const int pause = retryPauseMs << (attempt - 1);
+    const int attempt = retries.retriesTaken();
     qDebug().noquote() << "DownloadAgent: Retry" << attempt << "of" << DownloadAgent::maximumRetries << "in"
                        << pause / 1000.0 << "s, from byte" << destination.size() << "after:" << reason;
     releaseReply();

@@ -4,6 +4,7 @@
 #include "update/DownloadFailure.h"
 #include "update/DownloadRequest.h"
 #include "update/ResumeValidator.h"
+#include "update/RetryBackoff.h"
 
 #include <QNetworkReply>
 #include <QObject>
@@ -83,7 +84,7 @@ private:
     QTimer* retryTimer = nullptr;
     // Bytes of the file written before the current reply began: where it resumes.
     qint64 replyOffset = 0;
-    int attempt = 0;
+    RetryBackoff retries;
     int transferTimeoutMs;
     int retryPauseMs;
     ResumeValidator heldFile;

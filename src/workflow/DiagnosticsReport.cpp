@@ -5,7 +5,7 @@
 #include "app/CharacterLocale.h"
 #include "app/ConfigurationManager.h"
 #include "app/LogFile.h"
-#include "app/SemanticVersion.h"
+#include "app/PelkVersion.h"
 #include "app/UpdateHistory.h"
 #include "device/DeviceModel.h"
 #include "device/FirmwareVersion.h"

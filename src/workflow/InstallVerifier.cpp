@@ -38,12 +38,12 @@ Verification InstallVerifier::verify(
     if (versionSent.trimmed().isEmpty())
         return result;
     result.reported = VersionText::ofDevice(after, type);
+    result.sent = VersionText::displayed(type, versionSent);
     bool matches = false;
     switch (type) {
     case ComponentType::McuFirmware:
     case ComponentType::DspFirmware: {
         const FirmwareVersion sent = parseFirmwareVersion(versionSent);
-        result.sent = sent.displayText();
         const FirmwareVersion reported
             = type == ComponentType::McuFirmware ? after.mcuVersion : after.dspVersion;
         const FirmwareVersion expected = asReported(sent, after, type);
@@ -58,13 +58,11 @@ Verification InstallVerifier::verify(
     }
     case ComponentType::Styles: {
         const quint16 sent = stylesVersionFromText(versionSent);
-        result.sent = hexVersionText(sent);
         matches = sent == after.stylesVersion;
         break;
     }
     case ComponentType::EnsembleAudio: {
         const quint32 sent = ensembleAudioVersionFromText(versionSent);
-        result.sent = hexVersionText(sent);
         matches = sent == after.ensembleVersion;
         break;
     }

@@ -3,6 +3,7 @@
 #include "app/SemanticVersion.h"
 #include "device/DeviceModel.h"
 #include "device/FirmwareVersion.h"
+#include "workflow/VersionText.h"
 
 #include <QDebug>
 
@@ -106,21 +107,6 @@ UpdatePlan UpdatePlanner::plan(const DeviceInfo& info, const QList<Component>& c
     return plan;
 }
 
-QString UpdatePlanner::versionText(const Component& component)
-{
-    switch (component.type) {
-    case ComponentType::McuFirmware:
-    case ComponentType::DspFirmware:
-        return parseFirmwareVersion(component.version).displayText();
-    case ComponentType::Styles:
-        return hexVersionText(stylesVersionFromText(component.version));
-    case ComponentType::EnsembleAudio:
-        return hexVersionText(ensembleAudioVersionFromText(component.version));
-    default:
-        return QString();
-    }
-}
-
 QString UpdatePlanner::kilobytesText(qint64 bytes)
 {
     // Rounded up without adding first, so that no byte count overflows.
@@ -130,7 +116,8 @@ QString UpdatePlanner::kilobytesText(qint64 bytes)
 QString UpdatePlanner::describe(const Component& component)
 {
     return QStringLiteral("%1: Version %2, Size %3 KB")
-        .arg(componentTypeName(component.type), versionText(component), kilobytesText(component.size));
+        .arg(componentTypeName(component.type), VersionText::ofComponent(component),
+            kilobytesText(component.size));
 }
 
 } // namespace PelkPlus

@@ -34,8 +34,6 @@ public:
     static bool canUpdateMcuByUsb(const DeviceInfo& info);
     static QString mcuNotUpdatableWarning();
 
-    // The component's version as the user reads it.
-    static QString versionText(const Component& component);
     static QString kilobytesText(qint64 bytes);
     // One line of a plan: "MCU Firmware: Version Production 3.1, Size 8 KB".
     static QString describe(const Component& component);

@@ -169,7 +169,6 @@ signals:
     void checkUpdatesRequest();
     void updatesAvailable();
     void noUpdatesAvailable();
-    void startUpdateRequest();
     void forceInstallComponentRequest();
     void forceInstallAllComponentsRequest();
     void componentSelected();

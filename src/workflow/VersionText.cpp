@@ -1,40 +1,54 @@
 #include "workflow/VersionText.h"
 
+#include "app/SemanticVersion.h"
 #include "device/DeviceModel.h"
 #include "device/FirmwareVersion.h"
+#include "update/Component.h"
 
 namespace PelkPlus {
 
+namespace {
+
+// A version before an install, recorded in the device's display form ("Production 1.2", as
+// ofDevice() gives it) or none at all (Styles on a Pelk): shown as recorded rather than read again
+// as a catalogue's. What was sent is always recorded as the catalogue wrote it.
+bool isShownForm(const QString& version)
+{
+    return version.trimmed().isEmpty() || version.contains(QLatin1Char(' '));
+}
+
+} // namespace
+
 QString VersionText::displayed(ComponentType type, const QString& catalogueVersion)
 {
-    const QString text = catalogueVersion.trimmed();
     switch (type) {
     case ComponentType::McuFirmware:
-    case ComponentType::DspFirmware: {
-        // Already in display form: "Production 2.7".
-        if (text.contains(QLatin1Char(' ')))
-            return text;
-        const FirmwareVersion version = parseFirmwareVersion(text);
-        return version.toString() == text ? version.displayText() : catalogueVersion;
-    }
+    case ComponentType::DspFirmware:
+        return parseFirmwareVersion(catalogueVersion).displayText();
     case ComponentType::Styles:
-    case ComponentType::EnsembleAudio: {
-        bool ok = false;
-        const quint32 value = text.toUInt(&ok, 0);
-        const quint32 limit = type == ComponentType::Styles ? 0xFFFFu : 0xFFFFFFFFu;
-        return ok && value <= limit ? hexVersionText(value) : catalogueVersion;
-    }
+        return hexVersionText(stylesVersionFromText(catalogueVersion));
+    case ComponentType::EnsembleAudio:
+        return hexVersionText(ensembleAudioVersionFromText(catalogueVersion));
     default:
-        return catalogueVersion;
+        return QString();
     }
 }
 
 QString VersionText::withCatalogue(ComponentType type, const QString& catalogueVersion)
 {
-    const QString shown = displayed(type, catalogueVersion);
-    if (shown == catalogueVersion || catalogueVersion.isEmpty())
+    // No text is no version known (a local file's), not the 0 that planning would read it as.
+    const QString shown
+        = catalogueVersion.trimmed().isEmpty() ? QString() : displayed(type, catalogueVersion);
+    if (shown.isEmpty())
+        return catalogueVersion;
+    if (shown == catalogueVersion)
         return shown;
     return QStringLiteral("%1 (%2)").arg(shown, catalogueVersion);
+}
+
+QString VersionText::ofComponent(const Component& component)
+{
+    return displayed(component.type, component.version);
 }
 
 QString VersionText::ofDevice(const DeviceInfo& info, ComponentType type)
@@ -68,7 +82,7 @@ bool VersionText::typeFromName(const QString& name, ComponentType* type)
 QString VersionText::recordedBefore(const QString& component, const QString& version)
 {
     ComponentType type = ComponentType::MacApplication;
-    return typeFromName(component, &type) ? displayed(type, version) : version;
+    return typeFromName(component, &type) && !isShownForm(version) ? displayed(type, version) : version;
 }
 
 QString VersionText::recordedSent(const QString& component, const QString& version)

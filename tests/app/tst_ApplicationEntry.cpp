@@ -1,6 +1,7 @@
 #include "app/ApplicationPaths.h"
 #include "app/ApplicationSetup.h"
 #include "app/MessageHandler.h"
+#include "app/PelkVersion.h"
 #include "support/StdoutCapture.h"
 #include "support/TestEnvironment.h"
 #include "support/WindowHarness.h"
@@ -235,7 +236,8 @@ void tst_ApplicationEntry::commandLine_data()
     QTest::newRow("--help") << QStringList({ "--help" }) << QString() << 0 << QByteArray("\n  -v, --version")
                             << QByteArray();
     QTest::newRow("--version") << QStringList({ "--version" }) << QString() << 0
-                               << QByteArray("Pelk Updater 2.0.2\n") << QByteArray();
+                               << QByteArray("Pelk Updater ") + applicationVersionText + '\n'
+                               << QByteArray();
     QTest::newRow("unknown option") << QStringList({ "--frobnicate" }) << QString() << 2 << QByteArray()
                                     << QByteArray("Unknown option 'frobnicate'.\n\nUsage: ");
     QTest::newRow("no display") << QStringList() << QString() << 1 << QByteArray()

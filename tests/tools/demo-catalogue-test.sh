@@ -53,7 +53,8 @@ done <<<"$listing"
 # Newer than the devices run-demo.sh starts, so that everything is offered.
 grep -q $'^PELK+\tMP\t3.2.7\t' <<<"$listing" || fail "no Pelk+ MCU firmware 3.2.7"
 grep -q $'^PELK\tEnsemble\t0x20014\t' <<<"$listing" || fail "no Pelk Ensemble Audio 0x20014"
-grep -q $'^Pelk Updater\tWin\t2.0.2\t' <<<"$listing" || fail "the updater is not listed at its own version"
+own=$(bash "$source_dir/scripts/project-version.sh" "$source_dir")
+grep -q $'^Pelk Updater\tWin\t'"${own//./\\.}"$'\t' <<<"$listing" || fail "the updater is not listed at its own version $own"
 
 for sample in NewUpdate.bin:Update.bin dsp-3.1.3.ldr:.ldr PlusStyleData.bin:StyleData.bin ensemble-20015.flac:.flac; do
   file=$dir/local/${sample%%:*}

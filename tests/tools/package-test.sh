@@ -42,7 +42,7 @@ done
 
 cli_version=$(env -u DISPLAY -u WAYLAND_DISPLAY "$root/usr/bin/pelk-cli" --version 2>&1) \
   || fail "installed pelk-cli --version exited with $?"
-grep -q "2.0.2" <<<"$cli_version" || fail "installed pelk-cli --version said: $cli_version"
+grep -qxF "pelk-cli $version" <<<"$cli_version" || fail "installed pelk-cli --version said: $cli_version"
 updater=$root/usr/bin/pelk-updater
 output=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$updater" --version 2>&1) \
   || fail "installed pelk-updater --version exited with $?"

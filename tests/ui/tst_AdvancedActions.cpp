@@ -3,6 +3,7 @@
 #include "app/ApplicationSetup.h"
 #include "device/DeviceProtocol.h"
 #include "app/ConfigurationManager.h"
+#include "app/PelkVersion.h"
 #include "device/DeviceInfo.h"
 #include "support/TestEnvironment.h"
 #include "support/TestFiles.h"
@@ -28,7 +29,7 @@ void publishPlus(UpdateCatalogue& catalogue)
 {
     catalogue.addComponent(QStringLiteral("PELK+"), QStringLiteral("MP"), QStringLiteral("3.2.7"), 6000);
     catalogue.addComponent(QStringLiteral("PELK+"), QStringLiteral("DSP"), QStringLiteral("3.1.2"), 1500);
-    catalogue.addApplication(QStringLiteral("Win"), QStringLiteral("2.0.2"));
+    catalogue.addApplication(QStringLiteral("Win"), QLatin1String(applicationVersionText));
     catalogue.publish();
 }
 
@@ -332,13 +333,16 @@ void tst_AdvancedActions::updaterCheck_data()
         << windows << QStringList({ "Win 2.0.1", "Win 2.1.0", "Win 2.2.0" }) << true << offer.arg("2.1.0")
         << offer.arg("2.1.0");
     QTest::newRow("windows, the same version")
-        << windows << QStringList({ "Win 2.0.2", "Mac 3.0.0" }) << true << "" << none;
+        << windows << QStringList({ "Win " + QLatin1String(applicationVersionText), "Mac 3.0.0" }) << true
+        << "" << none;
     QTest::newRow("windows, unreadable version skipped")
         << windows << QStringList({ "Win 2.1", "Win 2.0.3-rc.1" }) << true << offer.arg("2.0.3-rc.1")
         << offer.arg("2.0.3-rc.1");
     QTest::newRow("mac, only the mac package")
-        << mac << QStringList({ "Win 2.1.0", "Mac 2.0.2-beta.1", "Mac 2.0.5" }) << true << offer.arg("2.0.5")
-        << offer.arg("2.0.5");
+        << mac
+        << QStringList(
+               { "Win 2.1.0", "Mac " + QLatin1String(applicationVersionText) + "-beta.1", "Mac 2.0.5" })
+        << true << offer.arg("2.0.5") << offer.arg("2.0.5");
     // A platform the manifest has no package for is never offered another platform's installer.
     QTest::newRow("linux, nothing to install")
         << unknown << QStringList({ "Win 2.1.0", "Mac 2.1.0" }) << true << "" << none;
@@ -453,7 +457,8 @@ void tst_AdvancedActions::about()
     QCOMPARE(session.dialogs->calls.size(), 1);
     QCOMPARE(session.dialogs->calls.first().kind, QStringLiteral("about"));
     QCOMPARE(session.dialogs->calls.first().title, QStringLiteral("About Pelk Updater"));
-    QCOMPARE(session.dialogs->calls.first().text, QStringLiteral("<b>Pelk Updater version 2.0.2</b>"));
+    QCOMPARE(session.dialogs->calls.first().text,
+        QStringLiteral("<b>Pelk Updater version %1</b>").arg(QLatin1String(applicationVersionText)));
 }
 
 void tst_AdvancedActions::closeDuringUpdateAsksFirst()

@@ -5,6 +5,7 @@
 #include "app/ApplicationPaths.h"
 #include "device/DeviceProtocol.h"
 #include "app/LogFile.h"
+#include "app/PelkVersion.h"
 #include "app/UpdateHistory.h"
 #include "device/DeviceInfo.h"
 #include "workflow/DiagnosticsReport.h"
@@ -48,7 +49,7 @@ void publish(WorkflowSession& s)
 {
     s.catalogue.addComponent(QStringLiteral("PELK+"), QStringLiteral("MP"), QStringLiteral("3.2.7"), 6000);
     s.catalogue.addComponent(QStringLiteral("PELK+"), QStringLiteral("DSP"), QStringLiteral("3.1.2"), 1500);
-    s.catalogue.addApplication(QStringLiteral("Win"), QStringLiteral("2.0.2"));
+    s.catalogue.addApplication(QStringLiteral("Win"), QLatin1String(applicationVersionText));
     s.catalogue.publish();
 }
 

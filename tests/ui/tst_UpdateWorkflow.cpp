@@ -4,6 +4,7 @@
 #include "app/ApplicationSetup.h"
 #include "device/DeviceProtocol.h"
 #include "app/ConfigurationManager.h"
+#include "app/PelkVersion.h"
 #include "device/DeviceInfo.h"
 #include "support/TestEnvironment.h"
 #include "support/WindowHarness.h"
@@ -36,7 +37,7 @@ const QString mcuWarning
 void publishFamily(UpdateCatalogue& catalogue)
 {
     catalogue.addFamilyComponents();
-    catalogue.addApplication(QStringLiteral("Win"), QStringLiteral("2.0.2"));
+    catalogue.addApplication(QStringLiteral("Win"), QLatin1String(applicationVersionText));
     catalogue.publish();
 }
 

@@ -3,6 +3,7 @@
 #include "app/ApplicationPaths.h"
 #include "app/ApplicationIdentity.h"
 #include "app/ConfigurationManager.h"
+#include "app/PelkVersion.h"
 #include "update/CatalogueFreshness.h"
 #include "update/CatalogueHeader.h"
 #include "update/CatalogueSignature.h"
@@ -1015,7 +1016,7 @@ void tst_UpdateManager::trustedCatalogue()
     catalogue.addComponent(QStringLiteral("PELK+"), QStringLiteral("MP"), QStringLiteral("3.2.7"), 3000);
     catalogue.addComponent(QStringLiteral("PELK"), QStringLiteral("Styles"), QStringLiteral("0x1A2B"), 2000);
     // The updater's own packages carry no digest in any row: only device images must.
-    catalogue.addApplication(QStringLiteral("Win"), QStringLiteral("2.0.2"));
+    catalogue.addApplication(QStringLiteral("Win"), QLatin1String(applicationVersionText));
     catalogue.setDigests(digests);
     catalogue.setSigningKeys(secretKeys);
     ConfigurationManager::instance()->setManifestUrl(catalogue.manifestUrl());

@@ -4,6 +4,7 @@
 #include "app/ConfigurationManager.h"
 #include "app/LogFile.h"
 #include "app/MessageHandler.h"
+#include "app/PelkVersion.h"
 #include "app/UpdateHistory.h"
 #include "device/DeviceModel.h"
 #include "support/TestEnvironment.h"
@@ -70,7 +71,8 @@ void tst_DiagnosticsReport::holds_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("present");
 
-    QTest::newRow("updater version") << "Updater version: 2.0.2\n" << true;
+    QTest::newRow("updater version")
+        << QStringLiteral("Updater version: %1\n").arg(QLatin1String(applicationVersionText)) << true;
     QTest::newRow("qt version") << QStringLiteral("Qt version: %1 ").arg(QLatin1String(qVersion())) << true;
     QTest::newRow("operating system") << "Operating system: " + QSysInfo::prettyProductName() << true;
     QTest::newRow("hid backend") << "HID backend: " + DiagnosticsReport::hidBackendText() + "\n" << true;
@@ -82,7 +84,8 @@ void tst_DiagnosticsReport::holds_data()
     QTest::newRow("device read") << "Pelk+, serial number PKA, path sim/PKA: MCU Firmware " << true;
     QTest::newRow("device unread") << "Pelk, serial number PKB, path sim/PKB: versions not read" << true;
     QTest::newRow("history bounded") << "most recent 20 of 25, newest first" << true;
-    QTest::newRow("newest entry") << "MCU Firmware  - -> 3.2.25  verified" << true;
+    // 3.2.25 is no firmware version the device can hold: read as 0.0.0, as planning reads it.
+    QTest::newRow("newest entry") << "MCU Firmware  - -> Alpha 0.0 (3.2.25)  verified" << true;
     // Sent as the device shows it, the catalogue's form beside it.
     QTest::newRow("20th newest entry") << "-> Production 2.6 (3.2.6)  verified" << true;
     QTest::newRow("21st newest entry left out") << "-> Production 2.5 (3.2.5)  verified" << false;
