@@ -82,6 +82,8 @@ private:
     bool running = false;
     std::atomic<bool> pathGone { false };
     DeviceLink* link = nullptr;
+    // Which interface is opened: 0 the connection's path, n its n-th other interface.
+    int interfaceIndex = 0;
     // Since when opens of the path have been refused for want of access; invalid while they are not.
     QElapsedTimer deniedSince;
 };

@@ -41,6 +41,12 @@ struct DeviceProtocol
     static constexpr int baseRebootTimeoutMs = 15000;
     static constexpr int plusRebootTimeoutMs = 20000;
 
+    // How long the agent's destructor waits for its thread. The thread ends within a packet or a
+    // wait slice once asked, unless it is held in a call into the HID stack that does not return (a
+    // write the device never takes); then it is left to end by itself, so that closing the window
+    // or unplugging never freezes it. Not a protocol wait: never scaled.
+    static constexpr int agentShutdownMs = 1000;
+
     // How many times faster than real time the waits run: PELK_TEST_TIME_SCALE (1 to 100), read
     // once; 1 when it is unset or anything else.
     static int timeScale();

@@ -251,7 +251,9 @@ void DeviceSelection::tellConnectFailure(const QString& text)
     if (connectFailureTold || workflow.state(WorkflowStates::awaitRebootState)->active())
         return;
     connectFailureTold = true;
-    emit workflow.messageRequested(MessageKind::Critical, QStringLiteral("Connection Failure"), text);
+    const QString sandbox = DeviceAccessHint::sandboxText();
+    emit workflow.messageRequested(MessageKind::Critical, QStringLiteral("Connection Failure"),
+        sandbox.isEmpty() ? text : text + QStringLiteral("\n\n") + sandbox);
 }
 
 void DeviceSelection::buildRegion(QState* regions)

@@ -261,6 +261,8 @@ QState* WorkflowRegion::build(QState* regions)
         parts.downloadAgent, &DownloadAgent::finished, ownDownload, awaitUpdateModeState));
     downloadingState->addTransition(steps, &UpdateWorkflow::componentDownloadSkipped, awaitUpdateModeState);
     awaitUpdateModeState->addTransition(steps, &UpdateWorkflow::deviceReadyForUpdate, installingState);
+    // A device that took not one ready query is not sent the update.
+    awaitUpdateModeState->addTransition(steps, &UpdateWorkflow::deviceFailure, installFailedState);
     installingState->addTransition(steps, &UpdateWorkflow::deviceFailure, installFailedState);
     installingState->addTransition(steps, &UpdateWorkflow::installFailure, installFailedState);
     installingState->addTransition(steps, &UpdateWorkflow::deviceDone, awaitFinishState);
