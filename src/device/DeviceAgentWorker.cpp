@@ -44,7 +44,11 @@ bool sleepUnlessInterrupted(int milliseconds)
 DeviceAgentWorker::DeviceAgentWorker(const Connection& connection, QObject* parent)
     : QObject(parent)
     , connection(connection)
-{ }
+    , dropOffTimer(new QTimer(this))
+{
+    dropOffTimer->setInterval(DeviceProtocol::dropOffCheckMs);
+    connect(dropOffTimer, &QTimer::timeout, this, &DeviceAgentWorker::checkDropOff);
+}
 
 DeviceAgentWorker::~DeviceAgentWorker()
 {
@@ -54,6 +58,8 @@ DeviceAgentWorker::~DeviceAgentWorker()
 
 void DeviceAgentWorker::customEvent(QEvent* event)
 {
+    // Every request has the link to itself.
+    dropOffTimer->stop();
     switch (static_cast<int>(event->type())) {
     case StartEvent:
         handleStart();
@@ -257,7 +263,32 @@ void DeviceAgentWorker::handleSendFile(const SendFileEvent& event)
         emit failure();
     } else {
         emit done();
+        // The device restarts now; its handle going dead is the drop-off, whether or not the
+        // monitor sees the path go.
+        dropOffTimer->start();
     }
+}
+
+void DeviceAgentWorker::checkDropOff()
+{
+    if (!link) {
+        dropOffTimer->stop();
+        return;
+    }
+    if (checkLinkAlive(link) == LinkOk)
+        return;
+    dropOffTimer->stop();
+    qDebug() << "DeviceAgent: the device dropped off.";
+    dropLink();
+}
+
+void DeviceAgentWorker::dropLink()
+{
+    closeLink(link);
+    link = nullptr;
+    running = false;
+    qDebug() << "Device Agent: disconnected.";
+    emit disconnected();
 }
 
 void DeviceAgentWorker::onPathRemoved(const QString& path)
@@ -266,11 +297,8 @@ void DeviceAgentWorker::onPathRemoved(const QString& path)
     // fails to open the vanished path and reports that.
     if (!link || path != connection.path)
         return;
-    closeLink(link);
-    link = nullptr;
-    running = false;
-    qDebug() << "Device Agent: disconnected.";
-    emit disconnected();
+    dropOffTimer->stop();
+    dropLink();
 }
 
 int DeviceAgentWorker::pauseTransfer(int milliseconds, void*)

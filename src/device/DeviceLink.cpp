@@ -162,6 +162,14 @@ LinkResult requestHeader(DeviceLink* link, int timeoutMs)
     return LinkOk;
 }
 
+LinkResult checkLinkAlive(DeviceLink* link)
+{
+    std::memset(link->inReport, 0, sizeof(link->inReport));
+    return hidBackend()->readTimeout(link->handle, link->inReport, sizeof(link->inReport), 0) == -1
+        ? LinkReadFailed
+        : LinkOk;
+}
+
 LinkResult checkReply(DeviceLink* link, unsigned command, unsigned count)
 {
     const unsigned char* in = link->inReport;

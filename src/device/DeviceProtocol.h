@@ -41,6 +41,11 @@ struct DeviceProtocol
     static constexpr int baseRebootTimeoutMs = 15000;
     static constexpr int plusRebootTimeoutMs = 20000;
 
+    // After it took a component the agent looks this often whether the device's handle went dead:
+    // a restart quicker than the monitor's one-second poll, on a path that stays the same, is seen
+    // by the link alone. Only reads, which the device is never given while it restarts.
+    static constexpr int dropOffCheckMs = 100;
+
     // How long the agent's destructor waits for its thread. The thread ends within a packet or a
     // wait slice once asked, unless it is held in a call into the HID stack that does not return (a
     // write the device never takes); then it is left to end by itself, so that closing the window

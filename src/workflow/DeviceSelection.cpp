@@ -301,6 +301,9 @@ void DeviceSelection::buildRegion(QState* regions)
         = connectingState->addTransition(&workflow, &UpdateWorkflow::deviceSilent, noDeviceState);
     connect(silent, &QAbstractTransition::triggered, this, [this] {
         offerSuppressed = true;
+        // A device restarting after its update is asked again while its reboot window lasts.
+        if (rebootWaitOpen())
+            reconnectTimer.start(UpdateWorkflow::reconnectDelayMs);
         tellConnectFailure(
             QStringLiteral("Failed to connect to device.\n\nThe device did not answer within %1 "
                            "seconds. %2")
