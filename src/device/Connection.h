@@ -4,6 +4,7 @@
 
 #include <QMetaType>
 #include <QString>
+#include <QStringList>
 
 namespace PelkPlus {
 
@@ -13,6 +14,9 @@ struct Connection
     QString path;
     int model = Base;
     QString serialNumber;
+    // The device's other HID interfaces (same model and serial number), in the order they are to be
+    // tried when this one does not answer.
+    QStringList otherInterfaces;
 
     Connection() = default;
     Connection(const QString& path, int model, const QString& serialNumber);

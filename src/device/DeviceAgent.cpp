@@ -2,21 +2,24 @@
 
 #include "device/DeviceAgentWorker.h"
 #include "device/DeviceMonitor.h"
+#include "device/DeviceProtocol.h"
 #include "device/InterruptsBlocked.h"
 #include "device/SendFileEvent.h"
 
 #include <QCoreApplication>
+#include <QDebug>
 
 namespace PelkPlus {
 
 DeviceAgent::DeviceAgent(const Connection& connection, DeviceMonitor* monitor, QObject* parent)
     : QObject(parent)
     , deviceConnection(connection)
+    , thread(new QThread)
 {
     registerConnectionMetaTypes();
 
     worker = new DeviceAgentWorker(connection);
-    worker->moveToThread(&thread);
+    worker->moveToThread(thread);
 
     if (monitor) {
         connect(monitor, &DeviceMonitor::disconnected, worker, &DeviceAgentWorker::onPathRemoved,
@@ -38,20 +41,28 @@ DeviceAgent::DeviceAgent(const Connection& connection, DeviceMonitor* monitor, Q
     connect(worker, &DeviceAgentWorker::failure, this, &DeviceAgent::failure, Qt::QueuedConnection);
     connect(worker, &DeviceAgentWorker::progress, this, &DeviceAgent::progress, Qt::QueuedConnection);
     connect(worker, &DeviceAgentWorker::done, this, &DeviceAgent::done, Qt::QueuedConnection);
-    connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
+    connect(thread, &QThread::finished, worker, &QObject::deleteLater);
 
     {
         const InterruptsBlocked blocked;
-        thread.start(QThread::InheritPriority);
+        thread->start(QThread::InheritPriority);
     }
 }
 
 DeviceAgent::~DeviceAgent()
 {
     // Read by a running transfer after every packet and by the ready check between its waits.
-    thread.requestInterruption();
-    thread.quit();
-    thread.wait();
+    thread->requestInterruption();
+    thread->quit();
+    if (thread->wait(DeviceProtocol::agentShutdownMs)) {
+        delete thread;
+        return;
+    }
+    // Held in a call that does not return. The worker's signals no longer reach anyone (this agent
+    // is going), and the thread deletes the worker, and then itself, once that call is over.
+    qCritical() << "DeviceAgent: the device's thread did not end within" << DeviceProtocol::agentShutdownMs
+                << "ms; it is left to end by itself.";
+    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
 }
 
 void DeviceAgent::start()

@@ -24,7 +24,8 @@ public:
     // Starts the agent's thread; the worker stays idle until start(). The monitor's disconnections
     // reach the worker so that it closes its link when its device is unplugged.
     explicit DeviceAgent(const Connection& connection, DeviceMonitor* monitor, QObject* parent = nullptr);
-    // Interrupts a running transfer or ready check and joins the thread.
+    // Interrupts a running transfer or ready check and joins the thread, for at most
+    // DeviceProtocol::agentShutdownMs: a thread held longer by the HID stack ends by itself.
     ~DeviceAgent() override;
 
     // Opens the device and reads its header; answers with ready or failure.
@@ -59,7 +60,8 @@ private:
     Connection deviceConnection;
     DeviceInfo info;
     LinkResult lastLinkResult = LinkOk;
-    QThread thread;
+    // Not a member: it may outlive the agent (see the destructor).
+    QThread* thread = nullptr;
     DeviceAgentWorker* worker = nullptr;
 };
 

@@ -44,7 +44,11 @@ bool sleepUnlessInterrupted(int milliseconds)
 DeviceAgentWorker::DeviceAgentWorker(const Connection& connection, QObject* parent)
     : QObject(parent)
     , connection(connection)
-{ }
+    , dropOffTimer(new QTimer(this))
+{
+    dropOffTimer->setInterval(DeviceProtocol::dropOffCheckMs);
+    connect(dropOffTimer, &QTimer::timeout, this, &DeviceAgentWorker::checkDropOff);
+}
 
 DeviceAgentWorker::~DeviceAgentWorker()
 {
@@ -54,6 +58,8 @@ DeviceAgentWorker::~DeviceAgentWorker()
 
 void DeviceAgentWorker::customEvent(QEvent* event)
 {
+    // Every request has the link to itself.
+    dropOffTimer->stop();
     switch (static_cast<int>(event->type())) {
     case StartEvent:
         handleStart();
@@ -113,8 +119,12 @@ void DeviceAgentWorker::handleConnect()
     }
 
     qDebug() << "DeviceAgent: opening device...";
+    // The connection's path names the device (its removal is the device's); the link may be open
+    // on another of its interfaces when that one did not answer.
+    const QString path
+        = interfaceIndex == 0 ? connection.path : connection.otherInterfaces.value(interfaceIndex - 1);
     int error = 0;
-    link = openLink(connection.path.toLocal8Bit().constData(), connection.model, openTimeoutMs, &error);
+    link = openLink(path.toLocal8Bit().constData(), connection.model, openTimeoutMs, &error);
     if (error != LinkAccessDenied)
         deniedSince.invalidate();
     if (link) {
@@ -134,6 +144,10 @@ void DeviceAgentWorker::handleConnect()
         // A device that has just been plugged in or rebooted may not answer yet. Each attempt is
         // its own event so that a stop request gets its turn between attempts.
         qCritical() << "DeviceAgent: Timeout. Retrying...";
+        if (!connection.otherInterfaces.isEmpty()) {
+            interfaceIndex = (interfaceIndex + 1) % (connection.otherInterfaces.size() + 1);
+            qDebug() << "DeviceAgent: trying the device's interface" << interfaceIndex;
+        }
         QCoreApplication::postEvent(this, new QEvent(ConnectEvent));
         return;
     }
@@ -180,13 +194,15 @@ void DeviceAgentWorker::handleCheckReady()
     const int deadlineMs = DeviceProtocol::readyDeadline();
     QElapsedTimer clock;
     clock.start();
+    bool asked = false;
     while (clock.elapsed() < deadlineMs) {
         // A device that has gone is not asked for the rest of the wait, nor assumed ready.
         if (interruptionRequested() || pathGone.load())
             return;
         // A failed or timed-out query counts as not ready.
         int ready = 0;
-        queryReadyForUpdate(link, DeviceProtocol::readyQueryTimeoutMs, &ready);
+        if (queryReadyForUpdate(link, DeviceProtocol::readyQueryTimeoutMs, &ready) != LinkWriteFailed)
+            asked = true;
         qDebug() << "DeviceAgent: device ready for update = " << ready;
         if (ready) {
             emit readyForUpdate();
@@ -194,6 +210,14 @@ void DeviceAgentWorker::handleCheckReady()
         }
         if (!sleepUnlessInterrupted(DeviceProtocol::readyPollInterval()))
             return;
+    }
+    if (!asked) {
+        // A device that took not one query has not been given the chance to say it is busy; it is
+        // not sent an update on the strength of its silence.
+        qCritical() << "DeviceAgent: not one ready query could be written to the device.";
+        emit failedWith(LinkWriteFailed);
+        emit failure();
+        return;
     }
     qDebug() << "DeviceAgent: timed out checking whether device ready for update."
              << "Assuming ready.";
@@ -239,7 +263,32 @@ void DeviceAgentWorker::handleSendFile(const SendFileEvent& event)
         emit failure();
     } else {
         emit done();
+        // The device restarts now; its handle going dead is the drop-off, whether or not the
+        // monitor sees the path go.
+        dropOffTimer->start();
     }
+}
+
+void DeviceAgentWorker::checkDropOff()
+{
+    if (!link) {
+        dropOffTimer->stop();
+        return;
+    }
+    if (checkLinkAlive(link) == LinkOk)
+        return;
+    dropOffTimer->stop();
+    qDebug() << "DeviceAgent: the device dropped off.";
+    dropLink();
+}
+
+void DeviceAgentWorker::dropLink()
+{
+    closeLink(link);
+    link = nullptr;
+    running = false;
+    qDebug() << "Device Agent: disconnected.";
+    emit disconnected();
 }
 
 void DeviceAgentWorker::onPathRemoved(const QString& path)
@@ -248,11 +297,8 @@ void DeviceAgentWorker::onPathRemoved(const QString& path)
     // fails to open the vanished path and reports that.
     if (!link || path != connection.path)
         return;
-    closeLink(link);
-    link = nullptr;
-    running = false;
-    qDebug() << "Device Agent: disconnected.";
-    emit disconnected();
+    dropOffTimer->stop();
+    dropLink();
 }
 
 int DeviceAgentWorker::pauseTransfer(int milliseconds, void*)

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QObject>
+#include <QTimer>
 
 #include <atomic>
 
@@ -77,11 +78,18 @@ private:
     void handleConnect();
     void handleCheckReady();
     void handleSendFile(const SendFileEvent& event);
+    void checkDropOff();
+    // Closes the link of a device that is gone and says so.
+    void dropLink();
 
     Connection connection;
     bool running = false;
     std::atomic<bool> pathGone { false };
     DeviceLink* link = nullptr;
+    // Runs from a component's done until the device drops off or the next request.
+    QTimer* dropOffTimer = nullptr;
+    // Which interface is opened: 0 the connection's path, n its n-th other interface.
+    int interfaceIndex = 0;
     // Since when opens of the path have been refused for want of access; invalid while they are not.
     QElapsedTimer deniedSince;
 };

@@ -4,6 +4,7 @@
 #include "device/HidBackend.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -73,16 +74,52 @@ void setSequence(DeviceLink* link, int sequence)
     link->outReport[8] = static_cast<unsigned char>((sequence >> 8) & 0xFF);
 }
 
-// Reads one reply into inReport: -1 from the device is a read failure, 0 a time-out.
-LinkResult readReply(DeviceLink* link, int timeoutMs)
+using ReplyCheck = LinkResult (*)(DeviceLink* link);
+
+LinkResult checkHeaderReply(DeviceLink* link)
 {
-    const int got
-        = hidBackend()->readTimeout(link->handle, link->inReport, sizeof(link->inReport), timeoutMs);
-    if (got == -1)
-        return LinkReadFailed;
-    if (got == 0)
-        return LinkTimeout;
-    return LinkOk;
+    return checkReply(link, HeaderReplyCommand, 0);
+}
+
+// Only the command's low byte and the echoed query byte are compared.
+LinkResult checkReadyReply(DeviceLink* link)
+{
+    return link->inReport[2] == 0x13 && link->inReport[8] == 0x0B ? LinkOk : LinkReadyReplyUnknown;
+}
+
+// Rounded up: a read is never given less than what is left of the wait.
+int millisecondsUntil(std::chrono::steady_clock::time_point deadline)
+{
+    const auto left
+        = std::chrono::duration_cast<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now());
+    return left.count() > 0 ? int((left.count() + 999) / 1000) : 0;
+}
+
+// Reads reports into inReport until one passes check or timeoutMs have passed. The buffer is cleared
+// before every read, so that nothing of an earlier report is taken for part of this one; a report
+// shorter than the buffer, or one that answers something else (a stray report the device had
+// queued), is skipped. When time runs out after such a report, the last one's result is returned:
+// the device did answer, only not as asked. -1 from the device is a read failure.
+LinkResult readReply(DeviceLink* link, int timeoutMs, ReplyCheck check)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    LinkResult unmatched = LinkTimeout;
+    int waitMs = timeoutMs;
+    for (;;) {
+        std::memset(link->inReport, 0, sizeof(link->inReport));
+        const int got
+            = hidBackend()->readTimeout(link->handle, link->inReport, sizeof(link->inReport), waitMs);
+        if (got == -1)
+            return LinkReadFailed;
+        if (got == 0)
+            return unmatched;
+        unmatched = got < int(sizeof(link->inReport)) ? LinkShortReply : check(link);
+        if (unmatched == LinkOk)
+            return LinkOk;
+        waitMs = millisecondsUntil(deadline);
+        if (waitMs == 0)
+            return unmatched;
+    }
 }
 
 } // namespace
@@ -118,14 +155,19 @@ LinkResult requestHeader(DeviceLink* link, int timeoutMs)
     LinkResult result = writePacket(link, HeaderRequestCommand, 0, true, 0, nullptr, 0);
     if (result != LinkOk)
         return result;
-    result = readReply(link, timeoutMs);
-    if (result != LinkOk)
-        return result;
-    result = checkReply(link, HeaderReplyCommand, 0);
+    result = readReply(link, timeoutMs, &checkHeaderReply);
     if (result != LinkOk)
         return result;
     link->header = decodeHeader(link->inReport, link->model);
     return LinkOk;
+}
+
+LinkResult checkLinkAlive(DeviceLink* link)
+{
+    std::memset(link->inReport, 0, sizeof(link->inReport));
+    return hidBackend()->readTimeout(link->handle, link->inReport, sizeof(link->inReport), 0) == -1
+        ? LinkReadFailed
+        : LinkOk;
 }
 
 LinkResult checkReply(DeviceLink* link, unsigned command, unsigned count)
@@ -150,12 +192,9 @@ LinkResult queryReadyForUpdate(DeviceLink* link, int timeoutMs, int* ready)
     const LinkResult result = writePacket(link, ReadyQueryCommand, 3, false, 0, payload, sizeof(payload));
     if (result != LinkOk)
         return result;
-    const LinkResult read = readReply(link, timeoutMs);
+    const LinkResult read = readReply(link, timeoutMs, &checkReadyReply);
     if (read != LinkOk)
         return read;
-    // Only the command's low byte and the echoed query byte are compared.
-    if (link->inReport[2] != 0x13 || link->inReport[8] != 0x0B)
-        return LinkReadyReplyUnknown;
     if (ready)
         *ready = link->inReport[10];
     return LinkOk;

@@ -44,6 +44,10 @@ void closeLink(DeviceLink* link);
 HeaderRecord linkHeader(const DeviceLink* link);
 
 LinkResult requestHeader(DeviceLink* link, int timeoutMs);
+// Looks, without waiting and without writing, whether the device is still there: LinkReadFailed
+// once its handle has gone dead (unplugged, restarted), LinkOk otherwise. A report that was waiting
+// is read and dropped.
+LinkResult checkLinkAlive(DeviceLink* link);
 LinkResult checkReply(DeviceLink* link, unsigned command, unsigned count);
 LinkResult queryReadyForUpdate(DeviceLink* link, int timeoutMs, int* ready);
 

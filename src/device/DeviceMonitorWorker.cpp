@@ -6,6 +6,7 @@
 #include <QTimerEvent>
 
 #include <algorithm>
+#include <vector>
 
 namespace PelkPlus {
 
@@ -48,7 +49,14 @@ void DeviceMonitorWorker::poll()
     // Any product of the vendor: the family is picked out by product ID below. A device with several
     // HID interfaces yields one connection per interface.
     HidDeviceEntry* entries = backend->enumerate(pelkVendorId, 0);
-    for (const HidDeviceEntry* entry = entries; entry; entry = entry->next) {
+    // The interface that speaks the device's protocol is on a vendor-defined usage page: it comes
+    // first, so that it is the one selected; the order is otherwise the enumeration's.
+    std::vector<const HidDeviceEntry*> ordered;
+    for (const HidDeviceEntry* entry = entries; entry; entry = entry->next)
+        ordered.push_back(entry);
+    std::stable_partition(ordered.begin(), ordered.end(),
+        [](const HidDeviceEntry* entry) { return entry->usagePage >= vendorUsagePage; });
+    for (const HidDeviceEntry* entry : ordered) {
         const int model = modelForProductId(entry->productId);
         // An entry without a path (hidapi had none, or it could not be copied) cannot be opened.
         if (model < 0 || !entry->path)
@@ -64,6 +72,17 @@ void DeviceMonitorWorker::poll()
         found.append(Connection(path, model, serialNumber));
     }
     backend->freeEnumeration(entries);
+    // Interfaces of one device share its model and serial number; without a serial number nothing
+    // tells that two belong together.
+    for (Connection& connection : found) {
+        if (connection.serialNumber.isEmpty())
+            continue;
+        for (const Connection& other : qAsConst(found)) {
+            if (other.path != connection.path && other.model == connection.model
+                && other.serialNumber == connection.serialNumber)
+                connection.otherInterfaces.append(other.path);
+        }
+    }
 
     {
         std::lock_guard<std::mutex> lock(mutex);

@@ -44,6 +44,17 @@ struct DeviceProtocol
     // minute is generous for a 2 to 4 second restart and still ends a wait that would not.
     static constexpr int rebootReturnMs = 60000;
 
+    // After it took a component the agent looks this often whether the device's handle went dead:
+    // a restart quicker than the monitor's one-second poll, on a path that stays the same, is seen
+    // by the link alone. Only reads, which the device is never given while it restarts.
+    static constexpr int dropOffCheckMs = 100;
+
+    // How long the agent's destructor waits for its thread. The thread ends within a packet or a
+    // wait slice once asked, unless it is held in a call into the HID stack that does not return (a
+    // write the device never takes); then it is left to end by itself, so that closing the window
+    // or unplugging never freezes it. Not a protocol wait: never scaled.
+    static constexpr int agentShutdownMs = 1000;
+
     // How many times faster than real time the waits run: PELK_TEST_TIME_SCALE (1 to 100), read
     // once; 1 when it is unset or anything else.
     static int timeScale();

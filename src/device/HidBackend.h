@@ -6,6 +6,8 @@ namespace PelkPlus {
 
 struct HidDevice; // opaque handle of one open HID interface, owned by the backend that opened it
 
+constexpr unsigned short vendorUsagePage = 0xFF00;
+
 // One HID interface found by an enumeration; a singly linked list freed by freeEnumeration.
 struct HidDeviceEntry
 {
@@ -13,6 +15,9 @@ struct HidDeviceEntry
     unsigned short vendorId;
     unsigned short productId;
     wchar_t* serialNumber;
+    // The top-level usage page of the interface's report descriptor; 0 when the backend does not
+    // tell. The device's own protocol runs on a vendor-defined page (vendorUsagePage and up).
+    unsigned short usagePage;
     HidDeviceEntry* next;
 };
 

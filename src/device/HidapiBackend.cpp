@@ -161,7 +161,7 @@ HidDeviceEntry* entriesFromHidapi(const hid_device_info* found)
     HidDeviceEntry** tail = &first;
     for (const hid_device_info* info = found; info; info = info->next) {
         *tail = new HidDeviceEntry { copyString(info->path), info->vendor_id, info->product_id,
-            copyWideString(info->serial_number), nullptr };
+            copyWideString(info->serial_number), info->usage_page, nullptr };
         tail = &(*tail)->next;
     }
     return first;

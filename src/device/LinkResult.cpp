@@ -37,6 +37,8 @@ const char* linkResultName(LinkResult result)
         return "not supported by this model";
     case LinkDeviceBusy:
         return "in use by another updater";
+    case LinkShortReply:
+        return "reply too short";
     case LinkStopped:
         return "stopped";
     }

@@ -24,6 +24,8 @@ enum LinkResult : int {
     LinkStopped = 20,
     // Another updater, of this account or another, has the device open (DeviceLock).
     LinkDeviceBusy = 21,
+    // A report shorter than the device's reports: nothing in it can be trusted.
+    LinkShortReply = 22,
 };
 
 // The result's name for a log line ("time-out", "write failed"); a number the link never returns

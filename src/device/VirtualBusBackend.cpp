@@ -247,7 +247,7 @@ HidDeviceEntry* enumerate(unsigned short vendorId, unsigned short productId)
             if ((vendorId && vendor != vendorId) || (productId && product != productId))
                 continue;
             *tail = new HidDeviceEntry { copyString(line.substr(0, t1)), vendor, product,
-                wideFromUtf8(line.substr(t3 + 1)), nullptr };
+                wideFromUtf8(line.substr(t3 + 1)), 0, nullptr };
             tail = &(*tail)->next;
             ++listed;
         }

@@ -1,5 +1,8 @@
 #include "workflow/DeviceAccessHint.h"
 
+#include <QFile>
+#include <QSettings>
+
 namespace PelkPlus {
 
 QString DeviceAccessHint::text(const QString& path)
@@ -11,6 +14,34 @@ QString DeviceAccessHint::text(const QString& path)
         "computer and start the updater there, or ask the administrator for access to the device.\n\n"
         "To check who may open it: ls -l %1 and getfacl %1")
         .arg(path);
+}
+
+QString DeviceAccessHint::sandboxText()
+{
+    const QString flatpakInfo = QStringLiteral("/.flatpak-info");
+    if (QFile::exists(flatpakInfo)) {
+        QString id = qEnvironmentVariable("FLATPAK_ID");
+        if (id.isEmpty())
+            id = QSettings(flatpakInfo, QSettings::IniFormat)
+                     .value(QStringLiteral("Application/name"))
+                     .toString();
+        if (id.isEmpty())
+            id = QStringLiteral("<application id>");
+        return QStringLiteral("The updater runs in a Flatpak sandbox, which was not given access to the "
+                              "device: it needs the device permission \"all\" (--device=all). To grant it: "
+                              "flatpak override --user --device=all %1")
+            .arg(id);
+    }
+    if (!qEnvironmentVariableIsEmpty("SNAP")) {
+        QString name = qEnvironmentVariable("SNAP_NAME");
+        if (name.isEmpty())
+            name = QStringLiteral("<snap name>");
+        return QStringLiteral("The updater runs as a snap, which was not given access to the device: it "
+                              "needs its \"raw-usb\" interface connected. To connect it: "
+                              "sudo snap connect %1:raw-usb")
+            .arg(name);
+    }
+    return QString();
 }
 
 } // namespace PelkPlus

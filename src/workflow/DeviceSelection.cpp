@@ -252,7 +252,9 @@ void DeviceSelection::tellConnectFailure(const QString& text)
     if (connectFailureTold || workflow.state(WorkflowStates::awaitRebootState)->active())
         return;
     connectFailureTold = true;
-    emit workflow.messageRequested(MessageKind::Critical, QStringLiteral("Connection Failure"), text);
+    const QString sandbox = DeviceAccessHint::sandboxText();
+    emit workflow.messageRequested(MessageKind::Critical, QStringLiteral("Connection Failure"),
+        sandbox.isEmpty() ? text : text + QStringLiteral("\n\n") + sandbox);
 }
 
 void DeviceSelection::buildRegion(QState* regions)
@@ -300,6 +302,9 @@ void DeviceSelection::buildRegion(QState* regions)
         = connectingState->addTransition(&workflow, &UpdateWorkflow::deviceSilent, noDeviceState);
     connect(silent, &QAbstractTransition::triggered, this, [this] {
         offerSuppressed = true;
+        // A device restarting after its update is asked again while its reboot window lasts.
+        if (rebootWaitOpen())
+            reconnectTimer.start(UpdateWorkflow::reconnectDelayMs);
         tellConnectFailure(
             QStringLiteral("Failed to connect to device.\n\nThe device did not answer within %1 "
                            "seconds. %2")

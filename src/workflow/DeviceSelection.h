@@ -76,6 +76,7 @@ public:
     int deviceAnswerLimit() const { return deviceAnswerLimitMs; }
     void startRebootWait() { rebootWaitTimer.start(rebootReturnLimitMs); }
     void stopRebootWait() { rebootWaitTimer.stop(); }
+    bool rebootWaitOpen() const { return rebootWaitTimer.isActive(); }
 
     void selectDevice();
     void forgetDevice();

@@ -261,6 +261,8 @@ QState* WorkflowRegion::build(QState* regions)
         parts.downloadAgent, &DownloadAgent::finished, ownDownload, awaitUpdateModeState));
     downloadingState->addTransition(steps, &UpdateWorkflow::componentDownloadSkipped, awaitUpdateModeState);
     awaitUpdateModeState->addTransition(steps, &UpdateWorkflow::deviceReadyForUpdate, installingState);
+    // A device that took not one ready query is not sent the update.
+    awaitUpdateModeState->addTransition(steps, &UpdateWorkflow::deviceFailure, installFailedState);
     installingState->addTransition(steps, &UpdateWorkflow::deviceFailure, installFailedState);
     installingState->addTransition(steps, &UpdateWorkflow::installFailure, installFailedState);
     installingState->addTransition(steps, &UpdateWorkflow::deviceDone, awaitFinishState);
@@ -281,6 +283,12 @@ QState* WorkflowRegion::build(QState* regions)
                            "then planned again.")
                 .arg(DeviceSelection::replugInstruction()));
     };
+    // Inside the reboot window a failed connection (access refused, no header, a wrong answer) or a
+    // device that went away again is a device not back yet: it is offered again after a pause
+    // (DeviceSelection) until the window ends, and only then is the reboot a failure. Taken first,
+    // it also keeps the loss of the device from ending the update.
+    awaitRebootState->addTransition(new GuardedTransition(
+        noDeviceState, &QState::entered, [&selection] { return selection.rebootWaitOpen(); }, nullptr));
     // A device still on the bus failed to connect; one that went away again is to be connected.
     auto* rebootFailed = new GuardedTransition(
         noDeviceState, &QState::entered,

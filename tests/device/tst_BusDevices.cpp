@@ -101,6 +101,7 @@ void tst_BusDevices::comingsAndGoings()
     SimulatedDeviceSettings late = named("sim/late", 1, 1);
     late.refuseOpenMs = 60000;
     late.rebootMs = 20;
+    late.returnPath = QStringLiteral("sim/back");
     devices.add(late);
     devices.add(named("sim/ready", 1, 1));
     QVERIFY(devices.refusesOpen(0));
@@ -116,6 +117,10 @@ void tst_BusDevices::comingsAndGoings()
     QVERIFY(!devices.isPlugged(0));
     QTRY_VERIFY(devices.isPlugged(0));
     QVERIFY(!devices.isPlugged(1));
+    int found = -1;
+    int interfaceIndex = -1;
+    QVERIFY(devices.find(QStringLiteral("sim/back"), &found, &interfaceIndex));
+    QCOMPARE(found, 0);
     // Back on the bus, it is as new: the wait for access starts again.
     QVERIFY(devices.refusesOpen(0));
 }

@@ -71,6 +71,7 @@ private slots:
     void connectReportsDeviceInfo_data();
     void connectReportsDeviceInfo();
     void retriesOnTimeoutUntilStopped();
+    void silentInterfaceGivesWayToTheNext();
     void failsOnOtherErrors_data();
     void failsOnOtherErrors();
     void accessDeniedIsWaitedForWithinBound_data();
@@ -85,6 +86,7 @@ private slots:
     void plusIsAskedUntilReady_data();
     void plusIsAskedUntilReady();
     void plusNeverReadyIsAssumedReadyAfterTwentySeconds();
+    void plusTakingNoQueryIsNotAssumedReady();
     void sendsFileByType_data();
     void sendsFileByType();
     void progressIsForwardedBeforeDone();
@@ -265,6 +267,25 @@ void TestDeviceAgent::retriesOnTimeoutUntilStopped()
     QVERIFY(!logged("DeviceAgent: Trying to stop, but not running."));
     QCoreApplication::processEvents();
     QVERIFY(signalsSeen.isEmpty());
+}
+
+void TestDeviceAgent::silentInterfaceGivesWayToTheNext()
+{
+    const QByteArray otherPath("/dev/hidraw8");
+    bus->plug(devicePath, 0x0043, QStringLiteral("SN"));
+    bus->plug(otherPath, 0x0043, QStringLiteral("SN"));
+    FakeHidBackend::DeviceScript silent;
+    silent.headerAnswer = FakeHidBackend::Answer::Timeout;
+    bus->setScript(devicePath, silent);
+    Connection connection(QString::fromLatin1(devicePath), Plus, QStringLiteral("SN"));
+    connection.otherInterfaces = QStringList { QString::fromLatin1(otherPath) };
+    agent = std::make_unique<DeviceAgent>(connection, &monitor);
+    QSignalSpy ready(agent.get(), &DeviceAgent::ready);
+    agent->start();
+    QVERIFY(ready.wait(10000));
+    QCOMPARE(bus->openCount(devicePath), 1);
+    QCOMPARE(bus->openCount(otherPath), 1);
+    QCOMPARE(bus->openHandles(), 1);
 }
 
 void TestDeviceAgent::failsOnOtherErrors_data()
@@ -529,6 +550,25 @@ void TestDeviceAgent::plusNeverReadyIsAssumedReadyAfterTwentySeconds()
         QStringLiteral("DeviceAgent: timed out checking whether device ready for update. "
                        "Assuming ready."));
     QCOMPARE(signalsSeen, (QStringList { "ready", "readyForUpdate" }));
+}
+
+void TestDeviceAgent::plusTakingNoQueryIsNotAssumedReady()
+{
+    if (!qEnvironmentVariableIsSet("PELK_SLOW_TESTS"))
+        QSKIP("waits 20 s; runs in the slow test run (PELK_SLOW_TESTS=1)");
+
+    // The header request goes through; every ready query fails to be written.
+    FakeHidBackend::DeviceScript script;
+    script.failWritesFrom = 1;
+    connectAgent(Plus, script);
+    QSignalSpy failure(agent.get(), &DeviceAgent::failure);
+    agent->checkReadyForUpdate();
+    QVERIFY(failure.wait(30000));
+    QCOMPARE(agent->lastResult(), LinkWriteFailed);
+    QCOMPARE(bus->readyQueryCount(devicePath), 0);
+    QVERIFY(bus->writtenReports(devicePath).size() > 1);
+    QVERIFY(!logged("DeviceAgent: timed out checking whether device ready for update. Assuming ready."));
+    QCOMPARE(signalsSeen, (QStringList { "ready", "failure" }));
 }
 
 void TestDeviceAgent::sendsFileByType_data()

@@ -122,6 +122,8 @@ private slots:
     void sequenceCounter();
     void readyQuery_data();
     void readyQuery();
+    void repliesAreScreened_data();
+    void repliesAreScreened();
 
     void simulatedDevice_data();
     void simulatedDevice();
@@ -413,6 +415,53 @@ void tst_DeviceLink::readyQuery()
                             "0b0000"));
     QCOMPARE(commandOf(query), 0x12);
     QCOMPARE(query.mid(12), QByteArray(53, '\0'));
+    closeLink(link);
+}
+
+void tst_DeviceLink::repliesAreScreened_data()
+{
+    QTest::addColumn<bool>("header");
+    QTest::addColumn<QList<QByteArray>>("replies");
+    QTest::addColumn<int>("expected");
+    QTest::addColumn<int>("ready");
+    const QByteArray readyReply = report({ { 0, 0xDB }, { 1, 0x03 }, { 2, 0x13 }, { 8, 0x0B } });
+    QTest::newRow("header after a stray report")
+        << true << QList<QByteArray> { readyReply, headerReply() } << int(LinkOk) << -1;
+    QTest::newRow("3-byte header") << true << QList<QByteArray> { QByteArray::fromHex("db0309") }
+                                   << int(LinkShortReply) << -1;
+    // The query before it was answered ready: nothing of that answer may be read into this one.
+    QTest::newRow("2-byte ready answer")
+        << false << QList<QByteArray> { QByteArray::fromHex("db03") } << int(LinkShortReply) << -1;
+    QTest::newRow("ready answer after a stray report")
+        << false << QList<QByteArray> { headerReply(), readyReply } << int(LinkOk) << 0;
+}
+
+void tst_DeviceLink::repliesAreScreened()
+{
+    QFETCH(bool, header);
+    QFETCH(QList<QByteArray>, replies);
+    QFETCH(int, expected);
+    QFETCH(int, ready);
+    if (header) {
+        hid.replies.assign(replies.cbegin(), replies.cend());
+        int error = 0;
+        DeviceLink* link = openLink("any", Plus, 50, &error);
+        QCOMPARE(error, expected);
+        QCOMPARE(link != nullptr, expected == LinkOk);
+        closeLink(link);
+        return;
+    }
+    hid.replies.push_back(headerReply());
+    hid.replies.push_back(report({ { 0, 0xDB }, { 1, 0x03 }, { 2, 0x13 }, { 8, 0x0B }, { 10, 1 } }));
+    DeviceLink* link = openLink("any", Plus, 2000, nullptr);
+    QVERIFY(link);
+    int flag = -1;
+    QCOMPARE(queryReadyForUpdate(link, 200, &flag), int(LinkOk));
+    QCOMPARE(flag, 1);
+    hid.replies.insert(hid.replies.end(), replies.cbegin(), replies.cend());
+    flag = -1;
+    QCOMPARE(queryReadyForUpdate(link, 200, &flag), expected);
+    QCOMPARE(flag, ready);
     closeLink(link);
 }
 

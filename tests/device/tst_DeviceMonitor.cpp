@@ -45,7 +45,10 @@ QStringList describe(const Interfaces& interfaces)
 {
     QList<Connection> expected;
     QList<QByteArray> paths;
-    for (const FakeHidBackend::Interface& entry : interfaces) {
+    Interfaces vendorFirst = interfaces;
+    std::stable_partition(vendorFirst.begin(), vendorFirst.end(),
+        [](const FakeHidBackend::Interface& entry) { return entry.usagePage >= 0xFF00; });
+    for (const FakeHidBackend::Interface& entry : qAsConst(vendorFirst)) {
         if (paths.contains(entry.path))
             continue;
         paths << entry.path;
@@ -132,6 +135,9 @@ void TestDeviceMonitor::reportsChanges_data()
     QTest::newRow("two interfaces of one device, in enumeration order")
         << Interfaces {} << Interfaces { pelkPlus("/dev/b", "X"), pelkPlus("/dev/a", "X") }
         << QStringList { "+/dev/b 1 X", "+/dev/a 1 X" };
+    QTest::newRow("the interface on the vendor-defined usage page first")
+        << Interfaces {} << Interfaces { pelkPlus("/dev/b", "X"), { "/dev/a", 0x0043, "X", 0x1210, 0xFF00 } }
+        << QStringList { "+/dev/a 1 X", "+/dev/b 1 X" };
     QTest::newRow("one node listed once per usage is one connection")
         << Interfaces {}
         << Interfaces { pelkPlus("/dev/a", "X"), pelkPlus("/dev/a", "X"), pelkPlus("/dev/a", "X") }

@@ -227,6 +227,19 @@ void tst_SimulatedDevice::sectorRules()
         QCOMPARE(ensemble.device.installCount(), 1);
     }
     {
+        // A device that stores the version first: cut inside its first sector, it installed
+        // nothing and still reports the new version.
+        SimulatedDeviceSettings early = plusWithDsp("1.0.0");
+        early.versionBeforeLastSector = true;
+        Feeder feeder(early);
+        feeder.send(packet(0x0014, 56, 1, SimulatedDevice::versionMarker(QStringLiteral("0x1A2B"))));
+        for (unsigned i = 2; i < 100; ++i)
+            feeder.send(packet(0x0014, 56, i));
+        feeder.device.idle(feeder.now + 3000);
+        QCOMPARE(feeder.device.installCount(), 0);
+        QCOMPARE(int(feeder.device.settings().stylesVersion), 0x1A2B);
+    }
+    {
         // A sector cut short: the host stopped inside it; nothing is installed.
         Feeder feeder(plusWithDsp("1.0.0"));
         for (unsigned i = 1; i < 100; ++i)

@@ -66,6 +66,7 @@ public:
         unsigned short productId;
         QString serialNumber;
         unsigned short vendorId;
+        unsigned short usagePage = 0;
     };
     void setInterfaces(const QList<Interface>& interfaces);
 

@@ -195,6 +195,27 @@ void tst_WorkflowExecution::scenario_data()
         << ends({ UpdateOutcome::Failed, UpdateOutcome::Done })
         << QStringList { "Update Failure: The update could not be completed." } << 1;
 
+    // udev slower than the restart: each return refused for 3 s. Not back yet, not a reboot failure.
+    QTest::newRow("access refused for 3 s after each reboot: the update goes on")
+        << DeviceList { needing(Plus, { "MP", "DSP" }) } << true << ExecutionScript([](EngineFixture& f) {
+               startPlanned(f, 2);
+               f.bus->run([](DeviceBus& devices) { devices.device(0).settings().refuseOpenMs = 3000; });
+               QVERIFY(f.waitForOutcome(90000));
+               QCOMPARE(f.phases.count(WorkflowPhase::AwaitingReboot), 2);
+           })
+        << ends({ UpdateOutcome::Done }) << QStringList() << 2;
+
+    // Gone and back between two polls of the monitor, on the same path: the dead handle tells.
+    SimulatedDeviceSettings quick = needing(Plus, { "MP" });
+    quick.rebootMs = 100;
+    QTest::newRow("a reboot quicker than the monitor's poll: seen by the link")
+        << DeviceList { quick } << true << ExecutionScript([](EngineFixture& f) {
+               startPlanned(f, 1);
+               QVERIFY(f.waitForOutcome(60000));
+               QVERIFY(!f.phases.contains(WorkflowPhase::AwaitingPowerCycle));
+           })
+        << ends({ UpdateOutcome::Done }) << QStringList() << 1;
+
     // The device stays on the bus after its install: after the reboot timer the user is asked to
     // power-cycle it. The Base has no ready flag and is assumed ready after 3 s. The rows are named
     // after the real waits and run on this run's clock; tst_WorkflowExecution_slow runs them in

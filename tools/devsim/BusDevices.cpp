@@ -50,6 +50,8 @@ int BusDevices::add(const SimulatedDevice::Settings& settings)
     connect(entry->returnTimer, &QTimer::timeout, this, [this, index] {
         Entry& e = *entries[size_t(index)];
         e.device.restarted();
+        if (!e.device.settings().returnPath.isEmpty())
+            e.device.settings().path = e.device.settings().returnPath;
         plug(index);
     });
     entries.push_back(std::move(entry));

@@ -45,6 +45,8 @@ bool DeviceOptions::apply(
         s.serialNumber = value;
     } else if (name == QLatin1String("path")) {
         s.path = value;
+    } else if (name == QLatin1String("return-path")) {
+        s.returnPath = value;
     } else if (name == QLatin1String("interfaces")) {
         if (!parseNumber(value, number) || number < 1 || number > 8)
             return fail("1 to 8");
@@ -117,6 +119,8 @@ bool DeviceOptions::applyFlag(SimulatedDevice::Settings& s, const QString& name)
         s.clearBaseReleaseBits = true;
     else if (name == QLatin1String("keep-version"))
         s.keepVersionAfterInstall = true;
+    else if (name == QLatin1String("version-before-last-sector"))
+        s.versionBeforeLastSector = true;
     else
         return false;
     return true;
@@ -143,6 +147,8 @@ QString DeviceOptions::usage()
         "  --no-drop-off (stays after an install until power-cycled)  --no-return (never comes back)\n"
         "  --no-header-after-reboot   --clear-release-bits (a Pelk reporting release types 0)\n"
         "  --keep-version (takes an install but keeps reporting its old version)\n"
+        "  --version-before-last-sector (a Styles or Ensemble Audio version stored before its last sector)\n"
+        "  --return-path TEXT     (comes back from a reboot or power cycle on this path)\n"
         "Commands on standard input (DEVICE is an index, 0 by default):\n"
         "  list | plug [DEVICE] | unplug [DEVICE] | power-cycle [DEVICE]\n"
         "  set [DEVICE] NAME VALUE   (any device option without the dashes, e.g. set 0 mcu 3.2.0)\n"

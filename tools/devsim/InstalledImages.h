@@ -28,6 +28,11 @@ public:
     quint8 checksum(int component) const { return checksums.at(size_t(component)); }
     int count() const { return installs; }
 
+    // Makes the version the image's marker names the one the device reports for the component, as
+    // install does, without keeping the image; the version's text once it changed, else empty.
+    static QString storeMarkedVersion(
+        int component, const QByteArray& image, SimulatedDeviceSettings& settings);
+
     // "PELKVER=<version>;" anywhere in an image names the version that the image installs.
     static QByteArray versionMarker(const QString& version);
 

@@ -80,16 +80,18 @@ bool ReplaySession::load(const QString& filePath, QString* error)
         }
         events.append(event);
     }
+    while (pending < events.size() && events.at(pending).kind == Event::Enumerate)
+        ++pending;
     return true;
 }
 
-int ReplaySession::nextTraffic() const
+void ReplaySession::consume(int index)
 {
-    for (int i = 0; i < events.size(); ++i) {
-        if (events.at(i).kind != Event::Enumerate && !events.at(i).consumed)
-            return i;
-    }
-    return events.size();
+    events[index].consumed = true;
+    lastConsumed = qMax(lastConsumed, index);
+    while (pending < events.size()
+        && (events.at(pending).consumed || events.at(pending).kind == Event::Enumerate))
+        ++pending;
 }
 
 QByteArray ReplaySession::enumeration()
@@ -98,34 +100,36 @@ QByteArray ReplaySession::enumeration()
     // own pace, so it is given the enumerations recorded up to its next call in turn, never one
     // from before its last call, and the latest again once it has had them all.
     const int limit = nextTraffic();
-    int floor = -1;
-    for (int i = 0; i <= lastConsumed && i < events.size(); ++i) {
-        if (events.at(i).kind == Event::Enumerate)
-            floor = i;
+    for (; floorScanned < lastConsumed && floorScanned + 1 < events.size(); ++floorScanned) {
+        if (events.at(floorScanned + 1).kind == Event::Enumerate)
+            floor = floorScanned + 1;
     }
-    int latest = -1;
-    for (int i = 0; i < limit; ++i) {
-        if (events.at(i).kind != Event::Enumerate)
-            continue;
-        if (i > lastEnumeration && i >= floor) {
+    int from = qMax(qMax(lastEnumeration + 1, floor), 0);
+    from = qMax(from, enumerationScanned + 1);
+    for (int i = from; i < limit; ++i) {
+        if (events.at(i).kind == Event::Enumerate) {
             lastEnumeration = i;
+            enumerationScanned = i;
             return events.at(i).listing;
         }
-        latest = i;
     }
-    return latest >= 0 ? events.at(latest).listing : QByteArray();
+    enumerationScanned = qMax(enumerationScanned, limit - 1);
+    for (int i = limit - 1; i >= 0; --i) {
+        if (events.at(i).kind == Event::Enumerate)
+            return events.at(i).listing;
+    }
+    return QByteArray();
 }
 
 int ReplaySession::open(const QString& path, QByteArray* refusal, QString* mismatch)
 {
-    for (int i = 0; i < events.size(); ++i) {
+    for (int i = pending; i < events.size(); ++i) {
         Event& event = events[i];
         if (event.kind != Event::Open || event.consumed)
             continue;
         if (event.path != path)
             break;
-        event.consumed = true;
-        lastConsumed = qMax(lastConsumed, i);
+        consume(i);
         if (event.ok)
             return event.device;
         *refusal = event.error == EACCES ? QByteArrayLiteral("ERR permission denied\n")
@@ -139,15 +143,14 @@ int ReplaySession::open(const QString& path, QByteArray* refusal, QString* misma
 
 void ReplaySession::collectReplies(int device, Answer& answer)
 {
-    for (int i = 0; i < events.size(); ++i) {
+    for (int i = pending; i < events.size(); ++i) {
         Event& event = events[i];
         if (event.consumed || event.device != device || event.kind == Event::Enumerate
             || event.kind == Event::Open)
             continue;
         if (event.kind != Event::Read)
             return; // the host's turn again
-        event.consumed = true;
-        lastConsumed = qMax(lastConsumed, i);
+        consume(i);
         if (!event.ok) {
             answer.hangUp = true;
             return;
@@ -159,7 +162,7 @@ void ReplaySession::collectReplies(int device, Answer& answer)
 ReplaySession::Answer ReplaySession::hostWrote(int device, const QByteArray& report)
 {
     Answer answer;
-    for (int i = 0; i < events.size(); ++i) {
+    for (int i = pending; i < events.size(); ++i) {
         Event& event = events[i];
         if (event.consumed || event.device != device || event.kind == Event::Enumerate
             || event.kind == Event::Open)
@@ -185,8 +188,7 @@ ReplaySession::Answer ReplaySession::hostWrote(int device, const QByteArray& rep
                       .arg(QString::fromLatin1(event.data.toHex()), QString::fromLatin1(report.toHex()));
             return answer;
         }
-        event.consumed = true;
-        lastConsumed = qMax(lastConsumed, i);
+        consume(i);
         ++matched;
         if (!event.ok) {
             answer.hangUp = true; // the device took no more
@@ -204,13 +206,12 @@ ReplaySession::Answer ReplaySession::hostWrote(int device, const QByteArray& rep
 
 void ReplaySession::hostClosed(int device)
 {
-    for (int i = 0; i < events.size(); ++i) {
+    for (int i = pending; i < events.size(); ++i) {
         Event& event = events[i];
         if (event.device != device || event.consumed || event.kind == Event::Enumerate
             || event.kind == Event::Open)
             continue;
-        event.consumed = true;
-        lastConsumed = qMax(lastConsumed, i);
+        consume(i);
         if (event.kind == Event::Close)
             return;
     }

@@ -50,13 +50,24 @@ public:
     int writeCount() const { return writes; }
 
 private:
-    int nextTraffic() const;
+    int nextTraffic() const { return pending; }
+    // Marks the event played and moves the place in the recording past everything played.
+    void consume(int index);
     // Pushes the replies recorded after position index for the device, up to its next write.
     void collectReplies(int device, Answer& answer);
 
     QVector<Event> events;
+    // The place in the recording: every event before it is an enumeration or has been played, so
+    // no search starts earlier. A recording of a whole update holds a quarter of a million reports.
+    int pending = 0;
     int lastEnumeration = -1;
     int lastConsumed = -1;
+    // The last enumeration at or before lastConsumed, found by a scan that has reached floorScanned.
+    int floor = -1;
+    int floorScanned = -1;
+    // Where the search for the next enumeration to give the host stopped last time: none lies
+    // between lastEnumeration and it.
+    int enumerationScanned = -1;
     int matched = 0;
     int writes = 0;
 };

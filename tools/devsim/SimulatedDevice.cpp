@@ -124,6 +124,12 @@ SimulatedDevice::Request SimulatedDevice::receive(
     case 0x0014:
     case 0x0007: // flash sector data
         transfer.sectorData(packet, nowMs, deviceSettings, journal);
+        if (deviceSettings.versionBeforeLastSector && transfer.isReceiving()) {
+            const QString version = memory.storeMarkedVersion(
+                packet.command == 0x0014 ? Styles : Ensemble, transfer.image(), deviceSettings);
+            if (!version.isEmpty())
+                journal.log(QStringLiteral("version %1 stored before the last sector").arg(version));
+        }
         return unplugIfDue();
     case 0x0015: // terminate
         return install(transfer.terminate(packet, deviceSettings, journal));

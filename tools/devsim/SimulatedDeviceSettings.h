@@ -38,6 +38,11 @@ struct SimulatedDeviceSettings
     bool comeBackAfterReboot = true;
     // Takes a component whole but keeps reporting the version it had before.
     bool keepVersionAfterInstall = false;
+    // Stores the version a Styles or Ensemble Audio image names as soon as the packet holding its
+    // marker is in, before the last sector: a transfer cut short leaves the new version reported.
+    bool versionBeforeLastSector = false;
+    // Comes back from a reboot or power cycle on this path instead of its own (empty: its own).
+    QString returnPath;
     int rebootMs = DeviceProtocol::restart();
     int unplugAfterPacket = -1;
     // After this many reports the device takes no more (it hangs without leaving the bus); -1 never.
