@@ -18,7 +18,8 @@ constexpr unsigned payloadCapacity = DeviceProtocol::maxPayloadSize;
 DeviceLink* openLink(const char* path, int model, int timeoutMs, int* error)
 {
     errno = 0;
-    HidDevice* handle = hidBackend()->openPath(path);
+    const HidBackend* backend = hidBackend();
+    HidDevice* handle = backend->openPath(path);
     if (!handle) {
         const int reason = errno;
         if (error)
@@ -28,11 +29,12 @@ DeviceLink* openLink(const char* path, int model, int timeoutMs, int* error)
         return nullptr;
     }
     auto* link = new DeviceLink;
+    link->backend = backend;
     link->handle = handle;
     link->model = model;
     const LinkResult result = requestHeader(link, timeoutMs);
     if (result != LinkOk) {
-        hidBackend()->close(handle);
+        backend->close(handle);
         delete link;
         if (error)
             *error = result;
@@ -45,7 +47,7 @@ void closeLink(DeviceLink* link)
 {
     if (!link)
         return;
-    hidBackend()->close(link->handle);
+    link->backend->close(link->handle);
     delete link;
 }
 
@@ -108,7 +110,7 @@ LinkResult readReply(DeviceLink* link, int timeoutMs, ReplyCheck check)
     for (;;) {
         std::memset(link->inReport, 0, sizeof(link->inReport));
         const int got
-            = hidBackend()->readTimeout(link->handle, link->inReport, sizeof(link->inReport), waitMs);
+            = link->backend->readTimeout(link->handle, link->inReport, sizeof(link->inReport), waitMs);
         if (got == -1)
             return LinkReadFailed;
         if (got == 0)
@@ -128,7 +130,7 @@ LinkResult writeCountedPacket(DeviceLink* link)
 {
     const int sequence = link->nextSequence;
     setSequence(link, sequence);
-    if (hidBackend()->write(link->handle, link->outReport, sizeof(link->outReport)) == -1)
+    if (link->backend->write(link->handle, link->outReport, sizeof(link->outReport)) == -1)
         return LinkWriteFailed;
     link->lastSequence = sequence;
     link->nextSequence = sequence + 1 > maxSequence ? 0 : sequence + 1;
@@ -145,7 +147,7 @@ LinkResult writePacket(DeviceLink* link, unsigned command, unsigned length, bool
     if (counted)
         return writeCountedPacket(link);
     setSequence(link, sequence);
-    if (hidBackend()->write(link->handle, link->outReport, sizeof(link->outReport)) == -1)
+    if (link->backend->write(link->handle, link->outReport, sizeof(link->outReport)) == -1)
         return LinkWriteFailed;
     return LinkOk;
 }
@@ -165,7 +167,7 @@ LinkResult requestHeader(DeviceLink* link, int timeoutMs)
 LinkResult checkLinkAlive(DeviceLink* link)
 {
     std::memset(link->inReport, 0, sizeof(link->inReport));
-    return hidBackend()->readTimeout(link->handle, link->inReport, sizeof(link->inReport), 0) == -1
+    return link->backend->readTimeout(link->handle, link->inReport, sizeof(link->inReport), 0) == -1
         ? LinkReadFailed
         : LinkOk;
 }

@@ -6,12 +6,15 @@
 
 namespace PelkPlus {
 
+struct HidBackend;
 struct HidDevice;
 
-// One open device: the HID handle, the packet sequence counter, the two report buffers and the
-// header read at open time. Used by one thread at a time.
+// One open device: the HID handle and the backend that opened it (which alone may read, write and
+// close it, whatever backend is chosen meanwhile), the packet sequence counter, the two report
+// buffers and the header read at open time. Used by one thread at a time.
 struct DeviceLink
 {
+    const HidBackend* backend = nullptr;
     HidDevice* handle = nullptr;
     int model = 0;
     int nextSequence = 0;
