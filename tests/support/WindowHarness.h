@@ -458,18 +458,25 @@ struct WidgetTest
     QApplication application;
 };
 
-// The process of a window suite: the application's whole identity, a configuration manager, and
-// windows that may close without ending the test's event loops.
-struct WindowTest
+// The application of a window suite: its whole identity, and windows that may close without
+// ending the test's event loops.
+struct WindowApplication
 {
     static void prepare(int& /*argc*/, char** /*argv*/) { }
-    WindowTest(int& argc, char** argv)
+    WindowApplication(int& argc, char** argv)
         : application(argc, argv)
     {
         ApplicationSetup::setIdentity(application);
         application.setQuitOnLastWindowClosed(false);
     }
     QApplication application;
+};
+
+// The process of a window suite: that application and then, once the names say where the settings
+// live, a configuration manager.
+struct WindowTest : WindowApplication
+{
+    using WindowApplication::WindowApplication;
     ConfigurationManager configuration;
 };
 

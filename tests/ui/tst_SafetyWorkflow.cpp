@@ -360,7 +360,7 @@ void tst_SafetyWorkflow::scenario_data()
     // The node is root's alone for a moment after each appearance, until udev grants the user at
     // the computer access: the window waits for it through both reboots.
     SimulatedDeviceSettings lateAccess = plus(QStringLiteral("PKA"), { "MP", "DSP" });
-    lateAccess.refuseOpenMs = 1500;
+    lateAccess.refuseOpenMs = DeviceProtocol::scaled(1500);
     QTest::newRow("access granted after a moment")
         << Devices { lateAccess } << Scenario([](WorkflowSession& s) {
                return started(s, { plusMcu, plusDsp }) && nothingLeft(s)

@@ -331,7 +331,7 @@ void tst_UpdateWorkflowEngine::scenario_data()
     mute.headerAfterReboot = false;
     QTest::newRow("device comes back but never answers")
         << Devices { mute } << EngineScript([bounded, setDevice](EngineFixture& f) {
-               if (!bounded(f, 60000, 3000) || !started(f, 2)
+               if (!bounded(f, 8000, 3000) || !started(f, 2)
                    || f.waitForOutcome(30000) != UpdateOutcome::Failed
                    || !f.waitForPhase(WorkflowPhase::NotAnswering, 1000))
                    return false;

@@ -199,7 +199,9 @@ void tst_WorkflowExecution::scenario_data()
     QTest::newRow("access refused for 3 s after each reboot: the update goes on")
         << DeviceList { needing(Plus, { "MP", "DSP" }) } << true << ExecutionScript([](EngineFixture& f) {
                startPlanned(f, 2);
-               f.bus->run([](DeviceBus& devices) { devices.device(0).settings().refuseOpenMs = 3000; });
+               f.bus->run([](DeviceBus& devices) {
+                   devices.device(0).settings().refuseOpenMs = DeviceProtocol::scaled(3000);
+               });
                QVERIFY(f.waitForOutcome(90000));
                QCOMPARE(f.phases.count(WorkflowPhase::AwaitingReboot), 2);
            })
