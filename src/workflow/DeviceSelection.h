@@ -77,6 +77,10 @@ public:
     void startRebootWait() { rebootWaitTimer.start(rebootReturnLimitMs); }
     void stopRebootWait() { rebootWaitTimer.stop(); }
     bool rebootWaitOpen() const { return rebootWaitTimer.isActive(); }
+    // The device's failure has been told (a failed reboot): its next failed connections say nothing
+    // more until a device is plugged in or connects, so the unplugging the message asks for is not
+    // answered with a second message.
+    void failureTold() { connectFailureTold = true; }
 
     void selectDevice();
     void forgetDevice();

@@ -277,7 +277,8 @@ QState* WorkflowRegion::build(QState* regions)
     // the instruction that goes on with the update.
     onEntry(awaitRebootState, [&selection] { selection.startRebootWait(); });
     onExit(awaitRebootState, [&selection] { selection.stopRebootWait(); });
-    const auto tellRebootFailure = [this] {
+    const auto tellRebootFailure = [this, &selection] {
+        selection.failureTold();
         emit workflow.messageRequested(MessageKind::Critical, QStringLiteral("Reboot Failure"),
             QStringLiteral("The device failed to reboot after update.\n\n%1 What is left of the update is "
                            "then planned again.")
