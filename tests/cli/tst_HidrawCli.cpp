@@ -253,9 +253,12 @@ void tst_HidrawCli::faults()
         // Each ready query then waits its whole 200 ms read for an answer.
         settings.ready = SimulatedReadyBehaviour::NoAnswer;
     }
-    // Back before the updater can have let go of the old node, or long after.
-    if (fault == QLatin1String("reboot held"))
+    // Back at once on another node (the old one still held, by the updater or by another program),
+    // or long after.
+    if (fault == QLatin1String("reboot held")) {
         settings.rebootMs = 5;
+        settings.returnPath = QStringLiteral("another node");
+    }
     if (fault == QLatin1String("reboot closed"))
         settings.rebootMs = 4500;
     emulated->addDevice(settings);

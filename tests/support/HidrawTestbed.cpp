@@ -204,7 +204,7 @@ struct HidrawTestbed::Private
 
     HidrawEntry& entry(int index) { return *entries.at(size_t(index)); }
 
-    int freeNumber() const;
+    int freeNumber(int avoided = -1) const;
     bool heldOpen(const HidrawNode& node) const;
     bool seesTestbed(const QByteArray& pid) const;
     void plug(int index);
@@ -489,7 +489,9 @@ void HidrawTestbed::Private::addNode(
     node->owner = this;
     node->index = index;
     node->interfaceNumber = interfaceNumber;
-    node->number = freeNumber();
+    // A device set to come back on another path returns on another number than the one it left.
+    const bool elsewhere = interfaceNumber == 0 && !s.returnPath.isEmpty() && !e.numbers.isEmpty();
+    node->number = freeNumber(elsewhere ? e.numbers.last() : -1);
     node->devnode = "/dev/hidraw" + QByteArray::number(node->number);
     node->descriptor = interfaceNumber == 0 ? reportDescriptor(e.layout.nestedCollections, 1)
                                             : reportDescriptor(0, 0x40 + interfaceNumber);
@@ -572,11 +574,12 @@ void HidrawTestbed::Private::addNode(
 }
 
 // The kernel hands out the lowest free number; a node that a program still holds open keeps its
-// number after its device has gone.
-int HidrawTestbed::Private::freeNumber() const
+// number after its device has gone. The avoided number stands for one held by a program outside the
+// test.
+int HidrawTestbed::Private::freeNumber(int avoided) const
 {
     for (int number = 0;; ++number) {
-        bool taken = false;
+        bool taken = number == avoided;
         for (const auto& node : nodes)
             taken = taken || (node->number == number && (!node->gone || heldOpen(*node)));
         if (!taken)

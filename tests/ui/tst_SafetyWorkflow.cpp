@@ -365,7 +365,8 @@ void tst_SafetyWorkflow::scenario_data()
         << Devices { lateAccess } << Scenario([](WorkflowSession& s) {
                return started(s, { plusMcu, plusDsp }) && nothingLeft(s)
                    && !s.messageTitles().contains(QStringLiteral("Connection Failure"))
-                   && s.log.linesStartingWith(QStringLiteral("DeviceAgent: Failed to connect.")).isEmpty();
+                   && s.log.linesStartingWith(QStringLiteral("Device failure: access to the device denied"))
+                          .isEmpty();
            })
         << QStringList { "MP 3.2.7, DSP 3.1.2" } << QString();
     SimulatedDeviceSettings noAccess = plus(QStringLiteral("PKA"), { "MP" });
