@@ -41,8 +41,9 @@ void publishFamily(UpdateCatalogue& catalogue)
     catalogue.publish();
 }
 
-// A device whose versions are all older than the catalogue's; rebootMs is longer than one poll of
-// the monitor, so that the drop is seen.
+// A device whose versions are all older than the catalogue's; rebootMs is longer than a few polls of
+// the monitor, so that the drop is seen by the monitor too, and the panel says the device restarts,
+// however slowly a loaded machine runs the window.
 SimulatedDeviceSettings oldDevice(int model)
 {
     SimulatedDeviceSettings settings;
@@ -52,7 +53,7 @@ SimulatedDeviceSettings oldDevice(int model)
     settings.dspWord = 0x0310;
     settings.stylesVersion = 0x0100;
     settings.ensembleVersion = 0x00010000;
-    settings.rebootMs = DeviceProtocol::scaled(1800);
+    settings.rebootMs = DeviceProtocol::scaled(4000);
     return settings;
 }
 
