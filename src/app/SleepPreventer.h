@@ -1,5 +1,7 @@
 #pragma once
 
+class QString;
+
 namespace PelkPlus {
 
 // Keeps the operating system from going to sleep while an update runs. Switching on and off must
@@ -13,6 +15,9 @@ public:
     // read with isPreventingSleep(); a refusal is not an error.
     virtual void setPreventSleep(bool on) = 0;
     virtual bool isPreventingSleep() const = 0;
+
+    // Why the computer is kept awake, where the system shows it.
+    static QString reasonText();
 
     // The implementation for the platform the program runs on.
     static SleepPreventer* createForPlatform();

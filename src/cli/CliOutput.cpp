@@ -43,6 +43,12 @@ void CliOutput::object(const QJsonObject& object)
         answer = object;
 }
 
+void CliOutput::member(const QString& key, const QJsonValue& value)
+{
+    if (jsonMode)
+        members.insert(key, value);
+}
+
 QJsonObject CliOutput::errorObject(const QString& kind, const QString& message)
 {
     return QJsonObject { { QStringLiteral("error"),
@@ -81,6 +87,8 @@ void CliOutput::close(int exitCode)
     if (!jsonMode)
         return;
     QJsonObject written = answer.value_or(QJsonObject());
+    for (auto it = members.constBegin(); it != members.constEnd(); ++it)
+        written.insert(it.key(), it.value());
     if (exitCode != 0) {
         const QString kind = !errorKind.isEmpty() ? errorKind
             : exitCode == 2                       ? QStringLiteral("usage")

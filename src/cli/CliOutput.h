@@ -27,6 +27,9 @@ public:
     // The answer of a command as one JSON object; only with --json. Kept until close(), so that
     // standard output holds one object whatever follows.
     void object(const QJsonObject& object);
+    // A member that close() writes into the JSON object however the command ends, beside the
+    // answer or the error; only with --json.
+    void member(const QString& key, const QJsonValue& value);
     // What happens meanwhile; nothing with --quiet.
     void info(const QString& text);
     // A question on the person's stream, without a line end; even with --quiet.
@@ -65,6 +68,7 @@ private:
     bool barDrawn = false;
     bool closed = false;
     std::optional<QJsonObject> answer;
+    QJsonObject members;
     QString errorKind;
     QString errorMessage;
     QString barLabel;

@@ -58,6 +58,11 @@ WorkflowRunner::WorkflowRunner(const CliOptions& options, CliOutput* output, QOb
     connect(workflow, &WorkflowNotifier::statusChanged, this, [this](const QString& text, MessageKind) {
         cliOutput->info(text.split(QLatin1Char('\n'), Qt::SkipEmptyParts).join(QLatin1Char('\n')));
     });
+    // Said even with --quiet: the one at the computer is the only one who can keep it awake now.
+    connect(workflow, &WorkflowNotifier::sleepNotPrevented, this, [this](const QString& text) {
+        cliOutput->warning(text);
+        cliOutput->member(QStringLiteral("sleepWarning"), text);
+    });
     confirmation = new ConfirmationQuestion(output, this);
     connect(confirmation, &ConfirmationQuestion::answered, this, &WorkflowRunner::onAnswer);
 

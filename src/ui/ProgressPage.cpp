@@ -39,6 +39,8 @@ ProgressPage::ProgressPage(UpdateWorkflow* engine, QWidget* parent)
     installProgress->setRange(0, 100);
     overallLabel = new QLabel;
     overallLabel->setObjectName(QStringLiteral("overallLabel"));
+    sleepWarning = new MessageBox;
+    sleepWarning->setObjectName(QStringLiteral("sleepWarning"));
 
     downloadLabel->setBuddy(downloadProgress);
     installLabel->setBuddy(installProgress);
@@ -53,6 +55,7 @@ ProgressPage::ProgressPage(UpdateWorkflow* engine, QWidget* parent)
     progressLayout->addWidget(installLabel);
     progressLayout->addWidget(installProgress);
     progressLayout->addWidget(overallLabel);
+    progressLayout->addWidget(sleepWarning);
     progressLayout->addWidget(statusMessage);
     progressLayout->addStretch(1);
 }
@@ -81,6 +84,8 @@ void ProgressPage::followStates()
     awaitRebootState->assignProperty(statusMessage, "mode", int(MessageMode::Information));
     awaitRebootState->assignProperty(statusMessage, "text", phaseStatusText(WorkflowPhase::AwaitingReboot));
 
+    connect(workflow, &UpdateWorkflow::sleepNotPrevented, sleepWarning, &MessageBox::showWarning);
+    connect(updatingState, &QState::exited, sleepWarning, &MessageBox::clear);
     connect(workflow, &UpdateWorkflow::componentTextChanged, componentLabel, &QLabel::setText);
     connect(workflow, &UpdateWorkflow::downloadTextChanged, this,
         [this](const QString& text) { showStep(downloadLabel, downloadProgress, text); });

@@ -41,6 +41,8 @@ private:
     QProgressBar* installProgress = nullptr;
     // Under the bars: the whole update's progress and time left.
     QLabel* overallLabel = nullptr;
+    // Above the status: that the computer may sleep, while an update that nothing keeps awake runs.
+    MessageBox* sleepWarning = nullptr;
 };
 
 } // namespace PelkPlus

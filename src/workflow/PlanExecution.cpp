@@ -57,10 +57,14 @@ void PlanExecution::setSleepPreventer(SleepPreventer* preventer)
 void PlanExecution::enableSleepPrevention()
 {
     sleepPreventer->setPreventSleep(true);
-    if (sleepPreventer->isPreventingSleep())
+    if (sleepPreventer->isPreventingSleep()) {
         qDebug() << "System sleep disabled.";
-    else
-        qCritical() << "Could not disable system sleep.";
+        return;
+    }
+    qCritical() << "Could not disable system sleep.";
+    // A computer that suspends half way through a transfer can leave the device unusable: the one
+    // at it must know before anything is sent.
+    emit workflow.sleepNotPrevented(WorkflowNotifier::sleepWarningText());
 }
 
 void PlanExecution::disableSleepPrevention()

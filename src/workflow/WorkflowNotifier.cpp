@@ -17,4 +17,9 @@ QString WorkflowNotifier::unverifiedCatalogueText()
     return QStringLiteral("The update catalogue was not verified: no catalogue signing key is trusted.");
 }
 
+QString WorkflowNotifier::sleepWarningText()
+{
+    return QStringLiteral("This computer may sleep during the update: keep it awake until the update ends.");
+}
+
 } // namespace PelkPlus

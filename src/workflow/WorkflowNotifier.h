@@ -25,6 +25,8 @@ public:
 
     // The line every face shows beside a plan from a catalogue no trusted key signed.
     static QString unverifiedCatalogueText();
+    // The warning of sleepNotPrevented().
+    static QString sleepWarningText();
 
 signals:
     // Every state of the machine as it is entered, by object name ("downloadingState", ...); for
@@ -45,6 +47,9 @@ signals:
     void installProgressChanged(int percent);
     // What the user must know or do now while the update runs.
     void statusChanged(const QString& text, PelkPlus::MessageKind kind);
+    // Nothing could keep the computer awake for the update that begins now; told before anything
+    // is downloaded or sent, and the update goes on.
+    void sleepNotPrevented(const QString& text);
     // A download of the check or of the update failed for a moment and is tried again.
     void retrying(const QString& text);
     // A message to show without waiting for it to be read; title may be empty.

@@ -1,4 +1,6 @@
+#include "app/SleepPreventerGroup.h"
 #include "app/SleepPreventerLogind.h"
+#include "app/SleepPreventerPortal.h"
 #include "support/PrivateDBus.h"
 #include "support/TestEnvironment.h"
 #include "support/TestMain.h"
@@ -52,13 +54,21 @@ private slots:
     void unavailableServiceGivesFalse_data();
     void unavailableServiceGivesFalse();
     void refusedRequestGivesFalse();
+    void partlyRefusedKeepsWhatIsGranted();
+    void portalStandsIn_data();
+    void portalStandsIn();
 
 private:
     QDBusConnection bus() const { return QDBusConnection(QString::fromLatin1(busName)); }
     QDBusMessage callLogin(
         const char* interface, const QString& method, const QList<QVariant>& arguments = {}) const;
     QList<Inhibitor> inhibitors() const;
-    int inhibitCalls() const;
+    int inhibitCalls() const { return int(calls(bus(), loginService, loginPath, "Inhibit").size()); }
+    // The arguments of each call of method that a stand-in service received.
+    static QList<QVariantList> calls(
+        const QDBusConnection& on, const char* service, const QString& path, const char* method);
+    // Makes logind's Inhibit run the template's own after code of the test's.
+    bool replaceInhibit(const QString& code = QString()) const;
     void startLoginMock();
 
     std::unique_ptr<PrivateDBus> privateBus;
@@ -96,32 +106,49 @@ QList<Inhibitor> TestSleepPreventer::inhibitors() const
     return result;
 }
 
-int TestSleepPreventer::inhibitCalls() const
+QList<QVariantList> TestSleepPreventer::calls(
+    const QDBusConnection& on, const char* service, const QString& path, const char* method)
 {
-    const QDBusMessage reply
-        = callLogin(mockInterface, QStringLiteral("GetMethodCalls"), { QStringLiteral("Inhibit") });
+    QDBusMessage call = QDBusMessage::createMethodCall(QString::fromLatin1(service), path,
+        QString::fromLatin1(mockInterface), QStringLiteral("GetMethodCalls"));
+    call << QString::fromLatin1(method);
+    const QDBusMessage reply = on.call(call);
+    QList<QVariantList> result;
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1) {
         qWarning() << "GetMethodCalls failed:" << reply.errorMessage();
-        return -1;
+        return result;
     }
-    int count = 0;
-    const auto calls = reply.arguments().first().value<QDBusArgument>();
-    calls.beginArray();
-    while (!calls.atEnd()) {
+    const auto list = reply.arguments().first().value<QDBusArgument>();
+    list.beginArray();
+    while (!list.atEnd()) {
         qulonglong time = 0;
-        calls.beginStructure();
-        calls >> time;
-        calls.beginArray();
-        while (!calls.atEnd()) {
+        QVariantList arguments;
+        list.beginStructure();
+        list >> time;
+        list.beginArray();
+        while (!list.atEnd()) {
             QDBusVariant argument;
-            calls >> argument;
+            list >> argument;
+            arguments << argument.variant();
         }
-        calls.endArray();
-        calls.endStructure();
-        ++count;
+        list.endArray();
+        list.endStructure();
+        result << arguments;
     }
-    calls.endArray();
-    return count;
+    list.endArray();
+    return result;
+}
+
+bool TestSleepPreventer::replaceInhibit(const QString& code) const
+{
+    return callLogin(mockInterface, QStringLiteral("AddMethod"),
+               { QString::fromLatin1(loginInterface), QStringLiteral("Inhibit"), QStringLiteral("ssss"),
+                   QStringLiteral("h"),
+                   code
+                       + QStringLiteral(
+                           "\nret = sys.modules['dbusmock.templates.logind'].Inhibit(self, *args)") })
+               .type()
+        == QDBusMessage::ReplyMessage;
 }
 
 void TestSleepPreventer::startLoginMock()
@@ -149,6 +176,7 @@ void TestSleepPreventer::initTestCase()
 
 void TestSleepPreventer::init()
 {
+    QVERIFY(replaceInhibit());
     QVERIFY(callLogin(mockInterface, QStringLiteral("ClearCalls")).type() == QDBusMessage::ReplyMessage);
     QTRY_VERIFY(inhibitors().isEmpty());
 }
@@ -169,9 +197,9 @@ void TestSleepPreventer::switchingOnHoldsInhibitor()
 
     const QList<Inhibitor> held = inhibitors();
     QCOMPARE(held.size(), 1);
-    QCOMPARE(held.first().what, QStringLiteral("sleep:idle"));
+    QCOMPARE(held.first().what, QStringLiteral("sleep:idle:handle-lid-switch:shutdown"));
     QCOMPARE(held.first().who, QStringLiteral("Pelk Updater"));
-    QVERIFY(!held.first().why.isEmpty());
+    QCOMPARE(held.first().why, QStringLiteral("Updating a Pelk device"));
     QCOMPARE(held.first().mode, QStringLiteral("block"));
 
     // The lock must outlive the call: the service drops it as soon as the last copy of the
@@ -284,12 +312,83 @@ void TestSleepPreventer::refusedRequestGivesFalse()
     SleepPreventerLogind preventer(bus());
     preventer.setPreventSleep(true);
     QVERIFY(!preventer.isPreventingSleep());
-    QCOMPARE(inhibitCalls(), 1);
+    // All four at once, then each alone.
+    QCOMPARE(inhibitCalls(), 5);
 
     // A later attempt asks again rather than remembering the refusal.
     preventer.setPreventSleep(true);
-    QCOMPARE(inhibitCalls(), 2);
+    QCOMPARE(inhibitCalls(), 10);
     QVERIFY(!preventer.isPreventingSleep());
+}
+
+void TestSleepPreventer::partlyRefusedKeepsWhatIsGranted()
+{
+    QVERIFY(replaceInhibit(QStringLiteral("if 'shutdown' in args[0]: raise dbus.exceptions.DBusException("
+                                          "'No', name='org.freedesktop.DBus.Error.AccessDenied')")));
+    SleepPreventerLogind preventer(bus());
+    preventer.setPreventSleep(true);
+    QVERIFY(preventer.isPreventingSleep());
+    QStringList held;
+    for (const Inhibitor& inhibitor : inhibitors())
+        held << inhibitor.what;
+    QCOMPARE(held, QStringList({ "sleep", "idle", "handle-lid-switch" }));
+
+    preventer.setPreventSleep(false);
+    QTRY_COMPARE(inhibitors().size(), 0);
+}
+
+void TestSleepPreventer::portalStandsIn_data()
+{
+    QTest::addColumn<bool>("loginRefuses");
+    QTest::newRow("the login manager refuses") << true;
+    QTest::newRow("no login manager") << false;
+}
+
+void TestSleepPreventer::portalStandsIn()
+{
+    QFETCH(bool, loginRefuses);
+    const QString portal = QStringLiteral("org.freedesktop.portal.Desktop");
+    const QString desktop = QStringLiteral("/org/freedesktop/portal/desktop");
+    PrivateDBus session;
+    QString error;
+    QVERIFY2(session.start(&error), qPrintable(error));
+    QVERIFY2(session.startMock({ "--session", portal, desktop, "org.freedesktop.portal.Inhibit" }, &error),
+        qPrintable(error));
+    // A row of its own: a failed row leaves its connection behind.
+    const QString name = QStringLiteral("pelk-test-session-") + QString::fromLatin1(QTest::currentDataTag());
+    {
+        QDBusConnection sessionBus = QDBusConnection::connectToBus(session.address(), name);
+        QTRY_VERIFY_WITH_TIMEOUT(sessionBus.interface()->isServiceRegistered(portal).value(), 15000);
+        QDBusMessage add = QDBusMessage::createMethodCall(
+            portal, desktop, QString::fromLatin1(mockInterface), QStringLiteral("AddMethod"));
+        add << QString() << QStringLiteral("Inhibit") << QStringLiteral("sua{sv}") << QStringLiteral("o")
+            << QStringLiteral(
+                   "ret = dbus.ObjectPath('/request/' + args[2]['handle_token'])\n"
+                   "self.AddObject(ret, 'org.freedesktop.portal.Request', {}, [('Close', '', '', '')])");
+        QCOMPARE(sessionBus.call(add).type(), QDBusMessage::ReplyMessage);
+        if (loginRefuses)
+            QVERIFY(replaceInhibit(QStringLiteral("raise dbus.exceptions.DBusException('No', "
+                                                  "name='org.freedesktop.DBus.Error.AccessDenied')")));
+
+        SleepPreventerGroup preventer({ new SleepPreventerLogind(loginRefuses ? bus() : sessionBus),
+            new SleepPreventerPortal(sessionBus) });
+        preventer.setPreventSleep(true);
+        QVERIFY(preventer.isPreventingSleep());
+        const QList<QVariantList> asked
+            = calls(sessionBus, "org.freedesktop.portal.Desktop", desktop, "Inhibit");
+        QCOMPARE(asked.size(), 1);
+        QCOMPARE(asked.first().value(1).toUInt(), 15u);
+        const QVariantMap options = qdbus_cast<QVariantMap>(asked.first().value(2));
+        QCOMPARE(
+            options.value(QStringLiteral("reason")).toString(), QStringLiteral("Updating a Pelk device"));
+
+        preventer.setPreventSleep(false);
+        QVERIFY(!preventer.isPreventingSleep());
+        const QString request
+            = QStringLiteral("/request/") + options.value(QStringLiteral("handle_token")).toString();
+        QTRY_COMPARE(calls(sessionBus, "org.freedesktop.portal.Desktop", request, "Close").size(), 1);
+    }
+    QDBusConnection::disconnectFromBus(name);
 }
 
 } // namespace PelkPlus

@@ -318,8 +318,14 @@ void tst_CliProcess::commands_data()
         << oldPlus << false
         << QStringList { "install", firmware, "--type", "mcu", "--yes", "--json", "--quiet" } << 0
         << QString(R"({"device":{%1},"installed":[{"component":"MCU Firmware","before":"Production 1.2",)"
-                   R"("confirmed":false}],"notApplied":"","verified":false})")
+                   R"("confirmed":false}],"notApplied":"","verified":false,"sleepWarning":"This computer )"
+                   R"(may sleep during the update: keep it awake until the update ends."})")
                .arg(QString(device).replace("3.1.2", "3.3.1"));
+    // No login manager and no desktop to ask here: said before the first byte goes to the device.
+    QTest::newRow("install says the computer may sleep")
+        << oldPlus << false << QStringList { "install", firmware, "--type", "mcu", "--yes", "--json" } << 0
+        << QStringLiteral("pelk-cli: This computer may sleep during the update: keep it awake until the "
+                          "update ends.\nComponent 1 of 1, 0 % of the update done");
     QTest::newRow("install says it is complete")
         << oldPlus << false << QStringList { "install", firmware, "--type", "mcu", "--yes" } << 0
         << QStringLiteral(
@@ -369,7 +375,8 @@ void tst_CliProcess::commands_data()
                R"({"device":{"model":"plus","serial":"PK000001","path":"sim/pelk-1","mcu":"3.2.7",)"
                R"("dsp":"3.1.2","styles":"0x12","ensemble":"0x20014"},"installed":[],)"
                R"("notApplied":"Styles","verified":false,"error":{"kind":"not-applied","message":)"
-               R"("The device does not report the new version of: Styles"}})");
+               R"("The device does not report the new version of: Styles"},"sleepWarning":"This computer )"
+               R"(may sleep during the update: keep it awake until the update ends."})");
     QTest::newRow("device lost while sending")
         << oldPlus + QStringList { "--unplug-after", "20" } << false
         << QStringList { "update", "--allow-unsigned", "--yes" } << 1

@@ -133,6 +133,11 @@ bool PrivateDBus::start(QString* error)
 
 bool PrivateDBus::startMock(const QString& templateName, QString* error)
 {
+    return startMock(QStringList { QStringLiteral("--template"), templateName }, error);
+}
+
+bool PrivateDBus::startMock(const QStringList& arguments, QString* error)
+{
     stopMock();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), busAddress);
@@ -141,8 +146,7 @@ bool PrivateDBus::startMock(const QString& templateName, QString* error)
     mock->setProcessEnvironment(environment);
     mock->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     mock->setStandardOutputFile(QProcess::nullDevice());
-    mock->start(python(),
-        { QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--template"), templateName });
+    mock->start(python(), QStringList { QStringLiteral("-m"), QStringLiteral("dbusmock") } + arguments);
     if (!mock->waitForStarted(startTimeout)) {
         if (error)
             *error = QStringLiteral("dbusmock did not start: ") + mock->errorString();

@@ -29,6 +29,8 @@ public:
     // Starts "python3 -m dbusmock --template <name>" against this bus as both its system and its
     // session bus. The caller waits for the service's name to appear.
     bool startMock(const QString& templateName, QString* error = nullptr);
+    // Starts "python3 -m dbusmock" with these arguments, as for a service without a template.
+    bool startMock(const QStringList& arguments, QString* error = nullptr);
     void stopMock();
 
 private:

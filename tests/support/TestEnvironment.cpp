@@ -25,6 +25,9 @@ TestEnvironment::TestEnvironment()
     // developer's laptop on a low battery must not change what an update does.
     qputenv("DBUS_SYSTEM_BUS_ADDRESS",
         QFile::encodeName(QStringLiteral("unix:path=") + root + QStringLiteral("/no-system-bus")));
+    // Nor is the desktop asked to keep a developer's session awake.
+    qputenv("DBUS_SESSION_BUS_ADDRESS",
+        QFile::encodeName(QStringLiteral("unix:path=") + root + QStringLiteral("/no-session-bus")));
     // Each test its own single-instance lock, as each account has one.
     qputenv("PELK_INSTANCE_LOCK_DIR", QFile::encodeName(root + QStringLiteral("/runtime")));
     // Failed requests are still tried again, only without the pauses a user's network deserves.

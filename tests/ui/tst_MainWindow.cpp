@@ -277,7 +277,7 @@ void TestMainWindow::pagesLayout()
         progressOrder << layoutWidget(progress, i)->objectName();
     QCOMPARE(progressOrder,
         QStringList({ "componentLabel", "downloadLabel", "downloadProgress", "installLabel",
-            "installProgress", "overallLabel", "statusMessage" }));
+            "installProgress", "overallLabel", "sleepWarning", "statusMessage" }));
     QVERIFY(progressLayout->itemAt(progressLayout->count() - 1)->spacerItem());
 
     for (const char* name : { "downloadProgress", "installProgress" }) {

@@ -251,9 +251,15 @@ void tst_UpdateWorkflow::unplugDuringTransfer()
     QVERIFY(waitForSelection(session));
     QVERIFY(session.click("checkUpdatesButton"));
     QTRY_COMPARE_WITH_TIMEOUT(session.planItems().size(), 1, 10000);
+    session.sleep->refuse = true;
     QVERIFY(session.click("startUpdateButton"));
+    // Nothing keeps the computer awake: said on the page while the update runs, and gone with it.
+    const auto* sleepWarning = session.window->findChild<MessageBox*>(QStringLiteral("sleepWarning"));
+    QTRY_COMPARE(sleepWarning->currentMode(), int(MessageMode::Warning));
+    QCOMPARE(sleepWarning->text(), WorkflowNotifier::sleepWarningText());
 
     QTRY_COMPARE_WITH_TIMEOUT(session.pages()->currentIndex(), 0, 15000);
+    QCOMPARE(sleepWarning->currentMode(), int(MessageMode::Hidden));
     // The component is half-written: the prompt says so before it asks for the device.
     const QString interrupted = QStringLiteral(
         "The transfer to the device was interrupted. The update must be run again once the device is back.");

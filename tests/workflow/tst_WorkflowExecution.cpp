@@ -155,7 +155,10 @@ void tst_WorkflowExecution::scenario_data()
                f.server.setReply(mcu->path, gone, "GET");
                // A system that will not stay awake is only logged; the update is tried all the same.
                f.sleep->refuse = true;
+               QSignalSpy warned(f.workflow(), &WorkflowNotifier::sleepNotPrevented);
                startPlanned(f, 2);
+               QCOMPARE(warned.size(), 1);
+               QCOMPARE(warned.first().first().toString(), WorkflowNotifier::sleepWarningText());
                const int manifestsFetched = f.server.requestCount(UpdateCatalogue::manifestPath(), "GET");
                QVERIFY(f.waitForOutcome());
                QVERIFY(f.log.lines().contains(QStringLiteral("Could not disable system sleep.")));
