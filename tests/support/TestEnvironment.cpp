@@ -34,4 +34,10 @@ TestEnvironment::TestEnvironment()
     DownloadAgent::setDefaultRetryPause(retryPause);
 }
 
+bool TestEnvironment::everyTestRequired()
+{
+    const QByteArray ci = qgetenv("CI");
+    return !ci.isEmpty() && ci != "0" && ci != "false";
+}
+
 } // namespace PelkPlus

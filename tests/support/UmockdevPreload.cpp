@@ -1,5 +1,7 @@
 #include "support/UmockdevPreload.h"
 
+#include "support/TestEnvironment.h"
+
 #include <QFile>
 #include <QList>
 
@@ -75,8 +77,7 @@ void UmockdevPreload::ensure(char** argv)
 
 bool UmockdevPreload::required()
 {
-    const QByteArray ci = qgetenv("CI");
-    return !ci.isEmpty() && ci != "0" && ci != "false";
+    return TestEnvironment::everyTestRequired();
 }
 
 } // namespace PelkPlus
