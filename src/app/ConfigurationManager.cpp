@@ -18,8 +18,7 @@ const char defaultManifestUrlText[] = "http://updates.quellor.com/pelk/update-ma
 
 ConfigurationManager* ConfigurationManager::s_instance = nullptr;
 
-const char* const ConfigurationManager::keptSettings[3]
-    = { manifestUrlKey, trustedKeysKey, revokedKeysKey };
+const char* const ConfigurationManager::keptSettings[3] = { manifestUrlKey, trustedKeysKey, revokedKeysKey };
 
 ConfigurationManager::ConfigurationManager(QObject* parent)
     : QObject(parent)
@@ -129,13 +128,14 @@ void ConfigurationManager::setRunManifestUrl(const QUrl& url)
     runManifestUrl = url;
 }
 
-bool ConfigurationManager::setCatalogueKeys(const QStringList& trusted, const QStringList& revoked, QString* error)
+bool ConfigurationManager::setCatalogueKeys(
+    const QStringList& trusted, const QStringList& revoked, QString* error)
 {
     const QString problem = settingsProblem();
     if (unreadable || !problem.isEmpty()) {
-        *error = problem.isEmpty() ? QStringLiteral("the settings file %1 could not be read at start")
-                                         .arg(settingsStore->fileName())
-                                   : problem;
+        *error = problem.isEmpty()
+            ? QStringLiteral("the settings file %1 could not be read at start").arg(settingsStore->fileName())
+            : problem;
         return false;
     }
     // One text of keys separated by blanks, as an administrator writes them by hand.

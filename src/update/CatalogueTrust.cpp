@@ -67,8 +67,7 @@ QString CatalogueTrust::applyKeyStatement(const QByteArray& manifest)
     KeyRotation::LastApplied last;
     freshness.appliedStatement(&last.issued, &last.digest);
 
-    const KeyRotation rotation
-        = KeyRotation::evaluate(statement, now, last, QDateTime::currentDateTimeUtc());
+    const KeyRotation rotation = KeyRotation::evaluate(statement, now, last, QDateTime::currentDateTimeUtc());
     if (rotation.verdict == KeyRotation::AlreadyApplied) {
         qDebug().noquote() << "UpdateManager: The key statement issued on"
                            << CatalogueHeader::timeText(statement.issued) << "was applied before.";
@@ -88,10 +87,13 @@ QString CatalogueTrust::applyKeyStatement(const QByteArray& manifest)
     // applied again, which changes nothing.
     if (!freshness.recordStatement(statement.issued, statement.digest(), &error))
         qCritical().noquote() << "UpdateManager: The key statement applied cannot be remembered:" << error;
-    qDebug().noquote() << QStringLiteral("UpdateManager: Key statement issued on %1 applied: trusted %2; revoked "
-                                         "%3; signed by %4.")
-                              .arg(CatalogueHeader::timeText(statement.issued), KeyRotation::keyIds(statement.trusted),
-                                  KeyRotation::keyIds(statement.revoked), KeyRotation::keyIds(rotation.signers));
+    qDebug().noquote() << QStringLiteral(
+        "UpdateManager: Key statement issued on %1 applied: trusted %2; revoked "
+        "%3; signed by %4.")
+                              .arg(CatalogueHeader::timeText(statement.issued),
+                                  KeyRotation::keyIds(statement.trusted),
+                                  KeyRotation::keyIds(statement.revoked),
+                                  KeyRotation::keyIds(rotation.signers));
     trustedKeys = rotation.after.trusted;
     return QString();
 }

@@ -62,7 +62,8 @@ KeyRotation KeyRotation::evaluate(
     for (const QByteArray& key : statement.revoked)
         standing.removeAll(key);
     if (standing.isEmpty())
-        return refused(QStringLiteral("it is signed only by key %1, which it revokes").arg(keyIds(rotation.signers)));
+        return refused(
+            QStringLiteral("it is signed only by key %1, which it revokes").arg(keyIds(rotation.signers)));
     for (const QByteArray& key : statement.trusted) {
         if (now.revoked.contains(key) || statement.revoked.contains(key))
             return refused(QStringLiteral("it trusts key %1, which is revoked").arg(keyIds({ key })));

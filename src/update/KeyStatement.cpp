@@ -19,7 +19,8 @@ const char firstLine[] = "pelk-key-statement ed25519";
 bool isKeyId(const QString& text)
 {
     return text.size() == 16 && std::all_of(text.cbegin(), text.cend(), [](QChar c) {
-        return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('f'));
+        return (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
+            || (c >= QLatin1Char('a') && c <= QLatin1Char('f'));
     });
 }
 
@@ -27,7 +28,8 @@ bool isKeyId(const QString& text)
 
 QByteArray KeyStatement::signedText() const
 {
-    QByteArray text = QByteArray(firstLine) + "\nissued " + CatalogueHeader::timeText(issued).toLatin1() + '\n';
+    QByteArray text
+        = QByteArray(firstLine) + "\nissued " + CatalogueHeader::timeText(issued).toLatin1() + '\n';
     for (const QByteArray& key : trusted)
         text += "trust " + CatalogueSignature::encodeKey(key) + '\n';
     for (const QByteArray& key : revoked)
@@ -44,7 +46,8 @@ bool KeyStatement::sign(const QList<QByteArray>& secretKeys)
 {
     // The signature file's own format, read back into its entries: one way of signing.
     QList<CatalogueSignature::Signature> made;
-    if (secretKeys.isEmpty() || !CatalogueSignature::parse(CatalogueSignature::sign(signedText(), secretKeys), &made))
+    if (secretKeys.isEmpty()
+        || !CatalogueSignature::parse(CatalogueSignature::sign(signedText(), secretKeys), &made))
         return false;
     signatures = made;
     return true;
@@ -151,7 +154,8 @@ bool KeyStatement::readDocument(const QByteArray& document, KeyStatement* statem
     return readElement(&xml, statement, error);
 }
 
-bool KeyStatement::readFromCatalogue(const QByteArray& manifest, KeyStatement* statement, bool* found, QString* error)
+bool KeyStatement::readFromCatalogue(
+    const QByteArray& manifest, KeyStatement* statement, bool* found, QString* error)
 {
     *found = false;
     QXmlStreamReader xml(manifest);

@@ -632,8 +632,8 @@ void tst_Catalogue::rotation_data()
 
     QTest::newRow("new key trusted, signed by the old")
         << QStringList { "--old-key", "old", "--new-key", "new.pub" } << QString();
-    QTest::newRow("revoking its only signer")
-        << QStringList { "--old-key", "old", "--new-key", "new.pub", "--revoke", "old.pub" } << "its only signer";
+    QTest::newRow("revoking its only signer") << QStringList { "--old-key", "old", "--new-key", "new.pub",
+        "--revoke", "old.pub" } << "its only signer";
     QTest::newRow("no key named") << QStringList { "--old-key", "old" } << "names no key";
 }
 

@@ -97,8 +97,8 @@ void tst_KeyRotation::evaluate_data()
     QTest::newRow("new key trusted, signed by the old")
         << rotated << old << none << QString() << apply << QStringList { "old", "new" } << QString();
     QTest::newRow("old key revoked by a second trusted key")
-        << catalogue({ statement(-60, newKey, old, { "backup" }) }) << oldAndBackup << none << QString() << apply
-        << QStringList { "backup", "new" } << QString();
+        << catalogue({ statement(-60, newKey, old, { "backup" }) }) << oldAndBackup << none << QString()
+        << apply << QStringList { "backup", "new" } << QString();
     QTest::newRow("carried again") << rotated << old << none << "same" << int(KeyRotation::AlreadyApplied)
                                    << none << QString();
     QTest::newRow("revoking its only signer")
@@ -111,8 +111,8 @@ void tst_KeyRotation::evaluate_data()
         << none << "which it revokes";
     QTest::newRow("unknown key") << catalogue({ statement(-60, newKey, none, { "stranger" }) }) << old << none
                                  << QString() << refuse << none << "the key statement is signed by key";
-    QTest::newRow("signed by a revoked key")
-        << rotated << QStringList { "old", "backup" } << old << QString() << refuse << none << "which is not trusted";
+    QTest::newRow("signed by a revoked key") << rotated << QStringList { "old", "backup" } << old << QString()
+                                             << refuse << none << "which is not trusted";
     QTest::newRow("trust changed after signing")
         << QByteArray(rotated).replace(CatalogueSignature::encodeKey(keys.value("new").publicKey),
                CatalogueSignature::encodeKey(keys.value("stranger").publicKey))
@@ -124,25 +124,24 @@ void tst_KeyRotation::evaluate_data()
     QTest::newRow("issued ahead of the clock")
         << catalogue({ statement(86400, newKey, none, old) }) << old << none << QString() << refuse << none
         << "later than this computer's clock";
-    QTest::newRow("trusts a revoked key") << catalogue({ statement(-60, { "stranger" }, none, old) }) << old
-                                          << QStringList { "stranger" } << QString() << refuse << none
-                                          << "which is revoked";
+    QTest::newRow("trusts a revoked key")
+        << catalogue({ statement(-60, { "stranger" }, none, old) }) << old << QStringList { "stranger" }
+        << QString() << refuse << none << "which is revoked";
     QTest::newRow("lock-out: revokes every key, trusts none")
-        << catalogue({ statement(-60, none, oldAndBackup, oldAndBackup) }) << oldAndBackup << none << QString()
-        << refuse << none << "which it revokes";
-    QTest::newRow("catalogue without a statement") << catalogue({}) << old << none << QString() << -2 << none
-                                                   << QString();
-    QTest::newRow("malformed: two statements") << catalogue({ rotation, rotation }) << old << none << QString()
-                                               << -1 << none << "more than one key statement";
+        << catalogue({ statement(-60, none, oldAndBackup, oldAndBackup) }) << oldAndBackup << none
+        << QString() << refuse << none << "which it revokes";
+    QTest::newRow("catalogue without a statement")
+        << catalogue({}) << old << none << QString() << -2 << none << QString();
+    QTest::newRow("malformed: two statements") << catalogue({ rotation, rotation }) << old << none
+                                               << QString() << -1 << none << "more than one key statement";
     QTest::newRow("malformed: no time") << QByteArray(rotated).replace("Issued=", "Isued=") << old << none
                                         << QString() << -1 << none << "(Issued)";
     QTest::newRow("malformed: time without offset")
         << QByteArray(rotated).replace("Z\">", "\">") << old << none << QString() << -1 << none << "(Issued)";
     QTest::newRow("malformed: not a key") << QByteArray(rotated).replace("<Trust Key=\"", "<Trust Key=\"x")
                                           << old << none << QString() << -1 << none << "is not a public key";
-    QTest::newRow("malformed: not signed")
-        << catalogue({ statement(-60, newKey, none, none) }) << old << none << QString() << -1 << none
-        << "it is not signed";
+    QTest::newRow("malformed: not signed") << catalogue({ statement(-60, newKey, none, none) }) << old << none
+                                           << QString() << -1 << none << "it is not signed";
     QTest::newRow("malformed: signature cut short")
         << QByteArray(rotated).replace("\" Value=\"", "\" Value=\"AAAA") << old << none << QString() << -1
         << none << "not a key id and an Ed25519 signature";

@@ -1120,7 +1120,8 @@ void tst_UpdateManager::rotatedCatalogue()
     QSignalSpy done(manager.get(), &UpdateManager::updateDiscoveryDone);
     QSignalSpy failure(manager.get(), &UpdateManager::failure);
     if (!complaint.isEmpty())
-        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^UpdateManager: .*") + complaint));
+        QTest::ignoreMessage(
+            QtCriticalMsg, QRegularExpression(QStringLiteral("^UpdateManager: .*") + complaint));
     manager->checkForUpdates();
     QTRY_COMPARE(done.count() + failure.count(), 1);
     QVERIFY2(manager->failureText().contains(complaint), qPrintable(manager->failureText()));
@@ -1136,8 +1137,9 @@ void tst_UpdateManager::rotatedCatalogue()
     QCOMPARE(trustedAfter, oldText + QLatin1Char(' ') + newText);
     // Recorded beside the publisher's mark, which it keeps.
     const QByteArray record = fileContents(CatalogueFreshness::defaultPath());
-    QVERIFY2(record.contains("newest ") && record.contains(
-                  "\nstatement " + CatalogueHeader::timeText(statement.issued).toLatin1() + ' ' + statement.digest().toHex()),
+    QVERIFY2(record.contains("newest ")
+            && record.contains("\nstatement " + CatalogueHeader::timeText(statement.issued).toLatin1() + ' '
+                + statement.digest().toHex()),
         record.constData());
 
     // Carried again by the next catalogue, it changes nothing and is no replay.

@@ -55,9 +55,10 @@ bool KeyStatementWriter::make(const QList<QByteArray>& secretKeys, const QList<Q
     for (const QByteArray& key : made.revoked)
         standing.removeAll(key);
     if (standing.isEmpty()) {
-        *error = QStringLiteral("the statement would revoke key %1, its only signer; updaters refuse it. Sign it "
-                                "with another key they trust, or trust the new key first and revoke the "
-                                "old one in a later statement signed with the new key")
+        *error = QStringLiteral(
+            "the statement would revoke key %1, its only signer; updaters refuse it. Sign it "
+            "with another key they trust, or trust the new key first and revoke the "
+            "old one in a later statement signed with the new key")
                      .arg(KeyRotation::keyIds(signers));
         return false;
     }

@@ -77,6 +77,14 @@ int check(const QString& path, const QString& root, const QString& publicKeyPath
             return fail(QStringLiteral("%1: %2").arg(path, refusal));
         err << "Published " << CatalogueFreshness::displayTime(header.published) << ", expires "
             << CatalogueFreshness::displayTime(header.expires) << ".\n";
+        KeyStatement statement;
+        bool carried = false;
+        if (!KeyStatement::readFromCatalogue(manifest, &statement, &carried, &error))
+            return fail(QStringLiteral("%1: its key statement cannot be read: %2").arg(path, error));
+        if (carried)
+            err << "Key statement issued " << CatalogueFreshness::displayTime(statement.issued) << ": trust "
+                << KeyRotation::keyIds(statement.trusted) << ", revoke "
+                << KeyRotation::keyIds(statement.revoked) << ".\n";
         err.flush();
     }
     ManifestData data;
@@ -151,8 +159,8 @@ int rotate(const RotateOptions& options)
         signers.append(key.mid(32));
     QTextStream(stdout) << "Wrote " << options.out << ": trust " << KeyRotation::keyIds(statement.trusted)
                         << ", revoke " << KeyRotation::keyIds(statement.revoked) << ", signed by "
-                        << KeyRotation::keyIds(signers) << ".\nPut it into every catalogue with --key-statement "
-                        << options.out << ".\n";
+                        << KeyRotation::keyIds(signers)
+                        << ".\nPut it into every catalogue with --key-statement " << options.out << ".\n";
     return Success;
 }
 
@@ -217,7 +225,8 @@ int main(int argc, char** argv)
         QStringLiteral("With --check: public key file the signature <file>.sig must verify with."),
         QStringLiteral("file"));
     const QCommandLineOption statementOption(QStringLiteral("key-statement"),
-        QStringLiteral("Key statement file (written by rotate) the manifest carries."), QStringLiteral("file"));
+        QStringLiteral("Key statement file (written by rotate) the manifest carries."),
+        QStringLiteral("file"));
     const QCommandLineOption oldKeyOption(QStringLiteral("old-key"),
         QStringLiteral("With rotate: secret key file, trusted by updaters now, to sign the statement with."),
         QStringLiteral("file"));
@@ -225,9 +234,9 @@ int main(int argc, char** argv)
         QStringLiteral("With rotate: public key file updaters are to trust."), QStringLiteral("file"));
     const QCommandLineOption revokeOption(QStringLiteral("revoke"),
         QStringLiteral("With rotate: public key file updaters are to revoke."), QStringLiteral("file"));
-    parser.addOptions({ baseUrlOption, outOption, rootOption, dateOption, componentOption, checkOption,
-        signKeyOption, publicKeyOption, expiresOption, statementOption, oldKeyOption, newKeyOption,
-        revokeOption });
+    parser.addOptions(
+        { baseUrlOption, outOption, rootOption, dateOption, componentOption, checkOption, signKeyOption,
+            publicKeyOption, expiresOption, statementOption, oldKeyOption, newKeyOption, revokeOption });
 
     if (!parser.parse(QCoreApplication::arguments()))
         return fail(parser.errorText(), Usage);
