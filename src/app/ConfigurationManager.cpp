@@ -11,13 +11,14 @@ namespace PelkPlus {
 namespace {
 const char versionKey[] = "version";
 const char manifestUrlKey[] = "update/manifest-url";
+const char trustedKeysKey[] = "update/trusted-keys";
+const char revokedKeysKey[] = "update/revoked-keys";
 const char defaultManifestUrlText[] = "http://updates.quellor.com/pelk/update-manifest.xml";
 } // namespace
 
 ConfigurationManager* ConfigurationManager::s_instance = nullptr;
 
-const char* const ConfigurationManager::keptSettings[3]
-    = { manifestUrlKey, "update/trusted-keys", "update/revoked-keys" };
+const char* const ConfigurationManager::keptSettings[3] = { manifestUrlKey, trustedKeysKey, revokedKeysKey };
 
 ConfigurationManager::ConfigurationManager(QObject* parent)
     : QObject(parent)
@@ -125,6 +126,27 @@ void ConfigurationManager::resetManifestUrl()
 void ConfigurationManager::setRunManifestUrl(const QUrl& url)
 {
     runManifestUrl = url;
+}
+
+bool ConfigurationManager::setCatalogueKeys(
+    const QStringList& trusted, const QStringList& revoked, QString* error)
+{
+    const QString problem = settingsProblem();
+    if (unreadable || !problem.isEmpty()) {
+        *error = problem.isEmpty()
+            ? QStringLiteral("the settings file %1 could not be read at start").arg(settingsStore->fileName())
+            : problem;
+        return false;
+    }
+    // One text of keys separated by blanks, as an administrator writes them by hand.
+    settingsStore->setValue(QLatin1String(trustedKeysKey), trusted.join(QLatin1Char(' ')));
+    settingsStore->setValue(QLatin1String(revokedKeysKey), revoked.join(QLatin1Char(' ')));
+    save();
+    if (settingsStore->status() != QSettings::NoError) {
+        *error = QStringLiteral("cannot write the settings file %1").arg(settingsStore->fileName());
+        return false;
+    }
+    return true;
 }
 
 } // namespace PelkPlus

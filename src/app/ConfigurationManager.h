@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QStringList>
 #include <QUrl>
 
 class QSettings;
@@ -51,6 +52,11 @@ public:
     // A URL that manifestUrl() gives for the life of this manager instead of the stored one, without
     // writing it; an invalid URL withdraws it.
     void setRunManifestUrl(const QUrl& url);
+
+    // Replaces the catalogue keys trusted and revoked (update/trusted-keys, update/revoked-keys) with
+    // these texts, as a key statement of the publisher asks; false, with the reason, while the file
+    // cannot be read (it is not written then) or when it cannot be written.
+    bool setCatalogueKeys(const QStringList& trusted, const QStringList& revoked, QString* error);
 
 private:
     Q_DISABLE_COPY(ConfigurationManager)

@@ -15,6 +15,9 @@ namespace {
 // Anything larger than a few such lines is not this file.
 constexpr qint64 maximumFileSize = 64 * 1024;
 const char markName[] = "newest";
+// "statement <issue time> <SHA-256 in hex>": the key statement applied last. An older updater skips
+// the line, as it skips any line that is not one of its own.
+const char statementName[] = "statement";
 
 } // namespace
 
@@ -48,6 +51,14 @@ CatalogueFreshness::Mark CatalogueFreshness::load() const
     const QList<QByteArray> lines = file.readAll().split('\n');
     for (const QByteArray& line : lines) {
         const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() == 3 && fields.at(0) == statementName) {
+            const QDateTime issued = CatalogueHeader::parseTime(QString::fromLatin1(fields.at(1)));
+            if (issued.isValid() && (!mark.statementIssued.isValid() || issued > mark.statementIssued)) {
+                mark.statementIssued = issued;
+                mark.statementDigest = QByteArray::fromHex(fields.at(2));
+            }
+            continue;
+        }
         const bool current = fields.size() == 3 && fields.at(0) == markName;
         if (!current && fields.size() != 2)
             continue;
@@ -116,12 +127,41 @@ QString CatalogueFreshness::refusal(
 
 bool CatalogueFreshness::recordAccepted(const QDateTime& published, const QByteArray& digest, QString* error)
 {
-    const Mark newest = load();
-    if (newest.published.isValid()
-        && (published < newest.published || (published == newest.published && !newest.digest.isEmpty())))
+    Mark mark = load();
+    if (mark.published.isValid()
+        && (published < mark.published || (published == mark.published && !mark.digest.isEmpty())))
         return true;
-    const QByteArray text = QByteArray(markName) + ' ' + CatalogueHeader::timeText(published).toLatin1() + ' '
-        + digest.toHex() + '\n';
+    mark.published = published;
+    mark.digest = digest;
+    return save(mark, error);
+}
+
+void CatalogueFreshness::appliedStatement(QDateTime* issued, QByteArray* digest) const
+{
+    const Mark mark = load();
+    *issued = mark.statementIssued;
+    *digest = mark.statementDigest;
+}
+
+bool CatalogueFreshness::recordStatement(const QDateTime& issued, const QByteArray& digest, QString* error)
+{
+    Mark mark = load();
+    if (mark.statementIssued.isValid() && issued < mark.statementIssued)
+        return true;
+    mark.statementIssued = issued;
+    mark.statementDigest = digest;
+    return save(mark, error);
+}
+
+bool CatalogueFreshness::save(const Mark& mark, QString* error) const
+{
+    QByteArray text;
+    if (mark.published.isValid())
+        text += QByteArray(markName) + ' ' + CatalogueHeader::timeText(mark.published).toLatin1() + ' '
+            + mark.digest.toHex() + '\n';
+    if (mark.statementIssued.isValid())
+        text += QByteArray(statementName) + ' ' + CatalogueHeader::timeText(mark.statementIssued).toLatin1()
+            + ' ' + mark.statementDigest.toHex() + '\n';
 
     if (!QDir().mkpath(QFileInfo(filePath).absolutePath())) {
         *error = QStringLiteral("cannot create %1").arg(QFileInfo(filePath).absolutePath());

@@ -17,6 +17,9 @@ namespace PelkPlus {
 // of the newest catalogue accepted, in a small file of the data location written whole or not at
 // all. A mark kept per key would let a key rotation bring back a catalogue older than one accepted
 // under the key retired.
+//
+// The same file keeps the key statement applied last (its time and the SHA-256 of its signed text),
+// so that an older statement carried again cannot bring back what a newer one changed.
 class CatalogueFreshness
 {
 public:
@@ -41,6 +44,11 @@ public:
     // file cannot be written.
     bool recordAccepted(const QDateTime& published, const QByteArray& digest, QString* error);
 
+    // The key statement applied last; an invalid time when none.
+    void appliedStatement(QDateTime* issued, QByteArray* digest) const;
+    // Remembers a key statement applied; false, with the reason, when the file cannot be written.
+    bool recordStatement(const QDateTime& issued, const QByteArray& digest, QString* error);
+
     // When a catalogue stops being accepted: its Expires, or maximumValidityDays after Published
     // when that comes first.
     static QDateTime effectiveExpiry(const CatalogueHeader& header);
@@ -54,9 +62,12 @@ private:
         QDateTime published;
         // Empty for a mark carried over from the records kept per key, which had none.
         QByteArray digest;
+        QDateTime statementIssued;
+        QByteArray statementDigest;
     };
 
     Mark load() const;
+    bool save(const Mark& mark, QString* error) const;
 
     QString filePath;
 };

@@ -137,22 +137,33 @@ bool CatalogueSignature::verify(const QByteArray& manifest, const QByteArray& si
         *error = QStringLiteral("the signature file is not a catalogue signature");
         return false;
     }
+    return verify(manifest, signatures, trustedKeys, QStringLiteral("the catalogue"), error, verifiedBy);
+}
 
+bool CatalogueSignature::verify(const QByteArray& message, const QList<Signature>& signatures,
+    const QList<QByteArray>& trustedKeys, const QString& subject, QString* error,
+    QList<QByteArray>* verifiedBy)
+{
+    if (!initialise()) {
+        *error = QStringLiteral("the signature library cannot be initialised");
+        return false;
+    }
     QList<QByteArray> matching;
     QStringList mismatched;
     QStringList untrusted;
-    for (const Signature& entry : qAsConst(signatures)) {
+    for (const Signature& entry : signatures) {
         bool known = false;
         for (const QByteArray& key : trustedKeys) {
             if (key.size() != publicKeySize || keyId(key) != entry.keyId)
                 continue;
             known = true;
-            if (crypto_sign_verify_detached(
-                    reinterpret_cast<const unsigned char*>(entry.signature.constData()),
-                    reinterpret_cast<const unsigned char*>(manifest.constData()),
-                    static_cast<unsigned long long>(manifest.size()),
-                    reinterpret_cast<const unsigned char*>(key.constData()))
-                == 0) {
+            if (entry.signature.size() == signatureSize
+                && crypto_sign_verify_detached(
+                       reinterpret_cast<const unsigned char*>(entry.signature.constData()),
+                       reinterpret_cast<const unsigned char*>(message.constData()),
+                       static_cast<unsigned long long>(message.size()),
+                       reinterpret_cast<const unsigned char*>(key.constData()))
+                    == 0) {
                 if (!matching.contains(key))
                     matching.append(key);
             } else {
@@ -168,11 +179,11 @@ bool CatalogueSignature::verify(const QByteArray& manifest, const QByteArray& si
         return true;
     }
     if (!mismatched.isEmpty()) {
-        *error = QStringLiteral("the signature by key %1 does not match the catalogue")
-                     .arg(mismatched.join(QStringLiteral(", ")));
+        *error = QStringLiteral("the signature by key %1 does not match %2")
+                     .arg(mismatched.join(QStringLiteral(", ")), subject);
     } else {
-        *error = QStringLiteral("the catalogue is signed by key %1, which is not trusted")
-                     .arg(untrusted.join(QStringLiteral(", ")));
+        *error = QStringLiteral("%1 is signed by key %2, which is not trusted")
+                     .arg(subject, untrusted.join(QStringLiteral(", ")));
     }
     return false;
 }
@@ -223,6 +234,21 @@ QList<QByteArray> CatalogueSignature::revokedKeys(QString* error)
     if (!problem.isEmpty()
         || !appendKeys(settingTexts(revokedKeysSetting),
             QStringLiteral("The setting %1").arg(QLatin1String(revokedKeysSetting)), &keys, &problem)) {
+        qCritical().noquote() << "UpdateManager:" << problem;
+        if (error)
+            *error = problem;
+        return {};
+    }
+    return keys;
+}
+
+QList<QByteArray> CatalogueSignature::listedTrustedKeys(QString* error)
+{
+    QList<QByteArray> keys;
+    QString problem = ConfigurationManager::settingsProblem();
+    if (!problem.isEmpty()
+        || !appendKeys(settingTexts(trustedKeysSetting),
+            QStringLiteral("The setting %1").arg(QLatin1String(trustedKeysSetting)), &keys, &problem)) {
         qCritical().noquote() << "UpdateManager:" << problem;
         if (error)
             *error = problem;

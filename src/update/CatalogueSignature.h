@@ -68,6 +68,11 @@ public:
     // words for the log.
     static bool verify(const QByteArray& manifest, const QByteArray& signatureFile,
         const QList<QByteArray>& trustedKeys, QString* error, QList<QByteArray>* verifiedBy = nullptr);
+    // The same for signatures already read, over any signed text; subject names what was signed in
+    // error ("the catalogue", "the key statement").
+    static bool verify(const QByteArray& message, const QList<Signature>& signatures,
+        const QList<QByteArray>& trustedKeys, const QString& subject, QString* error,
+        QList<QByteArray>* verifiedBy = nullptr);
 
     // The public keys the updater trusts: the one built in (if any) and those listed under
     // "update/trusted-keys" in the settings, separated by commas or blanks, less those listed under
@@ -77,6 +82,8 @@ public:
     static QList<QByteArray> trustedKeys(QString* error = nullptr);
     // The keys listed under "update/revoked-keys"; error as above.
     static QList<QByteArray> revokedKeys(QString* error = nullptr);
+    // The keys listed under "update/trusted-keys" alone, revoked ones included; error as above.
+    static QList<QByteArray> listedTrustedKeys(QString* error = nullptr);
 
     static const char trustedKeysSetting[];
     static const char revokedKeysSetting[];

@@ -23,6 +23,12 @@ public:
     bool requiresSignature() const { return !trustedKeys.isEmpty(); }
     // Whether signature is a trusted key's over the manifest's bytes; error says why not.
     bool verify(const QByteArray& manifest, const QByteArray& signature, QString* error);
+    // Applies the key statement the catalogue carries, before its signature is checked, so that a
+    // catalogue signed with a key the statement trusts verifies in the same check: the keys go to
+    // the settings, the statement to the freshness record and a line to the log. Empty when there is
+    // none, when it was applied before, when it is applied now, and while no key is trusted (it
+    // cannot be checked then); otherwise why the catalogue is refused.
+    QString applyKeyStatement(const QByteArray& manifest);
     // The catalogue was verified; false while no key is trusted.
     bool isVerified() const { return verified; }
     void forget() { verified = false; }

@@ -184,7 +184,8 @@ void UpdateManager::downloadFinished()
         return;
     }
     qDebug("UpdateManager: Manifest file opened.");
-    if (!verifySignature(manifest) || refuse(RefusedCatalogue, trust.freshnessRefusal(manifest)))
+    if (refuse(UnverifiedCatalogue, trust.applyKeyStatement(manifest)) || !verifySignature(manifest)
+        || refuse(RefusedCatalogue, trust.freshnessRefusal(manifest)))
         return;
 
     QBuffer buffer;

@@ -36,7 +36,8 @@ public:
         // The manifest is not one the updater accepts.
         InvalidManifest = 2,
         // Trusted keys are set and the manifest's signature is missing, malformed or wrong; or a
-        // trusted-key setting cannot be read, which refuses every catalogue until it is mended.
+        // trusted-key setting cannot be read, which refuses every catalogue until it is mended; or
+        // the key statement it carries is refused.
         UnverifiedCatalogue = 3,
         // The server sent something else: a web page (a network's login page), another document.
         NotACatalogue = 4,

@@ -81,7 +81,7 @@ QByteArray UpdateCatalogue::manifest() const
         xml += " Published=\"" + CatalogueHeader::timeText(publishedAt).toLatin1() + '"';
     if (expiresAt.isValid())
         xml += " Expires=\"" + CatalogueHeader::timeText(expiresAt).toLatin1() + '"';
-    xml += ">\n";
+    xml += ">\n" + keyStatement;
     QStringList products;
     for (const Entry& entry : entryList) {
         if (!products.contains(entry.product))

@@ -48,6 +48,8 @@ public:
     // The secret keys the manifest is signed with, one signature each in the ".sig" beside it;
     // none serves no signature.
     void setSigningKeys(const QList<QByteArray>& secretKeys) { signingKeys = secretKeys; }
+    // The key statement element the manifest carries first, as written; none when empty.
+    void setKeyStatement(const QByteArray& element) { keyStatement = element; }
     // User name and password that every URL of the catalogue carries, the manifest's included.
     void setUserInfo(const QString& userInfo) { urlUserInfo = userInfo; }
 
@@ -75,6 +77,7 @@ private:
     QDateTime expiresAt;
     QList<QByteArray> signingKeys;
     QString urlUserInfo;
+    QByteArray keyStatement;
 };
 
 } // namespace PelkPlus

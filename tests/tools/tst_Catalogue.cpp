@@ -4,6 +4,8 @@
 #include "support/TestEnvironment.h"
 #include "update/CatalogueHeader.h"
 #include "update/CatalogueSignature.h"
+#include "update/KeyRotation.h"
+#include "update/KeyStatement.h"
 #include "update/UpdateManifestParser.h"
 #include "support/TestMain.h"
 
@@ -67,6 +69,8 @@ private slots:
     void signing_data();
     void signing();
     void secretKeyNeverOpenToOthers();
+    void rotation_data();
+    void rotation();
 
 private:
     // Creates a non-empty file below the catalogue root for every "<...>:<...>:<...>:<file>" entry.
@@ -616,6 +620,78 @@ void tst_Catalogue::signing()
         QVERIFY2(process.exitCode() == 0 && errors.contains("Signature verified"), errors.constData());
         QVERIFY2(errors.contains("expires"), errors.constData());
     }
+}
+
+void tst_Catalogue::rotation_data()
+{
+    // pelk-catalogue rotate's options, key files named by key ("old", "new"; ".pub" for the public
+    // half), then a catalogue signed by the new key carrying the statement, as an updater trusting
+    // the old key reads it.
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("complaint"); // of rotate; empty when it writes the statement
+
+    QTest::newRow("new key trusted, signed by the old")
+        << QStringList { "--old-key", "old", "--new-key", "new.pub" } << QString();
+    QTest::newRow("revoking its only signer") << QStringList { "--old-key", "old", "--new-key", "new.pub",
+        "--revoke", "old.pub" } << "its only signer";
+    QTest::newRow("no key named") << QStringList { "--old-key", "old" } << "names no key";
+}
+
+void tst_Catalogue::rotation()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, complaint);
+
+    QProcess process;
+    process.setWorkingDirectory(dir->path());
+    auto run = [&](const QStringList& arguments) {
+        process.start(QStringLiteral(PELK_CATALOGUE), arguments);
+        return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit;
+    };
+    for (const char* name : { "old", "new" })
+        QVERIFY(run({ QStringLiteral("keygen"), QLatin1String(name) }));
+    // The catalogue's files are named below the root, where it is written from.
+    process.setWorkingDirectory(root);
+    for (QString& option : options) {
+        if (!option.startsWith(QLatin1Char('-')))
+            option = dir->filePath(option);
+    }
+    const QString statementPath = dir->filePath(QStringLiteral("statement.xml"));
+    QVERIFY(run(QStringList { QStringLiteral("rotate"), QStringLiteral("-o"), statementPath } + options));
+    const QByteArray errors = process.readAllStandardError();
+    QCOMPARE(process.exitCode(), complaint.isEmpty() ? 0 : 1);
+    QVERIFY2(errors.contains(complaint.toUtf8()), errors.constData());
+    QCOMPARE(QFile::exists(statementPath), complaint.isEmpty());
+    if (!complaint.isEmpty())
+        return;
+
+    createFiles({ QStringLiteral("plus:mcu:3.0.2:plus/m.bin") });
+    const QString out = QDir(root).filePath(QStringLiteral("update-manifest.xml"));
+    QVERIFY(run({ QStringLiteral("--base-url"), QLatin1String(catalogueUrl), QStringLiteral("--out"), out,
+        QStringLiteral("--sign-key"), dir->filePath(QStringLiteral("new")), QStringLiteral("--key-statement"),
+        statementPath, QStringLiteral("--component"), QStringLiteral("plus:mcu:3.0.2:plus/m.bin") }));
+    QVERIFY2(process.exitCode() == 0, process.readAllStandardError().constData());
+    QFile manifestFile(out);
+    QVERIFY(manifestFile.open(QIODevice::ReadOnly));
+    KeyStatement statement;
+    bool found = false;
+    QString error;
+    QVERIFY2(KeyStatement::readFromCatalogue(manifestFile.readAll(), &statement, &found, &error) && found,
+        qPrintable(error));
+    auto publicKey = [this](const char* name) {
+        QFile file(dir->filePath(QLatin1String(name) + QStringLiteral(".pub")));
+        QByteArray key;
+        return file.open(QIODevice::ReadOnly)
+                && CatalogueSignature::decodeKey(file.readAll(), CatalogueSignature::publicKeySize, &key)
+            ? key
+            : QByteArray();
+    };
+    KeyRotation::Keys now;
+    now.trusted = now.listed = { publicKey("old") };
+    const KeyRotation rotation
+        = KeyRotation::evaluate(statement, now, KeyRotation::LastApplied(), QDateTime::currentDateTimeUtc());
+    QVERIFY2(rotation.verdict == KeyRotation::Apply, qPrintable(rotation.refusal));
+    QCOMPARE(rotation.after.trusted, (QList<QByteArray> { publicKey("old"), publicKey("new") }));
 }
 
 void tst_Catalogue::secretKeyNeverOpenToOthers()

@@ -8,6 +8,7 @@
 #include "update/CatalogueHeader.h"
 #include "update/CatalogueSignature.h"
 #include "update/DownloadAgent.h"
+#include "update/KeyStatement.h"
 #include "update/UpdateManifestParser.h"
 #include "support/HttpTestServer.h"
 #include "support/TestEnvironment.h"
@@ -23,6 +24,7 @@
 #include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QXmlStreamWriter>
 #include <QtTest>
 
 #include <limits>
@@ -117,6 +119,8 @@ private slots:
     void signedCatalogue();
     void trustedCatalogue_data();
     void trustedCatalogue();
+    void rotatedCatalogue_data();
+    void rotatedCatalogue();
     void perKeyRecordsCarriedOver();
     void announcedSizes_data();
     void announcedSizes();
@@ -1072,6 +1076,78 @@ void tst_UpdateManager::trustedCatalogue()
             CatalogueFreshness().newestAccepted().toSecsSinceEpoch(), day(validity, 0).toSecsSinceEpoch());
     else
         QCOMPARE(CatalogueFreshness().newestAccepted(), markBefore);
+}
+
+void tst_UpdateManager::rotatedCatalogue_data()
+{
+    // The updater trusts the old key; the catalogue is signed by the new one alone and carries a
+    // statement signed by the old one.
+    QTest::addColumn<QStringList>("revoke");
+    QTest::addColumn<QString>("complaint");
+
+    QTest::newRow("new key trusted by the statement") << QStringList() << QString();
+    QTest::newRow("statement revoking its only signer") << QStringList { "old" } << "which it revokes";
+}
+
+void tst_UpdateManager::rotatedCatalogue()
+{
+    QFETCH(QStringList, revoke);
+    QFETCH(QString, complaint);
+
+    const QString oldText = QString::fromLatin1(CatalogueSignature::encodeKey(keys.value("old").publicKey));
+    const QString newText = QString::fromLatin1(CatalogueSignature::encodeKey(keys.value("new").publicKey));
+    QSettings().setValue(QStringLiteral("update/trusted-keys"), oldText);
+    KeyStatement statement;
+    statement.issued = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch() - 60, Qt::UTC);
+    statement.trusted = { keys.value("new").publicKey };
+    for (const QString& name : revoke)
+        statement.revoked.append(keys.value(name).publicKey);
+    QVERIFY(statement.sign({ keys.value("old").secretKey }));
+    QByteArray element;
+    QXmlStreamWriter xml(&element);
+    statement.write(&xml);
+
+    UpdateCatalogue catalogue(httpServer.get());
+    catalogue.addComponent(QStringLiteral("PELK+"), QStringLiteral("MP"), QStringLiteral("3.2.7"), 3000);
+    catalogue.setDigests(true);
+    catalogue.setSigningKeys({ keys.value("new").secretKey });
+    catalogue.setKeyStatement(element);
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    catalogue.setValidity(now.addSecs(-30), now.addDays(30));
+    catalogue.publish();
+    ConfigurationManager::instance()->setManifestUrl(catalogue.manifestUrl());
+
+    QSignalSpy done(manager.get(), &UpdateManager::updateDiscoveryDone);
+    QSignalSpy failure(manager.get(), &UpdateManager::failure);
+    if (!complaint.isEmpty())
+        QTest::ignoreMessage(
+            QtCriticalMsg, QRegularExpression(QStringLiteral("^UpdateManager: .*") + complaint));
+    manager->checkForUpdates();
+    QTRY_COMPARE(done.count() + failure.count(), 1);
+    QVERIFY2(manager->failureText().contains(complaint), qPrintable(manager->failureText()));
+    const QString trustedAfter = QSettings().value(QStringLiteral("update/trusted-keys")).toString();
+    if (!complaint.isEmpty()) {
+        QCOMPARE(int(manager->failureReason()), int(UpdateManager::UnverifiedCatalogue));
+        QCOMPARE(trustedAfter, oldText);
+        QVERIFY(!fileContents(CatalogueFreshness::defaultPath()).contains("statement"));
+        return;
+    }
+    QCOMPARE(done.count(), 1);
+    QVERIFY(manager->isCatalogueVerified());
+    QCOMPARE(trustedAfter, oldText + QLatin1Char(' ') + newText);
+    // Recorded beside the publisher's mark, which it keeps.
+    const QByteArray record = fileContents(CatalogueFreshness::defaultPath());
+    QVERIFY2(record.contains("newest ")
+            && record.contains("\nstatement " + CatalogueHeader::timeText(statement.issued).toLatin1() + ' '
+                + statement.digest().toHex()),
+        record.constData());
+
+    // Carried again by the next catalogue, it changes nothing and is no replay.
+    catalogue.setValidity(now, now.addDays(30));
+    catalogue.publish();
+    manager->checkForUpdates();
+    QVERIFY(done.wait());
+    QCOMPARE(QSettings().value(QStringLiteral("update/trusted-keys")).toString(), trustedAfter);
 }
 
 void tst_UpdateManager::perKeyRecordsCarriedOver()

@@ -23,9 +23,16 @@ void CatalogueWriter::setValidity(const QDateTime& published, const QDateTime& e
     expiresAt = seconds(expires);
 }
 
+void CatalogueWriter::setKeyStatement(const KeyStatement& statement)
+{
+    keyStatement = statement;
+    carriesStatement = true;
+}
+
 QByteArray CatalogueWriter::manifest() const
 {
-    return ManifestXml::write(components.manifestOrder(), defaultReleaseDate, publishedAt, expiresAt);
+    return ManifestXml::write(components.manifestOrder(), defaultReleaseDate, publishedAt, expiresAt,
+        carriesStatement ? &keyStatement : nullptr);
 }
 
 bool CatalogueWriter::readsBackAsWritten(const QByteArray& text, QString* error) const
@@ -64,6 +71,16 @@ bool CatalogueWriter::readsBackAsWritten(const QByteArray& text, QString* error)
                              component.version, component.url.toString());
             return false;
         }
+    }
+
+    KeyStatement statement;
+    bool found = false;
+    QString reason;
+    if (!KeyStatement::readFromCatalogue(text, &statement, &found, &reason) || found != carriesStatement
+        || (found && statement.document() != keyStatement.document())) {
+        *error = QStringLiteral("the manifest's key statement does not read back%1")
+                     .arg(reason.isEmpty() ? QString() : QStringLiteral(": ") + reason);
+        return false;
     }
 
     const CatalogueHeader header = CatalogueHeader::read(text);

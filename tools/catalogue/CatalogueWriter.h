@@ -3,6 +3,8 @@
 #include "CatalogueEntries.h"
 #include "CatalogueEntry.h"
 
+#include "update/KeyStatement.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>
@@ -36,6 +38,10 @@ public:
     // one published before the newest it has accepted. Both are left out while unset.
     void setValidity(const QDateTime& published, const QDateTime& expires);
 
+    // The key statement every catalogue carries while updaters may still trust only the old key;
+    // it is read back from the manifest before it is written.
+    void setKeyStatement(const KeyStatement& statement);
+
     // The manifest text: the products in their fixed order, each with its components in the order
     // they were added.
     QByteArray manifest() const;
@@ -57,6 +63,8 @@ private:
     QString defaultReleaseDate;
     QDateTime publishedAt;
     QDateTime expiresAt;
+    KeyStatement keyStatement;
+    bool carriesStatement = false;
 };
 
 } // namespace PelkPlus

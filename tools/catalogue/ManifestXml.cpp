@@ -3,6 +3,7 @@
 #include "CatalogueNames.h"
 
 #include "update/CatalogueHeader.h"
+#include "update/KeyStatement.h"
 #include "update/UpdateManifestParser.h"
 
 #include <QBuffer>
@@ -11,7 +12,7 @@
 namespace PelkPlus {
 
 QByteArray ManifestXml::write(const QList<CatalogueEntry>& entries, const QString& releaseDate,
-    const QDateTime& published, const QDateTime& expires)
+    const QDateTime& published, const QDateTime& expires, const KeyStatement* statement)
 {
     QByteArray text;
     QXmlStreamWriter xml(&text);
@@ -24,6 +25,8 @@ QByteArray ManifestXml::write(const QList<CatalogueEntry>& entries, const QStrin
         xml.writeAttribute(QStringLiteral("Published"), CatalogueHeader::timeText(published));
     if (expires.isValid())
         xml.writeAttribute(QStringLiteral("Expires"), CatalogueHeader::timeText(expires));
+    if (statement)
+        statement->write(&xml);
     for (const ManifestProduct product : CatalogueNames::products()) {
         bool opened = false;
         for (const CatalogueEntry& entry : entries) {

@@ -5,11 +5,14 @@
 #include "CatalogueKeys.h"
 #include "CatalogueNames.h"
 #include "CatalogueWriter.h"
+#include "KeyStatementWriter.h"
 #include "ManifestXml.h"
 
 #include "update/CatalogueFreshness.h"
 #include "update/CatalogueHeader.h"
 #include "update/CatalogueSignature.h"
+#include "update/KeyRotation.h"
+#include "update/KeyStatement.h"
 #include "update/UpdateManifestParser.h"
 
 #include <QCommandLineParser>
@@ -74,6 +77,14 @@ int check(const QString& path, const QString& root, const QString& publicKeyPath
             return fail(QStringLiteral("%1: %2").arg(path, refusal));
         err << "Published " << CatalogueFreshness::displayTime(header.published) << ", expires "
             << CatalogueFreshness::displayTime(header.expires) << ".\n";
+        KeyStatement statement;
+        bool carried = false;
+        if (!KeyStatement::readFromCatalogue(manifest, &statement, &carried, &error))
+            return fail(QStringLiteral("%1: its key statement cannot be read: %2").arg(path, error));
+        if (carried)
+            err << "Key statement issued " << CatalogueFreshness::displayTime(statement.issued) << ": trust "
+                << KeyRotation::keyIds(statement.trusted) << ", revoke "
+                << KeyRotation::keyIds(statement.revoked) << ".\n";
         err.flush();
     }
     ManifestData data;
@@ -105,6 +116,54 @@ int keygen(const QStringList& arguments)
     return Success;
 }
 
+struct RotateOptions
+{
+    QStringList signingKeys;
+    QStringList newKeys;
+    QStringList revokedKeys;
+    QString out;
+};
+
+// Writes the statement that moves updaters to a new signing key; see the help text.
+int rotate(const RotateOptions& options)
+{
+    if (options.out.isEmpty())
+        return fail(QStringLiteral("usage: pelk-catalogue rotate --old-key OLD_KEY [--new-key NEW_KEY.pub] "
+                                   "[--revoke KEY.pub] --out STATEMENT"),
+            Usage);
+    QString error;
+    QList<QByteArray> secretKeys;
+    for (const QString& path : options.signingKeys) {
+        QByteArray key;
+        if (!CatalogueKeys::readSecretKey(path, &key, &error))
+            return fail(error);
+        secretKeys.append(key);
+    }
+    QList<QByteArray> keyLists[2];
+    const QStringList* paths[2] = { &options.newKeys, &options.revokedKeys };
+    for (int i = 0; i < 2; ++i) {
+        for (const QString& path : *paths[i]) {
+            QByteArray key;
+            if (!CatalogueKeys::readPublicKey(path, &key, &error))
+                return fail(error);
+            keyLists[i].append(key);
+        }
+    }
+    KeyStatement statement;
+    if (!KeyStatementWriter::make(
+            secretKeys, keyLists[0], keyLists[1], QDateTime::currentDateTimeUtc(), &statement, &error)
+        || !KeyStatementWriter::save(options.out, statement, &error))
+        return fail(error);
+    QList<QByteArray> signers;
+    for (const QByteArray& key : qAsConst(secretKeys))
+        signers.append(key.mid(32));
+    QTextStream(stdout) << "Wrote " << options.out << ": trust " << KeyRotation::keyIds(statement.trusted)
+                        << ", revoke " << KeyRotation::keyIds(statement.revoked) << ", signed by "
+                        << KeyRotation::keyIds(signers)
+                        << ".\nPut it into every catalogue with --key-statement " << options.out << ".\n";
+    return Success;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -128,14 +187,19 @@ int main(int argc, char** argv)
         "writes the manifest's signature to <manifest>.sig (repeat --sign-key to sign with several keys\n"
         "while one replaces another); updaters that trust KEY.pub refuse a manifest without a good\n"
         "signature, and one that has expired (--expires-days) or is older than one they accepted.\n\n"
+        "Rotating keys: `pelk-catalogue rotate --old-key OLD --new-key NEW.pub [--revoke KEY.pub] --out\n"
+        "STATEMENT` writes a key statement signed with OLD (repeat each option as needed); --key-statement\n"
+        "STATEMENT puts it into the manifest, and updaters that trust OLD then trust NEW.pub and revoke\n"
+        "the keys named, before they check the manifest's signature. A statement is refused when it\n"
+        "revokes every key that signs it.\n\n"
         "Example:\n"
         "  pelk-catalogue --base-url http://updates.example/pelk --out site/update-manifest.xml \\\n"
         "      --component PELK+:MP:3.2.7:site/plus/mcu-3.2.7-Update.bin"));
     parser.addHelpOption();
     const QCommandLineOption baseUrlOption(QStringLiteral("base-url"),
         QStringLiteral("URL the catalogue root is served at."), QStringLiteral("url"));
-    const QCommandLineOption outOption(
-        QStringLiteral("out"), QStringLiteral("Manifest file to write."), QStringLiteral("file"));
+    const QCommandLineOption outOption(QStringList { QStringLiteral("o"), QStringLiteral("out") },
+        QStringLiteral("Manifest file to write (with rotate: the statement file)."), QStringLiteral("file"));
     const QCommandLineOption rootOption(QStringLiteral("root"),
         QStringLiteral("Catalogue root the URLs are relative to (default: the manifest's directory)."),
         QStringLiteral("dir"));
@@ -160,8 +224,19 @@ int main(int argc, char** argv)
     const QCommandLineOption publicKeyOption(QStringLiteral("public-key"),
         QStringLiteral("With --check: public key file the signature <file>.sig must verify with."),
         QStringLiteral("file"));
-    parser.addOptions({ baseUrlOption, outOption, rootOption, dateOption, componentOption, checkOption,
-        signKeyOption, publicKeyOption, expiresOption });
+    const QCommandLineOption statementOption(QStringLiteral("key-statement"),
+        QStringLiteral("Key statement file (written by rotate) the manifest carries."),
+        QStringLiteral("file"));
+    const QCommandLineOption oldKeyOption(QStringLiteral("old-key"),
+        QStringLiteral("With rotate: secret key file, trusted by updaters now, to sign the statement with."),
+        QStringLiteral("file"));
+    const QCommandLineOption newKeyOption(QStringLiteral("new-key"),
+        QStringLiteral("With rotate: public key file updaters are to trust."), QStringLiteral("file"));
+    const QCommandLineOption revokeOption(QStringLiteral("revoke"),
+        QStringLiteral("With rotate: public key file updaters are to revoke."), QStringLiteral("file"));
+    parser.addOptions(
+        { baseUrlOption, outOption, rootOption, dateOption, componentOption, checkOption, signKeyOption,
+            publicKeyOption, expiresOption, statementOption, oldKeyOption, newKeyOption, revokeOption });
 
     if (!parser.parse(QCoreApplication::arguments()))
         return fail(parser.errorText(), Usage);
@@ -170,6 +245,9 @@ int main(int argc, char** argv)
     const QStringList positional = parser.positionalArguments();
     if (positional.value(0) == QLatin1String("keygen"))
         return keygen(positional);
+    if (positional.value(0) == QLatin1String("rotate") && positional.size() == 1)
+        return rotate({ parser.values(oldKeyOption), parser.values(newKeyOption), parser.values(revokeOption),
+            parser.value(outOption) });
     if (!positional.isEmpty())
         return fail(QStringLiteral("unexpected argument %1").arg(positional.first()), Usage);
 
@@ -209,6 +287,12 @@ int main(int argc, char** argv)
         if (!CatalogueKeys::readSecretKey(keyPath, &secretKey, &error))
             return fail(error);
         secretKeys.append(secretKey);
+    }
+    if (parser.isSet(statementOption)) {
+        KeyStatement statement;
+        if (!KeyStatementWriter::load(parser.value(statementOption), &statement, &error))
+            return fail(error);
+        writer.setKeyStatement(statement);
     }
     if (!writer.isBaseUrlValid(&error))
         return fail(error);
