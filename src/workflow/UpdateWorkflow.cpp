@@ -242,14 +242,6 @@ std::optional<UpdateJournal> UpdateWorkflow::interruptedUpdate() const
     return journal;
 }
 
-void UpdateWorkflow::dropInterruptedUpdate()
-{
-    if (isUpdating())
-        return;
-    UpdateJournal::remove(execution->journalFile());
-    qDebug() << "UpdateWorkflow: The stopped update was dropped.";
-}
-
 bool UpdateWorkflow::isTransferring() const
 {
     const QState* installing = state(WorkflowStates::installingState);

@@ -126,8 +126,6 @@ public:
     // The journal of an update of the selected device that stopped before its end; none while
     // there is none, or while an update runs.
     std::optional<UpdateJournal> interruptedUpdate() const;
-    // Forgets the stopped update: its journal and the files it kept.
-    void dropInterruptedUpdate();
 
     // Why the device last failed (LinkOk before any failure), and what kind of failure ended the
     // last component download; read after deviceFailure or downloadFailure.
