@@ -306,11 +306,11 @@ bool UpdateJournal::fromJson(const QJsonObject& object, UpdateJournal* journal)
     journal->serial = device.value(key("serial")).toString();
     journal->path = device.value(key("path")).toString();
 
-    const QJsonValue plan = object.value(key("plan"));
-    if (!plan.isArray() || plan.toArray().isEmpty() || plan.toArray().size() > 16)
+    const QJsonArray plan = object.value(key("plan")).toArray();
+    if (plan.isEmpty() || plan.size() > 16)
         return false;
     journal->components.clear();
-    for (const QJsonValue& value : plan.toArray()) {
+    for (const QJsonValue& value : plan) {
         const QJsonObject entry = value.toObject();
         const int type = entry.value(key("type")).toInt(-1);
         const QByteArray digest = QByteArray::fromHex(entry.value(key("sha256")).toString().toLatin1());
