@@ -2,6 +2,7 @@
 
 #include "cli/CliOutput.h"
 #include "cli/DeviceReport.h"
+#include "workflow/UpdateJournal.h"
 #include "workflow/UpdatePlanner.h"
 #include "workflow/UpdateWorkflow.h"
 #include "workflow/VersionText.h"
@@ -20,6 +21,16 @@ QJsonArray componentArray(const QList<Component>& components)
     for (const Component& component : components)
         array.append(DeviceReport::componentObject(component));
     return array;
+}
+
+// What the journal of a stopped update says, for a script: the component and step it stopped at.
+QJsonObject interruptedObject(const UpdateJournal& journal)
+{
+    const UpdateJournal::Entry* entry = journal.currentEntry();
+    return QJsonObject { { QStringLiteral("component"), entry ? componentTypeName(entry->type) : QString() },
+        { QStringLiteral("step"), QLatin1String(UpdateJournal::stepName(journal.step)) },
+        { QStringLiteral("time"), journal.time.toUTC().toString(Qt::ISODate) },
+        { QStringLiteral("message"), journal.stoppedText() } };
 }
 
 } // namespace
@@ -98,6 +109,9 @@ std::optional<int> CliReport::reportPlan(const Connection& device)
     const bool verified = workflow->isCatalogueVerified();
     if (!verified)
         cliOutput->result(WorkflowNotifier::unverifiedCatalogueText());
+    const std::optional<UpdateJournal> stopped = workflow->interruptedUpdate();
+    if (stopped)
+        cliOutput->result(stopped->stoppedText());
 
     const bool refused = command != CliOptions::Check && !plan.isEmpty() && !verified
         && !workflow->isUnsignedCatalogueAllowed();
@@ -108,6 +122,8 @@ std::optional<int> CliReport::reportPlan(const Connection& device)
         { QStringLiteral("updates"), componentArray(plan) }, { QStringLiteral("verified"), verified } };
     if (!warnings.isEmpty())
         object.insert(QStringLiteral("warnings"), QJsonArray::fromStringList(warnings));
+    if (stopped)
+        object.insert(QStringLiteral("interruptedUpdate"), interruptedObject(*stopped));
     cliOutput->object(object);
     if (refused) {
         cliOutput->error(unsignedRefusalText(), QStringLiteral("unsigned"));

@@ -228,6 +228,18 @@ void MainWindow::createStateMachine()
     connect(
         state(WorkflowStates::deviceReadyState), &QState::entered, this,
         [this] { interruptionToTell = false; }, Qt::DirectConnection);
+    // An update of this device that stopped before its end, found in its journal: said as soon as
+    // the device is ready, at start or when it is plugged in, unless the list already says that
+    // this window's own update was interrupted.
+    connect(
+        state(WorkflowStates::deviceReadyState), &QState::entered, this,
+        [this] {
+            if (updateReport->transferInterrupted())
+                return;
+            if (const std::optional<UpdateJournal> stopped = workflow->interruptedUpdate())
+                selectionPage->showResult(int(MessageMode::Warning), stopped->stoppedText());
+        },
+        Qt::DirectConnection);
 
     connect(workflow, &UpdateWorkflow::messageRequested, this, &MainWindow::showWorkflowMessage);
     connect(workflow, &UpdateWorkflow::appUpdateOffered, windowDialogs, &WindowDialogs::offerAppUpdate);

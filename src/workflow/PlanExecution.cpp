@@ -13,6 +13,8 @@
 #include "workflow/WorkflowPlan.h"
 
 #include <QDebug>
+#include <QDir>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <utility>
@@ -38,6 +40,14 @@ PlanExecution::PlanExecution(UpdateWorkflow& owner, WorkflowPlan& workflowPlan,
     connect(&workflow, &UpdateWorkflow::phaseChanged, this, [this](WorkflowPhase phase) {
         if (phase == WorkflowPhase::NoDevice)
             settleFailedTransfer(UpdateHistoryEntry::DeviceLost);
+    });
+    // Only an update that ended with every component on the device needs no finishing later.
+    connect(&workflow, &UpdateWorkflow::updateEnded, this, [this](UpdateOutcome outcome) {
+        if (outcome != UpdateOutcome::Done || !journal)
+            return;
+        journal.reset();
+        UpdateJournal::remove(journalPath);
+        qDebug() << "UpdateWorkflow: Update journal removed.";
     });
 }
 
@@ -87,6 +97,7 @@ void PlanExecution::begin()
     settleFailedTransfer(UpdateHistoryEntry::InstallFailed);
     plan.rewind();
     verificationDue = false;
+    journal.reset();
     selection.holdUpdatingDevice();
 }
 
@@ -109,6 +120,8 @@ bool PlanExecution::verifyInstalledComponent()
     recorder.close(check.outcome == VerificationOutcome::Verified ? UpdateHistoryEntry::Verified
             : check.outcome == VerificationOutcome::NotApplied    ? UpdateHistoryEntry::NotApplied
                                                                   : UpdateHistoryEntry::Installed);
+    if (check.outcome != VerificationOutcome::NotApplied)
+        noteStep(UpdateJournal::Step::Done);
     if (check.outcome == VerificationOutcome::Verified) {
         qDebug().noquote()
             << QStringLiteral("Verified: %1 %2.").arg(componentTypeName(component->type), component->version);
@@ -170,6 +183,8 @@ void PlanExecution::selectNextComponent()
 void PlanExecution::awaitUpdateMode()
 {
     qDebug() << "Checking whether device ready for update...";
+    // Told again before the first byte is sent, and refused then if it cannot be written.
+    noteStep(UpdateJournal::Step::Downloaded);
     emit workflow.statusChanged(phaseStatusText(WorkflowPhase::AwaitingUpdateMode), MessageKind::Warning);
     if (selection.agent())
         selection.agent()->checkReadyForUpdate();
@@ -222,6 +237,16 @@ void PlanExecution::sendCurrent()
         emit workflow.installFailure();
         return;
     }
+    // Nothing is sent that the journal does not name: an update stopped from here on can be told of
+    // and finished later from the files it keeps.
+    if (!noteStep(UpdateJournal::Step::Sending)) {
+        installFailureDetail = QStringLiteral(
+            "The update journal could not be written in %1, so nothing was sent to the device. Free "
+            "some space there and try again.")
+                                   .arg(QDir::toNativeSeparators(QFileInfo(journalPath).absolutePath()));
+        emit workflow.installFailure();
+        return;
+    }
     qDebug() << "Sending file type" << fileType << "at" << component->localPath;
     if (selection.agent())
         selection.agent()->sendFile(fileType, component->localPath);
@@ -268,9 +293,30 @@ void PlanExecution::settleFailedTransfer(UpdateHistoryEntry::Outcome outcome)
         recorder.record(*std::exchange(failedTransfer, std::nullopt), outcome);
 }
 
+bool PlanExecution::noteStep(UpdateJournal::Step step)
+{
+    if (!journal) {
+        const std::optional<Connection> device = selection.deviceWorkedOn();
+        if (!device)
+            return false;
+        UpdateJournal begun = UpdateJournal::forPlan(*device, plan.components());
+        QString error;
+        if (!begun.keepFiles(plan.components(), journalPath, &error)) {
+            qCritical().noquote() << "UpdateWorkflow: The update's files cannot be kept:" << error;
+            return false;
+        }
+        journal = begun;
+    }
+    journal->current = plan.currentIndex();
+    journal->step = step;
+    journal->time = QDateTime::currentDateTimeUtc();
+    return journal->write(journalPath);
+}
+
 void PlanExecution::startRebootTimer()
 {
     verificationDue = true;
+    noteStep(UpdateJournal::Step::AwaitingReboot);
     const bool base = selection.agent() && selection.agent()->connection().model == Base;
     rebootTimeout.start(DeviceProtocol::rebootTimeout(base));
 }

@@ -2,6 +2,7 @@
 
 #include "app/UpdateHistory.h"
 #include "device/DeviceInfo.h"
+#include "workflow/UpdateJournal.h"
 
 #include <QObject>
 #include <QString>
@@ -55,6 +56,9 @@ public:
     void startRebootTimer();
     void requestPowerCycle();
     QTimer* rebootTimer() { return &rebootTimeout; }
+    // Where the journal of the update is kept; tests point it elsewhere before an update.
+    QString journalFile() const { return journalPath; }
+    void setJournalFile(const QString& path) { journalPath = path; }
 
 private:
     // After a component's reboot: false, after stopping the update, when the device did not take it.
@@ -63,6 +67,9 @@ private:
     UpdateHistoryEntry attemptFor(const Component& component, bool hashFile) const;
     // Records the attempt whose transfer failed, if one waits, with the outcome now known.
     void settleFailedTransfer(UpdateHistoryEntry::Outcome outcome);
+    // Writes the journal with the current component at the step, keeping the plan's files first
+    // when the update has none yet; false, with the reason logged, when it cannot be written.
+    bool noteStep(UpdateJournal::Step step);
 
     UpdateWorkflow& workflow;
     WorkflowPlan& plan;
@@ -71,6 +78,9 @@ private:
     std::unique_ptr<SleepPreventer> sleepPreventer;
     QTimer rebootTimeout;
     std::optional<UpdateHistoryEntry> failedTransfer;
+    QString journalPath = UpdateJournal::defaultPath();
+    // The journal of the update under way; none before its first component.
+    std::optional<UpdateJournal> journal;
     QTimer failedTransferGrace;
     // A component was sent and the device confirmed it; checked when the device is back.
     bool verificationDue = false;

@@ -231,6 +231,17 @@ UpdateHistory& UpdateWorkflow::history()
     return attempts.history();
 }
 
+std::optional<UpdateJournal> UpdateWorkflow::interruptedUpdate() const
+{
+    const std::optional<Connection> selected = selectedConnection();
+    if (!selected || isUpdating())
+        return std::nullopt;
+    std::optional<UpdateJournal> journal = UpdateJournal::read(execution->journalFile());
+    if (journal && !journal->isFor(*selected))
+        journal.reset();
+    return journal;
+}
+
 bool UpdateWorkflow::isTransferring() const
 {
     const QState* installing = state(WorkflowStates::installingState);

@@ -12,6 +12,7 @@
 #include "workflow/InstallAttemptRecorder.h"
 #include "workflow/InstallVerifier.h"
 #include "workflow/UpdateEstimate.h"
+#include "workflow/UpdateJournal.h"
 #include "workflow/UpdatePlanner.h"
 #include "workflow/WorkflowNotifier.h"
 #include "workflow/WorkflowPlan.h"
@@ -122,6 +123,9 @@ public:
     QString preferredSerial() const;
     // The record of every install attempt; tests point it elsewhere before an update.
     UpdateHistory& history();
+    // The journal of an update of the selected device that stopped before its end; none while
+    // there is none, or while an update runs.
+    std::optional<UpdateJournal> interruptedUpdate() const;
 
     // Why the device last failed (LinkOk before any failure), and what kind of failure ended the
     // last component download; read after deviceFailure or downloadFailure.

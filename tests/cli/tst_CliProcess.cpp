@@ -38,6 +38,12 @@ QString historyPath()
         + QStringLiteral("/Quellor/Pelk Updater/update-history.jsonl");
 }
 
+QString journalPath()
+{
+    return qEnvironmentVariable("XDG_DATA_HOME")
+        + QStringLiteral("/Quellor/Pelk Updater/update-journal.json");
+}
+
 struct Run
 {
     int exitCode = -1;
@@ -58,6 +64,8 @@ private slots:
     void commands();
     void checkSaysWhatItRead_data();
     void checkSaysWhatItRead();
+    void checkTellsOfAStoppedUpdate_data();
+    void checkTellsOfAStoppedUpdate();
     void lowBattery_data();
     void lowBattery();
     void updateInstallsEveryImage();
@@ -105,6 +113,9 @@ void tst_CliProcess::cleanup()
         devsim.waitForFinished();
     }
     devsimOutput.clear();
+    // A row's failed update leaves its journal, which the next row's device would be told of.
+    QFile::remove(journalPath());
+    QDir(QFileInfo(journalPath()).absolutePath() + QStringLiteral("/kept-files")).removeRecursively();
     delete catalogue;
     catalogue = nullptr;
 }
@@ -490,6 +501,46 @@ void tst_CliProcess::checkSaysWhatItRead()
     QVERIFY2(run.err.contains(err), qPrintable(run.err));
     // Nothing but a catalogue leads to a plan.
     QCOMPARE(QString::fromUtf8(run.out).contains(QLatin1String("can be updated")), served.isEmpty());
+}
+
+void tst_CliProcess::checkTellsOfAStoppedUpdate_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("text") << QStringList { "check" }
+                          << "The last update of this Pelk+ stopped during Styles on 8 December at 14:03.";
+    QTest::newRow("JSON")
+        << QStringList { "check", "--json" }
+        << R"("interruptedUpdate":{"component":"Styles","message":"The last update of this )"
+           R"(Pelk+ stopped during Styles on 8 December at 14:03.","step":"sending","time":"%1"})";
+}
+
+// The journal an update of the device left when it stopped, as the updater writes it.
+void tst_CliProcess::checkTellsOfAStoppedUpdate()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, expected);
+
+    const QString time
+        = QDateTime(QDate(2026, 12, 8), QTime(14, 3), Qt::LocalTime).toUTC().toString(Qt::ISODate);
+    const QString digest = QString(64, QLatin1Char('a'));
+    const QString journal
+        = QStringLiteral(R"({"format":"pelk-update-journal-1","device":{"model":"Pelk+","serial":"PK000001",)"
+                         R"("path":"sim/pelk-1"},"plan":[{"type":2,"component":"Styles","version":"0x1A2B",)"
+                         R"("file":"Styles","sha256":"%1"}],"current":0,"step":"sending","time":"%2"})")
+              .arg(digest, time);
+    QVERIFY(QDir().mkpath(QFileInfo(journalPath()).absolutePath()));
+    QFile file(journalPath());
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(journal.toUtf8()) > 0);
+    file.close();
+    QVERIFY(file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+
+    publish();
+    startDevices(oldPlus);
+    const Run run = finish(startCli(arguments));
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    QVERIFY2(QString::fromUtf8(run.out).contains(expected.arg(time)), run.out.constData());
 }
 
 void tst_CliProcess::lowBattery_data()

@@ -11,6 +11,7 @@
 #include "workflow/ComponentDownloads.h"
 #include "workflow/DeviceSelection.h"
 #include "workflow/PlanExecution.h"
+#include "workflow/UpdateJournal.h"
 
 #include <QActionGroup>
 #include <QApplication>
@@ -86,6 +87,7 @@ private slots:
     void oldMcuCannotBeUpdated();
     void downloadFailureReplans();
     void unplugDuringTransfer();
+    void stoppedUpdateToldOnConnect();
     void powerCycleRequest();
     void rebootFailure();
     void manifestFetchFailure();
@@ -238,6 +240,29 @@ void tst_UpdateWorkflow::downloadFailureReplans()
     QTRY_COMPARE(session.pages()->currentIndex(), 1);
     QTRY_COMPARE(session.planItems(), plan);
     QVERIFY(session.button("startUpdateButton")->isEnabled());
+}
+
+// A journal left by an earlier run for the device that is plugged in.
+void tst_UpdateWorkflow::stoppedUpdateToldOnConnect()
+{
+    WorkflowSession session;
+    publishFamily(session.catalogue);
+    const SimulatedDeviceSettings settings = deviceNeeding(Plus, { "Styles" });
+    UpdateJournal journal;
+    journal.model = Plus;
+    journal.serial = settings.serialNumber;
+    journal.components = { { ComponentType::Styles, QStringLiteral("0x1A2B"), QStringLiteral("Styles"),
+        QByteArray(32, '\x01') } };
+    journal.step = UpdateJournal::Step::Sending;
+    journal.time = QDateTime::currentDateTimeUtc();
+    QVERIFY(journal.write(UpdateJournal::defaultPath()));
+    session.addDevice(settings);
+    session.openWindow();
+    QVERIFY(waitForSelection(session));
+    const auto* result = session.window->findChild<MessageBox*>(QStringLiteral("resultBox"));
+    QTRY_COMPARE(result->text(), journal.stoppedText());
+    QCOMPARE(result->currentMode(), int(MessageMode::Warning));
+    UpdateJournal::remove();
 }
 
 void tst_UpdateWorkflow::unplugDuringTransfer()

@@ -4,6 +4,7 @@
 #include "app/UpdateHistory.h"
 #include "device/DeviceProtocol.h"
 #include "support/EngineFixture.h"
+#include "workflow/UpdateJournal.h"
 #include "workflow/UpdateWorkflow.h"
 
 #include <QTemporaryDir>
@@ -99,6 +100,20 @@ QString phaseNames(const Phases& phases)
     return names.join(QLatin1Char(' '));
 }
 
+void startWith(EngineFixture& f, const Devices& devices)
+{
+    f.catalogue.addComponent(QStringLiteral("PELK+"), QStringLiteral("MP"), QStringLiteral("3.2.7"), 6000);
+    f.catalogue.addComponent(QStringLiteral("PELK+"), QStringLiteral("DSP"), QStringLiteral("3.1.2"), 1500);
+    f.catalogue.addComponent(
+        QStringLiteral("PELK+"), QStringLiteral("Styles"), QStringLiteral("0x1A2B"), 20000);
+    f.catalogue.addComponent(
+        QStringLiteral("PELK+"), QStringLiteral("Ensemble"), QStringLiteral("0x00020014"), 30000);
+    f.catalogue.publish();
+    for (const SimulatedDeviceSettings& device : devices)
+        f.addDevice(device);
+    f.start();
+}
+
 } // namespace
 
 class tst_UpdateWorkflowEngine : public QObject
@@ -108,6 +123,8 @@ class tst_UpdateWorkflowEngine : public QObject
 private slots:
     void scenario_data();
     void scenario();
+    void journal_data();
+    void journal();
 
 private:
     QTemporaryDir dir;
@@ -404,16 +421,7 @@ void tst_UpdateWorkflowEngine::scenario()
     QFETCH(QString, message);
 
     EngineFixture f;
-    f.catalogue.addComponent(QStringLiteral("PELK+"), QStringLiteral("MP"), QStringLiteral("3.2.7"), 6000);
-    f.catalogue.addComponent(QStringLiteral("PELK+"), QStringLiteral("DSP"), QStringLiteral("3.1.2"), 1500);
-    f.catalogue.addComponent(
-        QStringLiteral("PELK+"), QStringLiteral("Styles"), QStringLiteral("0x1A2B"), 20000);
-    f.catalogue.addComponent(
-        QStringLiteral("PELK+"), QStringLiteral("Ensemble"), QStringLiteral("0x00020014"), 30000);
-    f.catalogue.publish();
-    for (const SimulatedDeviceSettings& device : devices)
-        f.addDevice(device);
-    f.start();
+    startWith(f, devices);
 
     QVERIFY2(
         script(f), qPrintable(phaseNames(f.phases) + QLatin1Char('\n') + f.messages.join(QLatin1Char('\n'))));
@@ -430,6 +438,56 @@ void tst_UpdateWorkflowEngine::scenario()
     for (int index = 0; index < devices.size(); ++index)
         found.append(holdings(f, index));
     QCOMPARE(found, held);
+}
+
+void tst_UpdateWorkflowEngine::journal_data()
+{
+    QTest::addColumn<SimulatedDeviceSettings>("device");
+    QTest::addColumn<int>("planned");
+    // The step the journal is left at, or empty when the update leaves none.
+    QTest::addColumn<QString>("left");
+
+    QTest::newRow("an update that ends well leaves none") << plus({ "MP", "Styles" }) << 2 << QString();
+    SimulatedDeviceSettings unplugged = plus({ "MP", "Styles" });
+    unplugged.unplugAfterPacket = 60;
+    QTest::newRow("unplugged while sending") << unplugged << 2 << "MCU Firmware sending";
+    SimulatedDeviceSettings stubborn = plus({ "Styles" });
+    stubborn.keepVersionAfterInstall = true;
+    QTest::newRow("device keeps its old version") << stubborn << 1 << "Styles awaiting reboot";
+}
+
+void tst_UpdateWorkflowEngine::journal()
+{
+    QFETCH(SimulatedDeviceSettings, device);
+    QFETCH(int, planned);
+    QFETCH(QString, left);
+
+    UpdateJournal::remove();
+    EngineFixture f;
+    startWith(f, { device });
+    // Written before the first byte of each component, with every file of the plan kept.
+    int sending = 0;
+    connect(f.workflow(), &WorkflowNotifier::phaseChanged, this, [&](WorkflowPhase phase) {
+        const std::optional<UpdateJournal> written = UpdateJournal::read();
+        if (phase == WorkflowPhase::Installing && written && written->step == UpdateJournal::Step::Sending
+            && written->current == sending && written->components.size() == planned)
+            ++sending;
+    });
+    QVERIFY(started(f, planned) && f.waitForOutcome());
+    QCOMPARE(sending, left.isEmpty() ? planned : 1);
+
+    const std::optional<UpdateJournal> kept = UpdateJournal::read();
+    QCOMPARE(QDir(UpdateJournal::keptFilesDirectory()).exists(), kept.has_value());
+    QCOMPARE(kept ? componentTypeName(kept->currentEntry()->type) + QLatin1Char(' ')
+                + QLatin1String(UpdateJournal::stepName(kept->step))
+                  : QString(),
+        left);
+    for (const UpdateJournal::Entry& entry : kept ? kept->components : QList<UpdateJournal::Entry>()) {
+        const QString file = UpdateJournal::keptFilesDirectory() + QLatin1Char('/') + entry.file;
+        QCOMPARE(QByteArray::fromHex(InstallAttemptRecorder::fileDigest(file).toLatin1()), entry.sha256);
+        QCOMPARE(QFile::permissions(file) & ~(QFileDevice::ReadUser | QFileDevice::WriteUser),
+            QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    }
 }
 
 } // namespace PelkPlus
