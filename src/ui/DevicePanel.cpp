@@ -122,6 +122,12 @@ void DevicePanel::addRegion()
     infoShownState->addTransition(state(WorkflowStates::noDeviceState), &QState::entered, infoNoDeviceState);
     infoNoDeviceState->addTransition(
         state(WorkflowStates::awaitRebootState), &QState::entered, infoRestartingState);
+    // A restart the link saw first: the device, still listed, was being connected again when the
+    // reboot wait began.
+    infoWaitingState->addTransition(
+        state(WorkflowStates::awaitRebootState), &QState::entered, infoRestartingState);
+    infoRestartingState->addTransition(
+        state(WorkflowStates::deviceReadyState), &QState::entered, infoShownState);
     infoRestartingState->addTransition(
         state(WorkflowStates::connectingState), &QState::entered, infoWaitingState);
     infoRestartingState->addTransition(
