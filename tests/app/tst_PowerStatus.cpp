@@ -66,9 +66,11 @@ bool tst_PowerStatus::set(const char* path, const char* interface, const char* n
 void tst_PowerStatus::initTestCase()
 {
     if (!PrivateDBus::daemonAvailable())
-        PELK_SKIP_UNLESS_REQUIRED("dbus-daemon is not installed (Debian package dbus); the power service cannot be stood in for.");
+        PELK_SKIP_UNLESS_REQUIRED(
+            "dbus-daemon is not installed (Debian package dbus); the power service cannot be stood in for.");
     if (!PrivateDBus::dbusmockAvailable())
-        PELK_SKIP_UNLESS_REQUIRED("python3 with the dbusmock module is not installed (Debian package python3-dbusmock).");
+        PELK_SKIP_UNLESS_REQUIRED(
+            "python3 with the dbusmock module is not installed (Debian package python3-dbusmock).");
 
     privateBus = std::make_unique<PrivateDBus>();
     QString error;

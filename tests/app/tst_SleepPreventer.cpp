@@ -162,9 +162,11 @@ void TestSleepPreventer::startLoginMock()
 void TestSleepPreventer::initTestCase()
 {
     if (!PrivateDBus::daemonAvailable())
-        PELK_SKIP_UNLESS_REQUIRED("dbus-daemon is not installed (Debian package dbus); the login manager cannot be stood in for.");
+        PELK_SKIP_UNLESS_REQUIRED(
+            "dbus-daemon is not installed (Debian package dbus); the login manager cannot be stood in for.");
     if (!PrivateDBus::dbusmockAvailable())
-        PELK_SKIP_UNLESS_REQUIRED("python3 with the dbusmock module is not installed (Debian package python3-dbusmock).");
+        PELK_SKIP_UNLESS_REQUIRED(
+            "python3 with the dbusmock module is not installed (Debian package python3-dbusmock).");
 
     privateBus = std::make_unique<PrivateDBus>();
     QString error;

@@ -562,7 +562,8 @@ void tst_CliProcess::lowBattery()
     QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
     if (!PrivateDBus::daemonAvailable() || !PrivateDBus::dbusmockAvailable())
-        PELK_SKIP_UNLESS_REQUIRED("dbus-daemon and python3-dbusmock are needed to stand in for the power service.");
+        PELK_SKIP_UNLESS_REQUIRED(
+            "dbus-daemon and python3-dbusmock are needed to stand in for the power service.");
 
     PrivateDBus power;
     QString error;

@@ -28,9 +28,9 @@ private:
 } // namespace PelkPlus
 
 // Skips the test for want of what the reason names; fails it where every test is required.
-#define PELK_SKIP_UNLESS_REQUIRED(reason)                                                                     \
+#define PELK_SKIP_UNLESS_REQUIRED(reason)                                                                    \
     do {                                                                                                     \
-        if (PelkPlus::TestEnvironment::everyTestRequired())                                                 \
-            QFAIL(reason " The continuous integration must install it.");                                 \
+        if (PelkPlus::TestEnvironment::everyTestRequired())                                                  \
+            QFAIL(reason " The continuous integration must install it.");                                    \
         QSKIP(reason);                                                                                       \
     } while (false)
