@@ -170,10 +170,12 @@ void tst_StateMachine::transitions_data()
         { "infoNoDeviceState",
             { "connectingState.entered>infoWaitingState", "awaitRebootState.entered>infoRestartingState" } },
         { "infoWaitingState",
-            { "noDeviceState.entered>infoNoDeviceState", "deviceReadyState.entered>infoShownState" } },
+            { "noDeviceState.entered>infoNoDeviceState", "deviceReadyState.entered>infoShownState",
+                "awaitRebootState.entered>infoRestartingState" } },
         { "infoShownState", { "noDeviceState.entered>infoNoDeviceState" } },
         { "infoRestartingState",
-            { "connectingState.entered>infoWaitingState", "awaitRebootState.exited>infoNoDeviceState" } },
+            { "deviceReadyState.entered>infoShownState", "connectingState.entered>infoWaitingState",
+                "awaitRebootState.exited>infoNoDeviceState" } },
     };
     for (const auto& [state, expected] : table)
         QTest::newRow(state) << QString::fromLatin1(state) << expected;
