@@ -68,6 +68,8 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://quellor.com/")
 # udev applies the rule, xdg-open opens the download page of a newer updater, logind keeps the
 # computer awake during an update. The Wayland platform plug-in is only needed without XWayland.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Named as well, for a build whose shlibdeps run cannot see it: update bundles are read with it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libarchive13")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev, xdg-utils, default-logind | logind")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "qtwayland5")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/debian/postinst ${PROJECT_BINARY_DIR}/debian/postrm)

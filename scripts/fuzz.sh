@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
 jobs=${PELK_FUZZ_JOBS:-2}
-targets=(${PELK_FUZZ_TARGETS:-manifest semantic_version firmware_version data_version header devsim signature})
+targets=(${PELK_FUZZ_TARGETS:-manifest semantic_version firmware_version data_version header devsim signature update_bundle})
 
 bash scripts/install-deps.sh
 

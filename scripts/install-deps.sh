@@ -11,7 +11,7 @@ packages=(
   desktop-file-utils appstream udev clang-format clang-tidy ccache
   dpkg-dev file
   clang libclang-rt-14-dev
-  libsodium-dev
+  libsodium-dev libarchive-dev
   strace
   umockdev libumockdev-dev gir1.2-umockdev-1.0
   at-spi2-core python3-dbus dbus-bin

@@ -41,6 +41,9 @@ int main(int argc, char* argv[])
 
     auto* window = new PelkPlus::MainWindow;
     window->show();
+    const QString bundle = PelkPlus::CommandLine::bundleFile(application->arguments());
+    if (!bundle.isEmpty())
+        window->installBundle(bundle);
     const int result = application->exec();
 
     delete window;

@@ -33,6 +33,9 @@ struct Parser
             "Updates the firmware and sound data of a Quellor Pelk or Pelk+ connected by USB."));
         // "-platform offscreen" is one option with a value, as the toolkit reads it.
         parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+        parser.addPositionalArgument(QStringLiteral("bundle"),
+            QStringLiteral("An update bundle to install from, with no network access."),
+            QStringLiteral("[BUNDLE]"));
         for (const char* name : toolkitValueOptions) {
             QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
             option.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -109,10 +112,21 @@ CommandLine::Request CommandLine::inspect(
         return Request::Help;
     if (p.parser.isSet(p.version))
         return Request::Version;
+    if (p.parser.positionalArguments().size() > 1) {
+        if (error)
+            *error = QStringLiteral("Only one update bundle can be installed at a time.");
+        return Request::UsageError;
+    }
     if (!displayAvailable(p.parser.value(QStringLiteral("platform")),
             p.parser.value(QStringLiteral("display")), environment))
         return Request::NoDisplay;
     return Request::Run;
+}
+
+QString CommandLine::bundleFile(const QStringList& arguments)
+{
+    Parser p;
+    return p.parser.parse(arguments) ? p.parser.positionalArguments().value(0) : QString();
 }
 
 bool CommandLine::answersAlone(int& argc, char** argv, int* exitCode)

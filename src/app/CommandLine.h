@@ -33,6 +33,9 @@ public:
     static bool answersAlone(int& argc, char** argv, int* exitCode);
 
     static QString noDisplayText();
+
+    // The update bundle to install, given as the one argument; empty when none is.
+    static QString bundleFile(const QStringList& arguments);
 };
 
 } // namespace PelkPlus

@@ -13,6 +13,7 @@ const char description[] = "Updates the firmware and data of a Pelk or Pelk+ con
                            "  devices                 the connected devices and their versions\n"
                            "  check                   what an update would install\n"
                            "  update                  installs every newer component\n"
+                           "  update --bundle FILE    the same from an update bundle, with no network\n"
                            "  install FILE --type T   installs one component from a file\n"
                            "  history                 every install attempt recorded, newest first\n"
                            "  diagnostics [FILE]      a report for a support request\n\n"
@@ -65,6 +66,10 @@ CliOptions::Outcome CliOptions::parse(const QStringList& arguments, CliOptions* 
     const QCommandLineOption deviceOption(QStringLiteral("device"),
         QStringLiteral("The serial number of the device to use when several are connected."),
         QStringLiteral("SERIAL"));
+    const QCommandLineOption bundleOption(QStringLiteral("bundle"),
+        QStringLiteral("With check or update, takes the catalogue and the files from an update bundle "
+                       "(pelk-catalogue bundle) and uses no network."),
+        QStringLiteral("FILE"));
     const QCommandLineOption urlOption(QStringLiteral("manifest-url"),
         QStringLiteral("Fetches the update manifest from URL for this run only."), QStringLiteral("URL"));
     const QCommandLineOption jsonOption(
@@ -79,7 +84,7 @@ CliOptions::Outcome CliOptions::parse(const QStringList& arguments, CliOptions* 
         { QStringLiteral("h"), QStringLiteral("help") }, QStringLiteral("Displays this help."));
     const QCommandLineOption versionOption = parser.addVersionOption();
     parser.addOptions({ helpOption, yesOption, ignorePowerOption, allowUnsignedOption, typeOption,
-        deviceOption, urlOption, jsonOption, quietOption, verboseOption });
+        deviceOption, bundleOption, urlOption, jsonOption, quietOption, verboseOption });
 
     auto usageError = [text](const QString& message) {
         *text = message + QStringLiteral("\nTry 'pelk-cli --help' for more information.");
@@ -135,6 +140,13 @@ CliOptions::Outcome CliOptions::parse(const QStringList& arguments, CliOptions* 
         return usageError(QStringLiteral("--allow-unsigned belongs to update."));
     if (!positional.isEmpty())
         return usageError(QStringLiteral("Unexpected argument: %1").arg(positional.first()));
+    if (parser.isSet(bundleOption)) {
+        if (options->command != Update && options->command != Check)
+            return usageError(QStringLiteral("--bundle belongs to check and update."));
+        if (parser.isSet(urlOption))
+            return usageError(QStringLiteral("--bundle and --manifest-url cannot be used together."));
+        options->bundle = parser.value(bundleOption);
+    }
 
     if (parser.isSet(urlOption)) {
         const QUrl url = QUrl::fromUserInput(parser.value(urlOption));

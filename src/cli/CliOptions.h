@@ -33,6 +33,8 @@ struct CliOptions
     QString file;
     ComponentType type = ComponentType::McuFirmware;
     QString serial;
+    // check, update: the update bundle whose catalogue and files are used instead of the network.
+    QString bundle;
     // Used for this run only; the stored URL is left as it is.
     QUrl manifestUrl;
     bool json = false;

@@ -63,6 +63,7 @@ QString CliOutput::errorKindForTitle(const QString& title)
         const char* kind;
     } kinds[] = {
         { "Update Check Failure", "check" },
+        { "Update Bundle", "bundle" },
         { "Download Failure", "download" },
         { "Update Failure", "install" },
         { "Reboot Failure", "reboot" },

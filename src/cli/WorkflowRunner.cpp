@@ -94,6 +94,14 @@ void WorkflowRunner::start()
         finish(2);
         return;
     }
+    // Opened before the workflow starts, so that not even its start-up check goes to the network.
+    QString error;
+    if (!cliOptions.bundle.isEmpty() && !workflow->useBundle(cliOptions.bundle, &error)) {
+        cliOutput->error(
+            error + QStringLiteral(" Nothing was sent to the device."), QStringLiteral("bundle"));
+        finish(1);
+        return;
+    }
     workflow->start();
 }
 

@@ -125,6 +125,11 @@ void MainWindow::createWidgets()
     setCentralWidget(central);
 }
 
+void MainWindow::installBundle(const QString& path)
+{
+    workflow->installBundle(path);
+}
+
 void MainWindow::createMenus()
 {
     advancedMenu = new AdvancedMenu(workflow, this);
@@ -132,6 +137,9 @@ void MainWindow::createMenus()
     auto* menuBar = new QMenuBar;
     QMenu* fileMenu = menuBar->addMenu(tr("&File"));
     QAction* advancedEntry = fileMenu->addMenu(advancedMenu);
+    installBundleAction = fileMenu->addAction(tr("Install Update Bundle..."));
+    installBundleAction->setObjectName(QStringLiteral("installBundleAction"));
+    connect(installBundleAction, &QAction::triggered, workflow, &UpdateWorkflow::installBundleFromFile);
     fileMenu->addSeparator();
     checkAppUpdateAction = fileMenu->addAction(tr("Check for New Version of Pelk Updater"));
     connect(checkAppUpdateAction, &QAction::triggered, workflow, &UpdateWorkflow::checkAppUpdates);
@@ -207,6 +215,13 @@ void MainWindow::createStateMachine()
     state(WorkflowStates::promptReplugState)->assignProperty(pages, "currentIndex", 0);
     state(WorkflowStates::selectionState)->assignProperty(pages, "currentIndex", 1);
     state(WorkflowStates::updatingState)->assignProperty(pages, "currentIndex", 2);
+
+    // A bundle replaces the catalogue of a plan: not while one is being made or carried out.
+    for (const char* busy : { WorkflowStates::checkingState, WorkflowStates::updatingState })
+        state(busy)->assignProperty(installBundleAction, "enabled", false);
+    for (const char* open : { WorkflowStates::idleState, WorkflowStates::promptConnectState,
+             WorkflowStates::promptWaitState, WorkflowStates::promptReplugState })
+        state(open)->assignProperty(installBundleAction, "enabled", true);
 
     // An offer to quit for a newer updater is not made while anything but the list is shown.
     QState* idleState = state(WorkflowStates::idleState);

@@ -53,6 +53,8 @@ public:
     // has no package for it, and then no newer updater is ever offered.
     void setAppPackageType(std::optional<ComponentType> type);
     static std::optional<ComponentType> platformApplicationType();
+    // An update bundle given on the command line: checked as soon as a device is ready.
+    void installBundle(const QString& path);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -76,6 +78,7 @@ private:
     QStackedWidget* pages = nullptr;
     AdvancedMenu* advancedMenu = nullptr;
     QAction* checkAppUpdateAction = nullptr;
+    QAction* installBundleAction = nullptr;
     QAction* advancedShortcut = nullptr;
     // A transfer was cut off by the device's loss; the connect prompt says so until it is back.
     bool interruptionToTell = false;

@@ -22,7 +22,11 @@ SelectionPage::SelectionPage(UpdateWorkflow* engine, QWidget* parent)
 
     checkUpdatesButton = new QPushButton(QStringLiteral("Check for Latest Updates"));
     checkUpdatesButton->setObjectName(QStringLiteral("checkUpdatesButton"));
-    connect(checkUpdatesButton, &QPushButton::clicked, workflow, &UpdateWorkflow::checkForUpdates);
+    // The online catalogue, also after an update bundle was installed.
+    connect(checkUpdatesButton, &QPushButton::clicked, engine, [engine] {
+        engine->useOnlineCatalogue();
+        engine->checkForUpdates();
+    });
     resultBox = new MessageBox;
     resultBox->setObjectName(QStringLiteral("resultBox"));
     resultBox->clear();

@@ -7,6 +7,7 @@
 #include "update/ComponentSizeRequests.h"
 #include "update/DownloadAgent.h"
 #include "update/DownloadReplies.h"
+#include "update/UpdateBundle.h"
 #include "update/UpdateManifestParser.h"
 
 #include <QBuffer>
@@ -93,6 +94,21 @@ void UpdateManager::resetDiscovery()
     parser->clearStateStack();
 }
 
+void UpdateManager::useBundle(std::shared_ptr<const UpdateBundle> bundle)
+{
+    if (currentState == Discovering) {
+        qDebug("UpdateManager: The check under way gives way to the update bundle.");
+        manifestAgent->abort();
+        resetDiscovery();
+    }
+    localBundle = std::move(bundle);
+}
+
+void UpdateManager::useNetwork()
+{
+    localBundle.reset();
+}
+
 void UpdateManager::fail(FailureReason reason, const QString& text)
 {
     resetDiscovery();
@@ -122,7 +138,9 @@ void UpdateManager::checkForUpdates()
         return;
     }
 
-    manifestUrl = ConfigurationManager::instance()->manifestUrl();
+    // A bundle's URLs only name its files; what they may be is judged as for a catalogue fetched
+    // over plain http.
+    manifestUrl = localBundle ? QUrl() : ConfigurationManager::instance()->manifestUrl();
     QString keyProblem;
     // A key that cannot be read must not turn verification off: nothing is fetched until it is mended.
     if (!trust.reload(&keyProblem)) {
@@ -130,6 +148,11 @@ void UpdateManager::checkForUpdates()
         return;
     }
     fetchingSignature = false;
+    if (localBundle) {
+        // Returns at once, as a check over the network does.
+        QMetaObject::invokeMethod(this, &UpdateManager::checkBundle, Qt::QueuedConnection);
+        return;
+    }
     DownloadRequest request;
     request.url = manifestUrl;
     request.destination = manifestFile;
@@ -184,7 +207,32 @@ void UpdateManager::downloadFinished()
         return;
     }
     qDebug("UpdateManager: Manifest file opened.");
-    if (refuse(UnverifiedCatalogue, trust.applyKeyStatement(manifest)) || !verifySignature(manifest)
+    bool signatureRead = false;
+    const QByteArray signature = trust.requiresSignature()
+        ? readAll(manifestFile + QLatin1String(signatureSuffix), CatalogueSignature::maximumFileSize,
+            &signatureRead)
+        : QByteArray();
+    acceptCatalogue(manifest, signatureRead ? &signature : nullptr);
+}
+
+void UpdateManager::checkBundle()
+{
+    // Dropped, or another source chosen, since the check began.
+    if (currentState != Discovering || fetchingSignature || !localBundle)
+        return;
+    const std::shared_ptr<const UpdateBundle> bundle = localBundle;
+    qDebug().noquote() << "UpdateManager: Reading the catalogue of the update bundle" << bundle->path();
+    const QByteArray manifest = bundle->manifest();
+    if (!isCatalogue(manifest, QByteArray()))
+        return;
+    const QByteArray signature = bundle->signature();
+    acceptCatalogue(manifest, bundle->hasSignature() ? &signature : nullptr);
+}
+
+void UpdateManager::acceptCatalogue(const QByteArray& manifest, const QByteArray* signature)
+{
+    if (refuse(UnverifiedCatalogue, trust.applyKeyStatement(manifest))
+        || !verifySignature(manifest, signature)
         || refuse(RefusedCatalogue, trust.freshnessRefusal(manifest)))
         return;
 
@@ -204,10 +252,22 @@ void UpdateManager::downloadFinished()
     if (!checkComponentUrls() || refuse(RefusedCatalogue, trust.digestRefusal(parser->manifestData())))
         return;
     QString error;
+    // The bundle's files are checked as a download would be, before anything is planned from them.
+    if (localBundle && !localBundle->attach(&parser->manifestData(), &error)) {
+        refuse(RefusedCatalogue, error);
+        return;
+    }
     if (!trust.recordAccepted(manifest, &error))
         qCritical().noquote() << "UpdateManager: The newest catalogue accepted cannot be remembered:"
                               << error;
 
+    if (localBundle) {
+        const QDateTime published = CatalogueHeader::read(manifest).published;
+        manifestTimestamp = published.isValid() ? published : QFileInfo(localBundle->path()).lastModified();
+        qDebug("UpdateManager: Manifest parsed.");
+        onSizesDone();
+        return;
+    }
     manifestTimestamp = QFileInfo(manifestFile).lastModified();
     qDebug("UpdateManager: Manifest parsed.");
     sizes->request(&parser->manifestData());
@@ -236,19 +296,17 @@ bool UpdateManager::refuse(FailureReason reason, const QString& text)
     return true;
 }
 
-bool UpdateManager::verifySignature(const QByteArray& manifest)
+bool UpdateManager::verifySignature(const QByteArray& manifest, const QByteArray* signature)
 {
     if (!trust.requiresSignature()) {
         qDebug("UpdateManager: No catalogue signing key is trusted; the catalogue was not verified.");
         return true;
     }
-    bool read = false;
-    const QByteArray signature
-        = readAll(manifestFile + QLatin1String(signatureSuffix), CatalogueSignature::maximumFileSize, &read);
     QString error;
-    if (!read) {
-        error = QStringLiteral("the signature file cannot be read");
-    } else if (trust.verify(manifest, signature, &error)) {
+    if (!signature) {
+        error = localBundle ? QStringLiteral("the update bundle carries no signature of its catalogue")
+                            : QStringLiteral("the signature file cannot be read");
+    } else if (trust.verify(manifest, *signature, &error)) {
         qDebug("UpdateManager: Catalogue signature verified.");
         return true;
     }

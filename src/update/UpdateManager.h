@@ -10,14 +10,18 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
+
 namespace PelkPlus {
 
 class ComponentSizeRequests;
 class DownloadAgent;
+class UpdateBundle;
 
 // Update discovery: downloads the manifest from the configured URL, parses it, asks the size of
 // every listed component with a HEAD request (ComponentSizeRequests) and reports
-// updateDiscoveryDone, or failure.
+// updateDiscoveryDone, or failure. With an update bundle in use, the bundle's catalogue and files
+// take the network's place, under the same rules.
 class UpdateManager : public QObject
 {
     Q_OBJECT
@@ -55,6 +59,14 @@ public:
     // Starts a discovery and returns at once; the result comes as updateDiscoveryDone or failure.
     void checkForUpdates();
     void resetDiscovery();
+
+    // From the next check on, the catalogue is the bundle's and every device component is given
+    // its file from it: nothing is fetched. A check under way is dropped. The bundle is kept while
+    // any plan made from it may still send its files.
+    void useBundle(std::shared_ptr<const UpdateBundle> bundle);
+    // The catalogue is fetched from the configured URL again.
+    void useNetwork();
+    std::shared_ptr<const UpdateBundle> bundle() const { return localBundle; }
 
     // Last-modified time of the manifest after the last successful parse; invalid before one.
     QDateTime manifestTime() const { return manifestTimestamp; }
@@ -103,7 +115,12 @@ private:
     bool isCatalogue(const QByteArray& manifest, const QByteArray& contentType);
     // Fails the check with text, logged, and returns true; returns false for an empty text.
     bool refuse(FailureReason reason, const QString& text);
-    bool verifySignature(const QByteArray& manifest);
+    // signature is null when it could not be read.
+    bool verifySignature(const QByteArray& manifest, const QByteArray* signature);
+    // Every rule of a catalogue from its bytes on: key statement, signature, freshness, parse,
+    // URLs, digests; then the sizes, asked of the server or taken from the bundle's files.
+    void acceptCatalogue(const QByteArray& manifest, const QByteArray* signature);
+    void checkBundle();
     bool checkComponentUrls();
     void onSizesDone();
     void onSizeFailed(const QString& reason);
@@ -116,6 +133,7 @@ private:
     QString manifestFile;
     QDateTime manifestTimestamp;
     QUrl manifestUrl;
+    std::shared_ptr<const UpdateBundle> localBundle;
     CatalogueTrust trust;
     // Unreadable by the root element's reader: only the parser can tell whether it is a catalogue.
     bool headerUnreadable = false;

@@ -6,6 +6,7 @@
 #include "device/DeviceModel.h"
 #include "device/DeviceMonitor.h"
 #include "update/DownloadAgent.h"
+#include "update/UpdateBundle.h"
 #include "update/UpdateManager.h"
 #include "workflow/AppUpdateCheck.h"
 #include "workflow/ComponentDownloads.h"
@@ -60,6 +61,13 @@ UpdateWorkflow::UpdateWorkflow(QObject* parent)
     connect(this, &WorkflowNotifier::installProgressChanged, clock,
         [this](int percent) { clock->setTransferFraction(percent / 100.0); });
     connect(this, &WorkflowNotifier::updateEnded, clock, &UpdateProgressClock::stop);
+    connect(this, &WorkflowNotifier::phaseChanged, this, [this](WorkflowPhase phase) {
+        if (bundleCheckPending && phase == WorkflowPhase::Idle) {
+            bundleCheckPending = false;
+            // Once the machine has settled in the state it entered.
+            QMetaObject::invokeMethod(this, &UpdateWorkflow::checkForUpdates, Qt::QueuedConnection);
+        }
+    });
 }
 
 UpdateWorkflow::~UpdateWorkflow()
@@ -366,6 +374,61 @@ bool UpdateWorkflow::installFile(ComponentType type, const QString& path)
     qDebug() << "About to upload" << componentTypeName(type) << "from:" << path;
     emit forceInstallComponentRequest();
     return true;
+}
+
+bool UpdateWorkflow::useBundle(const QString& path, QString* error)
+{
+    auto bundle = std::make_shared<UpdateBundle>();
+    if (!bundle->open(path, error)) {
+        qCritical().noquote() << "UpdateWorkflow:" << *error;
+        return false;
+    }
+    updateManager->useBundle(std::move(bundle));
+    return true;
+}
+
+void UpdateWorkflow::useOnlineCatalogue()
+{
+    bundleCheckPending = false;
+    updateManager->useNetwork();
+}
+
+bool UpdateWorkflow::isUsingBundle() const
+{
+    return updateManager->bundle() != nullptr;
+}
+
+bool UpdateWorkflow::installBundle(const QString& path)
+{
+    // The files of a running update are not taken from under it.
+    if (isUpdating()) {
+        if (questions)
+            questions->critical(QStringLiteral("Update Bundle"),
+                QStringLiteral("An update is running; open the update bundle once it has ended."));
+        return false;
+    }
+    QString error;
+    if (!useBundle(path, &error)) {
+        if (questions)
+            questions->critical(QStringLiteral("Update Bundle Refused"),
+                error + QStringLiteral("\n\nNothing was sent to the device."));
+        return false;
+    }
+    if (currentPhase == WorkflowPhase::Idle || currentPhase == WorkflowPhase::Planned)
+        checkForUpdates();
+    else
+        bundleCheckPending = true;
+    return true;
+}
+
+void UpdateWorkflow::installBundleFromFile()
+{
+    if (!questions)
+        return;
+    const QString path = questions->openFileName(QStringLiteral("Select Update Bundle"), QDir::homePath(),
+        QStringLiteral("Update bundles (*.tar *.tar.gz *.tgz *.tar.xz);;All files (*)"));
+    if (!path.isEmpty())
+        installBundle(path);
 }
 
 void UpdateWorkflow::editManifestUrl()

@@ -158,6 +158,17 @@ public slots:
     // Installs the file as a component of the type; false, after telling why, when its name does
     // not fit the type.
     bool installFile(ComponentType type, const QString& path);
+    // An update bundle's catalogue and files take the network's place from the next check on (the
+    // start-up one too, when given before start()); false, with why, when the bundle is refused.
+    bool useBundle(const QString& path, QString* error);
+    // The catalogue is fetched over the network again.
+    void useOnlineCatalogue();
+    bool isUsingBundle() const;
+    // Opens the bundle and checks the device's updates from it, at once or as soon as a device is
+    // ready; a refused bundle is told, and nothing is sent.
+    bool installBundle(const QString& path);
+    // Asks for a bundle file and installs from it.
+    void installBundleFromFile();
     // Asks for the manifest's URL until a valid one or none is given, and keeps it.
     void editManifestUrl();
     void forgetDevice();
@@ -224,6 +235,8 @@ private:
     PowerCheck* powerCheck = nullptr;
     CatalogueConsent unsignedConsent;
     UpdateProgressClock* clock = nullptr;
+    // A bundle was opened while no device could be checked: the check waits for one.
+    bool bundleCheckPending = false;
     WorkflowPhase currentPhase = WorkflowPhase::NoDevice;
 };
 

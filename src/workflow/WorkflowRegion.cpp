@@ -1,5 +1,6 @@
 #include "workflow/WorkflowRegion.h"
 
+#include "device/DeviceModel.h"
 #include "device/DeviceMonitor.h"
 #include "update/DownloadAgent.h"
 #include "update/UpdateManager.h"
@@ -97,8 +98,14 @@ void WorkflowRegion::planUpdate(bool forceAll)
     // A re-plan after an update or a failure rests on the check that made the plan; the update
     // manager's data may have been cleared by a check for a newer updater since.
     if (parts.plan.needsSource()) {
-        parts.plan.setSource(parts.manager->componentsFor(UpdatePlanner::productFor(info)),
-            parts.manager->manifestTime(), parts.manager->isCatalogueVerified());
+        const QList<Component> components = parts.manager->componentsFor(UpdatePlanner::productFor(info));
+        parts.plan.setSource(components, parts.manager->manifestTime(), parts.manager->isCatalogueVerified());
+        // A bundle made for the other model is not "no updates": the user holds the wrong file.
+        if (components.isEmpty() && parts.manager->bundle())
+            emit workflow.messageRequested(MessageKind::Critical, QStringLiteral("Update Bundle"),
+                QStringLiteral(
+                    "The update bundle holds no update for the %1. Nothing was sent to the device.")
+                    .arg(QLatin1String(modelName(info.model))));
     }
     if (parts.plan.make(info, forceAll))
         emit workflow.updatesAvailable();

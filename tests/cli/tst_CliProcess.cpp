@@ -69,6 +69,8 @@ private slots:
     void lowBattery_data();
     void lowBattery();
     void updateInstallsEveryImage();
+    void updateFromBundle_data();
+    void updateFromBundle();
     void oneUpdaterPerDevice_data();
     void oneUpdaterPerDevice();
     void diagnosticsReport_data();
@@ -185,8 +187,11 @@ QProcess* tst_CliProcess::startCli(const QStringList& arguments, const QStringLi
             changed.remove(entry);
     }
     cli->setProcessEnvironment(changed);
+    // A bundle takes the server's place.
     cli->start(qEnvironmentVariable("PELK_CLI"),
-        arguments + QStringList { "--manifest-url", server.url(UpdateCatalogue::manifestPath()).toString() });
+        arguments.contains(QStringLiteral("--bundle")) ? arguments
+                                                       : arguments
+                + QStringList { "--manifest-url", server.url(UpdateCatalogue::manifestPath()).toString() });
     return cli;
 }
 
@@ -669,6 +674,80 @@ void tst_CliProcess::updateInstallsEveryImage()
         if (i < 2)
             QCOMPARE(match.captured(2).toUInt(nullptr, 16), uint(checksum));
     }
+}
+
+void tst_CliProcess::updateFromBundle_data()
+{
+    QTest::addColumn<QString>("product");    // of every component the bundle holds
+    QTest::addColumn<QString>("trustedKey"); // the key the bundle is signed with, or another
+    QTest::addColumn<bool>("cutShort");      // the bundle file is cut to half its size
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("expected"); // on standard error, or output when it is empty
+
+    QTest::newRow("signed, every component")
+        << "PELK+"
+        << "signing" << false << 0 << "Update complete: 4 components installed and verified.";
+    QTest::newRow("for the other model")
+        << "PELK"
+        << "signing" << false << 1 << "The update bundle holds no update for the Pelk+.";
+    QTest::newRow("signed by a key not trusted") << "PELK+"
+                                                 << "other" << false << 1 << "could not be verified";
+    QTest::newRow("cut short") << "PELK+"
+                               << "signing" << true << 1 << "cut short or damaged";
+}
+
+void tst_CliProcess::updateFromBundle()
+{
+    QFETCH(QString, product);
+    QFETCH(QString, trustedKey);
+    QFETCH(bool, cutShort);
+    QFETCH(int, exitCode);
+    QFETCH(QString, expected);
+
+    QTemporaryDir source;
+    const auto tool = [](const QStringList& arguments) {
+        QProcess process;
+        process.start(QStringLiteral(PELK_CATALOGUE), arguments);
+        return process.waitForFinished() && process.exitCode() == 0;
+    };
+    for (const QString& key : { QStringLiteral("signing"), QStringLiteral("other") })
+        QVERIFY(tool({ "keygen", source.filePath(key) }));
+    QFile trusted(source.filePath(trustedKey + QStringLiteral(".pub")));
+    QVERIFY(trusted.open(QIODevice::ReadOnly));
+    QSettings().setValue(
+        QStringLiteral("update/trusted-keys"), QString::fromLatin1(trusted.readAll().trimmed()));
+
+    publish();
+    QStringList arguments { "bundle", "--out", source.filePath(QStringLiteral("bundle.tar.gz")), "--sign-key",
+        source.filePath(QStringLiteral("signing")) };
+    for (const UpdateCatalogue::Entry& entry : catalogue->entries()) {
+        QFile file(source.filePath(QFileInfo(entry.path).fileName()));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(entry.served) == entry.served.size());
+        arguments << "--component"
+                  << QStringList { product, entry.name, entry.version, file.fileName() }.join(':');
+    }
+    QVERIFY(tool(arguments));
+    // Cut short in the middle of a file, as a copy that did not finish.
+    QFile written(source.filePath(QStringLiteral("bundle.tar.gz")));
+    if (cutShort)
+        QVERIFY(written.resize(written.size() / 2));
+
+    QFile::remove(historyPath());
+    startDevices(oldPlus);
+    const Run run = finish(startCli({ "update", "--bundle", source.filePath(QStringLiteral("bundle.tar.gz")),
+                               "--yes", "--verbose" }),
+        120000);
+    QSettings().remove(QStringLiteral("update/trusted-keys"));
+    QVERIFY2(
+        run.exitCode == exitCode, qPrintable(QStringLiteral("exit %1: %2").arg(run.exitCode).arg(run.err)));
+    QVERIFY2((run.err + QString::fromLocal8Bit(run.out)).contains(expected), qPrintable(run.err));
+    // Nothing went to the network: the log tells of every download and every check begun.
+    QVERIFY2(!run.err.contains(QStringLiteral("DownloadAgent: Downloading")), qPrintable(run.err));
+    QVERIFY2(!run.err.contains(QStringLiteral("UpdateManager: Starting download")), qPrintable(run.err));
+    QCOMPARE(history(),
+        exitCode ? QStringList()
+                 : QStringList({ "Ensemble Audio verified", "Styles verified", "DSP Firmware verified",
+                     "MCU Firmware verified" }));
 }
 
 void tst_CliProcess::oneUpdaterPerDevice_data()

@@ -380,6 +380,32 @@ void tst_Catalogue::commandLine()
     QVERIFY2(listing.contains("PELK+\tMP\t3.0.2\t2024-05-02\thttp://127.0.0.1:8080/catalogue/plus/m.bin\n"),
         listing.constData());
 
+    // The same entries as a bundle, checked from within; the updater's package keeps its URL alone.
+    const QString bundle = QDir(root).filePath(QStringLiteral("bundle.tar"));
+    QVERIFY(run({ QStringLiteral("bundle"), QStringLiteral("--out"), bundle, QStringLiteral("--release-date"),
+        QLatin1String(releaseDate), QStringLiteral("--component"),
+        QStringLiteral("plus:mcu:3.0.2:plus/m.bin"), QStringLiteral("--component"),
+        QStringLiteral("Pelk Updater:Win:2.0.2:app/u.exe") }));
+    QCOMPARE(process.exitCode(), 0);
+    QVERIFY(run({ QStringLiteral("--check"), bundle }));
+    QCOMPARE(process.exitCode(), 0);
+    QVERIFY(process.readAllStandardOutput().contains(
+        "PELK+\tMP\t3.0.2\t2024-05-02\thttps://bundle.invalid/plus/m.bin\n"));
+    QVERIFY(process.readAllStandardError().contains("update-manifest.xml, plus/m.bin."));
+    // One byte of the firmware changed inside the bundle.
+    QFile image(QDir(root).filePath(QStringLiteral("plus/m.bin")));
+    QFile tar(bundle);
+    QVERIFY(image.open(QIODevice::ReadOnly) && tar.open(QIODevice::ReadWrite));
+    QByteArray bytes = tar.readAll();
+    const int at = bytes.indexOf(image.readAll());
+    QVERIFY(at > 0);
+    bytes[at] = char(bytes.at(at) ^ 1);
+    QVERIFY(tar.seek(0) && tar.write(bytes) == bytes.size());
+    tar.close();
+    QVERIFY(run({ QStringLiteral("--check"), bundle }));
+    QCOMPARE(process.exitCode(), 1);
+    QVERIFY(process.readAllStandardError().contains("is not the one the catalogue describes"));
+
     // The parser's complaint reaches the publisher and the exit code says it failed.
     QVERIFY(run({ QStringLiteral("--base-url"), QLatin1String(catalogueUrl), QStringLiteral("--out"), out,
         QStringLiteral("--component"), QStringLiteral("updater:mcu:2.0.3:plus/m.bin") }));

@@ -1,6 +1,7 @@
 // pelk-catalogue: writes the update manifest that Pelk Updater reads, from the component files a
 // publisher names, and checks it with the updater's own parser before it replaces the old one.
 
+#include "BundleWriter.h"
 #include "CatalogueChecker.h"
 #include "CatalogueKeys.h"
 #include "CatalogueNames.h"
@@ -13,6 +14,7 @@
 #include "update/CatalogueSignature.h"
 #include "update/KeyRotation.h"
 #include "update/KeyStatement.h"
+#include "update/UpdateBundle.h"
 #include "update/UpdateManifestParser.h"
 
 #include <QCommandLineParser>
@@ -20,9 +22,11 @@
 #include <QDate>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTextStream>
 
 #include <cstdio>
+#include <functional>
 
 using namespace PelkPlus;
 
@@ -52,9 +56,11 @@ void printComponents(const ManifestData& data)
     }
 }
 
-// Reads the manifest as the updater would, then checks every file it lists below root and, given
+using FileCheck = std::function<bool(ManifestData*, QStringList*)>;
+
+// Reads the manifest as the updater would, then checks every file it lists (checkFiles) and, given
 // a public key file, its signature and its times. The bytes verified are the bytes parsed.
-int check(const QString& path, const QString& root, const QString& publicKeyPath)
+int check(const QString& path, const QString& publicKeyPath, const FileCheck& checkFiles)
 {
     QByteArray manifest;
     QString error;
@@ -93,13 +99,60 @@ int check(const QString& path, const QString& root, const QString& publicKeyPath
     printComponents(data);
 
     QStringList problems;
-    if (!CatalogueChecker::checkFiles(data, root, &problems)) {
+    if (!checkFiles(&data, &problems)) {
         for (const QString& problem : qAsConst(problems))
             err << "pelk-catalogue: " << problem << '\n';
         err.flush();
         return fail(QStringLiteral("%1: %2 listed file(s) do not match").arg(path).arg(problems.size()));
     }
     return Success;
+}
+
+// A bundle is checked as the updater reads it: its catalogue as a manifest beside its signature,
+// and every device component's file within it.
+int checkBundle(const QString& path, const QString& publicKeyPath)
+{
+    UpdateBundle bundle;
+    QString error;
+    if (!bundle.open(path, &error))
+        return fail(QStringLiteral("%1: %2").arg(path, error));
+    QTemporaryDir folder;
+    const QString manifest = folder.filePath(QLatin1String(UpdateBundle::manifestName));
+    QFile manifestFile(manifest);
+    QFile signatureFile(manifest + QStringLiteral(".sig"));
+    if (!folder.isValid() || !manifestFile.open(QIODevice::WriteOnly)
+        || manifestFile.write(bundle.manifest()) != bundle.manifest().size()
+        || (bundle.hasSignature()
+            && (!signatureFile.open(QIODevice::WriteOnly)
+                || signatureFile.write(bundle.signature()) != bundle.signature().size())))
+        return fail(QStringLiteral("%1: its catalogue cannot be written to a temporary folder").arg(path));
+    manifestFile.close();
+    signatureFile.close();
+    QTextStream(stderr) << "Bundle " << path << ": " << bundle.names().join(QStringLiteral(", ")) << ".\n";
+    return check(manifest, publicKeyPath, [&bundle](ManifestData* data, QStringList* problems) {
+        QString refusal;
+        if (!bundle.attach(data, &refusal))
+            problems->append(refusal);
+        for (const QList<Component>& components : qAsConst(*data)) {
+            for (const Component& component : components) {
+                if (!component.localPath.isEmpty() && component.sha256.isEmpty())
+                    problems->append(QStringLiteral("%1 %2: the manifest gives no SHA256")
+                                         .arg(componentTypeName(component.type), component.version));
+            }
+        }
+        return problems->isEmpty();
+    });
+}
+
+// An update bundle starts with no XML: a tar's first name, or a compressor's magic.
+bool looksLikeBundle(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray start = file.read(64).trimmed();
+    return !start.isEmpty() && !start.startsWith('<') && !start.startsWith("\xef\xbb\xbf")
+        && !start.startsWith("\xff\xfe") && !start.startsWith("\xfe\xff");
 }
 
 int keygen(const QStringList& arguments)
@@ -192,6 +245,10 @@ int main(int argc, char** argv)
         "STATEMENT puts it into the manifest, and updaters that trust OLD then trust NEW.pub and revoke\n"
         "the keys named, before they check the manifest's signature. A statement is refused when it\n"
         "revokes every key that signs it.\n\n"
+        "Bundles: `pelk-catalogue bundle --out BUNDLE.tar.gz --component ... [--sign-key KEY]` writes one\n"
+        "file holding the signed manifest and every device component's file, for updaters without\n"
+        "network access (pelk-cli update --bundle, or the window's File menu); --base-url is optional\n"
+        "there. --check accepts a bundle as well as a manifest.\n\n"
         "Example:\n"
         "  pelk-catalogue --base-url http://updates.example/pelk --out site/update-manifest.xml \\\n"
         "      --component PELK+:MP:3.2.7:site/plus/mcu-3.2.7-Update.bin"));
@@ -248,17 +305,23 @@ int main(int argc, char** argv)
     if (positional.value(0) == QLatin1String("rotate") && positional.size() == 1)
         return rotate({ parser.values(oldKeyOption), parser.values(newKeyOption), parser.values(revokeOption),
             parser.value(outOption) });
-    if (!positional.isEmpty())
+    const bool bundle = positional.value(0) == QLatin1String("bundle") && positional.size() == 1;
+    if (!positional.isEmpty() && !bundle)
         return fail(QStringLiteral("unexpected argument %1").arg(positional.first()), Usage);
 
     if (parser.isSet(checkOption)) {
         const QString manifest = parser.value(checkOption);
-        return check(manifest,
-            parser.isSet(rootOption) ? parser.value(rootOption) : QFileInfo(manifest).absolutePath(),
-            parser.value(publicKeyOption));
+        if (looksLikeBundle(manifest))
+            return checkBundle(manifest, parser.value(publicKeyOption));
+        const QString root
+            = parser.isSet(rootOption) ? parser.value(rootOption) : QFileInfo(manifest).absolutePath();
+        return check(
+            manifest, parser.value(publicKeyOption), [&root](ManifestData* data, QStringList* problems) {
+                return CatalogueChecker::checkFiles(*data, root, problems);
+            });
     }
 
-    if (!parser.isSet(baseUrlOption) || !parser.isSet(outOption))
+    if ((!bundle && !parser.isSet(baseUrlOption)) || !parser.isSet(outOption))
         return fail(QStringLiteral("--base-url and --out are needed (see --help)"), Usage);
     if (!parser.isSet(componentOption))
         return fail(QStringLiteral("no components given (--component)"), Usage);
@@ -267,7 +330,10 @@ int main(int argc, char** argv)
     const QString root = parser.isSet(rootOption) ? parser.value(rootOption) : QFileInfo(out).absolutePath();
     const QString releaseDate
         = parser.isSet(dateOption) ? parser.value(dateOption) : QDate::currentDate().toString(Qt::ISODate);
-    CatalogueWriter writer(QUrl(parser.value(baseUrlOption), QUrl::StrictMode), root, releaseDate);
+    // The URLs of a bundle's catalogue only name its files, unless the publisher gives the online one.
+    const QString baseUrl = parser.isSet(baseUrlOption) ? parser.value(baseUrlOption)
+                                                        : QStringLiteral("https://bundle.invalid/");
+    CatalogueWriter writer(QUrl(baseUrl, QUrl::StrictMode), root, releaseDate);
 
     bool daysOk = false;
     const int days = parser.value(expiresOption).toInt(&daysOk);
@@ -301,8 +367,23 @@ int main(int argc, char** argv)
         if (!CatalogueNames::parseEntry(text, &entry, &error) || !writer.addEntry(entry, &error))
             return fail(error);
     }
-    if (!writer.write(out, secretKeys, &error))
+    if (bundle) {
+        // The catalogue is written and proved as a published one is, then put into the bundle.
+        QTemporaryDir folder;
+        const QString manifest = folder.filePath(QLatin1String(UpdateBundle::manifestName));
+        QByteArray text;
+        QByteArray signature;
+        if (!folder.isValid() || !writer.write(manifest, secretKeys, &error)
+            || !CatalogueKeys::readSmallFile(
+                manifest, UpdateManifestParser::maximumManifestSize, &text, &error)
+            || (!secretKeys.isEmpty()
+                && !CatalogueKeys::readSmallFile(manifest + QStringLiteral(".sig"),
+                    CatalogueSignature::maximumFileSize, &signature, &error))
+            || !BundleWriter::write(out, text, signature, writer.entries(), &error))
+            return fail(error.isEmpty() ? QStringLiteral("no temporary folder for the catalogue") : error);
+    } else if (!writer.write(out, secretKeys, &error)) {
         return fail(error);
+    }
 
     QTextStream(stdout) << "Wrote " << out << " with " << writer.entries().size() << " components"
                         << (secretKeys.isEmpty()
