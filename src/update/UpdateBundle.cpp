@@ -131,7 +131,7 @@ bool UpdateBundle::open(const QString& path, QString* error)
     if (archive_read_open_filename(reader.handle, QFile::encodeName(path).constData(), chunkSize)
         != ARCHIVE_OK) {
         *error = refusal(QStringLiteral("it is not an update bundle, or it is cut short or damaged%1.")
-                .arg(archiveError(reader.handle)));
+                             .arg(archiveError(reader.handle)));
         return false;
     }
     return read(reader.handle, error);
@@ -144,7 +144,7 @@ bool UpdateBundle::openData(const QByteArray& data, QString* error)
     ArchiveReader reader;
     if (archive_read_open_memory(reader.handle, data.constData(), size_t(data.size())) != ARCHIVE_OK) {
         *error = refusal(QStringLiteral("it is not an update bundle, or it is cut short or damaged%1.")
-                .arg(archiveError(reader.handle)));
+                             .arg(archiveError(reader.handle)));
         return false;
     }
     return read(reader.handle, error);

@@ -37,6 +37,7 @@ void tst_CommandLine::inspect_data()
     QTest::newRow("unknown option") << QStringList({ "--frobnicate" }) << x11 << R::UsageError;
     QTest::newRow("unknown before help") << QStringList({ "--frobnicate", "--help" }) << x11 << R::UsageError;
     QTest::newRow("missing value") << QStringList({ "-platform" }) << x11 << R::UsageError;
+    QTest::newRow("two update bundles") << QStringList({ "a.tar.gz", "b.tar.gz" }) << x11 << R::UsageError;
     QTest::newRow("no display") << QStringList() << none << R::NoDisplay;
     QTest::newRow("empty DISPLAY") << QStringList() << QStringList({ "DISPLAY=" }) << R::NoDisplay;
     QTest::newRow("offscreen") << QStringList() << QStringList({ "QT_QPA_PLATFORM=offscreen" }) << R::Run;

@@ -391,7 +391,7 @@ void tst_Catalogue::commandLine()
     QCOMPARE(process.exitCode(), 0);
     QVERIFY(process.readAllStandardOutput().contains(
         "PELK+\tMP\t3.0.2\t2024-05-02\thttps://bundle.invalid/plus/m.bin\n"));
-    QVERIFY(process.readAllStandardError().contains("update-manifest.xml, plus/m.bin."));
+    QVERIFY(process.readAllStandardError().contains("plus/m.bin, update-manifest.xml."));
     // One byte of the firmware changed inside the bundle.
     QFile image(QDir(root).filePath(QStringLiteral("plus/m.bin")));
     QFile tar(bundle);

@@ -365,9 +365,12 @@ void TestMainWindow::fileMenuFollowsControlKey()
         return entries;
     };
 
-    const QStringList plain = { "Check for New Version of Pelk Updater", "E&xit" };
+    const QStringList plain
+        = { "Install Update Bundle...", "Check for New Version of Pelk Updater", "E&xit" };
     QCOMPARE(open(false), plain);
-    QCOMPARE(open(true), QStringList({ "Advanced", "Check for New Version of Pelk Updater", "E&xit" }));
+    QCOMPARE(open(true),
+        QStringList(
+            { "Advanced", "Install Update Bundle...", "Check for New Version of Pelk Updater", "E&xit" }));
     QCOMPARE(open(false), plain);
 
     // The entry is the Advanced submenu itself.

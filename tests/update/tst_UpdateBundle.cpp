@@ -19,8 +19,8 @@ namespace {
 struct Member
 {
     // link: a symbolic link's target, or the name a hard link repeats.
-    Member(QByteArray entryName, QByteArray contents = {}, mode_t entryType = AE_IFREG, QByteArray target = {},
-        bool hard = false)
+    Member(QByteArray entryName, QByteArray contents = {}, mode_t entryType = AE_IFREG,
+        QByteArray target = {}, bool hard = false)
         : name(std::move(entryName))
         , data(std::move(contents))
         , type(entryType)
@@ -156,8 +156,8 @@ void tst_UpdateBundle::hostileBundle_data()
         << "larger than the updater takes";
     QByteArray noise(20000, Qt::Uninitialized);
     QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
-    QTest::newRow("cut short in a file") << tar({ catalogue, { "plus/mcu.bin", noise } }, 10000) << mcu
-                                         << "cut short or damaged";
+    QTest::newRow("cut short in a file")
+        << tar({ catalogue, { "plus/mcu.bin", noise } }, 10000) << mcu << "cut short or damaged";
     QTest::newRow("cut short in its first header") << tar(whole(), 20) << mcu << "cut short or damaged";
     QTest::newRow("not a tar") << QByteArray("<Family Name=\"PELK\"/>") << mcu << "not an update bundle";
     QTest::newRow("no catalogue") << tar({ { "plus/mcu.bin", mcu } }) << mcu << "no update catalogue";
