@@ -206,7 +206,7 @@ bool UpdateBundle::readEntry(
         *error = refusal(QStringLiteral("it holds an entry outside its folder (%1).").arg(shown(rawName)));
         return false;
     }
-    const mode_t type = archive_entry_filetype(entry);
+    const auto type = archive_entry_filetype(entry);
     if (archive_entry_hardlink(entry) || type == AE_IFLNK) {
         *error = refusal(QStringLiteral("it holds a link (%1).").arg(shown(rawName)));
         return false;

@@ -19,7 +19,7 @@ namespace {
 struct Member
 {
     // link: a symbolic link's target, or the name a hard link repeats.
-    Member(QByteArray entryName, QByteArray contents = {}, mode_t entryType = AE_IFREG,
+    Member(QByteArray entryName, QByteArray contents = {}, unsigned entryType = AE_IFREG,
         QByteArray target = {}, bool hard = false)
         : name(std::move(entryName))
         , data(std::move(contents))
@@ -29,7 +29,7 @@ struct Member
     { }
     QByteArray name;
     QByteArray data;
-    mode_t type;
+    unsigned type;
     QByteArray link;
     bool hardLink;
 };
