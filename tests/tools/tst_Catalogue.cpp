@@ -385,11 +385,14 @@ void tst_Catalogue::commandLine()
     QVERIFY(run({ QStringLiteral("bundle"), QStringLiteral("--out"), bundle, QStringLiteral("--release-date"),
         QLatin1String(releaseDate), QStringLiteral("--component"),
         QStringLiteral("plus:mcu:3.0.2:plus/m.bin"), QStringLiteral("--component"),
+        QStringLiteral("base:mcu:3.0.2:plus/m.bin"), QStringLiteral("--component"),
         QStringLiteral("Pelk Updater:Win:2.0.2:app/u.exe") }));
     QCOMPARE(process.exitCode(), 0);
     QVERIFY(run({ QStringLiteral("--check"), bundle }));
     QCOMPARE(process.exitCode(), 0);
+    // One file listed for both models is carried once.
     QVERIFY(process.readAllStandardOutput().contains(
+        "PELK\tMP\t3.0.2\t2024-05-02\thttps://bundle.invalid/plus/m.bin\n"
         "PELK+\tMP\t3.0.2\t2024-05-02\thttps://bundle.invalid/plus/m.bin\n"));
     QVERIFY(process.readAllStandardError().contains("plus/m.bin, update-manifest.xml."));
     // One byte of the firmware changed inside the bundle.

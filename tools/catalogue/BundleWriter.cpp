@@ -4,7 +4,8 @@
 
 #include <QDateTime>
 #include <QFile>
-#include <QSet>
+#include <QFileInfo>
+#include <QHash>
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -97,21 +98,26 @@ bool addFile(struct archive* writer, const QString& name, const QString& path, Q
 bool BundleWriter::write(const QString& path, const QByteArray& manifest, const QByteArray& signature,
     const QList<CatalogueEntry>& entries, QString* error)
 {
-    // The names an updater reads the bundle by: each once, none the catalogue's own.
-    QSet<QString> names { QLatin1String(UpdateBundle::manifestName),
-        QLatin1String(UpdateBundle::signatureName) };
+    // The names an updater reads the bundle by: each once, none the catalogue's own. One file
+    // listed for both models is one URL, and goes in once.
+    QHash<QString, QString> files { { QLatin1String(UpdateBundle::manifestName), QString() },
+        { QLatin1String(UpdateBundle::signatureName), QString() } };
+    QList<const CatalogueEntry*> carried;
     for (const CatalogueEntry& entry : entries) {
         const QString name = UpdateBundle::entryName(entry.url);
         if (int(entry.type) > int(ComponentType::EnsembleAudio))
             continue;
-        if (name.isEmpty() || names.contains(name)) {
+        const QString file = QFileInfo(entry.filePath).canonicalFilePath();
+        if (name.isEmpty() || (files.contains(name) && files.value(name) != file)) {
             *error
                 = QStringLiteral("%1 cannot be put into a bundle under its URL's path").arg(entry.filePath);
             return false;
         }
-        names.insert(name);
+        if (!files.contains(name))
+            carried.append(&entry);
+        files.insert(name, file);
     }
-    if (names.size() > UpdateBundle::maximumEntries) {
+    if (files.size() > UpdateBundle::maximumEntries) {
         *error = QStringLiteral("a bundle holds at most %1 files").arg(UpdateBundle::maximumEntries);
         return false;
     }
@@ -129,12 +135,10 @@ bool BundleWriter::write(const QString& path, const QByteArray& manifest, const 
         bool ok = addBytes(writer.handle, QLatin1String(UpdateBundle::manifestName), manifest, error)
             && (signature.isEmpty()
                 || addBytes(writer.handle, QLatin1String(UpdateBundle::signatureName), signature, error));
-        for (const CatalogueEntry& entry : entries) {
+        for (const CatalogueEntry* entry : qAsConst(carried)) {
             if (!ok)
                 break;
-            if (int(entry.type) > int(ComponentType::EnsembleAudio))
-                continue;
-            ok = addFile(writer.handle, UpdateBundle::entryName(entry.url), entry.filePath, error);
+            ok = addFile(writer.handle, UpdateBundle::entryName(entry->url), entry->filePath, error);
         }
         if (ok && archive_write_close(writer.handle) != ARCHIVE_OK) {
             *error = QStringLiteral("%1 cannot be written: %2").arg(part, archiveError(writer.handle));
