@@ -137,6 +137,20 @@ if [ ! -f "$prefix/qt5-mingw/.done" ]; then
         -no-feature-tabletevent -L "$libs" >/dev/null \
       && make -j "$jobs" >/dev/null && make install >/dev/null)
   fi
+  # Qt's CMake files insist that qmake exists, though a CMake build never runs it; an archive
+  # without it gets a stand-in that says so.
+  if [ ! -e "$prefix/qt5-mingw/bin/qmake" ]; then
+    printf '#!/bin/sh\necho "qmake is not part of this Qt; build with CMake" >&2\nexit 1\n' >"$prefix/qt5-mingw/bin/qmake"
+    chmod +x "$prefix/qt5-mingw/bin/qmake"
+  fi
+  # The same for the win32-g++ mkspec its CMake files name as an include folder: Debian's Qt of
+  # the same version ships it.
+  if [ ! -d "$prefix/qt5-mingw/mkspecs/win32-g++" ]; then
+    host_specs=$(qmake -query QT_HOST_DATA 2>/dev/null || echo /usr/lib/x86_64-linux-gnu/qt5)/mkspecs
+    [ -d "$host_specs/win32-g++" ] || host_specs=/usr/lib/x86_64-linux-gnu/qt5/mkspecs
+    cp -r "$host_specs/win32-g++" "$prefix/qt5-mingw/mkspecs/"
+    [ -d "$prefix/qt5-mingw/mkspecs/common" ] || cp -r "$host_specs/common" "$prefix/qt5-mingw/mkspecs/"
+  fi
   touch "$prefix/qt5-mingw/.done"
 fi
 step_done Qt
