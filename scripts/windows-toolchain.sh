@@ -29,7 +29,10 @@ missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
 done
+# NSIS's installers are 32-bit programs: Wine runs them with its 32-bit half, from i386.
+dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed" || missing+=(wine32:i386)
 if [ ${#missing[@]} -gt 0 ]; then
+  dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
   $sudo apt-get update -qq
   $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
