@@ -51,7 +51,11 @@ step_done cross-build
 export WINEPREFIX=$build/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" QT_QPA_PLATFORM=offscreen
 unset DISPLAY WAYLAND_DISPLAY
 step "Wine prefix"
-[ -d "$WINEPREFIX/drive_c" ] || wineboot -i >/dev/null 2>&1 || true
+# A prefix made before Wine's 32-bit half was there cannot run the (32-bit) installer: made anew.
+if [ ! -d "$WINEPREFIX/drive_c/windows/syswow64" ]; then
+  rm -rf "$WINEPREFIX"
+  wineboot -i >/dev/null 2>&1 || true
+fi
 wineserver -w 2>/dev/null || true
 step_done "Wine prefix"
 # The build tree's programs find their DLLs through WINEPATH (the folders the build wrote out).
@@ -123,6 +127,7 @@ step "installer"
 installer=$build/PelkUpdater-$(bash scripts/project-version.sh)-win64.exe
 installed() {
   [ -f "$installer" ] || return 1
+  rm -rf "$WINEPREFIX/drive_c/PelkTest"
   wine "$installer" /S '/D=C:\PelkTest' >/dev/null 2>&1
   wineserver -w 2>/dev/null || true
   local program="$WINEPREFIX/drive_c/PelkTest/bin/pelk-cli.exe"
