@@ -32,7 +32,9 @@ check() { # NAME COMMAND...: one counted check
   fi
 }
 
-prefix=$(bash scripts/windows-toolchain.sh | tee /dev/stderr | tail -n1)
+mkdir -p "$build"
+bash scripts/windows-toolchain.sh | tee "$build/toolchain.log"
+prefix=$(tail -n1 "$build/toolchain.log")
 
 step "cross-build"
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
@@ -51,11 +53,9 @@ step_done cross-build
 export WINEPREFIX=$build/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" QT_QPA_PLATFORM=offscreen
 unset DISPLAY WAYLAND_DISPLAY
 step "Wine prefix"
-# A prefix made before Wine's 32-bit half was there cannot run the (32-bit) installer: made anew.
-if [ ! -d "$WINEPREFIX/drive_c/windows/syswow64" ]; then
-  rm -rf "$WINEPREFIX"
-  wineboot -i >/dev/null 2>&1 || true
-fi
+# Made anew each run (about 20 s): nothing an earlier run or an older Wine left in it counts.
+rm -rf "$WINEPREFIX"
+wineboot -i >/dev/null 2>&1 || true
 wineserver -w 2>/dev/null || true
 step_done "Wine prefix"
 # The build tree's programs find their DLLs through WINEPATH (the folders the build wrote out).
