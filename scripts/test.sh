@@ -13,10 +13,15 @@
 #                                 loaded (suites labelled e2e or slow at most 3 times); prints each
 #                                 suite's failures out of its runs, and keeps the failing runs' output
 #                                 in build/stress/. For the developer before stopping, not for CI.
+#   scripts/test.sh --windows     the Windows build (mingw-w64, build-windows/) and its tests, a whole
+#                                 update and the installer under Wine: scripts/windows-test.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
+if [ "${1:-}" = --windows ]; then
+  exec bash scripts/windows-test.sh
+fi
 
 build=build
 options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
@@ -37,7 +42,7 @@ case "${1:-}" in
     [ "${PELK_SANITIZE_ALL:-0}" = 1 ] || label+=(-E '^tst_FaultMatrix$') ;;
   --tsan) build=build-tsan; options=(-DCMAKE_BUILD_TYPE=Debug -DPELK_TSAN=ON); label=(-R '^tst_(Device(Agent|Monitor)(_slow)?|DeviceAgentBus|VirtualBusBackend|UpdateWorkflow|SafetyWorkflow)$') ;;
   "") ;;
-  *) echo "usage: $0 [--with-tidy|--sanitize|--tsan|--stress N [REGEX]]" >&2; exit 2 ;;
+  *) echo "usage: $0 [--with-tidy|--sanitize|--tsan|--stress N [REGEX]|--windows]" >&2; exit 2 ;;
 esac
 
 # A compiler cache makes the second and later builds (and the sanitizer build's unchanged files)

@@ -58,7 +58,11 @@ QByteArray timeStamp()
     const auto ms = duration_cast<milliseconds>(now).count();
     const std::time_t seconds = std::time_t(ms / 1000);
     std::tm utc {};
+#if defined(_WIN32)
+    gmtime_s(&utc, &seconds); // the thread-safe form, with its arguments the other way round
+#else
     gmtime_r(&seconds, &utc);
+#endif
     char text[32];
     const int length = std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ",
         utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, int(ms % 1000));

@@ -3,6 +3,8 @@
 // The platform's implementation is chosen by the build, which compiles only its source.
 #if defined(PELK_POWER_STATUS_UPOWER)
 #include "app/PowerStatusUPower.h"
+#elif defined(PELK_POWER_STATUS_WIN)
+#include "app/PowerStatusWin.h"
 #else
 #include "app/PowerStatusNone.h"
 #endif
@@ -21,6 +23,8 @@ PowerStatus* PowerStatus::createForPlatform()
 {
 #if defined(PELK_POWER_STATUS_UPOWER)
     return new PowerStatusUPower;
+#elif defined(PELK_POWER_STATUS_WIN)
+    return new PowerStatusWin;
 #else
     return new PowerStatusNone;
 #endif

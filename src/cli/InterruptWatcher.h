@@ -2,12 +2,12 @@
 
 #include <QObject>
 
-class QSocketNotifier;
-
 namespace PelkPlus {
 
-// Turns SIGINT and SIGTERM into a signal of the event loop: the handler only writes to a socket,
-// and the loop reads it, so whatever is done about the interruption runs as ordinary code.
+// Turns an interruption into a signal of the event loop, so that whatever is done about it runs as
+// ordinary code: SIGINT and SIGTERM, whose handler only writes to a socket the loop reads
+// (InterruptWatcherPosix.cpp), or the console's Ctrl+C, Ctrl+Break and close, told by the
+// console's handler thread as a queued call (InterruptWatcherWin.cpp, as SIGINT and SIGTERM).
 // One watcher per process.
 class InterruptWatcher : public QObject
 {
@@ -16,18 +16,16 @@ class InterruptWatcher : public QObject
 
 public:
     explicit InterruptWatcher(QObject* parent = nullptr);
-    // Gives both signals back their default action.
+    // Gives the interruptions back their default action.
     ~InterruptWatcher() override;
 
-    bool isWatching() const { return notifier != nullptr; }
+    bool isWatching() const { return watching; }
 
 signals:
     void interrupted(int signalNumber);
 
 private:
-    void onReadable();
-
-    QSocketNotifier* notifier = nullptr;
+    bool watching = false;
 };
 
 } // namespace PelkPlus

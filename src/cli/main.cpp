@@ -11,6 +11,7 @@
 #include "cli/CliOutput.h"
 #include "cli/DeviceLister.h"
 #include "cli/InterruptWatcher.h"
+#include "cli/StandardStreams.h"
 #include "cli/WorkflowRunner.h"
 #include "device/DeviceInfo.h"
 #include "workflow/DiagnosticsReport.h"
@@ -23,28 +24,11 @@
 #include <QSaveFile>
 
 #include <cstdio>
-#include <fcntl.h>
 #include <memory>
-#include <unistd.h>
 
 using namespace PelkPlus;
 
 namespace {
-
-// The process's standard output carries the diagnostic log and the device layer's trace; the
-// command's own output goes to a copy of it taken first, and the log is silenced or sent to
-// standard error.
-std::FILE* takeStandardOutput()
-{
-    const int results = ::dup(STDOUT_FILENO);
-    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (results < 0 || null < 0)
-        return stdout;
-    ::dup2(null, STDOUT_FILENO);
-    ::close(null);
-    ::fcntl(results, F_SETFD, FD_CLOEXEC);
-    return ::fdopen(results, "w");
-}
 
 // Every install attempt recorded, newest first.
 int showHistory(CliOutput& output)
@@ -91,7 +75,7 @@ int writeDiagnostics(CliOutput& output, const QString& path, const QList<Diagnos
 
 int main(int argc, char* argv[])
 {
-    std::FILE* results = takeStandardOutput();
+    std::FILE* results = StandardStreams::takeStandardOutput();
     registerDeviceMetaTypes();
     qInstallMessageHandler(messageHandler);
 
@@ -120,13 +104,13 @@ int main(int argc, char* argv[])
         break;
     }
     if (options.verbose)
-        ::dup2(STDERR_FILENO, STDOUT_FILENO);
+        StandardStreams::sendStandardOutputToError();
 
     // The same log file as the window's, for a support request.
     LogFile::start();
 
-    CliOutput output(
-        results, options.json, options.quiet, ::isatty(options.json ? STDERR_FILENO : ::fileno(results)));
+    CliOutput output(results, options.json, options.quiet,
+        options.json ? StandardStreams::isErrorTerminal() : StandardStreams::isTerminal(results));
     if (options.command == CliOptions::History) {
         const int code = showHistory(output);
         output.close(code);

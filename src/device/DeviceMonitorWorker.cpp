@@ -6,6 +6,8 @@
 #include <QTimerEvent>
 
 #include <algorithm>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace PelkPlus {
@@ -56,10 +58,23 @@ void DeviceMonitorWorker::poll()
         ordered.push_back(entry);
     std::stable_partition(ordered.begin(), ordered.end(),
         [](const HidDeviceEntry* entry) { return entry->usagePage >= vendorUsagePage; });
+    // Where each top-level collection has a path of its own (Windows), a device that has a
+    // vendor-defined collection speaks through it alone: its collections on other pages are no
+    // connections, or one device would be offered once per collection.
+    std::vector<std::pair<unsigned short, std::wstring>> vendorCollections;
+    for (const HidDeviceEntry* entry : ordered) {
+        if (entry->usagePage >= vendorUsagePage && entry->serialNumber && *entry->serialNumber)
+            vendorCollections.emplace_back(entry->productId, entry->serialNumber);
+    }
     for (const HidDeviceEntry* entry : ordered) {
         const int model = modelForProductId(entry->productId);
         // An entry without a path (hidapi had none, or it could not be copied) cannot be opened.
         if (model < 0 || !entry->path)
+            continue;
+        if (entry->usagePage != 0 && entry->usagePage < vendorUsagePage && entry->serialNumber
+            && std::find(vendorCollections.cbegin(), vendorCollections.cend(),
+                   std::make_pair(entry->productId, std::wstring(entry->serialNumber)))
+                != vendorCollections.cend())
             continue;
         const QString path = QString::fromLatin1(entry->path);
         // hidapi lists one node once per usage of its report descriptor, all with the same path:

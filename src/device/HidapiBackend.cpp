@@ -2,6 +2,7 @@
 
 #include "device/DeviceLock.h"
 #include "device/HidBackend.h"
+#include "device/HidapiNode.h"
 
 #include <hidapi.h>
 
@@ -11,9 +12,6 @@
 #include <cwchar>
 #include <mutex>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 namespace PelkPlus {
 
 namespace {
@@ -22,7 +20,7 @@ namespace {
 struct HidapiDevice
 {
     hid_device* device = nullptr;
-    int lockFd = -1;
+    DeviceLock::Handle lock = DeviceLock::none;
 };
 
 hid_device* hidapiHandle(HidDevice* device)
@@ -96,21 +94,11 @@ HidDevice* openPath(const char* path)
         errno = ENOENT;
         return nullptr;
     }
-    // hidapi 0.13.1 touches freed memory when its first ioctl on a freshly opened node fails, which
-    // is what a node that vanished after the enumeration, or anything that is no device node, gives.
-    // Only such a node is handed to it; this narrows the window to the moment between the two calls.
-    struct stat node
-    {
-    };
-    if (::stat(path, &node) != 0)
+    if (!HidapiNode::isOpenable(path))
         return nullptr;
-    if (!S_ISCHR(node.st_mode)) {
-        errno = ENODEV;
-        return nullptr;
-    }
-    // One updater per device, whatever the account: a node another updater holds is not opened.
-    const int lockFd = DeviceLock::lockNode(path);
-    if (lockFd < 0) {
+    // One updater per device, whatever the account: a device another updater holds is not opened.
+    const DeviceLock::Handle lock = DeviceLock::lockNode(path);
+    if (lock == DeviceLock::none) {
         // EACCES and ENOENT tell as the open would have; EBUSY names an updater at work.
         return nullptr;
     }
@@ -121,12 +109,9 @@ HidDevice* openPath(const char* path)
         device = hid_open_path(path);
     }
     if (device)
-        return reinterpret_cast<HidDevice*>(new HidapiDevice { device, lockFd });
-    DeviceLock::unlock(lockFd);
-    // hidapi keeps no errno; asking the file system again tells a node this account may not open
-    // (EACCES) from one that has gone (ENOENT).
-    if (::access(path, R_OK | W_OK) == 0)
-        errno = EIO;
+        return reinterpret_cast<HidDevice*>(new HidapiDevice { device, lock });
+    DeviceLock::unlock(lock);
+    HidapiNode::setOpenFailureReason(path);
     return nullptr;
 }
 
@@ -146,7 +131,7 @@ void closeDevice(HidDevice* device)
         return;
     auto* opened = reinterpret_cast<HidapiDevice*>(device);
     hid_close(opened->device);
-    DeviceLock::unlock(opened->lockFd);
+    DeviceLock::unlock(opened->lock);
     delete opened;
 }
 

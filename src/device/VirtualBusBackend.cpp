@@ -1,5 +1,6 @@
 #include "device/VirtualBusBackend.h"
 
+#include "device/BusConnection.h"
 #include "device/DeviceLock.h"
 #include "device/HidBackend.h"
 
@@ -13,20 +14,12 @@
 #include <mutex>
 #include <string>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-
 namespace PelkPlus {
 
 struct HidDevice
 {
-    int fd = -1;
-    int lockFd = -1;
+    BusConnection* connection = nullptr;
+    DeviceLock::Handle lock = DeviceLock::none;
     unsigned char pending[64] = {};
     size_t pendingLength = 0;
 };
@@ -49,13 +42,6 @@ constexpr int maxEnumeratedInterfaces = 256;
 
 using Clock = std::chrono::steady_clock;
 
-// Milliseconds left until deadline, never negative.
-int millisecondsLeft(Clock::time_point deadline)
-{
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? int(left) : 0;
-}
-
 std::mutex pathLock;
 std::string busPath;
 
@@ -65,116 +51,24 @@ std::string currentPath()
     return busPath;
 }
 
-// "tcp:HOST:PORT" names a bus served over TCP, for a host without Unix sockets: only a loopback
-// address is taken, so that no report ever leaves the machine.
-bool tcpBusAddress(const std::string& name, sockaddr_in& address)
+BusConnection* connectToBus()
 {
-    if (name.rfind("tcp:", 0) != 0)
-        return false;
-    const size_t colon = name.rfind(':');
-    if (colon <= 4)
-        return false;
-    const std::string host = name.substr(4, colon - 4);
-    const std::string port = name.substr(colon + 1);
-    char* end = nullptr;
-    const unsigned long number = std::strtoul(port.c_str(), &end, 10);
-    address = sockaddr_in {};
-    address.sin_family = AF_INET;
-    if (port.empty() || *end != '\0' || number == 0 || number > 65535
-        || ::inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1)
-        return false;
-    if ((ntohl(address.sin_addr.s_addr) >> 24) != 127)
-        return false;
-    address.sin_port = htons(static_cast<std::uint16_t>(number));
-    return true;
-}
-
-int connectOverTcp(const std::string& name)
-{
-    sockaddr_in address {};
-    if (!tcpBusAddress(name, address)) {
-        errno = EINVAL;
-        return -1;
-    }
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-        const int reason = errno;
-        ::close(fd);
-        errno = reason;
-        return -1;
-    }
-    // Each report waits for its answer: none may wait in the stack for company.
-    const int noDelay = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof(noDelay));
-    return fd;
-}
-
-int connectToBus()
-{
-    const std::string path = currentPath();
-    if (path.rfind("tcp:", 0) == 0)
-        return connectOverTcp(path);
-    sockaddr_un address {};
-    address.sun_family = AF_UNIX;
-    if (path.empty() || path.size() >= sizeof(address.sun_path))
-        return -1;
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-// Sends everything, waiting while the peer takes nothing, until the deadline.
-bool sendAll(int fd, const void* data, size_t length, int timeoutMs = lineTimeoutMs)
-{
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    const char* bytes = static_cast<const char*>(data);
-    while (length > 0) {
-        const ssize_t sent = ::send(fd, bytes, length, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (sent < 0) {
-            if (errno == EINTR)
-                continue;
-            if (errno != EAGAIN && errno != EWOULDBLOCK)
-                return false;
-            pollfd waitFor { fd, POLLOUT, 0 };
-            const int left = millisecondsLeft(deadline);
-            if (left <= 0)
-                return false;
-            if (::poll(&waitFor, 1, left) < 0 && errno != EINTR)
-                return false;
-            continue;
-        }
-        bytes += sent;
-        length -= size_t(sent);
-    }
-    return true;
+    return BusConnection::connectTo(currentPath());
 }
 
 // Reads one line byte by byte, so that nothing after it is taken from the socket. Fails on a line
 // longer than the bus ever sends, and when the whole line has not come within its time.
-bool readLine(int fd, std::string& line)
+bool readLine(BusConnection& connection, std::string& line)
 {
     line.clear();
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(lineTimeoutMs);
     char c = 0;
     for (;;) {
-        pollfd waitFor { fd, POLLIN, 0 };
-        const int ready = ::poll(&waitFor, 1, millisecondsLeft(deadline));
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready <= 0)
+        const auto left
+            = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (connection.waitReadable(left > 0 ? int(left) : 0, false) != BusConnection::Wait::Ready)
             return false;
-        const ssize_t got = ::recv(fd, &c, 1, 0);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
+        if (connection.receive(&c, 1) <= 0)
             return false;
         if (c == '\n')
             return true;
@@ -226,15 +120,15 @@ wchar_t* wideFromUtf8(const std::string& text)
 
 HidDeviceEntry* enumerate(unsigned short vendorId, unsigned short productId)
 {
-    const int fd = connectToBus();
-    if (fd < 0)
+    BusConnection* connection = connectToBus();
+    if (!connection)
         return nullptr; // no bus is an empty bus
     HidDeviceEntry* first = nullptr;
     HidDeviceEntry** tail = &first;
     std::string line;
     int listed = 0;
-    if (sendAll(fd, "ENUM\n", 5)) {
-        while (listed < maxEnumeratedInterfaces && readLine(fd, line) && !line.empty()) {
+    if (connection->sendAll("ENUM\n", 5, lineTimeoutMs)) {
+        while (listed < maxEnumeratedInterfaces && readLine(*connection, line) && !line.empty()) {
             const size_t t1 = line.find('\t');
             const size_t t2 = t1 == std::string::npos ? t1 : line.find('\t', t1 + 1);
             const size_t t3 = t2 == std::string::npos ? t2 : line.find('\t', t2 + 1);
@@ -252,7 +146,7 @@ HidDeviceEntry* enumerate(unsigned short vendorId, unsigned short productId)
             ++listed;
         }
     }
-    ::close(fd);
+    delete connection;
     return first;
 }
 
@@ -261,11 +155,7 @@ HidDeviceEntry* enumerate(unsigned short vendorId, unsigned short productId)
 // devices, as they are to the updaters that use them.
 std::string deviceLockName(const char* path)
 {
-    std::string bus = currentPath();
-    if (char* resolved = ::realpath(bus.c_str(), nullptr)) {
-        bus = resolved;
-        std::free(resolved);
-    }
+    const std::string bus = BusConnection::canonicalName(currentPath());
     // FNV-1a: a name, not a secret.
     std::uint32_t hash = 2166136261u;
     for (unsigned char c : bus)
@@ -278,26 +168,26 @@ std::string deviceLockName(const char* path)
 HidDevice* openPath(const char* path)
 {
     // One updater per device: one that another updater has open is not even asked for.
-    const int lockFd = DeviceLock::lockNamed(deviceLockName(path));
-    if (lockFd < 0) {
+    const DeviceLock::Handle lock = DeviceLock::lockNamed(deviceLockName(path));
+    if (lock == DeviceLock::none) {
         if (errno != EBUSY)
             errno = EIO;
         return nullptr;
     }
-    const int fd = connectToBus();
-    if (fd < 0) {
+    BusConnection* connection = connectToBus();
+    if (!connection) {
         const int reason = errno;
-        DeviceLock::unlock(lockFd);
+        DeviceLock::unlock(lock);
         errno = reason;
         return nullptr;
     }
-    const int sendBuffer = clientSendBuffer;
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof(sendBuffer));
+    connection->setSendBuffer(clientSendBuffer);
     const std::string request = std::string("OPEN ") + path + "\n";
     std::string reply;
-    if (!sendAll(fd, request.data(), request.size()) || !readLine(fd, reply) || reply != "OK") {
-        ::close(fd);
-        DeviceLock::unlock(lockFd);
+    if (!connection->sendAll(request.data(), request.size(), lineTimeoutMs) || !readLine(*connection, reply)
+        || reply != "OK") {
+        delete connection;
+        DeviceLock::unlock(lock);
         // The bus names the reason as the kernel would give it.
         errno = reply.rfind("ERR permission", 0) == 0   ? EACCES
             : reply.rfind("ERR no such device", 0) == 0 ? ENOENT
@@ -305,53 +195,47 @@ HidDevice* openPath(const char* path)
         return nullptr;
     }
     auto* device = new HidDevice;
-    device->fd = fd;
-    device->lockFd = lockFd;
+    device->connection = connection;
+    device->lock = lock;
     return device;
 }
 
 int writeReport(HidDevice* device, const unsigned char* data, size_t length)
 {
-    if (!device || device->fd < 0 || length != outputReportSize)
+    if (!device || !device->connection || length != outputReportSize)
         return -1;
-    // A device that hung up takes no more reports. A Unix socket refuses the write by itself; TCP
-    // would take it into its buffers, so the hang-up is looked for first.
-    pollfd hungUp { device->fd, POLLRDHUP, 0 };
-    if (::poll(&hungUp, 1, 0) > 0 && (hungUp.revents & (POLLRDHUP | POLLHUP | POLLERR)))
+    // A device that hung up takes no more reports.
+    if (device->connection->peerHungUp())
         return -1;
     // A report the device does not take in time is lost; the rest of it must not follow later as
     // the start of another, so the connection is given up.
-    if (sendAll(device->fd, data, length, writeTimeoutMs))
+    if (device->connection->sendAll(data, length, writeTimeoutMs))
         return int(length);
-    ::shutdown(device->fd, SHUT_RDWR);
+    device->connection->shutDown();
     return -1;
 }
 
 int readReport(HidDevice* device, unsigned char* data, size_t length, int milliseconds)
 {
-    if (!device || device->fd < 0)
+    if (!device || !device->connection)
         return -1;
     // One deadline for the whole read: a report arriving in pieces does not earn each piece the
     // full time-out again.
     const Clock::time_point deadline
         = Clock::now() + std::chrono::milliseconds(milliseconds < 0 ? 0 : milliseconds);
     while (device->pendingLength < inputReportSize) {
-        pollfd waitFor { device->fd, POLLIN | POLLRDHUP, 0 };
-        const int ready = ::poll(&waitFor, 1, milliseconds < 0 ? -1 : millisecondsLeft(deadline));
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready < 0)
-            return -1;
-        if (ready == 0)
-            return 0; // a partial report stays pending for the next read
+        const auto left
+            = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         // A device that hung up takes its queued reports with it: hidraw fails the read however
         // much was still waiting, and so does the bus.
-        if (waitFor.revents & (POLLRDHUP | POLLHUP | POLLERR))
+        const BusConnection::Wait wait
+            = device->connection->waitReadable(milliseconds < 0 ? -1 : (left > 0 ? int(left) : 0), true);
+        if (wait == BusConnection::Wait::Failed)
             return -1;
-        const ssize_t got = ::recv(
-            device->fd, device->pending + device->pendingLength, inputReportSize - device->pendingLength, 0);
-        if (got < 0 && errno == EINTR)
-            continue;
+        if (wait == BusConnection::Wait::TimedOut)
+            return 0; // a partial report stays pending for the next read
+        const long got = device->connection->receive(
+            device->pending + device->pendingLength, inputReportSize - device->pendingLength);
         if (got <= 0)
             return -1;
         device->pendingLength += size_t(got);
@@ -366,9 +250,8 @@ void closeDevice(HidDevice* device)
 {
     if (!device)
         return;
-    if (device->fd >= 0)
-        ::close(device->fd);
-    DeviceLock::unlock(device->lockFd);
+    delete device->connection;
+    DeviceLock::unlock(device->lock);
     delete device;
 }
 

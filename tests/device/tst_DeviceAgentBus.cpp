@@ -27,6 +27,7 @@ private slots:
     void installThroughAgent_data();
     void installThroughAgent();
     void deviceTakingNothingFailsTheTransfer();
+    void secondAgentFindsTheDeviceBusy();
 
 private:
     QTemporaryDir dir;
@@ -46,6 +47,44 @@ QByteArray imageBytes(int size, const QString& version)
 }
 
 } // namespace
+
+// One updater per device: while one agent has the device open a second is refused as busy, and
+// once the first has closed it the device is free again (flock on Linux, a named mutex on Windows).
+void tst_DeviceAgentBus::secondAgentFindsTheDeviceBusy()
+{
+    VirtualBus bus;
+    bus.addDevice(SimulatedDeviceSettings());
+    DeviceMonitor monitor;
+    monitor.start();
+    DeviceInfo info;
+    std::unique_ptr<DeviceAgent> first = connectAgent(monitor, &info);
+    QVERIFY(first);
+    const Connection connection = first->connection();
+    {
+        DeviceAgent second(connection, &monitor);
+        QSignalSpy failure(&second, &DeviceAgent::failure);
+        second.start();
+        QVERIFY(failure.wait(5000));
+        QCOMPARE(second.lastResult(), LinkDeviceBusy);
+    }
+    // The first agent's thread closes the device after the agent has gone: until then a new agent
+    // still finds it busy, and tries again.
+    first.reset();
+    bool opened = false;
+    QElapsedTimer waited;
+    waited.start();
+    while (!opened && waited.elapsed() < 10000) {
+        DeviceAgent third(connection, &monitor);
+        QSignalSpy ready(&third, &DeviceAgent::ready);
+        QSignalSpy failure(&third, &DeviceAgent::failure);
+        third.start();
+        QTRY_VERIFY_WITH_TIMEOUT(!ready.isEmpty() || !failure.isEmpty(), 5000);
+        opened = !ready.isEmpty();
+        if (!opened)
+            QCOMPARE(third.lastResult(), LinkDeviceBusy);
+    }
+    QVERIFY(opened);
+}
 
 // The device hangs in the middle of a stream without leaving the bus: a write waits for it as
 // hidraw's does, fails after about 5 s, and the transfer reports failure; the agent is not held.

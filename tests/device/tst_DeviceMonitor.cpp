@@ -49,7 +49,13 @@ QStringList describe(const Interfaces& interfaces)
     std::stable_partition(vendorFirst.begin(), vendorFirst.end(),
         [](const FakeHidBackend::Interface& entry) { return entry.usagePage >= 0xFF00; });
     for (const FakeHidBackend::Interface& entry : qAsConst(vendorFirst)) {
-        if (paths.contains(entry.path))
+        const bool otherPageOfVendorDevice = entry.usagePage != 0 && entry.usagePage < 0xFF00
+            && std::any_of(
+                vendorFirst.cbegin(), vendorFirst.cend(), [&entry](const FakeHidBackend::Interface& other) {
+                    return other.usagePage >= 0xFF00 && other.productId == entry.productId
+                        && !other.serialNumber.isEmpty() && other.serialNumber == entry.serialNumber;
+                });
+        if (paths.contains(entry.path) || otherPageOfVendorDevice)
             continue;
         paths << entry.path;
         if (entry.vendorId == 0x1210 && (entry.productId == 0x0042 || entry.productId == 0x0043))
@@ -138,6 +144,11 @@ void TestDeviceMonitor::reportsChanges_data()
     QTest::newRow("the interface on the vendor-defined usage page first")
         << Interfaces {} << Interfaces { pelkPlus("/dev/b", "X"), { "/dev/a", 0x0043, "X", 0x1210, 0xFF00 } }
         << QStringList { "+/dev/a 1 X", "+/dev/b 1 X" };
+    QTest::newRow("a collection of its own path on another page is no connection")
+        << Interfaces {}
+        << Interfaces { { "hid#vid_1210&pid_0043&col01", 0x0043, "X", 0x1210, 0x000C },
+               { "hid#vid_1210&pid_0043&col02", 0x0043, "X", 0x1210, 0xFF00 } }
+        << QStringList { "+hid#vid_1210&pid_0043&col02 1 X" };
     QTest::newRow("one node listed once per usage is one connection")
         << Interfaces {}
         << Interfaces { pelkPlus("/dev/a", "X"), pelkPlus("/dev/a", "X"), pelkPlus("/dev/a", "X") }

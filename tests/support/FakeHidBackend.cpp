@@ -10,7 +10,9 @@
 #include <cstring>
 #include <thread>
 
+#if !defined(_WIN32)
 #include <pthread.h>
+#endif
 
 namespace PelkPlus {
 
@@ -157,11 +159,15 @@ int FakeHidBackend::callsOpenToInterrupts() const
 
 void FakeHidBackend::noteSignalMask()
 {
+#if defined(_WIN32)
+    // No signal masks: a console's interruption comes on a thread of its own.
+#else
     sigset_t mask;
     sigemptyset(&mask);
     pthread_sigmask(SIG_BLOCK, nullptr, &mask);
     if (!sigismember(&mask, SIGINT) || !sigismember(&mask, SIGTERM))
         ++openToInterrupts;
+#endif
 }
 
 int FakeHidBackend::openHandles() const

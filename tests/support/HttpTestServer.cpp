@@ -1,6 +1,10 @@
 #include "support/HttpTestServer.h"
 
+#if defined(_WIN32)
+#include <winsock2.h>
+#else
 #include <sys/socket.h>
+#endif
 
 #include <QHostAddress>
 #include <QTcpServer>
@@ -236,8 +240,8 @@ void HttpTestServer::sendBody(QTcpSocket* socket, const Reply& reply, qint64 off
         // A linger time of 0 makes the close a reset.
         socket->flush();
         const linger immediately { 1, 0 };
-        ::setsockopt(
-            int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &immediately, sizeof immediately);
+        ::setsockopt(socket->socketDescriptor(), SOL_SOCKET, SO_LINGER,
+            reinterpret_cast<const char*>(&immediately), sizeof immediately);
         socket->abort();
         return;
     }

@@ -29,8 +29,12 @@ void setBusSocketReadBuffer(QIODevice* socket, qint64 size)
 {
     if (auto* local = qobject_cast<QLocalSocket*>(socket))
         local->setReadBufferSize(size);
-    else if (auto* tcp = qobject_cast<QAbstractSocket*>(socket))
+    else if (auto* tcp = qobject_cast<QAbstractSocket*>(socket)) {
         tcp->setReadBufferSize(size);
+        // The system's own buffer too: a device that stops taking reports is felt by the host's
+        // write as soon as on a Unix socket, not after the megabyte a TCP window may hold.
+        tcp->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, int(size));
+    }
 }
 
 bool parseTcpBusName(const QString& name, QString* host, quint16* port)

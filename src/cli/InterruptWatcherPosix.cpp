@@ -11,6 +11,7 @@ namespace PelkPlus {
 namespace {
 
 int sockets[2] = { -1, -1 };
+QSocketNotifier* notifier = nullptr;
 
 void onSignal(int signalNumber)
 {
@@ -37,28 +38,27 @@ InterruptWatcher::InterruptWatcher(QObject* parent)
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, sockets) != 0)
         return;
     notifier = new QSocketNotifier(sockets[1], QSocketNotifier::Read, this);
-    connect(notifier, &QSocketNotifier::activated, this, &InterruptWatcher::onReadable);
+    connect(notifier, &QSocketNotifier::activated, this, [this] {
+        char byte = 0;
+        while (::read(sockets[1], &byte, 1) == 1)
+            emit interrupted(int(byte));
+    });
+    watching = true;
     setHandler(SIGINT, onSignal);
     setHandler(SIGTERM, onSignal);
 }
 
 InterruptWatcher::~InterruptWatcher()
 {
-    if (!notifier)
+    if (!watching)
         return;
     setHandler(SIGINT, SIG_DFL);
     setHandler(SIGTERM, SIG_DFL);
     delete notifier;
+    notifier = nullptr;
     ::close(sockets[0]);
     ::close(sockets[1]);
     sockets[0] = sockets[1] = -1;
-}
-
-void InterruptWatcher::onReadable()
-{
-    char byte = 0;
-    while (::read(sockets[1], &byte, 1) == 1)
-        emit interrupted(int(byte));
 }
 
 } // namespace PelkPlus
