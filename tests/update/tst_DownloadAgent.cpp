@@ -810,7 +810,7 @@ void tst_DownloadAgent::slowServersBounded_data()
     QTest::newRow("steady body") << steady << 0 << QString() << 1;
     // Fast enough byte by byte, but a catalogue must arrive in time; not tried again.
     QTest::newRow("catalogue over its whole bound")
-        << steady << 700 << "The server is too slow: the catalogue did not arrive within 0.7 s." << 1;
+        << steady << 700 << "The server 127.0.0.1 is too slow: the file did not arrive within 0.7 s." << 1;
 }
 
 void tst_DownloadAgent::slowServersBounded()

@@ -264,6 +264,26 @@ void tst_UpdateWorkflowEngine::scenario_data()
         << "Download Failure: Failed to download updates.\n\nThe server answered with an error.\n\nNothing "
            "was sent to the device.";
 
+    // Steady enough for the rate, too slow for the file's whole bound, which names the server.
+    QTest::newRow("download slower than its whole bound")
+        << Devices { plus({ "MP" }) } << EngineScript([](EngineFixture& f) {
+               const UpdateCatalogue::Entry* mp
+                   = f.catalogue.find(QStringLiteral("PELK+"), QStringLiteral("MP"));
+               HttpTestServer::Reply steady;
+               steady.body = mp->served;
+               steady.chunkSize = qMax(1, int(mp->served.size() / 40));
+               steady.chunkDelay = 50;
+               f.server.setReply(mp->path, steady, "GET");
+               f.workflow()->setSlowServerBounds(300, 1, 10000, 800);
+               return started(f, 1) && f.waitForOutcome()
+                   && f.workflow()->lastDownloadFailure() == DownloadFailure::TooSlow
+                   && f.device().packetsReceived() == 0;
+           })
+        << ends(UpdateOutcome::Failed) << Phases { P::Updating, P::Downloading, P::Checking, P::Planned }
+        << QStringList { "nothing" }
+        << "Download Failure: Failed to download updates.\n\nThe server 127.0.0.1 is too slow: the file did "
+           "not arrive within 0.8 s.\n\nNothing was sent to the device.";
+
     SimulatedDeviceSettings silent = plus({ "MP" });
     silent.dropOffAfterInstall = false;
     QTest::newRow("device that stays on the bus is power-cycled")
