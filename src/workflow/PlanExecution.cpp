@@ -264,8 +264,11 @@ void PlanExecution::sendCurrent()
         || (!component->downloadedSha256.isEmpty() && digest != component->downloadedSha256)) {
         qCritical().noquote() << "UpdateWorkflow: The file changed after it was verified; nothing is sent:"
                               << component->localPath;
-        installFailureDetail
-            = QStringLiteral("The %1 file changed after it was verified, so nothing was sent "
+        installFailureDetail = component->url.isEmpty()
+            ? QStringLiteral("The %1 file changed after it was chosen, so nothing was sent to the device. "
+                             "Choose it again to install what it holds now.")
+                  .arg(componentTypeName(component->type))
+            : QStringLiteral("The %1 file changed after it was verified, so nothing was sent "
                              "to the device. Check for updates again to download it anew.")
                   .arg(componentTypeName(component->type));
         emit workflow.installFailure();

@@ -429,6 +429,26 @@ void tst_UpdateWorkflowEngine::scenario_data()
            })
         << ends(UpdateOutcome::Done) << Phases { P::Idle, P::Updating } + component + Phases { P::Idle }
         << QStringList { "MP" } << QString();
+
+    // What is sent is what was read when the file was chosen, or nothing.
+    QTest::newRow("file chosen on this computer changes before it is sent")
+        << Devices { plus({ "MP" }) } << EngineScript([this](EngineFixture& f) {
+               const QString path = dir.filePath(QStringLiteral("changed-Update.bin"));
+               QByteArray image = f.catalogue.find(QStringLiteral("PELK+"), QStringLiteral("MP"))->served;
+               const auto write = [&path](const QByteArray& bytes) {
+                   QFile file(path);
+                   return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+               };
+               if (!write(image) || !f.waitForPhase(WorkflowPhase::Idle)
+                   || !f.workflow()->installFile(ComponentType::McuFirmware, path))
+                   return false;
+               image[image.size() - 1] = char(image.at(image.size() - 1) ^ 1);
+               return write(image) && f.waitForOutcome() && f.device().packetsReceived() == 0;
+           })
+        << ends(UpdateOutcome::Failed) << Phases { P::Idle, P::Updating, P::AwaitingUpdateMode, P::Checking }
+        << QStringList { "nothing" }
+        << "Update Failure: The update could not be completed.\n\nThe MCU Firmware file changed after it was "
+           "chosen, so nothing was sent to the device. Choose it again to install what it holds now.";
 }
 
 void tst_UpdateWorkflowEngine::scenario()
