@@ -135,7 +135,9 @@ void UpdateManager::checkForUpdates()
     parser->clearManifestData();
     parser->clearStateStack();
     currentState = Discovering;
-    checkTimer->start();
+    // A bound of 0 leaves the check to the bounds of its requests alone.
+    if (checkTimer->interval() > 0)
+        checkTimer->start();
     lastFailureReason = NoFailure;
     lastFailureText.clear();
     trust.forget();

@@ -242,7 +242,8 @@ void PlanExecution::sendCurrent()
     deviceBeforeInstall = info;
     // The file is read once, long after its download was checked: the bytes whose digest is compared
     // with the download's and written in the history are the very bytes sent, so whatever replaced
-    // the file since is never what reaches the device. A file chosen on this computer is sent as it is.
+    // the file since is never what reaches the device. A file chosen on this computer must still hold
+    // what it held when it was chosen.
     bool read = false;
     const QByteArray contents = readWholeFile(component->localPath, &read);
     Sha256 hash;
