@@ -16,7 +16,7 @@ struct DownloadRequest
     // image a model holds (13 MiB of Ensemble Audio on the Pelk+), far below a full disk.
     static constexpr qint64 maximumComponentSize = 256 * 1024 * 1024;
     // A component's file must arrive within two minutes and a second for every 16 KiB it holds,
-    // retries included: 14.5 min for the 13 MiB of the largest image. A server slower than that
+    // retries included: 952 s (16 min) for the 13 MiB of the largest image. A server slower than that
     // on average is given up on, however steadily it trickles.
     static constexpr int componentBaseDuration = 120000;
     static constexpr qint64 componentDurationRate = 16 * 1024;
