@@ -14,6 +14,7 @@
 #include "cli/StandardStreams.h"
 #include "cli/WorkflowRunner.h"
 #include "device/DeviceInfo.h"
+#include "update/DownloadReplies.h"
 #include "workflow/DiagnosticsReport.h"
 
 #include <QCoreApplication>
@@ -37,7 +38,10 @@ int showHistory(CliOutput& output)
     QJsonArray array;
     QStringList lines;
     for (int i = entries.size() - 1; i >= 0; --i) {
-        array.append(entries.at(i).toJson());
+        // Records written before URLs were redacted may still carry a password or a token.
+        QJsonObject entry = entries.at(i).toJson();
+        entry.insert(QStringLiteral("source"), DownloadReplies::displaySource(entries.at(i).source));
+        array.append(entry);
         lines.append(DiagnosticsReport::historyLine(entries.at(i)));
     }
     if (lines.isEmpty())

@@ -85,6 +85,11 @@ void DeviceAgent::sendFile(int fileType, const QString& path)
     QCoreApplication::postEvent(worker, new SendFileEvent(fileType, path));
 }
 
+void DeviceAgent::sendBytes(int fileType, const QByteArray& contents, const QString& name)
+{
+    QCoreApplication::postEvent(worker, new SendFileEvent(fileType, contents, name));
+}
+
 Connection DeviceAgent::connection() const
 {
     return deviceConnection;

@@ -37,6 +37,9 @@ public:
     // fileType: 0 MCU firmware, 1 DSP firmware, 2 Styles, 3 Ensemble Audio. Answers with progress,
     // then done or failure.
     void sendFile(int fileType, const QString& path);
+    // The same with the file's bytes as they were verified, so that no second reading of the file
+    // can send anything else; name stands for the file in the trace.
+    void sendBytes(int fileType, const QByteArray& contents, const QString& name);
 
     Connection connection() const;
     // The record of the last ready signal; all zero before it (main thread only).

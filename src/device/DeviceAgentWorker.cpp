@@ -4,6 +4,7 @@
 #include "device/DeviceProtocol.h"
 #include "device/ProgressHandler.h"
 #include "device/SendFileEvent.h"
+#include "device/TransferFile.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -231,20 +232,19 @@ void DeviceAgentWorker::handleSendFile(const SendFileEvent& event)
         return;
     }
 
-    using Transfer = LinkResult (*)(DeviceLink*, const char*, const ProgressHandler*);
-    Transfer transfer = nullptr;
+    SendBytes transfer = nullptr;
     switch (event.fileType) {
     case 0:
-        transfer = &sendMcuFirmware;
+        transfer = &sendMcuFirmwareBytes;
         break;
     case 1:
-        transfer = &sendDspFirmware;
+        transfer = &sendDspFirmwareBytes;
         break;
     case 2:
-        transfer = &sendStyles;
+        transfer = &sendStylesBytes;
         break;
     case 3:
-        transfer = &sendEnsembleAudio;
+        transfer = &sendEnsembleAudioBytes;
         break;
     default:
         emit failedWith(LinkNotSupported);
@@ -256,7 +256,11 @@ void DeviceAgentWorker::handleSendFile(const SendFileEvent& event)
     handler.function = &DeviceAgentWorker::reportProgress;
     handler.context = this;
     handler.pause = &DeviceAgentWorker::pauseTransfer;
-    const LinkResult result = transfer(link, event.path.toLocal8Bit().constData(), &handler);
+    const QByteArray name = event.path.toLocal8Bit();
+    const LinkResult result = event.inMemory
+        ? transfer(link, reinterpret_cast<const unsigned char*>(event.contents.constData()),
+            long(event.contents.size()), name.constData(), &handler)
+        : sendLoadedFile(link, name.constData(), &handler, transfer);
     if (result != LinkOk) {
         qCritical() << "DeviceAgent: transfer failed:" << linkResultName(result);
         emit failedWith(result);

@@ -65,14 +65,26 @@ void prepareCommand(DeviceLink* link, unsigned command, unsigned length);
 // counter once written.
 LinkResult writeCountedPacket(DeviceLink* link);
 
+// Each transfer reads its file whole before the first packet, so nothing read later can differ
+// from what was read first. The ...Bytes forms send bytes already in memory (the very bytes whose
+// digest was checked), name standing for the path in the trace.
+
 // Firmware streams.
 LinkResult sendMcuFirmware(DeviceLink* link, const char* path, const ProgressHandler* progress);
 LinkResult sendDspFirmware(DeviceLink* link, const char* path, const ProgressHandler* progress);
+LinkResult sendMcuFirmwareBytes(DeviceLink* link, const unsigned char* data, long size, const char* name,
+    const ProgressHandler* progress);
+LinkResult sendDspFirmwareBytes(DeviceLink* link, const unsigned char* data, long size, const char* name,
+    const ProgressHandler* progress);
 
 // Flash sectors.
 LinkResult writeSector(DeviceLink* link, unsigned command, const unsigned char* data, int length,
     long sentBefore, long fileSize, const ProgressHandler* progress);
 LinkResult sendStyles(DeviceLink* link, const char* path, const ProgressHandler* progress);
 LinkResult sendEnsembleAudio(DeviceLink* link, const char* path, const ProgressHandler* progress);
+LinkResult sendStylesBytes(DeviceLink* link, const unsigned char* data, long size, const char* name,
+    const ProgressHandler* progress);
+LinkResult sendEnsembleAudioBytes(DeviceLink* link, const unsigned char* data, long size, const char* name,
+    const ProgressHandler* progress);
 
 } // namespace PelkPlus

@@ -45,8 +45,8 @@ LinkResult sendEndPacket(DeviceLink* link, unsigned command, unsigned char check
 // fills one payload and returns LinkOk or the reason to give up before the packet is sent; fraction(state,
 // total) gives the progress and what is passed as its total.
 template <typename Fill, typename Fraction>
-LinkResult streamFile(DeviceLink* link, std::FILE* file, const StreamKind& kind,
-    const ProgressHandler* progress, Fill fill, Fraction fraction)
+LinkResult streamFile(
+    DeviceLink* link, const StreamKind& kind, const ProgressHandler* progress, Fill fill, Fraction fraction)
 {
     prepareCommand(link, kind.dataCommand, unsigned(kind.payloadSize));
     unsigned char* payload = link->outReport + 9;
@@ -90,7 +90,6 @@ LinkResult streamFile(DeviceLink* link, std::FILE* file, const StreamKind& kind,
         std::printf("Sent end packet.\n");
         std::fflush(stdout);
     }
-    std::fclose(file);
     std::printf("%s", kind.doneTrace);
     std::fflush(stdout);
     return result;
@@ -107,30 +106,23 @@ void endOfFile(unsigned char* payload, int from, int size, StreamState& state)
 
 } // namespace
 
-LinkResult sendMcuFirmware(DeviceLink* link, const char* path, const ProgressHandler* progress)
+LinkResult sendMcuFirmwareBytes(
+    DeviceLink* link, const unsigned char* data, long size, const char* name, const ProgressHandler* progress)
 {
-    std::printf("Sending Micro FW: %s\n", path);
+    std::printf("Sending Micro FW: %s\n", name);
     std::fflush(stdout);
-    long size = 0;
-    std::FILE* file = openMeasuredFile(path, &size);
-    if (!file)
-        return LinkFileOpenFailed;
-
+    TransferBytes bytes { data, size, 0 };
     static const StreamKind mcu { McuDataCommand, McuEndCommand, mcuPayloadSize, "Sent: %ld kb\n",
         "Total sent: %ld kb\n", "Done sending micro firmware.\n" };
-    auto fill = [file](unsigned char* payload, StreamState& state) {
+    auto fill = [&bytes](unsigned char* payload, StreamState& state) {
         for (int i = 0; i < mcuPayloadSize; ++i) {
-            const int c = std::fgetc(file);
-            if (c == EOF) {
-                if (std::ferror(file)) {
-                    traceReadError();
-                    return LinkResult(LinkFileOpenFailed);
-                }
+            if (bytes.position >= bytes.size) {
                 endOfFile(payload, i, mcuPayloadSize, state);
                 break;
             }
-            payload[i] = static_cast<unsigned char>(c);
-            state.checksum ^= static_cast<unsigned char>(c);
+            const unsigned char c = bytes.data[bytes.position++];
+            payload[i] = c;
+            state.checksum ^= c;
             ++state.sent;
         }
         return LinkResult(LinkOk);
@@ -140,41 +132,29 @@ LinkResult sendMcuFirmware(DeviceLink* link, const char* path, const ProgressHan
         // An empty file makes the fraction 0/0; report it as complete instead.
         return size > 0 ? float(state.sent) / float(size) : 1.0f;
     };
-    return streamFile(link, file, mcu, progress, fill, fraction);
+    return streamFile(link, mcu, progress, fill, fraction);
 }
 
-LinkResult sendDspFirmware(DeviceLink* link, const char* path, const ProgressHandler* progress)
+LinkResult sendDspFirmwareBytes(
+    DeviceLink* link, const unsigned char* data, long size, const char* name, const ProgressHandler* progress)
 {
-    std::printf("Sending DSP FW: %s\n", path);
+    std::printf("Sending DSP FW: %s\n", name);
     std::fflush(stdout);
-    std::FILE* file = openTransferFile(path, "r");
-    if (!file)
-        return LinkFileOpenFailed;
     // Each well-formed line ("0x", up to two digits and its line end) is one piece of at most nine
     // characters, so the pieces count the values.
+    TransferBytes bytes { data, size, 0 };
     char piece[16];
     long lines = 0;
-    while (std::fgets(piece, 10, file))
+    while (readTransferLine(&bytes, piece, 10))
         ++lines;
-    const bool readFailed = std::ferror(file) != 0;
-    if (readFailed)
-        traceReadError();
-    const long length = readFailed ? -1 : transferFileLength(file);
-    if (length < 0) {
-        std::fclose(file);
-        return LinkFileOpenFailed;
-    }
+    bytes.position = 0;
 
     static const StreamKind dsp { DspDataCommand, DspEndCommand, dspPayloadSize, "Sent: %ld Kb\n",
         "Total sent: %ld Kb\n", "Done sending DSP firmware.\n" };
-    auto fill = [file](unsigned char* payload, StreamState& state) {
+    auto fill = [&bytes](unsigned char* payload, StreamState& state) {
         char line[16];
         for (int i = 0; i < dspPayloadSize; ++i) {
-            if (!std::fgets(line, 9, file)) {
-                if (std::ferror(file)) {
-                    traceReadError();
-                    return LinkResult(LinkFileOpenFailed);
-                }
+            if (!readTransferLine(&bytes, line, 9)) {
                 endOfFile(payload, i, dspPayloadSize, state);
                 break;
             }
@@ -192,12 +172,21 @@ LinkResult sendDspFirmware(DeviceLink* link, const char* path, const ProgressHan
         }
         return LinkResult(LinkOk);
     };
-    auto fraction = [file, length, lines](const StreamState&, long& total) {
+    auto fraction = [&bytes, lines](const StreamState&, long& total) {
         total = lines;
-        const long position = std::ftell(file);
-        return length > 0 ? float(position) / float(length) : 1.0f;
+        return bytes.size > 0 ? float(bytes.position) / float(bytes.size) : 1.0f;
     };
-    return streamFile(link, file, dsp, progress, fill, fraction);
+    return streamFile(link, dsp, progress, fill, fraction);
+}
+
+LinkResult sendMcuFirmware(DeviceLink* link, const char* path, const ProgressHandler* progress)
+{
+    return sendLoadedFile(link, path, progress, &sendMcuFirmwareBytes);
+}
+
+LinkResult sendDspFirmware(DeviceLink* link, const char* path, const ProgressHandler* progress)
+{
+    return sendLoadedFile(link, path, progress, &sendDspFirmwareBytes);
 }
 
 } // namespace PelkPlus

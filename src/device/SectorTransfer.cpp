@@ -8,7 +8,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -39,41 +38,22 @@ struct SectorComponent
     const char* checksumTrace;
 };
 
-LinkResult sendSectors(
-    DeviceLink* link, const char* path, const ProgressHandler* progress, const SectorComponent& component)
+LinkResult sendSectors(DeviceLink* link, const unsigned char* data, long size,
+    const ProgressHandler* progress, const SectorComponent& component)
 {
-    long size = 0;
-    std::FILE* file = openMeasuredFile(path, &size);
-    if (!file)
-        return LinkFileOpenFailed;
     const long sectors = (size + sectorSize - 1) / sectorSize;
     if (sectors > component.sectorLimit) {
         std::printf("%s", component.tooBigTrace);
-        std::fclose(file);
         return LinkFileTooBig;
     }
 
-    auto* buffer = static_cast<unsigned char*>(std::malloc(sectorSize));
-    if (!buffer) {
-        std::printf("Out of memory.\n");
-        std::fflush(stdout);
-        std::fclose(file);
-        return LinkFileOpenFailed;
-    }
     unsigned long checksum = 0;
     long sent = 0;
     int sectorNumber = 0;
     for (;;) {
-        // Never more than the length counted above: a file that grows meanwhile cannot push the
-        // transfer past the sectors that were checked against the device's memory.
         const long left = size - sent;
-        const int count = int(std::fread(buffer, 1, size_t(left < sectorSize ? left : sectorSize), file));
-        if (std::ferror(file)) {
-            traceReadError();
-            std::free(buffer);
-            std::fclose(file);
-            return LinkFileOpenFailed;
-        }
+        const int count = int(left < sectorSize ? left : sectorSize);
+        const unsigned char* sector = data + sent;
         std::printf("Read sector: %d bytes\n", count);
         std::fflush(stdout);
         const bool lastRead = count < sectorSize;
@@ -90,15 +70,12 @@ LinkResult sendSectors(
         for (int i = 0; i < count; i += component.checksumBytes) {
             unsigned long word = 0;
             for (int b = 0; b < component.checksumBytes && i + b < count; ++b)
-                word |= static_cast<unsigned long>(buffer[i + b]) << (8 * b);
+                word |= static_cast<unsigned long>(sector[i + b]) << (8 * b);
             checksum ^= word;
         }
-        const LinkResult result = writeSector(link, component.command, buffer, count, sent, size, progress);
-        if (result != LinkOk) {
-            std::free(buffer);
-            std::fclose(file);
+        const LinkResult result = writeSector(link, component.command, sector, count, sent, size, progress);
+        if (result != LinkOk)
             return result;
-        }
         std::printf("Sector %d/%d written.\n", sectorNumber, int(sectors));
         std::fflush(stdout);
         sent += count;
@@ -108,17 +85,12 @@ LinkResult sendSectors(
     if (component.terminate) {
         std::printf("Sending terminating packet...\n");
         std::fflush(stdout);
-        if (writePacket(link, TerminateCommand, 0, false, 0, nullptr, 0) != LinkOk) {
-            std::free(buffer);
-            std::fclose(file);
+        if (writePacket(link, TerminateCommand, 0, false, 0, nullptr, 0) != LinkOk)
             return LinkWriteFailed;
-        }
     }
     std::printf("Total Kb written: %d\n", int(sent / 1024));
     std::printf(component.checksumTrace, static_cast<unsigned>(checksum));
     std::fflush(stdout);
-    std::free(buffer);
-    std::fclose(file);
     return LinkOk;
 }
 
@@ -182,9 +154,10 @@ LinkResult writeSector(DeviceLink* link, unsigned command, const unsigned char* 
     return LinkOk;
 }
 
-LinkResult sendStyles(DeviceLink* link, const char* path, const ProgressHandler* progress)
+LinkResult sendStylesBytes(
+    DeviceLink* link, const unsigned char* data, long size, const char* name, const ProgressHandler* progress)
 {
-    std::printf("Sending styles: %s\n", path);
+    std::printf("Sending styles: %s\n", name);
     std::fflush(stdout);
     if (link->model != Plus) {
         std::printf("Not supported.\n");
@@ -193,18 +166,29 @@ LinkResult sendStyles(DeviceLink* link, const char* path, const ProgressHandler*
     }
     const SectorComponent styles { StylesSectorDataCommand, stylesSectorLimit,
         "Style data too big for flash.\n", 2, dspIsBetaOrLater(link), "Checksum = %4.4X\n" };
-    return sendSectors(link, path, progress, styles);
+    return sendSectors(link, data, size, progress, styles);
 }
 
-LinkResult sendEnsembleAudio(DeviceLink* link, const char* path, const ProgressHandler* progress)
+LinkResult sendEnsembleAudioBytes(
+    DeviceLink* link, const unsigned char* data, long size, const char* name, const ProgressHandler* progress)
 {
-    std::printf("Sending ensemble audio: %s\n", path);
+    std::printf("Sending ensemble audio: %s\n", name);
     std::fflush(stdout);
     const SectorComponent ensemble { EnsembleSectorDataCommand,
         link->model == Plus ? ensembleSectorLimitPlus : ensembleSectorLimitBase,
         "Ensemble audio data too big for this device.\n", 4, link->model == Plus && dspIsBetaOrLater(link),
         "Checksum = %8.8X\n" };
-    return sendSectors(link, path, progress, ensemble);
+    return sendSectors(link, data, size, progress, ensemble);
+}
+
+LinkResult sendStyles(DeviceLink* link, const char* path, const ProgressHandler* progress)
+{
+    return sendLoadedFile(link, path, progress, &sendStylesBytes);
+}
+
+LinkResult sendEnsembleAudio(DeviceLink* link, const char* path, const ProgressHandler* progress)
+{
+    return sendLoadedFile(link, path, progress, &sendEnsembleAudioBytes);
 }
 
 } // namespace PelkPlus

@@ -1,5 +1,7 @@
 #include "device/TransferFile.h"
 
+#include <cstdlib>
+
 namespace PelkPlus {
 
 std::FILE* openTransferFile(const char* path, const char* mode)
@@ -36,6 +38,48 @@ std::FILE* openMeasuredFile(const char* path, long* size)
         return nullptr;
     }
     return file;
+}
+
+unsigned char* loadTransferFile(const char* path, long* size)
+{
+    std::FILE* file = openMeasuredFile(path, size);
+    if (!file)
+        return nullptr;
+    auto* data = static_cast<unsigned char*>(std::malloc(size_t(*size > 0 ? *size : 1)));
+    const bool read = data && std::fread(data, 1, size_t(*size), file) == size_t(*size) && !std::ferror(file);
+    std::fclose(file);
+    if (!read) {
+        traceReadError();
+        std::free(data);
+        return nullptr;
+    }
+    return data;
+}
+
+LinkResult sendLoadedFile(DeviceLink* link, const char* path, const ProgressHandler* progress, SendBytes send)
+{
+    long size = 0;
+    unsigned char* data = loadTransferFile(path, &size);
+    if (!data)
+        return LinkFileOpenFailed;
+    const LinkResult result = send(link, data, size, path, progress);
+    std::free(data);
+    return result;
+}
+
+bool readTransferLine(TransferBytes* bytes, char* line, int length)
+{
+    if (bytes->position >= bytes->size || length < 2)
+        return false;
+    int count = 0;
+    while (count < length - 1 && bytes->position < bytes->size) {
+        const char c = static_cast<char>(bytes->data[bytes->position++]);
+        line[count++] = c;
+        if (c == '\n')
+            break;
+    }
+    line[count] = '\0';
+    return true;
 }
 
 void traceReadError()

@@ -27,7 +27,7 @@ struct Component
     qint64 catalogueSize = 0;
     // SHA-256 of the file as the publisher listed it, 32 bytes; empty when the manifest gives none.
     QByteArray sha256;
-    // SHA-256 of the file at localPath as its download wrote and checked it; empty for a file
+    // SHA-256 of the file at localPath as its download wrote and checked it, or as it was read when
     // chosen on this computer. The file sent to the device must still have it.
     QByteArray downloadedSha256;
 };

@@ -57,10 +57,15 @@ void ComponentSizeRequests::abort()
         reply->abort();
 }
 
+QString ComponentSizeRequests::waitingHost() const
+{
+    return pendingSizeReplies.isEmpty() ? lastRetriedHost : pendingSizeReplies.first()->url().host();
+}
+
 void ComponentSizeRequests::requestSize(ManifestProduct product, int index)
 {
     const QUrl url = components->value(product).value(index).url;
-    qDebug() << "Requesting component size for url:" << url.adjusted(QUrl::RemoveUserInfo);
+    qDebug() << "Requesting component size for url:" << DownloadReplies::redactedUrl(url);
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setMaximumRedirectsAllowed(DownloadAgent::maximumRedirects);
@@ -85,7 +90,7 @@ void ComponentSizeRequests::onSizeReply(QNetworkReply* reply, ManifestProduct pr
     // Replies aborted here have been taken off the pending list first; a reply that the transfer
     // time-out aborted is still on it and is a failure like any other.
     if (!pendingSizeReplies.contains(reply)) {
-        qDebug() << "Component size reply aborted:" << reply->url().adjusted(QUrl::RemoveUserInfo);
+        qDebug() << "Component size reply aborted:" << DownloadReplies::redactedUrl(reply->url());
         reply->deleteLater();
         return;
     }
@@ -109,6 +114,7 @@ void ComponentSizeRequests::onSizeReply(QNetworkReply* reply, ManifestProduct pr
                                << "in" << pause / 1000.0 << "s of the size request for"
                                << DownloadReplies::displayUrl(reply->url()) << "after:" << reason;
             ++pendingRetries;
+            lastRetriedHost = reply->url().host();
             emit retrying(DownloadReplies::retryText(attempts, pause, reason));
             const int planned = generation;
             QTimer::singleShot(pause, this, [this, planned, product, index] {
@@ -119,7 +125,7 @@ void ComponentSizeRequests::onSizeReply(QNetworkReply* reply, ManifestProduct pr
             });
             return;
         }
-        qDebug() << "Component size reply ERROR:" << reply->url().adjusted(QUrl::RemoveUserInfo);
+        qDebug() << "Component size reply ERROR:" << DownloadReplies::redactedUrl(reply->url());
         emit failed(reason);
         return;
     }
@@ -130,7 +136,7 @@ void ComponentSizeRequests::onSizeReply(QNetworkReply* reply, ManifestProduct pr
     reply->deleteLater();
     const QString problem = sizeProblem(component, announced);
     if (!problem.isEmpty()) {
-        qDebug() << "Component size reply refused:" << reply->url().adjusted(QUrl::RemoveUserInfo);
+        qDebug() << "Component size reply refused:" << DownloadReplies::redactedUrl(reply->url());
         emit failed(problem);
         return;
     }

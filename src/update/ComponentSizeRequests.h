@@ -31,6 +31,8 @@ public:
     void request(ManifestData* data);
     // Aborts the requests and drops the retries planned, without a signal.
     void abort();
+    // The server of a size request still unanswered, or waiting to be tried again; empty for none.
+    QString waitingHost() const;
 
 signals:
     void done();
@@ -57,6 +59,7 @@ private:
     QMap<QPair<int, int>, RetryBackoff> sizeRetries;
     // Counts aborts, so that a retry planned before one is dropped.
     int generation = 0;
+    QString lastRetriedHost;
 };
 
 } // namespace PelkPlus

@@ -1,5 +1,6 @@
 #include "update/DownloadAgent.h"
 
+#include "update/DownloadReplies.h"
 #include "update/FileDownload.h"
 #include "update/SlowServerGuard.h"
 
@@ -128,7 +129,7 @@ void DownloadAgent::startNext()
 
     const DownloadRequest& request = pendingRequests.at(currentIndex);
     qDebug("DownloadAgent: Downloading:");
-    qDebug() << "  from " << request.url.adjusted(QUrl::RemoveUserInfo);
+    qDebug() << "  from " << DownloadReplies::redactedUrl(request.url);
     qDebug() << "  to " << request.destination;
     emit requestStarted(currentIndex);
     if (!isBusy())
@@ -147,6 +148,7 @@ void DownloadAgent::onCompleted(const QByteArray& digest)
 void DownloadAgent::onFailed(FailureKind kind, const QString& reason)
 {
     lastFailureKind = kind;
+    lastFailureText = reason;
     qCritical().noquote() << "DownloadAgent: Download failed:" << reason;
     pendingRequests.clear();
     emit failed(reason);

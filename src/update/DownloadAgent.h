@@ -37,8 +37,9 @@ public:
     // the time-out, a byte now and then does not keep such a request alive.
     static constexpr int slowServerGrace = 30000;
     static constexpr qint64 minimumTransferRate = 1024;
-    // The longest a catalogue request (manifest, signature) may run in all, its retries included;
-    // 0 where requests are bounded by their rate only.
+    // The longest a whole check for updates may run (catalogue, signature and every size request
+    // together, retries included); UpdateManager holds it. A component's file has a bound of its
+    // own that grows with its size (DownloadRequest::componentDuration).
     static constexpr int maximumCatalogueDuration = 120000;
 
     // What kind of failure the last failed() was, beside its text.
@@ -58,6 +59,8 @@ public:
     int currentRequest() const { return currentIndex; }
     // The kind of the last failure; None before any.
     FailureKind failureKind() const { return lastFailureKind; }
+    // The text of the last failed(); empty before any.
+    QString failureText() const { return lastFailureText; }
     // The Content-Type header of the last successful answer; empty when it had none.
     QByteArray contentType() const;
 
@@ -71,7 +74,8 @@ public:
     static void setDefaultRetryPause(int msecs);
 
     // The slow-server bounds of requests started later (the constants above by default); tests
-    // shorten them. A maximum duration of 0 leaves only the rate bound.
+    // shorten them. A maximum duration of 0 leaves only the rate bound and each request's own
+    // (DownloadRequest::maximumDuration); otherwise the lower of the two applies.
     void setSlowServerBounds(int graceMsecs, qint64 minimumRate, int maximumDuration);
     int slowServerGraceTime() const;
     qint64 minimumRate() const;
@@ -103,6 +107,7 @@ private:
     int currentIndex = -1;
     FileDownload* transfer = nullptr;
     FailureKind lastFailureKind = FailureKind::None;
+    QString lastFailureText;
 };
 
 } // namespace PelkPlus

@@ -18,6 +18,9 @@ enum class DownloadFailure {
     Size,
     // The bytes arrived but are not the file the catalogue describes.
     Digest,
+    // The server sent the file too slowly to finish within the request's whole bound; the text
+    // names the server.
+    TooSlow,
 };
 
 } // namespace PelkPlus

@@ -39,9 +39,23 @@ qint64 DownloadReplies::announcedLength(const QNetworkReply* reply)
     return ok && length >= 0 ? length : -1;
 }
 
+QUrl DownloadReplies::redactedUrl(const QUrl& url)
+{
+    QUrl redacted = url.adjusted(QUrl::RemoveUserInfo | QUrl::RemoveFragment);
+    if (redacted.hasQuery())
+        redacted.setQuery(QStringLiteral("..."));
+    return redacted;
+}
+
 QString DownloadReplies::displayUrl(const QUrl& url)
 {
-    return url.toString(QUrl::RemoveUserInfo);
+    return redactedUrl(url).toString();
+}
+
+QString DownloadReplies::displaySource(const QString& text)
+{
+    const QUrl url(text, QUrl::StrictMode);
+    return url.isValid() && !url.scheme().isEmpty() && !url.host().isEmpty() ? displayUrl(url) : text;
 }
 
 bool DownloadReplies::isTransient(QNetworkReply::NetworkError code, int status)
@@ -80,7 +94,7 @@ QString DownloadReplies::failureText(const QNetworkReply* reply, int transferTim
     // The framework's text may name the URL, with the password it carries.
     QString text = reply->errorString();
     for (const QUrl& url : { reply->url(), reply->request().url() }) {
-        if (!url.userInfo().isEmpty()) {
+        if (!url.userInfo().isEmpty() || url.hasQuery() || url.hasFragment()) {
             for (const QString& named :
                 { url.toString(), url.toDisplayString(), url.toString(QUrl::FullyEncoded) })
                 text.replace(named, displayUrl(url));
@@ -97,9 +111,10 @@ QString DownloadReplies::tooSlowText(qint64 bytes, qint64 msecs, qint64 minimumR
         .arg(minimumRate);
 }
 
-QString DownloadReplies::tooLongText(int maximumMsecs)
+QString DownloadReplies::tooLongText(const QString& host, const QString& late, int maximumMsecs)
 {
-    return QStringLiteral("The server is too slow: the catalogue did not arrive within %1 s.")
+    return QStringLiteral("The server %1 is too slow: %2 within %3 s.")
+        .arg(host.isEmpty() ? QStringLiteral("(no host)") : host, late)
         .arg(maximumMsecs / 1000.0);
 }
 

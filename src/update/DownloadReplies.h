@@ -25,9 +25,13 @@ public:
     // ("Content-Length: 5, 70000"), so the last value is the one that belongs to the body.
     static qint64 announcedLength(const QNetworkReply* reply);
 
-    // The URL as logs, the history and reports write it: without its user-info part, so that a
-    // password given in a URL never leaves the settings that hold it.
+    // The URL as logs, the history, reports and JSON write it: without its user-info part, and with
+    // "..." for its query ("https://host/x?..."), so that a password or a token given in a URL
+    // never leaves the settings that hold it. The fragment is dropped too.
+    static QUrl redactedUrl(const QUrl& url);
     static QString displayUrl(const QUrl& url);
+    // The same for a text that may be a URL (a history entry's source); other text as it is.
+    static QString displaySource(const QString& text);
 
     // Whether a failed reply is worth another attempt: the connection failed or timed out, or the
     // server answered with an error of its own (5xx).
@@ -36,7 +40,8 @@ public:
     static QString failureText(const QNetworkReply* reply, int transferTimeout);
     // The failure texts of a request found too slow: by its average rate, or by its whole duration.
     static QString tooSlowText(qint64 bytes, qint64 msecs, qint64 minimumRate);
-    static QString tooLongText(int maximumMsecs);
+    // late says what came too late ("the file did not arrive"), host names the server.
+    static QString tooLongText(const QString& host, const QString& late, int maximumMsecs);
     // What a person is told while a failed request waits to be tried again.
     static QString retryText(int attempt, int pauseMsecs, const QString& reason);
 };

@@ -15,6 +15,11 @@ struct DownloadRequest
     // A component whose size nobody announced may still not exceed this: far above the largest
     // image a model holds (13 MiB of Ensemble Audio on the Pelk+), far below a full disk.
     static constexpr qint64 maximumComponentSize = 256 * 1024 * 1024;
+    // A component's file must arrive within two minutes and a second for every 16 KiB it holds,
+    // retries included: 952 s (16 min) for the 13 MiB of the largest image. A server slower than that
+    // on average is given up on, however steadily it trickles.
+    static constexpr int componentBaseDuration = 120000;
+    static constexpr qint64 componentDurationRate = 16 * 1024;
 
     QUrl url;
     // Local file to write; an existing file is overwritten.
@@ -34,6 +39,15 @@ struct DownloadRequest
     bool refuseWebPage = false;
     // SHA-256 the file must have, 32 bytes; empty for none. Computed as the bytes are written.
     QByteArray sha256;
+    // Milliseconds the request may take in all, its retries included; 0 for the agent's bound alone.
+    int maximumDuration = 0;
+
+    // The whole bound of a component file of size bytes (the largest of its type when unknown).
+    static int componentDuration(ComponentType type, qint64 size)
+    {
+        const qint64 bytes = size > 0 ? size : qMin(largestComponentSize(type), maximumComponentSize);
+        return int(componentBaseDuration + bytes * 1000 / componentDurationRate);
+    }
 
     // A component's URL and local path, bounded and checked by what the manifest and its HEAD
     // request said of it.
@@ -48,6 +62,7 @@ struct DownloadRequest
         request.requireLength = component.type <= ComponentType::EnsembleAudio;
         request.refuseWebPage = request.requireLength;
         request.sha256 = component.sha256;
+        request.maximumDuration = componentDuration(component.type, component.size);
         return request;
     }
 };

@@ -36,7 +36,7 @@ FileDownload::FileDownload(QObject* parent)
     connect(retryTimer, &QTimer::timeout, this, &FileDownload::sendRequest);
     connect(guard, &SlowServerGuard::tooLong, this, [this](const QString& text) {
         if (currentReply)
-            fail(DownloadFailure::Network, text);
+            fail(DownloadFailure::TooSlow, text);
     });
     connect(guard, &SlowServerGuard::tooSlow, this, [this](const QString& text) {
         if (currentReply)
@@ -55,7 +55,7 @@ void FileDownload::start(const DownloadRequest& next)
     request = next;
     retries.reset();
     heldFile.clear();
-    guard->startRequest();
+    guard->startRequest(request.maximumDuration, request.url.host());
     if (!destination.open(request.destination)) {
         // What is there (if anything) was not written here, so it is not removed either.
         fail(DownloadFailure::FileError, QStringLiteral("Failed to open destination file."), false);
@@ -83,7 +83,7 @@ void FileDownload::sendRequest()
     if (!destination.isHeld())
         return;
     if (guard->isOverDuration()) {
-        fail(DownloadFailure::Network, DownloadReplies::tooLongText(guard->maximumDuration()));
+        fail(DownloadFailure::TooSlow, guard->tooLongText());
         return;
     }
     QNetworkRequest networkRequest(request.url);

@@ -22,9 +22,24 @@ void SlowServerGuard::setBounds(int graceMsecs, qint64 minimumRate, int maximumD
     maximumDurationMs = maximumDuration;
 }
 
+void SlowServerGuard::startRequest(int requestBound, const QString& host)
+{
+    requestBoundMs = requestBound > 0 && (maximumDurationMs <= 0 || requestBound < maximumDurationMs)
+        ? requestBound
+        : maximumDurationMs;
+    requestHost = host;
+    requestClock.start();
+}
+
+QString SlowServerGuard::tooLongText() const
+{
+    return DownloadReplies::tooLongText(
+        requestHost, QStringLiteral("the file did not arrive"), requestBoundMs);
+}
+
 bool SlowServerGuard::isOverDuration() const
 {
-    return maximumDurationMs > 0 && requestClock.elapsed() >= maximumDurationMs;
+    return requestBoundMs > 0 && requestClock.elapsed() >= requestBoundMs;
 }
 
 void SlowServerGuard::startReply()
@@ -42,7 +57,7 @@ void SlowServerGuard::stopReply()
 void SlowServerGuard::check()
 {
     if (isOverDuration()) {
-        emit tooLong(DownloadReplies::tooLongText(maximumDurationMs));
+        emit tooLong(tooLongText());
         return;
     }
     const qint64 elapsed = replyClock.elapsed();

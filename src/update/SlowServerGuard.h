@@ -24,8 +24,12 @@ public:
     qint64 minimumRate() const { return minimumBytesPerSecond; }
     int maximumDuration() const { return maximumDurationMs; }
 
-    // A request begins; its whole duration is measured from here, across its attempts.
-    void startRequest() { requestClock.start(); }
+    // A request to host begins; its whole duration is measured from here, across its attempts. Its
+    // bound is the lower of its own (0 for none) and the guard's maximum duration.
+    void startRequest(int requestBound, const QString& host);
+    int requestBound() const { return requestBoundMs; }
+    // The failure text of a request over its whole bound, naming the server.
+    QString tooLongText() const;
     bool isOverDuration() const;
     // One attempt's reply: its rate is measured from its start, and checked until it stops.
     void startReply();
@@ -46,6 +50,8 @@ private:
     int grace = 0;
     qint64 minimumBytesPerSecond = 0;
     int maximumDurationMs = 0;
+    int requestBoundMs = 0;
+    QString requestHost;
     QTimer* rateTimer = nullptr;
     QElapsedTimer requestClock;
     QElapsedTimer replyClock;

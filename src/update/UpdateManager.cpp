@@ -14,6 +14,8 @@
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
+#include <QHostAddress>
+#include <QTimer>
 
 namespace PelkPlus {
 
@@ -36,10 +38,12 @@ UpdateManager::UpdateManager(QObject* parent)
     , manifestAgent(new DownloadAgent(this))
     , sizes(new ComponentSizeRequests(manifestAgent, this))
     , parser(new UpdateManifestParser)
+    , checkTimer(new QTimer(this))
     , manifestFile(downloadDirectory() + QLatin1Char('/') + QLatin1String(manifestFileName))
 {
-    manifestAgent->setSlowServerBounds(DownloadAgent::slowServerGrace, DownloadAgent::minimumTransferRate,
-        DownloadAgent::maximumCatalogueDuration);
+    checkTimer->setSingleShot(true);
+    checkTimer->setInterval(DownloadAgent::maximumCatalogueDuration);
+    connect(checkTimer, &QTimer::timeout, this, &UpdateManager::onCheckTooLong);
     connect(manifestAgent, &DownloadAgent::finished, this, &UpdateManager::downloadFinished);
     connect(manifestAgent, &DownloadAgent::failed, this, &UpdateManager::onManifestFailed);
     connect(manifestAgent, &DownloadAgent::retrying, this, &UpdateManager::retrying);
@@ -77,7 +81,26 @@ void UpdateManager::setRetryPause(int msecs)
 
 void UpdateManager::setSlowServerBounds(int graceMsecs, qint64 minimumRate, int maximumDuration)
 {
-    manifestAgent->setSlowServerBounds(graceMsecs, minimumRate, maximumDuration);
+    manifestAgent->setSlowServerBounds(graceMsecs, minimumRate, 0);
+    checkTimer->setInterval(maximumDuration);
+}
+
+int UpdateManager::checkBound() const
+{
+    return checkTimer->interval();
+}
+
+void UpdateManager::onCheckTooLong()
+{
+    if (currentState != Discovering)
+        return;
+    // The server named is the one still being waited for.
+    const QString host = manifestAgent->isBusy() ? manifestUrl.host() : sizes->waitingHost();
+    manifestAgent->abort();
+    const QString text = DownloadReplies::tooLongText(host.isEmpty() ? manifestUrl.host() : host,
+        QStringLiteral("the check for updates did not end"), checkBound());
+    qCritical().noquote() << "UpdateManager:" << text;
+    fail(DownloadFailed, text);
 }
 
 QList<Component> UpdateManager::componentsFor(ManifestProduct product) const
@@ -88,6 +111,7 @@ QList<Component> UpdateManager::componentsFor(ManifestProduct product) const
 void UpdateManager::resetDiscovery()
 {
     sizes->abort();
+    checkTimer->stop();
     fetchingSignature = false;
     currentState = Idle;
     parser->clearManifestData();
@@ -127,6 +151,9 @@ void UpdateManager::checkForUpdates()
     parser->clearManifestData();
     parser->clearStateStack();
     currentState = Discovering;
+    // A bound of 0 leaves the check to the bounds of its requests alone.
+    if (checkTimer->interval() > 0)
+        checkTimer->start();
     lastFailureReason = NoFailure;
     lastFailureText.clear();
     trust.forget();
@@ -147,6 +174,12 @@ void UpdateManager::checkForUpdates()
         fail(UnverifiedCatalogue, keyProblem);
         return;
     }
+    pairFetchedAgain = false;
+    fetchManifest();
+}
+
+void UpdateManager::fetchManifest()
+{
     fetchingSignature = false;
     if (localBundle) {
         // Returns at once, as a check over the network does.
@@ -310,16 +343,31 @@ bool UpdateManager::verifySignature(const QByteArray& manifest, const QByteArray
         qDebug("UpdateManager: Catalogue signature verified.");
         return true;
     }
+    if (!pairFetchedAgain) {
+        // A catalogue being published may have been caught between its two files (the old
+        // manifest beside the new signature, or the other way round): both are fetched once more
+        // before the mismatch counts.
+        pairFetchedAgain = true;
+        qDebug().noquote() << "UpdateManager: The catalogue and its signature do not agree (" + error
+                + "); both are fetched once more.";
+        fetchManifest();
+        return false;
+    }
     qCritical().noquote() << "UpdateManager: The catalogue could not be verified:" << error;
     fail(UnverifiedCatalogue, error);
     return false;
 }
 
-bool UpdateManager::isAllowedComponentUrl(const QUrl& component, const QUrl& manifest)
+bool UpdateManager::isAllowedComponentUrl(const QUrl& component, const QUrl& manifest, ComponentType type)
 {
     const QString scheme = component.scheme();
+    const bool application
+        = type == ComponentType::WindowsApplication || type == ComponentType::MacApplication;
+    const bool loopback = QHostAddress(component.host()).isLoopback()
+        || component.host().compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0;
     return scheme == QLatin1String("https")
-        || (scheme == QLatin1String("http") && manifest.scheme() != QLatin1String("https"));
+        || (scheme == QLatin1String("http") && manifest.scheme() != QLatin1String("https")
+            && (!application || loopback));
 }
 
 bool UpdateManager::checkComponentUrls()
@@ -327,10 +375,10 @@ bool UpdateManager::checkComponentUrls()
     const ManifestData& data = parser->manifestData();
     for (const QList<Component>& components : data) {
         for (const Component& component : components) {
-            if (isAllowedComponentUrl(component.url, manifestUrl))
+            if (isAllowedComponentUrl(component.url, manifestUrl, component.type))
                 continue;
             qCritical() << "UpdateManager: Component URL not allowed:"
-                        << component.url.adjusted(QUrl::RemoveUserInfo);
+                        << DownloadReplies::redactedUrl(component.url);
             qCritical("Failed to parse manifest.");
             fail(InvalidManifest,
                 QStringLiteral("Component URL not allowed: %1")
@@ -344,6 +392,7 @@ bool UpdateManager::checkComponentUrls()
 void UpdateManager::onSizesDone()
 {
     // Idle before the signal, so that a receiver may start the next check at once.
+    checkTimer->stop();
     currentState = Idle;
     emit updateDiscoveryDone();
 }

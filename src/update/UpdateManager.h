@@ -12,6 +12,8 @@
 
 #include <memory>
 
+class QTimer;
+
 namespace PelkPlus {
 
 class ComponentSizeRequests;
@@ -77,8 +79,11 @@ public:
     State state() const { return currentState; }
     QString manifestPath() const { return manifestFile; }
     // Components come over the web only, and over https alone once the manifest did: a manifest
-    // must not name a local file, nor undo the protection it came with.
-    static bool isAllowedComponentUrl(const QUrl& component, const QUrl& manifest);
+    // must not name a local file, nor undo the protection it came with. The updater's own packages
+    // (WindowsApplication, MacApplication) are run by whoever downloads them: https alone, whatever
+    // the manifest came over, unless they come from this computer (a loopback address), where no
+    // network lies between.
+    static bool isAllowedComponentUrl(const QUrl& component, const QUrl& manifest, ComponentType type);
 
     // Where the manifest and the component files are downloaded to.
     static QString downloadDirectory();
@@ -89,9 +94,11 @@ public:
     // The first pause before a failed request is tried again (DownloadAgent::setRetryPause).
     void setRetryPause(int msecs);
     // The slow-server bounds of the manifest, its signature and the size requests (the
-    // DownloadAgent constants by default, the catalogue's whole duration included); tests shorten
-    // them. A size request, having no body, is too slow once it has waited the grace time.
+    // DownloadAgent constants by default); tests shorten them. A size request, having no body, is
+    // too slow once it has waited the grace time. maximumDuration bounds the whole check, from
+    // the catalogue's first byte asked to the last size known, its retries included.
     void setSlowServerBounds(int graceMsecs, qint64 minimumRate, int maximumDuration);
+    int checkBound() const;
 
     // Set with failure; NoFailure from the next checkForUpdates on.
     FailureReason failureReason() const { return lastFailureReason; }
@@ -110,6 +117,7 @@ signals:
 private:
     Q_DISABLE_COPY(UpdateManager)
 
+    void fetchManifest();
     void downloadFinished();
     void onManifestFailed(const QString& reason);
     bool isCatalogue(const QByteArray& manifest, const QByteArray& contentType);
@@ -125,10 +133,13 @@ private:
     void onSizesDone();
     void onSizeFailed(const QString& reason);
     void fail(FailureReason reason, const QString& text);
+    void onCheckTooLong();
 
     DownloadAgent* manifestAgent = nullptr;
     ComponentSizeRequests* sizes = nullptr;
     UpdateManifestParser* parser = nullptr;
+    // The whole check's bound: one for the catalogue, its signature and every size together.
+    QTimer* checkTimer = nullptr;
     State currentState = Idle;
     QString manifestFile;
     QDateTime manifestTimestamp;
@@ -139,6 +150,8 @@ private:
     bool headerUnreadable = false;
     // Set while the signature is being fetched, after the manifest.
     bool fetchingSignature = false;
+    // Set once the catalogue and its signature have been fetched a second time in this check.
+    bool pairFetchedAgain = false;
     FailureReason lastFailureReason = NoFailure;
     QString lastFailureText;
 };

@@ -1,5 +1,6 @@
 #include "workflow/AppUpdateCheck.h"
 
+#include "update/DownloadReplies.h"
 #include "update/UpdateManager.h"
 #include "workflow/NamedState.h"
 #include "workflow/UpdateWorkflow.h"
@@ -84,7 +85,7 @@ void AppUpdateCheck::openUrl()
     if (questions && questions->openUrl(offeredUrl))
         questions->quitApplication();
     else
-        qCritical() << "Failed to open app update URL:" << offeredUrl.adjusted(QUrl::RemoveUserInfo);
+        qCritical() << "Failed to open app update URL:" << DownloadReplies::redactedUrl(offeredUrl);
 }
 
 void AppUpdateCheck::buildRegion(QState* regions)

@@ -12,6 +12,7 @@
 #include "device/HidBackend.h"
 #include "device/RecordingBackend.h"
 #include "update/CatalogueSignature.h"
+#include "update/DownloadReplies.h"
 
 #include <QDateTime>
 #include <QSysInfo>
@@ -65,8 +66,8 @@ QString DiagnosticsReport::historyLine(const UpdateHistoryEntry& e)
         .arg(e.time.toString(Qt::ISODate), e.model, e.serial, e.component,
             before.isEmpty() ? QStringLiteral("-") : before, sent.isEmpty() ? QStringLiteral("-") : sent,
             UpdateHistoryEntry::outcomeText(e.outcome),
-            // Records written before URLs lost their user-info part may still carry a password.
-            QUrl(e.source).userInfo().isEmpty() ? e.source : QUrl(e.source).toString(QUrl::RemoveUserInfo));
+            // Records written before URLs were redacted may still carry a password or a token.
+            DownloadReplies::displaySource(e.source));
 }
 
 QString DiagnosticsReport::build(
@@ -91,8 +92,8 @@ QString DiagnosticsReport::build(
     out << "== Update catalogue ==\n";
     const ConfigurationManager* configuration = ConfigurationManager::instance();
     out << "Manifest URL: "
-        << (configuration ? configuration->manifestUrl() : ConfigurationManager::storedManifestUrl())
-               .toString(QUrl::RemoveUserInfo)
+        << DownloadReplies::displayUrl(
+               configuration ? configuration->manifestUrl() : ConfigurationManager::storedManifestUrl())
         << '\n';
     CatalogueSignature::initialise();
     QString keyProblem;

@@ -1,9 +1,12 @@
 #include "workflow/LocalInstallRules.h"
 
+#include "device/DeviceModel.h"
 #include "workflow/ComponentFileName.h"
 #include "workflow/UpdatePlanner.h"
 
 #include <QDebug>
+
+#include <utility>
 
 namespace PelkPlus {
 
@@ -29,6 +32,36 @@ std::optional<LocalInstallRefusal> LocalInstallRules::refusal(
             UpdatePlanner::mcuNotUpdatableWarning() };
     }
     return std::nullopt;
+}
+
+std::optional<LocalInstallRefusal> LocalInstallRules::catalogueRefusal(
+    ComponentType type, const QByteArray& sha256, const ManifestData& catalogue, const DeviceInfo* device)
+{
+    if (sha256.isEmpty())
+        return std::nullopt;
+    std::optional<std::pair<int, Component>> other;
+    for (const ManifestProduct product : { ManifestProduct::Base, ManifestProduct::Plus }) {
+        const int model = int(product);
+        for (const Component& entry : catalogue.value(product)) {
+            if (entry.sha256 != sha256)
+                continue;
+            if (entry.type == type && (!device || device->model == model))
+                return std::nullopt;
+            if (!other)
+                other = std::make_pair(model, entry);
+        }
+    }
+    if (!other)
+        return std::nullopt;
+    const Component& entry = other->second;
+    const QString what
+        = QStringLiteral("This file is the %1 %2 of the %3")
+              .arg(componentTypeName(entry.type), entry.version, QLatin1String(modelName(other->first)));
+    const QString text = entry.type == type
+        ? QStringLiteral("%1, not of the %2.").arg(what, QLatin1String(modelName(device->model)))
+        : QStringLiteral("%1, not %2.").arg(what, componentTypeName(type));
+    qCritical().noquote() << "Local file refused:" << text;
+    return LocalInstallRefusal { QStringLiteral("Invalid File"), text };
 }
 
 } // namespace PelkPlus

@@ -2,6 +2,7 @@
 
 #include "device/DeviceInfo.h"
 #include "update/ComponentType.h"
+#include "update/ManifestData.h"
 
 #include <QString>
 
@@ -29,6 +30,12 @@ public:
     // no device is connected).
     static std::optional<LocalInstallRefusal> refusal(
         ComponentType type, const QString& path, qint64 size, const DeviceInfo* device);
+    // Why a file with this SHA-256 is not installed as a component of the type on device (null
+    // while none is connected, and then only the type is judged): the catalogue lists the very
+    // file as another component or for the other model, and never as what it was chosen for.
+    // None where the catalogue does not know the file.
+    static std::optional<LocalInstallRefusal> catalogueRefusal(ComponentType type, const QByteArray& sha256,
+        const ManifestData& catalogue, const DeviceInfo* device);
 };
 
 } // namespace PelkPlus

@@ -4,6 +4,8 @@
 #include "device/DeviceAgent.h"
 #include "device/DeviceModel.h"
 #include "device/DeviceProtocol.h"
+#include "update/DownloadRequest.h"
+#include "update/Sha256.h"
 #include "workflow/DeviceSelection.h"
 #include "workflow/InstallAttemptRecorder.h"
 #include "workflow/InstallVerifier.h"
@@ -14,6 +16,7 @@
 
 #include <QDebug>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -85,6 +88,22 @@ void PlanExecution::disableSleepPrevention()
     else
         qDebug() << "System sleep re-enabled.";
 }
+
+namespace {
+
+// The whole file, bounded as a download is: no image of the family comes near the bound.
+QByteArray readWholeFile(const QString& path, bool* ok)
+{
+    QFile file(path);
+    *ok = file.open(QIODevice::ReadOnly) && file.size() <= DownloadRequest::maximumComponentSize;
+    if (!*ok)
+        return QByteArray();
+    const QByteArray bytes = file.readAll();
+    *ok = file.error() == QFileDevice::NoError;
+    return bytes;
+}
+
+} // namespace
 
 UpdateHistoryEntry PlanExecution::attemptFor(const Component& component, bool hashFile) const
 {
@@ -221,17 +240,36 @@ void PlanExecution::sendCurrent()
 
     versionBeforeInstall = VersionText::ofDevice(info, component->type);
     deviceBeforeInstall = info;
-    recorder.open(attemptFor(*component, true));
-    // The file is read again for sending, long after its download was checked: whatever replaced
-    // it since is not what the catalogue vouched for. A file chosen on this computer is sent as it is.
-    if (!component->url.isEmpty()
-        && (component->downloadedSha256.isEmpty()
-            || QByteArray::fromHex(recorder.openAttempt()->sha256.toLatin1())
-                != component->downloadedSha256)) {
-        qCritical().noquote() << "UpdateWorkflow: The file changed after it was verified; nothing is sent:"
+    // The file is read once, long after its download was checked: the bytes whose digest is compared
+    // with the download's and written in the history are the very bytes sent, so whatever replaced
+    // the file since is never what reaches the device. A file chosen on this computer must still hold
+    // what it held when it was chosen.
+    bool read = false;
+    const QByteArray contents = readWholeFile(component->localPath, &read);
+    Sha256 hash;
+    hash.addData(contents);
+    const QByteArray digest = read ? hash.result() : QByteArray();
+    UpdateHistoryEntry attempt = attemptFor(*component, false);
+    attempt.sha256 = QString::fromLatin1(digest.toHex());
+    recorder.open(attempt);
+    if (!read) {
+        qCritical().noquote() << "UpdateWorkflow: The file cannot be read; nothing is sent:"
                               << component->localPath;
         installFailureDetail
-            = QStringLiteral("The %1 file changed after it was verified, so nothing was sent "
+            = QStringLiteral("The %1 file cannot be read, so nothing was sent to the device.")
+                  .arg(componentTypeName(component->type));
+        emit workflow.installFailure();
+        return;
+    }
+    if ((!component->url.isEmpty() && component->downloadedSha256.isEmpty())
+        || (!component->downloadedSha256.isEmpty() && digest != component->downloadedSha256)) {
+        qCritical().noquote() << "UpdateWorkflow: The file changed after it was verified; nothing is sent:"
+                              << component->localPath;
+        installFailureDetail = component->url.isEmpty()
+            ? QStringLiteral("The %1 file changed after it was chosen, so nothing was sent to the device. "
+                             "Choose it again to install what it holds now.")
+                  .arg(componentTypeName(component->type))
+            : QStringLiteral("The %1 file changed after it was verified, so nothing was sent "
                              "to the device. Check for updates again to download it anew.")
                   .arg(componentTypeName(component->type));
         emit workflow.installFailure();
@@ -249,7 +287,7 @@ void PlanExecution::sendCurrent()
     }
     qDebug() << "Sending file type" << fileType << "at" << component->localPath;
     if (selection.agent())
-        selection.agent()->sendFile(fileType, component->localPath);
+        selection.agent()->sendBytes(fileType, contents, component->localPath);
 }
 
 void PlanExecution::tellInstallFailure()

@@ -11,6 +11,7 @@
 #include "workflow/AppUpdateCheck.h"
 #include "workflow/ComponentDownloads.h"
 #include "workflow/DeviceSelection.h"
+#include "workflow/InstallAttemptRecorder.h"
 #include "workflow/LocalInstallRules.h"
 #include "workflow/NamedState.h"
 #include "workflow/PlanExecution.h"
@@ -142,6 +143,12 @@ QState* UpdateWorkflow::state(const char* name) const
 void UpdateWorkflow::setDeviceWaitLimits(int rebootReturnMs, int answerMs)
 {
     selection->setWaitLimits(rebootReturnMs, answerMs);
+}
+
+void UpdateWorkflow::setSlowServerBounds(int graceMsecs, qint64 minimumRate, int checkMsecs, int fileMsecs)
+{
+    updateManager->setSlowServerBounds(graceMsecs, minimumRate, checkMsecs);
+    downloadAgent->setSlowServerBounds(graceMsecs, minimumRate, fileMsecs);
 }
 
 int UpdateWorkflow::rebootReturnLimit() const
@@ -362,11 +369,25 @@ bool UpdateWorkflow::installFile(ComponentType type, const QString& path)
             questions->critical(refused->title, refused->text);
         return false;
     }
+    // A catalogue at hand (the last check's) may know the file as something else: the other
+    // model's firmware, another component's data.
+    const QByteArray digest = QByteArray::fromHex(InstallAttemptRecorder::fileDigest(path).toLatin1());
+    ManifestData catalogue;
+    for (const ManifestProduct product : { ManifestProduct::Base, ManifestProduct::Plus })
+        catalogue.insert(product, updateManager->componentsFor(product));
+    const std::optional<LocalInstallRefusal> misnamed
+        = LocalInstallRules::catalogueRefusal(type, digest, catalogue, hasDevice() ? &info : nullptr);
+    if (misnamed) {
+        if (questions)
+            questions->critical(misnamed->title, misnamed->text);
+        return false;
+    }
 
     Component component;
     component.type = type;
     component.localPath = path;
     component.size = size;
+    component.downloadedSha256 = digest;
     if (!powerCheck->allows(UpdateEstimate::forPlan({ component }, connectedModel()), questions))
         return false;
     currentPlan.setSingle(component);

@@ -143,6 +143,9 @@ public:
     static constexpr int reconnectDelayMs = 5000;
     // The two bounds of the waits for a device to answer; tests shorten them.
     void setDeviceWaitLimits(int rebootReturnMs, int answerMs);
+    // The slow-server bounds: a request's grace and minimum rate, the whole check's bound and the
+    // bound of each component file (below the one its size gives it); tests shorten them.
+    void setSlowServerBounds(int graceMsecs, qint64 minimumRate, int checkMsecs, int fileMsecs);
     int rebootReturnLimit() const;
     int deviceAnswerLimit() const;
 

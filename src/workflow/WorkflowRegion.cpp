@@ -49,7 +49,7 @@ QString WorkflowRegion::checkFailureText(int reason, const QString& detail)
                             : QStringLiteral("Failed to check for updates!\n\n%1").arg(detail);
 }
 
-QString WorkflowRegion::downloadFailureText(DownloadFailure kind)
+QString WorkflowRegion::downloadFailureText(DownloadFailure kind, const QString& detail)
 {
     QString reason;
     switch (kind) {
@@ -72,6 +72,9 @@ QString WorkflowRegion::downloadFailureText(DownloadFailure kind)
         break;
     case DownloadFailure::Digest:
         reason = QStringLiteral("The file is not the one the catalogue describes.");
+        break;
+    case DownloadFailure::TooSlow:
+        reason = detail.isEmpty() ? QStringLiteral("The server sent the file too slowly.") : detail;
         break;
     case DownloadFailure::None:
         break;
@@ -256,7 +259,7 @@ QState* WorkflowRegion::build(QState* regions)
             = fetching->addTransition(steps, &UpdateWorkflow::downloadFailure, checkingState);
         connect(downloadFailed, &QAbstractTransition::triggered, this, [this] {
             emit workflow.messageRequested(MessageKind::Critical, QStringLiteral("Download Failure"),
-                downloadFailureText(parts.downloadAgent->failureKind()));
+                downloadFailureText(parts.downloadAgent->failureKind(), parts.downloadAgent->failureText()));
         });
     }
     // Every file has arrived whole and matches the catalogue: the first component may go. Only the

@@ -53,8 +53,9 @@ public:
     // The text of a failed check for the device's updates, by the update manager's reason.
     static QString checkFailureText(int reason, const QString& detail);
     // The text of a failed download of the update: the fixed text, the reason of its kind (none
-    // for None) and that nothing reached the device.
-    static QString downloadFailureText(DownloadFailure kind);
+    // for None) and that nothing reached the device. detail is the agent's own text, which says
+    // which server was too slow.
+    static QString downloadFailureText(DownloadFailure kind, const QString& detail = QString());
 
 private:
     void startUpdateCheck();

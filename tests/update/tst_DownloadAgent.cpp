@@ -787,8 +787,8 @@ void tst_DownloadAgent::changedFileNeverSpliced()
 void tst_DownloadAgent::slowServersBounded_data()
 {
     QTest::addColumn<HttpTestServer::Reply>("reply");
-    QTest::addColumn<int>("maximumDuration");
-    QTest::addColumn<QString>("failure"); // empty: the file arrives
+    QTest::addColumn<int>("maximumDuration"); // the agent's; below 0, the request's own instead
+    QTest::addColumn<QString>("failure");     // empty: the file arrives
     QTest::addColumn<int>("requests");
 
     // Bounds of 300 ms at 1 KiB/s stand for 30 s; a total of 700 ms for the catalogue's 120 s.
@@ -810,7 +810,10 @@ void tst_DownloadAgent::slowServersBounded_data()
     QTest::newRow("steady body") << steady << 0 << QString() << 1;
     // Fast enough byte by byte, but a catalogue must arrive in time; not tried again.
     QTest::newRow("catalogue over its whole bound")
-        << steady << 700 << "The server is too slow: the catalogue did not arrive within 0.7 s." << 1;
+        << steady << 700 << "The server 127.0.0.1 is too slow: the file did not arrive within 0.7 s." << 1;
+    // A component's file is bounded by its own request, where the agent sets no bound.
+    QTest::newRow("file over its own bound")
+        << steady << -700 << "The server 127.0.0.1 is too slow: the file did not arrive within 0.7 s." << 1;
 }
 
 void tst_DownloadAgent::slowServersBounded()
@@ -821,13 +824,15 @@ void tst_DownloadAgent::slowServersBounded()
     QFETCH(int, requests);
 
     server->setReply(QStringLiteral("/slow"), reply);
-    agent->setSlowServerBounds(300, 1024, maximumDuration);
+    agent->setSlowServerBounds(300, 1024, qMax(0, maximumDuration));
     agent->setRetryPause(10);
     QSignalSpy finished(agent.get(), &DownloadAgent::finished);
     QSignalSpy failed(agent.get(), &DownloadAgent::failed);
     QElapsedTimer clock;
     clock.start();
-    agent->download(request(QStringLiteral("/slow"), QStringLiteral("slow")));
+    DownloadRequest slow = request(QStringLiteral("/slow"), QStringLiteral("slow"));
+    slow.maximumDuration = qMax(0, -maximumDuration);
+    agent->download(slow);
     QTRY_COMPARE_WITH_TIMEOUT(finished.count() + failed.count(), 1, 10000);
     QCOMPARE(server->requestCount(QStringLiteral("/slow")), requests);
     if (failure.isEmpty()) {

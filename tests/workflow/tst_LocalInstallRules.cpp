@@ -1,4 +1,5 @@
 #include "workflow/LocalInstallRules.h"
+#include "device/DeviceModel.h"
 #include "support/TestMain.h"
 
 #include <QtTest>
@@ -14,6 +15,8 @@ class tst_LocalInstallRules : public QObject
 private slots:
     void refusal_data();
     void refusal();
+    void catalogueRefusal_data();
+    void catalogueRefusal();
     void fileFilter();
 };
 
@@ -64,6 +67,51 @@ void tst_LocalInstallRules::refusal()
     QCOMPARE(refused ? refused->title : QString(), title);
     if (refused)
         QVERIFY(!refused->text.isEmpty());
+}
+
+void tst_LocalInstallRules::catalogueRefusal_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<char>("file");    // the byte the file's digest is made of
+    QTest::addColumn<int>("model");    // -1: no device connected
+    QTest::addColumn<QString>("text"); // empty: not refused
+
+    const int mcu = int(ComponentType::McuFirmware);
+    QTest::newRow("the other model's firmware")
+        << mcu << 'a' << int(Plus) << "This file is the MCU Firmware 3.2.8 of the Pelk, not of the Pelk+.";
+    QTest::newRow("another component's file")
+        << int(ComponentType::Styles) << 'c' << int(Plus)
+        << "This file is the DSP Firmware 3.1.2 of the Pelk+, not Styles.";
+    QTest::newRow("the device's own firmware") << mcu << 'b' << int(Plus) << "";
+    QTest::newRow("listed for both models") << int(ComponentType::Styles) << 'd' << int(Base) << "";
+    QTest::newRow("unknown to the catalogue") << mcu << 'z' << int(Plus) << "";
+    QTest::newRow("the other model's, no device") << mcu << 'a' << -1 << "";
+}
+
+void tst_LocalInstallRules::catalogueRefusal()
+{
+    QFETCH(int, type);
+    QFETCH(char, file);
+    QFETCH(int, model);
+    QFETCH(QString, text);
+
+    const auto entry = [](ComponentType type, const char* version, char digest) {
+        Component component;
+        component.type = type;
+        component.version = QLatin1String(version);
+        component.sha256 = QByteArray(32, digest);
+        return component;
+    };
+    ManifestData catalogue;
+    catalogue[ManifestProduct::Base]
+        = { entry(ComponentType::McuFirmware, "3.2.8", 'a'), entry(ComponentType::Styles, "1A2B", 'd') };
+    catalogue[ManifestProduct::Plus] = { entry(ComponentType::McuFirmware, "3.2.9", 'b'),
+        entry(ComponentType::DspFirmware, "3.1.2", 'c'), entry(ComponentType::Styles, "1A2B", 'd') };
+    DeviceInfo device;
+    device.model = model;
+    const std::optional<LocalInstallRefusal> refused = LocalInstallRules::catalogueRefusal(
+        ComponentType(type), QByteArray(32, file), catalogue, model < 0 ? nullptr : &device);
+    QCOMPARE(refused ? refused->text : QString(), text);
 }
 
 void tst_LocalInstallRules::fileFilter()

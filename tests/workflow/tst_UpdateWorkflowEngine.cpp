@@ -264,6 +264,26 @@ void tst_UpdateWorkflowEngine::scenario_data()
         << "Download Failure: Failed to download updates.\n\nThe server answered with an error.\n\nNothing "
            "was sent to the device.";
 
+    // Steady enough for the rate, too slow for the file's whole bound, which names the server.
+    QTest::newRow("download slower than its whole bound")
+        << Devices { plus({ "MP" }) } << EngineScript([](EngineFixture& f) {
+               const UpdateCatalogue::Entry* mp
+                   = f.catalogue.find(QStringLiteral("PELK+"), QStringLiteral("MP"));
+               HttpTestServer::Reply steady;
+               steady.body = mp->served;
+               steady.chunkSize = qMax(1, int(mp->served.size() / 40));
+               steady.chunkDelay = 50;
+               f.server.setReply(mp->path, steady, "GET");
+               f.workflow()->setSlowServerBounds(300, 1, 10000, 800);
+               return started(f, 1) && f.waitForOutcome()
+                   && f.workflow()->lastDownloadFailure() == DownloadFailure::TooSlow
+                   && f.device().packetsReceived() == 0;
+           })
+        << ends(UpdateOutcome::Failed) << Phases { P::Updating, P::Downloading, P::Checking, P::Planned }
+        << QStringList { "nothing" }
+        << "Download Failure: Failed to download updates.\n\nThe server 127.0.0.1 is too slow: the file did "
+           "not arrive within 0.8 s.\n\nNothing was sent to the device.";
+
     SimulatedDeviceSettings silent = plus({ "MP" });
     silent.dropOffAfterInstall = false;
     QTest::newRow("device that stays on the bus is power-cycled")
@@ -409,6 +429,26 @@ void tst_UpdateWorkflowEngine::scenario_data()
            })
         << ends(UpdateOutcome::Done) << Phases { P::Idle, P::Updating } + component + Phases { P::Idle }
         << QStringList { "MP" } << QString();
+
+    // What is sent is what was read when the file was chosen, or nothing.
+    QTest::newRow("file chosen on this computer changes before it is sent")
+        << Devices { plus({ "MP" }) } << EngineScript([this](EngineFixture& f) {
+               const QString path = dir.filePath(QStringLiteral("changed-Update.bin"));
+               QByteArray image = f.catalogue.find(QStringLiteral("PELK+"), QStringLiteral("MP"))->served;
+               const auto write = [&path](const QByteArray& bytes) {
+                   QFile file(path);
+                   return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+               };
+               if (!write(image) || !f.waitForPhase(WorkflowPhase::Idle)
+                   || !f.workflow()->installFile(ComponentType::McuFirmware, path))
+                   return false;
+               image[image.size() - 1] = char(image.at(image.size() - 1) ^ 1);
+               return write(image) && f.waitForOutcome() && f.device().packetsReceived() == 0;
+           })
+        << ends(UpdateOutcome::Failed) << Phases { P::Idle, P::Updating, P::AwaitingUpdateMode, P::Checking }
+        << QStringList { "nothing" }
+        << "Update Failure: The update could not be completed.\n\nThe MCU Firmware file changed after it was "
+           "chosen, so nothing was sent to the device. Choose it again to install what it holds now.";
 }
 
 void tst_UpdateWorkflowEngine::scenario()

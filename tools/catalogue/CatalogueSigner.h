@@ -18,8 +18,8 @@ public:
         QString* error);
 
     // Writes the manifest to path and the signature to path + ".sig"; without a signature, an old
-    // one is removed. The manifest is written aside and takes the old one's place last, after its
-    // signature; whatever fails leaves the old manifest where it was.
+    // one is removed. Both are written aside in full first (whatever fails then leaves the old
+    // pair), then the manifest takes the old one's place and its signature right after it.
     static bool save(
         const QString& path, const QByteArray& manifest, const QByteArray& signature, QString* error);
 };
