@@ -92,12 +92,20 @@ UpdateHistoryEntry PlanExecution::attemptFor(const Component& component, bool ha
         component, selection.deviceWorkedOn(), selection.deviceInfo(), hashFile);
 }
 
+void PlanExecution::resumeJournal(const UpdateJournal& stopped, int firstEntry)
+{
+    journalToResume = stopped;
+    resumedFrom = firstEntry;
+}
+
 void PlanExecution::begin()
 {
     settleFailedTransfer(UpdateHistoryEntry::InstallFailed);
     plan.rewind();
     verificationDue = false;
-    journal.reset();
+    journal = std::exchange(journalToResume, std::nullopt);
+    finishing = journal.has_value();
+    journalOffset = finishing ? std::exchange(resumedFrom, 0) : 0;
     selection.holdUpdatingDevice();
 }
 
@@ -117,9 +125,10 @@ bool PlanExecution::verifyInstalledComponent()
     const Verification check = InstallVerifier::verify(
         deviceBeforeInstall, selection.deviceInfo(), component->type, component->version);
     emit workflow.componentVerified(component->type, versionBeforeInstall, component->version, check.outcome);
-    recorder.close(check.outcome == VerificationOutcome::Verified ? UpdateHistoryEntry::Verified
-            : check.outcome == VerificationOutcome::NotApplied    ? UpdateHistoryEntry::NotApplied
-                                                                  : UpdateHistoryEntry::Installed);
+    const UpdateHistoryEntry::Outcome taken = finishing  ? UpdateHistoryEntry::FinishedLater
+        : check.outcome == VerificationOutcome::Verified ? UpdateHistoryEntry::Verified
+                                                         : UpdateHistoryEntry::Installed;
+    recorder.close(check.outcome == VerificationOutcome::NotApplied ? UpdateHistoryEntry::NotApplied : taken);
     if (check.outcome != VerificationOutcome::NotApplied)
         noteStep(UpdateJournal::Step::Done);
     if (check.outcome == VerificationOutcome::Verified) {
@@ -222,9 +231,10 @@ void PlanExecution::sendCurrent()
     versionBeforeInstall = VersionText::ofDevice(info, component->type);
     deviceBeforeInstall = info;
     recorder.open(attemptFor(*component, true));
-    // The file is read again for sending, long after its download was checked: whatever replaced
-    // it since is not what the catalogue vouched for. A file chosen on this computer is sent as it is.
-    if (!component->url.isEmpty()
+    // The file is read again for sending, long after its download (or the kept file, when an update
+    // is finished later) was checked: whatever replaced it since is not what the catalogue vouched
+    // for. A file chosen on this computer is sent as it is.
+    if ((!component->url.isEmpty() || !component->downloadedSha256.isEmpty())
         && (component->downloadedSha256.isEmpty()
             || QByteArray::fromHex(recorder.openAttempt()->sha256.toLatin1())
                 != component->downloadedSha256)) {
@@ -307,7 +317,7 @@ bool PlanExecution::noteStep(UpdateJournal::Step step)
         }
         journal = begun;
     }
-    journal->current = plan.currentIndex();
+    journal->current = journalOffset + plan.currentIndex();
     journal->step = step;
     journal->time = QDateTime::currentDateTimeUtc();
     return journal->write(journalPath);

@@ -32,6 +32,7 @@ namespace PelkPlus {
 
 class AppUpdateCheck;
 class ComponentDownloads;
+class JournalResume;
 class DeviceMonitor;
 class DeviceSelection;
 class DownloadAgent;
@@ -158,6 +159,12 @@ public slots:
     // Installs the file as a component of the type; false, after telling why, when its name does
     // not fit the type.
     bool installFile(ComponentType type, const QString& path);
+    // Finishes the interrupted update of the device from the files its journal kept, with no
+    // network; false when it is not begun: the power question was declined, there is none, or a
+    // kept file no longer has its digest, and then a check for updates is started instead.
+    bool finishInterruptedUpdate();
+    // Forgets the interrupted update of the device, with its kept files.
+    void dropInterruptedUpdate();
     // Asks for the manifest's URL until a valid one or none is given, and keeps it.
     void editManifestUrl();
     void forgetDevice();
@@ -219,6 +226,7 @@ private:
     AppUpdateCheck* appCheck = nullptr;
     ComponentDownloads* downloads = nullptr;
     PlanExecution* execution = nullptr;
+    JournalResume* resume = nullptr;
     WorkflowRegion* workflowRegion = nullptr;
     UpdateEndReport* endReport = nullptr;
     PowerCheck* powerCheck = nullptr;

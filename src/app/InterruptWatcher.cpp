@@ -1,4 +1,4 @@
-#include "cli/InterruptWatcher.h"
+#include "app/InterruptWatcher.h"
 
 #include <QSocketNotifier>
 
@@ -11,6 +11,9 @@ namespace PelkPlus {
 namespace {
 
 int sockets[2] = { -1, -1 };
+
+// Ctrl-C, a service manager's or a shutdown's stop, and the terminal closing.
+const int watchedSignals[] = { SIGINT, SIGTERM, SIGHUP };
 
 void onSignal(int signalNumber)
 {
@@ -38,16 +41,16 @@ InterruptWatcher::InterruptWatcher(QObject* parent)
         return;
     notifier = new QSocketNotifier(sockets[1], QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, &InterruptWatcher::onReadable);
-    setHandler(SIGINT, onSignal);
-    setHandler(SIGTERM, onSignal);
+    for (int signalNumber : watchedSignals)
+        setHandler(signalNumber, onSignal);
 }
 
 InterruptWatcher::~InterruptWatcher()
 {
     if (!notifier)
         return;
-    setHandler(SIGINT, SIG_DFL);
-    setHandler(SIGTERM, SIG_DFL);
+    for (int signalNumber : watchedSignals)
+        setHandler(signalNumber, SIG_DFL);
     delete notifier;
     ::close(sockets[0]);
     ::close(sockets[1]);

@@ -6,9 +6,10 @@ class QSocketNotifier;
 
 namespace PelkPlus {
 
-// Turns SIGINT and SIGTERM into a signal of the event loop: the handler only writes to a socket,
-// and the loop reads it, so whatever is done about the interruption runs as ordinary code.
-// One watcher per process.
+// Turns SIGINT, SIGTERM and SIGHUP into a signal of the event loop: the handler only writes to a
+// socket, and the loop reads it, so whatever is done about the interruption runs as ordinary code
+// (an update stopped after its current packet, its journal and history written). One watcher per
+// process; where there are no such signals (Windows) it watches nothing.
 class InterruptWatcher : public QObject
 {
     Q_OBJECT
@@ -16,7 +17,7 @@ class InterruptWatcher : public QObject
 
 public:
     explicit InterruptWatcher(QObject* parent = nullptr);
-    // Gives both signals back their default action.
+    // Gives the signals back their default action.
     ~InterruptWatcher() override;
 
     bool isWatching() const { return notifier != nullptr; }
