@@ -62,7 +62,7 @@ SelectionPage::SelectionPage(UpdateWorkflow* engine, QWidget* parent)
     // default role unless asked.
     checkUpdatesButton->setAutoDefault(true);
     startUpdateButton->setAutoDefault(true);
-    setTabOrder(checkUpdatesButton, componentList);
+    // The offer to finish a stopped update comes before the list (createStoppedOffer).
     setTabOrder(componentList, startUpdateButton);
 }
 
@@ -88,6 +88,12 @@ void SelectionPage::createStoppedOffer()
     row->addWidget(finishButton);
     row->addWidget(dropButton);
     stoppedOffer->hide();
+    finishButton->setAutoDefault(true);
+    dropButton->setAutoDefault(true);
+    // While shown, it is reached before the list it would replace.
+    setTabOrder(checkUpdatesButton, finishButton);
+    setTabOrder(finishButton, dropButton);
+    setTabOrder(dropButton, componentList);
 
     connect(finishButton, &QPushButton::clicked, this, [this] {
         endStoppedOffer();

@@ -502,28 +502,24 @@ void tst_UpdateWorkflowEngine::journal()
 void tst_UpdateWorkflowEngine::finishStopped_data()
 {
     QTest::addColumn<QStringList>("old");
-    // The journal left at its MCU Firmware (0) or Styles (1) entry, at the step.
+    // The journal's entry in progress (MCU Firmware 0, Styles 1); the first awaits its reboot.
     QTest::addColumn<int>("current");
-    QTest::addColumn<int>("step");
     // "changed" or "missing" for the kept Styles file, "drop" to drop the update instead.
     QTest::addColumn<QString>("fault");
     // What the device holds afterwards, and the newest line of the history.
-    QTest::addColumn<QString>("held");
-    QTest::addColumn<QString>("told");
+    QTest::addColumn<QString>("after");
 
-    const int sending = int(UpdateJournal::Step::Sending);
-    QTest::newRow("done components are not sent again") << everything << 1 << sending << QString() << "Styles"
-                                                        << "Styles finished later";
+    QTest::newRow("done components are not sent again") << everything << 1 << ""
+                                                        << "Styles: Styles finished later";
     QTest::newRow("the one in progress is sent again though the device has it")
-        << QStringList { "Styles" } << 0 << int(UpdateJournal::Step::AwaitingReboot) << QString()
-        << "MP Styles"
-        << "Styles finished later";
-    QTest::newRow("a changed kept file: a check instead") << everything << 1 << sending << "changed"
-                                                          << "nothing" << QString();
-    QTest::newRow("a missing kept file: a check instead") << everything << 1 << sending << "missing"
-                                                          << "nothing" << QString();
-    QTest::newRow("dropped: journal and kept files removed") << everything << 1 << sending << "drop"
-                                                             << "nothing" << QString();
+        << QStringList { "Styles" } << 0 << ""
+        << "MP Styles: Styles finished later";
+    QTest::newRow("a changed kept file: a check instead") << everything << 1 << "changed"
+                                                          << "nothing: ";
+    QTest::newRow("a missing kept file: a check instead") << everything << 1 << "missing"
+                                                          << "nothing: ";
+    QTest::newRow("dropped: journal and kept files removed") << everything << 1 << "drop"
+                                                             << "nothing: ";
 }
 
 // A journal an earlier run left of an update of MCU Firmware then Styles, with both files kept.
@@ -531,76 +527,59 @@ void tst_UpdateWorkflowEngine::finishStopped()
 {
     QFETCH(QStringList, old);
     QFETCH(int, current);
-    QFETCH(int, step);
     QFETCH(QString, fault);
-    QFETCH(QString, held);
-    QFETCH(QString, told);
+    QFETCH(QString, after);
 
     UpdateJournal::remove();
     QFile::remove(UpdateHistory::defaultPath());
     EngineFixture f;
+    publish(f);
     const SimulatedDeviceSettings device = plus(old);
     UpdateJournal stopped;
     stopped.model = Plus;
     stopped.serial = device.serialNumber;
-    stopped.path = device.path;
     stopped.current = current;
-    stopped.step = UpdateJournal::Step(step);
+    stopped.step = current == 0 ? UpdateJournal::Step::AwaitingReboot : UpdateJournal::Step::Sending;
     stopped.time = QDateTime::currentDateTimeUtc();
-    publish(f);
     const QString kept = UpdateJournal::keptFilesDirectory();
     QVERIFY(QDir().mkpath(kept));
     for (const QString& name : { QStringLiteral("MP"), QStringLiteral("Styles") }) {
-        const UpdateCatalogue::Entry* entry = f.catalogue.find(QStringLiteral("PELK+"), name);
+        const QByteArray image = f.catalogue.find(QStringLiteral("PELK+"), name)->served;
         QFile file(kept + QLatin1Char('/') + name);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(entry->served) == entry->served.size());
-        stopped.components.append(
-            { name == QLatin1String("MP") ? ComponentType::McuFirmware : ComponentType::Styles,
-                entry->version, name, QCryptographicHash::hash(entry->served, QCryptographicHash::Sha256) });
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(fault == "changed" ? image + 'x' : image) > 0);
+        stopped.components.append({ name == "MP" ? ComponentType::McuFirmware : ComponentType::Styles,
+            f.catalogue.find(QStringLiteral("PELK+"), name)->version, name,
+            QCryptographicHash::hash(image, QCryptographicHash::Sha256) });
     }
     QVERIFY(stopped.write(UpdateJournal::defaultPath()));
-    if (fault == QLatin1String("changed")) {
-        QFile file(kept + QStringLiteral("/Styles"));
-        QVERIFY(file.open(QIODevice::ReadWrite) && file.seek(100) && file.write("x") == 1);
-    } else if (fault == QLatin1String("missing")) {
-        QVERIFY(QFile::remove(kept + QStringLiteral("/Styles")));
-    }
+    QVERIFY(fault != "missing" || QFile::remove(kept + QStringLiteral("/Styles")));
     f.addDevice(device);
     f.start();
-    QVERIFY(f.waitForPhase(WorkflowPhase::Idle));
-    QVERIFY(f.workflow()->interruptedUpdate());
-
+    QVERIFY(f.waitForPhase(WorkflowPhase::Idle) && f.workflow()->interruptedUpdate());
     // The check for a newer updater at start is done before the server is watched.
     QTRY_VERIFY(f.workflow()->state(WorkflowStates::appCheckIdleState)->active());
     const int requests = f.server.totalRequests();
-    if (fault == QLatin1String("drop")) {
+    if (fault == "drop") {
         f.workflow()->dropInterruptedUpdate();
-        QVERIFY(!f.workflow()->interruptedUpdate());
-        QVERIFY(!QFile::exists(UpdateJournal::defaultPath()));
-        QVERIFY(!QDir(kept).exists());
+        QVERIFY(!f.workflow()->interruptedUpdate() && !QDir(kept).exists());
     } else if (!fault.isEmpty()) {
         // Not finished from files that are not the ones kept: the catalogue is asked instead.
         QVERIFY(!f.workflow()->finishInterruptedUpdate());
-        QVERIFY(replanned(f, old.size()));
-        QVERIFY(f.server.totalRequests() > requests);
-        QVERIFY(!f.log.linesStartingWith(QStringLiteral("JournalResume: The kept Styles file"))
-                     .filter(fault == QLatin1String("changed") ? QStringLiteral("has changed")
-                                                               : QStringLiteral("is missing"))
-                     .isEmpty());
-        QVERIFY(f.outcomes.isEmpty());
+        QVERIFY(replanned(f, old.size()) && f.server.totalRequests() > requests);
+        QVERIFY(!f.log.linesStartingWith(QStringLiteral("JournalResume: The kept Styles file")).isEmpty());
     } else {
         QVERIFY(f.workflow()->finishInterruptedUpdate());
         QCOMPARE(f.waitForOutcome(), std::optional<UpdateOutcome>(UpdateOutcome::Done));
-        // From the kept files alone, and the journal goes once every component is on the device.
+        // From the kept files alone; the journal goes once every component is on the device.
         QCOMPARE(f.server.totalRequests(), requests);
-        QVERIFY(!QFile::exists(UpdateJournal::defaultPath()));
     }
-    QCOMPARE(holdings(f, 0), held);
+    QCOMPARE(QFile::exists(UpdateJournal::defaultPath()), !fault.isEmpty() && fault != "drop");
     const QList<UpdateHistoryEntry> history = f.workflow()->history().entries();
-    QCOMPARE(history.isEmpty() ? QString()
-                               : history.last().component + QLatin1Char(' ')
-                + UpdateHistoryEntry::outcomeText(history.last().outcome),
-        told);
+    QCOMPARE(holdings(f, 0) + QStringLiteral(": ")
+            + (history.isEmpty() ? QString()
+                                 : history.last().component + QLatin1Char(' ')
+                        + UpdateHistoryEntry::outcomeText(history.last().outcome)),
+        after);
 }
 
 } // namespace PelkPlus
