@@ -851,6 +851,10 @@ void tst_CliProcess::stoppedUpdateFinishedLater()
     const Run stopped = finish(cli, 5000);
     QCOMPARE(stopped.exitCode, signalNumber == SIGKILL ? -1 : 1);
     QVERIFY(QFile::exists(journalPath()));
+    // Off the bus and back, as a device left half-way through a file is: what the stopped updater
+    // had written to the simulator's socket goes with the link.
+    devsim.write("unplug\nplug\nlist\n");
+    QTRY_VERIFY_WITH_TIMEOUT(devsimLog().contains(QStringLiteral("PK000001 plugged")), 5000);
 
     server.close();
     const Run run = finish(startCli({ "update", "--yes" }), 120000);
