@@ -502,32 +502,27 @@ void tst_UpdateWorkflowEngine::journal()
 void tst_UpdateWorkflowEngine::finishStopped_data()
 {
     QTest::addColumn<QStringList>("old");
-    // The journal's entry in progress (MCU Firmware 0, Styles 1); the first awaits its reboot.
-    QTest::addColumn<int>("current");
     // "changed" or "missing" for the kept Styles file, "drop" to drop the update instead.
     QTest::addColumn<QString>("fault");
+    // The journal's entry in progress: MCU Firmware 0, Styles 1.
+    QTest::addColumn<int>("current");
     // What the device holds afterwards, and the newest line of the history.
     QTest::addColumn<QString>("after");
 
-    QTest::newRow("done components are not sent again") << everything << 1 << ""
-                                                        << "Styles: Styles finished later";
-    QTest::newRow("the one in progress is sent again though the device has it")
-        << QStringList { "Styles" } << 0 << ""
-        << "MP Styles: Styles finished later";
-    QTest::newRow("a changed kept file: a check instead") << everything << 1 << "changed"
-                                                          << "nothing: ";
-    QTest::newRow("a missing kept file: a check instead") << everything << 1 << "missing"
-                                                          << "nothing: ";
-    QTest::newRow("dropped: journal and kept files removed") << everything << 1 << "drop"
-                                                             << "nothing: ";
+    QTest::newRow("done ones not sent again") << everything << "" << 1 << "Styles: Styles finished later";
+    QTest::newRow("the one in progress sent again")
+        << QStringList { "Styles" } << "" << 0 << "MP Styles: Styles finished later";
+    QTest::newRow("a changed kept file: a check") << everything << "changed" << 1 << "nothing: ";
+    QTest::newRow("a missing kept file: a check") << everything << "missing" << 1 << "nothing: ";
+    QTest::newRow("dropped") << everything << "drop" << 1 << "nothing: ";
 }
 
 // A journal an earlier run left of an update of MCU Firmware then Styles, with both files kept.
 void tst_UpdateWorkflowEngine::finishStopped()
 {
     QFETCH(QStringList, old);
-    QFETCH(int, current);
     QFETCH(QString, fault);
+    QFETCH(int, current);
     QFETCH(QString, after);
 
     UpdateJournal::remove();
@@ -535,12 +530,10 @@ void tst_UpdateWorkflowEngine::finishStopped()
     EngineFixture f;
     publish(f);
     const SimulatedDeviceSettings device = plus(old);
-    UpdateJournal stopped;
-    stopped.model = Plus;
-    stopped.serial = device.serialNumber;
-    stopped.current = current;
-    stopped.step = current == 0 ? UpdateJournal::Step::AwaitingReboot : UpdateJournal::Step::Sending;
-    stopped.time = QDateTime::currentDateTimeUtc();
+    // The MCU Firmware awaits its reboot; the Styles was being sent.
+    UpdateJournal stopped { Plus, device.serialNumber, QString(), {}, current,
+        current == 0 ? UpdateJournal::Step::AwaitingReboot : UpdateJournal::Step::Sending,
+        QDateTime::currentDateTimeUtc() };
     const QString kept = UpdateJournal::keptFilesDirectory();
     QVERIFY(QDir().mkpath(kept));
     for (const QString& name : { QStringLiteral("MP"), QStringLiteral("Styles") }) {
