@@ -3,11 +3,13 @@
 #include "app/CharacterLocale.h"
 #include "app/CommandLine.h"
 #include "app/ConfigurationManager.h"
+#include "app/InterruptWatcher.h"
 #include "app/MessageHandler.h"
 #include "device/DeviceInfo.h"
 #include "ui/MainWindow.h"
 
 #include <QApplication>
+#include <QDebug>
 #include <QLockFile>
 
 #include <memory>
@@ -40,6 +42,15 @@ int main(int argc, char* argv[])
     auto* configuration = new PelkPlus::ConfigurationManager;
 
     auto* window = new PelkPlus::MainWindow;
+    // A stop from the session or a service manager (SIGTERM, SIGHUP, SIGINT) is closing the window
+    // without its question: deleting the window below stops a transfer after its current packet,
+    // within the agent's bounded wait, and records how the update ended; the journal is current.
+    PelkPlus::InterruptWatcher interrupts;
+    QObject::connect(
+        &interrupts, &PelkPlus::InterruptWatcher::interrupted, application.get(), [](int signalNumber) {
+            qDebug() << "Stopped by signal" << signalNumber << "- closing.";
+            QCoreApplication::exit(1);
+        });
     window->show();
     const QString bundle = PelkPlus::CommandLine::bundleFile(application->arguments());
     if (!bundle.isEmpty())

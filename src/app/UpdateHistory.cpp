@@ -24,6 +24,8 @@ const char* const outcomeTexts[] = {
     "device lost",
     "interrupted by quitting",
     "installed, not verified",
+    "interrupted",
+    "finished later",
 };
 
 QString key(const char* name)
@@ -81,7 +83,7 @@ bool UpdateHistoryEntry::fromJson(const QJsonObject& object, UpdateHistoryEntry*
     entry->source = object.value(key("source")).toString();
     entry->sha256 = object.value(key("sha256")).toString();
     const QString outcome = object.value(key("outcome")).toString();
-    for (int i = Verified; i <= Installed; ++i) {
+    for (int i = Verified; i <= FinishedLater; ++i) {
         if (outcome == QLatin1String(outcomeTexts[i])) {
             entry->outcome = static_cast<Outcome>(i);
             return true;

@@ -20,6 +20,11 @@ struct UpdateHistoryEntry
         Interrupted,
         // Sent and taken, but nothing says which version it was (a local file): not compared.
         Installed,
+        // In progress when the updater stopped without a word (killed, a crash, a power loss):
+        // found at the next start.
+        FoundInterrupted,
+        // Sent again from the kept files of an update that stopped, and taken.
+        FinishedLater,
     };
 
     QDateTime time; // UTC

@@ -8,10 +8,13 @@
 #include "device/LinkResult.h"
 #include "workflow/ComponentFileName.h"
 #include "workflow/PowerCheck.h"
+#include "workflow/UpdateJournal.h"
 #include "workflow/UpdateWorkflow.h"
 #include "workflow/WorkflowNotifier.h"
 
 #include <QFileInfo>
+
+#include <csignal>
 
 #include <optional>
 
@@ -227,9 +230,38 @@ void WorkflowRunner::runCommand()
             askToConfirm();
         return;
     }
+    // The device's last update stopped before its end: it is finished first, from the files it kept.
+    if (cliOptions.command == CliOptions::Update) {
+        if (const std::optional<UpdateJournal> stopped = workflow->interruptedUpdate()) {
+            cliOutput->info(stopped->finishingText());
+            finishing = true;
+            runPhase = Confirming;
+            if (cliOptions.yes)
+                beginUpdate();
+            else
+                confirmation->ask(QStringLiteral("Finish it now? [y/N] "));
+            return;
+        }
+    }
     runPhase = Checking;
     cliOutput->info(phaseStatusText(WorkflowPhase::Checking));
     workflow->checkForUpdates();
+}
+
+void WorkflowRunner::finishStoppedUpdate()
+{
+    finishing = false;
+    if (workflow->finishInterruptedUpdate())
+        return;
+    progressLines->setFollowing(false);
+    if (questions.takeDeclined()) {
+        finish(lowPowerExitCode);
+        return;
+    }
+    // A kept file is missing or changed: the workflow checks for updates instead, and the update
+    // goes on as any other.
+    runPhase = Checking;
+    cliOutput->info(phaseStatusText(WorkflowPhase::Checking));
 }
 
 void WorkflowRunner::onPlanned()
@@ -280,6 +312,10 @@ void WorkflowRunner::beginUpdate()
 {
     runPhase = Updating;
     progressLines->setFollowing(true);
+    if (finishing) {
+        finishStoppedUpdate();
+        return;
+    }
     if (cliOptions.command != CliOptions::Install) {
         workflow->startUpdate();
         if (questions.takeDeclined())
@@ -326,12 +362,15 @@ void WorkflowRunner::onMessage(MessageKind kind, const QString& title, const QSt
     finish(workflow->deviceAccessDenied() ? 2 : 1);
 }
 
-void WorkflowRunner::interrupt()
+void WorkflowRunner::interrupt(int signalNumber)
 {
     if (runPhase == Done)
         return;
+    // Only Ctrl-C is asked twice: a stop from a service manager or a closed terminal comes once,
+    // and whatever sent it kills the updater when it is not obeyed.
     if (workflow->isTransferring()) {
-        if (!sinceWarning.isValid() || sinceWarning.elapsed() > confirmInterruptMs) {
+        if (signalNumber == SIGINT
+            && (!sinceWarning.isValid() || sinceWarning.elapsed() > confirmInterruptMs)) {
             sinceWarning.start();
             cliOutput->warning(
                 QStringLiteral("A component is being sent to the device. Stopping now may leave "

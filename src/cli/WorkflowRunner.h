@@ -42,8 +42,8 @@ public:
 
     void start();
     // Ctrl-C: during a transfer the first one warns and a second one soon after stops; at any
-    // other time it stops at once.
-    void interrupt();
+    // other time it stops at once. SIGTERM and SIGHUP stop at once, after the current packet.
+    void interrupt(int signalNumber);
 
 signals:
     void finished(int exitCode);
@@ -68,6 +68,9 @@ private:
     // False, after saying why, when the computer's battery may not last the plan.
     bool powerAllowsUpdate();
     void runCommand();
+    // update on a device whose last update stopped: finishes it from the files it kept, or, when
+    // they are gone or changed, checks for updates as usual.
+    void finishStoppedUpdate();
     void askToConfirm();
     void onAnswer(bool yes);
     void beginUpdate();
@@ -83,6 +86,8 @@ private:
     Phase runPhase = Scanning;
     Connection readyConnection;
     bool deviceActive = false;
+    // update goes on with the device's stopped update rather than a check.
+    bool finishing = false;
     // A critical message of the update was printed; its end needs no words of its own.
     bool failureShown = false;
     QTimer connectTimeout;

@@ -244,15 +244,17 @@ void MainWindow::createStateMachine()
         state(WorkflowStates::deviceReadyState), &QState::entered, this,
         [this] { interruptionToTell = false; }, Qt::DirectConnection);
     // An update of this device that stopped before its end, found in its journal: said as soon as
-    // the device is ready, at start or when it is plugged in, unless the list already says that
-    // this window's own update was interrupted.
+    // the device is ready, at start or when it is plugged in, with the offer to finish or drop it;
+    // where the list already says that this window's own update was interrupted, only the offer.
     connect(
         state(WorkflowStates::deviceReadyState), &QState::entered, this,
         [this] {
-            if (updateReport->transferInterrupted())
+            const std::optional<UpdateJournal> stopped = workflow->interruptedUpdate();
+            if (!stopped)
                 return;
-            if (const std::optional<UpdateJournal> stopped = workflow->interruptedUpdate())
+            if (!updateReport->transferInterrupted())
                 selectionPage->showResult(int(MessageMode::Warning), stopped->stoppedText());
+            selectionPage->offerStoppedUpdate();
         },
         Qt::DirectConnection);
 

@@ -6,6 +6,7 @@
 #include "workflow/WorkflowPhase.h"
 #include "workflow/WorkflowStates.h"
 
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -48,9 +49,12 @@ SelectionPage::SelectionPage(UpdateWorkflow* engine, QWidget* parent)
     startUpdateButton->setEnabled(false);
     connect(startUpdateButton, &QPushButton::clicked, workflow, &UpdateWorkflow::startUpdate);
 
+    createStoppedOffer();
+
     auto* selectionLayout = new QVBoxLayout(this);
     selectionLayout->addWidget(checkUpdatesButton);
     selectionLayout->addWidget(resultBox);
+    selectionLayout->addWidget(stoppedOffer);
     selectionLayout->addWidget(warningsBox);
     selectionLayout->addWidget(updatesHeading);
     selectionLayout->addWidget(catalogueNote);
@@ -62,11 +66,59 @@ SelectionPage::SelectionPage(UpdateWorkflow* engine, QWidget* parent)
     // default role unless asked.
     checkUpdatesButton->setAutoDefault(true);
     startUpdateButton->setAutoDefault(true);
-    setTabOrder(checkUpdatesButton, componentList);
+    // The offer to finish a stopped update comes before the list (createStoppedOffer).
     setTabOrder(componentList, startUpdateButton);
 }
 
 SelectionPage::~SelectionPage() = default;
+
+void SelectionPage::createStoppedOffer()
+{
+    stoppedOffer = new QWidget;
+    stoppedOffer->setObjectName(QStringLiteral("stoppedOffer"));
+    auto* question = new QLabel(QStringLiteral(
+        "Finish it now from the files kept on this computer (no download needed), or drop it?"));
+    question->setWordWrap(true);
+    auto* finishButton = new QPushButton(QStringLiteral("Finish"));
+    finishButton->setObjectName(QStringLiteral("finishStoppedButton"));
+    finishButton->setAccessibleDescription(QStringLiteral("Finish the update that stopped"));
+    auto* dropButton = new QPushButton(QStringLiteral("Drop"));
+    dropButton->setObjectName(QStringLiteral("dropStoppedButton"));
+    dropButton->setAccessibleDescription(
+        QStringLiteral("Drop the update that stopped and the files kept for it"));
+    auto* row = new QHBoxLayout(stoppedOffer);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->addWidget(question, 1);
+    row->addWidget(finishButton);
+    row->addWidget(dropButton);
+    stoppedOffer->hide();
+    finishButton->setAutoDefault(true);
+    dropButton->setAutoDefault(true);
+    // While shown, it is reached before the list it would replace.
+    setTabOrder(checkUpdatesButton, finishButton);
+    setTabOrder(finishButton, dropButton);
+    setTabOrder(dropButton, componentList);
+
+    connect(finishButton, &QPushButton::clicked, this, [this] {
+        endStoppedOffer();
+        workflow->finishInterruptedUpdate();
+    });
+    connect(dropButton, &QPushButton::clicked, this, [this] {
+        endStoppedOffer();
+        workflow->dropInterruptedUpdate();
+    });
+}
+
+void SelectionPage::offerStoppedUpdate()
+{
+    stoppedOffer->show();
+}
+
+void SelectionPage::endStoppedOffer()
+{
+    stoppedOffer->hide();
+    resultBox->clear();
+}
 
 void SelectionPage::followStates()
 {
@@ -103,6 +155,9 @@ void SelectionPage::followStates()
     for (const char* name : { WorkflowStates::fetchManifestState, WorkflowStates::fetchManifestForceState,
              WorkflowStates::updatingState })
         state(name)->assignProperty(resultBox, "mode", int(MessageMode::Hidden));
+    // The offer to finish a stopped update holds only while the device is here and nothing runs.
+    for (const char* name : { WorkflowStates::updatingState, WorkflowStates::noDeviceState })
+        state(name)->assignProperty(stoppedOffer, "visible", false);
 
     // The updater check holds the check for updates back while it runs.
     state(WorkflowStates::appCheckIdleState)->assignProperty(checkUpdatesButton, "enabled", true);

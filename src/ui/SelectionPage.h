@@ -26,13 +26,21 @@ public:
     void followStates();
     // Shows how the last update ended until the next check or update begins.
     void showResult(int mode, const QString& text);
+    // Offers, under the result box that tells of it, to finish the device's update that stopped
+    // before its end from the files kept on this computer, or to drop it; until one is chosen, an
+    // update begins or the device is lost.
+    void offerStoppedUpdate();
 
 private:
     void refreshUpdateList();
+    void createStoppedOffer();
+    void endStoppedOffer();
 
     UpdateWorkflow* workflow = nullptr;
     QPushButton* checkUpdatesButton = nullptr;
     MessageBox* resultBox = nullptr;
+    // Finish and Drop, under the result box while a stopped update is offered.
+    QWidget* stoppedOffer = nullptr;
     MessageBox* warningsBox = nullptr;
     MessageBox* updatesHeading = nullptr;
     // Under the heading: says when the catalogue of the plan was not verified.

@@ -111,12 +111,20 @@ UpdateHistoryEntry PlanExecution::attemptFor(const Component& component, bool ha
         component, selection.deviceWorkedOn(), selection.deviceInfo(), hashFile);
 }
 
+void PlanExecution::resumeJournal(const UpdateJournal& stopped, int firstEntry)
+{
+    journalToResume = stopped;
+    resumedFrom = firstEntry;
+}
+
 void PlanExecution::begin()
 {
     settleFailedTransfer(UpdateHistoryEntry::InstallFailed);
     plan.rewind();
     verificationDue = false;
-    journal.reset();
+    journal = std::exchange(journalToResume, std::nullopt);
+    finishing = journal.has_value();
+    journalOffset = finishing ? std::exchange(resumedFrom, 0) : 0;
     selection.holdUpdatingDevice();
 }
 
@@ -136,9 +144,10 @@ bool PlanExecution::verifyInstalledComponent()
     const Verification check = InstallVerifier::verify(
         deviceBeforeInstall, selection.deviceInfo(), component->type, component->version);
     emit workflow.componentVerified(component->type, versionBeforeInstall, component->version, check.outcome);
-    recorder.close(check.outcome == VerificationOutcome::Verified ? UpdateHistoryEntry::Verified
-            : check.outcome == VerificationOutcome::NotApplied    ? UpdateHistoryEntry::NotApplied
-                                                                  : UpdateHistoryEntry::Installed);
+    const UpdateHistoryEntry::Outcome taken = finishing  ? UpdateHistoryEntry::FinishedLater
+        : check.outcome == VerificationOutcome::Verified ? UpdateHistoryEntry::Verified
+                                                         : UpdateHistoryEntry::Installed;
+    recorder.close(check.outcome == VerificationOutcome::NotApplied ? UpdateHistoryEntry::NotApplied : taken);
     if (check.outcome != VerificationOutcome::NotApplied)
         noteStep(UpdateJournal::Step::Done);
     if (check.outcome == VerificationOutcome::Verified) {
@@ -240,10 +249,10 @@ void PlanExecution::sendCurrent()
 
     versionBeforeInstall = VersionText::ofDevice(info, component->type);
     deviceBeforeInstall = info;
-    // The file is read once, long after its download was checked: the bytes whose digest is compared
-    // with the download's and written in the history are the very bytes sent, so whatever replaced
-    // the file since is never what reaches the device. A file chosen on this computer must still hold
-    // what it held when it was chosen.
+    // The file is read once, long after its download (or the kept file, when an update is finished
+    // later) was checked: the bytes whose digest is compared with the download's and written in the
+    // history are the very bytes sent, so whatever replaced the file since is never what reaches the
+    // device. A file chosen on this computer must still hold what it held when it was chosen.
     bool read = false;
     const QByteArray contents = readWholeFile(component->localPath, &read);
     Sha256 hash;
@@ -265,7 +274,7 @@ void PlanExecution::sendCurrent()
         || (!component->downloadedSha256.isEmpty() && digest != component->downloadedSha256)) {
         qCritical().noquote() << "UpdateWorkflow: The file changed after it was verified; nothing is sent:"
                               << component->localPath;
-        installFailureDetail = component->url.isEmpty()
+        installFailureDetail = component->url.isEmpty() && !finishing
             ? QStringLiteral("The %1 file changed after it was chosen, so nothing was sent to the device. "
                              "Choose it again to install what it holds now.")
                   .arg(componentTypeName(component->type))
@@ -345,7 +354,7 @@ bool PlanExecution::noteStep(UpdateJournal::Step step)
         }
         journal = begun;
     }
-    journal->current = plan.currentIndex();
+    journal->current = journalOffset + plan.currentIndex();
     journal->step = step;
     journal->time = QDateTime::currentDateTimeUtc();
     return journal->write(journalPath);

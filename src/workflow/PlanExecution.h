@@ -43,6 +43,9 @@ public:
     void enableSleepPrevention();
     void disableSleepPrevention();
 
+    // The next update finishes the journal's update from its kept files: it goes on writing that
+    // journal, its first component being the journal's entry at firstEntry.
+    void resumeJournal(const UpdateJournal& stopped, int firstEntry);
     void begin();
     // Leaves the update, with the attempt whose file was sent and whose outcome is unknown closed
     // as lost.
@@ -81,6 +84,13 @@ private:
     QString journalPath = UpdateJournal::defaultPath();
     // The journal of the update under way; none before its first component.
     std::optional<UpdateJournal> journal;
+    // The journal the next update finishes, and the entry of its first component.
+    std::optional<UpdateJournal> journalToResume;
+    int resumedFrom = 0;
+    // The update under way finishes a journal's: its plan's entries are the journal's from
+    // journalOffset on.
+    bool finishing = false;
+    int journalOffset = 0;
     QTimer failedTransferGrace;
     // A component was sent and the device confirmed it; checked when the device is back.
     bool verificationDue = false;

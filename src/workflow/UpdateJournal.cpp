@@ -243,15 +243,31 @@ const UpdateJournal::Entry* UpdateJournal::currentEntry() const
     return current >= 0 && current < components.size() ? &components.at(current) : nullptr;
 }
 
-QString UpdateJournal::stoppedText() const
+namespace {
+
+// "during Styles on 8 December at 14:03", in local time.
+QString whenStopped(const UpdateJournal& journal)
 {
-    const Entry* entry = currentEntry();
+    const UpdateJournal::Entry* entry = journal.currentEntry();
     const QLocale english(QLocale::English, QLocale::UnitedKingdom);
-    const QDateTime local = time.toLocalTime();
-    return QStringLiteral("The last update of this %1 stopped during %2 on %3 at %4.")
-        .arg(QLatin1String(modelName(model)), entry ? componentTypeName(entry->type) : QString(),
+    const QDateTime local = journal.time.toLocalTime();
+    return QStringLiteral("during %1 on %2 at %3")
+        .arg(entry ? componentTypeName(entry->type) : QString(),
             english.toString(local, QStringLiteral("d MMMM")),
             english.toString(local, QStringLiteral("HH:mm")));
+}
+
+} // namespace
+
+QString UpdateJournal::stoppedText() const
+{
+    return QStringLiteral("The last update of this %1 stopped %2.")
+        .arg(QLatin1String(modelName(model)), whenStopped(*this));
+}
+
+QString UpdateJournal::finishingText() const
+{
+    return QStringLiteral("Finishing the update that stopped %1.").arg(whenStopped(*this));
 }
 
 const char* UpdateJournal::stepName(Step step)

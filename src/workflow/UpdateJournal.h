@@ -76,6 +76,8 @@ public:
     bool isFor(const Connection& connection) const;
     // "The last update of this Pelk+ stopped during Styles on 8 December at 14:03." (local time).
     QString stoppedText() const;
+    // "Finishing the update that stopped during Styles on 8 December at 14:03."
+    QString finishingText() const;
     // The component in progress; null when the journal names none.
     const Entry* currentEntry() const;
 

@@ -12,6 +12,7 @@
 #include "workflow/ComponentDownloads.h"
 #include "workflow/DeviceSelection.h"
 #include "workflow/InstallAttemptRecorder.h"
+#include "workflow/JournalResume.h"
 #include "workflow/LocalInstallRules.h"
 #include "workflow/NamedState.h"
 #include "workflow/PlanExecution.h"
@@ -39,6 +40,7 @@ UpdateWorkflow::UpdateWorkflow(QObject* parent)
     appCheck = new AppUpdateCheck(*this, updateManager);
     downloads = new ComponentDownloads(*this, downloadAgent, currentPlan);
     execution = new PlanExecution(*this, currentPlan, *selection, attempts);
+    resume = new JournalResume(currentPlan, *execution);
     endReport = new UpdateEndReport(*this);
     workflowRegion = new WorkflowRegion(*this,
         { currentPlan, *selection, *execution, *downloads, deviceMonitor, updateManager, downloadAgent });
@@ -81,6 +83,7 @@ UpdateWorkflow::~UpdateWorkflow()
     // Withdraws a request to stay awake that an update left behind.
     delete execution;
     delete powerCheck;
+    delete resume;
 }
 
 void UpdateWorkflow::createStateMachine()
@@ -122,6 +125,9 @@ void UpdateWorkflow::start()
         region->setParent(nullptr);
         region->setParent(regionsState);
     }
+
+    // An install the last run could not record, killed or cut off by a power loss.
+    attempts.recordLeftOpen();
 
     // The machine's first step runs once the event loop does.
     stateMachine.start();
@@ -450,6 +456,32 @@ void UpdateWorkflow::installBundleFromFile()
         QStringLiteral("Update bundles (*.tar *.tar.gz *.tgz *.tar.xz);;All files (*)"));
     if (!path.isEmpty())
         installBundle(path);
+}
+
+bool UpdateWorkflow::finishInterruptedUpdate()
+{
+    const std::optional<UpdateJournal> stopped = interruptedUpdate();
+    if (!stopped || !state(WorkflowStates::idleState)->active())
+        return false;
+    const std::optional<JournalResume::Remaining> left
+        = JournalResume::remaining(*stopped, execution->journalFile());
+    if (!left) {
+        qCritical() << "UpdateWorkflow: The stopped update cannot be finished from its kept files; "
+                       "checking for updates instead.";
+        checkForUpdates();
+        return false;
+    }
+    if (!powerCheck->allows(UpdateEstimate::forPlan(left->plan, connectedModel()), questions))
+        return false;
+    resume->prepare(*stopped, *left);
+    emit forceInstallComponentRequest();
+    return true;
+}
+
+void UpdateWorkflow::dropInterruptedUpdate()
+{
+    if (interruptedUpdate())
+        JournalResume::drop(execution->journalFile());
 }
 
 void UpdateWorkflow::editManifestUrl()

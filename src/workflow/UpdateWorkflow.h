@@ -32,6 +32,7 @@ namespace PelkPlus {
 
 class AppUpdateCheck;
 class ComponentDownloads;
+class JournalResume;
 class DeviceMonitor;
 class DeviceSelection;
 class DownloadAgent;
@@ -172,6 +173,12 @@ public slots:
     bool installBundle(const QString& path);
     // Asks for a bundle file and installs from it.
     void installBundleFromFile();
+    // Finishes the interrupted update of the device from the files its journal kept, with no
+    // network; false when it is not begun: the power question was declined, there is none, or a
+    // kept file no longer has its digest, and then a check for updates is started instead.
+    bool finishInterruptedUpdate();
+    // Forgets the interrupted update of the device, with its kept files.
+    void dropInterruptedUpdate();
     // Asks for the manifest's URL until a valid one or none is given, and keeps it.
     void editManifestUrl();
     void forgetDevice();
@@ -233,6 +240,7 @@ private:
     AppUpdateCheck* appCheck = nullptr;
     ComponentDownloads* downloads = nullptr;
     PlanExecution* execution = nullptr;
+    JournalResume* resume = nullptr;
     WorkflowRegion* workflowRegion = nullptr;
     UpdateEndReport* endReport = nullptr;
     PowerCheck* powerCheck = nullptr;

@@ -76,6 +76,8 @@ private slots:
     void diagnosticsReport_data();
     void diagnosticsReport();
     void interruptDuringTransfer();
+    void stoppedUpdateFinishedLater_data();
+    void stoppedUpdateFinishedLater();
     void interruptWhileAsking();
     void characterTypeUnderCLocale();
     void recordAndReplayInstall_data();
@@ -895,6 +897,59 @@ void tst_CliProcess::interruptDuringTransfer()
     QTest::qWait(500);
     QVERIFY2(!devsimLog().contains(QStringLiteral("installed MCU")), qPrintable(devsimLog()));
     QCOMPARE(history().value(0), QStringLiteral("MCU Firmware interrupted by quitting"));
+}
+
+void tst_CliProcess::stoppedUpdateFinishedLater_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    // The history's word for the MCU Firmware that was being sent.
+    QTest::addColumn<QString>("told");
+
+    QTest::newRow("killed") << int(SIGKILL) << "MCU Firmware interrupted";
+    QTest::newRow("terminated") << int(SIGTERM) << "MCU Firmware interrupted by quitting";
+}
+
+// Stopped about three seconds into its first component, then finished by the next update with
+// the catalogue's server gone.
+void tst_CliProcess::stoppedUpdateFinishedLater()
+{
+    QFETCH(int, signalNumber);
+    QFETCH(QString, told);
+
+    publish(200000);
+    QFile::remove(historyPath());
+    startDevices(oldPlus + QStringList { "--paced" });
+    QProcess* cli = startCli({ "update", "--allow-unsigned", "--yes" });
+    QByteArray out;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            out += cli->readAllStandardOutput();
+            return out.contains("Update in progress...");
+        },
+        20000));
+    QTest::qWait(DeviceProtocol::scaled(3000));
+    ::kill(pid_t(cli->processId()), signalNumber);
+    // A stop is obeyed after the current packet, however the device answers.
+    const Run stopped = finish(cli, 5000);
+    QCOMPARE(stopped.exitCode, signalNumber == SIGKILL ? -1 : 1);
+    QVERIFY(QFile::exists(journalPath()));
+    // Off the bus and back, as a device left half-way through a file is: what the stopped updater
+    // had written to the simulator's socket goes with the link.
+    devsim.write("unplug\nplug\nlist\n");
+    QTRY_VERIFY_WITH_TIMEOUT(devsimLog().contains(QStringLiteral("PK000001 plugged")), 5000);
+
+    server.close();
+    const Run run = finish(startCli({ "update", "--yes" }), 120000);
+    QVERIFY(server.listen());
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    QVERIFY2(QString::fromUtf8(run.out).contains(
+                 QLatin1String("Finishing the update that stopped during MCU Firmware on ")),
+        run.out.constData());
+    // Each component installed once: the first only when finishing.
+    QVERIFY2(devsimLog().count(QStringLiteral("installed ")) == 4, qPrintable(devsimLog()));
+    QCOMPARE(history(),
+        QStringList({ "Ensemble Audio finished later", "Styles finished later", "DSP Firmware finished later",
+            "MCU Firmware finished later", told }));
 }
 
 void tst_CliProcess::interruptWhileAsking()

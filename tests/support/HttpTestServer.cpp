@@ -68,6 +68,11 @@ bool HttpTestServer::listen()
     return server->listen(QHostAddress::LocalHost, 0);
 }
 
+void HttpTestServer::close()
+{
+    server->close();
+}
+
 quint16 HttpTestServer::port() const
 {
     return server->serverPort();

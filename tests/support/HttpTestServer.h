@@ -70,6 +70,8 @@ public:
 
     // Listens on 127.0.0.1 on a free port.
     bool listen();
+    // Stops listening, as a server gone away: every connection is refused until listen() again.
+    void close();
     quint16 port() const;
     QUrl url(const QString& path) const;
 

@@ -259,15 +259,15 @@ void TestMainWindow::pagesLayout()
     for (int i = 0; i < selection->layout()->count(); ++i)
         selectionOrder << layoutWidget(selection, i)->objectName();
     QCOMPARE(selectionOrder,
-        QStringList({ "checkUpdatesButton", "resultBox", "warningsBox", "updatesHeading", "catalogueNote",
-            "componentList", "estimateLabel", "startUpdateButton" }));
+        QStringList({ "checkUpdatesButton", "resultBox", "stoppedOffer", "warningsBox", "updatesHeading",
+            "catalogueNote", "componentList", "estimateLabel", "startUpdateButton" }));
     QCOMPARE(window->findChild<QPushButton*>(QStringLiteral("checkUpdatesButton"))->text(),
         QStringLiteral("Check for Latest Updates"));
-    for (int box : { 1, 2, 3 })
+    for (int box : { 1, 3, 4 })
         QVERIFY(qobject_cast<MessageBox*>(layoutWidget(selection, box)));
-    // Nothing to say about an update before one ran.
-    QVERIFY(layoutWidget(selection, 1)->isHidden());
-    QVERIFY(qobject_cast<QListWidget*>(layoutWidget(selection, 5)));
+    // Nothing to say about an update before one ran, and none to finish.
+    QVERIFY(layoutWidget(selection, 1)->isHidden() && layoutWidget(selection, 2)->isHidden());
+    QVERIFY(qobject_cast<QListWidget*>(layoutWidget(selection, 6)));
 
     QWidget* progress = pages->widget(2);
     auto* progressLayout = qobject_cast<QVBoxLayout*>(progress->layout());
@@ -419,8 +419,8 @@ void TestMainWindow::keyboardPaths_data()
     QTest::addColumn<QStringList>("order");
 
     QTest::newRow("update list") << "selectionPage"
-                                 << QStringList { "checkUpdatesButton", "componentList",
-                                        "startUpdateButton" };
+                                 << QStringList { "checkUpdatesButton", "finishStoppedButton",
+                                        "dropStoppedButton", "componentList", "startUpdateButton" };
 }
 
 void TestMainWindow::keyboardPaths()

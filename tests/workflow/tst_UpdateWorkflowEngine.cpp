@@ -6,7 +6,9 @@
 #include "support/EngineFixture.h"
 #include "workflow/UpdateJournal.h"
 #include "workflow/UpdateWorkflow.h"
+#include "workflow/WorkflowStates.h"
 
+#include <QCryptographicHash>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -100,7 +102,7 @@ QString phaseNames(const Phases& phases)
     return names.join(QLatin1Char(' '));
 }
 
-void startWith(EngineFixture& f, const Devices& devices)
+void publish(EngineFixture& f)
 {
     f.catalogue.addComponent(QStringLiteral("PELK+"), QStringLiteral("MP"), QStringLiteral("3.2.7"), 6000);
     f.catalogue.addComponent(QStringLiteral("PELK+"), QStringLiteral("DSP"), QStringLiteral("3.1.2"), 1500);
@@ -109,6 +111,11 @@ void startWith(EngineFixture& f, const Devices& devices)
     f.catalogue.addComponent(
         QStringLiteral("PELK+"), QStringLiteral("Ensemble"), QStringLiteral("0x00020014"), 30000);
     f.catalogue.publish();
+}
+
+void startWith(EngineFixture& f, const Devices& devices)
+{
+    publish(f);
     for (const SimulatedDeviceSettings& device : devices)
         f.addDevice(device);
     f.start();
@@ -125,6 +132,8 @@ private slots:
     void scenario();
     void journal_data();
     void journal();
+    void finishStopped_data();
+    void finishStopped();
 
 private:
     QTemporaryDir dir;
@@ -528,6 +537,82 @@ void tst_UpdateWorkflowEngine::journal()
         QCOMPARE(QFile::permissions(file) & ~(QFileDevice::ReadUser | QFileDevice::WriteUser),
             QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     }
+}
+
+void tst_UpdateWorkflowEngine::finishStopped_data()
+{
+    QTest::addColumn<QStringList>("old");
+    // "changed" or "missing" for the kept Styles file, "drop" to drop the update instead.
+    QTest::addColumn<QString>("fault");
+    // The journal's entry in progress: MCU Firmware 0, Styles 1.
+    QTest::addColumn<int>("current");
+    // What the device holds afterwards, and the newest line of the history.
+    QTest::addColumn<QString>("after");
+
+    QTest::newRow("done ones not sent again") << everything << "" << 1 << "Styles: Styles finished later";
+    QTest::newRow("the one in progress sent again")
+        << QStringList { "Styles" } << "" << 0 << "MP Styles: Styles finished later";
+    QTest::newRow("a changed kept file: a check") << everything << "changed" << 1 << "nothing: ";
+    QTest::newRow("a missing kept file: a check") << everything << "missing" << 1 << "nothing: ";
+    QTest::newRow("dropped") << everything << "drop" << 1 << "nothing: ";
+}
+
+// A journal an earlier run left of an update of MCU Firmware then Styles, with both files kept.
+void tst_UpdateWorkflowEngine::finishStopped()
+{
+    QFETCH(QStringList, old);
+    QFETCH(QString, fault);
+    QFETCH(int, current);
+    QFETCH(QString, after);
+
+    UpdateJournal::remove();
+    QFile::remove(UpdateHistory::defaultPath());
+    EngineFixture f;
+    publish(f);
+    const SimulatedDeviceSettings device = plus(old);
+    // The MCU Firmware awaits its reboot; the Styles was being sent.
+    UpdateJournal stopped { Plus, device.serialNumber, QString(), {}, current,
+        current == 0 ? UpdateJournal::Step::AwaitingReboot : UpdateJournal::Step::Sending,
+        QDateTime::currentDateTimeUtc() };
+    const QString kept = UpdateJournal::keptFilesDirectory();
+    QVERIFY(QDir().mkpath(kept));
+    for (const QString& name : { QStringLiteral("MP"), QStringLiteral("Styles") }) {
+        const QByteArray image = f.catalogue.find(QStringLiteral("PELK+"), name)->served;
+        QFile file(kept + QLatin1Char('/') + name);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(fault == "changed" ? image + 'x' : image) > 0);
+        stopped.components.append({ name == "MP" ? ComponentType::McuFirmware : ComponentType::Styles,
+            f.catalogue.find(QStringLiteral("PELK+"), name)->version, name,
+            QCryptographicHash::hash(image, QCryptographicHash::Sha256) });
+    }
+    QVERIFY(stopped.write(UpdateJournal::defaultPath()));
+    QVERIFY(fault != "missing" || QFile::remove(kept + QStringLiteral("/Styles")));
+    f.addDevice(device);
+    f.start();
+    QVERIFY(f.waitForPhase(WorkflowPhase::Idle) && f.workflow()->interruptedUpdate());
+    // The check for a newer updater at start is done before the server is watched.
+    QTRY_VERIFY(f.workflow()->state(WorkflowStates::appCheckIdleState)->active());
+    const int requests = f.server.totalRequests();
+    if (fault == "drop") {
+        f.workflow()->dropInterruptedUpdate();
+        QVERIFY(!f.workflow()->interruptedUpdate() && !QDir(kept).exists());
+    } else if (!fault.isEmpty()) {
+        // Not finished from files that are not the ones kept: the catalogue is asked instead.
+        QVERIFY(!f.workflow()->finishInterruptedUpdate());
+        QVERIFY(replanned(f, old.size()) && f.server.totalRequests() > requests);
+        QVERIFY(!f.log.linesStartingWith(QStringLiteral("JournalResume: The kept Styles file")).isEmpty());
+    } else {
+        QVERIFY(f.workflow()->finishInterruptedUpdate());
+        QCOMPARE(f.waitForOutcome(), std::optional<UpdateOutcome>(UpdateOutcome::Done));
+        // From the kept files alone; the journal goes once every component is on the device.
+        QCOMPARE(f.server.totalRequests(), requests);
+    }
+    QCOMPARE(QFile::exists(UpdateJournal::defaultPath()), !fault.isEmpty() && fault != "drop");
+    const QList<UpdateHistoryEntry> history = f.workflow()->history().entries();
+    QCOMPARE(holdings(f, 0) + QStringLiteral(": ")
+            + (history.isEmpty() ? QString()
+                                 : history.last().component + QLatin1Char(' ')
+                        + UpdateHistoryEntry::outcomeText(history.last().outcome)),
+        after);
 }
 
 } // namespace PelkPlus

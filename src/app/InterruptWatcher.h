@@ -5,10 +5,11 @@
 namespace PelkPlus {
 
 // Turns an interruption into a signal of the event loop, so that whatever is done about it runs as
-// ordinary code: SIGINT and SIGTERM, whose handler only writes to a socket the loop reads
-// (InterruptWatcherPosix.cpp), or the console's Ctrl+C, Ctrl+Break and close, told by the
-// console's handler thread as a queued call (InterruptWatcherWin.cpp, as SIGINT and SIGTERM).
-// One watcher per process.
+// ordinary code (an update stopped after its current packet, its journal and history written):
+// SIGINT, SIGTERM and SIGHUP, whose handler only writes to a socket the loop reads
+// (InterruptWatcherPosix.cpp), or the console's Ctrl+C, Ctrl+Break, close, logoff and shutdown,
+// told by the console's handler thread as a queued call (InterruptWatcherWin.cpp, as SIGINT and
+// SIGTERM). One watcher per process.
 class InterruptWatcher : public QObject
 {
     Q_OBJECT

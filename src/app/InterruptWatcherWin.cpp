@@ -1,4 +1,4 @@
-#include "cli/InterruptWatcher.h"
+#include "app/InterruptWatcher.h"
 
 #include <QMetaObject>
 
@@ -23,6 +23,8 @@ BOOL WINAPI onConsoleEvent(DWORD event)
         signalNumber = SIGINT;
         break;
     case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
         signalNumber = SIGTERM;
         break;
     default:

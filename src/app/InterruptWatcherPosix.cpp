@@ -1,4 +1,4 @@
-#include "cli/InterruptWatcher.h"
+#include "app/InterruptWatcher.h"
 
 #include <QSocketNotifier>
 
@@ -11,6 +11,9 @@ namespace PelkPlus {
 namespace {
 
 int sockets[2] = { -1, -1 };
+
+// Ctrl-C, a service manager's or a shutdown's stop, and the terminal closing.
+const int watchedSignals[] = { SIGINT, SIGTERM, SIGHUP };
 QSocketNotifier* notifier = nullptr;
 
 void onSignal(int signalNumber)
@@ -44,16 +47,16 @@ InterruptWatcher::InterruptWatcher(QObject* parent)
             emit interrupted(int(byte));
     });
     watching = true;
-    setHandler(SIGINT, onSignal);
-    setHandler(SIGTERM, onSignal);
+    for (int signalNumber : watchedSignals)
+        setHandler(signalNumber, onSignal);
 }
 
 InterruptWatcher::~InterruptWatcher()
 {
     if (!watching)
         return;
-    setHandler(SIGINT, SIG_DFL);
-    setHandler(SIGTERM, SIG_DFL);
+    for (int signalNumber : watchedSignals)
+        setHandler(signalNumber, SIG_DFL);
     delete notifier;
     notifier = nullptr;
     ::close(sockets[0]);
