@@ -1,5 +1,5 @@
 # The Windows installation: the programs with every DLL they load beside them (Qt, hidapi,
-# libsodium, mingw-w64's C++ runtime) and Qt's platform plug-ins in platforms/, and its NSIS
+# libsodium, libarchive, mingw-w64's C++ runtime) and Qt's platform plug-ins in platforms/, and its NSIS
 # installer (cpack -G NSIS) with a Start-menu entry and an uninstaller. Included by
 # cmake/PelkPackage.cmake on Windows.
 
@@ -16,18 +16,20 @@ foreach(plugin QWindowsIntegrationPlugin QOffscreenIntegrationPlugin QMinimalInt
   endif()
 endforeach()
 
-# hidapi and libsodium keep their DLLs in bin/ beside lib/ and include/.
+# hidapi, libsodium and libarchive keep their DLLs in bin/ beside lib/ and include/.
 get_filename_component(pelk_hidapi_prefix "${PELK_HIDAPI_INCLUDE_DIR}" DIRECTORY)
 get_filename_component(pelk_sodium_prefix "${PELK_SODIUM_INCLUDE_DIR}" DIRECTORY)
+get_filename_component(pelk_archive_prefix "${PELK_ARCHIVE_INCLUDE_DIR}" DIRECTORY)
 if(pelk_hidapi_prefix MATCHES "/include$")
   get_filename_component(pelk_hidapi_prefix "${pelk_hidapi_prefix}" DIRECTORY)
 endif()
 find_file(PELK_HIDAPI_DLL NAMES libhidapi.dll hidapi.dll PATHS ${pelk_hidapi_prefix}/bin NO_DEFAULT_PATH REQUIRED)
 find_file(PELK_SODIUM_DLL NAMES libsodium-23.dll libsodium.dll PATHS ${pelk_sodium_prefix}/bin NO_DEFAULT_PATH
           REQUIRED)
+find_file(PELK_ARCHIVE_DLL NAMES libarchive.dll PATHS ${pelk_archive_prefix}/bin NO_DEFAULT_PATH REQUIRED)
 
 # The compiler's runtime, where the compiler says it keeps it.
-set(pelk_runtime_dlls ${PELK_HIDAPI_DLL} ${PELK_SODIUM_DLL})
+set(pelk_runtime_dlls ${PELK_HIDAPI_DLL} ${PELK_SODIUM_DLL} ${PELK_ARCHIVE_DLL})
 foreach(dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
   execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll} OUTPUT_VARIABLE pelk_dll
                   OUTPUT_STRIP_TRAILING_WHITESPACE)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes what a Windows build needs on this Debian machine, once: the mingw-w64 compilers, Wine and
-# NSIS from Debian, and hidapi, libsodium and Qt cross-built for 64-bit Windows from Debian's own
+# NSIS from Debian, and hidapi, libsodium, libarchive and Qt cross-built for 64-bit Windows from Debian's own
 # source packages, into a cache folder named after their versions.
 #   scripts/windows-toolchain.sh           prints the folder (last line of its output) when done
 # PELK_WINDOWS_CACHE   where the folders are kept (default ~/.cache/pelk-windows)
@@ -58,11 +58,13 @@ source_version() {
 }
 hidapi_version=$(source_version hidapi)
 sodium_version=$(source_version libsodium)
+archive_version=$(source_version libarchive)
 qtbase_version=$(source_version qtbase-opensource-src)
-[ -n "$hidapi_version" ] && [ -n "$sodium_version" ] || { echo "no source packages of hidapi or libsodium" >&2; exit 1; }
+[ -n "$hidapi_version" ] && [ -n "$sodium_version" ] && [ -n "$archive_version" ] \
+  || { echo "no source packages of hidapi, libsodium or libarchive" >&2; exit 1; }
 
 cache_root=${PELK_WINDOWS_CACHE:-$HOME/.cache/pelk-windows}
-prefix=$cache_root/hidapi-${hidapi_version%%[-+]*}_sodium-${sodium_version%%[-+]*}_qt-$qt_version
+prefix=$cache_root/hidapi-${hidapi_version%%[-+]*}_sodium-${sodium_version%%[-+]*}_archive-${archive_version%%[-+]*}_qt-$qt_version
 mkdir -p "$prefix"
 work=$cache_root/src
 mkdir -p "$work"
@@ -109,6 +111,27 @@ if [ ! -f "$prefix/libsodium/.done" ]; then
   touch "$prefix/libsodium/.done"
 fi
 step_done libsodium
+step "libarchive $archive_version"
+if [ ! -f "$prefix/libarchive/.done" ]; then
+  source_dir=$(fetch_source libarchive "$archive_version")
+  rm -rf "$work/build-archive"
+  # The library alone, reading and writing tar with no compression and no optional library: an
+  # update bundle for Windows is a plain tar.
+  off=()
+  for feature in TEST TAR CPIO CAT OPENSSL MBEDTLS NETTLE LIBB2 LZ4 LZO LZMA ZSTD ZLIB BZip2 LIBXML2 \
+    EXPAT PCREPOSIX CNG ICONV ACL XATTR; do
+    off+=("-DENABLE_$feature=OFF")
+  done
+  cmake -S "$source_dir" -B "$work/build-archive" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain_file" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix/libarchive" "${off[@]}" >/dev/null
+  cmake --build "$work/build-archive" -j "$jobs" --target archive >/dev/null
+  mkdir -p "$prefix/libarchive/bin" "$prefix/libarchive/lib" "$prefix/libarchive/include"
+  cp "$work/build-archive/bin/libarchive.dll" "$prefix/libarchive/bin/"
+  cp "$work/build-archive/libarchive/libarchive.dll.a" "$prefix/libarchive/lib/"
+  cp "$source_dir/libarchive/archive.h" "$source_dir/libarchive/archive_entry.h" "$prefix/libarchive/include/"
+  touch "$prefix/libarchive/.done"
+fi
+step_done libarchive
 
 step "Qt $qt_version"
 if [ ! -f "$prefix/qt5-mingw/.done" ]; then
