@@ -1,45 +1,32 @@
 #include "cli/ConfirmationQuestion.h"
 
 #include "cli/CliOutput.h"
-
-#include <QSocketNotifier>
-
-#include <unistd.h>
+#include "cli/StandardInputLine.h"
 
 namespace PelkPlus {
 
 ConfirmationQuestion::ConfirmationQuestion(CliOutput* output, QObject* parent)
     : QObject(parent)
     , cliOutput(output)
-{ }
+    , input(new StandardInputLine(this))
+{
+    connect(input, &StandardInputLine::lineRead, this, [this](const QByteArray& line) {
+        const QByteArray answer = line.trimmed().toLower();
+        emit answered(answer == "y" || answer == "yes");
+    });
+}
 
 ConfirmationQuestion::~ConfirmationQuestion() = default;
 
 void ConfirmationQuestion::ask(const QString& prompt)
 {
     cliOutput->prompt(prompt);
-    input = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
-    connect(input, &QSocketNotifier::activated, this, &ConfirmationQuestion::onReadable);
+    input->start();
 }
 
 void ConfirmationQuestion::close()
 {
-    if (input)
-        input->setEnabled(false);
-}
-
-void ConfirmationQuestion::onReadable()
-{
-    char buffer[256];
-    const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof(buffer));
-    if (got > 0) {
-        answerLine.append(buffer, int(got));
-        if (!answerLine.contains('\n'))
-            return;
-    }
-    input->setEnabled(false);
-    const QByteArray answer = answerLine.left(answerLine.indexOf('\n')).trimmed().toLower();
-    emit answered(answer == "y" || answer == "yes");
+    input->stop();
 }
 
 } // namespace PelkPlus

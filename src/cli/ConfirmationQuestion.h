@@ -1,17 +1,15 @@
 #pragma once
 
-#include <QByteArray>
 #include <QObject>
-
-class QSocketNotifier;
 
 namespace PelkPlus {
 
 class CliOutput;
+class StandardInputLine;
 
-// A yes-or-no question on the person's stream, answered by a line on standard input. Standard
-// input is watched by the event loop, so a Ctrl-C or the device's going away is heard while the
-// question waits.
+// A yes-or-no question on the person's stream, answered by a line on standard input, read without
+// holding up the event loop (StandardInputLine), so a Ctrl-C or the device's going away is heard
+// while the question waits.
 class ConfirmationQuestion : public QObject
 {
     Q_OBJECT
@@ -32,11 +30,8 @@ signals:
     void answered(bool yes);
 
 private:
-    void onReadable();
-
     CliOutput* cliOutput;
-    QSocketNotifier* input = nullptr;
-    QByteArray answerLine;
+    StandardInputLine* input;
 };
 
 } // namespace PelkPlus
