@@ -119,6 +119,16 @@ e2e() {
   sed 's/^/   [pelk-cli] /' "$scratch/update.log" | tail -n 15
   [ "$status" = 0 ] && grep -q "Update complete: 4 components installed and verified." "$scratch/update.log"
 }
+# Declined at its question first: the answer is read from a pipe, as a console would give it, and
+# nothing is sent.
+declined() {
+  printf 'n\n' | PELK_HIDSIM_SOCKET=$bus timeout 120 wine "$build/stage/bin/pelk-cli.exe" update --ignore-power \
+    --manifest-url "http://127.0.0.1:$port/update-manifest.xml" >"$scratch/declined.log" 2>&1
+  local status=$?
+  sed 's/^/   [pelk-cli] /' "$scratch/declined.log" | tail -n 4
+  [ "$status" = 1 ] && grep -q "Update cancelled." "$scratch/declined.log"
+}
+check "pelk-cli.exe update answered no at its question" declined
 check "pelk-cli.exe update --yes on a simulated Pelk+" e2e
 step_done "end-to-end update"
 
