@@ -51,8 +51,12 @@ struct SimulatedDeviceSettings
     // How long the device needs to write one flash sector; nothing may arrive meanwhile, after the
     // last sector as after every other.
     int sectorWriteMs = DeviceProtocol::sectorPause();
-    // Quiet time after which sectors with no terminating packet due count as complete.
-    int quietCompleteMs = DeviceProtocol::scaled(DeviceProtocol::sectorPauseMs + 500);
+    // Quiet time after which sectors with no terminating packet due count as complete (and a
+    // transfer stopped between sectors as abandoned). The half second beyond the sector pause is
+    // the host's slack and is not scaled with the test clock: a busy host late by more than a
+    // twentieth of a second would otherwise have its transfer abandoned between two sectors and
+    // the rest taken as a new one.
+    int quietCompleteMs = DeviceProtocol::scaled(DeviceProtocol::sectorPauseMs) + 500;
 };
 
 } // namespace PelkPlus
