@@ -25,6 +25,21 @@ int millisecondsLeft(Clock::time_point deadline)
     return left > 0 ? int(left) : 0;
 }
 
+// A stream socket of the family connected to the address; -1 with errno as connect left it.
+int connectedSocket(int family, const sockaddr* address, socklen_t length)
+{
+    const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    if (::connect(fd, address, length) != 0) {
+        const int reason = errno;
+        ::close(fd);
+        errno = reason;
+        return -1;
+    }
+    return fd;
+}
+
 int connectOverTcp(const std::string& busName)
 {
     std::uint32_t host = 0;
@@ -37,15 +52,9 @@ int connectOverTcp(const std::string& busName)
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(host);
     address.sin_port = htons(port);
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = connectedSocket(AF_INET, reinterpret_cast<sockaddr*>(&address), sizeof(address));
     if (fd < 0)
         return -1;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-        const int reason = errno;
-        ::close(fd);
-        errno = reason;
-        return -1;
-    }
     // Each report waits for its answer: none may wait in the stack for company.
     const int noDelay = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof(noDelay));
@@ -61,16 +70,7 @@ int connectOverUnixSocket(const std::string& path)
         return -1;
     }
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-        const int reason = errno;
-        ::close(fd);
-        errno = reason;
-        return -1;
-    }
-    return fd;
+    return connectedSocket(AF_UNIX, reinterpret_cast<sockaddr*>(&address), sizeof(address));
 }
 
 } // namespace
