@@ -88,6 +88,8 @@ private:
     // environment: "NAME=value" to set, "NAME" alone to remove.
     QProcess* startCli(const QStringList& arguments, const QStringList& environment = {});
     Run finish(QProcess* cli, int timeout = 60000);
+    // An update started and under way on the device; null when it did not get there.
+    QProcess* startedUpdate();
     QString devsimLog();
     // pelk-cli history --json: "component outcome" of each attempt, newest first.
     QStringList history();
@@ -175,6 +177,19 @@ QStringList tst_CliProcess::history()
             + entry.toObject().value(QStringLiteral("outcome")).toString());
     }
     return found;
+}
+
+QProcess* tst_CliProcess::startedUpdate()
+{
+    QProcess* cli = startCli({ "update", "--allow-unsigned", "--yes" });
+    QByteArray out;
+    const bool underWay = QTest::qWaitFor(
+        [&] {
+            out += cli->readAllStandardOutput();
+            return out.contains("Update in progress...");
+        },
+        20000);
+    return underWay ? cli : nullptr;
 }
 
 QProcess* tst_CliProcess::startCli(const QStringList& arguments, const QStringList& environment)
@@ -796,14 +811,8 @@ void tst_CliProcess::oneUpdaterPerDevice()
     QLockFile lock(ApplicationPaths::singleInstanceLockPath());
     QProcess* first = nullptr;
     if (firstUpdates) {
-        first = startCli({ "update", "--allow-unsigned", "--yes" });
-        QByteArray out;
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                out += first->readAllStandardOutput();
-                return out.contains("Update in progress...");
-            },
-            20000));
+        first = startedUpdate();
+        QVERIFY(first);
         told = told.arg(first->processId());
     } else {
         QVERIFY(lock.tryLock(0));
@@ -868,14 +877,8 @@ void tst_CliProcess::interruptDuringTransfer()
     // A firmware image of about three seconds on a paced bus.
     publish(200000);
     startDevices(oldPlus + QStringList { "--paced" });
-    QProcess* cli = startCli({ "update", "--allow-unsigned", "--yes" });
-    QByteArray out;
-    QVERIFY(QTest::qWaitFor(
-        [&] {
-            out += cli->readAllStandardOutput();
-            return out.contains("Update in progress...");
-        },
-        20000));
+    QProcess* cli = startedUpdate();
+    QVERIFY(cli);
 
     // The first one only warns: the transfer goes on.
     ::kill(pid_t(cli->processId()), SIGINT);
@@ -919,14 +922,8 @@ void tst_CliProcess::stoppedUpdateFinishedLater()
     publish(200000);
     QFile::remove(historyPath());
     startDevices(oldPlus + QStringList { "--paced" });
-    QProcess* cli = startCli({ "update", "--allow-unsigned", "--yes" });
-    QByteArray out;
-    QVERIFY(QTest::qWaitFor(
-        [&] {
-            out += cli->readAllStandardOutput();
-            return out.contains("Update in progress...");
-        },
-        20000));
+    QProcess* cli = startedUpdate();
+    QVERIFY(cli);
     QTest::qWait(DeviceProtocol::scaled(3000));
     ::kill(pid_t(cli->processId()), signalNumber);
     // A stop is obeyed after the current packet, however the device answers.
