@@ -2,6 +2,7 @@
 
 #include "app/ConfigurationManager.h"
 #include "device/DeviceInfo.h"
+#include "workflow/UpdateJournal.h"
 #include "workflow/UpdateWorkflow.h"
 
 #include <QCoreApplication>
@@ -23,6 +24,9 @@ EngineFixture::EngineFixture()
     : catalogue(&server)
 {
     registerDeviceMetaTypes();
+    // The data location lives as long as the test program: an update an earlier test left
+    // unfinished would otherwise be offered to finish in this one.
+    UpdateJournal::remove();
     if (!server.listen())
         qFatal("The test server cannot listen on 127.0.0.1.");
 }

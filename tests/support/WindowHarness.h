@@ -15,6 +15,7 @@
 #include "ui/DialogProvider.h"
 #include "ui/MainWindow.h"
 #include "ui/MessageBox.h"
+#include "workflow/UpdateJournal.h"
 #include "workflow/UpdateWorkflow.h"
 
 #include <QAbstractButton>
@@ -300,6 +301,9 @@ public:
     WorkflowSession()
         : catalogue(&server)
     {
+        // The data location lives as long as the test program: an update an earlier test left
+        // unfinished (closed with "quit anyway") would otherwise be offered to finish in this one.
+        UpdateJournal::remove();
         if (!server.listen())
             qFatal("The test server cannot listen on 127.0.0.1.");
     }
