@@ -236,8 +236,22 @@ void tst_CliProcess::commands_data()
     const QString device
         = QStringLiteral(R"("model":"plus","serial":"PK000001","path":"sim/pelk-1",)"
                          R"("mcu":"3.1.2","dsp":"3.1.0","styles":"0x12","ensemble":"0x10203")");
+    // devices lists the header's values and, beside them, what check shows.
+    const QString listed = device
+        + QStringLiteral(R"(,"displayed":{"mcu":"Production 1.2","dsp":"Production 1.0","styles":"0x12",)"
+                         R"("ensemble":"0x10203"})");
     QTest::newRow("devices") << oldPlus << false << QStringList { "devices", "--json" } << 0
-                             << QStringLiteral(R"({"devices":[{%1}]})").arg(device);
+                             << QStringLiteral(R"({"devices":[{%1}]})").arg(listed);
+    QTest::newRow("devices, as check shows them")
+        << oldPlus << false << QStringList { "devices" } << 0
+        << QStringLiteral("Pelk+ PK000001 (sim/pelk-1):\n  MCU Firmware:    Production 1.2\n"
+                          "  DSP Firmware:    Production 1.0\n  Styles:          0x12\n");
+    QTest::newRow("a Pelk listed without Styles")
+        << QStringList { "--model", "base", "--mcu", "3.1.2", "--dsp", "3.1.0", "--ensemble", "0x10203" }
+        << false << QStringList { "devices", "--json" } << 0
+        << QStringLiteral(R"({"devices":[{"model":"base","serial":"PK000001","path":"sim/pelk-1","mcu":)"
+                          R"("3.1.2","dsp":"3.1.0","ensemble":"0x10203","displayed":{"mcu":"Production 1.2",)"
+                          R"("dsp":"Production 1.0","ensemble":"0x10203"}}]})");
     QTest::newRow("check") << oldPlus << false << QStringList { "check", "--json" } << 0
                            << QStringLiteral(
                                   R"({"device":{%1},"updates":"MP DSP Styles Ensemble","verified":false})")
@@ -273,7 +287,7 @@ void tst_CliProcess::commands_data()
     // hidapi lists a node once per usage of its report descriptor, with one path.
     QTest::newRow("one node listed twice")
         << oldPlus + QStringList { "--duplicate-entries", "2" } << false
-        << QStringList { "devices", "--json" } << 0 << QStringLiteral(R"({"devices":[{%1}]})").arg(device);
+        << QStringList { "devices", "--json" } << 0 << QStringLiteral(R"({"devices":[{%1}]})").arg(listed);
     // Interfaces of one device are one device; the first listed carries the update.
     QTest::newRow("two interfaces, the device chosen")
         << oldPlus + QStringList { "--interfaces", "2" } << false
@@ -282,7 +296,7 @@ void tst_CliProcess::commands_data()
                .arg(device);
     QTest::newRow("two interfaces listed as one device")
         << oldPlus + QStringList { "--interfaces", "2" } << false << QStringList { "devices", "--json" } << 0
-        << QStringLiteral(R"({"devices":[{%1}]})").arg(device);
+        << QStringLiteral(R"({"devices":[{%1}]})").arg(listed);
     // udev grants the seat's user access a moment after the node appears.
     QTest::newRow("access granted after a moment")
         << oldPlus + QStringList { "--refuse-open-ms", "1800" } << false << QStringList { "check", "--json" }
