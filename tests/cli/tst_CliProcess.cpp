@@ -4,6 +4,7 @@
 #include "device/DeviceProtocol.h"
 #include "support/HttpTestServer.h"
 #include "support/PrivateDBus.h"
+#include "support/PseudoTerminal.h"
 #include "support/TestEnvironment.h"
 #include "support/UpdateCatalogue.h"
 #include "support/TestMain.h"
@@ -18,6 +19,7 @@
 #include <QJsonObject>
 #include <QLockFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -69,6 +71,8 @@ private slots:
     void lowBattery_data();
     void lowBattery();
     void updateInstallsEveryImage();
+    void progressInATerminal_data();
+    void progressInATerminal();
     void updateFromBundle_data();
     void updateFromBundle();
     void oneUpdaterPerDevice_data();
@@ -401,6 +405,9 @@ void tst_CliProcess::commands_data()
         << false << QStringList { "install", firmware, "--type", "mcu", "--yes" } << 0
         << QStringLiteral("!  Styles:");
     // As update does, install asks first; a closed standard input is no yes.
+    QTest::newRow("a closed standard input ends the prompt's line")
+        << oldPlus << false << QStringList { "install", firmware, "--type", "mcu" } << 1
+        << QStringLiteral("now? [y/N] \n");
     QTest::newRow("install asks first")
         << oldPlus << false << QStringList { "install", firmware, "--type", "mcu" } << 1
         << QStringLiteral("Install MCU Firmware from %1 now? [y/N] ").arg(firmware);
@@ -705,6 +712,47 @@ void tst_CliProcess::updateInstallsEveryImage()
         if (i < 2)
             QCOMPARE(match.captured(2).toUInt(nullptr, 16), uint(checksum));
     }
+}
+
+void tst_CliProcess::progressInATerminal_data()
+{
+    QTest::addColumn<bool>("outputToPipe");
+    QTest::newRow("80 columns") << false;
+    // pelk-cli install ... | tee log: the terminal is still there, but the bars go to a file.
+    QTest::newRow("standard output a pipe") << true;
+}
+
+void tst_CliProcess::progressInATerminal()
+{
+    QFETCH(bool, outputToPipe);
+    publish();
+    startDevices(oldPlus);
+    const QString firmware = dir.filePath(QStringLiteral("pelk-Update.bin"));
+    QFile file(firmware);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(UpdateCatalogue::image(6000, QStringLiteral("3.3.1"), 7));
+    file.close();
+
+    const PseudoTerminal::Run run = PseudoTerminal::run(qEnvironmentVariable("PELK_CLI"),
+        { "install", firmware, "--type", "mcu", "--yes", "--manifest-url",
+            server.url(UpdateCatalogue::manifestPath()).toString() },
+        80, outputToPipe, 60000);
+    QVERIFY2(run.exitCode == 0, run.terminal.constData());
+    if (!outputToPipe) {
+        // Every bar drawn in place, the whole update's text and time left among them, within 80.
+        QVERIFY2(run.terminal.contains("\r  Installing"), run.terminal.constData());
+        const QList<QByteArray> drawn = PseudoTerminal::drawnLines(run.terminal);
+        QVERIFY(!drawn.isEmpty());
+        for (const QByteArray& line : drawn)
+            QVERIFY2(line.size() < 80, line.constData());
+        return;
+    }
+    QVERIFY2(!run.output.contains('\r') && !run.terminal.contains("\r  "), run.output.constData());
+    // The install's bar as a few plain lines: its first, each quarter, and its end.
+    const QStringList bars = QString::fromLocal8Bit(run.output)
+                                 .split(QLatin1Char('\n'))
+                                 .filter(QRegularExpression(QStringLiteral("^  Installing.*: \\d+%$")));
+    QVERIFY2(bars.size() <= 5 && bars.last().endsWith(QLatin1String(": 100%")), run.output.constData());
 }
 
 void tst_CliProcess::updateFromBundle_data()
