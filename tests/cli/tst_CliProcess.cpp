@@ -71,6 +71,7 @@ private slots:
     void lowBattery_data();
     void lowBattery();
     void updateInstallsEveryImage();
+    void retriesAfterTheDevice();
     void progressInATerminal_data();
     void progressInATerminal();
     void updateFromBundle_data();
@@ -714,17 +715,34 @@ void tst_CliProcess::updateInstallsEveryImage()
     }
 }
 
+// The start-up check may try again before the device is ready; what it says follows the device.
+void tst_CliProcess::retriesAfterTheDevice()
+{
+    publish();
+    HttpTestServer::Reply busy;
+    busy.body = catalogue->manifest();
+    busy.faultStatus = 503;
+    // The server counts the requests of every row before.
+    busy.faultyAnswers = server.requestCount(UpdateCatalogue::manifestPath(), "GET") + 1;
+    server.setReply(UpdateCatalogue::manifestPath(), busy);
+    startDevices(oldPlus);
+    const Run run = finish(startCli({ "check" }), 60000);
+    const QString out = QString::fromLocal8Bit(run.out);
+    const int ready = out.indexOf(QLatin1String(" is ready."));
+    QVERIFY2(ready >= 0 && out.indexOf(QLatin1String("Trying again")) > ready, qPrintable(out + run.err));
+}
+
 void tst_CliProcess::progressInATerminal_data()
 {
-    QTest::addColumn<bool>("outputToPipe");
-    QTest::newRow("80 columns") << false;
-    // pelk-cli install ... | tee log: the terminal is still there, but the bars go to a file.
-    QTest::newRow("standard output a pipe") << true;
+    QTest::addColumn<bool>("terminal");
+    QTest::newRow("80 columns") << true;
+    // pelk-cli install ... | tee log
+    QTest::newRow("standard output a pipe") << false;
 }
 
 void tst_CliProcess::progressInATerminal()
 {
-    QFETCH(bool, outputToPipe);
+    QFETCH(bool, terminal);
     publish();
     startDevices(oldPlus);
     const QString firmware = dir.filePath(QStringLiteral("pelk-Update.bin"));
@@ -732,27 +750,25 @@ void tst_CliProcess::progressInATerminal()
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(UpdateCatalogue::image(6000, QStringLiteral("3.3.1"), 7));
     file.close();
+    const QStringList install { "install", firmware, "--type", "mcu", "--yes" };
 
-    const PseudoTerminal::Run run = PseudoTerminal::run(qEnvironmentVariable("PELK_CLI"),
-        { "install", firmware, "--type", "mcu", "--yes", "--manifest-url",
-            server.url(UpdateCatalogue::manifestPath()).toString() },
-        80, outputToPipe, 60000);
-    QVERIFY2(run.exitCode == 0, run.terminal.constData());
-    if (!outputToPipe) {
-        // Every bar drawn in place, the whole update's text and time left among them, within 80.
-        QVERIFY2(run.terminal.contains("\r  Installing"), run.terminal.constData());
-        const QList<QByteArray> drawn = PseudoTerminal::drawnLines(run.terminal);
-        QVERIFY(!drawn.isEmpty());
-        for (const QByteArray& line : drawn)
+    if (terminal) {
+        const PseudoTerminal::Run run = PseudoTerminal::run(qEnvironmentVariable("PELK_CLI"),
+            install
+                + QStringList { "--manifest-url", server.url(UpdateCatalogue::manifestPath()).toString() },
+            80, 60000);
+        QVERIFY2(run.exitCode == 0 && run.written.contains("\r  Installing"), run.written.constData());
+        for (const QByteArray& line : PseudoTerminal::redrawnLines(run.written))
             QVERIFY2(line.size() < 80, line.constData());
         return;
     }
-    QVERIFY2(!run.output.contains('\r') && !run.terminal.contains("\r  "), run.output.constData());
+    const Run run = finish(startCli(install), 60000);
+    QVERIFY2(run.exitCode == 0 && !run.out.contains('\r'), run.out.constData());
     // The install's bar as a few plain lines: its first, each quarter, and its end.
-    const QStringList bars = QString::fromLocal8Bit(run.output)
+    const QStringList bars = QString::fromLocal8Bit(run.out)
                                  .split(QLatin1Char('\n'))
                                  .filter(QRegularExpression(QStringLiteral("^  Installing.*: \\d+%$")));
-    QVERIFY2(bars.size() <= 5 && bars.last().endsWith(QLatin1String(": 100%")), run.output.constData());
+    QVERIFY2(bars.size() <= 5 && bars.last().endsWith(QLatin1String(": 100%")), run.out.constData());
 }
 
 void tst_CliProcess::updateFromBundle_data()
