@@ -21,6 +21,7 @@ PseudoTerminal::Run PseudoTerminal::run(
     for (const QString& argument : arguments)
         words.push_back(argument.toLocal8Bit());
     std::vector<char*> argv;
+    argv.reserve(words.size() + 1);
     for (QByteArray& word : words)
         argv.push_back(word.data());
     argv.push_back(nullptr);
