@@ -27,12 +27,14 @@ QString shortened(const QString& label, int width)
     if (width < 4)
         return label.left(qMax(0, width));
     QString cut = label.left(width - 3);
-    // At a word's end where one is near: "..., 20 % of the update done..." reads, "abo..." does not.
+    // At the end of a part, or else of a word, where one is near: "..., 20 % of the update
+    // done..." reads, "done, a..." or "abo..." does not.
+    const int part = cut.lastIndexOf(QLatin1String(", "));
     const int space = cut.lastIndexOf(QLatin1Char(' '));
-    if (space > width / 2)
+    if (part > width / 2)
+        cut.truncate(part);
+    else if (space > width / 2)
         cut.truncate(space);
-    while (cut.endsWith(QLatin1Char(',')))
-        cut.chop(1);
     return cut + QStringLiteral("...");
 }
 
