@@ -13,7 +13,7 @@ namespace {
 // bar's brackets and "100%".
 constexpr int barFrame = 10;
 
-// The bar narrows before the label does, down to a tenth; wide terminals keep thirty cells.
+// The bar narrows before the label does, down to ten cells; from 90 columns on it has thirty.
 int barWidthFor(int columns)
 {
     return qBound(10, columns - 60, 30);

@@ -2,11 +2,11 @@
 
 #include "cli/CliOutput.h"
 #include "cli/ConfirmationQuestion.h"
-#include "workflow/DeviceChoice.h"
 #include "cli/DeviceReport.h"
 #include "cli/ProgressLines.h"
 #include "device/LinkResult.h"
 #include "workflow/ComponentFileName.h"
+#include "workflow/DeviceChoice.h"
 #include "workflow/DeviceSelection.h"
 #include "workflow/PowerCheck.h"
 #include "workflow/UpdateJournal.h"
