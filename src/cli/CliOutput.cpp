@@ -1,13 +1,44 @@
 #include "cli/CliOutput.h"
 
+#include "cli/StandardStreams.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 
 namespace PelkPlus {
 
 namespace {
-constexpr int barWidth = 30;
+
+// What a drawn line holds beside its label and its bar: the indent, the spaces between, the
+// bar's brackets and "100%".
+constexpr int barFrame = 10;
+
+// The bar narrows before the label does, down to ten cells; from 90 columns on it has thirty.
+int barWidthFor(int columns)
+{
+    return qBound(10, columns - 60, 30);
 }
+
+// The label cut to width, its end replaced by dots so that a person sees it is cut.
+QString shortened(const QString& label, int width)
+{
+    if (label.size() <= width)
+        return label;
+    if (width < 4)
+        return label.left(qMax(0, width));
+    QString cut = label.left(width - 3);
+    // At the end of a part, or else of a word, where one is near: "..., 20 % of the update
+    // done..." reads, "done, a..." or "abo..." does not.
+    const int part = cut.lastIndexOf(QLatin1String(", "));
+    const int space = cut.lastIndexOf(QLatin1Char(' '));
+    if (part > width / 2)
+        cut.truncate(part);
+    else if (space > width / 2)
+        cut.truncate(space);
+    return cut + QStringLiteral("...");
+}
+
+} // namespace
 
 CliOutput::CliOutput(std::FILE* out, bool json, bool quiet, bool terminal)
     : resultStream(out)
@@ -25,6 +56,7 @@ void CliOutput::write(std::FILE* stream, const QString& text)
 {
     if (stream == human())
         endProgress();
+    endPrompt();
     const QByteArray bytes = text.toLocal8Bit();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
     std::fputc('\n', stream);
@@ -114,6 +146,24 @@ void CliOutput::prompt(const QString& text)
     const QByteArray bytes = text.toLocal8Bit();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), human());
     std::fflush(human());
+    promptOpen = true;
+}
+
+void CliOutput::answerRead(bool echoed)
+{
+    if (echoed)
+        promptOpen = false;
+    else
+        endPrompt();
+}
+
+void CliOutput::endPrompt()
+{
+    if (!promptOpen)
+        return;
+    promptOpen = false;
+    std::fputc('\n', human());
+    std::fflush(human());
 }
 
 void CliOutput::error(const QString& text, const QString& kind)
@@ -123,12 +173,14 @@ void CliOutput::error(const QString& text, const QString& kind)
     if (errorKind.isEmpty())
         errorKind = kind;
     endProgress();
+    endPrompt();
     write(stderr, QStringLiteral("pelk-cli: ") + text);
 }
 
 void CliOutput::warning(const QString& text)
 {
     endProgress();
+    endPrompt();
     write(stderr, QStringLiteral("pelk-cli: ") + text);
 }
 
@@ -137,6 +189,14 @@ QString CliOutput::bar(int percent, int width)
     const int filled = qBound(0, percent, 100) * width / 100;
     return QStringLiteral("[") + QString(filled, QLatin1Char('#')) + QString(width - filled, QLatin1Char('.'))
         + QStringLiteral("]");
+}
+
+int CliOutput::progressLabelWidth() const
+{
+    const int columns = StandardStreams::columns(human());
+    // One column is left free: a line as wide as the terminal would wrap where some terminals
+    // then draw the next bar.
+    return qMax(0, columns - 1 - barFrame - barWidthFor(columns));
 }
 
 void CliOutput::progress(const QString& label, int percent)
@@ -150,21 +210,27 @@ void CliOutput::progress(const QString& label, int percent)
             return;
         barLabel = label;
         lastPercent = percent;
+        const int columns = StandardStreams::columns(human());
+        const int labelWidth = progressLabelWidth();
+        QString line = QStringLiteral("  %1 %2 %3%")
+                           .arg(shortened(label, labelWidth).leftJustified(qMin(28, labelWidth)),
+                               bar(percent, barWidthFor(columns)))
+                           .arg(percent, 3);
+        // A terminal narrower than the bar itself still gets no line that wraps.
+        line.truncate(qMax(0, columns - 1));
         // Cleared to the end of the line: a longer label drawn before leaves no tail behind.
-        const QByteArray line = QStringLiteral("\r  %1 %2 %3%\x1b[K")
-                                    .arg(label.leftJustified(28), bar(percent, barWidth))
-                                    .arg(percent, 3)
-                                    .toLocal8Bit();
-        std::fwrite(line.constData(), 1, size_t(line.size()), human());
+        const QByteArray bytes = (QLatin1Char('\r') + line + QStringLiteral("\x1b[K")).toLocal8Bit();
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), human());
         std::fflush(human());
         barDrawn = true;
         return;
     }
-    const int tenth = percent / 10;
-    if (label == barLabel && tenth == lastTenth)
+    // Off a terminal (a log, a pipe) a step's first line and each quarter done, its end among them.
+    const int quarter = percent / 25;
+    if (label == barLabel && quarter == lastQuarter)
         return;
     barLabel = label;
-    lastTenth = tenth;
+    lastQuarter = quarter;
     const QByteArray line = QStringLiteral("  %1: %2%\n").arg(label).arg(percent).toLocal8Bit();
     std::fwrite(line.constData(), 1, size_t(line.size()), human());
     std::fflush(human());

@@ -32,8 +32,12 @@ public:
     void member(const QString& key, const QJsonValue& value);
     // What happens meanwhile; nothing with --quiet.
     void info(const QString& text);
-    // A question on the person's stream, without a line end; even with --quiet.
+    // A question on the person's stream, without a line end; even with --quiet. Whatever is
+    // written next begins on a line of its own.
     void prompt(const QString& text);
+    // The answer to the prompt was read; echoed: the terminal showed it with its line end, so the
+    // line is ended already. Otherwise (standard input closed, or not a terminal) it is ended here.
+    void answerRead(bool echoed);
     // Always, on standard error. The first error is the one a script reads, with its kind (a
     // word such as "no-device" or "download"; see errorKindForTitle()).
     void error(const QString& text, const QString& kind = QString());
@@ -49,9 +53,12 @@ public:
     // What close() writes for a failure without an answer.
     static QJsonObject errorObject(const QString& kind, const QString& message);
 
-    // A bar for the step that label names, at percent (0 to 100). Off a terminal, a line whenever
-    // the step changes or another tenth is done.
+    // A bar for the step that label names, at percent (0 to 100), drawn again in place and never
+    // wider than the terminal: a label longer than progressLabelWidth() is shortened. Off a
+    // terminal, a line whenever the step changes or another quarter is done.
     void progress(const QString& label, int percent);
+    // How many columns a bar's label has before it is shortened, at the terminal's width now.
+    int progressLabelWidth() const;
     // Ends a bar that is drawn, so the next text starts on a line of its own.
     void endProgress();
 
@@ -60,19 +67,21 @@ public:
 private:
     std::FILE* human() const;
     void write(std::FILE* stream, const QString& text);
+    void endPrompt();
 
     std::FILE* resultStream;
     bool jsonMode;
     bool quietMode;
     bool onTerminal;
     bool barDrawn = false;
+    bool promptOpen = false;
     bool closed = false;
     std::optional<QJsonObject> answer;
     QJsonObject members;
     QString errorKind;
     QString errorMessage;
     QString barLabel;
-    int lastTenth = -1;
+    int lastQuarter = -1;
     int lastPercent = -1;
 };
 

@@ -2,6 +2,7 @@
 
 #include "cli/CliOutput.h"
 #include "cli/StandardInputLine.h"
+#include "cli/StandardStreams.h"
 
 namespace PelkPlus {
 
@@ -11,6 +12,9 @@ ConfirmationQuestion::ConfirmationQuestion(CliOutput* output, QObject* parent)
     , input(new StandardInputLine(this))
 {
     connect(input, &StandardInputLine::lineRead, this, [this](const QByteArray& line) {
+        // A terminal shows the line end typed; a closed or piped standard input shows nothing, and
+        // the prompt's line is ended before anything else is written on it.
+        cliOutput->answerRead(StandardStreams::isInputTerminal() && input->wasComplete());
         const QByteArray answer = line.trimmed().toLower();
         emit answered(answer == "y" || answer == "yes");
     });

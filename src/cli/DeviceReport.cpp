@@ -14,6 +14,26 @@ QString modelKey(int model)
     return model == Base ? QStringLiteral("base") : QStringLiteral("plus");
 }
 
+constexpr ComponentType deviceTypes[] = { ComponentType::McuFirmware, ComponentType::DspFirmware,
+    ComponentType::Styles, ComponentType::EnsembleAudio };
+
+// The member of a device's object that holds a component's version.
+const char* jsonKey(ComponentType type)
+{
+    switch (type) {
+    case ComponentType::McuFirmware:
+        return "mcu";
+    case ComponentType::DspFirmware:
+        return "dsp";
+    case ComponentType::Styles:
+        return "styles";
+    case ComponentType::EnsembleAudio:
+        return "ensemble";
+    default:
+        return "";
+    }
+}
+
 } // namespace
 
 QJsonObject DeviceReport::deviceObject(const Connection& connection, const DeviceInfo* info)
@@ -24,10 +44,11 @@ QJsonObject DeviceReport::deviceObject(const Connection& connection, const Devic
         { QStringLiteral("path"), connection.path },
     };
     if (info) {
-        device.insert(QStringLiteral("mcu"), info->mcuVersion.toString());
-        device.insert(QStringLiteral("dsp"), info->dspVersion.toString());
-        device.insert(QStringLiteral("styles"), hexVersionText(info->stylesVersion));
-        device.insert(QStringLiteral("ensemble"), hexVersionText(info->ensembleVersion));
+        device.insert(QLatin1String(jsonKey(ComponentType::McuFirmware)), info->mcuVersion.toString());
+        device.insert(QLatin1String(jsonKey(ComponentType::DspFirmware)), info->dspVersion.toString());
+        device.insert(QLatin1String(jsonKey(ComponentType::Styles)), hexVersionText(info->stylesVersion));
+        device.insert(
+            QLatin1String(jsonKey(ComponentType::EnsembleAudio)), hexVersionText(info->ensembleVersion));
     } else {
         device.insert(QStringLiteral("error"), QStringLiteral("The device's versions could not be read."));
     }
@@ -70,22 +91,36 @@ QString DeviceReport::busyText(const Connection& connection)
         .arg(connectionText(connection), holder.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(holder));
 }
 
-QString DeviceReport::deviceLine(const Connection& connection, const DeviceInfo* info)
+QString DeviceReport::deviceLines(const Connection& connection, const DeviceInfo* info)
 {
     const QString line = connectionText(connection);
     if (!info)
         return line + QStringLiteral(": versions could not be read");
-    return line
-        + QStringLiteral(": MCU %1, DSP %2, Styles %3, Ensemble Audio %4")
-              .arg(info->mcuVersion.toString(), info->dspVersion.toString(),
-                  hexVersionText(info->stylesVersion), hexVersionText(info->ensembleVersion));
+    return line + QStringLiteral(":\n") + versionLines(*info);
+}
+
+QJsonObject DeviceReport::listedObject(const Connection& connection, const DeviceInfo* info)
+{
+    QJsonObject device = deviceObject(connection, info);
+    if (!info)
+        return device;
+    QJsonObject displayed;
+    for (ComponentType type : deviceTypes) {
+        const QString version = VersionText::ofDevice(*info, type);
+        // A Pelk has no Styles: the header's field for them holds no version.
+        if (version.isEmpty())
+            device.remove(QLatin1String(jsonKey(type)));
+        else
+            displayed.insert(QLatin1String(jsonKey(type)), version);
+    }
+    device.insert(QStringLiteral("displayed"), displayed);
+    return device;
 }
 
 QString DeviceReport::versionLines(const DeviceInfo& info)
 {
     QStringList lines;
-    for (ComponentType type : { ComponentType::McuFirmware, ComponentType::DspFirmware, ComponentType::Styles,
-             ComponentType::EnsembleAudio }) {
+    for (ComponentType type : deviceTypes) {
         // A Pelk has no Styles.
         const QString version = VersionText::ofDevice(info, type);
         if (!version.isEmpty())

@@ -21,8 +21,12 @@ public:
 
     // "Pelk+ PK000001 (sim/pelk-1)"
     static QString connectionText(const Connection& connection);
-    // "Pelk+ PK000001 (sim/pelk-1): MCU 3.1.2, DSP 3.1.0, Styles 0x12, Ensemble Audio 0x10203"
-    static QString deviceLine(const Connection& connection, const DeviceInfo* info);
+    // The device as devices lists it: the header's versions as deviceObject() gives them (none for
+    // a component its model does not have), and beside them, under "displayed", as a person reads
+    // them (VersionText::ofDevice).
+    static QJsonObject listedObject(const Connection& connection, const DeviceInfo* info);
+    // connectionText(), then versionLines(), as check shows the device.
+    static QString deviceLines(const Connection& connection, const DeviceInfo* info);
     // Another updater has the device open: which, as far as the system tells.
     static QString busyText(const Connection& connection);
     // One line per component, as the device panel shows them.

@@ -50,9 +50,11 @@ void ProgressLines::onInstallProgress(int percent)
         return;
     // The workflow's text, which for DSP firmware also names the size of the text file listed.
     const QString& label = installText;
-    cliOutput->progress(
-        overallText.isEmpty() || !cliOutput->terminal() ? label : label + QStringLiteral(" - ") + overallText,
-        percent);
+    // The whole update's text goes first where both do not fit the terminal: the step's own is
+    // what the bar measures.
+    const QString both = label + QStringLiteral(" - ") + overallText;
+    const bool fits = both.size() <= cliOutput->progressLabelWidth();
+    cliOutput->progress(overallText.isEmpty() || !cliOutput->terminal() || !fits ? label : both, percent);
 }
 
 void ProgressLines::onOverallProgress(const QString& text)

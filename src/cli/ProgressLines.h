@@ -12,8 +12,8 @@ class UpdateWorkflow;
 
 // The progress of an update as pelk-cli draws it: the heading of each component, the download's
 // and the install's bars, and the whole update's line. On a terminal the bar is redrawn at every
-// beat; elsewhere a line for every beat would bury the rest, so the whole update's line is written
-// once as each component begins.
+// beat, within the terminal's width; elsewhere a line for every beat would bury the rest, so the
+// whole update's line is written once as each component begins, and each bar only at its quarters.
 class ProgressLines : public QObject
 {
     Q_OBJECT

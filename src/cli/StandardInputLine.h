@@ -24,6 +24,8 @@ public:
     void start();
     // Nothing more is told, whatever is read.
     void stop();
+    // Whether the line last told ended with its line end, not with the end of input.
+    bool wasComplete() const { return lineComplete; }
 
 signals:
     // Once per start(): the line without its end; what was read before the end of input, when it ends first.
@@ -33,6 +35,7 @@ private:
     void finish();
 
     bool reading = false;
+    bool lineComplete = false;
     QByteArray line;
     QSocketNotifier* notifier = nullptr;
 };

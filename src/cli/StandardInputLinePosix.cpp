@@ -43,6 +43,7 @@ void StandardInputLine::finish()
 {
     stop();
     const int end = line.indexOf('\n');
+    lineComplete = end >= 0;
     emit lineRead(end < 0 ? line : line.left(end));
 }
 

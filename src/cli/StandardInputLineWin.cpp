@@ -51,6 +51,7 @@ void StandardInputLine::finish()
 {
     stop();
     QByteArray told = line;
+    lineComplete = told.endsWith('\n');
     if (told.endsWith('\n'))
         told.chop(1);
     if (told.endsWith('\r'))

@@ -17,6 +17,12 @@ public:
     static void sendStandardOutputToError();
     static bool isTerminal(std::FILE* stream);
     static bool isErrorTerminal();
+    static bool isInputTerminal();
+    // The width of the terminal the stream is on, in columns; defaultColumns when it is on none or
+    // the system does not say. Read again at each call, so a resized window is followed.
+    static int columns(std::FILE* stream);
+
+    static constexpr int defaultColumns = 80;
 };
 
 } // namespace PelkPlus

@@ -1,6 +1,7 @@
 #include "cli/StandardStreams.h"
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace PelkPlus {
@@ -30,6 +31,19 @@ bool StandardStreams::isTerminal(std::FILE* stream)
 bool StandardStreams::isErrorTerminal()
 {
     return ::isatty(STDERR_FILENO);
+}
+
+bool StandardStreams::isInputTerminal()
+{
+    return ::isatty(STDIN_FILENO);
+}
+
+int StandardStreams::columns(std::FILE* stream)
+{
+    winsize size {};
+    if (::ioctl(::fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+    return defaultColumns;
 }
 
 } // namespace PelkPlus

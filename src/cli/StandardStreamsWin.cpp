@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 
 namespace PelkPlus {
 
@@ -33,6 +34,25 @@ bool StandardStreams::isTerminal(std::FILE* stream)
 bool StandardStreams::isErrorTerminal()
 {
     return ::_isatty(_fileno(stderr));
+}
+
+bool StandardStreams::isInputTerminal()
+{
+    return ::_isatty(_fileno(stdin));
+}
+
+int StandardStreams::columns(std::FILE* stream)
+{
+    // The copy of standard output is a duplicate of the console's handle, which answers as well.
+    const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(_fileno(stream)));
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (handle != INVALID_HANDLE_VALUE && ::GetConsoleScreenBufferInfo(handle, &info)) {
+        // The visible window, not the buffer, which is often far wider.
+        const int width = info.srWindow.Right - info.srWindow.Left + 1;
+        if (width > 0)
+            return width;
+    }
+    return defaultColumns;
 }
 
 } // namespace PelkPlus

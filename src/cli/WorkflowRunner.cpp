@@ -2,11 +2,12 @@
 
 #include "cli/CliOutput.h"
 #include "cli/ConfirmationQuestion.h"
-#include "cli/DeviceChoice.h"
 #include "cli/DeviceReport.h"
 #include "cli/ProgressLines.h"
 #include "device/LinkResult.h"
 #include "workflow/ComponentFileName.h"
+#include "workflow/DeviceChoice.h"
+#include "workflow/DeviceSelection.h"
 #include "workflow/PowerCheck.h"
 #include "workflow/UpdateJournal.h"
 #include "workflow/UpdateWorkflow.h"
@@ -17,6 +18,7 @@
 #include <csignal>
 
 #include <optional>
+#include <utility>
 
 namespace PelkPlus {
 
@@ -56,8 +58,13 @@ WorkflowRunner::WorkflowRunner(const CliOptions& options, CliOutput* output, QOb
         });
     connect(workflow, &WorkflowNotifier::messageRequested, this, &WorkflowRunner::onMessage);
     progressLines = new ProgressLines(workflow, output, options.command != CliOptions::Install, this);
-    connect(
-        workflow, &WorkflowNotifier::retrying, this, [this](const QString& text) { cliOutput->info(text); });
+    connect(workflow, &WorkflowNotifier::retrying, this, [this](const QString& text) {
+        // The start-up check may try again before the device is ready: said after the device.
+        if (runPhase == Scanning || runPhase == Connecting)
+            heldRetries.append(text);
+        else
+            cliOutput->info(text);
+    });
     connect(workflow, &WorkflowNotifier::statusChanged, this, [this](const QString& text, MessageKind) {
         cliOutput->info(text.split(QLatin1Char('\n'), Qt::SkipEmptyParts).join(QLatin1Char('\n')));
     });
@@ -114,11 +121,7 @@ void WorkflowRunner::onScanned()
         return;
 
     const QList<Connection> all = DeviceChoice::devices(workflow->connections());
-    QList<Connection> matching;
-    for (const Connection& connection : all) {
-        if (cliOptions.serial.isEmpty() || connection.serialNumber == cliOptions.serial)
-            matching.append(connection);
-    }
+    const QList<Connection> matching = DeviceSelection::preferredAmong(all, cliOptions.serial);
 
     if (all.isEmpty()) {
         cliOutput->error(QStringLiteral("No device connected."), QStringLiteral("no-device"));
@@ -140,7 +143,7 @@ void WorkflowRunner::onScanned()
 
     readyConnection = matching.first();
     runPhase = Connecting;
-    connectTimeout.start(connectTimeoutMs);
+    connectTimeout.start(workflow->deviceAnswerLimit());
 }
 
 void WorkflowRunner::onPhaseChanged(WorkflowPhase phase)
@@ -207,6 +210,8 @@ void WorkflowRunner::onIdle()
     switch (runPhase) {
     case Connecting:
         cliOutput->info(DeviceReport::connectionText(readyConnection) + QStringLiteral(" is ready."));
+        for (const QString& text : std::exchange(heldRetries, {}))
+            cliOutput->info(text);
         // The command runs once the machine has settled in its idle state.
         QMetaObject::invokeMethod(this, &WorkflowRunner::runCommand, Qt::QueuedConnection);
         break;

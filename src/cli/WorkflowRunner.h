@@ -10,6 +10,7 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QStringList>
 #include <QTimer>
 
 namespace PelkPlus {
@@ -30,8 +31,6 @@ class WorkflowRunner : public QObject
     Q_DISABLE_COPY(WorkflowRunner)
 
 public:
-    // How long a connected device may take to answer with its header.
-    static constexpr int connectTimeoutMs = 30000;
     // Not begun: the computer is on a low battery, and --yes with --ignore-power was not given.
     static constexpr int lowPowerExitCode = 4;
     // A second interruption within this time stops a transfer.
@@ -90,6 +89,8 @@ private:
     bool finishing = false;
     // A critical message of the update was printed; its end needs no words of its own.
     bool failureShown = false;
+    // What the workflow retried before the device was ready, told once it is.
+    QStringList heldRetries;
     QTimer connectTimeout;
     QElapsedTimer sinceWarning;
 };

@@ -15,6 +15,7 @@
 #include "cli/WorkflowRunner.h"
 #include "device/DeviceInfo.h"
 #include "update/DownloadReplies.h"
+#include "workflow/DeviceListing.h"
 #include "workflow/DiagnosticsReport.h"
 
 #include <QCoreApplication>
@@ -149,19 +150,18 @@ int main(int argc, char* argv[])
         InterruptWatcher interrupts;
         std::unique_ptr<QObject> command;
         if (options.command == CliOptions::Diagnostics) {
-            auto* lister = new DeviceLister(QString(), &output);
-            command.reset(lister);
-            lister->setSilent(true);
+            auto* listing = new DeviceListing();
+            command.reset(listing);
             QObject::connect(
-                lister, &DeviceLister::finished, &application,
-                [&, lister] {
+                listing, &DeviceListing::finished, &application,
+                [&, listing] {
                     QCoreApplication::exit(
-                        writeDiagnostics(output, options.file, lister->devices(), QString()));
+                        writeDiagnostics(output, options.file, listing->devices(), QString()));
                 },
                 Qt::QueuedConnection);
             QObject::connect(
                 &interrupts, &InterruptWatcher::interrupted, &application, [] { QCoreApplication::exit(1); });
-            lister->start();
+            listing->start();
         } else if (options.command == CliOptions::Devices) {
             auto* lister = new DeviceLister(options.serial, &output);
             command.reset(lister);

@@ -38,14 +38,20 @@ void tst_CliOutput::written_data()
                o.progress(QStringLiteral("Installing"), 10);
            })
         << 0
-        << QByteArray(
-               "\r  Downloading DSP Firmware (file 2 of 4), 8 KB [###############...............]  50%\x1b[K"
-               "\r  Installing                   [###...........................]  10%\x1b[K\n");
+        << QByteArray("\r  Downloading DSP Firmware (file 2 of 4), 8 KB [##########..........]  50%\x1b[K"
+                      "\r  Installing                   [##..................]  10%\x1b[K\n");
+    // A stream that is no terminal is 80 columns wide; the line keeps its last one free.
+    QTest::newRow("a long label shortened after a part") << false << true << Step([](CliOutput& o) {
+        o.progress(QStringLiteral("Installing (32 KB) - Component 1 of 4, 12 % of the update done"), 12);
+    }) << 0 << QByteArray("\r  Installing (32 KB) - Component 1 of 4... [##..................]  12%\x1b[K\n");
     QTest::newRow("lines off a terminal") << false << false << Step([](CliOutput& o) {
-        o.progress(QStringLiteral("Installing"), 10);
-        o.progress(QStringLiteral("Installing"), 15);
-        o.progress(QStringLiteral("Installing"), 20);
-    }) << 0 << QByteArray("  Installing: 10%\n  Installing: 20%\n");
+        for (int percent : { 10, 15, 20, 30, 60, 70, 100 })
+            o.progress(QStringLiteral("Installing"), percent);
+    }) << 0 << QByteArray("  Installing: 10%\n  Installing: 30%\n  Installing: 60%\n  Installing: 100%\n");
+    QTest::newRow("an error after a prompt on a line of its own") << false << false << Step([](CliOutput& o) {
+        o.prompt(QStringLiteral("Install 4 component(s) now? [y/N] "));
+        o.error(QStringLiteral("Update cancelled."));
+    }) << 1 << QByteArray("Install 4 component(s) now? [y/N] \n");
     QTest::newRow("a failure without an answer")
         << true << false << Step([](CliOutput& o) {
                o.error(QStringLiteral("No device connected."), QStringLiteral("no-device"));

@@ -18,11 +18,18 @@
 #include <QJsonObject>
 #include <QLockFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>
+#include <vector>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace PelkPlus;
 
@@ -51,6 +58,49 @@ struct Run
     QString err;
 };
 
+// A program in a terminal window of the given width: out holds all the terminal showed. Read
+// while the loop runs, so the loopback server answers and the terminal never fills.
+Run inTerminal(const QString& program, const QStringList& arguments, int columns)
+{
+    // Made before the fork: the child calls nothing but what a signal handler may.
+    std::vector<QByteArray> words { QFile::encodeName(program) };
+    for (const QString& argument : arguments)
+        words.push_back(argument.toLocal8Bit());
+    std::vector<char*> argv;
+    argv.reserve(words.size() + 1);
+    for (QByteArray& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    winsize size {};
+    size.ws_col = static_cast<unsigned short>(columns);
+    int terminal = -1;
+    const pid_t child = ::forkpty(&terminal, nullptr, nullptr, &size);
+    if (child == 0) {
+        ::execv(argv.front(), argv.data());
+        ::_exit(127);
+    }
+    Run run;
+    if (child < 0)
+        return run;
+    ::fcntl(terminal, F_SETFL, ::fcntl(terminal, F_GETFL) | O_NONBLOCK);
+    int status = 0;
+    char buffer[4096];
+    const bool ended = QTest::qWaitFor(
+        [&] {
+            for (ssize_t got; (got = ::read(terminal, buffer, sizeof(buffer))) > 0;)
+                run.out.append(buffer, int(got));
+            return ::waitpid(child, &status, WNOHANG) == child;
+        },
+        60000);
+    if (!ended) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, &status, 0);
+    }
+    ::close(terminal);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
 } // namespace
 
 class tst_CliProcess : public QObject
@@ -69,6 +119,9 @@ private slots:
     void lowBattery_data();
     void lowBattery();
     void updateInstallsEveryImage();
+    void retriesAfterTheDevice();
+    void progressInATerminal_data();
+    void progressInATerminal();
     void updateFromBundle_data();
     void updateFromBundle();
     void oneUpdaterPerDevice_data();
@@ -236,8 +289,22 @@ void tst_CliProcess::commands_data()
     const QString device
         = QStringLiteral(R"("model":"plus","serial":"PK000001","path":"sim/pelk-1",)"
                          R"("mcu":"3.1.2","dsp":"3.1.0","styles":"0x12","ensemble":"0x10203")");
+    // devices lists the header's values and, beside them, what check shows.
+    const QString listed = device
+        + QStringLiteral(R"(,"displayed":{"mcu":"Production 1.2","dsp":"Production 1.0","styles":"0x12",)"
+                         R"("ensemble":"0x10203"})");
     QTest::newRow("devices") << oldPlus << false << QStringList { "devices", "--json" } << 0
-                             << QStringLiteral(R"({"devices":[{%1}]})").arg(device);
+                             << QStringLiteral(R"({"devices":[{%1}]})").arg(listed);
+    QTest::newRow("devices, as check shows them")
+        << oldPlus << false << QStringList { "devices" } << 0
+        << QStringLiteral("Pelk+ PK000001 (sim/pelk-1):\n  MCU Firmware:    Production 1.2\n"
+                          "  DSP Firmware:    Production 1.0\n  Styles:          0x12\n");
+    QTest::newRow("a Pelk listed without Styles")
+        << QStringList { "--model", "base", "--mcu", "3.1.2", "--dsp", "3.1.0", "--ensemble", "0x10203" }
+        << false << QStringList { "devices", "--json" } << 0
+        << QStringLiteral(R"({"devices":[{"model":"base","serial":"PK000001","path":"sim/pelk-1","mcu":)"
+                          R"("3.1.2","dsp":"3.1.0","ensemble":"0x10203","displayed":{"mcu":"Production 1.2",)"
+                          R"("dsp":"Production 1.0","ensemble":"0x10203"}}]})");
     QTest::newRow("check") << oldPlus << false << QStringList { "check", "--json" } << 0
                            << QStringLiteral(
                                   R"({"device":{%1},"updates":"MP DSP Styles Ensemble","verified":false})")
@@ -273,7 +340,7 @@ void tst_CliProcess::commands_data()
     // hidapi lists a node once per usage of its report descriptor, with one path.
     QTest::newRow("one node listed twice")
         << oldPlus + QStringList { "--duplicate-entries", "2" } << false
-        << QStringList { "devices", "--json" } << 0 << QStringLiteral(R"({"devices":[{%1}]})").arg(device);
+        << QStringList { "devices", "--json" } << 0 << QStringLiteral(R"({"devices":[{%1}]})").arg(listed);
     // Interfaces of one device are one device; the first listed carries the update.
     QTest::newRow("two interfaces, the device chosen")
         << oldPlus + QStringList { "--interfaces", "2" } << false
@@ -282,7 +349,7 @@ void tst_CliProcess::commands_data()
                .arg(device);
     QTest::newRow("two interfaces listed as one device")
         << oldPlus + QStringList { "--interfaces", "2" } << false << QStringList { "devices", "--json" } << 0
-        << QStringLiteral(R"({"devices":[{%1}]})").arg(device);
+        << QStringLiteral(R"({"devices":[{%1}]})").arg(listed);
     // udev grants the seat's user access a moment after the node appears.
     QTest::newRow("access granted after a moment")
         << oldPlus + QStringList { "--refuse-open-ms", "1800" } << false << QStringList { "check", "--json" }
@@ -387,6 +454,9 @@ void tst_CliProcess::commands_data()
         << false << QStringList { "install", firmware, "--type", "mcu", "--yes" } << 0
         << QStringLiteral("!  Styles:");
     // As update does, install asks first; a closed standard input is no yes.
+    QTest::newRow("a closed standard input ends the prompt's line")
+        << oldPlus << false << QStringList { "install", firmware, "--type", "mcu" } << 1
+        << QStringLiteral("now? [y/N] \n");
     QTest::newRow("install asks first")
         << oldPlus << false << QStringList { "install", firmware, "--type", "mcu" } << 1
         << QStringLiteral("Install MCU Firmware from %1 now? [y/N] ").arg(firmware);
@@ -691,6 +761,65 @@ void tst_CliProcess::updateInstallsEveryImage()
         if (i < 2)
             QCOMPARE(match.captured(2).toUInt(nullptr, 16), uint(checksum));
     }
+}
+
+// The start-up check may try again before the device is ready; what it says follows the device.
+void tst_CliProcess::retriesAfterTheDevice()
+{
+    publish();
+    HttpTestServer::Reply busy;
+    busy.body = catalogue->manifest();
+    busy.faultStatus = 503;
+    // The server counts the requests of every row before.
+    busy.faultyAnswers = server.requestCount(UpdateCatalogue::manifestPath(), "GET") + 1;
+    server.setReply(UpdateCatalogue::manifestPath(), busy);
+    startDevices(oldPlus);
+    const Run run = finish(startCli({ "check" }), 60000);
+    const QString out = QString::fromLocal8Bit(run.out);
+    const int ready = out.indexOf(QLatin1String(" is ready."));
+    QVERIFY2(ready >= 0 && out.indexOf(QLatin1String("Trying again")) > ready, qPrintable(out + run.err));
+}
+
+void tst_CliProcess::progressInATerminal_data()
+{
+    QTest::addColumn<bool>("terminal");
+    QTest::newRow("80 columns") << true;
+    // pelk-cli install ... | tee log
+    QTest::newRow("standard output a pipe") << false;
+}
+
+void tst_CliProcess::progressInATerminal()
+{
+    QFETCH(bool, terminal);
+    publish();
+    startDevices(oldPlus);
+    const QString firmware = dir.filePath(QStringLiteral("pelk-Update.bin"));
+    QFile file(firmware);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(UpdateCatalogue::image(6000, QStringLiteral("3.3.1"), 7));
+    file.close();
+    const QStringList install { "install", firmware, "--type", "mcu", "--yes" };
+
+    if (terminal) {
+        const Run run = inTerminal(qEnvironmentVariable("PELK_CLI"),
+            install
+                + QStringList { "--manifest-url", server.url(UpdateCatalogue::manifestPath()).toString() },
+            80);
+        QVERIFY2(run.exitCode == 0 && run.out.contains("\r  Installing"), run.out.constData());
+        // Every bar drawn again in place (after a carriage return that ends no line) within 80.
+        for (const QByteArray& line : QByteArray(run.out).replace("\r\n", "\n").split('\n')) {
+            for (const QByteArray& bar : line.split('\r').mid(1))
+                QVERIFY2(QByteArray(bar).replace("\x1b[K", "").size() < 80, bar.constData());
+        }
+        return;
+    }
+    const Run run = finish(startCli(install), 60000);
+    QVERIFY2(run.exitCode == 0 && !run.out.contains('\r'), run.out.constData());
+    // The install's bar as a few plain lines: its first, each quarter, and its end.
+    const QStringList bars = QString::fromLocal8Bit(run.out)
+                                 .split(QLatin1Char('\n'))
+                                 .filter(QRegularExpression(QStringLiteral("^  Installing.*: \\d+%$")));
+    QVERIFY2(bars.size() <= 5 && bars.last().endsWith(QLatin1String(": 100%")), run.out.constData());
 }
 
 void tst_CliProcess::updateFromBundle_data()

@@ -6,7 +6,7 @@
 
 namespace PelkPlus {
 
-// The command line counts devices, not HID interfaces: the interfaces of one device share its model
+// The faces count devices, not HID interfaces: the interfaces of one device share its model
 // and serial number, and the first one listed carries the update, as in the window.
 class DeviceChoice
 {

@@ -1,4 +1,4 @@
-#include "cli/DeviceChoice.h"
+#include "workflow/DeviceChoice.h"
 
 #include <algorithm>
 
