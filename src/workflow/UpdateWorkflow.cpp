@@ -300,6 +300,13 @@ void UpdateWorkflow::checkForUpdates()
 {
     emit checkUpdatesRequest();
 }
+
+void UpdateWorkflow::cancelCheck()
+{
+    // The start-up check of the updater's own version shares the request; it ends with it.
+    if (isFetchingManifest())
+        updateManager->cancel();
+}
 void UpdateWorkflow::setPowerStatus(PowerStatus* status)
 {
     powerCheck->setStatus(status);

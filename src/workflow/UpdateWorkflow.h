@@ -153,6 +153,9 @@ public:
 public slots:
     // Commands of a face.
     void checkForUpdates();
+    // Ends the check under way at once, its requests aborted: the workflow rests where a check
+    // can be started again, with nothing told. Nothing happens when no check runs.
+    void cancelCheck();
     void startUpdate();
     void listAllComponents();
     void checkAppUpdates();

@@ -273,6 +273,31 @@ void tst_UpdateWorkflowEngine::scenario_data()
         << "Download Failure: Failed to download updates.\n\nThe server answered with an error.\n\nNothing "
            "was sent to the device.";
 
+    // A server that takes the request and never answers: the check would run to its whole bound.
+    QTest::newRow("check cancelled against a server that never answers") << Devices { plus(
+        { "MP" }) } << EngineScript([](EngineFixture& f) {
+        if (!f.waitForPhase(WorkflowPhase::Idle))
+            return false;
+        HttpTestServer::Reply hanging;
+        hanging.silent = true;
+        f.server.setReply(UpdateCatalogue::manifestPath(), hanging);
+        const int asked = f.server.requestCount(UpdateCatalogue::manifestPath());
+        f.phases.clear();
+        f.check();
+        if (!QTest::qWaitFor([&] { return f.server.requestCount(UpdateCatalogue::manifestPath()) > asked; }))
+            return false;
+        QElapsedTimer cancelled;
+        cancelled.start();
+        f.workflow()->cancelCheck();
+        if (!f.waitForPhase(WorkflowPhase::Idle, 1000) || cancelled.elapsed() > 500)
+            return false;
+        // Checked again at once, the server mended.
+        f.catalogue.publish();
+        f.check();
+        return f.waitForPhase(WorkflowPhase::Planned) && f.workflow()->plan().size() == 1;
+    }) << -1 << Phases { P::Checking, P::Idle, P::Checking, P::Planned } << QStringList { "nothing" }
+                                                                         << QString();
+
     // Steady enough for the rate, too slow for the file's whole bound, which names the server.
     QTest::newRow("download slower than its whole bound")
         << Devices { plus({ "MP" }) } << EngineScript([](EngineFixture& f) {
