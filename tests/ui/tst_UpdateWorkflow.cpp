@@ -428,9 +428,8 @@ void tst_UpdateWorkflow::progressTexts_data()
     QTest::newRow("one byte more") << mcu << 2049 << "Downloading (3 KB)" << 1.0f << 100000 << 100
                                    << "Installing (98 KB)";
     // Listed as its text file, sent as the bytes the text spells: both sizes are of one file.
-    QTest::newRow("dsp text and bytes")
-        << QStringLiteral("DSP Firmware") << 40960 << "Downloading (40 KB)" << 0.5f << 8192 << 50
-        << "Installing (8 KB: the 40 KB text file as bytes)";
+    QTest::newRow("dsp text and bytes") << QStringLiteral("DSP Firmware") << 40960 << "Downloading (40 KB)"
+                                        << 0.5f << 8192 << 50 << "Installing (8 KB, from the 40 KB file)";
 }
 
 // What the progress page says of a component, from the plan that a chosen file makes.
