@@ -61,8 +61,10 @@ UpdateWorkflow::UpdateWorkflow(QObject* parent)
             clock->begin(estimate());
         clock->enterPhase(phase, currentPlan.currentIndex());
     });
-    connect(this, &WorkflowNotifier::installProgressChanged, clock,
-        [this](int percent) { clock->setTransferFraction(percent / 100.0); });
+    // The transfer's share as the agent reports it, after every report: the rate of the first
+    // sector is measured from it.
+    connect(selection, &DeviceSelection::installProgress, clock,
+        [this](float fraction, long) { clock->setTransferFraction(fraction); });
     connect(this, &WorkflowNotifier::updateEnded, clock, &UpdateProgressClock::stop);
     connect(this, &WorkflowNotifier::phaseChanged, this, [this](WorkflowPhase phase) {
         if (bundleCheckPending && phase == WorkflowPhase::Idle) {

@@ -5,6 +5,7 @@
 #include "device/DeviceProtocol.h"
 #include "support/EngineFixture.h"
 #include "workflow/UpdateJournal.h"
+#include "workflow/UpdateProgressClock.h"
 #include "workflow/UpdateWorkflow.h"
 #include "workflow/WorkflowStates.h"
 
@@ -178,6 +179,37 @@ void tst_UpdateWorkflowEngine::scenario_data()
         << Phases { P::Planned, P::Updating, P::Downloading } + component + component + component + component
             + Phases { P::NextComponent, P::Checking, P::Idle }
         << QStringList { "MP DSP Styles Ensemble" } << QString();
+
+    // While the device restarts the time left is not known: what is awaited is said instead, with
+    // the protocol's own bound whatever the test's clock.
+    QTest::newRow("the restart is told as a wait, not as time left") << Devices { plus(
+        { "MP" }) } << EngineScript([](EngineFixture& f) {
+        QStringList texts;
+        QObject::connect(f.workflow()->progressClock(), &UpdateProgressClock::progressChanged, f.workflow(),
+            [&texts](const QString& text) { texts.append(text); });
+        if (!started(f, 1) || !f.waitForOutcome())
+            return false;
+        const auto waiting = texts.filter(QStringLiteral("waiting for the device to restart, up to 60 s"));
+        return !waiting.isEmpty() && !waiting.first().contains(QLatin1String("left"))
+            && texts.first().endsWith(f.workflow()->estimate().text() + QLatin1String(" left"));
+    }) << ends(UpdateOutcome::Done) << Phases { P::Planned, P::Updating } + component
+                                                                     << QStringList { "MP" } << QString();
+    // One report every 3 ms: the first sector's rate makes the stream three times longer.
+    SimulatedDeviceSettings slowFrames = plus({ "Styles" });
+    slowFrames.paced = true;
+    slowFrames.reportMs = 3;
+    QTest::newRow("a device slower than its frames is given a longer estimate")
+        << Devices { slowFrames } << EngineScript([](EngineFixture& f) {
+               if (!started(f, 1) || !f.waitForPhase(WorkflowPhase::AwaitingFinish, 30000))
+                   return false;
+               const UpdateEstimate::Steps planned = f.workflow()->estimate().components().first();
+               const UpdateEstimate::Steps refined
+                   = f.workflow()->progressClock()->estimated().components().first();
+               return refined.streamMs > 2 * planned.streamMs && refined.streamMs < 5 * planned.streamMs
+                   && f.waitForOutcome() == UpdateOutcome::Done;
+           })
+        << ends(UpdateOutcome::Done) << Phases { P::Planned, P::Updating } + component
+        << QStringList { "Styles" } << QString();
 
     // On battery at 12 % with nothing charging: asked before anything is sent.
     const auto lowBattery = [](EngineFixture& f) {

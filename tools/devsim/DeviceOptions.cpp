@@ -55,6 +55,11 @@ bool DeviceOptions::apply(
         if (!parseNumber(value, number) || number < 1 || number > 8)
             return fail("1 to 8");
         s.duplicateEntries = int(number);
+    } else if (name == QLatin1String("report-ms")) {
+        if (!parseNumber(value, number) || number < 1 || number > 1000)
+            return fail("1 to 1000 milliseconds");
+        s.reportMs = int(number);
+        s.paced = true;
     } else if (name == QLatin1String("refuse-open-ms")) {
         if (!parseNumber(value, number))
             return fail("milliseconds");
@@ -144,6 +149,7 @@ QString DeviceOptions::usage()
         "  --reboot-ms N          --unplug-after N\n"
         "  --stop-taking-after N  (takes no report after the Nth; the host's writes then fail after 5 s)\n"
         "  --paced (one report per millisecond, like full-speed USB) | --fast (default)\n"
+        "  --report-ms N          (paced at one report every N ms: a device slower than its USB frames)\n"
         "  --no-drop-off (stays after an install until power-cycled)  --no-return (never comes back)\n"
         "  --no-header-after-reboot   --clear-release-bits (a Pelk reporting release types 0)\n"
         "  --keep-version (takes an install but keeps reporting its old version)\n"

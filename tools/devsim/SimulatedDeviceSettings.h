@@ -48,6 +48,9 @@ struct SimulatedDeviceSettings
     // After this many reports the device takes no more (it hangs without leaving the bus); -1 never.
     int stopTakingAfterPacket = -1;
     bool paced = false;
+    // A paced device takes one report every this many millisecond frames: above 1, a device slower
+    // than its USB frames.
+    int reportMs = DeviceProtocol::reportMs;
     // How long the device needs to write one flash sector; nothing may arrive meanwhile, after the
     // last sector as after every other.
     int sectorWriteMs = DeviceProtocol::sectorPause();
