@@ -56,8 +56,20 @@ WorkflowRunner::WorkflowRunner(const CliOptions& options, CliOutput* output, QOb
         });
     connect(workflow, &WorkflowNotifier::messageRequested, this, &WorkflowRunner::onMessage);
     progressLines = new ProgressLines(workflow, output, options.command != CliOptions::Install, this);
-    connect(
-        workflow, &WorkflowNotifier::retrying, this, [this](const QString& text) { cliOutput->info(text); });
+    // A retry's pause is counted down every second, for a face that redraws its line; here each
+    // retry is one line, as it is scheduled: the count and "now" that follow it are left out.
+    connect(workflow, &WorkflowNotifier::retrying, this,
+        [this, counting = QString()](const QString& text) mutable {
+            const QString retry = text.section(QStringLiteral(" Trying again "), 0, 0)
+                + text.section(QStringLiteral(" (retry "), -1);
+            if (text.contains(QLatin1String(" Trying again now "))) {
+                counting.clear();
+                return;
+            }
+            if (retry == std::exchange(counting, retry))
+                return;
+            cliOutput->info(text);
+        });
     connect(workflow, &WorkflowNotifier::statusChanged, this, [this](const QString& text, MessageKind) {
         cliOutput->info(text.split(QLatin1Char('\n'), Qt::SkipEmptyParts).join(QLatin1Char('\n')));
     });

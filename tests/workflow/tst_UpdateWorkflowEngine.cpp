@@ -4,6 +4,7 @@
 #include "app/UpdateHistory.h"
 #include "device/DeviceProtocol.h"
 #include "support/EngineFixture.h"
+#include "update/UpdateManager.h"
 #include "workflow/UpdateJournal.h"
 #include "workflow/UpdateProgressClock.h"
 #include "workflow/UpdateWorkflow.h"
@@ -329,6 +330,31 @@ void tst_UpdateWorkflowEngine::scenario_data()
         return f.waitForPhase(WorkflowPhase::Planned) && f.workflow()->plan().size() == 1;
     }) << -1 << Phases { P::Checking, P::Idle, P::Checking, P::Planned } << QStringList { "nothing" }
                                                                          << QString();
+
+    // The catalogue's server fails twice for a moment: the second pause, 2 s, is counted down.
+    QTest::newRow("a retry's pause counted down")
+        << Devices { plus({ "MP" }) } << EngineScript([](EngineFixture& f) {
+               if (!f.waitForPhase(WorkflowPhase::Idle))
+                   return false;
+               f.workflow()->findChild<UpdateManager*>()->setRetryPause(1000);
+               HttpTestServer::Reply busy;
+               busy.body = f.catalogue.manifest();
+               busy.faultStatus = 503;
+               // Counted from the server's first request: the start-up check had its answers.
+               busy.faultyAnswers = f.server.requestCount(UpdateCatalogue::manifestPath()) + 2;
+               f.server.setReply(UpdateCatalogue::manifestPath(), busy);
+               QStringList told;
+               QObject::connect(f.workflow(), &WorkflowNotifier::retrying, f.workflow(),
+                   [&told](const QString& text) { told.append(text.section(QStringLiteral(". "), -1)); });
+               f.phases.clear();
+               f.check();
+               return f.waitForPhase(WorkflowPhase::Planned)
+                   && told
+                   == QStringList { "Trying again in 1 s (retry 1 of 3)...",
+                          "Trying again now (retry 1 of 3)...", "Trying again in 2 s (retry 2 of 3)...",
+                          "Trying again in 1 s (retry 2 of 3)...", "Trying again now (retry 2 of 3)..." };
+           })
+        << -1 << Phases { P::Checking, P::Planned } << QStringList { "nothing" } << QString();
 
     // Steady enough for the rate, too slow for the file's whole bound, which names the server.
     QTest::newRow("download slower than its whole bound")
