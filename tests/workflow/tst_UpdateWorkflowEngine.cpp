@@ -426,6 +426,35 @@ void tst_UpdateWorkflowEngine::scenario_data()
         << ends(UpdateOutcome::Done) << component + component + Phases { P::Idle }
         << QStringList { "MP DSP", "nothing" } << QString();
 
+    // No serial number, and back on another node after each restart: the USB port tells it is the
+    // same device. Where no port is known either and another Pelk+ is connected, the user is asked.
+    SimulatedDeviceSettings unnamed = plus({ "MP", "DSP" }, QString());
+    unnamed.path = QStringLiteral("sim/unnamed");
+    unnamed.returnPath = QStringLiteral("sim/unnamed-back");
+    QTest::newRow("no serial number, back on another node")
+        << Devices { unnamed } << EngineScript([](EngineFixture& f) {
+               return started(f, 2) && f.waitForOutcome() == UpdateOutcome::Done;
+           })
+        << ends(UpdateOutcome::Done) << component + component + Phases { P::Idle } << QStringList { "MP DSP" }
+        << QString();
+    SimulatedDeviceSettings portless = unnamed;
+    portless.portPath = QStringLiteral("-");
+    SimulatedDeviceSettings alike = plus({}, QString());
+    alike.path = QStringLiteral("sim/alike");
+    alike.portPath = QStringLiteral("-");
+    QTest::newRow("no serial number nor port, another alike: asked")
+        << Devices { portless, alike } << EngineScript([](EngineFixture& f) {
+               f.answer(QStringLiteral("yes"));
+               return started(f, 2) && f.waitForOutcome() == UpdateOutcome::Done
+                   && f.device(1).packetsReceived() == 0;
+           })
+        << ends(UpdateOutcome::Done) << component + component + Phases { P::Idle }
+        << QStringList { "MP DSP", "nothing" }
+        << "Which Device?: The Pelk+ being updated has no serial number that can be read, and after its "
+           "restart "
+           "nothing tells it apart from another Pelk+ connected.\n\nIs the Pelk+ at sim/unnamed-back the one "
+           "being updated? Nothing is sent to a device you answer No for.";
+
     // The waits for a device end: the production bounds are told once, then shortened for the rows.
     const auto bounded = [](EngineFixture& f, int rebootReturnMs, int answerMs) {
         const bool production = f.workflow()->rebootReturnLimit() == DeviceProtocol::rebootReturn()

@@ -47,6 +47,8 @@ bool DeviceOptions::apply(
         s.path = value;
     } else if (name == QLatin1String("return-path")) {
         s.returnPath = value;
+    } else if (name == QLatin1String("port-path")) {
+        s.portPath = value;
     } else if (name == QLatin1String("interfaces")) {
         if (!parseNumber(value, number) || number < 1 || number > 8)
             return fail("1 to 8");
@@ -155,6 +157,7 @@ QString DeviceOptions::usage()
         "  --keep-version (takes an install but keeps reporting its old version)\n"
         "  --version-before-last-sector (a Styles or Ensemble Audio version stored before its last sector)\n"
         "  --return-path TEXT     (comes back from a reboot or power cycle on this path)\n"
+        "  --port-path TEXT       (the USB port it is listed on; sim-port-N by default, - for none)\n"
         "Commands on standard input (DEVICE is an index, 0 by default):\n"
         "  list | plug [DEVICE] | unplug [DEVICE] | power-cycle [DEVICE]\n"
         "  set [DEVICE] NAME VALUE   (any device option without the dashes, e.g. set 0 mcu 3.2.0)\n"
