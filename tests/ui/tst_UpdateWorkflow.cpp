@@ -11,6 +11,7 @@
 #include "workflow/ComponentDownloads.h"
 #include "workflow/DeviceSelection.h"
 #include "workflow/PlanExecution.h"
+#include "workflow/WorkflowStates.h"
 #include "workflow/UpdateJournal.h"
 
 #include <QActionGroup>
@@ -91,6 +92,7 @@ private slots:
     void powerCycleRequest();
     void rebootFailure();
     void manifestFetchFailure();
+    void hangingCheckCancelled();
     void progressTexts_data();
     void progressTexts();
     void unsendableTypeFailsTheInstall();
@@ -378,6 +380,34 @@ void tst_UpdateWorkflow::rebootFailure()
                        "seconds and plug it in again. What is left of the update is then planned again."));
     QTRY_COMPARE(session.pages()->currentIndex(), 0);
     QTRY_COMPARE(session.promptText(), phaseStatusText(WorkflowPhase::NotAnswering));
+}
+
+// A server that takes the request and never answers: Cancel ends the check at once, with no box,
+// and the page is ready for another check.
+void tst_UpdateWorkflow::hangingCheckCancelled()
+{
+    WorkflowSession session;
+    publishFamily(session.catalogue);
+    session.addDevice(oldDevice(Plus));
+    session.openWindow();
+    QVERIFY(waitForSelection(session));
+    // The start-up check of the updater's version has ended.
+    QTRY_VERIFY(session.workflow()->state(WorkflowStates::appCheckIdleState)->active());
+    QVERIFY(session.button("cancelCheckButton")->isHidden());
+    HttpTestServer::Reply hanging;
+    hanging.silent = true;
+    session.server.setReply(UpdateCatalogue::manifestPath(), hanging);
+    QVERIFY(session.click("checkUpdatesButton"));
+    QTRY_VERIFY(session.button("cancelCheckButton")->isVisible());
+    QVERIFY(session.click("cancelCheckButton"));
+    QTRY_VERIFY_WITH_TIMEOUT(session.button("checkUpdatesButton")->isEnabled(), 500);
+    QVERIFY(session.button("cancelCheckButton")->isHidden());
+    QVERIFY(session.messages().isEmpty());
+
+    session.catalogue.publish();
+    QVERIFY(session.click("checkUpdatesButton"));
+    QTRY_COMPARE_WITH_TIMEOUT(session.planItems().size(), 4, 10000);
+    QVERIFY(session.messages().isEmpty());
 }
 
 void tst_UpdateWorkflow::manifestFetchFailure()

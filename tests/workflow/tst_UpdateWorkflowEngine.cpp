@@ -61,6 +61,12 @@ bool started(EngineFixture& f, int planned)
     return true;
 }
 
+// Whether the check of the updater's own version, made at every start, has ended.
+bool startUpCheckEnded(EngineFixture& f)
+{
+    return QTest::qWaitFor([&] { return f.workflow()->state(WorkflowStates::appCheckIdleState)->active(); });
+}
+
 // Whether the workflow rests with a plan of the given number of components again within the time.
 bool replanned(EngineFixture& f, int planned, int timeout = 15000)
 {
@@ -309,7 +315,7 @@ void tst_UpdateWorkflowEngine::scenario_data()
     // A server that takes the request and never answers: the check would run to its whole bound.
     QTest::newRow("check cancelled against a server that never answers") << Devices { plus(
         { "MP" }) } << EngineScript([](EngineFixture& f) {
-        if (!f.waitForPhase(WorkflowPhase::Idle))
+        if (!f.waitForPhase(WorkflowPhase::Idle) || !startUpCheckEnded(f))
             return false;
         HttpTestServer::Reply hanging;
         hanging.silent = true;
@@ -334,7 +340,7 @@ void tst_UpdateWorkflowEngine::scenario_data()
     // The catalogue's server fails twice for a moment: the second pause, 2 s, is counted down.
     QTest::newRow("a retry's pause counted down")
         << Devices { plus({ "MP" }) } << EngineScript([](EngineFixture& f) {
-               if (!f.waitForPhase(WorkflowPhase::Idle))
+               if (!f.waitForPhase(WorkflowPhase::Idle) || !startUpCheckEnded(f))
                    return false;
                f.workflow()->findChild<UpdateManager*>()->setRetryPause(1000);
                HttpTestServer::Reply busy;
