@@ -73,6 +73,7 @@ SelectionPage::SelectionPage(UpdateWorkflow* engine, QWidget* parent)
     // default role unless asked.
     checkUpdatesButton->setAutoDefault(true);
     startUpdateButton->setAutoDefault(true);
+    cancelCheckButton->setAutoDefault(true);
     // The offer to finish a stopped update comes before the list (createStoppedOffer).
     setTabOrder(componentList, startUpdateButton);
 }
