@@ -143,6 +143,8 @@ void DeviceSelection::askAmongCandidates()
         return;
     const Connection updated = *updatingDevice;
     const QList<Connection> candidates = returnCandidates(selectableConnections(), updated);
+    if (candidates.isEmpty())
+        return;
     const QString model = QLatin1String(modelName(updated.model));
     asking = true;
     workflow.progressClock()->awaitAnswer(true);

@@ -117,8 +117,8 @@ void UpdateProgressClock::awaitAnswer(bool awaiting)
 {
     if (answering == awaiting)
         return;
+    // The bound of the wait the question came in goes on running meanwhile.
     answering = awaiting;
-    phaseStartMs = now();
     beat();
 }
 
