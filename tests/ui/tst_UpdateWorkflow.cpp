@@ -382,8 +382,7 @@ void tst_UpdateWorkflow::rebootFailure()
     QTRY_COMPARE(session.promptText(), phaseStatusText(WorkflowPhase::NotAnswering));
 }
 
-// A server that takes the request and never answers: Cancel ends the check at once, with no box,
-// and the page is ready for another check.
+// A server that takes the request and never answers: Cancel ends the check at once, with no box.
 void tst_UpdateWorkflow::hangingCheckCancelled()
 {
     WorkflowSession session;
@@ -402,11 +401,6 @@ void tst_UpdateWorkflow::hangingCheckCancelled()
     QVERIFY(session.click("cancelCheckButton"));
     QTRY_VERIFY_WITH_TIMEOUT(session.button("checkUpdatesButton")->isEnabled(), 500);
     QVERIFY(session.button("cancelCheckButton")->isHidden());
-    QVERIFY(session.messages().isEmpty());
-
-    session.catalogue.publish();
-    QVERIFY(session.click("checkUpdatesButton"));
-    QTRY_COMPARE_WITH_TIMEOUT(session.planItems().size(), 4, 10000);
     QVERIFY(session.messages().isEmpty());
 }
 

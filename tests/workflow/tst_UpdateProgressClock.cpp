@@ -48,6 +48,23 @@ struct Step
     double fraction;
 };
 
+// Runs the clock through the steps of twoComponents() (-2: a question asked) and sets it at nowMs.
+void play(UpdateProgressClock& clock, qint64& now, const QList<Step>& steps, qint64 nowMs)
+{
+    clock.setTimeSource([&now] { return now; });
+    clock.begin(twoComponents());
+    for (const Step& step : steps) {
+        now = step.atMs;
+        if (step.phase == -2)
+            clock.awaitAnswer(true);
+        else if (step.phase < 0)
+            clock.setTransferFraction(step.fraction);
+        else
+            clock.enterPhase(WorkflowPhase(step.phase), step.index);
+    }
+    now = nowMs;
+}
+
 } // namespace
 
 } // namespace PelkPlus
@@ -103,16 +120,7 @@ void tst_UpdateProgressClock::progress()
 
     qint64 now = 0;
     UpdateProgressClock clock;
-    clock.setTimeSource([&now] { return now; });
-    clock.begin(twoComponents());
-    for (const Step& step : steps) {
-        now = step.atMs;
-        if (step.phase < 0)
-            clock.setTransferFraction(step.fraction);
-        else
-            clock.enterPhase(WorkflowPhase(step.phase), step.index);
-    }
-    now = nowMs;
+    play(clock, now, steps, nowMs);
     QCOMPARE(clock.doneMs(), done);
     QCOMPARE(clock.remainingMs(), 17202 - done);
     QCOMPARE(clock.percent(), int(done * 100 / 17202));
@@ -171,18 +179,7 @@ void tst_UpdateProgressClock::told()
 
     qint64 now = 0;
     UpdateProgressClock clock;
-    clock.setTimeSource([&now] { return now; });
-    clock.begin(twoComponents());
-    for (const Step& step : steps) {
-        now = step.atMs;
-        if (step.phase == -2)
-            clock.awaitAnswer(true);
-        else if (step.phase < 0)
-            clock.setTransferFraction(step.fraction);
-        else
-            clock.enterPhase(WorkflowPhase(step.phase), step.index);
-    }
-    now = nowMs;
+    play(clock, now, steps, nowMs);
     QCOMPARE(clock.currentText(), text);
 }
 
