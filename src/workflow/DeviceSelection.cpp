@@ -233,7 +233,9 @@ void DeviceSelection::selectDevice()
         return;
     }
     const Connection& connection = *selectable;
-    qDebug() << "Selected device:" << connection.serialNumber << connection.path << connection.portPath;
+    qDebug() << "Selected device:" << connection.serialNumber << connection.path;
+    if (!connection.portPath.isEmpty())
+        qDebug() << "Its USB port:" << connection.portPath;
     // The device being updated is found again from where it is now; what it told before and does
     // not tell now (a serial number read empty) is kept.
     if (updatingDevice) {
