@@ -92,16 +92,20 @@ void UpdateProgressClock::setTransferFraction(double done)
     measureRate();
 }
 
-// Over the first sector's worth of reports, or the whole first transfer where it is shorter: a
-// sector's write pause comes after its last report, so no pause is inside the time measured.
+// Over the first sector's worth of reports, or the whole transfer where it is shorter: a sector's
+// write pause comes after its last report, so no pause is inside the time measured. A transfer of
+// a few hundred reports is too short to tell the device's pace from the time the transfer takes to
+// begin; the next one is measured instead.
 void UpdateProgressClock::measureRate()
 {
+    constexpr qint64 fewestReports = 256;
     if (rateMeasured || index < 0 || index >= estimate.components().size())
         return;
     const qint64 reports = estimate.components().at(index).dataReports;
     const qint64 taken = qint64(fraction * double(reports));
     const qint64 elapsed = now() - stepStartMs;
-    if (reports <= 0 || taken < qMin<qint64>(DeviceProtocol::packetsPerSector, reports) || elapsed <= 0)
+    if (reports < fewestReports || taken < qMin<qint64>(DeviceProtocol::packetsPerSector, reports)
+        || elapsed <= 0)
         return;
     rateMeasured = true;
     const double msPerReport = double(elapsed) / double(taken);
