@@ -135,7 +135,7 @@ QByteArray BusDevices::enumeration() const
         if (!entry->plugged)
             continue;
         const SimulatedDevice::Settings& s = entry->device.settings();
-        QByteArray port = s.portPath.isEmpty() ? "sim-port-" + QByteArray::number(qulonglong(index + 1))
+        QByteArray port = s.portPath.isEmpty() ? "sim-port-" + QByteArray::number(qulonglong(index) + 1)
                                                : s.portPath.toUtf8();
         if (port == "-")
             port.clear();
