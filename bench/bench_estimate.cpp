@@ -2,8 +2,11 @@
 // bus that takes one report per millisecond, as a full-speed USB endpoint does, is updated with
 // four components (MCU 200 KB, DSP 50 KB of values, Styles 2 sectors, Ensemble Audio 3 sectors)
 // through the whole workflow, from "Start Update" to its end, downloads from the loopback included.
+// With an argument N the device takes one report every N ms instead: the estimate as refined from
+// the first sector's rate is printed beside the planned one.
 #include "support/EngineFixture.h"
 #include "workflow/UpdateEstimate.h"
+#include "workflow/UpdateProgressClock.h"
 #include "workflow/UpdateWorkflow.h"
 
 #include <QCoreApplication>
@@ -15,7 +18,7 @@ using namespace PelkPlus;
 
 namespace {
 
-int run()
+int run(int reportMs)
 {
     EngineFixture f;
     f.catalogue.addComponent(
@@ -29,6 +32,7 @@ int run()
     f.catalogue.publish();
     SimulatedDeviceSettings device;
     device.paced = true;
+    device.reportMs = reportMs;
     f.addDevice(device);
     f.start();
 
@@ -45,7 +49,13 @@ int run()
     QElapsedTimer clock;
     clock.start();
     f.startUpdate();
-    const std::optional<UpdateOutcome> outcome = f.waitForOutcome(300000);
+    UpdateEstimate refined;
+    QObject::connect(f.workflow()->progressClock(), &UpdateProgressClock::progressChanged, f.workflow(),
+        [&f, &refined](const QString& text) {
+            if (!text.isEmpty())
+                refined = f.workflow()->progressClock()->estimated();
+        });
+    const std::optional<UpdateOutcome> outcome = f.waitForOutcome(900000);
     const double measured = clock.elapsed();
     if (!outcome || *outcome != UpdateOutcome::Done || !f.device().violations().isEmpty()) {
         std::fprintf(stderr, "bench_estimate: the update did not end well\n");
@@ -63,6 +73,8 @@ int run()
     const double estimated = double(estimate.totalMs());
     std::printf("estimate %.1f s (%s), measured %.1f s, ratio measured/estimate %.3f\n", estimated / 1000,
         qPrintable(estimate.text()), measured / 1000, measured / estimated);
+    std::printf("refined from the first sector's rate: %.1f s (%s), ratio measured/refined %.3f\n",
+        double(refined.totalMs()) / 1000, qPrintable(refined.text()), measured / double(refined.totalMs()));
     return 0;
 }
 
@@ -74,5 +86,6 @@ int main(int argc, char** argv)
     QCoreApplication application(argc, argv);
     ApplicationIdentity::setNames(application);
     ConfigurationManager configuration;
-    return run();
+    const int reportMs = argc > 1 ? qBound(1, QByteArray(argv[1]).toInt(), 100) : 1;
+    return run(reportMs);
 }

@@ -58,13 +58,24 @@ WorkflowRunner::WorkflowRunner(const CliOptions& options, CliOutput* output, QOb
         });
     connect(workflow, &WorkflowNotifier::messageRequested, this, &WorkflowRunner::onMessage);
     progressLines = new ProgressLines(workflow, output, options.command != CliOptions::Install, this);
-    connect(workflow, &WorkflowNotifier::retrying, this, [this](const QString& text) {
-        // The start-up check may try again before the device is ready: said after the device.
-        if (runPhase == Scanning || runPhase == Connecting)
-            heldRetries.append(text);
-        else
-            cliOutput->info(text);
-    });
+    // A retry's pause is counted down every second, for a face that redraws its line; here each
+    // retry is one line, as it is scheduled: the count and "now" that follow it are left out. The
+    // start-up check may try again before the device is ready: said after the device.
+    connect(workflow, &WorkflowNotifier::retrying, this,
+        [this, counting = QString()](const QString& text) mutable {
+            const QString retry = text.section(QStringLiteral(" Trying again "), 0, 0)
+                + text.section(QStringLiteral(" (retry "), -1);
+            if (text.contains(QLatin1String(" Trying again now "))) {
+                counting.clear();
+                return;
+            }
+            if (retry == std::exchange(counting, retry))
+                return;
+            if (runPhase == Scanning || runPhase == Connecting)
+                heldRetries.append(text);
+            else
+                cliOutput->info(text);
+        });
     connect(workflow, &WorkflowNotifier::statusChanged, this, [this](const QString& text, MessageKind) {
         cliOutput->info(text.split(QLatin1Char('\n'), Qt::SkipEmptyParts).join(QLatin1Char('\n')));
     });

@@ -14,6 +14,9 @@ struct Connection
     QString path;
     int model = Base;
     QString serialNumber;
+    // The USB port it is plugged into, which stays across its restart while its node may change;
+    // empty where the backend does not tell.
+    QString portPath;
     // The device's other HID interfaces (same model and serial number), in the order they are to be
     // tried when this one does not answer.
     QStringList otherInterfaces;

@@ -84,7 +84,10 @@ void DeviceMonitorWorker::poll()
             continue;
         const QString serialNumber
             = entry->serialNumber ? QString::fromWCharArray(entry->serialNumber) : QString();
-        found.append(Connection(path, model, serialNumber));
+        Connection connection(path, model, serialNumber);
+        if (entry->portPath)
+            connection.portPath = QString::fromUtf8(entry->portPath);
+        found.append(connection);
     }
     backend->freeEnumeration(entries);
     // Interfaces of one device share its model and serial number; without a serial number nothing

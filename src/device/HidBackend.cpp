@@ -47,6 +47,7 @@ void freeHidDeviceEntries(HidDeviceEntry* entries)
         HidDeviceEntry* next = entries->next;
         std::free(entries->path);
         std::free(entries->serialNumber);
+        std::free(entries->portPath);
         delete entries;
         entries = next;
     }

@@ -19,6 +19,9 @@ struct HidDeviceEntry
     // tell. The device's own protocol runs on a vendor-defined page (vendorUsagePage and up).
     unsigned short usagePage;
     HidDeviceEntry* next;
+    // Where the device is plugged in ("usb-0000:00:14.0-1.2"): it stays across the device's restart
+    // while its node may not. Null when the backend does not tell.
+    char* portPath;
 };
 
 // The six HID calls the program makes, with hidapi's contracts: write returns -1 on failure,

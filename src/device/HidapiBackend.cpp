@@ -145,8 +145,10 @@ HidDeviceEntry* entriesFromHidapi(const hid_device_info* found)
     HidDeviceEntry* first = nullptr;
     HidDeviceEntry** tail = &first;
     for (const hid_device_info* info = found; info; info = info->next) {
+        const std::string port = HidapiNode::portPath(info->path);
         *tail = new HidDeviceEntry { copyString(info->path), info->vendor_id, info->product_id,
-            copyWideString(info->serial_number), info->usage_page, nullptr };
+            copyWideString(info->serial_number), info->usage_page, nullptr,
+            port.empty() ? nullptr : copyString(port.c_str()) };
         tail = &(*tail)->next;
     }
     return first;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 namespace PelkPlus {
 
 // What the platform's HID paths are to the file system. On Linux a path is a hidraw node, checked
@@ -12,6 +14,9 @@ public:
     static bool isOpenable(const char* path);
     // After hid_open_path failed on path: leaves the likeliest reason in errno.
     static void setOpenFailureReason(const char* path);
+    // The USB port the interface at path is plugged into, as the HID driver names it; empty where
+    // the platform does not tell.
+    static std::string portPath(const char* path);
 };
 
 } // namespace PelkPlus

@@ -1,6 +1,7 @@
 #include "device/HidapiNode.h"
 
 #include <cerrno>
+#include <fstream>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,6 +31,30 @@ void HidapiNode::setOpenFailureReason(const char* path)
     // (EACCES) from one that has gone (ENOENT).
     if (::access(path, R_OK | W_OK) == 0)
         errno = EIO;
+}
+
+std::string HidapiNode::portPath(const char* path)
+{
+    // The HID device a hidraw node belongs to names its physical path in its uevent
+    // ("HID_PHYS=usb-0000:00:14.0-1.2/input0"): the port, and the interface after it.
+    const std::string node(path ? path : "");
+    const size_t slash = node.rfind('/');
+    const std::string name = slash == std::string::npos ? node : node.substr(slash + 1);
+    if (name.rfind("hidraw", 0) != 0 || name.find("..") != std::string::npos)
+        return {};
+    std::ifstream uevent("/sys/class/hidraw/" + name + "/device/uevent");
+    std::string line;
+    const std::string key = "HID_PHYS=";
+    while (std::getline(uevent, line)) {
+        if (line.rfind(key, 0) != 0)
+            continue;
+        std::string phys = line.substr(key.size());
+        const size_t input = phys.rfind("/input");
+        if (input != std::string::npos)
+            phys.erase(input);
+        return phys;
+    }
+    return {};
 }
 
 } // namespace PelkPlus

@@ -16,4 +16,11 @@ void HidapiNode::setOpenFailureReason(const char*)
     errno = ENOENT;
 }
 
+// A collection's path names the device instance, not the port; the serial number and the path are
+// all there is to find a device by after its restart.
+std::string HidapiNode::portPath(const char*)
+{
+    return {};
+}
+
 } // namespace PelkPlus

@@ -140,8 +140,12 @@ HidDeviceEntry* enumerate(unsigned short vendorId, unsigned short productId)
                 std::strtoul(line.substr(t2 + 1, t3 - t2 - 1).c_str(), nullptr, 16));
             if ((vendorId && vendor != vendorId) || (productId && product != productId))
                 continue;
-            *tail = new HidDeviceEntry { copyString(line.substr(0, t1)), vendor, product,
-                wideFromUtf8(line.substr(t3 + 1)), 0, nullptr };
+            // The port path follows the serial number where the bus gives one.
+            const size_t t4 = line.find('\t', t3 + 1);
+            const std::string serial = line.substr(t3 + 1, t4 == std::string::npos ? t4 : t4 - t3 - 1);
+            *tail
+                = new HidDeviceEntry { copyString(line.substr(0, t1)), vendor, product, wideFromUtf8(serial),
+                      0, nullptr, t4 == std::string::npos ? nullptr : copyString(line.substr(t4 + 1)) };
             tail = &(*tail)->next;
             ++listed;
         }

@@ -28,6 +28,11 @@ SelectionPage::SelectionPage(UpdateWorkflow* engine, QWidget* parent)
         engine->useOnlineCatalogue();
         engine->checkForUpdates();
     });
+    cancelCheckButton = new QPushButton(QStringLiteral("Cancel"));
+    cancelCheckButton->setObjectName(QStringLiteral("cancelCheckButton"));
+    cancelCheckButton->setAccessibleDescription(QStringLiteral("Cancel the check for updates"));
+    cancelCheckButton->hide();
+    connect(cancelCheckButton, &QPushButton::clicked, engine, &UpdateWorkflow::cancelCheck);
     resultBox = new MessageBox;
     resultBox->setObjectName(QStringLiteral("resultBox"));
     resultBox->clear();
@@ -61,11 +66,14 @@ SelectionPage::SelectionPage(UpdateWorkflow* engine, QWidget* parent)
     selectionLayout->addWidget(componentList);
     selectionLayout->addWidget(estimateLabel);
     selectionLayout->addWidget(startUpdateButton);
+    // In the place of the plan's button, which waits for the check.
+    selectionLayout->addWidget(cancelCheckButton);
 
     // Return presses the focused button too, not only Space: outside a dialog a button has no
     // default role unless asked.
     checkUpdatesButton->setAutoDefault(true);
     startUpdateButton->setAutoDefault(true);
+    cancelCheckButton->setAutoDefault(true);
     // The offer to finish a stopped update comes before the list (createStoppedOffer).
     setTabOrder(componentList, startUpdateButton);
 }
@@ -143,6 +151,10 @@ void SelectionPage::followStates()
     checkingState->assignProperty(updatesHeading, "text", phaseStatusText(WorkflowPhase::Checking));
     checkingState->assignProperty(updatesHeading, "mode", int(MessageMode::Information));
     checkingState->assignProperty(checkUpdatesButton, "enabled", false);
+    for (const char* name : { WorkflowStates::fetchManifestState, WorkflowStates::fetchManifestForceState }) {
+        connect(state(name), &QState::entered, cancelCheckButton, &QWidget::show);
+        connect(state(name), &QState::exited, cancelCheckButton, &QWidget::hide);
+    }
     checkingState->assignProperty(warningsBox, "mode", int(MessageMode::Hidden));
     // A check that waits to try again says so under its heading, instead of looking stuck.
     connect(workflow, &UpdateWorkflow::retrying, this, [this, checkingState](const QString& text) {

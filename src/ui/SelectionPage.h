@@ -38,6 +38,8 @@ private:
 
     UpdateWorkflow* workflow = nullptr;
     QPushButton* checkUpdatesButton = nullptr;
+    // Shown while the catalogue is being fetched: a server that never answers is not waited for.
+    QPushButton* cancelCheckButton = nullptr;
     MessageBox* resultBox = nullptr;
     // Finish and Drop, under the result box while a stopped update is offered.
     QWidget* stoppedOffer = nullptr;

@@ -24,7 +24,9 @@ ComponentSizeRequests::ComponentSizeRequests(const DownloadAgent* bounds, QObjec
     : QObject(parent)
     , bounds(bounds)
     , network(new QNetworkAccessManager(this))
-{ }
+{
+    connect(&countdown, &RetryCountdown::retrying, this, &ComponentSizeRequests::retrying);
+}
 
 ComponentSizeRequests::~ComponentSizeRequests()
 {
@@ -49,6 +51,7 @@ void ComponentSizeRequests::request(ManifestData* data)
 void ComponentSizeRequests::abort()
 {
     ++generation;
+    countdown.stop();
     pendingRetries = 0;
     sizeRetries.clear();
     // Taken off the list before the abort, which finishes each reply at once.
@@ -115,11 +118,12 @@ void ComponentSizeRequests::onSizeReply(QNetworkReply* reply, ManifestProduct pr
                                << DownloadReplies::displayUrl(reply->url()) << "after:" << reason;
             ++pendingRetries;
             lastRetriedHost = reply->url().host();
-            emit retrying(DownloadReplies::retryText(attempts, pause, reason));
+            countdown.start(attempts, pause, reason);
             const int planned = generation;
             QTimer::singleShot(pause, this, [this, planned, product, index] {
                 if (planned != generation)
                     return;
+                countdown.finish();
                 --pendingRetries;
                 requestSize(product, index);
             });

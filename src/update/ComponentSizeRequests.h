@@ -2,6 +2,7 @@
 
 #include "update/ManifestData.h"
 #include "update/RetryBackoff.h"
+#include "update/RetryCountdown.h"
 
 #include <QList>
 #include <QMap>
@@ -57,6 +58,8 @@ private:
     // Size requests waiting for their next attempt, and the retries taken per component.
     int pendingRetries = 0;
     QMap<QPair<int, int>, RetryBackoff> sizeRetries;
+    // The pause of the latest retry, told as it passes.
+    RetryCountdown countdown;
     // Counts aborts, so that a retry planned before one is dropped.
     int generation = 0;
     QString lastRetriedHost;

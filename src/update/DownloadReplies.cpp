@@ -120,9 +120,10 @@ QString DownloadReplies::tooLongText(const QString& host, const QString& late, i
 
 QString DownloadReplies::retryText(int attempt, int pauseMsecs, const QString& reason)
 {
-    return QStringLiteral("%1 Trying again in %2 s (retry %3 of %4)...")
-        .arg(reason.endsWith(QLatin1Char('.')) ? reason : reason + QLatin1Char('.'))
-        .arg(qMax(1, (pauseMsecs + 500) / 1000))
+    const QString when = pauseMsecs > 0 ? QStringLiteral("in %1 s").arg(qMax(1, (pauseMsecs + 500) / 1000))
+                                        : QStringLiteral("now");
+    return QStringLiteral("%1 Trying again %2 (retry %3 of %4)...")
+        .arg(reason.endsWith(QLatin1Char('.')) ? reason : reason + QLatin1Char('.'), when)
         .arg(attempt)
         .arg(DownloadAgent::maximumRetries);
 }

@@ -43,6 +43,7 @@ public:
     // late says what came too late ("the file did not arrive"), host names the server.
     static QString tooLongText(const QString& host, const QString& late, int maximumMsecs);
     // What a person is told while a failed request waits to be tried again.
+    // "... Trying again in 2 s (retry 2 of 3)...", or "now" for a pause of 0 (the request goes out).
     static QString retryText(int attempt, int pauseMsecs, const QString& reason);
 };
 

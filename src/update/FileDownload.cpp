@@ -33,7 +33,11 @@ FileDownload::FileDownload(QObject* parent)
 {
     qRegisterMetaType<QNetworkReply::NetworkError>();
     retryTimer->setSingleShot(true);
-    connect(retryTimer, &QTimer::timeout, this, &FileDownload::sendRequest);
+    connect(retryTimer, &QTimer::timeout, this, [this] {
+        countdown.finish();
+        sendRequest();
+    });
+    connect(&countdown, &RetryCountdown::retrying, this, &FileDownload::retrying);
     connect(guard, &SlowServerGuard::tooLong, this, [this](const QString& text) {
         if (currentReply)
             fail(DownloadFailure::TooSlow, text);
@@ -72,6 +76,7 @@ void FileDownload::start(const DownloadRequest& next)
 void FileDownload::stop(bool removeFile)
 {
     retryTimer->stop();
+    countdown.stop();
     releaseReply();
     if (removeFile)
         destination.remove();
@@ -295,7 +300,7 @@ void FileDownload::retryOrFail(DownloadFailure kind, const QString& reason, bool
                        << pause / 1000.0 << "s, from byte" << destination.size() << "after:" << reason;
     releaseReply();
     retryTimer->start(pause);
-    emit retrying(DownloadReplies::retryText(attempt, pause, reason));
+    countdown.start(attempt, pause, reason);
 }
 
 void FileDownload::fail(DownloadFailure kind, const QString& reason, bool removeFile)

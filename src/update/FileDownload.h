@@ -5,6 +5,7 @@
 #include "update/DownloadRequest.h"
 #include "update/ResumeValidator.h"
 #include "update/RetryBackoff.h"
+#include "update/RetryCountdown.h"
 
 #include <QNetworkReply>
 #include <QObject>
@@ -85,6 +86,7 @@ private:
     // Bytes of the file written before the current reply began: where it resumes.
     qint64 replyOffset = 0;
     RetryBackoff retries;
+    RetryCountdown countdown;
     int transferTimeoutMs;
     int retryPauseMs;
     ResumeValidator heldFile;

@@ -128,6 +128,17 @@ void UpdateManager::useBundle(std::shared_ptr<const UpdateBundle> bundle)
     localBundle = std::move(bundle);
 }
 
+void UpdateManager::cancel()
+{
+    if (currentState != Discovering)
+        return;
+    qDebug("UpdateManager: The check was cancelled.");
+    manifestAgent->abort();
+    resetDiscovery();
+    trust.forget();
+    emit cancelled();
+}
+
 void UpdateManager::useNetwork()
 {
     localBundle.reset();

@@ -61,6 +61,9 @@ public:
     // Starts a discovery and returns at once; the result comes as updateDiscoveryDone or failure.
     void checkForUpdates();
     void resetDiscovery();
+    // Ends a discovery under way at once: every request of it is aborted and cancelled() is
+    // emitted instead of a result. Nothing happens when none runs.
+    void cancel();
 
     // From the next check on, the catalogue is the bundle's and every device component is given
     // its file from it: nothing is fetched. A check under way is dropped. The bundle is kept while
@@ -111,6 +114,8 @@ public:
 signals:
     void updateDiscoveryDone();
     void failure();
+    // The discovery was ended by cancel(); no failure, nothing to tell.
+    void cancelled();
     // A request of the check failed for a moment and is tried again; text says so to a person.
     void retrying(const QString& text);
 

@@ -118,6 +118,7 @@ void AppUpdateCheck::buildRegion(QState* regions)
         &workflow, &UpdateWorkflow::checkAppUpdatesRequest, appCheckRunningState);
     appCheckRunningState->addTransition(manager, &UpdateManager::updateDiscoveryDone, appCheckDoneState);
     appCheckRunningState->addTransition(manager, &UpdateManager::failure, appCheckFailedState);
+    appCheckRunningState->addTransition(manager, &UpdateManager::cancelled, appCheckIdleState);
     appCheckDoneState->addTransition(&workflow, &UpdateWorkflow::appUpdatesConfirmed, appUpdateAcceptedState);
     appCheckDoneState->addTransition(&workflow, &UpdateWorkflow::appUpdatesRejected, appCheckIdleState);
     appUpdateAcceptedState->addTransition(appCheckIdleState);

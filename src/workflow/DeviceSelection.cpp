@@ -7,7 +7,9 @@
 #include "workflow/DeviceAccessHint.h"
 #include "workflow/GuardedTransition.h"
 #include "workflow/NamedState.h"
+#include "workflow/UpdateProgressClock.h"
 #include "workflow/UpdateWorkflow.h"
+#include "workflow/WorkflowQuestions.h"
 #include "workflow/WorkflowStates.h"
 
 #include <QDebug>
@@ -89,26 +91,82 @@ QList<Connection> DeviceSelection::preferredAmong(
     return selectable;
 }
 
-std::optional<Connection> DeviceSelection::selectableAmong(
-    const QList<Connection>& connections, const std::optional<Connection>& updating)
+QList<Connection> DeviceSelection::returnCandidates(
+    const QList<Connection>& connections, const Connection& updating)
 {
+    QList<Connection> alike;
     for (const Connection& connection : connections) {
-        if (!updating)
-            return connection;
-        if (connection.model != updating->model)
+        if (connection.model != updating.model)
             continue;
         // The path may change across a reboot; the serial number and the model do not. Without a
         // serial number (none, or one the system could not read) any device of the model would
-        // match: then only the node the update started on counts.
-        if (updating->serialNumber.isEmpty() || connection.serialNumber.isEmpty()) {
-            if (connection.path == updating->path)
-                return connection;
+        // match: then the node the update started on, or the USB port it is plugged into, tells.
+        if (!updating.serialNumber.isEmpty() && !connection.serialNumber.isEmpty()) {
+            if (connection.serialNumber == updating.serialNumber)
+                return { connection };
             continue;
         }
-        if (connection.serialNumber == updating->serialNumber)
-            return connection;
+        if (connection.path == updating.path)
+            return { connection };
+        if (!updating.portPath.isEmpty() && !connection.portPath.isEmpty()) {
+            if (connection.portPath == updating.portPath)
+                return { connection };
+            continue;
+        }
+        alike.append(connection);
+    }
+    return alike;
+}
+
+std::optional<Connection> DeviceSelection::selectableAmong(
+    const QList<Connection>& connections, const std::optional<Connection>& updating, const QString& chosen)
+{
+    if (!updating)
+        return connections.isEmpty() ? std::nullopt : std::optional<Connection>(connections.first());
+    const QList<Connection> candidates = returnCandidates(connections, *updating);
+    // One that is it for certain comes alone; among those nothing tells apart, only the one the
+    // user named is.
+    for (const Connection& candidate : candidates) {
+        const bool certain = candidates.size() == 1
+            && ((!candidate.serialNumber.isEmpty() && candidate.serialNumber == updating->serialNumber)
+                || candidate.path == updating->path
+                || (!candidate.portPath.isEmpty() && candidate.portPath == updating->portPath));
+        if (certain || (!chosen.isEmpty() && candidate.path == chosen))
+            return candidate;
     }
     return std::nullopt;
+}
+
+void DeviceSelection::askAmongCandidates()
+{
+    if (!updatingDevice || deviceAgent || asking || !workflow.workflowQuestions() || selectableConnection())
+        return;
+    const Connection updated = *updatingDevice;
+    const QList<Connection> candidates = returnCandidates(selectableConnections(), updated);
+    if (candidates.isEmpty())
+        return;
+    const QString model = QLatin1String(modelName(updated.model));
+    asking = true;
+    workflow.progressClock()->awaitAnswer(true);
+    for (const Connection& candidate : candidates) {
+        if (declinedPaths.contains(candidate.path))
+            continue;
+        qDebug() << "Asking whether the device at" << candidate.path << "is the one being updated.";
+        const QString text = QStringLiteral(
+            "The %1 being updated has no serial number that can be read, and after its restart "
+            "nothing tells it apart from another %1 connected.\n\nIs the %1 at %2 the one "
+            "being updated? Nothing is sent to a device you answer No for.")
+                                 .arg(model, candidate.path);
+        if (workflow.workflowQuestions()->ask(QStringLiteral("Which Device?"), text)) {
+            chosenPath = candidate.path;
+            break;
+        }
+        declinedPaths.append(candidate.path);
+    }
+    workflow.progressClock()->awaitAnswer(false);
+    asking = false;
+    if (!chosenPath.isEmpty())
+        offerListedDevice();
 }
 
 QList<Connection> DeviceSelection::selectableConnections() const
@@ -118,13 +176,15 @@ QList<Connection> DeviceSelection::selectableConnections() const
 
 std::optional<Connection> DeviceSelection::selectableConnection() const
 {
-    return selectableAmong(selectableConnections(), updatingDevice);
+    return selectableAmong(selectableConnections(), updatingDevice, chosenPath);
 }
 
 void DeviceSelection::holdUpdatingDevice()
 {
     if (deviceAgent)
         updatingDevice = deviceAgent->connection();
+    chosenPath.clear();
+    declinedPaths.clear();
 }
 
 std::optional<Connection> DeviceSelection::deviceWorkedOn() const
@@ -137,6 +197,8 @@ void DeviceSelection::releaseUpdatingDevice(bool awaitingReboot)
     if (awaitingReboot && updatingDevice)
         resumeDevice = updatingDevice;
     updatingDevice.reset();
+    chosenPath.clear();
+    declinedPaths.clear();
 }
 
 bool DeviceSelection::takeResumeDevice()
@@ -172,6 +234,20 @@ void DeviceSelection::selectDevice()
     }
     const Connection& connection = *selectable;
     qDebug() << "Selected device:" << connection.serialNumber << connection.path;
+    if (!connection.portPath.isEmpty())
+        qDebug() << "Its USB port:" << connection.portPath;
+    // The device being updated is found again from where it is now; what it told before and does
+    // not tell now (a serial number read empty) is kept.
+    if (updatingDevice) {
+        Connection back = connection;
+        if (back.serialNumber.isEmpty())
+            back.serialNumber = updatingDevice->serialNumber;
+        if (back.portPath.isEmpty())
+            back.portPath = updatingDevice->portPath;
+        updatingDevice = back;
+        chosenPath.clear();
+        declinedPaths.clear();
+    }
 
     deviceAgent = new DeviceAgent(connection, monitor, &workflow);
     // The agent keeps the record that ready carries; it is read from there when it is needed.
@@ -285,6 +361,9 @@ void DeviceSelection::buildRegion(QState* regions)
     connect(monitor, &DeviceMonitor::connected, this, [this] {
         offerSuppressed = false;
         connectFailureTold = false;
+        // Asked outside the machine's step, once the connection has been offered as usual.
+        if (updatingDevice && !deviceAgent)
+            QMetaObject::invokeMethod(this, &DeviceSelection::askAmongCandidates, Qt::QueuedConnection);
     });
     connect(&workflow, &UpdateWorkflow::deviceReady, this, [this] { connectFailureTold = false; });
     connect(connectFailed, &QAbstractTransition::triggered, this, [this] {

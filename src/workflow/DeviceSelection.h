@@ -46,9 +46,15 @@ public:
     static QList<Connection> preferredAmong(
         const QList<Connection>& connections, const QString& serialNumber);
     // The connection the workflow may select: the first, or during an update only the device
-    // being updated, wherever it came back.
-    static std::optional<Connection> selectableAmong(
-        const QList<Connection>& connections, const std::optional<Connection>& updating);
+    // being updated, wherever it came back, or the one of the candidates the user named (chosen,
+    // its path).
+    static std::optional<Connection> selectableAmong(const QList<Connection>& connections,
+        const std::optional<Connection>& updating, const QString& chosen = QString());
+    // The connections that may be the device being updated, back from its restart: the one that
+    // is it by its serial number, its node or its USB port, or else every one of its model that
+    // nothing tells apart from it (no serial number, no port known), to be asked about.
+    static QList<Connection> returnCandidates(
+        const QList<Connection>& connections, const Connection& updating);
     QList<Connection> selectableConnections() const;
     std::optional<Connection> selectableConnection() const;
 
@@ -95,6 +101,8 @@ signals:
 private:
     void onDeviceFailure();
     void stopForForeignDevice(const Connection& foreign);
+    // Asks the user which of the devices that may be the one being updated it is.
+    void askAmongCandidates();
     void tellConnectFailure(const QString& text);
 
     UpdateWorkflow& workflow;
@@ -103,6 +111,10 @@ private:
     QString preferred;
     // The device being updated, found again by serial number and model after each reboot.
     std::optional<Connection> updatingDevice;
+    // The candidate the user named as the device being updated, and those said not to be it.
+    QString chosenPath;
+    QStringList declinedPaths;
+    bool asking = false;
     // The device whose update ended while it restarted; when it is selected again, what is left of
     // its update is planned again from the same check.
     std::optional<Connection> resumeDevice;

@@ -324,11 +324,12 @@ void PlanExecution::onInstallProgress(float fraction, long total)
     if (total <= 0)
         return;
     QString text = QStringLiteral("Installing (%1 KB)").arg(UpdatePlanner::kilobytesText(total));
-    // DSP firmware is listed and downloaded as a text file and sent as the bytes that text spells,
-    // about a fifth of its size: the label says the two sizes are of one file.
+    // DSP firmware is downloaded as a text file and sent as the bytes that text spells, about a
+    // fifth of its size: the label names the file it comes from, so that the smaller number shown
+    // after "Downloading (40 KB)" does not look like a file cut short.
     const Component* component = plan.currentEntry();
     if (component && component->type == ComponentType::DspFirmware && component->size > 0)
-        text = QStringLiteral("Installing (%1 KB: the %2 KB text file as bytes)")
+        text = QStringLiteral("Installing (%1 KB, from the %2 KB file)")
                    .arg(UpdatePlanner::kilobytesText(total), UpdatePlanner::kilobytesText(component->size));
     emit workflow.installTextChanged(text);
 }

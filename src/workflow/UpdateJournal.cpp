@@ -121,7 +121,7 @@ UpdateJournal UpdateJournal::forPlan(const Connection& device, const QList<Compo
     UpdateJournal journal;
     journal.model = device.model;
     journal.serial = device.serialNumber;
-    journal.path = device.path;
+    journal.path = device.portPath.isEmpty() ? device.path : device.portPath;
     for (const Component& component : plan)
         journal.components.append(
             { component.type, component.version, QString(), component.downloadedSha256 });

@@ -57,7 +57,7 @@ public:
     static QString keptFilesDirectory(const QString& journalPath = defaultPath());
 
     // The journal of an update of the plan on the device, with nothing sent yet. The path is the
-    // device's HID path: its USB port path where the HID backend names devices by port, else its node.
+    // device's USB port path where the HID backend tells it, else its node.
     static UpdateJournal forPlan(const Connection& device, const QList<Component>& plan);
 
     // Copies each file of the plan into the kept folder (owner-only), checked against the digest

@@ -61,8 +61,10 @@ UpdateWorkflow::UpdateWorkflow(QObject* parent)
             clock->begin(estimate());
         clock->enterPhase(phase, currentPlan.currentIndex());
     });
-    connect(this, &WorkflowNotifier::installProgressChanged, clock,
-        [this](int percent) { clock->setTransferFraction(percent / 100.0); });
+    // The transfer's share as the agent reports it, after every report: the rate of the first
+    // sector is measured from it.
+    connect(selection, &DeviceSelection::installProgress, clock,
+        [this](float fraction, long) { clock->setTransferFraction(fraction); });
     connect(this, &WorkflowNotifier::updateEnded, clock, &UpdateProgressClock::stop);
     connect(this, &WorkflowNotifier::phaseChanged, this, [this](WorkflowPhase phase) {
         if (bundleCheckPending && phase == WorkflowPhase::Idle) {
@@ -299,6 +301,13 @@ void UpdateWorkflow::recordDownloadFailure()
 void UpdateWorkflow::checkForUpdates()
 {
     emit checkUpdatesRequest();
+}
+
+void UpdateWorkflow::cancelCheck()
+{
+    // The start-up check of the updater's own version shares the request; it ends with it.
+    if (isFetchingManifest())
+        updateManager->cancel();
 }
 void UpdateWorkflow::setPowerStatus(PowerStatus* status)
 {

@@ -68,6 +68,7 @@ public:
 
     // Answers the workflow's questions; not owned, and must outlive the workflow's use of it.
     void setQuestions(WorkflowQuestions* questions);
+    WorkflowQuestions* workflowQuestions() const { return questions; }
     // Replaces the platform's sleep preventer; the workflow takes ownership.
     void setSleepPreventer(SleepPreventer* preventer);
     // Replaces the platform's power status, read before an update begins; the workflow takes
@@ -153,6 +154,9 @@ public:
 public slots:
     // Commands of a face.
     void checkForUpdates();
+    // Ends the check under way at once, its requests aborted: the workflow rests where a check
+    // can be started again, with nothing told. Nothing happens when no check runs.
+    void cancelCheck();
     void startUpdate();
     void listAllComponents();
     void checkAppUpdates();

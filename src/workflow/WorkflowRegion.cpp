@@ -245,6 +245,8 @@ QState* WorkflowRegion::build(QState* regions)
         emit workflow.messageRequested(MessageKind::Critical, QStringLiteral("Update Check Failure"),
             checkFailureText(parts.manager->failureReason(), parts.manager->failureText()));
     });
+    // A cancelled check leaves the device's page as before a check, with nothing to tell.
+    checkingState->addTransition(parts.manager, &UpdateManager::cancelled, nothingToInstallState);
     checkingState->addTransition(steps, &UpdateWorkflow::updatesAvailable, readyToInstallState);
     checkingState->addTransition(steps, &UpdateWorkflow::noUpdatesAvailable, nothingToInstallState);
     fetchManifestState->addTransition(parts.manager, &UpdateManager::updateDiscoveryDone, planUpdateState);

@@ -442,8 +442,7 @@ void tst_CliProcess::commands_data()
     dsp.close();
     QTest::newRow("DSP sizes of one file")
         << oldPlus << false << QStringList { "install", dspFile, "--type", "dsp", "--yes" } << 0
-        << QStringLiteral("  Installing (6 KB: the %1 KB text file as bytes): 100%")
-               .arg((dspTextSize + 1023) / 1024);
+        << QStringLiteral("  Installing (6 KB, from the %1 KB file): 100%").arg((dspTextSize + 1023) / 1024);
     // A file on this computer is not downloaded ("!": not in the output).
     QTest::newRow("local install downloads nothing")
         << oldPlus << false << QStringList { "install", dspFile, "--type", "dsp", "--yes" } << 0

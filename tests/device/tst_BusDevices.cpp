@@ -81,9 +81,11 @@ void tst_BusDevices::listsAndFinds()
     const QByteArray enumeration = devices.enumeration();
     QCOMPARE(listedPaths(enumeration), listed);
     QVERIFY(enumeration.endsWith("\n\n"));
-    // Path, vendor, product and serial number, as the virtual bus backend reads them.
+    // Path, vendor, product, serial number and USB port (its place on the bus), as the virtual bus
+    // backend reads them.
     QVERIFY2(enumeration.startsWith("sim/a\t1210\t"
-                 + QByteArray::number(productIdForModel(Plus), 16).rightJustified(4, '0') + "\tPK000001\n"),
+                 + QByteArray::number(productIdForModel(Plus), 16).rightJustified(4, '0')
+                 + "\tPK000001\tsim-port-1\n"),
         enumeration.constData());
 
     int index = -1;

@@ -240,7 +240,7 @@ HidDeviceEntry* FakeHidBackend::enumerate(unsigned short vendorId, unsigned shor
         if ((vendorId && entry.vendorId != vendorId) || (productId && entry.productId != productId))
             continue;
         *tail = new HidDeviceEntry { copyPath(entry.path), entry.vendorId, entry.productId,
-            copySerial(entry.serialNumber), entry.usagePage, nullptr };
+            copySerial(entry.serialNumber), entry.usagePage, nullptr, nullptr };
         tail = &(*tail)->next;
     }
     return first;

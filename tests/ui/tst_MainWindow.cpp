@@ -260,7 +260,7 @@ void TestMainWindow::pagesLayout()
         selectionOrder << layoutWidget(selection, i)->objectName();
     QCOMPARE(selectionOrder,
         QStringList({ "checkUpdatesButton", "resultBox", "stoppedOffer", "warningsBox", "updatesHeading",
-            "catalogueNote", "componentList", "estimateLabel", "startUpdateButton" }));
+            "catalogueNote", "componentList", "estimateLabel", "startUpdateButton", "cancelCheckButton" }));
     QCOMPARE(window->findChild<QPushButton*>(QStringLiteral("checkUpdatesButton"))->text(),
         QStringLiteral("Check for Latest Updates"));
     for (int box : { 1, 3, 4 })

@@ -11,6 +11,7 @@
 #include "workflow/ComponentDownloads.h"
 #include "workflow/DeviceSelection.h"
 #include "workflow/PlanExecution.h"
+#include "workflow/WorkflowStates.h"
 #include "workflow/UpdateJournal.h"
 
 #include <QActionGroup>
@@ -91,6 +92,7 @@ private slots:
     void powerCycleRequest();
     void rebootFailure();
     void manifestFetchFailure();
+    void hangingCheckCancelled();
     void progressTexts_data();
     void progressTexts();
     void unsendableTypeFailsTheInstall();
@@ -380,6 +382,28 @@ void tst_UpdateWorkflow::rebootFailure()
     QTRY_COMPARE(session.promptText(), phaseStatusText(WorkflowPhase::NotAnswering));
 }
 
+// A server that takes the request and never answers: Cancel ends the check at once, with no box.
+void tst_UpdateWorkflow::hangingCheckCancelled()
+{
+    WorkflowSession session;
+    publishFamily(session.catalogue);
+    session.addDevice(oldDevice(Plus));
+    session.openWindow();
+    QVERIFY(waitForSelection(session));
+    // The start-up check of the updater's version has ended.
+    QTRY_VERIFY(session.workflow()->state(WorkflowStates::appCheckIdleState)->active());
+    QVERIFY(session.button("cancelCheckButton")->isHidden());
+    HttpTestServer::Reply hanging;
+    hanging.silent = true;
+    session.server.setReply(UpdateCatalogue::manifestPath(), hanging);
+    QVERIFY(session.click("checkUpdatesButton"));
+    QTRY_VERIFY(session.button("cancelCheckButton")->isVisible());
+    QVERIFY(session.click("cancelCheckButton"));
+    QTRY_VERIFY_WITH_TIMEOUT(session.button("checkUpdatesButton")->isEnabled(), 500);
+    QVERIFY(session.button("cancelCheckButton")->isHidden());
+    QVERIFY(session.messages().isEmpty());
+}
+
 void tst_UpdateWorkflow::manifestFetchFailure()
 {
     WorkflowSession session;
@@ -428,9 +452,8 @@ void tst_UpdateWorkflow::progressTexts_data()
     QTest::newRow("one byte more") << mcu << 2049 << "Downloading (3 KB)" << 1.0f << 100000 << 100
                                    << "Installing (98 KB)";
     // Listed as its text file, sent as the bytes the text spells: both sizes are of one file.
-    QTest::newRow("dsp text and bytes")
-        << QStringLiteral("DSP Firmware") << 40960 << "Downloading (40 KB)" << 0.5f << 8192 << 50
-        << "Installing (8 KB: the 40 KB text file as bytes)";
+    QTest::newRow("dsp text and bytes") << QStringLiteral("DSP Firmware") << 40960 << "Downloading (40 KB)"
+                                        << 0.5f << 8192 << 50 << "Installing (8 KB, from the 40 KB file)";
 }
 
 // What the progress page says of a component, from the plan that a chosen file makes.

@@ -19,13 +19,14 @@ private slots:
 
 namespace {
 
-// "path|model|serial", model 0 for a Pelk, 1 for a Pelk+.
+// "path|model|serial" or "path|model|serial|port", model 0 for a Pelk, 1 for a Pelk+.
 QList<Connection> bus(const QStringList& rows)
 {
     QList<Connection> connections;
     for (const QString& row : rows) {
         const QStringList parts = row.split(QLatin1Char('|'));
         connections.append(Connection(parts.at(0), parts.at(1).toInt(), parts.at(2)));
+        connections.last().portPath = parts.value(3);
     }
     return connections;
 }
@@ -70,6 +71,22 @@ void tst_DeviceSelection::selectable_data()
     QTest::newRow("serial unreadable after reboot") << QStringList { "c|1|", "a|1|" } << ""
                                                     << "a|1|PK1"
                                                     << "a";
+    // Without a serial number the USB port tells; where nothing does, only the user's choice.
+    QTest::newRow("no serial: other node, same port") << QStringList { "b|1||p2", "c|1||p1" } << ""
+                                                      << "a|1||p1"
+                                                      << "c";
+    QTest::newRow("no serial: other node, other port") << QStringList { "c|1||p2" } << ""
+                                                       << "a|1||p1"
+                                                       << "";
+    QTest::newRow("serial read empty, same port") << QStringList { "c|1||p1" } << ""
+                                                  << "a|1|PK1|p1"
+                                                  << "c";
+    QTest::newRow("no serial, no port: two alike") << QStringList { "b|1|", "c|1|" } << ""
+                                                   << "a|1|"
+                                                   << "";
+    QTest::newRow("no serial, no port: the one chosen") << QStringList { "b|1|", "c|1|" } << "chosen c"
+                                                        << "a|1|"
+                                                        << "c";
     QTest::newRow("preferred filters the updated one") << QStringList { "a|1|PK1" } << "PK2"
                                                        << "a|1|PK1"
                                                        << "";
@@ -84,8 +101,11 @@ void tst_DeviceSelection::selectable()
 
     const std::optional<Connection> updated
         = updating.isEmpty() ? std::nullopt : std::optional<Connection>(bus({ updating }).first());
+    // "chosen P": the user named the candidate at P.
+    const bool chosen = preferred.startsWith(QLatin1String("chosen "));
     const std::optional<Connection> found = DeviceSelection::selectableAmong(
-        DeviceSelection::preferredAmong(bus(connections), preferred), updated);
+        DeviceSelection::preferredAmong(bus(connections), chosen ? QString() : preferred), updated,
+        chosen ? preferred.mid(7) : QString());
     QCOMPARE(found ? found->path : QString(), selected);
 }
 

@@ -16,6 +16,8 @@ private slots:
     void progress_data();
     void progress();
     void heartbeat();
+    void told_data();
+    void told();
     void text_data();
     void text();
 };
@@ -45,6 +47,23 @@ struct Step
     int index;
     double fraction;
 };
+
+// Runs the clock through the steps of twoComponents() (-2: a question asked) and sets it at nowMs.
+void play(UpdateProgressClock& clock, qint64& now, const QList<Step>& steps, qint64 nowMs)
+{
+    clock.setTimeSource([&now] { return now; });
+    clock.begin(twoComponents());
+    for (const Step& step : steps) {
+        now = step.atMs;
+        if (step.phase == -2)
+            clock.awaitAnswer(true);
+        else if (step.phase < 0)
+            clock.setTransferFraction(step.fraction);
+        else
+            clock.enterPhase(WorkflowPhase(step.phase), step.index);
+    }
+    now = nowMs;
+}
 
 } // namespace
 
@@ -101,16 +120,7 @@ void tst_UpdateProgressClock::progress()
 
     qint64 now = 0;
     UpdateProgressClock clock;
-    clock.setTimeSource([&now] { return now; });
-    clock.begin(twoComponents());
-    for (const Step& step : steps) {
-        now = step.atMs;
-        if (step.phase < 0)
-            clock.setTransferFraction(step.fraction);
-        else
-            clock.enterPhase(WorkflowPhase(step.phase), step.index);
-    }
-    now = nowMs;
+    play(clock, now, steps, nowMs);
     QCOMPARE(clock.doneMs(), done);
     QCOMPARE(clock.remainingMs(), 17202 - done);
     QCOMPARE(clock.percent(), int(done * 100 / 17202));
@@ -132,6 +142,45 @@ void tst_UpdateProgressClock::heartbeat()
     QCOMPARE(beats.last().first().toString(), QString());
     QVERIFY(!clock.isRunning());
     QVERIFY(!beats.wait(UpdateProgressClock::heartbeatMs * 2));
+}
+
+// What the clock says: the time left, rounded as the estimate was first said, or what is awaited
+// with the protocol's bound left (-2: a question asked).
+void tst_UpdateProgressClock::told_data()
+{
+    QTest::addColumn<QList<Step>>("steps");
+    QTest::addColumn<qint64>("nowMs");
+    QTest::addColumn<QString>("text");
+
+    using P = WorkflowPhase;
+    const QString done = QStringLiteral("Component 1 of 2, %1 % of the update done, ");
+    // 17.2 s were said as "about 20 seconds": 14.2 s left 3 s later are still that.
+    QTest::newRow("no jump at the start")
+        << QList<Step> { { 0, int(P::Installing), 0, 0 }, { 3000, -1, 0, 0.82 } } << qint64(3000)
+        << done.arg(17) + "about 20 seconds left";
+    QTest::newRow("restart") << QList<Step> { { 0, int(P::Installing), 0, 0 },
+        { 3700, int(P::AwaitingFinish), 0, 0 }, { 4500, int(P::AwaitingReboot), 0, 0 } }
+                             << qint64(7000)
+                             << done.arg(40) + "waiting for the device to restart, up to 58 s";
+    QTest::newRow("a Pelk+ getting ready")
+        << QList<Step> { { 0, int(P::AwaitingUpdateMode), 0, 0 } } << qint64(5000)
+        << done.arg(0) + "waiting for the device to get ready, up to 15 s";
+    QTest::newRow("power cycle") << QList<Step> { { 0, int(P::AwaitingPowerCycle), 0, 0 } } << qint64(1000)
+                                 << done.arg(27) + "waiting for you to switch the device off and on again";
+    QTest::newRow("a question") << QList<Step> { { 0, int(P::Installing), 0, 0 }, { 100, -2, 0, 0 } }
+                                << qint64(500) << done.arg(2) + "waiting for your answer";
+}
+
+void tst_UpdateProgressClock::told()
+{
+    QFETCH(QList<Step>, steps);
+    QFETCH(qint64, nowMs);
+    QFETCH(QString, text);
+
+    qint64 now = 0;
+    UpdateProgressClock clock;
+    play(clock, now, steps, nowMs);
+    QCOMPARE(clock.currentText(), text);
 }
 
 void tst_UpdateProgressClock::text_data()

@@ -4,7 +4,9 @@
 #include "app/UpdateHistory.h"
 #include "device/DeviceProtocol.h"
 #include "support/EngineFixture.h"
+#include "update/UpdateManager.h"
 #include "workflow/UpdateJournal.h"
+#include "workflow/UpdateProgressClock.h"
 #include "workflow/UpdateWorkflow.h"
 #include "workflow/WorkflowStates.h"
 
@@ -57,6 +59,12 @@ bool started(EngineFixture& f, int planned)
         return false;
     f.startUpdate();
     return true;
+}
+
+// Whether the check of the updater's own version, made at every start, has ended.
+bool startUpCheckEnded(EngineFixture& f)
+{
+    return QTest::qWaitFor([&] { return f.workflow()->state(WorkflowStates::appCheckIdleState)->active(); });
 }
 
 // Whether the workflow rests with a plan of the given number of components again within the time.
@@ -179,6 +187,37 @@ void tst_UpdateWorkflowEngine::scenario_data()
             + Phases { P::NextComponent, P::Checking, P::Idle }
         << QStringList { "MP DSP Styles Ensemble" } << QString();
 
+    // While the device restarts the time left is not known: what is awaited is said instead, with
+    // the protocol's own bound whatever the test's clock.
+    QTest::newRow("the restart is told as a wait, not as time left") << Devices { plus(
+        { "MP" }) } << EngineScript([](EngineFixture& f) {
+        QStringList texts;
+        QObject::connect(f.workflow()->progressClock(), &UpdateProgressClock::progressChanged, f.workflow(),
+            [&texts](const QString& text) { texts.append(text); });
+        if (!started(f, 1) || !f.waitForOutcome())
+            return false;
+        const auto waiting = texts.filter(QStringLiteral("waiting for the device to restart, up to 60 s"));
+        return !waiting.isEmpty() && !waiting.first().contains(QLatin1String("left"))
+            && texts.first().endsWith(f.workflow()->estimate().text() + QLatin1String(" left"));
+    }) << ends(UpdateOutcome::Done) << Phases { P::Planned, P::Updating } + component
+                                                                     << QStringList { "MP" } << QString();
+    // One report every 3 ms: the first sector's rate makes the stream three times longer.
+    SimulatedDeviceSettings slowFrames = plus({ "Styles" });
+    slowFrames.paced = true;
+    slowFrames.reportMs = 3;
+    QTest::newRow("a device slower than its frames is given a longer estimate")
+        << Devices { slowFrames } << EngineScript([](EngineFixture& f) {
+               if (!started(f, 1) || !f.waitForPhase(WorkflowPhase::AwaitingFinish, 30000))
+                   return false;
+               const UpdateEstimate::Steps planned = f.workflow()->estimate().components().first();
+               const UpdateEstimate::Steps refined
+                   = f.workflow()->progressClock()->estimated().components().first();
+               return refined.streamMs > 2 * planned.streamMs && refined.streamMs < 5 * planned.streamMs
+                   && f.waitForOutcome() == UpdateOutcome::Done;
+           })
+        << ends(UpdateOutcome::Done) << Phases { P::Planned, P::Updating } + component
+        << QStringList { "Styles" } << QString();
+
     // On battery at 12 % with nothing charging: asked before anything is sent.
     const auto lowBattery = [](EngineFixture& f) {
         f.power->reading.known = true;
@@ -273,6 +312,56 @@ void tst_UpdateWorkflowEngine::scenario_data()
         << "Download Failure: Failed to download updates.\n\nThe server answered with an error.\n\nNothing "
            "was sent to the device.";
 
+    // A server that takes the request and never answers: the check would run to its whole bound.
+    QTest::newRow("check cancelled against a server that never answers") << Devices { plus(
+        { "MP" }) } << EngineScript([](EngineFixture& f) {
+        if (!f.waitForPhase(WorkflowPhase::Idle) || !startUpCheckEnded(f))
+            return false;
+        HttpTestServer::Reply hanging;
+        hanging.silent = true;
+        f.server.setReply(UpdateCatalogue::manifestPath(), hanging);
+        const int asked = f.server.requestCount(UpdateCatalogue::manifestPath());
+        f.phases.clear();
+        f.check();
+        if (!QTest::qWaitFor([&] { return f.server.requestCount(UpdateCatalogue::manifestPath()) > asked; }))
+            return false;
+        QElapsedTimer cancelled;
+        cancelled.start();
+        f.workflow()->cancelCheck();
+        if (!f.waitForPhase(WorkflowPhase::Idle, 1000) || cancelled.elapsed() > 500)
+            return false;
+        // Checked again at once, the server mended.
+        f.catalogue.publish();
+        f.check();
+        return f.waitForPhase(WorkflowPhase::Planned) && f.workflow()->plan().size() == 1;
+    }) << -1 << Phases { P::Checking, P::Idle, P::Checking, P::Planned } << QStringList { "nothing" }
+                                                                         << QString();
+
+    // The catalogue's server fails twice for a moment: the second pause, 2 s, is counted down.
+    QTest::newRow("a retry's pause counted down")
+        << Devices { plus({ "MP" }) } << EngineScript([](EngineFixture& f) {
+               if (!f.waitForPhase(WorkflowPhase::Idle) || !startUpCheckEnded(f))
+                   return false;
+               f.workflow()->findChild<UpdateManager*>()->setRetryPause(1000);
+               HttpTestServer::Reply busy;
+               busy.body = f.catalogue.manifest();
+               busy.faultStatus = 503;
+               // Counted from the server's first request: the start-up check had its answers.
+               busy.faultyAnswers = f.server.requestCount(UpdateCatalogue::manifestPath()) + 2;
+               f.server.setReply(UpdateCatalogue::manifestPath(), busy);
+               QStringList told;
+               QObject::connect(f.workflow(), &WorkflowNotifier::retrying, f.workflow(),
+                   [&told](const QString& text) { told.append(text.section(QStringLiteral(". "), -1)); });
+               f.phases.clear();
+               f.check();
+               return f.waitForPhase(WorkflowPhase::Planned)
+                   && told
+                   == QStringList { "Trying again in 1 s (retry 1 of 3)...",
+                          "Trying again now (retry 1 of 3)...", "Trying again in 2 s (retry 2 of 3)...",
+                          "Trying again in 1 s (retry 2 of 3)...", "Trying again now (retry 2 of 3)..." };
+           })
+        << -1 << Phases { P::Checking, P::Planned } << QStringList { "nothing" } << QString();
+
     // Steady enough for the rate, too slow for the file's whole bound, which names the server.
     QTest::newRow("download slower than its whole bound")
         << Devices { plus({ "MP" }) } << EngineScript([](EngineFixture& f) {
@@ -342,6 +431,35 @@ void tst_UpdateWorkflowEngine::scenario_data()
            })
         << ends(UpdateOutcome::Done) << component + component + Phases { P::Idle }
         << QStringList { "MP DSP", "nothing" } << QString();
+
+    // No serial number, and back on another node after each restart: the USB port tells it is the
+    // same device. Where no port is known either and another Pelk+ is connected, the user is asked.
+    SimulatedDeviceSettings unnamed = plus({ "MP", "DSP" }, QString());
+    unnamed.path = QStringLiteral("sim/unnamed");
+    unnamed.returnPath = QStringLiteral("sim/unnamed-back");
+    QTest::newRow("no serial number, back on another node")
+        << Devices { unnamed } << EngineScript([](EngineFixture& f) {
+               return started(f, 2) && f.waitForOutcome() == UpdateOutcome::Done;
+           })
+        << ends(UpdateOutcome::Done) << component + component + Phases { P::Idle } << QStringList { "MP DSP" }
+        << QString();
+    SimulatedDeviceSettings portless = unnamed;
+    portless.portPath = QStringLiteral("-");
+    SimulatedDeviceSettings alike = plus({}, QString());
+    alike.path = QStringLiteral("sim/alike");
+    alike.portPath = QStringLiteral("-");
+    QTest::newRow("no serial number nor port, another alike: asked")
+        << Devices { portless, alike } << EngineScript([](EngineFixture& f) {
+               f.answer(QStringLiteral("yes"));
+               return started(f, 2) && f.waitForOutcome() == UpdateOutcome::Done
+                   && f.device(1).packetsReceived() == 0;
+           })
+        << ends(UpdateOutcome::Done) << component + component + Phases { P::Idle }
+        << QStringList { "MP DSP", "nothing" }
+        << "Which Device?: The Pelk+ being updated has no serial number that can be read, and after its "
+           "restart "
+           "nothing tells it apart from another Pelk+ connected.\n\nIs the Pelk+ at sim/unnamed-back the one "
+           "being updated? Nothing is sent to a device you answer No for.";
 
     // The waits for a device end: the production bounds are told once, then shortened for the rows.
     const auto bounded = [](EngineFixture& f, int rebootReturnMs, int answerMs) {

@@ -130,15 +130,20 @@ void BusDevices::handleRequest(int index, SimulatedDevice::Request request)
 QByteArray BusDevices::enumeration() const
 {
     QByteArray answer;
-    for (const auto& entry : entries) {
+    for (size_t index = 0; index < entries.size(); ++index) {
+        const auto& entry = entries[index];
         if (!entry->plugged)
             continue;
         const SimulatedDevice::Settings& s = entry->device.settings();
+        QByteArray port = s.portPath.isEmpty() ? "sim-port-" + QByteArray::number(qulonglong(index) + 1)
+                                               : s.portPath.toUtf8();
+        if (port == "-")
+            port.clear();
         for (int i = 0; i < s.interfaces; ++i) {
             const QByteArray line = interfacePath(s, i).toUtf8() + '\t'
                 + QByteArray::number(pelkVendorId, 16).rightJustified(4, '0') + '\t'
                 + QByteArray::number(productIdForModel(s.model), 16).rightJustified(4, '0') + '\t'
-                + s.serialNumber.toUtf8() + '\n';
+                + s.serialNumber.toUtf8() + (port.isEmpty() ? QByteArray() : '\t' + port) + '\n';
             for (int copy = 0; copy < qMax(1, s.duplicateEntries); ++copy)
                 answer += line;
         }

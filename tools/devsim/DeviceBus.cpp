@@ -283,10 +283,13 @@ void DeviceBus::pump(Client& client)
     // socket's readyRead asks; a tick that came late takes the frame it missed, but no more.
     // Others take everything that has arrived.
     int budget = 1 << 30;
+    int framesPerReport = 1;
     if (paced) {
+        if (client.device >= 0)
+            framesPerReport = qMax(1, devices->device(client.device).settings().reportMs);
         const qint64 frame = devices->clock().nsecsElapsed() / 1000000;
-        client.lastFrame = qMax(client.lastFrame, frame - 2);
-        budget = int(frame - client.lastFrame);
+        client.lastFrame = qMax(client.lastFrame, frame - 2 * framesPerReport);
+        budget = int((frame - client.lastFrame) / framesPerReport);
     }
     while (budget-- > 0 && socket->bytesAvailable() >= reportSize) {
         if (client.device >= 0 && client.interfaceIndex == 0) {
@@ -299,7 +302,7 @@ void DeviceBus::pump(Client& client)
             }
         }
         if (paced)
-            ++client.lastFrame;
+            client.lastFrame += framesPerReport;
         const QByteArray report = socket->read(reportSize);
         processReport(client, report);
         if (!clientFor(socket))

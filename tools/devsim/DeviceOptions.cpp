@@ -47,6 +47,8 @@ bool DeviceOptions::apply(
         s.path = value;
     } else if (name == QLatin1String("return-path")) {
         s.returnPath = value;
+    } else if (name == QLatin1String("port-path")) {
+        s.portPath = value;
     } else if (name == QLatin1String("interfaces")) {
         if (!parseNumber(value, number) || number < 1 || number > 8)
             return fail("1 to 8");
@@ -55,6 +57,11 @@ bool DeviceOptions::apply(
         if (!parseNumber(value, number) || number < 1 || number > 8)
             return fail("1 to 8");
         s.duplicateEntries = int(number);
+    } else if (name == QLatin1String("report-ms")) {
+        if (!parseNumber(value, number) || number < 1 || number > 1000)
+            return fail("1 to 1000 milliseconds");
+        s.reportMs = int(number);
+        s.paced = true;
     } else if (name == QLatin1String("refuse-open-ms")) {
         if (!parseNumber(value, number))
             return fail("milliseconds");
@@ -144,11 +151,13 @@ QString DeviceOptions::usage()
         "  --reboot-ms N          --unplug-after N\n"
         "  --stop-taking-after N  (takes no report after the Nth; the host's writes then fail after 5 s)\n"
         "  --paced (one report per millisecond, like full-speed USB) | --fast (default)\n"
+        "  --report-ms N          (paced at one report every N ms: a device slower than its USB frames)\n"
         "  --no-drop-off (stays after an install until power-cycled)  --no-return (never comes back)\n"
         "  --no-header-after-reboot   --clear-release-bits (a Pelk reporting release types 0)\n"
         "  --keep-version (takes an install but keeps reporting its old version)\n"
         "  --version-before-last-sector (a Styles or Ensemble Audio version stored before its last sector)\n"
         "  --return-path TEXT     (comes back from a reboot or power cycle on this path)\n"
+        "  --port-path TEXT       (the USB port it is listed on; sim-port-N by default, - for none)\n"
         "Commands on standard input (DEVICE is an index, 0 by default):\n"
         "  list | plug [DEVICE] | unplug [DEVICE] | power-cycle [DEVICE]\n"
         "  set [DEVICE] NAME VALUE   (any device option without the dashes, e.g. set 0 mcu 3.2.0)\n"

@@ -43,11 +43,17 @@ struct SimulatedDeviceSettings
     bool versionBeforeLastSector = false;
     // Comes back from a reboot or power cycle on this path instead of its own (empty: its own).
     QString returnPath;
+    // The USB port the bus says the device is plugged into, kept across its restarts; empty for
+    // one of its own ("sim-port-N", N its place on the bus), "-" for none (as on Windows).
+    QString portPath;
     int rebootMs = DeviceProtocol::restart();
     int unplugAfterPacket = -1;
     // After this many reports the device takes no more (it hangs without leaving the bus); -1 never.
     int stopTakingAfterPacket = -1;
     bool paced = false;
+    // A paced device takes one report every this many millisecond frames: above 1, a device slower
+    // than its USB frames.
+    int reportMs = DeviceProtocol::reportMs;
     // How long the device needs to write one flash sector; nothing may arrive meanwhile, after the
     // last sector as after every other.
     int sectorWriteMs = DeviceProtocol::sectorPause();
