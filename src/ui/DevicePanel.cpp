@@ -34,6 +34,11 @@ QPixmap screenPixmap(const QImage& image, int width)
     return pixmap;
 }
 
+QString accessRefusedText()
+{
+    return QStringLiteral("No access to the device");
+}
+
 QPixmap modelLogo(const QString& path)
 {
     return screenPixmap(QImage(path).copy(modelLogoCrop), modelLogoWidth);
@@ -78,6 +83,10 @@ DevicePanel::DevicePanel(UpdateWorkflow* engine, QWidget* parent)
     makerLogo->setPixmap(makerPixmap);
     makerLogo->setAccessibleName(QStringLiteral("Quellor logo"));
 
+    // As wide as the logos, whatever the text below them says: a longer one ("The device is
+    // restarting...") takes another line rather than shifting the page at every reboot.
+    setFixedWidth(modelLogoWidth);
+
     auto* statusLayout = new QVBoxLayout(this);
     statusLayout->setContentsMargins(0, 0, 0, 0);
     statusLayout->setSpacing(0);
@@ -112,6 +121,18 @@ void DevicePanel::addRegion()
         deviceStatusView, "text", QStringLiteral("The device is restarting..."));
 
     connect(infoShownState, &QState::entered, this, &DevicePanel::showDevice, Qt::DirectConnection);
+    // A node this account may not open is tried again every few seconds, through connecting and
+    // back: the panel says what is wrong throughout rather than alternating, until the device
+    // opens or leaves the bus (the prompt then asks for one again).
+    const auto showAccess = [this, infoNoDeviceState, infoWaitingState] {
+        const bool refused = workflow->deviceAccessDenied();
+        if (infoNoDeviceState->active())
+            deviceStatusView->setText(refused ? accessRefusedText() : QStringLiteral("No device connected"));
+        else if (infoWaitingState->active())
+            deviceStatusView->setText(refused ? accessRefusedText() : QStringLiteral("Waiting..."));
+    };
+    for (QState* shown : { infoNoDeviceState, infoWaitingState, state(WorkflowStates::promptConnectState) })
+        connect(shown, &QState::entered, this, showAccess, Qt::DirectConnection);
 
     infoNoDeviceState->addTransition(
         state(WorkflowStates::connectingState), &QState::entered, infoWaitingState);

@@ -13,6 +13,9 @@ DeviceStatusView::DeviceStatusView(QWidget* parent)
     : QWidget(parent)
     , label(new QLabel(this))
 {
+    // The panel is of fixed width; a text longer than it takes another line.
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignHCenter);
     auto* layout = new QHBoxLayout(this);
     layout->addWidget(label, 0, Qt::AlignHCenter);
 }

@@ -7,6 +7,7 @@
 #include "support/TestEnvironment.h"
 #include "ui/DeviceStatusView.h"
 #include "ui/MessageBox.h"
+#include "ui/UpdateHistoryDialog.h"
 #include "update/DownloadAgent.h"
 #include "workflow/UpdateWorkflow.h"
 
@@ -107,6 +108,14 @@ private slots:
     void signalsOfButtonsAndActions();
     void showMessageReturnsAtOnce();
     void exitClosesWindow();
+    void menuMnemonics_data();
+    void menuMnemonics();
+    void panelKeepsItsWidth_data();
+    void panelKeepsItsWidth();
+    void progressTextsWrap_data();
+    void progressTextsWrap();
+    void emptyListShowsFocus();
+    void historyShowsLocalTime();
 
 private:
     QMenu* menu(const QString& title) const;
@@ -132,7 +141,7 @@ QAction* TestMainWindow::action(const QString& text) const
 {
     const auto actions = window->findChildren<QAction*>();
     for (QAction* action : actions) {
-        if (action->text() == text)
+        if (withoutMnemonic(action->text()) == withoutMnemonic(text))
             return action;
     }
     return nullptr;
@@ -260,7 +269,7 @@ void TestMainWindow::pagesLayout()
         selectionOrder << layoutWidget(selection, i)->objectName();
     QCOMPARE(selectionOrder,
         QStringList({ "checkUpdatesButton", "resultBox", "stoppedOffer", "warningsBox", "updatesHeading",
-            "catalogueNote", "componentList", "estimateLabel", "startUpdateButton" }));
+            "catalogueNote", "componentList", "estimateLabel", "otherDevicesNote", "startUpdateButton" }));
     QCOMPARE(window->findChild<QPushButton*>(QStringLiteral("checkUpdatesButton"))->text(),
         QStringLiteral("Check for Latest Updates"));
     for (int box : { 1, 3, 4 })
@@ -366,15 +375,15 @@ void TestMainWindow::fileMenuFollowsControlKey()
     };
 
     const QStringList plain
-        = { "Install Update Bundle...", "Check for New Version of Pelk Updater", "E&xit" };
+        = { "Install Update &Bundle...", "Check for &New Version of Pelk Updater", "E&xit" };
     QCOMPARE(open(false), plain);
     QCOMPARE(open(true),
         QStringList(
-            { "Advanced", "Install Update Bundle...", "Check for New Version of Pelk Updater", "E&xit" }));
+            { "&Advanced", "Install Update &Bundle...", "Check for &New Version of Pelk Updater", "E&xit" }));
     QCOMPARE(open(false), plain);
 
     // The entry is the Advanced submenu itself.
-    QCOMPARE(fileMenu->actions().first()->menu()->title(), QStringLiteral("Advanced"));
+    QCOMPARE(fileMenu->actions().first()->menu()->title(), QStringLiteral("&Advanced"));
     QCOMPARE(action(QStringLiteral("E&xit"))->menuRole(), QAction::QuitRole);
 }
 
@@ -387,8 +396,8 @@ void TestMainWindow::advancedMenuEntries()
     for (const QAction* entry : actions)
         entries << (entry->isSeparator() ? QStringLiteral("-") : entry->text());
     QCOMPARE(entries,
-        QStringList({ "Install MCU Firmware...", "Install DSP Firmware...", "Install Styles...",
-            "Install Ensemble Audio...", "-", "List All Components", "-", "Set Manifest URL..." }));
+        QStringList({ "Install &MCU Firmware...", "Install &DSP Firmware...", "Install &Styles...",
+            "Install &Ensemble Audio...", "-", "&List All Components", "-", "Set Manifest &URL..." }));
 
     // The install actions share one group, which the workflow switches on and off as a whole.
     auto* group = window->findChild<QActionGroup*>();
@@ -407,7 +416,7 @@ void TestMainWindow::advancedMenuFromKeyboard()
     QTRY_VERIFY(advanced->isVisible());
     // No device: the install entries are off, so the keyboard starts on the catalogue's URL.
     QVERIFY(advanced->activeAction());
-    QCOMPARE(advanced->activeAction()->text(), QStringLiteral("Set Manifest URL..."));
+    QCOMPARE(advanced->activeAction()->text(), QStringLiteral("Set Manifest &URL..."));
     QTest::keyClick(advanced, Qt::Key_Escape);
     QTRY_VERIFY(!advanced->isVisible());
 }
@@ -448,12 +457,13 @@ void TestMainWindow::helpMenu()
     QMenu* help = menu(QStringLiteral("&Help"));
     QVERIFY(help);
     QCOMPARE(help->actions().size(), 5);
-    QCOMPARE(help->actions().first()->text(), QStringLiteral("About Pelk Updater..."));
+    QCOMPARE(help->actions().first()->text(), QStringLiteral("&About Pelk Updater..."));
     QVERIFY(help->actions().at(1)->isSeparator());
     QStringList support;
     for (const QAction* entry : help->actions().mid(2))
         support.append(entry->text());
-    QCOMPARE(support, QStringList({ "Update History...", "Show Log Folder", "Save Diagnostics Report..." }));
+    QCOMPARE(
+        support, QStringList({ "Update &History...", "Show &Log Folder", "Save &Diagnostics Report..." }));
     QCOMPARE(help->actions().first()->menuRole(), QAction::AboutRole);
     QCOMPARE(window->menuBar()->actions().size(), 2);
 }
@@ -537,6 +547,111 @@ void TestMainWindow::exitClosesWindow()
     QVERIFY(window->isVisible());
     action(QStringLiteral("E&xit"))->trigger();
     QVERIFY(!window->isVisible());
+}
+
+// Every entry can be reached by its letter, and no two entries of a menu share one.
+void TestMainWindow::menuMnemonics_data()
+{
+    QTest::addColumn<QStringList>("path");
+    QTest::newRow("File") << QStringList { "&File" };
+    QTest::newRow("File, Advanced") << QStringList { "&File", "&Advanced" };
+    QTest::newRow("Help") << QStringList { "&Help" };
+}
+
+void TestMainWindow::menuMnemonics()
+{
+    QFETCH(QStringList, path);
+    QMenu* opened = menu(path.first());
+    for (const QString& title : path.mid(1)) {
+        QMenu* sub = nullptr;
+        for (const QAction* entry : opened->actions()) {
+            if (entry->menu() && entry->menu()->title() == title)
+                sub = entry->menu();
+        }
+        opened = sub;
+    }
+    QVERIFY(opened);
+    QSet<QChar> letters;
+    for (const QAction* entry : opened->actions()) {
+        if (entry->isSeparator())
+            continue;
+        const QString text = entry->text();
+        const int marker
+            = QString(text).replace(QLatin1String("&&"), QLatin1String("__")).indexOf(QLatin1Char('&'));
+        QVERIFY2(marker >= 0 && marker + 1 < text.size(), qPrintable(text));
+        const QChar letter = text.at(marker + 1).toLower();
+        QVERIFY2(!letters.contains(letter), qPrintable(text));
+        letters.insert(letter);
+    }
+}
+
+// Whatever the panel says, it keeps the logos' width and the pages stay where they are.
+void TestMainWindow::panelKeepsItsWidth_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("restarting") << "The device is restarting...";
+    QTest::newRow("no access") << "No access to the device";
+}
+
+void TestMainWindow::panelKeepsItsWidth()
+{
+    QFETCH(QString, text);
+    QWidget* panel = statusWidget();
+    auto* pages = window->findChild<QStackedWidget*>();
+    QTRY_COMPARE(panel->width(), 200);
+    const int pagesLeft = pages->geometry().left();
+    window->findChild<DeviceStatusView*>(QStringLiteral("deviceInfo"))->setText(text);
+    window->centralWidget()->layout()->activate();
+    QCOMPARE(panel->width(), 200);
+    QCOMPARE(pages->geometry().left(), pagesLeft);
+}
+
+// A step text longer than the page (a large font, a long file name) takes more lines: the window
+// does not have to grow for it.
+void TestMainWindow::progressTextsWrap_data()
+{
+    QTest::addColumn<QString>("label");
+    for (const char* name : { "componentLabel", "downloadLabel", "installLabel", "overallLabel" })
+        QTest::newRow(name) << QString::fromLatin1(name);
+}
+
+void TestMainWindow::progressTextsWrap()
+{
+    QFETCH(QString, label);
+    window->findChild<QLabel*>(label)->setText(
+        QStringLiteral("Installing Ensemble Audio from a file of a rather long name, ").repeated(8));
+    const auto* pages = window->findChild<QStackedWidget*>();
+    QVERIFY(pages->minimumSizeHint().width() <= pages->width());
+}
+
+void TestMainWindow::emptyListShowsFocus()
+{
+    auto* pages = window->findChild<QStackedWidget*>();
+    pages->setCurrentIndex(1);
+    auto* list = window->findChild<QListWidget*>(QStringLiteral("componentList"));
+    QCOMPARE(list->count(), 0);
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    const QImage unfocused = list->grab().toImage();
+    list->setFocus(Qt::TabFocusReason);
+    QTRY_VERIFY(list->hasFocus());
+    QVERIFY(list->grab().toImage() != unfocused);
+}
+
+void TestMainWindow::historyShowsLocalTime()
+{
+    const QByteArray zone = qgetenv("TZ");
+    qputenv("TZ", "IST-5:30");
+    UpdateHistoryEntry entry;
+    entry.time = QDateTime(QDate(2026, 12, 9), QTime(5, 0), Qt::UTC);
+    UpdateHistoryDialog dialog({ entry });
+    const auto* table = dialog.findChild<QTableWidget*>(QStringLiteral("historyTable"));
+    QStringList cells;
+    for (int column : { 0, 1 })
+        cells << table->horizontalHeaderItem(column)->text() + QLatin1Char('=')
+                + table->item(0, column)->text();
+    qputenv("TZ", zone);
+    QCOMPARE(cells, QStringList({ "Time (UTC)=2026-12-09 05:00:00", "Local Time=2026-12-09 10:30:00 IST" }));
 }
 
 } // namespace PelkPlus

@@ -613,7 +613,7 @@ void tst_SafetyWorkflow::scenario_data()
         return shown.kind == QLatin1String("dialog")
             && confirmed.text == QStringLiteral("The report was saved to %1.").arg(saved)
             && !(report.permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther))
-            && shown.text.section(QLatin1Char('|'), 1, 6)
+            && shown.text.section(QLatin1Char('|'), 2, 7)
             == QLatin1String("Pelk+|PKA|MCU Firmware|Production 1.2|Production 2.7 (3.2.7)|verified")
             && s.dialogs->openedUrls == QList<QUrl> { QUrl::fromLocalFile(LogFile::folderPath()) }
         && text.contains(QLatin1String("Pelk+, serial number PKA, path sim/PKA: MCU Firmware Production 2.7"))
