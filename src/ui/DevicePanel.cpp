@@ -123,16 +123,25 @@ void DevicePanel::addRegion()
     connect(infoShownState, &QState::entered, this, &DevicePanel::showDevice, Qt::DirectConnection);
     // A node this account may not open is tried again every few seconds, through connecting and
     // back: the panel says what is wrong throughout rather than alternating, until the device
-    // opens or leaves the bus (the prompt then asks for one again).
-    const auto showAccess = [this, infoNoDeviceState, infoWaitingState] {
-        const bool refused = workflow->deviceAccessDenied();
-        if (infoNoDeviceState->active())
-            deviceStatusView->setText(refused ? accessRefusedText() : QStringLiteral("No device connected"));
-        else if (infoWaitingState->active())
-            deviceStatusView->setText(refused ? accessRefusedText() : QStringLiteral("Waiting..."));
-    };
-    for (QState* shown : { infoNoDeviceState, infoWaitingState, state(WorkflowStates::promptConnectState) })
-        connect(shown, &QState::entered, this, showAccess, Qt::DirectConnection);
+    // opens or leaves the bus (the prompt then asks for one again). Read on entering, before a
+    // state counts as active.
+    for (QState* retried : { infoNoDeviceState, infoWaitingState }) {
+        connect(
+            retried, &QState::entered, this,
+            [this] {
+                // During an update's reboot wait a refused node is a device not back yet.
+                if (workflow->deviceAccessDenied() && !workflow->isUpdating())
+                    deviceStatusView->setText(accessRefusedText());
+            },
+            Qt::DirectConnection);
+    }
+    connect(
+        state(WorkflowStates::promptConnectState), &QState::entered, this,
+        [this, infoNoDeviceState] {
+            if (infoNoDeviceState->active() && !workflow->deviceAccessDenied())
+                deviceStatusView->setText(QStringLiteral("No device connected"));
+        },
+        Qt::DirectConnection);
 
     infoNoDeviceState->addTransition(
         state(WorkflowStates::connectingState), &QState::entered, infoWaitingState);

@@ -147,9 +147,12 @@ void MainWindow::createMenus()
     fileMenu->addSeparator();
     QAction* exitAction = fileMenu->addAction(tr("E&xit"));
     exitAction->setMenuRole(QAction::QuitRole);
-    // The platform's quit keys (Control+Q) go the same way as the entry: during an update the
-    // window asks first.
-    exitAction->setShortcut(QKeySequence::Quit);
+    // The platform's quit keys go the same way as the entry: during an update the window asks
+    // first. Where the platform names none (Windows, a bare platform theme), Control+Q.
+    QList<QKeySequence> quitKeys = QKeySequence::keyBindings(QKeySequence::Quit);
+    if (quitKeys.isEmpty())
+        quitKeys.append(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    exitAction->setShortcuts(quitKeys);
     connect(exitAction, &QAction::triggered, this, &MainWindow::close);
 
     // The advanced actions can overwrite a device with any file; they stay out of sight unless the

@@ -8,6 +8,7 @@
 #include "app/PelkVersion.h"
 #include "app/UpdateHistory.h"
 #include "device/DeviceInfo.h"
+#include "workflow/DeviceAccessHint.h"
 #include "workflow/DiagnosticsReport.h"
 #include "support/FixedPowerStatus.h"
 #include "support/WindowHarness.h"
@@ -380,6 +381,43 @@ void tst_SafetyWorkflow::scenario_data()
         << "Connection Failure: The device at sim/PKA cannot be opened: this user account is not allowed to "
            "open it.\n\nThe udev rule installed with the updater gives access to the user logged in at the "
            "computer itself, not to a session over ssh, a cron job or a service.";
+
+    // Refused past two quiet retries: after the one box the page names the node and the fix and the
+    // panel says there is no access, neither changing at a retry, until access comes and the window
+    // goes on by itself.
+    SimulatedDeviceSettings refusedAWhile = plus(QStringLiteral("PKA"), {});
+    refusedAWhile.refuseOpenMs = 2 * UpdateWorkflow::reconnectDelayMs + 1500;
+    QTest::newRow("access refused past two retries")
+        << Devices { refusedAWhile } << Scenario([](WorkflowSession& s) {
+               s.timeline.watch(QStringLiteral("prompt"), [&s] { return s.promptText(); });
+               const QString lasting = DeviceAccessHint::waitingText(QStringLiteral("sim/PKA"));
+               if (!waitUntil([&] { return s.selectionPageShown(); }, 4 * UpdateWorkflow::reconnectDelayMs))
+                   return false;
+               const QStringList prompts = s.timeline.texts(QStringLiteral("prompt"));
+               const QStringList panel = s.timeline.texts(QStringLiteral("device"));
+               const int refused = panel.indexOf(QStringLiteral("No access to the device"));
+               return prompts.indexOf(lasting) >= 0
+                   && prompts.mid(prompts.indexOf(lasting)) == QStringList { lasting } && refused >= 0
+                   && panel.size() == refused + 2 && panel.last().startsWith(QLatin1String("Pelk+ Connected"))
+                   && s.messageTitles().count(QStringLiteral("Connection Failure")) == 1;
+           })
+        << QStringList { "nothing" }
+        << "Connection Failure: The device at sim/PKA cannot be opened: this user account is not allowed to "
+           "open it.";
+
+    // The window works with one device and names the other, and unplugging this one is the switch.
+    QTest::newRow("another device named, and taken when this one goes") << Devices { plus("PKA", {}),
+        plus("PKB", {}, Base) } << Scenario([](WorkflowSession& s) {
+        const QLabel* note = s.label("otherDevicesNote");
+        const bool named = selected(s) && waitUntil([&] {
+            return note->isVisible()
+                && note->text()
+                == QLatin1String("Also connected: Pelk PKB. To update it instead, unplug this Pelk+ PKA: "
+                                 "the updater then switches by itself.");
+        });
+        setPlugged(s, 0, false);
+        return named && selected(s, QStringLiteral("Pelk")) && waitUntil([&] { return !note->isVisible(); });
+    }) << QStringList { "nothing", "nothing" } << QString();
 
     // Swapped within one poll of the monitor: the Pelk comes while the Pelk+'s agent still exists.
     QTest::newRow("swap within one poll")
