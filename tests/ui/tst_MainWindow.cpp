@@ -604,6 +604,9 @@ void TestMainWindow::panelKeepsItsWidth()
     window->centralWidget()->layout()->activate();
     QCOMPARE(panel->width(), 200);
     QCOMPARE(pages->geometry().left(), pagesLeft);
+    // Every line of it shows.
+    const auto* shown = panel->findChild<DeviceStatusView*>()->findChild<QLabel*>();
+    QVERIFY(shown->height() >= shown->heightForWidth(shown->width()));
 }
 
 // A step text longer than the page (a large font, a long file name) takes more lines: the window
