@@ -6,11 +6,13 @@
 #include "workflow/UpdateWorkflow.h"
 #include "workflow/WorkflowStates.h"
 
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
 #include <QPainter>
 #include <QState>
+#include <QLayout>
 #include <QVBoxLayout>
 
 namespace PelkPlus {
@@ -21,6 +23,9 @@ namespace {
 const QRect modelLogoCrop(100, 290, 800, 310);
 constexpr int modelLogoWidth = 200;
 constexpr int makerLogoWidth = 100;
+// The margin the style sheet gives the device's text, and the longest line its description has.
+constexpr int statusTextMargin = 10;
+const QString widestDescriptionLine = QStringLiteral("MCU:   Production 99.99");
 // Dims the maker logo so that it does not compete with the device description.
 const QColor makerLogoShade(15, 0, 0, 150);
 
@@ -57,7 +62,8 @@ DevicePanel::DevicePanel(UpdateWorkflow* engine, QWidget* parent)
 
     deviceStatusView = new DeviceStatusView;
     deviceStatusView->setObjectName(QStringLiteral("deviceInfo"));
-    deviceStatusView->setStyleSheet(QStringLiteral(" #deviceInfo QLabel { color: white; margin: 10 } "));
+    deviceStatusView->setStyleSheet(
+        QStringLiteral(" #deviceInfo QLabel { color: white; margin: %1 } ").arg(statusTextMargin));
     deviceStatusView->setText(QStringLiteral("No device connected"));
 
     baseLogoPixmap = modelLogo(QStringLiteral(":/images/pelk_logo_orig.png"));
@@ -70,6 +76,9 @@ DevicePanel::DevicePanel(UpdateWorkflow* engine, QWidget* parent)
     plusLogo->setObjectName(QStringLiteral("plusLogo"));
     plusLogo->setPixmap(plusLogoPixmap);
     plusLogo->setAccessibleName(QStringLiteral("Pelk+ logo"));
+    // The panel may be wider than the logos when the font is large.
+    baseLogo->setAlignment(Qt::AlignHCenter);
+    plusLogo->setAlignment(Qt::AlignHCenter);
 
     QPixmap makerPixmap = screenPixmap(QImage(QStringLiteral(":/images/quellor_logo.png")), makerLogoWidth);
     if (!makerPixmap.isNull()) {
@@ -83,9 +92,14 @@ DevicePanel::DevicePanel(UpdateWorkflow* engine, QWidget* parent)
     makerLogo->setPixmap(makerPixmap);
     makerLogo->setAccessibleName(QStringLiteral("Quellor logo"));
 
-    // As wide as the logos, whatever the text below them says: a longer one ("The device is
-    // restarting...") takes another line rather than shifting the page at every reboot.
-    setFixedWidth(modelLogoWidth);
+    // One width for the whole run, whatever the text below the logos says: a longer one ("The
+    // device is restarting...") takes another line rather than shifting the page at every reboot.
+    // As wide as the logos, or as a line of the device's description in a large font.
+    const QMargins viewMargins = deviceStatusView->layout()->contentsMargins();
+    const int descriptionWidth
+        = QFontMetrics(deviceStatusView->font()).horizontalAdvance(widestDescriptionLine) + viewMargins.left()
+        + viewMargins.right() + 2 * statusTextMargin;
+    setFixedWidth(qMax(modelLogoWidth, descriptionWidth));
 
     auto* statusLayout = new QVBoxLayout(this);
     statusLayout->setContentsMargins(0, 0, 0, 0);

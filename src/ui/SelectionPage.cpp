@@ -50,6 +50,8 @@ SelectionPage::SelectionPage(UpdateWorkflow* engine, QWidget* parent)
         QStringLiteral("#componentList:focus { border: 2px solid palette(highlight); }"));
     estimateLabel = new QLabel;
     estimateLabel->setObjectName(QStringLiteral("estimateLabel"));
+    // In a large font it takes another line rather than widening the window.
+    estimateLabel->setWordWrap(true);
     otherDevicesNote = new QLabel;
     otherDevicesNote->setObjectName(QStringLiteral("otherDevicesNote"));
     otherDevicesNote->setWordWrap(true);
@@ -209,10 +211,10 @@ void SelectionPage::refreshOtherDevices()
     // then taken by itself.
     otherDevicesNote->setText(names.isEmpty()
             ? QString()
-            : QStringLiteral("Also connected: %1. To update %2 instead, unplug this %3: the updater "
-                             "then switches by itself.")
+            : QStringLiteral("Also connected: %1. To update %2 instead, unplug this %3.")
                   .arg(names.join(QStringLiteral(", ")),
-                      others.size() == 1 ? QStringLiteral("it") : QStringLiteral("another"), named(*used)));
+                      others.size() == 1 ? QStringLiteral("it") : QStringLiteral("one of them"),
+                      named(*used)));
     otherDevicesNote->setVisible(!names.isEmpty());
 }
 
