@@ -24,7 +24,7 @@ QString DeviceAccessHint::waitingText(const QString& path)
             "The udev rule installed with the updater (70-pelk-updater.rules) gives access to the user "
             "logged in at the computer itself: log in there and start the updater. Without a seat, a "
             "local udev rule with GROUP=\"plugdev\", MODE=\"0660\" and membership of that group do the "
-            "same. To check who may open it: ls -l %1 and getfacl %1")
+            "same.\n\nTo check who may open it: ls -l %1 and getfacl %1")
                   .arg(path);
     }
     return QStringLiteral("The PELK device at %1 cannot be opened: this user account is not allowed to "
