@@ -110,8 +110,6 @@ private slots:
     void exitClosesWindow();
     void menuMnemonics_data();
     void menuMnemonics();
-    void panelKeepsItsWidth_data();
-    void panelKeepsItsWidth();
     void progressTextsWrap_data();
     void progressTextsWrap();
     void emptyListShowsFocus();
@@ -583,32 +581,6 @@ void TestMainWindow::menuMnemonics()
         QVERIFY2(!letters.contains(letter), qPrintable(text));
         letters.insert(letter);
     }
-}
-
-// Whatever the panel says, it keeps its width and the pages stay where they are.
-void TestMainWindow::panelKeepsItsWidth_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::newRow("restarting") << "The device is restarting...";
-    QTest::newRow("no access") << "No access to the device";
-}
-
-void TestMainWindow::panelKeepsItsWidth()
-{
-    QFETCH(QString, text);
-    QWidget* panel = statusWidget();
-    auto* pages = window->findChild<QStackedWidget*>();
-    const int width = panel->width();
-    QVERIFY(width >= 200);
-    const int pagesLeft = pages->geometry().left();
-    window->findChild<DeviceStatusView*>(QStringLiteral("deviceInfo"))->setText(text);
-    window->centralWidget()->layout()->activate();
-    QCOMPARE(panel->width(), width);
-    QCOMPARE(pages->geometry().left(), pagesLeft);
-    // Every line of it shows.
-    const auto* shown = panel->findChild<DeviceStatusView*>()->findChild<QLabel*>();
-    QTRY_VERIFY(shown->height() >= shown->heightForWidth(shown->width()));
-    QCOMPARE(panel->width(), width);
 }
 
 // A step text longer than the page (a large font, a long file name) takes more lines: the window

@@ -382,6 +382,18 @@ void tst_SafetyWorkflow::scenario_data()
            "open it.\n\nThe udev rule installed with the updater gives access to the user logged in at the "
            "computer itself, not to a session over ssh, a cron job or a service.";
 
+    // Through both reboots the panel says the device is restarting and keeps its width: the page
+    // beside it does not shift.
+    QTest::newRow("panel width through the reboots") << Devices { plus(
+        "PKA", { "MP", "DSP" }) } << Scenario([](WorkflowSession& s) {
+        const QWidget* panel = s.child<QWidget>("statusWidget");
+        s.timeline.watch(QStringLiteral("panel width"), [panel] { return QString::number(panel->width()); });
+        return started(s, { plusMcu, plusDsp }) && nothingLeft(s)
+            && s.timeline.texts(QStringLiteral("device"))
+                   .contains(QStringLiteral("The device is restarting..."))
+            && s.timeline.texts(QStringLiteral("panel width")).size() == 1;
+    }) << QStringList { "MP 3.2.7, DSP 3.1.2" } << QString();
+
     // Refused past two quiet retries: after the one box the page names the node and the fix and the
     // panel says there is no access, neither changing at a retry, until access comes and the window
     // goes on by itself.
