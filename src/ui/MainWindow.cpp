@@ -151,7 +151,7 @@ void MainWindow::createMenus()
     // first. Where the platform names none (Windows, a bare platform theme), Control+Q.
     QList<QKeySequence> quitKeys = QKeySequence::keyBindings(QKeySequence::Quit);
     if (quitKeys.isEmpty())
-        quitKeys.append(QKeySequence(Qt::CTRL | Qt::Key_Q));
+        quitKeys.append(QKeySequence(QStringLiteral("Ctrl+Q"), QKeySequence::PortableText));
     exitAction->setShortcuts(quitKeys);
     connect(exitAction, &QAction::triggered, this, &MainWindow::close);
 

@@ -561,16 +561,21 @@ void TestMainWindow::menuMnemonics()
     QFETCH(QStringList, path);
     QMenu* opened = menu(path.first());
     for (const QString& title : path.mid(1)) {
+        if (!opened)
+            QFAIL("The menu is missing.");
         QMenu* sub = nullptr;
-        for (const QAction* entry : opened->actions()) {
+        const auto entries = opened->actions();
+        for (const QAction* entry : entries) {
             if (entry->menu() && entry->menu()->title() == title)
                 sub = entry->menu();
         }
         opened = sub;
     }
-    QVERIFY(opened);
+    if (!opened)
+        QFAIL("The menu is missing.");
     QSet<QChar> letters;
-    for (const QAction* entry : opened->actions()) {
+    const auto entries = opened->actions();
+    for (const QAction* entry : entries) {
         if (entry->isSeparator())
             continue;
         const QString text = entry->text();
