@@ -102,6 +102,8 @@ void MainWindow::createWidgets()
     promptLabel->setObjectName(QStringLiteral("promptLabel"));
     promptLabel->setAlignment(Qt::AlignCenter);
     promptLabel->setWordWrap(true);
+    // A long text (what to do about a refused device) keeps off the page's edges.
+    promptLabel->setMargin(12);
     // What the state machine's first step shows too; set here so that the first paint, which comes
     // before that step, does not show an empty window.
     promptLabel->setText(phaseStatusText(WorkflowPhase::NoDevice));
