@@ -53,18 +53,6 @@ inline bool waitUntil(const std::function<bool()>& done, int timeout = 15000)
     return done();
 }
 
-// A menu entry's text as it reads, its mnemonic's marker left out ("&&" is a plain "&").
-inline QString withoutMnemonic(const QString& text)
-{
-    QString plain;
-    for (int i = 0; i < text.size(); ++i) {
-        if (text.at(i) == QLatin1Char('&') && i + 1 < text.size())
-            ++i;
-        plain.append(text.at(i));
-    }
-    return plain;
-}
-
 // Answers the window's blocking dialogs from a script and records every question asked.
 class ScriptedDialogs : public DialogProvider
 {
@@ -382,7 +370,7 @@ public:
     {
         const auto actions = window->findChildren<QAction*>();
         for (QAction* candidate : actions) {
-            if (withoutMnemonic(candidate->text()) == withoutMnemonic(text))
+            if (QString(candidate->text()).remove(QLatin1Char('&')) == QString(text).remove(QLatin1Char('&')))
                 return candidate;
         }
         qFatal("The window has no action %s.", qPrintable(text));

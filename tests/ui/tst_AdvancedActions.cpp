@@ -93,8 +93,6 @@ private slots:
     void closeConfirmedDuringUpdate();
     void quitQuestion_data();
     void quitQuestion();
-    void quitKeysAskDuringUpdate();
-    void powerCycleRequestRaisesWindow();
 
 private:
     QTemporaryDir files;
@@ -495,42 +493,45 @@ void tst_AdvancedActions::closeDuringUpdateAsksFirst()
     session.dialogs->warningAnswers.enqueue(QMessageBox::No);
     QVERIFY(!session.window->close());
     QCOMPARE(session.dialogs->count(QStringLiteral("warning")), 2);
+    // The quit keys ask the same.
+    session.window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(session.window.get()));
+    QTest::keyClick(session.window.get(), Qt::Key_Q, Qt::ControlModifier);
+    QCOMPARE(session.dialogs->count(QStringLiteral("warning")), 3);
 
     QTRY_VERIFY_WITH_TIMEOUT(session.box("updatesHeading")->text().startsWith(noUpdatesPrefix), 20000);
     QCOMPARE(session.device().installCount(), 1);
     QVERIFY(session.window->close());
     QVERIFY(!session.window->isVisible());
-    QCOMPARE(session.dialogs->count(QStringLiteral("warning")), 2);
+    QCOMPARE(session.dialogs->count(QStringLiteral("warning")), 3);
 }
 
-namespace {
-
-// An MCU update to a device that stays on the bus after it: the window waits for its drop-off and
-// then asks for a power cycle.
-bool openWithStayingMcuUpdate(WorkflowSession& session)
+void tst_AdvancedActions::closeConfirmedDuringUpdate()
 {
+    WorkflowSession session;
     publishPlus(session.catalogue);
     SimulatedDeviceSettings settings = currentPlus();
     settings.mcuWord = 0x0312;
     settings.dropOffAfterInstall = false;
     session.addDevice(settings);
     session.openWindow();
-    return waitForSelection(session) && session.click("checkUpdatesButton")
-        && QTest::qWaitFor([&session] { return session.planItems().size() == 1; }, 10000)
-        && session.click("startUpdateButton");
-}
-
-} // namespace
-
-void tst_AdvancedActions::closeConfirmedDuringUpdate()
-{
-    WorkflowSession session;
-    QVERIFY(openWithStayingMcuUpdate(session));
+    QVERIFY(waitForSelection(session));
+    QVERIFY(session.click("checkUpdatesButton"));
+    QTRY_COMPARE_WITH_TIMEOUT(session.planItems().size(), 1, 10000);
+    QVERIFY(session.click("startUpdateButton"));
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&other));
     QTRY_COMPARE_WITH_TIMEOUT(session.statusText(),
         QStringLiteral(
             "Waiting for confirmation that the update is finished...\n\nPlease DO NOT disconnect or power "
             "down the device!"),
         15000);
+    // The request to power-cycle the device brings the window to the front.
+    QTRY_COMPARE_WITH_TIMEOUT(
+        session.statusText(), phaseStatusText(WorkflowPhase::AwaitingPowerCycle), 15000);
+    QTRY_VERIFY(session.window->isActiveWindow());
 
     session.dialogs->warningAnswers.enqueue(QMessageBox::Yes);
     QVERIFY(session.window->close());
@@ -585,43 +586,6 @@ void tst_AdvancedActions::quitQuestion()
         QTRY_VERIFY_WITH_TIMEOUT(!session.workflow()->isUpdating(), 60000);
         QCOMPARE(session.device().installCount(), 1);
     }
-}
-
-// The platform's quit keys go the way of File, Exit: during an update the window asks first.
-void tst_AdvancedActions::quitKeysAskDuringUpdate()
-{
-    WorkflowSession session;
-    QVERIFY(openWithSlowDspUpdate(session));
-    QVERIFY(session.click("startUpdateButton"));
-    QTRY_COMPARE(session.statusText(), phaseStatusText(WorkflowPhase::AwaitingUpdateMode));
-    session.window->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(session.window.get()));
-
-    session.dialogs->warningAnswers.enqueue(QMessageBox::No);
-    QTest::keyClick(session.window.get(), Qt::Key_Q, Qt::ControlModifier);
-    QTRY_COMPARE(session.dialogs->count(QStringLiteral("warning")), 1);
-    QCOMPARE(session.dialogs->calls.last().title, QStringLiteral("Update in Progress"));
-    QVERIFY(session.window->isVisible());
-
-    session.dialogs->warningAnswers.enqueue(QMessageBox::Yes);
-    QTest::keyClick(session.window.get(), Qt::Key_Q, Qt::ControlModifier);
-    QTRY_VERIFY(!session.window->isVisible());
-    QCOMPARE(session.dialogs->count(QStringLiteral("warning")), 2);
-}
-
-// The device waits for the user's hands: the window comes to the front for it, from behind another.
-void tst_AdvancedActions::powerCycleRequestRaisesWindow()
-{
-    WorkflowSession session;
-    QVERIFY(openWithStayingMcuUpdate(session));
-    QWidget other;
-    other.show();
-    other.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&other));
-    QVERIFY(!session.window->isActiveWindow());
-    QTRY_COMPARE_WITH_TIMEOUT(
-        session.statusText(), phaseStatusText(WorkflowPhase::AwaitingPowerCycle), 15000);
-    QTRY_VERIFY(session.window->isActiveWindow());
 }
 
 } // namespace PelkPlus

@@ -382,21 +382,19 @@ void tst_SafetyWorkflow::scenario_data()
            "open it.\n\nThe udev rule installed with the updater gives access to the user logged in at the "
            "computer itself, not to a session over ssh, a cron job or a service.";
 
-    // Through both reboots the panel says the device is restarting and keeps its width: the page
-    // beside it does not shift.
-    QTest::newRow("panel width through the reboots") << Devices { plus(
-        "PKA", { "MP", "DSP" }) } << Scenario([](WorkflowSession& s) {
-        const QWidget* panel = s.child<QWidget>("statusWidget");
-        s.timeline.watch(QStringLiteral("panel width"), [panel] { return QString::number(panel->width()); });
-        return started(s, { plusMcu, plusDsp }) && nothingLeft(s)
-            && s.timeline.texts(QStringLiteral("device"))
-                   .contains(QStringLiteral("The device is restarting..."))
-            && s.timeline.texts(QStringLiteral("panel width")).size() == 1;
-    }) << QStringList { "MP 3.2.7, DSP 3.1.2" } << QString();
-
-    // Refused past two quiet retries: after the one box the page names the node and the fix and the
-    // panel says there is no access, neither changing at a retry, until access comes and the window
-    // goes on by itself.
+    // The panel keeps its width through the reboots, so the page beside it does not shift.
+    QTest::newRow("panel width through the reboots")
+        << Devices { plus("PKA", { "MP", "DSP" }) } << Scenario([](WorkflowSession& s) {
+               const QWidget* panel = s.child<QWidget>("statusWidget");
+               s.timeline.watch(QStringLiteral("width"), [panel] { return QString::number(panel->width()); });
+               return started(s, { plusMcu, plusDsp }) && nothingLeft(s)
+                   && s.timeline.texts(QStringLiteral("device"))
+                          .contains(QStringLiteral("The device is restarting..."))
+                   && s.timeline.texts(QStringLiteral("width")).size() == 1;
+           })
+        << QStringList { "MP 3.2.7, DSP 3.1.2" } << QString();
+    // Refused past two quiet retries: after the one box, page and panel do not change at a retry,
+    // until access comes and the window goes on by itself.
     SimulatedDeviceSettings refusedAWhile = plus(QStringLiteral("PKA"), {});
     refusedAWhile.refuseOpenMs = 2 * UpdateWorkflow::reconnectDelayMs + 1500;
     QTest::newRow("access refused past two retries")
@@ -407,17 +405,12 @@ void tst_SafetyWorkflow::scenario_data()
                    return false;
                const QStringList prompts = s.timeline.texts(QStringLiteral("prompt"));
                const QStringList panel = s.timeline.texts(QStringLiteral("device"));
-               const int refused = panel.indexOf(QStringLiteral("No access to the device"));
-               return prompts.indexOf(lasting) >= 0
-                   && prompts.mid(prompts.indexOf(lasting)) == QStringList { lasting } && refused >= 0
-                   && panel.size() == refused + 2 && panel.last().startsWith(QLatin1String("Pelk+ Connected"))
+               return prompts.indexOf(lasting) == prompts.size() - 1
+                   && panel.indexOf(QStringLiteral("No access to the device")) == panel.size() - 2
                    && s.messageTitles().count(QStringLiteral("Connection Failure")) == 1;
            })
-        << QStringList { "nothing" }
-        << "Connection Failure: The device at sim/PKA cannot be opened: this user account is not allowed to "
-           "open it.";
-
-    // The window works with one device and names the other, and unplugging this one is the switch.
+        << QStringList { "nothing" } << "Connection Failure: The device at sim/PKA cannot be opened";
+    // The window names the other device; unplugging this one is the switch.
     QTest::newRow("another device named, and taken when this one goes") << Devices { plus("PKA", {}),
         plus("PKB", {}, Base) } << Scenario([](WorkflowSession& s) {
         const QLabel* note = s.label("otherDevicesNote");
