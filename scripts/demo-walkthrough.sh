@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Walks through the demo as a user would, on a virtual screen: waits for the window to show the
 # connected Pelk+, clicks "Check for Latest Updates", waits for the four components, clicks
-# "Start Update", waits until the device is up to date, and takes a screenshot of each step.
+# "Start Update", waits until the device is up to date, and takes a screenshot of each step. Then
+# an install from a file through the Advanced menu and, with a simulator of its own, a device this
+# account may not open.
 #   scripts/demo-walkthrough.sh [FOLDER]     (default docs/walkthrough/)
 # Needs a build (build/, or PELK_BUILD_DIR): the demo runs with --no-build --fast. The progress is
 # read from the updater's log lines; the window is clicked with xdotool at places taken from its
@@ -22,9 +24,10 @@ mkdir -p "$out"
 
 work=$(mktemp -d /tmp/pelk-walkthrough-XXXXXX)
 log=$work/demo.log
-demo=""; xvfb=""
+demo=""; xvfb=""; extra=()
 cleanup() {
   trap - EXIT INT TERM HUP
+  for pid in "${extra[@]}"; do kill "$pid" 2>/dev/null || true; done
   if [ -n "$demo" ] && kill -0 "$demo" 2>/dev/null; then
     kill "$demo" 2>/dev/null || true   # its own clean-up stops the updater, server and simulator
     for _ in $(seq 50); do kill -0 "$demo" 2>/dev/null || break; sleep 0.1; done
@@ -248,7 +251,38 @@ shot "$(printf '%02d' $((number + 1)))-update-history"
 xdotool key Escape
 sleep 0.5
 
-echo "Step 6: File, Exit"
+echo "Step 6: Advanced, Install MCU Firmware... from a file"
+# The Advanced menu shows when File is opened with Control held; its entries go by their letters.
+local_dir=$(sed -n 's/.*sample files for the Advanced menu: \(.*\))$/\1/p' "$log" | head -n 1)
+[ -f "$local_dir/NewUpdate.bin" ] || failed "the demo named no sample files for the Advanced menu"
+geometry
+mark=$(lines)
+xdotool keydown ctrl
+click 20 $((menu_height / 2))
+sleep 0.3
+xdotool keyup ctrl
+sleep 0.3
+xdotool key a
+sleep 0.3
+xdotool key m
+chooser=""
+for _ in $(seq 25); do
+  chooser=$(xdotool search --onlyvisible --name "^Select MCU Firmware$" 2>/dev/null | head -n 1 || true)
+  [ -n "$chooser" ] && break
+  sleep 0.2
+done
+[ -n "$chooser" ] || failed "Advanced, Install MCU Firmware... opened no file dialog"
+# Keys go to the window under the pointer: there is no window manager to give the dialog focus.
+xdotool mousemove --window "$chooser" 100 100
+xdotool type --delay 5 "$local_dir/NewUpdate.bin"
+xdotool key Return
+wait_for "Sending file type 0 at" 30 "$mark" || failed "the local file was never sent"
+wait_for "Update ended:" 90 "$mark" || failed "the install from a file did not end"
+wait_for "Found Ensemble Audio:" 30 "$mark" || true
+sleep 1
+shot "$(printf '%02d' $((number + 2)))-local-install"
+
+echo "Step 7: File, Exit"
 mark=$(lines)
 click 20 $((menu_height / 2))
 sleep 0.5
@@ -259,4 +293,48 @@ if kill -0 "$demo" 2>/dev/null; then
 fi
 wait "$demo" || true
 demo=""
+echo "Step 8: a device this account may not open"
+# A simulator of its own whose device refuses every open, as a node does without the udev rule:
+# one box, then a page that names the node and the fix and stays through the retries underneath.
+refused=$work/refused
+mkdir -p "$refused/config" "$refused/runtime" "$refused/tmp" "$refused/lock"
+chmod 700 "$refused/runtime" "$refused/lock"
+mkfifo "$refused/commands"
+"$build_dir/tools/pelk-devsim" --socket "$refused/bus" --model plus --refuse-open-ms 600000 \
+  <"$refused/commands" >"$work/refused-devsim.log" 2>&1 &
+extra+=($!)
+exec 4>"$refused/commands"   # keeps the simulator's command input open
+for _ in $(seq 50); do [ -S "$refused/bus" ] && break; sleep 0.1; done
+PELK_INSTANCE_LOCK_DIR=$refused/lock \
+  XDG_CONFIG_HOME=$refused/config XDG_RUNTIME_DIR=$refused/runtime TMPDIR=$refused/tmp \
+  PELK_HIDSIM_SOCKET=$refused/bus "$build_dir/pelk-updater" >"$work/refused.log" 2>&1 &
+alone=$!
+extra+=("$alone")
+for _ in $(seq 100); do
+  window=$(xdotool search --onlyvisible --pid "$alone" 2>/dev/null | while read -r w; do
+    eval "$(xdotool getwindowgeometry --shell "$w")"; [ "$WIDTH" -gt 300 ] && echo "$w"; done | head -n 1) || true
+  [ -n "$window" ] && break
+  sleep 0.2
+done
+[ -n "$window" ] || failed "the updater of the refused device showed no window"
+refusals() { grep -c "Device failure: access to the device denied" "$work/refused.log" || true; }
+for _ in $(seq 50); do [ "$(refusals)" -ge 1 ] && break; sleep 0.2; done
+[ "$(refusals)" -ge 1 ] || failed "the refused device was never tried"
+sleep 1
+shot "$(printf '%02d' $((number + 3)))-access-refused-box"
+# The box closes with Return (the pointer over it); the page stays while the updater retries.
+box=$(xdotool search --onlyvisible --pid "$alone" 2>/dev/null | while read -r w; do
+  eval "$(xdotool getwindowgeometry --shell "$w")"; [ "$w" != "$window" ] && [ "$WIDTH" -gt 100 ] && echo "$w"; done | head -n 1) || true
+[ -n "$box" ] || failed "no message box for the refused device"
+xdotool mousemove --window "$box" 20 20
+xdotool key Return
+tried=$(refusals)
+for _ in $(seq 60); do [ "$(refusals)" -gt "$tried" ] && break; sleep 0.2; done
+[ "$(refusals)" -gt "$tried" ] || failed "the refused device was not tried again"
+sleep 1
+shot "$(printf '%02d' $((number + 4)))-access-refused-page"
+kill "$alone" 2>/dev/null || true
+wait "$alone" 2>/dev/null || true
+exec 4>&-
+
 echo "Walkthrough done: screenshots in $out"

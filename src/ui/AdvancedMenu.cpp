@@ -11,7 +11,7 @@
 namespace PelkPlus {
 
 AdvancedMenu::AdvancedMenu(UpdateWorkflow* engine, QWidget* parent)
-    : QMenu(tr("Advanced"), parent)
+    : QMenu(tr("&Advanced"), parent)
     , workflow(engine)
 {
     installActions = new QActionGroup(this);
@@ -20,7 +20,7 @@ AdvancedMenu::AdvancedMenu(UpdateWorkflow* engine, QWidget* parent)
     for (const ComponentType type : { ComponentType::McuFirmware, ComponentType::DspFirmware,
              ComponentType::Styles, ComponentType::EnsembleAudio }) {
         QAction* action
-            = installActions->addAction(QStringLiteral("Install %1...").arg(componentTypeName(type)));
+            = installActions->addAction(QStringLiteral("Install &%1...").arg(componentTypeName(type)));
         addAction(action);
         connect(
             action, &QAction::triggered, this, [this, type] { workflow->installComponentFromFile(type); },
@@ -28,12 +28,12 @@ AdvancedMenu::AdvancedMenu(UpdateWorkflow* engine, QWidget* parent)
     }
 
     addSeparator();
-    QAction* listAllAction = installActions->addAction(QStringLiteral("List All Components"));
+    QAction* listAllAction = installActions->addAction(QStringLiteral("&List All Components"));
     addAction(listAllAction);
     connect(listAllAction, &QAction::triggered, workflow, &UpdateWorkflow::listAllComponents);
 
     addSeparator();
-    QAction* manifestUrlAction = addAction(QStringLiteral("Set Manifest URL..."));
+    QAction* manifestUrlAction = addAction(QStringLiteral("Set Manifest &URL..."));
     connect(manifestUrlAction, &QAction::triggered, workflow, &UpdateWorkflow::editManifestUrl);
 }
 

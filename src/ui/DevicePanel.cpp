@@ -6,11 +6,13 @@
 #include "workflow/UpdateWorkflow.h"
 #include "workflow/WorkflowStates.h"
 
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
 #include <QPainter>
 #include <QState>
+#include <QLayout>
 #include <QVBoxLayout>
 
 namespace PelkPlus {
@@ -21,6 +23,9 @@ namespace {
 const QRect modelLogoCrop(100, 290, 800, 310);
 constexpr int modelLogoWidth = 200;
 constexpr int makerLogoWidth = 100;
+// The margin the style sheet gives the device's text, and the longest line its description has.
+constexpr int statusTextMargin = 10;
+const QString widestDescriptionLine = QStringLiteral("MCU:   Production 99.99");
 // Dims the maker logo so that it does not compete with the device description.
 const QColor makerLogoShade(15, 0, 0, 150);
 
@@ -32,6 +37,11 @@ QPixmap screenPixmap(const QImage& image, int width)
     QPixmap pixmap = QPixmap::fromImage(image.scaledToWidth(qRound(width * ratio), Qt::SmoothTransformation));
     pixmap.setDevicePixelRatio(ratio);
     return pixmap;
+}
+
+QString accessRefusedText()
+{
+    return QStringLiteral("No access to the device");
 }
 
 QPixmap modelLogo(const QString& path)
@@ -52,7 +62,8 @@ DevicePanel::DevicePanel(UpdateWorkflow* engine, QWidget* parent)
 
     deviceStatusView = new DeviceStatusView;
     deviceStatusView->setObjectName(QStringLiteral("deviceInfo"));
-    deviceStatusView->setStyleSheet(QStringLiteral(" #deviceInfo QLabel { color: white; margin: 10 } "));
+    deviceStatusView->setStyleSheet(
+        QStringLiteral(" #deviceInfo QLabel { color: white; margin: %1 } ").arg(statusTextMargin));
     deviceStatusView->setText(QStringLiteral("No device connected"));
 
     baseLogoPixmap = modelLogo(QStringLiteral(":/images/pelk_logo_orig.png"));
@@ -65,6 +76,9 @@ DevicePanel::DevicePanel(UpdateWorkflow* engine, QWidget* parent)
     plusLogo->setObjectName(QStringLiteral("plusLogo"));
     plusLogo->setPixmap(plusLogoPixmap);
     plusLogo->setAccessibleName(QStringLiteral("Pelk+ logo"));
+    // The panel may be wider than the logos when the font is large.
+    baseLogo->setAlignment(Qt::AlignHCenter);
+    plusLogo->setAlignment(Qt::AlignHCenter);
 
     QPixmap makerPixmap = screenPixmap(QImage(QStringLiteral(":/images/quellor_logo.png")), makerLogoWidth);
     if (!makerPixmap.isNull()) {
@@ -77,6 +91,15 @@ DevicePanel::DevicePanel(UpdateWorkflow* engine, QWidget* parent)
     makerLogo->setAlignment(Qt::AlignHCenter);
     makerLogo->setPixmap(makerPixmap);
     makerLogo->setAccessibleName(QStringLiteral("Quellor logo"));
+
+    // One width for the whole run, whatever the text below the logos says: a longer one ("The
+    // device is restarting...") takes another line rather than shifting the page at every reboot.
+    // As wide as the logos, or as a line of the device's description in a large font.
+    const QMargins viewMargins = deviceStatusView->layout()->contentsMargins();
+    const int descriptionWidth
+        = QFontMetrics(deviceStatusView->font()).horizontalAdvance(widestDescriptionLine) + viewMargins.left()
+        + viewMargins.right() + 2 * statusTextMargin;
+    setFixedWidth(qMax(modelLogoWidth, descriptionWidth));
 
     auto* statusLayout = new QVBoxLayout(this);
     statusLayout->setContentsMargins(0, 0, 0, 0);
@@ -112,6 +135,27 @@ void DevicePanel::addRegion()
         deviceStatusView, "text", QStringLiteral("The device is restarting..."));
 
     connect(infoShownState, &QState::entered, this, &DevicePanel::showDevice, Qt::DirectConnection);
+    // A node this account may not open is tried again every few seconds, through connecting and
+    // back: the panel says what is wrong throughout rather than alternating, until the device
+    // opens or leaves the bus (the prompt then asks for one again). Read on entering, before a
+    // state counts as active.
+    for (QState* retried : { infoNoDeviceState, infoWaitingState }) {
+        connect(
+            retried, &QState::entered, this,
+            [this] {
+                // During an update's reboot wait a refused node is a device not back yet.
+                if (workflow->deviceAccessDenied() && !workflow->isUpdating())
+                    deviceStatusView->setText(accessRefusedText());
+            },
+            Qt::DirectConnection);
+    }
+    connect(
+        state(WorkflowStates::promptConnectState), &QState::entered, this,
+        [this, infoNoDeviceState] {
+            if (infoNoDeviceState->active() && !workflow->deviceAccessDenied())
+                deviceStatusView->setText(QStringLiteral("No device connected"));
+        },
+        Qt::DirectConnection);
 
     infoNoDeviceState->addTransition(
         state(WorkflowStates::connectingState), &QState::entered, infoWaitingState);

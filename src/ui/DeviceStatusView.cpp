@@ -13,8 +13,12 @@ DeviceStatusView::DeviceStatusView(QWidget* parent)
     : QWidget(parent)
     , label(new QLabel(this))
 {
+    // The label spans the view, so that a text longer than the view is given the height of all
+    // its lines; its own alignment centres a state text.
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignHCenter);
     auto* layout = new QHBoxLayout(this);
-    layout->addWidget(label, 0, Qt::AlignHCenter);
+    layout->addWidget(label);
 }
 
 DeviceStatusView::~DeviceStatusView() = default;
@@ -27,6 +31,8 @@ QString DeviceStatusView::text() const
 void DeviceStatusView::setText(const QString& text)
 {
     label->setText(text);
+    // The device's description is a column of names and versions: its lines start together.
+    label->setAlignment(text.contains(QLatin1Char('\n')) ? Qt::AlignLeft : Qt::AlignHCenter);
     // The first line says the model and whether it is connected; the rest are the versions, which
     // a screen reader reads as one sentence rather than as a column of white space.
     QStringList lines = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);

@@ -12,6 +12,7 @@
 #include "workflow/WorkflowStates.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -101,6 +102,8 @@ void MainWindow::createWidgets()
     promptLabel->setObjectName(QStringLiteral("promptLabel"));
     promptLabel->setAlignment(Qt::AlignCenter);
     promptLabel->setWordWrap(true);
+    // A long text (what to do about a refused device) keeps off the page's edges.
+    promptLabel->setMargin(12);
     // What the state machine's first step shows too; set here so that the first paint, which comes
     // before that step, does not show an empty window.
     promptLabel->setText(phaseStatusText(WorkflowPhase::NoDevice));
@@ -137,15 +140,21 @@ void MainWindow::createMenus()
     auto* menuBar = new QMenuBar;
     QMenu* fileMenu = menuBar->addMenu(tr("&File"));
     QAction* advancedEntry = fileMenu->addMenu(advancedMenu);
-    installBundleAction = fileMenu->addAction(tr("Install Update Bundle..."));
+    installBundleAction = fileMenu->addAction(tr("Install Update &Bundle..."));
     installBundleAction->setObjectName(QStringLiteral("installBundleAction"));
     connect(installBundleAction, &QAction::triggered, workflow, &UpdateWorkflow::installBundleFromFile);
     fileMenu->addSeparator();
-    checkAppUpdateAction = fileMenu->addAction(tr("Check for New Version of Pelk Updater"));
+    checkAppUpdateAction = fileMenu->addAction(tr("Check for &New Version of Pelk Updater"));
     connect(checkAppUpdateAction, &QAction::triggered, workflow, &UpdateWorkflow::checkAppUpdates);
     fileMenu->addSeparator();
     QAction* exitAction = fileMenu->addAction(tr("E&xit"));
     exitAction->setMenuRole(QAction::QuitRole);
+    // The platform's quit keys go the same way as the entry: during an update the window asks
+    // first. Where the platform names none (Windows, a bare platform theme), Control+Q.
+    QList<QKeySequence> quitKeys = QKeySequence::keyBindings(QKeySequence::Quit);
+    if (quitKeys.isEmpty())
+        quitKeys.append(QKeySequence(QStringLiteral("Ctrl+Q"), QKeySequence::PortableText));
+    exitAction->setShortcuts(quitKeys);
     connect(exitAction, &QAction::triggered, this, &MainWindow::close);
 
     // The advanced actions can overwrite a device with any file; they stay out of sight unless the
@@ -179,16 +188,16 @@ void MainWindow::createMenus()
     });
 
     QMenu* helpMenu = menuBar->addMenu(tr("&Help"));
-    QAction* aboutAction = helpMenu->addAction(tr("About %1...").arg(QCoreApplication::applicationName()));
+    QAction* aboutAction = helpMenu->addAction(tr("&About %1...").arg(QCoreApplication::applicationName()));
     aboutAction->setMenuRole(QAction::AboutRole);
     connect(aboutAction, &QAction::triggered, windowDialogs, &WindowDialogs::about);
     // What a support request needs: what was done to the device, and the updater's own account.
     helpMenu->addSeparator();
-    connect(helpMenu->addAction(QStringLiteral("Update History...")), &QAction::triggered, windowDialogs,
+    connect(helpMenu->addAction(QStringLiteral("Update &History...")), &QAction::triggered, windowDialogs,
         &WindowDialogs::showUpdateHistory);
-    connect(helpMenu->addAction(QStringLiteral("Show Log Folder")), &QAction::triggered, windowDialogs,
+    connect(helpMenu->addAction(QStringLiteral("Show &Log Folder")), &QAction::triggered, windowDialogs,
         &WindowDialogs::showLogFolder);
-    connect(helpMenu->addAction(QStringLiteral("Save Diagnostics Report...")), &QAction::triggered,
+    connect(helpMenu->addAction(QStringLiteral("Save &Diagnostics Report...")), &QAction::triggered,
         windowDialogs, &WindowDialogs::saveDiagnosticsReport);
 
     setMenuBar(menuBar);
@@ -213,6 +222,18 @@ void MainWindow::createStateMachine()
     state(WorkflowStates::promptReplugState)
         ->assignProperty(promptLabel, "text", phaseStatusText(WorkflowPhase::NotAnswering));
     state(WorkflowStates::promptReplugState)->assignProperty(pages, "currentIndex", 0);
+    // A node this account may not open is tried again every few seconds, each time through the
+    // wait and the failure: the page stays on what is wrong and how to mend it instead.
+    for (const char* retry : { WorkflowStates::promptWaitState, WorkflowStates::promptReplugState }) {
+        connect(
+            state(retry), &QState::entered, this,
+            [this] {
+                const QString refused = workflow->deviceAccessWaitingText();
+                if (!refused.isEmpty())
+                    promptLabel->setText(refused);
+            },
+            Qt::DirectConnection);
+    }
     state(WorkflowStates::selectionState)->assignProperty(pages, "currentIndex", 1);
     state(WorkflowStates::updatingState)->assignProperty(pages, "currentIndex", 2);
 
@@ -240,6 +261,15 @@ void MainWindow::createStateMachine()
         },
         Qt::DirectConnection);
     connect(promptConnectState, &QState::entered, this, &MainWindow::showConnectPrompt, Qt::DirectConnection);
+    // The device waits for the user's hands: a strip alone goes unseen behind another window.
+    connect(
+        state(WorkflowStates::rebootTimeoutState), &QState::entered, this,
+        [this] {
+            raise();
+            activateWindow();
+            QApplication::alert(this);
+        },
+        Qt::DirectConnection);
     connect(
         state(WorkflowStates::deviceReadyState), &QState::entered, this,
         [this] { interruptionToTell = false; }, Qt::DirectConnection);

@@ -41,6 +41,10 @@ ProgressPage::ProgressPage(UpdateWorkflow* engine, QWidget* parent)
     overallLabel->setObjectName(QStringLiteral("overallLabel"));
     sleepWarning = new MessageBox;
     sleepWarning->setObjectName(QStringLiteral("sleepWarning"));
+    // A long step text (a large font, a narrow window) takes another line rather than widening
+    // the window in the middle of an update or being cut off.
+    for (QLabel* text : { componentLabel, downloadLabel, installLabel, overallLabel })
+        text->setWordWrap(true);
 
     downloadLabel->setBuddy(downloadProgress);
     installLabel->setBuddy(installProgress);

@@ -1,5 +1,6 @@
 #include "ui/SelectionPage.h"
 
+#include "device/DeviceModel.h"
 #include "ui/MessageBox.h"
 #include "workflow/UpdatePlanner.h"
 #include "workflow/UpdateWorkflow.h"
@@ -12,6 +13,8 @@
 #include <QPushButton>
 #include <QState>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace PelkPlus {
 
@@ -47,8 +50,17 @@ SelectionPage::SelectionPage(UpdateWorkflow* engine, QWidget* parent)
     componentList = new QListWidget;
     componentList->setObjectName(QStringLiteral("componentList"));
     componentList->setAccessibleName(QStringLiteral("Updates"));
+    // An empty list shows no item to highlight: its frame says where the keyboard is.
+    componentList->setStyleSheet(
+        QStringLiteral("#componentList:focus { border: 2px solid palette(highlight); }"));
     estimateLabel = new QLabel;
     estimateLabel->setObjectName(QStringLiteral("estimateLabel"));
+    // In a large font it takes another line rather than widening the window.
+    estimateLabel->setWordWrap(true);
+    otherDevicesNote = new QLabel;
+    otherDevicesNote->setObjectName(QStringLiteral("otherDevicesNote"));
+    otherDevicesNote->setWordWrap(true);
+    otherDevicesNote->hide();
     startUpdateButton = new QPushButton(QStringLiteral("Start Update"));
     startUpdateButton->setObjectName(QStringLiteral("startUpdateButton"));
     startUpdateButton->setEnabled(false);
@@ -65,6 +77,7 @@ SelectionPage::SelectionPage(UpdateWorkflow* engine, QWidget* parent)
     selectionLayout->addWidget(catalogueNote);
     selectionLayout->addWidget(componentList);
     selectionLayout->addWidget(estimateLabel);
+    selectionLayout->addWidget(otherDevicesNote);
     selectionLayout->addWidget(startUpdateButton);
     // In the place of the plan's button, which waits for the check.
     selectionLayout->addWidget(cancelCheckButton);
@@ -176,6 +189,45 @@ void SelectionPage::followStates()
     state(WorkflowStates::appCheckRunningState)->assignProperty(checkUpdatesButton, "enabled", false);
 
     connect(workflow, &UpdateWorkflow::planChanged, this, &SelectionPage::refreshUpdateList);
+    connect(workflow, &UpdateWorkflow::devicesScanned, this, &SelectionPage::refreshOtherDevices);
+    connect(state(WorkflowStates::deviceReadyState), &QState::entered, this,
+        &SelectionPage::refreshOtherDevices, Qt::DirectConnection);
+}
+
+void SelectionPage::refreshOtherDevices()
+{
+    const std::optional<Connection> used = workflow->selectedConnection();
+    const auto sameDevice = [](const Connection& a, const Connection& b) {
+        if (a.serialNumber.isEmpty() || b.serialNumber.isEmpty())
+            return a.path == b.path;
+        return a.model == b.model && a.serialNumber == b.serialNumber;
+    };
+    const auto named = [](const Connection& c) {
+        return QStringLiteral("%1 %2").arg(QLatin1String(modelName(c.model)),
+            c.serialNumber.isEmpty() ? QStringLiteral("at %1").arg(c.path) : c.serialNumber);
+    };
+    QList<Connection> others;
+    if (used) {
+        const QList<Connection> connections = workflow->connections();
+        for (const Connection& connection : connections) {
+            const bool known = std::any_of(others.cbegin(), others.cend(),
+                [&](const Connection& other) { return sameDevice(other, connection); });
+            if (!known && !sameDevice(connection, *used))
+                others.append(connection);
+        }
+    }
+    QStringList names;
+    for (const Connection& other : qAsConst(others))
+        names.append(named(other));
+    // The window works with one device; unplugging it is the switch, since the next one listed is
+    // then taken by itself.
+    otherDevicesNote->setText(names.isEmpty()
+            ? QString()
+            : QStringLiteral("Also connected: %1. To update %2 instead, unplug this %3.")
+                  .arg(names.join(QStringLiteral(", ")),
+                      others.size() == 1 ? QStringLiteral("it") : QStringLiteral("one of them"),
+                      named(*used)));
+    otherDevicesNote->setVisible(!names.isEmpty());
 }
 
 void SelectionPage::showResult(int mode, const QString& text)

@@ -33,6 +33,9 @@ public:
 
 private:
     void refreshUpdateList();
+    // The one-line note under the list naming the other devices of the family on USB, which the
+    // window does not use, and how to switch to one.
+    void refreshOtherDevices();
     void createStoppedOffer();
     void endStoppedOffer();
 
@@ -50,6 +53,7 @@ private:
     // Under the list: how long installing it takes.
     QLabel* estimateLabel = nullptr;
     QListWidget* componentList = nullptr;
+    QLabel* otherDevicesNote = nullptr;
     QPushButton* startUpdateButton = nullptr;
 };
 

@@ -14,10 +14,10 @@ UpdateHistoryDialog::UpdateHistoryDialog(const QList<UpdateHistoryEntry>& entrie
     : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("Update History"));
-    const QStringList headers
-        = { QStringLiteral("Time (UTC)"), QStringLiteral("Model"), QStringLiteral("Serial Number"),
-              QStringLiteral("Component"), QStringLiteral("Version Before"), QStringLiteral("Version Sent"),
-              QStringLiteral("Outcome"), QStringLiteral("Source"), QStringLiteral("SHA-256") };
+    const QStringList headers = { QStringLiteral("Time (UTC)"), QStringLiteral("Local Time"),
+        QStringLiteral("Model"), QStringLiteral("Serial Number"), QStringLiteral("Component"),
+        QStringLiteral("Version Before"), QStringLiteral("Version Sent"), QStringLiteral("Outcome"),
+        QStringLiteral("Source"), QStringLiteral("SHA-256") };
     tableWidget = new QTableWidget(entries.size(), headers.size(), this);
     tableWidget->setObjectName(QStringLiteral("historyTable"));
     tableWidget->setHorizontalHeaderLabels(headers);
@@ -27,8 +27,11 @@ UpdateHistoryDialog::UpdateHistoryDialog(const QList<UpdateHistoryEntry>& entrie
 
     for (int row = 0; row < entries.size(); ++row) {
         const UpdateHistoryEntry& entry = entries.at(entries.size() - 1 - row);
-        const QStringList cells = { entry.time.toUTC().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")),
-            entry.model, entry.serial, entry.component,
+        const QString format = QStringLiteral("yyyy-MM-dd hh:mm:ss");
+        // The record keeps UTC, which a support request needs; the user remembers the clock's time.
+        const QStringList cells = { entry.time.toUTC().toString(format),
+            entry.time.toLocalTime().toString(format + QStringLiteral(" t")), entry.model, entry.serial,
+            entry.component,
             // Before and sent read alike: the device's form, the catalogue's beside it.
             VersionText::recordedBefore(entry.component, entry.versionBefore),
             VersionText::recordedSent(entry.component, entry.versionSent),

@@ -16,6 +16,23 @@ QString DeviceAccessHint::text(const QString& path)
         .arg(path);
 }
 
+QString DeviceAccessHint::waitingText(const QString& path)
+{
+    QString fix = sandboxText();
+    if (fix.isEmpty()) {
+        fix = QStringLiteral(
+            "The udev rule installed with the updater (70-pelk-updater.rules) gives access to the user "
+            "logged in at the computer itself: log in there and start the updater. Without a seat, a "
+            "local udev rule with GROUP=\"plugdev\", MODE=\"0660\" and membership of that group do the "
+            "same.\n\nTo check who may open it: ls -l %1 and getfacl %1")
+                  .arg(path);
+    }
+    return QStringLiteral("The PELK device at %1 cannot be opened: this user account is not allowed to "
+                          "open it.\n\n%2\n\nThe updater tries again every few seconds and goes on by "
+                          "itself as soon as it may open the device.")
+        .arg(path, fix);
+}
+
 QString DeviceAccessHint::sandboxText()
 {
     const QString flatpakInfo = QStringLiteral("/.flatpak-info");

@@ -60,6 +60,11 @@ QString DeviceSelection::replugInstruction()
     return QStringLiteral("Please unplug the device, wait five seconds and plug it in again.");
 }
 
+QString DeviceSelection::accessWaitingText() const
+{
+    return accessDeniedPath ? DeviceAccessHint::waitingText(*accessDeniedPath) : QString();
+}
+
 void DeviceSelection::setWaitLimits(int rebootReturnMs, int answerMs)
 {
     rebootReturnLimitMs = rebootReturnMs;
@@ -365,7 +370,16 @@ void DeviceSelection::buildRegion(QState* regions)
         if (updatingDevice && !deviceAgent)
             QMetaObject::invokeMethod(this, &DeviceSelection::askAmongCandidates, Qt::QueuedConnection);
     });
-    connect(&workflow, &UpdateWorkflow::deviceReady, this, [this] { connectFailureTold = false; });
+    // A refused node is remembered until the device opens or its node leaves the bus: until then
+    // the retries underneath do not change what the faces say.
+    connect(monitor, &DeviceMonitor::disconnected, this, [this](const QString& path) {
+        if (accessDeniedPath == path)
+            accessDeniedPath.reset();
+    });
+    connect(&workflow, &UpdateWorkflow::deviceReady, this, [this] {
+        connectFailureTold = false;
+        accessDeniedPath.reset();
+    });
     connect(connectFailed, &QAbstractTransition::triggered, this, [this] {
         offerSuppressed = true;
         reconnectTimer.start(UpdateWorkflow::reconnectDelayMs);

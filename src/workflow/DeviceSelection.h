@@ -75,6 +75,10 @@ public:
     // A failed connection is tried again only on the monitor's next connection.
     bool isOfferSuppressed() const { return offerSuppressed; }
     bool accessDenied() const { return accessDeniedPath.has_value(); }
+    // While the device on the bus stays refused: the lasting text a face shows in place of the
+    // waits and the replug instruction, which would only alternate at each quiet retry. Empty
+    // otherwise.
+    QString accessWaitingText() const;
     LinkResult lastFailure() const { return failureResult; }
 
     void setWaitLimits(int rebootReturnMs, int answerMs);

@@ -213,6 +213,10 @@ bool UpdateWorkflow::deviceAccessDenied() const
 {
     return selection->accessDenied();
 }
+QString UpdateWorkflow::deviceAccessWaitingText() const
+{
+    return selection->accessWaitingText();
+}
 QList<Connection> UpdateWorkflow::connections() const
 {
     return deviceMonitor->connections();

@@ -117,6 +117,8 @@ public:
     bool isTransferring() const;
     // Whether the last connection failed because this account may not open the device's node.
     bool deviceAccessDenied() const;
+    // The lasting text to show while the device on the bus stays refused; empty when it is not.
+    QString deviceAccessWaitingText() const;
 
     // The devices of the family on USB at the monitor's last poll; devicesScanned() tells of each poll.
     QList<Connection> connections() const;

@@ -374,7 +374,7 @@ public:
     {
         const auto actions = window->findChildren<QAction*>();
         for (QAction* candidate : actions) {
-            if (candidate->text() == text)
+            if (QString(candidate->text()).remove(QLatin1Char('&')) == QString(text).remove(QLatin1Char('&')))
                 return candidate;
         }
         qFatal("The window has no action %s.", qPrintable(text));

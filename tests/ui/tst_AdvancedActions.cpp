@@ -498,12 +498,17 @@ void tst_AdvancedActions::closeDuringUpdateAsksFirst()
     session.dialogs->warningAnswers.enqueue(QMessageBox::No);
     QVERIFY(!session.window->close());
     QCOMPARE(session.dialogs->count(QStringLiteral("warning")), 2);
+    // The quit keys ask the same.
+    session.window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(session.window.get()));
+    QTest::keyClick(session.window.get(), Qt::Key_Q, Qt::ControlModifier);
+    QCOMPARE(session.dialogs->count(QStringLiteral("warning")), 3);
 
     QTRY_VERIFY_WITH_TIMEOUT(session.box("updatesHeading")->text().startsWith(noUpdatesPrefix), 20000);
     QCOMPARE(session.device().installCount(), 1);
     QVERIFY(session.window->close());
     QVERIFY(!session.window->isVisible());
-    QCOMPARE(session.dialogs->count(QStringLiteral("warning")), 2);
+    QCOMPARE(session.dialogs->count(QStringLiteral("warning")), 3);
 }
 
 void tst_AdvancedActions::closeConfirmedDuringUpdate()
@@ -519,11 +524,19 @@ void tst_AdvancedActions::closeConfirmedDuringUpdate()
     QVERIFY(session.click("checkUpdatesButton"));
     QTRY_COMPARE_WITH_TIMEOUT(session.planItems().size(), 1, 10000);
     QVERIFY(session.click("startUpdateButton"));
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&other));
     QTRY_COMPARE_WITH_TIMEOUT(session.statusText(),
         QStringLiteral(
             "Waiting for confirmation that the update is finished...\n\nPlease DO NOT disconnect or power "
             "down the device!"),
         15000);
+    // The request to power-cycle the device brings the window to the front.
+    QTRY_COMPARE_WITH_TIMEOUT(
+        session.statusText(), phaseStatusText(WorkflowPhase::AwaitingPowerCycle), 15000);
+    QTRY_VERIFY(session.window->isActiveWindow());
 
     session.dialogs->warningAnswers.enqueue(QMessageBox::Yes);
     QVERIFY(session.window->close());

@@ -7,6 +7,7 @@
 #include "support/TestEnvironment.h"
 #include "ui/DeviceStatusView.h"
 #include "ui/MessageBox.h"
+#include "ui/UpdateHistoryDialog.h"
 #include "update/DownloadAgent.h"
 #include "workflow/UpdateWorkflow.h"
 
@@ -107,6 +108,9 @@ private slots:
     void signalsOfButtonsAndActions();
     void showMessageReturnsAtOnce();
     void exitClosesWindow();
+    void progressTextsWrap();
+    void emptyListShowsFocus();
+    void historyShowsLocalTime();
 
 private:
     QMenu* menu(const QString& title) const;
@@ -132,7 +136,7 @@ QAction* TestMainWindow::action(const QString& text) const
 {
     const auto actions = window->findChildren<QAction*>();
     for (QAction* action : actions) {
-        if (action->text() == text)
+        if (QString(action->text()).remove(QLatin1Char('&')) == QString(text).remove(QLatin1Char('&')))
             return action;
     }
     return nullptr;
@@ -260,7 +264,8 @@ void TestMainWindow::pagesLayout()
         selectionOrder << layoutWidget(selection, i)->objectName();
     QCOMPARE(selectionOrder,
         QStringList({ "checkUpdatesButton", "resultBox", "stoppedOffer", "warningsBox", "updatesHeading",
-            "catalogueNote", "componentList", "estimateLabel", "startUpdateButton", "cancelCheckButton" }));
+            "catalogueNote", "componentList", "estimateLabel", "otherDevicesNote", "startUpdateButton",
+            "cancelCheckButton" }));
     QCOMPARE(window->findChild<QPushButton*>(QStringLiteral("checkUpdatesButton"))->text(),
         QStringLiteral("Check for Latest Updates"));
     for (int box : { 1, 3, 4 })
@@ -366,15 +371,15 @@ void TestMainWindow::fileMenuFollowsControlKey()
     };
 
     const QStringList plain
-        = { "Install Update Bundle...", "Check for New Version of Pelk Updater", "E&xit" };
+        = { "Install Update &Bundle...", "Check for &New Version of Pelk Updater", "E&xit" };
     QCOMPARE(open(false), plain);
     QCOMPARE(open(true),
         QStringList(
-            { "Advanced", "Install Update Bundle...", "Check for New Version of Pelk Updater", "E&xit" }));
+            { "&Advanced", "Install Update &Bundle...", "Check for &New Version of Pelk Updater", "E&xit" }));
     QCOMPARE(open(false), plain);
 
     // The entry is the Advanced submenu itself.
-    QCOMPARE(fileMenu->actions().first()->menu()->title(), QStringLiteral("Advanced"));
+    QCOMPARE(fileMenu->actions().first()->menu()->title(), QStringLiteral("&Advanced"));
     QCOMPARE(action(QStringLiteral("E&xit"))->menuRole(), QAction::QuitRole);
 }
 
@@ -387,8 +392,8 @@ void TestMainWindow::advancedMenuEntries()
     for (const QAction* entry : actions)
         entries << (entry->isSeparator() ? QStringLiteral("-") : entry->text());
     QCOMPARE(entries,
-        QStringList({ "Install MCU Firmware...", "Install DSP Firmware...", "Install Styles...",
-            "Install Ensemble Audio...", "-", "List All Components", "-", "Set Manifest URL..." }));
+        QStringList({ "Install &MCU Firmware...", "Install &DSP Firmware...", "Install &Styles...",
+            "Install &Ensemble Audio...", "-", "&List All Components", "-", "Set Manifest &URL..." }));
 
     // The install actions share one group, which the workflow switches on and off as a whole.
     auto* group = window->findChild<QActionGroup*>();
@@ -407,7 +412,7 @@ void TestMainWindow::advancedMenuFromKeyboard()
     QTRY_VERIFY(advanced->isVisible());
     // No device: the install entries are off, so the keyboard starts on the catalogue's URL.
     QVERIFY(advanced->activeAction());
-    QCOMPARE(advanced->activeAction()->text(), QStringLiteral("Set Manifest URL..."));
+    QCOMPARE(advanced->activeAction()->text(), QStringLiteral("Set Manifest &URL..."));
     QTest::keyClick(advanced, Qt::Key_Escape);
     QTRY_VERIFY(!advanced->isVisible());
 }
@@ -448,12 +453,13 @@ void TestMainWindow::helpMenu()
     QMenu* help = menu(QStringLiteral("&Help"));
     QVERIFY(help);
     QCOMPARE(help->actions().size(), 5);
-    QCOMPARE(help->actions().first()->text(), QStringLiteral("About Pelk Updater..."));
+    QCOMPARE(help->actions().first()->text(), QStringLiteral("&About Pelk Updater..."));
     QVERIFY(help->actions().at(1)->isSeparator());
     QStringList support;
     for (const QAction* entry : help->actions().mid(2))
         support.append(entry->text());
-    QCOMPARE(support, QStringList({ "Update History...", "Show Log Folder", "Save Diagnostics Report..." }));
+    QCOMPARE(
+        support, QStringList({ "Update &History...", "Show &Log Folder", "Save &Diagnostics Report..." }));
     QCOMPARE(help->actions().first()->menuRole(), QAction::AboutRole);
     QCOMPARE(window->menuBar()->actions().size(), 2);
 }
@@ -537,6 +543,44 @@ void TestMainWindow::exitClosesWindow()
     QVERIFY(window->isVisible());
     action(QStringLiteral("E&xit"))->trigger();
     QVERIFY(!window->isVisible());
+}
+
+// A step text longer than the page takes more lines: the window need not grow for it.
+void TestMainWindow::progressTextsWrap()
+{
+    const auto* pages = window->findChild<QStackedWidget*>();
+    for (const char* name :
+        { "componentLabel", "downloadLabel", "installLabel", "overallLabel", "estimateLabel" }) {
+        window->findChild<QLabel*>(QLatin1String(name))
+            ->setText(QStringLiteral("Installing a long file name, ").repeated(20));
+        QVERIFY2(pages->minimumSizeHint().width() <= pages->width(), name);
+    }
+}
+
+void TestMainWindow::emptyListShowsFocus()
+{
+    auto* pages = window->findChild<QStackedWidget*>();
+    pages->setCurrentIndex(1);
+    auto* list = window->findChild<QListWidget*>(QStringLiteral("componentList"));
+    QCOMPARE(list->count(), 0);
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    const QImage unfocused = list->grab().toImage();
+    list->setFocus(Qt::TabFocusReason);
+    QTRY_VERIFY(list->hasFocus());
+    QVERIFY(list->grab().toImage() != unfocused);
+}
+
+void TestMainWindow::historyShowsLocalTime()
+{
+    qputenv("TZ", "IST-5:30");
+    UpdateHistoryEntry entry;
+    entry.time = QDateTime(QDate(2026, 12, 9), QTime(5, 0), Qt::UTC);
+    const UpdateHistoryDialog dialog({ entry });
+    const auto* table = dialog.findChild<QTableWidget*>();
+    const QStringList cells = { table->horizontalHeaderItem(1)->text(), table->item(0, 1)->text() };
+    qunsetenv("TZ");
+    QCOMPARE(cells, QStringList({ "Local Time", "2026-12-09 10:30:00 IST" }));
 }
 
 } // namespace PelkPlus

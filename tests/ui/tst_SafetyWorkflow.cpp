@@ -8,6 +8,7 @@
 #include "app/PelkVersion.h"
 #include "app/UpdateHistory.h"
 #include "device/DeviceInfo.h"
+#include "workflow/DeviceAccessHint.h"
 #include "workflow/DiagnosticsReport.h"
 #include "support/FixedPowerStatus.h"
 #include "support/WindowHarness.h"
@@ -381,6 +382,47 @@ void tst_SafetyWorkflow::scenario_data()
            "open it.\n\nThe udev rule installed with the updater gives access to the user logged in at the "
            "computer itself, not to a session over ssh, a cron job or a service.";
 
+    // The panel keeps its width through the reboots, so the page beside it does not shift.
+    QTest::newRow("panel width through the reboots")
+        << Devices { plus("PKA", { "MP", "DSP" }) } << Scenario([](WorkflowSession& s) {
+               const QWidget* panel = s.child<QWidget>("statusWidget");
+               s.timeline.watch(QStringLiteral("width"), [panel] { return QString::number(panel->width()); });
+               return started(s, { plusMcu, plusDsp }) && nothingLeft(s)
+                   && s.timeline.texts(QStringLiteral("device"))
+                          .contains(QStringLiteral("The device is restarting..."))
+                   && s.timeline.texts(QStringLiteral("width")).size() == 1;
+           })
+        << QStringList { "MP 3.2.7, DSP 3.1.2" } << QString();
+    // Refused past two quiet retries: after the one box, page and panel do not change at a retry,
+    // until access comes and the window goes on by itself.
+    SimulatedDeviceSettings refusedAWhile = plus(QStringLiteral("PKA"), {});
+    refusedAWhile.refuseOpenMs = 2 * UpdateWorkflow::reconnectDelayMs + 1500;
+    QTest::newRow("access refused past two retries")
+        << Devices { refusedAWhile } << Scenario([](WorkflowSession& s) {
+               s.timeline.watch(QStringLiteral("prompt"), [&s] { return s.promptText(); });
+               const QString lasting = DeviceAccessHint::waitingText(QStringLiteral("sim/PKA"));
+               if (!waitUntil([&] { return s.selectionPageShown(); }, 4 * UpdateWorkflow::reconnectDelayMs))
+                   return false;
+               const QStringList prompts = s.timeline.texts(QStringLiteral("prompt"));
+               const QStringList panel = s.timeline.texts(QStringLiteral("device"));
+               return prompts.indexOf(lasting) == prompts.size() - 1
+                   && panel.indexOf(QStringLiteral("No access to the device")) == panel.size() - 2
+                   && s.messageTitles().count(QStringLiteral("Connection Failure")) == 1;
+           })
+        << QStringList { "nothing" } << "Connection Failure: The device at sim/PKA cannot be opened";
+    // The window names the other device; unplugging this one is the switch.
+    QTest::newRow("another device named, and taken when this one goes") << Devices { plus("PKA", {}),
+        plus("PKB", {}, Base) } << Scenario([](WorkflowSession& s) {
+        const QLabel* note = s.label("otherDevicesNote");
+        const bool named = selected(s) && waitUntil([&] {
+            return note->isVisible()
+                && note->text()
+                == QLatin1String("Also connected: Pelk PKB. To update it instead, unplug this Pelk+ PKA.");
+        });
+        setPlugged(s, 0, false);
+        return named && selected(s, QStringLiteral("Pelk")) && waitUntil([&] { return !note->isVisible(); });
+    }) << QStringList { "nothing", "nothing" } << QString();
+
     // Swapped within one poll of the monitor: the Pelk comes while the Pelk+'s agent still exists.
     QTest::newRow("swap within one poll")
         << Devices { plus("PKA", {}), plus("PKB", {}, Base) } << Scenario([](WorkflowSession& s) {
@@ -613,7 +655,7 @@ void tst_SafetyWorkflow::scenario_data()
         return shown.kind == QLatin1String("dialog")
             && confirmed.text == QStringLiteral("The report was saved to %1.").arg(saved)
             && !(report.permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther))
-            && shown.text.section(QLatin1Char('|'), 1, 6)
+            && shown.text.section(QLatin1Char('|'), 2, 7)
             == QLatin1String("Pelk+|PKA|MCU Firmware|Production 1.2|Production 2.7 (3.2.7)|verified")
             && s.dialogs->openedUrls == QList<QUrl> { QUrl::fromLocalFile(LogFile::folderPath()) }
         && text.contains(QLatin1String("Pelk+, serial number PKA, path sim/PKA: MCU Firmware Production 2.7"))
