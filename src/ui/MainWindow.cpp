@@ -7,6 +7,7 @@
 #include "ui/SelectionPage.h"
 #include "ui/UpdateReport.h"
 #include "ui/WindowDialogs.h"
+#include "workflow/UpdateFailure.h"
 #include "workflow/UpdateWorkflow.h"
 #include "workflow/WorkflowPhase.h"
 #include "workflow/WorkflowStates.h"
@@ -236,7 +237,7 @@ void MainWindow::createStateMachine()
         state(WorkflowStates::noDeviceState), &QState::entered, this,
         [this] {
             if (workflow->phase() == WorkflowPhase::Installing)
-                progressPage->showStatus(UpdateReport::interruptedText(), MessageKind::Warning);
+                progressPage->showStatus(updateFailureText(UpdateFailure::DeviceLost), MessageKind::Warning);
         },
         Qt::DirectConnection);
     connect(promptConnectState, &QState::entered, this, &MainWindow::showConnectPrompt, Qt::DirectConnection);
@@ -252,7 +253,7 @@ void MainWindow::createStateMachine()
             const std::optional<UpdateJournal> stopped = workflow->interruptedUpdate();
             if (!stopped)
                 return;
-            if (!updateReport->transferInterrupted())
+            if (failureToTell.isEmpty())
                 selectionPage->showResult(int(MessageMode::Warning), stopped->stoppedText());
             selectionPage->offerStoppedUpdate();
         },
@@ -280,9 +281,11 @@ void MainWindow::showWorkflowMessage(MessageKind kind, const QString& title, con
 
 void MainWindow::showUpdateEnd(UpdateOutcome outcome, int mode, const QString& text)
 {
-    Q_UNUSED(outcome)
     selectionPage->showResult(mode, text);
-    interruptionToTell = updateReport->transferInterrupted();
+    // Whatever ended the update without its device is said on the connect prompt too, until the
+    // device is back and planned again.
+    interruptionToTell = outcome != UpdateOutcome::Done;
+    failureToTell = interruptionToTell ? text : QString();
     if (interruptionToTell && workflow->state(WorkflowStates::promptConnectState)->active())
         showConnectPrompt();
 }
@@ -290,8 +293,8 @@ void MainWindow::showUpdateEnd(UpdateOutcome outcome, int mode, const QString& t
 void MainWindow::showConnectPrompt()
 {
     if (interruptionToTell) {
-        promptLabel->setText(UpdateReport::interruptedText() + QStringLiteral("\n\n")
-            + phaseStatusText(WorkflowPhase::NoDevice));
+        promptLabel->setText(
+            failureToTell + QStringLiteral("\n\n") + phaseStatusText(WorkflowPhase::NoDevice));
     }
 }
 

@@ -82,6 +82,8 @@ private:
     QAction* advancedShortcut = nullptr;
     // A transfer was cut off by the device's loss; the connect prompt says so until it is back.
     bool interruptionToTell = false;
+    // What the lasting strip says of the last update that did not end well; empty after one that did.
+    QString failureToTell;
 };
 
 } // namespace PelkPlus
