@@ -194,7 +194,8 @@ void tst_UpdateWorkflowEngine::scenario_data()
                lowBattery(f);
                return started(f, 1) && f.workflow()->phase() == WorkflowPhase::Planned
                    && !QTest::qWaitFor([&] { return f.workflow()->isUpdating(); }, 500)
-                   && f.device().packetsReceived() == 0 && f.power->reads == 1 && f.sleep->switchedOn == 0;
+                   && f.device().packetsReceived() == 0 && f.power->reads == 1 && f.sleep->switchedOn == 0
+                   && f.workflow()->lastFailure() == UpdateFailure::Power;
            })
         << -1 << Phases { P::Idle, P::Checking, P::Planned } << QStringList { "nothing" }
         << lowBatteryQuestion;
@@ -240,12 +241,31 @@ void tst_UpdateWorkflowEngine::scenario_data()
                    && QTest::qWaitFor([&] { return !f.workflow()->hasDevice(); }, 5000)
                    && f.workflow()->lastDeviceFailure() == LinkWriteFailed && f.sleep->switchedOff == 1
                    && UpdateHistory().entries().size() == recorded + 1
-                   && UpdateHistory().entries().constLast().outcome == UpdateHistoryEntry::DeviceLost;
+                   && UpdateHistory().entries().constLast().outcome == UpdateHistoryEntry::DeviceLost
+                   && f.workflow()->lastFailure() == UpdateFailure::DeviceLost
+                   && f.workflow()->installSummary().notInstalled() == QStringList { "MCU Firmware" };
            })
         << ends(UpdateOutcome::Failed) << Phases { P::Installing, P::Checking } << QStringList { "nothing" }
         << "Update Failure: The update could not be completed.\n\nThe device "
            "was disconnected before the update was finished. Connect it "
            "again: what was not installed is planned again once it is back.";
+
+    // Back after it was pulled out mid-Styles, the device is planned again from the last check by
+    // itself: what was not installed is on the list, ready to start.
+    SimulatedDeviceSettings pulled = plus({ "Styles" });
+    pulled.unplugAfterPacket = 60;
+    QTest::newRow("unplugged during Styles, planned again once back")
+        << Devices { pulled } << EngineScript([](EngineFixture& f) {
+               if (!started(f, 1) || !f.waitForOutcome() || !f.waitForPhase(P::NoDevice)
+                   || f.workflow()->lastFailure() != UpdateFailure::DeviceLost)
+                   return false;
+               f.phases.clear();
+               f.plug();
+               return replanned(f, 1) && f.workflow()->plan().constFirst().type == ComponentType::Styles;
+           })
+        << ends(UpdateOutcome::Failed) << Phases { P::Checking, P::Planned } << QStringList { "nothing" }
+        << "Update Failure: The update could not be completed.\n\nThe device was disconnected before the "
+           "update was finished. Connect it again: what was not installed is planned again once it is back.";
 
     // A write that fails while the device stays is no lost device: recorded as failed once the
     // monitor would have seen it gone.
