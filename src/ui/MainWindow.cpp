@@ -241,6 +241,8 @@ void MainWindow::createStateMachine()
         },
         Qt::DirectConnection);
     connect(promptConnectState, &QState::entered, this, &MainWindow::showConnectPrompt, Qt::DirectConnection);
+    connect(state(WorkflowStates::promptReplugState), &QState::entered, this, &MainWindow::showConnectPrompt,
+        Qt::DirectConnection);
     connect(
         state(WorkflowStates::deviceReadyState), &QState::entered, this,
         [this] { interruptionToTell = false; }, Qt::DirectConnection);
@@ -286,16 +288,17 @@ void MainWindow::showUpdateEnd(UpdateOutcome outcome, int mode, const QString& t
     // device is back and planned again.
     interruptionToTell = outcome != UpdateOutcome::Done;
     failureToTell = interruptionToTell ? text : QString();
-    if (interruptionToTell && workflow->state(WorkflowStates::promptConnectState)->active())
-        showConnectPrompt();
+    showConnectPrompt();
 }
 
 void MainWindow::showConnectPrompt()
 {
-    if (interruptionToTell) {
-        promptLabel->setText(
-            failureToTell + QStringLiteral("\n\n") + phaseStatusText(WorkflowPhase::NoDevice));
-    }
+    // The phase, not the states' activity: a state is active only once its entry is told.
+    const bool replug = workflow->phase() == WorkflowPhase::NotAnswering;
+    if (!interruptionToTell || (!replug && workflow->phase() != WorkflowPhase::NoDevice))
+        return;
+    promptLabel->setText(failureToTell + QStringLiteral("\n\n")
+        + phaseStatusText(replug ? WorkflowPhase::NotAnswering : WorkflowPhase::NoDevice));
 }
 
 } // namespace PelkPlus

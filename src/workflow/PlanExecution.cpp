@@ -250,6 +250,9 @@ void PlanExecution::sendCurrent()
         break;
     default:
         qCritical() << "MainWindow::onDownloadFinished: Unexpected component type.";
+        installFailureDetail
+            = QStringLiteral("%1 is not a component the device can take, so nothing was sent to it.")
+                  .arg(componentTypeName(component->type));
         emit workflow.installFailure();
         return;
     }
@@ -258,6 +261,7 @@ void PlanExecution::sendCurrent()
     // Whatever made the plan, an MCU without the USB boot loader never receives firmware.
     if (component->type == ComponentType::McuFirmware && !UpdatePlanner::canUpdateMcuByUsb(info)) {
         qCritical().noquote() << UpdatePlanner::mcuNotUpdatableWarning();
+        installFailureDetail = UpdatePlanner::mcuNotUpdatableWarning();
         emit workflow.installFailure();
         return;
     }
