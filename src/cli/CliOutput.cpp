@@ -1,6 +1,7 @@
 #include "cli/CliOutput.h"
 
 #include "cli/StandardStreams.h"
+#include "workflow/UpdateFailure.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -92,23 +93,23 @@ QString CliOutput::errorKindForTitle(const QString& title)
     static const struct
     {
         const char* title;
-        const char* kind;
+        UpdateFailure failure;
     } kinds[] = {
-        { "Update Check Failure", "check" },
-        { "Update Bundle", "bundle" },
-        { "Download Failure", "download" },
-        { "Update Failure", "install" },
-        { "Reboot Failure", "reboot" },
-        { "Connection Failure", "connection" },
-        { "Invalid File", "file" },
-        { "Update Stopped", "stopped" },
-        { "Update Not Applied", "not-applied" },
+        { "Update Check Failure", UpdateFailure::Check },
+        { "Update Bundle", UpdateFailure::Bundle },
+        { "Download Failure", UpdateFailure::Download },
+        { "Update Failure", UpdateFailure::Install },
+        { "Reboot Failure", UpdateFailure::Reboot },
+        { "Connection Failure", UpdateFailure::Connection },
+        { "Invalid File", UpdateFailure::File },
+        { "Update Stopped", UpdateFailure::Stopped },
+        { "Update Not Applied", UpdateFailure::NotApplied },
     };
     for (const auto& known : kinds) {
         if (title == QLatin1String(known.title))
-            return QLatin1String(known.kind);
+            return QLatin1String(updateFailureName(known.failure));
     }
-    return QStringLiteral("failure");
+    return QLatin1String(updateFailureName(UpdateFailure::None));
 }
 
 void CliOutput::close(int exitCode)

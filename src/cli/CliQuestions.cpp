@@ -1,6 +1,7 @@
 #include "cli/CliQuestions.h"
 
 #include "cli/CliOutput.h"
+#include "workflow/UpdateFailure.h"
 
 namespace PelkPlus {
 
@@ -27,7 +28,7 @@ bool CliQuestions::confirm(const QString& title, const QString& text)
         return true;
     }
     declined = true;
-    cliOutput->error(refusalText(title, text));
+    cliOutput->error(refusalText(title, text), QLatin1String(updateFailureName(UpdateFailure::Power)));
     return false;
 }
 

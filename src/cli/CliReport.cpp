@@ -50,42 +50,11 @@ QString CliReport::unsignedRefusalText()
         "device. Give --allow-unsigned to install from it anyway.");
 }
 
-QString CliReport::completionText(const QList<InstalledComponent>& components)
-{
-    int verified = 0;
-    QStringList unchecked;
-    for (const InstalledComponent& component : components) {
-        if (component.confirmed)
-            ++verified;
-        else
-            unchecked.append(componentTypeName(component.type));
-    }
-    const int count = int(components.size());
-    const QString counted = QStringLiteral("%1 %2").arg(count).arg(
-        count == 1 ? QStringLiteral("component") : QStringLiteral("components"));
-    if (unchecked.isEmpty())
-        return QStringLiteral("Update complete: %1 installed and verified.").arg(counted);
-    // A file from this computer carries no version that the device's could be compared with.
-    return QStringLiteral("Update complete: %1 installed, %2 verified (no version known for: %3).")
-        .arg(counted)
-        .arg(verified)
-        .arg(unchecked.join(QStringLiteral(", ")));
-}
-
 CliReport::CliReport(CliOptions::Command command, CliOutput* output, UpdateWorkflow* workflow)
     : command(command)
     , cliOutput(output)
     , workflow(workflow)
 { }
-
-void CliReport::addVerification(
-    ComponentType type, const QString& before, const QString& sent, VerificationOutcome outcome)
-{
-    if (outcome == VerificationOutcome::NotApplied)
-        notApplied.append(type);
-    else
-        installed.append({ type, before, sent, outcome == VerificationOutcome::Verified });
-}
 
 std::optional<int> CliReport::reportPlan(const Connection& device)
 {
@@ -145,8 +114,11 @@ int CliReport::reportResult(const Connection& device)
     // did not take.
     const QList<Component> left = command == CliOptions::Update ? workflow->plan() : QList<Component>();
     cliOutput->result(QStringLiteral("Device versions:\n") + DeviceReport::versionLines(info));
+    const InstallSummary& summary = workflow->installSummary();
     QJsonArray done;
-    for (const InstalledComponent& component : qAsConst(installed)) {
+    QList<ComponentType> sent = summary.notApplied();
+    for (const InstallSummary::Installed& component : summary.installed()) {
+        sent.append(component.type);
         QJsonObject entry { { QStringLiteral("component"), componentTypeName(component.type) },
             { QStringLiteral("before"), component.before },
             { QStringLiteral("confirmed"), component.confirmed } };
@@ -159,17 +131,22 @@ int CliReport::reportResult(const Connection& device)
         done.append(entry);
     }
     // "updates" of check lists what is to be installed; after an update the list is of what the
-    // device did not take, which has a name of its own.
+    // device did not take, which has a name of its own. A component never sent was not refused.
+    QList<Component> refused;
+    for (const Component& component : left) {
+        if (sent.contains(component.type))
+            refused.append(component);
+    }
     cliOutput->object(QJsonObject { { QStringLiteral("device"), DeviceReport::deviceObject(device, &info) },
-        { QStringLiteral("installed"), done }, { QStringLiteral("notApplied"), componentArray(left) },
+        { QStringLiteral("installed"), done }, { QStringLiteral("notApplied"), componentArray(refused) },
         { QStringLiteral("verified"), command == CliOptions::Update && workflow->isCatalogueVerified() } });
     // A component the device did not take ends the update before the next one is sent, so only
     // that one is named; otherwise what the plan made again still lists did not take.
     QStringList names;
-    for (ComponentType type : qAsConst(notApplied))
+    for (ComponentType type : summary.notApplied())
         names.append(componentTypeName(type));
     if (names.isEmpty()) {
-        for (const Component& component : left)
+        for (const Component& component : qAsConst(refused))
             names.append(componentTypeName(component.type));
     }
     if (!names.isEmpty()) {
@@ -178,7 +155,7 @@ int CliReport::reportResult(const Connection& device)
             QStringLiteral("not-applied"));
         return 1;
     }
-    cliOutput->info(completionText(installed));
+    cliOutput->info(summary.completionText());
     return 0;
 }
 

@@ -3,7 +3,7 @@
 #include "cli/CliOptions.h"
 #include "device/Connection.h"
 #include "update/ComponentType.h"
-#include "workflow/InstallVerifier.h"
+#include "workflow/InstallSummary.h"
 
 #include <QList>
 #include <QString>
@@ -16,7 +16,8 @@ class CliOutput;
 class UpdateWorkflow;
 
 // The answers of the check, update and install commands, for a person and as JSON: the plan a
-// check made, and how an update ended (what the device came back with, and what it did not take).
+// check made, and how an update ended (what the device came back with, and what it did not take),
+// from the workflow's own summary of the update.
 class CliReport
 {
 public:
@@ -28,24 +29,7 @@ public:
     static constexpr int unsignedCatalogueExitCode = 6;
     static QString unsignedRefusalText();
 
-    // A component the device came back with: its versions before and sent, as the user reads them.
-    struct InstalledComponent
-    {
-        ComponentType type;
-        QString before;
-        QString sent;
-        // The device reports the version sent.
-        bool confirmed = false;
-    };
-    // The last line of an update that ended well: "Update complete: 2 components installed and
-    // verified."
-    static QString completionText(const QList<InstalledComponent>& components);
-
     CliReport(CliOptions::Command command, CliOutput* output, UpdateWorkflow* workflow);
-
-    // What the device reports after a component was sent, as the workflow found it.
-    void addVerification(
-        ComponentType type, const QString& before, const QString& sent, VerificationOutcome outcome);
 
     // The plan the check made for device. The exit code when the command ends with it (a check,
     // nothing to install, only a service update, or an unsigned catalogue without consent), none
@@ -58,9 +42,6 @@ private:
     CliOptions::Command command;
     CliOutput* cliOutput;
     UpdateWorkflow* workflow;
-    // The components the device came back without, in the order they were sent.
-    QList<ComponentType> notApplied;
-    QList<InstalledComponent> installed;
 };
 
 } // namespace PelkPlus

@@ -8,6 +8,7 @@
 #include "workflow/ComponentFileName.h"
 #include "workflow/DeviceChoice.h"
 #include "workflow/DeviceSelection.h"
+#include "workflow/InstallSummary.h"
 #include "workflow/PowerCheck.h"
 #include "workflow/UpdateJournal.h"
 #include "workflow/UpdateWorkflow.h"
@@ -52,10 +53,6 @@ WorkflowRunner::WorkflowRunner(const CliOptions& options, CliOutput* output, QOb
     connect(workflow, &WorkflowNotifier::devicesScanned, this, &WorkflowRunner::onScanned);
     connect(workflow, &WorkflowNotifier::phaseChanged, this, &WorkflowRunner::onPhaseChanged);
     connect(workflow, &WorkflowNotifier::updateEnded, this, &WorkflowRunner::onUpdateEnded);
-    connect(workflow, &WorkflowNotifier::componentVerified, this,
-        [this](ComponentType type, const QString& before, const QString& sent, VerificationOutcome outcome) {
-            report.addVerification(type, before, sent, outcome);
-        });
     connect(workflow, &WorkflowNotifier::messageRequested, this, &WorkflowRunner::onMessage);
     progressLines = new ProgressLines(workflow, output, options.command != CliOptions::Install, this);
     // A retry's pause is counted down every second, for a face that redraws its line; here each
@@ -199,19 +196,14 @@ void WorkflowRunner::onUpdateEnded(UpdateOutcome outcome)
         finish(report.reportResult(readyConnection));
         return;
     case UpdateOutcome::Failed:
-        if (!failureShown) {
-            if (workflow->hasDevice())
-                cliOutput->error(QStringLiteral("The update failed."), QStringLiteral("install"));
-            else
-                cliOutput->error(
-                    QStringLiteral("The device was disconnected."), QStringLiteral("device-lost"));
-        }
-        finish(workflow->deviceAccessDenied() ? 2 : 1);
-        return;
     case UpdateOutcome::Stopped:
-        if (!failureShown)
-            cliOutput->error(QStringLiteral("The update was stopped."), QStringLiteral("stopped"));
-        finish(1);
+        // The window's lasting strip says the same: what was not installed, why, and what next.
+        if (!failureShown) {
+            cliOutput->error(InstallSummary::failureText(
+                                 workflow->installSummary().notInstalled(), workflow->lastFailure()),
+                QLatin1String(updateFailureName(workflow->lastFailure())));
+        }
+        finish(outcome == UpdateOutcome::Failed && workflow->deviceAccessDenied() ? 2 : 1);
         return;
     }
 }
@@ -299,7 +291,8 @@ bool WorkflowRunner::powerAllowsUpdate()
     const QString warning = workflow->powerWarning(workflow->estimate());
     if (warning.isEmpty())
         return true;
-    cliOutput->error(CliQuestions::refusalText(PowerCheck::title(), warning));
+    cliOutput->error(CliQuestions::refusalText(PowerCheck::title(), warning),
+        QLatin1String(updateFailureName(UpdateFailure::Power)));
     finish(lowPowerExitCode);
     return false;
 }
@@ -365,9 +358,12 @@ void WorkflowRunner::onMessage(MessageKind kind, const QString& title, const QSt
         cliOutput->info(text);
         return;
     }
+    // The kind the engine noted as it told the failure; the title's for a message that noted none.
+    const UpdateFailure failure = workflow->lastFailure();
     cliOutput->error(title.isEmpty() ? text : title + QStringLiteral(": ") + text,
-        workflow->deviceAccessDenied() ? QStringLiteral("device-access")
-                                       : CliOutput::errorKindForTitle(title));
+        workflow->deviceAccessDenied()       ? QLatin1String(updateFailureName(UpdateFailure::DeviceAccess))
+            : failure != UpdateFailure::None ? QLatin1String(updateFailureName(failure))
+                                             : CliOutput::errorKindForTitle(title));
     // During an update the workflow goes on to its end, which updateEnded tells; any other
     // failure ends the command.
     if (runPhase == Updating) {

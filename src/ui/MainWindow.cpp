@@ -7,6 +7,7 @@
 #include "ui/SelectionPage.h"
 #include "ui/UpdateReport.h"
 #include "ui/WindowDialogs.h"
+#include "workflow/UpdateFailure.h"
 #include "workflow/UpdateWorkflow.h"
 #include "workflow/WorkflowPhase.h"
 #include "workflow/WorkflowStates.h"
@@ -257,7 +258,7 @@ void MainWindow::createStateMachine()
         state(WorkflowStates::noDeviceState), &QState::entered, this,
         [this] {
             if (workflow->phase() == WorkflowPhase::Installing)
-                progressPage->showStatus(UpdateReport::interruptedText(), MessageKind::Warning);
+                progressPage->showStatus(updateFailureText(UpdateFailure::DeviceLost), MessageKind::Warning);
         },
         Qt::DirectConnection);
     connect(promptConnectState, &QState::entered, this, &MainWindow::showConnectPrompt, Qt::DirectConnection);
@@ -269,6 +270,8 @@ void MainWindow::createStateMachine()
             activateWindow();
             QApplication::alert(this);
         },
+        Qt::DirectConnection);
+    connect(state(WorkflowStates::promptReplugState), &QState::entered, this, &MainWindow::showConnectPrompt,
         Qt::DirectConnection);
     connect(
         state(WorkflowStates::deviceReadyState), &QState::entered, this,
@@ -282,7 +285,7 @@ void MainWindow::createStateMachine()
             const std::optional<UpdateJournal> stopped = workflow->interruptedUpdate();
             if (!stopped)
                 return;
-            if (!updateReport->transferInterrupted())
+            if (failureToTell.isEmpty())
                 selectionPage->showResult(int(MessageMode::Warning), stopped->stoppedText());
             selectionPage->offerStoppedUpdate();
         },
@@ -310,19 +313,22 @@ void MainWindow::showWorkflowMessage(MessageKind kind, const QString& title, con
 
 void MainWindow::showUpdateEnd(UpdateOutcome outcome, int mode, const QString& text)
 {
-    Q_UNUSED(outcome)
     selectionPage->showResult(mode, text);
-    interruptionToTell = updateReport->transferInterrupted();
-    if (interruptionToTell && workflow->state(WorkflowStates::promptConnectState)->active())
-        showConnectPrompt();
+    // Whatever ended the update without its device is said on the connect prompt too, until the
+    // device is back and planned again.
+    interruptionToTell = outcome != UpdateOutcome::Done;
+    failureToTell = interruptionToTell ? text : QString();
+    showConnectPrompt();
 }
 
 void MainWindow::showConnectPrompt()
 {
-    if (interruptionToTell) {
-        promptLabel->setText(UpdateReport::interruptedText() + QStringLiteral("\n\n")
-            + phaseStatusText(WorkflowPhase::NoDevice));
-    }
+    // The phase, not the states' activity: a state is active only once its entry is told.
+    const bool replug = workflow->phase() == WorkflowPhase::NotAnswering;
+    if (!interruptionToTell || (!replug && workflow->phase() != WorkflowPhase::NoDevice))
+        return;
+    promptLabel->setText(failureToTell + QStringLiteral("\n\n")
+        + phaseStatusText(replug ? WorkflowPhase::NotAnswering : WorkflowPhase::NoDevice));
 }
 
 } // namespace PelkPlus

@@ -80,8 +80,11 @@ private:
     QAction* checkAppUpdateAction = nullptr;
     QAction* installBundleAction = nullptr;
     QAction* advancedShortcut = nullptr;
-    // A transfer was cut off by the device's loss; the connect prompt says so until it is back.
+    // The last update ended without all its components; the connect and replug prompts say what was
+    // not installed, and why, until the device is back.
     bool interruptionToTell = false;
+    // What the lasting strip says of the last update that did not end well; empty after one that did.
+    QString failureToTell;
 };
 
 } // namespace PelkPlus

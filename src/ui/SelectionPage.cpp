@@ -262,6 +262,9 @@ void SelectionPage::refreshUpdateList()
     } else if (workflow->isFetchingManifest()) {
         // Fetching can last until the download's no-progress limit; the heading says why nothing shows.
         updatesHeading->showInformation(phaseStatusText(WorkflowPhase::Checking));
+    } else if (!workflow->checkFailureText().isEmpty()) {
+        // The box that told of a failed check goes; what to try stays on the page.
+        updatesHeading->showWarning(workflow->checkFailureText());
     } else {
         updatesHeading->clear();
     }

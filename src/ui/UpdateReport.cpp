@@ -1,6 +1,7 @@
 #include "ui/UpdateReport.h"
 
 #include "ui/MessageBox.h"
+#include "workflow/InstallSummary.h"
 #include "workflow/UpdateWorkflow.h"
 
 namespace PelkPlus {
@@ -42,16 +43,9 @@ UpdateReport::UpdateReport(UpdateWorkflow* engine, QObject* parent)
 
 UpdateReport::~UpdateReport() = default;
 
-QString UpdateReport::completionText(int count)
+QString UpdateReport::failureText(const UpdateWorkflow& engine)
 {
-    return count == 1 ? QStringLiteral("Update complete: 1 component installed and verified.")
-                      : QStringLiteral("Update complete: %1 components installed and verified.").arg(count);
-}
-
-QString UpdateReport::interruptedText()
-{
-    return QStringLiteral("The transfer to the device was interrupted. The update must be run again once "
-                          "the device is back.");
+    return InstallSummary::failureText(engine.installSummary().notInstalled(), engine.lastFailure());
 }
 
 void UpdateReport::onPhaseChanged(WorkflowPhase phase)
@@ -70,11 +64,9 @@ void UpdateReport::onUpdateEnded(UpdateOutcome outcome)
     running = false;
     interrupted = outcome != UpdateOutcome::Done && lastUpdatePhase == WorkflowPhase::Installing;
     if (outcome == UpdateOutcome::Done)
-        emit ended(outcome, int(MessageMode::Information), completionText(components));
-    else if (interrupted)
-        emit ended(outcome, int(MessageMode::Warning), interruptedText());
+        emit ended(outcome, int(MessageMode::Information), workflow->installSummary().completionText());
     else
-        emit ended(outcome, int(MessageMode::Hidden), QString());
+        emit ended(outcome, int(MessageMode::Warning), failureText(*workflow));
 }
 
 } // namespace PelkPlus

@@ -11,8 +11,8 @@ namespace PelkPlus {
 class UpdateWorkflow;
 
 // Follows each update through the phases the workflow tells and says, once it has ended, what the
-// user is to know: how many components were installed, or that a transfer was cut off and the
-// update must be run again.
+// user is to know, in the engine's words: what was installed and verified, or what was not
+// installed, why, and what to do next.
 class UpdateReport : public QObject
 {
     Q_OBJECT
@@ -22,8 +22,8 @@ public:
     explicit UpdateReport(UpdateWorkflow* engine, QObject* parent = nullptr);
     ~UpdateReport() override;
 
-    static QString completionText(int components);
-    static QString interruptedText();
+    // What the lasting strip says after an update that did not end well.
+    static QString failureText(const UpdateWorkflow& workflow);
     // Whether the last update ended while a file was on its way to the device.
     bool transferInterrupted() const { return interrupted; }
     // The components of the last update that began.

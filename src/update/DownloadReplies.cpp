@@ -52,6 +52,14 @@ QString DownloadReplies::displayUrl(const QUrl& url)
     return redactedUrl(url).toString();
 }
 
+QString DownloadReplies::displayServer(const QUrl& url)
+{
+    if (url.host().isEmpty())
+        return QString();
+    const int port = url.port(url.scheme() == QLatin1String("https") ? 443 : 80);
+    return QStringLiteral("%1:%2").arg(url.host()).arg(port);
+}
+
 QString DownloadReplies::displaySource(const QString& text)
 {
     const QUrl url(text, QUrl::StrictMode);

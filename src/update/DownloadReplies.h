@@ -30,6 +30,9 @@ public:
     // never leaves the settings that hold it. The fragment is dropped too.
     static QUrl redactedUrl(const QUrl& url);
     static QString displayUrl(const QUrl& url);
+    // The server alone, as host:port with the scheme's port when none is given; empty for a URL
+    // with no host.
+    static QString displayServer(const QUrl& url);
     // The same for a text that may be a URL (a history entry's source); other text as it is.
     static QString displaySource(const QString& text);
 

@@ -107,6 +107,8 @@ public:
     FailureReason failureReason() const { return lastFailureReason; }
     // The cause of the last failure as logged, for details.
     QString failureText() const { return lastFailureText; }
+    // The catalogue's address of the last check; empty for a bundle's.
+    QUrl catalogueUrl() const { return manifestUrl; }
     // Whether the catalogue of the last successful discovery carried a signature by a trusted key;
     // false while no key is trusted.
     bool isCatalogueVerified() const { return trust.isVerified(); }

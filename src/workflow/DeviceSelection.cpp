@@ -57,7 +57,7 @@ DeviceSelection::~DeviceSelection() = default;
 
 QString DeviceSelection::replugInstruction()
 {
-    return QStringLiteral("Please unplug the device, wait five seconds and plug it in again.");
+    return updateFailureNextStep(UpdateFailure::Connection);
 }
 
 QString DeviceSelection::accessWaitingText() const
@@ -190,6 +190,8 @@ void DeviceSelection::holdUpdatingDevice()
         updatingDevice = deviceAgent->connection();
     chosenPath.clear();
     declinedPaths.clear();
+    // A new update replaces what was left of the last one.
+    resumeDevice.reset();
 }
 
 std::optional<Connection> DeviceSelection::deviceWorkedOn() const
@@ -291,6 +293,7 @@ void DeviceSelection::stopForForeignDevice(const Connection& foreign)
         = [](const QString& serial) { return serial.isEmpty() ? QStringLiteral("unknown") : serial; };
     qCritical() << "Update stopped: the device being updated" << updatingDevice->serialNumber
                 << "did not come back; another device came instead:" << foreign.serialNumber << foreign.path;
+    workflow.noteFailure(UpdateFailure::Stopped);
     emit workflow.messageRequested(MessageKind::Critical, QStringLiteral("Update Stopped"),
         QStringLiteral("The %1 being updated (serial number %2) did not come back after its restart; a %3 "
                        "(serial number %4) was connected instead.\n\nThe update was stopped and nothing was "
@@ -333,6 +336,9 @@ void DeviceSelection::tellConnectFailure(const QString& text)
     if (connectFailureTold || workflow.state(WorkflowStates::awaitRebootState)->active())
         return;
     connectFailureTold = true;
+    workflow.noteFailure(accessDeniedPath     ? UpdateFailure::DeviceAccess
+            : failureResult == LinkDeviceBusy ? UpdateFailure::Busy
+                                              : UpdateFailure::Connection);
     const QString sandbox = DeviceAccessHint::sandboxText();
     emit workflow.messageRequested(MessageKind::Critical, QStringLiteral("Connection Failure"),
         sandbox.isEmpty() ? text : text + QStringLiteral("\n\n") + sandbox);

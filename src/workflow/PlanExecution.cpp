@@ -39,10 +39,10 @@ PlanExecution::PlanExecution(UpdateWorkflow& owner, WorkflowPlan& workflowPlan,
     failedTransferGrace.setSingleShot(true);
     failedTransferGrace.setInterval(lostDeviceGraceMs);
     connect(&failedTransferGrace, &QTimer::timeout, this,
-        [this] { settleFailedTransfer(UpdateHistoryEntry::InstallFailed); });
+        [this] { settleFailedTransfer(UpdateHistoryEntry::InstallFailed, true); });
     connect(&workflow, &UpdateWorkflow::phaseChanged, this, [this](WorkflowPhase phase) {
         if (phase == WorkflowPhase::NoDevice)
-            settleFailedTransfer(UpdateHistoryEntry::DeviceLost);
+            settleFailedTransfer(UpdateHistoryEntry::DeviceLost, true);
     });
     // Only an update that ended with every component on the device needs no finishing later.
     connect(&workflow, &UpdateWorkflow::updateEnded, this, [this](UpdateOutcome outcome) {
@@ -122,6 +122,12 @@ void PlanExecution::begin()
     settleFailedTransfer(UpdateHistoryEntry::InstallFailed);
     plan.rewind();
     verificationDue = false;
+    finishedAll = false;
+    QList<ComponentType> planned;
+    for (const Component& component : plan.components())
+        planned.append(component.type);
+    installSummary.begin(planned);
+    workflow.noteFailure(UpdateFailure::None);
     journal = std::exchange(journalToResume, std::nullopt);
     finishing = journal.has_value();
     journalOffset = finishing ? std::exchange(resumedFrom, 0) : 0;
@@ -132,7 +138,8 @@ void PlanExecution::end(bool awaitingReboot)
 {
     // Left with a file sent and its outcome unknown: the device went away or another came.
     recorder.close(UpdateHistoryEntry::DeviceLost);
-    selection.releaseUpdatingDevice(awaitingReboot);
+    // An update that did not install everything is planned again when its device is back.
+    selection.releaseUpdatingDevice(awaitingReboot || !finishedAll);
     verificationDue = false;
 }
 
@@ -144,6 +151,12 @@ bool PlanExecution::verifyInstalledComponent()
     const Verification check = InstallVerifier::verify(
         deviceBeforeInstall, selection.deviceInfo(), component->type, component->version);
     emit workflow.componentVerified(component->type, versionBeforeInstall, component->version, check.outcome);
+    if (check.outcome == VerificationOutcome::NotApplied)
+        installSummary.addNotApplied(component->type);
+    else
+        installSummary.add({ component->type, versionBeforeInstall, component->version,
+            check.outcome == VerificationOutcome::Verified,
+            VersionText::ofDevice(selection.deviceInfo(), component->type) });
     const UpdateHistoryEntry::Outcome taken = finishing  ? UpdateHistoryEntry::FinishedLater
         : check.outcome == VerificationOutcome::Verified ? UpdateHistoryEntry::Verified
                                                          : UpdateHistoryEntry::Installed;
@@ -161,10 +174,11 @@ bool PlanExecution::verifyInstalledComponent()
     const QString name = componentTypeName(component->type);
     qCritical().noquote() << QStringLiteral("Not applied: %1 %2; the device reports %3.")
                                  .arg(name, component->version, check.reported);
+    workflow.noteFailure(UpdateFailure::NotApplied);
     emit workflow.messageRequested(MessageKind::Warning, QStringLiteral("Update Not Applied"),
         QStringLiteral("The device did not take the %1 update.\n\nVersion sent: %2\nVersion the device "
-                       "reports: %3")
-            .arg(name, check.sent, check.reported));
+                       "reports: %3\n\n%4")
+            .arg(name, check.sent, check.reported, updateFailureNextStep(UpdateFailure::NotApplied)));
     emit workflow.componentNotApplied();
     return false;
 }
@@ -189,6 +203,7 @@ void PlanExecution::selectNextComponent()
     }
 
     if (!plan.advance()) {
+        finishedAll = true;
         emit workflow.updateFinished();
         return;
     }
@@ -235,6 +250,9 @@ void PlanExecution::sendCurrent()
         break;
     default:
         qCritical() << "MainWindow::onDownloadFinished: Unexpected component type.";
+        installFailureDetail
+            = QStringLiteral("%1 is not a component the device can take, so nothing was sent to it.")
+                  .arg(componentTypeName(component->type));
         emit workflow.installFailure();
         return;
     }
@@ -243,6 +261,7 @@ void PlanExecution::sendCurrent()
     // Whatever made the plan, an MCU without the USB boot loader never receives firmware.
     if (component->type == ComponentType::McuFirmware && !UpdatePlanner::canUpdateMcuByUsb(info)) {
         qCritical().noquote() << UpdatePlanner::mcuNotUpdatableWarning();
+        installFailureDetail = UpdatePlanner::mcuNotUpdatableWarning();
         emit workflow.installFailure();
         return;
     }
@@ -303,18 +322,31 @@ void PlanExecution::tellInstallFailure()
 {
     const LinkResult result = selection.lastFailure();
     if (recorder.openAttempt() && (result == LinkWriteFailed || result == LinkReadFailed)) {
+        // Told once the cause is known: a device pulled out mid-stream reads as a failed write
+        // until the monitor sees it gone.
         failedTransfer = recorder.openAttempt();
         recorder.discardOpen();
+        workflow.noteFailure(UpdateFailure::Install);
         failedTransferGrace.start();
-    } else if (recorder.openAttempt()) {
+        return;
+    }
+    if (recorder.openAttempt()) {
         recorder.close(UpdateHistoryEntry::InstallFailed);
     } else if (const Component* refused = plan.currentEntry()) {
         recorder.record(attemptFor(*refused, false), UpdateHistoryEntry::InstallFailed);
     }
-    QString text = QStringLiteral("The update could not be completed.");
-    if (!installFailureDetail.isEmpty())
-        text += QStringLiteral("\n\n") + std::exchange(installFailureDetail, QString());
-    emit workflow.messageRequested(MessageKind::Critical, QStringLiteral("Update Failure"), text);
+    tellTransferFailure(UpdateFailure::Install);
+}
+
+void PlanExecution::tellTransferFailure(UpdateFailure failure)
+{
+    workflow.noteFailure(failure);
+    // The title and first sentence are the ones the window has always shown; the cause and what to
+    // do follow them.
+    const QString detail = std::exchange(installFailureDetail, QString());
+    emit workflow.messageRequested(MessageKind::Critical, QStringLiteral("Update Failure"),
+        QStringLiteral("The update could not be completed.\n\n")
+            + (detail.isEmpty() ? updateFailureText(failure) : detail));
 }
 
 // A fraction of a transfer as a bar's percentage; a transfer is not shown as complete before it is.
@@ -334,11 +366,17 @@ void PlanExecution::onInstallProgress(float fraction, long total)
     emit workflow.installTextChanged(text);
 }
 
-void PlanExecution::settleFailedTransfer(UpdateHistoryEntry::Outcome outcome)
+void PlanExecution::settleFailedTransfer(UpdateHistoryEntry::Outcome outcome, bool tell)
 {
     failedTransferGrace.stop();
-    if (failedTransfer)
-        recorder.record(*std::exchange(failedTransfer, std::nullopt), outcome);
+    if (!failedTransfer)
+        return;
+    recorder.record(*std::exchange(failedTransfer, std::nullopt), outcome);
+    if (!tell)
+        return;
+    tellTransferFailure(
+        outcome == UpdateHistoryEntry::DeviceLost ? UpdateFailure::DeviceLost : UpdateFailure::Install);
+    emit failureSettled();
 }
 
 bool PlanExecution::noteStep(UpdateJournal::Step step)

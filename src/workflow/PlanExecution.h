@@ -2,6 +2,7 @@
 
 #include "app/UpdateHistory.h"
 #include "device/DeviceInfo.h"
+#include "workflow/InstallSummary.h"
 #include "workflow/UpdateJournal.h"
 
 #include <QObject>
@@ -59,17 +60,28 @@ public:
     void startRebootTimer();
     void requestPowerCycle();
     QTimer* rebootTimer() { return &rebootTimeout; }
+    // What the last update did to the device, for the sentence the faces say when it ends.
+    const InstallSummary& summary() const { return installSummary; }
+    // A transfer failed and whether the device went away with it is not known yet: the end of the
+    // update waits for failureSettled.
+    bool isSettlingFailure() const { return failedTransfer.has_value(); }
     // Where the journal of the update is kept; tests point it elsewhere before an update.
     QString journalFile() const { return journalPath; }
     void setJournalFile(const QString& path) { journalPath = path; }
+
+signals:
+    // The cause of a failed transfer is known (and told); the end of the update may be reported.
+    void failureSettled();
 
 private:
     // After a component's reboot: false, after stopping the update, when the device did not take it.
     bool verifyInstalledComponent();
     void onInstallProgress(float fraction, long total);
     UpdateHistoryEntry attemptFor(const Component& component, bool hashFile) const;
-    // Records the attempt whose transfer failed, if one waits, with the outcome now known.
-    void settleFailedTransfer(UpdateHistoryEntry::Outcome outcome);
+    // Records the attempt whose transfer failed, if one waits, with the outcome now known; and,
+    // when told, says why the update failed.
+    void settleFailedTransfer(UpdateHistoryEntry::Outcome outcome, bool tell = false);
+    void tellTransferFailure(UpdateFailure failure);
     // Writes the journal with the current component at the step, keeping the plan's files first
     // when the update has none yet; false, with the reason logged, when it cannot be written.
     bool noteStep(UpdateJournal::Step step);
@@ -96,6 +108,9 @@ private:
     bool verificationDue = false;
     QString versionBeforeInstall;
     DeviceInfo deviceBeforeInstall;
+    InstallSummary installSummary;
+    // Every component of the plan was installed: nothing is left to plan when the device returns.
+    bool finishedAll = false;
     // Why the install just refused failed, for its message; empty for the usual text alone.
     QString installFailureDetail;
 };

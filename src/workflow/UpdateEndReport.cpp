@@ -20,6 +20,9 @@ void UpdateEndReport::followUpdate()
     connect(
         workflow.state(WorkflowStates::updatingState), &QState::entered, this,
         [this] {
+            // An end still waiting for its cause is told before the next update begins.
+            if (endDue)
+                emitEnd();
             running = true;
             outcome = UpdateOutcome::Failed;
         },
@@ -55,10 +58,20 @@ std::optional<UpdateOutcome> UpdateEndReport::endAtExit()
 
 void UpdateEndReport::report()
 {
-    if (!endDue)
+    if (!endDue || (causeKnown && !causeKnown()))
         return;
+    emitEnd();
+}
+
+void UpdateEndReport::emitEnd()
+{
     endDue = false;
     running = false;
+    // A failure no step named: the device went away, or the transfer failed with it still here.
+    if (outcome == UpdateOutcome::Failed && workflow.lastFailure() == UpdateFailure::None)
+        workflow.noteFailure(workflow.hasDevice() ? UpdateFailure::Install : UpdateFailure::DeviceLost);
+    if (outcome == UpdateOutcome::Stopped && workflow.lastFailure() == UpdateFailure::None)
+        workflow.noteFailure(UpdateFailure::Stopped);
     qDebug() << "Update ended:" << updateOutcomeName(outcome);
     emit workflow.updateEnded(outcome);
 }

@@ -4,6 +4,7 @@
 
 #include <QObject>
 
+#include <functional>
 #include <optional>
 
 namespace PelkPlus {
@@ -29,9 +30,14 @@ public:
     void reportWhenResting();
     // The outcome of an update still running as the workflow goes; none when none runs.
     std::optional<UpdateOutcome> endAtExit();
+    // Whether the cause of a failure is known; while it is not, the end waits for reportDue().
+    void setCauseKnown(std::function<bool()> known) { causeKnown = std::move(known); }
+    // Tells an end that waited for its cause.
+    void reportDue() { report(); }
 
 private:
     void report();
+    void emitEnd();
 
     UpdateWorkflow& workflow;
     // Between the entry of updatingState and the report of its end.
@@ -39,6 +45,7 @@ private:
     // updatingState was left; the end is told once the workflow rests.
     bool endDue = false;
     UpdateOutcome outcome = UpdateOutcome::Failed;
+    std::function<bool()> causeKnown;
 };
 
 } // namespace PelkPlus

@@ -42,6 +42,8 @@ UpdateWorkflow::UpdateWorkflow(QObject* parent)
     execution = new PlanExecution(*this, currentPlan, *selection, attempts);
     resume = new JournalResume(currentPlan, *execution);
     endReport = new UpdateEndReport(*this);
+    endReport->setCauseKnown([this] { return !execution->isSettlingFailure(); });
+    connect(execution, &PlanExecution::failureSettled, endReport, &UpdateEndReport::reportDue);
     workflowRegion = new WorkflowRegion(*this,
         { currentPlan, *selection, *execution, *downloads, deviceMonitor, updateManager, downloadAgent });
 
@@ -187,6 +189,19 @@ std::optional<ComponentType> UpdateWorkflow::platformApplicationType()
 void UpdateWorkflow::setAppPackageType(std::optional<ComponentType> type)
 {
     appCheck->setPackageType(type);
+}
+
+const InstallSummary& UpdateWorkflow::installSummary() const
+{
+    return execution->summary();
+}
+
+bool UpdateWorkflow::allowedByPower(const UpdateEstimate& planned)
+{
+    if (powerCheck->allows(planned, questions))
+        return true;
+    noteFailure(UpdateFailure::Power);
+    return false;
 }
 
 DownloadFailure UpdateWorkflow::lastDownloadFailure() const
@@ -341,7 +356,7 @@ void UpdateWorkflow::startUpdate()
     // may start the update from the phase's own signal, while the state is still being entered.
     if (currentPhase == WorkflowPhase::Planned
         && (!unsignedConsent.allows(currentPlan.isSourceVerified(), questions)
-            || !powerCheck->allows(estimate(), questions)))
+            || !allowedByPower(estimate())))
         return;
     emit updateStartRequested();
 }
@@ -384,6 +399,7 @@ bool UpdateWorkflow::installFile(ComponentType type, const QString& path)
     const std::optional<LocalInstallRefusal> refused
         = LocalInstallRules::refusal(type, path, size, hasDevice() ? &info : nullptr);
     if (refused) {
+        noteFailure(UpdateFailure::File);
         if (questions)
             questions->critical(refused->title, refused->text);
         return false;
@@ -397,6 +413,7 @@ bool UpdateWorkflow::installFile(ComponentType type, const QString& path)
     const std::optional<LocalInstallRefusal> misnamed
         = LocalInstallRules::catalogueRefusal(type, digest, catalogue, hasDevice() ? &info : nullptr);
     if (misnamed) {
+        noteFailure(UpdateFailure::File);
         if (questions)
             questions->critical(misnamed->title, misnamed->text);
         return false;
@@ -407,7 +424,7 @@ bool UpdateWorkflow::installFile(ComponentType type, const QString& path)
     component.localPath = path;
     component.size = size;
     component.downloadedSha256 = digest;
-    if (!powerCheck->allows(UpdateEstimate::forPlan({ component }, connectedModel()), questions))
+    if (!allowedByPower(UpdateEstimate::forPlan({ component }, connectedModel())))
         return false;
     currentPlan.setSingle(component);
 
@@ -484,7 +501,7 @@ bool UpdateWorkflow::finishInterruptedUpdate()
         checkForUpdates();
         return false;
     }
-    if (!powerCheck->allows(UpdateEstimate::forPlan(left->plan, connectedModel()), questions))
+    if (!allowedByPower(UpdateEstimate::forPlan(left->plan, connectedModel())))
         return false;
     resume->prepare(*stopped, *left);
     emit forceInstallComponentRequest();

@@ -10,8 +10,10 @@
 #include "workflow/CatalogueConsent.h"
 #include "workflow/DiagnosticsReport.h"
 #include "workflow/InstallAttemptRecorder.h"
+#include "workflow/InstallSummary.h"
 #include "workflow/InstallVerifier.h"
 #include "workflow/UpdateEstimate.h"
+#include "workflow/UpdateFailure.h"
 #include "workflow/UpdateJournal.h"
 #include "workflow/UpdatePlanner.h"
 #include "workflow/WorkflowNotifier.h"
@@ -136,6 +138,17 @@ public:
     LinkResult lastDeviceFailure() const;
     DownloadFailure lastDownloadFailure() const;
 
+    // Why the last update, check or refused start failed; None after an update that ended well.
+    // The engine's steps note it before they tell the failure, so that a face reading it while it
+    // shows the message finds the failure's own kind.
+    UpdateFailure lastFailure() const { return failureKind; }
+    void noteFailure(UpdateFailure failure) { failureKind = failure; }
+    // What the last update did to the device; read once it has ended.
+    const InstallSummary& installSummary() const;
+    // What the last failed check said, the next step included; empty after one that did not fail.
+    QString checkFailureText() const { return checkFailure; }
+    void setCheckFailureText(const QString& text) { checkFailure = text; }
+
     // Whether the manifest is being fetched for a check of the device's updates.
     bool isFetchingManifest() const;
 
@@ -230,6 +243,9 @@ signals:
 private:
     void createStateMachine();
     void recordDownloadFailure();
+    // Whether the power allows an update of this estimate, asked where it must be; a refusal is
+    // noted as the failure.
+    bool allowedByPower(const UpdateEstimate& planned);
     // The model of the device connected now; a Pelk+ while none is.
     int connectedModel() const;
 
@@ -255,6 +271,8 @@ private:
     // A bundle was opened while no device could be checked: the check waits for one.
     bool bundleCheckPending = false;
     WorkflowPhase currentPhase = WorkflowPhase::NoDevice;
+    UpdateFailure failureKind = UpdateFailure::None;
+    QString checkFailure;
 };
 
 } // namespace PelkPlus

@@ -3,6 +3,7 @@
 #include "device/DeviceModel.h"
 #include "device/DeviceMonitor.h"
 #include "update/DownloadAgent.h"
+#include "update/DownloadReplies.h"
 #include "update/UpdateManager.h"
 #include "workflow/ComponentDownloads.h"
 #include "workflow/DeviceSelection.h"
@@ -28,7 +29,7 @@ WorkflowRegion::WorkflowRegion(UpdateWorkflow& owner, const Parts& collaborators
 
 WorkflowRegion::~WorkflowRegion() = default;
 
-QString WorkflowRegion::checkFailureText(int reason, const QString& detail)
+QString WorkflowRegion::checkFailureText(int reason, const QString& detail, const QString& server)
 {
     switch (reason) {
     case UpdateManager::UnverifiedCatalogue:
@@ -44,9 +45,16 @@ QString WorkflowRegion::checkFailureText(int reason, const QString& detail)
     default:
         break;
     }
-    // The reason (a refused connection, a 404, a server too slow) tells the user what to try.
-    return detail.isEmpty() ? QStringLiteral("Failed to check for updates!")
-                            : QStringLiteral("Failed to check for updates!\n\n%1").arg(detail);
+    // The fixed text, then the reason (a refused connection, a 404, a server too slow) and the
+    // server it came from, then what to try.
+    QString text = QStringLiteral("Failed to check for updates!");
+    if (!detail.isEmpty())
+        text += QStringLiteral("\n\n") + detail;
+    const QString next = server.isEmpty()
+        ? updateFailureNextStep(UpdateFailure::Check)
+        : QStringLiteral("Check that this computer is online and can reach %1, then check for updates again.")
+              .arg(server);
+    return text + QStringLiteral("\n\n") + next;
 }
 
 QString WorkflowRegion::downloadFailureText(DownloadFailure kind, const QString& detail)
@@ -82,13 +90,15 @@ QString WorkflowRegion::downloadFailureText(DownloadFailure kind, const QString&
     QString text = QStringLiteral("Failed to download updates.");
     if (!reason.isEmpty())
         text += QStringLiteral("\n\n") + reason;
-    return text + QStringLiteral("\n\nNothing was sent to the device.");
+    return text + QStringLiteral("\n\nNothing was sent to the device. ")
+        + updateFailureNextStep(UpdateFailure::Download);
 }
 
 void WorkflowRegion::startUpdateCheck()
 {
     parts.plan.reset();
     parts.plan.beginFetch();
+    workflow.setCheckFailureText(QString());
     emit workflow.planChanged();
     // A check that is already under way (the start-up updater check) delivers the result.
     parts.manager->checkForUpdates();
@@ -104,11 +114,13 @@ void WorkflowRegion::planUpdate(bool forceAll)
         const QList<Component> components = parts.manager->componentsFor(UpdatePlanner::productFor(info));
         parts.plan.setSource(components, parts.manager->manifestTime(), parts.manager->isCatalogueVerified());
         // A bundle made for the other model is not "no updates": the user holds the wrong file.
-        if (components.isEmpty() && parts.manager->bundle())
+        if (components.isEmpty() && parts.manager->bundle()) {
+            workflow.noteFailure(UpdateFailure::Bundle);
             emit workflow.messageRequested(MessageKind::Critical, QStringLiteral("Update Bundle"),
                 QStringLiteral(
                     "The update bundle holds no update for the %1. Nothing was sent to the device.")
                     .arg(QLatin1String(modelName(info.model))));
+        }
     }
     if (parts.plan.make(info, forceAll))
         emit workflow.updatesAvailable();
@@ -242,8 +254,13 @@ QState* WorkflowRegion::build(QState* regions)
     QSignalTransition* checkFailed
         = checkingState->addTransition(parts.manager, &UpdateManager::failure, nothingToInstallState);
     connect(checkFailed, &QAbstractTransition::triggered, this, [this] {
-        emit workflow.messageRequested(MessageKind::Critical, QStringLiteral("Update Check Failure"),
-            checkFailureText(parts.manager->failureReason(), parts.manager->failureText()));
+        workflow.noteFailure(UpdateFailure::Check);
+        // Kept for the page, which says what to try once the box is gone.
+        workflow.setCheckFailureText(checkFailureText(parts.manager->failureReason(),
+            parts.manager->failureText(), DownloadReplies::displayServer(parts.manager->catalogueUrl())));
+        emit workflow.planChanged();
+        emit workflow.messageRequested(
+            MessageKind::Critical, QStringLiteral("Update Check Failure"), workflow.checkFailureText());
     });
     // A cancelled check leaves the device's page as before a check, with nothing to tell.
     checkingState->addTransition(parts.manager, &UpdateManager::cancelled, nothingToInstallState);
@@ -260,6 +277,7 @@ QState* WorkflowRegion::build(QState* regions)
         QSignalTransition* downloadFailed
             = fetching->addTransition(steps, &UpdateWorkflow::downloadFailure, checkingState);
         connect(downloadFailed, &QAbstractTransition::triggered, this, [this] {
+            workflow.noteFailure(UpdateFailure::Download);
             emit workflow.messageRequested(MessageKind::Critical, QStringLiteral("Download Failure"),
                 downloadFailureText(parts.downloadAgent->failureKind(), parts.downloadAgent->failureText()));
         });
@@ -291,10 +309,10 @@ QState* WorkflowRegion::build(QState* regions)
     onExit(awaitRebootState, [&selection] { selection.stopRebootWait(); });
     const auto tellRebootFailure = [this, &selection] {
         selection.failureTold();
+        workflow.noteFailure(UpdateFailure::Reboot);
         emit workflow.messageRequested(MessageKind::Critical, QStringLiteral("Reboot Failure"),
-            QStringLiteral("The device failed to reboot after update.\n\n%1 What is left of the update is "
-                           "then planned again.")
-                .arg(DeviceSelection::replugInstruction()));
+            updateFailureCause(UpdateFailure::Reboot) + QStringLiteral("\n\n")
+                + updateFailureNextStep(UpdateFailure::Reboot));
     };
     // Inside the reboot window a failed connection (access refused, no header, a wrong answer) or a
     // device that went away again is a device not back yet: it is offered again after a pause

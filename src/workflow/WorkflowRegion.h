@@ -50,8 +50,10 @@ public:
     // Tells the workflow's phase as each of the region's states that has one is entered.
     void connectPhases(const std::function<void(WorkflowPhase)>& enter);
 
-    // The text of a failed check for the device's updates, by the update manager's reason.
-    static QString checkFailureText(int reason, const QString& detail);
+    // The text of a failed check for the device's updates, by the update manager's reason; one
+    // that could not reach the catalogue's server (host:port, empty for a bundle) names it and
+    // says what to try.
+    static QString checkFailureText(int reason, const QString& detail, const QString& server = QString());
     // The text of a failed download of the update: the fixed text, the reason of its kind (none
     // for None) and that nothing reached the device. detail is the agent's own text, which says
     // which server was too slow.

@@ -479,10 +479,35 @@ void tst_CliProcess::commands_data()
                R"("notApplied":"Styles","verified":false,"error":{"kind":"not-applied","message":)"
                R"("The device does not report the new version of: Styles"},"sleepWarning":"This computer )"
                R"(may sleep during the update: keep it awake until the update ends."})");
+    // One not taken ends the update: the one never sent after it was not refused.
+    QTest::newRow("device keeps its old version, the next one not sent, as JSON")
+        << QStringList { "--model", "plus", "--mcu", "3.2.7", "--dsp", "3.1.2", "--styles", "0x12",
+               "--ensemble", "0x10203", "--reboot-ms", QString::number(DeviceProtocol::scaled(1800)),
+               "--keep-version" }
+        << false << QStringList { "update", "--allow-unsigned", "--yes", "--json" } << 1
+        << QStringLiteral(
+               R"({"device":{"model":"plus","serial":"PK000001","path":"sim/pelk-1","mcu":"3.2.7",)"
+               R"("dsp":"3.1.2","styles":"0x12","ensemble":"0x10203"},"installed":[],)"
+               R"("notApplied":"Styles","verified":false,"error":{"kind":"not-applied","message":)"
+               R"("The device does not report the new version of: Styles"},"sleepWarning":"This computer )"
+               R"(may sleep during the update: keep it awake until the update ends."})");
     QTest::newRow("device lost while sending")
         << oldPlus + QStringList { "--unplug-after", "20" } << false
         << QStringList { "update", "--allow-unsigned", "--yes" } << 1
-        << QStringLiteral("Update Failure: The update could not be completed.");
+        << QStringLiteral(
+               "Update Failure: The update could not be completed.\n\nThe device was disconnected "
+               "before the update was finished. Connect it again: what was not installed is planned "
+               "again once it is back.");
+    // Pulled out during Styles: a lost device, as the window and the history say, not a failed install.
+    QTest::newRow("device lost during Styles, as JSON")
+        << QStringList { "--model", "plus", "--mcu", "3.2.7", "--dsp", "3.1.2", "--styles", "0x12",
+               "--ensemble", "0x20014", "--unplug-after", "20" }
+        << false << QStringList { "update", "--allow-unsigned", "--yes", "--json" } << 1
+        << QStringLiteral(
+               R"({"error":{"kind":"device-lost","message":"Update Failure: The update could not be )"
+               R"(completed.\n\nThe device was disconnected before the update was finished. Connect it )"
+               R"(again: what was not installed is planned again once it is back."},"sleepWarning":"This )"
+               R"(computer may sleep during the update: keep it awake until the update ends."})");
     // Waits for the device that end with the real bounds (a minute for the restart, half of one for
     // the header) and say what to do next.
     QTest::newRow("device never comes back after its restart")
@@ -641,6 +666,7 @@ void tst_CliProcess::lowBattery_data()
 
     QTest::newRow("update") << QStringList { "update", "--allow-unsigned" } << 4;
     QTest::newRow("update --yes") << QStringList { "update", "--allow-unsigned", "--yes" } << 4;
+    QTest::newRow("update, as JSON") << QStringList { "update", "--allow-unsigned", "--json" } << 4;
     QTest::newRow("update --ignore-power")
         << QStringList { "update", "--allow-unsigned", "--ignore-power" } << 4;
     QTest::newRow("update --yes --ignore-power")
@@ -700,6 +726,8 @@ void tst_CliProcess::lowBattery()
     }
     QVERIFY2(run.err.contains(question) && run.err.contains(QLatin1String("Nothing was sent to the device.")),
         qPrintable(run.err));
+    if (arguments.contains(QLatin1String("--json")))
+        QVERIFY2(run.out.contains(R"("kind":"power")"), run.out.constData());
     QVERIFY2(
         !QString::fromLocal8Bit(run.out).contains(QLatin1String("component(s) now?")), run.out.constData());
     QVERIFY(history().isEmpty());

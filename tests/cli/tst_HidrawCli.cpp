@@ -215,7 +215,9 @@ void tst_HidrawCli::faults_data()
     const QString noConnection = QStringLiteral("Connection Failure: Failed to connect to device.");
     const QList<int> first { 0 };
     QTest::newRow("unplugged during a read")
-        << "unplug reading" << mcu << 1 << "The device was disconnected." << 0 << first << "PK000001";
+        << "unplug reading" << mcu << 1
+        << "Not installed: MCU Firmware. The device was disconnected before the update was finished." << 0
+        << first << "PK000001";
     QTest::newRow("unplugged during a write")
         << "unplug writing" << mcu << 1 << failed << 0 << first << "PK000001";
     QTest::newRow("unplugged inside a sector pause")

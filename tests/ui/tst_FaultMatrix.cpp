@@ -57,9 +57,9 @@ QString where(WorkflowSession& s)
 {
     switch (s.pages()->currentIndex()) {
     case 0:
-        // A file cut off on its way is to be sent again: the prompt says so before it asks.
-        return s.promptText().startsWith(QLatin1String("The transfer to the device was interrupted."))
-            ? QStringLiteral("prompt, transfer interrupted")
+        // An update that ended without its device: the prompt says what was not installed before it asks.
+        return s.promptText().startsWith(QLatin1String("Not installed: "))
+            ? QStringLiteral("prompt, not installed")
             : QStringLiteral("prompt");
     case 1:
         return s.planItems().isEmpty() ? QStringLiteral("nothing planned") : QStringLiteral("planned");
@@ -238,16 +238,15 @@ void tst_FaultMatrix::row_data()
     const Phase phases[] = {
         // Away after its restart, the device fails the reboot and the DSP firmware is planned again;
         // back within the reboot window, it is a device not back yet, and the update goes on.
-        { "header exchange after a reboot", both, 0x000A, 1, 0, "prompt", "nothing planned", "Reboot Failure",
-            { "MP" }, both },
-        { "ready check", both, 0x0012, 1, 0, "prompt", "nothing planned", "", {}, {} },
-        { "MCU stream", both, 0x0004, 40, 0, "prompt, transfer interrupted", "nothing planned", "", {}, {} },
-        { "DSP stream", { "DSP" }, 0x0002, 10, 0, "prompt, transfer interrupted", "nothing planned", "", {},
-            {} },
-        { "inside a sector", { "Styles" }, 0x0014, 500, 0, "prompt, transfer interrupted", "nothing planned",
-            "", {}, {} },
-        { "inside a sector pause", { "Styles" }, 0x0014, 1171, 1000, "prompt, transfer interrupted",
-            "nothing planned", "", {}, {} },
+        // Back after an update it cut short, the device is planned again by itself.
+        { "header exchange after a reboot", both, 0x000A, 1, 0, "prompt, not installed", "nothing planned",
+            "Reboot Failure", { "MP" }, both },
+        { "ready check", both, 0x0012, 1, 0, "prompt, not installed", "planned", "", {}, {} },
+        { "MCU stream", both, 0x0004, 40, 0, "prompt, not installed", "planned", "", {}, {} },
+        { "DSP stream", { "DSP" }, 0x0002, 10, 0, "prompt, not installed", "planned", "", {}, {} },
+        { "inside a sector", { "Styles" }, 0x0014, 500, 0, "prompt, not installed", "planned", "", {}, {} },
+        { "inside a sector pause", { "Styles" }, 0x0014, 1171, 1000, "prompt, not installed", "planned", "",
+            {}, {} },
         { "after the end packet", both, 0x0005, 1, 0, "updating: Waiting for the device to reboot...",
             "nothing planned", "", { "MP" }, both },
         { "during the reboot wait", both, 0x0005, 1, 600, "updating: Waiting for the device to reboot...",
@@ -384,7 +383,7 @@ void tst_FaultMatrix::row_data()
     trickle.command = -1;
     trickle.delay = 4000;
     QTest::newRow("GET: a byte a second, then unplugged")
-        << QStringList { "MP" } << trickle << "prompt" << QString() << QStringList {};
+        << QStringList { "MP" } << trickle << "prompt, not installed" << QString() << QStringList {};
 
     // Writes beyond 2000 bytes fail as on a full disk (files only; the process ignores the signal).
     Fault full;

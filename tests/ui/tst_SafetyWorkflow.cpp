@@ -223,7 +223,8 @@ void tst_SafetyWorkflow::scenario_data()
         QTest::qWait(1000);
         setPlugged(s, 0, false);
         const QString partial = ApplicationPaths::downloadDirectory() + QStringLiteral("/MCU Firmware");
-        if (!waitUntil([&] { return s.promptText() == QLatin1String("Please connect a PELK device."); })
+        if (!waitUntil(
+                [&] { return s.promptText().endsWith(QLatin1String("Please connect a PELK device.")); })
             || !waitUntil([&] { return !QFile::exists(partial); }, 1000))
             return false;
         UpdateCatalogue::Entry fresh = *mp;

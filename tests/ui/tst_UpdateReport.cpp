@@ -2,6 +2,7 @@
 
 #include "support/TestEnvironment.h"
 #include "ui/MessageBox.h"
+#include "workflow/InstallSummary.h"
 #include "workflow/UpdateWorkflow.h"
 #include "support/TestMain.h"
 
@@ -41,7 +42,11 @@ void tst_UpdateReport::completionText()
 {
     QFETCH(int, components);
     QFETCH(QString, text);
-    QCOMPARE(UpdateReport::completionText(components), text);
+    const InstallSummary::Installed verified { ComponentType::Styles, "0x11", "0x12", true, "0x12" };
+    QList<InstallSummary::Installed> installed;
+    while (installed.size() < components)
+        installed.append(verified);
+    QCOMPARE(InstallSummary::completionText(installed), text);
 }
 
 void tst_UpdateReport::endOfUpdate_data()
@@ -63,13 +68,14 @@ void tst_UpdateReport::endOfUpdate_data()
         << UpdateOutcome::Failed << int(MessageMode::Warning) << true;
     QTest::newRow("stopped while sending")
         << toTransfer << UpdateOutcome::Stopped << int(MessageMode::Warning) << true;
+    // Every end but a good one leaves what was not installed, and why, on the list.
     QTest::newRow("lost while restarting") << (toReboot + Phases { WorkflowPhase::NoDevice })
-                                           << UpdateOutcome::Failed << int(MessageMode::Hidden) << false;
+                                           << UpdateOutcome::Failed << int(MessageMode::Warning) << false;
     QTest::newRow("download failed") << Phases { WorkflowPhase::Updating, WorkflowPhase::NextComponent,
         WorkflowPhase::Downloading, WorkflowPhase::Checking, WorkflowPhase::Planned }
-                                     << UpdateOutcome::Failed << int(MessageMode::Hidden) << false;
+                                     << UpdateOutcome::Failed << int(MessageMode::Warning) << false;
     QTest::newRow("not applied") << (toReboot + Phases { WorkflowPhase::NextComponent })
-                                 << UpdateOutcome::NotApplied << int(MessageMode::Hidden) << false;
+                                 << UpdateOutcome::NotApplied << int(MessageMode::Warning) << false;
 }
 
 void tst_UpdateReport::endOfUpdate()
@@ -98,9 +104,9 @@ void tst_UpdateReport::endOfUpdate()
     QCOMPARE(report.transferInterrupted(), interrupted);
     const QString text = ended.first().at(2).toString();
     if (outcome == UpdateOutcome::Done)
-        QCOMPARE(text, UpdateReport::completionText(report.componentCount()));
+        QCOMPARE(text, workflow.installSummary().completionText());
     else
-        QCOMPARE(text, interrupted ? UpdateReport::interruptedText() : QString());
+        QCOMPARE(text, UpdateReport::failureText(workflow));
 }
 
 } // namespace PelkPlus

@@ -231,11 +231,12 @@ void tst_UpdateWorkflow::downloadFailureReplans()
     QCOMPARE(session.messages().size(), 1);
     const WorkflowSession::Shown shown = session.messages().first();
     QCOMPARE(shown.title, QStringLiteral("Download Failure"));
-    // The fixed text, why (the file's 404), and that the device was left alone.
+    // The fixed text, why (the file's 404), that the device was left alone, and what to try.
     QCOMPARE(shown.text,
         QStringLiteral(
             "Failed to download updates.\n\nThe server answered with an error.\n\nNothing was sent "
-            "to the device."));
+            "to the device. Check that this computer is online and has room for the files, then start the "
+            "update again."));
     QCOMPARE(shown.icon, QMessageBox::Critical);
 
     // Planned again from the manifest already held, behind the message.
@@ -287,31 +288,32 @@ void tst_UpdateWorkflow::unplugDuringTransfer()
 
     QTRY_COMPARE_WITH_TIMEOUT(session.pages()->currentIndex(), 0, 15000);
     QCOMPARE(sleepWarning->currentMode(), int(MessageMode::Hidden));
-    // The component is half-written: the prompt says so before it asks for the device.
+    // The component is half-written: the prompt says what was not installed, why and what to do,
+    // before it asks for the device.
     const QString interrupted = QStringLiteral(
-        "The transfer to the device was interrupted. The update must be run again once the device is back.");
-    QCOMPARE(session.promptText(), interrupted + QStringLiteral("\n\nPlease connect a PELK device."));
+        "Not installed: MCU Firmware. The device was disconnected before the update was finished. Connect it "
+        "again: what was not installed is planned again once it is back.");
+    QTRY_COMPARE(session.promptText(), interrupted + QStringLiteral("\n\nPlease connect a PELK device."));
     QVERIFY(!session.log.linesStartingWith(QStringLiteral("Sending file type 0")).isEmpty());
     // The write to the vanished device fails at once, well before the monitor's next look at the
     // bus: the failed transfer is reported as such, and the loss of the device then only brings
     // back the prompt, with no message of its own (no reboot or connection failure).
     QCOMPARE(session.messageTitles(), QStringList({ "Update Failure" }));
+    QVERIFY(session.messages().first().text.endsWith(interrupted.section(QStringLiteral(". "), 1)));
     session.closeMessages();
 
-    // Plugged in again, it is served like any new device, and the update can be done.
+    // Plugged in again, it is planned again by itself from the last check: what was not installed
+    // is on the list, ready to start, with the note above it until the update is run again.
     session.bus->run([](DeviceBus& bus) { bus.plug(0); });
     QVERIFY(waitForSelection(session));
     QVERIFY(session.deviceText().contains(QStringLiteral("MCU:   Production 1.2")));
-    QVERIFY(session.planItems().isEmpty());
-    // Back on the list, the note stays until the update is run again.
-    QCOMPARE(session.promptText(), QStringLiteral("Waiting for the PELK device to get ready..."));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        session.planItems(), QStringList({ "MCU Firmware: Version Production 2.7, Size 6 KB" }), 10000);
+    QTRY_VERIFY(session.button("startUpdateButton")->isEnabled());
     const auto* result = session.window->findChild<MessageBox*>(QStringLiteral("resultBox"));
     QVERIFY(result);
     QCOMPARE(result->text(), interrupted);
     QCOMPARE(result->currentMode(), int(MessageMode::Warning));
-    QVERIFY(session.click("checkUpdatesButton"));
-    QTRY_COMPARE_WITH_TIMEOUT(
-        session.planItems(), QStringList({ "MCU Firmware: Version Production 2.7, Size 6 KB" }), 10000);
     QVERIFY(session.click("startUpdateButton"));
     QTRY_VERIFY_WITH_TIMEOUT(session.box("updatesHeading")
                                  ->text()
@@ -379,7 +381,11 @@ void tst_UpdateWorkflow::rebootFailure()
         QStringLiteral("The device failed to reboot after update.\n\nPlease unplug the device, wait five "
                        "seconds and plug it in again. What is left of the update is then planned again."));
     QTRY_COMPARE(session.pages()->currentIndex(), 0);
-    QTRY_COMPARE(session.promptText(), phaseStatusText(WorkflowPhase::NotAnswering));
+    // Above the instruction, what was not installed and why, until the device is back.
+    QTRY_COMPARE(session.promptText(),
+        QStringLiteral("Not installed: DSP Firmware. ")
+            + QString(session.messages().first().text).replace("\n\n", " ") + QStringLiteral("\n\n")
+            + phaseStatusText(WorkflowPhase::NotAnswering));
 }
 
 // A server that takes the request and never answers: Cancel ends the check at once, with no box.
@@ -424,9 +430,17 @@ void tst_UpdateWorkflow::manifestFetchFailure()
     QCOMPARE(session.messages().first().icon, QMessageBox::Critical);
     QCOMPARE(session.pages()->currentIndex(), 1);
     QVERIFY(session.planItems().isEmpty());
-    QCOMPARE(session.box("updatesHeading")->currentMode(), int(MessageMode::Hidden));
+    // The server is named, with what to try; the page keeps it once the box is gone.
+    const QString told = session.messages().first().text;
+    QVERIFY2(
+        told.endsWith(QStringLiteral("\n\nCheck that this computer is online and can reach 127.0.0.1:%1, "
+                                     "then check for updates again.")
+                          .arg(session.server.port())),
+        qPrintable(told));
     QVERIFY(!session.button("startUpdateButton")->isEnabled());
     session.closeMessages();
+    QCOMPARE(session.box("updatesHeading")->currentMode(), int(MessageMode::Warning));
+    QCOMPARE(session.box("updatesHeading")->text(), told);
 
     // Once the catalogue is back, the next check succeeds.
     publishFamily(session.catalogue);
@@ -541,7 +555,9 @@ void tst_UpdateWorkflow::unsendableTypeFailsTheInstall()
     QCOMPARE(session.messages().size(), 1);
     const WorkflowSession::Shown shown = session.messages().first();
     QCOMPARE(shown.title, QStringLiteral("Update Failure"));
-    QCOMPARE(shown.text, QStringLiteral("The update could not be completed."));
+    QCOMPARE(shown.text,
+        QStringLiteral("The update could not be completed.\n\nWindows Application is not a component the "
+                       "device can take, so nothing was sent to it."));
     QCOMPARE(shown.icon, QMessageBox::Critical);
     QCOMPARE(session.timeline.texts(QStringLiteral("component")),
         QStringList({ "Updating Windows Application (Component 1/1)" }));

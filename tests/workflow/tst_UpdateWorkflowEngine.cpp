@@ -233,7 +233,8 @@ void tst_UpdateWorkflowEngine::scenario_data()
                lowBattery(f);
                return started(f, 1) && f.workflow()->phase() == WorkflowPhase::Planned
                    && !QTest::qWaitFor([&] { return f.workflow()->isUpdating(); }, 500)
-                   && f.device().packetsReceived() == 0 && f.power->reads == 1 && f.sleep->switchedOn == 0;
+                   && f.device().packetsReceived() == 0 && f.power->reads == 1 && f.sleep->switchedOn == 0
+                   && f.workflow()->lastFailure() == UpdateFailure::Power;
            })
         << -1 << Phases { P::Idle, P::Checking, P::Planned } << QStringList { "nothing" }
         << lowBatteryQuestion;
@@ -265,35 +266,62 @@ void tst_UpdateWorkflowEngine::scenario_data()
         << ends(UpdateOutcome::NotApplied) << component + Phases { P::NextComponent, P::Checking, P::Planned }
         << QStringList { "MP" }
         << "Update Not Applied: The device did not take the MCU Firmware update.\n\nVersion sent: Production "
-           "2.7\nVersion the device reports: Production 1.2";
+           "2.7\nVersion the device reports: Production 1.2\n\nStart the update again; if the device still "
+           "does not take it, unplug the device, wait five seconds, plug it in again and try once more.";
 
     SimulatedDeviceSettings unplugged = plus({ "MP" });
     unplugged.unplugAfterPacket = 60; // well inside the firmware stream
     // The write to the vanished device fails before the monitor sees it gone: a failed write, not a
     // time-out or a stop, and the re-plan that follows is left when the loss is seen.
-    QTest::newRow("unplugged while sending") << Devices { unplugged } << EngineScript([](EngineFixture& f) {
-        const auto recorded = UpdateHistory().entries().size();
-        return started(f, 1) && f.waitForOutcome()
-            && QTest::qWaitFor([&] { return !f.workflow()->hasDevice(); }, 5000)
-            && f.workflow()->lastDeviceFailure() == LinkWriteFailed && f.sleep->switchedOff == 1
-            && UpdateHistory().entries().size() == recorded + 1
-            && UpdateHistory().entries().constLast().outcome == UpdateHistoryEntry::DeviceLost;
-    }) << ends(UpdateOutcome::Failed) << Phases { P::Installing, P::Checking }
-                                             << QStringList { "nothing" }
-                                             << "Update Failure: The update could not be completed.";
+    QTest::newRow("unplugged while sending")
+        << Devices { unplugged } << EngineScript([](EngineFixture& f) {
+               const auto recorded = UpdateHistory().entries().size();
+               return started(f, 1) && f.waitForOutcome()
+                   && QTest::qWaitFor([&] { return !f.workflow()->hasDevice(); }, 5000)
+                   && f.workflow()->lastDeviceFailure() == LinkWriteFailed && f.sleep->switchedOff == 1
+                   && UpdateHistory().entries().size() == recorded + 1
+                   && UpdateHistory().entries().constLast().outcome == UpdateHistoryEntry::DeviceLost
+                   && f.workflow()->lastFailure() == UpdateFailure::DeviceLost
+                   && f.workflow()->installSummary().notInstalled() == QStringList { "MCU Firmware" };
+           })
+        << ends(UpdateOutcome::Failed) << Phases { P::Installing, P::Checking } << QStringList { "nothing" }
+        << "Update Failure: The update could not be completed.\n\nThe device "
+           "was disconnected before the update was finished. Connect it "
+           "again: what was not installed is planned again once it is back.";
+
+    // Back after it was pulled out mid-Styles, the device is planned again from the last check by
+    // itself: what was not installed is on the list, ready to start.
+    SimulatedDeviceSettings pulled = plus({ "Styles" });
+    pulled.unplugAfterPacket = 60;
+    QTest::newRow("unplugged during Styles, planned again once back")
+        << Devices { pulled } << EngineScript([](EngineFixture& f) {
+               if (!started(f, 1) || !f.waitForOutcome() || !f.waitForPhase(P::NoDevice)
+                   || f.workflow()->lastFailure() != UpdateFailure::DeviceLost)
+                   return false;
+               f.phases.clear();
+               f.plug();
+               return replanned(f, 1) && f.workflow()->plan().constFirst().type == ComponentType::Styles;
+           })
+        << ends(UpdateOutcome::Failed) << Phases { P::Checking, P::Planned } << QStringList { "nothing" }
+        << "Update Failure: The update could not be completed.\n\nThe device was disconnected before the "
+           "update was finished. Connect it again: what was not installed is planned again once it is back.";
 
     // A write that fails while the device stays is no lost device: recorded as failed once the
     // monitor would have seen it gone.
     SimulatedDeviceSettings stuck = plus({ "MP" });
     stuck.stopTakingAfterPacket = 60;
-    QTest::newRow("device stops taking the file") << Devices { stuck } << EngineScript([](EngineFixture& f) {
-        const auto recorded = UpdateHistory().entries().size();
-        return started(f, 1) && f.waitForOutcome() && f.workflow()->lastDeviceFailure() == LinkWriteFailed
-            && QTest::qWaitFor([&] { return UpdateHistory().entries().size() == recorded + 1; }, 5000)
-            && UpdateHistory().entries().constLast().outcome == UpdateHistoryEntry::InstallFailed;
-    }) << ends(UpdateOutcome::Failed) << Phases { P::Installing, P::Checking }
-                                                  << QStringList { "nothing" }
-                                                  << "Update Failure: The update could not be completed.";
+    QTest::newRow("device stops taking the file")
+        << Devices { stuck } << EngineScript([](EngineFixture& f) {
+               const auto recorded = UpdateHistory().entries().size();
+               return started(f, 1) && f.waitForOutcome()
+                   && f.workflow()->lastDeviceFailure() == LinkWriteFailed
+                   && QTest::qWaitFor([&] { return UpdateHistory().entries().size() == recorded + 1; }, 5000)
+                   && UpdateHistory().entries().constLast().outcome == UpdateHistoryEntry::InstallFailed;
+           })
+        << ends(UpdateOutcome::Failed) << Phases { P::Installing, P::Checking } << QStringList { "nothing" }
+        << "Update Failure: The update could not be completed.\n\nThe "
+           "transfer to the device failed. Start the update again, and "
+           "keep the device connected until it is finished.";
 
     QTest::newRow("download refused by the server")
         << Devices { plus({ "MP", "DSP" }) } << EngineScript([](EngineFixture& f) {
@@ -310,7 +338,9 @@ void tst_UpdateWorkflowEngine::scenario_data()
         << ends(UpdateOutcome::Failed) << Phases { P::Updating, P::Downloading, P::Checking, P::Planned }
         << QStringList { "nothing" }
         << "Download Failure: Failed to download updates.\n\nThe server answered with an error.\n\nNothing "
-           "was sent to the device.";
+           "was sent to the device. Check that this computer is online and has room for the files, then "
+           "start "
+           "the update again.";
 
     // A server that takes the request and never answers: the check would run to its whole bound.
     QTest::newRow("check cancelled against a server that never answers") << Devices { plus(
@@ -380,7 +410,9 @@ void tst_UpdateWorkflowEngine::scenario_data()
         << ends(UpdateOutcome::Failed) << Phases { P::Updating, P::Downloading, P::Checking, P::Planned }
         << QStringList { "nothing" }
         << "Download Failure: Failed to download updates.\n\nThe server 127.0.0.1 is too slow: the file did "
-           "not arrive within 0.8 s.\n\nNothing was sent to the device.";
+           "not arrive within 0.8 s.\n\nNothing was sent to the device. Check that this computer is online "
+           "and has room for the files, "
+           "then start the update again.";
 
     SimulatedDeviceSettings silent = plus({ "MP" });
     silent.dropOffAfterInstall = false;

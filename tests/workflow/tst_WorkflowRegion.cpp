@@ -22,28 +22,39 @@ void tst_WorkflowRegion::checkFailureText_data()
 {
     QTest::addColumn<int>("reason");
     QTest::addColumn<QString>("detail");
+    QTest::addColumn<QString>("server");
     QTest::addColumn<QString>("text");
 
     QTest::newRow("unverified") << int(UpdateManager::UnverifiedCatalogue) << "bad signature"
+                                << ""
                                 << "The update catalogue could not be verified, so no updates are offered. "
                                    "Nothing was sent to the device.\n\nbad signature";
     QTest::newRow("refused") << int(UpdateManager::RefusedCatalogue) << "too old"
+                             << ""
                              << "The update catalogue was refused, so no updates are offered. Nothing was "
                                 "sent to the device.\n\ntoo old";
     QTest::newRow("not a catalogue") << int(UpdateManager::NotACatalogue) << "Not a catalogue."
+                                     << ""
                                      << "Not a catalogue.";
-    QTest::newRow("network, with reason") << 0 << "Connection refused"
-                                          << "Failed to check for updates!\n\nConnection refused";
+    // The fixed text, the reason, and what to try, with the server that could not be reached.
+    QTest::newRow("network, with reason")
+        << 0 << "Connection refused"
+        << "updates.example.com:443"
+        << "Failed to check for updates!\n\nConnection refused\n\nCheck that this computer is online and can "
+           "reach updates.example.com:443, then check for updates again.";
     QTest::newRow("network, no reason") << 0 << ""
-                                        << "Failed to check for updates!";
+                                        << ""
+                                        << "Failed to check for updates!\n\nCheck that this computer is "
+                                           "online, then check for updates again.";
 }
 
 void tst_WorkflowRegion::checkFailureText()
 {
     QFETCH(int, reason);
     QFETCH(QString, detail);
+    QFETCH(QString, server);
     QFETCH(QString, text);
-    QCOMPARE(WorkflowRegion::checkFailureText(reason, detail), text);
+    QCOMPARE(WorkflowRegion::checkFailureText(reason, detail, server), text);
 }
 
 void tst_WorkflowRegion::downloadFailureText_data()
@@ -70,11 +81,12 @@ void tst_WorkflowRegion::downloadFailureText()
 {
     QFETCH(int, kind);
     QFETCH(QString, reason);
-    // The fixed text first, then the reason, then what it means for the device.
+    // The fixed text first, then the reason, then what it means for the device and what to try.
     QCOMPARE(WorkflowRegion::downloadFailureText(DownloadFailure(kind)),
         QStringLiteral("Failed to download updates.")
             + (reason.isEmpty() ? QString() : QStringLiteral("\n\n") + reason)
-            + QStringLiteral("\n\nNothing was sent to the device."));
+            + QStringLiteral("\n\nNothing was sent to the device. Check that this computer is online and has "
+                             "room for the files, then start the update again."));
 }
 
 } // namespace PelkPlus
