@@ -235,7 +235,12 @@ void UpdateJournal::remove(const QString& journalPath)
 
 bool UpdateJournal::isFor(const Connection& connection) const
 {
-    return connection.model == model && connection.serialNumber == serial;
+    if (connection.model != model || connection.serialNumber != serial)
+        return false;
+    // With no serial number to tell two devices of a model apart, the USB port does: a device on
+    // another port is another device, whose versions the journal knows nothing of. Where the port
+    // is not known (the journal then holds the node, which changes at a replug), any will do.
+    return !serial.isEmpty() || connection.portPath.isEmpty() || connection.portPath == path;
 }
 
 const UpdateJournal::Entry* UpdateJournal::currentEntry() const

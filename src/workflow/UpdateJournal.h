@@ -72,7 +72,8 @@ public:
     // Removes the journal and its kept files.
     static void remove(const QString& path = defaultPath());
 
-    // Whether the journal is of this device (model and serial number; the path changes with the port).
+    // Whether the journal is of this device: model and serial number, and for a device without a
+    // serial number the USB port it was on (the node's path changes at every replug).
     bool isFor(const Connection& connection) const;
     // "The last update of this Pelk+ stopped during Styles on 8 December at 14:03." (local time).
     QString stoppedText() const;

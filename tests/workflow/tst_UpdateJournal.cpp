@@ -17,6 +17,8 @@ private slots:
     void read_data();
     void read();
     void stoppedText();
+    void isFor_data();
+    void isFor();
 
 private:
     QTemporaryDir dir;
@@ -98,6 +100,46 @@ void tst_UpdateJournal::stoppedText()
 {
     QCOMPARE(sample().stoppedText(),
         QStringLiteral("The last update of this Pelk+ stopped during Styles on 8 December at 14:03."));
+}
+
+void tst_UpdateJournal::isFor_data()
+{
+    QTest::addColumn<QString>("journalSerial");
+    QTest::addColumn<QString>("serial"); // of the device connected now
+    QTest::addColumn<QString>("port");   // its USB port; empty where the platform does not say
+    QTest::addColumn<bool>("matches");
+
+    QTest::newRow("same serial, another port") << "PK000001"
+                                               << "PK000001"
+                                               << "1-4:1.0" << true;
+    QTest::newRow("another serial") << "PK000001"
+                                    << "PK000002"
+                                    << "1-2:1.0" << false;
+    QTest::newRow("no serial, same port") << ""
+                                          << ""
+                                          << "1-2:1.0" << true;
+    QTest::newRow("no serial, another port") << ""
+                                             << ""
+                                             << "1-4:1.0" << false;
+    QTest::newRow("no serial, port unknown") << ""
+                                             << ""
+                                             << "" << true;
+}
+
+void tst_UpdateJournal::isFor()
+{
+    QFETCH(QString, journalSerial);
+    QFETCH(QString, serial);
+    QFETCH(QString, port);
+    QFETCH(bool, matches);
+    UpdateJournal journal = sample();
+    journal.serial = journalSerial;
+    Connection device;
+    device.model = Plus;
+    device.serialNumber = serial;
+    device.path = QStringLiteral("/dev/hidraw7");
+    device.portPath = port;
+    QCOMPARE(journal.isFor(device), matches);
 }
 
 } // namespace PelkPlus
