@@ -16,6 +16,7 @@
 #include "workflow/WorkflowStates.h"
 
 #include <QDebug>
+#include <QRegularExpression>
 #include <QSignalTransition>
 #include <QState>
 
@@ -50,10 +51,20 @@ QString WorkflowRegion::checkFailureText(int reason, const QString& detail, cons
     QString text = QStringLiteral("Failed to check for updates!");
     if (!detail.isEmpty())
         text += QStringLiteral("\n\n") + detail;
-    const QString next = server.isEmpty()
-        ? updateFailureNextStep(UpdateFailure::Check)
-        : QStringLiteral("Check that this computer is online and can reach %1, then check for updates again.")
-              .arg(server);
+    // A server that answered "not found" or "forbidden" was reached: what is wrong is the address.
+    static const QRegularExpression clientError(QStringLiteral("\\bHTTP 4\\d\\d\\b"));
+    QString next;
+    if (server.isEmpty())
+        next = updateFailureNextStep(UpdateFailure::Check);
+    else if (clientError.match(detail).hasMatch())
+        next = QStringLiteral(
+            "%1 answered, but has no update catalogue at that address. Check the catalogue's "
+            "address (manifest-url in the settings), then check for updates again.")
+                   .arg(server);
+    else
+        next = QStringLiteral(
+            "Check that this computer is online and can reach %1, then check for updates again.")
+                   .arg(server);
     return text + QStringLiteral("\n\n") + next;
 }
 

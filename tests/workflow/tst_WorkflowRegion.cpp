@@ -42,6 +42,14 @@ void tst_WorkflowRegion::checkFailureText_data()
         << "updates.example.com:443"
         << "Failed to check for updates!\n\nConnection refused\n\nCheck that this computer is online and can "
            "reach updates.example.com:443, then check for updates again.";
+    // Reached, but the address is wrong: "can reach" would send the user to the network.
+    QTest::newRow("not found")
+        << 0 << "HTTP 404 Not Found"
+        << "127.0.0.1:8765"
+        << "Failed to check for updates!\n\nHTTP 404 Not Found\n\n127.0.0.1:8765 answered, but has no update "
+           "catalogue at that address. Check the catalogue's address (manifest-url in the settings), then "
+           "check "
+           "for updates again.";
     QTest::newRow("network, no reason") << 0 << ""
                                         << ""
                                         << "Failed to check for updates!\n\nCheck that this computer is "
