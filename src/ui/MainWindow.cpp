@@ -275,7 +275,13 @@ void MainWindow::createStateMachine()
         Qt::DirectConnection);
     connect(
         state(WorkflowStates::deviceReadyState), &QState::entered, this,
-        [this] { interruptionToTell = false; }, Qt::DirectConnection);
+        [this] {
+            // "Connect it again" is done: the list keeps what was not installed and why.
+            if (interruptionToTell && reconnectTold)
+                selectionPage->showResult(int(MessageMode::Warning), UpdateReport::backText(*workflow));
+            interruptionToTell = false;
+        },
+        Qt::DirectConnection);
     // An update of this device that stopped before its end, found in its journal: said as soon as
     // the device is ready, at start or when it is plugged in, with the offer to finish or drop it;
     // where the list already says that this window's own update was interrupted, only the offer.
@@ -318,6 +324,7 @@ void MainWindow::showUpdateEnd(UpdateOutcome outcome, int mode, const QString& t
     // device is back and planned again.
     interruptionToTell = outcome != UpdateOutcome::Done;
     failureToTell = interruptionToTell ? text : QString();
+    reconnectTold = false;
     showConnectPrompt();
 }
 
@@ -329,6 +336,7 @@ void MainWindow::showConnectPrompt()
         return;
     promptLabel->setText(failureToTell + QStringLiteral("\n\n")
         + phaseStatusText(replug ? WorkflowPhase::NotAnswering : WorkflowPhase::NoDevice));
+    reconnectTold = true;
 }
 
 } // namespace PelkPlus

@@ -85,6 +85,9 @@ private:
     bool interruptionToTell = false;
     // What the lasting strip says of the last update that did not end well; empty after one that did.
     QString failureToTell;
+    // The connect prompt has asked for the device since the update ended: once it is back, the
+    // list's note drops its next step.
+    bool reconnectTold = false;
 };
 
 } // namespace PelkPlus

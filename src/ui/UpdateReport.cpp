@@ -48,6 +48,11 @@ QString UpdateReport::failureText(const UpdateWorkflow& engine)
     return InstallSummary::failureText(engine.installSummary().notInstalled(), engine.lastFailure());
 }
 
+QString UpdateReport::backText(const UpdateWorkflow& engine)
+{
+    return InstallSummary::backText(engine.installSummary().notInstalled(), engine.lastFailure());
+}
+
 void UpdateReport::onPhaseChanged(WorkflowPhase phase)
 {
     if (phase == WorkflowPhase::Updating) {

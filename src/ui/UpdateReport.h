@@ -24,6 +24,8 @@ public:
 
     // What the lasting strip says after an update that did not end well.
     static QString failureText(const UpdateWorkflow& workflow);
+    // What the list says of the update once its device is back: the next step is done.
+    static QString backText(const UpdateWorkflow& workflow);
     // Whether the last update ended while a file was on its way to the device.
     bool transferInterrupted() const { return interrupted; }
     // The components of the last update that began.

@@ -72,4 +72,12 @@ QString InstallSummary::failureText(const QStringList& notInstalled, UpdateFailu
     return QStringLiteral("Not installed: %1. %2").arg(notInstalled.join(QStringLiteral(", ")), why);
 }
 
+QString InstallSummary::backText(const QStringList& notInstalled, UpdateFailure failure)
+{
+    const QString why = updateFailureCause(failure == UpdateFailure::None ? UpdateFailure::Install : failure);
+    if (notInstalled.isEmpty() || why.isEmpty())
+        return failureText(notInstalled, failure);
+    return QStringLiteral("Not installed: %1. %2").arg(notInstalled.join(QStringLiteral(", ")), why);
+}
+
 } // namespace PelkPlus

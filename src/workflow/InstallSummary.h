@@ -46,6 +46,9 @@ public:
     // "Not installed: Styles, Ensemble Audio. The device was disconnected ..." with the failure's
     // cause and next step; the cause alone when every component was installed.
     static QString failureText(const QStringList& notInstalled, UpdateFailure failure);
+    // The same without the next step, once it has been taken: the device is back and what is left
+    // is planned again.
+    static QString backText(const QStringList& notInstalled, UpdateFailure failure);
 
 private:
     QList<ComponentType> planned;
