@@ -24,6 +24,11 @@ namespace {
 const char manifestFileName[] = "update-manifest.xml";
 const char signatureSuffix[] = ".sig";
 
+bool isApplication(ComponentType type)
+{
+    return type == ComponentType::WindowsApplication || type == ComponentType::MacApplication;
+}
+
 QByteArray readAll(const QString& path, qint64 maximum, bool* ok)
 {
     QFile file(path);
@@ -95,9 +100,10 @@ void UpdateManager::onCheckTooLong()
     if (currentState != Discovering)
         return;
     // The server named is the one still being waited for.
-    const QString host = manifestAgent->isBusy() ? manifestUrl.host() : sizes->waitingHost();
+    const QString catalogueServer = DownloadReplies::displayServer(manifestUrl);
+    const QString server = manifestAgent->isBusy() ? catalogueServer : sizes->waitingServer();
     manifestAgent->abort();
-    const QString text = DownloadReplies::tooLongText(host.isEmpty() ? manifestUrl.host() : host,
+    const QString text = DownloadReplies::tooLongText(server.isEmpty() ? catalogueServer : server,
         QStringLiteral("the check for updates did not end"), checkBound());
     qCritical().noquote() << "UpdateManager:" << text;
     fail(DownloadFailed, text);
@@ -372,8 +378,7 @@ bool UpdateManager::verifySignature(const QByteArray& manifest, const QByteArray
 bool UpdateManager::isAllowedComponentUrl(const QUrl& component, const QUrl& manifest, ComponentType type)
 {
     const QString scheme = component.scheme();
-    const bool application
-        = type == ComponentType::WindowsApplication || type == ComponentType::MacApplication;
+    const bool application = isApplication(type);
     const bool loopback = QHostAddress(component.host()).isLoopback()
         || component.host().compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0;
     return scheme == QLatin1String("https")
@@ -383,11 +388,24 @@ bool UpdateManager::isAllowedComponentUrl(const QUrl& component, const QUrl& man
 
 bool UpdateManager::checkComponentUrls()
 {
-    const ManifestData& data = parser->manifestData();
-    for (const QList<Component>& components : data) {
-        for (const Component& component : components) {
-            if (isAllowedComponentUrl(component.url, manifestUrl, component.type))
+    ManifestData& data = parser->manifestData();
+    for (QList<Component>& components : data) {
+        for (auto it = components.begin(); it != components.end();) {
+            const Component& component = *it;
+            if (isAllowedComponentUrl(component.url, manifestUrl, component.type)) {
+                ++it;
                 continue;
+            }
+            // A package of the updater itself that would come over plain http is left out: nothing
+            // else of the catalogue depends on it, and no newer updater is offered from it.
+            if (isApplication(component.type) && component.url.scheme() == QLatin1String("http")) {
+                qCritical().noquote()
+                    << "UpdateManager: The" << componentTypeName(component.type) << component.version
+                    << "package is not offered: it would come over http, not https, from"
+                    << DownloadReplies::displayUrl(component.url);
+                it = components.erase(it);
+                continue;
+            }
             qCritical() << "UpdateManager: Component URL not allowed:"
                         << DownloadReplies::redactedUrl(component.url);
             qCritical("Failed to parse manifest.");

@@ -85,7 +85,8 @@ public:
     // must not name a local file, nor undo the protection it came with. The updater's own packages
     // (WindowsApplication, MacApplication) are run by whoever downloads them: https alone, whatever
     // the manifest came over, unless they come from this computer (a loopback address), where no
-    // network lies between.
+    // network lies between. A check leaves such a package over http out of the catalogue, logged,
+    // and goes on with the rest; any other URL not allowed refuses the whole catalogue.
     static bool isAllowedComponentUrl(const QUrl& component, const QUrl& manifest, ComponentType type);
 
     // Where the manifest and the component files are downloaded to.

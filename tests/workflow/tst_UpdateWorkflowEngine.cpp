@@ -409,7 +409,7 @@ void tst_UpdateWorkflowEngine::scenario_data()
            })
         << ends(UpdateOutcome::Failed) << Phases { P::Updating, P::Downloading, P::Checking, P::Planned }
         << QStringList { "nothing" }
-        << "Download Failure: Failed to download updates.\n\nThe server 127.0.0.1 is too slow: the file did "
+        << "Download Failure: Failed to download updates.\n\nThe server @SERVER@ is too slow: the file did "
            "not arrive within 0.8 s.\n\nNothing was sent to the device. Check that this computer is online "
            "and has room for the files, "
            "then start the update again.";
@@ -632,6 +632,8 @@ void tst_UpdateWorkflowEngine::scenario()
         QCOMPARE(int(f.outcomes.first()), outcome);
     }
     QVERIFY2(inOrder(f.phases, trail), qPrintable(phaseNames(f.phases)));
+    // @SERVER@: the catalogue's server as host:port.
+    message.replace(QLatin1String("@SERVER@"), QStringLiteral("127.0.0.1:%1").arg(f.server.port()));
     QCOMPARE(f.messages, message.isEmpty() ? QStringList() : QStringList { message });
     QStringList found;
     for (int index = 0; index < devices.size(); ++index)
