@@ -423,6 +423,7 @@ void UpdateManager::onSizesDone()
     // Idle before the signal, so that a receiver may start the next check at once.
     checkTimer->stop();
     currentState = Idle;
+    acceptedCatalogue = parser->manifestData();
     emit updateDiscoveryDone();
 }
 

@@ -78,6 +78,10 @@ public:
     // The components of one product in manifest order; valid from updateDiscoveryDone to the next
     // checkForUpdates.
     QList<Component> componentsFor(ManifestProduct product) const;
+    // Every product's components of the last check in this run that ended in updateDiscoveryDone,
+    // kept through later checks and their failures: what a file chosen on this computer is
+    // recognised by. Empty before the first.
+    const ManifestData& lastAcceptedCatalogue() const { return acceptedCatalogue; }
 
     State state() const { return currentState; }
     QString manifestPath() const { return manifestFile; }
@@ -153,6 +157,7 @@ private:
     QDateTime manifestTimestamp;
     QUrl manifestUrl;
     std::shared_ptr<const UpdateBundle> localBundle;
+    ManifestData acceptedCatalogue;
     CatalogueTrust trust;
     // Unreadable by the root element's reader: only the parser can tell whether it is a catalogue.
     bool headerUnreadable = false;
