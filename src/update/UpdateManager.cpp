@@ -214,6 +214,15 @@ void UpdateManager::fetchManifest()
 
 void UpdateManager::onManifestFailed(const QString& reason)
 {
+    if (fetchingSignature && !pairFetchedAgain && manifestAgent->failureKind() == DownloadFailure::Server) {
+        // A catalogue signed for the first time is caught between its two files while the
+        // signature is not there yet: both are fetched once more, as for a mismatch.
+        pairFetchedAgain = true;
+        qDebug().noquote() << "UpdateManager: The catalogue's signature is not there (" + reason
+                + "); the catalogue and its signature are fetched once more.";
+        fetchManifest();
+        return;
+    }
     if (fetchingSignature) {
         qCritical().noquote() << "UpdateManager: The catalogue could not be verified: no signature:"
                               << reason;

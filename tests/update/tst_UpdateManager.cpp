@@ -838,6 +838,8 @@ void tst_UpdateManager::signedCatalogue_data()
     // Fetched while it was being published: the old manifest beside the new signature, both
     // fetched once more.
     QTest::newRow("caught between its two files") << true << "republished" << QString();
+    QTest::newRow("signed for the first time, signature not there yet")
+        << true << "late signature" << QString();
     QTest::newRow("signature of another manifest")
         << true << "other manifest" << QStringLiteral("the signature by key %1 does not match the catalogue");
     QTest::newRow("untrusted key") << true << "untrusted key"
@@ -880,7 +882,11 @@ void tst_UpdateManager::signedCatalogue()
         published.body = manifest;
         httpServer->replaceAfter(QStringLiteral("/update-manifest.xml"), 1, published);
     }
-    if (fault == QLatin1String("html")) {
+    if (fault == QLatin1String("late signature")) {
+        HttpTestServer::Reply published;
+        published.body = signature;
+        httpServer->replaceAfter(QStringLiteral("/update-manifest.xml.sig"), 1, published);
+    } else if (fault == QLatin1String("html")) {
         httpServer->setRedirect(QStringLiteral("/update-manifest.xml.sig"), QStringLiteral("/portal"));
         httpServer->setFile(QStringLiteral("/portal"), "<html><body>Please log in</body></html>");
     } else if (fault != QLatin1String("no signature")) {
