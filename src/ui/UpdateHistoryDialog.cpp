@@ -1,5 +1,6 @@
 #include "ui/UpdateHistoryDialog.h"
 
+#include "update/DownloadReplies.h"
 #include "workflow/VersionText.h"
 
 #include <QDialogButtonBox>
@@ -35,7 +36,9 @@ UpdateHistoryDialog::UpdateHistoryDialog(const QList<UpdateHistoryEntry>& entrie
             // Before and sent read alike: the device's form, the catalogue's beside it.
             VersionText::recordedBefore(entry.component, entry.versionBefore),
             VersionText::recordedSent(entry.component, entry.versionSent),
-            UpdateHistoryEntry::outcomeText(entry.outcome), entry.source, entry.sha256 };
+            UpdateHistoryEntry::outcomeText(entry.outcome),
+            // Records written before URLs were redacted may still carry a password or a token.
+            DownloadReplies::displaySource(entry.source), entry.sha256 };
         for (int column = 0; column < cells.size(); ++column)
             tableWidget->setItem(row, column, new QTableWidgetItem(cells.at(column)));
     }

@@ -60,9 +60,10 @@ void ComponentSizeRequests::abort()
         reply->abort();
 }
 
-QString ComponentSizeRequests::waitingHost() const
+QString ComponentSizeRequests::waitingServer() const
 {
-    return pendingSizeReplies.isEmpty() ? lastRetriedHost : pendingSizeReplies.first()->url().host();
+    return pendingSizeReplies.isEmpty() ? lastRetriedServer
+                                        : DownloadReplies::displayServer(pendingSizeReplies.first()->url());
 }
 
 void ComponentSizeRequests::requestSize(ManifestProduct product, int index)
@@ -105,7 +106,8 @@ void ComponentSizeRequests::onSizeReply(QNetworkReply* reply, ManifestProduct pr
         reply->deleteLater();
         QString reason = QStringLiteral("HTTP %1").arg(status);
         if (reply->property(tooSlowProperty).toBool())
-            reason = DownloadReplies::tooSlowText(0, bounds->slowServerGraceTime(), bounds->minimumRate());
+            reason = DownloadReplies::tooSlowText(DownloadReplies::displayServer(reply->url()), 0,
+                bounds->slowServerGraceTime(), bounds->minimumRate());
         else if (reply->error() != QNetworkReply::NoError)
             reason = DownloadReplies::failureText(reply, bounds->transferTimeout());
         RetryBackoff& retries = sizeRetries[qMakePair(int(product), index)];
@@ -117,7 +119,7 @@ void ComponentSizeRequests::onSizeReply(QNetworkReply* reply, ManifestProduct pr
                                << "in" << pause / 1000.0 << "s of the size request for"
                                << DownloadReplies::displayUrl(reply->url()) << "after:" << reason;
             ++pendingRetries;
-            lastRetriedHost = reply->url().host();
+            lastRetriedServer = DownloadReplies::displayServer(reply->url());
             countdown.start(attempts, pause, reason);
             const int planned = generation;
             QTimer::singleShot(pause, this, [this, planned, product, index] {

@@ -32,8 +32,9 @@ public:
     void request(ManifestData* data);
     // Aborts the requests and drops the retries planned, without a signal.
     void abort();
-    // The server of a size request still unanswered, or waiting to be tried again; empty for none.
-    QString waitingHost() const;
+    // The server (host:port) of a size request still unanswered, or waiting to be tried again;
+    // empty for none.
+    QString waitingServer() const;
 
 signals:
     void done();
@@ -62,7 +63,7 @@ private:
     RetryCountdown countdown;
     // Counts aborts, so that a retry planned before one is dropped.
     int generation = 0;
-    QString lastRetriedHost;
+    QString lastRetriedServer;
 };
 
 } // namespace PelkPlus

@@ -111,18 +111,19 @@ QString DownloadReplies::failureText(const QNetworkReply* reply, int transferTim
     return detail.isEmpty() ? text : QStringLiteral("%1 (%2)").arg(text, detail);
 }
 
-QString DownloadReplies::tooSlowText(qint64 bytes, qint64 msecs, qint64 minimumRate)
+QString DownloadReplies::tooSlowText(const QString& server, qint64 bytes, qint64 msecs, qint64 minimumRate)
 {
-    return QStringLiteral("The server is too slow: %1 bytes in %2 s, less than %3 bytes per second.")
+    return QStringLiteral("The server %1 is too slow: %2 bytes in %3 s, less than %4 bytes per second.")
+        .arg(server.isEmpty() ? QStringLiteral("(no host)") : server)
         .arg(bytes)
         .arg(msecs / 1000.0)
         .arg(minimumRate);
 }
 
-QString DownloadReplies::tooLongText(const QString& host, const QString& late, int maximumMsecs)
+QString DownloadReplies::tooLongText(const QString& server, const QString& late, int maximumMsecs)
 {
     return QStringLiteral("The server %1 is too slow: %2 within %3 s.")
-        .arg(host.isEmpty() ? QStringLiteral("(no host)") : host, late)
+        .arg(server.isEmpty() ? QStringLiteral("(no host)") : server, late)
         .arg(maximumMsecs / 1000.0);
 }
 

@@ -42,9 +42,10 @@ public:
     // The framework's text for a failed reply, followed by the detail the agent knows.
     static QString failureText(const QNetworkReply* reply, int transferTimeout);
     // The failure texts of a request found too slow: by its average rate, or by its whole duration.
-    static QString tooSlowText(qint64 bytes, qint64 msecs, qint64 minimumRate);
-    // late says what came too late ("the file did not arrive"), host names the server.
-    static QString tooLongText(const QString& host, const QString& late, int maximumMsecs);
+    // server names the one waited for, as displayServer gives it (host:port).
+    static QString tooSlowText(const QString& server, qint64 bytes, qint64 msecs, qint64 minimumRate);
+    // late says what came too late ("the file did not arrive").
+    static QString tooLongText(const QString& server, const QString& late, int maximumMsecs);
     // What a person is told while a failed request waits to be tried again.
     // "... Trying again in 2 s (retry 2 of 3)...", or "now" for a pause of 0 (the request goes out).
     static QString retryText(int attempt, int pauseMsecs, const QString& reason);

@@ -59,7 +59,7 @@ void FileDownload::start(const DownloadRequest& next)
     request = next;
     retries.reset();
     heldFile.clear();
-    guard->startRequest(request.maximumDuration, request.url.host());
+    guard->startRequest(request.maximumDuration, DownloadReplies::displayServer(request.url));
     if (!destination.open(request.destination)) {
         // What is there (if anything) was not written here, so it is not removed either.
         fail(DownloadFailure::FileError, QStringLiteral("Failed to open destination file."), false);

@@ -22,19 +22,19 @@ void SlowServerGuard::setBounds(int graceMsecs, qint64 minimumRate, int maximumD
     maximumDurationMs = maximumDuration;
 }
 
-void SlowServerGuard::startRequest(int requestBound, const QString& host)
+void SlowServerGuard::startRequest(int requestBound, const QString& server)
 {
     requestBoundMs = requestBound > 0 && (maximumDurationMs <= 0 || requestBound < maximumDurationMs)
         ? requestBound
         : maximumDurationMs;
-    requestHost = host;
+    requestServer = server;
     requestClock.start();
 }
 
 QString SlowServerGuard::tooLongText() const
 {
     return DownloadReplies::tooLongText(
-        requestHost, QStringLiteral("the file did not arrive"), requestBoundMs);
+        requestServer, QStringLiteral("the file did not arrive"), requestBoundMs);
 }
 
 bool SlowServerGuard::isOverDuration() const
@@ -62,7 +62,7 @@ void SlowServerGuard::check()
     }
     const qint64 elapsed = replyClock.elapsed();
     if (elapsed >= grace && replyBytes * 1000 < minimumBytesPerSecond * elapsed)
-        emit tooSlow(DownloadReplies::tooSlowText(replyBytes, elapsed, minimumBytesPerSecond));
+        emit tooSlow(DownloadReplies::tooSlowText(requestServer, replyBytes, elapsed, minimumBytesPerSecond));
 }
 
 } // namespace PelkPlus

@@ -24,9 +24,9 @@ public:
     qint64 minimumRate() const { return minimumBytesPerSecond; }
     int maximumDuration() const { return maximumDurationMs; }
 
-    // A request to host begins; its whole duration is measured from here, across its attempts. Its
-    // bound is the lower of its own (0 for none) and the guard's maximum duration.
-    void startRequest(int requestBound, const QString& host);
+    // A request to server (host:port) begins; its whole duration is measured from here, across its
+    // attempts. Its bound is the lower of its own (0 for none) and the guard's maximum duration.
+    void startRequest(int requestBound, const QString& server);
     int requestBound() const { return requestBoundMs; }
     // The failure text of a request over its whole bound, naming the server.
     QString tooLongText() const;
@@ -51,7 +51,7 @@ private:
     qint64 minimumBytesPerSecond = 0;
     int maximumDurationMs = 0;
     int requestBoundMs = 0;
-    QString requestHost;
+    QString requestServer;
     QTimer* rateTimer = nullptr;
     QElapsedTimer requestClock;
     QElapsedTimer replyClock;

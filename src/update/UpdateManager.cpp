@@ -24,6 +24,11 @@ namespace {
 const char manifestFileName[] = "update-manifest.xml";
 const char signatureSuffix[] = ".sig";
 
+bool isApplication(ComponentType type)
+{
+    return type == ComponentType::WindowsApplication || type == ComponentType::MacApplication;
+}
+
 QByteArray readAll(const QString& path, qint64 maximum, bool* ok)
 {
     QFile file(path);
@@ -95,9 +100,10 @@ void UpdateManager::onCheckTooLong()
     if (currentState != Discovering)
         return;
     // The server named is the one still being waited for.
-    const QString host = manifestAgent->isBusy() ? manifestUrl.host() : sizes->waitingHost();
+    const QString catalogueServer = DownloadReplies::displayServer(manifestUrl);
+    const QString server = manifestAgent->isBusy() ? catalogueServer : sizes->waitingServer();
     manifestAgent->abort();
-    const QString text = DownloadReplies::tooLongText(host.isEmpty() ? manifestUrl.host() : host,
+    const QString text = DownloadReplies::tooLongText(server.isEmpty() ? catalogueServer : server,
         QStringLiteral("the check for updates did not end"), checkBound());
     qCritical().noquote() << "UpdateManager:" << text;
     fail(DownloadFailed, text);
@@ -208,6 +214,15 @@ void UpdateManager::fetchManifest()
 
 void UpdateManager::onManifestFailed(const QString& reason)
 {
+    if (fetchingSignature && !pairFetchedAgain && manifestAgent->failureKind() == DownloadFailure::Server) {
+        // A catalogue signed for the first time is caught between its two files while the
+        // signature is not there yet: both are fetched once more, as for a mismatch.
+        pairFetchedAgain = true;
+        qDebug().noquote() << "UpdateManager: The catalogue's signature is not there (" + reason
+                + "); the catalogue and its signature are fetched once more.";
+        fetchManifest();
+        return;
+    }
     if (fetchingSignature) {
         qCritical().noquote() << "UpdateManager: The catalogue could not be verified: no signature:"
                               << reason;
@@ -372,8 +387,7 @@ bool UpdateManager::verifySignature(const QByteArray& manifest, const QByteArray
 bool UpdateManager::isAllowedComponentUrl(const QUrl& component, const QUrl& manifest, ComponentType type)
 {
     const QString scheme = component.scheme();
-    const bool application
-        = type == ComponentType::WindowsApplication || type == ComponentType::MacApplication;
+    const bool application = isApplication(type);
     const bool loopback = QHostAddress(component.host()).isLoopback()
         || component.host().compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0;
     return scheme == QLatin1String("https")
@@ -383,11 +397,24 @@ bool UpdateManager::isAllowedComponentUrl(const QUrl& component, const QUrl& man
 
 bool UpdateManager::checkComponentUrls()
 {
-    const ManifestData& data = parser->manifestData();
-    for (const QList<Component>& components : data) {
-        for (const Component& component : components) {
-            if (isAllowedComponentUrl(component.url, manifestUrl, component.type))
+    ManifestData& data = parser->manifestData();
+    for (QList<Component>& components : data) {
+        for (auto it = components.begin(); it != components.end();) {
+            const Component& component = *it;
+            if (isAllowedComponentUrl(component.url, manifestUrl, component.type)) {
+                ++it;
                 continue;
+            }
+            // A package of the updater itself that would come over plain http is left out: nothing
+            // else of the catalogue depends on it, and no newer updater is offered from it.
+            if (isApplication(component.type) && component.url.scheme() == QLatin1String("http")) {
+                qCritical().noquote()
+                    << "UpdateManager: The" << componentTypeName(component.type) << component.version
+                    << "package is not offered: it would come over http, not https, from"
+                    << DownloadReplies::displayUrl(component.url);
+                it = components.erase(it);
+                continue;
+            }
             qCritical() << "UpdateManager: Component URL not allowed:"
                         << DownloadReplies::redactedUrl(component.url);
             qCritical("Failed to parse manifest.");
@@ -405,6 +432,7 @@ void UpdateManager::onSizesDone()
     // Idle before the signal, so that a receiver may start the next check at once.
     checkTimer->stop();
     currentState = Idle;
+    acceptedCatalogue = parser->manifestData();
     emit updateDiscoveryDone();
 }
 

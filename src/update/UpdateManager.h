@@ -78,6 +78,10 @@ public:
     // The components of one product in manifest order; valid from updateDiscoveryDone to the next
     // checkForUpdates.
     QList<Component> componentsFor(ManifestProduct product) const;
+    // Every product's components of the last check in this run that ended in updateDiscoveryDone,
+    // kept through later checks and their failures: what a file chosen on this computer is
+    // recognised by. Empty before the first.
+    const ManifestData& lastAcceptedCatalogue() const { return acceptedCatalogue; }
 
     State state() const { return currentState; }
     QString manifestPath() const { return manifestFile; }
@@ -85,7 +89,8 @@ public:
     // must not name a local file, nor undo the protection it came with. The updater's own packages
     // (WindowsApplication, MacApplication) are run by whoever downloads them: https alone, whatever
     // the manifest came over, unless they come from this computer (a loopback address), where no
-    // network lies between.
+    // network lies between. A check leaves such a package over http out of the catalogue, logged,
+    // and goes on with the rest; any other URL not allowed refuses the whole catalogue.
     static bool isAllowedComponentUrl(const QUrl& component, const QUrl& manifest, ComponentType type);
 
     // Where the manifest and the component files are downloaded to.
@@ -152,6 +157,7 @@ private:
     QDateTime manifestTimestamp;
     QUrl manifestUrl;
     std::shared_ptr<const UpdateBundle> localBundle;
+    ManifestData acceptedCatalogue;
     CatalogueTrust trust;
     // Unreadable by the root element's reader: only the parser can tell whether it is a catalogue.
     bool headerUnreadable = false;

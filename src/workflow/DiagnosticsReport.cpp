@@ -15,6 +15,7 @@
 #include "update/DownloadReplies.h"
 
 #include <QDateTime>
+#include <QRegularExpression>
 #include <QSysInfo>
 #include <QTextStream>
 #include <QUrl>
@@ -22,6 +23,26 @@
 #include <clocale>
 
 namespace PelkPlus {
+
+namespace {
+
+// Every URL in a log line as the log writes one now: lines an older updater wrote may still carry
+// a password or a token.
+QString redactedLine(const QString& line)
+{
+    static const QRegularExpression url(QStringLiteral("[A-Za-z][A-Za-z0-9+.-]*://[^\\s\"'<>]+"));
+    QString redacted;
+    int from = 0;
+    for (QRegularExpressionMatchIterator it = url.globalMatch(line); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        redacted += line.mid(from, match.capturedStart() - from)
+            + DownloadReplies::displaySource(match.captured());
+        from = match.capturedEnd();
+    }
+    return redacted + line.mid(from);
+}
+
+} // namespace
 
 QString DiagnosticsReport::hidBackendText()
 {
@@ -128,7 +149,7 @@ QString DiagnosticsReport::build(
     const QStringList lines = LogFile::lastLines(logLines);
     out << "== Log (last " << lines.size() << " lines) ==\n";
     for (const QString& line : lines)
-        out << line << '\n';
+        out << redactedLine(line) << '\n';
     out.flush();
     return text;
 }

@@ -26,6 +26,16 @@ std::optional<LocalInstallRefusal> LocalInstallRules::refusal(
         return LocalInstallRefusal { QStringLiteral("Invalid File"),
             QStringLiteral("This file is empty: ") + path };
     }
+    // Bounded as a download of the type is: the file is read whole before it is sent.
+    if (size > largestComponentSize(type)) {
+        qCritical() << "Component file too large refused:" << path << size;
+        return LocalInstallRefusal { QStringLiteral("Invalid File"),
+            QStringLiteral("This file is too large to be %1: %2 bytes, more than the %3 bytes such a "
+                           "file can be.")
+                .arg(componentTypeName(type))
+                .arg(size)
+                .arg(largestComponentSize(type)) };
+    }
     if (type == ComponentType::McuFirmware && device && !UpdatePlanner::canUpdateMcuByUsb(*device)) {
         qCritical().noquote() << UpdatePlanner::mcuNotUpdatableWarning();
         return LocalInstallRefusal { QStringLiteral("Update Not Possible"),

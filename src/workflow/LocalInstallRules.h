@@ -25,7 +25,8 @@ public:
     // The filter of the file dialog that asks for a file of the type: "DSP Firmware (*.ldr)".
     static QString fileFilter(ComponentType type);
     // Why the file may not be installed as a component of the type; none when it may. A file
-    // chosen for the wrong kind of component, or one with nothing in it, never reaches the device;
+    // chosen for the wrong kind of component, one with nothing in it or one larger than any file of
+    // the type (largestComponentSize) never reaches the device;
     // nor MCU firmware for a connected device without the USB boot loader (device is null while
     // no device is connected).
     static std::optional<LocalInstallRefusal> refusal(

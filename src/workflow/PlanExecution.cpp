@@ -4,7 +4,7 @@
 #include "device/DeviceAgent.h"
 #include "device/DeviceModel.h"
 #include "device/DeviceProtocol.h"
-#include "update/DownloadRequest.h"
+#include "update/ComponentType.h"
 #include "update/Sha256.h"
 #include "workflow/DeviceSelection.h"
 #include "workflow/InstallAttemptRecorder.h"
@@ -92,10 +92,11 @@ void PlanExecution::disableSleepPrevention()
 namespace {
 
 // The whole file, bounded as a download is: no image of the family comes near the bound.
-QByteArray readWholeFile(const QString& path, bool* ok)
+// At most the largest file of the type: what is read here is held in memory until it is sent.
+QByteArray readWholeFile(const QString& path, ComponentType type, bool* ok)
 {
     QFile file(path);
-    *ok = file.open(QIODevice::ReadOnly) && file.size() <= DownloadRequest::maximumComponentSize;
+    *ok = file.open(QIODevice::ReadOnly) && file.size() <= largestComponentSize(type);
     if (!*ok)
         return QByteArray();
     const QByteArray bytes = file.readAll();
@@ -273,7 +274,7 @@ void PlanExecution::sendCurrent()
     // history are the very bytes sent, so whatever replaced the file since is never what reaches the
     // device. A file chosen on this computer must still hold what it held when it was chosen.
     bool read = false;
-    const QByteArray contents = readWholeFile(component->localPath, &read);
+    const QByteArray contents = readWholeFile(component->localPath, component->type, &read);
     Sha256 hash;
     hash.addData(contents);
     const QByteArray digest = read ? hash.result() : QByteArray();

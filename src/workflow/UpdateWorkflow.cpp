@@ -404,14 +404,11 @@ bool UpdateWorkflow::installFile(ComponentType type, const QString& path)
             questions->critical(refused->title, refused->text);
         return false;
     }
-    // A catalogue at hand (the last check's) may know the file as something else: the other
-    // model's firmware, another component's data.
+    // A catalogue read in this run (the last one accepted, whatever checks failed since) may know
+    // the file as something else: the other model's firmware, another component's data.
     const QByteArray digest = QByteArray::fromHex(InstallAttemptRecorder::fileDigest(path).toLatin1());
-    ManifestData catalogue;
-    for (const ManifestProduct product : { ManifestProduct::Base, ManifestProduct::Plus })
-        catalogue.insert(product, updateManager->componentsFor(product));
-    const std::optional<LocalInstallRefusal> misnamed
-        = LocalInstallRules::catalogueRefusal(type, digest, catalogue, hasDevice() ? &info : nullptr);
+    const std::optional<LocalInstallRefusal> misnamed = LocalInstallRules::catalogueRefusal(
+        type, digest, updateManager->lastAcceptedCatalogue(), hasDevice() ? &info : nullptr);
     if (misnamed) {
         noteFailure(UpdateFailure::File);
         if (questions)

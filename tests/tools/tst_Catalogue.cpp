@@ -318,20 +318,23 @@ void tst_Catalogue::baseUrl_data()
 {
     QTest::addColumn<QString>("url");
     QTest::addColumn<bool>("valid");
+    QTest::addColumn<bool>("updater"); // whether an updater package may be listed under it
 
-    QTest::newRow("http") << "http://127.0.0.1:8080/catalogue" << true;
-    QTest::newRow("https with trailing slash") << "https://updates.example/pelk/" << true;
-    QTest::newRow("ftp") << "ftp://updates.example/pelk" << false;
-    QTest::newRow("no scheme") << "updates.example/pelk" << false;
-    QTest::newRow("no host") << "http:///pelk" << false;
-    QTest::newRow("query") << "http://updates.example/pelk?x=1" << false;
-    QTest::newRow("fragment") << "http://updates.example/pelk#x" << false;
+    QTest::newRow("http") << "http://127.0.0.1:8080/catalogue" << true << true;
+    QTest::newRow("https with trailing slash") << "https://updates.example/pelk/" << true << true;
+    QTest::newRow("http of another computer") << "http://updates.example/pelk" << true << false;
+    QTest::newRow("ftp") << "ftp://updates.example/pelk" << false << false;
+    QTest::newRow("no scheme") << "updates.example/pelk" << false << false;
+    QTest::newRow("no host") << "http:///pelk" << false << false;
+    QTest::newRow("query") << "http://updates.example/pelk?x=1" << false << false;
+    QTest::newRow("fragment") << "http://updates.example/pelk#x" << false << false;
 }
 
 void tst_Catalogue::baseUrl()
 {
     QFETCH(QString, url);
     QFETCH(bool, valid);
+    QFETCH(bool, updater);
 
     CatalogueWriter writer(QUrl(url, QUrl::StrictMode), root, QLatin1String(releaseDate));
     QString error;
@@ -347,6 +350,9 @@ void tst_Catalogue::baseUrl()
     if (!expected.endsWith(QLatin1Char('/')))
         expected += QLatin1Char('/');
     QCOMPARE(writer.entries().first().url.toString(), expected + QStringLiteral("m.bin"));
+    createFiles({ QStringLiteral("updater:win:9.0.0:setup.exe") });
+    QCOMPARE(addAll(writer, { QStringLiteral("updater:win:9.0.0:setup.exe") }, &error), updater);
+    QCOMPARE(error.contains(QLatin1String("must be served over https")), !updater);
 }
 
 void tst_Catalogue::commandLine()

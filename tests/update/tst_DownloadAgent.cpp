@@ -809,15 +809,16 @@ void tst_DownloadAgent::slowServersBounded_data()
     steady.chunkDelay = 50; // 40000 bytes per second, two and a half seconds in all
 
     const int attempts = 1 + DownloadAgent::maximumRetries;
-    QTest::newRow("trickling body") << trickle << 0 << "The server is too slow: " << attempts;
-    QTest::newRow("stalled body") << stalled << 0 << "The server is too slow: " << attempts;
+    // %1: the test server as host:port.
+    QTest::newRow("trickling body") << trickle << 0 << "The server %1 is too slow: " << attempts;
+    QTest::newRow("stalled body") << stalled << 0 << "The server %1 is too slow: " << attempts;
     QTest::newRow("steady body") << steady << 0 << QString() << 1;
     // Fast enough byte by byte, but a catalogue must arrive in time; not tried again.
     QTest::newRow("catalogue over its whole bound")
-        << steady << 700 << "The server 127.0.0.1 is too slow: the file did not arrive within 0.7 s." << 1;
+        << steady << 700 << "The server %1 is too slow: the file did not arrive within 0.7 s." << 1;
     // A component's file is bounded by its own request, where the agent sets no bound.
     QTest::newRow("file over its own bound")
-        << steady << -700 << "The server 127.0.0.1 is too slow: the file did not arrive within 0.7 s." << 1;
+        << steady << -700 << "The server %1 is too slow: the file did not arrive within 0.7 s." << 1;
 }
 
 void tst_DownloadAgent::slowServersBounded()
@@ -844,8 +845,9 @@ void tst_DownloadAgent::slowServersBounded()
         QCOMPARE(fileContents(path(QStringLiteral("slow"))), reply.body);
         return;
     }
-    QVERIFY2(
-        failed.first().first().toString().startsWith(failure), qPrintable(failed.first().first().toString()));
+    QVERIFY2(failed.first().first().toString().startsWith(
+                 failure.arg(QStringLiteral("127.0.0.1:%1").arg(server->port()))),
+        qPrintable(failed.first().first().toString()));
     // Each attempt ends soon after its grace time, not when the server would have finished.
     QVERIFY2(clock.elapsed() < 2000 * requests, qPrintable(QString::number(clock.elapsed())));
     QVERIFY(!QFileInfo::exists(path(QStringLiteral("slow"))));

@@ -128,6 +128,7 @@ private slots:
     void retriedRequests();
     void componentSchemes_data();
     void componentSchemes();
+    void updaterPackageOverHttp();
     void slowServersFreeTheManager_data();
     void slowServersFreeTheManager();
     void passwordNeverLogged_data();
@@ -837,6 +838,8 @@ void tst_UpdateManager::signedCatalogue_data()
     // Fetched while it was being published: the old manifest beside the new signature, both
     // fetched once more.
     QTest::newRow("caught between its two files") << true << "republished" << QString();
+    QTest::newRow("signed for the first time, signature not there yet")
+        << true << "late signature" << QString();
     QTest::newRow("signature of another manifest")
         << true << "other manifest" << QStringLiteral("the signature by key %1 does not match the catalogue");
     QTest::newRow("untrusted key") << true << "untrusted key"
@@ -879,7 +882,11 @@ void tst_UpdateManager::signedCatalogue()
         published.body = manifest;
         httpServer->replaceAfter(QStringLiteral("/update-manifest.xml"), 1, published);
     }
-    if (fault == QLatin1String("html")) {
+    if (fault == QLatin1String("late signature")) {
+        HttpTestServer::Reply published;
+        published.body = signature;
+        httpServer->replaceAfter(QStringLiteral("/update-manifest.xml.sig"), 1, published);
+    } else if (fault == QLatin1String("html")) {
         httpServer->setRedirect(QStringLiteral("/update-manifest.xml.sig"), QStringLiteral("/portal"));
         httpServer->setFile(QStringLiteral("/portal"), "<html><body>Please log in</body></html>");
     } else if (fault != QLatin1String("no signature")) {
@@ -1333,6 +1340,23 @@ void tst_UpdateManager::componentSchemes()
         UpdateManager::isAllowedComponentUrl(QUrl(component), QUrl(manifest), ComponentType(type)), allowed);
 }
 
+// Left out, and said so; the device's components are still offered.
+void tst_UpdateManager::updaterPackageOverHttp()
+{
+    httpServer->setFile(QStringLiteral("/mp"), pattern(10, 1));
+    serveManifest(family(product("PELK", component("MP", base() + "/mp"))
+        + product(
+            "Pelk Updater", component("Win", QStringLiteral("http://updates.example/setup.exe"), "9.0.0"))));
+    QTest::ignoreMessage(QtCriticalMsg,
+        "UpdateManager: The Windows Application 9.0.0 package is not offered: it would come over http, not "
+        "https, from http://updates.example/setup.exe");
+    QSignalSpy done(manager.get(), &UpdateManager::updateDiscoveryDone);
+    manager->checkForUpdates();
+    QVERIFY(done.wait(5000));
+    QCOMPARE(manager->componentsFor(ManifestProduct::Base).size(), 1);
+    QVERIFY(manager->componentsFor(ManifestProduct::Updater).isEmpty());
+}
+
 void tst_UpdateManager::slowServersFreeTheManager_data()
 {
     QTest::addColumn<QString>("path"); // the request served slowly
@@ -1355,13 +1379,14 @@ void tst_UpdateManager::slowServersFreeTheManager_data()
     steady.chunkDelay = 50;
 
     const int attempts = 1 + DownloadAgent::maximumRetries;
+    // %1: the test server as host:port.
     QTest::newRow("trickling manifest") << "/update-manifest.xml" << QByteArray("GET") << trickle << 10000
-                                        << "The server is too slow: " << attempts;
+                                        << "The server %1 is too slow: " << attempts;
     QTest::newRow("stalled size request") << "/mp" << QByteArray("HEAD") << silent << 10000
-                                          << "The server is too slow: 0 bytes in 0.3 s" << attempts;
+                                          << "The server %1 is too slow: 0 bytes in 0.3 s" << attempts;
     QTest::newRow("manifest over its whole bound")
         << "/update-manifest.xml" << QByteArray("GET") << steady << 800
-        << "The server 127.0.0.1 is too slow: the check for updates did not end within 0.8 s." << 1;
+        << "The server %1 is too slow: the check for updates did not end within 0.8 s." << 1;
     // Each size request in time, but retried until the check as a whole is over its bound.
     HttpTestServer::Reply failing;
     failing.delay = 250;
@@ -1369,7 +1394,7 @@ void tst_UpdateManager::slowServersFreeTheManager_data()
     failing.faultyAnswers = 100;
     QTest::newRow("size requests over the check's whole bound")
         << "/mp" << QByteArray("HEAD") << failing << 800
-        << "The server 127.0.0.1 is too slow: the check for updates did not end within 0.8 s." << -1;
+        << "The server %1 is too slow: the check for updates did not end within 0.8 s." << -1;
 }
 
 void tst_UpdateManager::slowServersFreeTheManager()
@@ -1398,7 +1423,9 @@ void tst_UpdateManager::slowServersFreeTheManager()
     manager->checkForUpdates();
     QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 10000);
     QCOMPARE(done.count(), 0);
-    QVERIFY2(manager->failureText().startsWith(failure), qPrintable(manager->failureText()));
+    QVERIFY2(manager->failureText().startsWith(
+                 failure.arg(QStringLiteral("127.0.0.1:%1").arg(httpServer->port()))),
+        qPrintable(manager->failureText()));
     if (requests > 0)
         QCOMPARE(httpServer->requestCount(path, method), requests);
     QVERIFY2(clock.elapsed() < 2000 * qAbs(requests), qPrintable(QString::number(clock.elapsed())));

@@ -38,6 +38,9 @@ void tst_LocalInstallRules::refusal_data()
     QTest::newRow("mcu, other name") << mcu << "/tmp/Update.ldr" << qint64(10) << -1 << "Invalid File";
     QTest::newRow("mcu, empty") << mcu << "/tmp/Update.bin" << qint64(0) << 4 << "Invalid File";
     QTest::newRow("mcu, missing file") << mcu << "/tmp/Update.bin" << qint64(-1) << 4 << "Invalid File";
+    QTest::newRow("mcu, all of its flash") << mcu << "/tmp/Update.bin" << qint64(1 << 20) << 4 << "";
+    QTest::newRow("mcu, larger than its flash")
+        << mcu << "/tmp/Update.bin" << qint64((1 << 20) + 1) << 4 << "Invalid File";
     QTest::newRow("mcu, old boot loader")
         << mcu << "/tmp/Update.bin" << qint64(10) << 3 << "Update Not Possible";
     QTest::newRow("dsp on an old mcu")

@@ -409,7 +409,7 @@ void tst_UpdateWorkflowEngine::scenario_data()
            })
         << ends(UpdateOutcome::Failed) << Phases { P::Updating, P::Downloading, P::Checking, P::Planned }
         << QStringList { "nothing" }
-        << "Download Failure: Failed to download updates.\n\nThe server 127.0.0.1 is too slow: the file did "
+        << "Download Failure: Failed to download updates.\n\nThe server @SERVER@ is too slow: the file did "
            "not arrive within 0.8 s.\n\nNothing was sent to the device. Check that this computer is online "
            "and has room for the files, "
            "then start the update again.";
@@ -589,6 +589,33 @@ void tst_UpdateWorkflowEngine::scenario_data()
         << ends(UpdateOutcome::Done) << Phases { P::Idle, P::Updating } + component + Phases { P::Idle }
         << QStringList { "MP" } << QString();
 
+    // Known by the catalogue of an earlier check, though the last one failed.
+    QTest::newRow("file chosen on this computer is the other model's firmware")
+        << Devices { plus({ "MP" }) } << EngineScript([this](EngineFixture& f) {
+               QFile file(dir.filePath(QStringLiteral("base-Update.bin")));
+               if (!startUpCheckEnded(f) || !file.open(QIODevice::WriteOnly))
+                   return false;
+               f.catalogue.addComponent(
+                   QStringLiteral("PELK"), QStringLiteral("MP"), QStringLiteral("3.2.6"), 5000);
+               file.write(f.catalogue.find(QStringLiteral("PELK"), QStringLiteral("MP"))->served);
+               file.close();
+               f.catalogue.setDigests(true);
+               f.catalogue.publish();
+               if (!started(f, 1) || !f.waitForOutcome())
+                   return false;
+               HttpTestServer::Reply gone;
+               gone.status = 404;
+               f.server.setReply(UpdateCatalogue::manifestPath(), gone);
+               f.check();
+               if (!QTest::qWaitFor([&f] { return f.messages.size() == 1; }) || !f.waitForPhase(P::Idle))
+                   return false;
+               f.messages.clear();
+               return !f.workflow()->installFile(ComponentType::McuFirmware, file.fileName())
+                   && f.device().installCount() == 1;
+           })
+        << ends(UpdateOutcome::Done) << Phases { P::Updating, P::Checking, P::Idle } << QStringList { "MP" }
+        << "Invalid File: This file is the MCU Firmware 3.2.6 of the Pelk, not of the Pelk+.";
+
     // What is sent is what was read when the file was chosen, or nothing.
     QTest::newRow("file chosen on this computer changes before it is sent")
         << Devices { plus({ "MP" }) } << EngineScript([this](EngineFixture& f) {
@@ -632,6 +659,8 @@ void tst_UpdateWorkflowEngine::scenario()
         QCOMPARE(int(f.outcomes.first()), outcome);
     }
     QVERIFY2(inOrder(f.phases, trail), qPrintable(phaseNames(f.phases)));
+    // @SERVER@: the catalogue's server as host:port.
+    message.replace(QLatin1String("@SERVER@"), QStringLiteral("127.0.0.1:%1").arg(f.server.port()));
     QCOMPARE(f.messages, message.isEmpty() ? QStringList() : QStringList { message });
     QStringList found;
     for (int index = 0; index < devices.size(); ++index)

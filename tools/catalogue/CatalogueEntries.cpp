@@ -4,6 +4,7 @@
 
 #include "app/SemanticVersion.h"
 #include "update/ComponentType.h"
+#include "update/UpdateManager.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -164,6 +165,14 @@ bool CatalogueEntries::add(CatalogueEntry entry, QString* error)
     if (!path.endsWith(QLatin1Char('/')))
         path += QLatin1Char('/');
     url.setPath(path + below, QUrl::DecodedMode);
+    // An updater leaves out a package of itself that would come over plain http: it would never
+    // be offered.
+    if (!UpdateManager::isAllowedComponentUrl(url, url, entry.type)) {
+        *error = QStringLiteral("%1: an updater package must be served over https (updaters leave out "
+                                "one at %2); give an https base URL")
+                     .arg(described, url.toString());
+        return false;
+    }
     entry.url = url;
     entryList.append(entry);
     return true;
