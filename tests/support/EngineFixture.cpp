@@ -3,6 +3,7 @@
 #include "app/ConfigurationManager.h"
 #include "app/UpdateHistory.h"
 #include "device/DeviceInfo.h"
+#include "device/DeviceProtocol.h"
 #include "workflow/UpdateJournal.h"
 #include "workflow/UpdateWorkflow.h"
 #include "workflow/WorkflowStates.h"
@@ -102,19 +103,49 @@ void EngineFixture::record(UpdateWorkflow* workflow, bool unsignedAllowed)
         [this](const QString& text) { componentTexts.append(text); });
 }
 
+SimulatedDeviceSettings EngineFixture::olderDevice(const QStringList& old, const QString& serial, int model)
+{
+    SimulatedDeviceSettings s;
+    s.model = model;
+    s.serialNumber = serial;
+    s.path = QStringLiteral("sim/") + serial;
+    s.mcuWord = old.contains(QLatin1String("MP")) ? 0x0312 : 0x0327;
+    s.dspWord = old.contains(QLatin1String("DSP")) ? 0x0310 : 0x0312;
+    s.stylesVersion = old.contains(QLatin1String("Styles")) ? 0x0100 : 0x1A2B;
+    s.ensembleVersion = old.contains(QLatin1String("Ensemble")) ? 0x00010000 : 0x00020014;
+    // Longer than one poll of the monitor, so that the drop is seen.
+    s.rebootMs = DeviceProtocol::scaled(1800);
+    return s;
+}
+
 void EngineFixture::check()
 {
-    engine->checkForUpdates();
+    current->checkForUpdates();
+}
+
+bool EngineFixture::startPlanned(const QStringList& items)
+{
+    if (!waitForReady())
+        return false;
+    phases.clear();
+    check();
+    if (!waitUntil([&] {
+            return phases.contains(WorkflowPhase::Checking) && current->phase() == WorkflowPhase::Planned
+                && planned() == items;
+        }))
+        return false;
+    startUpdate();
+    return true;
 }
 
 void EngineFixture::startUpdate()
 {
-    engine->startUpdate();
+    current->startUpdate();
 }
 
 void EngineFixture::installFile(ComponentType type, const QString& path)
 {
-    engine->installFile(type, path);
+    current->installFile(type, path);
 }
 
 void EngineFixture::unplug(int device)

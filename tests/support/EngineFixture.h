@@ -76,8 +76,17 @@ public:
     // The updater's package type the workflow offers newer versions of; none unless a row sets it.
     std::optional<ComponentType> appPackage;
 
+    // A device of the model older than a catalogue of MP 3.2.7, DSP 3.1.2, Styles 0x1A2B and
+    // Ensemble 0x00020014 in the named components only ("MP", "DSP", "Styles", "Ensemble"), its
+    // path sim/ and the serial number, restarting in a little more than one poll of the monitor.
+    static SimulatedDeviceSettings olderDevice(
+        const QStringList& old, const QString& serial = QStringLiteral("PKA"), int model = 1);
+
     // The verbs of a scenario.
     void check();
+    // With a Pelk+ ready, checked until the plan reads as given (planned()), and the update started;
+    // false when the plan does not come.
+    bool startPlanned(const QStringList& items);
     void startUpdate();
     void installFile(ComponentType type, const QString& path);
     // The answers the workflow's next questions get, in order: a file name or a line of text.

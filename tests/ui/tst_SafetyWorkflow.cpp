@@ -7,7 +7,6 @@
 #include "app/LogFile.h"
 #include "app/PelkVersion.h"
 #include "app/UpdateHistory.h"
-#include "device/DeviceProtocol.h"
 #include "support/WindowHarness.h"
 #include "workflow/DeviceAccessHint.h"
 
@@ -30,17 +29,9 @@ namespace {
 const QString plusMcu = QStringLiteral("MCU Firmware: Version Production 2.7, Size 6 KB");
 const QString plusDsp = QStringLiteral("DSP Firmware: Version Production 1.2, Size 8 KB");
 
-// A Pelk+ older than the catalogue in the named components only; a Pelk up to date.
 SimulatedDeviceSettings plus(const QString& serial, const QStringList& old, int model = Plus)
 {
-    SimulatedDeviceSettings s;
-    s.model = model;
-    s.serialNumber = serial;
-    s.path = QStringLiteral("sim/") + serial;
-    s.mcuWord = old.contains(QLatin1String("MP")) ? 0x0312 : 0x0327;
-    s.dspWord = old.contains(QLatin1String("DSP")) ? 0x0310 : 0x0312;
-    s.rebootMs = DeviceProtocol::scaled(1800);
-    return s;
+    return EngineFixture::olderDevice(old, serial, model);
 }
 
 void publish(WorkflowSession& s)
@@ -49,15 +40,6 @@ void publish(WorkflowSession& s)
     s.catalogue.addComponent(QStringLiteral("PELK+"), QStringLiteral("DSP"), QStringLiteral("3.1.2"), 1500);
     s.catalogue.addApplication(QStringLiteral("Win"), QLatin1String(applicationVersionText));
     s.catalogue.publish();
-}
-
-HttpTestServer::Reply reply(const QByteArray& body, int status = 200, int delay = 0)
-{
-    HttpTestServer::Reply r;
-    r.body = body;
-    r.status = status;
-    r.delay = delay;
-    return r;
 }
 
 void setPlugged(WorkflowSession& session, int device, bool plugged)
@@ -243,7 +225,8 @@ void tst_SafetyWorkflow::scenario_data()
         << Devices { plus("PKA", {}) } << Scenario([](WorkflowSession& s) {
                if (!selected(s))
                    return false;
-               s.server.setReply(UpdateCatalogue::manifestPath(), reply(s.catalogue.manifest(), 200, 2000));
+               s.server.setReply(UpdateCatalogue::manifestPath(),
+                   HttpTestServer::Reply::of(s.catalogue.manifest(), 200, 2000));
                if (!s.click("checkUpdatesButton"))
                    return false;
                QTest::qWait(1000);

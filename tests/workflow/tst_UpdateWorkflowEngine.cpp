@@ -35,16 +35,7 @@ const char* const catalogueNames[] = { "MP", "DSP", "Styles", "Ensemble" };
 // A Pelk+ older than the catalogue in the named components only.
 SimulatedDeviceSettings plus(const QStringList& old, const QString& serial = QStringLiteral("PKA"))
 {
-    SimulatedDeviceSettings s;
-    s.serialNumber = serial;
-    s.path = QStringLiteral("sim/") + serial;
-    s.mcuWord = old.contains(QLatin1String("MP")) ? 0x0312 : 0x0327;
-    s.dspWord = old.contains(QLatin1String("DSP")) ? 0x0310 : 0x0312;
-    s.stylesVersion = old.contains(QLatin1String("Styles")) ? 0x0100 : 0x1A2B;
-    s.ensembleVersion = old.contains(QLatin1String("Ensemble")) ? 0x00010000 : 0x00020014;
-    // Longer than one poll of the monitor, so that the drop is seen.
-    s.rebootMs = DeviceProtocol::scaled(1800);
-    return s;
+    return EngineFixture::olderDevice(old, serial);
 }
 
 const QStringList everything = { "MP", "DSP", "Styles", "Ensemble" };

@@ -37,43 +37,12 @@ namespace {
 const QString mcu = QStringLiteral("MCU Firmware 3.2.7");
 const QString dsp = QStringLiteral("DSP Firmware 3.1.2");
 
-// A Pelk+ older than the catalogue in the named components only; a Pelk up to date.
 SimulatedDeviceSettings plus(const QString& serial, const QStringList& old, int model = Plus)
 {
-    SimulatedDeviceSettings s;
-    s.model = model;
-    s.serialNumber = serial;
-    s.path = QStringLiteral("sim/") + serial;
-    s.mcuWord = old.contains(QLatin1String("MP")) ? 0x0312 : 0x0327;
-    s.dspWord = old.contains(QLatin1String("DSP")) ? 0x0310 : 0x0312;
-    s.rebootMs = DeviceProtocol::scaled(1800);
-    return s;
+    return EngineFixture::olderDevice(old, serial, model);
 }
 
-HttpTestServer::Reply reply(const QByteArray& body, int status = 200, int delay = 0)
-{
-    HttpTestServer::Reply r;
-    r.body = body;
-    r.status = status;
-    r.delay = delay;
-    return r;
-}
-
-// The Pelk+ ready and checked, the plan reading as given, and the update started.
-bool started(EngineFixture& f, const QStringList& items)
-{
-    if (!f.waitForReady())
-        return false;
-    f.phases.clear();
-    f.check();
-    if (!waitUntil([&] {
-            return f.phases.contains(WorkflowPhase::Checking)
-                && f.workflow()->phase() == WorkflowPhase::Planned && f.planned() == items;
-        }))
-        return false;
-    f.startUpdate();
-    return true;
-}
+using Reply = HttpTestServer::Reply;
 
 // Everything listed, whatever the device holds, with this many components in the plan.
 bool listedAll(EngineFixture& f, int count)
@@ -92,7 +61,7 @@ bool anotherComesBack(EngineFixture& f)
     // The other device is ignored until the restart's bound passes: a short one here.
     f.workflow()->setDeviceWaitLimits(3000, UpdateWorkflow::deviceAnswerTimeoutMs);
     f.unplug(1);
-    if (!started(f, { mcu, dsp }) || !f.waitForPhase(WorkflowPhase::AwaitingReboot, 30000))
+    if (!f.startPlanned({ mcu, dsp }) || !f.waitForPhase(WorkflowPhase::AwaitingReboot, 30000))
         return false;
     f.plug(1);
     return true;
@@ -168,12 +137,12 @@ void tst_WorkflowSafety::scenario_data()
     QTest::newRow("download ends with its step") << Devices { plus(
         "PKA", { "MP" }) } << EngineScript([this](EngineFixture& f) {
         const UpdateCatalogue::Entry* mp = f.catalogue.find(QStringLiteral("PELK+"), QStringLiteral("MP"));
-        HttpTestServer::Reply slow = reply(mp->served);
+        Reply slow = Reply::of(mp->served);
         slow.chunkSize = 200;
         slow.chunkDelay = 300;
         f.server.setReply(mp->path, slow, "GET");
         const QString partial = ApplicationPaths::downloadDirectory() + QStringLiteral("/MCU Firmware");
-        if (!started(f, { mcu }) || !waitUntil([&] { return QFile::exists(partial); }))
+        if (!f.startPlanned({ mcu }) || !waitUntil([&] { return QFile::exists(partial); }))
             return false;
         f.phases.clear();
         f.unplug();
@@ -184,9 +153,9 @@ void tst_WorkflowSafety::scenario_data()
         fresh.version += QStringLiteral(" republished");
         fresh.image = fresh.served = UpdateCatalogue::image(6000, mp->version, 4242);
         extraImages.append(fresh);
-        f.server.setReply(mp->path, reply(fresh.served), "GET");
+        f.server.setReply(mp->path, Reply::of(fresh.served), "GET");
         f.plug();
-        return started(f, { mcu }) && f.waitForUpToDate();
+        return f.startPlanned({ mcu }) && f.waitForUpToDate();
     }) << QStringList { "MP 3.2.7 republished" } << QString();
 
     // On battery at 12 % with nothing charging it: asked before anything is sent; going on, the
@@ -200,7 +169,7 @@ void tst_WorkflowSafety::scenario_data()
                QObject context;
                QObject::connect(f.workflow()->progressClock(), &UpdateProgressClock::progressChanged,
                    &context, [&progress](const QString& text) { progress.append(text); });
-               return started(f, { mcu }) && f.waitForUpToDate()
+               return f.startPlanned({ mcu }) && f.waitForUpToDate()
                    && !progress.filter(QRegularExpression(QStringLiteral("^Component 1 of 1, "))).isEmpty()
                    && progress.constLast().isEmpty();
            })
@@ -220,24 +189,26 @@ void tst_WorkflowSafety::scenario_data()
         << Devices { plus("PKA", { "MP" }) } << EngineScript([](EngineFixture& f) {
                f.workflow()->setUnsignedCatalogueAllowed(false);
                f.answer(QStringLiteral("yes"));
-               return started(f, { mcu }) && f.waitForUpToDate();
+               return f.startPlanned({ mcu }) && f.waitForUpToDate();
            })
         << QStringList { "MP 3.2.7" } << "Unsigned Update Catalogue: ";
 
     // A Pelk sits first in the bus's list while the Pelk+ is updated, and is never chosen.
-    QTest::newRow("update stays on its device") << Devices { plus("PKB", {}, Base),
-        plus("PKA", { "MP", "DSP" }) } << EngineScript([](EngineFixture& f) {
-        f.unplug(0);
-        if (!f.waitForReady())
-            return false;
-        f.plug(0);
-        return waitUntil([&] { return f.workflow()->connections().size() == 2; }) && started(f, { mcu, dsp })
-            && f.waitForUpToDate() && f.log.linesStartingWith(QStringLiteral("Verified: ")).size() == 2
-            && f.history()
-            == QStringList { "Pelk+ PKA MCU Firmware Production 1.2>3.2.7 verified, digest of MP",
-                   "Pelk+ PKA DSP Firmware Production 1.0>3.1.2 verified, digest of DSP" };
-    }) << QStringList { "nothing", "MP 3.2.7, DSP 3.1.2" }
-                                                << QString();
+    QTest::newRow("update stays on its device")
+        << Devices { plus("PKB", {}, Base), plus("PKA", { "MP", "DSP" }) }
+        << EngineScript([](EngineFixture& f) {
+               f.unplug(0);
+               if (!f.waitForReady())
+                   return false;
+               f.plug(0);
+               return waitUntil([&] { return f.workflow()->connections().size() == 2; })
+                   && f.startPlanned({ mcu, dsp }) && f.waitForUpToDate()
+                   && f.log.linesStartingWith(QStringLiteral("Verified: ")).size() == 2
+                   && f.history()
+                   == QStringList { "Pelk+ PKA MCU Firmware Production 1.2>3.2.7 verified, digest of MP",
+                          "Pelk+ PKA DSP Firmware Production 1.0>3.1.2 verified, digest of DSP" };
+           })
+        << QStringList { "nothing", "MP 3.2.7, DSP 3.1.2" } << QString();
 
     // The Pelk+ does not return from its reboot; a Pelk is plugged in instead.
     QTest::newRow("only another device comes back")
@@ -262,7 +233,7 @@ void tst_WorkflowSafety::scenario_data()
            "restart; a Pelk+ (serial number unknown) was connected instead.";
     QTest::newRow("no serial number, back on its node")
         << Devices { unnamed } << EngineScript([](EngineFixture& f) {
-               return started(f, { mcu, dsp }) && f.waitForUpToDate();
+               return f.startPlanned({ mcu, dsp }) && f.waitForUpToDate();
            })
         << QStringList { "MP 3.2.7, DSP 3.1.2" } << QString();
 
@@ -272,7 +243,7 @@ void tst_WorkflowSafety::scenario_data()
     lateAccess.refuseOpenMs = DeviceProtocol::scaled(1500);
     QTest::newRow("access granted after a moment")
         << Devices { lateAccess } << EngineScript([](EngineFixture& f) {
-               return started(f, { mcu, dsp }) && f.waitForUpToDate()
+               return f.startPlanned({ mcu, dsp }) && f.waitForUpToDate()
                    && !f.told(QStringLiteral("Connection Failure"))
                    && f.log.linesStartingWith(QStringLiteral("Device failure: access to the device denied"))
                           .isEmpty();
@@ -314,7 +285,7 @@ void tst_WorkflowSafety::scenario_data()
             const UpdateCatalogue::Entry* mp
                 = f.catalogue.find(QStringLiteral("PELK+"), QStringLiteral("MP"));
             const bool etag = validator == "ETag";
-            HttpTestServer::Reply first = reply(mp->served);
+            Reply first = Reply::of(mp->served);
             first.headers.append(
                 qMakePair(validator, QByteArray(etag ? "\"first\"" : "Mon, 07 Dec 2026 10:00:00 GMT")));
             first.ranges = true;
@@ -324,12 +295,12 @@ void tst_WorkflowSafety::scenario_data()
             fresh.version += QStringLiteral(" republished");
             fresh.image = fresh.served = UpdateCatalogue::image(6000, mp->version, 4243);
             extraImages.append(fresh);
-            HttpTestServer::Reply republished = reply(fresh.served);
+            Reply republished = Reply::of(fresh.served);
             republished.headers.append(
                 qMakePair(validator, QByteArray(etag ? "\"second\"" : "Tue, 08 Dec 2026 09:00:00 GMT")));
             republished.ranges = true;
             f.server.replaceAfter(mp->path, 1, republished);
-            if (!started(f, { mcu }))
+            if (!f.startPlanned({ mcu }))
                 return false;
             if (digests)
                 return f.waitForMessage(QStringLiteral("Download Failure"));
@@ -357,7 +328,7 @@ void tst_WorkflowSafety::scenario_data()
                        if (file.open(QIODevice::WriteOnly))
                            file.write(UpdateCatalogue::image(6000, QStringLiteral("3.2.7"), 777));
                    });
-               return started(f, { mcu }) && f.waitForMessage(QStringLiteral("Update Failure"))
+               return f.startPlanned({ mcu }) && f.waitForMessage(QStringLiteral("Update Failure"))
                    && f.waitForReady() && f.device().installCount() == 0
                    && f.history()
                    == QStringList { "Pelk+ PKA MCU Firmware Production 1.2>3.2.7 install failed, no digest" };
@@ -371,10 +342,10 @@ void tst_WorkflowSafety::scenario_data()
     QTest::newRow("updater check during update")
         << Devices { plus("PKA", { "DSP" }) } << EngineScript([](EngineFixture& f) {
                const QString path = f.catalogue.find(QStringLiteral("PELK+"), QStringLiteral("DSP"))->path;
-               f.server.setReply(path, reply(QByteArray(), 404, 1500), "GET");
-               if (!started(f, { dsp }))
+               f.server.setReply(path, Reply::of(QByteArray(), 404, 1500), "GET");
+               if (!f.startPlanned({ dsp }))
                    return false;
-               f.server.setReply(UpdateCatalogue::manifestPath(), reply(QByteArray(), 500));
+               f.server.setReply(UpdateCatalogue::manifestPath(), Reply::of(QByteArray(), 500));
                f.workflow()->checkAppUpdates();
                return f.waitForMessage(QStringLiteral("Download Failure"))
                    && waitUntil([&] { return f.planned() == QStringList { dsp }; }, 3000);
@@ -414,7 +385,7 @@ void tst_WorkflowSafety::scenario_data()
 
     // Asked while the silent start-up check runs: that check answers aloud.
     QTest::newRow("updater check during start-up check") << Devices {} << EngineScript([](EngineFixture& f) {
-        f.server.setReply(UpdateCatalogue::manifestPath(), reply(f.catalogue.manifest(), 200, 2000));
+        f.server.setReply(UpdateCatalogue::manifestPath(), Reply::of(f.catalogue.manifest(), 200, 2000));
         if (!waitUntil([&] { return f.workflow()->state(WorkflowStates::appCheckRunningState)->active(); }))
             return false;
         f.workflow()->checkAppUpdates();
@@ -433,7 +404,7 @@ void tst_WorkflowSafety::scenario_data()
                 = f.catalogue.find(QStringLiteral("PELK+"), QStringLiteral("DSP"));
             QByteArray served = entry->served;
             served[served.size() / 2] = char(served.at(served.size() / 2) ^ 1);
-            f.server.setReply(entry->path, tamper ? reply(served) : reply(QByteArray(), 404), "GET");
+            f.server.setReply(entry->path, tamper ? Reply::of(served) : Reply::of(QByteArray(), 404), "GET");
             QStringList texts;
             QObject context;
             QObject::connect(f.workflow(), &WorkflowNotifier::downloadTextChanged, &context,
@@ -504,7 +475,7 @@ void tst_WorkflowSafety::scenario_data()
                        VerificationOutcome outcome) {
                        heard.append(QStringLiteral("%1>%2 %3").arg(before, sent).arg(int(outcome)));
                    });
-               return started(f, { mcu, dsp })
+               return f.startPlanned({ mcu, dsp })
                    && f.waitForMessage(QStringLiteral("Update Not Applied"), 30000) && waitUntil([&] {
                           return f.planned() == QStringList { mcu, dsp };
                       })
@@ -558,7 +529,7 @@ void tst_WorkflowSafety::passwordNeverWritten()
     f.catalogue.setUserInfo(QStringLiteral("publisher:hunter2"));
     begin(f, { plus("PKA", { "MP" }) });
     QVERIFY(f.catalogue.manifestUrl().toString().contains(QLatin1String("hunter2")));
-    QVERIFY2(started(f, { mcu }) && f.waitForUpToDate(), qPrintable(f.messages.join(QLatin1Char('\n'))));
+    QVERIFY2(f.startPlanned({ mcu }) && f.waitForUpToDate(), qPrintable(f.messages.join(QLatin1Char('\n'))));
 
     QString text;
     if (place == QLatin1String("history")) {
