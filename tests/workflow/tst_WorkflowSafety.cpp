@@ -12,7 +12,6 @@
 #include "support/EngineFixture.h"
 #include "update/CatalogueSignature.h"
 #include "workflow/DiagnosticsReport.h"
-#include "workflow/UpdateProgressClock.h"
 #include "workflow/UpdateWorkflow.h"
 #include "workflow/WorkflowStates.h"
 
@@ -158,22 +157,9 @@ void tst_WorkflowSafety::scenario_data()
         return f.startPlanned({ mcu }) && f.waitForUpToDate();
     }) << QStringList { "MP 3.2.7 republished" } << QString();
 
-    // On battery at 12 % with nothing charging it: asked before anything is sent; going on, the
-    // whole update's progress is told while it runs, and cleared with its end.
+    // On battery at 12 % with nothing charging it: asked before anything is sent (going on at the
+    // question is tst_UpdateWorkflowEngine's).
     const QString lowBattery = QStringLiteral("Low Battery: The computer is running on its battery at 12 %");
-    QTest::newRow("on a low battery, continued at the question")
-        << Devices { plus("PKA", { "MP" }) } << EngineScript([](EngineFixture& f) {
-               f.power->setBattery(12);
-               f.answer(QStringLiteral("continue"));
-               QStringList progress;
-               QObject context;
-               QObject::connect(f.workflow()->progressClock(), &UpdateProgressClock::progressChanged,
-                   &context, [&progress](const QString& text) { progress.append(text); });
-               return f.startPlanned({ mcu }) && f.waitForUpToDate()
-                   && !progress.filter(QRegularExpression(QStringLiteral("^Component 1 of 1, "))).isEmpty()
-                   && progress.constLast().isEmpty();
-           })
-        << QStringList { "MP 3.2.7" } << lowBattery;
     QTest::newRow("on a low battery, a file to install stopped at the question")
         << Devices { plus("PKA", {}) } << EngineScript([this](EngineFixture& f) {
                f.power->setBattery(12);
@@ -461,31 +447,6 @@ void tst_WorkflowSafety::scenario_data()
                return refused;
            })
         << QStringList { "nothing" } << "Update Check Failure: The update catalogue could not be verified";
-
-    // The device takes the MCU firmware whole but keeps its old version: the update stops before the
-    // DSP firmware, both are planned again, and a recorder hears the verdict.
-    SimulatedDeviceSettings stubborn = plus("PKA", { "MP", "DSP" });
-    stubborn.keepVersionAfterInstall = true;
-    QTest::newRow("device keeps its old version")
-        << Devices { stubborn } << EngineScript([](EngineFixture& f) {
-               QStringList heard;
-               QObject context;
-               QObject::connect(f.workflow(), &WorkflowNotifier::componentVerified, &context,
-                   [&heard](ComponentType, const QString& before, const QString& sent,
-                       VerificationOutcome outcome) {
-                       heard.append(QStringLiteral("%1>%2 %3").arg(before, sent).arg(int(outcome)));
-                   });
-               return f.startPlanned({ mcu, dsp })
-                   && f.waitForMessage(QStringLiteral("Update Not Applied"), 30000) && waitUntil([&] {
-                          return f.planned() == QStringList { mcu, dsp };
-                      })
-                   && heard == QStringList { "Production 1.2>3.2.7 1" }
-               && f.history()
-                   == QStringList { "Pelk+ PKA MCU Firmware Production 1.2>3.2.7 not applied, digest of MP" };
-           })
-        << QStringList { "MP 3.2.7" }
-        << "Update Not Applied: The device did not take the MCU Firmware update.\n\nVersion sent: Production "
-           "2.7\nVersion the device reports: Production 1.2";
 }
 
 void tst_WorkflowSafety::scenario()
