@@ -39,8 +39,8 @@ case "${1:-}" in
   # benchmarks hold no code of ours for the sanitizers to watch: the plain build runs them.
   --sanitize) build=build-asan; options=(-DCMAKE_BUILD_TYPE=Debug -DPELK_SANITIZE=ON -DPELK_BUILD_BENCH=OFF)
     label=(-LE '^shell$')
-    [ "${PELK_SANITIZE_ALL:-0}" = 1 ] || label+=(-E '^tst_FaultMatrix$') ;;
-  --tsan) build=build-tsan; options=(-DCMAKE_BUILD_TYPE=Debug -DPELK_TSAN=ON); label=(-R '^tst_(Device(Agent|Monitor)(_slow)?|DeviceAgentBus|VirtualBusBackend|UpdateWorkflow|SafetyWorkflow)$') ;;
+    [ "${PELK_SANITIZE_ALL:-0}" = 1 ] || label+=(-E '^tst_WorkflowFaultMatrix$') ;;
+  --tsan) build=build-tsan; options=(-DCMAKE_BUILD_TYPE=Debug -DPELK_TSAN=ON); label=(-R '^tst_(Device(Agent|Monitor)(_slow)?|DeviceAgentBus|VirtualBusBackend|UpdateWorkflow|SafetyWorkflow|WorkflowSafety)$') ;;
   "") ;;
   *) echo "usage: $0 [--with-tidy|--sanitize|--tsan|--stress N [REGEX]|--windows]" >&2; exit 2 ;;
 esac

@@ -19,6 +19,7 @@
 #include <QObject>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -26,10 +27,18 @@ namespace PelkPlus {
 
 class UpdateWorkflow;
 
+// Lets the event loop run until done() holds or the time is up; the last answer of done().
+// Not QTest::qWaitFor: it hands the event loop the whole remaining time at once, and a server that
+// never stops sending (an endless body) keeps that loop busy until the time is up, so the condition
+// would be looked at only then.
+bool waitUntil(const std::function<bool()>& done, int timeout = 15000);
+
 // The update workflow with no window: simulated devices on the in-process virtual bus, the
 // catalogue on the loopback server and scripted answers to its questions. A test says what it does
 // with a few verbs and reads what happened: the phases, the outcome, the messages, what each device
 // holds. The test's main needs a ConfigurationManager and a TestEnvironment (PELK_TEST_MAIN with EngineTest).
+// A face that makes the workflow itself (the window) is given the same bus, catalogue, sleep
+// preventer and power, and the same records, through attach().
 class EngineFixture : public QObject, public WorkflowQuestions
 {
     Q_OBJECT
@@ -60,10 +69,24 @@ public:
     // Makes and starts the workflow against the catalogue's manifest. The catalogue is unsigned
     // unless a row signs it, so the workflow is given consent to it unless the row is about that.
     void start(bool unsignedAllowed = true);
-    UpdateWorkflow* workflow() const { return engine.get(); }
+    // The workflow a face made and owns, in start()'s place: set up as start() sets up its own
+    // (its questions left to the face) and recorded from now on.
+    void attach(UpdateWorkflow* workflow, bool unsignedAllowed = true);
+    UpdateWorkflow* workflow() const { return current; }
+    // The updater's package type the workflow offers newer versions of; none unless a row sets it.
+    std::optional<ComponentType> appPackage;
+
+    // A device of the model older than a catalogue of MP 3.2.7, DSP 3.1.2, Styles 0x1A2B and
+    // Ensemble 0x00020014 in the named components only ("MP", "DSP", "Styles", "Ensemble"), its
+    // path sim/ and the serial number, restarting in a little more than one poll of the monitor.
+    static SimulatedDeviceSettings olderDevice(
+        const QStringList& old, const QString& serial = QStringLiteral("PKA"), int model = 1);
 
     // The verbs of a scenario.
     void check();
+    // With a Pelk+ ready, checked until the plan reads as given (planned()), and the update started;
+    // false when the plan does not come.
+    bool startPlanned(const QStringList& items);
     void startUpdate();
     void installFile(ComponentType type, const QString& path);
     // The answers the workflow's next questions get, in order: a file name or a line of text.
@@ -76,6 +99,23 @@ public:
     bool waitForPhase(WorkflowPhase phase, int timeout = 15000);
     // Waits for the end of the update and gives its outcome; none after the time-out.
     std::optional<UpdateOutcome> waitForOutcome(int timeout = 60000);
+    // Waits for a message or critical question of the title (the whole "Title: text" when it holds
+    // a colon) to have been told.
+    bool waitForMessage(const QString& title, int timeout = 15000);
+    bool told(const QString& title) const;
+    // Waits for the workflow to rest with a device of the model (DeviceModel) ready.
+    bool waitForReady(int model = 1, int timeout = 15000);
+    // Waits for the workflow to rest having found nothing left to install.
+    bool waitForUpToDate(int timeout = 60000);
+
+    // The plan as "MCU Firmware 3.2.7", in its order.
+    QStringList planned() const;
+    // What a device holds, by the catalogue entries (and the extra images) its images are byte for
+    // byte: "nothing" when it was sent nothing, else "MP 3.2.7, DSP 3.1.2".
+    QString holdings(int device, const QList<UpdateCatalogue::Entry>& extra = {}) const;
+    // The update history, oldest first: "Pelk+ PKA MCU Firmware Production 1.2>3.2.7 verified,
+    // digest of MP", where the digest is named by the catalogue entry served from the source recorded.
+    QStringList history() const;
 
     // What happened. Every line logged while the fixture lives (first made, so that it hears all).
     LogCapture log;
@@ -111,7 +151,10 @@ public:
     void quitApplication() override { }
 
 private:
+    void record(UpdateWorkflow* workflow, bool unsignedAllowed);
+
     std::unique_ptr<UpdateWorkflow> engine;
+    UpdateWorkflow* current = nullptr;
     QStringList answers;
 };
 

@@ -56,6 +56,16 @@ public:
         bool reset = false;
         // The body is sent over and over until the client goes away.
         bool endless = false;
+
+        // The body with the status, answered after the delay.
+        static Reply of(const QByteArray& body, int status = 200, int delay = 0)
+        {
+            Reply r;
+            r.body = body;
+            r.status = status;
+            r.delay = delay;
+            return r;
+        }
     };
 
     struct Request

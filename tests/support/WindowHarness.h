@@ -5,17 +5,11 @@
 
 #include "app/ApplicationSetup.h"
 #include "app/ConfigurationManager.h"
-#include "app/SleepPreventer.h"
-#include "support/HttpTestServer.h"
-#include "support/LogCapture.h"
-#include "support/UpdateCatalogue.h"
-#include "support/TestEnvironment.h"
-#include "support/TestMain.h"
-#include "support/VirtualBus.h"
+#include "support/EngineFixture.h"
+#include "support/GuiStallMeter.h"
 #include "ui/DialogProvider.h"
 #include "ui/MainWindow.h"
 #include "ui/MessageBox.h"
-#include "workflow/UpdateJournal.h"
 #include "workflow/UpdateWorkflow.h"
 
 #include <QAbstractButton>
@@ -37,22 +31,8 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 
 namespace PelkPlus {
-
-// Lets the event loop run until done() holds or the time is up; the last answer of done().
-inline bool waitUntil(const std::function<bool()>& done, int timeout = 15000)
-{
-    // Not QTest::qWaitFor: it hands the event loop the whole remaining time at once, and a server
-    // that never stops sending (an endless body) keeps that loop busy until the time is up, so the
-    // condition would be looked at only then.
-    QElapsedTimer waited;
-    waited.start();
-    while (!done() && waited.elapsed() < timeout)
-        QTest::qWait(20);
-    return done();
-}
 
 // Answers the window's blocking dialogs from a script and records every question asked.
 class ScriptedDialogs : public DialogProvider
@@ -175,23 +155,6 @@ public:
     }
 };
 
-// Remembers what the window asked of it; agrees unless told to refuse.
-class RecordingSleepPreventer : public SleepPreventer
-{
-public:
-    void setPreventSleep(bool on) override
-    {
-        (on ? switchedOn : switchedOff) += 1;
-        preventing = on && !refuse;
-    }
-    bool isPreventingSleep() const override { return preventing; }
-
-    bool preventing = false;
-    bool refuse = false;
-    int switchedOn = 0;
-    int switchedOff = 0;
-};
-
 // Samples a few texts of the window every few milliseconds and keeps each change with its time, so
 // that a test can read the order and the spacing of what the user saw.
 class Timeline
@@ -264,30 +227,9 @@ private:
     QList<Change> changes;
 };
 
-// The longest time the GUI thread went without running its event loop, measured by a timer that
-// should fire every 50 ms.
-class GuiStallMeter
-{
-public:
-    GuiStallMeter()
-    {
-        QObject::connect(&timer, &QTimer::timeout, &timerContext,
-            [this] { longestGap = qMax(longestGap, clock.restart()); });
-        clock.start();
-        timer.start(50);
-    }
-    // Milliseconds between two ticks at most, the 50 ms of the timer included.
-    qint64 longest() const { return qMax(longestGap, clock.elapsed()); }
-
-private:
-    QObject timerContext;
-    QTimer timer;
-    QElapsedTimer clock;
-    qint64 longestGap = 0;
-};
-
-// One window, one virtual bus and one catalogue server, made in that order and taken down in the
-// reverse order.
+// The window on the engine's fixture: the fixture holds the bus, the catalogue's server, the log
+// and the records of the workflow, which the window makes; the session adds the window, its
+// dialogs and what reads its widgets. The window goes before the fixture's bus.
 class WorkflowSession
 {
 public:
@@ -298,30 +240,14 @@ public:
         QMessageBox::Icon icon;
     };
 
-    WorkflowSession()
-        : catalogue(&server)
-    {
-        // The data location lives as long as the test program: an update an earlier test left
-        // unfinished (closed with "quit anyway") would otherwise be offered to finish in this one.
-        UpdateJournal::remove();
-        if (!server.listen())
-            qFatal("The test server cannot listen on 127.0.0.1.");
-    }
-
     ~WorkflowSession()
     {
         timeline.stop();
         window.reset();
-        bus.reset();
     }
 
     // The bus comes first, so that the window's monitor finds its devices.
-    int addDevice(const SimulatedDeviceSettings& settings)
-    {
-        if (!bus)
-            bus = std::make_unique<VirtualBus>();
-        return bus->addDevice(settings);
-    }
+    int addDevice(const SimulatedDeviceSettings& settings) { return engine.addDevice(settings); }
 
     void openWindow(std::optional<ComponentType> appPackage = std::nullopt)
     {
@@ -331,11 +257,10 @@ public:
         window = std::make_unique<MainWindow>();
         dialogs = new ScriptedDialogs;
         window->setDialogProvider(dialogs);
-        sleep = new RecordingSleepPreventer;
-        window->setSleepPreventer(sleep);
-        window->setAppPackageType(appPackage);
+        engine.appPackage = appPackage;
         // The catalogue is unsigned unless a test signs it; a test of the question takes this back.
-        workflow()->setUnsignedCatalogueAllowed(true);
+        engine.attach(window->findChild<UpdateWorkflow*>());
+        sleep = engine.sleep;
         window->show();
         timeline.watch(QStringLiteral("status"), [this] { return statusText(); });
         timeline.watch(QStringLiteral("component"), [this] { return label("componentLabel")->text(); });
@@ -353,7 +278,7 @@ public:
         return found;
     }
     // The window's workflow, whose steps tests watch and drive.
-    UpdateWorkflow* workflow() const { return window->findChild<UpdateWorkflow*>(); }
+    UpdateWorkflow* workflow() const { return engine.workflow(); }
     QLabel* label(const char* name) const { return child<QLabel>(name); }
     MessageBox* box(const char* name) const { return child<MessageBox>(name); }
     QPushButton* button(const char* name) const { return child<QPushButton>(name); }
@@ -427,16 +352,17 @@ public:
         return true;
     }
 
-    SimulatedDevice device(int index = 0) const { return bus->device(index); }
+    SimulatedDevice device(int index = 0) const { return engine.device(index); }
 
-    // First made and last gone, so that it hears every thread of the session.
-    LogCapture log;
-    HttpTestServer server;
-    UpdateCatalogue catalogue;
-    std::unique_ptr<VirtualBus> bus;
+    // First made and last gone: its log hears every thread of the session.
+    EngineFixture engine;
+    LogCapture& log = engine.log;
+    HttpTestServer& server = engine.server;
+    UpdateCatalogue& catalogue = engine.catalogue;
+    std::unique_ptr<VirtualBus>& bus = engine.bus;
     std::unique_ptr<MainWindow> window;
     ScriptedDialogs* dialogs = nullptr;
-    RecordingSleepPreventer* sleep = nullptr;
+    EngineFixture::Sleep* sleep = nullptr;
     Timeline timeline;
 };
 

@@ -35,16 +35,7 @@ const char* const catalogueNames[] = { "MP", "DSP", "Styles", "Ensemble" };
 // A Pelk+ older than the catalogue in the named components only.
 SimulatedDeviceSettings plus(const QStringList& old, const QString& serial = QStringLiteral("PKA"))
 {
-    SimulatedDeviceSettings s;
-    s.serialNumber = serial;
-    s.path = QStringLiteral("sim/") + serial;
-    s.mcuWord = old.contains(QLatin1String("MP")) ? 0x0312 : 0x0327;
-    s.dspWord = old.contains(QLatin1String("DSP")) ? 0x0310 : 0x0312;
-    s.stylesVersion = old.contains(QLatin1String("Styles")) ? 0x0100 : 0x1A2B;
-    s.ensembleVersion = old.contains(QLatin1String("Ensemble")) ? 0x00010000 : 0x00020014;
-    // Longer than one poll of the monitor, so that the drop is seen.
-    s.rebootMs = DeviceProtocol::scaled(1800);
-    return s;
+    return EngineFixture::olderDevice(old, serial);
 }
 
 const QStringList everything = { "MP", "DSP", "Styles", "Ensemble" };
@@ -242,7 +233,14 @@ void tst_UpdateWorkflowEngine::scenario_data()
         << Devices { plus({ "MP" }) } << EngineScript([lowBattery](EngineFixture& f) {
                lowBattery(f);
                f.answer(QStringLiteral("continue"));
-               return started(f, 1) && f.waitForOutcome() && f.device().installCount() == 1;
+               // The whole update's progress is told while it runs, and cleared with its end.
+               QStringList progress;
+               QObject context;
+               QObject::connect(f.workflow()->progressClock(), &UpdateProgressClock::progressChanged,
+                   &context, [&progress](const QString& text) { progress.append(text); });
+               return started(f, 1) && f.waitForOutcome() && f.device().installCount() == 1
+                   && !progress.filter(QRegularExpression(QStringLiteral("^Component 1 of 1, "))).isEmpty()
+                   && progress.constLast().isEmpty();
            })
         << ends(UpdateOutcome::Done) << Phases { P::Planned, P::Updating } + component << QStringList { "MP" }
         << lowBatteryQuestion;
@@ -259,9 +257,20 @@ void tst_UpdateWorkflowEngine::scenario_data()
     stubborn.keepVersionAfterInstall = true;
     QTest::newRow("device keeps its old version")
         << Devices { stubborn } << EngineScript([](EngineFixture& f) {
-               // The update stops before the DSP firmware; both are planned again.
-               return started(f, 2) && f.waitForOutcome() && f.workflow()->plan().size() == 2
-                   && f.device().installCount() == 1;
+               // The update stops before the DSP firmware; both are planned again, and a recorder
+               // hears the verdict.
+               QStringList heard;
+               QObject context;
+               QObject::connect(f.workflow(), &WorkflowNotifier::componentVerified, &context,
+                   [&heard](ComponentType, const QString& before, const QString& sent,
+                       VerificationOutcome outcome) {
+                       heard.append(QStringLiteral("%1>%2 %3").arg(before, sent).arg(int(outcome)));
+                   });
+               return started(f, 2) && f.waitForOutcome() && replanned(f, 2)
+                   && f.planned() == QStringList { "MCU Firmware 3.2.7", "DSP Firmware 3.1.2" }
+               && f.device().installCount() == 1 && heard == QStringList { "Production 1.2>3.2.7 1" }
+               && f.history().constLast()
+                   == QLatin1String("Pelk+ PKA MCU Firmware Production 1.2>3.2.7 not applied, digest of MP");
            })
         << ends(UpdateOutcome::NotApplied) << component + Phases { P::NextComponent, P::Checking, P::Planned }
         << QStringList { "MP" }

@@ -3,13 +3,21 @@
 // way a network fails; the download directory full or another account's. Each row must end where
 // the workflow's failure handling says, within a bound, with the GUI thread never held longer than
 // 1 s, the device holding only whole images exactly as served and none twice, and a later update
-// must then work. The suite prints a table of its rows at the end.
+// must then work. The rows run on the engine: where it settles is told by its phase, its plan and
+// whether the update it ended left something not installed. The suite prints a table of its rows at
+// the end.
 #include "app/ApplicationPaths.h"
 #include "device/DeviceProtocol.h"
-#include "support/WindowHarness.h"
+#include "support/EngineFixture.h"
+#include "support/GuiStallMeter.h"
 #include "update/DownloadAgent.h"
 #include "update/UpdateManager.h"
+#include "workflow/UpdateWorkflow.h"
 
+#include <QState>
+#include <QtTest>
+
+#include <atomic>
 #include <csignal>
 
 #include <sys/resource.h>
@@ -52,20 +60,42 @@ constexpr int settleBound = 10000;
 const int rebootMs = DeviceProtocol::scaled(1200);
 const char mcuPath[] = "/plus/mp-3.2.7.bin";
 
-// Where the window stands, in the words of the table.
-QString where(WorkflowSession& s)
+// Where the workflow rests, in the words of the table.
+QString where(EngineFixture& f)
 {
-    switch (s.pages()->currentIndex()) {
-    case 0:
-        // An update that ended without its device: the prompt says what was not installed before it asks.
-        return s.promptText().startsWith(QLatin1String("Not installed: "))
+    const WorkflowPhase phase = f.workflow()->phase();
+    switch (phase) {
+    case WorkflowPhase::NoDevice:
+    case WorkflowPhase::Connecting:
+    case WorkflowPhase::NotAnswering:
+        // An update that ended without its device: what was not installed is still to be told.
+        return !f.outcomes.isEmpty() && f.outcomes.constLast() != UpdateOutcome::Done
             ? QStringLiteral("prompt, not installed")
             : QStringLiteral("prompt");
-    case 1:
-        return s.planItems().isEmpty() ? QStringLiteral("nothing planned") : QStringLiteral("planned");
+    case WorkflowPhase::Idle:
+    case WorkflowPhase::Planned:
+        return f.workflow()->plan().isEmpty() ? QStringLiteral("nothing planned") : QStringLiteral("planned");
+    case WorkflowPhase::Checking:
+        return QStringLiteral("checking");
     default:
-        return QStringLiteral("updating: ") + s.statusText().section(QLatin1Char('\n'), 0, 0);
+        return QStringLiteral("updating: ") + phaseStatusText(phase).section(QLatin1Char('\n'), 0, 0);
     }
+}
+
+// Checked, resting again with a plan or with nothing to install, or told that the check failed.
+bool checked(EngineFixture& f, int timeout)
+{
+    f.phases.clear();
+    f.messages.clear();
+    f.check();
+    return waitUntil(
+        [&] {
+            const WorkflowPhase now = f.workflow()->phase();
+            return f.told(QStringLiteral("Update Check Failure"))
+                || (f.phases.contains(WorkflowPhase::Checking)
+                    && (now == WorkflowPhase::Idle || now == WorkflowPhase::Planned));
+        },
+        timeout);
 }
 
 HttpTestServer::Reply reply(const QByteArray& body, int status = 200)
@@ -90,7 +120,7 @@ struct Outcome
 
 } // namespace
 
-class tst_FaultMatrix : public QObject
+class tst_WorkflowFaultMatrix : public QObject
 {
     Q_OBJECT
 
@@ -101,25 +131,27 @@ private slots:
     void cleanupTestCase();
 
 private:
-    void arm(WorkflowSession& s, const Fault& fault);
-    void served(WorkflowSession& s, const Fault& fault);
-    static QStringList holdings(WorkflowSession& s);
-    static bool recover(WorkflowSession& s);
+    void arm(EngineFixture& f, const Fault& fault);
+    void served(EngineFixture& f, const Fault& fault);
+    static QStringList holdings(EngineFixture& f);
+    bool recover(EngineFixture& f);
 
     QList<Outcome> outcomes;
+    // Set on the bus's thread once a device fault has done all it does.
+    std::shared_ptr<std::atomic<bool>> acted;
 };
 
 // The device's images by catalogue entry; anything else is named as such.
-QStringList tst_FaultMatrix::holdings(WorkflowSession& s)
+QStringList tst_WorkflowFaultMatrix::holdings(EngineFixture& f)
 {
-    const SimulatedDevice device = s.device(0);
+    const SimulatedDevice device = f.device(0);
     const char* names[] = { "MP", "DSP", "Styles", "Ensemble" };
     QStringList held;
     for (int component = 0; component < 4; ++component) {
         if (device.installedImage(component).isEmpty())
             continue;
         const UpdateCatalogue::Entry* entry
-            = s.catalogue.find(QStringLiteral("PELK+"), QLatin1String(names[component]));
+            = f.catalogue.find(QStringLiteral("PELK+"), QLatin1String(names[component]));
         held.append(entry && device.holdsImage(component, entry->image)
                 ? entry->name
                 : QStringLiteral("a wrong image of ") + QLatin1String(names[component]));
@@ -127,20 +159,28 @@ QStringList tst_FaultMatrix::holdings(WorkflowSession& s)
     return held;
 }
 
-void tst_FaultMatrix::arm(WorkflowSession& s, const Fault& fault)
+void tst_WorkflowFaultMatrix::arm(EngineFixture& f, const Fault& fault)
 {
+    acted.reset();
     if (fault.command == 0)
         return;
-    const auto act = [fault](DeviceBus& bus) {
-        QTimer::singleShot(fault.delay, &bus, [&bus, fault] {
-            if (fault.powerCycle)
-                return bus.powerCycle(0);
+    const auto done = acted = std::make_shared<std::atomic<bool>>(false);
+    const auto act = [fault, done](DeviceBus& bus) {
+        QTimer::singleShot(fault.delay, &bus, [&bus, fault, done] {
+            if (fault.powerCycle) {
+                bus.powerCycle(0);
+                *done = true;
+                return;
+            }
             bus.unplug(0);
             // Unplugging again stops a restart that a reboot under way would make.
-            QTimer::singleShot(DeviceProtocol::scaled(100), &bus, [&bus] { bus.unplug(0); });
+            QTimer::singleShot(DeviceProtocol::scaled(100), &bus, [&bus, done] {
+                bus.unplug(0);
+                *done = true;
+            });
         });
     };
-    s.bus->run([fault, act](DeviceBus& bus) {
+    f.bus->run([fault, act](DeviceBus& bus) {
         if (fault.command < 0)
             return act(bus);
         auto seen = std::make_shared<int>(0);
@@ -155,62 +195,56 @@ void tst_FaultMatrix::arm(WorkflowSession& s, const Fault& fault)
 }
 
 // Sets the faulty reply, if the fault is one.
-void tst_FaultMatrix::served(WorkflowSession& s, const Fault& fault)
+void tst_WorkflowFaultMatrix::served(EngineFixture& f, const Fault& fault)
 {
     if (fault.target.isEmpty())
         return;
     const QString path = fault.target == QLatin1String("manifest") ? UpdateCatalogue::manifestPath()
                                                                    : QString::fromLatin1(mcuPath);
-    const QByteArray body = fault.target == QLatin1String("manifest") ? s.catalogue.manifest()
-                                                                      : s.catalogue.entries().first().served;
-    s.server.setReply(path, fault.make(body, s.server.url(path)), fault.method);
+    const QByteArray body = fault.target == QLatin1String("manifest") ? f.catalogue.manifest()
+                                                                      : f.catalogue.entries().first().served;
+    f.server.setReply(path, fault.make(body, f.server.url(path)), fault.method);
 }
 
 // The catalogue served as it should be, the device plugged in: every component still old is
 // installed, and the device then reports everything up to date.
-bool tst_FaultMatrix::recover(WorkflowSession& s)
+bool tst_WorkflowFaultMatrix::recover(EngineFixture& f)
 {
-    for (const UpdateCatalogue::Entry& entry : s.catalogue.entries()) {
+    for (const UpdateCatalogue::Entry& entry : f.catalogue.entries()) {
         for (const QByteArray method : { "GET", "HEAD" })
-            s.server.setReply(entry.path, reply(entry.served), method);
+            f.server.setReply(entry.path, reply(entry.served), method);
     }
-    s.server.setReply(UpdateCatalogue::manifestPath(), reply(s.catalogue.manifest()), "GET");
-    s.server.setReply(UpdateCatalogue::manifestPath(), reply(s.catalogue.manifest()), "HEAD");
+    f.server.setReply(UpdateCatalogue::manifestPath(), reply(f.catalogue.manifest()), "GET");
+    f.server.setReply(UpdateCatalogue::manifestPath(), reply(f.catalogue.manifest()), "HEAD");
     // Past the second unplug of a fault, and once the monitor has seen the device gone: a device
     // back within one of its polls is never seen to have left.
-    QTest::qWait(300);
+    if (acted && !waitUntil([&] { return bool(*acted); }, 3000))
+        return false;
     bool plugged = true;
-    s.bus->run([&](DeviceBus& bus) { plugged = bus.isPlugged(0); });
+    f.bus->run([&](DeviceBus& bus) { plugged = bus.isPlugged(0); });
     waitUntil(
         [&] {
-            if (plugged)
-                return true;
-            return s.log.linesStartingWith(QStringLiteral("Disconnected: ")).size()
-                == s.log.linesStartingWith(QStringLiteral("Connected: ")).size();
+            return plugged
+                || f.log.linesStartingWith(QStringLiteral("Disconnected: ")).size()
+                == f.log.linesStartingWith(QStringLiteral("Connected: ")).size();
         },
         3000);
-    s.bus->run([](DeviceBus& bus) {
+    f.bus->run([](DeviceBus& bus) {
         bus.setReportObserver(nullptr);
         if (!bus.isPlugged(0)) {
             bus.device(0).restarted();
             bus.plug(0);
         }
     });
-    const auto upToDate
-        = [&] { return s.box("updatesHeading")->text().startsWith(QLatin1String("No updates available")); };
-    s.closeMessages();
-    if (!waitUntil(
-            [&] { return s.selectionPageShown() && s.button("checkUpdatesButton")->isEnabled(); }, 30000))
+    if (!f.waitForReady(Plus, 30000) || !checked(f, 15000))
         return false;
-    s.closeMessages();
-    if (!s.click("checkUpdatesButton") || !waitUntil([&] { return upToDate() || !s.planItems().isEmpty(); }))
-        return false;
-    return upToDate()
-        || (s.click("startUpdateButton")
-            && waitUntil([&] { return s.selectionPageShown() && upToDate(); }, 60000));
+    if (f.workflow()->plan().isEmpty())
+        return f.waitForUpToDate(1000);
+    f.startUpdate();
+    return f.waitForUpToDate(60000);
 }
 
-void tst_FaultMatrix::row_data()
+void tst_WorkflowFaultMatrix::row_data()
 {
     QTest::addColumn<QStringList>("old");
     QTest::addColumn<Fault>("fault");
@@ -420,7 +454,7 @@ void tst_FaultMatrix::row_data()
         << "Download Failure" << QStringList {};
 }
 
-void tst_FaultMatrix::row()
+void tst_WorkflowFaultMatrix::row()
 {
     QFETCH(QStringList, old);
     QFETCH(Fault, fault);
@@ -435,12 +469,12 @@ void tst_FaultMatrix::row()
             stalls ? stalls->longest() : -1 });
     });
 
-    WorkflowSession s;
-    s.catalogue.addComponent(QStringLiteral("PELK+"), QStringLiteral("MP"), QStringLiteral("3.2.7"), 6000);
-    s.catalogue.addComponent(QStringLiteral("PELK+"), QStringLiteral("DSP"), QStringLiteral("3.1.2"), 1500);
-    s.catalogue.addComponent(
+    EngineFixture f;
+    f.catalogue.addComponent(QStringLiteral("PELK+"), QStringLiteral("MP"), QStringLiteral("3.2.7"), 6000);
+    f.catalogue.addComponent(QStringLiteral("PELK+"), QStringLiteral("DSP"), QStringLiteral("3.1.2"), 1500);
+    f.catalogue.addComponent(
         QStringLiteral("PELK+"), QStringLiteral("Styles"), QStringLiteral("0x1A2B"), 20000);
-    s.catalogue.publish();
+    f.catalogue.publish();
     SimulatedDeviceSettings device;
     device.serialNumber = QStringLiteral("PKM");
     device.path = QStringLiteral("sim/PKM");
@@ -448,64 +482,48 @@ void tst_FaultMatrix::row()
     device.dspWord = old.contains(QLatin1String("DSP")) ? 0x0310 : 0x0312;
     device.stylesVersion = old.contains(QLatin1String("Styles")) ? 0x0100 : 0x1A2B;
     device.rebootMs = rebootMs;
-    s.addDevice(device);
-    s.openWindow();
+    f.addDevice(device);
+    f.start();
     stalls = std::make_unique<GuiStallMeter>();
-    s.workflow()->findChild<UpdateManager*>()->setTransferTimeout(fault.transferTimeout);
-    s.workflow()
+    f.workflow()->findChild<UpdateManager*>()->setTransferTimeout(fault.transferTimeout);
+    f.workflow()
         ->findChild<DownloadAgent*>(QString(), Qt::FindDirectChildrenOnly)
         ->setTransferTimeout(fault.transferTimeout);
-    QVERIFY(waitUntil([&] {
-        return s.selectionPageShown() && s.deviceText().startsWith(QLatin1String("Pelk+ Connected"))
-            && s.button("checkUpdatesButton")->isEnabled();
-    }));
+    QVERIFY(f.waitForReady());
 
     std::function<void()> undo;
     if (fault.before && !fault.atStart)
         undo = fault.before();
-    served(s, fault);
+    served(f, fault);
     QElapsedTimer clock;
     clock.start();
-    QVERIFY(s.click("checkUpdatesButton"));
     // The update starts when the check gave a plan.
-    if (waitUntil(
-            [&] {
-                return s.planItems().size() == old.size()
-                    || s.messageTitles().contains(QLatin1String("Update Check Failure"))
-                    || s.box("updatesHeading")->text().startsWith(QLatin1String("No updates available"));
-            },
-            settleBound)
-        && s.planItems().size() == old.size()) {
+    if (checked(f, settleBound) && f.workflow()->plan().size() == old.size()) {
         if (fault.before && fault.atStart)
             undo = fault.before();
-        arm(s, fault);
-        QVERIFY(s.click("startUpdateButton"));
+        arm(f, fault);
+        f.startUpdate();
     }
-    // Settled: where the row says, with the message it names shown, and nothing else failing.
-    const auto settled = [&] {
-        return where(s) == settles && (message.isEmpty() || s.messageTitles().contains(message))
-            && !s.box("updatesHeading")->text().startsWith(QLatin1String("Checking"));
-    };
+    // Settled: where the row says, with the message it names told.
+    const auto settled = [&] { return where(f) == settles && (message.isEmpty() || f.told(message)); };
     const bool reached = waitUntil(settled, settleBound);
     settledMs = clock.elapsed();
     if (undo)
         undo();
-    QVERIFY2(
-        reached, qPrintable(where(s) + QLatin1String(" | ") + s.messageTitles().join(QLatin1String(", "))));
-    QCOMPARE(holdings(s), installed);
+    QVERIFY2(reached, qPrintable(where(f) + QLatin1String(" | ") + f.messages.join(QLatin1String(", "))));
+    QCOMPARE(holdings(f), installed);
     if (!fault.logged.isEmpty())
-        QVERIFY2(!s.log.lines().filter(fault.logged).isEmpty(), qPrintable(fault.logged));
-    QVERIFY(recover(s));
-    const SimulatedDevice after = s.device(0);
-    QStringList all = holdings(s);
-    QCOMPARE(all, old);
+        QVERIFY2(!f.log.lines().filter(fault.logged).isEmpty(), qPrintable(fault.logged));
+    QVERIFY2(recover(f), qPrintable(where(f) + QLatin1String(" | ") + f.messages.join(QLatin1String(", "))));
+    const SimulatedDevice after = f.device(0);
+    QCOMPARE(holdings(f), old);
     QCOMPARE(after.installCount(), old.size());
     QVERIFY2(after.violations().isEmpty(), qPrintable(after.violations().join(QLatin1Char('\n'))));
     QVERIFY2(stalls->longest() < 1000, qPrintable(QString::number(stalls->longest())));
     passed = true;
 }
 
-void tst_FaultMatrix::cleanupTestCase()
+void tst_WorkflowFaultMatrix::cleanupTestCase()
 {
     QTextStream out(stdout);
     out << "\nFault matrix: row | outcome | settled after | longest GUI stall\n";
@@ -520,6 +538,6 @@ void tst_FaultMatrix::cleanupTestCase()
 
 } // namespace PelkPlus
 
-PELK_TEST_MAIN(PelkPlus::tst_FaultMatrix, PelkPlus::WindowTest)
+PELK_TEST_MAIN(PelkPlus::tst_WorkflowFaultMatrix, PelkPlus::EngineTest)
 
-#include "tst_FaultMatrix.moc"
+#include "tst_WorkflowFaultMatrix.moc"
