@@ -41,7 +41,9 @@ UpdateWorkflow::UpdateWorkflow(QObject* parent)
     downloads = new ComponentDownloads(*this, downloadAgent, currentPlan);
     execution = new PlanExecution(*this, currentPlan, *selection, attempts);
     resume = new JournalResume(currentPlan, *execution);
-    endReport = new UpdateEndReport(*this);
+    endReport = new UpdateEndReport([this] { return failureKind; }, [this] { return hasDevice(); }, this);
+    connect(endReport, &UpdateEndReport::failureNoted, this, &UpdateWorkflow::noteFailure);
+    connect(endReport, &UpdateEndReport::updateEnded, this, &WorkflowNotifier::updateEnded);
     endReport->setCauseKnown([this] { return !execution->isSettlingFailure(); });
     connect(execution, &PlanExecution::failureSettled, endReport, &UpdateEndReport::reportDue);
     workflowRegion = new WorkflowRegion(*this,
@@ -105,7 +107,13 @@ void UpdateWorkflow::createStateMachine()
     QState* ownWorkflowRegion = workflowRegion->build(regionsState);
     appCheck->buildRegion(regionsState);
     ownRegions = { ownWorkflowRegion, state(WorkflowStates::appUpdateRegion) };
-    endReport->followUpdate();
+    endReport->followUpdate(regionsState);
+    connect(this, &UpdateWorkflow::updateFinished, endReport,
+        [this] { endReport->nameOutcome(UpdateOutcome::Done); });
+    connect(this, &UpdateWorkflow::componentNotApplied, endReport,
+        [this] { endReport->nameOutcome(UpdateOutcome::NotApplied); });
+    connect(this, &UpdateWorkflow::foreignDeviceReturned, endReport,
+        [this] { endReport->nameOutcome(UpdateOutcome::Stopped); });
 
     // Tells the face of every state entered; connected last, after the workflow's own steps.
     const auto states = stateMachine.findChildren<QState*>();
@@ -118,7 +126,7 @@ void UpdateWorkflow::createStateMachine()
         currentPhase = phase;
         emit phaseChanged(phase);
     });
-    endReport->reportWhenResting();
+    endReport->reportWhenResting(regionsState);
 }
 
 void UpdateWorkflow::start()
