@@ -37,7 +37,7 @@ UpdateWorkflow::UpdateWorkflow(QObject* parent)
     updateManager = new UpdateManager(this);
     downloadAgent = new DownloadAgent(this);
     selection = new DeviceSelection(*this, deviceMonitor);
-    appCheck = new AppUpdateCheck(*this, updateManager);
+    appCheck = new AppUpdateCheck(updateManager, this);
     downloads = new ComponentDownloads(*this, downloadAgent, currentPlan);
     execution = new PlanExecution(*this, currentPlan, *selection, attempts);
     resume = new JournalResume(currentPlan, *execution);
@@ -56,6 +56,7 @@ UpdateWorkflow::UpdateWorkflow(QObject* parent)
     connect(updateManager, &UpdateManager::retrying, this, &WorkflowNotifier::retrying);
 
     createStateMachine();
+    connectHelperSignals();
 
     powerCheck = new PowerCheck(PowerStatus::createForPlatform());
     // The phases' signals come after the workflow's own steps, so the component index is current.
@@ -90,6 +91,18 @@ UpdateWorkflow::~UpdateWorkflow()
     delete execution;
     delete powerCheck;
     delete resume;
+}
+
+// The helpers' own signals become the workflow's. Connected once the machine is built: a step is
+// heard first by the helpers' listeners among themselves, then through the workflow by the faces,
+// and last by the machine's transitions, which are connected as their states are entered.
+void UpdateWorkflow::connectHelperSignals()
+{
+    connect(appCheck, &AppUpdateCheck::checkAppUpdatesRequest, this, &UpdateWorkflow::checkAppUpdatesRequest);
+    connect(appCheck, &AppUpdateCheck::appUpdateOffered, this, &WorkflowNotifier::appUpdateOffered);
+    connect(appCheck, &AppUpdateCheck::appUpdatesConfirmed, this, &UpdateWorkflow::appUpdatesConfirmed);
+    connect(appCheck, &AppUpdateCheck::appUpdatesRejected, this, &UpdateWorkflow::appUpdatesRejected);
+    connect(appCheck, &AppUpdateCheck::messageRequested, this, &WorkflowNotifier::messageRequested);
 }
 
 void UpdateWorkflow::createStateMachine()
@@ -383,10 +396,7 @@ void UpdateWorkflow::forgetDevice()
 
 void UpdateWorkflow::answerAppUpdate(bool accepted)
 {
-    if (accepted)
-        emit appUpdatesConfirmed();
-    else
-        emit appUpdatesRejected();
+    appCheck->answer(accepted);
 }
 
 void UpdateWorkflow::installComponentFromFile(ComponentType type)

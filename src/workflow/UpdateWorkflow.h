@@ -242,6 +242,7 @@ signals:
 
 private:
     void createStateMachine();
+    void connectHelperSignals();
     void recordDownloadFailure();
     // Whether the power allows an update of this estimate, asked where it must be; a refusal is
     // noted as the failure.
