@@ -38,7 +38,7 @@ UpdateWorkflow::UpdateWorkflow(QObject* parent)
     downloadAgent = new DownloadAgent(this);
     selection = new DeviceSelection(*this, deviceMonitor);
     appCheck = new AppUpdateCheck(updateManager, this);
-    downloads = new ComponentDownloads(*this, downloadAgent, currentPlan);
+    downloads = new ComponentDownloads(downloadAgent, currentPlan, this);
     execution = new PlanExecution(*this, currentPlan, *selection, attempts);
     resume = new JournalResume(currentPlan, *execution);
     endReport = new UpdateEndReport([this] { return failureKind; }, [this] { return hasDevice(); }, this);
@@ -49,7 +49,6 @@ UpdateWorkflow::UpdateWorkflow(QObject* parent)
     workflowRegion = new WorkflowRegion(*this,
         { currentPlan, *selection, *execution, *downloads, deviceMonitor, updateManager, downloadAgent });
 
-    connect(downloadAgent, &DownloadAgent::failed, this, &UpdateWorkflow::downloadFailure);
     connect(this, &UpdateWorkflow::downloadFailure, this, &UpdateWorkflow::recordDownloadFailure);
     connect(deviceMonitor, &DeviceMonitor::scanned, this, &WorkflowNotifier::devicesScanned);
     connect(downloadAgent, &DownloadAgent::retrying, this, &WorkflowNotifier::retrying);
@@ -103,6 +102,18 @@ void UpdateWorkflow::connectHelperSignals()
     connect(appCheck, &AppUpdateCheck::appUpdatesConfirmed, this, &UpdateWorkflow::appUpdatesConfirmed);
     connect(appCheck, &AppUpdateCheck::appUpdatesRejected, this, &UpdateWorkflow::appUpdatesRejected);
     connect(appCheck, &AppUpdateCheck::messageRequested, this, &WorkflowNotifier::messageRequested);
+
+    connect(downloads, &ComponentDownloads::componentDownloadSkipped, this,
+        &UpdateWorkflow::componentDownloadSkipped);
+    connect(downloads, &ComponentDownloads::downloadFailure, this, &UpdateWorkflow::downloadFailure);
+    connect(
+        downloads, &ComponentDownloads::downloadTextChanged, this, &WorkflowNotifier::downloadTextChanged);
+    connect(downloads, &ComponentDownloads::downloadProgressChanged, this,
+        &WorkflowNotifier::downloadProgressChanged);
+    connect(downloads, &ComponentDownloads::installTextChanged, this, &WorkflowNotifier::installTextChanged);
+    connect(downloads, &ComponentDownloads::installProgressChanged, this,
+        &WorkflowNotifier::installProgressChanged);
+    connect(downloads, &ComponentDownloads::statusChanged, this, &WorkflowNotifier::statusChanged);
 }
 
 void UpdateWorkflow::createStateMachine()

@@ -275,7 +275,7 @@ QState* WorkflowRegion::build(QState* regions)
     nextComponentState->addTransition(steps, &UpdateWorkflow::downloadsRequired, downloadAllState);
     for (QState* fetching : { downloadingState, downloadAllState }) {
         QSignalTransition* downloadFailed
-            = fetching->addTransition(steps, &UpdateWorkflow::downloadFailure, checkingState);
+            = fetching->addTransition(&downloads, &ComponentDownloads::downloadFailure, checkingState);
         connect(downloadFailed, &QAbstractTransition::triggered, this, [this] {
             workflow.noteFailure(UpdateFailure::Download);
             emit workflow.messageRequested(MessageKind::Critical, QStringLiteral("Download Failure"),
@@ -289,7 +289,8 @@ QState* WorkflowRegion::build(QState* regions)
         parts.downloadAgent, &DownloadAgent::finished, ownDownload, nextComponentState));
     downloadingState->addTransition(new GuardedTransition(
         parts.downloadAgent, &DownloadAgent::finished, ownDownload, awaitUpdateModeState));
-    downloadingState->addTransition(steps, &UpdateWorkflow::componentDownloadSkipped, awaitUpdateModeState);
+    downloadingState->addTransition(
+        &downloads, &ComponentDownloads::componentDownloadSkipped, awaitUpdateModeState);
     awaitUpdateModeState->addTransition(steps, &UpdateWorkflow::deviceReadyForUpdate, installingState);
     // A device that took not one ready query is not sent the update.
     awaitUpdateModeState->addTransition(steps, &UpdateWorkflow::deviceFailure, installFailedState);
