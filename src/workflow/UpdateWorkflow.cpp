@@ -36,7 +36,7 @@ UpdateWorkflow::UpdateWorkflow(QObject* parent)
     deviceMonitor = new DeviceMonitor(this);
     updateManager = new UpdateManager(this);
     downloadAgent = new DownloadAgent(this);
-    selection = new DeviceSelection(*this, deviceMonitor);
+    selection = new DeviceSelection(deviceMonitor, this);
     appCheck = new AppUpdateCheck(updateManager, this);
     downloads = new ComponentDownloads(downloadAgent, currentPlan, this);
     execution = new PlanExecution(*this, currentPlan, *selection, attempts);
@@ -67,6 +67,7 @@ UpdateWorkflow::UpdateWorkflow(QObject* parent)
     });
     // The transfer's share as the agent reports it, after every report: the rate of the first
     // sector is measured from it.
+    connect(selection, &DeviceSelection::awaitingAnswer, clock, &UpdateProgressClock::awaitAnswer);
     connect(selection, &DeviceSelection::installProgress, clock,
         [this](float fraction, long) { clock->setTransferFraction(fraction); });
     connect(this, &WorkflowNotifier::updateEnded, clock, &UpdateProgressClock::stop);
@@ -114,6 +115,21 @@ void UpdateWorkflow::connectHelperSignals()
     connect(downloads, &ComponentDownloads::installProgressChanged, this,
         &WorkflowNotifier::installProgressChanged);
     connect(downloads, &ComponentDownloads::statusChanged, this, &WorkflowNotifier::statusChanged);
+
+    connect(selection, &DeviceSelection::deviceConnected, this, &UpdateWorkflow::deviceConnected);
+    connect(selection, &DeviceSelection::deviceReady, this, &UpdateWorkflow::deviceReady);
+    connect(selection, &DeviceSelection::deviceDisconnected, this, &UpdateWorkflow::deviceDisconnected);
+    connect(selection, &DeviceSelection::deviceReadyForUpdate, this, &UpdateWorkflow::deviceReadyForUpdate);
+    connect(
+        selection, &DeviceSelection::deviceNotReadyForUpdate, this, &UpdateWorkflow::deviceNotReadyForUpdate);
+    connect(selection, &DeviceSelection::deviceDone, this, &UpdateWorkflow::deviceDone);
+    connect(selection, &DeviceSelection::deviceFailure, this, &UpdateWorkflow::deviceFailure);
+    connect(selection, &DeviceSelection::deviceAvailable, this, &UpdateWorkflow::deviceAvailable);
+    connect(selection, &DeviceSelection::foreignDeviceReturned, this, &UpdateWorkflow::foreignDeviceReturned);
+    connect(selection, &DeviceSelection::deviceSilent, this, &UpdateWorkflow::deviceSilent);
+    connect(selection, &DeviceSelection::rebootWaitExpired, this, &UpdateWorkflow::rebootWaitExpired);
+    connect(selection, &DeviceSelection::failureNoted, this, &UpdateWorkflow::noteFailure);
+    connect(selection, &DeviceSelection::messageRequested, this, &WorkflowNotifier::messageRequested);
 }
 
 void UpdateWorkflow::createStateMachine()
@@ -136,7 +152,7 @@ void UpdateWorkflow::createStateMachine()
         [this] { endReport->nameOutcome(UpdateOutcome::Done); });
     connect(this, &UpdateWorkflow::componentNotApplied, endReport,
         [this] { endReport->nameOutcome(UpdateOutcome::NotApplied); });
-    connect(this, &UpdateWorkflow::foreignDeviceReturned, endReport,
+    connect(selection, &DeviceSelection::foreignDeviceReturned, endReport,
         [this] { endReport->nameOutcome(UpdateOutcome::Stopped); });
 
     // Tells the face of every state entered; connected last, after the workflow's own steps.
@@ -205,6 +221,7 @@ int UpdateWorkflow::deviceAnswerLimit() const
 void UpdateWorkflow::setQuestions(WorkflowQuestions* asked)
 {
     questions = asked;
+    selection->setQuestions(asked);
     appCheck->setQuestions(asked);
 }
 

@@ -291,19 +291,19 @@ QState* WorkflowRegion::build(QState* regions)
         parts.downloadAgent, &DownloadAgent::finished, ownDownload, awaitUpdateModeState));
     downloadingState->addTransition(
         &downloads, &ComponentDownloads::componentDownloadSkipped, awaitUpdateModeState);
-    awaitUpdateModeState->addTransition(steps, &UpdateWorkflow::deviceReadyForUpdate, installingState);
+    awaitUpdateModeState->addTransition(&selection, &DeviceSelection::deviceReadyForUpdate, installingState);
     // A device that took not one ready query is not sent the update.
-    awaitUpdateModeState->addTransition(steps, &UpdateWorkflow::deviceFailure, installFailedState);
-    installingState->addTransition(steps, &UpdateWorkflow::deviceFailure, installFailedState);
+    awaitUpdateModeState->addTransition(&selection, &DeviceSelection::deviceFailure, installFailedState);
+    installingState->addTransition(&selection, &DeviceSelection::deviceFailure, installFailedState);
     installingState->addTransition(steps, &UpdateWorkflow::installFailure, installFailedState);
-    installingState->addTransition(steps, &UpdateWorkflow::deviceDone, awaitFinishState);
+    installingState->addTransition(&selection, &DeviceSelection::deviceDone, awaitFinishState);
     installFailedState->addTransition(checkingState);
     awaitFinishState->addTransition(noDeviceState, &QState::entered, awaitRebootState);
     awaitFinishState->addTransition(execution.rebootTimer(), &QTimer::timeout, rebootTimeoutState);
     rebootTimeoutState->addTransition(noDeviceState, &QState::entered, awaitRebootState);
     awaitRebootState->addTransition(deviceReadyState, &QState::entered, nextComponentState);
     // Only another device came back: the update stops; nothing is sent to that device.
-    updatingState->addTransition(steps, &UpdateWorkflow::foreignDeviceReturned, promptConnectState);
+    updatingState->addTransition(&selection, &DeviceSelection::foreignDeviceReturned, promptConnectState);
     // The device came back and failed to connect, or did not come back in time: one message, and
     // the instruction that goes on with the update.
     onEntry(awaitRebootState, [&selection] { selection.startRebootWait(); });
@@ -331,7 +331,7 @@ QState* WorkflowRegion::build(QState* regions)
         = awaitRebootState->addTransition(noDeviceState, &QState::entered, promptConnectState);
     connect(rebootLost, &QAbstractTransition::triggered, this, tellRebootFailure);
     QSignalTransition* rebootExpired
-        = awaitRebootState->addTransition(steps, &UpdateWorkflow::rebootWaitExpired, promptReplugState);
+        = awaitRebootState->addTransition(&selection, &DeviceSelection::rebootWaitExpired, promptReplugState);
     connect(rebootExpired, &QAbstractTransition::triggered, this, tellRebootFailure);
     return workflowRegion;
 }
