@@ -39,7 +39,9 @@ UpdateWorkflow::UpdateWorkflow(QObject* parent)
     selection = new DeviceSelection(deviceMonitor, this);
     appCheck = new AppUpdateCheck(updateManager, this);
     downloads = new ComponentDownloads(downloadAgent, currentPlan, this);
-    execution = new PlanExecution(*this, currentPlan, *selection, attempts);
+    execution = new PlanExecution(currentPlan, *selection, attempts, this);
+    connect(this, &WorkflowNotifier::phaseChanged, execution, &PlanExecution::phaseEntered);
+    connect(this, &WorkflowNotifier::updateEnded, execution, &PlanExecution::updateEnded);
     resume = new JournalResume(currentPlan, *execution);
     endReport = new UpdateEndReport([this] { return failureKind; }, [this] { return hasDevice(); }, this);
     connect(endReport, &UpdateEndReport::failureNoted, this, &UpdateWorkflow::noteFailure);
@@ -130,6 +132,25 @@ void UpdateWorkflow::connectHelperSignals()
     connect(selection, &DeviceSelection::rebootWaitExpired, this, &UpdateWorkflow::rebootWaitExpired);
     connect(selection, &DeviceSelection::failureNoted, this, &UpdateWorkflow::noteFailure);
     connect(selection, &DeviceSelection::messageRequested, this, &WorkflowNotifier::messageRequested);
+
+    connect(execution, &PlanExecution::componentSelected, this, &UpdateWorkflow::componentSelected);
+    connect(execution, &PlanExecution::downloadsRequired, this, &UpdateWorkflow::downloadsRequired);
+    connect(execution, &PlanExecution::updateFinished, this, &UpdateWorkflow::updateFinished);
+    connect(execution, &PlanExecution::componentNotApplied, this, &UpdateWorkflow::componentNotApplied);
+    connect(execution, &PlanExecution::installFailure, this, &UpdateWorkflow::installFailure);
+    connect(execution, &PlanExecution::deviceReadyToReboot, this, &UpdateWorkflow::deviceReadyToReboot);
+    connect(execution, &PlanExecution::componentVerified, this, &WorkflowNotifier::componentVerified);
+    connect(execution, &PlanExecution::componentTextChanged, this, &WorkflowNotifier::componentTextChanged);
+    connect(execution, &PlanExecution::downloadTextChanged, this, &WorkflowNotifier::downloadTextChanged);
+    connect(execution, &PlanExecution::installTextChanged, this, &WorkflowNotifier::installTextChanged);
+    connect(
+        execution, &PlanExecution::downloadProgressChanged, this, &WorkflowNotifier::downloadProgressChanged);
+    connect(
+        execution, &PlanExecution::installProgressChanged, this, &WorkflowNotifier::installProgressChanged);
+    connect(execution, &PlanExecution::statusChanged, this, &WorkflowNotifier::statusChanged);
+    connect(execution, &PlanExecution::sleepNotPrevented, this, &WorkflowNotifier::sleepNotPrevented);
+    connect(execution, &PlanExecution::failureNoted, this, &UpdateWorkflow::noteFailure);
+    connect(execution, &PlanExecution::messageRequested, this, &WorkflowNotifier::messageRequested);
 }
 
 void UpdateWorkflow::createStateMachine()
@@ -148,9 +169,9 @@ void UpdateWorkflow::createStateMachine()
     appCheck->buildRegion(regionsState);
     ownRegions = { ownWorkflowRegion, state(WorkflowStates::appUpdateRegion) };
     endReport->followUpdate(regionsState);
-    connect(this, &UpdateWorkflow::updateFinished, endReport,
+    connect(execution, &PlanExecution::updateFinished, endReport,
         [this] { endReport->nameOutcome(UpdateOutcome::Done); });
-    connect(this, &UpdateWorkflow::componentNotApplied, endReport,
+    connect(execution, &PlanExecution::componentNotApplied, endReport,
         [this] { endReport->nameOutcome(UpdateOutcome::NotApplied); });
     connect(selection, &DeviceSelection::foreignDeviceReturned, endReport,
         [this] { endReport->nameOutcome(UpdateOutcome::Stopped); });

@@ -269,10 +269,10 @@ QState* WorkflowRegion::build(QState* regions)
     fetchManifestState->addTransition(parts.manager, &UpdateManager::updateDiscoveryDone, planUpdateState);
     fetchManifestForceState->addTransition(
         parts.manager, &UpdateManager::updateDiscoveryDone, planForceInstallState);
-    nextComponentState->addTransition(steps, &UpdateWorkflow::componentSelected, downloadingState);
-    nextComponentState->addTransition(steps, &UpdateWorkflow::updateFinished, checkingState);
-    nextComponentState->addTransition(steps, &UpdateWorkflow::componentNotApplied, checkingState);
-    nextComponentState->addTransition(steps, &UpdateWorkflow::downloadsRequired, downloadAllState);
+    nextComponentState->addTransition(&execution, &PlanExecution::componentSelected, downloadingState);
+    nextComponentState->addTransition(&execution, &PlanExecution::updateFinished, checkingState);
+    nextComponentState->addTransition(&execution, &PlanExecution::componentNotApplied, checkingState);
+    nextComponentState->addTransition(&execution, &PlanExecution::downloadsRequired, downloadAllState);
     for (QState* fetching : { downloadingState, downloadAllState }) {
         QSignalTransition* downloadFailed
             = fetching->addTransition(&downloads, &ComponentDownloads::downloadFailure, checkingState);
@@ -295,7 +295,7 @@ QState* WorkflowRegion::build(QState* regions)
     // A device that took not one ready query is not sent the update.
     awaitUpdateModeState->addTransition(&selection, &DeviceSelection::deviceFailure, installFailedState);
     installingState->addTransition(&selection, &DeviceSelection::deviceFailure, installFailedState);
-    installingState->addTransition(steps, &UpdateWorkflow::installFailure, installFailedState);
+    installingState->addTransition(&execution, &PlanExecution::installFailure, installFailedState);
     installingState->addTransition(&selection, &DeviceSelection::deviceDone, awaitFinishState);
     installFailedState->addTransition(checkingState);
     awaitFinishState->addTransition(noDeviceState, &QState::entered, awaitRebootState);
