@@ -48,8 +48,9 @@ UpdateWorkflow::UpdateWorkflow(QObject* parent)
     connect(endReport, &UpdateEndReport::updateEnded, this, &WorkflowNotifier::updateEnded);
     endReport->setCauseKnown([this] { return !execution->isSettlingFailure(); });
     connect(execution, &PlanExecution::failureSettled, endReport, &UpdateEndReport::reportDue);
-    workflowRegion = new WorkflowRegion(*this,
-        { currentPlan, *selection, *execution, *downloads, deviceMonitor, updateManager, downloadAgent });
+    workflowRegion = new WorkflowRegion(
+        { currentPlan, *selection, *execution, *downloads, deviceMonitor, updateManager, downloadAgent },
+        this);
 
     connect(this, &UpdateWorkflow::downloadFailure, this, &UpdateWorkflow::recordDownloadFailure);
     connect(deviceMonitor, &DeviceMonitor::scanned, this, &WorkflowNotifier::devicesScanned);
@@ -151,6 +152,14 @@ void UpdateWorkflow::connectHelperSignals()
     connect(execution, &PlanExecution::sleepNotPrevented, this, &WorkflowNotifier::sleepNotPrevented);
     connect(execution, &PlanExecution::failureNoted, this, &UpdateWorkflow::noteFailure);
     connect(execution, &PlanExecution::messageRequested, this, &WorkflowNotifier::messageRequested);
+
+    connect(workflowRegion, &WorkflowRegion::updatesAvailable, this, &UpdateWorkflow::updatesAvailable);
+    connect(workflowRegion, &WorkflowRegion::noUpdatesAvailable, this, &UpdateWorkflow::noUpdatesAvailable);
+    connect(workflowRegion, &WorkflowRegion::resumeRequested, this, &UpdateWorkflow::resumeRequested);
+    connect(workflowRegion, &WorkflowRegion::planChanged, this, &WorkflowNotifier::planChanged);
+    connect(workflowRegion, &WorkflowRegion::checkFailureChanged, this, &UpdateWorkflow::setCheckFailureText);
+    connect(workflowRegion, &WorkflowRegion::failureNoted, this, &UpdateWorkflow::noteFailure);
+    connect(workflowRegion, &WorkflowRegion::messageRequested, this, &WorkflowNotifier::messageRequested);
 }
 
 void UpdateWorkflow::createStateMachine()
@@ -387,9 +396,12 @@ void UpdateWorkflow::recordDownloadFailure()
     }
 }
 
+// A command is told to the workflow's listeners, and then moves the region, as a face's listeners
+// hear it before the machine's transitions.
 void UpdateWorkflow::checkForUpdates()
 {
     emit checkUpdatesRequest();
+    workflowRegion->requestCheck();
 }
 
 void UpdateWorkflow::cancelCheck()
@@ -429,10 +441,12 @@ void UpdateWorkflow::startUpdate()
             || !allowedByPower(estimate())))
         return;
     emit updateStartRequested();
+    workflowRegion->requestStart();
 }
 void UpdateWorkflow::listAllComponents()
 {
     emit forceInstallAllComponentsRequest();
+    workflowRegion->requestAllComponents();
 }
 void UpdateWorkflow::checkAppUpdates()
 {
@@ -497,6 +511,7 @@ bool UpdateWorkflow::installFile(ComponentType type, const QString& path)
 
     qDebug() << "About to upload" << componentTypeName(type) << "from:" << path;
     emit forceInstallComponentRequest();
+    workflowRegion->requestInstall();
     return true;
 }
 
@@ -572,6 +587,7 @@ bool UpdateWorkflow::finishInterruptedUpdate()
         return false;
     resume->prepare(*stopped, *left);
     emit forceInstallComponentRequest();
+    workflowRegion->requestInstall();
     return true;
 }
 

@@ -53,8 +53,9 @@ class WorkflowRegion;
 // out. Its state machine has the device, workflow and updater-check regions; a face may add regions
 // of its own to regions() before start(), and drives the workflow through the commands below.
 //
-// The argument-less signals are the workflow's steps, the events its state machine moves on; what
-// a face shows comes through the signals of WorkflowNotifier.
+// The argument-less signals are the workflow's steps, passed on from the helpers that make them (the
+// machine moves on the helpers' own signals); what a face shows comes through the signals of
+// WorkflowNotifier.
 class UpdateWorkflow : public WorkflowNotifier
 {
     Q_OBJECT
