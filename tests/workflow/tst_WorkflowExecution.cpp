@@ -369,13 +369,10 @@ void tst_WorkflowExecution::scenario()
 void tst_WorkflowExecution::nextComponent_data()
 {
     QTest::addColumn<QString>("localPath"); // none for a component to download, "-" for no plan
-    QTest::addColumn<QString>("step");
-    QTest::newRow("nothing left") << "-"
-                                  << "updateFinished";
-    QTest::newRow("a file still to download") << ""
-                                              << "downloadsRequired";
-    QTest::newRow("every file at hand") << "/tmp/chosen"
-                                        << "componentSelected";
+    QTest::addColumn<QByteArray>("step");   // the one signal told
+    QTest::newRow("nothing left") << "-" << QByteArray(SIGNAL(updateFinished()));
+    QTest::newRow("a file still to download") << "" << QByteArray(SIGNAL(downloadsRequired()));
+    QTest::newRow("every file at hand") << "/tmp/chosen" << QByteArray(SIGNAL(componentSelected()));
 }
 
 // Alone, with a selection and a recorder of its own: the step after the next component is chosen,
@@ -383,7 +380,7 @@ void tst_WorkflowExecution::nextComponent_data()
 void tst_WorkflowExecution::nextComponent()
 {
     QFETCH(QString, localPath);
-    QFETCH(QString, step);
+    QFETCH(QByteArray, step);
     DeviceMonitor monitor;
     DeviceSelection selection(&monitor);
     InstallAttemptRecorder recorder;
@@ -393,13 +390,11 @@ void tst_WorkflowExecution::nextComponent()
     if (localPath != QLatin1String("-"))
         plan.setSingle(component);
     PlanExecution execution(plan, selection, recorder);
+    QSignalSpy told(&execution, step.constData());
     QSignalSpy finished(&execution, &PlanExecution::updateFinished);
-    QSignalSpy required(&execution, &PlanExecution::downloadsRequired);
-    QSignalSpy selected(&execution, &PlanExecution::componentSelected);
     execution.selectNextComponent();
-    const QStringList told = QStringList { finished.count() ? "updateFinished" : "",
-        required.count() ? "downloadsRequired" : "", selected.count() ? "componentSelected" : "" };
-    QCOMPARE(told.join(QString()), step);
+    QCOMPARE(told.count(), 1);
+    QCOMPARE(finished.count(), int(plan.components().isEmpty()));
 }
 
 } // namespace PelkPlus

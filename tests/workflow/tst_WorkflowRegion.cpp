@@ -98,7 +98,7 @@ void tst_WorkflowRegion::downloadFailureText()
 }
 
 // Alone, beside a device region on collaborators of its own: the machine begins by asking for a
-// device, and the region's commands move nothing while none is there.
+// device.
 void tst_WorkflowRegion::startsWithoutDevice()
 {
     DeviceMonitor monitor;
@@ -117,13 +117,8 @@ void tst_WorkflowRegion::startsWithoutDevice()
     region.build(regions);
     QList<WorkflowPhase> phases;
     region.connectPhases([&phases](WorkflowPhase phase) { phases.append(phase); });
-    QSignalSpy planned(&region, &WorkflowRegion::planChanged);
     machine.start();
     QTRY_VERIFY(phases == QList<WorkflowPhase> { WorkflowPhase::NoDevice });
-    region.requestCheck();
-    QCoreApplication::processEvents();
-    QCOMPARE(phases.size(), 1);
-    QCOMPARE(planned.count(), 0);
 }
 
 } // namespace PelkPlus
