@@ -67,6 +67,7 @@ public:
     static QString downloadFailureText(DownloadFailure kind, const QString& detail = QString());
 
 signals:
+    // The requests of requestCheck() and its kin, which the region's transitions take.
     void checkUpdatesRequest();
     void forceInstallComponentRequest();
     void forceInstallAllComponentsRequest();
