@@ -3,7 +3,6 @@
 #include "update/DownloadReplies.h"
 #include "update/UpdateManager.h"
 #include "workflow/NamedState.h"
-#include "workflow/UpdateWorkflow.h"
 #include "workflow/WorkflowQuestions.h"
 #include "workflow/WorkflowStates.h"
 
@@ -12,9 +11,8 @@
 
 namespace PelkPlus {
 
-AppUpdateCheck::AppUpdateCheck(UpdateWorkflow& owner, UpdateManager* updateManager)
-    : QObject(&owner)
-    , workflow(owner)
+AppUpdateCheck::AppUpdateCheck(UpdateManager* updateManager, QObject* parent)
+    : QObject(parent)
     , manager(updateManager)
     , appVersion(applicationVersion())
 { }
@@ -56,9 +54,17 @@ std::optional<Component> AppUpdateCheck::newerPackage(
 void AppUpdateCheck::request()
 {
     // Asked while the silent start-up check runs: that check answers, as a requested one would.
-    if (workflow.state(WorkflowStates::appCheckRunningState)->active())
+    if (runningState && runningState->active())
         silent = false;
-    emit workflow.checkAppUpdatesRequest();
+    emit checkAppUpdatesRequest();
+}
+
+void AppUpdateCheck::answer(bool accepted)
+{
+    if (accepted)
+        emit appUpdatesConfirmed();
+    else
+        emit appUpdatesRejected();
 }
 
 void AppUpdateCheck::evaluate()
@@ -67,13 +73,13 @@ void AppUpdateCheck::evaluate()
         = newerPackage(manager->componentsFor(ManifestProduct::Updater), appVersion, packageType);
     if (newer) {
         offeredUrl = newer->url;
-        emit workflow.appUpdateOffered(newer->version);
+        emit appUpdateOffered(newer->version);
         return;
     }
     if (!silent)
-        emit workflow.messageRequested(
+        emit messageRequested(
             MessageKind::Information, QString(), QStringLiteral("No updates available for Pelk Updater."));
-    emit workflow.appUpdatesRejected();
+    emit appUpdatesRejected();
 }
 
 void AppUpdateCheck::openUrl()
@@ -97,6 +103,7 @@ void AppUpdateCheck::buildRegion(QState* regions)
     auto* appUpdateAcceptedState = newState(WorkflowStates::appUpdateAcceptedState, appUpdateRegion);
     auto* appCheckFailedState = newState(WorkflowStates::appCheckFailedState, appUpdateRegion);
     appUpdateRegion->setInitialState(appCheckRunningState);
+    runningState = appCheckRunningState;
 
     connect(
         appCheckIdleState, &QState::entered, this, [this] { silent = false; }, Qt::DirectConnection);
@@ -108,19 +115,18 @@ void AppUpdateCheck::buildRegion(QState* regions)
         appCheckFailedState, &QState::entered, this,
         [this] {
             if (!silent) {
-                emit workflow.messageRequested(MessageKind::Critical, QString(),
+                emit messageRequested(MessageKind::Critical, QString(),
                     QStringLiteral("Failed to check for new version of Pelk Updater."));
             }
         },
         Qt::DirectConnection);
 
-    appCheckIdleState->addTransition(
-        &workflow, &UpdateWorkflow::checkAppUpdatesRequest, appCheckRunningState);
+    appCheckIdleState->addTransition(this, &AppUpdateCheck::checkAppUpdatesRequest, appCheckRunningState);
     appCheckRunningState->addTransition(manager, &UpdateManager::updateDiscoveryDone, appCheckDoneState);
     appCheckRunningState->addTransition(manager, &UpdateManager::failure, appCheckFailedState);
     appCheckRunningState->addTransition(manager, &UpdateManager::cancelled, appCheckIdleState);
-    appCheckDoneState->addTransition(&workflow, &UpdateWorkflow::appUpdatesConfirmed, appUpdateAcceptedState);
-    appCheckDoneState->addTransition(&workflow, &UpdateWorkflow::appUpdatesRejected, appCheckIdleState);
+    appCheckDoneState->addTransition(this, &AppUpdateCheck::appUpdatesConfirmed, appUpdateAcceptedState);
+    appCheckDoneState->addTransition(this, &AppUpdateCheck::appUpdatesRejected, appCheckIdleState);
     appUpdateAcceptedState->addTransition(appCheckIdleState);
     appCheckFailedState->addTransition(appCheckIdleState);
 }

@@ -2,6 +2,7 @@
 
 #include "app/SemanticVersion.h"
 #include "update/Component.h"
+#include "workflow/MessageKind.h"
 
 #include <QList>
 #include <QObject>
@@ -14,19 +15,18 @@ class QState;
 namespace PelkPlus {
 
 class UpdateManager;
-class UpdateWorkflow;
 class WorkflowQuestions;
 
 // The check for a newer version of the updater itself: its region of the state machine, the
 // evaluation of the catalogue's packages for this platform, and the page it opens when the user
-// takes the offer.
+// takes the offer. What it finds it tells through its own signals.
 class AppUpdateCheck : public QObject
 {
     Q_OBJECT
     Q_DISABLE_COPY(AppUpdateCheck)
 
 public:
-    AppUpdateCheck(UpdateWorkflow& workflow, UpdateManager* manager);
+    explicit AppUpdateCheck(UpdateManager* manager, QObject* parent = nullptr);
     ~AppUpdateCheck() override;
 
     // Builds the updater-check region into the machine's parallel state. Its initial state makes
@@ -44,13 +44,25 @@ public:
     void beginSilently() { silent = true; }
     // The user asked for the check.
     void request();
+    // The user's answer to the offer of a newer updater.
+    void answer(bool accepted);
+
+signals:
+    // The check is to run (again).
+    void checkAppUpdatesRequest();
+    // A newer updater is available; answer().
+    void appUpdateOffered(const QString& version);
+    void appUpdatesConfirmed();
+    // The offer was declined, or there was nothing to offer.
+    void appUpdatesRejected();
+    void messageRequested(PelkPlus::MessageKind kind, const QString& title, const QString& text);
 
 private:
     void evaluate();
     void openUrl();
 
-    UpdateWorkflow& workflow;
     UpdateManager* manager;
+    QState* runningState = nullptr;
     WorkflowQuestions* questions = nullptr;
     SemanticVersion appVersion;
     QUrl offeredUrl;

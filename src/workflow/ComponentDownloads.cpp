@@ -4,27 +4,24 @@
 #include "update/DownloadAgent.h"
 #include "update/DownloadRequest.h"
 #include "workflow/UpdatePlanner.h"
-#include "workflow/UpdateWorkflow.h"
 #include "workflow/WorkflowPlan.h"
-#include "workflow/WorkflowStates.h"
 
 #include <QDebug>
-#include <QState>
 
 namespace PelkPlus {
 
 ComponentDownloads::ComponentDownloads(
-    UpdateWorkflow& owner, DownloadAgent* downloadAgent, WorkflowPlan& workflowPlan)
-    : QObject(&owner)
-    , workflow(owner)
+    DownloadAgent* downloadAgent, WorkflowPlan& workflowPlan, QObject* parent)
+    : QObject(parent)
     , agent(downloadAgent)
     , plan(workflowPlan)
 {
     connect(agent, &DownloadAgent::requestStarted, this, &ComponentDownloads::onStarted);
     // A transfer is not shown as complete before it is.
     connect(agent, &DownloadAgent::progress, this,
-        [this](int, float fraction) { emit workflow.downloadProgressChanged(int(fraction * 100)); });
+        [this](int, float fraction) { emit downloadProgressChanged(int(fraction * 100)); });
     connect(agent, &DownloadAgent::requestFinished, this, &ComponentDownloads::onDownloaded);
+    connect(agent, &DownloadAgent::failed, this, &ComponentDownloads::downloadFailure);
 }
 
 ComponentDownloads::~ComponentDownloads() = default;
@@ -55,29 +52,30 @@ Component* ComponentDownloads::entryOfRequest(int request)
 
 const Component* ComponentDownloads::failedComponent()
 {
-    if (workflow.state(WorkflowStates::downloadAllState)->active())
+    if (step == Step::All)
         return entryOfRequest(agent->currentRequest());
-    if (workflow.state(WorkflowStates::downloadingState)->active())
+    if (step == Step::Current)
         return plan.currentEntry();
     return nullptr;
 }
 
 void ComponentDownloads::downloadCurrent()
 {
+    step = Step::Current;
     Component* component = plan.currentEntry();
     if (!component)
         return;
 
     // A file chosen on this computer is sent as it is.
     if (!component->localPath.isEmpty()) {
-        emit workflow.downloadProgressChanged(100);
-        emit workflow.componentDownloadSkipped();
+        emit downloadProgressChanged(100);
+        emit componentDownloadSkipped();
         return;
     }
 
     if (!ApplicationPaths::ensureDownloadDirectory()) {
         qCritical() << "MainWindow: Failed to create download directory.";
-        emit workflow.downloadFailure();
+        emit downloadFailure();
         return;
     }
     component->localPath
@@ -86,17 +84,18 @@ void ComponentDownloads::downloadCurrent()
     running = agent->download(DownloadRequest::forComponent(*component));
     if (!running) {
         qCritical() << "MainWindow: Failed to start component download.";
-        emit workflow.downloadFailure();
+        emit downloadFailure();
     }
 }
 
 void ComponentDownloads::downloadAll()
 {
+    step = Step::All;
     batchEntries.clear();
     batchFileShown = -1;
     if (!ApplicationPaths::ensureDownloadDirectory()) {
         qCritical() << "MainWindow: Failed to create download directory.";
-        emit workflow.downloadFailure();
+        emit downloadFailure();
         return;
     }
 
@@ -110,23 +109,24 @@ void ComponentDownloads::downloadAll()
     }
 
     // The component label stays for the components themselves; the status says what happens.
-    emit workflow.statusChanged(
+    emit statusChanged(
         QStringLiteral("Downloading and verifying %1 before anything is sent to the device...")
             .arg(requests.size() == 1 ? QStringLiteral("the update file")
                                       : QStringLiteral("%1 update files").arg(requests.size())),
         MessageKind::Information);
-    emit workflow.downloadProgressChanged(0);
-    emit workflow.installProgressChanged(0);
-    emit workflow.installTextChanged(QStringLiteral("Installing"));
+    emit downloadProgressChanged(0);
+    emit installProgressChanged(0);
+    emit installTextChanged(QStringLiteral("Installing"));
     running = agent->download(requests);
     if (!running) {
         qCritical() << "MainWindow: Failed to start component download.";
-        emit workflow.downloadFailure();
+        emit downloadFailure();
     }
 }
 
 void ComponentDownloads::abort()
 {
+    step = Step::None;
     running = false;
     batchEntries.clear();
     agent->abort();
@@ -145,16 +145,16 @@ void ComponentDownloads::onStarted(int request)
                        .arg(batchEntries.size());
     if (component->size > 0)
         text += QStringLiteral(", %1 KB").arg(UpdatePlanner::kilobytesText(component->size));
-    emit workflow.downloadTextChanged(text);
-    emit workflow.downloadProgressChanged(0);
+    emit downloadTextChanged(text);
+    emit downloadProgressChanged(0);
 }
 
 void ComponentDownloads::onDownloaded(int request, const QByteArray& digest)
 {
     Component* component = nullptr;
-    if (workflow.state(WorkflowStates::downloadAllState)->active())
+    if (step == Step::All)
         component = entryOfRequest(request);
-    else if (workflow.state(WorkflowStates::downloadingState)->active())
+    else if (step == Step::Current)
         component = plan.currentEntry();
     if (component)
         component->downloadedSha256 = digest;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "workflow/MessageKind.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QObject>
@@ -7,20 +9,19 @@
 namespace PelkPlus {
 
 class DownloadAgent;
-class UpdateWorkflow;
 class WorkflowPlan;
 struct Component;
 
 // The downloads of an update's files: all of the plan's at once before the first component goes
 // to the device, or the current component's alone. Each file is named after its type in the
-// download folder; the texts and progress tell which file is arriving.
+// download folder; the texts and progress tell which file is arriving, through its own signals.
 class ComponentDownloads : public QObject
 {
     Q_OBJECT
     Q_DISABLE_COPY(ComponentDownloads)
 
 public:
-    ComponentDownloads(UpdateWorkflow& workflow, DownloadAgent* agent, WorkflowPlan& plan);
+    ComponentDownloads(DownloadAgent* agent, WorkflowPlan& plan, QObject* parent = nullptr);
     ~ComponentDownloads() override;
 
     // The file name of each entry that is still to be downloaded, by plan index, in plan order:
@@ -40,14 +41,28 @@ public:
     // A download left behind would finish into the file the next update sends.
     void abort();
 
+signals:
+    // The current component's file is on this computer already.
+    void componentDownloadSkipped();
+    // A download could not start, or the agent's failed.
+    void downloadFailure();
+    void downloadTextChanged(const QString& text);
+    void downloadProgressChanged(int percent);
+    void installTextChanged(const QString& text);
+    void installProgressChanged(int percent);
+    void statusChanged(const QString& text, PelkPlus::MessageKind kind);
+
 private:
+    // The download step under way: between downloadCurrent() or downloadAll() and abort().
+    enum class Step { None, Current, All };
+
     void onStarted(int request);
     void onDownloaded(int request, const QByteArray& digest);
     Component* entryOfRequest(int request);
 
-    UpdateWorkflow& workflow;
     DownloadAgent* agent;
     WorkflowPlan& plan;
+    Step step = Step::None;
     bool running = false;
     // The plan entries of the running batch, by request; empty outside it.
     QList<int> batchEntries;

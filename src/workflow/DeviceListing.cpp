@@ -5,14 +5,13 @@
 #include "device/LinkResult.h"
 #include "workflow/DeviceChoice.h"
 #include "workflow/DeviceSelection.h"
-#include "workflow/UpdateWorkflow.h"
 
 namespace PelkPlus {
 
 DeviceListing::DeviceListing(QObject* parent)
     : QObject(parent)
     , monitor(new DeviceMonitor(this))
-    , answerLimitMs(UpdateWorkflow::deviceAnswerTimeoutMs)
+    , answerLimitMs(DeviceSelection::deviceAnswerTimeoutMs)
 {
     timeout.setSingleShot(true);
     connect(&timeout, &QTimer::timeout, this, &DeviceListing::finish);

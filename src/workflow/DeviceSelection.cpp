@@ -7,8 +7,6 @@
 #include "workflow/DeviceAccessHint.h"
 #include "workflow/GuardedTransition.h"
 #include "workflow/NamedState.h"
-#include "workflow/UpdateProgressClock.h"
-#include "workflow/UpdateWorkflow.h"
 #include "workflow/WorkflowQuestions.h"
 #include "workflow/WorkflowStates.h"
 
@@ -20,18 +18,17 @@
 
 namespace PelkPlus {
 
-DeviceSelection::DeviceSelection(UpdateWorkflow& owner, DeviceMonitor* deviceMonitor)
-    : QObject(&owner)
-    , workflow(owner)
+DeviceSelection::DeviceSelection(DeviceMonitor* deviceMonitor, QObject* parent)
+    : QObject(parent)
     , monitor(deviceMonitor)
     , rebootReturnLimitMs(DeviceProtocol::rebootReturn())
-    , deviceAnswerLimitMs(UpdateWorkflow::deviceAnswerTimeoutMs)
+    , deviceAnswerLimitMs(deviceAnswerTimeoutMs)
 {
     for (QTimer* timer : { &answerTimer, &rebootWaitTimer, &reconnectTimer })
         timer->setSingleShot(true);
     connect(&answerTimer, &QTimer::timeout, this, [this] {
         qCritical() << "Device did not answer within" << deviceAnswerLimitMs << "ms.";
-        emit workflow.deviceSilent();
+        emit deviceSilent();
     });
     connect(&rebootWaitTimer, &QTimer::timeout, this, [this] {
         qCritical() << "Device did not come back within" << rebootReturnLimitMs << "ms of its restart.";
@@ -45,7 +42,7 @@ DeviceSelection::DeviceSelection(UpdateWorkflow& owner, DeviceMonitor* deviceMon
         }
         // Not selected again until it is plugged in again.
         offerSuppressed = true;
-        emit workflow.rebootWaitExpired();
+        emit rebootWaitExpired();
     });
     connect(&reconnectTimer, &QTimer::timeout, this, [this] {
         offerSuppressed = false;
@@ -144,7 +141,7 @@ std::optional<Connection> DeviceSelection::selectableAmong(
 
 void DeviceSelection::askAmongCandidates()
 {
-    if (!updatingDevice || deviceAgent || asking || !workflow.workflowQuestions() || selectableConnection())
+    if (!updatingDevice || deviceAgent || asking || !questions || selectableConnection())
         return;
     const Connection updated = *updatingDevice;
     const QList<Connection> candidates = returnCandidates(selectableConnections(), updated);
@@ -152,7 +149,7 @@ void DeviceSelection::askAmongCandidates()
         return;
     const QString model = QLatin1String(modelName(updated.model));
     asking = true;
-    workflow.progressClock()->awaitAnswer(true);
+    emit awaitingAnswer(true);
     for (const Connection& candidate : candidates) {
         if (declinedPaths.contains(candidate.path))
             continue;
@@ -162,13 +159,13 @@ void DeviceSelection::askAmongCandidates()
             "nothing tells it apart from another %1 connected.\n\nIs the %1 at %2 the one "
             "being updated? Nothing is sent to a device you answer No for.")
                                  .arg(model, candidate.path);
-        if (workflow.workflowQuestions()->ask(QStringLiteral("Which Device?"), text)) {
+        if (questions->ask(QStringLiteral("Which Device?"), text)) {
             chosenPath = candidate.path;
             break;
         }
         declinedPaths.append(candidate.path);
     }
-    workflow.progressClock()->awaitAnswer(false);
+    emit awaitingAnswer(false);
     asking = false;
     if (!chosenPath.isEmpty())
         offerListedDevice();
@@ -222,7 +219,7 @@ void DeviceSelection::selectDevice()
     qDebug() << "Selecting device...";
     if (deviceAgent) {
         qCritical() << "Trying to select device, but device already selected.";
-        emit workflow.deviceFailure();
+        emit deviceFailure();
         return;
     }
 
@@ -236,7 +233,7 @@ void DeviceSelection::selectDevice()
     }
     if (!selectable) {
         qCritical() << "Trying to select device, but none available.";
-        emit workflow.deviceFailure();
+        emit deviceFailure();
         return;
     }
     const Connection& connection = *selectable;
@@ -256,22 +253,22 @@ void DeviceSelection::selectDevice()
         declinedPaths.clear();
     }
 
-    deviceAgent = new DeviceAgent(connection, monitor, &workflow);
+    // Owned beside the selection, by its owner.
+    deviceAgent = new DeviceAgent(connection, monitor, parent());
     // The agent keeps the record that ready carries; it is read from there when it is needed.
     connect(deviceAgent, &DeviceAgent::ready, this, [this] {
         qDebug() << "Device ready.";
-        emit workflow.deviceReady();
+        emit deviceReady();
     });
-    connect(deviceAgent, &DeviceAgent::disconnected, &workflow, &UpdateWorkflow::deviceDisconnected);
-    connect(deviceAgent, &DeviceAgent::readyForUpdate, &workflow, &UpdateWorkflow::deviceReadyForUpdate);
-    connect(
-        deviceAgent, &DeviceAgent::notReadyForUpdate, &workflow, &UpdateWorkflow::deviceNotReadyForUpdate);
+    connect(deviceAgent, &DeviceAgent::disconnected, this, &DeviceSelection::deviceDisconnected);
+    connect(deviceAgent, &DeviceAgent::readyForUpdate, this, &DeviceSelection::deviceReadyForUpdate);
+    connect(deviceAgent, &DeviceAgent::notReadyForUpdate, this, &DeviceSelection::deviceNotReadyForUpdate);
     connect(deviceAgent, &DeviceAgent::progress, this, &DeviceSelection::installProgress);
-    connect(deviceAgent, &DeviceAgent::done, &workflow, &UpdateWorkflow::deviceDone);
+    connect(deviceAgent, &DeviceAgent::done, this, &DeviceSelection::deviceDone);
     connect(deviceAgent, &DeviceAgent::failure, this, &DeviceSelection::onDeviceFailure);
     deviceAgent->start();
 
-    emit workflow.deviceConnected();
+    emit deviceConnected();
 }
 
 // A device that came while the updated one's agent was still being let go (in the very poll that
@@ -282,7 +279,7 @@ void DeviceSelection::offerListedDevice()
     if (offerSuppressed)
         return;
     if (selectableConnection())
-        emit workflow.deviceAvailable();
+        emit deviceAvailable();
 }
 
 void DeviceSelection::stopForForeignDevice(const Connection& foreign)
@@ -293,13 +290,13 @@ void DeviceSelection::stopForForeignDevice(const Connection& foreign)
         = [](const QString& serial) { return serial.isEmpty() ? QStringLiteral("unknown") : serial; };
     qCritical() << "Update stopped: the device being updated" << updatingDevice->serialNumber
                 << "did not come back; another device came instead:" << foreign.serialNumber << foreign.path;
-    workflow.noteFailure(UpdateFailure::Stopped);
-    emit workflow.messageRequested(MessageKind::Critical, QStringLiteral("Update Stopped"),
+    emit failureNoted(UpdateFailure::Stopped);
+    emit messageRequested(MessageKind::Critical, QStringLiteral("Update Stopped"),
         QStringLiteral("The %1 being updated (serial number %2) did not come back after its restart; a %3 "
                        "(serial number %4) was connected instead.\n\nThe update was stopped and nothing was "
                        "sent to the %3. Please connect the %1 and check for updates again.")
             .arg(updated, serialText(updatingDevice->serialNumber), other, serialText(foreign.serialNumber)));
-    emit workflow.foreignDeviceReturned();
+    emit foreignDeviceReturned();
 }
 
 void DeviceSelection::forgetDevice()
@@ -327,20 +324,20 @@ void DeviceSelection::onDeviceFailure()
         accessDeniedPath = deviceAgent->connection().path;
     else
         accessDeniedPath.reset();
-    emit workflow.deviceFailure();
+    emit deviceFailure();
 }
 
 // Told once, not at every attempt; during the reboot wait the reboot failure alone is told.
 void DeviceSelection::tellConnectFailure(const QString& text)
 {
-    if (connectFailureTold || workflow.state(WorkflowStates::awaitRebootState)->active())
+    if (connectFailureTold || awaitingReboot)
         return;
     connectFailureTold = true;
-    workflow.noteFailure(accessDeniedPath     ? UpdateFailure::DeviceAccess
+    emit failureNoted(accessDeniedPath        ? UpdateFailure::DeviceAccess
             : failureResult == LinkDeviceBusy ? UpdateFailure::Busy
                                               : UpdateFailure::Connection);
     const QString sandbox = DeviceAccessHint::sandboxText();
-    emit workflow.messageRequested(MessageKind::Critical, QStringLiteral("Connection Failure"),
+    emit messageRequested(MessageKind::Critical, QStringLiteral("Connection Failure"),
         sandbox.isEmpty() ? text : text + QStringLiteral("\n\n") + sandbox);
 }
 
@@ -363,10 +360,10 @@ void DeviceSelection::buildRegion(QState* regions)
     noDeviceState->addTransition(new GuardedTransition(
         monitor, &DeviceMonitor::connected, [this] { return !updatingDevice || selectableConnection(); },
         connectingState));
-    noDeviceState->addTransition(&workflow, &UpdateWorkflow::deviceAvailable, connectingState);
-    connectingState->addTransition(&workflow, &UpdateWorkflow::deviceReady, deviceReadyState);
+    noDeviceState->addTransition(this, &DeviceSelection::deviceAvailable, connectingState);
+    connectingState->addTransition(this, &DeviceSelection::deviceReady, deviceReadyState);
     QSignalTransition* connectFailed
-        = connectingState->addTransition(&workflow, &UpdateWorkflow::deviceFailure, noDeviceState);
+        = connectingState->addTransition(this, &DeviceSelection::deviceFailure, noDeviceState);
     // A device that failed to connect is tried again on the monitor's next connection, not at once;
     // one that answered wrongly is also asked again after a pause (it may have been restarting).
     connect(monitor, &DeviceMonitor::connected, this, [this] {
@@ -382,13 +379,13 @@ void DeviceSelection::buildRegion(QState* regions)
         if (accessDeniedPath == path)
             accessDeniedPath.reset();
     });
-    connect(&workflow, &UpdateWorkflow::deviceReady, this, [this] {
+    connect(this, &DeviceSelection::deviceReady, this, [this] {
         connectFailureTold = false;
         accessDeniedPath.reset();
     });
     connect(connectFailed, &QAbstractTransition::triggered, this, [this] {
         offerSuppressed = true;
-        reconnectTimer.start(UpdateWorkflow::reconnectDelayMs);
+        reconnectTimer.start(reconnectDelayMs);
         tellConnectFailure(accessDeniedPath ? DeviceAccessHint::text(*accessDeniedPath)
                                             : QStringLiteral("Failed to connect to device."));
     });
@@ -398,12 +395,12 @@ void DeviceSelection::buildRegion(QState* regions)
         Qt::DirectConnection);
     connect(connectingState, &QState::exited, &answerTimer, &QTimer::stop, Qt::DirectConnection);
     QSignalTransition* silent
-        = connectingState->addTransition(&workflow, &UpdateWorkflow::deviceSilent, noDeviceState);
+        = connectingState->addTransition(this, &DeviceSelection::deviceSilent, noDeviceState);
     connect(silent, &QAbstractTransition::triggered, this, [this] {
         offerSuppressed = true;
         // A device restarting after its update is asked again while its reboot window lasts.
         if (rebootWaitOpen())
-            reconnectTimer.start(UpdateWorkflow::reconnectDelayMs);
+            reconnectTimer.start(reconnectDelayMs);
         tellConnectFailure(
             QStringLiteral("Failed to connect to device.\n\nThe device did not answer within %1 "
                            "seconds. %2")
@@ -411,10 +408,10 @@ void DeviceSelection::buildRegion(QState* regions)
                 .arg(replugInstruction()));
     });
     // The reboot wait has ended: the device's agent, still asking, goes with it.
-    connectingState->addTransition(&workflow, &UpdateWorkflow::rebootWaitExpired, noDeviceState);
-    connectingState->addTransition(&workflow, &UpdateWorkflow::deviceDisconnected, noDeviceState);
-    connectingState->addTransition(&workflow, &UpdateWorkflow::foreignDeviceReturned, noDeviceState);
-    deviceReadyState->addTransition(&workflow, &UpdateWorkflow::deviceDisconnected, noDeviceState);
+    connectingState->addTransition(this, &DeviceSelection::rebootWaitExpired, noDeviceState);
+    connectingState->addTransition(this, &DeviceSelection::deviceDisconnected, noDeviceState);
+    connectingState->addTransition(this, &DeviceSelection::foreignDeviceReturned, noDeviceState);
+    deviceReadyState->addTransition(this, &DeviceSelection::deviceDisconnected, noDeviceState);
 }
 
 } // namespace PelkPlus

@@ -3,6 +3,8 @@
 #include "device/Connection.h"
 #include "device/DeviceInfo.h"
 #include "device/LinkResult.h"
+#include "workflow/MessageKind.h"
+#include "workflow/UpdateFailure.h"
 
 #include <QList>
 #include <QObject>
@@ -17,20 +19,31 @@ namespace PelkPlus {
 
 class DeviceAgent;
 class DeviceMonitor;
-class UpdateWorkflow;
+class WorkflowQuestions;
 
 // Which device the workflow works with, during an update and outside one, and the device region of
 // its state machine that follows that device's connection: the agent of the device selected, the
 // preferred serial number, the device being updated and the one whose update ended while it
-// restarted, and the bounded waits for a device to answer or to come back.
+// restarted, and the bounded waits for a device to answer or to come back. The device's steps, and
+// what is to be told of them, come through its own signals.
 class DeviceSelection : public QObject
 {
     Q_OBJECT
     Q_DISABLE_COPY(DeviceSelection)
 
 public:
-    DeviceSelection(UpdateWorkflow& workflow, DeviceMonitor* monitor);
+    // How long a device found on the bus may take to answer its header. Each attempt waits 2 s for
+    // the answer; a device that has just been plugged in or restarted answers within a few, and a
+    // script's connect limit (pelk-cli's 30 s) is not outlived by the window's own wait.
+    static constexpr int deviceAnswerTimeoutMs = 30000;
+    // A device that answered its header wrongly is asked again after this pause, quietly.
+    static constexpr int reconnectDelayMs = 5000;
+
+    explicit DeviceSelection(DeviceMonitor* monitor, QObject* parent = nullptr);
     ~DeviceSelection() override;
+
+    // Asked which device is the one being updated; not owned.
+    void setQuestions(WorkflowQuestions* asked) { questions = asked; }
 
     // What to do with a device that did not answer or did not come back, whatever the reason.
     static QString replugInstruction();
@@ -84,8 +97,17 @@ public:
     void setWaitLimits(int rebootReturnMs, int answerMs);
     int rebootReturnLimit() const { return rebootReturnLimitMs; }
     int deviceAnswerLimit() const { return deviceAnswerLimitMs; }
-    void startRebootWait() { rebootWaitTimer.start(rebootReturnLimitMs); }
-    void stopRebootWait() { rebootWaitTimer.stop(); }
+    // The updated device's restart is awaited from startRebootWait() to stopRebootWait().
+    void startRebootWait()
+    {
+        awaitingReboot = true;
+        rebootWaitTimer.start(rebootReturnLimitMs);
+    }
+    void stopRebootWait()
+    {
+        awaitingReboot = false;
+        rebootWaitTimer.stop();
+    }
     bool rebootWaitOpen() const { return rebootWaitTimer.isActive(); }
     // The device's failure has been told (a failed reboot): its next failed connections say nothing
     // more until a device is plugged in or connects, so the unplugging the message asks for is not
@@ -101,6 +123,27 @@ public:
 signals:
     // The agent's transfer progress.
     void installProgress(float fraction, long total);
+    // The steps of the device selected: an agent was made for it, it answered its header, it went
+    // away, it is or is not in its update mode, it took the file; or it failed.
+    void deviceConnected();
+    void deviceReady();
+    void deviceDisconnected();
+    void deviceReadyForUpdate();
+    void deviceNotReadyForUpdate();
+    void deviceDone();
+    void deviceFailure();
+    // The monitor lists a device that may be selected now.
+    void deviceAvailable();
+    // Only another device came back during an update; nothing is sent to it.
+    void foreignDeviceReturned();
+    // The device opened but did not answer its header within deviceAnswerLimit().
+    void deviceSilent();
+    // The device being updated did not come back ready within rebootReturnLimit().
+    void rebootWaitExpired();
+    // The user is being asked which device is the one being updated (true), or has answered.
+    void awaitingAnswer(bool asking);
+    void failureNoted(PelkPlus::UpdateFailure failure);
+    void messageRequested(PelkPlus::MessageKind kind, const QString& title, const QString& text);
 
 private:
     void onDeviceFailure();
@@ -109,8 +152,8 @@ private:
     void askAmongCandidates();
     void tellConnectFailure(const QString& text);
 
-    UpdateWorkflow& workflow;
     DeviceMonitor* monitor;
+    WorkflowQuestions* questions = nullptr;
     DeviceAgent* deviceAgent = nullptr;
     QString preferred;
     // The device being updated, found again by serial number and model after each reboot.
@@ -128,6 +171,7 @@ private:
     // "Connection Failure" was told for the device on the bus now; not again until it is ready or
     // plugged in again.
     bool connectFailureTold = false;
+    bool awaitingReboot = false;
     LinkResult failureResult = LinkOk;
     QTimer answerTimer;
     QTimer rebootWaitTimer;

@@ -11,7 +11,7 @@
 #include "workflow/InstallVerifier.h"
 #include "workflow/UpdatePlanner.h"
 #include "workflow/VersionText.h"
-#include "workflow/UpdateWorkflow.h"
+#include "workflow/WorkflowNotifier.h"
 #include "workflow/WorkflowPlan.h"
 
 #include <QDebug>
@@ -24,34 +24,36 @@
 
 namespace PelkPlus {
 
-PlanExecution::PlanExecution(UpdateWorkflow& owner, WorkflowPlan& workflowPlan,
-    DeviceSelection& deviceSelection, InstallAttemptRecorder& attempts)
-    : QObject(&owner)
-    , workflow(owner)
+PlanExecution::PlanExecution(WorkflowPlan& workflowPlan, DeviceSelection& deviceSelection,
+    InstallAttemptRecorder& attempts, QObject* parent)
+    : QObject(parent)
     , plan(workflowPlan)
     , selection(deviceSelection)
     , recorder(attempts)
     , sleepPreventer(SleepPreventer::createForPlatform())
 {
     rebootTimeout.setSingleShot(true);
-    connect(&rebootTimeout, &QTimer::timeout, &workflow, &UpdateWorkflow::deviceReadyToReboot);
+    connect(&rebootTimeout, &QTimer::timeout, this, &PlanExecution::deviceReadyToReboot);
     connect(&selection, &DeviceSelection::installProgress, this, &PlanExecution::onInstallProgress);
     failedTransferGrace.setSingleShot(true);
     failedTransferGrace.setInterval(lostDeviceGraceMs);
     connect(&failedTransferGrace, &QTimer::timeout, this,
         [this] { settleFailedTransfer(UpdateHistoryEntry::InstallFailed, true); });
-    connect(&workflow, &UpdateWorkflow::phaseChanged, this, [this](WorkflowPhase phase) {
-        if (phase == WorkflowPhase::NoDevice)
-            settleFailedTransfer(UpdateHistoryEntry::DeviceLost, true);
-    });
-    // Only an update that ended with every component on the device needs no finishing later.
-    connect(&workflow, &UpdateWorkflow::updateEnded, this, [this](UpdateOutcome outcome) {
-        if (outcome != UpdateOutcome::Done || !journal)
-            return;
-        journal.reset();
-        UpdateJournal::remove(journalPath);
-        qDebug() << "UpdateWorkflow: Update journal removed.";
-    });
+}
+
+void PlanExecution::phaseEntered(WorkflowPhase phase)
+{
+    if (phase == WorkflowPhase::NoDevice)
+        settleFailedTransfer(UpdateHistoryEntry::DeviceLost, true);
+}
+
+void PlanExecution::updateEnded(UpdateOutcome outcome)
+{
+    if (outcome != UpdateOutcome::Done || !journal)
+        return;
+    journal.reset();
+    UpdateJournal::remove(journalPath);
+    qDebug() << "UpdateWorkflow: Update journal removed.";
 }
 
 // Withdraws a request to stay awake that an update left behind (through the preventer's own
@@ -77,7 +79,7 @@ void PlanExecution::enableSleepPrevention()
     qCritical() << "Could not disable system sleep.";
     // A computer that suspends half way through a transfer can leave the device unusable: the one
     // at it must know before anything is sent.
-    emit workflow.sleepNotPrevented(WorkflowNotifier::sleepWarningText());
+    emit sleepNotPrevented(WorkflowNotifier::sleepWarningText());
 }
 
 void PlanExecution::disableSleepPrevention()
@@ -128,7 +130,7 @@ void PlanExecution::begin()
     for (const Component& component : plan.components())
         planned.append(component.type);
     installSummary.begin(planned);
-    workflow.noteFailure(UpdateFailure::None);
+    emit failureNoted(UpdateFailure::None);
     journal = std::exchange(journalToResume, std::nullopt);
     finishing = journal.has_value();
     journalOffset = finishing ? std::exchange(resumedFrom, 0) : 0;
@@ -151,7 +153,7 @@ bool PlanExecution::verifyInstalledComponent()
         return true;
     const Verification check = InstallVerifier::verify(
         deviceBeforeInstall, selection.deviceInfo(), component->type, component->version);
-    emit workflow.componentVerified(component->type, versionBeforeInstall, component->version, check.outcome);
+    emit componentVerified(component->type, versionBeforeInstall, component->version, check.outcome);
     if (check.outcome == VerificationOutcome::NotApplied)
         installSummary.addNotApplied(component->type);
     else
@@ -175,12 +177,12 @@ bool PlanExecution::verifyInstalledComponent()
     const QString name = componentTypeName(component->type);
     qCritical().noquote() << QStringLiteral("Not applied: %1 %2; the device reports %3.")
                                  .arg(name, component->version, check.reported);
-    workflow.noteFailure(UpdateFailure::NotApplied);
-    emit workflow.messageRequested(MessageKind::Warning, QStringLiteral("Update Not Applied"),
+    emit failureNoted(UpdateFailure::NotApplied);
+    emit messageRequested(MessageKind::Warning, QStringLiteral("Update Not Applied"),
         QStringLiteral("The device did not take the %1 update.\n\nVersion sent: %2\nVersion the device "
                        "reports: %3\n\n%4")
             .arg(name, check.sent, check.reported, updateFailureNextStep(UpdateFailure::NotApplied)));
-    emit workflow.componentNotApplied();
+    emit componentNotApplied();
     return false;
 }
 
@@ -199,29 +201,29 @@ void PlanExecution::selectNextComponent()
     if (plan.currentIndex() < 0
         && std::any_of(components.cbegin(), components.cend(),
             [](const Component& component) { return component.localPath.isEmpty(); })) {
-        emit workflow.downloadsRequired();
+        emit downloadsRequired();
         return;
     }
 
     if (!plan.advance()) {
         finishedAll = true;
-        emit workflow.updateFinished();
+        emit updateFinished();
         return;
     }
 
     const Component& component = *plan.currentEntry();
-    emit workflow.componentTextChanged(QStringLiteral("Updating %1 (Component %2/%3)")
-                                           .arg(componentTypeName(component.type))
-                                           .arg(plan.currentIndex() + 1)
-                                           .arg(components.size()));
-    emit workflow.downloadProgressChanged(0);
-    emit workflow.installProgressChanged(0);
+    emit componentTextChanged(QStringLiteral("Updating %1 (Component %2/%3)")
+                                  .arg(componentTypeName(component.type))
+                                  .arg(plan.currentIndex() + 1)
+                                  .arg(components.size()));
+    emit downloadProgressChanged(0);
+    emit installProgressChanged(0);
     QString downloadText = QStringLiteral("Downloading");
     if (component.size > 0)
         downloadText += QStringLiteral(" (%1 KB)").arg(UpdatePlanner::kilobytesText(component.size));
-    emit workflow.downloadTextChanged(downloadText);
-    emit workflow.installTextChanged(QStringLiteral("Installing"));
-    emit workflow.componentSelected();
+    emit downloadTextChanged(downloadText);
+    emit installTextChanged(QStringLiteral("Installing"));
+    emit componentSelected();
 }
 
 void PlanExecution::awaitUpdateMode()
@@ -229,7 +231,7 @@ void PlanExecution::awaitUpdateMode()
     qDebug() << "Checking whether device ready for update...";
     // Told again before the first byte is sent, and refused then if it cannot be written.
     noteStep(UpdateJournal::Step::Downloaded);
-    emit workflow.statusChanged(phaseStatusText(WorkflowPhase::AwaitingUpdateMode), MessageKind::Warning);
+    emit statusChanged(phaseStatusText(WorkflowPhase::AwaitingUpdateMode), MessageKind::Warning);
     if (selection.agent())
         selection.agent()->checkReadyForUpdate();
 }
@@ -254,7 +256,7 @@ void PlanExecution::sendCurrent()
         installFailureDetail
             = QStringLiteral("%1 is not a component the device can take, so nothing was sent to it.")
                   .arg(componentTypeName(component->type));
-        emit workflow.installFailure();
+        emit installFailure();
         return;
     }
 
@@ -263,7 +265,7 @@ void PlanExecution::sendCurrent()
     if (component->type == ComponentType::McuFirmware && !UpdatePlanner::canUpdateMcuByUsb(info)) {
         qCritical().noquote() << UpdatePlanner::mcuNotUpdatableWarning();
         installFailureDetail = UpdatePlanner::mcuNotUpdatableWarning();
-        emit workflow.installFailure();
+        emit installFailure();
         return;
     }
 
@@ -287,7 +289,7 @@ void PlanExecution::sendCurrent()
         installFailureDetail
             = QStringLiteral("The %1 file cannot be read, so nothing was sent to the device.")
                   .arg(componentTypeName(component->type));
-        emit workflow.installFailure();
+        emit installFailure();
         return;
     }
     if ((!component->url.isEmpty() && component->downloadedSha256.isEmpty())
@@ -301,7 +303,7 @@ void PlanExecution::sendCurrent()
             : QStringLiteral("The %1 file changed after it was verified, so nothing was sent "
                              "to the device. Check for updates again to download it anew.")
                   .arg(componentTypeName(component->type));
-        emit workflow.installFailure();
+        emit installFailure();
         return;
     }
     // Nothing is sent that the journal does not name: an update stopped from here on can be told of
@@ -311,7 +313,7 @@ void PlanExecution::sendCurrent()
             "The update journal could not be written in %1, so nothing was sent to the device. Free "
             "some space there and try again.")
                                    .arg(QDir::toNativeSeparators(QFileInfo(journalPath).absolutePath()));
-        emit workflow.installFailure();
+        emit installFailure();
         return;
     }
     qDebug() << "Sending file type" << fileType << "at" << component->localPath;
@@ -327,7 +329,7 @@ void PlanExecution::tellInstallFailure()
         // until the monitor sees it gone.
         failedTransfer = recorder.openAttempt();
         recorder.discardOpen();
-        workflow.noteFailure(UpdateFailure::Install);
+        emit failureNoted(UpdateFailure::Install);
         failedTransferGrace.start();
         return;
     }
@@ -341,11 +343,11 @@ void PlanExecution::tellInstallFailure()
 
 void PlanExecution::tellTransferFailure(UpdateFailure failure)
 {
-    workflow.noteFailure(failure);
+    emit failureNoted(failure);
     // The title and first sentence are the ones the window has always shown; the cause and what to
     // do follow them.
     const QString detail = std::exchange(installFailureDetail, QString());
-    emit workflow.messageRequested(MessageKind::Critical, QStringLiteral("Update Failure"),
+    emit messageRequested(MessageKind::Critical, QStringLiteral("Update Failure"),
         QStringLiteral("The update could not be completed.\n\n")
             + (detail.isEmpty() ? updateFailureText(failure) : detail));
 }
@@ -353,7 +355,7 @@ void PlanExecution::tellTransferFailure(UpdateFailure failure)
 // A fraction of a transfer as a bar's percentage; a transfer is not shown as complete before it is.
 void PlanExecution::onInstallProgress(float fraction, long total)
 {
-    emit workflow.installProgressChanged(int(fraction * 100));
+    emit installProgressChanged(int(fraction * 100));
     if (total <= 0)
         return;
     QString text = QStringLiteral("Installing (%1 KB)").arg(UpdatePlanner::kilobytesText(total));
@@ -364,7 +366,7 @@ void PlanExecution::onInstallProgress(float fraction, long total)
     if (component && component->type == ComponentType::DspFirmware && component->size > 0)
         text = QStringLiteral("Installing (%1 KB, from the %2 KB file)")
                    .arg(UpdatePlanner::kilobytesText(total), UpdatePlanner::kilobytesText(component->size));
-    emit workflow.installTextChanged(text);
+    emit installTextChanged(text);
 }
 
 void PlanExecution::settleFailedTransfer(UpdateHistoryEntry::Outcome outcome, bool tell)
@@ -410,7 +412,7 @@ void PlanExecution::startRebootTimer()
 
 void PlanExecution::requestPowerCycle()
 {
-    emit workflow.statusChanged(phaseStatusText(WorkflowPhase::AwaitingPowerCycle), MessageKind::Warning);
+    emit statusChanged(phaseStatusText(WorkflowPhase::AwaitingPowerCycle), MessageKind::Warning);
 }
 
 } // namespace PelkPlus

@@ -2,8 +2,14 @@
 
 #include "app/UpdateHistory.h"
 #include "device/DeviceInfo.h"
+#include "update/ComponentType.h"
 #include "workflow/InstallSummary.h"
+#include "workflow/InstallVerifier.h"
+#include "workflow/MessageKind.h"
+#include "workflow/UpdateFailure.h"
 #include "workflow/UpdateJournal.h"
+#include "workflow/UpdateOutcome.h"
+#include "workflow/WorkflowPhase.h"
 
 #include <QObject>
 #include <QString>
@@ -17,13 +23,13 @@ namespace PelkPlus {
 class DeviceSelection;
 class InstallAttemptRecorder;
 class SleepPreventer;
-class UpdateWorkflow;
 class WorkflowPlan;
 struct Component;
 
 // Carrying out an update, one component after the other: the next component, the wait for the
 // device's update mode, sending the file, the wait for the device to restart with it, and the
-// check of what it reports afterwards. The computer is kept awake while it runs.
+// check of what it reports afterwards. The computer is kept awake while it runs. Each step, and what
+// is to be told of it, comes through its own signals.
 class PlanExecution : public QObject
 {
     Q_OBJECT
@@ -35,8 +41,8 @@ public:
     // seen gone within this time, and as failed otherwise.
     static constexpr int lostDeviceGraceMs = 2500;
 
-    PlanExecution(UpdateWorkflow& workflow, WorkflowPlan& plan, DeviceSelection& selection,
-        InstallAttemptRecorder& recorder);
+    PlanExecution(WorkflowPlan& plan, DeviceSelection& selection, InstallAttemptRecorder& recorder,
+        QObject* parent = nullptr);
     ~PlanExecution() override;
 
     // The workflow takes ownership.
@@ -69,9 +75,36 @@ public:
     QString journalFile() const { return journalPath; }
     void setJournalFile(const QString& path) { journalPath = path; }
 
+    // The workflow's phase as it changes: a transfer whose device is gone has failed with it.
+    void phaseEntered(WorkflowPhase phase);
+    // How the update ended: only one with every component on the device needs no finishing later.
+    void updateEnded(UpdateOutcome outcome);
+
 signals:
     // The cause of a failed transfer is known (and told); the end of the update may be reported.
     void failureSettled();
+    // The steps of the update: the next component is chosen, files are still to be downloaded,
+    // every component is installed, the device did not take one, the file was refused or could not
+    // be sent, the device had its time to restart.
+    void componentSelected();
+    void downloadsRequired();
+    void updateFinished();
+    void componentNotApplied();
+    void installFailure();
+    void deviceReadyToReboot();
+    // A component was installed and the device is back: what it held before, what was sent, and
+    // whether it now reports it.
+    void componentVerified(PelkPlus::ComponentType type, const QString& versionBefore,
+        const QString& versionSent, PelkPlus::VerificationOutcome outcome);
+    void componentTextChanged(const QString& text);
+    void downloadTextChanged(const QString& text);
+    void installTextChanged(const QString& text);
+    void downloadProgressChanged(int percent);
+    void installProgressChanged(int percent);
+    void statusChanged(const QString& text, PelkPlus::MessageKind kind);
+    void sleepNotPrevented(const QString& text);
+    void failureNoted(PelkPlus::UpdateFailure failure);
+    void messageRequested(PelkPlus::MessageKind kind, const QString& title, const QString& text);
 
 private:
     // After a component's reboot: false, after stopping the update, when the device did not take it.
@@ -86,7 +119,6 @@ private:
     // when the update has none yet; false, with the reason logged, when it cannot be written.
     bool noteStep(UpdateJournal::Step step);
 
-    UpdateWorkflow& workflow;
     WorkflowPlan& plan;
     DeviceSelection& selection;
     InstallAttemptRecorder& recorder;

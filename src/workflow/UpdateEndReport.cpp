@@ -1,6 +1,5 @@
 #include "workflow/UpdateEndReport.h"
 
-#include "workflow/UpdateWorkflow.h"
 #include "workflow/WorkflowStates.h"
 
 #include <QDebug>
@@ -8,17 +7,30 @@
 
 namespace PelkPlus {
 
-UpdateEndReport::UpdateEndReport(UpdateWorkflow& owner)
-    : QObject(&owner)
-    , workflow(owner)
+namespace {
+
+QState* stateIn(const QState* regions, const char* name)
+{
+    QState* found = regions->findChild<QState*>(QLatin1String(name));
+    Q_ASSERT_X(found, "UpdateEndReport", name);
+    return found;
+}
+
+} // namespace
+
+UpdateEndReport::UpdateEndReport(
+    std::function<UpdateFailure()> failureNotedSoFar, std::function<bool()> deviceSelected, QObject* parent)
+    : QObject(parent)
+    , lastFailure(std::move(failureNotedSoFar))
+    , deviceHere(std::move(deviceSelected))
 { }
 
 UpdateEndReport::~UpdateEndReport() = default;
 
-void UpdateEndReport::followUpdate()
+void UpdateEndReport::followUpdate(const QState* regions)
 {
     connect(
-        workflow.state(WorkflowStates::updatingState), &QState::entered, this,
+        stateIn(regions, WorkflowStates::updatingState), &QState::entered, this,
         [this] {
             // An end still waiting for its cause is told before the next update begins.
             if (endDue)
@@ -27,24 +39,23 @@ void UpdateEndReport::followUpdate()
             outcome = UpdateOutcome::Failed;
         },
         Qt::DirectConnection);
-    connect(&workflow, &UpdateWorkflow::updateFinished, this, [this] { outcome = UpdateOutcome::Done; });
-    connect(&workflow, &UpdateWorkflow::componentNotApplied, this,
-        [this] { outcome = UpdateOutcome::NotApplied; });
-    connect(&workflow, &UpdateWorkflow::foreignDeviceReturned, this, [this] {
-        if (running)
-            outcome = UpdateOutcome::Stopped;
-    });
 }
 
-void UpdateEndReport::reportWhenResting()
+void UpdateEndReport::nameOutcome(UpdateOutcome named)
+{
+    if (named != UpdateOutcome::Stopped || running)
+        outcome = named;
+}
+
+void UpdateEndReport::reportWhenResting(const QState* regions)
 {
     for (const char* resting : { WorkflowStates::nothingToInstallState, WorkflowStates::readyToInstallState,
              WorkflowStates::promptConnectState, WorkflowStates::promptReplugState }) {
-        connect(
-            workflow.state(resting), &QState::entered, this, &UpdateEndReport::report, Qt::DirectConnection);
+        connect(stateIn(regions, resting), &QState::entered, this, &UpdateEndReport::report,
+            Qt::DirectConnection);
     }
     connect(
-        workflow.state(WorkflowStates::updatingState), &QState::exited, this, [this] { endDue = running; },
+        stateIn(regions, WorkflowStates::updatingState), &QState::exited, this, [this] { endDue = running; },
         Qt::DirectConnection);
 }
 
@@ -68,12 +79,12 @@ void UpdateEndReport::emitEnd()
     endDue = false;
     running = false;
     // A failure no step named: the device went away, or the transfer failed with it still here.
-    if (outcome == UpdateOutcome::Failed && workflow.lastFailure() == UpdateFailure::None)
-        workflow.noteFailure(workflow.hasDevice() ? UpdateFailure::Install : UpdateFailure::DeviceLost);
-    if (outcome == UpdateOutcome::Stopped && workflow.lastFailure() == UpdateFailure::None)
-        workflow.noteFailure(UpdateFailure::Stopped);
+    if (outcome == UpdateOutcome::Failed && lastFailure() == UpdateFailure::None)
+        emit failureNoted(deviceHere() ? UpdateFailure::Install : UpdateFailure::DeviceLost);
+    if (outcome == UpdateOutcome::Stopped && lastFailure() == UpdateFailure::None)
+        emit failureNoted(UpdateFailure::Stopped);
     qDebug() << "Update ended:" << updateOutcomeName(outcome);
-    emit workflow.updateEnded(outcome);
+    emit updateEnded(outcome);
 }
 
 } // namespace PelkPlus

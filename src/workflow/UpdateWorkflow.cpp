@@ -36,24 +36,29 @@ UpdateWorkflow::UpdateWorkflow(QObject* parent)
     deviceMonitor = new DeviceMonitor(this);
     updateManager = new UpdateManager(this);
     downloadAgent = new DownloadAgent(this);
-    selection = new DeviceSelection(*this, deviceMonitor);
-    appCheck = new AppUpdateCheck(*this, updateManager);
-    downloads = new ComponentDownloads(*this, downloadAgent, currentPlan);
-    execution = new PlanExecution(*this, currentPlan, *selection, attempts);
+    selection = new DeviceSelection(deviceMonitor, this);
+    appCheck = new AppUpdateCheck(updateManager, this);
+    downloads = new ComponentDownloads(downloadAgent, currentPlan, this);
+    execution = new PlanExecution(currentPlan, *selection, attempts, this);
+    connect(this, &WorkflowNotifier::phaseChanged, execution, &PlanExecution::phaseEntered);
+    connect(this, &WorkflowNotifier::updateEnded, execution, &PlanExecution::updateEnded);
     resume = new JournalResume(currentPlan, *execution);
-    endReport = new UpdateEndReport(*this);
+    endReport = new UpdateEndReport([this] { return failureKind; }, [this] { return hasDevice(); }, this);
+    connect(endReport, &UpdateEndReport::failureNoted, this, &UpdateWorkflow::noteFailure);
+    connect(endReport, &UpdateEndReport::updateEnded, this, &WorkflowNotifier::updateEnded);
     endReport->setCauseKnown([this] { return !execution->isSettlingFailure(); });
     connect(execution, &PlanExecution::failureSettled, endReport, &UpdateEndReport::reportDue);
-    workflowRegion = new WorkflowRegion(*this,
-        { currentPlan, *selection, *execution, *downloads, deviceMonitor, updateManager, downloadAgent });
+    workflowRegion = new WorkflowRegion(
+        { currentPlan, *selection, *execution, *downloads, deviceMonitor, updateManager, downloadAgent },
+        this);
 
-    connect(downloadAgent, &DownloadAgent::failed, this, &UpdateWorkflow::downloadFailure);
     connect(this, &UpdateWorkflow::downloadFailure, this, &UpdateWorkflow::recordDownloadFailure);
     connect(deviceMonitor, &DeviceMonitor::scanned, this, &WorkflowNotifier::devicesScanned);
     connect(downloadAgent, &DownloadAgent::retrying, this, &WorkflowNotifier::retrying);
     connect(updateManager, &UpdateManager::retrying, this, &WorkflowNotifier::retrying);
 
     createStateMachine();
+    connectHelperSignals();
 
     powerCheck = new PowerCheck(PowerStatus::createForPlatform());
     // The phases' signals come after the workflow's own steps, so the component index is current.
@@ -65,6 +70,7 @@ UpdateWorkflow::UpdateWorkflow(QObject* parent)
     });
     // The transfer's share as the agent reports it, after every report: the rate of the first
     // sector is measured from it.
+    connect(selection, &DeviceSelection::awaitingAnswer, clock, &UpdateProgressClock::awaitAnswer);
     connect(selection, &DeviceSelection::installProgress, clock,
         [this](float fraction, long) { clock->setTransferFraction(fraction); });
     connect(this, &WorkflowNotifier::updateEnded, clock, &UpdateProgressClock::stop);
@@ -90,6 +96,72 @@ UpdateWorkflow::~UpdateWorkflow()
     delete resume;
 }
 
+// The helpers' own signals become the workflow's. Connected once the machine is built: a step is
+// heard first by the helpers' listeners among themselves, then through the workflow by the faces,
+// and last by the machine's transitions, which are connected as their states are entered.
+void UpdateWorkflow::connectHelperSignals()
+{
+    connect(appCheck, &AppUpdateCheck::checkAppUpdatesRequest, this, &UpdateWorkflow::checkAppUpdatesRequest);
+    connect(appCheck, &AppUpdateCheck::appUpdateOffered, this, &WorkflowNotifier::appUpdateOffered);
+    connect(appCheck, &AppUpdateCheck::appUpdatesConfirmed, this, &UpdateWorkflow::appUpdatesConfirmed);
+    connect(appCheck, &AppUpdateCheck::appUpdatesRejected, this, &UpdateWorkflow::appUpdatesRejected);
+    connect(appCheck, &AppUpdateCheck::messageRequested, this, &WorkflowNotifier::messageRequested);
+
+    connect(downloads, &ComponentDownloads::componentDownloadSkipped, this,
+        &UpdateWorkflow::componentDownloadSkipped);
+    connect(downloads, &ComponentDownloads::downloadFailure, this, &UpdateWorkflow::downloadFailure);
+    connect(
+        downloads, &ComponentDownloads::downloadTextChanged, this, &WorkflowNotifier::downloadTextChanged);
+    connect(downloads, &ComponentDownloads::downloadProgressChanged, this,
+        &WorkflowNotifier::downloadProgressChanged);
+    connect(downloads, &ComponentDownloads::installTextChanged, this, &WorkflowNotifier::installTextChanged);
+    connect(downloads, &ComponentDownloads::installProgressChanged, this,
+        &WorkflowNotifier::installProgressChanged);
+    connect(downloads, &ComponentDownloads::statusChanged, this, &WorkflowNotifier::statusChanged);
+
+    connect(selection, &DeviceSelection::deviceConnected, this, &UpdateWorkflow::deviceConnected);
+    connect(selection, &DeviceSelection::deviceReady, this, &UpdateWorkflow::deviceReady);
+    connect(selection, &DeviceSelection::deviceDisconnected, this, &UpdateWorkflow::deviceDisconnected);
+    connect(selection, &DeviceSelection::deviceReadyForUpdate, this, &UpdateWorkflow::deviceReadyForUpdate);
+    connect(
+        selection, &DeviceSelection::deviceNotReadyForUpdate, this, &UpdateWorkflow::deviceNotReadyForUpdate);
+    connect(selection, &DeviceSelection::deviceDone, this, &UpdateWorkflow::deviceDone);
+    connect(selection, &DeviceSelection::deviceFailure, this, &UpdateWorkflow::deviceFailure);
+    connect(selection, &DeviceSelection::deviceAvailable, this, &UpdateWorkflow::deviceAvailable);
+    connect(selection, &DeviceSelection::foreignDeviceReturned, this, &UpdateWorkflow::foreignDeviceReturned);
+    connect(selection, &DeviceSelection::deviceSilent, this, &UpdateWorkflow::deviceSilent);
+    connect(selection, &DeviceSelection::rebootWaitExpired, this, &UpdateWorkflow::rebootWaitExpired);
+    connect(selection, &DeviceSelection::failureNoted, this, &UpdateWorkflow::noteFailure);
+    connect(selection, &DeviceSelection::messageRequested, this, &WorkflowNotifier::messageRequested);
+
+    connect(execution, &PlanExecution::componentSelected, this, &UpdateWorkflow::componentSelected);
+    connect(execution, &PlanExecution::downloadsRequired, this, &UpdateWorkflow::downloadsRequired);
+    connect(execution, &PlanExecution::updateFinished, this, &UpdateWorkflow::updateFinished);
+    connect(execution, &PlanExecution::componentNotApplied, this, &UpdateWorkflow::componentNotApplied);
+    connect(execution, &PlanExecution::installFailure, this, &UpdateWorkflow::installFailure);
+    connect(execution, &PlanExecution::deviceReadyToReboot, this, &UpdateWorkflow::deviceReadyToReboot);
+    connect(execution, &PlanExecution::componentVerified, this, &WorkflowNotifier::componentVerified);
+    connect(execution, &PlanExecution::componentTextChanged, this, &WorkflowNotifier::componentTextChanged);
+    connect(execution, &PlanExecution::downloadTextChanged, this, &WorkflowNotifier::downloadTextChanged);
+    connect(execution, &PlanExecution::installTextChanged, this, &WorkflowNotifier::installTextChanged);
+    connect(
+        execution, &PlanExecution::downloadProgressChanged, this, &WorkflowNotifier::downloadProgressChanged);
+    connect(
+        execution, &PlanExecution::installProgressChanged, this, &WorkflowNotifier::installProgressChanged);
+    connect(execution, &PlanExecution::statusChanged, this, &WorkflowNotifier::statusChanged);
+    connect(execution, &PlanExecution::sleepNotPrevented, this, &WorkflowNotifier::sleepNotPrevented);
+    connect(execution, &PlanExecution::failureNoted, this, &UpdateWorkflow::noteFailure);
+    connect(execution, &PlanExecution::messageRequested, this, &WorkflowNotifier::messageRequested);
+
+    connect(workflowRegion, &WorkflowRegion::updatesAvailable, this, &UpdateWorkflow::updatesAvailable);
+    connect(workflowRegion, &WorkflowRegion::noUpdatesAvailable, this, &UpdateWorkflow::noUpdatesAvailable);
+    connect(workflowRegion, &WorkflowRegion::resumeRequested, this, &UpdateWorkflow::resumeRequested);
+    connect(workflowRegion, &WorkflowRegion::planChanged, this, &WorkflowNotifier::planChanged);
+    connect(workflowRegion, &WorkflowRegion::checkFailureChanged, this, &UpdateWorkflow::setCheckFailureText);
+    connect(workflowRegion, &WorkflowRegion::failureNoted, this, &UpdateWorkflow::noteFailure);
+    connect(workflowRegion, &WorkflowRegion::messageRequested, this, &WorkflowNotifier::messageRequested);
+}
+
 void UpdateWorkflow::createStateMachine()
 {
     // The regions follow the device, the workflow and the updater check side by side, with any
@@ -105,7 +177,13 @@ void UpdateWorkflow::createStateMachine()
     QState* ownWorkflowRegion = workflowRegion->build(regionsState);
     appCheck->buildRegion(regionsState);
     ownRegions = { ownWorkflowRegion, state(WorkflowStates::appUpdateRegion) };
-    endReport->followUpdate();
+    endReport->followUpdate(regionsState);
+    connect(execution, &PlanExecution::updateFinished, endReport,
+        [this] { endReport->nameOutcome(UpdateOutcome::Done); });
+    connect(execution, &PlanExecution::componentNotApplied, endReport,
+        [this] { endReport->nameOutcome(UpdateOutcome::NotApplied); });
+    connect(selection, &DeviceSelection::foreignDeviceReturned, endReport,
+        [this] { endReport->nameOutcome(UpdateOutcome::Stopped); });
 
     // Tells the face of every state entered; connected last, after the workflow's own steps.
     const auto states = stateMachine.findChildren<QState*>();
@@ -118,7 +196,7 @@ void UpdateWorkflow::createStateMachine()
         currentPhase = phase;
         emit phaseChanged(phase);
     });
-    endReport->reportWhenResting();
+    endReport->reportWhenResting(regionsState);
 }
 
 void UpdateWorkflow::start()
@@ -173,6 +251,7 @@ int UpdateWorkflow::deviceAnswerLimit() const
 void UpdateWorkflow::setQuestions(WorkflowQuestions* asked)
 {
     questions = asked;
+    selection->setQuestions(asked);
     appCheck->setQuestions(asked);
 }
 
@@ -317,9 +396,12 @@ void UpdateWorkflow::recordDownloadFailure()
     }
 }
 
+// A command is told to the workflow's listeners, and then moves the region, as a face's listeners
+// hear it before the machine's transitions.
 void UpdateWorkflow::checkForUpdates()
 {
     emit checkUpdatesRequest();
+    workflowRegion->requestCheck();
 }
 
 void UpdateWorkflow::cancelCheck()
@@ -359,10 +441,12 @@ void UpdateWorkflow::startUpdate()
             || !allowedByPower(estimate())))
         return;
     emit updateStartRequested();
+    workflowRegion->requestStart();
 }
 void UpdateWorkflow::listAllComponents()
 {
     emit forceInstallAllComponentsRequest();
+    workflowRegion->requestAllComponents();
 }
 void UpdateWorkflow::checkAppUpdates()
 {
@@ -375,10 +459,7 @@ void UpdateWorkflow::forgetDevice()
 
 void UpdateWorkflow::answerAppUpdate(bool accepted)
 {
-    if (accepted)
-        emit appUpdatesConfirmed();
-    else
-        emit appUpdatesRejected();
+    appCheck->answer(accepted);
 }
 
 void UpdateWorkflow::installComponentFromFile(ComponentType type)
@@ -427,6 +508,7 @@ bool UpdateWorkflow::installFile(ComponentType type, const QString& path)
 
     qDebug() << "About to upload" << componentTypeName(type) << "from:" << path;
     emit forceInstallComponentRequest();
+    workflowRegion->requestInstall();
     return true;
 }
 
@@ -502,6 +584,7 @@ bool UpdateWorkflow::finishInterruptedUpdate()
         return false;
     resume->prepare(*stopped, *left);
     emit forceInstallComponentRequest();
+    workflowRegion->requestInstall();
     return true;
 }
 

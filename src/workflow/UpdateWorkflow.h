@@ -8,6 +8,7 @@
 #include "update/DownloadFailure.h"
 #include "update/Component.h"
 #include "workflow/CatalogueConsent.h"
+#include "workflow/DeviceSelection.h"
 #include "workflow/DiagnosticsReport.h"
 #include "workflow/InstallAttemptRecorder.h"
 #include "workflow/InstallSummary.h"
@@ -36,7 +37,6 @@ class AppUpdateCheck;
 class ComponentDownloads;
 class JournalResume;
 class DeviceMonitor;
-class DeviceSelection;
 class DownloadAgent;
 class PowerCheck;
 class PowerStatus;
@@ -53,8 +53,9 @@ class WorkflowRegion;
 // out. Its state machine has the device, workflow and updater-check regions; a face may add regions
 // of its own to regions() before start(), and drives the workflow through the commands below.
 //
-// The argument-less signals are the workflow's steps, the events its state machine moves on; what
-// a face shows comes through the signals of WorkflowNotifier.
+// The argument-less signals are the workflow's steps, passed on from the helpers that make them (the
+// machine moves on the helpers' own signals); what a face shows comes through the signals of
+// WorkflowNotifier.
 class UpdateWorkflow : public WorkflowNotifier
 {
     Q_OBJECT
@@ -152,12 +153,10 @@ public:
     // Whether the manifest is being fetched for a check of the device's updates.
     bool isFetchingManifest() const;
 
-    // How long a device found on the bus may take to answer its header. Each attempt waits 2 s for
-    // the answer; a device that has just been plugged in or restarted answers within a few, and a
-    // script's connect limit (pelk-cli's 30 s) is not outlived by the window's own wait.
-    static constexpr int deviceAnswerTimeoutMs = 30000;
-    // A device that answered its header wrongly is asked again after this pause, quietly.
-    static constexpr int reconnectDelayMs = 5000;
+    // How long a device found on the bus may take to answer its header, and the pause before a
+    // device that answered wrongly is asked again (DeviceSelection).
+    static constexpr int deviceAnswerTimeoutMs = DeviceSelection::deviceAnswerTimeoutMs;
+    static constexpr int reconnectDelayMs = DeviceSelection::reconnectDelayMs;
     // The two bounds of the waits for a device to answer; tests shorten them.
     void setDeviceWaitLimits(int rebootReturnMs, int answerMs);
     // The slow-server bounds: a request's grace and minimum rate, the whole check's bound and the
@@ -242,6 +241,7 @@ signals:
 
 private:
     void createStateMachine();
+    void connectHelperSignals();
     void recordDownloadFailure();
     // Whether the power allows an update of this estimate, asked where it must be; a refusal is
     // noted as the failure.

@@ -11,7 +11,6 @@
 #include "workflow/NamedState.h"
 #include "workflow/PlanExecution.h"
 #include "workflow/UpdatePlanner.h"
-#include "workflow/UpdateWorkflow.h"
 #include "workflow/WorkflowPlan.h"
 #include "workflow/WorkflowStates.h"
 
@@ -22,9 +21,19 @@
 
 namespace PelkPlus {
 
-WorkflowRegion::WorkflowRegion(UpdateWorkflow& owner, const Parts& collaborators)
-    : QObject(&owner)
-    , workflow(owner)
+namespace {
+
+QState* stateIn(const QState* regions, const char* name)
+{
+    QState* found = regions->findChild<QState*>(QLatin1String(name));
+    Q_ASSERT_X(found, "WorkflowRegion", name);
+    return found;
+}
+
+} // namespace
+
+WorkflowRegion::WorkflowRegion(const Parts& collaborators, QObject* parent)
+    : QObject(parent)
     , parts(collaborators)
 { }
 
@@ -109,8 +118,8 @@ void WorkflowRegion::startUpdateCheck()
 {
     parts.plan.reset();
     parts.plan.beginFetch();
-    workflow.setCheckFailureText(QString());
-    emit workflow.planChanged();
+    emit checkFailureChanged(QString());
+    emit planChanged();
     // A check that is already under way (the start-up updater check) delivers the result.
     parts.manager->checkForUpdates();
 }
@@ -126,17 +135,17 @@ void WorkflowRegion::planUpdate(bool forceAll)
         parts.plan.setSource(components, parts.manager->manifestTime(), parts.manager->isCatalogueVerified());
         // A bundle made for the other model is not "no updates": the user holds the wrong file.
         if (components.isEmpty() && parts.manager->bundle()) {
-            workflow.noteFailure(UpdateFailure::Bundle);
-            emit workflow.messageRequested(MessageKind::Critical, QStringLiteral("Update Bundle"),
+            emit failureNoted(UpdateFailure::Bundle);
+            emit messageRequested(MessageKind::Critical, QStringLiteral("Update Bundle"),
                 QStringLiteral(
                     "The update bundle holds no update for the %1. Nothing was sent to the device.")
                     .arg(QLatin1String(modelName(info.model))));
         }
     }
     if (parts.plan.make(info, forceAll))
-        emit workflow.updatesAvailable();
+        emit updatesAvailable();
     else
-        emit workflow.noUpdatesAvailable();
+        emit noUpdatesAvailable();
 }
 
 void WorkflowRegion::resumeIfReturned()
@@ -146,7 +155,7 @@ void WorkflowRegion::resumeIfReturned()
     const bool planned = parts.plan.hasSource();
     if (parts.selection.takeResumeDevice() && planned) {
         qDebug() << "The device is back: planning what is left of its update.";
-        emit workflow.resumeRequested();
+        emit resumeRequested();
     } else {
         parts.plan.forgetSource();
     }
@@ -154,16 +163,15 @@ void WorkflowRegion::resumeIfReturned()
 
 QState* WorkflowRegion::build(QState* regions)
 {
-    QState* noDeviceState = workflow.state(WorkflowStates::noDeviceState);
-    QState* connectingState = workflow.state(WorkflowStates::connectingState);
-    QState* deviceReadyState = workflow.state(WorkflowStates::deviceReadyState);
+    QState* noDeviceState = stateIn(regions, WorkflowStates::noDeviceState);
+    QState* connectingState = stateIn(regions, WorkflowStates::connectingState);
+    QState* deviceReadyState = stateIn(regions, WorkflowStates::deviceReadyState);
     WorkflowPlan& plan = parts.plan;
     DeviceSelection& selection = parts.selection;
     PlanExecution& execution = parts.execution;
     ComponentDownloads& downloads = parts.downloads;
-    UpdateWorkflow* const steps = &workflow;
-
     auto* workflowRegion = newState(WorkflowStates::workflowRegion, regions);
+    region = workflowRegion;
     auto* promptConnectState = newState(WorkflowStates::promptConnectState, workflowRegion);
     auto* promptWaitState = newState(WorkflowStates::promptWaitState, workflowRegion);
     auto* promptReplugState = newState(WorkflowStates::promptReplugState, workflowRegion);
@@ -212,8 +220,8 @@ QState* WorkflowRegion::build(QState* regions)
             plan.forgetSource();
     });
     onEntry(activeDeviceState, [this] { resumeIfReturned(); });
-    onEntry(nothingToInstallState, [steps] { emit steps->planChanged(); });
-    onEntry(readyToInstallState, [steps] { emit steps->planChanged(); });
+    onEntry(nothingToInstallState, [this] { emit planChanged(); });
+    onEntry(readyToInstallState, [this] { emit planChanged(); });
     onEntry(fetchManifestState, [this] { startUpdateCheck(); });
     for (QState* fetching : { fetchManifestState, fetchManifestForceState })
         onExit(fetching, [&plan] { plan.endFetch(); });
@@ -224,8 +232,8 @@ QState* WorkflowRegion::build(QState* regions)
     onEntry(updatingState, [&execution] { execution.enableSleepPrevention(); });
     onEntry(updatingState, [&execution] { execution.begin(); });
     onExit(updatingState, [&execution] { execution.disableSleepPrevention(); });
-    onExit(updatingState,
-        [steps, &execution] { execution.end(steps->phase() == WorkflowPhase::AwaitingReboot); });
+    onExit(
+        updatingState, [this, &execution] { execution.end(currentPhase == WorkflowPhase::AwaitingReboot); });
     onEntry(nextComponentState, [&execution] { execution.selectNextComponent(); });
     onEntry(downloadingState, [&downloads] { downloads.downloadCurrent(); });
     // However the step is left, its download ends with it.
@@ -255,41 +263,41 @@ QState* WorkflowRegion::build(QState* regions)
     // Losing the device ends whatever runs, except during the reboot wait, whose own transitions
     // on the same event are innermost and win.
     activeDeviceState->addTransition(noDeviceState, &QState::entered, promptConnectState);
-    idleState->addTransition(steps, &UpdateWorkflow::forceInstallComponentRequest, updatingState);
+    idleState->addTransition(this, &WorkflowRegion::forceInstallComponentRequest, updatingState);
     idleState->addTransition(
-        steps, &UpdateWorkflow::forceInstallAllComponentsRequest, fetchManifestForceState);
-    idleState->addTransition(steps, &UpdateWorkflow::resumeRequested, checkingState);
-    nothingToInstallState->addTransition(steps, &UpdateWorkflow::checkUpdatesRequest, fetchManifestState);
-    readyToInstallState->addTransition(steps, &UpdateWorkflow::checkUpdatesRequest, fetchManifestState);
-    readyToInstallState->addTransition(steps, &UpdateWorkflow::updateStartRequested, updatingState);
+        this, &WorkflowRegion::forceInstallAllComponentsRequest, fetchManifestForceState);
+    idleState->addTransition(this, &WorkflowRegion::resumeRequested, checkingState);
+    nothingToInstallState->addTransition(this, &WorkflowRegion::checkUpdatesRequest, fetchManifestState);
+    readyToInstallState->addTransition(this, &WorkflowRegion::checkUpdatesRequest, fetchManifestState);
+    readyToInstallState->addTransition(this, &WorkflowRegion::updateStartRequested, updatingState);
     QSignalTransition* checkFailed
         = checkingState->addTransition(parts.manager, &UpdateManager::failure, nothingToInstallState);
     connect(checkFailed, &QAbstractTransition::triggered, this, [this] {
-        workflow.noteFailure(UpdateFailure::Check);
+        emit failureNoted(UpdateFailure::Check);
         // Kept for the page, which says what to try once the box is gone.
-        workflow.setCheckFailureText(checkFailureText(parts.manager->failureReason(),
-            parts.manager->failureText(), DownloadReplies::displayServer(parts.manager->catalogueUrl())));
-        emit workflow.planChanged();
-        emit workflow.messageRequested(
-            MessageKind::Critical, QStringLiteral("Update Check Failure"), workflow.checkFailureText());
+        const QString text = checkFailureText(parts.manager->failureReason(), parts.manager->failureText(),
+            DownloadReplies::displayServer(parts.manager->catalogueUrl()));
+        emit checkFailureChanged(text);
+        emit planChanged();
+        emit messageRequested(MessageKind::Critical, QStringLiteral("Update Check Failure"), text);
     });
     // A cancelled check leaves the device's page as before a check, with nothing to tell.
     checkingState->addTransition(parts.manager, &UpdateManager::cancelled, nothingToInstallState);
-    checkingState->addTransition(steps, &UpdateWorkflow::updatesAvailable, readyToInstallState);
-    checkingState->addTransition(steps, &UpdateWorkflow::noUpdatesAvailable, nothingToInstallState);
+    checkingState->addTransition(this, &WorkflowRegion::updatesAvailable, readyToInstallState);
+    checkingState->addTransition(this, &WorkflowRegion::noUpdatesAvailable, nothingToInstallState);
     fetchManifestState->addTransition(parts.manager, &UpdateManager::updateDiscoveryDone, planUpdateState);
     fetchManifestForceState->addTransition(
         parts.manager, &UpdateManager::updateDiscoveryDone, planForceInstallState);
-    nextComponentState->addTransition(steps, &UpdateWorkflow::componentSelected, downloadingState);
-    nextComponentState->addTransition(steps, &UpdateWorkflow::updateFinished, checkingState);
-    nextComponentState->addTransition(steps, &UpdateWorkflow::componentNotApplied, checkingState);
-    nextComponentState->addTransition(steps, &UpdateWorkflow::downloadsRequired, downloadAllState);
+    nextComponentState->addTransition(&execution, &PlanExecution::componentSelected, downloadingState);
+    nextComponentState->addTransition(&execution, &PlanExecution::updateFinished, checkingState);
+    nextComponentState->addTransition(&execution, &PlanExecution::componentNotApplied, checkingState);
+    nextComponentState->addTransition(&execution, &PlanExecution::downloadsRequired, downloadAllState);
     for (QState* fetching : { downloadingState, downloadAllState }) {
         QSignalTransition* downloadFailed
-            = fetching->addTransition(steps, &UpdateWorkflow::downloadFailure, checkingState);
+            = fetching->addTransition(&downloads, &ComponentDownloads::downloadFailure, checkingState);
         connect(downloadFailed, &QAbstractTransition::triggered, this, [this] {
-            workflow.noteFailure(UpdateFailure::Download);
-            emit workflow.messageRequested(MessageKind::Critical, QStringLiteral("Download Failure"),
+            emit failureNoted(UpdateFailure::Download);
+            emit messageRequested(MessageKind::Critical, QStringLiteral("Download Failure"),
                 downloadFailureText(parts.downloadAgent->failureKind(), parts.downloadAgent->failureText()));
         });
     }
@@ -300,28 +308,29 @@ QState* WorkflowRegion::build(QState* regions)
         parts.downloadAgent, &DownloadAgent::finished, ownDownload, nextComponentState));
     downloadingState->addTransition(new GuardedTransition(
         parts.downloadAgent, &DownloadAgent::finished, ownDownload, awaitUpdateModeState));
-    downloadingState->addTransition(steps, &UpdateWorkflow::componentDownloadSkipped, awaitUpdateModeState);
-    awaitUpdateModeState->addTransition(steps, &UpdateWorkflow::deviceReadyForUpdate, installingState);
+    downloadingState->addTransition(
+        &downloads, &ComponentDownloads::componentDownloadSkipped, awaitUpdateModeState);
+    awaitUpdateModeState->addTransition(&selection, &DeviceSelection::deviceReadyForUpdate, installingState);
     // A device that took not one ready query is not sent the update.
-    awaitUpdateModeState->addTransition(steps, &UpdateWorkflow::deviceFailure, installFailedState);
-    installingState->addTransition(steps, &UpdateWorkflow::deviceFailure, installFailedState);
-    installingState->addTransition(steps, &UpdateWorkflow::installFailure, installFailedState);
-    installingState->addTransition(steps, &UpdateWorkflow::deviceDone, awaitFinishState);
+    awaitUpdateModeState->addTransition(&selection, &DeviceSelection::deviceFailure, installFailedState);
+    installingState->addTransition(&selection, &DeviceSelection::deviceFailure, installFailedState);
+    installingState->addTransition(&execution, &PlanExecution::installFailure, installFailedState);
+    installingState->addTransition(&selection, &DeviceSelection::deviceDone, awaitFinishState);
     installFailedState->addTransition(checkingState);
     awaitFinishState->addTransition(noDeviceState, &QState::entered, awaitRebootState);
     awaitFinishState->addTransition(execution.rebootTimer(), &QTimer::timeout, rebootTimeoutState);
     rebootTimeoutState->addTransition(noDeviceState, &QState::entered, awaitRebootState);
     awaitRebootState->addTransition(deviceReadyState, &QState::entered, nextComponentState);
     // Only another device came back: the update stops; nothing is sent to that device.
-    updatingState->addTransition(steps, &UpdateWorkflow::foreignDeviceReturned, promptConnectState);
+    updatingState->addTransition(&selection, &DeviceSelection::foreignDeviceReturned, promptConnectState);
     // The device came back and failed to connect, or did not come back in time: one message, and
     // the instruction that goes on with the update.
     onEntry(awaitRebootState, [&selection] { selection.startRebootWait(); });
     onExit(awaitRebootState, [&selection] { selection.stopRebootWait(); });
     const auto tellRebootFailure = [this, &selection] {
         selection.failureTold();
-        workflow.noteFailure(UpdateFailure::Reboot);
-        emit workflow.messageRequested(MessageKind::Critical, QStringLiteral("Reboot Failure"),
+        emit failureNoted(UpdateFailure::Reboot);
+        emit messageRequested(MessageKind::Critical, QStringLiteral("Reboot Failure"),
             updateFailureCause(UpdateFailure::Reboot) + QStringLiteral("\n\n")
                 + updateFailureNextStep(UpdateFailure::Reboot));
     };
@@ -341,7 +350,7 @@ QState* WorkflowRegion::build(QState* regions)
         = awaitRebootState->addTransition(noDeviceState, &QState::entered, promptConnectState);
     connect(rebootLost, &QAbstractTransition::triggered, this, tellRebootFailure);
     QSignalTransition* rebootExpired
-        = awaitRebootState->addTransition(steps, &UpdateWorkflow::rebootWaitExpired, promptReplugState);
+        = awaitRebootState->addTransition(&selection, &DeviceSelection::rebootWaitExpired, promptReplugState);
     connect(rebootExpired, &QAbstractTransition::triggered, this, tellRebootFailure);
     return workflowRegion;
 }
@@ -362,7 +371,11 @@ void WorkflowRegion::connectPhases(const std::function<void(WorkflowPhase)>& ent
     for (const auto& entry : phases) {
         const WorkflowPhase phase = entry.second;
         connect(
-            workflow.state(entry.first), &QState::entered, this, [enter, phase] { enter(phase); },
+            stateIn(region, entry.first), &QState::entered, this,
+            [this, enter, phase] {
+                currentPhase = phase;
+                enter(phase);
+            },
             Qt::DirectConnection);
     }
 }

@@ -14,6 +14,8 @@ class tst_AppUpdateCheck : public QObject
 private slots:
     void newerPackage_data();
     void newerPackage();
+    void answer_data();
+    void answer();
 };
 
 void tst_AppUpdateCheck::newerPackage_data()
@@ -51,6 +53,25 @@ void tst_AppUpdateCheck::newerPackage()
     const std::optional<Component> newer
         = AppUpdateCheck::newerPackage(components, SemanticVersion(QStringLiteral("2.0.2")), type);
     QCOMPARE(newer ? newer->version : QString(), offered);
+}
+
+void tst_AppUpdateCheck::answer_data()
+{
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("taken") << true;
+    QTest::newRow("declined") << false;
+}
+
+// Alone, with no manager to check: the answer to an offer comes out of the check's own signals.
+void tst_AppUpdateCheck::answer()
+{
+    QFETCH(bool, accepted);
+    AppUpdateCheck check(nullptr);
+    QSignalSpy confirmed(&check, &AppUpdateCheck::appUpdatesConfirmed);
+    QSignalSpy rejected(&check, &AppUpdateCheck::appUpdatesRejected);
+    check.answer(accepted);
+    QCOMPARE(confirmed.count(), int(accepted));
+    QCOMPARE(rejected.count(), int(!accepted));
 }
 
 } // namespace PelkPlus

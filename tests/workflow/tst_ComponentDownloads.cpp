@@ -1,5 +1,7 @@
 #include "update/Component.h"
+#include "update/DownloadAgent.h"
 #include "workflow/ComponentDownloads.h"
+#include "workflow/WorkflowPlan.h"
 #include "support/TestMain.h"
 
 #include <QtTest>
@@ -15,6 +17,8 @@ class tst_ComponentDownloads : public QObject
 private slots:
     void batchFileNames_data();
     void batchFileNames();
+    void downloadCurrent_data();
+    void downloadCurrent();
 };
 
 void tst_ComponentDownloads::batchFileNames_data()
@@ -49,6 +53,33 @@ void tst_ComponentDownloads::batchFileNames()
     for (const auto& file : ComponentDownloads::batchFileNames(components))
         named.append(QStringLiteral("%1=%2").arg(file.first).arg(file.second));
     QCOMPARE(named, files);
+}
+
+void tst_ComponentDownloads::downloadCurrent_data()
+{
+    QTest::addColumn<bool>("planned");
+    QTest::newRow("a file at hand is not fetched") << true;
+    QTest::newRow("nothing planned") << false;
+}
+
+// Alone, on an agent of its own: the current component's file at hand is skipped, as its signals say.
+void tst_ComponentDownloads::downloadCurrent()
+{
+    QFETCH(bool, planned);
+    DownloadAgent agent;
+    WorkflowPlan plan;
+    Component component;
+    component.localPath = QStringLiteral("/tmp/chosen");
+    plan.setSingle(component);
+    QVERIFY(!planned || plan.advance());
+    ComponentDownloads downloads(&agent, plan);
+    QSignalSpy skipped(&downloads, &ComponentDownloads::componentDownloadSkipped);
+    QSignalSpy progress(&downloads, &ComponentDownloads::downloadProgressChanged);
+    downloads.downloadCurrent();
+    QCOMPARE(skipped.count(), int(planned));
+    QCOMPARE(progress.count() ? progress.first().first().toInt() : -1, planned ? 100 : -1);
+    const Component* failed = planned ? plan.currentEntry() : nullptr;
+    QCOMPARE(downloads.failedComponent(), failed);
 }
 
 } // namespace PelkPlus

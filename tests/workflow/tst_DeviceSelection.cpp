@@ -1,3 +1,4 @@
+#include "device/DeviceMonitor.h"
 #include "workflow/DeviceSelection.h"
 #include "support/TestMain.h"
 
@@ -15,6 +16,7 @@ class tst_DeviceSelection : public QObject
 private slots:
     void selectable_data();
     void selectable();
+    void selectNone();
 };
 
 namespace {
@@ -107,6 +109,19 @@ void tst_DeviceSelection::selectable()
         DeviceSelection::preferredAmong(bus(connections), chosen ? QString() : preferred), updated,
         chosen ? preferred.mid(7) : QString());
     QCOMPARE(found ? found->path : QString(), selected);
+}
+
+// Alone, on a monitor that has listed nothing: there is no device to select, as its signals say.
+void tst_DeviceSelection::selectNone()
+{
+    DeviceMonitor monitor;
+    DeviceSelection selection(&monitor);
+    QSignalSpy failed(&selection, &DeviceSelection::deviceFailure);
+    QSignalSpy connected(&selection, &DeviceSelection::deviceConnected);
+    selection.selectDevice();
+    QCOMPARE(failed.count(), 1);
+    QCOMPARE(connected.count(), 0);
+    QVERIFY(!selection.agent());
 }
 
 } // namespace PelkPlus

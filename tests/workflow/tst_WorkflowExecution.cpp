@@ -2,9 +2,13 @@
 // was downloaded, the log and the timing of the waits: each row a scenario against simulated
 // devices on the in-process bus and the family's catalogue on the loopback server.
 #include "app/ApplicationPaths.h"
+#include "device/DeviceMonitor.h"
 #include "device/DeviceProtocol.h"
 #include "support/EngineFixture.h"
 #include "support/TestFiles.h"
+#include "workflow/DeviceSelection.h"
+#include "workflow/InstallAttemptRecorder.h"
+#include "workflow/PlanExecution.h"
 #include "workflow/UpdateWorkflow.h"
 
 #include <QFile>
@@ -83,6 +87,8 @@ class tst_WorkflowExecution : public QObject
 private slots:
     void scenario_data();
     void scenario();
+    void nextComponent_data();
+    void nextComponent();
 
 private:
     QTemporaryDir dir;
@@ -358,6 +364,37 @@ void tst_WorkflowExecution::scenario()
         QVERIFY2(f.messages.at(i).startsWith(messages.at(i)), qPrintable(f.messages.at(i)));
     QCOMPARE(f.device().installCount(), installs);
     QVERIFY(!f.sleep->preventing);
+}
+
+void tst_WorkflowExecution::nextComponent_data()
+{
+    QTest::addColumn<QString>("localPath"); // none for a component to download, "-" for no plan
+    QTest::addColumn<QByteArray>("step");   // the one signal told
+    QTest::newRow("nothing left") << "-" << QByteArray(SIGNAL(updateFinished()));
+    QTest::newRow("a file still to download") << "" << QByteArray(SIGNAL(downloadsRequired()));
+    QTest::newRow("every file at hand") << "/tmp/chosen" << QByteArray(SIGNAL(componentSelected()));
+}
+
+// Alone, with a selection and a recorder of its own: the step after the next component is chosen,
+// as its own signals tell it.
+void tst_WorkflowExecution::nextComponent()
+{
+    QFETCH(QString, localPath);
+    QFETCH(QByteArray, step);
+    DeviceMonitor monitor;
+    DeviceSelection selection(&monitor);
+    InstallAttemptRecorder recorder;
+    WorkflowPlan plan;
+    Component component;
+    component.localPath = localPath;
+    if (localPath != QLatin1String("-"))
+        plan.setSingle(component);
+    PlanExecution execution(plan, selection, recorder);
+    QSignalSpy told(&execution, step.constData());
+    QSignalSpy finished(&execution, &PlanExecution::updateFinished);
+    execution.selectNextComponent();
+    QCOMPARE(told.count(), 1);
+    QCOMPARE(finished.count(), int(plan.components().isEmpty()));
 }
 
 } // namespace PelkPlus

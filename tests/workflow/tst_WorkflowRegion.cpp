@@ -1,4 +1,11 @@
+#include "device/DeviceMonitor.h"
+#include "update/DownloadAgent.h"
 #include "update/UpdateManager.h"
+#include "workflow/ComponentDownloads.h"
+#include "workflow/DeviceSelection.h"
+#include "workflow/InstallAttemptRecorder.h"
+#include "workflow/PlanExecution.h"
+#include "workflow/WorkflowPlan.h"
 #include "workflow/WorkflowRegion.h"
 #include "support/TestMain.h"
 
@@ -16,6 +23,7 @@ private slots:
     void checkFailureText();
     void downloadFailureText_data();
     void downloadFailureText();
+    void startsWithoutDevice();
 };
 
 void tst_WorkflowRegion::checkFailureText_data()
@@ -95,6 +103,30 @@ void tst_WorkflowRegion::downloadFailureText()
             + (reason.isEmpty() ? QString() : QStringLiteral("\n\n") + reason)
             + QStringLiteral("\n\nNothing was sent to the device. Check that this computer is online and has "
                              "room for the files, then start the update again."));
+}
+
+// Alone, beside a device region on collaborators of its own: the machine begins by asking for a
+// device.
+void tst_WorkflowRegion::startsWithoutDevice()
+{
+    DeviceMonitor monitor;
+    UpdateManager manager;
+    DownloadAgent agent;
+    WorkflowPlan plan;
+    InstallAttemptRecorder recorder;
+    DeviceSelection selection(&monitor);
+    PlanExecution execution(plan, selection, recorder);
+    ComponentDownloads downloads(&agent, plan);
+    WorkflowRegion region({ plan, selection, execution, downloads, &monitor, &manager, &agent });
+    QStateMachine machine;
+    auto* regions = new QState(QState::ParallelStates, &machine);
+    machine.setInitialState(regions);
+    selection.buildRegion(regions);
+    region.build(regions);
+    QList<WorkflowPhase> phases;
+    region.connectPhases([&phases](WorkflowPhase phase) { phases.append(phase); });
+    machine.start();
+    QTRY_VERIFY(phases == QList<WorkflowPhase> { WorkflowPhase::NoDevice });
 }
 
 } // namespace PelkPlus
