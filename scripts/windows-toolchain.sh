@@ -188,6 +188,57 @@ if [ ! -f "$prefix/qt5-mingw/.done" ]; then
 fi
 step_done Qt
 
+# Each Qt DLL must find in Qt5Gui.dll every name it takes from it. A Qt5Widgets.dll built for
+# another configuration than Qt5Gui.dll (the prebuilt archive's: tablet events on in it, off in Gui
+# and the headers) runs on the offscreen platform, but its widgets' tables of virtual functions are
+# not the ones the headers describe, and the window dies on Windows' first native event. It is
+# made again from the same qtbase source, configured as the archive was, against the cached
+# Core and Gui: Qt's own Makefile for src/widgets alone.
+gui_names_missing() { # DLL: the names it imports from Qt5Gui.dll that Qt5Gui.dll does not export
+  local objdump=$triplet-objdump
+  comm -23 \
+    <("$objdump" -p "$1" | awk '/DLL Name:/ { gui = ($3 == "Qt5Gui.dll") } gui && /^\t+[0-9a-f]+\t +[0-9]+ / { print $3 }' | sort -u) \
+    <("$objdump" -p "$prefix/qt5-mingw/bin/Qt5Gui.dll" | awk '/^\t+\[ *[0-9]+\]/ { print $NF }' | sort -u)
+}
+step "Qt Widgets against this Qt's Gui"
+if [ -n "$(gui_names_missing "$prefix/qt5-mingw/bin/Qt5Widgets.dll")" ]; then
+  echo "   Qt5Widgets.dll takes from Qt5Gui.dll what it lacks: $(gui_names_missing "$prefix/qt5-mingw/bin/Qt5Widgets.dll" | head -n3 | tr '\n' ' ')"
+  [ "${qtbase_version%%[-+]*}" = "$qt_version" ] \
+    || { echo "qtbase-opensource-src is $qtbase_version, not Qt $qt_version: no matching Widgets source" >&2; exit 1; }
+  source_dir=$(fetch_source qtbase-opensource-src "$qtbase_version")
+  libs=$work/qt-libs && mkdir -p "$libs"
+  for lib in Secur32 Crypt32; do
+    ln -sf "/usr/$triplet/lib/lib${lib,,}.a" "$libs/lib$lib.a"
+  done
+  # The archive's configure line; a tree already configured with it (a run cut short) goes on.
+  options=(-prefix "$prefix/qt5-mingw" -xplatform win32-g++ -device-option CROSS_COMPILE=$triplet- -opensource
+    -confirm-license -release -shared -nomake examples -nomake tests -no-opengl -no-dbus -no-icu -qt-zlib
+    -qt-pcre -qt-libpng -qt-libjpeg -qt-freetype -qt-harfbuzz -schannel -no-openssl -no-sql-sqlite
+    -no-sql-odbc -no-feature-tabletevent -L "$libs")
+  tree=$work/build-qtwidgets
+  if [ "$(cat "$tree/pelk-configure" 2>/dev/null)" != "$source_dir ${options[*]}" ] || [ ! -f "$tree/src/widgets/Makefile" ]; then
+    rm -rf "$tree" && mkdir -p "$tree"
+    (cd "$tree" && "$source_dir/configure" "${options[@]}" >/dev/null && make sub-src-qmake_all >/dev/null)
+    echo "$source_dir ${options[*]}" >"$tree/pelk-configure"
+  fi
+  # Built against the headers the cache holds: the configuration must be theirs.
+  for header in corelib:QtCore/qtcore-config.h gui:QtGui/qtgui-config.h widgets:QtWidgets/qtwidgets-config.h; do
+    cmp -s "$tree/src/${header%%:*}/$(basename "$header")" "$prefix/qt5-mingw/include/${header#*:}" \
+      || { echo "the configured ${header#*:} differs from the cached Qt's" >&2; exit 1; }
+  done
+  # The cached Qt's host tools and its Core and Gui stand in for the ones a whole build would make.
+  mkdir -p "$tree/lib"
+  cp -p "$prefix/qt5-mingw/bin/moc" "$prefix/qt5-mingw/bin/uic" "$prefix/qt5-mingw/bin/rcc" "$tree/bin/"
+  cp -p "$prefix/qt5-mingw/lib/libQt5Core.a" "$prefix/qt5-mingw/lib/libQt5Gui.a" "$prefix/qt5-mingw/lib/Qt5Core.prl" \
+    "$prefix/qt5-mingw/lib/Qt5Gui.prl" "$tree/lib/"
+  make -C "$tree/src/widgets" -j "$jobs" release >"$tree/make.log" 2>&1 || { tail -n 20 "$tree/make.log" >&2; exit 1; }
+  cp "$tree/lib/Qt5Widgets.dll" "$prefix/qt5-mingw/bin/"
+  cp "$tree/lib/libQt5Widgets.a" "$prefix/qt5-mingw/lib/"
+  [ -z "$(gui_names_missing "$prefix/qt5-mingw/bin/Qt5Widgets.dll")" ] \
+    || { echo "the rebuilt Qt5Widgets.dll still takes names Qt5Gui.dll lacks" >&2; exit 1; }
+fi
+step_done "Qt Widgets"
+
 # A Qt without its Windows platform plug-in (the prebuilt archive has only the offscreen and
 # minimal ones) runs everything here but opens no window on a Windows desktop: the plug-in is built
 # from the same qtbase source against it (cmake/qwindows), once, into its plugins/platforms/.
@@ -199,6 +250,9 @@ if [ ! -f "$prefix/qt5-mingw/plugins/platforms/qwindows.dll" ]; then
   launcher=()
   command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
   rm -rf "$work/build-qwindows"
+  # Qt's CMake files insist on the DLL of each plug-in file they find: one left by an earlier
+  # build whose DLL is gone would stop the configuring.
+  rm -f "$prefix/qt5-mingw/lib/cmake/Qt5Gui/Qt5Gui_QWindowsIntegrationPlugin.cmake"
   cmake -S "$repo/cmake/qwindows" -B "$work/build-qwindows" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain_file" \
     -DCMAKE_BUILD_TYPE=Release -DPELK_WINDOWS_PREFIX="$prefix" -DQTBASE_SOURCE_DIR="$source_dir" \
     "${launcher[@]}" >/dev/null
