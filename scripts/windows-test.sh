@@ -161,7 +161,8 @@ window() {
     || { echo "   Xvfb, xdotool or ImageMagick's import missing (scripts/install-deps.sh)"; return 1; }
   # Xvfb picks a free display itself and writes its number.
   Xvfb -displayfd 5 -screen 0 1280x800x24 -nolisten tcp 5>"$display_file" >/dev/null 2>&1 &
-  pids+=($!)
+  xvfb=$!
+  pids+=($xvfb)
   for _ in $(seq 50); do [ -s "$display_file" ] && break; sleep 0.1; done
   [ -s "$display_file" ] || { echo "   Xvfb did not start"; return 1; }
   export DISPLAY=":$(cat "$display_file")"
@@ -190,7 +191,7 @@ window() {
   # A drawn window has more than a handful of colours; an unpainted one is one or two.
   [ -n "$id" ] && [ "$(identify -format %k "$screenshot" 2>/dev/null || echo 0)" -gt 16 ]
 }
-check "installed pelk-updater.exe opens its window on the Windows platform plug-in" window
+check "pelk-updater.exe opens its window on the Windows platform plug-in" window
 step_done window
 
 echo "   Windows leg: $(( $(date +%s) - leg_started )) s"
