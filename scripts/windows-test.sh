@@ -43,10 +43,6 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cm
 cmake --build "$build" -j "$jobs"
 rm -rf "$build/stage"
 cmake --install "$build" --prefix "$build/stage" >/dev/null
-# The window needs Qt's Windows platform plug-in on a real desktop; a Qt without it (the prebuilt
-# archive may lack it) still runs everything here, on the offscreen platform.
-[ -f "$build/stage/bin/platforms/qwindows.dll" ] \
-  || echo "   note: this Qt has no qwindows.dll; pelk-updater.exe needs it on a real Windows desktop"
 step_done cross-build
 
 # Wine in a prefix of its own, without a display: the window's tests use the offscreen platform.
@@ -82,6 +78,7 @@ cmake --build "$native" -j "$jobs" --target pelk-devsim pelk-catalogue >/dev/nul
 scratch=$(mktemp -d /tmp/pelk-windows-XXXXXX)
 pids=()
 cleanup() {
+  wineserver -k 2>/dev/null || true
   for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
   wait 2>/dev/null || true
   rm -rf "$scratch"
@@ -137,6 +134,8 @@ step "installer"
 installer=$build/PelkUpdater-$(bash scripts/project-version.sh)-win64.exe
 installed() {
   [ -f "$installer" ] || return 1
+  dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed" \
+    || echo "   wine32:i386 is not installed: Wine cannot run the 32-bit installer"
   rm -rf "$WINEPREFIX/drive_c/PelkTest"
   wine "$installer" /S '/D=C:\PelkTest' >/dev/null 2>&1
   wineserver -w 2>/dev/null || true
@@ -146,6 +145,56 @@ installed() {
 }
 check "installer $(basename "$installer") installs silently and its pelk-cli.exe runs" installed
 step_done installer
+
+step "window"
+# The installed pelk-updater.exe on Qt's Windows platform plug-in, drawn by Wine on a virtual X
+# display: its window must appear; a screenshot of it is kept in the build folder.
+screenshot=$build/pelk-updater-window.png
+window() {
+  local program="$WINEPREFIX/drive_c/PelkTest/bin/pelk-updater.exe" display_file=$scratch/display pid xvfb id=""
+  # Where the installer could not run (Wine without its 32-bit half), the staged tree it was made
+  # from stands in: the same files.
+  if [ ! -f "$program" ]; then
+    program=$build/stage/bin/pelk-updater.exe
+    echo "   no installed pelk-updater.exe: the staged one is started"
+  fi
+  [ -f "$(dirname "$program")/platforms/qwindows.dll" ] || { echo "   no platforms/qwindows.dll beside it"; return 1; }
+  command -v Xvfb >/dev/null && command -v xdotool >/dev/null && command -v import >/dev/null \
+    || { echo "   Xvfb, xdotool or ImageMagick's import missing (scripts/install-deps.sh)"; return 1; }
+  # Xvfb picks a free display itself and writes its number.
+  Xvfb -displayfd 5 -screen 0 1280x800x24 -nolisten tcp 5>"$display_file" >/dev/null 2>&1 &
+  xvfb=$!
+  pids+=($xvfb)
+  for _ in $(seq 50); do [ -s "$display_file" ] && break; sleep 0.1; done
+  [ -s "$display_file" ] || { echo "   Xvfb did not start"; return 1; }
+  export DISPLAY=":$(cat "$display_file")"
+  (unset WINEPATH QT_PLUGIN_PATH; QT_QPA_PLATFORM=windows exec timeout 120 wine "$program") >"$scratch/window.log" 2>&1 &
+  pid=$!
+  pids+=($pid)
+  for _ in $(seq 60); do
+    id=$(xdotool search --onlyvisible --name "Pelk Updater" 2>/dev/null | head -n1 || true)
+    [ -n "$id" ] && break
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 1
+  done
+  if [ -n "$id" ]; then
+    sleep 3 # the first paint, and the start-up's own checks settling
+    import -window root "$screenshot"
+    echo "   window \"$(xdotool getwindowname "$id")\" $(xdotool getwindowgeometry "$id" | sed -n 's/.*Geometry: //p'), screenshot $screenshot"
+  fi
+  # Closed as Windows closes a program, then whatever is left with the Wine server.
+  timeout 20 wine taskkill /im pelk-updater.exe >/dev/null 2>&1 || true
+  for _ in $(seq 20); do kill -0 "$pid" 2>/dev/null || break; sleep 0.5; done
+  kill "$pid" 2>/dev/null || true
+  wineserver -k 2>/dev/null || true
+  kill "$xvfb" 2>/dev/null || true
+  unset DISPLAY
+  sed 's/^/   [pelk-updater] /' "$scratch/window.log" | tail -n 5
+  # A drawn window has more than a handful of colours; an unpainted one is one or two.
+  [ -n "$id" ] && [ "$(identify -format %k "$screenshot" 2>/dev/null || echo 0)" -gt 16 ]
+}
+check "pelk-updater.exe opens its window on the Windows platform plug-in" window
+step_done window
 
 echo "   Windows leg: $(( $(date +%s) - leg_started )) s"
 echo "windows: $passed passed, $failed failed"

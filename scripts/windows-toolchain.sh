@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes what a Windows build needs on this Debian machine, once: the mingw-w64 compilers, Wine and
 # NSIS from Debian, and hidapi, libsodium, libarchive and Qt cross-built for 64-bit Windows from Debian's own
-# source packages, into a cache folder named after their versions.
+# source packages, into a cache folder named after their versions (Qt's Windows platform plug-in too,
+# when the Qt there came without it).
 #   scripts/windows-toolchain.sh           prints the folder (last line of its output) when done
 # PELK_WINDOWS_CACHE   where the folders are kept (default ~/.cache/pelk-windows)
 # PELK_QT_ARCHIVE      a prebuilt qt5-mingw archive to unpack instead of building Qt, used only when
@@ -30,11 +31,17 @@ for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
 done
 # NSIS's installers are 32-bit programs: Wine runs them with its 32-bit half, from i386.
-dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed" || missing+=(wine32:i386)
-if [ ${#missing[@]} -gt 0 ]; then
+wine32=
+dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed" || wine32=wine32:i386
+if [ ${#missing[@]} -gt 0 ] || [ -n "$wine32" ]; then
   dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
-  $sudo apt-get update -qq
-  $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+  # A mirror caught syncing fails one index now and then (i386 security most often): the others
+  # are still read, and an install that needed the missing one fails below, with its name.
+  $sudo apt-get update -qq || echo "   warning: apt-get update could not read every index" >&2
+  [ ${#missing[@]} -eq 0 ] || $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+  # Only the installer's check needs it: without it the rest still builds and runs.
+  [ -z "$wine32" ] || $sudo apt-get install -y -qq "$wine32" >/dev/null 2>&1 \
+    || echo "   warning: $wine32 could not be installed; Wine cannot run the 32-bit NSIS installer" >&2
 fi
 # The source packages come from the same archive as the binary ones: a deb-src entry for each
 # suite the machine already uses, added once.
@@ -49,7 +56,7 @@ if ! apt-get indextargets --format '$(CREATED_BY)' 2>/dev/null | grep -q '^Sourc
     printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: %s %s-updates\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n\nTypes: deb-src\nURIs: http://deb.debian.org/debian-security\nSuites: %s-security\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
       "$VERSION_CODENAME" "$VERSION_CODENAME" "$VERSION_CODENAME" | $sudo tee "$sources" >/dev/null
   fi
-  $sudo apt-get update -qq
+  $sudo apt-get update -qq || echo "   warning: apt-get update could not read every index" >&2
 fi
 step_done packages
 
@@ -180,5 +187,78 @@ if [ ! -f "$prefix/qt5-mingw/.done" ]; then
   touch "$prefix/qt5-mingw/.done"
 fi
 step_done Qt
+
+# Each Qt DLL must find in Qt5Gui.dll every name it takes from it. A Qt5Widgets.dll built for
+# another configuration than Qt5Gui.dll (the prebuilt archive's: tablet events on in it, off in Gui
+# and the headers) runs on the offscreen platform, but its widgets' tables of virtual functions are
+# not the ones the headers describe, and the window dies on Windows' first native event. It is
+# made again from the same qtbase source, configured as the archive was, against the cached
+# Core and Gui: Qt's own Makefile for src/widgets alone.
+gui_names_missing() { # DLL: the names it imports from Qt5Gui.dll that Qt5Gui.dll does not export
+  local objdump=$triplet-objdump
+  comm -23 \
+    <("$objdump" -p "$1" | awk '/DLL Name:/ { gui = ($3 == "Qt5Gui.dll") } gui && /^\t+[0-9a-f]+\t +[0-9]+ / { print $3 }' | sort -u) \
+    <("$objdump" -p "$prefix/qt5-mingw/bin/Qt5Gui.dll" | awk '/^\t+\[ *[0-9]+\]/ { print $NF }' | sort -u)
+}
+step "Qt Widgets against this Qt's Gui"
+if [ -n "$(gui_names_missing "$prefix/qt5-mingw/bin/Qt5Widgets.dll")" ]; then
+  echo "   Qt5Widgets.dll takes from Qt5Gui.dll what it lacks: $(gui_names_missing "$prefix/qt5-mingw/bin/Qt5Widgets.dll" | head -n3 | tr '\n' ' ')"
+  [ "${qtbase_version%%[-+]*}" = "$qt_version" ] \
+    || { echo "qtbase-opensource-src is $qtbase_version, not Qt $qt_version: no matching Widgets source" >&2; exit 1; }
+  source_dir=$(fetch_source qtbase-opensource-src "$qtbase_version")
+  libs=$work/qt-libs && mkdir -p "$libs"
+  for lib in Secur32 Crypt32; do
+    ln -sf "/usr/$triplet/lib/lib${lib,,}.a" "$libs/lib$lib.a"
+  done
+  # The archive's configure line; a tree already configured with it (a run cut short) goes on.
+  options=(-prefix "$prefix/qt5-mingw" -xplatform win32-g++ -device-option CROSS_COMPILE=$triplet- -opensource
+    -confirm-license -release -shared -nomake examples -nomake tests -no-opengl -no-dbus -no-icu -qt-zlib
+    -qt-pcre -qt-libpng -qt-libjpeg -qt-freetype -qt-harfbuzz -schannel -no-openssl -no-sql-sqlite
+    -no-sql-odbc -no-feature-tabletevent -L "$libs")
+  tree=$work/build-qtwidgets
+  if [ "$(cat "$tree/pelk-configure" 2>/dev/null)" != "$source_dir ${options[*]}" ] || [ ! -f "$tree/src/widgets/Makefile" ]; then
+    rm -rf "$tree" && mkdir -p "$tree"
+    (cd "$tree" && "$source_dir/configure" "${options[@]}" >/dev/null && make sub-src-qmake_all >/dev/null)
+    echo "$source_dir ${options[*]}" >"$tree/pelk-configure"
+  fi
+  # Built against the headers the cache holds: the configuration must be theirs.
+  for header in corelib:QtCore/qtcore-config.h gui:QtGui/qtgui-config.h widgets:QtWidgets/qtwidgets-config.h; do
+    cmp -s "$tree/src/${header%%:*}/$(basename "$header")" "$prefix/qt5-mingw/include/${header#*:}" \
+      || { echo "the configured ${header#*:} differs from the cached Qt's" >&2; exit 1; }
+  done
+  # The cached Qt's host tools and its Core and Gui stand in for the ones a whole build would make.
+  mkdir -p "$tree/lib"
+  cp -p "$prefix/qt5-mingw/bin/moc" "$prefix/qt5-mingw/bin/uic" "$prefix/qt5-mingw/bin/rcc" "$tree/bin/"
+  cp -p "$prefix/qt5-mingw/lib/libQt5Core.a" "$prefix/qt5-mingw/lib/libQt5Gui.a" "$prefix/qt5-mingw/lib/Qt5Core.prl" \
+    "$prefix/qt5-mingw/lib/Qt5Gui.prl" "$tree/lib/"
+  make -C "$tree/src/widgets" -j "$jobs" release >"$tree/make.log" 2>&1 || { tail -n 20 "$tree/make.log" >&2; exit 1; }
+  cp "$tree/lib/Qt5Widgets.dll" "$prefix/qt5-mingw/bin/"
+  cp "$tree/lib/libQt5Widgets.a" "$prefix/qt5-mingw/lib/"
+  [ -z "$(gui_names_missing "$prefix/qt5-mingw/bin/Qt5Widgets.dll")" ] \
+    || { echo "the rebuilt Qt5Widgets.dll still takes names Qt5Gui.dll lacks" >&2; exit 1; }
+fi
+step_done "Qt Widgets"
+
+# A Qt without its Windows platform plug-in (the prebuilt archive has only the offscreen and
+# minimal ones) runs everything here but opens no window on a Windows desktop: the plug-in is built
+# from the same qtbase source against it (cmake/qwindows), once, into its plugins/platforms/.
+step "Qt's Windows platform plug-in"
+if [ ! -f "$prefix/qt5-mingw/plugins/platforms/qwindows.dll" ]; then
+  [ "${qtbase_version%%[-+]*}" = "$qt_version" ] \
+    || { echo "qtbase-opensource-src is $qtbase_version, not Qt $qt_version: no matching plug-in source" >&2; exit 1; }
+  source_dir=$(fetch_source qtbase-opensource-src "$qtbase_version")
+  launcher=()
+  command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  rm -rf "$work/build-qwindows"
+  # Qt's CMake files insist on the DLL of each plug-in file they find: one left by an earlier
+  # build whose DLL is gone would stop the configuring.
+  rm -f "$prefix/qt5-mingw/lib/cmake/Qt5Gui/Qt5Gui_QWindowsIntegrationPlugin.cmake"
+  cmake -S "$repo/cmake/qwindows" -B "$work/build-qwindows" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain_file" \
+    -DCMAKE_BUILD_TYPE=Release -DPELK_WINDOWS_PREFIX="$prefix" -DQTBASE_SOURCE_DIR="$source_dir" \
+    "${launcher[@]}" >/dev/null
+  cmake --build "$work/build-qwindows" -j "$jobs" >/dev/null
+  cmake --install "$work/build-qwindows" --strip --prefix "$prefix/qt5-mingw" >/dev/null
+fi
+step_done "Windows platform plug-in"
 
 echo "$prefix"

@@ -84,6 +84,10 @@ void tst_HidapiBackend::onlyDeviceNodesReachHidapi()
 {
     QFETCH(QString, name);
     QFETCH(int, reason);
+#if defined(Q_OS_WIN)
+    if (reason == ENODEV)
+        QSKIP("Windows has no device nodes: the HID class driver's paths reach hidapi unchecked");
+#endif
     QTemporaryDir dir;
     QFile file(dir.filePath(QStringLiteral("file")));
     QVERIFY(file.open(QIODevice::WriteOnly));

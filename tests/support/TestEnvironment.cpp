@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSettings>
 
 namespace PelkPlus {
 
@@ -21,6 +22,15 @@ TestEnvironment::TestEnvironment()
     qputenv("XDG_DATA_HOME", QFile::encodeName(root + QStringLiteral("/data")));
     qputenv("XDG_CACHE_HOME", QFile::encodeName(root + QStringLiteral("/cache")));
     qputenv("TMPDIR", QFile::encodeName(root + QStringLiteral("/tmp")));
+#if defined(Q_OS_WIN)
+    // Windows keeps the settings in the registry, one key for every test and the user's own
+    // updater: each test writes a settings file of its own instead.
+    QSettings::setDefaultFormat(QSettings::IniFormat);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, root + QStringLiteral("/config"));
+    // And its temporary folder, where the downloads go, from these two.
+    qputenv("TMP", QFile::encodeName(QDir::toNativeSeparators(root + QStringLiteral("/tmp"))));
+    qputenv("TEMP", QFile::encodeName(QDir::toNativeSeparators(root + QStringLiteral("/tmp"))));
+#endif
     // The machine's own services stay out of the tests, the computer's power above all: a
     // developer's laptop on a low battery must not change what an update does.
     qputenv("DBUS_SYSTEM_BUS_ADDRESS",

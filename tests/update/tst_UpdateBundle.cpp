@@ -38,14 +38,17 @@ using Members = QList<Member>;
 const QByteArray mcu = QByteArray("firmware image ").repeated(40);
 const QUrl mcuUrl(QStringLiteral("https://bundle.invalid/plus/mcu.bin"));
 
-// The tar of the members (gzip-compressed), cut to cutAt bytes when that is not negative.
+// The tar of the members (gzip-compressed; plain on Windows, whose libarchive has no compression
+// library), cut to cutAt bytes when that is not negative.
 QByteArray tar(const Members& members, int cutAt = -1)
 {
     QTemporaryDir scratch;
     const QByteArray path = QFile::encodeName(scratch.filePath(QStringLiteral("b.tar.gz")));
     struct archive* writer = archive_write_new();
     archive_write_set_format_pax_restricted(writer);
+#if !defined(Q_OS_WIN)
     archive_write_add_filter_gzip(writer);
+#endif
     archive_write_open_filename(writer, path.constData());
     for (const Member& member : members) {
         struct archive_entry* entry = archive_entry_new();
@@ -109,8 +112,10 @@ void tst_UpdateBundle::wholeBundle()
         QCOMPARE(bundle.manifest(), QByteArray("<Family Name=\"PELK\"/>"));
         QVERIFY(!bundle.hasSignature());
         folder = bundle.folder();
+#if !defined(Q_OS_WIN) // Windows keeps it private by the profile folder's access list, not by modes
         // The owner's alone.
         QCOMPARE(int(QFileInfo(folder).permissions() & 0x7077), 0x7000);
+#endif
         ManifestData data = catalogueOf(mcu);
         QVERIFY2(bundle.attach(&data, &error), qPrintable(error));
         const Component& attached = data.value(ManifestProduct::Plus).first();

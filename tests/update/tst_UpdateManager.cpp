@@ -184,7 +184,9 @@ void tst_UpdateManager::manifestPathInDownloadDirectory()
     QCOMPARE(manager->manifestPath(),
         ApplicationPaths::downloadDirectory() + QStringLiteral("/update-manifest.xml"));
     QCOMPARE(UpdateManager::downloadDirectory(), ApplicationPaths::downloadDirectory());
+#if !defined(Q_OS_WIN) // the runtime folder is Linux's; Windows has the temporary folder
     QVERIFY(manager->manifestPath().startsWith(qEnvironmentVariable("XDG_RUNTIME_DIR")));
+#endif
     QCOMPARE(manager->state(), UpdateManager::Idle);
     QVERIFY(!manager->manifestTime().isValid());
 }
@@ -1183,7 +1185,7 @@ void tst_UpdateManager::perKeyRecordsCarriedOver()
     header.expires = now.addDays(20);
     QVERIFY(CatalogueFreshness()
                 .refusal(header, "b", now)
-                .endsWith(CatalogueFreshness::defaultPath()
+                .endsWith(QDir::toNativeSeparators(CatalogueFreshness::defaultPath())
                     + QStringLiteral(" to accept current catalogues again.")));
 }
 
