@@ -30,6 +30,19 @@ constexpr QFileDevice::Permissions ownerOnlyFolder
 constexpr QFileDevice::Permissions openToOthers = QFileDevice::ReadGroup | QFileDevice::WriteGroup
     | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
 
+// Whether other accounts of this computer may read or change the file. On Windows the profile's
+// access list keeps the data folder private, and the mode bits reported there say nothing of it
+// (every file reads as open to all): the journal would be set aside each time it is read.
+bool openToOtherAccounts(const QFileInfo& info)
+{
+#if defined(Q_OS_WIN)
+    Q_UNUSED(info);
+    return false;
+#else
+    return info.permissions() & openToOthers;
+#endif
+}
+
 const UpdateJournal::Step allSteps[] = { UpdateJournal::Step::Downloaded, UpdateJournal::Step::Sending,
     UpdateJournal::Step::AwaitingReboot, UpdateJournal::Step::Done };
 
@@ -206,7 +219,7 @@ std::optional<UpdateJournal> UpdateJournal::read(const QString& journalPath)
         setAside(journalPath, "The journal is too large.");
         return std::nullopt;
     }
-    if (info.permissions() & openToOthers) {
+    if (openToOtherAccounts(info)) {
         setAside(journalPath, "The journal is open to other accounts.");
         return std::nullopt;
     }
