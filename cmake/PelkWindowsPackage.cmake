@@ -60,6 +60,9 @@ set(CPACK_PACKAGE_INSTALL_DIRECTORY "Quellor\\\\Pelk Updater")
 set(CPACK_NSIS_PACKAGE_NAME "Pelk Updater")
 set(CPACK_NSIS_DISPLAY_NAME "Pelk Updater ${PROJECT_VERSION}")
 set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+# A 64-bit installer and uninstaller, as the programs they carry: no 32-bit subsystem is needed to
+# run them (Wine's 32-bit half included).
+set(CPACK_NSIS_DEFINES "Target amd64-unicode")
 # One Start-menu entry for the window; the uninstaller is in the system's list of programs.
 set(CPACK_PACKAGE_EXECUTABLES pelk-updater "Pelk Updater")
 set(CPACK_NSIS_EXECUTABLES_DIRECTORY bin)

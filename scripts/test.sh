@@ -3,8 +3,9 @@
 #   scripts/test.sh               plain build in build/
 #   scripts/test.sh --with-tidy   the same, with clang-tidy over src/ and tools/ beside the suite (CI)
 #   scripts/test.sh --sanitize    AddressSanitizer and UndefinedBehaviorSanitizer build in build-asan/
-#                                 (all but the fault matrix and the shell-only checks, no benchmarks;
-#                                 PELK_SANITIZE_ALL=1 adds the fault matrix)
+#                                 (all but the fault matrix, the real-time and the shell-only checks,
+#                                 no benchmarks;
+#                                 PELK_SANITIZE_ALL=1 adds the fault matrix and the real-time ones)
 #   scripts/test.sh --tsan        ThreadSanitizer build in build-tsan/ of the tests that run device agents,
 #                                 the monitor and the virtual bus on their threads
 #   scripts/test.sh --stress N [REGEX]
@@ -36,10 +37,12 @@ case "${1:-}" in
   # sanitizers it adds those minutes again for code every other suite already covers there.
   # PELK_SANITIZE_ALL=1 runs it too.
   # The shell-only checks (the installed layout, the package's scripts, what links what) and the
-  # benchmarks hold no code of ours for the sanitizers to watch: the plain build runs them.
+  # benchmarks hold no code of ours for the sanitizers to watch: the plain build runs them. It also
+  # runs the suites that prove the protocol's waits in real time (label slow): under the sanitizers
+  # they would add their minutes of waiting for code the fast-clock suites already run there.
   --sanitize) build=build-asan; options=(-DCMAKE_BUILD_TYPE=Debug -DPELK_SANITIZE=ON -DPELK_BUILD_BENCH=OFF)
     label=(-LE '^shell$')
-    [ "${PELK_SANITIZE_ALL:-0}" = 1 ] || label+=(-E '^tst_WorkflowFaultMatrix$') ;;
+    [ "${PELK_SANITIZE_ALL:-0}" = 1 ] || label=(-LE '^(shell|slow)$' -E '^tst_WorkflowFaultMatrix$') ;;
   --tsan) build=build-tsan; options=(-DCMAKE_BUILD_TYPE=Debug -DPELK_TSAN=ON); label=(-R '^tst_(Device(Agent|Monitor)(_slow)?|DeviceAgentBus|VirtualBusBackend|UpdateWorkflow|SafetyWorkflow|WorkflowSafety)$') ;;
   "") ;;
   *) echo "usage: $0 [--with-tidy|--sanitize|--tsan|--stress N [REGEX]|--windows]" >&2; exit 2 ;;

@@ -134,8 +134,6 @@ step "installer"
 installer=$build/PelkUpdater-$(bash scripts/project-version.sh)-win64.exe
 installed() {
   [ -f "$installer" ] || return 1
-  dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed" \
-    || echo "   wine32:i386 is not installed: Wine cannot run the 32-bit installer"
   rm -rf "$WINEPREFIX/drive_c/PelkTest"
   wine "$installer" /S '/D=C:\PelkTest' >/dev/null 2>&1
   wineserver -w 2>/dev/null || true

@@ -30,18 +30,11 @@ missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
 done
-# NSIS's installers are 32-bit programs: Wine runs them with its 32-bit half, from i386.
-wine32=
-dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed" || wine32=wine32:i386
-if [ ${#missing[@]} -gt 0 ] || [ -n "$wine32" ]; then
-  dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
-  # A mirror caught syncing fails one index now and then (i386 security most often): the others
-  # are still read, and an install that needed the missing one fails below, with its name.
+if [ ${#missing[@]} -gt 0 ]; then
+  # A mirror caught syncing fails one index now and then: the others are still read, and an
+  # install that needed the missing one fails below, with its name.
   $sudo apt-get update -qq || echo "   warning: apt-get update could not read every index" >&2
-  [ ${#missing[@]} -eq 0 ] || $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
-  # Only the installer's check needs it: without it the rest still builds and runs.
-  [ -z "$wine32" ] || $sudo apt-get install -y -qq "$wine32" >/dev/null 2>&1 \
-    || echo "   warning: $wine32 could not be installed; Wine cannot run the 32-bit NSIS installer" >&2
+  $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 # The source packages come from the same archive as the binary ones: a deb-src entry for each
 # suite the machine already uses, added once.

@@ -654,6 +654,12 @@ void tst_UpdateWorkflowEngine::scenario()
     QFETCH(Phases, trail);
     QFETCH(QStringList, held);
     QFETCH(QString, message);
+#if defined(Q_OS_WIN)
+    // The virtual bus's loopback socket takes what a stuck device leaves unread into its buffers
+    // there (seen under Wine), whatever send buffer is asked for: no write meets its time limit.
+    if (qstrcmp(QTest::currentDataTag(), "device stops taking the file") == 0)
+        QSKIP("the virtual bus cannot hold back a write on Windows");
+#endif
 
     EngineFixture f;
     startWith(f, devices);
@@ -722,8 +728,10 @@ void tst_UpdateWorkflowEngine::journal()
     for (const UpdateJournal::Entry& entry : kept ? kept->components : QList<UpdateJournal::Entry>()) {
         const QString file = UpdateJournal::keptFilesDirectory() + QLatin1Char('/') + entry.file;
         QCOMPARE(QByteArray::fromHex(InstallAttemptRecorder::fileDigest(file).toLatin1()), entry.sha256);
+#if !defined(Q_OS_WIN) // Windows keeps it private by the profile folder's access list, not by modes
         QCOMPARE(QFile::permissions(file) & ~(QFileDevice::ReadUser | QFileDevice::WriteUser),
             QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+#endif
     }
 }
 
