@@ -166,6 +166,10 @@ window() {
   for _ in $(seq 50); do [ -s "$display_file" ] && break; sleep 0.1; done
   [ -s "$display_file" ] || { echo "   Xvfb did not start"; return 1; }
   export DISPLAY=":$(cat "$display_file")"
+  # Wine's desktop process, started by the installer's run without a display, would keep every
+  # later window off the screen: a Wine server of its own starts with this display.
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
   (unset WINEPATH QT_PLUGIN_PATH; QT_QPA_PLATFORM=windows exec timeout 120 wine "$program") >"$scratch/window.log" 2>&1 &
   pid=$!
   pids+=($pid)
@@ -187,6 +191,7 @@ window() {
   wineserver -k 2>/dev/null || true
   kill "$xvfb" 2>/dev/null || true
   unset DISPLAY
+  [ -n "$id" ] || echo "   no window named \"Pelk Updater\" appeared"
   sed 's/^/   [pelk-updater] /' "$scratch/window.log" | tail -n 5
   # A drawn window has more than a handful of colours; an unpainted one is one or two.
   [ -n "$id" ] && [ "$(identify -format %k "$screenshot" 2>/dev/null || echo 0)" -gt 16 ]

@@ -16,6 +16,7 @@
 #include "workflow/WorkflowQuestions.h"
 
 #include <QList>
+#include <QMetaType>
 #include <QObject>
 #include <QStringList>
 
@@ -159,3 +160,12 @@ private:
 };
 
 } // namespace PelkPlus
+
+namespace PelkPlus {
+// A row's steps on the fixture, true when every one went as it should; and the devices it starts.
+using EngineScript = std::function<bool(EngineFixture&)>;
+using Devices = QList<SimulatedDeviceSettings>;
+} // namespace PelkPlus
+
+Q_DECLARE_METATYPE(PelkPlus::EngineScript)
+Q_DECLARE_METATYPE(PelkPlus::SimulatedDeviceSettings)

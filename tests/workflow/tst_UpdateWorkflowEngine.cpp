@@ -17,14 +17,8 @@
 #include <functional>
 
 namespace PelkPlus {
-// Drives one scenario and tells whether every step went as it should.
-using EngineScript = std::function<bool(EngineFixture&)>;
 using Phases = QList<WorkflowPhase>;
-using Devices = QList<SimulatedDeviceSettings>;
 } // namespace PelkPlus
-
-Q_DECLARE_METATYPE(PelkPlus::EngineScript)
-Q_DECLARE_METATYPE(PelkPlus::SimulatedDeviceSettings)
 
 namespace PelkPlus {
 

@@ -24,7 +24,6 @@ using DeviceList = QList<SimulatedDeviceSettings>;
 } // namespace PelkPlus
 
 Q_DECLARE_METATYPE(PelkPlus::ExecutionScript)
-Q_DECLARE_METATYPE(PelkPlus::SimulatedDeviceSettings)
 
 namespace PelkPlus {
 

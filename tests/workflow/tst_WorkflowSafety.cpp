@@ -22,14 +22,6 @@
 #include <QtTest>
 
 namespace PelkPlus {
-using EngineScript = std::function<bool(EngineFixture&)>;
-using Devices = QList<SimulatedDeviceSettings>;
-} // namespace PelkPlus
-
-Q_DECLARE_METATYPE(PelkPlus::EngineScript)
-Q_DECLARE_METATYPE(PelkPlus::SimulatedDeviceSettings)
-
-namespace PelkPlus {
 
 namespace {
 

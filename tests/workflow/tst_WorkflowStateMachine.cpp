@@ -59,7 +59,6 @@ using DeviceList = QList<SimulatedDeviceSettings>;
 } // namespace PelkPlus
 
 Q_DECLARE_METATYPE(PelkPlus::MachineScript)
-Q_DECLARE_METATYPE(PelkPlus::SimulatedDeviceSettings)
 
 namespace PelkPlus {
 
