@@ -10,23 +10,31 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <memory>
 #include <mutex>
+#include <string>
+#include <vector>
 
 namespace PelkPlus {
 
 namespace {
 
-// What a HidDevice of this backend is: hidapi's handle and the lock held on its node.
+// A report as long as the longest the program writes: the payload packet with its report ID byte.
+constexpr size_t reportCapacity = 65;
+
+// What a HidDevice of this backend is: hidapi's handle (null once a reopen after a failed write
+// failed), the lock held on its node, and the reports handed to writes.
 struct HidapiDevice
 {
     hid_device* device = nullptr;
     DeviceLock::Handle lock = DeviceLock::none;
+    std::string path;
+    // What the next write hands to hidapi. On Windows a write that gave up after its second is still
+    // queued in the driver, reading the buffer it was given: that buffer is one of these, never the
+    // caller's, and is kept in `abandoned` until the device is closed.
+    std::unique_ptr<unsigned char[]> report { new unsigned char[reportCapacity] };
+    std::vector<std::unique_ptr<unsigned char[]>> abandoned;
 };
-
-hid_device* hidapiHandle(HidDevice* device)
-{
-    return reinterpret_cast<HidapiDevice*>(device)->device;
-}
 
 // hidapi keeps one process-wide error state that enumeration and opening both rewrite, and the
 // monitor's thread enumerates while an agent's thread opens: those calls take this lock.
@@ -108,8 +116,13 @@ HidDevice* openPath(const char* path)
         std::lock_guard<std::mutex> guard(hidapiLock());
         device = hid_open_path(path);
     }
-    if (device)
-        return reinterpret_cast<HidDevice*>(new HidapiDevice { device, lock });
+    if (device) {
+        auto* opened = new HidapiDevice;
+        opened->device = device;
+        opened->lock = lock;
+        opened->path = path;
+        return reinterpret_cast<HidDevice*>(opened);
+    }
     DeviceLock::unlock(lock);
     HidapiNode::setOpenFailureReason(path);
     return nullptr;
@@ -117,12 +130,41 @@ HidDevice* openPath(const char* path)
 
 int writeReport(HidDevice* device, const unsigned char* data, size_t length)
 {
-    return hid_write(hidapiHandle(device), data, length);
+    auto* opened = reinterpret_cast<HidapiDevice*>(device);
+    if (!opened->device || length > reportCapacity) {
+        errno = opened->device ? EINVAL : ENODEV;
+        return -1;
+    }
+    std::memcpy(opened->report.get(), data, length);
+    const int written = hid_write(opened->device, opened->report.get(), length);
+    if (written != -1)
+        return written;
+    // hidapi's Windows write gives up after a second without cancelling what it queued, and its next
+    // write would reuse the same overlapped state while the first may still be under way: a later
+    // packet could reach the device in place of, or inside, this one. So after any failed write the
+    // handle is closed, which cancels what is queued, and the device opened again, as on every
+    // platform alike. A device that has gone stays closed, and every later call fails as it would
+    // have.
+    const int reason = errno;
+    opened->abandoned.push_back(std::move(opened->report));
+    opened->report.reset(new unsigned char[reportCapacity]);
+    hid_close(opened->device);
+    {
+        std::lock_guard<std::mutex> guard(hidapiLock());
+        opened->device = hid_open_path(opened->path.c_str());
+    }
+    errno = reason;
+    return -1;
 }
 
 int readReport(HidDevice* device, unsigned char* data, size_t length, int milliseconds)
 {
-    return hid_read_timeout(hidapiHandle(device), data, length, milliseconds);
+    auto* opened = reinterpret_cast<HidapiDevice*>(device);
+    if (!opened->device) {
+        errno = ENODEV;
+        return -1;
+    }
+    return hid_read_timeout(opened->device, data, length, milliseconds);
 }
 
 void closeDevice(HidDevice* device)
@@ -130,7 +172,8 @@ void closeDevice(HidDevice* device)
     if (!device)
         return;
     auto* opened = reinterpret_cast<HidapiDevice*>(device);
-    hid_close(opened->device);
+    if (opened->device)
+        hid_close(opened->device);
     DeviceLock::unlock(opened->lock);
     delete opened;
 }

@@ -60,6 +60,7 @@ private slots:
     void installThroughAgent_data();
     void installThroughAgent();
     void unplugWhileConnected();
+    void writeFailureOpensAgain();
 
 private:
     QTemporaryDir dir;
@@ -278,6 +279,25 @@ void tst_HidrawStack::unplugWhileConnected()
     QVERIFY(!readyForUpdate.wait(500));
     QCOMPARE(testbed->reportsTaken(0), reports);
     agent.reset();
+}
+
+// A write given up on is not left queued under the handle the next write takes: the node is
+// opened afresh, and the link goes on once the device takes reports again.
+void tst_HidrawStack::writeFailureOpensAgain()
+{
+    testbed->addDevice(SimulatedDeviceSettings());
+    const QByteArray path = testbed->nodePath(0).toLatin1();
+    HidDevice* device = hidBackend()->openPath(path.constData());
+    QVERIFY(device);
+    unsigned char report[65] = {};
+    testbed->setTakingReports(0, false);
+    QCOMPARE(hidBackend()->write(device, report, sizeof(report)), -1);
+    QCOMPARE(testbed->openCount(0), 2);
+    testbed->setTakingReports(0, true);
+    const int taken = testbed->reportsTaken(0);
+    QCOMPARE(hidBackend()->write(device, report, sizeof(report)), int(sizeof(report)));
+    QCOMPARE(testbed->reportsTaken(0), taken + 1);
+    hidBackend()->close(device);
 }
 
 namespace {
