@@ -70,6 +70,10 @@ void UpdateProgressClock::enterPhase(WorkflowPhase phase, int componentIndex)
     default:
         return;
     }
+    // The plan tells no component once it has run out: after one has begun, that is the end of
+    // the last, not the start again (which a face would tell as "Component 1 of 4, 0 %").
+    if (componentIndex < 0 && index >= 0)
+        componentIndex = int(estimate.components().size());
     if (phase != lastPhase) {
         lastPhase = phase;
         phaseStartMs = now();

@@ -109,6 +109,9 @@ void tst_UpdateProgressClock::progress_data()
         << qint64(2700) << qint64(7159 + 2680) << 1;
     QTest::newRow("after the last component")
         << QList<Step> { { 0, int(P::NextComponent), 2, 0 } } << qint64(100) << qint64(17202) << 1;
+    QTest::newRow("the plan run out after its last component")
+        << QList<Step> { { 0, int(P::NextComponent), 1, 0 }, { 50, int(P::NextComponent), -1, 0 } }
+        << qint64(100) << qint64(17202) << 1;
 }
 
 void tst_UpdateProgressClock::progress()
