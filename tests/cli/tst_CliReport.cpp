@@ -24,10 +24,10 @@ void tst_CliReport::completionText_data()
     QTest::addColumn<Installed>("installed");
     QTest::addColumn<QString>("text");
 
-    const InstallSummary::Installed mcu { ComponentType::McuFirmware, "3.1.0", "3.1.2", true };
-    const InstallSummary::Installed dsp { ComponentType::DspFirmware, "3.0.0", "3.1.0", true };
-    const InstallSummary::Installed localStyles { ComponentType::Styles, "0x11", QString(), false };
-    const InstallSummary::Installed localMcu { ComponentType::McuFirmware, "3.1.0", QString(), false };
+    const InstallSummary::Installed mcu { ComponentType::McuFirmware, "3.1.0", "3.1.2", true, {} };
+    const InstallSummary::Installed dsp { ComponentType::DspFirmware, "3.0.0", "3.1.0", true, {} };
+    const InstallSummary::Installed localStyles { ComponentType::Styles, "0x11", QString(), false, {} };
+    const InstallSummary::Installed localMcu { ComponentType::McuFirmware, "3.1.0", QString(), false, {} };
 
     QTest::newRow("one, verified") << Installed { mcu }
                                    << "Update complete: 1 component installed and verified.";
