@@ -5,9 +5,12 @@
 # found at fault is written to build-fuzz/findings/ and the script fails. Inputs that once failed
 # are kept in fuzz/regressions/<target>/ and replayed first.
 #   scripts/fuzz.sh [SECONDS]
+#   scripts/fuzz.sh --build-only       builds the targets and stops there
 #   PELK_FUZZ_TARGETS="manifest devsim" PELK_FUZZ_JOBS=1 scripts/fuzz.sh 3600
 set -euo pipefail
 cd "$(dirname "$0")/.."
+build_only=0
+[ "${1:-}" = --build-only ] && { build_only=1; shift; }
 seconds=${1:-30}
 jobs=${PELK_FUZZ_JOBS:-2}
 targets=(${PELK_FUZZ_TARGETS:-manifest semantic_version firmware_version data_version header devsim signature update_bundle})
@@ -22,6 +25,7 @@ fi
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DPELK_FUZZ=ON -DPELK_BUILD_TESTS=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >/dev/null
 cmake --build "$build" -j "$(nproc)" --target fuzzers
+[ "$build_only" = 0 ] || exit 0
 
 # ASan's quarantine of freed memory would count against the memory limit; 256 MiB is meant for
 # what the code under test holds.

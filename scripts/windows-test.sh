@@ -5,8 +5,11 @@
 # Wine (pelk-cli.exe against the Linux pelk-devsim over loopback TCP and a catalogue served on
 # 127.0.0.1), then makes the NSIS installer, installs it silently under Wine and runs what it
 # installed. Prints each step's time, and "N passed, N failed" at the end.
+#   scripts/windows-test.sh --build-only   the toolchain and the cross-build alone
 set -euo pipefail
 cd "$(dirname "$0")/.."
+build_only=0
+[ "${1:-}" = --build-only ] && build_only=1
 root=$PWD
 build=$root/build-windows
 native=$root/build
@@ -44,6 +47,7 @@ cmake --build "$build" -j "$jobs"
 rm -rf "$build/stage"
 cmake --install "$build" --prefix "$build/stage" >/dev/null
 step_done cross-build
+[ "$build_only" = 0 ] || exit 0
 
 # Wine in a prefix of its own, without a display: the window's tests use the offscreen platform.
 export WINEPREFIX=$build/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" QT_QPA_PLATFORM=offscreen

@@ -36,18 +36,12 @@ void publishFamily(UpdateCatalogue& catalogue)
     catalogue.publish();
 }
 
-// A device older than the catalogue in the named components only; its reboot is longer than one
-// poll of the monitor, so that the drop is seen.
+// The fixture's older device with the simulator's own serial number, on a path named after the model.
 SimulatedDeviceSettings needing(int model, const QStringList& old)
 {
-    SimulatedDeviceSettings settings;
-    settings.model = model;
+    SimulatedDeviceSettings settings
+        = EngineFixture::olderDevice(old, SimulatedDeviceSettings().serialNumber, model);
     settings.path = model == Base ? QStringLiteral("sim/pelk-base") : QStringLiteral("sim/pelk-plus");
-    settings.mcuWord = old.contains(QLatin1String("MP")) ? 0x0312 : 0x0327;
-    settings.dspWord = old.contains(QLatin1String("DSP")) ? 0x0310 : 0x0312;
-    settings.stylesVersion = old.contains(QLatin1String("Styles")) ? 0x0100 : 0x1A2B;
-    settings.ensembleVersion = old.contains(QLatin1String("Ensemble")) ? 0x00010000 : 0x00020014;
-    settings.rebootMs = DeviceProtocol::scaled(1800);
     return settings;
 }
 
