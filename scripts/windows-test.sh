@@ -71,7 +71,14 @@ step "Wine tests"
 check "pelk-cli.exe --version" wine "$build/stage/bin/pelk-cli.exe" --version
 # The suites CTest knows in the Windows build, each under Wine (the build's cross-compiling emulator).
 if ctest --test-dir "$build" -N 2>/dev/null | grep -q "Total Tests: [1-9]"; then
+  failed_before=$failed
   check "ctest under Wine" ctest --test-dir "$build" -j "$jobs" --output-on-failure --timeout 300
+  # What the suites that failed printed, which Wine's missing console kept from ctest.
+  if [ "$failed" != "$failed_before" ] && [ -s "$build/Testing/Temporary/LastTestsFailed.log" ]; then
+    while IFS=: read -r _ name; do
+      find "$build/tests" -name "$name.log" -exec sh -c 'echo "--- $1"; grep -v "^PASS " "$1"' sh {} \;
+    done <"$build/Testing/Temporary/LastTestsFailed.log"
+  fi
 fi
 step_done "Wine tests"
 
