@@ -179,8 +179,14 @@ void tst_SafetyWorkflow::scenario_data()
                s.timeline.watch(QStringLiteral("prompt"), [&s] { return s.promptText(); });
                const QString lasting = DeviceAccessHint::waitingText(QStringLiteral("sim/PKA"));
                // Open on the third retry at the latest (15 s and the start), planned a little later:
-               // a bound with room for a loaded machine.
-               if (!waitUntil([&] { return s.selectionPageShown(); }, 8 * UpdateWorkflow::reconnectDelayMs))
+               // a bound with room for a loaded machine. The timeline may record the panel's
+               // connected text a moment after the page is shown.
+               const auto connected = [&s] {
+                   const QStringList panel = s.timeline.texts(QStringLiteral("device"));
+                   return !panel.isEmpty() && panel.constLast().startsWith(QLatin1String("Pelk+ Connected"));
+               };
+               if (!waitUntil([&] { return s.selectionPageShown() && connected(); },
+                       8 * UpdateWorkflow::reconnectDelayMs))
                    return false;
                // From the refusal on, the one lasting page until the device opens, then at most the
                // wait for its answer (a loaded machine lets that be seen): never "does not answer"
