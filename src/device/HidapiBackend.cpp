@@ -136,16 +136,19 @@ int writeReport(HidDevice* device, const unsigned char* data, size_t length)
         return -1;
     }
     std::memcpy(opened->report.get(), data, length);
+    // hidapi sets no errno on Windows: a reason left from before must not pass for this write's.
+    errno = 0;
     const int written = hid_write(opened->device, opened->report.get(), length);
-    if (written != -1)
+    const int reason = errno;
+    // A device that has gone is not opened again: its node may be on its way out or back.
+    if (written != -1 || reason == ENODEV || reason == ENOENT || reason == ESHUTDOWN)
         return written;
     // hidapi's Windows write gives up after a second without cancelling what it queued, and its next
     // write would reuse the same overlapped state while the first may still be under way: a later
-    // packet could reach the device in place of, or inside, this one. So after any failed write the
+    // packet could reach the device in place of, or inside, this one. So after a failed write the
     // handle is closed, which cancels what is queued, and the device opened again, as on every
-    // platform alike. A device that has gone stays closed, and every later call fails as it would
-    // have.
-    const int reason = errno;
+    // platform alike. A device that cannot be opened again stays closed, and every later call
+    // fails as it would have.
     opened->abandoned.push_back(std::move(opened->report));
     opened->report.reset(new unsigned char[reportCapacity]);
     hid_close(opened->device);
