@@ -128,6 +128,17 @@ HidDevice* openPath(const char* path)
     return nullptr;
 }
 
+// Whether a write failed with reason because the device is no longer there (Linux tells; hidapi on
+// Windows gives no reason).
+bool deviceGone(int reason)
+{
+#ifdef ESHUTDOWN
+    if (reason == ESHUTDOWN)
+        return true;
+#endif
+    return reason == ENODEV || reason == ENOENT;
+}
+
 int writeReport(HidDevice* device, const unsigned char* data, size_t length)
 {
     auto* opened = reinterpret_cast<HidapiDevice*>(device);
@@ -141,7 +152,7 @@ int writeReport(HidDevice* device, const unsigned char* data, size_t length)
     const int written = hid_write(opened->device, opened->report.get(), length);
     const int reason = errno;
     // A device that has gone is not opened again: its node may be on its way out or back.
-    if (written != -1 || reason == ENODEV || reason == ENOENT || reason == ESHUTDOWN)
+    if (written != -1 || deviceGone(reason))
         return written;
     // hidapi's Windows write gives up after a second without cancelling what it queued, and its next
     // write would reuse the same overlapped state while the first may still be under way: a later
