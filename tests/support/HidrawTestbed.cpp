@@ -535,17 +535,8 @@ void HidrawTestbed::Private::addNode(
         + "\nE: MAJOR=" + numbers.left(numbers.indexOf(':'))
         + "\nE: MINOR=" + numbers.mid(numbers.indexOf(':') + 1) + "\nA: dev=" + numbers
         + "\nL: device=../../../" + hidName + "\n\n";
-    GError* error = nullptr;
-    if (!umockdev_testbed_add_from_string(testbed, hid.constData(), &error)
-        || !umockdev_testbed_add_from_string(testbed, raw.constData(), &error)) {
-        say(QStringLiteral("cannot add %1: %2")
-                .arg(QString::fromLatin1(rawPath), QString::fromUtf8(error->message)));
-        g_clear_error(&error);
-        return;
-    }
-    e.sysPaths.push_back("/sys" + hidPath);
-    e.sysPaths.push_back("/sys" + rawPath);
     const QByteArray nodeLink = root.toLocal8Bit() + node->devnode;
+    mkdir((root.toLocal8Bit() + "/dev").constData(), 0755); // before the first device's entries
     unlink(nodeLink.constData());
     if (symlink(node->ptyPath.constData(), nodeLink.constData()) != 0)
         say(QStringLiteral("cannot make %1").arg(QString::fromLatin1(node->devnode)));
@@ -558,6 +549,7 @@ void HidrawTestbed::Private::addNode(
             old->handler = nullptr;
         }
     }
+    GError* error = nullptr;
     node->handler = umockdev_ioctl_base_new();
     g_signal_connect(node->handler, "handle-ioctl", G_CALLBACK(onIoctl), node.get());
     g_signal_connect(node->handler, "handle-read", G_CALLBACK(onRead), node.get());
@@ -567,6 +559,19 @@ void HidrawTestbed::Private::addNode(
                 .arg(QString::fromLatin1(node->devnode), QString::fromUtf8(error->message)));
         g_clear_error(&error);
     }
+    // Its sysfs entries last, once the node and its handler are there: a program that enumerates
+    // while the device is being added (the monitor's poll, which needs no uevent) must not find a
+    // node it cannot open yet.
+    if (!umockdev_testbed_add_from_string(testbed, hid.constData(), &error)
+        || !umockdev_testbed_add_from_string(testbed, raw.constData(), &error)) {
+        say(QStringLiteral("cannot add %1: %2")
+                .arg(QString::fromLatin1(rawPath), QString::fromUtf8(error->message)));
+        g_clear_error(&error);
+        nodes.push_back(std::move(node)); // its handler still names it
+        return;
+    }
+    e.sysPaths.push_back("/sys" + hidPath);
+    e.sysPaths.push_back("/sys" + rawPath);
     if (interfaceNumber == 0)
         e.numbers.append(node->number);
     e.nodes.push_back(node.get());
