@@ -21,6 +21,20 @@
 
 namespace PelkPlus {
 
+#ifdef PELK_SUITE_TIME_SCALE
+// A suite built for the fast clock keeps it when started by hand rather than by ctest: its bounds
+// are set for that clock, and on the real one its rows would fail for no fault of the code. Set
+// while the suite's own file is initialised, ahead of its file-scope values read from the clock,
+// and handed to the programs the suite starts.
+namespace {
+const bool suiteClockSet = [] {
+    if (qEnvironmentVariableIsEmpty("PELK_TEST_TIME_SCALE"))
+        qputenv("PELK_TEST_TIME_SCALE", QByteArray::number(PELK_SUITE_TIME_SCALE));
+    return true;
+}();
+} // namespace
+#endif
+
 // What every suite's process needs whatever its application: a pipe whose reader has gone (a
 // simulator or a CLI that ended) must fail the write, not end the test.
 inline void prepareTestProcess()
