@@ -18,10 +18,7 @@ targets=(${PELK_FUZZ_TARGETS:-manifest semantic_version firmware_version data_ve
 bash scripts/install-deps.sh
 
 build=${PELK_FUZZ_BUILD_DIR:-build-fuzz}
-launcher=()
-if command -v ccache >/dev/null; then
-  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
-fi
+source scripts/compiler-cache.sh
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DPELK_FUZZ=ON -DPELK_BUILD_TESTS=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >/dev/null
 cmake --build "$build" -j "$(nproc)" --target fuzzers

@@ -32,10 +32,7 @@ fi
 bash scripts/install-deps.sh
 
 build=${PELK_PACKAGE_BUILD_DIR:-build-package}
-launcher=()
-if command -v ccache >/dev/null; then
-  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
-fi
+source scripts/compiler-cache.sh
 # Only what the package holds is built: no tests, no tools, no benchmarks.
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELK_BUILD_TESTS=OFF \
   -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON -DPELK_TRUSTED_KEY="$key" -DPELK_ALLOW_UNSIGNED=$([ "$unsigned" -eq 1 ] && echo ON || echo OFF) \

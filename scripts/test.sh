@@ -60,10 +60,9 @@ case "${1:-}" in
 esac
 
 # A compiler cache makes the second and later builds (and the sanitizer build's unchanged files)
-# cheap; it is only a speed-up, so a machine without it builds the same way.
-if command -v ccache >/dev/null; then
-  options+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
-fi
+# cheap.
+source scripts/compiler-cache.sh
+options+=(${launcher[@]+"${launcher[@]}"})
 cmake -S . -B "$build" -G Ninja -DPELK_BUILD_TESTS=ON "${options[@]}" >/dev/null
 cmake --build "$build" -j "$(nproc)"
 [ "$build_only" = 0 ] || exit 0
@@ -124,7 +123,12 @@ if [ "$tidy" = 1 ]; then
 fi
 # Most suites spend their time waiting on the protocol's (scaled) pauses and the simulated
 # devices, not computing: four at a time keep two cores busy without starving any of them.
-ctest --test-dir "$build" --output-on-failure -j "${PELK_TEST_JOBS:-4}" "${label[@]}"
+if ! ctest --test-dir "$build" --output-on-failure -j "${PELK_TEST_JOBS:-4}" ${label[@]+"${label[@]}"}; then
+  # The failed rows once more at the very end, where a log cut short still shows them.
+  echo "=== failed rows" >&2
+  grep -h -E -A1 '^FAIL!' "$build/Testing/Temporary/LastTest.log" | tail -n 40 >&2 || true
+  exit 1
+fi
 if [ "$tidy" = 1 ]; then
   if ! wait "$tidy_pid"; then
     grep -v -E '^[0-9]+ warnings? generated|^clang-tidy|^Suppressed|^Use -header-filter|^$' "$build/tidy.log" | head -200

@@ -14,8 +14,7 @@ root=$PWD
 build=$root/build-windows
 native=$root/build
 jobs=${PELK_JOBS:-$(nproc)}
-launcher=()
-command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+source "$root/scripts/compiler-cache.sh"
 
 passed=0
 failed=0
